@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
+cmake --preset default -G Ninja >/dev/null
+cmake --build build/default -j"$(nproc)"
+ctest --test-dir build/default --output-on-failure -j"$(nproc)" --timeout 300
