@@ -1,0 +1,155 @@
+// The simulated E-Series array as plain data. CIM instances and associations are
+// derived from it on demand, so nothing here knows about CIM types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+
+enum class PortType { FC, iSCSI };
+
+struct Port {
+    std::string id;  // FC: 16 upper-case hex digits, no ':'; iSCSI: the iqn/eui name
+    PortType type = PortType::FC;
+};
+
+struct Controller {
+    std::string name;   // serial number; also "CurrentManager"/"PreferredManager" and VPD 0x80
+    std::string label;  // "ElementName"
+};
+
+struct Pool {
+    std::string ref;  // 40 upper-case hex digits
+    std::string label;
+    uint64_t capacityBytes = 0;
+};
+
+enum class VolumeKind { Base, Clone, PiTView, Snapshot };
+
+struct Volume {
+    std::string uuid;  // 32 upper-case hex digits, NAA-6 (starts with '6'); "Name" and "DeviceID"
+    std::string label;
+    VolumeKind kind = VolumeKind::Base;
+    std::string pool;  // pool ref; empty for views
+    uint64_t blockSize = 512;
+    uint64_t blocks = 0;
+    int preferredController = 0;  // index into Array::controllers
+    int currentController = 0;
+    uint16_t access = 3;  // read/write
+};
+
+struct Host {
+    std::string ref;
+    std::string label;
+    std::string group;  // host group ref, empty when in no group
+    std::vector<Port> ports;
+};
+
+struct HostGroup {
+    std::string ref;
+    std::string label;
+};
+
+// A volume presented through the protocol controller of a host or a host group.
+struct Mapping {
+    std::string volume;  // uuid
+    std::string target;  // host or host group ref
+    uint32_t lun = 0;
+    uint16_t access = 2;
+};
+
+struct PiTGroup {
+    std::string ref;
+    std::string label;
+    std::string baseVolume;  // uuid
+    uint64_t repositoryBytes = 0;
+    uint64_t nextSequence = 1;
+};
+
+struct PiT {
+    std::string id;     // {SYS}:<40 hex>; "InstanceID" and "ElementName"
+    std::string group;  // PiT group ref
+    uint64_t sequence = 0;
+    int64_t whenMicros = 0;  // creation time, microseconds since the epoch
+};
+
+struct ConsistencyGroup {
+    std::string ref;
+    std::string label;
+    std::vector<std::string> members;  // volume uuids
+};
+
+struct CgPiT {
+    std::string id;
+    std::string group;  // consistency group ref
+    uint64_t sequence = 0;
+    int64_t whenMicros = 0;
+};
+
+struct CgPiTView {
+    std::string ref;
+    std::string label;
+    std::string cgPit;
+    std::vector<std::string> memberViews;  // view volume uuids, ordered
+};
+
+// Links a view volume to its PiT (or, for members of a CG view, to the CG view).
+struct View {
+    std::string volume;  // view volume uuid
+    std::string base;    // base volume uuid
+    std::string pit;     // PiT id; empty for CG member views
+    std::string cgView;  // CG view ref for members, else empty
+};
+
+enum class SyncType { VolumeCopy, Snapshot };
+
+// Older-engine synchronizations: a clone's copy or a legacy snapshot.
+struct Sync {
+    SyncType type = SyncType::VolumeCopy;
+    std::string source;  // uuid
+    std::string target;  // uuid
+    uint16_t copyType = 4;
+    uint16_t syncState = 6;  // synchronized
+};
+
+struct Array {
+    std::string id;  // {SYS}: 32 upper-case hex digits
+    std::string name;
+    std::string password;        // the array's own password
+    std::string providerSecret;  // what the provider holds ("Secret"); empty = never shared
+    std::string vendor;          // standard inquiry, e.g. "NETAPP"
+    std::string product;         // e.g. "INF-01-00"
+    std::string revision = "0820";
+    std::array<Controller, 2> controllers;
+    std::vector<Pool> pools;
+    std::vector<Volume> volumes;
+    std::vector<Host> hosts;
+    std::vector<HostGroup> hostGroups;
+    std::vector<Mapping> mappings;
+    std::vector<PiTGroup> pitGroups;
+    std::vector<PiT> pits;
+    std::vector<View> views;
+    std::vector<ConsistencyGroup> consistencyGroups;
+    std::vector<CgPiT> cgPits;
+    std::vector<CgPiTView> cgPitViews;
+    std::vector<Sync> syncs;
+
+    // Lookups. The index is rebuilt by reindex() after volumes are added or removed.
+    const Volume* findVolume(const std::string& uuid) const;
+    Volume* findVolume(const std::string& uuid);
+    const Volume* findVolumeByLabel(const std::string& label) const;  // any case
+    const Pool* findPool(const std::string& refOrLabel) const;
+    const Host* findHost(const std::string& refOrLabel) const;
+    const HostGroup* findHostGroup(const std::string& refOrLabel) const;
+    const Mapping* findMapping(const std::string& volumeUuid) const;
+    void reindex();
+
+  private:
+    std::unordered_map<std::string, size_t> m_volumeIndex;
+};
+
+}  // namespace sim

@@ -1,0 +1,67 @@
+// The simulated SMI-S provider: a CIM repository derived from the array model,
+// answering decoded CIM-XML requests. Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/Config.h"
+
+namespace cim {
+class CIMObjectPath;
+namespace xml {
+struct Request;
+struct Response;
+}  // namespace xml
+}  // namespace cim
+
+namespace sim {
+
+// Milliseconds since the epoch. Jobs advance on it and PiTs take their time from it;
+// tests pass a manual clock so that nothing sleeps.
+using Clock = std::function<int64_t()>;
+
+class Provider {
+  public:
+    explicit Provider(Config config, Clock clock = Clock());
+    ~Provider();
+    Provider(const Provider&) = delete;
+    Provider& operator=(const Provider&) = delete;
+
+    // Answers one intrinsic or extrinsic request; CIM errors come back in the
+    // response, never as exceptions.
+    cim::xml::Response handle(const cim::xml::Request& request);
+
+    // The LUNs the given initiator ports see, with device names and inquiry data.
+    nlohmann::json fabricLuns(const std::vector<std::string>& initiatorPorts) const;
+
+    // The next `count` jobs end in `finalJobState` (8 Terminated, 9 Killed, 10 Exception).
+    void failNextJobs(int count, uint16_t finalJobState);
+    // Finished jobs disappear at once (true) or after the retention time (false).
+    void setJobsVanish(bool vanish);
+    // Starts a job that does nothing but run; returns its path in the array namespace.
+    cim::CIMObjectPath startJob(int64_t durationMs, uint16_t finalJobState = 7);
+    // Starts a job whose `effect` runs when it completes (state 7); the later
+    // provisioning methods use this. Returns the job's "InstanceID".
+    std::string startJobWithEffect(int64_t durationMs, std::function<void(Array&)> effect,
+                                   size_t arrayIndex = 0);
+
+    // Back to the configuration the provider was built with; jobs are dropped.
+    void reset();
+    // The current arrays as a configuration (the state file format).
+    Config currentState() const;
+    void saveState(const std::string& path) const;
+
+    const Config& config() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace sim
