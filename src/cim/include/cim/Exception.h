@@ -43,24 +43,24 @@ enum CIMStatusCode {
 const char* cimStatusCodeToString(CIMStatusCode code);
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : m_message(std::move(message)) {}
     const std::string& getMessage() const { return m_message; }
     const char* what() const noexcept override { return m_message.c_str(); }
 
-private:
+  private:
     std::string m_message;
 };
 
 // A CIM error answered by the server. The message starts with the status name.
 class CIMException : public Exception {
-public:
+  public:
     explicit CIMException(CIMStatusCode code, const std::string& description = std::string())
         : Exception(makeMessage(code, description)), m_code(code), m_description(description) {}
     CIMStatusCode getCode() const { return m_code; }
     const std::string& getDescription() const { return m_description; }
 
-private:
+  private:
     static std::string makeMessage(CIMStatusCode code, const std::string& description) {
         std::string m = cimStatusCodeToString(code);
         if (!description.empty()) m += ": " + description;
@@ -72,46 +72,64 @@ private:
 
 // The endpoint is refused or unreachable; the message contains "Connection failed".
 class CannotConnectException : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 class AlreadyConnectedException : public Exception {
-public:
+  public:
     AlreadyConnectedException() : Exception("Already connected") {}
 };
 
 class NotConnectedException : public Exception {
-public:
+  public:
     NotConnectedException() : Exception("Not connected") {}
 };
 
 // A text that is not a valid object path; the message contains "malformed".
 class MalformedObjectNameException : public Exception {
-public:
+  public:
     explicit MalformedObjectNameException(const std::string& detail)
         : Exception("The object name is malformed: " + detail) {}
 };
 
 // No answer within the client time-out; the message contains "timed out".
 class ConnectionTimeoutException : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // An HTTP-level failure; the message contains "HTTP" and the status code.
 class HttpException : public Exception {
-public:
+  public:
     HttpException(int status, const std::string& message) : Exception(message), m_status(status) {}
     int getStatus() const { return m_status; }
 
-private:
+  private:
     int m_status;
 };
 
 // Bad CIM-XML or a bad value text; the message names what is wrong.
 class ParseException : public Exception {
-public:
+  public:
+    using Exception::Exception;
+};
+
+// A value read as a type it does not have (CIMValue::get).
+class TypeMismatchException : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// An index past the end of a property, parameter, method or name list.
+class IndexOutOfBoundsException : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// A second property, method or parameter of the same name.
+class AlreadyExistsException : public Exception {
+  public:
     using Exception::Exception;
 };
 
