@@ -1,0 +1,4 @@
+#include "engine/Globals.h"
+
+EvDebug o_logger(nullptr);
+std::string tempArg = "null";

@@ -1,0 +1,7 @@
+#include "eseries/LSISnapshot.h"
+
+#include "eseries/LsiErrorMap.h"
+
+LSISnapshot::LSISnapshot() {
+    SetLSIErrorTable(LsiSmisRkErrorMap);
+}

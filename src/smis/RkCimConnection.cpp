@@ -1,0 +1,1 @@
+#include "smis/RkCimConnection.h"
