@@ -1,0 +1,86 @@
+// CIM-XML over HTTP/HTTPS (DSP0200) on one libcurl handle: one TCP or TLS connection per
+// connected transport, reused for every request (keep-alive).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <cim/SSLContext.h>
+
+namespace cim {
+
+// One received HTTP response. Header and trailer names keep the case the server sent.
+struct HttpResponse {
+    long status = 0;
+    std::string reason;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::vector<std::pair<std::string, std::string>> trailers;
+    std::string body;
+
+    // Value of the first header (or trailer) of that name, any case; nullptr when absent.
+    const std::string* header(const std::string& name) const;
+    const std::string* trailer(const std::string& name) const;
+};
+
+// Not thread-safe: one thread at a time per transport. Different transports may be used
+// from different threads at the same time.
+class HttpTransport {
+  public:
+    static constexpr unsigned kDefaultTimeoutMs = 20000;
+    static constexpr std::size_t kDefaultMaxResponseBytes = std::size_t(1) << 30;
+
+    HttpTransport();
+    ~HttpTransport();
+    HttpTransport(const HttpTransport&) = delete;
+    HttpTransport& operator=(const HttpTransport&) = delete;
+
+    // Opens the TCP connection now, so that a refused or unreachable endpoint fails here with
+    // CannotConnectException ("Connection failed ..."). Over HTTPS the TLS handshake and the
+    // certificate check take place with the first request. A connected transport raises
+    // AlreadyConnectedException. The password is kept only for Basic authentication.
+    void connect(const std::string& host, unsigned port, const std::string& userName,
+                 const std::string& password);
+    void connect(const std::string& host, unsigned port, const SSLContext& sslContext,
+                 const std::string& userName, const std::string& password);
+    // Closes the connection; a no-op when not connected.
+    void disconnect();
+    bool isConnected() const;
+
+    // Limit for connecting and for each whole request; 0 means the default.
+    void setTimeout(unsigned milliseconds);
+    unsigned getTimeout() const { return m_timeoutMs; }
+    // Bodies above this size are refused (the transfer stops as soon as it is exceeded).
+    void setMaxResponseSize(std::size_t bytes) { m_maxResponseBytes = bytes; }
+    std::size_t getMaxResponseSize() const { return m_maxResponseBytes; }
+
+    // POSTs one CIM-XML message to /cimom with the CIMOperation, CIMMethod and CIMObject
+    // headers. cimObjectHeader is the header value, already percent-encoded (see
+    // <cim/xml/HttpHeaders.h>); texts with spaces or control characters are refused.
+    // Returns the response of a 2xx answer. Raises:
+    //  - NotConnectedException when not connected;
+    //  - ConnectionTimeoutException ("timed out") when no full answer came in time;
+    //  - CannotConnectException when a needed reconnect or the TLS handshake fails;
+    //  - HttpException (status, "HTTP ...") for any non-2xx answer, with a CIMError header's
+    //    value in the message; "401" for rejected credentials;
+    //  - CIMException when a CIMStatusCode header or trailer reports a CIM error;
+    //  - Exception ("HTTP ...") when the connection broke or the answer was cut or garbled.
+    HttpResponse post(const std::string& cimMethod, const std::string& cimObjectHeader,
+                      const std::string& body);
+
+    // Number of TCP connections opened so far by this transport (for diagnostics and tests).
+    unsigned connectionsOpened() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    unsigned m_timeoutMs = kDefaultTimeoutMs;
+    std::size_t m_maxResponseBytes = kDefaultMaxResponseBytes;
+
+    void open(const std::string& host, unsigned port, const SSLContext* ssl,
+              const std::string& userName, const std::string& password);
+};
+
+}  // namespace cim
