@@ -1,0 +1,798 @@
+// CIM-XML decoding of requests and responses with pugixml.
+#include <cstring>
+#include <unordered_set>
+
+#include <pugixml.hpp>
+
+#include <cim/xml/Codec.h>
+
+#include "../TextUtil.h"
+#include "XmlUtil.h"
+
+namespace cim::xml {
+
+namespace detail {
+bool legalHost(std::string_view host) {
+    if (host.empty()) return false;
+    for (char ch : host) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%';
+        if (!ok) return false;
+    }
+    return true;
+}
+}  // namespace detail
+
+namespace {
+
+using pugi::xml_node;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw ParseException("CIM-XML: " + what);
+}
+
+bool is(const xml_node& n, const char* name) {
+    return std::strcmp(n.name(), name) == 0;
+}
+
+std::string_view text(const xml_node& n) {
+    return n.child_value();
+}
+
+std::string clip(std::string_view s) {
+    if (s.size() > 80) return std::string(s.substr(0, 80)) + "...";
+    return std::string(s);
+}
+
+// The first child element, or an empty node.
+xml_node firstElement(const xml_node& n) {
+    for (xml_node c = n.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) return c;
+    return xml_node();
+}
+
+template <class F>
+void forElements(const xml_node& n, F&& f) {
+    for (xml_node c = n.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) f(c);
+}
+
+xml_node requireChild(const xml_node& n, const char* name) {
+    xml_node c = n.child(name);
+    if (!c) fail(std::string("missing <") + name + "> element in <" + n.name() + ">");
+    return c;
+}
+
+const char* requireAttr(const xml_node& n, const char* attr) {
+    pugi::xml_attribute a = n.attribute(attr);
+    if (!a) fail(std::string("<") + n.name() + "> without the " + attr + " attribute");
+    return a.value();
+}
+
+CIMName legalName(const xml_node& n, const char* attr) {
+    const char* v = requireAttr(n, attr);
+    if (!CIMName::legal(v))
+        fail(std::string("illegal name \"") + clip(v) + "\" in " + attr + " of <" + n.name() + ">");
+    return CIMName(std::string(v));
+}
+
+bool boolAttr(const xml_node& n, const char* attr) {
+    pugi::xml_attribute a = n.attribute(attr);
+    return a && equalNoCase(a.value(), "true");
+}
+
+class Decoder {
+  public:
+    explicit Decoder(const Limits& limits) : m_limits(limits) {}
+
+    // Parses the document; returns the <CIM> root. Throws for malformed XML, a
+    // document type declaration or another root.
+    xml_node load(std::string_view body) {
+        if (body.size() > m_limits.maxBytes)
+            fail("document of " + std::to_string(body.size()) + " bytes exceeds the limit of " +
+                 std::to_string(m_limits.maxBytes) + " bytes");
+        unsigned flags = pugi::parse_default | pugi::parse_doctype | pugi::parse_ws_pcdata_single;
+        pugi::xml_parse_result res =
+            m_doc.load_buffer(body.data(), body.size(), flags, pugi::encoding_utf8);
+        if (!res)
+            throw NotWellFormed("CIM-XML: malformed XML: " + std::string(res.description()) +
+                                " at offset " + std::to_string(res.offset));
+        for (xml_node c = m_doc.first_child(); c; c = c.next_sibling())
+            if (c.type() == pugi::node_doctype) fail("document type declarations are not accepted");
+        xml_node root = m_doc.document_element();
+        if (!root) fail("empty document");
+        return root;
+    }
+
+    // A ParseException for bodies that are not XML at all.
+    class NotWellFormed : public ParseException {
+      public:
+        using ParseException::ParseException;
+    };
+
+    CIMNamespaceName localNamespacePath(const xml_node& n) {
+        std::string ns;
+        forElements(n, [&](const xml_node& c) {
+            if (!is(c, "NAMESPACE")) return;
+            const char* part = requireAttr(c, "NAME");
+            if (!ns.empty()) ns += '/';
+            ns += part;
+        });
+        if (ns.empty()) fail("<LOCALNAMESPACEPATH> without <NAMESPACE>");
+        if (!CIMNamespaceName::legal(ns)) fail("illegal namespace \"" + clip(ns) + "\"");
+        return CIMNamespaceName(ns);
+    }
+
+    void namespacePath(const xml_node& n, std::string& host, CIMNamespaceName& ns) {
+        xml_node h = requireChild(n, "HOST");
+        std::string_view hv = text(h);
+        if (!hv.empty() && !cim::xml::detail::legalHost(hv))
+            fail("illegal host \"" + clip(hv) + "\"");
+        host.assign(hv);
+        ns = localNamespacePath(requireChild(n, "LOCALNAMESPACEPATH"));
+    }
+
+    CIMKeyBinding keyValue(const CIMName& name, const xml_node& kv) {
+        const char* vt = kv.attribute("VALUETYPE").as_string("string");
+        std::string_view v = text(kv);
+        if (std::strcmp(vt, "string") == 0)
+            return CIMKeyBinding(name, std::string(v), CIMKeyBinding::STRING);
+        std::string_view t = v;
+        while (!t.empty() && (t.front() == ' ' || t.front() == '\n' || t.front() == '\t'))
+            t.remove_prefix(1);
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\n' || t.back() == '\t'))
+            t.remove_suffix(1);
+        if (std::strcmp(vt, "boolean") == 0) {
+            if (equalNoCase(t, "true")) return CIMKeyBinding(name, "TRUE", CIMKeyBinding::BOOLEAN);
+            if (equalNoCase(t, "false"))
+                return CIMKeyBinding(name, "FALSE", CIMKeyBinding::BOOLEAN);
+            fail("invalid boolean key value \"" + clip(v) + "\"");
+        }
+        if (std::strcmp(vt, "numeric") == 0) {
+            if (!cim::detail::isNumericText(t))
+                fail("invalid numeric key value \"" + clip(v) + "\"");
+            return CIMKeyBinding(name, std::string(t), CIMKeyBinding::NUMERIC);
+        }
+        fail(std::string("unknown key VALUETYPE \"") + clip(vt) + "\"");
+    }
+
+    CIMObjectPath instanceName(const xml_node& n, unsigned depth) {
+        CIMName cls = legalName(n, "CLASSNAME");
+        std::vector<CIMKeyBinding> keys;
+        forElements(n, [&](const xml_node& kb) {
+            if (is(kb, "KEYBINDING")) {
+                CIMName name = legalName(kb, "NAME");
+                for (const auto& k : keys)
+                    if (k.getName().equal(name))
+                        fail("duplicate key \"" + name.getString() + "\" in <INSTANCENAME>");
+                xml_node v = firstElement(kb);
+                if (!v) fail("<KEYBINDING> without a value");
+                if (is(v, "KEYVALUE"))
+                    keys.push_back(keyValue(name, v));
+                else if (is(v, "VALUE.REFERENCE"))
+                    keys.emplace_back(name, valueReference(v, depth + 1));
+                else
+                    fail(std::string("unexpected <") + v.name() + "> in <KEYBINDING>");
+            } else if (is(kb, "KEYVALUE") || is(kb, "VALUE.REFERENCE")) {
+                fail("key values without a key name are not supported");
+            }
+        });
+        return CIMObjectPath(std::string(), CIMNamespaceName(), cls, keys);
+    }
+
+    CIMObjectPath instancePath(const xml_node& n, unsigned depth) {
+        std::string host;
+        CIMNamespaceName ns;
+        namespacePath(requireChild(n, "NAMESPACEPATH"), host, ns);
+        CIMObjectPath p = instanceName(requireChild(n, "INSTANCENAME"), depth);
+        p.setHost(host);
+        p.setNameSpace(ns);
+        return p;
+    }
+
+    CIMObjectPath localInstancePath(const xml_node& n, unsigned depth) {
+        CIMNamespaceName ns = localNamespacePath(requireChild(n, "LOCALNAMESPACEPATH"));
+        CIMObjectPath p = instanceName(requireChild(n, "INSTANCENAME"), depth);
+        p.setNameSpace(ns);
+        return p;
+    }
+
+    CIMObjectPath className(const xml_node& n) {
+        return CIMObjectPath(std::string(), CIMNamespaceName(), legalName(n, "NAME"));
+    }
+
+    // Any of the six path elements.
+    bool anyPath(const xml_node& c, unsigned depth, CIMObjectPath& out) {
+        if (is(c, "INSTANCENAME")) {
+            out = instanceName(c, depth);
+        } else if (is(c, "LOCALINSTANCEPATH")) {
+            out = localInstancePath(c, depth);
+        } else if (is(c, "INSTANCEPATH")) {
+            out = instancePath(c, depth);
+        } else if (is(c, "CLASSNAME")) {
+            out = className(c);
+        } else if (is(c, "LOCALCLASSPATH")) {
+            CIMNamespaceName ns = localNamespacePath(requireChild(c, "LOCALNAMESPACEPATH"));
+            out = className(requireChild(c, "CLASSNAME"));
+            out.setNameSpace(ns);
+        } else if (is(c, "CLASSPATH")) {
+            std::string host;
+            CIMNamespaceName ns;
+            namespacePath(requireChild(c, "NAMESPACEPATH"), host, ns);
+            out = className(requireChild(c, "CLASSNAME"));
+            out.setHost(host);
+            out.setNameSpace(ns);
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    CIMObjectPath valueReference(const xml_node& n, unsigned depth) {
+        if (depth > m_limits.maxReferenceDepth) fail("references nested too deeply");
+        xml_node c = firstElement(n);
+        CIMObjectPath p;
+        if (!c || !anyPath(c, depth, p)) fail("<VALUE.REFERENCE> without an object path");
+        return p;
+    }
+
+    // The TYPE/PARAMTYPE attribute, with EmbeddedObject turning strings into instances.
+    bool typeOf(const xml_node& n, const char* attr, CIMType& type) {
+        pugi::xml_attribute a = n.attribute(attr);
+        if (!a) return false;
+        if (!cimTypeFromString(a.value(), type))
+            fail(std::string("unknown value type \"") + clip(a.value()) + "\" in <" + n.name() +
+                 ">");
+        pugi::xml_attribute eo = n.attribute("EmbeddedObject");
+        if (!eo) eo = n.attribute("EMBEDDEDOBJECT");
+        if (eo && type == CIMTYPE_STRING) {
+            if (equalNoCase(eo.value(), "instance"))
+                type = CIMTYPE_INSTANCE;
+            else if (equalNoCase(eo.value(), "object"))
+                type = CIMTYPE_OBJECT;
+            else
+                fail(std::string("unknown EmbeddedObject \"") + clip(eo.value()) + "\"");
+        }
+        return true;
+    }
+
+    CIMValue scalar(CIMType type, std::string_view t, unsigned depth) {
+        if (type == CIMTYPE_STRING) return CIMValue(std::string(t));
+        // Embedded objects are only taken as instances.
+        if (type == CIMTYPE_INSTANCE || type == CIMTYPE_OBJECT)
+            return CIMValue(embeddedInstance(t, depth + 1));
+        return CIMValue::fromText(type, t);
+    }
+
+    CIMValue array(CIMType type, const xml_node& va, unsigned depth) {
+        std::vector<std::string> texts;
+        forElements(va, [&](const xml_node& v) {
+            if (is(v, "VALUE"))
+                texts.emplace_back(text(v));
+            else if (is(v, "VALUE.NULL"))
+                texts.emplace_back(nullText(type));
+        });
+        if (type == CIMTYPE_INSTANCE || type == CIMTYPE_OBJECT) {
+            Array<CIMInstance> a;
+            for (const auto& t : texts) a.push_back(embeddedInstance(t, depth + 1));
+            return CIMValue(a);
+        }
+        return CIMValue::fromTexts(type, texts);
+    }
+
+    static const char* nullText(CIMType type) {
+        switch (type) {
+            case CIMTYPE_BOOLEAN:
+                return "FALSE";
+            case CIMTYPE_REAL32:
+            case CIMTYPE_REAL64:
+                return "0";
+            case CIMTYPE_DATETIME:
+                return "00000000000000.000000:000";
+            case CIMTYPE_STRING:
+            case CIMTYPE_CHAR16:
+                return "";
+            default:
+                return isIntegerType(type) ? "0" : "";
+        }
+    }
+
+    CIMValue refArray(const xml_node& n, unsigned depth) {
+        Array<CIMObjectPath> refs;
+        forElements(n, [&](const xml_node& r) {
+            if (is(r, "VALUE.REFERENCE")) refs.push_back(valueReference(r, depth + 1));
+        });
+        return CIMValue(std::move(refs));
+    }
+
+    // The value inside a PARAMVALUE, RETURNVALUE or IPARAMVALUE-like element. typed
+    // false: no type attribute, strings are kept as strings.
+    CIMValue anyValue(const xml_node& n, bool typed, CIMType type, unsigned depth) {
+        xml_node c = firstElement(n);
+        if (!c) {
+            if (!typed) return CIMValue(CIMTYPE_STRING, false);
+            return CIMValue(type, false);
+        }
+        if (is(c, "VALUE.REFERENCE")) {
+            if (typed && type != CIMTYPE_REFERENCE)
+                fail(std::string("<VALUE.REFERENCE> in a ") + cimTypeToString(type) + " <" +
+                     n.name() + ">");
+            return CIMValue(valueReference(c, depth + 1));
+        }
+        if (is(c, "VALUE.REFARRAY")) {
+            if (typed && type != CIMTYPE_REFERENCE)
+                fail(std::string("<VALUE.REFARRAY> in a ") + cimTypeToString(type) + " <" +
+                     n.name() + ">");
+            return refArray(c, depth);
+        }
+        if (is(c, "VALUE"))
+            return typed ? scalar(type, text(c), depth) : CIMValue(std::string(text(c)));
+        if (is(c, "VALUE.ARRAY")) return array(typed ? type : CIMTYPE_STRING, c, depth);
+        if (is(c, "VALUE.NULL")) return CIMValue(typed ? type : CIMTYPE_STRING, false);
+        if (is(c, "INSTANCE")) return CIMValue(instance(c, depth + 1));
+        if (is(c, "CLASSNAME")) return CIMValue(className(c));
+        if (is(c, "QUALIFIER")) return CIMValue(typed ? type : CIMTYPE_STRING, false);
+        fail(std::string("unexpected <") + c.name() + "> in <" + n.name() + ">");
+    }
+
+    CIMQualifier qualifier(const xml_node& q, unsigned depth) {
+        CIMName name = legalName(q, "NAME");
+        CIMType type = CIMTYPE_STRING;
+        if (!typeOf(q, "TYPE", type)) fail("<QUALIFIER> without the TYPE attribute");
+        return CIMQualifier(name, anyValue(q, true, type, depth), boolAttr(q, "PROPAGATED"));
+    }
+
+    CIMProperty property(const xml_node& p, unsigned depth) {
+        CIMName name = legalName(p, "NAME");
+        CIMValue value;
+        CIMName refClass;
+        bool isRef = is(p, "PROPERTY.REFERENCE");
+        bool isArray = is(p, "PROPERTY.ARRAY");
+        CIMType type = CIMTYPE_STRING;
+        if (isRef) {
+            type = CIMTYPE_REFERENCE;
+            if (pugi::xml_attribute rc = p.attribute("REFERENCECLASS")) {
+                if (!CIMName::legal(rc.value())) fail("illegal REFERENCECLASS");
+                refClass = CIMName(std::string(rc.value()));
+            }
+        } else if (!typeOf(p, "TYPE", type)) {
+            fail("<" + std::string(p.name()) + " NAME=\"" + name.getString() +
+                 "\"> without the TYPE attribute");
+        }
+        value.setNullValue(type, isArray);
+        std::vector<CIMQualifier> quals;
+        forElements(p, [&](const xml_node& c) {
+            if (is(c, "VALUE")) {
+                if (isArray || isRef) fail("<VALUE> in <" + std::string(p.name()) + ">");
+                value = scalar(type, text(c), depth);
+            } else if (is(c, "VALUE.ARRAY")) {
+                if (!isArray) fail("<VALUE.ARRAY> in <" + std::string(p.name()) + ">");
+                value = array(type, c, depth);
+            } else if (is(c, "VALUE.REFERENCE")) {
+                if (!isRef) fail("<VALUE.REFERENCE> in <" + std::string(p.name()) + ">");
+                value = CIMValue(valueReference(c, depth + 1));
+            } else if (is(c, "VALUE.REFARRAY")) {
+                if (!isArray || type != CIMTYPE_REFERENCE)
+                    fail("<VALUE.REFARRAY> in <" + std::string(p.name()) + ">");
+                value = refArray(c, depth);
+            } else if (is(c, "QUALIFIER")) {
+                quals.push_back(qualifier(c, depth));
+            }
+        });
+        Uint32 arraySize = 0;
+        if (pugi::xml_attribute as = p.attribute("ARRAYSIZE")) arraySize = as.as_uint();
+        CIMName origin;
+        if (pugi::xml_attribute co = p.attribute("CLASSORIGIN")) {
+            if (!CIMName::legal(co.value())) fail("illegal CLASSORIGIN");
+            origin = CIMName(std::string(co.value()));
+        }
+        CIMProperty prop(name, value, arraySize, refClass, origin, boolAttr(p, "PROPAGATED"));
+        for (auto& q : quals) prop.addQualifier(q);
+        return prop;
+    }
+
+    CIMInstance instance(const xml_node& n, unsigned depth) {
+        if (depth > m_limits.maxReferenceDepth) fail("embedded instances nested too deeply");
+        CIMInstance inst(legalName(n, "CLASSNAME"));
+        forElements(n, [&](const xml_node& c) {
+            if (is(c, "PROPERTY") || is(c, "PROPERTY.ARRAY") || is(c, "PROPERTY.REFERENCE")) {
+                CIMProperty p = property(c, depth);
+                if (inst.getPropertyCount() < 64) {
+                    if (inst.findProperty(p.getName()) != PEG_NOT_FOUND)
+                        fail("duplicate property \"" + p.getName().getString() + "\"");
+                } else {
+                    checkDuplicateLarge(inst, p.getName());
+                }
+                inst.appendPropertyUnchecked(std::move(p));
+            } else if (is(c, "QUALIFIER")) {
+                inst.addQualifier(qualifier(c, depth));
+            }
+        });
+        return inst;
+    }
+
+    // Instances with many properties: keep the duplicate check linear overall.
+    void checkDuplicateLarge(const CIMInstance& inst, const CIMName& name) {
+        if (m_seenFor != &inst) {
+            m_seen.clear();
+            for (const auto& p : inst.getProperties())
+                m_seen.insert(lower(p.getName().getString()));
+            m_seenFor = &inst;
+        }
+        if (!m_seen.insert(lower(name.getString())).second)
+            fail("duplicate property \"" + name.getString() + "\"");
+    }
+
+    static std::string lower(const std::string& s) {
+        std::string r(s);
+        for (char& c : r)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        return r;
+    }
+
+    CIMInstance embeddedInstance(std::string_view xmlText, unsigned depth) {
+        if (depth > m_limits.maxReferenceDepth) fail("embedded instances nested too deeply");
+        Limits inner = m_limits;
+        Decoder d(inner);
+        xml_node root = d.load(xmlText);
+        if (!is(root, "INSTANCE"))
+            fail(std::string("embedded object <") + root.name() + "> is not an <INSTANCE>");
+        return d.instance(root, depth);
+    }
+
+    CIMClass cimClass(const xml_node& n) {
+        CIMClass cls(legalName(n, "NAME"));
+        if (pugi::xml_attribute sc = n.attribute("SUPERCLASS")) {
+            if (!CIMName::legal(sc.value())) fail("illegal SUPERCLASS");
+            cls.setSuperClassName(CIMName(std::string(sc.value())));
+        }
+        forElements(n, [&](const xml_node& c) {
+            if (is(c, "PROPERTY") || is(c, "PROPERTY.ARRAY") || is(c, "PROPERTY.REFERENCE")) {
+                try {
+                    cls.addProperty(property(c, 0));
+                } catch (const AlreadyExistsException& e) {
+                    fail(e.getMessage());
+                }
+            } else if (is(c, "QUALIFIER")) {
+                cls.addQualifier(qualifier(c, 0));
+            } else if (is(c, "METHOD")) {
+                CIMType rt = CIMTYPE_UINT32;
+                if (!typeOf(c, "TYPE", rt)) fail("<METHOD> without the TYPE attribute");
+                CIMName origin;
+                if (pugi::xml_attribute co = c.attribute("CLASSORIGIN")) {
+                    if (!CIMName::legal(co.value())) fail("illegal CLASSORIGIN");
+                    origin = CIMName(std::string(co.value()));
+                }
+                CIMMethod m(legalName(c, "NAME"), rt, origin, boolAttr(c, "PROPAGATED"));
+                forElements(c, [&](const xml_node& pn) {
+                    if (is(pn, "QUALIFIER")) {
+                        m.addQualifier(qualifier(pn, 0));
+                        return;
+                    }
+                    bool ref = is(pn, "PARAMETER.REFERENCE") || is(pn, "PARAMETER.REFARRAY");
+                    bool arr = is(pn, "PARAMETER.ARRAY") || is(pn, "PARAMETER.REFARRAY");
+                    if (!ref && !arr && !is(pn, "PARAMETER")) return;
+                    CIMType t = CIMTYPE_REFERENCE;
+                    CIMName refClass;
+                    if (ref) {
+                        if (pugi::xml_attribute rc = pn.attribute("REFERENCECLASS")) {
+                            if (!CIMName::legal(rc.value())) fail("illegal REFERENCECLASS");
+                            refClass = CIMName(std::string(rc.value()));
+                        }
+                    } else if (!typeOf(pn, "TYPE", t)) {
+                        fail("<" + std::string(pn.name()) + "> without the TYPE attribute");
+                    }
+                    CIMParameter prm(legalName(pn, "NAME"), t, arr,
+                                     pn.attribute("ARRAYSIZE").as_uint(), refClass);
+                    forElements(pn, [&](const xml_node& q) {
+                        if (is(q, "QUALIFIER")) prm.addQualifier(qualifier(q, 0));
+                    });
+                    try {
+                        m.addParameter(prm);
+                    } catch (const AlreadyExistsException& e) {
+                        fail(e.getMessage());
+                    }
+                });
+                try {
+                    cls.addMethod(m);
+                } catch (const AlreadyExistsException& e) {
+                    fail(e.getMessage());
+                }
+            }
+        });
+        return cls;
+    }
+
+    CIMParamValue paramValue(const xml_node& n) {
+        const char* name = requireAttr(n, "NAME");
+        if (!*name) fail("<" + std::string(n.name()) + "> with an empty NAME");
+        CIMType type = CIMTYPE_STRING;
+        bool typed = typeOf(n, "PARAMTYPE", type);
+        CIMValue v = anyValue(n, typed, type, 0);
+        // A reference element types its value even without PARAMTYPE.
+        bool nowTyped = typed || v.getType() != CIMTYPE_STRING;
+        return CIMParamValue(name, v, nowTyped);
+    }
+
+    // <MESSAGE> of a document whose root is <CIM>.
+    xml_node message(const xml_node& root) {
+        if (!is(root, "CIM"))
+            fail(std::string("wrong root element <") + root.name() + ">, expected <CIM>");
+        return requireChild(root, "MESSAGE");
+    }
+
+    void responseBody(const xml_node& rsp, Response& r) {
+        r.methodName = requireAttr(rsp, "NAME");
+        forElements(rsp, [&](const xml_node& c) {
+            if (is(c, "ERROR")) {
+                const char* code = requireAttr(c, "CODE");
+                std::int64_t v = 0;
+                if (!cim::detail::parseSigned(code, v) || v <= 0 || v > 0xFFFF)
+                    fail("<ERROR> with an invalid CODE \"" + clip(code) + "\"");
+                r.errorCode = static_cast<CIMStatusCode>(v);
+                r.errorDescription = c.attribute("DESCRIPTION").value();
+            } else if (is(c, "IRETURNVALUE")) {
+                r.hasReturnValue = true;
+                iReturnValue(c, r);
+            } else if (is(c, "RETURNVALUE")) {
+                r.hasReturnValue = true;
+                CIMType type = CIMTYPE_STRING;
+                bool typed = typeOf(c, "PARAMTYPE", type);
+                r.returnValue = anyValue(c, typed, type, 0);
+            } else if (is(c, "PARAMVALUE")) {
+                r.outParameters.push_back(paramValue(c));
+            }
+        });
+    }
+
+    void iReturnValue(const xml_node& n, Response& r) {
+        forElements(n, [&](const xml_node& c) {
+            CIMObjectPath p;
+            if (is(c, "INSTANCE")) {
+                r.instances.push_back(instance(c, 0));
+            } else if (is(c, "VALUE.NAMEDINSTANCE") || is(c, "VALUE.OBJECTWITHPATH") ||
+                       is(c, "VALUE.OBJECTWITHLOCALPATH") || is(c, "VALUE.INSTANCEWITHPATH")) {
+                xml_node pathNode, objNode;
+                forElements(c, [&](const xml_node& x) {
+                    if (is(x, "INSTANCE") || is(x, "CLASS"))
+                        objNode = x;
+                    else if (!pathNode)
+                        pathNode = x;
+                });
+                if (!objNode) fail(std::string("<") + c.name() + "> without <INSTANCE>");
+                if (is(objNode, "CLASS")) {
+                    r.cimClass = cimClass(objNode);
+                    return;
+                }
+                if (!pathNode || !anyPath(pathNode, 0, p))
+                    fail(std::string("<") + c.name() + "> without an object path");
+                CIMInstance inst = instance(objNode, 0);
+                inst.setPath(std::move(p));
+                r.instances.push_back(std::move(inst));
+            } else if (is(c, "OBJECTPATH")) {
+                xml_node x = firstElement(c);
+                if (!x || !anyPath(x, 0, p)) fail("<OBJECTPATH> without an object path");
+                r.instanceNames.push_back(std::move(p));
+            } else if (anyPath(c, 0, p)) {
+                r.instanceNames.push_back(std::move(p));
+            } else if (is(c, "CLASS")) {
+                r.cimClass = cimClass(c);
+            } else if (is(c, "VALUE.OBJECT")) {
+                xml_node x = firstElement(c);
+                if (x && is(x, "INSTANCE")) r.instances.push_back(instance(x, 0));
+                if (x && is(x, "CLASS")) r.cimClass = cimClass(x);
+            }
+        });
+    }
+
+    std::optional<bool> iparamBool(const xml_node& p) {
+        xml_node v = firstElement(p);
+        if (!v) return std::nullopt;
+        if (!is(v, "VALUE"))
+            fail(std::string("unexpected <") + v.name() + "> in a boolean parameter");
+        std::string_view t = text(v);
+        while (!t.empty() && (t.front() == ' ' || t.front() == '\n')) t.remove_prefix(1);
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\n')) t.remove_suffix(1);
+        if (equalNoCase(t, "true")) return true;
+        if (equalNoCase(t, "false")) return false;
+        fail("invalid boolean \"" + clip(t) + "\" in IPARAMVALUE " + p.attribute("NAME").value());
+    }
+
+    std::optional<CIMName> iparamClass(const xml_node& p) {
+        xml_node v = firstElement(p);
+        if (!v) return std::nullopt;
+        if (!is(v, "CLASSNAME"))
+            fail(std::string("unexpected <") + v.name() + "> in IPARAMVALUE " +
+                 p.attribute("NAME").value());
+        return legalName(v, "NAME");
+    }
+
+    std::optional<std::string> iparamString(const xml_node& p) {
+        xml_node v = firstElement(p);
+        if (!v) return std::nullopt;
+        if (!is(v, "VALUE"))
+            fail(std::string("unexpected <") + v.name() + "> in IPARAMVALUE " +
+                 p.attribute("NAME").value());
+        return std::string(text(v));
+    }
+
+    CIMObjectPath iparamPath(const xml_node& p) {
+        xml_node v = firstElement(p);
+        CIMObjectPath path;
+        if (!v || !anyPath(v, 0, path))
+            fail(std::string("IPARAMVALUE ") + p.attribute("NAME").value() +
+                 " without an object name");
+        return path;
+    }
+
+    void iparam(const xml_node& p, Request& r) {
+        std::string_view name = requireAttr(p, "NAME");
+        auto eq = [&](const char* n) { return equalNoCase(name, n); };
+        if (eq("InstanceName")) {
+            r.instanceName = iparamPath(p);
+        } else if (eq("ObjectName")) {
+            r.objectName = iparamPath(p);
+        } else if (eq("ClassName")) {
+            r.className = iparamClass(p);
+        } else if (eq("AssocClass")) {
+            r.assocClass = iparamClass(p);
+        } else if (eq("ResultClass")) {
+            r.resultClass = iparamClass(p);
+        } else if (eq("Role")) {
+            r.role = iparamString(p);
+        } else if (eq("ResultRole")) {
+            r.resultRole = iparamString(p);
+        } else if (eq("LocalOnly")) {
+            r.localOnly = iparamBool(p);
+        } else if (eq("DeepInheritance")) {
+            r.deepInheritance = iparamBool(p);
+        } else if (eq("IncludeQualifiers")) {
+            r.includeQualifiers = iparamBool(p);
+        } else if (eq("IncludeClassOrigin")) {
+            r.includeClassOrigin = iparamBool(p);
+        } else if (eq("PropertyList")) {
+            xml_node v = firstElement(p);
+            if (!v) {
+                r.propertyList.clear();
+            } else if (is(v, "VALUE.ARRAY")) {
+                std::vector<CIMName> names;
+                forElements(v, [&](const xml_node& e) {
+                    if (!is(e, "VALUE")) return;
+                    std::string_view t = text(e);
+                    if (!CIMName::legal(t))
+                        fail("illegal property name \"" + clip(t) + "\" in PropertyList");
+                    names.emplace_back(std::string(t));
+                });
+                r.propertyList.set(names);
+            } else {
+                fail(std::string("unexpected <") + v.name() + "> in IPARAMVALUE PropertyList");
+            }
+        } else if (eq("ModifiedInstance")) {
+            xml_node v = firstElement(p);
+            if (!v || !is(v, "VALUE.NAMEDINSTANCE"))
+                fail("IPARAMVALUE ModifiedInstance without <VALUE.NAMEDINSTANCE>");
+            CIMObjectPath path = instanceName(requireChild(v, "INSTANCENAME"), 0);
+            CIMInstance inst = instance(requireChild(v, "INSTANCE"), 0);
+            inst.setPath(std::move(path));
+            r.modifiedInstance = std::move(inst);
+        } else if (eq("NewInstance")) {
+            xml_node v = firstElement(p);
+            if (!v || !is(v, "INSTANCE")) fail("IPARAMVALUE NewInstance without <INSTANCE>");
+            r.newInstance = instance(v, 0);
+        } else {
+            r.unknownParameters.emplace_back(name);
+        }
+    }
+
+  private:
+    const Limits& m_limits;
+    pugi::xml_document m_doc;
+    std::unordered_set<std::string> m_seen;
+    const CIMInstance* m_seenFor = nullptr;
+};
+
+bool majorIs(const char* version, char major) {
+    return version[0] == major && (version[1] == '.' || version[1] == 0);
+}
+
+}  // namespace
+
+Response decodeResponse(std::string_view body, const Limits& limits) {
+    Decoder d(limits);
+    xml_node msg = d.message(d.load(body));
+    Response r;
+    r.messageId = requireAttr(msg, "ID");
+    if (msg.child("MULTIRSP")) fail("multiple responses are not supported");
+    xml_node simple = requireChild(msg, "SIMPLERSP");
+    xml_node rsp = simple.child("IMETHODRESPONSE");
+    if (rsp) {
+        r.intrinsic = true;
+    } else {
+        rsp = simple.child("METHODRESPONSE");
+        if (!rsp) fail("missing <IMETHODRESPONSE> or <METHODRESPONSE> element in <SIMPLERSP>");
+        r.intrinsic = false;
+    }
+    d.responseBody(rsp, r);
+    return r;
+}
+
+Request decodeRequest(std::string_view body, const Limits& limits) {
+    Decoder d(limits);
+    xml_node root;
+    try {
+        root = d.load(body);
+    } catch (const Decoder::NotWellFormed& e) {
+        throw RequestException("request-not-well-formed", 400, e.getMessage());
+    } catch (const ParseException& e) {
+        throw RequestException("request-not-valid", 400, e.getMessage());
+    }
+    try {
+        if (is(root, "CIM")) {
+            const char* cimv = root.attribute("CIMVERSION").value();
+            const char* dtdv = root.attribute("DTDVERSION").value();
+            if (!majorIs(cimv, '2'))
+                throw RequestException("unsupported-cim-version", 501,
+                                       "CIM version \"" + clip(cimv) + "\" is not supported");
+            if (!majorIs(dtdv, '2'))
+                throw RequestException("unsupported-dtd-version", 501,
+                                       "DTD version \"" + clip(dtdv) + "\" is not supported");
+        }
+        xml_node msg = d.message(root);
+        Request r;
+        r.messageId = requireAttr(msg, "ID");
+        const char* pv = msg.attribute("PROTOCOLVERSION").value();
+        if (!majorIs(pv, '1'))
+            throw RequestException("unsupported-protocol-version", 501,
+                                   "protocol version \"" + clip(pv) + "\" is not supported");
+        if (msg.child("MULTIREQ"))
+            throw RequestException("multiple-requests-unsupported", 501,
+                                   "multiple requests are not supported");
+        xml_node simple = requireChild(msg, "SIMPLEREQ");
+        if (xml_node call = simple.child("IMETHODCALL")) {
+            r.intrinsic = true;
+            r.methodName = requireAttr(call, "NAME");
+            r.nameSpace = d.localNamespacePath(requireChild(call, "LOCALNAMESPACEPATH"));
+            forElements(call, [&](const xml_node& p) {
+                if (is(p, "IPARAMVALUE")) d.iparam(p, r);
+            });
+        } else if (xml_node mcall = simple.child("METHODCALL")) {
+            r.intrinsic = false;
+            r.methodName = requireAttr(mcall, "NAME");
+            if (!CIMName::legal(r.methodName))
+                fail("illegal method name \"" + clip(r.methodName) + "\"");
+            if (xml_node lip = mcall.child("LOCALINSTANCEPATH")) {
+                r.target = d.localInstancePath(lip, 0);
+            } else if (xml_node lcp = mcall.child("LOCALCLASSPATH")) {
+                CIMObjectPath p;
+                d.anyPath(lcp, 0, p);
+                r.target = p;
+            } else {
+                fail("missing <LOCALINSTANCEPATH> or <LOCALCLASSPATH> element in <METHODCALL>");
+            }
+            r.nameSpace = r.target.getNameSpace();
+            forElements(mcall, [&](const xml_node& p) {
+                if (is(p, "PARAMVALUE")) r.inParameters.push_back(d.paramValue(p));
+            });
+        } else {
+            fail("missing <IMETHODCALL> or <METHODCALL> element in <SIMPLEREQ>");
+        }
+        return r;
+    } catch (const RequestException&) {
+        throw;
+    } catch (const ParseException& e) {
+        throw RequestException("request-not-valid", 400, e.getMessage());
+    } catch (const MalformedObjectNameException& e) {
+        throw RequestException("request-not-valid", 400, e.getMessage());
+    }
+}
+
+CIMInstance decodeInstance(std::string_view xmlText, const Limits& limits) {
+    Decoder d(limits);
+    xml_node root = d.load(xmlText);
+    if (!is(root, "INSTANCE"))
+        fail(std::string("wrong root element <") + root.name() + ">, expected <INSTANCE>");
+    return d.instance(root, 0);
+}
+
+}  // namespace cim::xml
