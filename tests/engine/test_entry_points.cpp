@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/EngineCommon.h"
+#include "rkso/rkso.h"
+#include "testsupport/FakeOSUtil.h"
+#include "testsupport/FakeSnapInfo.h"
+#include "testsupport/LogCapture.h"
+
+namespace {
+
+using testsupport::FakeOSUtil;
+using testsupport::FakeSnapInfo;
+
+struct Named {
+    const char* name;
+    rkso_devices_fn fn;
+    const char* startLine;  // with the count 2 filled in
+    bool needsHostId;
+};
+
+const std::vector<Named> kDeviceArrayEntryPoints = {
+    {"rkso_prepareDevices", rkso_prepareDevices, "Starting to prepare [2] snapshot(s)/clone(s).",
+     false},
+    {"rkso_snapDevices", rkso_snapDevices, " Starting snap/clone operation for [2] devices", false},
+    {"rkso_isMapped", rkso_isMapped, "Going to check if [2] snap/clone device(s) is mapped", true},
+    {"rkso_mapSnaps", rkso_mapSnaps, "Going to map [2] snap/clone device(s) to the host", true},
+    {"rkso_unmapSnaps", rkso_unmapSnaps, "Going to unmap [2] snap/clone device(s) from the host",
+     true},
+    {"rkso_revertSnaps", rkso_revertSnaps, "Going to revert [2] source device(s) from snap/clone",
+     true},
+    {"rkso_deleteSnaps", rkso_deleteSnaps, "Going to delete [2] snap / clone device{s]", false},
+    {"rkso_reconcileSnaps", rkso_reconcileSnaps,
+     "Going to check [2] snap / clone device{s] status on the Storage Array", false},
+};
+
+TEST(Version, AnswersOneZeroZero) {
+    unsigned short a = 9, b = 9, c = 9;
+    rkso_version(&a, &b, &c);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(c, 0);
+}
+
+TEST(Version, AnyNullPointerWritesNothing) {
+    for (int mask = 0; mask < 7; ++mask) {
+        unsigned short a = 9, b = 9, c = 9;
+        rkso_version(mask & 1 ? &a : nullptr, mask & 2 ? &b : nullptr, mask & 4 ? &c : nullptr);
+        EXPECT_EQ(a, 9) << mask;
+        EXPECT_EQ(b, 9) << mask;
+        EXPECT_EQ(c, 9) << mask;
+    }
+}
+
+TEST(DeviceArrayEntryPoints, EmptyCallReturnsOneAndTouchesNoDevice) {
+    FakeSnapInfo dev;
+    RKSO::SnapInfo* devices[] = {&dev};
+    FakeOSUtil util;
+    for (const Named& ep : kDeviceArrayEntryPoints) {
+        for (short count : {short(0), short(-1), short(-32768)}) {
+            testsupport::LogCapture log;
+            EXPECT_EQ(ep.fn(devices, count, &util), 1) << ep.name;
+            auto lines = log.lines();
+            ASSERT_EQ(lines.size(), 1u) << ep.name;
+            EXPECT_EQ(lines[0].text, "No device passed for SNAP operation");
+            EXPECT_EQ(lines[0].tag, ep.name);
+            EXPECT_EQ(lines[0].level, -1);
+        }
+        EXPECT_EQ(ep.fn(nullptr, 0, nullptr), 1) << ep.name;
+    }
+    EXPECT_TRUE(dev.calls().empty());
+    EXPECT_TRUE(util.calls().empty());
+    RksoDevicesByModel byModel;
+    EXPECT_EQ(rkso_identifyDevices(devices, 0, &byModel, 0, nullptr, &util), 1);
+    EXPECT_TRUE(dev.calls().empty());
+    EXPECT_TRUE(byModel.empty());
+}
+
+TEST(DeviceArrayEntryPoints, NullListOrNullEntryIsAnInvalidCall) {
+    FakeSnapInfo dev;
+    RKSO::SnapInfo* withHole[] = {&dev, nullptr};
+    for (const Named& ep : kDeviceArrayEntryPoints) {
+        testsupport::LogCapture log;
+        EXPECT_EQ(ep.fn(nullptr, 2, nullptr), 1) << ep.name;
+        EXPECT_EQ(ep.fn(withHole, 2, nullptr), 1) << ep.name;
+        EXPECT_TRUE(log.contains("Device entry [1] of [2] is null"));
+    }
+    EXPECT_EQ(rkso_unprepareDevices(withHole, 2, nullptr), 1);
+    EXPECT_TRUE(dev.calls().empty()) << "nothing is done when the list is broken";
+}
+
+TEST(DeviceArrayEntryPoints, StartLineGoesToTheFirstDevice) {
+    for (const Named& ep : kDeviceArrayEntryPoints) {
+        FakeSnapInfo first, second;
+        RKSO::SnapInfo* devices[] = {&first, &second};
+        EXPECT_EQ(ep.fn(devices, 2, nullptr), 1) << ep.name;
+        auto lines = first.logLines();
+        ASSERT_FALSE(lines.empty()) << ep.name;
+        EXPECT_EQ(lines[0].tag, ep.name);
+        EXPECT_EQ(lines[0].text, ep.startLine);
+        EXPECT_TRUE(first.logContains("not available")) << ep.name;
+    }
+}
+
+TEST(DeviceArrayEntryPoints, MappingRelatedOnesNeedTheHostIdentifier) {
+    for (const Named& ep : kDeviceArrayEntryPoints) {
+        FakeSnapInfo first;
+        first.setDevicePathValue("/vmfs/vmware/lun1");
+        first.failCall("getHostId");
+        RKSO::SnapInfo* devices[] = {&first};
+        EXPECT_EQ(ep.fn(devices, 1, nullptr), 1) << ep.name;
+        if (ep.needsHostId) {
+            EXPECT_EQ(first.errorCode(), 62002) << ep.name;
+            EXPECT_EQ(first.errorText(), std::string(ep.name) + ": Failed to get host identifier");
+        } else {
+            EXPECT_EQ(first.errorCode(), 0) << ep.name;
+            EXPECT_FALSE(first.called("getDevicePath")) << ep.name;
+        }
+    }
+}
+
+// A host object whose calls throw: nothing may escape to the host.
+class ThrowingSnapInfo : public FakeSnapInfo {
+  public:
+    int getDevicePath(char*, short*) override { throw std::runtime_error("host broke"); }
+    int setMetaData(int, const char*) override { throw 42; }
+};
+
+TEST(DeviceArrayEntryPoints, ExceptionsNeverEscape) {
+    ThrowingSnapInfo dev;
+    RKSO::SnapInfo* devices[] = {&dev};
+    testsupport::LogCapture log;
+    EXPECT_EQ(rkso_mapSnaps(devices, 1, nullptr), 1);
+    EXPECT_TRUE(log.contains("rkso_mapSnaps: unexpected failure: host broke"));
+    EXPECT_EQ(rkso_unprepareDevices(devices, 1, nullptr), 1);
+    EXPECT_TRUE(log.contains("rkso_unprepareDevices: unexpected failure"));
+}
+
+TEST(Unprepare, ClearsTheIdentifierAndSetsStatusThreeEvenWhenNeverWritten) {
+    FakeSnapInfo written, never;
+    written.setMetaDataText(1, "A*7*svc*SRC*spath*dg*null*null*PIT*null");
+    written.setMetaDataText(102, "3");
+    RKSO::SnapInfo* devices[] = {&written, &never};
+    FakeOSUtil util;
+    EXPECT_EQ(rkso_unprepareDevices(devices, 2, &util), 0);
+    for (FakeSnapInfo* d : {&written, &never}) {
+        EXPECT_EQ(d->status(), RKSO::SNAP_STATUS_UNPREPARED);
+        EXPECT_FALSE(d->metaData(1).has_value());
+        EXPECT_TRUE(d->called("setMetaData"));
+    }
+    EXPECT_EQ(written.metaData(102).value_or(""), "3") << "only id 1 is cleared";
+    EXPECT_TRUE(util.calls().empty()) << "no array or host utility is contacted";
+}
+
+TEST(Unprepare, EmptyCallHasNothingToDo) {
+    EXPECT_EQ(rkso_unprepareDevices(nullptr, 0, nullptr), 0);
+}
+
+TEST(Unprepare, AFailedClearIsReportedNotHidden) {
+    FakeSnapInfo ok, failing;
+    failing.failCall("setMetaData");
+    RKSO::SnapInfo* devices[] = {&ok, &failing};
+    EXPECT_EQ(rkso_unprepareDevices(devices, 2, nullptr), 2);
+    EXPECT_EQ(failing.status(), RKSO::SNAP_STATUS_UNPREPARED);
+    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
+    RKSO::SnapInfo* onlyFailing[] = {&failing};
+    EXPECT_EQ(rkso_unprepareDevices(onlyFailing, 1, nullptr), 1);
+}
+
+TEST(SetError, FirstErrorWins) {
+    FakeSnapInfo dev;
+    setError(&dev, 62002, "first");
+    setError(&dev, 60557, "second");
+    EXPECT_EQ(dev.errorCode(), 62002);
+    EXPECT_EQ(dev.errorText(), "first");
+    EXPECT_EQ(dev.setErrorInfoCalls(), 1);
+    auto lines = dev.logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, 2);
+    EXPECT_EQ(lines[0].text, "first");
+}
+
+TEST(SetError, NullDeviceOrMessageDoesNothing) {
+    setError(nullptr, 1, "x");
+    FakeSnapInfo dev;
+    setError(&dev, 62002, nullptr);
+    EXPECT_EQ(dev.errorCode(), 0);
+    EXPECT_TRUE(dev.calls().empty());
+}
+
+TEST(EngineType, ReadFromTheArrayRecord) {
+    FakeSnapInfo dev;
+    dev.setArrayInfoText("{hostName:a,hostUserName:u,hostPassword:p,engineId:54}");
+    EXPECT_EQ(getSnapEngineType(&dev), 54);
+    dev.setArrayInfoText("{engineId:17}");
+    EXPECT_EQ(getSnapEngineType(&dev), 17);
+}
+
+TEST(EngineType, MissingOrBrokenItemIsZero) {
+    FakeSnapInfo dev;
+    dev.setArrayInfoText("{hostName:alpha}");
+    EXPECT_EQ(getSnapEngineType(&dev), 0);
+    dev.setArrayInfoText("{engineId:fast}");
+    EXPECT_EQ(getSnapEngineType(&dev), 0);
+    dev.setArrayInfoText("{engineId:99999999999}");
+    EXPECT_EQ(getSnapEngineType(&dev), 0);
+    dev.setArrayInfoText("");
+    EXPECT_EQ(getSnapEngineType(&dev), 0);
+    FakeSnapInfo failing;
+    failing.failCall("getArrayInfo");
+    EXPECT_EQ(getSnapEngineType(&failing), 0);
+    EXPECT_EQ(getSnapEngineType(nullptr), 0);
+}
+
+TEST(ResultCode, CountsSuccesses) {
+    EXPECT_EQ(rkso::resultFromSuccesses(3, 3), 0);
+    EXPECT_EQ(rkso::resultFromSuccesses(0, 0), 0);
+    EXPECT_EQ(rkso::resultFromSuccesses(0, 3), 1);
+    EXPECT_EQ(rkso::resultFromSuccesses(2, 3), 2);
+    EXPECT_EQ(rkso::resultFromSuccesses(1, 2), 2);
+}
+
+TEST(OtherEntryPoints, ReturnOneWithoutCrashing) {
+    testsupport::LogCapture log;
+    EXPECT_EQ(rkso_isSupported(nullptr, 0, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(rkso_isSupported("/dev/sdb", 0, nullptr, nullptr, 0), 1);
+    FakeSnapInfo dev;
+    RKSO::SnapInfo* devices[] = {&dev};
+    EXPECT_EQ(rkso_identifyDevices(devices, 1, nullptr, 0, nullptr, nullptr), 1);
+    EXPECT_TRUE(log.contains("not available"));
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+#include "testsupport/FakeOSUtil.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace testsupport {
+
+using Lock = std::lock_guard<std::mutex>;
+
+void FakeOSUtil::setDevices(const std::string& v) {
+    Lock l(m_mu);
+    m_devices = v;
+}
+void FakeOSUtil::setArrayList(const std::string& v) {
+    Lock l(m_mu);
+    m_arrayList = v;
+}
+void FakeOSUtil::setArrayCredentials(const std::string& v) {
+    Lock l(m_mu);
+    m_credentials = v;
+}
+void FakeOSUtil::setHbas(const std::string& names, const std::string& kinds, short count) {
+    Lock l(m_mu);
+    m_hbaNames = names;
+    m_hbaKinds = kinds;
+    m_hbaCount = count;
+}
+void FakeOSUtil::setHba(const std::string& name, bool isIscsi) {
+    Lock l(m_mu);
+    m_hba = name;
+    m_hbaIscsi = isIscsi;
+}
+void FakeOSUtil::setEngineId(short id) {
+    Lock l(m_mu);
+    m_engineId = id;
+}
+void FakeOSUtil::setOperationType(short t) {
+    Lock l(m_mu);
+    m_operationType = t;
+}
+void FakeOSUtil::failCall(const std::string& op) {
+    Lock l(m_mu);
+    m_failing.insert(op);
+}
+
+std::vector<std::string> FakeOSUtil::calls() const {
+    Lock l(m_mu);
+    return m_calls;
+}
+bool FakeOSUtil::called(const std::string& op) const {
+    Lock l(m_mu);
+    return std::find(m_calls.begin(), m_calls.end(), op) != m_calls.end();
+}
+int FakeOSUtil::rescanCount() const {
+    Lock l(m_mu);
+    return m_rescans;
+}
+
+bool FakeOSUtil::record(const char* op) {
+    m_calls.push_back(op);
+    return m_failing.count(op) != 0;
+}
+
+namespace {
+// Grow-and-retry answer: the size needed when buf cannot take text and its NUL.
+short answer(const std::string& text, char* buf, int size) {
+    int need = static_cast<int>(text.size()) + 1;
+    if (!buf || size < need) return static_cast<short>(need);
+    std::memcpy(buf, text.c_str(), static_cast<size_t>(need));
+    return 0;
+}
+}  // namespace
+
+void FakeOSUtil::rescanDevices(const char*, const char**, const char**) {
+    Lock l(m_mu);
+    record("rescanDevices");
+    ++m_rescans;
+}
+
+short FakeOSUtil::listDevices(const char*, const char*, char, int size, char* buf) {
+    Lock l(m_mu);
+    if (record("listDevices")) return -1;
+    return answer(m_devices, buf, size);
+}
+
+short FakeOSUtil::getArrayList(const char*, char, short size, char* buf) {
+    Lock l(m_mu);
+    if (record("getArrayList")) return -1;
+    return answer(m_arrayList, buf, size);
+}
+
+int FakeOSUtil::queryHbaList(const char*, const char*, char* names, short* namesLen, char* kinds,
+                             short* kindsLen, short* count) {
+    Lock l(m_mu);
+    if (record("queryHbaList") || !namesLen || !kindsLen || !count) return 0;
+    short needNames = static_cast<short>(m_hbaNames.size() + 1);
+    short needKinds = static_cast<short>(m_hbaKinds.size() + 1);
+    if (!names || !kinds || *namesLen < needNames || *kindsLen < needKinds) {
+        *namesLen = needNames;
+        *kindsLen = needKinds;
+        *count = m_hbaCount;
+        return 0;
+    }
+    std::memcpy(names, m_hbaNames.c_str(), static_cast<size_t>(needNames));
+    std::memcpy(kinds, m_hbaKinds.c_str(), static_cast<size_t>(needKinds));
+    *count = m_hbaCount;
+    return 1;
+}
+
+int FakeOSUtil::queryHba(const char*, const char*, char* buf, short* len, bool* isIscsi) {
+    Lock l(m_mu);
+    if (!len) return 0;
+    if (record("queryHba")) {
+        *len = 0;
+        return 0;
+    }
+    short need = static_cast<short>(m_hba.size() + 1);
+    if (!buf || *len < need) {
+        *len = need;
+        return 0;
+    }
+    std::memcpy(buf, m_hba.c_str(), static_cast<size_t>(need));
+    if (isIscsi) *isIscsi = m_hbaIscsi;
+    return 1;
+}
+
+short FakeOSUtil::getArrayCredentials(const char*, char* buf, short* len) {
+    Lock l(m_mu);
+    if (record("getArrayCredentials") || !len) return -1;
+    short rc = answer(m_credentials, buf, *len);
+    if (rc > 0) *len = rc;
+    return rc;
+}
+
+short FakeOSUtil::getEngineId() {
+    Lock l(m_mu);
+    record("getEngineId");
+    return m_engineId;
+}
+
+short FakeOSUtil::getOperationType() {
+    Lock l(m_mu);
+    record("getOperationType");
+    return m_operationType;
+}
+
+}  // namespace testsupport
