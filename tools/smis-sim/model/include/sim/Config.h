@@ -46,6 +46,9 @@ struct Config {
     std::string serverName = "smis-sim";  // "SystemName" of the CIM_Namespace instances
 
     JobSettings jobs;
+    // Leave out privileges and their associations, so hosts find their protocol
+    // controllers by the fallback route only.
+    bool omitPrivileges = false;
     std::vector<Array> arrays;
 
     // One array with two pools, eight volumes, an FC host, an iSCSI host and a host group.

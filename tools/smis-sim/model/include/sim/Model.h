@@ -124,6 +124,9 @@ struct Array {
     std::string vendor;          // standard inquiry, e.g. "NETAPP"
     std::string product;         // e.g. "INF-01-00"
     std::string revision = "0820";
+    // "SupportedSynchronizationType" of the replication capabilities: 6 and 7 offer
+    // snapshots, 8 clones.
+    std::vector<uint16_t> syncTypes = {6, 7, 8};
     std::array<Controller, 2> controllers;
     std::vector<Pool> pools;
     std::vector<Volume> volumes;

@@ -8,17 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <cim/CIMObjectPath.h>
+#include <cim/xml/Codec.h>
 #include <nlohmann/json.hpp>
 
 #include "sim/Config.h"
-
-namespace cim {
-class CIMObjectPath;
-namespace xml {
-struct Request;
-struct Response;
-}  // namespace xml
-}  // namespace cim
 
 namespace sim {
 
@@ -59,8 +53,9 @@ class Provider {
 
     const Config& config() const;
 
+    struct Impl;  // defined in the library; also used by the extrinsic methods
+
   private:
-    struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -1,0 +1,308 @@
+#include "ClassTable.h"
+
+#include <sstream>
+
+#include "Text.h"
+
+namespace sim {
+
+namespace {
+
+struct Row {
+    const char* name;  // "{P}" is the vendor prefix
+    const char* super;
+    const char* keys;   // comma separated
+    const char* props;  // "Name:type" comma separated; "[]" after the type for arrays
+    bool association;
+};
+
+// A trimmed CIM schema: the classes the array model and the host's lookups name,
+// with the properties the model fills.
+const Row kArrayRows[] = {
+    {"CIM_ManagedElement", "", "",
+     "Caption:string,Description:string,ElementName:string,InstanceID:string", false},
+    {"CIM_ManagedSystemElement", "CIM_ManagedElement", "",
+     "Name:string,OperationalStatus:uint16[],StatusDescriptions:string[],Status:string,HealthState:"
+     "uint16",
+     false},
+    {"CIM_LogicalElement", "CIM_ManagedSystemElement", "", "", false},
+    {"CIM_EnabledLogicalElement", "CIM_LogicalElement", "",
+     "EnabledState:uint16,RequestedState:uint16", false},
+    {"CIM_System", "CIM_EnabledLogicalElement", "CreationClassName,Name",
+     "CreationClassName:string,NameFormat:string,PrimaryOwnerName:string", false},
+    {"CIM_ComputerSystem", "CIM_System", "", "Dedicated:uint16[]", false},
+    {"CIM_Service", "CIM_EnabledLogicalElement",
+     "SystemCreationClassName,SystemName,CreationClassName,Name",
+     "SystemCreationClassName:string,SystemName:string,CreationClassName:string", false},
+    {"CIM_StorageConfigurationService", "CIM_Service", "", "", false},
+    {"CIM_ControllerConfigurationService", "CIM_Service", "", "", false},
+    {"CIM_ReplicationService", "CIM_Service", "", "", false},
+    {"SNIA_ReplicationService", "CIM_ReplicationService", "", "", false},
+    {"CIM_SecurityService", "CIM_Service", "", "", false},
+    {"CIM_AuthenticationService", "CIM_SecurityService", "", "", false},
+    {"CIM_SharedSecretService", "CIM_AuthenticationService", "", "Algorithm:string,Protocol:string",
+     false},
+    {"CIM_Credential", "CIM_ManagedElement", "", "Issued:datetime,Expires:datetime", false},
+    {"CIM_SharedSecret", "CIM_Credential",
+     "SystemCreationClassName,SystemName,ServiceCreationClassName,ServiceName,RemoteID",
+     "SystemCreationClassName:string,SystemName:string,ServiceCreationClassName:string,"
+     "ServiceName:string,RemoteID:string,Secret:string,Algorithm:string,Protocol:string",
+     false},
+    {"CIM_LogicalDevice", "CIM_EnabledLogicalElement",
+     "SystemCreationClassName,SystemName,CreationClassName,DeviceID",
+     "SystemCreationClassName:string,SystemName:string,CreationClassName:string,DeviceID:string",
+     false},
+    {"CIM_StorageExtent", "CIM_LogicalDevice", "",
+     "BlockSize:uint64,NumberOfBlocks:uint64,ConsumableBlocks:uint64,Access:uint16,Primordial:"
+     "boolean,"
+     "NameFormat:uint16,NameNamespace:uint16",
+     false},
+    {"CIM_StorageVolume", "CIM_StorageExtent", "", "", false},
+    {"CIM_ProtocolController", "CIM_LogicalDevice", "", "MaxUnitsControlled:uint32", false},
+    {"CIM_SCSIProtocolController", "CIM_ProtocolController", "", "", false},
+    {"CIM_ResourcePool", "CIM_LogicalElement", "InstanceID", "PoolID:string,Primordial:boolean",
+     false},
+    {"CIM_StoragePool", "CIM_ResourcePool", "",
+     "TotalManagedSpace:uint64,RemainingManagedSpace:uint64", false},
+    {"CIM_SettingData", "CIM_ManagedElement", "InstanceID", "ChangeableType:uint16", false},
+    {"CIM_StorageSetting", "CIM_SettingData", "", "", false},
+    {"CIM_SynchronizationAspect", "CIM_SettingData", "", "WhenPointInTime:datetime,SyncType:uint16",
+     false},
+    {"CIM_Collection", "CIM_ManagedElement", "", "", false},
+    {"CIM_SystemSpecificCollection", "CIM_Collection", "InstanceID", "", false},
+    {"CIM_ReplicationGroup", "CIM_SystemSpecificCollection", "",
+     "Persistent:boolean,DeleteOnEmptyElement:boolean,DeleteOnUnassociated:boolean", false},
+    {"CIM_Identity", "CIM_ManagedElement", "InstanceID", "CurrentlyAuthenticated:boolean", false},
+    {"CIM_StorageHardwareID", "CIM_Identity", "", "StorageID:string,IDType:uint16", false},
+    {"CIM_Privilege", "CIM_ManagedElement", "InstanceID",
+     "PrivilegeGranted:boolean,Activities:uint16[]", false},
+    {"CIM_AuthorizedPrivilege", "CIM_Privilege", "", "", false},
+    {"CIM_Capabilities", "CIM_ManagedElement", "InstanceID", "", false},
+    {"CIM_StorageReplicationCapabilities", "CIM_Capabilities", "",
+     "SupportedSynchronizationType:uint16[],SupportedAsynchronousActions:uint16[],"
+     "SupportedSynchronousActions:uint16[]",
+     false},
+    {"CIM_Job", "CIM_LogicalElement", "",
+     "JobStatus:string,TimeSubmitted:datetime,StartTime:datetime,ElapsedTime:datetime,"
+     "PercentComplete:uint16,DeleteOnCompletion:boolean,ErrorCode:uint16,ErrorDescription:string",
+     false},
+    {"CIM_ConcreteJob", "CIM_Job", "InstanceID",
+     "JobState:uint16,TimeOfLastStateChange:datetime,TimeBeforeRemoval:datetime", false},
+
+    {"CIM_Dependency", "", "Antecedent,Dependent", "Antecedent:reference,Dependent:reference",
+     true},
+    {"CIM_HostedDependency", "CIM_Dependency", "", "", true},
+    {"CIM_HostedService", "CIM_HostedDependency", "", "", true},
+    {"CIM_SharedSecretIsShared", "CIM_Dependency", "", "", true},
+    {"CIM_AllocatedFromStoragePool", "CIM_Dependency", "", "SpaceConsumed:uint64", true},
+    {"CIM_ProtocolControllerForDevice", "CIM_Dependency", "", "DeviceNumber:string", true},
+    {"CIM_ProtocolControllerForUnit", "CIM_ProtocolControllerForDevice", "", "DeviceAccess:uint16",
+     true},
+    {"CIM_ElementSettingData", "", "ManagedElement,SettingData",
+     "ManagedElement:reference,SettingData:reference,IsDefault:uint16,IsCurrent:uint16", true},
+    {"CIM_SettingsDefineState", "", "ManagedElement,SettingData",
+     "ManagedElement:reference,SettingData:reference", true},
+    {"CIM_MemberOfCollection", "", "Collection,Member", "Collection:reference,Member:reference",
+     true},
+    {"CIM_OrderedMemberOfCollection", "CIM_MemberOfCollection", "", "AssignedSequence:uint64",
+     true},
+    {"CIM_AuthorizedSubject", "", "Privilege,PrivilegedElement",
+     "Privilege:reference,PrivilegedElement:reference", true},
+    {"CIM_AuthorizedTarget", "", "Privilege,TargetElement",
+     "Privilege:reference,TargetElement:reference", true},
+    {"CIM_Synchronized", "", "SystemElement,SyncedElement",
+     "SystemElement:reference,SyncedElement:reference,SyncMaintained:boolean,WhenSynced:datetime",
+     true},
+    {"CIM_StorageSynchronized", "CIM_Synchronized", "",
+     "CopyType:uint16,SyncState:uint16,ReplicaType:uint16", true},
+    {"CIM_ElementCapabilities", "", "ManagedElement,Capabilities",
+     "ManagedElement:reference,Capabilities:reference", true},
+
+    {"{P}_StorageSystem", "CIM_ComputerSystem", "", "", false},
+    {"{P}_StorageProcessorSystem", "CIM_ComputerSystem", "", "", false},
+    {"{P}_StorageConfigurationService", "CIM_StorageConfigurationService", "", "", false},
+    {"{P}_ControllerConfigurationService", "CIM_ControllerConfigurationService", "", "", false},
+    {"{P}_ReplicationService", "SNIA_ReplicationService", "", "", false},
+    {"{P}_SharedSecretService", "CIM_SharedSecretService", "", "", false},
+    {"{P}_SharedSecret", "CIM_SharedSecret", "", "", false},
+    {"{P}_StorageReplicationCapabilities", "CIM_StorageReplicationCapabilities", "", "", false},
+    {"{P}_StoragePool", "CIM_StoragePool", "", "", false},
+    {"{P}_StorageVolume", "CIM_StorageVolume", "", "CurrentManager:string", false},
+    {"{P}_PiTView", "CIM_StorageVolume", "", "CurrentManager:string", false},
+    {"{P}_SnapshotVolume", "CIM_StorageVolume", "", "CurrentManager:string", false},
+    {"{P}_StorageVolumeSetting", "CIM_StorageSetting", "",
+     "PreferredManager:string,StorageVolume_DeviceID:string", false},
+    {"{P}_PiTGroup", "CIM_SystemSpecificCollection", "", "", false},
+    {"{P}_PiT", "CIM_SynchronizationAspect", "", "SequenceNumber:uint64", false},
+    {"{P}_ConsistencyGroup", "CIM_ReplicationGroup", "", "", false},
+    {"{P}_ConsistencyGroupPiT", "CIM_SynchronizationAspect", "", "SequenceNumber:uint64", false},
+    {"{P}_ConsistencyGroupPiTView", "CIM_SystemSpecificCollection", "", "", false},
+    {"{P}_StorageHardwareID", "CIM_StorageHardwareID", "", "ClusterID:string,HostID:string", false},
+    {"{P}_HardwareIDCollection", "CIM_SystemSpecificCollection", "", "", false},
+    {"{P}_Cluster", "CIM_SystemSpecificCollection", "", "", false},
+    {"{P}_AuthorizedPrivilege", "CIM_AuthorizedPrivilege", "", "", false},
+    {"{P}_SCSIProtocolController", "CIM_SCSIProtocolController", "", "", false},
+    {"{P}_ConcreteJob", "CIM_ConcreteJob", "", "", false},
+
+    {"{P}_HostedService", "CIM_HostedService", "", "", true},
+    {"{P}_SharedSecretIsShared", "CIM_SharedSecretIsShared", "", "", true},
+    {"{P}_AllocatedFromStoragePool", "CIM_AllocatedFromStoragePool", "", "", true},
+    {"{P}_ElementSettingData", "CIM_ElementSettingData", "", "", true},
+    {"{P}_MemberOfCollection", "CIM_MemberOfCollection", "", "", true},
+    {"{P}_OrderedMemberOfCollection", "CIM_OrderedMemberOfCollection", "", "", true},
+    {"{P}_AuthorizedSubject", "CIM_AuthorizedSubject", "", "", true},
+    {"{P}_AuthorizedTarget", "CIM_AuthorizedTarget", "", "", true},
+    {"{P}_ProtocolControllerForUnit", "CIM_ProtocolControllerForUnit", "", "", true},
+    {"{P}_SettingsDefineState", "CIM_SettingsDefineState", "", "", true},
+    {"{P}_ElementCapabilities", "CIM_ElementCapabilities", "", "", true},
+    {"{P}_ViewBasedOnPiT", "CIM_Dependency", "", "", true},
+    {"{P}_PiTViewSynchronized", "CIM_StorageSynchronized", "", "", true},
+    {"{P}_CGPiTViewSynchronized", "CIM_Synchronized", "", "", true},
+    {"{P}_VolumeCopySynchronized", "CIM_StorageSynchronized", "", "", true},
+    {"{P}_StorageSynchronized", "CIM_StorageSynchronized", "", "", true},
+};
+
+const Row kInteropRows[] = {
+    {"CIM_ManagedElement", "", "",
+     "Caption:string,Description:string,ElementName:string,InstanceID:string", false},
+    {"CIM_Namespace", "CIM_ManagedElement",
+     "SystemCreationClassName,SystemName,ObjectManagerCreationClassName,ObjectManagerName,"
+     "CreationClassName,Name",
+     "SystemCreationClassName:string,SystemName:string,ObjectManagerCreationClassName:string,"
+     "ObjectManagerName:string,CreationClassName:string,Name:string,ClassInfo:uint16",
+     false},
+};
+
+std::vector<std::string> split(const std::string& s) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty()) out.push_back(item);
+    return out;
+}
+
+std::string expand(const char* text, const std::string& prefix) {
+    std::string s = text;
+    auto pos = s.find("{P}");
+    if (pos != std::string::npos) s.replace(pos, 3, prefix);
+    return s;
+}
+
+template <size_t N>
+ClassTable build(const Row (&rows)[N], const std::string& prefix, ClassTable table,
+                 void (ClassTable::*add)(ClassDef)) {
+    for (const Row& r : rows) {
+        ClassDef d;
+        d.name = expand(r.name, prefix);
+        d.superClass = r.super;
+        d.keys = split(r.keys);
+        d.association = r.association;
+        for (const std::string& p : split(r.props)) {
+            auto colon = p.find(':');
+            PropertyDef pd;
+            pd.name = p.substr(0, colon);
+            std::string type = p.substr(colon + 1);
+            if (type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0) {
+                pd.isArray = true;
+                type.resize(type.size() - 2);
+            }
+            cim::cimTypeFromString(type, pd.type);
+            d.properties.push_back(pd);
+        }
+        (table.*add)(std::move(d));
+    }
+    return table;
+}
+
+}  // namespace
+
+void ClassTable::add(ClassDef def) {
+    m_index[toLower(def.name)] = m_classes.size();
+    m_classes.push_back(std::move(def));
+}
+
+ClassTable ClassTable::forArray(const std::string& prefix) {
+    return build(kArrayRows, prefix, ClassTable(), &ClassTable::add);
+}
+
+ClassTable ClassTable::forInterop() {
+    return build(kInteropRows, "", ClassTable(), &ClassTable::add);
+}
+
+const ClassDef* ClassTable::find(const std::string& name) const {
+    auto it = m_index.find(toLower(name));
+    return it == m_index.end() ? nullptr : &m_classes[it->second];
+}
+
+bool ClassTable::isA(const std::string& name, const std::string& ancestor) const {
+    const ClassDef* d = find(name);
+    while (d) {
+        if (equalsNoCase(d->name, ancestor)) return true;
+        d = d->superClass.empty() ? nullptr : find(d->superClass);
+    }
+    return false;
+}
+
+const ClassDef* ClassTable::declaring(const std::string& className,
+                                      const std::string& property) const {
+    const ClassDef* d = find(className);
+    const ClassDef* found = nullptr;
+    while (d) {
+        for (const PropertyDef& p : d->properties)
+            if (equalsNoCase(p.name, property)) found = d;  // keep the topmost declaration
+        d = d->superClass.empty() ? nullptr : find(d->superClass);
+    }
+    return found;
+}
+
+const PropertyDef* ClassTable::property(const std::string& className,
+                                        const std::string& property) const {
+    const ClassDef* d = find(className);
+    while (d) {
+        for (const PropertyDef& p : d->properties)
+            if (equalsNoCase(p.name, property)) return &p;
+        d = d->superClass.empty() ? nullptr : find(d->superClass);
+    }
+    return nullptr;
+}
+
+const std::vector<std::string>& ClassTable::keys(const std::string& className) const {
+    static const std::vector<std::string> none;
+    const ClassDef* d = find(className);
+    while (d) {
+        if (!d->keys.empty()) return d->keys;
+        d = d->superClass.empty() ? nullptr : find(d->superClass);
+    }
+    return none;
+}
+
+cim::CIMClass ClassTable::toCIMClass(const ClassDef& def, bool localOnly,
+                                     bool includeClassOrigin) const {
+    cim::CIMClass c(def.name, def.superClass);
+    std::vector<const ClassDef*> chain;
+    for (const ClassDef* d = &def; d; d = d->superClass.empty() ? nullptr : find(d->superClass)) {
+        chain.push_back(d);
+        if (localOnly) break;
+    }
+    const auto& keyNames = keys(def.name);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        for (const PropertyDef& p : (*it)->properties) {
+            if (c.findProperty(p.name) != cim::PEG_NOT_FOUND) continue;
+            cim::CIMValue v(p.type, p.isArray);
+            cim::CIMProperty prop(
+                p.name, v, 0,
+                p.type == cim::CIMTYPE_REFERENCE ? cim::CIMName("CIM_ManagedElement")
+                                                 : cim::CIMName(),
+                includeClassOrigin ? cim::CIMName((*it)->name) : cim::CIMName(), *it != &def);
+            for (const std::string& k : keyNames)
+                if (equalsNoCase(k, p.name))
+                    prop.addQualifier(cim::CIMQualifier("Key", cim::CIMValue(true)));
+            c.addProperty(prop);
+        }
+    }
+    if (def.association) c.addQualifier(cim::CIMQualifier("Association", cim::CIMValue(true)));
+    return c;
+}
+
+}  // namespace sim

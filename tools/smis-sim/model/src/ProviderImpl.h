@@ -1,0 +1,68 @@
+// Inside of the provider, shared with the extrinsic methods.
+#pragma once
+
+#include <atomic>
+#include <climits>
+#include <functional>
+#include <optional>
+#include <shared_mutex>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <cim/Exception.h>
+#include <cim/xml/Codec.h>
+
+#include "Jobs.h"
+#include "Repository.h"
+#include "sim/Provider.h"
+
+namespace sim {
+
+// A CIM error answered to the client.
+class CimError : public std::runtime_error {
+  public:
+    CimError(cim::CIMStatusCode c, const std::string& text) : std::runtime_error(text), code(c) {}
+    cim::CIMStatusCode code;
+};
+
+struct MethodCall;
+// Returns the method's return value; fills call.response's output parameters.
+using MethodHandler = std::function<uint32_t(MethodCall&)>;
+
+struct Provider::Impl {
+    Impl(Config config, Clock clock);
+
+    Config config;  // as built, for reset()
+    Clock clock;
+    std::vector<Array> arrays;  // the live model
+    Jobs jobs;
+    // Shared for reads, exclusive for changes.
+    mutable std::shared_mutex mutex;
+    std::atomic<int64_t> nextDue{INT64_MAX};
+    // Keyed by lower-case "<class suffix>.<method>", e.g. "_replicationservice.creategroup".
+    std::unordered_map<std::string, MethodHandler> methods;
+
+    void advanceJobs();
+    void registerMethod(const std::string& classSuffix, const std::string& method,
+                        MethodHandler handler);
+    void intrinsic(const cim::xml::Request& req, cim::xml::Response& resp);
+    void invoke(const cim::xml::Request& req, cim::xml::Response& resp);
+    void modifyInstance(const Repository& repo, const Obj& o, const cim::CIMInstance& mod,
+                        const cim::CIMPropertyList& list);
+};
+
+// An extrinsic call in progress; runs with the provider's exclusive lock held.
+struct MethodCall {
+    Provider::Impl& provider;
+    const Repository& repo;
+    std::optional<Obj> target;  // empty for a call on the class
+    const cim::xml::Request& request;
+    cim::xml::Response& response;
+};
+
+// The array's extrinsic methods; none yet besides what registers here.
+void registerBuiltinMethods(Provider::Impl& impl);
+
+}  // namespace sim
