@@ -1,0 +1,32 @@
+// What the server needs from the simulated provider. The server owns no array
+// state; ProviderBackend (sim/server/ProviderBackend.h) adapts sim::Provider.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace cim::xml {
+struct Request;
+struct Response;
+}  // namespace cim::xml
+
+namespace sim {
+
+class Backend {
+  public:
+    virtual ~Backend() = default;
+    // Answers one decoded request; called from many threads at once.
+    virtual cim::xml::Response handle(const cim::xml::Request& request) = 0;
+    // The fabric view: the LUNs the initiator ports see.
+    virtual nlohmann::json fabricLuns(const std::vector<std::string>& initiatorPorts) = 0;
+    // The next `count` jobs end in `finalJobState` (8 Terminated, 10 Exception).
+    virtual void failNextJobs(int count, uint16_t finalJobState) = 0;
+    virtual void setJobsVanish(bool vanish) = 0;
+    // Back to the starting array.
+    virtual void reset() = 0;
+};
+
+}  // namespace sim
