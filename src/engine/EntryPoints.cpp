@@ -13,9 +13,10 @@ namespace {
 constexpr int kErrHostIdentifier = 62002;
 
 void logUnavailable(const char* tag, RKSO::SnapInfo* first) {
-    const char* text = "%s: This operation is not available in this version of the plug-in";
-    o_logger.DebugLvl(tag, 2, text, tag);
-    if (first) first->logFormat(2, tag, text, tag);
+#define RKSO_UNAVAILABLE "%s: This operation is not available in this version of the plug-in"
+    o_logger.DebugLvl(tag, 2, RKSO_UNAVAILABLE, tag);
+    if (first) first->logFormat(2, tag, RKSO_UNAVAILABLE, tag);
+#undef RKSO_UNAVAILABLE
 }
 
 // Catches whatever escapes body and turns it into result 1.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 
 #include "engine/Globals.h"
 
@@ -25,12 +27,19 @@ std::string itemNameBefore(const std::string& text, size_t colon) {
 }
 
 // Logs through the device when there is one, else through the module logger.
-template <typename... Args>
-void logLine(RKSO::SnapInfo* info, const char* format, Args... args) {
+void logLine(RKSO::SnapInfo* info, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void logLine(RKSO::SnapInfo* info, const char* format, ...) {
+    char text[8192];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n < 0) text[0] = '\0';
     if (info)
-        info->logFormat(0, kTag, format, args...);
+        info->logFormat(0, kTag, "%s", text);
     else
-        o_logger.DebugLvl(kTag, 2, format, args...);
+        o_logger.DebugLvl(kTag, 2, "%s", text);
 }
 
 }  // namespace

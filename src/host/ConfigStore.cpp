@@ -2,9 +2,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
-#include <shared_mutex>
-#include <sstream>
 
 #include "IniText.h"
 #include "rkso/EvDebug.h"
@@ -12,11 +11,16 @@
 
 namespace {
 
+using Sections = std::shared_ptr<const rkhost::IniSections>;
+
+// Readers copy the pointer to the current sections under the mutex and search
+// without it; a load builds new sections and swaps the pointer, so a reload never
+// waits for readers and readers never see a half-built map.
 struct Store {
-    std::shared_mutex mu;
+    std::mutex mu;
     std::atomic<bool> initialised{false};
     std::string path;  // file in force; empty when the values came from text or nothing
-    rkhost::IniSections sections;
+    Sections sections = std::make_shared<const rkhost::IniSections>();
 };
 
 Store& store() {
@@ -47,22 +51,25 @@ bool readFile(const std::string& path, std::string* text, std::string* error) {
     return true;
 }
 
-// Parses path and installs it; the caller holds the unique lock.
-bool loadFileLocked(Store& s, const std::string& path, std::string* error) {
+bool readAndParse(const std::string& path, rkhost::IniSections* out, std::string* error) {
     std::string text;
     std::string why;
-    rkhost::IniSections parsed;
     if (!readFile(path, &text, &why)) {
         if (error) *error = why;
         return false;
     }
-    if (!rkhost::parseIniText(text, &parsed, &why)) {
+    if (!rkhost::parseIniText(text, out, &why)) {
         if (error) *error = "configuration file '" + path + "': " + why;
         return false;
     }
-    s.sections = std::move(parsed);
-    s.path = path;
     return true;
+}
+
+// The caller holds the mutex.
+void installLocked(Store& s, rkhost::IniSections&& sections, const std::string& path) {
+    s.sections = std::make_shared<const rkhost::IniSections>(std::move(sections));
+    s.path = path;
+    s.initialised.store(true, std::memory_order_release);
 }
 
 // First use: the file named by RKHOST_CONFIG, if any.
@@ -72,24 +79,32 @@ void ensureInitialised() {
     std::string error;
     bool failed = false;
     {
-        std::unique_lock<std::shared_mutex> lock(s.mu);
+        std::lock_guard<std::mutex> lock(s.mu);
         if (s.initialised.load(std::memory_order_relaxed)) return;
         const char* env = std::getenv("RKHOST_CONFIG");
-        if (env && *env) failed = !loadFileLocked(s, env, &error);
+        rkhost::IniSections parsed;
+        if (env && *env) {
+            failed = !readAndParse(env, &parsed, &error);
+            if (!failed) installLocked(s, std::move(parsed), env);
+        }
         s.initialised.store(true, std::memory_order_release);
     }
     if (failed) EvDebug().DebugLvl("RKPlatformInfo", 2, "%s", error.c_str());
 }
 
-// Looks the key up under the shared lock and hands its text to use().
+// Looks the key up in the current sections and hands its text to use().
 template <typename Use>
 int lookup(const char* section, const char* key, Use use) {
     if (!section || !key) return 0;
     ensureInitialised();
     Store& s = store();
-    std::shared_lock<std::shared_mutex> lock(s.mu);
-    auto sec = s.sections.find(section);
-    if (sec == s.sections.end()) return 0;
+    Sections sections;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        sections = s.sections;
+    }
+    auto sec = sections->find(section);
+    if (sec == sections->end()) return 0;
     auto it = sec->second.find(key);
     if (it == sec->second.end()) return 0;
     return use(it->second) ? 1 : 0;
@@ -142,15 +157,17 @@ int RKPlatformInfo::setConfigFile(const char* path, std::string* error) {
         if (error) *error = "no configuration file given";
         return 0;
     }
+    ensureInitialised();
+    rkhost::IniSections parsed;
+    if (!readAndParse(path, &parsed, error)) return 0;
     Store& s = store();
-    std::unique_lock<std::shared_mutex> lock(s.mu);
-    bool ok = loadFileLocked(s, path, error);
-    // An explicit choice replaces RKHOST_CONFIG even when it failed to load.
-    s.initialised.store(true, std::memory_order_release);
-    return ok ? 1 : 0;
+    std::lock_guard<std::mutex> lock(s.mu);
+    installLocked(s, std::move(parsed), path);
+    return 1;
 }
 
 int RKPlatformInfo::loadConfigText(const std::string& text, std::string* error) {
+    ensureInitialised();
     rkhost::IniSections parsed;
     std::string why;
     if (!rkhost::parseIniText(text, &parsed, &why)) {
@@ -158,33 +175,38 @@ int RKPlatformInfo::loadConfigText(const std::string& text, std::string* error) 
         return 0;
     }
     Store& s = store();
-    std::unique_lock<std::shared_mutex> lock(s.mu);
-    s.sections = std::move(parsed);
-    s.path.clear();
-    s.initialised.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(s.mu);
+    installLocked(s, std::move(parsed), std::string());
     return 1;
 }
 
 int RKPlatformInfo::reload(std::string* error) {
+    ensureInitialised();
     Store& s = store();
-    std::unique_lock<std::shared_mutex> lock(s.mu);
-    std::string path = s.path;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        path = s.path;
+    }
     if (path.empty()) {
         const char* env = std::getenv("RKHOST_CONFIG");
         if (env) path = env;
     }
-    s.initialised.store(true, std::memory_order_release);
     if (path.empty()) {
         if (error) *error = "no configuration file to reload";
         return 0;
     }
-    return loadFileLocked(s, path, error) ? 1 : 0;
+    rkhost::IniSections parsed;
+    if (!readAndParse(path, &parsed, error)) return 0;
+    std::lock_guard<std::mutex> lock(s.mu);
+    installLocked(s, std::move(parsed), path);
+    return 1;
 }
 
 void RKPlatformInfo::reset() {
     Store& s = store();
-    std::unique_lock<std::shared_mutex> lock(s.mu);
-    s.sections.clear();
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.sections = std::make_shared<const rkhost::IniSections>();
     s.path.clear();
     s.initialised.store(false, std::memory_order_release);
 }
