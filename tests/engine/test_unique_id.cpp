@@ -57,7 +57,8 @@ TEST(UniqueId, StoredSamplesKeepParsingToTheSameFields) {
 }
 
 TEST(UniqueId, WriterReproducesTheStoredSamples) {
-    for (const auto& s : samples()["samples"]) {
+    const auto data = samples();
+    for (const auto& s : data["samples"]) {
         if (!s["roundTrip"].get<bool>()) continue;
         SCOPED_TRACE(s["name"].get<std::string>());
         auto f = s["fields"].get<std::vector<std::string>>();
@@ -71,7 +72,8 @@ TEST(UniqueId, WriterReproducesTheStoredSamples) {
 }
 
 TEST(UniqueId, StoredInvalidSamplesAreRejected) {
-    for (const auto& s : samples()["invalid"]) {
+    const auto data = samples();
+    for (const auto& s : data["invalid"]) {
         SCOPED_TRACE(s["name"].get<std::string>());
         FakeSnapInfo dev;
         dev.setArrayInfoText(engineRecord(s["engineId"].get<int>()));
