@@ -1,0 +1,264 @@
+#include "CimqSupport.h"
+
+#include <cim/Exception.h>
+
+#include <map>
+
+namespace cimq {
+
+using cim::CIMValue;
+using nlohmann::json;
+
+Endpoint parseUrl(const std::string& url) {
+    Endpoint e;
+    std::string rest;
+    if (url.rfind("http://", 0) == 0) {
+        rest = url.substr(7);
+    } else if (url.rfind("https://", 0) == 0) {
+        e.https = true;
+        rest = url.substr(8);
+    } else {
+        throw UsageError("the URL must start with http:// or https://: " + url);
+    }
+    std::size_t slash = rest.find('/');
+    if (slash != std::string::npos) {
+        std::string path = rest.substr(slash);
+        if (path != "/" && path != "/cimom") {
+            throw UsageError("the URL path must be empty or /cimom: " + url);
+        }
+        rest.erase(slash);
+    }
+    std::string portText;
+    if (!rest.empty() && rest[0] == '[') {
+        std::size_t close = rest.find(']');
+        if (close == std::string::npos) throw UsageError("unbalanced '[' in the URL: " + url);
+        e.host = rest.substr(1, close - 1);
+        std::string after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after[0] != ':') throw UsageError("bad text after ']' in the URL: " + url);
+            portText = after.substr(1);
+        }
+    } else {
+        std::size_t colon = rest.find(':');
+        e.host = rest.substr(0, colon);
+        if (colon != std::string::npos) portText = rest.substr(colon + 1);
+    }
+    if (e.host.empty()) throw UsageError("the URL names no host: " + url);
+    if (rest.find('@') != std::string::npos) {
+        throw UsageError("credentials do not belong in the URL; use -u and a password source");
+    }
+    if (portText.empty()) {
+        e.port = e.https ? 5989 : 5988;
+    } else {
+        if (portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
+            throw UsageError("bad port in the URL: " + url);
+        unsigned long port = std::stoul(portText);
+        if (port == 0 || port > 65535) throw UsageError("port out of range in the URL: " + url);
+        e.port = static_cast<unsigned>(port);
+    }
+    return e;
+}
+
+std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& specs) {
+    struct Pending {
+        cim::CIMType type;
+        bool isArray;
+        bool isNull;
+        std::vector<std::string> texts;
+    };
+    std::vector<std::string> order;
+    std::map<std::string, Pending> byName;
+    for (const std::string& spec : specs) {
+        std::size_t eq = spec.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            throw UsageError("a parameter is NAME=TYPE:VALUE, not '" + spec + "'");
+        }
+        std::string name = spec.substr(0, eq);
+        if (!cim::CIMName::legal(name)) throw UsageError("illegal parameter name '" + name + "'");
+        std::string rest = spec.substr(eq + 1);
+        std::size_t colon = rest.find(':');
+        std::string typeText = rest.substr(0, colon);
+        bool isArray = false;
+        if (typeText.size() > 2 && typeText.compare(typeText.size() - 2, 2, "[]") == 0) {
+            isArray = true;
+            typeText.resize(typeText.size() - 2);
+        }
+        cim::CIMType type;
+        if (!cim::cimTypeFromString(typeText, type) || type == cim::CIMTYPE_OBJECT ||
+            type == cim::CIMTYPE_INSTANCE) {
+            throw UsageError("unknown parameter type '" + typeText + "' in '" + spec + "'");
+        }
+        auto it = byName.find(name);
+        if (it == byName.end()) {
+            order.push_back(name);
+            it = byName.emplace(name, Pending{type, isArray, true, {}}).first;
+        } else if (!isArray || !it->second.isArray || it->second.type != type) {
+            throw UsageError("parameter " + name + " given twice; only TYPE[] may repeat");
+        }
+        if (colon != std::string::npos) {
+            it->second.isNull = false;
+            it->second.texts.push_back(rest.substr(colon + 1));
+        }
+    }
+    std::vector<cim::CIMParamValue> out;
+    for (const std::string& name : order) {
+        const Pending& p = byName.at(name);
+        CIMValue value;
+        try {
+            if (p.isNull) {
+                value = CIMValue(p.type, p.isArray);
+            } else if (p.isArray) {
+                value = CIMValue::fromTexts(p.type, p.texts);
+            } else {
+                value = CIMValue::fromText(p.type, p.texts.front());
+            }
+        } catch (const cim::Exception& e) {
+            throw UsageError("bad value for parameter " + name + ": " + e.getMessage());
+        }
+        out.emplace_back(name, value);
+    }
+    return out;
+}
+
+cim::CIMValue parsePropertyValue(cim::CIMType type, bool isArray, const std::string& text) {
+    try {
+        if (!isArray) return CIMValue::fromText(type, text);
+        std::vector<std::string> parts;
+        if (!text.empty()) {
+            std::size_t start = 0;
+            for (;;) {
+                std::size_t comma = text.find(',', start);
+                parts.push_back(text.substr(start, comma - start));
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        }
+        return CIMValue::fromTexts(type, parts);
+    } catch (const cim::Exception& e) {
+        throw UsageError("bad value '" + text + "' for a property of type " +
+                         cim::cimTypeToString(type) + ": " + e.getMessage());
+    }
+}
+
+namespace {
+
+template <class T>
+json arrayOf(const CIMValue& v) {
+    cim::Array<T> a;
+    v.get(a);
+    json j = json::array();
+    for (const T& e : a) j.push_back(e);
+    return j;
+}
+
+template <class T>
+json textArrayOf(const CIMValue& v) {
+    cim::Array<T> a;
+    v.get(a);
+    json j = json::array();
+    for (const T& e : a) j.push_back(CIMValue(e).toString());
+    return j;
+}
+
+template <class T>
+json scalarOf(const CIMValue& v) {
+    T x{};
+    v.get(x);
+    return json(x);
+}
+
+}  // namespace
+
+json toJson(const CIMValue& v) {
+    if (v.isNull()) return nullptr;
+    using namespace cim;
+    if (v.isArray()) {
+        switch (v.getType()) {
+            case CIMTYPE_BOOLEAN:
+                return arrayOf<Boolean>(v);
+            case CIMTYPE_UINT8:
+                return arrayOf<Uint8>(v);
+            case CIMTYPE_SINT8:
+                return arrayOf<Sint8>(v);
+            case CIMTYPE_UINT16:
+                return arrayOf<Uint16>(v);
+            case CIMTYPE_SINT16:
+                return arrayOf<Sint16>(v);
+            case CIMTYPE_UINT32:
+                return arrayOf<Uint32>(v);
+            case CIMTYPE_SINT32:
+                return arrayOf<Sint32>(v);
+            case CIMTYPE_UINT64:
+                return arrayOf<Uint64>(v);
+            case CIMTYPE_SINT64:
+                return arrayOf<Sint64>(v);
+            case CIMTYPE_REAL32:
+                return arrayOf<Real32>(v);
+            case CIMTYPE_REAL64:
+                return arrayOf<Real64>(v);
+            case CIMTYPE_STRING:
+                return arrayOf<String>(v);
+            case CIMTYPE_CHAR16:
+                return textArrayOf<Char16>(v);
+            case CIMTYPE_DATETIME:
+                return textArrayOf<CIMDateTime>(v);
+            case CIMTYPE_REFERENCE:
+                return textArrayOf<CIMObjectPath>(v);
+            default:
+                return textArrayOf<CIMInstance>(v);
+        }
+    }
+    switch (v.getType()) {
+        case CIMTYPE_BOOLEAN:
+            return scalarOf<Boolean>(v);
+        case CIMTYPE_UINT8:
+            return scalarOf<Uint8>(v);
+        case CIMTYPE_SINT8:
+            return scalarOf<Sint8>(v);
+        case CIMTYPE_UINT16:
+            return scalarOf<Uint16>(v);
+        case CIMTYPE_SINT16:
+            return scalarOf<Sint16>(v);
+        case CIMTYPE_UINT32:
+            return scalarOf<Uint32>(v);
+        case CIMTYPE_SINT32:
+            return scalarOf<Sint32>(v);
+        case CIMTYPE_UINT64:
+            return scalarOf<Uint64>(v);
+        case CIMTYPE_SINT64:
+            return scalarOf<Sint64>(v);
+        case CIMTYPE_REAL32:
+            return scalarOf<Real32>(v);
+        case CIMTYPE_REAL64:
+            return scalarOf<Real64>(v);
+        default:
+            return v.toString();
+    }
+}
+
+json toJson(const cim::CIMInstance& instance) {
+    json properties = json::object();
+    for (const auto& p : instance.getProperties()) {
+        properties[p.getName().getString()] = toJson(p.getValue());
+    }
+    json j;
+    j["className"] = instance.getClassName().getString();
+    j["path"] = instance.getPath().toString();
+    j["properties"] = std::move(properties);
+    return j;
+}
+
+std::string describe(const cim::CIMInstance& instance) {
+    std::string out = instance.getPath().getClassName().isNull()
+                          ? instance.getClassName().getString()
+                          : instance.getPath().toString();
+    out += '\n';
+    for (const auto& p : instance.getProperties()) {
+        out += "  " + p.getName().getString() + " = ";
+        out += p.getValue().isNull() ? "NULL" : p.getValue().toString();
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace cimq
