@@ -209,6 +209,10 @@ TEST(EngineType, MissingOrBrokenItemIsZero) {
     EXPECT_EQ(getSnapEngineType(&dev), 0);
     dev.setArrayInfoText("");
     EXPECT_EQ(getSnapEngineType(&dev), 0);
+    dev.setArrayInfoText("{hostName:alpha,hostUserName:u,hostPassword:topsecret}");
+    EXPECT_EQ(getSnapEngineType(&dev), 0);
+    for (const auto& line : dev.logLines())
+        EXPECT_EQ(line.text.find("topsecret"), std::string::npos) << line.text;
     FakeSnapInfo failing;
     failing.failCall("getArrayInfo");
     EXPECT_EQ(getSnapEngineType(&failing), 0);
