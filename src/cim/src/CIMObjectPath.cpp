@@ -13,6 +13,8 @@ namespace cim {
 namespace {
 
 constexpr int kMaxNesting = 16;
+// Far beyond any real path; keeps a hostile text from costing unbounded work.
+constexpr std::size_t kMaxText = 16u * 1024u * 1024u;
 
 inline bool isNameChar(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -40,6 +42,7 @@ class Parser {
     bool run(CIMObjectPath& out) {
         if (m_s.empty()) return fail("empty text");
         if (m_depth > kMaxNesting) return fail("references nested too deeply");
+        if (m_s.size() > kMaxText) return fail("text too long");
         std::string host;
         if (m_s.size() >= 2 && m_s[0] == '/' && m_s[1] == '/') {
             std::size_t slash = m_s.find('/', 2);
@@ -101,14 +104,14 @@ class Parser {
             if (m_s[m_pos] == '"') {
                 std::string value;
                 if (!quoted(value)) return false;
+                // A quoted value that reads as a path with keys is a reference; anything
+                // else (including paths nested too deeply to follow) stays a string.
                 CIMObjectPath ref;
                 Parser inner(value, m_depth + 1);
                 if (value.find('=') != std::string::npos && inner.run(ref) &&
                     !ref.getKeyBindings().empty()) {
                     kb = CIMKeyBinding(CIMName(std::string(key)), ref.toString(),
                                        CIMKeyBinding::REFERENCE);
-                } else if (inner.m_error == "references nested too deeply") {
-                    return fail("references nested too deeply");
                 } else {
                     kb = CIMKeyBinding(CIMName(std::string(key)), value, CIMKeyBinding::STRING);
                 }

@@ -531,7 +531,7 @@ std::string encodeResponse(const Response& r) {
             out += "<IRETURNVALUE>\n";
             bool objectPaths = sameName(m, kAssociatorNames) || sameName(m, kReferenceNames);
             for (const auto& p : r.instanceNames) {
-                if (objectPaths) {
+                if (objectPaths && !p.getNameSpace().isNull()) {
                     out += "<OBJECTPATH>\n";
                     if (p.getKeyBindings().empty()) {
                         out += "<CLASSPATH>\n";
@@ -551,7 +551,7 @@ std::string encodeResponse(const Response& r) {
             for (const auto& inst : r.instances) {
                 if (plain) {
                     w.instance(inst);
-                } else if (withPath) {
+                } else if (withPath && !inst.getPath().getNameSpace().isNull()) {
                     out += "<VALUE.OBJECTWITHPATH>\n";
                     w.instancePath(inst.getPath());
                     w.instance(inst);

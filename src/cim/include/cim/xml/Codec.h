@@ -26,9 +26,11 @@ namespace cim::xml {
 
 struct Limits {
     // Larger documents are refused before parsing.
-    std::size_t maxBytes = 256u * 1024u * 1024u;
-    // Deepest nesting of references inside references (VALUE.REFERENCE in key bindings).
-    unsigned maxReferenceDepth = 16;
+    std::size_t maxBytes = 128u * 1024u * 1024u;
+    // Deepest nesting of references inside references (VALUE.REFERENCE in key bindings)
+    // and of embedded instances. Each level doubles the escapes of a path's text form, so
+    // this also bounds how much a small document can grow in memory.
+    unsigned maxReferenceDepth = 4;
 };
 
 // Intrinsic method names.
@@ -101,10 +103,12 @@ struct Response {
     // the encoder picks the form from methodName:
     //   EnumerateInstanceNames, CreateInstance -> INSTANCENAME (instanceNames)
     //   AssociatorNames, ReferenceNames -> OBJECTPATH/INSTANCEPATH (instanceNames; a
-    //     path without host is sent with host "localhost")
+    //     path without host is sent with host "localhost", one without namespace as a
+    //     plain INSTANCENAME)
     //   GetInstance -> INSTANCE (instances[0])
     //   EnumerateInstances -> VALUE.NAMEDINSTANCE (instances, with their paths)
-    //   Associators, References -> VALUE.OBJECTWITHPATH (instances, with their paths)
+    //   Associators, References -> VALUE.OBJECTWITHPATH (instances, with their paths;
+    //     VALUE.NAMEDINSTANCE for a path without namespace)
     //   GetClass -> CLASS (cimClass)
     //   ModifyInstance, DeleteInstance -> nothing
     std::vector<CIMObjectPath> instanceNames;
