@@ -13,10 +13,11 @@ namespace {
 constexpr int kErrHostIdentifier = 62002;
 
 void logUnavailable(const char* tag, RKSO::SnapInfo* first) {
-#define RKSO_UNAVAILABLE "%s: This operation is not available in this version of the plug-in"
-    o_logger.DebugLvl(tag, 2, RKSO_UNAVAILABLE, tag);
-    if (first) first->logFormat(2, tag, RKSO_UNAVAILABLE, tag);
-#undef RKSO_UNAVAILABLE
+    o_logger.DebugLvl(tag, 2, "%s: This operation is not available in this version of the plug-in",
+                      tag);
+    if (first)
+        first->logFormat(2, tag,
+                         "%s: This operation is not available in this version of the plug-in", tag);
 }
 
 // Catches whatever escapes body and turns it into result 1.
