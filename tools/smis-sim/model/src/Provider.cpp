@@ -70,7 +70,7 @@ Provider::Impl::Impl(Config c, Clock clk) : config(std::move(c)), clock(std::mov
 void Provider::Impl::advanceJobs() {
     const int64_t now = clock();
     if (now < nextDue.load()) return;
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<FairSharedMutex> lock(mutex);
     jobs.advance(now, arrays);
     nextDue.store(jobs.nextDue());
 }
@@ -155,8 +155,8 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
     if (!isRead && !isWrite)
         error(cim::CIM_ERR_NOT_SUPPORTED, "Operation \"" + printable(op) + "\" is not supported");
 
-    std::shared_lock<std::shared_mutex> readLock(mutex, std::defer_lock);
-    std::unique_lock<std::shared_mutex> writeLock(mutex, std::defer_lock);
+    std::shared_lock<FairSharedMutex> readLock(mutex, std::defer_lock);
+    std::unique_lock<FairSharedMutex> writeLock(mutex, std::defer_lock);
     if (isWrite) {
         writeLock.lock();
     } else {
@@ -445,7 +445,7 @@ void Provider::Impl::invoke(const Request& req, Response& resp) {
         error(cim::CIM_ERR_METHOD_NOT_FOUND,
               "Class " + cn + " has no method \"" + printable(req.methodName) + "\"");
 
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<FairSharedMutex> lock(mutex);
     Repository repo(config, arrays, jobs, clock());
     std::optional<Obj> obj;
     if (!target.getKeyBindings().empty()) {
@@ -459,7 +459,8 @@ void Provider::Impl::invoke(const Request& req, Response& resp) {
 }
 
 nlohmann::json Provider::fabricLuns(const std::vector<std::string>& initiatorPorts) const {
-    std::shared_lock<std::shared_mutex> lock(m_impl->mutex);
+    m_impl->advanceJobs();
+    std::shared_lock<FairSharedMutex> lock(m_impl->mutex);
     return sim::fabricLuns(m_impl->arrays, initiatorPorts);
 }
 
@@ -468,12 +469,12 @@ void Provider::failNextJobs(int count, uint16_t finalJobState) {
         throw std::invalid_argument("failNextJobs: count out of range");
     if (finalJobState < 7 || finalJobState > 10)
         throw std::invalid_argument("failNextJobs: a final job state is 7 to 10");
-    std::unique_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     m_impl->jobs.failNext(count, finalJobState);
 }
 
 void Provider::setJobsVanish(bool vanish) {
-    std::unique_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     m_impl->jobs.setVanish(vanish);
     m_impl->nextDue.store(m_impl->jobs.nextDue());
 }
@@ -481,7 +482,7 @@ void Provider::setJobsVanish(bool vanish) {
 CIMObjectPath Provider::startJob(int64_t durationMs, uint16_t finalJobState) {
     if (finalJobState < 7 || finalJobState > 10)
         throw std::invalid_argument("startJob: a final job state is 7 to 10");
-    std::unique_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     Impl& im = *m_impl;
     const int64_t now = im.clock();
     Job& j = im.jobs.start(im.arrays.at(0).id, 0, "Simulated job", now, durationMs, finalJobState,
@@ -494,7 +495,7 @@ CIMObjectPath Provider::startJob(int64_t durationMs, uint16_t finalJobState) {
 
 std::string Provider::startJobWithEffect(int64_t durationMs, std::function<void(Array&)> effect,
                                          size_t arrayIndex) {
-    std::unique_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     Impl& im = *m_impl;
     Job& j = im.jobs.start(im.arrays.at(arrayIndex).id, arrayIndex, "Simulated job", im.clock(),
                            durationMs, 7, std::move(effect));
@@ -503,7 +504,7 @@ std::string Provider::startJobWithEffect(int64_t durationMs, std::function<void(
 }
 
 void Provider::reset() {
-    std::unique_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     Impl& im = *m_impl;
     im.arrays = im.config.arrays;
     for (Array& a : im.arrays) a.reindex();
@@ -513,7 +514,7 @@ void Provider::reset() {
 }
 
 Config Provider::currentState() const {
-    std::shared_lock<std::shared_mutex> lock(m_impl->mutex);
+    std::shared_lock<FairSharedMutex> lock(m_impl->mutex);
     Config c = m_impl->config;
     c.arrays = m_impl->arrays;
     c.jobs.vanish = m_impl->jobs.vanish();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <climits>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <stdexcept>
@@ -27,6 +28,26 @@ class CimError : public std::runtime_error {
     cim::CIMStatusCode code;
 };
 
+// A shared mutex that lets a waiting writer in before newly arriving readers, so a
+// stream of enumerations cannot starve a change.
+class FairSharedMutex {
+  public:
+    void lock() {
+        std::lock_guard<std::mutex> gate(m_gate);
+        m_rw.lock();
+    }
+    void unlock() { m_rw.unlock(); }
+    void lock_shared() {
+        { std::lock_guard<std::mutex> gate(m_gate); }
+        m_rw.lock_shared();
+    }
+    void unlock_shared() { m_rw.unlock_shared(); }
+
+  private:
+    std::mutex m_gate;
+    std::shared_mutex m_rw;
+};
+
 struct MethodCall;
 // Returns the method's return value; fills call.response's output parameters.
 using MethodHandler = std::function<uint32_t(MethodCall&)>;
@@ -39,7 +60,7 @@ struct Provider::Impl {
     std::vector<Array> arrays;  // the live model
     Jobs jobs;
     // Shared for reads, exclusive for changes.
-    mutable std::shared_mutex mutex;
+    mutable FairSharedMutex mutex;
     std::atomic<int64_t> nextDue{INT64_MAX};
     // Keyed by lower-case "<class suffix>.<method>", e.g. "_replicationservice.creategroup".
     std::unordered_map<std::string, MethodHandler> methods;

@@ -980,8 +980,8 @@ void Repository::linksOf(const Obj& o, const std::function<void(const Link&)>& f
     const Array& a = arr(o);
     // Class-wide walks filtered to this object serve the objects with few links; the
     // volume, whose class-wide walk is the large one, has its own.
-    auto filtered = [&](const char* assoc) {
-        forEachLink(cls(assoc), [&](const Link& l) {
+    auto filtered = [&](const std::string& assoc) {
+        forEachLink(assoc, [&](const Link& l) {
             if (l.a == o || l.b == o) fn(l);
         });
     };
@@ -996,14 +996,14 @@ void Repository::linksOf(const Obj& o, const std::function<void(const Link&)>& f
         case Kind::System:
         case Kind::SharedSecret:
         case Kind::Capabilities:
-            filtered("_HostedService");
-            filtered("_SharedSecretIsShared");
-            filtered("_ElementCapabilities");
+            filtered("CIM_HostedService");
+            filtered("CIM_SharedSecretIsShared");
+            filtered("CIM_ElementCapabilities");
             break;
         case Kind::Service:
-            filtered("_HostedService");
-            if (o.sub == kSharedSecret) filtered("_SharedSecretIsShared");
-            if (o.sub == kReplication) filtered("_ElementCapabilities");
+            filtered("CIM_HostedService");
+            if (o.sub == kSharedSecret) filtered("CIM_SharedSecretIsShared");
+            if (o.sub == kReplication) filtered("CIM_ElementCapabilities");
             break;
         case Kind::Pool:
             for (const Volume& v : a.volumes)
@@ -1017,31 +1017,31 @@ void Repository::linksOf(const Obj& o, const std::function<void(const Link&)>& f
             break;
         case Kind::PiTGroup:
         case Kind::PiT:
-            filtered("_OrderedMemberOfCollection");
+            filtered("CIM_MemberOfCollection");
             if (o.kind == Kind::PiT) {
-                filtered("_SettingsDefineState");
-                filtered("_ViewBasedOnPiT");
+                filtered("CIM_SettingsDefineState");
+                filtered(cls("_ViewBasedOnPiT"));
             }
             break;
         case Kind::ConsistencyGroup:
         case Kind::CgPiT:
         case Kind::CgPiTView:
-            filtered("_MemberOfCollection");  // includes the ordered members of a CG view
-            filtered("_SettingsDefineState");
-            filtered("_ViewBasedOnPiT");
-            filtered("_CGPiTViewSynchronized");
+            filtered("CIM_MemberOfCollection");  // includes the ordered members of a CG view
+            filtered("CIM_SettingsDefineState");
+            filtered(cls("_ViewBasedOnPiT"));
+            filtered(cls("_CGPiTViewSynchronized"));
             break;
         case Kind::HardwareID:
         case Kind::HostCollection:
         case Kind::Cluster:
         case Kind::Privilege:
-            filtered("_MemberOfCollection");
-            filtered("_AuthorizedSubject");
-            filtered("_AuthorizedTarget");
+            filtered("CIM_MemberOfCollection");
+            filtered("CIM_AuthorizedSubject");
+            filtered("CIM_AuthorizedTarget");
             break;
         case Kind::SPC:
-            filtered("_AuthorizedTarget");
-            filtered("_ProtocolControllerForUnit");
+            filtered("CIM_AuthorizedTarget");
+            filtered("CIM_ProtocolControllerForUnit");
             break;
         case Kind::Controller:
         case Kind::Job:

@@ -1,0 +1,121 @@
+// Request builders for driving sim::Provider::handle directly.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cim/xml/Codec.h>
+#include <gtest/gtest.h>
+
+#include "sim/Provider.h"
+
+namespace simtest {
+
+inline const std::string kNs = "root/netapp/santricity";
+
+inline cim::xml::Request op(const std::string& name, const std::string& ns = kNs) {
+    cim::xml::Request r;
+    r.methodName = name;
+    r.nameSpace = ns;
+    return r;
+}
+
+inline cim::xml::Request enumNames(const std::string& cls, const std::string& ns = kNs) {
+    auto r = op(cim::xml::kEnumerateInstanceNames, ns);
+    r.className = cls;
+    return r;
+}
+
+inline cim::xml::Request enumInstances(const std::string& cls, std::vector<cim::CIMName> props = {},
+                                       bool deep = true, const std::string& ns = kNs) {
+    auto r = op(cim::xml::kEnumerateInstances, ns);
+    r.className = cls;
+    r.deepInheritance = deep;
+    r.localOnly = false;
+    if (!props.empty()) r.propertyList.set(props);
+    return r;
+}
+
+inline cim::xml::Request getInstance(const cim::CIMObjectPath& p, const std::string& ns = kNs) {
+    auto r = op(cim::xml::kGetInstance, ns);
+    r.instanceName = p;
+    r.localOnly = false;
+    return r;
+}
+
+inline cim::xml::Request assocNames(const cim::CIMObjectPath& p, const std::string& assoc,
+                                    const std::string& result, const std::string& role = "",
+                                    const std::string& resultRole = "") {
+    auto r = op(cim::xml::kAssociatorNames);
+    r.objectName = p;
+    if (!assoc.empty()) r.assocClass = cim::CIMName(assoc);
+    if (!result.empty()) r.resultClass = cim::CIMName(result);
+    if (!role.empty()) r.role = role;
+    if (!resultRole.empty()) r.resultRole = resultRole;
+    return r;
+}
+
+inline cim::xml::Request refNames(const cim::CIMObjectPath& p, const std::string& result,
+                                  const std::string& role = "") {
+    auto r = op(cim::xml::kReferenceNames);
+    r.objectName = p;
+    if (!result.empty()) r.resultClass = cim::CIMName(result);
+    if (!role.empty()) r.role = role;
+    return r;
+}
+
+inline std::string prop(const cim::CIMInstance& i, const std::string& name) {
+    cim::Uint32 k = i.findProperty(name);
+    if (k == cim::PEG_NOT_FOUND) return "<absent>";
+    return i.getProperty(k).getValue().toString();
+}
+
+inline std::string key(const cim::CIMObjectPath& p, const std::string& name) {
+    const cim::CIMKeyBinding* k = p.findKeyBinding(name);
+    return k ? k->getValue() : "<absent>";
+}
+
+// The answer of a request that must succeed.
+inline cim::xml::Response ok(sim::Provider& p, const cim::xml::Request& r) {
+    cim::xml::Response resp = p.handle(r);
+    EXPECT_FALSE(resp.isError()) << r.methodName << ": " << resp.errorDescription;
+    return resp;
+}
+
+inline cim::CIMStatusCode code(sim::Provider& p, const cim::xml::Request& r) {
+    return p.handle(r).errorCode;
+}
+
+// The first instance name of a class, which must exist.
+inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls,
+                                const std::string& ns = kNs) {
+    auto resp = ok(p, enumNames(cls, ns));
+    if (resp.instanceNames.empty()) {
+        ADD_FAILURE() << "no instance of " << cls;
+        return cim::CIMObjectPath();
+    }
+    return resp.instanceNames.front();
+}
+
+// The volume path whose "ElementName" is `label`.
+inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
+    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}));
+    for (const auto& i : resp.instances)
+        if (prop(i, "ElementName") == label) return i.getPath();
+    ADD_FAILURE() << "no volume " << label;
+    return cim::CIMObjectPath();
+}
+
+struct ManualClock {
+    std::shared_ptr<std::atomic<int64_t>> now =
+        std::make_shared<std::atomic<int64_t>>(1700000000000);
+    sim::Clock clock() const {
+        auto n = now;
+        return [n] { return n->load(); };
+    }
+    void advance(int64_t ms) { *now += ms; }
+};
+
+}  // namespace simtest

@@ -1,0 +1,396 @@
+// Changes through ModifyInstance and DeleteInstance, jobs on a manual clock,
+// extrinsic calls, reset and state files, and handle() under concurrent use.
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "SimModelTest.h"
+
+using namespace simtest;
+using cim::CIMObjectPath;
+using nlohmann::json;
+
+namespace {
+
+cim::xml::Request modify(cim::CIMInstance inst, const std::vector<cim::CIMName>& list,
+                         bool nullList = false) {
+    auto r = op(cim::xml::kModifyInstance);
+    r.includeQualifiers = true;
+    if (!nullList) r.propertyList.set(list);
+    r.modifiedInstance = std::move(inst);
+    return r;
+}
+
+cim::CIMInstance with(cim::CIMInstance inst, const std::string& name, const cim::CIMValue& v) {
+    cim::Uint32 k = inst.findProperty(name);
+    if (k == cim::PEG_NOT_FOUND) {
+        inst.addProperty(cim::CIMProperty(name, v));
+    } else {
+        inst.getProperty(k).setValue(v);
+    }
+    return inst;
+}
+
+cim::CIMInstance fetch(sim::Provider& p, const CIMObjectPath& path) {
+    return ok(p, getInstance(path)).instances.at(0);
+}
+
+sim::Config viewConfig(bool staleSecret = false) {
+    json j = sim::Config::defaults().toJson();
+    j["arrays"][0]["volumes"].push_back(
+        {{"label", "snapview"}, {"kind", "view"}, {"blocks", 2048}});
+    j["arrays"][0]["consistencyGroups"] = json::array({{{"label", "CG_A"}}});
+    if (staleSecret) j["arrays"][0]["providerSecret"] = "stale";
+    return sim::Config::fromJson(j);
+}
+
+}  // namespace
+
+TEST(SimModify, SecretIsReplacedAndNeverEchoed) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath path = first(p, "CIM_SharedSecret");
+    cim::CIMInstance inst = fetch(p, path);
+    ok(p, modify(with(inst, "Secret", cim::CIMValue(std::string("n3w-Pa55"))), {"Secret"}));
+    EXPECT_EQ(prop(fetch(p, path), "Secret"), "n3w-Pa55");
+
+    auto typed = p.handle(modify(with(inst, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}));
+    EXPECT_EQ(typed.errorCode, cim::CIM_ERR_INVALID_PARAMETER);
+    // A refused request that also carries a secret changes nothing and does not repeat it.
+    auto mixed = with(with(inst, "Secret", cim::CIMValue(std::string("leakme-123"))), "ElementName",
+                      cim::CIMValue(std::string("renamed")));
+    auto refused = p.handle(modify(mixed, {"Secret", "ElementName"}));
+    EXPECT_EQ(refused.errorCode, cim::CIM_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(refused.errorDescription.find("leakme"), std::string::npos);
+    EXPECT_EQ(prop(fetch(p, path), "Secret"), "n3w-Pa55");
+    auto tooLong =
+        p.handle(modify(with(inst, "Secret", cim::CIMValue(std::string(2000, 'x'))), {"Secret"}));
+    EXPECT_EQ(tooLong.errorCode, cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(tooLong.errorDescription.find("xxxx"), std::string::npos);
+}
+
+TEST(SimModify, VolumeNameAndAccessFollowTheArrayRules) {
+    sim::Provider p(viewConfig());
+    CIMObjectPath view = volume(p, "snapview");
+    cim::CIMInstance inst = fetch(p, view);
+    ok(p, modify(with(inst, "ElementName", cim::CIMValue(std::string("host_snap-1#"))),
+                 {"ElementName"}));
+    EXPECT_EQ(prop(fetch(p, view), "ElementName"), "host_snap-1#");
+    ok(p, modify(with(inst, "Access", cim::CIMValue(cim::Uint16(3))), {"Access"}));
+    ok(p, modify(with(inst, "Access", cim::CIMValue(cim::Uint16(1))), {"Access"}));
+    EXPECT_EQ(prop(fetch(p, view), "Access"), "1");
+
+    struct Case {
+        const char* what;
+        cim::CIMInstance inst;
+        std::vector<cim::CIMName> list;
+        cim::CIMStatusCode code;
+    } cases[] = {
+        {"bad characters",
+         with(inst, "ElementName", cim::CIMValue(std::string("bad name!"))),
+         {"ElementName"},
+         cim::CIM_ERR_FAILED},
+        {"too long",
+         with(inst, "ElementName", cim::CIMValue(std::string(31, 'n'))),
+         {"ElementName"},
+         cim::CIM_ERR_FAILED},
+        {"empty",
+         with(inst, "ElementName", cim::CIMValue(std::string())),
+         {"ElementName"},
+         cim::CIM_ERR_FAILED},
+        {"taken in another case",
+         with(inst, "ElementName", cim::CIMValue(std::string("ORA_LOG"))),
+         {"ElementName"},
+         cim::CIM_ERR_FAILED},
+        {"consistency group name",
+         with(inst, "ElementName", cim::CIMValue(std::string("cg_a"))),
+         {"ElementName"},
+         cim::CIM_ERR_FAILED},
+        {"name not a string",
+         with(inst, "ElementName", cim::CIMValue(cim::Uint16(3))),
+         {"ElementName"},
+         cim::CIM_ERR_INVALID_PARAMETER},
+        {"access as uint8",
+         with(inst, "Access", cim::CIMValue(cim::Uint8(3))),
+         {"Access"},
+         cim::CIM_ERR_INVALID_PARAMETER},
+        {"access out of range",
+         with(inst, "Access", cim::CIMValue(cim::Uint16(9))),
+         {"Access"},
+         cim::CIM_ERR_INVALID_PARAMETER},
+        {"access null",
+         with(inst, "Access", cim::CIMValue(cim::CIMTYPE_UINT16, false)),
+         {"Access"},
+         cim::CIM_ERR_INVALID_PARAMETER},
+        {"read-only property",
+         with(inst, "NumberOfBlocks", cim::CIMValue(cim::Uint64(1))),
+         {"NumberOfBlocks"},
+         cim::CIM_ERR_NOT_SUPPORTED},
+        {"unknown property in list", inst, {"Colour"}, cim::CIM_ERR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) EXPECT_EQ(code(p, modify(c.inst, c.list)), c.code) << c.what;
+    EXPECT_EQ(prop(fetch(p, view), "ElementName"), "host_snap-1#");
+    EXPECT_EQ(prop(fetch(p, view), "Access"), "1");
+}
+
+TEST(SimModify, WholeInstanceChangesOnlyWhatDiffers) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "small_lun");
+    cim::CIMInstance inst = fetch(p, vol);
+    // A client that sends the whole instance back with one new value.
+    ok(p, modify(with(inst, "ElementName", cim::CIMValue(std::string("tiny"))), {}, true));
+    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "tiny");
+    // Any other change refuses the whole request.
+    auto both = with(with(inst, "ElementName", cim::CIMValue(std::string("tiny2"))), "BlockSize",
+                     cim::CIMValue(cim::Uint64(4096)));
+    EXPECT_EQ(code(p, modify(both, {}, true)), cim::CIM_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "tiny");
+    // A property outside the list is ignored.
+    ok(p, modify(with(inst, "BlockSize", cim::CIMValue(cim::Uint64(4096))), {"ElementName"}));
+    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "small_lun");
+}
+
+TEST(SimModify, StalePasswordBlocksViewChangesUntilTheSecretIsFixed) {
+    sim::Provider p(viewConfig(true));
+    CIMObjectPath view = volume(p, "snapview");
+    auto rename = modify(with(fetch(p, view), "ElementName", cim::CIMValue(std::string("mapped1"))),
+                         {"ElementName"});
+    EXPECT_EQ(code(p, rename), cim::CIM_ERR_FAILED);
+    CIMObjectPath secret = first(p, "CIM_SharedSecret");
+    ok(p,
+       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("arraypw"))), {"Secret"}));
+    ok(p, rename);
+    EXPECT_EQ(prop(fetch(p, view), "ElementName"), "mapped1");
+}
+
+TEST(SimModify, ErrorsOfModifyAndDelete) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "ora_log");
+    cim::CIMInstance inst = fetch(p, vol);
+    cim::CIMInstance missing = inst;
+    CIMObjectPath gone = vol;
+    auto keys = gone.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == "DeviceID") k.setValue("6ABCDEF0000000000000000000000000");
+    gone.setKeyBindings(keys);
+    missing.setPath(gone);
+    EXPECT_EQ(code(p, modify(missing, {"ElementName"})), cim::CIM_ERR_NOT_FOUND);
+    cim::CIMInstance unknown = inst;
+    CIMObjectPath unknownPath = vol;
+    unknownPath.setClassName("NETAPP_Unknown");
+    unknown.setPath(unknownPath);
+    EXPECT_EQ(code(p, modify(unknown, {"ElementName"})), cim::CIM_ERR_INVALID_CLASS);
+    auto elsewhere = modify(inst, {"ElementName"});
+    elsewhere.nameSpace = "root/other";
+    EXPECT_EQ(code(p, elsewhere), cim::CIM_ERR_INVALID_NAMESPACE);
+    auto link = ok(p, refNames(vol, "CIM_AllocatedFromStoragePool")).instanceNames.at(0);
+    auto linkInst = fetch(p, link);
+    EXPECT_EQ(code(p, modify(linkInst, {"SpaceConsumed"})), cim::CIM_ERR_NOT_SUPPORTED);
+
+    auto del = [&](const CIMObjectPath& path) {
+        auto r = op(cim::xml::kDeleteInstance);
+        r.instanceName = path;
+        return r;
+    };
+    EXPECT_EQ(code(p, del(vol)), cim::CIM_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(code(p, del(gone)), cim::CIM_ERR_NOT_FOUND);
+    EXPECT_EQ(code(p, del(link)), cim::CIM_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(code(p, del(unknownPath)), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(ok(p, enumNames("CIM_StorageVolume")).instanceNames.size(), 8u);
+}
+
+TEST(SimJobs, AdvanceOnTheClockToCompleted) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    CIMObjectPath job = p.startJob(1000);
+    EXPECT_EQ(job.getClassName().getString(), "NETAPP_ConcreteJob");
+    auto r = getInstance(job);
+    r.propertyList.set({"JobStatus", "JobState", "PercentComplete"});
+    auto running = ok(p, r).instances.at(0);
+    EXPECT_EQ(running.getPropertyCount(), 3u);
+    EXPECT_EQ(prop(running, "JobState"), "4");
+    EXPECT_EQ(prop(running, "PercentComplete"), "0");
+    clock.advance(500);
+    EXPECT_EQ(prop(ok(p, r).instances.at(0), "PercentComplete"), "50");
+    EXPECT_EQ(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.size(), 1u);
+    clock.advance(500);
+    auto done = fetch(p, job);
+    EXPECT_EQ(prop(done, "JobState"), "7");
+    EXPECT_EQ(prop(done, "PercentComplete"), "100");
+    EXPECT_EQ(prop(done, "Status"), "OK");
+    EXPECT_EQ(done.getProperty(done.findProperty("JobState")).getType(), cim::CIMTYPE_UINT16);
+    // Kept readable for the retention time, then gone.
+    clock.advance(299000);
+    EXPECT_FALSE(p.handle(getInstance(job)).isError());
+    clock.advance(1000);
+    EXPECT_EQ(code(p, getInstance(job)), cim::CIM_ERR_NOT_FOUND);
+    EXPECT_TRUE(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.empty());
+}
+
+TEST(SimJobs, InjectedFailuresEndInTheirStateAndLeaveTheArrayAlone) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    p.failNextJobs(1, 10);
+    p.failNextJobs(1, 8);
+    CIMObjectPath a = p.startJob(100);
+    CIMObjectPath b = p.startJob(100);
+    CIMObjectPath d = p.startJob(100);
+    clock.advance(100);
+    auto ja = fetch(p, a);
+    EXPECT_EQ(prop(ja, "JobState"), "10");
+    EXPECT_EQ(prop(ja, "Status"), "Error");
+    EXPECT_NE(prop(ja, "ErrorDescription"), "");
+    EXPECT_EQ(prop(ja, "JobStatus"), prop(ja, "ErrorDescription"));
+    EXPECT_EQ(prop(fetch(p, b), "JobState"), "8");
+    EXPECT_EQ(prop(fetch(p, d), "JobState"), "7");
+    EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
+}
+
+TEST(SimJobs, EffectsApplyOnlyOnCompletion) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "renamed_by_job"; });
+    auto labels = [&] {
+        std::vector<std::string> out;
+        for (const auto& i : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
+            out.push_back(prop(i, "ElementName"));
+        return out;
+    };
+    EXPECT_EQ(labels()[0], "ora_data1");
+    clock.advance(999);
+    EXPECT_EQ(labels()[0], "ora_data1");
+    clock.advance(1);
+    EXPECT_EQ(labels()[0], "renamed_by_job");
+
+    p.failNextJobs(1, 10);
+    p.startJobWithEffect(10, [](sim::Array& a) { a.volumes[1].label = "failed_job"; });
+    clock.advance(10);
+    EXPECT_EQ(labels()[1], "ora_data2");
+}
+
+TEST(SimJobs, VanishingJobsAndDeletion) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    p.setJobsVanish(true);
+    CIMObjectPath job = p.startJob(100);
+    EXPECT_EQ(prop(fetch(p, job), "JobState"), "4");
+    clock.advance(100);
+    EXPECT_EQ(code(p, getInstance(job)), cim::CIM_ERR_NOT_FOUND);
+
+    p.setJobsVanish(false);
+    CIMObjectPath kept = p.startJob(100);
+    auto del = op(cim::xml::kDeleteInstance);
+    del.instanceName = kept;
+    EXPECT_EQ(code(p, del), cim::CIM_ERR_FAILED);  // still running
+    clock.advance(100);
+    ok(p, del);
+    EXPECT_EQ(code(p, getInstance(kept)), cim::CIM_ERR_NOT_FOUND);
+
+    json j = sim::Config::defaults().toJson();
+    j["jobs"]["vanish"] = true;
+    sim::Provider q(sim::Config::fromJson(j), clock.clock());
+    CIMObjectPath qj = q.startJob(0);
+    EXPECT_EQ(code(q, getInstance(qj)), cim::CIM_ERR_NOT_FOUND);
+}
+
+TEST(SimProvider, ExtrinsicCallsWithoutAMethodAreRefused) {
+    sim::Provider p(sim::Config::defaults());
+    auto call = [&](const CIMObjectPath& target, const std::string& method,
+                    const std::string& ns = kNs) {
+        cim::xml::Request r;
+        r.intrinsic = false;
+        r.methodName = method;
+        r.nameSpace = ns;
+        r.target = target;
+        return p.handle(r);
+    };
+    CIMObjectPath repl = first(p, "CIM_ReplicationService");
+    auto resp = call(repl, "FrobnicateVolumes");
+    EXPECT_EQ(resp.errorCode, cim::CIM_ERR_METHOD_NOT_FOUND);
+    EXPECT_FALSE(resp.intrinsic);
+    CIMObjectPath nowhere = repl;
+    nowhere.setClassName("NETAPP_NoService");
+    EXPECT_EQ(call(nowhere, "CreateGroup").errorCode, cim::CIM_ERR_NOT_FOUND);
+    CIMObjectPath elsewhere = repl;
+    elsewhere.setNameSpace("root/none");
+    EXPECT_EQ(call(elsewhere, "CreateGroup").errorCode, cim::CIM_ERR_INVALID_NAMESPACE);
+}
+
+TEST(SimProvider, ResetAndStateFile) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath secret = first(p, "CIM_SharedSecret");
+    ok(p,
+       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("other"))), {"Secret"}));
+    p.startJob(100000);
+    const std::string path =
+        ::testing::TempDir() + "simmodel_state_" + std::to_string(::getpid()) + ".json";
+    p.saveState(path);
+    sim::Config saved = sim::Config::load(path);
+    std::remove(path.c_str());
+    EXPECT_EQ(saved.arrays[0].providerSecret, "other");
+    sim::Provider restarted(saved);
+    EXPECT_EQ(prop(fetch(restarted, first(restarted, "CIM_SharedSecret")), "Secret"), "other");
+
+    p.reset();
+    EXPECT_EQ(prop(fetch(p, secret), "Secret"), "arraypw");
+    EXPECT_TRUE(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.empty());
+    EXPECT_EQ(p.currentState().toJson(), sim::Config::defaults().toJson());
+}
+
+TEST(SimProvider, ConcurrentRequestsStayConsistent) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    CIMObjectPath vol = volume(p, "exch_log");
+    const cim::CIMInstance inst = fetch(p, vol);
+    std::atomic<int> failures{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 100; ++i) {
+                std::string name = "exch_log_" + std::to_string(t) + "_" + std::to_string(i % 3);
+                if (p.handle(
+                         modify(with(inst, "ElementName", cim::CIMValue(name)), {"ElementName"}))
+                        .isError())
+                    ++failures;
+            }
+        });
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            while (!stop) {
+                auto g = p.handle(getInstance(vol));
+                if (g.isError() || g.instances.size() != 1) {
+                    ++failures;
+                    continue;
+                }
+                std::string label = prop(g.instances[0], "ElementName");
+                if (label.rfind("exch_log", 0) != 0) ++failures;
+                auto e = p.handle(enumNames("CIM_StorageVolume"));
+                if (e.isError() || e.instanceNames.size() != 8) ++failures;
+                auto a =
+                    p.handle(assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StoragePool"));
+                if (a.isError() || a.instanceNames.size() != 1) ++failures;
+                if (p.fabricLuns({"10000090FA1B2C3D"})["luns"].size() != 4) ++failures;
+            }
+        });
+    threads.emplace_back([&] {
+        for (int i = 0; i < 100; ++i) {
+            CIMObjectPath j = p.startJob(5);
+            clock.advance(3);
+            if (p.handle(getInstance(j)).isError()) ++failures;
+        }
+    });
+    for (size_t i = 0; i < 2; ++i) threads[i].join();
+    threads.back().join();
+    stop = true;
+    for (size_t i = 2; i + 1 < threads.size(); ++i) threads[i].join();
+    EXPECT_EQ(failures.load(), 0);
+}

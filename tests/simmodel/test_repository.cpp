@@ -1,0 +1,725 @@
+// The repository seen through Provider::handle: enumerations through superclasses,
+// instances, associations and their filters, paths as clients build them, and the
+// CIM errors of the read operations.
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "SimModelTest.h"
+
+using namespace simtest;
+using cim::CIMObjectPath;
+using nlohmann::json;
+
+namespace {
+
+const std::string kSys = "600A0980006CE2B2000000005A1B2C3D";
+
+// An array with one of everything the copy services leave behind.
+sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPrivileges = false) {
+    json j = json::parse(R"({
+      "arrays": [ {
+        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw",
+        "pools": [ { "label": "DG1" }, { "label": "DG2" } ],
+        "volumes": [ { "label": "src1", "pool": "DG1" }, { "label": "src2", "pool": "DG2" },
+                     { "label": "clone1", "kind": "clone" }, { "label": "snap1", "kind": "snapshot" },
+                     { "label": "view1", "kind": "view" },
+                     { "label": "mv1", "kind": "view" }, { "label": "mv2", "kind": "view" } ],
+        "hostGroups": [ { "label": "grp" } ],
+        "hosts": [ { "label": "fc1", "group": "grp", "ports": ["10000090FA000001"] },
+                   { "label": "is1", "ports": ["iqn.2001-04.com.example:is1"] } ],
+        "mappings": [ { "volume": "view1", "to": "fc1", "lun": 7 }, { "volume": "src2", "to": "grp", "lun": 3 } ],
+        "pitGroups": [ { "label": "src1_SMIS_PG", "baseVolume": "src1", "nextSequence": 3 } ],
+        "consistencyGroups": [ { "label": "1A_2", "members": ["src1", "src2"] } ],
+        "syncs": [ { "type": "volumeCopy", "source": "src1", "target": "clone1" },
+                   { "type": "snapshot", "source": "src2", "target": "snap1" } ]
+      } ] })");
+    j["preset"] = preset;
+    j["omitPrivileges"] = omitPrivileges;
+    sim::Config c = sim::Config::fromJson(j);
+    const sim::Array& a = c.arrays[0];
+    json full = c.toJson();
+    const std::string group = a.pitGroups[0].ref;
+    const std::string cg = a.consistencyGroups[0].ref;
+    full["arrays"][0]["pits"] =
+        json::array({{{"group", group}, {"sequence", 1}, {"whenMicros", 1000}},
+                     {{"group", group}, {"sequence", 2}, {"whenMicros", 2000}}});
+    full["arrays"][0]["cgPits"] =
+        json::array({{{"group", cg}, {"sequence", 1}, {"whenMicros", 3000}}});
+    sim::Config withPits = sim::Config::fromJson(full);
+    const std::string pit1 = withPits.arrays[0].pits[0].id;
+    const std::string cgPit = withPits.arrays[0].cgPits[0].id;
+    full["arrays"][0]["cgPitViews"] =
+        json::array({{{"label", "cgview1"}, {"cgPit", cgPit}, {"memberViews", {"mv1", "mv2"}}}});
+    sim::Config withViews = sim::Config::fromJson(full);
+    const std::string cgView = withViews.arrays[0].cgPitViews[0].ref;
+    full["arrays"][0]["views"] =
+        json::array({{{"volume", "view1"}, {"base", "src1"}, {"pit", pit1}},
+                     {{"volume", "mv1"}, {"base", "src1"}, {"cgView", cgView}},
+                     {{"volume", "mv2"}, {"base", "src2"}, {"cgView", cgView}}});
+    return sim::Config::fromJson(full);
+}
+
+std::string toLowerCopy(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::vector<std::string> classesOf(const std::vector<CIMObjectPath>& paths) {
+    std::vector<std::string> out;
+    for (const auto& p : paths) out.push_back(p.getClassName().getString());
+    return out;
+}
+
+}  // namespace
+
+TEST(SimRepository, ComputerSystemListsTheStorageSystemFirst) {
+    sim::Provider p(sim::Config::defaults());
+    auto names = ok(p, enumNames("CIM_ComputerSystem")).instanceNames;
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].getClassName().getString(), "NETAPP_StorageSystem");
+    EXPECT_EQ(key(names[0], "Name"), kSys);
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(names[i].getClassName().getString(), "NETAPP_StorageProcessorSystem");
+        EXPECT_EQ(key(names[i], "Name").find(kSys), std::string::npos);
+    }
+}
+
+TEST(SimRepository, SuperclassEnumerationsFindVendorSubclasses) {
+    sim::Provider p(richConfig());
+    struct Case {
+        const char* cls;
+        size_t count;
+        const char* firstClass;
+    } cases[] = {
+        {"CIM_StorageVolume", 7, "NETAPP_StorageVolume"},
+        {"NETAPP_StorageVolume", 3, "NETAPP_StorageVolume"},  // base volumes and the clone
+        {"NETAPP_PiTView", 3, "NETAPP_PiTView"},
+        {"CIM_ReplicationService", 1, "NETAPP_ReplicationService"},
+        {"SNIA_ReplicationService", 1, "NETAPP_ReplicationService"},
+        {"CIM_StorageConfigurationService", 1, "NETAPP_StorageConfigurationService"},
+        {"CIM_ControllerConfigurationService", 1, "NETAPP_ControllerConfigurationService"},
+        {"CIM_Service", 4, "NETAPP_StorageConfigurationService"},
+        {"CIM_SharedSecret", 1, "NETAPP_SharedSecret"},
+        {"CIM_StoragePool", 2, "NETAPP_StoragePool"},
+        {"CIM_StorageHardwareID", 2, "NETAPP_StorageHardwareID"},
+        {"CIM_SystemSpecificCollection", 6, "NETAPP_PiTGroup"},
+        {"NETAPP_Cluster", 1, "NETAPP_Cluster"},
+        {"CIM_ReplicationGroup", 1, "NETAPP_ConsistencyGroup"},
+        {"CIM_SynchronizationAspect", 3, "NETAPP_PiT"},
+        {"CIM_SCSIProtocolController", 3, "NETAPP_SCSIProtocolController"},
+        {"CIM_AuthorizedPrivilege", 3, "NETAPP_AuthorizedPrivilege"},
+        {"CIM_StorageSynchronized", 5, "NETAPP_PiTViewSynchronized"},
+        {"CIM_Synchronized", 6, "NETAPP_PiTViewSynchronized"},
+        {"CIM_StorageReplicationCapabilities", 1, "NETAPP_StorageReplicationCapabilities"},
+        {"CIM_ConcreteJob", 0, ""},
+    };
+    for (const auto& c : cases) {
+        auto names = ok(p, enumNames(c.cls)).instanceNames;
+        EXPECT_EQ(names.size(), c.count) << c.cls;
+        if (!names.empty()) {
+            EXPECT_EQ(names[0].getClassName().getString(), c.firstClass) << c.cls;
+        }
+        // The instances agree with the names.
+        auto insts = ok(p, enumInstances(c.cls)).instances;
+        ASSERT_EQ(insts.size(), names.size()) << c.cls;
+        for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(insts[i].getPath(), names[i]) << c.cls;
+    }
+}
+
+TEST(SimRepository, EveryNamedClassEnumeratesInEveryPreset) {
+    const char* classes[] = {"{P}_StorageSystem",
+                             "{P}_StorageProcessorSystem",
+                             "{P}_ReplicationService",
+                             "{P}_StorageConfigurationService",
+                             "{P}_ControllerConfigurationService",
+                             "{P}_SharedSecretService",
+                             "{P}_SharedSecret",
+                             "{P}_StoragePool",
+                             "{P}_StorageVolumeSetting",
+                             "{P}_StorageVolume",
+                             "{P}_PiTView",
+                             "{P}_PiTGroup",
+                             "{P}_PiT",
+                             "{P}_ConsistencyGroup",
+                             "{P}_ConsistencyGroupPiT",
+                             "{P}_ConsistencyGroupPiTView",
+                             "{P}_StorageHardwareID",
+                             "{P}_Cluster",
+                             "{P}_AuthorizedPrivilege",
+                             "{P}_SCSIProtocolController",
+                             "{P}_ConcreteJob",
+                             "{P}_ViewBasedOnPiT",
+                             "{P}_PiTViewSynchronized",
+                             "{P}_CGPiTViewSynchronized",
+                             "{P}_VolumeCopySynchronized",
+                             "CIM_ComputerSystem",
+                             "CIM_StorageVolume",
+                             "CIM_StoragePool",
+                             "CIM_StorageSetting",
+                             "CIM_ReplicationService",
+                             "SNIA_ReplicationService",
+                             "CIM_StorageConfigurationService",
+                             "CIM_ControllerConfigurationService",
+                             "CIM_SharedSecretService",
+                             "CIM_SharedSecret",
+                             "CIM_HostedService",
+                             "CIM_SharedSecretIsShared",
+                             "CIM_AllocatedFromStoragePool",
+                             "CIM_ElementSettingData",
+                             "CIM_MemberOfCollection",
+                             "CIM_OrderedMemberOfCollection",
+                             "CIM_AuthorizedSubject",
+                             "CIM_AuthorizedTarget",
+                             "CIM_AuthorizedPrivilege",
+                             "CIM_ProtocolControllerForUnit",
+                             "CIM_SettingsDefineState",
+                             "CIM_StorageSynchronized",
+                             "CIM_Synchronized",
+                             "CIM_SCSIProtocolController",
+                             "CIM_StorageHardwareID",
+                             "CIM_SystemSpecificCollection",
+                             "CIM_ReplicationGroup",
+                             "CIM_StorageReplicationCapabilities",
+                             "CIM_ConcreteJob",
+                             "CIM_Dependency",
+                             "CIM_ManagedElement"};
+    for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
+        sim::Config c = sim::Config::fromJson(
+            json{{"preset", preset}, {"arrays", sim::Config::defaults().toJson()["arrays"]}});
+        sim::Provider p(c);
+        for (std::string cls : classes) {
+            auto pos = cls.find("{P}");
+            if (pos != std::string::npos) cls.replace(pos, 3, c.classPrefix);
+            auto names = p.handle(enumNames(cls, c.arrayNamespace));
+            EXPECT_FALSE(names.isError()) << preset << " " << cls << ": " << names.errorDescription;
+            auto insts = p.handle(enumInstances(cls, {}, true, c.arrayNamespace));
+            EXPECT_FALSE(insts.isError()) << preset << " " << cls;
+        }
+    }
+}
+
+TEST(SimRepository, VendorClassNamesCarryOnlyTheirOwnPrefix) {
+    // The host picks the vendor by the first marker found, in this order.
+    const char* markers[] = {"HPEVA_", "HPXP_", "LSISSI_",  "DCIM_", "IBMTSSVC_",
+                             "3PAR_",  "TPD_",  "FUJITSU_", "Symm_", "SE_"};
+    for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
+        sim::Config c = sim::Config::fromJson(
+            json{{"preset", preset}, {"arrays", richConfig().toJson()["arrays"]}});
+        sim::Provider p(c);
+        std::set<std::string> seen;
+        for (const char* root :
+             {"CIM_ManagedElement", "CIM_Dependency", "CIM_Synchronized", "CIM_MemberOfCollection",
+              "CIM_AuthorizedSubject", "CIM_AuthorizedTarget", "CIM_SettingsDefineState",
+              "CIM_ElementSettingData", "CIM_ElementCapabilities"})
+            for (const auto& n : ok(p, enumNames(root, c.arrayNamespace)).instanceNames)
+                seen.insert(n.getClassName().getString());
+        EXPECT_GE(seen.size(), 35u);
+        for (const std::string& cls : seen) {
+            EXPECT_EQ(cls.rfind(c.classPrefix + "_", 0), 0u) << cls;
+            for (const char* m : markers) {
+                if (std::string(m) == c.classPrefix + "_") break;
+                EXPECT_EQ(cls.find(m), std::string::npos) << cls << " contains " << m;
+            }
+        }
+    }
+}
+
+TEST(SimRepository, EveryPropertyIsDeclaredByTheInstancesClass) {
+    sim::Provider p(richConfig());
+    p.startJob(1000);
+    for (const char* root :
+         {"CIM_ManagedElement", "CIM_Dependency", "CIM_Synchronized", "CIM_MemberOfCollection",
+          "CIM_AuthorizedSubject", "CIM_AuthorizedTarget", "CIM_SettingsDefineState",
+          "CIM_ElementSettingData", "CIM_ElementCapabilities"}) {
+        for (const auto& inst : ok(p, enumInstances(root)).instances) {
+            auto gc = op(cim::xml::kGetClass);
+            gc.className = inst.getClassName();
+            gc.localOnly = false;
+            auto cls = ok(p, gc).cimClass;
+            ASSERT_TRUE(cls.has_value());
+            for (const auto& prop : inst.getProperties())
+                EXPECT_NE(cls->findProperty(prop.getName()), cim::PEG_NOT_FOUND)
+                    << inst.getClassName().getString() << "." << prop.getName().getString();
+            // Keys of the path are properties of the instance too.
+            for (const auto& k : inst.getPath().getKeyBindings())
+                EXPECT_NE(inst.findProperty(k.getName()), cim::PEG_NOT_FOUND)
+                    << k.getName().getString();
+        }
+    }
+}
+
+TEST(SimRepository, VolumesCarryTheIdentitiesHostsCompare) {
+    sim::Provider p(sim::Config::defaults());
+    auto vols = ok(p, enumInstances("CIM_StorageVolume")).instances;
+    ASSERT_EQ(vols.size(), 8u);
+    auto controllers =
+        ok(p, enumInstances("NETAPP_StorageProcessorSystem", {"Name", "ElementName"})).instances;
+    ASSERT_EQ(controllers.size(), 2u);
+    std::set<std::string> ctrlNames = {prop(controllers[0], "Name"), prop(controllers[1], "Name")};
+    std::set<std::string> labels;
+    for (const auto& v : vols) {
+        const std::string name = prop(v, "Name");
+        EXPECT_EQ(name, prop(v, "DeviceID"));
+        EXPECT_EQ(name, key(v.getPath(), "DeviceID"));
+        EXPECT_EQ(name.size(), 32u);
+        EXPECT_EQ(name[0], '6');
+        EXPECT_EQ(key(v.getPath(), "SystemName"), kSys);
+        EXPECT_EQ(v.getProperty(v.findProperty("BlockSize")).getType(), cim::CIMTYPE_UINT64);
+        EXPECT_EQ(v.getProperty(v.findProperty("NumberOfBlocks")).getType(), cim::CIMTYPE_UINT64);
+        EXPECT_EQ(v.getProperty(v.findProperty("Access")).getType(), cim::CIMTYPE_UINT16);
+        EXPECT_TRUE(ctrlNames.count(prop(v, "CurrentManager"))) << prop(v, "CurrentManager");
+        labels.insert(prop(v, "ElementName"));
+    }
+    EXPECT_EQ(labels.size(), 8u);
+    auto settings = ok(p, enumInstances("NETAPP_StorageVolumeSetting",
+                                        {"PreferredManager", "StorageVolume_DeviceID"}))
+                        .instances;
+    ASSERT_EQ(settings.size(), 8u);
+    for (const auto& s : settings) {
+        EXPECT_TRUE(ctrlNames.count(prop(s, "PreferredManager")));
+        const std::string dev = prop(s, "StorageVolume_DeviceID");
+        EXPECT_TRUE(std::any_of(vols.begin(), vols.end(), [&](const cim::CIMInstance& v) {
+            return v.getPath().toString().find(dev) != std::string::npos;
+        }));
+    }
+}
+
+TEST(SimRepository, PropertyListDeepInheritanceAndClassOrigin) {
+    sim::Provider p(sim::Config::defaults());
+    auto listed =
+        ok(p, enumInstances("CIM_StorageVolume", {"Name", "ElementName", "NoSuchProperty"}))
+            .instances;
+    ASSERT_FALSE(listed.empty());
+    for (const auto& i : listed) {
+        EXPECT_EQ(i.getPropertyCount(), 2u);
+        EXPECT_NE(i.findProperty("ElementName"), cim::PEG_NOT_FOUND);
+        EXPECT_EQ(key(i.getPath(), "DeviceID"), prop(i, "Name"));  // the path keeps its keys
+    }
+    auto none = enumInstances("CIM_StorageVolume");
+    none.propertyList.set({});
+    for (const auto& i : ok(p, none).instances) EXPECT_EQ(i.getPropertyCount(), 0u);
+
+    auto shallow = ok(p, enumInstances("CIM_StorageVolume", {}, false)).instances;
+    ASSERT_FALSE(shallow.empty());
+    EXPECT_EQ(shallow[0].getClassName().getString(), "NETAPP_StorageVolume");
+    EXPECT_EQ(shallow[0].findProperty("CurrentManager"), cim::PEG_NOT_FOUND);
+    EXPECT_NE(shallow[0].findProperty("BlockSize"), cim::PEG_NOT_FOUND);
+
+    auto r = getInstance(shallow[0].getPath());
+    r.includeClassOrigin = true;
+    auto inst = ok(p, r).instances.at(0);
+    EXPECT_EQ(inst.getProperty(inst.findProperty("ElementName")).getClassOrigin().getString(),
+              "CIM_ManagedElement");
+    EXPECT_EQ(inst.getProperty(inst.findProperty("CurrentManager")).getClassOrigin().getString(),
+              "NETAPP_StorageVolume");
+}
+
+TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "ora_log");
+
+    CIMObjectPath missing = vol;
+    auto keys = missing.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == "DeviceID") k.setValue("60000000000000000000000000000000");
+    missing.setKeyBindings(keys);
+    EXPECT_EQ(code(p, getInstance(missing)), cim::CIM_ERR_NOT_FOUND);
+
+    CIMObjectPath wrongCcn = vol;
+    keys = vol.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == "CreationClassName") k.setValue("NETAPP_PiTView");
+    wrongCcn.setKeyBindings(keys);
+    EXPECT_EQ(code(p, getInstance(wrongCcn)), cim::CIM_ERR_NOT_FOUND);
+
+    CIMObjectPath lessKeys = vol;
+    keys = vol.getKeyBindings();
+    keys.pop_back();
+    lessKeys.setKeyBindings(keys);
+    EXPECT_EQ(code(p, getInstance(lessKeys)), cim::CIM_ERR_NOT_FOUND);
+
+    CIMObjectPath other = vol;
+    other.setClassName("NETAPP_NoSuchClass");
+    EXPECT_EQ(code(p, getInstance(other)), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(code(p, enumNames("CIM_NoSuchClass")), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(code(p, enumInstances("CIM_NoSuchClass")), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(code(p, getInstance(vol, "root/nowhere")), cim::CIM_ERR_INVALID_NAMESPACE);
+    EXPECT_EQ(code(p, enumNames("CIM_StorageVolume", "root/cimv2")),
+              cim::CIM_ERR_INVALID_NAMESPACE);
+    EXPECT_EQ(code(p, op(cim::xml::kGetInstance)), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, op(cim::xml::kEnumerateInstances)), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, op(cim::xml::kAssociatorNames)), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, op(cim::xml::kModifyInstance)), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, op(cim::xml::kDeleteInstance)), cim::CIM_ERR_INVALID_PARAMETER);
+    auto unknownParam = enumNames("CIM_StorageVolume");
+    unknownParam.unknownParameters.push_back("Frobnicate");
+    EXPECT_EQ(code(p, unknownParam), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, op("FrobnicateInstances")), cim::CIM_ERR_NOT_SUPPORTED);
+    auto create = op(cim::xml::kCreateInstance);
+    create.newInstance = cim::CIMInstance("NETAPP_StorageVolume");
+    EXPECT_EQ(code(p, create), cim::CIM_ERR_NOT_SUPPORTED);
+    auto errorResp = p.handle(getInstance(missing));
+    EXPECT_TRUE(errorResp.instances.empty());
+    EXPECT_FALSE(errorResp.errorDescription.empty());
+}
+
+TEST(SimRepository, PathsResolveByClassAndKeysOnly) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "ora_log");
+    // Through a superclass, with a host, without a namespace, keys in another order.
+    CIMObjectPath alt(
+        "cimhost:5988", cim::CIMNamespaceName(), "CIM_StorageVolume",
+        {cim::CIMKeyBinding("SystemName", kSys, cim::CIMKeyBinding::STRING),
+         cim::CIMKeyBinding("DeviceID", key(vol, "DeviceID"), cim::CIMKeyBinding::STRING),
+         cim::CIMKeyBinding("SystemCreationClassName", "netapp_storagesystem",
+                            cim::CIMKeyBinding::STRING),
+         cim::CIMKeyBinding("CreationClassName", "NETAPP_StorageVolume",
+                            cim::CIMKeyBinding::STRING)});
+    auto inst = ok(p, getInstance(alt)).instances.at(0);
+    EXPECT_EQ(prop(inst, "ElementName"), "ora_log");
+    EXPECT_EQ(inst.getPath(), vol);
+    // A parsed path text, as the host stores them.
+    auto again = ok(p, getInstance(CIMObjectPath::parse(vol.toString()))).instances.at(0);
+    EXPECT_EQ(prop(again, "ElementName"), "ora_log");
+}
+
+TEST(SimRepository, SharedSecretIsReachedFromTheSystem) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath system = first(p, "NETAPP_StorageSystem");
+    auto services =
+        ok(p, assocNames(system, "CIM_HostedService", "CIM_SharedSecretService")).instanceNames;
+    ASSERT_EQ(services.size(), 1u);
+    EXPECT_EQ(key(services[0], "SystemName"), kSys);
+    auto secrets = ok(p, assocNames(services[0], "CIM_SharedSecretIsShared", "CIM_SharedSecret"))
+                       .instanceNames;
+    ASSERT_EQ(secrets.size(), 1u);
+    auto secret = ok(p, getInstance(secrets[0])).instances.at(0);
+    EXPECT_EQ(prop(secret, "Secret"), "arraypw");
+    // Every service hangs off the system.
+    auto all = ok(p, assocNames(system, "CIM_HostedService", "CIM_Service")).instanceNames;
+    EXPECT_EQ(all.size(), 4u);
+    auto repl =
+        ok(p, assocNames(system, "CIM_HostedService", "SNIA_ReplicationService")).instanceNames;
+    ASSERT_EQ(repl.size(), 1u);
+    auto caps = ok(p, assocNames(repl[0], "", "CIM_StorageReplicationCapabilities")).instanceNames;
+    ASSERT_EQ(caps.size(), 1u);
+    auto capInst = ok(p, getInstance(caps[0])).instances.at(0);
+    EXPECT_EQ(prop(capInst, "SupportedSynchronizationType"), "6,7,8");
+}
+
+TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "exch_db");
+    auto pools =
+        ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StoragePool")).instanceNames;
+    ASSERT_EQ(pools.size(), 1u);
+    auto pool = ok(p, getInstance(pools[0])).instances.at(0);
+    EXPECT_EQ(prop(pool, "ElementName"), "DG2");
+    EXPECT_NE(key(pools[0], "InstanceID").find(kSys), std::string::npos);
+
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "", "Dependent"))
+                  .instanceNames.size(),
+              1u);
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "", "Antecedent"))
+                  .instanceNames.size(),
+              0u);
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "", "", "Antecedent"))
+                  .instanceNames.size(),
+              1u);
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "", "", "Dependent"))
+                  .instanceNames.size(),
+              0u);
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StorageVolume"))
+                  .instanceNames.size(),
+              0u);
+    EXPECT_EQ(ok(p, assocNames(vol, "CIM_HostedService", "")).instanceNames.size(), 0u);
+    // Without filters: pool, setting and the group's protocol controller.
+    auto every = classesOf(ok(p, assocNames(vol, "", "")).instanceNames);
+    std::sort(every.begin(), every.end());
+    EXPECT_EQ(every,
+              (std::vector<std::string>{"NETAPP_SCSIProtocolController", "NETAPP_StoragePool",
+                                        "NETAPP_StorageVolumeSetting"}));
+    // Associators return the same objects as instances.
+    auto r = assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StoragePool");
+    r.methodName = cim::xml::kAssociators;
+    r.propertyList.set({"ElementName"});
+    auto insts = ok(p, r).instances;
+    ASSERT_EQ(insts.size(), 1u);
+    EXPECT_EQ(insts[0].getPath(), pools[0]);
+    EXPECT_EQ(insts[0].getPropertyCount(), 1u);
+
+    EXPECT_EQ(code(p, assocNames(vol, "CIM_NoSuchAssoc", "")), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, assocNames(vol, "", "CIM_NoSuchClass")), cim::CIM_ERR_INVALID_PARAMETER);
+    CIMObjectPath bogus = vol;
+    bogus.setClassName("NETAPP_Nothing");
+    EXPECT_EQ(code(p, assocNames(bogus, "", "")), cim::CIM_ERR_INVALID_PARAMETER);
+    CIMObjectPath classOnly("", kNs, "NETAPP_StorageVolume");
+    EXPECT_EQ(code(p, assocNames(classOnly, "", "")), cim::CIM_ERR_NOT_SUPPORTED);
+    CIMObjectPath gone = vol;
+    auto keys = gone.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == "DeviceID") k.setValue("6FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
+    gone.setKeyBindings(keys);
+    auto empty = p.handle(assocNames(gone, "", ""));
+    EXPECT_FALSE(empty.isError());
+    EXPECT_TRUE(empty.instanceNames.empty());
+}
+
+TEST(SimRepository, ReferencesAndAssociationInstances) {
+    sim::Provider p(sim::Config::defaults());
+    CIMObjectPath vol = volume(p, "exch_db");
+    auto refs = ok(p, refNames(vol, "CIM_ProtocolControllerForUnit")).instanceNames;
+    ASSERT_EQ(refs.size(), 1u);
+    EXPECT_EQ(refs[0].getClassName().getString(), "NETAPP_ProtocolControllerForUnit");
+    auto pcfu = ok(p, getInstance(refs[0])).instances.at(0);
+    EXPECT_EQ(prop(pcfu, "DeviceNumber"), "10");
+    EXPECT_EQ(CIMObjectPath::parse(prop(pcfu, "Dependent")).getClassName().getString(),
+              "NETAPP_StorageVolume");
+    EXPECT_EQ(
+        ok(p, refNames(vol, "CIM_ProtocolControllerForUnit", "Dependent")).instanceNames.size(),
+        1u);
+    EXPECT_EQ(
+        ok(p, refNames(vol, "CIM_ProtocolControllerForUnit", "Antecedent")).instanceNames.size(),
+        0u);
+    EXPECT_EQ(ok(p, refNames(vol, "CIM_HostedService")).instanceNames.size(), 0u);
+    EXPECT_EQ(ok(p, refNames(vol, "")).instanceNames.size(), 3u);
+
+    auto r = refNames(vol, "CIM_Dependency");
+    r.methodName = cim::xml::kReferences;
+    auto insts = ok(p, r).instances;
+    EXPECT_EQ(insts.size(), 2u);  // pool allocation and the mapping
+    // An association path built by hand, with the keys reversed and with a host.
+    CIMObjectPath built(
+        "somehost", cim::CIMNamespaceName(), "CIM_ProtocolControllerForUnit",
+        {cim::CIMKeyBinding("Dependent", CIMObjectPath::parse(vol.toString())),
+         cim::CIMKeyBinding("Antecedent", CIMObjectPath::parse(prop(pcfu, "Antecedent")))});
+    EXPECT_FALSE(p.handle(getInstance(built)).isError());
+    CIMObjectPath wrong = built;
+    wrong.setClassName("CIM_AllocatedFromStoragePool");
+    EXPECT_EQ(code(p, getInstance(wrong)), cim::CIM_ERR_NOT_FOUND);
+    CIMObjectPath garbage(
+        "", kNs, "CIM_ProtocolControllerForUnit",
+        {cim::CIMKeyBinding("Dependent", "not a path", cim::CIMKeyBinding::STRING),
+         cim::CIMKeyBinding("Antecedent", "x", cim::CIMKeyBinding::STRING)});
+    EXPECT_EQ(code(p, getInstance(garbage)), cim::CIM_ERR_NOT_FOUND);
+}
+
+TEST(SimRepository, MaskingModelLeadsFromPortsToProtocolControllers) {
+    sim::Provider p(sim::Config::defaults());
+    auto hwids = ok(p, enumInstances("CIM_StorageHardwareID", {"StorageID", "ClusterID", "HostID"}))
+                     .instances;
+    ASSERT_EQ(hwids.size(), 3u);
+    const std::string zeros(40, '0');
+    for (const auto& h : hwids) {
+        const std::string sid = prop(h, "StorageID");
+        EXPECT_NE(key(h.getPath(), "InstanceID").find(kSys), std::string::npos);
+        auto collections =
+            ok(p, assocNames(h.getPath(), "CIM_MemberOfCollection", "CIM_SystemSpecificCollection"))
+                .instanceNames;
+        auto privileges =
+            ok(p, assocNames(h.getPath(), "CIM_AuthorizedSubject", "CIM_AuthorizedPrivilege"))
+                .instanceNames;
+        const std::string hostId = prop(h, "HostID");
+        const std::string clusterId = prop(h, "ClusterID");
+        ASSERT_EQ(std::count(clusterId.begin(), clusterId.end(), ':'), 2) << clusterId;
+        const std::string groupRef = clusterId.substr(clusterId.rfind(':') + 1);
+        if (sid.rfind("iqn.", 0) == 0) {
+            EXPECT_EQ(groupRef, zeros);
+            EXPECT_EQ(collections.size(), 1u);
+            EXPECT_EQ(privileges.size(), 1u);
+        } else {
+            EXPECT_EQ(sid.size(), 16u);
+            EXPECT_NE(groupRef, zeros);
+            EXPECT_EQ(collections.size(), 2u);  // the host and its group
+            EXPECT_EQ(privileges.size(), 2u);
+        }
+        std::set<std::string> labels;
+        for (const auto& c : collections)
+            labels.insert(prop(ok(p, getInstance(c)).instances.at(0), "ElementName"));
+        // Each privilege leads to the protocol controller of a collection of this port.
+        for (const auto& priv : privileges) {
+            auto spcs =
+                ok(p, assocNames(priv, "CIM_AuthorizedTarget", "CIM_SCSIProtocolController"))
+                    .instanceNames;
+            ASSERT_EQ(spcs.size(), 1u);
+            auto spc = ok(p, getInstance(spcs[0])).instances.at(0);
+            EXPECT_TRUE(labels.count(prop(spc, "ElementName"))) << prop(spc, "ElementName");
+            EXPECT_EQ(key(spcs[0], "SystemName"), kSys);
+            const std::string dev = key(spcs[0], "DeviceID");
+            const std::string suffix = dev.substr(dev.find(':') + 1);
+            EXPECT_TRUE(hostId.find(suffix) != std::string::npos || suffix == groupRef) << dev;
+        }
+    }
+    auto clusters = ok(p, enumInstances("NETAPP_Cluster")).instances;
+    ASSERT_EQ(clusters.size(), 1u);
+    EXPECT_EQ(prop(clusters[0], "ElementName"), "cluster1");
+    EXPECT_EQ(
+        ok(p, assocNames(clusters[0].getPath(), "CIM_MemberOfCollection", "")).instanceNames.size(),
+        2u);
+}
+
+TEST(SimRepository, OmittedPrivilegesLeaveOnlyTheFallbackRoute) {
+    sim::Provider p(richConfig("NETAPP", true));
+    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedPrivilege")).instanceNames.empty());
+    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedSubject")).instanceNames.empty());
+    auto hw = first(p, "CIM_StorageHardwareID");
+    EXPECT_TRUE(ok(p, assocNames(hw, "CIM_AuthorizedSubject", "")).instanceNames.empty());
+    EXPECT_EQ(ok(p, enumNames("CIM_SCSIProtocolController")).instanceNames.size(), 3u);
+}
+
+TEST(SimRepository, InteropListsTheArrayNamespaceAfterSkippedNames) {
+    sim::Config c = sim::Config::fromJson(
+        json{{"preset", "DCIM"}, {"arrays", sim::Config::defaults().toJson()["arrays"]}});
+    sim::Provider p(c);
+    auto names = ok(p, enumNames("CIM_Namespace", "interop")).instanceNames;
+    const std::set<std::string> skip = {
+        "interop",         "root",          "root/cim",        "root/cimv2",
+        "root/emc/vmware", "root/emc/ecom", "root/reflection", "root/PG_Internal"};
+    std::string firstUseful;
+    for (const auto& n : names)
+        if (!skip.count(key(n, "Name"))) {
+            firstUseful = key(n, "Name");
+            break;
+        }
+    EXPECT_EQ(firstUseful, "root/DCIM/MDStorageArray13");
+    ASSERT_EQ(names.size(), 3u);
+    for (const char* k : {"CreationClassName", "Name", "ObjectManagerCreationClassName",
+                          "ObjectManagerName", "SystemCreationClassName", "SystemName"})
+        EXPECT_NE(key(names[0], k), "<absent>") << k;
+    auto inst = ok(p, getInstance(names[2], "interop")).instances.at(0);
+    EXPECT_EQ(prop(inst, "Name"), "root/DCIM/MDStorageArray13");
+    EXPECT_EQ(ok(p, enumInstances("CIM_Namespace", {}, true, "interop")).instances.size(), 3u);
+    EXPECT_EQ(code(p, enumNames("CIM_StorageVolume", "interop")), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(code(p, enumNames("CIM_Namespace", c.arrayNamespace)), cim::CIM_ERR_INVALID_CLASS);
+    CIMObjectPath other = names[0];
+    auto keys = other.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == "Name") k.setValue("root/elsewhere");
+    other.setKeyBindings(keys);
+    EXPECT_EQ(code(p, getInstance(other, "interop")), cim::CIM_ERR_NOT_FOUND);
+}
+
+TEST(SimRepository, PiTsViewsAndGroupsAreLinkedAsTheHostWalksThem) {
+    sim::Provider p(richConfig());
+    auto pits = ok(p, enumInstances("NETAPP_PiT")).instances;
+    ASSERT_EQ(pits.size(), 2u);
+    for (const auto& t : pits) {
+        EXPECT_EQ(prop(t, "ElementName"), prop(t, "InstanceID"));
+        EXPECT_EQ(prop(t, "InstanceID").rfind(kSys + ":", 0), 0u);
+        EXPECT_THROW(CIMObjectPath::parse(prop(t, "InstanceID")),
+                     cim::MalformedObjectNameException);
+        auto sds = ok(p, refNames(t.getPath(), "CIM_SettingsDefineState")).instanceNames;
+        ASSERT_EQ(sds.size(), 1u);
+        // The host reads the PiT's identity from the "SettingData" key without asking.
+        CIMObjectPath settingData = CIMObjectPath::parse(key(sds[0], "SettingData"));
+        EXPECT_EQ(settingData.getClassName().getString(), "NETAPP_PiT");
+        EXPECT_EQ(key(settingData, "InstanceID"), prop(t, "InstanceID"));
+        auto groups = ok(p, assocNames(t.getPath(), "CIM_OrderedMemberOfCollection",
+                                       "CIM_SystemSpecificCollection"))
+                          .instanceNames;
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0].getClassName().getString(), "NETAPP_PiTGroup");
+        auto base = ok(p, assocNames(t.getPath(), "CIM_SettingsDefineState", "CIM_StorageVolume"))
+                        .instanceNames;
+        ASSERT_EQ(base.size(), 1u);
+    }
+    EXPECT_EQ(prop(pits[0], "SequenceNumber"), "1");
+    EXPECT_EQ(prop(pits[1], "SequenceNumber"), "2");
+    // The first PiT has a view; the view's sync walks back to its base volume.
+    auto views = ok(p, assocNames(pits[0].getPath(), "NETAPP_ViewBasedOnPiT", "NETAPP_PiTView"))
+                     .instanceNames;
+    ASSERT_EQ(views.size(), 1u);
+    EXPECT_TRUE(ok(p, assocNames(pits[1].getPath(), "NETAPP_ViewBasedOnPiT", "NETAPP_PiTView"))
+                    .instanceNames.empty());
+    auto bases =
+        ok(p, assocNames(views[0], "CIM_StorageSynchronized", "CIM_StorageVolume")).instanceNames;
+    ASSERT_EQ(bases.size(), 1u);
+    EXPECT_EQ(prop(ok(p, getInstance(bases[0])).instances.at(0), "ElementName"), "src1");
+    auto viewSync = ok(p, refNames(views[0], "NETAPP_PiTViewSynchronized")).instanceNames;
+    ASSERT_EQ(viewSync.size(), 1u);
+    EXPECT_EQ(ok(p, enumNames("NETAPP_ViewBasedOnPiT")).instanceNames.size(), 2u);
+
+    // Consistency group: members, CG PiT, CG view with ordered member views.
+    auto cgs = ok(p, enumInstances("CIM_ReplicationGroup", {"ElementName"})).instances;
+    ASSERT_EQ(cgs.size(), 1u);
+    EXPECT_NE(cgs[0].getPath().toString().find("_ConsistencyGroup"), std::string::npos);
+    auto members =
+        ok(p, assocNames(cgs[0].getPath(), "CIM_MemberOfCollection", "CIM_StorageVolume"))
+            .instanceNames;
+    EXPECT_EQ(members.size(), 2u);
+    auto cgPits =
+        ok(p, assocNames(cgs[0].getPath(), "CIM_SettingsDefineState", "NETAPP_ConsistencyGroupPiT"))
+            .instanceNames;
+    ASSERT_EQ(cgPits.size(), 1u);
+    EXPECT_EQ(toLowerCopy(key(cgPits[0], "InstanceID")).find("_consistencygroup"),
+              std::string::npos);
+    auto cgViews =
+        ok(p, assocNames(cgPits[0], "NETAPP_ViewBasedOnPiT", "NETAPP_ConsistencyGroupPiTView"))
+            .instanceNames;
+    ASSERT_EQ(cgViews.size(), 1u);
+    auto memberViews =
+        ok(p, assocNames(cgViews[0], "CIM_OrderedMemberOfCollection", "NETAPP_PiTView"))
+            .instanceNames;
+    ASSERT_EQ(memberViews.size(), 2u);
+    auto back = ok(p, assocNames(memberViews[0], "CIM_OrderedMemberOfCollection",
+                                 "NETAPP_ConsistencyGroupPiTView"))
+                    .instanceNames;
+    ASSERT_EQ(back.size(), 1u);
+    auto cgSync = ok(p, refNames(cgViews[0], "NETAPP_CGPiTViewSynchronized")).instanceNames;
+    EXPECT_EQ(cgSync.size(), 1u);
+    // The PiT group is not a replication group and has only PiTs as members.
+    auto groupMembers =
+        ok(p, assocNames(first(p, "NETAPP_PiTGroup"), "CIM_MemberOfCollection", "")).instanceNames;
+    for (const auto& m : groupMembers) EXPECT_EQ(m.getClassName().getString(), "NETAPP_PiT");
+}
+
+TEST(SimRepository, OlderEngineSynchronizationsResolveAsTheHostBuildsThem) {
+    sim::Provider p(richConfig("LSISSI"));
+    const std::string ns = "root/LsiArray13";
+    auto vols = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, ns)).instances;
+    CIMObjectPath src, clone, snap;
+    for (const auto& v : vols) {
+        if (prop(v, "ElementName") == "src1") src = v.getPath();
+        if (prop(v, "ElementName") == "clone1") clone = v.getPath();
+        if (prop(v, "ElementName") == "snap1") snap = v.getPath();
+    }
+    EXPECT_NE(snap.toString().find("Snapshot"), std::string::npos);
+    EXPECT_EQ(clone.toString().find("Snapshot"), std::string::npos);
+    // Built path: prefix + "_VolumeCopySynchronized", host of the source, no namespace,
+    // keys SystemElement then SyncedElement holding the path texts.
+    CIMObjectPath srcHosted = src;
+    srcHosted.setHost("10.0.0.5:5988");
+    CIMObjectPath built(
+        "10.0.0.5:5988", cim::CIMNamespaceName(), "LSISSI_VolumeCopySynchronized",
+        {cim::CIMKeyBinding("SystemElement", srcHosted.toString(), cim::CIMKeyBinding::REFERENCE),
+         cim::CIMKeyBinding("SyncedElement", clone.toString(), cim::CIMKeyBinding::REFERENCE)});
+    auto r = p.handle(getInstance(built, ns));
+    ASSERT_FALSE(r.isError()) << r.errorDescription;
+    EXPECT_EQ(prop(r.instances.at(0), "CopyType"), "4");
+    auto legacy = ok(p,
+                     [&] {
+                         auto q = refNames(snap, "CIM_StorageSynchronized");
+                         q.nameSpace = ns;
+                         return q;
+                     }())
+                      .instanceNames;
+    ASSERT_EQ(legacy.size(), 1u);
+    EXPECT_EQ(legacy[0].getClassName().getString(), "LSISSI_StorageSynchronized");
+}
+
+TEST(SimRepository, GetClassDescribesTheClassTable) {
+    sim::Provider p(sim::Config::defaults());
+    auto r = op(cim::xml::kGetClass);
+    r.className = cim::CIMName("NETAPP_ReplicationService");
+    r.localOnly = false;
+    auto cls = ok(p, r).cimClass;
+    ASSERT_TRUE(cls.has_value());
+    EXPECT_EQ(cls->getSuperClassName().getString(), "SNIA_ReplicationService");
+    EXPECT_NE(cls->findProperty("SystemName"), cim::PEG_NOT_FOUND);
+    r.className = cim::CIMName("NETAPP_Nope");
+    EXPECT_EQ(code(p, r), cim::CIM_ERR_INVALID_CLASS);
+}
