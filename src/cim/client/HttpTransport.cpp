@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -231,7 +232,9 @@ struct HttpTransport::Impl {
                 tooLarge = true;
                 return false;
             }
-            response.body.reserve(static_cast<std::size_t>(length));
+            // A length is only a claim; grow beyond this as the bytes actually arrive.
+            constexpr long long kMaxReserve = 64LL << 20;
+            response.body.reserve(static_cast<std::size_t>(std::min(length, kMaxReserve)));
         }
         return true;
     }

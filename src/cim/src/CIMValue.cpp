@@ -77,6 +77,9 @@ void appendText(std::string& out, const CIMDateTime& v) {
 void appendText(std::string& out, const CIMObjectPath& v) {
     out += v.toString();
 }
+void appendText(std::string& out, const std::shared_ptr<const CIMObjectPath>& v) {
+    if (v) out += v->toString();
+}
 void appendText(std::string& out, const CIMInstance& v) {
     out += xml::encodeInstance(v);
 }
@@ -179,7 +182,6 @@ RKSO_CIM_SCALAR_CTOR(Real64, CIMTYPE_REAL64)
 RKSO_CIM_SCALAR_CTOR(Char16, CIMTYPE_CHAR16)
 RKSO_CIM_SCALAR_CTOR(const String&, CIMTYPE_STRING)
 RKSO_CIM_SCALAR_CTOR(const CIMDateTime&, CIMTYPE_DATETIME)
-RKSO_CIM_SCALAR_CTOR(const CIMObjectPath&, CIMTYPE_REFERENCE)
 RKSO_CIM_ARRAY_CTOR(Boolean, CIMTYPE_BOOLEAN)
 RKSO_CIM_ARRAY_CTOR(Uint8, CIMTYPE_UINT8)
 RKSO_CIM_ARRAY_CTOR(Sint8, CIMTYPE_SINT8)
@@ -205,6 +207,8 @@ CIMValue::CIMValue(Array<String>&& x)
     : m_value(std::move(x)), m_type(CIMTYPE_STRING), m_isArray(true), m_null(false) {}
 CIMValue::CIMValue(Array<CIMObjectPath>&& x)
     : m_value(std::move(x)), m_type(CIMTYPE_REFERENCE), m_isArray(true), m_null(false) {}
+CIMValue::CIMValue(const CIMObjectPath& x)
+    : m_value(std::make_shared<const CIMObjectPath>(x)), m_type(CIMTYPE_REFERENCE), m_null(false) {}
 CIMValue::CIMValue(const CIMInstance& x)
     : m_value(std::make_shared<const std::vector<CIMInstance>>(1, x)),
       m_type(CIMTYPE_INSTANCE),
@@ -227,8 +231,7 @@ Uint32 CIMValue::getArraySize() const {
             if constexpr (std::is_same_v<V, Instances>) {
                 return 0;
             } else if constexpr (std::is_class_v<V> && !std::is_same_v<V, String> &&
-                                 !std::is_same_v<V, CIMDateTime> &&
-                                 !std::is_same_v<V, CIMObjectPath>) {
+                                 !std::is_same_v<V, CIMDateTime> && !std::is_same_v<V, PathPtr>) {
                 return static_cast<Uint32>(v.size());
             } else {
                 return 0;
@@ -286,8 +289,17 @@ RKSO_CIM_GET(Real64, CIMTYPE_REAL64)
 RKSO_CIM_GET(Char16, CIMTYPE_CHAR16)
 RKSO_CIM_GET(String, CIMTYPE_STRING)
 RKSO_CIM_GET(CIMDateTime, CIMTYPE_DATETIME)
-RKSO_CIM_GET(CIMObjectPath, CIMTYPE_REFERENCE)
 #undef RKSO_CIM_GET
+
+void CIMValue::get(CIMObjectPath& x) const {
+    PathPtr p;
+    getImpl(p, CIMTYPE_REFERENCE, false);
+    if (p) x = *p;
+}
+
+void CIMValue::get(Array<CIMObjectPath>& x) const {
+    getImpl(x, CIMTYPE_REFERENCE, true);
+}
 
 void CIMValue::get(CIMInstance& x) const {
     Instances p;
@@ -330,6 +342,12 @@ bool CIMValue::equal(const CIMValue& other) const {
         for (std::size_t i = 0; i < na; ++i)
             if (!(*a)[i].identical((*b)[i])) return false;
         return true;
+    }
+    if (m_value.index() == storageIndex(CIMTYPE_REFERENCE, false)) {
+        const auto& a = std::get<PathPtr>(m_value);
+        const auto& b = std::get<PathPtr>(other.m_value);
+        if (!a || !b) return a == b;
+        return *a == *b;
     }
     return m_value == other.m_value;
 }
@@ -446,8 +464,8 @@ CIMValue CIMValue::convertTo(CIMType type) const {
             [&texts](const auto& v) {
                 using V = std::decay_t<decltype(v)>;
                 if constexpr (std::is_class_v<V> && !std::is_same_v<V, String> &&
-                              !std::is_same_v<V, CIMDateTime> &&
-                              !std::is_same_v<V, CIMObjectPath> && !std::is_same_v<V, Instances>)
+                              !std::is_same_v<V, CIMDateTime> && !std::is_same_v<V, PathPtr> &&
+                              !std::is_same_v<V, Instances>)
                     appendTexts(texts, v);
             },
             m_value);

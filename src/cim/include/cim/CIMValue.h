@@ -147,10 +147,12 @@ class CIMValue {
     CIMValue convertTo(CIMType type) const;
 
   private:
+    // Paths and embedded instances are boxed to keep every value small.
     using Instances = std::shared_ptr<const std::vector<CIMInstance>>;
+    using PathPtr = std::shared_ptr<const CIMObjectPath>;
     using Storage =
         std::variant<Boolean, Uint8, Sint8, Uint16, Sint16, Uint32, Sint32, Uint64, Sint64, Real32,
-                     Real64, Char16, String, CIMDateTime, CIMObjectPath, Instances, Array<Boolean>,
+                     Real64, Char16, String, CIMDateTime, PathPtr, Instances, Array<Boolean>,
                      Array<Uint8>, Array<Sint8>, Array<Uint16>, Array<Sint16>, Array<Uint32>,
                      Array<Sint32>, Array<Uint64>, Array<Sint64>, Array<Real32>, Array<Real64>,
                      Array<Char16>, Array<String>, Array<CIMDateTime>, Array<CIMObjectPath>>;

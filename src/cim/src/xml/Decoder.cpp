@@ -1,5 +1,7 @@
 // CIM-XML decoding of requests and responses with pugixml.
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <unordered_set>
 
 #include <pugixml.hpp>
@@ -178,7 +180,10 @@ class Decoder {
                 fail("key values without a key name are not supported");
             }
         });
-        return CIMObjectPath(std::string(), CIMNamespaceName(), cls, keys);
+        CIMObjectPath path;
+        path.setClassName(std::move(cls));
+        path.setKeyBindings(std::move(keys));
+        return path;
     }
 
     CIMObjectPath instancePath(const xml_node& n, unsigned depth) {
@@ -266,19 +271,70 @@ class Decoder {
     }
 
     CIMValue array(CIMType type, const xml_node& va, unsigned depth) {
-        std::vector<std::string> texts;
+        std::vector<std::string_view> texts;
         forElements(va, [&](const xml_node& v) {
             if (is(v, "VALUE"))
-                texts.emplace_back(text(v));
+                texts.push_back(text(v));
             else if (is(v, "VALUE.NULL"))
-                texts.emplace_back(nullText(type));
+                texts.push_back(nullText(type));
         });
-        if (type == CIMTYPE_INSTANCE || type == CIMTYPE_OBJECT) {
-            Array<CIMInstance> a;
-            for (const auto& t : texts) a.push_back(embeddedInstance(t, depth + 1));
-            return CIMValue(a);
+        switch (type) {
+            case CIMTYPE_UINT8:
+                return integers<Uint8>(texts, type);
+            case CIMTYPE_SINT8:
+                return integers<Sint8>(texts, type);
+            case CIMTYPE_UINT16:
+                return integers<Uint16>(texts, type);
+            case CIMTYPE_SINT16:
+                return integers<Sint16>(texts, type);
+            case CIMTYPE_UINT32:
+                return integers<Uint32>(texts, type);
+            case CIMTYPE_SINT32:
+                return integers<Sint32>(texts, type);
+            case CIMTYPE_UINT64:
+                return integers<Uint64>(texts, type);
+            case CIMTYPE_SINT64:
+                return integers<Sint64>(texts, type);
+            case CIMTYPE_STRING:
+                return CIMValue(Array<String>(texts.begin(), texts.end()));
+            case CIMTYPE_INSTANCE:
+            case CIMTYPE_OBJECT: {
+                Array<CIMInstance> a;
+                for (const auto& t : texts) a.push_back(embeddedInstance(t, depth + 1));
+                return CIMValue(a);
+            }
+            default:
+                return CIMValue::fromTexts(type, {texts.begin(), texts.end()});
         }
-        return CIMValue::fromTexts(type, texts);
+    }
+
+    template <class T>
+    static CIMValue integers(const std::vector<std::string_view>& texts, CIMType type) {
+        Array<T> a;
+        a.reserve(texts.size());
+        for (std::string_view t : texts) {
+            while (!t.empty() && (t.front() == ' ' || t.front() == '\n' || t.front() == '\t' ||
+                                  t.front() == '\r'))
+                t.remove_prefix(1);
+            while (!t.empty() &&
+                   (t.back() == ' ' || t.back() == '\n' || t.back() == '\t' || t.back() == '\r'))
+                t.remove_suffix(1);
+            bool ok;
+            if constexpr (std::is_signed_v<T>) {
+                std::int64_t v = 0;
+                ok = cim::detail::parseSigned(t, v) && v >= std::numeric_limits<T>::min() &&
+                     v <= std::numeric_limits<T>::max();
+                a.push_back(static_cast<T>(v));
+            } else {
+                std::uint64_t v = 0;
+                ok = cim::detail::parseUnsigned(t, v) && v <= std::numeric_limits<T>::max();
+                a.push_back(static_cast<T>(v));
+            }
+            if (!ok)
+                fail(std::string("invalid ") + cimTypeToString(type) + " value \"" + clip(t) +
+                     "\"");
+        }
+        return CIMValue(a);
     }
 
     static const char* nullText(CIMType type) {
@@ -343,51 +399,111 @@ class Decoder {
         return CIMQualifier(name, anyValue(q, true, type, depth), boolAttr(q, "PROPAGATED"));
     }
 
-    CIMProperty property(const xml_node& p, unsigned depth) {
-        CIMName name = legalName(p, "NAME");
-        CIMValue value;
-        CIMName refClass;
-        bool isRef = is(p, "PROPERTY.REFERENCE");
-        bool isArray = is(p, "PROPERTY.ARRAY");
-        CIMType type = CIMTYPE_STRING;
-        if (isRef) {
-            type = CIMTYPE_REFERENCE;
-            if (pugi::xml_attribute rc = p.attribute("REFERENCECLASS")) {
-                if (!CIMName::legal(rc.value())) fail("illegal REFERENCECLASS");
-                refClass = CIMName(std::string(rc.value()));
+    enum PropertyKind { kScalar, kArray, kReference, kNotAProperty };
+
+    static PropertyKind propertyKind(const xml_node& n) {
+        const char* nm = n.name();
+        if (std::strncmp(nm, "PROPERTY", 8) != 0) return kNotAProperty;
+        if (nm[8] == 0) return kScalar;
+        if (std::strcmp(nm + 8, ".ARRAY") == 0) return kArray;
+        if (std::strcmp(nm + 8, ".REFERENCE") == 0) return kReference;
+        return kNotAProperty;
+    }
+
+    CIMName optionalName(const pugi::xml_attribute& a) {
+        if (!CIMName::legal(a.value()))
+            fail(std::string("illegal name \"") + clip(a.value()) + "\" in " + a.name());
+        return CIMName(std::string(a.value()));
+    }
+
+    // One pass over the attributes: this is the hot path of large enumerations.
+    CIMProperty property(const xml_node& p, PropertyKind kind, unsigned depth) {
+        const bool isRef = kind == kReference;
+        const bool isArray = kind == kArray;
+        const char* nameText = nullptr;
+        const char* typeText = nullptr;
+        const char* embedded = nullptr;
+        CIMName refClass, origin;
+        Uint32 arraySize = 0;
+        bool propagated = false;
+        for (pugi::xml_attribute a = p.first_attribute(); a; a = a.next_attribute()) {
+            const char* an = a.name();
+            switch (an[0]) {
+                case 'N':
+                    if (std::strcmp(an, "NAME") == 0) nameText = a.value();
+                    break;
+                case 'T':
+                    if (std::strcmp(an, "TYPE") == 0) typeText = a.value();
+                    break;
+                case 'C':
+                    if (std::strcmp(an, "CLASSORIGIN") == 0) origin = optionalName(a);
+                    break;
+                case 'P':
+                    if (std::strcmp(an, "PROPAGATED") == 0)
+                        propagated = equalNoCase(a.value(), "true");
+                    break;
+                case 'A':
+                    if (std::strcmp(an, "ARRAYSIZE") == 0) arraySize = a.as_uint();
+                    break;
+                case 'R':
+                    if (isRef && std::strcmp(an, "REFERENCECLASS") == 0) refClass = optionalName(a);
+                    break;
+                case 'E':
+                    if (std::strcmp(an, "EmbeddedObject") == 0 ||
+                        std::strcmp(an, "EMBEDDEDOBJECT") == 0)
+                        embedded = a.value();
+                    break;
+                default:
+                    break;
             }
-        } else if (!typeOf(p, "TYPE", type)) {
-            fail("<" + std::string(p.name()) + " NAME=\"" + name.getString() +
-                 "\"> without the TYPE attribute");
         }
-        value.setNullValue(type, isArray);
+        if (!nameText) fail(std::string("<") + p.name() + "> without the NAME attribute");
+        if (!CIMName::legal(nameText))
+            fail(std::string("illegal name \"") + clip(nameText) + "\" in NAME of <" + p.name() +
+                 ">");
+        CIMType type = CIMTYPE_REFERENCE;
+        if (!isRef) {
+            if (!typeText)
+                fail("<" + std::string(p.name()) + " NAME=\"" + clip(nameText) +
+                     "\"> without the TYPE attribute");
+            if (!cimTypeFromString(typeText, type))
+                fail(std::string("unknown value type \"") + clip(typeText) + "\" in <" + p.name() +
+                     ">");
+            if (embedded && type == CIMTYPE_STRING) {
+                if (equalNoCase(embedded, "instance"))
+                    type = CIMTYPE_INSTANCE;
+                else if (equalNoCase(embedded, "object"))
+                    type = CIMTYPE_OBJECT;
+                else
+                    fail(std::string("unknown EmbeddedObject \"") + clip(embedded) + "\"");
+            }
+        }
+        CIMValue value(type, isArray);
         std::vector<CIMQualifier> quals;
         forElements(p, [&](const xml_node& c) {
-            if (is(c, "VALUE")) {
+            const char* cn = c.name();
+            if (std::strcmp(cn, "VALUE") == 0) {
                 if (isArray || isRef) fail("<VALUE> in <" + std::string(p.name()) + ">");
                 value = scalar(type, text(c), depth);
-            } else if (is(c, "VALUE.ARRAY")) {
+            } else if (std::strcmp(cn, "VALUE.ARRAY") == 0) {
                 if (!isArray) fail("<VALUE.ARRAY> in <" + std::string(p.name()) + ">");
                 value = array(type, c, depth);
-            } else if (is(c, "VALUE.REFERENCE")) {
+            } else if (std::strcmp(cn, "VALUE.REFERENCE") == 0) {
                 if (!isRef) fail("<VALUE.REFERENCE> in <" + std::string(p.name()) + ">");
                 value = CIMValue(valueReference(c, depth + 1));
-            } else if (is(c, "VALUE.REFARRAY")) {
+            } else if (std::strcmp(cn, "VALUE.REFARRAY") == 0) {
                 if (!isArray || type != CIMTYPE_REFERENCE)
                     fail("<VALUE.REFARRAY> in <" + std::string(p.name()) + ">");
                 value = refArray(c, depth);
-            } else if (is(c, "QUALIFIER")) {
+            } else if (std::strcmp(cn, "QUALIFIER") == 0) {
                 quals.push_back(qualifier(c, depth));
             }
         });
-        Uint32 arraySize = 0;
-        if (pugi::xml_attribute as = p.attribute("ARRAYSIZE")) arraySize = as.as_uint();
-        CIMName origin;
-        if (pugi::xml_attribute co = p.attribute("CLASSORIGIN")) {
-            if (!CIMName::legal(co.value())) fail("illegal CLASSORIGIN");
-            origin = CIMName(std::string(co.value()));
-        }
-        CIMProperty prop(name, value, arraySize, refClass, origin, boolAttr(p, "PROPAGATED"));
+        CIMProperty prop(CIMName(std::string(nameText)), std::move(value));
+        if (arraySize) prop = CIMProperty(prop.getName(), prop.getValue(), arraySize);
+        if (!refClass.isNull()) prop.setReferenceClassName(refClass);
+        if (!origin.isNull()) prop.setClassOrigin(origin);
+        if (propagated) prop.setPropagated(true);
         for (auto& q : quals) prop.addQualifier(q);
         return prop;
     }
@@ -395,9 +511,13 @@ class Decoder {
     CIMInstance instance(const xml_node& n, unsigned depth) {
         if (depth > m_limits.maxReferenceDepth) fail("embedded instances nested too deeply");
         CIMInstance inst(legalName(n, "CLASSNAME"));
+        std::size_t count = 0;
+        for (xml_node c = n.first_child(); c; c = c.next_sibling()) ++count;
+        inst.reserveProperties(count);
         forElements(n, [&](const xml_node& c) {
-            if (is(c, "PROPERTY") || is(c, "PROPERTY.ARRAY") || is(c, "PROPERTY.REFERENCE")) {
-                CIMProperty p = property(c, depth);
+            PropertyKind kind = propertyKind(c);
+            if (kind != kNotAProperty) {
+                CIMProperty p = property(c, kind, depth);
                 if (inst.getPropertyCount() < 64) {
                     if (inst.findProperty(p.getName()) != PEG_NOT_FOUND)
                         fail("duplicate property \"" + p.getName().getString() + "\"");
@@ -448,9 +568,9 @@ class Decoder {
             cls.setSuperClassName(CIMName(std::string(sc.value())));
         }
         forElements(n, [&](const xml_node& c) {
-            if (is(c, "PROPERTY") || is(c, "PROPERTY.ARRAY") || is(c, "PROPERTY.REFERENCE")) {
+            if (PropertyKind kind = propertyKind(c); kind != kNotAProperty) {
                 try {
-                    cls.addProperty(property(c, 0));
+                    cls.addProperty(property(c, kind, 0));
                 } catch (const AlreadyExistsException& e) {
                     fail(e.getMessage());
                 }
