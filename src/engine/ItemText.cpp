@@ -66,14 +66,16 @@ std::string maskSecretItems(const std::string& text) {
         // The secret runs to the next ',' that starts another name:value item; a ','
         // inside the secret must not reveal its tail.
         size_t end = std::string::npos;
-        for (size_t comma = text.find(',', colon + 1); comma != std::string::npos;
-             comma = text.find(',', comma + 1)) {
-            size_t nextColon = text.find(':', comma + 1);
+        size_t nextColon = text.find(':', colon + 1);
+        for (size_t comma = text.find(',', colon + 1); comma != std::string::npos;) {
             size_t nextComma = text.find(',', comma + 1);
+            while (nextColon != std::string::npos && nextColon < comma)
+                nextColon = text.find(':', nextColon + 1);
             if (nextColon != std::string::npos && nextColon < nextComma) {
                 end = comma;
                 break;
             }
+            comma = nextComma;
         }
         if (end == std::string::npos) {
             size_t brace = text.rfind('}');
