@@ -242,12 +242,10 @@ std::string messageIdOf(const std::string& body) {
 }
 
 std::string wireDir() {
-    const char* candidates[] = {RKSO_WIRE_DIR, "/work/shared/cim-wire/openpegasus"};
-    for (const char* dir : candidates) {
-        std::ifstream probe(std::string(dir) + "/README.md");
-        if (probe) return dir;
-    }
-    return {};
+    const char* fromEnv = std::getenv("RKSO_WIRE_DIR");
+    const std::string dir = fromEnv != nullptr ? fromEnv : RKSO_WIRE_DIR;
+    std::ifstream probe(dir + "/README.md");
+    return probe ? dir : std::string();
 }
 
 RecordedMessage loadRecorded(const std::string& fileName) {
