@@ -151,6 +151,16 @@ TEST(SimModify, WholeInstanceChangesOnlyWhatDiffers) {
                      cim::CIMValue(cim::Uint64(4096)));
     EXPECT_EQ(code(p, modify(both, {}, true)), cim::CIM_ERR_NOT_SUPPORTED);
     EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "tiny");
+    // As a client that sends every property of the class: nulls for what the instance lacks.
+    cim::CIMInstance wide = with(inst, "ElementName", cim::CIMValue(std::string("wide")));
+    wide.addProperty(cim::CIMProperty("Caption", cim::CIMValue(cim::CIMTYPE_STRING, false)));
+    wide.addProperty(
+        cim::CIMProperty("CommunicationStatus", cim::CIMValue(cim::CIMTYPE_UINT16, false)));
+    ok(p, modify(wide, {}, true));
+    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "wide");
+    wide.addProperty(cim::CIMProperty("Colour", cim::CIMValue(std::string("red"))));
+    EXPECT_EQ(code(p, modify(wide, {}, true)), cim::CIM_ERR_INVALID_PARAMETER);
+    ok(p, modify(with(inst, "ElementName", cim::CIMValue(std::string("tiny"))), {"ElementName"}));
     // A property outside the list is ignored.
     ok(p, modify(with(inst, "BlockSize", cim::CIMValue(cim::Uint64(4096))), {"ElementName"}));
     EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "small_lun");

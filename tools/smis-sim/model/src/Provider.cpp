@@ -359,11 +359,13 @@ void Provider::Impl::modifyInstance(const Repository& repo, const Obj& o,
     for (const cim::CIMProperty& prop : mod.getProperties()) {
         const std::string& name = prop.getName().getString();
         if (!list.contains(prop.getName())) continue;
+        cim::Uint32 idx = current.findProperty(prop.getName());
+        // Clients that send the whole class back send null for what the instance lacks.
+        if (idx == cim::PEG_NOT_FOUND && prop.getValue().isNull()) continue;
         if (!classes.property(current.getClassName().getString(), name))
             error(cim::CIM_ERR_INVALID_PARAMETER, "Class " + current.getClassName().getString() +
                                                       " has no property \"" + printable(name) +
                                                       "\"");
-        cim::Uint32 idx = current.findProperty(prop.getName());
         if (idx != cim::PEG_NOT_FOUND && current.getProperty(idx).getValue() == prop.getValue())
             continue;
 
