@@ -1,9 +1,27 @@
 // Connection to an SMI-S provider (CIMOM). It carries its own tracer, bound to the
 // same device as the snapshot that owns it, and the credential-failure flag that
-// the snapshot's error reporting reads. The endpoint, the client and the retrying
-// read operations belong here as well.
+// the snapshot's error reporting reads.
+//
+// The four reads (GetInstance, GetInstances, GetInstanceNames, GetAssociatorNames)
+// retry transient failures ("HTTP", "timed out") with reconnects; a rejected
+// credential (401) is reported to the host as 60555 and gives an empty result.
+// Method calls, references and modifications go straight to GetClient() in
+// GetNameSpace() and handle their own failures.
+//
+// Copies share the client: it lives as long as any copy holds it, and a copy
+// whose original disconnected sees a client that is no longer connected (its
+// calls raise cim::NotConnectedException) rather than a destroyed one.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cim/CIMClient.h>
+
+#include "smis/RkCimom.h"
+#include "smis/RkCriticalSection.h"
 #include "smis/RkSmisTracer.h"
 
 class RkCimConnection : public virtual RkSmisTracer {
@@ -17,4 +35,60 @@ class RkCimConnection : public virtual RkSmisTracer {
     bool AuthFailed() const { return m_AuthFailed; }
     // Records a credential rejection; the read operations call this on HTTP 401.
     void SetAuthFailed(bool failed) { m_AuthFailed = failed; }
+
+    // 0 connected (or already connected), 1 failed. Missing address, user, password
+    // or namespace fails without contacting the provider.
+    int ConnectCimom();
+    // 0 done (also when not connected), 1 the disconnect raised.
+    int DisconnectCimom();
+
+    // Reads in the endpoint's namespace, retried as described above. On exhausted
+    // retries the last cim::CIMException / cim::Exception is raised again.
+    cim::CIMInstance GetInstance(cim::CIMObjectPath path);
+    std::vector<cim::CIMInstance> GetInstances(std::string className,
+                                               cim::CIMPropertyList propertyList = {});
+    std::vector<cim::CIMObjectPath> GetInstanceNames(std::string className);
+    // Empty class names and roles mean "any". An unknown class gives an empty result.
+    std::vector<cim::CIMObjectPath> GetAssociatorNames(cim::CIMObjectPath objectName,
+                                                       std::string assocClass,
+                                                       std::string resultClass,
+                                                       std::string role = std::string(),
+                                                       std::string resultRole = std::string());
+
+    // Not retried; the namespace is the caller's. 0 deleted, 1 failed.
+    int DeleteInstance(const cim::CIMNamespaceName& nameSpace, const cim::CIMObjectPath& path);
+
+    // 1: the failure is transient and the connection was re-established, repeat the
+    // call; 0: give up. Increments retryCount.
+    int ConnectionRetry(short& retryCount, std::string exceptionText);
+
+    // The connected client (null when not connected) for direct calls.
+    std::shared_ptr<cim::CIMClient> GetClient() const { return m_pClient; }
+    // Namespace of the endpoint, where the array's objects live.
+    std::string GetNameSpace() const { return m_Cimom.GetNameSpace(); }
+    bool IsConnected() const { return m_pClient != nullptr; }
+
+    RkCimom& GetCimom() { return m_Cimom; }
+    const RkCimom& GetCimom() const { return m_Cimom; }
+    RK_CIM_CONNECTION_STATE GetRetryState() const { return m_RetryState; }
+
+    // Test seam: replaces the client time-out in milliseconds set after each
+    // connect (0 restores m_TimeoutSecs x 1000), so that tests can meet a real
+    // time-out without waiting minutes. Not reachable from any configuration.
+    void SetClientTimeoutMsForTest(uint32_t milliseconds) { m_TestTimeoutMs = milliseconds; }
+
+    // Serialises HTTPS connects across the process (unless "RK_PEGASUS_DISABLE_CONNLOCK").
+    static RkCriticalSection m_ConnLock;
+
+    std::shared_ptr<cim::CIMClient> m_pClient;
+    RkCimom m_Cimom;
+    uint16_t m_FaultRetryCount = 0;
+    uint16_t m_FaultRetryLimit = 3;
+    RK_CIM_CONNECTION_STATE m_RetryState = RK_CIM_NOT_CONNECTED;
+
+  private:
+    // Reports a rejected credential to the host once per connection.
+    void ReportAuthFailure(const std::string& text);
+
+    uint32_t m_TestTimeoutMs = 0;
 };
