@@ -392,6 +392,29 @@ TEST(CodecDecoding, RefusesBadDocumentsWithANamedReason) {
                      "is not an <INSTANCE>");
 }
 
+TEST(CodecDecoding, InstancesWithManyProperties) {
+    // Many instances with the same hundred property names are not duplicates of each other.
+    Response r;
+    r.methodName = kEnumerateInstances;
+    for (int i = 0; i < 5; ++i) {
+        CIMInstance inst("Wide");
+        for (int k = 0; k < 100; ++k)
+            inst.addProperty(CIMProperty("P" + std::to_string(k), CIMValue(Uint32(k))));
+        inst.setPath(CIMObjectPath::parse("Wide.K=" + std::to_string(i)));
+        r.instances.push_back(inst);
+    }
+    Response back = decodeResponse(encodeResponse(r));
+    ASSERT_EQ(back.instances.size(), 5u);
+    EXPECT_EQ(back.instances[4].getPropertyCount(), 100u);
+    // A duplicate late in a wide instance is still found.
+    std::string props;
+    for (int k = 0; k < 100; ++k)
+        props += "<PROPERTY NAME=\"P" + std::to_string(k) + "\" TYPE=\"string\"/>";
+    props += "<PROPERTY NAME=\"p90\" TYPE=\"string\"/>";
+    expectParseError(imr("<INSTANCE CLASSNAME=\"W\">" + props + "</INSTANCE>"),
+                     "duplicate property \"p90\"");
+}
+
 TEST(CodecDecoding, NeverExpandsEntitiesOrDocumentTypes) {
     // A document type with an entity (the "billion laughs" shape) is refused outright.
     std::string bomb =
@@ -453,6 +476,10 @@ TEST(CodecDecoding, AcceptsLenientForms) {
     ASSERT_EQ(r.instances.size(), 1u);
     EXPECT_EQ(r.instances[0].getProperty(0).getValue(), CIMValue(Uint32(7)));
     EXPECT_EQ(r.instances[0].getProperty(1).getValue(), CIMValue(std::string(" ")));
+    // A UTF-8 byte order mark is skipped.
+    Response bom = decodeResponse("\xEF\xBB\xBF" + imr("<CLASSNAME NAME=\"Z\"/>"));
+    ASSERT_EQ(bom.instanceNames.size(), 1u);
+    EXPECT_EQ(bom.instanceNames[0].getClassName().getString(), "Z");
 }
 
 TEST(CodecRequestsDecoding, ClassifiesFaultsForTheHttpAnswer) {

@@ -514,6 +514,9 @@ class Decoder {
         std::size_t count = 0;
         for (xml_node c = n.first_child(); c; c = c.next_sibling()) ++count;
         inst.reserveProperties(count);
+        // Instances with many properties switch to a set so the duplicate check stays
+        // linear overall.
+        std::unordered_set<std::string> seen;
         forElements(n, [&](const xml_node& c) {
             PropertyKind kind = propertyKind(c);
             if (kind != kNotAProperty) {
@@ -522,7 +525,11 @@ class Decoder {
                     if (inst.findProperty(p.getName()) != PEG_NOT_FOUND)
                         fail("duplicate property \"" + p.getName().getString() + "\"");
                 } else {
-                    checkDuplicateLarge(inst, p.getName());
+                    if (seen.empty())
+                        for (const auto& q : inst.getProperties())
+                            seen.insert(lower(q.getName().getString()));
+                    if (!seen.insert(lower(p.getName().getString())).second)
+                        fail("duplicate property \"" + p.getName().getString() + "\"");
                 }
                 inst.appendPropertyUnchecked(std::move(p));
             } else if (is(c, "QUALIFIER")) {
@@ -530,18 +537,6 @@ class Decoder {
             }
         });
         return inst;
-    }
-
-    // Instances with many properties: keep the duplicate check linear overall.
-    void checkDuplicateLarge(const CIMInstance& inst, const CIMName& name) {
-        if (m_seenFor != &inst) {
-            m_seen.clear();
-            for (const auto& p : inst.getProperties())
-                m_seen.insert(lower(p.getName().getString()));
-            m_seenFor = &inst;
-        }
-        if (!m_seen.insert(lower(name.getString())).second)
-            fail("duplicate property \"" + name.getString() + "\"");
     }
 
     static std::string lower(const std::string& s) {
@@ -808,8 +803,6 @@ class Decoder {
   private:
     const Limits& m_limits;
     pugi::xml_document m_doc;
-    std::unordered_set<std::string> m_seen;
-    const CIMInstance* m_seenFor = nullptr;
 };
 
 bool majorIs(const char* version, char major) {
