@@ -495,3 +495,36 @@ TEST(HttpTransportTls, PlainHttpClientAgainstTlsServerFailsCleanly) {
     t.connect("127.0.0.1", server.port(), "u", "p");
     EXPECT_THROW(t.post("GetInstance", "ns", kBody), cim::Exception);
 }
+
+TEST(HttpTransportRequest, ProxyEnvironmentIsIgnored) {
+    RawServer server([](const RawRequest&) { return ok(); });
+    ::setenv("http_proxy", "http://127.0.0.1:1", 1);
+    ::setenv("HTTPS_PROXY", "http://127.0.0.1:1", 1);
+    ::setenv("ALL_PROXY", "http://127.0.0.1:1", 1);
+    HttpTransport t;
+    t.connect("127.0.0.1", server.port(), "u", "p");
+    std::string body;
+    try {
+        body = t.post("GetInstance", "ns", kBody).body;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+    }
+    ::unsetenv("http_proxy");
+    ::unsetenv("HTTPS_PROXY");
+    ::unsetenv("ALL_PROXY");
+    EXPECT_EQ(body, "<CIM/>");
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpTransportRequest, InterimContinueBeforeTheAnswerIsSkipped) {
+    RawServer server([](const RawRequest&) {
+        return RawReply{"HTTP/1.1 100 Continue\r\n\r\n" + cimResponse("<CIM>real</CIM>"),
+                        RawReply::Send};
+    });
+    HttpTransport t;
+    t.connect("127.0.0.1", server.port(), "u", "p");
+    cim::HttpResponse r = t.post("GetInstance", "ns", kBody);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "<CIM>real</CIM>");
+    EXPECT_NE(r.header("CIMOperation"), nullptr);
+}
