@@ -89,6 +89,12 @@ class RkCimConnection : public virtual RkSmisTracer {
   private:
     // Reports a rejected credential to the host once per connection.
     void ReportAuthFailure(const std::string& text);
+    // The retry loop shared by the four reads; isAssociation enables the
+    // unknown-class rule, whose trace names assocClass and resultClass.
+    template <typename Result, typename Call>
+    Result RetriedRead(const char* function, Call call, bool isAssociation = false,
+                       const std::string& assocClass = std::string(),
+                       const std::string& resultClass = std::string());
 
     uint32_t m_TestTimeoutMs = 0;
 };

@@ -23,7 +23,8 @@ struct RkCimomParams {
 
     std::string name;
     std::string address;
-    int16_t port = 5988;
+    // Any TCP port; the full range so that providers on high ports are reachable.
+    int32_t port = 5988;
     std::string nameSpace;
     std::string userName;
     std::string password;
@@ -36,8 +37,8 @@ class RkCimom {
   public:
     RkCimom();
 
-    // Takes every field of the parameters; the port only when it is above 0
-    // (otherwise the previous port text stays).
+    // Takes every field of the parameters; the port only when it is a valid TCP
+    // port, 1 to 65535 (otherwise the previous port text stays).
     void SetCimom(RkCimomParams& params);
 
     std::string GetAddress() const { return m_Address; }
