@@ -1,0 +1,120 @@
+// Volume lookup by UUID over the process-wide volume cache.
+#include <vector>
+
+#include "RkCimUtilInternal.h"
+#include "rkso/RKPlatformInfo.h"
+#include "smis/ProviderVendor.h"
+#include "smis/RkCimConnection.h"
+#include "smis/RkCimUtil.h"
+
+RkCriticalSection RkCimUtil::m_CimUtilLock;
+
+namespace {
+
+const char* const kVolumeClass = "CIM_StorageVolume";
+
+// The volume instances (with "Name" only) shared by every lookup of the process.
+// Touched only while m_CimUtilLock is held.
+std::vector<cim::CIMInstance>& VolumeCache() {
+    static std::vector<cim::CIMInstance> cache;
+    return cache;
+}
+
+}  // namespace
+
+size_t RkCimUtil::VolumeCacheSize() {
+    RkCriticalSectionLock lock(&m_CimUtilLock);
+    return VolumeCache().size();
+}
+
+void RkCimUtil::ClearVolumeCache() {
+    RkCriticalSectionLock lock(&m_CimUtilLock);
+    VolumeCache().clear();
+}
+
+std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uuid,
+                                           std::string systemName) {
+    const char* fn = "SMIS::GetVolObjPathByUUID";
+    int setting = 0;
+    const bool caching =
+        RKPlatformInfo().getRegInt("Talon", "RK_SMIS_CACHE_VOLUME_INSTANCES", &setting) &&
+        setting > 0;
+    if (caching)
+        DEBUG_TRACE(fn,
+                    "Found volume caching enabled, not going to fetch volumes if already cached");
+
+    RkCriticalSectionLock lock(&m_CimUtilLock);
+    if (caching) DEBUG_TRACE(fn, "Acquired CimUtil lock");
+    std::vector<cim::CIMInstance>& cache = VolumeCache();
+    std::string result;
+    try {
+        if (caching && !cache.empty()) DEBUG_TRACE(fn, "Not fetching volumes as already cached");
+        bool filledHere = false;
+        auto fill = [&]() {
+            cache = conn.GetInstances(kVolumeClass, cim::CIMPropertyList({cim::CIMName("Name")}));
+            DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass,
+                        static_cast<int>(cache.size()));
+        };
+        if (cache.empty()) {
+            fill();
+            filledHere = true;
+        } else {
+            DEBUG_TRACE(fn, "Found Class [%s] %d instances in cache", kVolumeClass,
+                        static_cast<int>(cache.size()));
+        }
+
+        const std::string nameSpace = conn.GetNameSpace();
+        auto search = [&]() -> bool {
+            for (const cim::CIMInstance& inst : cache) {
+                if (GetCIMProp(inst, "Name") != uuid) continue;
+                cim::CIMObjectPath path = inst.getPath();
+                path.setNameSpace(nameSpace);
+                if (systemName.empty()) {
+                    result = path.toString();
+                    return true;
+                }
+                std::string actual = GetPropByObjPath(path, "SystemName");
+                if (RKProviderVendor::GetVendorId(path) == VENDOR_IBMSVC)
+                    actual = actual.substr(0, actual.find(':'));
+                if (actual == systemName) {
+                    result = path.toString();
+                    return true;
+                }
+                DEBUG_TRACE(fn,
+                            "For the given UUID [%s], System name given [%s] but actual system "
+                            "name [%s]",
+                            uuid.c_str(), systemName.c_str(), actual.c_str());
+            }
+            return false;
+        };
+
+        bool found = search();
+        bool refreshed = false;
+        if (!found && caching && !filledHere) {
+            // The volume may have been created after the cache was filled.
+            cache.clear();
+            fill();
+            refreshed = true;
+            DEBUG_TRACE(fn,
+                        "Volume UUID not found in the list, refreshed cached volume instances "
+                        "and going to check in refreshed list");
+            found = search();
+        }
+        if (found && refreshed)
+            DEBUG_TRACE(fn, "Found volume UUID [%s] in the refreshed cache list", uuid.c_str());
+    } catch (const cim::CIMException& e) {
+        rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
+        result.clear();
+    } catch (const cim::Exception& e) {
+        rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
+        result.clear();
+    } catch (...) {
+        DEBUG_TRACE(fn, "Caught unknown Exception");
+        result.clear();
+    }
+    // Without caching nothing outlives the lookup, found or not, so that the next
+    // lookup sees volumes created since.
+    if (!caching) cache.clear();
+    if (caching) DEBUG_TRACE(fn, "Released CimUtil lock");
+    return result;
+}
