@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -208,6 +209,7 @@ struct HttpTransport::Impl {
     ~Impl() {
         if (curl != nullptr) curl_easy_cleanup(curl);
         if (preconnected >= 0) ::close(preconnected);
+        if (!password.empty()) OPENSSL_cleanse(&password[0], password.size());
     }
 
     // At the end of the header block: decide whether a body follows at all.
