@@ -86,15 +86,6 @@ TEST(CIMClientConnect, ConnectedClientRefusesASecondConnect) {
     c.disconnect();
 }
 
-TEST(CIMClientConnect, TimeoutDefaultsAndZeroRestoresIt) {
-    CIMClient c;
-    EXPECT_EQ(c.getTimeout(), CIMClient::kDefaultTimeoutMilliseconds);
-    c.setTimeout(300000);
-    EXPECT_EQ(c.getTimeout(), 300000u);
-    c.setTimeout(0);
-    EXPECT_EQ(c.getTimeout(), CIMClient::kDefaultTimeoutMilliseconds);
-}
-
 TEST(CIMClientAnswers, ManyOperationsOnOneConnection) {
     Server s([](const std::string& id) {
         return cimChunkedResponse(simpleResponse(id, "EnumerateInstanceNames", kNames), {});
@@ -183,23 +174,6 @@ TEST(CIMClientAnswers, ErrorElementCarriesCodeAndName) {
         EXPECT_EQ(e.getCode(), CIM_ERR_NOT_FOUND);
         EXPECT_EQ(std::string(e.what()), "CIM_ERR_NOT_FOUND: X.K=\"1\"");
     }
-}
-
-TEST(CIMClientAnswers, TimeOutAndUnansweredRequestsCarryTheRetryWords) {
-    RawServer silent([](const RawRequest&) { return RawReply{"", RawReply::Hang}; });
-    CIMClient c;
-    c.setTimeout(200);
-    c.connect("127.0.0.1", silent.port(), "u", "p");
-    std::string msg = messageOf<ConnectionTimeoutException>(
-        [&] { c.enumerateInstanceNames("root/LsiArray13", "CIM_StorageVolume"); });
-    EXPECT_NE(msg.find("timed out"), std::string::npos) << msg;
-
-    RawServer closing([](const RawRequest&) { return RawReply{"", RawReply::SendAndClose}; });
-    CIMClient d;
-    d.connect("127.0.0.1", closing.port(), "u", "p");
-    msg = messageOf<Exception>(
-        [&] { d.enumerateInstanceNames("root/LsiArray13", "CIM_StorageVolume"); });
-    EXPECT_NE(msg.find("HTTP"), std::string::npos) << msg;
 }
 
 TEST(CIMClientRequests, NullNamespaceIsRefusedLocally) {

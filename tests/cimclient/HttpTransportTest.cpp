@@ -487,15 +487,6 @@ TEST(HttpTransportTls, TrustStoreWithoutCallbackVerifiesChainAndHost) {
     }
 }
 
-TEST(HttpTransportTls, PlainHttpClientAgainstTlsServerFailsCleanly) {
-    TestPki pki;
-    TlsServer server(pki);
-    HttpTransport t;
-    t.setTimeout(5000);
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    EXPECT_THROW(t.post("GetInstance", "ns", kBody), cim::Exception);
-}
-
 TEST(HttpTransportRequest, ProxyEnvironmentIsIgnored) {
     RawServer server([](const RawRequest&) { return ok(); });
     ::setenv("http_proxy", "http://127.0.0.1:1", 1);

@@ -81,17 +81,3 @@ TEST(CimqJson, ValuesKeepTheirJsonTypes) {
     ASSERT_EQ(refs.size(), 2u);
     EXPECT_EQ(refs[0], p.toString());
 }
-
-TEST(CimqJson, InstanceHasPathClassAndProperties) {
-    cim::CIMInstance i("LSISSI_StorageVolume");
-    i.addProperty(cim::CIMProperty("Name", cim::CIMValue(std::string("600A"))));
-    i.addProperty(cim::CIMProperty("BlockSize", cim::CIMValue(cim::Uint64(512))));
-    i.setPath(cim::CIMObjectPath::parse("LSISSI_StorageVolume.DeviceID=\"1\""));
-    nlohmann::json j = toJson(i);
-    EXPECT_EQ(j["className"], "LSISSI_StorageVolume");
-    EXPECT_EQ(j["path"], "LSISSI_StorageVolume.DeviceID=\"1\"");
-    EXPECT_EQ(j["properties"]["BlockSize"], 512);
-    std::string text = describe(i);
-    EXPECT_NE(text.find("  Name = 600A\n"), std::string::npos);
-    EXPECT_EQ(text.rfind("LSISSI_StorageVolume.DeviceID=\"1\"\n", 0), 0u);
-}
