@@ -1,0 +1,238 @@
+// Job watching against the simulator: real job instances over HTTP, with the
+// provider's clock moved by the watcher's sleeps instead of real time.
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "job_sim_support.h"
+#include "smis/RkSmisJob.h"
+
+namespace {
+
+using namespace jobsync;
+using testsupport::FakeSnapInfo;
+
+// Sleeps by moving the simulator's clock, and remembers each sleep.
+class TestJob : public RkSmisJob {
+  public:
+    explicit TestJob(ManualClock clock) : m_clock(clock) {}
+    std::vector<unsigned> sleeps;
+
+  protected:
+    void SleepSeconds(unsigned int seconds) override {
+        sleeps.push_back(seconds);
+        m_clock.advance(static_cast<int64_t>(seconds) * 1000);
+    }
+
+  private:
+    ManualClock m_clock;
+};
+
+class JobWatch : public ::testing::Test {
+  protected:
+    ManualClock clock;
+    sim::TestServer sim{sim::Config::defaults(), plainHttp(clock)};
+    RkCimConnection conn;
+    FakeSnapInfo dev;
+    TestJob job{clock};
+
+    void SetUp() override {
+        job.m_pLogger = &dev;
+        connectTo(sim, conn);
+        sim.log().clear();
+    }
+    void TearDown() override { conn.DisconnectCimom(); }
+};
+
+TEST_F(JobWatch, AJobAlreadyCompletedCostsNoSleep) {
+    cim::CIMObjectPath path = sim.provider().startJob(0);
+    EXPECT_EQ(job.WatchJob(path, conn, 60, 10), 7);
+    EXPECT_TRUE(job.sleeps.empty());
+    EXPECT_EQ(countLines(dev, "SMIS::WatchJob: ret 7"), 1u);
+    EXPECT_EQ(countLines(dev, "Try "), 0u);
+    EXPECT_EQ(countLines(dev, "SMIS::PrintJobSummary: Job-State 7: Completed, 100 %"), 1u);
+    // One check, one summary; both read only the three job properties.
+    EXPECT_EQ(countRequests(sim, "GetInstance"), 2u);
+    EXPECT_EQ(sim.requests().size(), 2u);
+}
+
+TEST_F(JobWatch, AJobStuckRunningIsTakenAsCompletedWhenTheTriesRunOut) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    EXPECT_EQ(job.WatchJob(path, conn, 3, 1), 7);
+    EXPECT_EQ(job.sleeps, (std::vector<unsigned>{1, 1, 1}));
+    EXPECT_EQ(countLines(dev, "SMIS::WatchJob: Try "), 3u);
+    EXPECT_GE(lineIndex(dev, "SMIS::WatchJob: Try 2"), 0);
+    int ret = lineIndex(dev, "SMIS::WatchJob: ret 4");
+    int maxTries = lineIndex(
+        dev, "SMIS::WatchJob: Max tries exceeded if its Running assuming, it will complete");
+    ASSERT_GE(ret, 0);
+    EXPECT_GT(maxTries, ret);
+    EXPECT_EQ(countLines(dev, "Job-State 4: Running"), 4u) << "three polls and the final summary";
+}
+
+TEST_F(JobWatch, AJobEndingInExceptionReturnsItsStateWithTheStatusLine) {
+    sim.failNextJobs(1, 10);
+    cim::CIMObjectPath path = sim.provider().startJob(2500);
+    EXPECT_EQ(job.WatchJob(path, conn, 60, 1), 10);
+    EXPECT_EQ(job.sleeps.size(), 3u);
+    EXPECT_GE(lineIndex(dev, "Job-State 10: Exception"), 0);
+    EXPECT_GE(lineIndex(dev, "SMIS::PrintJobSummary: \tStatus = "), 0);
+    EXPECT_EQ(countLines(dev, "Max tries exceeded"), 0u);
+    EXPECT_GE(lineIndex(dev, "SMIS::WatchJob: ret 10"), 0);
+}
+
+TEST_F(JobWatch, AJobFailingOnTheLastPollIsNotReportedAsCompleted) {
+    cim::CIMObjectPath path = sim.provider().startJob(3000, 8);
+    EXPECT_EQ(job.WatchJob(path, conn, 3, 1), 8);
+    EXPECT_EQ(job.sleeps.size(), 3u);
+    EXPECT_EQ(countLines(dev, "Max tries exceeded"), 0u);
+    EXPECT_EQ(countLines(dev, "Job-State 8: Terminated"), 2u);
+    EXPECT_EQ(countLines(dev, "\tStatus = "), 2u);
+}
+
+TEST_F(JobWatch, ZeroTriesMakesNoPollAndTakesARunningJobAsCompleted) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    EXPECT_EQ(job.WatchJob(path, conn, 0, 10), 7);
+    EXPECT_TRUE(job.sleeps.empty());
+    EXPECT_EQ(countRequests(sim, "GetInstance"), 1u) << "the summary only";
+    EXPECT_GE(lineIndex(dev, "Max tries exceeded"), 0);
+}
+
+TEST_F(JobWatch, AHugeIntervalIsClampedNotOverflowed) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    EXPECT_EQ(job.WatchJob(path, conn, 1, 3000000), 7);
+    EXPECT_EQ(job.sleeps, (std::vector<unsigned>{2147484u})) << "INT_MAX ms, rounded up";
+}
+
+TEST_F(JobWatch, AJobThatVanishesBetweenPollsCountsAsCompleted) {
+    // It even failed: once gone, nothing tells that apart from success.
+    sim.provider().setJobsVanish(true);
+    cim::CIMObjectPath path = sim.provider().startJob(1500, 10);
+    EXPECT_EQ(job.WatchJob(path, conn, 60, 1), 7);
+    EXPECT_EQ(job.sleeps.size(), 2u);
+    EXPECT_EQ(countLines(dev, "Caught"), 0u) << "a job that no longer exists is not an error";
+    EXPECT_GE(lineIndex(dev, "SMIS::WatchJob: ret 7"), 0);
+    EXPECT_EQ(countLines(dev, "Max tries exceeded"), 0u);
+}
+
+TEST_F(JobWatch, SummaryOfAVanishedJobIsCompletedAndKeepsThePercentage) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    sim.failCim(cim::CIM_ERR_NOT_FOUND, "no such job", 1, {"GetInstance", "", ""});
+    int percent = 42;
+    EXPECT_EQ(job.PrintJobSummary(path, conn, percent), 7);
+    EXPECT_EQ(percent, 42);
+    EXPECT_TRUE(dev.logLines().empty());
+
+    clock.advance(1800 * 1000);
+    EXPECT_EQ(job.PrintJobSummary(path, conn, percent), 4);
+    EXPECT_EQ(percent, 50);
+    EXPECT_GE(lineIndex(dev, "Job-State 4: Running, 50 %   "), 0);
+}
+
+TEST_F(JobWatch, ReadFailuresAreTracedAndCountAsDone) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    sim.failCim(cim::CIM_ERR_FAILED, "provider hiccup", 1, {"GetInstance", "", ""});
+    EXPECT_TRUE(job.GetJobInstance(path, conn).isUninitialized());
+    EXPECT_GE(lineIndex(dev, "SMIS::GetJobInstance: "), 0);
+    EXPECT_GE(
+        lineIndex(dev, "Caught CIMException: CIM_ERR_FAILED: CIM_ERR_FAILED: provider hiccup"), 0);
+
+    sim.failHttp(500, 1, {"GetInstance", "", ""});
+    EXPECT_TRUE(job.IsJobDone(path, conn));
+    EXPECT_GE(lineIndex(dev, "Caught Exception: HTTP 500"), 0);
+
+    sim.addFault(sim::FaultKind::MalformedXml, 1, {"GetInstance", "", ""});
+    EXPECT_TRUE(job.IsJobDone(path, conn));
+
+    // No retry: each failure above cost exactly one request.
+    EXPECT_EQ(countRequests(sim, "GetInstance"), 3u);
+    EXPECT_FALSE(job.IsJobDone(path, conn)) << "a readable running job is not done";
+}
+
+TEST_F(JobWatch, AConnectionWithoutClientIsAVanishedJobNotACrash) {
+    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    RkCimConnection unconnected;
+    EXPECT_TRUE(job.GetJobInstance(path, unconnected).isUninitialized());
+    EXPECT_GE(lineIndex(dev, "Caught Exception: Not connected"), 0);
+    EXPECT_EQ(job.WatchJob(path, unconnected, 5, 1), 7);
+    EXPECT_TRUE(job.sleeps.empty());
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
+    const std::vector<uint16_t> finals = {7, 8, 9, 10, 7, 10};
+    std::vector<cim::CIMObjectPath> paths;
+    for (size_t i = 0; i < finals.size(); ++i)
+        paths.push_back(sim.provider().startJob(static_cast<int64_t>(1000 * (i + 1)), finals[i]));
+    std::vector<int> results(finals.size(), -1);
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < finals.size(); ++i)
+        workers.emplace_back([&, i] {
+            RkCimConnection own;
+            connectTo(sim, own);
+            TestJob watcher(clock);
+            results[i] = watcher.WatchJob(paths[i], own, 1000, 1);
+            own.DisconnectCimom();
+        });
+    for (auto& w : workers) w.join();
+    for (size_t i = 0; i < finals.size(); ++i) EXPECT_EQ(results[i], finals[i]) << "job " << i;
+}
+
+TEST(JobHandle, TheFirstReferenceNamedJobIsTheHandle) {
+    RkSmisJob job;
+    cim::CIMObjectPath first("root/x:NETAPP_ConcreteJob.InstanceID=\"A:Job:1\"");
+    cim::CIMObjectPath second("root/x:NETAPP_ConcreteJob.InstanceID=\"A:Job:2\"");
+    cim::Array<cim::CIMParamValue> out = {
+        cim::CIMParamValue("TargetElement", cim::CIMValue(second)),
+        cim::CIMParamValue("Job", cim::CIMValue("not a reference")),
+        cim::CIMParamValue("Job", cim::CIMValue(first)),
+        cim::CIMParamValue("Job", cim::CIMValue(second)),
+    };
+    EXPECT_EQ(job.GetJobHandle(out), first);
+}
+
+TEST(JobHandle, WithoutAJobReferenceTheHandleIsEmpty) {
+    RkSmisJob job;
+    cim::CIMObjectPath vol("root/x:NETAPP_StorageVolume.DeviceID=\"1\"");
+    cim::Array<cim::CIMParamValue> none;
+    EXPECT_EQ(job.GetJobHandle(none).toString(), "");
+    cim::Array<cim::CIMParamValue> others = {
+        cim::CIMParamValue("TargetElement", cim::CIMValue(vol)),
+        cim::CIMParamValue("Job", cim::CIMValue(vol.toString())),  // text, not a reference
+        cim::CIMParamValue("Job", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)),  // null
+    };
+    EXPECT_EQ(job.GetJobHandle(others).toString(), "");
+}
+
+TEST(JobStates, TextsAndFinalStates) {
+    RkSmisJob job;
+    const char* names[] = {"New",       "Starting",   "Running", "Suspended", "Shutting Down",
+                           "Completed", "Terminated", "Killed",  "Exception", "Service"};
+    for (int s = 2; s <= 11; ++s) EXPECT_EQ(job.GetjobStateString(s), names[s - 2]);
+    EXPECT_EQ(job.GetjobStateString(12), "12: Unknown state");
+    EXPECT_EQ(job.GetjobStateString(-1), "-1: Unknown state");
+    for (int s = 0; s <= 12; ++s) EXPECT_EQ(job.IsJobDone(s), s >= 7 && s <= 10) << s;
+
+    cim::CIMInstance inst("NETAPP_ConcreteJob");
+    EXPECT_FALSE(job.IsJobDone(inst)) << "no JobState reads as 0";
+    inst.addProperty(cim::CIMProperty("JobState", cim::CIMValue(cim::Uint16(9))));
+    EXPECT_TRUE(job.IsJobDone(inst));
+}
+
+class CountingSleep : public RkSmisJob {
+  public:
+    std::vector<unsigned> sleeps;
+
+  protected:
+    void SleepSeconds(unsigned int seconds) override { sleeps.push_back(seconds); }
+};
+
+TEST(JobSleep, MillisecondsAreRoundedUpToWholeSeconds) {
+    CountingSleep s;
+    for (int ms : {0, -5, 1, 1000, 1001, 2000, 10000}) s.GotoSleep(ms);
+    EXPECT_EQ(s.sleeps, (std::vector<unsigned>{1, 1, 2, 2, 10}));
+}
+
+}  // namespace
