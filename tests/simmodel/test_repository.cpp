@@ -723,3 +723,13 @@ TEST(SimRepository, GetClassDescribesTheClassTable) {
     r.className = cim::CIMName("NETAPP_Nope");
     EXPECT_EQ(code(p, r), cim::CIM_ERR_INVALID_CLASS);
 }
+
+TEST(SimRepository, InteropNamesEachNamespaceOnce) {
+    json j = sim::Config::defaults().toJson();
+    j["namespace"] = "ROOT/cimv2";
+    sim::Provider p(sim::Config::fromJson(j));
+    auto names = ok(p, enumNames("CIM_Namespace", "interop")).instanceNames;
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(key(names[1], "Name"), "root/cimv2");
+    EXPECT_EQ(ok(p, enumNames("CIM_StorageVolume", "root/cimv2")).instanceNames.size(), 8u);
+}

@@ -1,5 +1,6 @@
 #include "ClassTable.h"
 
+#include <cstdint>
 #include <sstream>
 
 #include "Text.h"
@@ -217,30 +218,70 @@ ClassTable build(const Row (&rows)[N], const std::string& prefix, ClassTable tab
 
 }  // namespace
 
+namespace {
+inline unsigned char fold(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
+}  // namespace
+
+size_t ClassTable::NoCaseHash::operator()(const std::string& s) const {
+    size_t h = 1469598103934665603ULL;
+    for (unsigned char c : s) h = (h ^ fold(c)) * 1099511628211ULL;
+    return h;
+}
+
+bool ClassTable::NoCaseEqual::operator()(const std::string& a, const std::string& b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 void ClassTable::add(ClassDef def) {
-    m_index[toLower(def.name)] = m_classes.size();
+    m_index[def.name] = m_classes.size();
     m_classes.push_back(std::move(def));
 }
 
+void ClassTable::link() {
+    m_ancestors.assign(m_classes.size(), {});
+    for (size_t i = 0; i < m_classes.size(); ++i) {
+        size_t k = i;
+        while (k != SIZE_MAX && m_ancestors[i].size() < m_classes.size()) {
+            m_ancestors[i].push_back(k);
+            k = m_classes[k].superClass.empty() ? SIZE_MAX : indexOf(m_classes[k].superClass);
+        }
+    }
+}
+
+size_t ClassTable::indexOf(const std::string& name) const {
+    auto it = m_index.find(name);
+    return it == m_index.end() ? SIZE_MAX : it->second;
+}
+
 ClassTable ClassTable::forArray(const std::string& prefix) {
-    return build(kArrayRows, prefix, ClassTable(), &ClassTable::add);
+    ClassTable t = build(kArrayRows, prefix, ClassTable(), &ClassTable::add);
+    t.link();
+    return t;
 }
 
 ClassTable ClassTable::forInterop() {
-    return build(kInteropRows, "", ClassTable(), &ClassTable::add);
+    ClassTable t = build(kInteropRows, "", ClassTable(), &ClassTable::add);
+    t.link();
+    return t;
 }
 
 const ClassDef* ClassTable::find(const std::string& name) const {
-    auto it = m_index.find(toLower(name));
-    return it == m_index.end() ? nullptr : &m_classes[it->second];
+    size_t i = indexOf(name);
+    return i == SIZE_MAX ? nullptr : &m_classes[i];
 }
 
 bool ClassTable::isA(const std::string& name, const std::string& ancestor) const {
-    const ClassDef* d = find(name);
-    while (d) {
-        if (equalsNoCase(d->name, ancestor)) return true;
-        d = d->superClass.empty() ? nullptr : find(d->superClass);
-    }
+    size_t i = indexOf(name);
+    size_t a = indexOf(ancestor);
+    if (i == SIZE_MAX || a == SIZE_MAX) return false;
+    for (size_t k : m_ancestors[i])
+        if (k == a) return true;
     return false;
 }
 

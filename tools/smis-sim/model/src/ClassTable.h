@@ -45,9 +45,20 @@ class ClassTable {
     cim::CIMClass toCIMClass(const ClassDef& def, bool localOnly, bool includeClassOrigin) const;
 
   private:
+    // CIM names compare without regard to ASCII case; lookups must not allocate.
+    struct NoCaseHash {
+        size_t operator()(const std::string& s) const;
+    };
+    struct NoCaseEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
     void add(ClassDef def);
+    void link();                                    // fills m_ancestors once every class is in
+    size_t indexOf(const std::string& name) const;  // SIZE_MAX when unknown
+
     std::vector<ClassDef> m_classes;
-    std::unordered_map<std::string, size_t> m_index;  // lower-case name -> index
+    std::vector<std::vector<size_t>> m_ancestors;  // per class: itself, then up to the root
+    std::unordered_map<std::string, size_t, NoCaseHash, NoCaseEqual> m_index;
 };
 
 }  // namespace sim

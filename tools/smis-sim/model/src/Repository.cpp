@@ -246,8 +246,8 @@ CIMObjectPath Repository::path(const Obj& o, bool withNamespace) const {
 
 bool Repository::exists(const Obj& o) const {
     if (o.kind == Kind::Namespace)
-        return o.id == m_settings.interopNamespace || o.id == "root/cimv2" ||
-               o.id == m_settings.arrayNamespace;
+        return equalsNoCase(o.id, m_settings.interopNamespace) ||
+               equalsNoCase(o.id, "root/cimv2") || equalsNoCase(o.id, m_settings.arrayNamespace);
     if (o.array >= m_arrays.size()) return false;
     const Array& a = arr(o);
     auto has = [&](const auto& v, auto pred) { return std::any_of(v.begin(), v.end(), pred); };
@@ -639,9 +639,15 @@ cim::CIMInstance Repository::instance(const Obj& o) const {
 
 void Repository::forEachNamespace(const std::function<void(const Obj&)>& fn) const {
     // The host takes the first name it does not skip as the array namespace.
+    std::vector<std::string> listed;
     for (const std::string& ns :
-         {m_settings.interopNamespace, std::string("root/cimv2"), m_settings.arrayNamespace})
+         {m_settings.interopNamespace, std::string("root/cimv2"), m_settings.arrayNamespace}) {
+        if (std::any_of(listed.begin(), listed.end(),
+                        [&](const std::string& l) { return equalsNoCase(l, ns); }))
+            continue;
+        listed.push_back(ns);
         fn({Kind::Namespace, 0, ns, 0});
+    }
 }
 
 void Repository::forEachObject(const std::string& c,

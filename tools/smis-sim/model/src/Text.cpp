@@ -34,10 +34,12 @@ bool printableAscii(const std::string& s) {
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x != y && (x | 0x20) != (y | 0x20)) return false;
+        if (x != y && !std::isalpha(x)) return false;
+    }
     return true;
 }
 
