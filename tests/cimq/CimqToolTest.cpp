@@ -2,6 +2,7 @@
 #include <cim/xml/Codec.h>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "LoopbackServer.h"
 
@@ -342,4 +344,33 @@ TEST_F(CimqTool, HelpExplainsEveryOption) {
     for (const char* word : {"--assoc-class", "--result-class", "--role", "--result-role"}) {
         EXPECT_NE(res.out.find(word), std::string::npos) << word;
     }
+}
+
+TEST(CimqHttps, CaFileInsecureAndRejectedCertificates) {
+    TestPki pki;
+    httplib::SSLServer server(pki.serverCertFile.c_str(), pki.serverKeyFile.c_str());
+    server.Post("/cimom", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(
+            simpleResponse(messageIdOf(req.body), "EnumerateInstanceNames",
+                           "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"LSISSI_StorageVolume\">"
+                           "<KEYBINDING NAME=\"DeviceID\"><KEYVALUE>V1</KEYVALUE>"
+                           "</KEYBINDING></INSTANCENAME></IRETURNVALUE>"),
+            "application/xml; charset=utf-8");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread thread([&] { server.listen_after_bind(); });
+    const std::string url = "https://127.0.0.1:" + std::to_string(port);
+
+    Result trusted =
+        runCimq({"--url", url, "--ca-file", pki.caCertFile, "ein", "CIM_StorageVolume"});
+    EXPECT_EQ(trusted.status, 0) << trusted.err;
+    EXPECT_EQ(trusted.out, "LSISSI_StorageVolume.DeviceID=\"V1\"\n");
+    Result insecure = runCimq({"--url", url, "--insecure", "ein", "CIM_StorageVolume"});
+    EXPECT_EQ(insecure.status, 0) << insecure.err;
+    Result untrusted = runCimq({"--url", url, "ein", "CIM_StorageVolume"});
+    EXPECT_EQ(untrusted.status, 3);
+    EXPECT_NE(untrusted.err.find("verification failed"), std::string::npos) << untrusted.err;
+
+    server.stop();
+    thread.join();
 }
