@@ -293,6 +293,14 @@ TEST(CodecResponses, ErrorsEmptyResultsAndExtrinsicOutputs) {
     Response e3 = decodeResponse(encodeResponse(empty));
     EXPECT_TRUE(e3.hasReturnValue);
     EXPECT_TRUE(e3.instanceNames.empty());
+    // An instance without a path goes out as a plain INSTANCE whatever the method.
+    Response nopath;
+    nopath.methodName = kEnumerateInstances;
+    nopath.instances.push_back(CIMInstance("X"));
+    Response np = decodeResponse(encodeResponse(nopath));
+    ASSERT_EQ(np.instances.size(), 1u);
+    EXPECT_EQ(np.instances[0].getClassName().getString(), "X");
+
     Response del;
     del.methodName = kDeleteInstance;
     EXPECT_FALSE(decodeResponse(encodeResponse(del)).hasReturnValue);

@@ -549,7 +549,7 @@ std::string encodeResponse(const Response& r) {
             bool withPath = sameName(m, kAssociators) || sameName(m, kReferences);
             bool plain = sameName(m, kGetInstance);
             for (const auto& inst : r.instances) {
-                if (plain) {
+                if (plain || inst.getPath().getClassName().isNull()) {
                     w.instance(inst);
                 } else if (withPath && !inst.getPath().getNameSpace().isNull()) {
                     out += "<VALUE.OBJECTWITHPATH>\n";

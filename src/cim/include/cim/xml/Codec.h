@@ -105,7 +105,7 @@ struct Response {
     //   AssociatorNames, ReferenceNames -> OBJECTPATH/INSTANCEPATH (instanceNames; a
     //     path without host is sent with host "localhost", one without namespace as a
     //     plain INSTANCENAME)
-    //   GetInstance -> INSTANCE (instances[0])
+    //   GetInstance -> INSTANCE (instances[0]; also any instance without a path)
     //   EnumerateInstances -> VALUE.NAMEDINSTANCE (instances, with their paths)
     //   Associators, References -> VALUE.OBJECTWITHPATH (instances, with their paths;
     //     VALUE.NAMEDINSTANCE for a path without namespace)
