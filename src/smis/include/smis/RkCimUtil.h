@@ -137,6 +137,36 @@ class RkCimUtil : public RkSmisTracer {
     cim::CIMObjectPath GetVolumeObjectPath(RkCimConnection& conn, std::string systemName,
                                            std::string volume);
 
+    // --- Synchronization paths (RkCimUtilSync.cpp) ---
+    // Provider reference lookups go straight to the client (no retry). The int lookups
+    // give 0 found (outputs set), -1 nothing suitable or a provider failure, and 1 (target
+    // lookups) when the target has no synchronization at all.
+
+    // Text of the path host/nameSpace:className with two reference keys, key1 then key2.
+    std::string MakeAssnPath(cim::String host, cim::String nameSpace, cim::String className,
+                             cim::String key1, cim::String value1, cim::String key2,
+                             cim::String value2);
+    // The synchronization between source and target: built where the provider's layout
+    // is known, else the one "CIM_StorageSynchronized" reference of the target (empty
+    // when there are none or several).
+    cim::CIMObjectPath GetSyncPath(RkCimConnection& conn, cim::String nameSpace,
+                                   std::string systemName, cim::CIMObjectPath source,
+                                   cim::CIMObjectPath target);
+    int GetSyncPathFromSource(RkCimConnection& conn, std::string sourcePath, std::string& syncPath,
+                              std::string& targetPath, std::string& targetName);
+    int GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyType, std::string sourcePath,
+                                        std::string& syncPath, std::string& targetPath);
+    // Targets whose "ElementName" contains label, keyed by their "Name".
+    int GetAllSyncPathFromSource(RkCimConnection& conn, std::string sourcePath, std::string label,
+                                 std::map<std::string, std::string>& targets);
+    int GetDelSyncPathFromSource(RkCimConnection& conn, std::string sourcePath,
+                                 std::string& syncPath, std::string& targetPath,
+                                 std::string& targetName, std::string label);
+    int GetSyncPathFromTarget(RkCimConnection& conn, std::string targetPath, std::string& syncPath,
+                              std::string& sourcePath, std::string& sourceName);
+    int GetSyncPathFromTargetAndSource(RkCimConnection& conn, const std::string& targetPath,
+                                       const std::string& sourcePath, std::string& syncPath);
+
     // --- Method parameters and values ---
 
     // First reference output named "TargetElement" or "TheElement"; empty when none.
