@@ -79,7 +79,9 @@ int findSocket(int localPort, int remotePort) {
 WorkerPool::WorkerPool(ConnectionRegistry& registry, size_t maxThreads)
     : m_registry(registry), m_maxThreads(maxThreads == 0 ? 1 : maxThreads) {}
 
-WorkerPool::~WorkerPool() { shutdown(); }
+WorkerPool::~WorkerPool() {
+    shutdown();
+}
 
 void WorkerPool::enqueue(std::function<void()> fn) {
     std::lock_guard<std::mutex> lock(m_mutex);

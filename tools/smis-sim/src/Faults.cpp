@@ -37,7 +37,8 @@ T getNumber(const nlohmann::json& j, const char* key, T fallback, T lo, T hi) {
     }
     if (v.is_number_unsigned()) {
         auto u = v.get<uint64_t>();
-        if (u > static_cast<uint64_t>(hi)) {
+        bool belowLow = lo > 0 && u < static_cast<uint64_t>(lo);
+        if (belowLow || u > static_cast<uint64_t>(hi)) {
             throw std::invalid_argument(std::string("\"") + key + "\" is out of range");
         }
         return static_cast<T>(u);
@@ -82,21 +83,25 @@ bool FaultRule::matches(const RequestKey& key) const {
 }
 
 nlohmann::json FaultRule::toJson() const {
-    nlohmann::json j{{"id", id},
-                     {"kind", faultKindName(kind)},
-                     {"count", count},
-                     {"operation", operation},
-                     {"method", method},
-                     {"className", className}};
+    nlohmann::json j{{"id", id},         {"kind", faultKindName(kind)},
+                     {"count", count},   {"operation", operation},
+                     {"method", method}, {"className", className}};
     switch (kind) {
-        case FaultKind::Http: j["status"] = httpStatus; break;
+        case FaultKind::Http:
+            j["status"] = httpStatus;
+            break;
         case FaultKind::CimError:
             j["code"] = cimCode;
             j["description"] = description;
             break;
-        case FaultKind::ReturnValue: j["value"] = returnValue; break;
-        case FaultKind::Delay: j["delayMs"] = delayMs; break;
-        default: break;
+        case FaultKind::ReturnValue:
+            j["value"] = returnValue;
+            break;
+        case FaultKind::Delay:
+            j["delayMs"] = delayMs;
+            break;
+        default:
+            break;
     }
     return j;
 }

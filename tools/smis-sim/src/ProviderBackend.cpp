@@ -34,7 +34,9 @@ void ProviderBackend::failNextJobs(int count, uint16_t finalJobState) {
     m_provider.failNextJobs(count, finalJobState);
 }
 
-void ProviderBackend::setJobsVanish(bool vanish) { m_provider.setJobsVanish(vanish); }
+void ProviderBackend::setJobsVanish(bool vanish) {
+    m_provider.setJobsVanish(vanish);
+}
 
 void ProviderBackend::reset() {
     m_provider.reset();

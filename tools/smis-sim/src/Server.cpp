@@ -29,6 +29,7 @@ namespace {
 constexpr const char* kXmlType = "application/xml; charset=\"utf-8\"";
 constexpr const char* kJsonType = "application/json";
 constexpr const char* kRealm = "Basic realm=\"smis-sim\"";
+constexpr size_t kStreamFrom = 256 * 1024;
 
 // cpp-httplib keeps its listening socket protected; the default backlog of 5 drops
 // connections when many clients start at once.
@@ -120,7 +121,8 @@ struct Server::Impl {
     std::atomic<bool> stopping{false};
     bool started = false;
 
-    Impl(Backend& b, ServerOptions o) : backend(b), options(std::move(o)), log(options.logCapacity) {
+    Impl(Backend& b, ServerOptions o)
+        : backend(b), options(std::move(o)), log(options.logCapacity) {
         if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             throw ServerError(std::string("pipe: ") + std::strerror(errno));
         }
@@ -166,7 +168,8 @@ struct Server::Impl {
         int fd = connectionSocket(req);
         pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {fd, POLLRDHUP, 0}};
         nfds_t n = fd >= 0 ? 2 : 1;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.maxHoldMs);
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(options.maxHoldMs);
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
@@ -203,7 +206,17 @@ struct Server::Impl {
     static void sendXml(httplib::Response& res, std::string body) {
         res.status = 200;
         res.set_header("CIMOperation", "MethodResponse");
-        res.set_content(std::move(body), kXmlType);
+        if (body.size() < kStreamFrom) {
+            res.set_content(body, kXmlType);
+            return;
+        }
+        // Large enumerations are sent from the encoded text itself rather than a copy.
+        auto shared = std::make_shared<std::string>(std::move(body));
+        res.set_content_provider(shared->size(), kXmlType,
+                                 [shared](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     size_t n = std::min<size_t>(length, 256 * 1024);
+                                     return sink.write(shared->data() + offset, n);
+                                 });
     }
 
     std::string answer(const cim::xml::Request& request, int& cimStatus) {
@@ -248,7 +261,8 @@ struct Server::Impl {
         CimCall call = acceptCimRequest(headers, req.body, limits);
         if (!call.ok()) {
             res.status = call.rejection.status;
-            if (!call.rejection.cimError.empty()) res.set_header("CIMError", call.rejection.cimError);
+            if (!call.rejection.cimError.empty())
+                res.set_header("CIMError", call.rejection.cimError);
             rec.httpStatus = res.status;
             log.add(std::move(rec));
             return;
@@ -290,8 +304,9 @@ struct Server::Impl {
             case FaultKind::CimError:
                 rec.cimStatus = fault->cimCode;
                 rec.httpStatus = 200;
-                sendXml(res, encodeCimError(request, static_cast<cim::CIMStatusCode>(fault->cimCode),
-                                            fault->description));
+                sendXml(res,
+                        encodeCimError(request, static_cast<cim::CIMStatusCode>(fault->cimCode),
+                                       fault->description));
                 log.add(std::move(rec));
                 return;
             case FaultKind::ReturnValue:
@@ -312,12 +327,12 @@ struct Server::Impl {
                 res.set_header("CIMOperation", "MethodResponse");
                 // Announces the whole body, sends half of it, then fails the write so
                 // that the connection is closed.
-                res.set_content_provider(
-                    body->size(), kXmlType,
-                    [body](size_t offset, size_t, httplib::DataSink& sink) {
-                        if (offset == 0) sink.write(body->data(), body->size() / 2);
-                        return false;
-                    });
+                res.set_content_provider(body->size(), kXmlType,
+                                         [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                             if (offset == 0)
+                                                 sink.write(body->data(), body->size() / 2);
+                                             return false;
+                                         });
                 return;
             }
             case FaultKind::Close:
@@ -375,7 +390,8 @@ struct Server::Impl {
             control(req, res, [&](const nlohmann::json&) {
                 nlohmann::json list = nlohmann::json::array();
                 for (const auto& r : faults.rules()) list.push_back(r.toJson());
-                sendJson(res, 200, nlohmann::json{{"faults", list}, {"latencyMs", faults.latencyMs()}});
+                sendJson(res, 200,
+                         nlohmann::json{{"faults", list}, {"latencyMs", faults.latencyMs()}});
             });
         });
         s.Delete("/control/faults", [this](const httplib::Request& req, httplib::Response& res) {
@@ -399,12 +415,14 @@ struct Server::Impl {
                 if (!j.is_object()) throw std::invalid_argument("expected a JSON object");
                 bool any = false;
                 if (j.contains("vanish")) {
-                    if (!j["vanish"].is_boolean()) throw std::invalid_argument("\"vanish\" must be true or false");
+                    if (!j["vanish"].is_boolean())
+                        throw std::invalid_argument("\"vanish\" must be true or false");
                     backend.setJobsVanish(j["vanish"].get<bool>());
                     any = true;
                 }
                 if (j.contains("outcome")) {
-                    if (!j["outcome"].is_string()) throw std::invalid_argument("\"outcome\" must be a string");
+                    if (!j["outcome"].is_string())
+                        throw std::invalid_argument("\"outcome\" must be a string");
                     std::string outcome = j["outcome"].get<std::string>();
                     uint16_t state;
                     if (cim::equalNoCase(outcome, "Terminated")) {
@@ -414,13 +432,15 @@ struct Server::Impl {
                     } else if (cim::equalNoCase(outcome, "Killed")) {
                         state = 9;
                     } else {
-                        throw std::invalid_argument("\"outcome\" must be Terminated, Killed or Exception");
+                        throw std::invalid_argument(
+                            "\"outcome\" must be Terminated, Killed or Exception");
                     }
                     int count = 1;
                     if (j.contains("count")) {
                         if (!j["count"].is_number_integer() || j["count"].get<int64_t>() < 1 ||
                             j["count"].get<int64_t>() > 1000000) {
-                            throw std::invalid_argument("\"count\" must be an integer from 1 to 1000000");
+                            throw std::invalid_argument(
+                                "\"count\" must be an integer from 1 to 1000000");
                         }
                         count = j["count"].get<int>();
                     }
@@ -460,7 +480,8 @@ struct Server::Impl {
                 std::vector<std::string> ports;
                 for (const auto& p : list) {
                     if (!p.is_string() || p.get_ref<const std::string&>().size() > 1024) {
-                        throw std::invalid_argument("each initiator must be a string of at most 1024 characters");
+                        throw std::invalid_argument(
+                            "each initiator must be a string of at most 1024 characters");
                     }
                     ports.push_back(p.get<std::string>());
                 }
@@ -472,32 +493,42 @@ struct Server::Impl {
             }
         });
 
-        s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-            std::string what = "internal error";
-            try {
-                if (ep) std::rethrow_exception(ep);
-            } catch (const std::exception& e) {
-                what = e.what();
-            } catch (...) {
-            }
-            sendJsonError(res, 500, what);
-        });
+        s.set_exception_handler(
+            [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+                std::string what = "internal error";
+                try {
+                    if (ep) std::rethrow_exception(ep);
+                } catch (const std::exception& e) {
+                    what = e.what();
+                } catch (...) {
+                }
+                sendJsonError(res, 500, what);
+            });
     }
 
     void configure(httplib::Server& s, const char* listener) {
-        s.new_task_queue = [this] { return new detail::WorkerPool(connections, options.maxThreads); };
+        s.new_task_queue = [this] {
+            return new detail::WorkerPool(connections, options.maxThreads);
+        };
         s.set_keep_alive_max_count(1000000);
         s.set_keep_alive_timeout(options.keepAliveTimeoutSec);
         s.set_read_timeout(60, 0);
         s.set_write_timeout(60, 0);
         s.set_tcp_nodelay(true);
+        // cpp-httplib's default adds SO_REUSEPORT, which would let a second server
+        // share the port silently instead of failing to bind.
+        s.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        });
         s.set_payload_max_length(options.maxRequestBytes);
         route(s, listener);
     }
 
     template <class S>
     void launch(Listener& l, std::unique_ptr<S> s, int port) {
-        if (!s->is_valid()) throw ServerError("the HTTPS listener cannot be set up (certificate or key)");
+        if (!s->is_valid())
+            throw ServerError("the HTTPS listener cannot be set up (certificate or key)");
         int bound = -1;
         if (port == 0) {
             bound = s->bind_to_any_port(options.bindAddress);
@@ -505,8 +536,8 @@ struct Server::Impl {
             bound = port;
         }
         if (bound <= 0) {
-            throw ServerError("cannot listen on " + options.bindAddress + ":" + std::to_string(port) +
-                              ": " + std::strerror(errno));
+            throw ServerError("cannot listen on " + options.bindAddress + ":" +
+                              std::to_string(port) + ": " + std::strerror(errno));
         }
         s->widenBacklog();
         S* raw = s.get();
@@ -558,9 +589,7 @@ struct Server::Impl {
     void stop() {
         if (!started) return;
         stopping = true;
-        {
-            std::lock_guard<std::mutex> lock(stopMutex);
-        }
+        { std::lock_guard<std::mutex> lock(stopMutex); }
         stopSignal.notify_all();
         char byte = 1;
         if (::write(stopPipe[1], &byte, 1) < 0) {
@@ -583,13 +612,23 @@ struct Server::Impl {
 Server::Server(Backend& backend, ServerOptions options)
     : m_impl(std::make_unique<Impl>(backend, std::move(options))) {}
 
-Server::~Server() { m_impl->stop(); }
+Server::~Server() {
+    m_impl->stop();
+}
 
-void Server::start() { m_impl->start(); }
-void Server::stop() { m_impl->stop(); }
+void Server::start() {
+    m_impl->start();
+}
+void Server::stop() {
+    m_impl->stop();
+}
 
-int Server::httpPort() const { return m_impl->http.port; }
-int Server::httpsPort() const { return m_impl->https.port; }
+int Server::httpPort() const {
+    return m_impl->http.port;
+}
+int Server::httpsPort() const {
+    return m_impl->https.port;
+}
 std::string Server::httpUrl() const {
     return urlFor("http", m_impl->options.bindAddress, m_impl->http.port);
 }
@@ -597,8 +636,14 @@ std::string Server::httpsUrl() const {
     return urlFor("https", m_impl->options.bindAddress, m_impl->https.port);
 }
 
-FaultInjector& Server::faults() { return m_impl->faults; }
-RequestLog& Server::log() { return m_impl->log; }
-const ServerOptions& Server::options() const { return m_impl->options; }
+FaultInjector& Server::faults() {
+    return m_impl->faults;
+}
+RequestLog& Server::log() {
+    return m_impl->log;
+}
+const ServerOptions& Server::options() const {
+    return m_impl->options;
+}
 
 }  // namespace sim

@@ -9,6 +9,10 @@ namespace {
 FaultRule ruleFor(FaultKind kind, int count, const RequestKey& match) {
     FaultRule rule;
     rule.kind = kind;
+    rule.count = count;
+    rule.operation = match.operation;
+    rule.method = match.method;
+    rule.className = match.className;
     return rule;
 }
 
@@ -30,22 +34,48 @@ TestServer::TestServer(Config config, TestServerOptions options) : m_config(std:
     m_server->start();
 }
 
-TestServer::~TestServer() { m_server->stop(); }
+TestServer::~TestServer() {
+    m_server->stop();
+}
 
-Provider& TestServer::provider() { return *m_provider; }
-Server& TestServer::server() { return *m_server; }
+Provider& TestServer::provider() {
+    return *m_provider;
+}
+Server& TestServer::server() {
+    return *m_server;
+}
 
-int TestServer::httpPort() const { return m_server->httpPort(); }
-int TestServer::httpsPort() const { return m_server->httpsPort(); }
-std::string TestServer::httpUrl() const { return m_server->httpUrl(); }
-std::string TestServer::httpsUrl() const { return m_server->httpsUrl(); }
-const std::string& TestServer::user() const { return m_config.user; }
-const std::string& TestServer::password() const { return m_config.password; }
-const std::string& TestServer::arrayNamespace() const { return m_config.arrayNamespace; }
-const std::string& TestServer::interopNamespace() const { return m_config.interopNamespace; }
+int TestServer::httpPort() const {
+    return m_server->httpPort();
+}
+int TestServer::httpsPort() const {
+    return m_server->httpsPort();
+}
+std::string TestServer::httpUrl() const {
+    return m_server->httpUrl();
+}
+std::string TestServer::httpsUrl() const {
+    return m_server->httpsUrl();
+}
+const std::string& TestServer::user() const {
+    return m_config.user;
+}
+const std::string& TestServer::password() const {
+    return m_config.password;
+}
+const std::string& TestServer::arrayNamespace() const {
+    return m_config.arrayNamespace;
+}
+const std::string& TestServer::interopNamespace() const {
+    return m_config.interopNamespace;
+}
 
-FaultInjector& TestServer::faults() { return m_server->faults(); }
-RequestLog& TestServer::log() { return m_server->log(); }
+FaultInjector& TestServer::faults() {
+    return m_server->faults();
+}
+RequestLog& TestServer::log() {
+    return m_server->log();
+}
 
 uint64_t TestServer::addFault(FaultKind kind, int count, const RequestKey& match) {
     return faults().add(ruleFor(kind, count, match));
@@ -91,7 +121,9 @@ void TestServer::reset() {
     m_backend->reset();
 }
 
-std::vector<RequestRecord> TestServer::requests() const { return m_server->log().snapshot(); }
+std::vector<RequestRecord> TestServer::requests() const {
+    return m_server->log().snapshot();
+}
 
 size_t TestServer::connectionCount() const {
     std::set<uint64_t> ids;

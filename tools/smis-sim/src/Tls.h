@@ -15,7 +15,9 @@ struct TlsIdentity {
     TlsIdentity() = default;
     TlsIdentity(const TlsIdentity&) = delete;
     TlsIdentity& operator=(const TlsIdentity&) = delete;
-    TlsIdentity(TlsIdentity&& o) noexcept : cert(o.cert), key(o.key) { o.cert = nullptr, o.key = nullptr; }
+    TlsIdentity(TlsIdentity&& o) noexcept : cert(o.cert), key(o.key) {
+        o.cert = nullptr, o.key = nullptr;
+    }
     ~TlsIdentity();
 };
 

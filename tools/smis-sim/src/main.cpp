@@ -21,7 +21,8 @@ std::string readPasswordFile(const std::string& path) {
     std::string line;
     std::getline(in, line);
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (line.empty()) throw std::runtime_error("the password file " + path + " has an empty first line");
+    if (line.empty())
+        throw std::runtime_error("the password file " + path + " has an empty first line");
     return line;
 }
 
@@ -58,16 +59,20 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--https-port", httpsPort, "HTTPS port; 0 picks a free port, -1 turns HTTPS off")
         ->capture_default_str();
-    app.add_option("--user", user, "User name clients must send (Basic auth); default from the configuration");
+    app.add_option("--user", user,
+                   "User name clients must send (Basic auth); default from the configuration");
     app.add_option("--password-file", passwordFile,
-                   "File whose first line is the password clients must send; default from the configuration")
+                   "File whose first line is the password clients must send; default from the "
+                   "configuration")
         ->check(CLI::ExistingFile);
     app.add_option("--preset", preset,
                    "Class prefix and namespace: LSISSI (root/LsiArray13), DCIM "
                    "(root/DCIM/MDStorageArray13) or NETAPP (root/netapp/santricity)");
     app.add_option("--state-file", stateFile,
-                   "Keep the array here: loaded at start when it exists, saved after every change and at exit");
-    app.add_option("--cert", certFile, "PEM certificate for HTTPS (needs --key); default: self-signed, made at start")
+                   "Keep the array here: loaded at start when it exists, saved after every change "
+                   "and at exit");
+    app.add_option("--cert", certFile,
+                   "PEM certificate for HTTPS (needs --key); default: self-signed, made at start")
         ->check(CLI::ExistingFile);
     app.add_option("--key", keyFile, "PEM private key of --cert")->check(CLI::ExistingFile);
     app.add_option("--threads", threads, "Connections served at once per listener")
@@ -79,7 +84,8 @@ int main(int argc, char** argv) {
     app.add_option("--latency-ms", latencyMs, "Delay added before every CIM answer")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
-    app.add_flag("--print-config", printConfig, "Print the effective configuration as JSON and exit");
+    app.add_flag("--print-config", printConfig,
+                 "Print the effective configuration as JSON and exit");
 
     CLI11_PARSE(app, argc, argv);
 

@@ -14,14 +14,14 @@
 namespace sim {
 
 enum class FaultKind {
-    Http,         // answer the HTTP status `httpStatus` (401 adds WWW-Authenticate)
-    CimError,     // answer the CIM error `cimCode` with `description`
-    ReturnValue,  // answer an extrinsic call with return value `returnValue`, no effect
-    MalformedXml, // answer 200 with a body that is not well-formed XML
-    Truncated,    // do the request, announce the whole answer, send half, close
-    Close,        // close the connection without answering
-    Hang,         // never answer: hold until the client gives up or the server stops
-    Delay,        // answer normally after `delayMs`
+    Http,          // answer the HTTP status `httpStatus` (401 adds WWW-Authenticate)
+    CimError,      // answer the CIM error `cimCode` with `description`
+    ReturnValue,   // answer an extrinsic call with return value `returnValue`, no effect
+    MalformedXml,  // answer 200 with a body that is not well-formed XML
+    Truncated,     // do the request, announce the whole answer, send half, close
+    Close,         // close the connection without answering
+    Hang,          // never answer: hold until the client gives up or the server stops
+    Delay,         // answer normally after `delayMs`
 };
 
 // "http", "cim-error", "return-value", "malformed-xml", "truncated", "close", "hang", "delay".

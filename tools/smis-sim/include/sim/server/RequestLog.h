@@ -16,17 +16,17 @@
 namespace sim {
 
 struct RequestRecord {
-    uint64_t seq = 0;           // 1, 2, ... in arrival order
-    int64_t timeMs = 0;         // milliseconds since the epoch
-    uint64_t connection = 0;    // TCP connection id, unique for the server's life
-    std::string listener;       // "http" or "https"
-    std::string operation;      // intrinsic name, or "InvokeMethod" for extrinsic calls
-    std::string method;         // extrinsic method name, empty for intrinsic calls
-    std::string className;      // class of the target (class name, instance or object path)
-    std::string nameSpace;      // namespace of the request
-    int httpStatus = 0;         // 0 when no answer was sent (connection closed or held)
-    int cimStatus = 0;          // CIM error code in the answer, 0 for none
-    std::string fault;          // injected fault kind, empty for a normal answer
+    uint64_t seq = 0;         // 1, 2, ... in arrival order
+    int64_t timeMs = 0;       // milliseconds since the epoch
+    uint64_t connection = 0;  // TCP connection id, unique for the server's life
+    std::string listener;     // "http" or "https"
+    std::string operation;    // intrinsic name, or "InvokeMethod" for extrinsic calls
+    std::string method;       // extrinsic method name, empty for intrinsic calls
+    std::string className;    // class of the target (class name, instance or object path)
+    std::string nameSpace;    // namespace of the request
+    int httpStatus = 0;       // 0 when no answer was sent (connection closed or held)
+    int cimStatus = 0;        // CIM error code in the answer, 0 for none
+    std::string fault;        // injected fault kind, empty for a normal answer
 
     nlohmann::json toJson() const;
     static RequestRecord fromJson(const nlohmann::json& j);

@@ -66,8 +66,8 @@ class Server {
     // Stops the listeners, wakes held requests and closes open connections. Idempotent.
     void stop();
 
-    int httpPort() const;   // -1 when not listening
-    int httpsPort() const;  // -1 when not listening
+    int httpPort() const;          // -1 when not listening
+    int httpsPort() const;         // -1 when not listening
     std::string httpUrl() const;   // "http://127.0.0.1:5988", empty when not listening
     std::string httpsUrl() const;  // "https://127.0.0.1:5989", empty when not listening
 

@@ -34,9 +34,9 @@ namespace sim {
 struct TestServerOptions {
     bool http = true;
     bool https = true;
-    Clock clock;                  // empty: the system clock
-    size_t maxThreads = 64;       // per listener
-    int64_t maxHoldMs = 30000;    // longest a "hang" fault holds a request
+    Clock clock;                // empty: the system clock
+    size_t maxThreads = 64;     // per listener
+    int64_t maxHoldMs = 30000;  // longest a "hang" fault holds a request
     int keepAliveTimeoutSec = 30;
 };
 
@@ -68,7 +68,8 @@ class TestServer {
     uint64_t failCim(int cimCode, const std::string& description = std::string(), int count = 1,
                      const RequestKey& match = RequestKey());
     uint64_t failReturnValue(uint32_t value, int count = 1, const RequestKey& match = RequestKey());
-    uint64_t delay(std::chrono::milliseconds by, int count = 1, const RequestKey& match = RequestKey());
+    uint64_t delay(std::chrono::milliseconds by, int count = 1,
+                   const RequestKey& match = RequestKey());
     void setLatency(std::chrono::milliseconds perRequest);
     // 8 Terminated, 9 Killed, 10 Exception.
     void failNextJobs(int count, uint16_t finalJobState);

@@ -1,0 +1,62 @@
+// Raw HTTP helpers for talking CIM-XML to the simulator without our CIM client.
+#pragma once
+
+#include <string>
+
+#include <httplib.h>
+
+#include <cim/xml/Codec.h>
+#include <cim/xml/HttpHeaders.h>
+
+namespace simtest {
+
+inline httplib::Headers cimHeaders(const cim::xml::Request& r) {
+    return {{"CIMOperation", "MethodCall"},
+            {"CIMMethod", cim::xml::cimMethodHeader(r)},
+            {"CIMObject", cim::xml::cimObjectHeader(r)},
+            {"CIMProtocolVersion", "1.0"}};
+}
+
+inline httplib::Result postCim(httplib::Client& client, const cim::xml::Request& r) {
+    return client.Post("/cimom", cimHeaders(r), cim::xml::encodeRequest(r),
+                       "application/xml; charset=\"utf-8\"");
+}
+
+inline httplib::Result postCim(httplib::SSLClient& client, const cim::xml::Request& r) {
+    return client.Post("/cimom", cimHeaders(r), cim::xml::encodeRequest(r),
+                       "application/xml; charset=\"utf-8\"");
+}
+
+inline cim::xml::Request enumerateNames(const std::string& ns, const std::string& cls) {
+    cim::xml::Request r;
+    r.methodName = cim::xml::kEnumerateInstanceNames;
+    r.nameSpace = ns;
+    r.className = cim::CIMName(cls);
+    return r;
+}
+
+inline cim::xml::Request getInstance(const std::string& ns, const cim::CIMObjectPath& path) {
+    cim::xml::Request r;
+    r.methodName = cim::xml::kGetInstance;
+    r.nameSpace = ns;
+    cim::CIMObjectPath local = path;
+    local.setHost("");
+    local.setNameSpace(cim::CIMNamespaceName());
+    r.instanceName = local;
+    return r;
+}
+
+inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::string& ns,
+                                const std::string& method) {
+    cim::xml::Request r;
+    r.intrinsic = false;
+    r.methodName = method;
+    r.nameSpace = ns;
+    cim::CIMObjectPath local = target;
+    local.setHost("");
+    local.setNameSpace(ns);
+    r.target = local;
+    return r;
+}
+
+}  // namespace simtest

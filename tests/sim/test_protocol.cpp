@@ -1,0 +1,324 @@
+// The CIM side of requests (header checks, decoding, made-up answers), the fault
+// rules and the request log, without sockets.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <cim/xml/Codec.h>
+#include <cim/xml/HttpHeaders.h>
+
+#include "sim/server/CimHttp.h"
+#include "sim/server/Faults.h"
+#include "sim/server/RequestLog.h"
+
+namespace {
+
+cim::xml::Request enumerateNames(const std::string& ns, const std::string& cls) {
+    cim::xml::Request r;
+    r.intrinsic = true;
+    r.methodName = cim::xml::kEnumerateInstanceNames;
+    r.nameSpace = ns;
+    r.className = cim::CIMName(cls);
+    return r;
+}
+
+cim::xml::Request invoke(const std::string& ns, const std::string& cls, const std::string& method) {
+    cim::xml::Request r;
+    r.intrinsic = false;
+    r.methodName = method;
+    r.nameSpace = ns;
+    r.target = cim::CIMObjectPath("", ns, cls,
+                                  {cim::CIMKeyBinding("Name", "svc", cim::CIMKeyBinding::STRING)});
+    return r;
+}
+
+sim::CimHeaders headersFor(const cim::xml::Request& r) {
+    return sim::CimHeaders{"MethodCall", cim::xml::cimMethodHeader(r), cim::xml::cimObjectHeader(r),
+                           "1.0"};
+}
+
+const char* kWellFormed =
+    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
+    "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"%s\"><MESSAGE ID=\"7\" PROTOCOLVERSION=\"1.0\">"
+    "<SIMPLEREQ><IMETHODCALL NAME=\"EnumerateInstanceNames\"><LOCALNAMESPACEPATH>"
+    "<NAMESPACE NAME=\"root\"/><NAMESPACE NAME=\"cimv2\"/></LOCALNAMESPACEPATH>"
+    "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"PEER_StorageVolume\"/></IPARAMVALUE>"
+    "</IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
+
+std::string bodyWithDtd(const char* dtd) {
+    char buf[1024];
+    std::snprintf(buf, sizeof(buf), kWellFormed, dtd);
+    return buf;
+}
+
+sim::CimHeaders rawHeaders(const std::string& method = "EnumerateInstanceNames",
+                           const std::string& object = "root%2Fcimv2") {
+    return sim::CimHeaders{"MethodCall", method, object, "1.0"};
+}
+
+}  // namespace
+
+TEST(CimHttp, AcceptsWhatOurEncoderSends) {
+    auto req = enumerateNames("root/netapp/santricity", "CIM_StorageVolume");
+    auto call = sim::acceptCimRequest(headersFor(req), cim::xml::encodeRequest(req));
+    ASSERT_TRUE(call.ok()) << call.rejection.detail;
+    EXPECT_EQ(call.request->methodName, "EnumerateInstanceNames");
+    EXPECT_EQ(call.request->nameSpace.getString(), "root/netapp/santricity");
+
+    auto m = invoke("root/netapp/santricity", "NETAPP_ReplicationService",
+                    "CreateSynchronizationAspect");
+    auto mcall = sim::acceptCimRequest(headersFor(m), cim::xml::encodeRequest(m));
+    ASSERT_TRUE(mcall.ok()) << mcall.rejection.detail;
+    EXPECT_FALSE(mcall.request->intrinsic);
+}
+
+TEST(CimHttp, AcceptsRawAndEncodedCimObjectAndAnyCaseOperation) {
+    std::string body = bodyWithDtd("2.0");
+    EXPECT_TRUE(
+        sim::acceptCimRequest(rawHeaders("EnumerateInstanceNames", "root/cimv2"), body).ok());
+    EXPECT_TRUE(
+        sim::acceptCimRequest(rawHeaders("EnumerateInstanceNames", "root%2Fcimv2"), body).ok());
+    sim::CimHeaders h = rawHeaders();
+    h.operation = "methodcall";
+    h.protocolVersion.reset();
+    EXPECT_TRUE(sim::acceptCimRequest(h, body).ok());
+}
+
+TEST(CimHttp, AcceptsWbemcliStyleExtrinsicHeader) {
+    // wbemcli encodes the namespace separator but sends the keys raw.
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n"
+        "<MESSAGE ID=\"4711\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><METHODCALL "
+        "NAME=\"TestJobMethod\">"
+        "<LOCALINSTANCEPATH><LOCALNAMESPACEPATH><NAMESPACE NAME=\"root\"/><NAMESPACE "
+        "NAME=\"cimv2\"/>"
+        "</LOCALNAMESPACEPATH><INSTANCENAME CLASSNAME=\"PEER_TestService\"><KEYBINDING "
+        "NAME=\"Name\">"
+        "<KEYVALUE VALUETYPE=\"string\">PeerService</KEYVALUE></KEYBINDING></INSTANCENAME>"
+        "</LOCALINSTANCEPATH><PARAMVALUE NAME=\"Force\"><VALUE>false</VALUE></PARAMVALUE>"
+        "</METHODCALL></SIMPLEREQ>\n</MESSAGE></CIM>";
+    sim::CimHeaders h{"MethodCall", "TestJobMethod",
+                      "root%2Fcimv2%3APEER_TestService.Name=\"PeerService\"", "1.0"};
+    auto call = sim::acceptCimRequest(h, body);
+    ASSERT_TRUE(call.ok()) << call.rejection.detail;
+    auto key = sim::requestKey(*call.request);
+    EXPECT_EQ(key.operation, "InvokeMethod");
+    EXPECT_EQ(key.method, "TestJobMethod");
+    EXPECT_EQ(key.className, "PEER_TestService");
+}
+
+TEST(CimHttp, RefusesBadHeadersWithTheirCimError) {
+    std::string body = bodyWithDtd("2.0");
+    struct Case {
+        const char* what;
+        sim::CimHeaders headers;
+        int status;
+        const char* cimError;
+    } cases[] = {
+        {"no CIMOperation", {std::nullopt, "EnumerateInstanceNames", "root/cimv2", "1.0"}, 400, ""},
+        {"not MethodCall",
+         {"MethodResponse", "EnumerateInstanceNames", "root/cimv2", "1.0"},
+         400,
+         "unsupported-operation"},
+        {"protocol 2.0",
+         {"MethodCall", "EnumerateInstanceNames", "root/cimv2", "2.0"},
+         501,
+         "unsupported-protocol-version"},
+        {"no CIMMethod", {"MethodCall", std::nullopt, "root/cimv2", "1.0"}, 400, "header-mismatch"},
+        {"no CIMObject",
+         {"MethodCall", "EnumerateInstanceNames", std::nullopt, "1.0"},
+         400,
+         "header-mismatch"},
+        {"other method",
+         {"MethodCall", "GetInstance", "root/cimv2", "1.0"},
+         400,
+         "header-mismatch"},
+        {"other namespace",
+         {"MethodCall", "EnumerateInstanceNames", "root%2Fother", "1.0"},
+         400,
+         "header-mismatch"},
+    };
+    for (const auto& c : cases) {
+        auto call = sim::acceptCimRequest(c.headers, body);
+        ASSERT_FALSE(call.ok()) << c.what;
+        EXPECT_EQ(call.rejection.status, c.status) << c.what;
+        EXPECT_EQ(call.rejection.cimError, c.cimError) << c.what;
+    }
+}
+
+TEST(CimHttp, RefusesBadBodies) {
+    auto notWellFormed = sim::acceptCimRequest(rawHeaders(), "<CIM><MESSAGE></CIM>");
+    ASSERT_FALSE(notWellFormed.ok());
+    EXPECT_EQ(notWellFormed.rejection.status, 400);
+    EXPECT_EQ(notWellFormed.rejection.cimError, "request-not-well-formed");
+
+    auto dtd = sim::acceptCimRequest(rawHeaders(), bodyWithDtd("9.9"));
+    ASSERT_FALSE(dtd.ok());
+    EXPECT_EQ(dtd.rejection.status, 501);
+    EXPECT_EQ(dtd.rejection.cimError, "unsupported-dtd-version");
+
+    auto empty = sim::acceptCimRequest(rawHeaders(), "");
+    ASSERT_FALSE(empty.ok());
+    EXPECT_EQ(empty.rejection.status, 400);
+
+    // Entities are never expanded: a document type declaration is refused.
+    std::string bomb =
+        "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;\">]>"
+        "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">&b;</CIM>";
+    auto refused = sim::acceptCimRequest(rawHeaders(), bomb);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.rejection.status, 400);
+
+    cim::xml::Limits small;
+    small.maxBytes = 64;
+    auto tooBig = sim::acceptCimRequest(rawHeaders(), bodyWithDtd("2.0"), small);
+    EXPECT_FALSE(tooBig.ok());
+}
+
+TEST(CimHttp, MadeUpAnswersDecodeAsIntended) {
+    auto req = invoke("root/netapp/santricity", "NETAPP_ReplicationService", "CreateGroup");
+    req.messageId = "42";
+    auto err = cim::xml::decodeResponse(
+        sim::encodeCimError(req, cim::CIM_ERR_NOT_FOUND, "no <such> \"thing\""));
+    EXPECT_EQ(err.errorCode, cim::CIM_ERR_NOT_FOUND);
+    EXPECT_EQ(err.errorDescription, "no <such> \"thing\"");
+    EXPECT_EQ(err.messageId, "42");
+    EXPECT_FALSE(err.intrinsic);
+
+    auto rv = cim::xml::decodeResponse(sim::encodeReturnValue(req, 4097));
+    cim::Uint32 value = 0;
+    rv.returnValue.convertTo(cim::CIMTYPE_UINT32).get(value);
+    EXPECT_EQ(value, 4097u);
+
+    EXPECT_THROW(cim::xml::decodeResponse(sim::malformedAnswer(req)), cim::ParseException);
+}
+
+TEST(CimHttp, RequestKeyNamesTheTargetClass) {
+    auto e = enumerateNames("interop", "CIM_Namespace");
+    auto k = sim::requestKey(e);
+    EXPECT_EQ(k.operation, "EnumerateInstanceNames");
+    EXPECT_EQ(k.className, "CIM_Namespace");
+    EXPECT_TRUE(k.method.empty());
+
+    cim::xml::Request g;
+    g.methodName = cim::xml::kGetInstance;
+    g.nameSpace = "root/x";
+    g.instanceName = cim::CIMObjectPath("", "", "NETAPP_StorageVolume", {});
+    EXPECT_EQ(sim::requestKey(g).className, "NETAPP_StorageVolume");
+
+    cim::xml::Request a;
+    a.methodName = cim::xml::kAssociatorNames;
+    a.objectName = cim::CIMObjectPath("", "", "NETAPP_StorageSystem", {});
+    EXPECT_EQ(sim::requestKey(a).className, "NETAPP_StorageSystem");
+}
+
+TEST(Faults, RulesParseFromJsonAndRefuseBadItems) {
+    auto r = sim::FaultRule::fromJson(nlohmann::json::parse(
+        R"({"kind":"cim-error","code":6,"description":"gone","count":2,"operation":"GetInstance"})"));
+    EXPECT_EQ(r.kind, sim::FaultKind::CimError);
+    EXPECT_EQ(r.cimCode, 6);
+    EXPECT_EQ(r.count, 2);
+    EXPECT_EQ(r.operation, "GetInstance");
+    EXPECT_EQ(sim::FaultRule::fromJson(r.toJson()).toJson(), r.toJson());
+
+    for (const char* bad :
+         {R"({"count":1})", R"({"kind":"explode"})", R"({"kind":"http","status":99})",
+          R"({"kind":"http","status":"500"})", R"({"kind":"http","count":0})",
+          R"({"kind":"delay","delayMs":-1})", R"({"kind":"return-value","value":-4})",
+          R"({"kind":"http","className":7})", R"([1,2])",
+          R"({"kind":"return-value","value":99999999999})"}) {
+        EXPECT_THROW(sim::FaultRule::fromJson(nlohmann::json::parse(bad)), std::invalid_argument)
+            << bad;
+    }
+    for (const char* kind : {"http", "cim-error", "return-value", "malformed-xml", "truncated",
+                             "close", "hang", "delay"}) {
+        EXPECT_STREQ(sim::faultKindName(sim::faultKindFromName(kind)), kind);
+    }
+}
+
+TEST(Faults, MatchingCountsDownAndIgnoresCase) {
+    sim::FaultInjector f;
+    sim::FaultRule onlyVolumes;
+    onlyVolumes.kind = sim::FaultKind::Http;
+    onlyVolumes.count = 2;
+    onlyVolumes.operation = "getinstance";
+    onlyVolumes.className = "NETAPP_StorageVolume";
+    f.add(onlyVolumes);
+
+    sim::RequestKey other{"GetInstance", "", "NETAPP_StorageSystem"};
+    sim::RequestKey volume{"GetInstance", "", "netapp_storagevolume"};
+    EXPECT_FALSE(f.take(other));
+    EXPECT_TRUE(f.take(volume));
+    EXPECT_TRUE(f.take(volume));
+    EXPECT_FALSE(f.take(volume));
+    EXPECT_TRUE(f.rules().empty());
+
+    sim::FaultRule forever;
+    forever.kind = sim::FaultKind::Close;
+    forever.count = -1;
+    f.add(forever);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(f.take(other));
+    f.clear();
+    EXPECT_FALSE(f.take(other));
+}
+
+TEST(Faults, ReturnValueOnlyHitsExtrinsicCalls) {
+    sim::FaultInjector f;
+    sim::FaultRule rv;
+    rv.kind = sim::FaultKind::ReturnValue;
+    rv.returnValue = 4;
+    f.add(rv);
+    EXPECT_FALSE(f.take({"GetInstance", "", "X"}));
+    auto hit = f.take({"InvokeMethod", "ExposePaths", "X"});
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(hit->returnValue, 4u);
+}
+
+TEST(Faults, ConcurrentTakersNeverExceedTheCount) {
+    sim::FaultInjector f;
+    sim::FaultRule r;
+    r.kind = sim::FaultKind::Http;
+    r.count = 100;
+    f.add(r);
+    std::atomic<int> hits{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                if (f.take({"GetInstance", "", "C"})) ++hits;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(hits.load(), 100);
+}
+
+TEST(RequestLog, KeepsOrderCapacityAndWakesWaiters) {
+    sim::RequestLog log(3);
+    std::thread writer([&] {
+        for (int i = 0; i < 5; ++i) {
+            sim::RequestRecord r;
+            r.operation = "Op" + std::to_string(i);
+            log.add(r);
+        }
+    });
+    EXPECT_TRUE(log.waitUntil(
+        [](const std::vector<sim::RequestRecord>& v) { return !v.empty() && v.back().seq == 5; },
+        std::chrono::seconds(10)));
+    writer.join();
+    auto records = log.snapshot();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records.front().operation, "Op2");
+    EXPECT_EQ(records.back().seq, 5u);
+    EXPECT_GT(records.back().timeMs, 0);
+
+    auto json = log.toJson();
+    ASSERT_EQ(json["requests"].size(), 3u);
+    auto back = sim::RequestRecord::fromJson(json["requests"][2]);
+    EXPECT_EQ(back.operation, "Op4");
+
+    log.clear();
+    EXPECT_EQ(log.size(), 0u);
+    EXPECT_FALSE(log.waitForCount(1, std::chrono::milliseconds(1)));
+}
