@@ -359,6 +359,9 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     unknownParam.unknownParameters.push_back("Frobnicate");
     EXPECT_EQ(code(p, unknownParam), cim::CIM_ERR_INVALID_PARAMETER);
     EXPECT_EQ(code(p, op("FrobnicateInstances")), cim::CIM_ERR_NOT_SUPPORTED);
+    auto query = op("ExecQuery");
+    query.unknownParameters = {"QueryLanguage", "Query"};
+    EXPECT_EQ(code(p, query), cim::CIM_ERR_NOT_SUPPORTED);
     auto create = op(cim::xml::kCreateInstance);
     create.newInstance = cim::CIMInstance("NETAPP_StorageVolume");
     EXPECT_EQ(code(p, create), cim::CIM_ERR_NOT_SUPPORTED);

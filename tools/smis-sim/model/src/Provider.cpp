@@ -133,10 +133,6 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
         error(cim::CIM_ERR_INVALID_NAMESPACE,
               "Namespace \"" + printable(req.nameSpace.getString()) + "\" does not exist");
     }
-    if (!req.unknownParameters.empty())
-        error(cim::CIM_ERR_INVALID_PARAMETER,
-              "Unknown parameter \"" + printable(req.unknownParameters.front()) + "\" for " + op);
-
     const ClassTable& classes = space == Space::Array
                                     ? Repository::arrayClassesFor(config.classPrefix)
                                     : Repository::interopClasses();
@@ -154,6 +150,10 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
     const bool isWrite = op == cim::xml::kModifyInstance || op == cim::xml::kDeleteInstance;
     if (!isRead && !isWrite)
         error(cim::CIM_ERR_NOT_SUPPORTED, "Operation \"" + printable(op) + "\" is not supported");
+
+    if (!req.unknownParameters.empty())
+        error(cim::CIM_ERR_INVALID_PARAMETER,
+              "Unknown parameter \"" + printable(req.unknownParameters.front()) + "\" for " + op);
 
     std::shared_lock<FairSharedMutex> readLock(mutex, std::defer_lock);
     std::unique_lock<FairSharedMutex> writeLock(mutex, std::defer_lock);
