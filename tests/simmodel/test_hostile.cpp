@@ -1,0 +1,137 @@
+// Requests no well-behaved client sends: handle() must answer every one of them
+// with a result or a CIM error, never throw or crash.
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SimModelTest.h"
+
+using namespace simtest;
+using cim::CIMKeyBinding;
+using cim::CIMObjectPath;
+
+namespace {
+
+const char* const kOps[] = {"GetInstance",    "EnumerateInstances", "EnumerateInstanceNames",
+                            "Associators",    "AssociatorNames",    "References",
+                            "ReferenceNames", "ModifyInstance",     "DeleteInstance",
+                            "GetClass",       "CreateInstance",     "",
+                            "getinstance"};
+
+const char* const kClasses[] = {"NETAPP_StorageVolume",
+                                "CIM_StorageVolume",
+                                "CIM_ManagedElement",
+                                "NETAPP_PiT",
+                                "CIM_Dependency",
+                                "NETAPP_ViewBasedOnPiT",
+                                "CIM_Namespace",
+                                "NETAPP_ConcreteJob",
+                                "CIM_StorageSynchronized",
+                                "",
+                                "X",
+                                "NETAPP_SCSIProtocolController"};
+
+const char* const kKeys[] = {"DeviceID",    "SystemName", "InstanceID", "CreationClassName",
+                             "Antecedent",  "Dependent",  "Name",       "SystemCreationClassName",
+                             "SettingData", "Collection", "RemoteID",   ""};
+
+std::string randomText(std::mt19937& rng, const std::vector<std::string>& samples) {
+    switch (rng() % 6) {
+        case 0:
+            return "";
+        case 1:
+            return std::string(rng() % 5000, static_cast<char>('A' + rng() % 26));
+        case 2:
+            return samples[rng() % samples.size()];
+        case 3:
+            return samples[rng() % samples.size()] + ":" + std::to_string(rng());
+        case 4: {
+            std::string s;
+            for (int i = 0; i < 40; ++i) s += static_cast<char>(rng() % 256);
+            return s;
+        }
+        default:
+            return "600A0980006CE2B2000000005A1B2C3D:" + std::string(40, '0');
+    }
+}
+
+CIMObjectPath randomPath(std::mt19937& rng, const std::vector<std::string>& samples, int depth) {
+    std::vector<CIMKeyBinding> keys;
+    int n = static_cast<int>(rng() % 6);
+    for (int i = 0; i < n; ++i) {
+        const char* name = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
+        if (depth < 3 && rng() % 3 == 0) {
+            keys.emplace_back(name, randomPath(rng, samples, depth + 1));
+        } else {
+            keys.emplace_back(name, randomText(rng, samples),
+                              static_cast<CIMKeyBinding::Type>(rng() % 4));
+        }
+    }
+    return CIMObjectPath(rng() % 2 ? "host" : "", rng() % 2 ? kNs : "",
+                         kClasses[rng() % (sizeof kClasses / sizeof *kClasses)], keys);
+}
+
+}  // namespace
+
+TEST(SimHostile, EveryMalformedRequestGetsAnAnswer) {
+    sim::Provider p(sim::Config::defaults());
+    // Real values mixed in, so that some requests get deep into the lookups.
+    std::vector<std::string> samples;
+    for (const auto& n : ok(p, enumNames("CIM_ManagedElement")).instanceNames) {
+        samples.push_back(n.toString());
+        for (const auto& k : n.getKeyBindings()) samples.push_back(k.getValue());
+    }
+    std::mt19937 rng(20261206);
+    int errors = 0;
+    for (int i = 0; i < 3000; ++i) {
+        cim::xml::Request r;
+        r.intrinsic = rng() % 8 != 0;
+        r.methodName =
+            r.intrinsic ? kOps[rng() % (sizeof kOps / sizeof *kOps)] : randomText(rng, samples);
+        r.nameSpace = rng() % 5 == 0 ? "interop" : rng() % 7 == 0 ? "root/none" : kNs;
+        if (rng() % 2) r.instanceName = randomPath(rng, samples, 0);
+        if (rng() % 2) r.objectName = randomPath(rng, samples, 0);
+        if (rng() % 2)
+            r.className = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
+        if (rng() % 3 == 0)
+            r.assocClass = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
+        if (rng() % 3 == 0)
+            r.resultClass = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
+        if (rng() % 3 == 0) r.role = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
+        if (rng() % 3 == 0) r.resultRole = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
+        if (rng() % 3 == 0) r.deepInheritance = rng() % 2 == 0;
+        if (rng() % 3 == 0) r.includeClassOrigin = rng() % 2 == 0;
+        if (rng() % 3 == 0)
+            r.propertyList.set({cim::CIMName(kKeys[rng() % (sizeof kKeys / sizeof *kKeys)])});
+        if (rng() % 3 == 0) {
+            cim::CIMInstance inst(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
+            inst.setPath(randomPath(rng, samples, 0));
+            inst.addProperty(
+                cim::CIMProperty("ElementName", cim::CIMValue(randomText(rng, samples))));
+            if (rng() % 2)
+                inst.addProperty(
+                    cim::CIMProperty("Access", cim::CIMValue(cim::Uint16(rng() % 10))));
+            if (rng() % 2)
+                inst.addProperty(
+                    cim::CIMProperty("Secret", cim::CIMValue(randomText(rng, samples))));
+            r.modifiedInstance = inst;
+        }
+        r.target = randomPath(rng, samples, 0);
+        cim::xml::Response resp;
+        ASSERT_NO_THROW(resp = p.handle(r)) << i;
+        EXPECT_EQ(resp.messageId, r.messageId);
+        if (resp.isError()) {
+            ++errors;
+            EXPECT_TRUE(resp.instances.empty() && resp.instanceNames.empty());
+            // Only changes may fail on the array's rules; anything else failing is a fault.
+            if (resp.errorCode == cim::CIM_ERR_FAILED)
+                EXPECT_TRUE(r.methodName == "ModifyInstance" || r.methodName == "DeleteInstance")
+                    << i << " " << r.methodName << ": " << resp.errorDescription;
+        }
+    }
+    EXPECT_GT(errors, 100);
+    // The array is still whole.
+    EXPECT_EQ(ok(p, enumNames("CIM_StorageVolume")).instanceNames.size(), 8u);
+}
