@@ -126,9 +126,10 @@ TEST(SimHostile, EveryMalformedRequestGetsAnAnswer) {
             ++errors;
             EXPECT_TRUE(resp.instances.empty() && resp.instanceNames.empty());
             // Only changes may fail on the array's rules; anything else failing is a fault.
-            if (resp.errorCode == cim::CIM_ERR_FAILED)
+            if (resp.errorCode == cim::CIM_ERR_FAILED) {
                 EXPECT_TRUE(r.methodName == "ModifyInstance" || r.methodName == "DeleteInstance")
                     << i << " " << r.methodName << ": " << resp.errorDescription;
+            }
         }
     }
     EXPECT_GT(errors, 100);
