@@ -1,0 +1,175 @@
+// The process-wide lock around HTTPS connects.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "connection_fixture.h"
+
+using conntest::AwaitableInfo;
+using conntest::Bind;
+using conntest::ParamsFor;
+using conntest::TalonConfig;
+
+namespace {
+
+bool LockIsFree() {
+    if (!RkCimConnection::m_ConnLock.enter(false)) return false;
+    RkCimConnection::m_ConnLock.leave();
+    return true;
+}
+
+}  // namespace
+
+TEST(ConnLock, HttpsConnectWaitsForTheLock) {
+    TalonConfig cfg;
+    sim::TestServer sim;
+    AwaitableInfo info;
+    RkCimConnection conn;
+    Bind(conn, ParamsFor(sim, true), &info);
+
+    RkCimConnection::m_ConnLock.enter(true);
+    int rc = -1;
+    std::thread worker([&] { rc = conn.ConnectCimom(); });
+    ASSERT_TRUE(info.waitFor("Acquiring connection lock"));
+    // While this thread holds the lock the connect cannot have gone further.
+    EXPECT_FALSE(info.logContains("Connection lock acquired"));
+    EXPECT_FALSE(info.logContains("Trying connection over https"));
+    RkCimConnection::m_ConnLock.leave();
+    worker.join();
+
+    EXPECT_EQ(rc, 0);
+    std::vector<std::string> order;
+    for (const auto& line : info.logLines()) order.push_back(line.text);
+    auto at = [&](const std::string& needle) {
+        for (size_t i = 0; i < order.size(); ++i)
+            if (order[i].find(needle) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_LT(at("Acquiring connection lock"), at("Connection lock acquired"));
+    EXPECT_LT(at("Connection lock acquired"),
+              at("Trying connection over https port [" + std::to_string(sim.httpsPort()) + "]"));
+    EXPECT_LT(at("Trying connection over https"), at("Connection lock released"));
+    EXPECT_TRUE(LockIsFree());
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    EXPECT_EQ(sim.requests().back().listener, "https");
+}
+
+TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
+    sim::TestServer sim;
+    {
+        TalonConfig cfg;
+        AwaitableInfo info;
+        RkCimConnection conn;
+        Bind(conn, ParamsFor(sim, false), &info);
+        EXPECT_EQ(conn.ConnectCimom(), 0);
+        EXPECT_EQ(info.count("connection lock"), 0);
+        EXPECT_EQ(info.count("Connection lock"), 0);
+    }
+    {
+        TalonConfig cfg("RK_PEGASUS_DISABLE_CONNLOCK = 1\n");
+        AwaitableInfo info;
+        RkCimConnection conn;
+        Bind(conn, ParamsFor(sim, true), &info);
+        // Held elsewhere: a connect that took the lock would never finish.
+        ASSERT_TRUE(RkCimConnection::m_ConnLock.enter(true));
+        int rc = -1;
+        std::thread worker([&] { rc = conn.ConnectCimom(); });
+        worker.join();
+        RkCimConnection::m_ConnLock.leave();
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(info.count("Acquiring connection lock"), 0);
+        EXPECT_EQ(info.count("Connection lock released"), 0);
+        EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    }
+}
+
+TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
+    TalonConfig cfg;
+    sim::TestServer sim;
+    AwaitableInfo info;
+    RkCimomParams p = ParamsFor(sim, true);
+    p.address = "not a host";  // refused before any connection is tried
+    RkCimConnection conn;
+    Bind(conn, p, &info);
+    EXPECT_EQ(conn.ConnectCimom(), 1);
+    EXPECT_EQ(info.count("Connection lock acquired"), 1) << "not retried: no \"Connection failed\"";
+    EXPECT_EQ(info.count("Connection lock released"), 1);
+    EXPECT_TRUE(LockIsFree());
+
+    // A refused port: every one of the m_MaxRetries + 1 attempts takes and releases it.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    AwaitableInfo refusedLog;
+    p = ParamsFor(sim, true);
+    p.port = ntohs(a.sin_port);
+    RkCimConnection refused;
+    Bind(refused, p, &refusedLog);
+    EXPECT_EQ(refused.ConnectCimom(), 1);
+    ::close(fd);
+    EXPECT_EQ(refusedLog.count("Connection lock acquired"), 6);
+    EXPECT_EQ(refusedLog.count("Connection lock released"), 6);
+    EXPECT_TRUE(LockIsFree());
+}
+
+TEST(ConnLock, ManyThreadsConnectOneAtATime) {
+    TalonConfig cfg;
+    sim::TestServer sim;
+    constexpr int kThreads = 12;
+    AwaitableInfo::Journal journal;
+    std::vector<std::unique_ptr<AwaitableInfo>> infos;
+    for (int t = 0; t < kThreads; ++t) infos.push_back(std::make_unique<AwaitableInfo>(&journal));
+
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) {
+                RkCimConnection conn;
+                Bind(conn, ParamsFor(sim, true), infos[t].get());
+                if (conn.ConnectCimom() != 0) continue;
+                try {
+                    if (!conn.GetInstanceNames("CIM_ComputerSystem").empty()) ++ok;
+                } catch (const cim::Exception&) {
+                }
+                conn.DisconnectCimom();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(ok.load(), kThreads * 3);
+
+    // Inside the lock a thread traces "acquired" then "Trying"; with the lock no
+    // other thread's "acquired" can come between them.
+    std::vector<AwaitableInfo::Entry> marks;
+    for (const auto& e : journal.entries) {
+        if (e.text.find("Connection lock acquired") != std::string::npos ||
+            e.text.find("Trying connection over https") != std::string::npos)
+            marks.push_back(e);
+    }
+    ASSERT_EQ(marks.size(), static_cast<size_t>(kThreads * 3 * 2));
+    for (size_t i = 0; i + 1 < marks.size(); i += 2) {
+        EXPECT_NE(marks[i].text.find("acquired"), std::string::npos) << i;
+        EXPECT_NE(marks[i + 1].text.find("Trying"), std::string::npos) << i;
+        EXPECT_EQ(marks[i].thread, marks[i + 1].thread) << i;
+    }
+    std::set<uint64_t> connections;
+    for (const auto& r : sim.requests()) {
+        EXPECT_EQ(r.listener, "https");
+        connections.insert(r.connection);
+    }
+    EXPECT_EQ(connections.size(), static_cast<size_t>(kThreads * 3));
+    EXPECT_TRUE(LockIsFree());
+}

@@ -1,0 +1,189 @@
+// The retried reads against the simulator's faults: how many requests reach the
+// provider, when the connection is re-established and what the caller gets.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "connection_fixture.h"
+
+using conntest::AwaitableInfo;
+using conntest::Bind;
+using conntest::ParamsFor;
+using conntest::TalonConfig;
+
+namespace {
+
+class RetryTest : public ::testing::Test {
+  protected:
+    void Connect(const std::string& config = std::string(), int maxRetries = 5,
+                 uint32_t timeoutMs = 0) {
+        cfg = std::make_unique<TalonConfig>(config);
+        RkCimomParams p = ParamsFor(sim);
+        p.maxRetries = static_cast<uint16_t>(maxRetries);
+        Bind(conn, p, &info);
+        conn.SetClientTimeoutMsForTest(timeoutMs);
+        ASSERT_EQ(conn.ConnectCimom(), 0);
+    }
+
+    std::vector<sim::RequestRecord> Requests(const std::string& operation) const {
+        std::vector<sim::RequestRecord> out;
+        for (const auto& r : sim.requests())
+            if (r.operation == operation) out.push_back(r);
+        return out;
+    }
+
+    cim::CIMObjectPath FirstVolume() {
+        auto names = conn.GetInstanceNames("CIM_StorageVolume");
+        EXPECT_FALSE(names.empty());
+        return names.empty() ? cim::CIMObjectPath() : names.front();
+    }
+
+    sim::TestServer sim;
+    std::unique_ptr<TalonConfig> cfg;
+    AwaitableInfo info;
+    RkCimConnection conn;
+};
+
+}  // namespace
+
+TEST_F(RetryTest, TimeoutOnEveryAttemptMakesFiveCallsAndFourReconnects) {
+    Connect("", 5, 300);  // the client gives up after 300 ms instead of 300 s
+    sim.addFault(sim::FaultKind::Hang, -1, {"EnumerateInstanceNames", "", ""});
+    try {
+        conn.GetInstanceNames("CIM_StorageVolume");
+        FAIL() << "no exception";
+    } catch (const cim::Exception& e) {
+        EXPECT_NE(e.getMessage().find("timed out"), std::string::npos) << e.getMessage();
+    }
+    ASSERT_TRUE(sim.log().waitForCount(5, std::chrono::seconds(30)));
+    EXPECT_EQ(Requests("EnumerateInstanceNames").size(), 5u);
+    EXPECT_EQ(info.count("RkCimConnection::ConnectCimom: Reconnected 127.0.0.1:"), 4);
+    EXPECT_EQ(info.count("going to disconnect connection"), 4);
+    EXPECT_EQ(info.count("Max Retries Exceeded (300 secs)"), 1);
+    EXPECT_EQ(info.count("RkCimConnection::GetInstanceNames: Client Timed out Exception"), 1);
+    EXPECT_EQ(conn.GetRetryState(), RK_CIM_RETRYING);
+    EXPECT_EQ(conn.GetCimom().GetConnState(), RK_CIM_RETRYING);
+}
+
+TEST_F(RetryTest, HttpErrorsRetryWithReconnectsThenRaise) {
+    Connect();
+    for (int status : {500, 503}) {
+        sim.reset();
+        AwaitableInfo info;  // this round's lines only
+        conn.m_pLogger = &info;
+        sim.failHttp(status, -1);
+        try {
+            conn.GetInstances("CIM_StorageVolume");
+            FAIL() << status;
+        } catch (const cim::HttpException& e) {
+            EXPECT_EQ(e.getStatus(), status);
+        }
+        auto reqs = Requests("EnumerateInstances");
+        ASSERT_EQ(reqs.size(), 5u) << status;
+        std::set<uint64_t> conns;
+        for (const auto& r : reqs) conns.insert(r.connection);
+        EXPECT_EQ(conns.size(), 5u) << "a new connection before every repeat";
+        EXPECT_EQ(info.count("Http Retry, timeout = 300: treat as timeout"), 4) << status;
+        EXPECT_EQ(info.count("Max Retries Exceeded (300 secs)"), 1) << status;
+        EXPECT_EQ(info.errorCode(), 0) << "no host error for a transient failure";
+        conn.m_pLogger = nullptr;
+    }
+}
+
+TEST_F(RetryTest, TransientFailuresShareOneBudget) {
+    Connect();
+    sim.failHttp(500, 2);
+    sim.addFault(sim::FaultKind::Close, 1);
+    sim.addFault(sim::FaultKind::Truncated, 1);
+    auto names = conn.GetInstanceNames("CIM_StorageVolume");
+    EXPECT_FALSE(names.empty()) << "the fifth call succeeds";
+    EXPECT_EQ(Requests("EnumerateInstanceNames").size(), 5u);
+    EXPECT_EQ(conn.GetCimom().GetConnState(), RK_CIM_CONNECTED) << "reconnected";
+
+    sim.reset();
+    sim.failHttp(503, 3);
+    sim.addFault(sim::FaultKind::Close, 2);
+    EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::Exception);
+    EXPECT_EQ(Requests("EnumerateInstanceNames").size(), 5u) << "budget is per call, not per kind";
+}
+
+TEST_F(RetryTest, FaultRetryReconnectsOnlyEveryFourthFailure) {
+    Connect("RK_PEGASUS_FAULT_RETRY = 1\n", 15);
+    sim.reset();
+    sim.failHttp(500, -1);
+    EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::HttpException);
+    auto reqs = Requests("EnumerateInstanceNames");
+    ASSERT_EQ(reqs.size(), 15u);
+    // The connection changes after the 4th, 8th and 12th failure, and only then.
+    for (size_t i = 1; i < reqs.size(); ++i) {
+        const bool reconnected = reqs[i].connection != reqs[i - 1].connection;
+        EXPECT_EQ(reconnected, i == 4 || i == 8 || i == 12) << "before request " << i + 1;
+    }
+    EXPECT_EQ(info.count("Reconnected 127.0.0.1:"), 3);
+    EXPECT_EQ(info.count("Max Retries Exceeded"), 1);
+}
+
+TEST_F(RetryTest, NonTransientFailuresAreRaisedAtOnce) {
+    Connect();
+    auto volume = FirstVolume();
+    sim.reset();
+
+    sim.addFault(sim::FaultKind::MalformedXml, 1);
+    EXPECT_THROW(conn.GetInstances("CIM_StorageVolume"), cim::ParseException);
+
+    sim.failCim(cim::CIM_ERR_NOT_FOUND, "gone", 1, {"GetInstance", "", ""});
+    try {
+        conn.GetInstance(volume);
+        FAIL();
+    } catch (const cim::CIMException& e) {
+        EXPECT_EQ(e.getCode(), cim::CIM_ERR_NOT_FOUND);
+    }
+    EXPECT_EQ(sim.requests().size(), 2u) << "one request each, no retry";
+    EXPECT_EQ(info.count("Client Timed out Exception"), 2);
+    EXPECT_EQ(info.count("going to disconnect connection"), 0);
+    EXPECT_EQ(conn.GetRetryState(), RK_CIM_NOT_CONNECTED) << "no retry was decided";
+}
+
+TEST_F(RetryTest, AssociationOfUnknownClassIsEmptyWithoutRetry) {
+    Connect();
+    auto volume = FirstVolume();
+    sim.reset();
+    sim.failCim(cim::CIM_ERR_INVALID_CLASS, "no such class", 1, {"AssociatorNames", "", ""});
+    EXPECT_TRUE(
+        conn.GetAssociatorNames(volume, "XYZ_NoSuchAssociation", "CIM_StoragePool").empty());
+    EXPECT_EQ(info.count("Objects or Assns do not exist: XYZ_NoSuchAssociation, CIM_StoragePool"),
+              1);
+    sim.failCim(cim::CIM_ERR_NOT_FOUND, "no such object", 1, {"AssociatorNames", "", ""});
+    EXPECT_TRUE(conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", "").empty());
+    EXPECT_EQ(Requests("AssociatorNames").size(), 2u) << "no retry";
+
+    // Other CIM errors of an association query are raised, also without retry. (The
+    // simulator refuses a class it does not know as an invalid parameter.)
+    sim.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"AssociatorNames", "", ""});
+    EXPECT_THROW(conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", ""),
+                 cim::CIMException);
+    EXPECT_THROW(conn.GetAssociatorNames(volume, "XYZ_NoSuchAssociation", ""), cim::CIMException);
+    EXPECT_EQ(Requests("AssociatorNames").size(), 4u);
+
+    auto pools = conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", "");
+    EXPECT_FALSE(pools.empty());
+    // The same query on another class than asked for is a plain empty answer.
+    EXPECT_TRUE(conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", "CIM_StorageVolume")
+                    .empty());
+    EXPECT_EQ(Requests("AssociatorNames").size(), 6u);
+    EXPECT_EQ(info.count("going to disconnect connection"), 0);
+}
+
+TEST_F(RetryTest, ReadsReturnWhatTheProviderHolds) {
+    Connect();
+    auto volume = FirstVolume();
+    auto inst = conn.GetInstance(volume);
+    EXPECT_NE(inst.findProperty("ElementName"), cim::PEG_NOT_FOUND);
+    auto some =
+        conn.GetInstances("CIM_StorageVolume", cim::CIMPropertyList({cim::CIMName("ElementName")}));
+    ASSERT_FALSE(some.empty());
+    EXPECT_NE(some[0].findProperty("ElementName"), cim::PEG_NOT_FOUND);
+    EXPECT_EQ(some[0].findProperty("BlockSize"), cim::PEG_NOT_FOUND);
+    EXPECT_EQ(conn.GetInstanceNames("CIM_StorageVolume").size(), some.size());
+    for (const auto& r : sim.requests()) EXPECT_EQ(r.nameSpace, sim.arrayNamespace());
+}
