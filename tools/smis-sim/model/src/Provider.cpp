@@ -6,6 +6,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
+#include <unordered_set>
 
 #include <cim/xml/Codec.h>
 
@@ -264,7 +265,8 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
         if (space == Space::Interop) return;  // namespaces take part in no association here
         auto o = repo.resolve(p);
         if (!o) return;  // an object that does not exist has no associations
-        std::vector<Obj> seen;
+        // A pool reaches thousands of volumes: look duplicates up in a set.
+        std::unordered_set<std::string> seen;
         repo.linksOf(*o, [&](const Link& l) {
             const bool mineA = l.a == *o;
             const std::string& myRole = mineA ? l.roleA : l.roleB;
@@ -285,9 +287,10 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
             if (!resultRole.empty() && !equalsNoCase(resultRole, otherRole)) return;
             if (!repo.exists(other)) return;
             if (resultClass && !classes.isA(repo.className(other), resultClass->name)) return;
-            for (const Obj& s : seen)
-                if (s == other) return;
-            seen.push_back(other);
+            std::string id = std::to_string(static_cast<int>(other.kind)) + "/" +
+                             std::to_string(other.array) + "/" + std::to_string(other.sub) + "/" +
+                             other.id;
+            if (!seen.insert(std::move(id)).second) return;
             if (names) {
                 resp.instanceNames.push_back(repo.path(other));
             } else {
