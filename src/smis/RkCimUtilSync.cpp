@@ -17,319 +17,285 @@ using rkcimutil::KeyValue;
 
 namespace {
 
-const char *const kStorageSynchronized = "CIM_StorageSynchronized";
+const char* const kStorageSynchronized = "CIM_StorageSynchronized";
 
-std::shared_ptr<cim::CIMClient> ClientOf(RkCimConnection &conn) {
-  std::shared_ptr<cim::CIMClient> client = conn.GetClient();
-  if (!client)
-    throw cim::NotConnectedException();
-  return client;
+std::shared_ptr<cim::CIMClient> ClientOf(RkCimConnection& conn) {
+    std::shared_ptr<cim::CIMClient> client = conn.GetClient();
+    if (!client) throw cim::NotConnectedException();
+    return client;
 }
 
 // The same object whatever host or namespace either text carries.
-bool SameObject(const std::string &pathText, const cim::CIMObjectPath &object) {
-  if (pathText.empty())
-    return false;
-  cim::CIMObjectPath a = cim::CIMObjectPath::parse(pathText);
-  cim::CIMObjectPath b = object;
-  a.setHost(std::string());
-  b.setHost(std::string());
-  a.setNameSpace(cim::CIMNamespaceName());
-  b.setNameSpace(cim::CIMNamespaceName());
-  return a == b;
+bool SameObject(const std::string& pathText, const cim::CIMObjectPath& object) {
+    if (pathText.empty()) return false;
+    cim::CIMObjectPath a = cim::CIMObjectPath::parse(pathText);
+    cim::CIMObjectPath b = object;
+    a.setHost(std::string());
+    b.setHost(std::string());
+    a.setNameSpace(cim::CIMNamespaceName());
+    b.setNameSpace(cim::CIMNamespaceName());
+    return a == b;
 }
 
 // The value of a property with exactly that name (references as path text).
-std::string PropText(const cim::CIMInstance &instance,
-                     const std::string &name) {
-  for (const cim::CIMProperty &p : instance.getProperties())
-    if (p.getName().getString() == name)
-      return p.getValue().toString();
-  return std::string();
+std::string PropText(const cim::CIMInstance& instance, const std::string& name) {
+    for (const cim::CIMProperty& p : instance.getProperties())
+        if (p.getName().getString() == name) return p.getValue().toString();
+    return std::string();
 }
 
-} // namespace
+}  // namespace
 
-std::string RkCimUtil::MakeAssnPath(cim::String host, cim::String nameSpace,
-                                    cim::String className, cim::String key1,
-                                    cim::String value1, cim::String key2,
+std::string RkCimUtil::MakeAssnPath(cim::String host, cim::String nameSpace, cim::String className,
+                                    cim::String key1, cim::String value1, cim::String key2,
                                     cim::String value2) {
-  std::vector<cim::CIMKeyBinding> keys = {
-      cim::CIMKeyBinding(key1, value1, cim::CIMKeyBinding::REFERENCE),
-      cim::CIMKeyBinding(key2, value2, cim::CIMKeyBinding::REFERENCE)};
-  return cim::CIMObjectPath(host, nameSpace, className, keys).toString();
+    std::vector<cim::CIMKeyBinding> keys = {
+        cim::CIMKeyBinding(key1, value1, cim::CIMKeyBinding::REFERENCE),
+        cim::CIMKeyBinding(key2, value2, cim::CIMKeyBinding::REFERENCE)};
+    return cim::CIMObjectPath(host, nameSpace, className, keys).toString();
 }
 
-cim::CIMObjectPath RkCimUtil::GetSyncPath(RkCimConnection &conn,
-                                          cim::String nameSpace,
-                                          std::string /*systemName*/,
-                                          cim::CIMObjectPath source,
+cim::CIMObjectPath RkCimUtil::GetSyncPath(RkCimConnection& conn, cim::String nameSpace,
+                                          std::string /*systemName*/, cim::CIMObjectPath source,
                                           cim::CIMObjectPath target) {
-  const char *fn = "SMIS::GetSyncPath";
-  try {
-    const RK_PROVIDER_VENDOR vendor = RKProviderVendor::GetVendorId(source);
-    const std::string sourceText = source.toString();
-    const std::string targetText = target.toString();
-    std::string assocClass;
-    if (vendor == VENDOR_3PAR) {
-      assocClass = "TPD_StorageSynchronized";
-    } else if (RKProviderVendor::IsESeries(vendor) &&
-               targetText.find("Snapshot") == std::string::npos) {
-      // A clone: the provider keys its copy association by the two volumes.
-      const std::string &cls = source.getClassName().getString();
-      assocClass = cls.substr(0, cls.find('_')) + "_VolumeCopySynchronized";
-    } else if (vendor == VENDOR_IBMSVC) {
-      assocClass = "IBMTSSVC_LocalStorageSynchronized";
-    }
-    if (!assocClass.empty())
-      return cim::CIMObjectPath::parse(
-          MakeAssnPath(source.getHost(), nameSpace, assocClass, "SystemElement",
-                       sourceText, "SyncedElement", targetText));
+    const char* fn = "SMIS::GetSyncPath";
+    try {
+        const RK_PROVIDER_VENDOR vendor = RKProviderVendor::GetVendorId(source);
+        const std::string sourceText = source.toString();
+        const std::string targetText = target.toString();
+        std::string assocClass;
+        if (vendor == VENDOR_3PAR) {
+            assocClass = "TPD_StorageSynchronized";
+        } else if (RKProviderVendor::IsESeries(vendor) &&
+                   targetText.find("Snapshot") == std::string::npos) {
+            // A clone: the provider keys its copy association by the two volumes.
+            const std::string& cls = source.getClassName().getString();
+            assocClass = cls.substr(0, cls.find('_')) + "_VolumeCopySynchronized";
+        } else if (vendor == VENDOR_IBMSVC) {
+            assocClass = "IBMTSSVC_LocalStorageSynchronized";
+        }
+        if (!assocClass.empty())
+            return cim::CIMObjectPath::parse(MakeAssnPath(source.getHost(), nameSpace, assocClass,
+                                                          "SystemElement", sourceText,
+                                                          "SyncedElement", targetText));
 
-    const std::string ns = nameSpace.empty() ? conn.GetNameSpace() : nameSpace;
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        ns, target, kStorageSynchronized, std::string());
-    if (refs.size() == 1) {
-      DEBUG_TRACE(fn, "Sync Path %s", refs[0].toString().c_str());
-      return refs[0];
+        const std::string ns = nameSpace.empty() ? conn.GetNameSpace() : nameSpace;
+        std::vector<cim::CIMObjectPath> refs =
+            ClientOf(conn)->referenceNames(ns, target, kStorageSynchronized, std::string());
+        if (refs.size() == 1) {
+            DEBUG_TRACE(fn, "Sync Path %s", refs[0].toString().c_str());
+            return refs[0];
+        }
+        if (refs.size() > 1) DEBUG_TRACE(fn, "Error: Multiple sync paths reported");
+        return cim::CIMObjectPath();
     }
-    if (refs.size() > 1)
-      DEBUG_TRACE(fn, "Error: Multiple sync paths reported");
-    return cim::CIMObjectPath();
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, cim::CIMObjectPath())
+    RKCIMUTIL_TRACE_AND_RETURN(fn, cim::CIMObjectPath())
 }
 
-int RkCimUtil::GetSyncPathFromSource(RkCimConnection &conn,
-                                     std::string sourcePath,
-                                     std::string &syncPath,
-                                     std::string &targetPath,
-                                     std::string &targetName) {
-  const char *fn = "SMIS::GetSyncPathFromSource";
-  try {
-    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-    const std::string sourceName = GetCIMProp(conn, source, "Name");
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        conn.GetNameSpace(), source, kStorageSynchronized, std::string());
-    DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]",
-                static_cast<int>(refs.size()), sourceName.c_str());
-    for (const cim::CIMObjectPath &ref : refs) {
-      // A replica that is also a target shows its own synchronization too.
-      if (!SameObject(KeyValue(ref, "SystemElement"), source))
-        continue;
-      syncPath = ref.toString();
-      targetPath = KeyValue(ref, "SyncedElement");
-      targetName = GetCIMProp(conn, targetPath, "Name");
-      DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
-      return 0;
+int RkCimUtil::GetSyncPathFromSource(RkCimConnection& conn, std::string sourcePath,
+                                     std::string& syncPath, std::string& targetPath,
+                                     std::string& targetName) {
+    const char* fn = "SMIS::GetSyncPathFromSource";
+    try {
+        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+        const std::string sourceName = GetCIMProp(conn, source, "Name");
+        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
+            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+        DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
+                    sourceName.c_str());
+        for (const cim::CIMObjectPath& ref : refs) {
+            // A replica that is also a target shows its own synchronization too.
+            if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
+            syncPath = ref.toString();
+            targetPath = KeyValue(ref, "SyncedElement");
+            targetName = GetCIMProp(conn, targetPath, "Name");
+            DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
+            return 0;
+        }
+        DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
+        return -1;
     }
-    DEBUG_TRACE(fn, "No sync paths reported for source [%s]",
-                sourceName.c_str());
-    return -1;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
-int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection &conn,
-                                               int copyType,
-                                               std::string sourcePath,
-                                               std::string &syncPath,
-                                               std::string &targetPath) {
-  const char *fn = "SMIS::GetSyncPathFromSourceBySyncType";
-  try {
-    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-    std::vector<cim::CIMInstance> syncs = ClientOf(conn)->references(
-        conn.GetNameSpace(), source, kStorageSynchronized, std::string(), false,
-        false, cim::CIMPropertyList());
-    DEBUG_TRACE(fn, "Sync objects size [%d] for source dev [%s]",
-                static_cast<int>(syncs.size()), sourcePath.c_str());
-    bool anyOfSource = false;
-    for (const cim::CIMInstance &sync : syncs) {
-      if (!SameObject(PropText(sync, "SystemElement"), source))
-        continue;
-      anyOfSource = true;
-      const std::string type = PropText(sync, "CopyType");
-      DEBUG_TRACE(fn, "Sync Path [%s] copyType [%s]",
-                  sync.getPath().toString().c_str(), type.c_str());
-      if (atoi(type.c_str()) != copyType)
-        continue;
-      syncPath = sync.getPath().toString();
-      targetPath = PropText(sync, "SyncedElement");
-      return 0;
+int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyType,
+                                               std::string sourcePath, std::string& syncPath,
+                                               std::string& targetPath) {
+    const char* fn = "SMIS::GetSyncPathFromSourceBySyncType";
+    try {
+        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+        std::vector<cim::CIMInstance> syncs =
+            ClientOf(conn)->references(conn.GetNameSpace(), source, kStorageSynchronized,
+                                       std::string(), false, false, cim::CIMPropertyList());
+        DEBUG_TRACE(fn, "Sync objects size [%d] for source dev [%s]",
+                    static_cast<int>(syncs.size()), sourcePath.c_str());
+        bool anyOfSource = false;
+        for (const cim::CIMInstance& sync : syncs) {
+            if (!SameObject(PropText(sync, "SystemElement"), source)) continue;
+            anyOfSource = true;
+            const std::string type = PropText(sync, "CopyType");
+            DEBUG_TRACE(fn, "Sync Path [%s] copyType [%s]", sync.getPath().toString().c_str(),
+                        type.c_str());
+            if (atoi(type.c_str()) != copyType) continue;
+            syncPath = sync.getPath().toString();
+            targetPath = PropText(sync, "SyncedElement");
+            return 0;
+        }
+        if (anyOfSource)
+            DEBUG_TRACE(fn, "No sync paths of copy type [%d] reported for source [%s]", copyType,
+                        sourcePath.c_str());
+        else
+            DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourcePath.c_str());
+        return -1;
     }
-    if (anyOfSource)
-      DEBUG_TRACE(fn,
-                  "No sync paths of copy type [%d] reported for source [%s]",
-                  copyType, sourcePath.c_str());
-    else
-      DEBUG_TRACE(fn, "No sync paths reported for source [%s]",
-                  sourcePath.c_str());
-    return -1;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
-int RkCimUtil::GetAllSyncPathFromSource(
-    RkCimConnection &conn, std::string sourcePath, std::string label,
-    std::map<std::string, std::string> &targets) {
-  const char *fn = "SMIS::GetAllSyncPathFromSource";
-  try {
-    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-    const std::string sourceName = GetCIMProp(conn, source, "Name");
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        conn.GetNameSpace(), source, kStorageSynchronized, std::string());
-    DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]",
-                static_cast<int>(refs.size()), sourceName.c_str());
-    if (refs.empty()) {
-      DEBUG_TRACE(fn, "No sync paths reported for source [%s]",
-                  sourceName.c_str());
-      return -1;
+int RkCimUtil::GetAllSyncPathFromSource(RkCimConnection& conn, std::string sourcePath,
+                                        std::string label,
+                                        std::map<std::string, std::string>& targets) {
+    const char* fn = "SMIS::GetAllSyncPathFromSource";
+    try {
+        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+        const std::string sourceName = GetCIMProp(conn, source, "Name");
+        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
+            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+        DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
+                    sourceName.c_str());
+        if (refs.empty()) {
+            DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
+            return -1;
+        }
+        int found = 0;
+        for (const cim::CIMObjectPath& ref : refs) {
+            if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
+            std::string target = KeyValue(ref, "SyncedElement");
+            std::map<std::string, std::string> props = {{"ElementName", ""}, {"Name", ""}};
+            GetCIMPropList(conn, target, props);
+            if (props["ElementName"].find(label) == std::string::npos) continue;
+            targets[props["Name"]] = target;
+            ++found;
+        }
+        DEBUG_TRACE(fn, "%d targets found with label [%s]", found, label.c_str());
+        return found > 0 ? 0 : -1;
     }
-    int found = 0;
-    for (const cim::CIMObjectPath &ref : refs) {
-      if (!SameObject(KeyValue(ref, "SystemElement"), source))
-        continue;
-      std::string target = KeyValue(ref, "SyncedElement");
-      std::map<std::string, std::string> props = {{"ElementName", ""},
-                                                  {"Name", ""}};
-      GetCIMPropList(conn, target, props);
-      if (props["ElementName"].find(label) == std::string::npos)
-        continue;
-      targets[props["Name"]] = target;
-      ++found;
-    }
-    DEBUG_TRACE(fn, "%d targets found with label [%s]", found, label.c_str());
-    return found > 0 ? 0 : -1;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
-int RkCimUtil::GetDelSyncPathFromSource(
-    RkCimConnection &conn, std::string sourcePath, std::string &syncPath,
-    std::string &targetPath, std::string &targetName, std::string label) {
-  const char *fn = "SMIS::GetSyncPathFromSource";
-  try {
-    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-    const std::string sourceName = GetCIMProp(conn, source, "Name");
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        conn.GetNameSpace(), source, kStorageSynchronized, std::string());
-    DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]",
-                static_cast<int>(refs.size()), sourceName.c_str());
-    if (refs.empty()) {
-      DEBUG_TRACE(fn, "No sync paths reported for source [%s]",
-                  sourceName.c_str());
-      return -1;
+int RkCimUtil::GetDelSyncPathFromSource(RkCimConnection& conn, std::string sourcePath,
+                                        std::string& syncPath, std::string& targetPath,
+                                        std::string& targetName, std::string label) {
+    const char* fn = "SMIS::GetSyncPathFromSource";
+    try {
+        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+        const std::string sourceName = GetCIMProp(conn, source, "Name");
+        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
+            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+        DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
+                    sourceName.c_str());
+        if (refs.empty()) {
+            DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
+            return -1;
+        }
+        for (const cim::CIMObjectPath& ref : refs) {
+            if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
+            std::string target = KeyValue(ref, "SyncedElement");
+            std::map<std::string, std::string> props = {{"ElementName", ""}, {"Name", ""}};
+            GetCIMPropList(conn, target, props);
+            if (props["ElementName"].find(label) == std::string::npos) continue;
+            DEBUG_TRACE(fn, "Match found, target device name [%s]", props["ElementName"].c_str());
+            syncPath = ref.toString();
+            targetPath = target;
+            targetName = props["Name"];
+            DEBUG_TRACE(fn, "Target Device Name [%s]", targetName.c_str());
+            DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
+            return 0;
+        }
+        DEBUG_TRACE(fn, "No deleted state sync paths reported for source [%s]", sourceName.c_str());
+        return -1;
     }
-    for (const cim::CIMObjectPath &ref : refs) {
-      if (!SameObject(KeyValue(ref, "SystemElement"), source))
-        continue;
-      std::string target = KeyValue(ref, "SyncedElement");
-      std::map<std::string, std::string> props = {{"ElementName", ""},
-                                                  {"Name", ""}};
-      GetCIMPropList(conn, target, props);
-      if (props["ElementName"].find(label) == std::string::npos)
-        continue;
-      DEBUG_TRACE(fn, "Match found, target device name [%s]",
-                  props["ElementName"].c_str());
-      syncPath = ref.toString();
-      targetPath = target;
-      targetName = props["Name"];
-      DEBUG_TRACE(fn, "Target Device Name [%s]", targetName.c_str());
-      DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
-      return 0;
-    }
-    DEBUG_TRACE(fn, "No deleted state sync paths reported for source [%s]",
-                sourceName.c_str());
-    return -1;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
 namespace {
 
 // What the walk from a target found.
 struct TargetWalk {
-  int result = -1;
-  cim::CIMObjectPath sync;
-  std::string source;
-  std::string sourceName;
+    int result = -1;
+    cim::CIMObjectPath sync;
+    std::string source;
+    std::string sourceName;
 };
 
 // The one synchronization of the target, shared by both target lookups.
-TargetWalk WalkFromTarget(RkCimUtil &util, RkCimConnection &conn,
-                          const char *fn, const cim::CIMObjectPath &target,
-                          const std::string &targetName) {
-  TargetWalk walk;
-  std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-      conn.GetNameSpace(), target, kStorageSynchronized, std::string());
-  util.DEBUG_TRACE(fn, "Sync paths size [%d] for target dev [%s]",
-                   static_cast<int>(refs.size()), targetName.c_str());
-  if (refs.size() > 1) {
-    util.DEBUG_TRACE(fn, "More than one sync path reported for target [%s]",
+TargetWalk WalkFromTarget(RkCimUtil& util, RkCimConnection& conn, const char* fn,
+                          const cim::CIMObjectPath& target, const std::string& targetName) {
+    TargetWalk walk;
+    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
+        conn.GetNameSpace(), target, kStorageSynchronized, std::string());
+    util.DEBUG_TRACE(fn, "Sync paths size [%d] for target dev [%s]", static_cast<int>(refs.size()),
                      targetName.c_str());
+    if (refs.size() > 1) {
+        util.DEBUG_TRACE(fn, "More than one sync path reported for target [%s]",
+                         targetName.c_str());
+        return walk;
+    }
+    if (refs.empty()) {
+        util.DEBUG_TRACE(fn, "No sync paths [%s]", targetName.c_str());
+        walk.result = 1;
+        return walk;
+    }
+    walk.source = KeyValue(refs[0], "SystemElement");
+    walk.sourceName = util.GetCIMProp(conn, walk.source, "Name");
+    // The target itself as the source: its own synchronization is gone and it now
+    // feeds another one.
+    if (SameObject(walk.source, target) || walk.sourceName == targetName) {
+        util.DEBUG_TRACE(fn,
+                         "Returning empty sync path as It seems original sync path already "
+                         "deleted, the original target now being used as source for another "
+                         "synchronization operation");
+        return walk;
+    }
+    walk.sync = refs[0];
+    walk.result = 0;
     return walk;
-  }
-  if (refs.empty()) {
-    util.DEBUG_TRACE(fn, "No sync paths [%s]", targetName.c_str());
-    walk.result = 1;
-    return walk;
-  }
-  walk.source = KeyValue(refs[0], "SystemElement");
-  walk.sourceName = util.GetCIMProp(conn, walk.source, "Name");
-  // The target itself as the source: its own synchronization is gone and it now
-  // feeds another one.
-  if (SameObject(walk.source, target) || walk.sourceName == targetName) {
-    util.DEBUG_TRACE(
-        fn, "Returning empty sync path as It seems original sync path already "
-            "deleted, the original target now being used as source for another "
-            "synchronization operation");
-    return walk;
-  }
-  walk.sync = refs[0];
-  walk.result = 0;
-  return walk;
 }
 
-} // namespace
+}  // namespace
 
-int RkCimUtil::GetSyncPathFromTarget(RkCimConnection &conn,
-                                     std::string targetPath,
-                                     std::string &syncPath,
-                                     std::string &sourcePath,
-                                     std::string &sourceName) {
-  const char *fn = "SMIS::GetSyncPathFromTarget";
-  try {
-    cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
-    const std::string targetName = GetCIMProp(conn, target, "Name");
-    TargetWalk walk = WalkFromTarget(*this, conn, fn, target, targetName);
-    if (walk.result != 0)
-      return walk.result;
-    syncPath = walk.sync.toString();
-    sourcePath = walk.source;
-    sourceName = walk.sourceName;
-    DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
-    return 0;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+int RkCimUtil::GetSyncPathFromTarget(RkCimConnection& conn, std::string targetPath,
+                                     std::string& syncPath, std::string& sourcePath,
+                                     std::string& sourceName) {
+    const char* fn = "SMIS::GetSyncPathFromTarget";
+    try {
+        cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
+        const std::string targetName = GetCIMProp(conn, target, "Name");
+        TargetWalk walk = WalkFromTarget(*this, conn, fn, target, targetName);
+        if (walk.result != 0) return walk.result;
+        syncPath = walk.sync.toString();
+        sourcePath = walk.source;
+        sourceName = walk.sourceName;
+        DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
+        return 0;
+    }
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
-int RkCimUtil::GetSyncPathFromTargetAndSource(RkCimConnection &conn,
-                                              const std::string &targetPath,
-                                              const std::string &sourcePath,
-                                              std::string &syncPath) {
-  const char *fn = "SMIS::GetSyncPathFromTargetAndSource";
-  try {
-    cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
-    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-    const std::string targetName = GetCIMProp(conn, target, "Name");
-    // Both volumes are read; the walk from the target alone decides.
-    (void)GetCIMProp(conn, source, "Name");
-    TargetWalk walk = WalkFromTarget(*this, conn, fn, target, targetName);
-    if (walk.result != 0)
-      return walk.result;
-    syncPath = walk.sync.toString();
-    DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
-    return 0;
-  }
-  RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
+int RkCimUtil::GetSyncPathFromTargetAndSource(RkCimConnection& conn, const std::string& targetPath,
+                                              const std::string& sourcePath,
+                                              std::string& syncPath) {
+    const char* fn = "SMIS::GetSyncPathFromTargetAndSource";
+    try {
+        cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
+        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+        const std::string targetName = GetCIMProp(conn, target, "Name");
+        // Both volumes are read; the walk from the target alone decides.
+        (void)GetCIMProp(conn, source, "Name");
+        TargetWalk walk = WalkFromTarget(*this, conn, fn, target, targetName);
+        if (walk.result != 0) return walk.result;
+        syncPath = walk.sync.toString();
+        DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
+        return 0;
+    }
+    RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }

@@ -1,0 +1,335 @@
+// Synchronization path lookups against the simulator's older-engine replicas: clone
+// copies (prefix + "_VolumeCopySynchronized") and legacy snapshots (a
+// "CIM_StorageSynchronized" subclass), found from either end.
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "job_sim_support.h"
+#include "smis/RkCimUtil.h"
+
+namespace {
+
+using namespace jobsync;
+using testsupport::FakeSnapInfo;
+
+// src1 -> clone1 (copy 5), src1 -> snapA (copy 4), src1 -> cloneB (copy 5),
+// src2 -> snap2, src1 and src2 -> twice (two snapshots of one target: a broken array),
+// src2 -> mid -> leaf (a clone cloned again), reused -> leaf2 (reused was a target once),
+// lone: no synchronization at all.
+sim::Config syncConfig() {
+    nlohmann::json j = nlohmann::json::parse(R"({
+      "preset": "NETAPP",
+      "arrays": [ {
+        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw",
+        "pools": [ { "label": "DG1" } ],
+        "volumes": [ { "label": "src1", "pool": "DG1" }, { "label": "src2", "pool": "DG1" },
+                     { "label": "lone", "pool": "DG1" },
+                     { "label": "clone1", "kind": "clone" }, { "label": "cloneB", "kind": "clone" },
+                     { "label": "snapA", "kind": "snapshot" }, { "label": "snap2", "kind": "snapshot" },
+                     { "label": "twice", "kind": "snapshot" },
+                     { "label": "mid", "kind": "clone" }, { "label": "leaf", "kind": "clone" },
+                     { "label": "reused", "kind": "clone" }, { "label": "leaf2", "kind": "clone" } ],
+        "syncs": [ { "type": "volumeCopy", "source": "src1", "target": "clone1", "copyType": 5 },
+                   { "type": "snapshot", "source": "src1", "target": "snapA", "copyType": 4 },
+                   { "type": "volumeCopy", "source": "src1", "target": "cloneB", "copyType": 5 },
+                   { "type": "snapshot", "source": "src2", "target": "snap2", "copyType": 4 },
+                   { "type": "snapshot", "source": "src1", "target": "twice", "copyType": 4 },
+                   { "type": "snapshot", "source": "src2", "target": "twice", "copyType": 4 },
+                   { "type": "volumeCopy", "source": "src2", "target": "mid", "copyType": 5 },
+                   { "type": "volumeCopy", "source": "mid", "target": "leaf", "copyType": 5 },
+                   { "type": "volumeCopy", "source": "reused", "target": "leaf2", "copyType": 5 } ]
+      } ] })");
+    return sim::Config::fromJson(j);
+}
+
+// The same object whatever host or namespace the text carries.
+bool sameObject(const std::string& text, cim::CIMObjectPath expected) {
+    cim::CIMObjectPath got(text);
+    got.setHost("");
+    got.setNameSpace(cim::CIMNamespaceName());
+    expected.setHost("");
+    expected.setNameSpace(cim::CIMNamespaceName());
+    return got == expected;
+}
+
+class SyncPaths : public ::testing::Test {
+  protected:
+    ManualClock clock;
+    sim::TestServer sim{syncConfig(), plainHttp(clock)};
+    RkCimConnection conn;
+    FakeSnapInfo dev;
+    RkCimUtil util;
+    std::map<std::string, cim::CIMObjectPath> vols;  // label -> path
+    std::map<std::string, std::string> uuids;        // label -> "Name"
+
+    void SetUp() override {
+        util.m_pLogger = &dev;
+        connectTo(sim, conn);
+        for (const auto& v : conn.GetInstances("CIM_StorageVolume",
+                                               cim::CIMPropertyList({"ElementName", "Name"}))) {
+            std::string label = util.GetCIMProp(v, "ElementName");
+            vols[label] = v.getPath();
+            uuids[label] = util.GetCIMProp(v, "Name");
+        }
+        ASSERT_EQ(vols.size(), 12u);
+        sim.log().clear();
+    }
+    void TearDown() override { conn.DisconnectCimom(); }
+
+    std::string path(const std::string& label) { return vols.at(label).toString(); }
+    bool traced(const std::string& needle) { return lineIndex(dev, needle) >= 0; }
+};
+
+// --- GetSyncPath ---
+
+TEST_F(SyncPaths, AnESeriesClonePathIsBuiltWithoutAnyProviderCall) {
+    cim::CIMObjectPath src = vols.at("src1");
+    src.setHost("127.0.0.1");
+    cim::CIMObjectPath sync =
+        util.GetSyncPath(conn, sim.arrayNamespace(), "sys", src, vols.at("clone1"));
+    EXPECT_TRUE(sim.requests().empty()) << "the path is built, not looked up";
+    EXPECT_EQ(sync.getClassName().getString(), "NETAPP_VolumeCopySynchronized");
+    EXPECT_EQ(sync.getHost(), "127.0.0.1");
+    EXPECT_EQ(sync.getNameSpace().getString(), sim.arrayNamespace());
+    ASSERT_EQ(sync.getKeyBindings().size(), 2u);
+    EXPECT_EQ(sync.findKeyBinding("SystemElement")->getValue(), src.toString());
+    EXPECT_EQ(sync.findKeyBinding("SyncedElement")->getValue(), path("clone1"));
+    EXPECT_EQ(sync.findKeyBinding("SyncedElement")->getType(), cim::CIMKeyBinding::REFERENCE);
+
+    // The provider knows the object behind the built path.
+    cim::CIMInstance inst = conn.GetInstance(sync);
+    EXPECT_EQ(util.GetCIMProp(inst, "CopyType"), "5");
+}
+
+TEST_F(SyncPaths, OtherProvidersWithKnownLayoutsGetBuiltPathsToo) {
+    struct Case {
+        const char* sourceClass;
+        const char* expected;
+    } cases[] = {
+        {"DCIM_StorageVolume", "DCIM_VolumeCopySynchronized"},
+        {"LSISSI_StorageVolume", "LSISSI_VolumeCopySynchronized"},
+        {"TPD_StorageVolume", "TPD_StorageSynchronized"},
+        {"IBMTSSVC_StorageVolume", "IBMTSSVC_LocalStorageSynchronized"},
+    };
+    for (const Case& c : cases) {
+        cim::CIMObjectPath src("//h1/root/x:" + std::string(c.sourceClass) + ".DeviceID=\"1\"");
+        cim::CIMObjectPath tgt("root/x:" + std::string(c.sourceClass) + ".DeviceID=\"2\"");
+        cim::CIMObjectPath sync = util.GetSyncPath(conn, "root/y", "", src, tgt);
+        EXPECT_EQ(sync.getClassName().getString(), c.expected);
+        EXPECT_EQ(sync.getHost(), "h1");
+        EXPECT_EQ(sync.getNameSpace().getString(), "root/y");
+    }
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
+    cim::CIMObjectPath sync =
+        util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"));
+    EXPECT_EQ(sync.getClassName().getString(), "NETAPP_StorageSynchronized");
+    EXPECT_EQ(countRequests(sim, "ReferenceNames"), 1u);
+    EXPECT_EQ(sim.requests().size(), 1u);
+    EXPECT_TRUE(traced("SMIS::GetSyncPath: Sync Path " + sync.toString()));
+    // What came back names the pair.
+    EXPECT_TRUE(sameObject(sync.findKeyBinding("SyncedElement")->getValue(), vols.at("snap2")));
+    EXPECT_TRUE(sameObject(sync.findKeyBinding("SystemElement")->getValue(), vols.at("src2")));
+}
+
+TEST_F(SyncPaths, TwoAssociationsOfATargetGiveAnEmptyPath) {
+    cim::CIMObjectPath sync =
+        util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src1"), vols.at("twice"));
+    EXPECT_EQ(sync.toString(), "");
+    EXPECT_TRUE(traced("SMIS::GetSyncPath: Error: Multiple sync paths reported"));
+}
+
+TEST_F(SyncPaths, GetSyncPathFailuresGiveAnEmptyPath) {
+    sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"ReferenceNames", "", ""});
+    EXPECT_EQ(util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"))
+                  .toString(),
+              "");
+    EXPECT_TRUE(traced("Caught CIMException: CIM_ERR_FAILED"));
+    RkCimConnection unconnected;
+    EXPECT_EQ(
+        util.GetSyncPath(unconnected, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"))
+            .toString(),
+        "");
+    EXPECT_TRUE(traced("Caught Exception: Not connected"));
+}
+
+// --- Lookups from the target ---
+
+TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
+    std::string sync, source, sourceName;
+    ASSERT_EQ(util.GetSyncPathFromTarget(conn, path("clone1"), sync, source, sourceName), 0);
+    cim::CIMObjectPath syncPath(sync);
+    EXPECT_EQ(syncPath.getClassName().getString(), "NETAPP_VolumeCopySynchronized");
+    EXPECT_EQ(sourceName, uuids.at("src1"));
+    EXPECT_EQ(util.GetCIMProp(conn, source, "ElementName"), "src1");
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: Sync paths size [1] for target dev [" +
+                       uuids.at("clone1") + "]"));
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: Sync Path [" + sync + "]"));
+
+    std::string viaBoth;
+    EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("clone1"), path("src1"), viaBoth), 0);
+    EXPECT_EQ(viaBoth, sync);
+}
+
+TEST_F(SyncPaths, ATargetNowFeedingANewerReplicaHasNoSyncOfItsOwn) {
+    const char* gone =
+        "Returning empty sync path as It seems original sync path already deleted, the original "
+        "target now being used as source for another synchronization operation";
+    std::string sync = "unchanged", source, sourceName;
+    EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("reused"), sync, source, sourceName), -1);
+    EXPECT_EQ(sync, "unchanged");
+    EXPECT_TRUE(traced(std::string("SMIS::GetSyncPathFromTarget: ") + gone));
+
+    std::string viaBoth = "unchanged";
+    EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("reused"), path("leaf2"), viaBoth),
+              -1);
+    EXPECT_EQ(viaBoth, "unchanged");
+    EXPECT_TRUE(traced(std::string("SMIS::GetSyncPathFromTargetAndSource: ") + gone));
+}
+
+TEST_F(SyncPaths, AVolumeWithoutSynchronization) {
+    std::string sync, source, name;
+    EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("lone"), sync, source, name), 1);
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: No sync paths [" + uuids.at("lone") + "]"));
+    std::string viaBoth;
+    EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("lone"), path("src1"), viaBoth), 1);
+
+    std::string target, targetName;
+    EXPECT_EQ(util.GetSyncPathFromSource(conn, path("lone"), sync, target, targetName), -1);
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: No sync paths reported for source [" +
+                       uuids.at("lone") + "]"));
+    EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("lone"), sync, target), -1);
+    EXPECT_TRUE(
+        traced("SMIS::GetSyncPathFromSourceBySyncType: No sync paths reported for source [" +
+               path("lone") + "]"));
+    std::map<std::string, std::string> targets;
+    EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("lone"), "", targets), -1);
+    EXPECT_TRUE(targets.empty());
+    EXPECT_TRUE(sync.empty() && target.empty() && targetName.empty());
+}
+
+TEST_F(SyncPaths, ATargetWithTwoSynchronizationsIsRefused) {
+    std::string sync, source, name;
+    EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("twice"), sync, source, name), -1);
+    EXPECT_TRUE(traced("More than one sync path reported for target [" + uuids.at("twice") + "]"));
+    EXPECT_TRUE(sync.empty());
+}
+
+TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
+    std::string sync, other, name;
+    sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"ReferenceNames", "", ""});
+    EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("clone1"), sync, other, name), -1);
+    sim.failHttp(500, 1, {"ReferenceNames", "", ""});
+    EXPECT_EQ(util.GetSyncPathFromSource(conn, path("src1"), sync, other, name), -1)
+        << "a failed lookup is not a found synchronization";
+    sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"References", "", ""});
+    EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("src1"), sync, other), -1);
+    EXPECT_TRUE(sync.empty() && other.empty() && name.empty());
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSourceBySyncType: "));
+    EXPECT_EQ(countLines(dev, "Caught"), 3u);
+
+    // Texts that are not object paths never reach the provider.
+    sim.log().clear();
+    std::map<std::string, std::string> targets;
+    EXPECT_EQ(util.GetSyncPathFromTarget(conn, uuids.at("clone1"), sync, other, name), -1);
+    EXPECT_EQ(util.GetSyncPathFromSource(conn, "", sync, other, name), -1);
+    EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, "Bad.Key=\"", sync, other), -1);
+    EXPECT_EQ(util.GetAllSyncPathFromSource(conn, "x y", "", targets), -1);
+    EXPECT_EQ(util.GetDelSyncPathFromSource(conn, "1234", sync, other, name, ""), -1);
+    EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("clone1"), "not a path", sync), -1);
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_GE(countLines(dev, "malformed"), 6u);
+}
+
+// --- Lookups from the source ---
+
+TEST_F(SyncPaths, FromSourceTakesTheSourcesOwnReplicaNotItsOrigin) {
+    // mid is the target of src2 and the source of leaf; the provider lists src2 -> mid first.
+    std::string sync, target, targetName;
+    ASSERT_EQ(util.GetSyncPathFromSource(conn, path("mid"), sync, target, targetName), 0);
+    EXPECT_EQ(targetName, uuids.at("leaf"));
+    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "leaf");
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Sync paths size [2] for source dev [" +
+                       uuids.at("mid") + "]"));
+
+    std::string typed, typedTarget;
+    ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("mid"), typed, typedTarget), 0);
+    EXPECT_EQ(util.GetCIMProp(conn, typedTarget, "ElementName"), "leaf");
+}
+
+TEST_F(SyncPaths, BySyncTypeFindsTheFirstReplicaOfThatCopyType) {
+    std::string sync, target;
+    ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("src1"), sync, target), 0);
+    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "snapA");
+    EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_StorageSynchronized");
+    EXPECT_TRUE(
+        traced("SMIS::GetSyncPathFromSourceBySyncType: Sync objects size [4] for source dev [" +
+               path("src1") + "]"));
+    EXPECT_TRUE(traced("copyType [5]"));
+
+    ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("src1"), sync, target), 0);
+    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "clone1");
+
+    sync = target = "unchanged";
+    EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 6, path("src1"), sync, target), -1);
+    EXPECT_EQ(sync, "unchanged");
+    EXPECT_TRUE(
+        traced("No sync paths of copy type [6] reported for source [" + path("src1") + "]"));
+    EXPECT_EQ(countRequests(sim, "References"), 3u);
+}
+
+TEST_F(SyncPaths, AllTargetsWithALabelAreCollectedByName) {
+    std::map<std::string, std::string> targets;
+    ASSERT_EQ(util.GetAllSyncPathFromSource(conn, path("src1"), "clone", targets), 0);
+    ASSERT_EQ(targets.size(), 2u);
+    EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("clone1")), "ElementName"), "clone1");
+    EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("cloneB")), "ElementName"), "cloneB");
+    EXPECT_TRUE(traced("SMIS::GetAllSyncPathFromSource: 2 targets found with label [clone]"));
+
+    std::map<std::string, std::string> none;
+    EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("src1"), "nomatch", none), -1);
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(traced("0 targets found with label [nomatch]"));
+}
+
+TEST_F(SyncPaths, DeletedStateLookupMatchesTheTargetLabel) {
+    std::string sync, target, targetName;
+    ASSERT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "B"), 0);
+    EXPECT_EQ(targetName, uuids.at("cloneB"));
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Match found, target device name [cloneB]"));
+    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Target Device Name [" + targetName + "]"));
+    EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_VolumeCopySynchronized");
+
+    sync.clear();
+    EXPECT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "zz"),
+              -1);
+    EXPECT_TRUE(sync.empty());
+    EXPECT_TRUE(
+        traced("No deleted state sync paths reported for source [" + uuids.at("src1") + "]"));
+}
+
+TEST(SyncAssnPath, TwoReferenceKeysWithHostAndNamespace) {
+    RkCimUtil util;
+    std::string text =
+        util.MakeAssnPath("10.0.0.5:5988", "root/LsiArray13", "LSISSI_VolumeCopySynchronized",
+                          "SystemElement", "root/LsiArray13:LSISSI_StorageVolume.DeviceID=\"A\"",
+                          "SyncedElement", "LSISSI_StorageVolume.DeviceID=\"B\"");
+    cim::CIMObjectPath p(text);
+    EXPECT_EQ(p.getHost(), "10.0.0.5:5988");
+    EXPECT_EQ(p.getNameSpace().getString(), "root/LsiArray13");
+    EXPECT_EQ(p.getClassName().getString(), "LSISSI_VolumeCopySynchronized");
+    ASSERT_EQ(p.getKeyBindings().size(), 2u);
+    const cim::CIMKeyBinding* sys = p.findKeyBinding("SystemElement");
+    ASSERT_NE(sys, nullptr);
+    EXPECT_EQ(sys->getType(), cim::CIMKeyBinding::REFERENCE);
+    EXPECT_EQ(sys->getValue(), "root/LsiArray13:LSISSI_StorageVolume.DeviceID=\"A\"");
+    EXPECT_EQ(p.findKeyBinding("SyncedElement")->getValue(), "LSISSI_StorageVolume.DeviceID=\"B\"");
+}
+
+}  // namespace
