@@ -191,7 +191,10 @@ Result RkCimConnection::RetriedRead(const char* fn, Call call, bool isAssociatio
                                     const std::string& assocClass, const std::string& resultClass) {
     const bool faultRetry = TalonNumber("RK_PEGASUS_FAULT_RETRY") != 0;
     short retryCount = 0;
-    while (retryCount < static_cast<int16_t>(m_Cimom.GetMaxRetries())) {
+    // At least one attempt: a retry budget of 0 must not turn every read into an
+    // empty answer. Otherwise the loop ends only through return or throw, since
+    // ConnectionRetry gives up once retryCount reaches m_MaxRetries.
+    for (;;) {
         // Read again for every attempt: a retry may have replaced the client.
         const cim::CIMNamespaceName nameSpace(m_Cimom.GetNameSpace());
         try {
@@ -228,7 +231,6 @@ Result RkCimConnection::RetriedRead(const char* fn, Call call, bool isAssociatio
             throw;
         }
     }
-    return Result();
 }
 
 cim::CIMInstance RkCimConnection::GetInstance(cim::CIMObjectPath path) {

@@ -187,3 +187,12 @@ TEST_F(RetryTest, ReadsReturnWhatTheProviderHolds) {
     EXPECT_EQ(conn.GetInstanceNames("CIM_StorageVolume").size(), some.size());
     for (const auto& r : sim.requests()) EXPECT_EQ(r.nameSpace, sim.arrayNamespace());
 }
+
+TEST_F(RetryTest, ZeroRetriesStillReadsOnce) {
+    Connect("", 0);
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    sim.failHttp(500, 1);
+    EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::HttpException);
+    EXPECT_EQ(Requests("EnumerateInstanceNames").size(), 2u);
+    EXPECT_EQ(info.count("Max Retries Exceeded"), 1);
+}
