@@ -1,0 +1,57 @@
+// The whole log of this program (host debug log and every device log of the
+// fixtures) never holds a password or a shared secret. The check runs after all
+// other tests of the program.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "query_fixture.h"
+#include "testsupport/LogCapture.h"
+
+namespace querytest {
+namespace {
+
+class NoSecretsInLog : public ::testing::Environment {
+  public:
+    void SetUp() override { m_capture = std::make_unique<testsupport::LogCapture>(); }
+
+    void TearDown() override {
+        std::vector<std::string> all;
+        for (const auto& line : m_capture->lines()) all.push_back(line.tag + ": " + line.text);
+        {
+            std::lock_guard<std::mutex> lock(Journal::mutex());
+            all.insert(all.end(), Journal::lines().begin(), Journal::lines().end());
+        }
+        m_capture.reset();
+        // The run must have produced the lines we check, or the check proves nothing.
+        EXPECT_FALSE(all.empty());
+        for (const std::string& line : all) {
+            for (const char* secret : {kSimPassword, kArrayPassword, kNewSecret})
+                EXPECT_EQ(line.find(secret), std::string::npos) << "secret in log: " << line;
+        }
+    }
+
+  private:
+    std::unique_ptr<testsupport::LogCapture> m_capture;
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new NoSecretsInLog);
+
+// Unbound helpers trace to the host debug log; a secret change there stays masked too.
+TEST(QuerySecrets, UnboundSecretChangeTracesNoValue) {
+    sim::TestServerOptions options;
+    options.https = false;
+    sim::TestServer sim(DefaultConfig(), options);
+    Device dev(sim);
+    dev.conn.m_pLogger = nullptr;
+    dev.util.m_pLogger = nullptr;
+    ASSERT_EQ(dev.conn.ConnectCimom(), 0);
+    auto names = dev.conn.GetInstanceNames("CIM_SharedSecret");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(dev.util.UpdateInstanceProp(dev.conn, names[0].toString(), "Secret", kNewSecret), 1);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].providerSecret, kNewSecret);
+}
+
+}  // namespace
+}  // namespace querytest

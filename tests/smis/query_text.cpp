@@ -1,0 +1,125 @@
+// Text-to-list helpers and method result helpers of RkCimUtil (no provider needed).
+#include <gtest/gtest.h>
+
+#include <list>
+#include <string>
+#include <vector>
+
+#include "smis/RkCimUtil.h"
+#include "testsupport/FakeSnapInfo.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(QueryText, TokenizeDropsEmptyPiecesAndKeepsLongOnes) {
+    RkCimUtil u;
+    EXPECT_TRUE(u.Tokenize("", ',').empty());
+    EXPECT_TRUE(u.Tokenize(",,,", ',').empty());
+    EXPECT_EQ(u.Tokenize("a,,b,", ','), (Strings{"a", "b"}));
+    EXPECT_EQ(u.Tokenize(",a", ','), (Strings{"a"}));
+    EXPECT_EQ(u.Tokenize("no separator", ','), (Strings{"no separator"}));
+    std::string longPiece(5000, 'x');
+    EXPECT_EQ(u.Tokenize(longPiece + ":" + longPiece, ':'), (Strings{longPiece, longPiece}));
+    EXPECT_EQ(u.StringToVector("p1*p2", '*'), (Strings{"p1", "p2"}));
+    EXPECT_EQ(u.InputToStringArray("10000090FA1B2C3D;10000090FA1B2C3E", ';'),
+              (Strings{"10000090FA1B2C3D", "10000090FA1B2C3E"}));
+}
+
+TEST(QueryText, InputToIntArrayReadsNonNumbersAsZero) {
+    RkCimUtil u;
+    EXPECT_EQ(u.InputToIntArray("1,x,3", ','), (std::vector<cim::Uint16>{1, 0, 3}));
+    EXPECT_TRUE(u.InputToIntArray("", ',').empty());
+    EXPECT_EQ(u.InputToIntArray("32768,,7", ','), (std::vector<cim::Uint16>{32768, 7}));
+}
+
+TEST(QueryText, VectorAndListBecomeArraysInOrder) {
+    RkCimUtil u;
+    std::vector<std::string> v{"b", "a", ""};
+    std::list<std::string> l{"z", "y"};
+    EXPECT_EQ(u.StrVectorToStrArray(v), (Strings{"b", "a", ""}));
+    EXPECT_EQ(u.StrListToStrArray(l), (Strings{"z", "y"}));
+}
+
+TEST(QueryText, KeysOfPathsAreMatchedExactly) {
+    RkCimUtil u;
+    cim::CIMObjectPath p(
+        R"(root/x:NETAPP_StorageVolume.CreationClassName="NETAPP_StorageVolume",DeviceID="60A9",SystemName="600A")");
+    EXPECT_EQ(u.GetPropByObjPath(p, "DeviceID"), "60A9");
+    EXPECT_EQ(u.GetPropByObjPath(p, "deviceid"), "");
+    EXPECT_EQ(u.GetPropByObjPath(p, "Missing"), "");
+    EXPECT_EQ(cim::CIMObjectPath(u.GetObjectPathString(p)), p);
+    EXPECT_EQ(u.GetObjectPathString(cim::CIMObjectPath()), "");
+}
+
+TEST(QueryText, RetValAcceptsIntegersAndDecimalTextOnly) {
+    RkCimUtil u;
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint32(4096))), 4096u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint32(0))), 0u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Sint32(5))), 5u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::string("4096"))), 4096u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(true)), 99999u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint16(1))), 99999u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::string("job started"))), 99999u);
+    // No return value must never read as success.
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::CIMTYPE_UINT32, false)), 99999u);
+    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::vector<cim::Uint32>{0})), 99999u);
+}
+
+TEST(QueryText, NullValuesKeepTypeAndArrayness) {
+    RkCimUtil u;
+    cim::CIMValue v = u.MakeCimNullVal(cim::CIMTYPE_REFERENCE, false);
+    EXPECT_TRUE(v.isNull());
+    EXPECT_EQ(v.getType(), cim::CIMTYPE_REFERENCE);
+    EXPECT_FALSE(v.isArray());
+    cim::CIMValue a = u.MakeCimNullVal(cim::CIMTYPE_UINT16, true);
+    EXPECT_TRUE(a.isNull());
+    EXPECT_TRUE(a.isArray());
+    EXPECT_EQ(a.getType(), cim::CIMTYPE_UINT16);
+}
+
+TEST(QueryText, TargetElementIsTheFirstReferenceOfThatName) {
+    RkCimUtil u;
+    cim::CIMObjectPath target(R"(NETAPP_StorageVolume.DeviceID="T1")");
+    cim::CIMObjectPath other(R"(NETAPP_StorageVolume.DeviceID="T2")");
+    std::vector<cim::CIMParamValue> none{cim::CIMParamValue("Job", cim::CIMValue(other))};
+    EXPECT_TRUE(u.GetTargetElementHandle(none).getClassName().isNull());
+
+    // A text parameter of that name is not a reference; the reference after it wins.
+    std::vector<cim::CIMParamValue> out{
+        cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("x"))),
+        cim::CIMParamValue("TheElement", cim::CIMValue(target)),
+        cim::CIMParamValue("TargetElement", cim::CIMValue(other))};
+    EXPECT_EQ(u.GetTargetElementHandle(out), target);
+
+    // Untyped output carries the path as text.
+    std::vector<cim::CIMParamValue> untyped{
+        cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("not a path!")), false),
+        cim::CIMParamValue("TargetElement", cim::CIMValue(target.toString()), false)};
+    EXPECT_EQ(u.GetTargetElementHandle(untyped), target);
+
+    std::vector<cim::CIMParamValue> nullRef{
+        cim::CIMParamValue("TargetElement", cim::CIMValue(cim::CIMTYPE_REFERENCE, false))};
+    EXPECT_TRUE(u.GetTargetElementHandle(nullRef).getClassName().isNull());
+}
+
+TEST(QueryText, ParamSetIsTracedAtTheAskedLevelWithoutSecrets) {
+    testsupport::FakeSnapInfo info;
+    RkCimUtil u;
+    u.m_pLogger = &info;
+    std::vector<cim::CIMParamValue> params{
+        cim::CIMParamValue("ReturnCode", cim::CIMValue(cim::Uint32(4096))),
+        cim::CIMParamValue("Secret", cim::CIMValue(std::string("hush-value")))};
+    u.PrintParamSet(params, true);
+    u.PrintParamSet(params, false);
+    auto lines = info.logLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].text,
+              "SMIS::PrintParamSet: Returned params[0] <ReturnCode> <uint32> = 4096");
+    EXPECT_EQ(lines[0].level, 2);
+    EXPECT_EQ(lines[2].level, 0);
+    EXPECT_EQ(lines[1].text, "SMIS::PrintParamSet: Returned params[1] <Secret> <string> = ****");
+    EXPECT_FALSE(info.logContains("hush-value"));
+}
+
+}  // namespace

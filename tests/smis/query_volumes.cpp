@@ -1,0 +1,216 @@
+// Volume lookup by UUID with and without the process-wide cache, against the
+// simulator; counts come from the simulator's request log.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include "query_fixture.h"
+
+namespace querytest {
+namespace {
+
+using RequestKey = sim::RequestKey;
+
+const char* const kCachingOn = "RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n";
+
+class QueryVolumes : public QueryTest {
+  protected:
+    size_t Enumerations() { return CountRequests(*sim, "EnumerateInstances", "CIM_StorageVolume"); }
+    std::string Lookup(const std::string& uuid, const std::string& system) {
+        return util().GetVolObjPathByUUID(conn(), uuid, system);
+    }
+};
+
+TEST_F(QueryVolumes, WithoutCachingEveryLookupAsksAndKeepsNothing) {
+    std::string found = Lookup(volumes[2].uuid, systemName);
+    ASSERT_FALSE(found.empty());
+    cim::CIMObjectPath p(found);
+    EXPECT_EQ(p.getNameSpace().getString(), nameSpace);
+    EXPECT_EQ(p.getClassName().getString(), "NETAPP_StorageVolume");
+    EXPECT_EQ(util().GetPropByObjPath(p, "DeviceID"), volumes[2].uuid);
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
+
+    EXPECT_EQ(Lookup(volumes[2].uuid, ""), found);
+    EXPECT_EQ(Enumerations(), 2u);
+    EXPECT_FALSE(dev->logged("CimUtil lock"));
+}
+
+TEST_F(QueryVolumes, WithoutCachingAFailedLookupDoesNotHideANewVolume) {
+    const std::string uuid = sim::makeVolumeUuid("created-later");
+    EXPECT_EQ(Lookup(uuid, systemName), "");
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
+    AddVolume(*sim, "created_later", 0, uuid);
+    EXPECT_FALSE(Lookup(uuid, systemName).empty());
+    EXPECT_EQ(Enumerations(), 2u);
+}
+
+TEST_F(QueryVolumes, WithCachingTheListIsFetchedOnce) {
+    TalonConfig talon(kCachingOn);
+    EXPECT_FALSE(Lookup(volumes[0].uuid, systemName).empty());
+    EXPECT_FALSE(Lookup(volumes[7].uuid, systemName).empty());
+    EXPECT_EQ(Enumerations(), 1u);
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), volumes.size());
+    EXPECT_TRUE(
+        dev->logged("Found volume caching enabled, not going to fetch volumes if already cached"));
+    EXPECT_TRUE(dev->logged("Not fetching volumes as already cached"));
+    EXPECT_TRUE(dev->logged("Found Class [CIM_StorageVolume] 8 instances in cache"));
+    EXPECT_EQ(dev->countLines("Acquired CimUtil lock"), 2);
+    EXPECT_EQ(dev->countLines("Released CimUtil lock"), 2);
+}
+
+TEST_F(QueryVolumes, WithCachingANewVolumeIsFoundThroughOneRefresh) {
+    TalonConfig talon(kCachingOn);
+    EXPECT_FALSE(Lookup(volumes[0].uuid, systemName).empty());
+    const std::string uuid = AddVolume(*sim, "new_after_fill");
+    std::string found = Lookup(uuid, systemName);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(util().GetPropByObjPath(cim::CIMObjectPath(found), "DeviceID"), uuid);
+    EXPECT_EQ(Enumerations(), 2u);
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), volumes.size() + 1);
+    EXPECT_TRUE(
+        dev->logged("Volume UUID not found in the list, refreshed cached volume instances "
+                    "and going to check in refreshed list"));
+    EXPECT_TRUE(dev->logged("Found volume UUID [" + uuid + "] in the refreshed cache list"));
+}
+
+TEST_F(QueryVolumes, WithCachingAMissingVolumeCostsAtMostOneRefreshPerLookup) {
+    TalonConfig talon(kCachingOn);
+    const std::string missing = "6000000000000000000000000000F00D";
+    // Filled by this lookup: no refresh.
+    EXPECT_EQ(Lookup(missing, systemName), "");
+    EXPECT_EQ(Enumerations(), 1u);
+    // Filled before: one refresh each.
+    EXPECT_EQ(Lookup(missing, systemName), "");
+    EXPECT_EQ(Lookup(missing, ""), "");
+    EXPECT_EQ(Enumerations(), 3u);
+    EXPECT_FALSE(dev->logged("in the refreshed cache list"));
+}
+
+TEST_F(QueryVolumes, FailuresGiveAnEmptyResultAndLeaveNoStaleList) {
+    sim->failCim(cim::CIM_ERR_FAILED, "", 1, RequestKey{"EnumerateInstances", "", ""});
+    EXPECT_EQ(Lookup(volumes[0].uuid, systemName), "");
+    EXPECT_TRUE(dev->logged("Caught CIMException: CIM_ERR_FAILED"));
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
+
+    TalonConfig talon(kCachingOn);
+    EXPECT_FALSE(Lookup(volumes[0].uuid, systemName).empty());
+    // The refresh fails: nothing found, and the next lookup fills the list again.
+    const std::string uuid = AddVolume(*sim, "after_failed_refresh");
+    sim->failCim(cim::CIM_ERR_FAILED, "", 1, RequestKey{"EnumerateInstances", "", ""});
+    EXPECT_EQ(Lookup(uuid, systemName), "");
+    EXPECT_FALSE(Lookup(uuid, systemName).empty());
+}
+
+// A second array holding a volume with the UUID of a volume of the first.
+class QueryVolumesTwoArrays : public QueryVolumes {
+  protected:
+    sim::Config SimConfig() override {
+        sim::Config c = DefaultConfig();
+        sim::Array second = c.arrays[0];
+        second.id = "600A0980006CE2B2000000005A1B2C99";
+        second.name = "ESeries02";
+        second.controllers[0].name = "021648000777";
+        second.controllers[1].name = "021648000888";
+        second.volumes.clear();
+        second.mappings.clear();
+        second.hosts.clear();
+        second.hostGroups.clear();
+        c.arrays.push_back(second);
+        return c;
+    }
+};
+
+TEST_F(QueryVolumesTwoArrays, UuidOnAnotherSystemIsNotTaken) {
+    const std::string secondSystem = sim->provider().currentState().arrays[1].id;
+    const std::string& uuid = volumes[5].uuid;
+    EXPECT_EQ(Lookup(uuid, secondSystem), "");
+    EXPECT_TRUE(dev->logged("For the given UUID [" + uuid + "], System name given [" +
+                            secondSystem + "] but actual system name [" + systemName + "]"));
+
+    // The same UUID on the second array: that one is taken, the first is passed over.
+    AddVolume(*sim, "twin", 1, uuid);
+    std::string found = Lookup(uuid, secondSystem);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(util().GetPropByObjPath(cim::CIMObjectPath(found), "SystemName"), secondSystem);
+    std::string first = Lookup(uuid, systemName);
+    EXPECT_EQ(util().GetPropByObjPath(cim::CIMObjectPath(first), "SystemName"), systemName);
+}
+
+// Many devices look volumes up at once while new volumes appear; each new volume is
+// looked up by every device once it exists. Run under ThreadSanitizer too.
+class QueryVolumesConcurrent : public QueryVolumes {
+  protected:
+    void Run() {
+        constexpr int kThreads = 6;
+        constexpr int kNewVolumes = 8;
+        std::mutex mu;
+        std::condition_variable cv;
+        std::vector<std::string> created;  // grows; every device walks it in order
+        bool done = false;
+        std::atomic<int> misses{0};
+        std::atomic<int> lookups{0};
+
+        std::vector<std::thread> workers;
+        for (int t = 0; t < kThreads; ++t) {
+            workers.emplace_back([&, t] {
+                Device d(*sim);
+                if (d.conn.ConnectCimom() != 0) {
+                    misses += 1000;
+                    return;
+                }
+                size_t next = 0;
+                for (;;) {
+                    // A base volume between new ones keeps the lookups overlapping.
+                    const sim::Volume& base =
+                        volumes[(next + static_cast<size_t>(t)) % volumes.size()];
+                    if (d.util.GetVolObjPathByUUID(d.conn, base.uuid, systemName).empty()) ++misses;
+                    ++lookups;
+                    std::string uuid;
+                    {
+                        std::unique_lock<std::mutex> lock(mu);
+                        cv.wait(lock, [&] { return done || next < created.size(); });
+                        if (next >= created.size()) break;
+                        uuid = created[next++];
+                    }
+                    if (d.util.GetVolObjPathByUUID(d.conn, uuid, systemName).empty()) ++misses;
+                    ++lookups;
+                }
+            });
+        }
+        for (int i = 0; i < kNewVolumes; ++i) {
+            std::string uuid = AddVolume(*sim, "conc_" + std::to_string(i));
+            {
+                std::lock_guard<std::mutex> lock(mu);
+                created.push_back(uuid);
+            }
+            cv.notify_all();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            done = true;
+        }
+        cv.notify_all();
+        for (auto& w : workers) w.join();
+        EXPECT_EQ(misses.load(), 0);
+        EXPECT_EQ(lookups.load(), kThreads * (2 * kNewVolumes + 1));
+    }
+};
+
+TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithCaching) {
+    TalonConfig talon(kCachingOn);
+    Run();
+    // Shared list: far fewer enumerations than lookups.
+    EXPECT_LT(Enumerations(), static_cast<size_t>(6 * 17));
+}
+
+TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithoutCaching) {
+    Run();
+    EXPECT_EQ(Enumerations(), static_cast<size_t>(6 * 17));
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
+}
+
+}  // namespace
+}  // namespace querytest
