@@ -662,6 +662,16 @@ class Decoder {
     }
 
     void iReturnValue(const xml_node& n, Response& r) {
+        std::size_t count = 0;
+        for (xml_node c = n.first_child(); c; c = c.next_sibling()) ++count;
+        if (count > 1) {
+            // One kind of result per response in practice; size for it up front.
+            xml_node first = firstElement(n);
+            if (first && (is(first, "INSTANCENAME") || is(first, "OBJECTPATH")))
+                r.instanceNames.reserve(count);
+            else
+                r.instances.reserve(count);
+        }
         forElements(n, [&](const xml_node& c) {
             CIMObjectPath p;
             if (is(c, "INSTANCE")) {
