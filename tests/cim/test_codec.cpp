@@ -1,6 +1,8 @@
 // CIM-XML codec: encode/decode round trips in both directions and refused input.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cim/CIM.h>
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>
@@ -575,4 +577,30 @@ TEST(HttpHeaders, ObjectHeaderAndPercentCoding) {
     std::string all;
     for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
     EXPECT_EQ(percentDecode(percentEncode(all)), all);
+}
+
+TEST(CodecConcurrency, DecodersAndSharedValuesAcrossThreads) {
+    // Decoding keeps no shared state, and copies of a value share its boxed path safely.
+    Response r;
+    r.methodName = kEnumerateInstances;
+    for (int i = 0; i < 50; ++i) r.instances.push_back(volume("v" + std::to_string(i)));
+    const std::string text = encodeResponse(r);
+    const CIMValue shared(volumePath("shared"));
+    std::vector<std::thread> threads;
+    std::vector<int> ok(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < 20; ++n) {
+                Response back = decodeResponse(text);
+                CIMValue copy = shared;
+                CIMObjectPath p;
+                copy.get(p);
+                if (back.instances.size() == 50 && p == volumePath("shared") &&
+                    back.instances[49].getPath().findKeyBinding("DeviceID")->getValue() == "v49")
+                    ++ok[t];
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(ok, std::vector<int>(4, 20));
 }
