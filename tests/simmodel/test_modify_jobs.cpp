@@ -404,3 +404,59 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
     for (size_t i = 2; i + 1 < threads.size(); ++i) threads[i].join();
     EXPECT_EQ(failures.load(), 0);
 }
+
+TEST(SimJobs, RequestStateChangeStopsARunningJob) {
+    ManualClock clock;
+    sim::Provider p(sim::Config::defaults(), clock.clock());
+    auto call = [&](const CIMObjectPath& job, std::vector<cim::CIMParamValue> in) {
+        cim::xml::Request r;
+        r.intrinsic = false;
+        r.methodName = "RequestStateChange";
+        r.nameSpace = kNs;
+        r.target = job;
+        r.inParameters = std::move(in);
+        return p.handle(r);
+    };
+    auto rc = [](const cim::xml::Response& r) {
+        EXPECT_FALSE(r.isError()) << r.errorDescription;
+        return r.returnValue.toString();
+    };
+    const cim::CIMParamValue terminate("RequestedState", cim::CIMValue(cim::Uint16(4)));
+    p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "job_effect"; });
+    CIMObjectPath job = first(p, "CIM_ConcreteJob");
+    EXPECT_EQ(rc(call(job, {terminate})), "0");
+    auto stopped = fetch(p, job);
+    EXPECT_EQ(prop(stopped, "JobState"), "8");
+    EXPECT_NE(prop(stopped, "ErrorDescription"), "");
+    EXPECT_EQ(rc(call(job, {terminate})), "4097");  // finished already
+    clock.advance(1000);
+    for (const auto& v : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
+        EXPECT_NE(prop(v, "ElementName"), "job_effect")
+            << "a stopped job must not apply its effect";
+
+    CIMObjectPath other = p.startJob(1000);
+    CIMObjectPath viaSuper = other;
+    viaSuper.setClassName("CIM_ConcreteJob");
+    EXPECT_EQ(rc(call(viaSuper, {})), "5");
+    EXPECT_EQ(
+        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(7)))})),
+        "5");
+    EXPECT_EQ(
+        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(3)))})),
+        "4097");
+    EXPECT_EQ(call(other,
+                   {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("abc")), false)})
+                  .errorCode,
+              cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(
+        call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("4")), true)})
+            .errorCode,
+        cim::CIM_ERR_INVALID_PARAMETER);
+    auto resp = call(
+        viaSuper, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("5")), false)});
+    EXPECT_EQ(rc(resp), "0");
+    EXPECT_EQ(resp.returnValue.getType(), cim::CIMTYPE_UINT32);
+    EXPECT_EQ(prop(fetch(p, other), "JobState"), "9");
+    clock.advance(400000);
+    EXPECT_EQ(call(other, {terminate}).errorCode, cim::CIM_ERR_NOT_FOUND);  // expired
+}

@@ -115,7 +115,7 @@ const Row kArrayRows[] = {
      "SystemElement:reference,SyncedElement:reference,SyncMaintained:boolean,WhenSynced:datetime",
      true},
     {"CIM_StorageSynchronized", "CIM_Synchronized", "",
-     "CopyType:uint16,SyncState:uint16,ReplicaType:uint16", true},
+     "CopyType:uint16,SyncState:uint16,ReplicaType:uint16,SyncType:uint16", true},
     {"CIM_ElementCapabilities", "", "ManagedElement,Capabilities",
      "ManagedElement:reference,Capabilities:reference", true},
 

@@ -600,6 +600,7 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             sync.target = resolve(names.vols, s.at("target"), s.str("target", ""), "volume");
             sync.copyType = static_cast<uint16_t>(s.u64("copyType", 4, 65535));
             sync.syncState = static_cast<uint16_t>(s.u64("syncState", 6, 65535));
+            sync.syncType = static_cast<uint16_t>(s.u64("syncType", 0, 65535));
             s.done();
             if (sync.source == sync.target)
                 fail(s.where(), "a volume cannot synchronize with itself");
@@ -826,13 +827,15 @@ nlohmann::json Config::toJson() const {
             ja["views"].push_back(std::move(jv));
         }
         ja["syncs"] = json::array();
-        for (const Sync& s : a.syncs)
+        for (const Sync& s : a.syncs) {
             ja["syncs"].push_back(
                 {{"type", s.type == SyncType::VolumeCopy ? "volumeCopy" : "snapshot"},
                  {"source", s.source},
                  {"target", s.target},
                  {"copyType", s.copyType},
                  {"syncState", s.syncState}});
+            if (s.syncType != 0) ja["syncs"].back()["syncType"] = s.syncType;
+        }
         j["arrays"].push_back(std::move(ja));
     }
     return j;

@@ -76,6 +76,17 @@ bool Jobs::remove(const std::string& id) {
     return m_jobs.erase(id) > 0;
 }
 
+bool Jobs::stop(const std::string& id, uint16_t state, int64_t nowMs) {
+    auto it = m_jobs.find(id);
+    if (it == m_jobs.end() || it->second.finished || nowMs >= it->second.endMs()) return false;
+    Job& j = it->second;
+    j.durationMs = std::max<int64_t>(0, nowMs - j.submittedMs);
+    j.finalState = state;
+    j.error = state == 8 ? "The job was terminated on request" : "The job was killed on request";
+    j.effect = nullptr;
+    return true;
+}
+
 void Jobs::clear() {
     m_jobs.clear();
     m_failures.clear();

@@ -44,6 +44,9 @@ class Jobs {
     int64_t nextDue() const;
     const Job* find(const std::string& id) const;
     bool remove(const std::string& id);
+    // Ends a running job now in `state` (8 Terminated, 9 Killed) without its effect.
+    // False when the job is unknown or already finished.
+    bool stop(const std::string& id, uint16_t state, int64_t nowMs);
     const std::map<std::string, Job>& all() const { return m_jobs; }
     void clear();
 

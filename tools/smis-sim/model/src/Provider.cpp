@@ -426,7 +426,6 @@ void Provider::Impl::modifyInstance(const Repository& repo, const Obj& o,
 void Provider::Impl::invoke(const Request& req, Response& resp) {
     resp.intrinsic = false;
     const CIMObjectPath& target = req.target;
-    CIMObjectPath local = target;
     std::string ns = !target.getNameSpace().isNull() ? target.getNameSpace().getString()
                                                      : req.nameSpace.getString();
     if (!equalsNoCase(ns, config.arrayNamespace)) {
@@ -435,30 +434,42 @@ void Provider::Impl::invoke(const Request& req, Response& resp) {
         error(cim::CIM_ERR_INVALID_NAMESPACE, "Namespace \"" + printable(ns) + "\" does not exist");
     }
     const ClassTable& classes = Repository::arrayClassesFor(config.classPrefix);
-    const ClassDef* d = classes.find(target.getClassName().getString());
-    if (!d)
+    if (!classes.find(target.getClassName().getString()))
         error(cim::CIM_ERR_NOT_FOUND,
               "Class \"" + printable(target.getClassName().getString()) + "\" does not exist");
-    const std::string& cn = d->name;
-    std::string suffix =
-        cn.size() > config.classPrefix.size() &&
-                equalsNoCase(cn.substr(0, config.classPrefix.size()), config.classPrefix)
-            ? cn.substr(config.classPrefix.size())
-            : cn;
-    auto it = methods.find(toLower(suffix + "." + req.methodName));
-    if (it == methods.end())
-        error(cim::CIM_ERR_METHOD_NOT_FOUND,
-              "Class " + cn + " has no method \"" + printable(req.methodName) + "\"");
+    // Methods are registered by vendor class suffix ("_ReplicationService") or by the
+    // full name of a standard class; the class and its superclasses are searched.
+    auto lookup = [&](const std::string& className) -> const MethodHandler* {
+        for (const ClassDef* d = classes.find(className); d;
+             d = d->superClass.empty() ? nullptr : classes.find(d->superClass)) {
+            const std::string& cn = d->name;
+            const bool vendor =
+                cn.size() > config.classPrefix.size() &&
+                equalsNoCase(cn.substr(0, config.classPrefix.size()), config.classPrefix);
+            auto it = methods.find(toLower((vendor ? cn.substr(config.classPrefix.size()) : cn) +
+                                           "." + req.methodName));
+            if (it != methods.end()) return &it->second;
+        }
+        return nullptr;
+    };
 
     std::unique_lock<FairSharedMutex> lock(mutex);
     Repository repo(config, arrays, jobs, clock());
+    const MethodHandler* handler = lookup(target.getClassName().getString());
     std::optional<Obj> obj;
     if (!target.getKeyBindings().empty()) {
         obj = repo.resolve(target);
-        if (!obj) error(cim::CIM_ERR_NOT_FOUND, "No instance " + printable(target.toString()));
+        // A path through a superclass names the method of the object's own class.
+        if (!handler && obj) handler = lookup(repo.className(*obj));
     }
+    if (!handler)
+        error(cim::CIM_ERR_METHOD_NOT_FOUND, "Class " + target.getClassName().getString() +
+                                                 " has no method \"" + printable(req.methodName) +
+                                                 "\"");
+    if (!target.getKeyBindings().empty() && !obj)
+        error(cim::CIM_ERR_NOT_FOUND, "No instance " + printable(target.toString()));
     MethodCall call{*this, repo, obj, req, resp};
-    uint32_t rc = it->second(call);
+    uint32_t rc = (*handler)(call);
     resp.returnValue = cim::CIMValue(cim::Uint32(rc));
     nextDue.store(jobs.nextDue());
 }

@@ -81,9 +81,18 @@ struct MethodCall {
     std::optional<Obj> target;  // empty for a call on the class
     const cim::xml::Request& request;
     cim::xml::Response& response;
+
+    // An input parameter converted to `type` (untyped values come as text); nothing
+    // when absent or null. A value that does not convert is CIM_ERR_INVALID_PARAMETER.
+    std::optional<cim::CIMValue> param(const std::string& name, cim::CIMType type,
+                                       bool isArray = false) const;
+    void output(const std::string& name, const cim::CIMValue& value);
+    // Starts a job of the configured duration on the target's array whose effect runs
+    // when it completes; adds the "Job" output and returns 4096.
+    uint32_t startJob(const std::string& name, std::function<void(Array&)> effect);
 };
 
-// The array's extrinsic methods; none yet besides what registers here.
+// The array's extrinsic methods.
 void registerBuiltinMethods(Provider::Impl& impl);
 
 }  // namespace sim

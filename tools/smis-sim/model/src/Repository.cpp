@@ -841,6 +841,7 @@ void Repository::forEachLink(const std::string& c,
                             "SyncedElement", {Kind::Volume, ai, s.target, 0});
                 l.props.emplace_back("CopyType", CIMValue(s.copyType));
                 l.props.emplace_back("SyncState", CIMValue(s.syncState));
+                l.props.emplace_back("SyncType", CIMValue(s.effectiveSyncType()));
                 fn(l);
             }
         if (wants("_OrderedMemberOfCollection"))
@@ -976,6 +977,7 @@ void Repository::volumeLinks(const Obj& o, const std::function<void(const Link&)
                         {Kind::Volume, ai, s.target, 0});
             l.props.emplace_back("CopyType", CIMValue(s.copyType));
             l.props.emplace_back("SyncState", CIMValue(s.syncState));
+            l.props.emplace_back("SyncType", CIMValue(s.effectiveSyncType()));
             fn(l);
         }
 }

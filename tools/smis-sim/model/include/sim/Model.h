@@ -114,6 +114,11 @@ struct Sync {
     std::string target;  // uuid
     uint16_t copyType = 4;
     uint16_t syncState = 6;  // synchronized
+    uint16_t syncType = 0;   // "SyncType"; 0 takes the type's own: 7 snapshot, 8 clone
+
+    uint16_t effectiveSyncType() const {
+        return syncType != 0 ? syncType : type == SyncType::Snapshot ? 7 : 8;
+    }
 };
 
 struct Array {
