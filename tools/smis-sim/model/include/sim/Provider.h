@@ -34,14 +34,17 @@ class Provider {
     // The LUNs the given initiator ports see, with device names and inquiry data.
     nlohmann::json fabricLuns(const std::vector<std::string>& initiatorPorts) const;
 
-    // The next `count` jobs end in `finalJobState` (8 Terminated, 9 Killed, 10 Exception).
+    // The next `count` jobs end in `finalJobState` (8 Terminated, 9 Killed, 10 Exception);
+    // throws std::invalid_argument for other states or a negative count.
     void failNextJobs(int count, uint16_t finalJobState);
     // Finished jobs disappear at once (true) or after the retention time (false).
     void setJobsVanish(bool vanish);
-    // Starts a job that does nothing but run; returns its path in the array namespace.
+    // Starts a job that does nothing but run (on the first array); returns its path in
+    // the array namespace. Jobs answer CIM_ConcreteJob.RequestStateChange 4/5.
     cim::CIMObjectPath startJob(int64_t durationMs, uint16_t finalJobState = 7);
-    // Starts a job whose `effect` runs when it completes (state 7); the later
-    // provisioning methods use this. Returns the job's "InstanceID".
+    // Starts a job whose `effect` runs when it completes (state 7), under the
+    // provider's lock; an effect that adds or removes volumes calls Array::reindex().
+    // A job that fails or is stopped never runs it. Returns the job's "InstanceID".
     std::string startJobWithEffect(int64_t durationMs, std::function<void(Array&)> effect,
                                    size_t arrayIndex = 0);
 
