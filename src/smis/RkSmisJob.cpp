@@ -9,16 +9,7 @@
 #include <cim/CIMPropertyList.h>
 #include <cim/Exception.h>
 
-namespace {
-
-// Text of the first property with exactly that name; empty when absent.
-std::string propText(const cim::CIMInstance& instance, const std::string& name) {
-    for (const cim::CIMProperty& p : instance.getProperties())
-        if (p.getName().getString() == name) return p.getValue().toString();
-    return std::string();
-}
-
-}  // namespace
+#include "RkCimUtilInternal.h"
 
 cim::CIMObjectPath RkSmisJob::GetJobHandle(cim::Array<cim::CIMParamValue>& outParams) {
     for (const cim::CIMParamValue& param : outParams) {
@@ -41,14 +32,13 @@ cim::CIMInstance RkSmisJob::GetJobInstance(cim::CIMObjectPath& job, RkCimConnect
         cim::CIMPropertyList props({"JobStatus", "JobState", "PercentComplete"});
         return client->getInstance(conn.GetNameSpace(), job, false, false, false, props);
     } catch (const cim::CIMException& e) {
-        if (e.getCode() != cim::CIM_ERR_NOT_FOUND)
-            DEBUG_TRACE(fn, "%s: %d: Caught CIMException: %s: %s\n", __FILE__, __LINE__,
-                        cim::cimStatusCodeToString(e.getCode()), e.getMessage().c_str());
+        if (!rkcimutil::IsNotFound(e))
+            rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
     } catch (const cim::Exception& e) {
-        DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s\n", __FILE__, __LINE__,
-                    e.getMessage().c_str());
+        rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
     } catch (const std::exception& e) {
-        DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s\n", __FILE__, __LINE__, e.what());
+        DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s", rkcimutil::BaseName(__FILE__), __LINE__,
+                    e.what());
     }
     return cim::CIMInstance();
 }
@@ -59,7 +49,7 @@ bool RkSmisJob::IsJobDone(int state) {
 }
 
 bool RkSmisJob::IsJobDone(cim::CIMInstance instance) {
-    return IsJobDone(atoi(propText(instance, "JobState").c_str()));
+    return IsJobDone(atoi(GetCIMProp(instance, "JobState").c_str()));
 }
 
 bool RkSmisJob::IsJobDone(cim::CIMObjectPath job, RkCimConnection& conn) {
@@ -101,17 +91,17 @@ int RkSmisJob::PrintJobSummary(cim::CIMObjectPath& job, RkCimConnection& conn,
     cim::CIMInstance instance = GetJobInstance(job, conn);
     if (instance.isUninitialized()) return RK_JOB_COMPLETED;  // a vanished job has completed
 
-    int state = atoi(propText(instance, "JobState").c_str());
-    std::string status = propText(instance, "JobStatus");
-    percentComplete = atoi(propText(instance, "PercentComplete").c_str());
+    int state = atoi(GetCIMProp(instance, "JobState").c_str());
+    std::string status = GetCIMProp(instance, "JobStatus");
+    percentComplete = atoi(GetCIMProp(instance, "PercentComplete").c_str());
     std::string stateText = GetjobStateString(state);
     DEBUG_TRACE_NORMAL(fn, "Job-State %d: %s, %d %%   %s\n", state, stateText.c_str(),
                        percentComplete, status.c_str());
     if (stateText == "Terminated" || stateText == "Exception" ||
         stateText.find("Unknown") != std::string::npos)
-        DEBUG_TRACE_NORMAL(fn, "\tStatus = %s, %s, %s\n", propText(instance, "Status").c_str(),
-                           propText(instance, "StatusDescriptions").c_str(),
-                           propText(instance, "ErrorDescription").c_str());
+        DEBUG_TRACE_NORMAL(fn, "\tStatus = %s, %s, %s\n", GetCIMProp(instance, "Status").c_str(),
+                           GetCIMProp(instance, "StatusDescriptions").c_str(),
+                           GetCIMProp(instance, "ErrorDescription").c_str());
     return state;
 }
 
