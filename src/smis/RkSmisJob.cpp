@@ -14,10 +14,12 @@
 cim::CIMObjectPath RkSmisJob::GetJobHandle(cim::Array<cim::CIMParamValue>& outParams) {
     for (const cim::CIMParamValue& param : outParams) {
         const cim::CIMValue& value = param.getValue();
-        if (value.getType() != cim::CIMTYPE_REFERENCE || value.isArray()) continue;
+        // A null reference names no job; a later "Job" may.
+        if (value.getType() != cim::CIMTYPE_REFERENCE || value.isArray() || value.isNull())
+            continue;
         if (param.getParameterName() != "Job") continue;
         cim::CIMObjectPath job;
-        value.get(job);  // a null value leaves the path empty
+        value.get(job);
         return job;
     }
     return cim::CIMObjectPath();
