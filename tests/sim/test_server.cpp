@@ -2,6 +2,10 @@
 // every fault kind, keep-alive, concurrency, the control interface and the fabric.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <set>
 #include <thread>
@@ -529,4 +533,68 @@ TEST(ServerStart, RefusesUnusableOptions) {
     EXPECT_THROW(sim::Server(backend, halfTls).start(), sim::ServerError);
     a.stop();
     a.stop();
+}
+
+TEST_F(ServerTest, LogStaysReadableAfterHostileHeaders) {
+    httplib::Client c("127.0.0.1", simulator.httpPort());
+    c.set_basic_auth(simulator.user().c_str(), simulator.password().c_str());
+    std::string junk = "Get\xff\xfeInstance" + std::string(5000, 'A');
+    auto res =
+        c.Post("/cimom", {{"CIMOperation", "MethodCall"}, {"CIMMethod", junk}, {"CIMObject", "x"}},
+               "<CIM/>", "application/xml");
+    ASSERT_TRUE(res);
+    EXPECT_TRUE(res->status == 400 || res->status == 501) << res->status;
+    auto log = c.Get("/control/log");
+    ASSERT_TRUE(log);
+    ASSERT_EQ(log->status, 200);
+    auto entries = nlohmann::json::parse(log->body)["requests"];
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_LE(entries[0]["operation"].get<std::string>().size(), 256u * 3);
+}
+
+TEST_F(ServerTest, AcceptsWhatOtherClientsSendOnTheWire) {
+    // Hand-written like other clients write it: lower-case header names, a zero-padded
+    // content-length, a fully encoded CIMObject, TE: trailers, untyped boolean in capitals.
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
+        "<MESSAGE ID=\"4711\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
+        "NAME=\"EnumerateInstances\">"
+        "<LOCALNAMESPACEPATH><NAMESPACE NAME=\"interop\"/></LOCALNAMESPACEPATH>"
+        "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"CIM_Namespace\"/></IPARAMVALUE>"
+        "<IPARAMVALUE NAME=\"DeepInheritance\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
+        "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>False</VALUE></IPARAMVALUE>"
+        "</IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
+    char length[32];
+    std::snprintf(length, sizeof(length), "%010zu", body.size());
+    std::string auth = "admin:admin";
+    ASSERT_EQ(simulator.user() + ":" + simulator.password(), auth);
+    std::string request = std::string("POST /cimom HTTP/1.1\r\nhost: 127.0.0.1\r\n") +
+                          "content-type: application/xml; charset=\"utf-8\"\r\n" +
+                          "connection: Keep-Alive, TE\r\nte: trailers\r\n" +
+                          "authorization: Basic YWRtaW46YWRtaW4=\r\n" +
+                          "cimprotocolversion: 1.0\r\ncimoperation: MethodCall\r\n" +
+                          "cimmethod: EnumerateInstances\r\ncimobject: %69nterop\r\n" +
+                          "content-length: " + length + "\r\n\r\n" + body;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(simulator.httpPort()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    std::string answer;
+    char buf[4096];
+    while (answer.find("</CIM>") == std::string::npos) {
+        ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) break;
+        answer.append(buf, size_t(n));
+    }
+    ::close(fd);
+    ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 200);
+    auto bodyAt = answer.find("\r\n\r\n");
+    ASSERT_NE(bodyAt, std::string::npos);
+    auto decoded = cim::xml::decodeResponse(answer.substr(bodyAt + 4));
+    EXPECT_FALSE(decoded.isError()) << decoded.errorDescription;
+    EXPECT_FALSE(decoded.instances.empty());
 }

@@ -86,7 +86,8 @@ bool sameSecret(const std::string& a, const std::string& b) {
 
 void sendJson(httplib::Response& res, int status, const nlohmann::json& body) {
     res.status = status;
-    res.set_content(body.dump(), kJsonType);
+    // Texts from clients (header values, error messages) need not be UTF-8.
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJsonType);
 }
 
 void sendJsonError(httplib::Response& res, int status, const std::string& message) {
@@ -238,7 +239,7 @@ struct Server::Impl {
         RequestRecord rec;
         rec.connection = detail::currentConnection().id;
         rec.listener = listener;
-        rec.operation = header(req, "CIMMethod").value_or("");
+        rec.operation = header(req, "CIMMethod").value_or("").substr(0, 256);
         connectionSocket(req);
 
         if (!authorized(req)) {
