@@ -313,7 +313,11 @@ TEST_F(ServerTest, HangHoldsUntilTheClientGivesUp) {
 }
 
 TEST(ServerStop, HangingRequestsDoNotBlockShutdown) {
-    auto simulator = std::make_unique<sim::TestServer>();
+    // Holds and idle connections would outlast any test run: only stop() can end them.
+    sim::TestServerOptions options;
+    options.maxHoldMs = 3600 * 1000;
+    options.keepAliveTimeoutSec = 3600;
+    auto simulator = std::make_unique<sim::TestServer>(sim::Config::defaults(), options);
     simulator->addFault(sim::FaultKind::Hang, -1);
     std::atomic<int> failed{0};
     std::vector<std::thread> clients;

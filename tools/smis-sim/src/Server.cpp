@@ -377,6 +377,12 @@ struct Server::Impl {
     }
 
     void route(httplib::Server& s, const char* listener) {
+        // Every connection that sent a request is known by its socket, so that stop()
+        // can close it even while it idles between requests.
+        s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+            connectionSocket(req);
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
         s.Post("/cimom", [this, listener](const httplib::Request& req, httplib::Response& res) {
             serveCim(req, res, listener);
         });
