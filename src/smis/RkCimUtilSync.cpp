@@ -37,13 +37,6 @@ bool SameObject(const std::string& pathText, const cim::CIMObjectPath& object) {
     return a == b;
 }
 
-// The value of a property with exactly that name (references as path text).
-std::string PropText(const cim::CIMInstance& instance, const std::string& name) {
-    for (const cim::CIMProperty& p : instance.getProperties())
-        if (p.getName().getString() == name) return p.getValue().toString();
-    return std::string();
-}
-
 }  // namespace
 
 std::string RkCimUtil::MakeAssnPath(cim::String host, cim::String nameSpace, cim::String className,
@@ -131,14 +124,14 @@ int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyTy
                     static_cast<int>(syncs.size()), sourcePath.c_str());
         bool anyOfSource = false;
         for (const cim::CIMInstance& sync : syncs) {
-            if (!SameObject(PropText(sync, "SystemElement"), source)) continue;
+            if (!SameObject(GetCIMProp(sync, "SystemElement"), source)) continue;
             anyOfSource = true;
-            const std::string type = PropText(sync, "CopyType");
+            const std::string type = GetCIMProp(sync, "CopyType");
             DEBUG_TRACE(fn, "Sync Path [%s] copyType [%s]", sync.getPath().toString().c_str(),
                         type.c_str());
             if (atoi(type.c_str()) != copyType) continue;
             syncPath = sync.getPath().toString();
-            targetPath = PropText(sync, "SyncedElement");
+            targetPath = GetCIMProp(sync, "SyncedElement");
             return 0;
         }
         if (anyOfSource)
