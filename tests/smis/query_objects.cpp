@@ -116,6 +116,8 @@ TEST_F(QueryObjects, StorageSystemOfAnESeriesProviderUsesTheVendorPrefix) {
     EXPECT_TRUE(dev->logged("LSI OEM class prefix [NETAPP]"));
     EXPECT_TRUE(dev->logged("LSI OEM classname [NETAPP_StorageSystem]"));
     EXPECT_EQ(util().GetSystemObjPathString(conn(), systemName), p.toString());
+    EXPECT_EQ(util().GetVendorByName(conn(), systemName), "NETAPP");
+    EXPECT_EQ(util().GetVendorByName(conn(), "600AFFFFFFFF"), "");
 
     EXPECT_TRUE(IsEmpty(util().GetSystemObjPathByNameProp(conn(), "600AFFFFFFFF")));
     EXPECT_TRUE(dev->logged("CIM_ComputerSystem instance for systemName 600AFFFFFFFF not found"));
@@ -152,12 +154,6 @@ TEST_F(QueryObjectsLsi, LsiProviderWithoutPrefixSettingExpectsLsiSystemClass) {
     EXPECT_TRUE(dev->logged("LSI OEM classname [LSISSI_StorageSystem]"));
     EXPECT_EQ(util().GetVendorByName(conn(), systemName), "LSISSI");
     EXPECT_EQ(util().GetVendorNamespaceByName(conn(), systemName), "root/LsiArray13");
-}
-
-TEST_F(QueryObjects, VendorOfTheSystem) {
-    EXPECT_EQ(util().GetVendorByName(conn(), systemName), "NETAPP");
-    EXPECT_EQ(util().GetVendorNamespaceByName(conn(), systemName), "root/netapp/santricity");
-    EXPECT_EQ(util().GetVendorByName(conn(), "600AFFFF"), "");
 }
 
 TEST_F(QueryObjects, SystemNameValidation) {

@@ -1,7 +1,6 @@
 // Text-to-list helpers and method result helpers of RkCimUtil (no provider needed).
 #include <gtest/gtest.h>
 
-#include <list>
 #include <string>
 #include <vector>
 
@@ -33,14 +32,6 @@ TEST(QueryText, InputToIntArrayReadsNonNumbersAsZero) {
     EXPECT_EQ(u.InputToIntArray("32768,,7", ','), (std::vector<cim::Uint16>{32768, 7}));
 }
 
-TEST(QueryText, VectorAndListBecomeArraysInOrder) {
-    RkCimUtil u;
-    std::vector<std::string> v{"b", "a", ""};
-    std::list<std::string> l{"z", "y"};
-    EXPECT_EQ(u.StrVectorToStrArray(v), (Strings{"b", "a", ""}));
-    EXPECT_EQ(u.StrListToStrArray(l), (Strings{"z", "y"}));
-}
-
 TEST(QueryText, KeysOfPathsAreMatchedExactly) {
     RkCimUtil u;
     cim::CIMObjectPath p(
@@ -64,18 +55,6 @@ TEST(QueryText, RetValAcceptsIntegersAndDecimalTextOnly) {
     // No return value must never read as success.
     EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::CIMTYPE_UINT32, false)), 99999u);
     EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::vector<cim::Uint32>{0})), 99999u);
-}
-
-TEST(QueryText, NullValuesKeepTypeAndArrayness) {
-    RkCimUtil u;
-    cim::CIMValue v = u.MakeCimNullVal(cim::CIMTYPE_REFERENCE, false);
-    EXPECT_TRUE(v.isNull());
-    EXPECT_EQ(v.getType(), cim::CIMTYPE_REFERENCE);
-    EXPECT_FALSE(v.isArray());
-    cim::CIMValue a = u.MakeCimNullVal(cim::CIMTYPE_UINT16, true);
-    EXPECT_TRUE(a.isNull());
-    EXPECT_TRUE(a.isArray());
-    EXPECT_EQ(a.getType(), cim::CIMTYPE_UINT16);
 }
 
 TEST(QueryText, TargetElementIsTheFirstReferenceOfThatName) {
