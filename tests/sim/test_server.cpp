@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -601,4 +603,38 @@ TEST_F(ServerTest, AcceptsWhatOtherClientsSendOnTheWire) {
     auto decoded = cim::xml::decodeResponse(answer.substr(bodyAt + 4));
     EXPECT_FALSE(decoded.isError()) << decoded.errorDescription;
     EXPECT_FALSE(decoded.instances.empty());
+}
+
+TEST(ProviderBackendState, SavesAfterAChangeNotAfterARead) {
+    std::string path =
+        ::testing::TempDir() + "/smis-sim-state-" + std::to_string(::getpid()) + ".json";
+    std::remove(path.c_str());
+    sim::Config config = sim::Config::defaults();
+    sim::Provider provider(config);
+    sim::ProviderBackend backend(provider, path);
+
+    auto names = backend.handle(enumerateNames(config.arrayNamespace, "CIM_StorageVolume"));
+    ASSERT_FALSE(names.instanceNames.empty());
+    EXPECT_FALSE(std::ifstream(path).good());
+
+    cim::CIMObjectPath target = names.instanceNames.front();
+    target.setHost("");
+    target.setNameSpace(cim::CIMNamespaceName());
+    cim::CIMInstance changed(target.getClassName());
+    changed.setPath(target);
+    changed.addProperty(cim::CIMProperty("ElementName", cim::CIMValue("saved_label")));
+    cim::xml::Request modify;
+    modify.methodName = cim::xml::kModifyInstance;
+    modify.nameSpace = config.arrayNamespace;
+    modify.modifiedInstance = changed;
+    modify.propertyList = cim::CIMPropertyList({cim::CIMName("ElementName")});
+    auto answer = backend.handle(modify);
+    ASSERT_FALSE(answer.isError()) << answer.errorDescription;
+
+    sim::Config saved = sim::Config::load(path);
+    bool found = false;
+    for (const auto& v : saved.arrays.at(0).volumes) found = found || v.label == "saved_label";
+    EXPECT_TRUE(found);
+    EXPECT_FALSE(std::ifstream(path + ".tmp").good());
+    std::remove(path.c_str());
 }
