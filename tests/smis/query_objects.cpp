@@ -228,5 +228,23 @@ TEST_F(QueryObjects, DiskGroupByName) {
     EXPECT_EQ(util().GetDGByName(conn(), systemName, "DG9"), "");
 }
 
+TEST_F(QueryObjects, LookupsOfOtherProvidersBranchesWorkOnAnyProvider) {
+    cim::CIMObjectPath byId = util().GetVolumeObjectPath(conn(), systemName, volumes[1].uuid);
+    ASSERT_FALSE(IsEmpty(byId));
+    EXPECT_EQ(util().GetVolumeObjectPath(conn(), systemName, byId.toString()), byId);
+    EXPECT_TRUE(IsEmpty(
+        util().GetVolumeObjectPath(conn(), systemName, "6000000000000000000000000000BEEF")));
+    EXPECT_TRUE(IsEmpty(util().GetVolumeObjectPath(conn(), systemName, "")));
+
+    cim::CIMObjectPath system = util().GetSystemObjPathByNameProp(conn(), systemName);
+    cim::CIMObjectPath rs = util().GetObjPathByAssnProp(
+        conn(), system, "CIM_HostedService", "CIM_Service", "ElementName", "replicationservice");
+    EXPECT_EQ(rs.getClassName().getString(), "NETAPP_ReplicationService");
+    EXPECT_FALSE(IsEmpty(util().GetSystemObjPathByProp(conn(), "CIM_StorageVolume", systemName)));
+    EXPECT_EQ(util().GetSystemObjPathListByPropList(conn(), "CIM_StorageVolume", systemName).size(),
+              volumes.size());
+    EXPECT_TRUE(IsEmpty(util().GetPreferredNodeForIBMSVC(conn(), "no-colon")));
+}
+
 }  // namespace
 }  // namespace querytest
