@@ -298,7 +298,8 @@ TEST(SimConfig, SaveAndLoadFiles) {
     EXPECT_EQ(back.toJson(), c.toJson());
     std::remove(path.c_str());
 
-    EXPECT_THROW(Config::load(path), ConfigError);  // gone
+    EXPECT_THROW(Config::load(path), ConfigError);          // gone
+    EXPECT_THROW(Config::load("/proc/self"), ConfigError);  // a directory
     {
         std::ofstream bad(path);
         bad << "{ \"arrays\": [";

@@ -718,6 +718,13 @@ Config Config::defaults() {
 Config Config::load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ConfigError("configuration: cannot read \"" + printable(path) + "\"");
+    // The largest array we describe takes some tens of megabytes.
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0 || size > (std::streamoff(256) << 20))
+        throw ConfigError("configuration: \"" + printable(path) +
+                          "\" is not a regular file of at most 256 MB");
     std::ostringstream text;
     text << in.rdbuf();
     json j;
