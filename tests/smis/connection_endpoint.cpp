@@ -41,16 +41,6 @@ TEST(CimomParams, TimeoutNeverBelowTheFloor) {
     }
 }
 
-TEST(CimomParams, Defaults) {
-    TalonConfig cfg;
-    RkCimomParams p;
-    EXPECT_EQ(p.port, 5988);
-    EXPECT_EQ(p.maxRetries, 5);
-    EXPECT_FALSE(p.useSSL);
-    EXPECT_TRUE(p.address.empty());
-    EXPECT_TRUE(p.nameSpace.empty());
-}
-
 TEST(Cimom, DefaultsAndFaultRetryDefault) {
     {
         TalonConfig cfg;

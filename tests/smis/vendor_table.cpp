@@ -67,9 +67,4 @@ TEST(ProviderVendor, UnknownGivesEmptyPrefixAndNamespace) {
         EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(static_cast<RK_PROVIDER_VENDOR>(v)), "")
             << v;
     }
-    EXPECT_TRUE(RKProviderVendor::IsESeries(VENDOR_LSI));
-    EXPECT_TRUE(RKProviderVendor::IsESeries(VENDOR_DELL));
-    EXPECT_TRUE(RKProviderVendor::IsESeries(VENDOR_NETAPP));
-    EXPECT_FALSE(RKProviderVendor::IsESeries(VENDOR_EMC));
-    EXPECT_FALSE(RKProviderVendor::IsESeries(VENDOR_UNKNOWN));
 }
