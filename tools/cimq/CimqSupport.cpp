@@ -59,7 +59,7 @@ Endpoint parseUrl(const std::string& url) {
     return e;
 }
 
-std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& specs) {
+std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& args) {
     struct Pending {
         cim::CIMType type;
         bool isArray;
@@ -68,14 +68,14 @@ std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& 
     };
     std::vector<std::string> order;
     std::map<std::string, Pending> byName;
-    for (const std::string& spec : specs) {
-        std::size_t eq = spec.find('=');
+    for (const std::string& arg : args) {
+        std::size_t eq = arg.find('=');
         if (eq == std::string::npos || eq == 0) {
-            throw UsageError("a parameter is NAME=TYPE:VALUE, not '" + spec + "'");
+            throw UsageError("a parameter is NAME=TYPE:VALUE, not '" + arg + "'");
         }
-        std::string name = spec.substr(0, eq);
+        std::string name = arg.substr(0, eq);
         if (!cim::CIMName::legal(name)) throw UsageError("illegal parameter name '" + name + "'");
-        std::string rest = spec.substr(eq + 1);
+        std::string rest = arg.substr(eq + 1);
         std::size_t colon = rest.find(':');
         std::string typeText = rest.substr(0, colon);
         bool isArray = false;
@@ -86,7 +86,7 @@ std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& 
         cim::CIMType type;
         if (!cim::cimTypeFromString(typeText, type) || type == cim::CIMTYPE_OBJECT ||
             type == cim::CIMTYPE_INSTANCE) {
-            throw UsageError("unknown parameter type '" + typeText + "' in '" + spec + "'");
+            throw UsageError("unknown parameter type '" + typeText + "' in '" + arg + "'");
         }
         auto it = byName.find(name);
         if (it == byName.end()) {

@@ -34,7 +34,7 @@ Endpoint parseUrl(const std::string& url);
 // Method parameters given as NAME=TYPE:VALUE (TYPE as on the wire: uint16, string,
 // boolean, datetime, reference, ...). TYPE[] makes an array; repeating the same NAME appends
 // elements. NAME=TYPE without ':' is a null value of that type.
-std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& specs);
+std::vector<cim::CIMParamValue> parseParameters(const std::vector<std::string>& args);
 
 // A new value for a property of the given type; array elements are separated by ','.
 cim::CIMValue parsePropertyValue(cim::CIMType type, bool isArray, const std::string& text);
