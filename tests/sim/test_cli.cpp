@@ -269,4 +269,9 @@ TEST(SmisSimCli, PrintConfigShowsTheEffectivePreset) {
     ASSERT_FALSE(json.is_discarded());
     EXPECT_EQ(json.value("classPrefix", ""), "LSISSI");
     EXPECT_EQ(json.value("namespace", ""), "root/LsiArray13");
+    // The default credentials ("admin") never appear; they are masked.
+    EXPECT_EQ(json.value("password", ""), "****");
+    ASSERT_FALSE(json["arrays"].empty());
+    EXPECT_EQ(json["arrays"][0].value("password", ""), "****");
+    EXPECT_EQ(json["arrays"][0].value("providerSecret", ""), "****");
 }

@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
     app.add_flag("--print-config", printConfig,
-                 "Print the effective configuration as JSON and exit");
+                 "Print the effective configuration as JSON and exit (passwords and secrets "
+                 "shown as ****; set them again before loading the file with --config)");
 
     CLI11_PARSE(app, argc, argv);
 
@@ -108,7 +109,16 @@ int main(int argc, char** argv) {
         if (!passwordFile.empty()) config.password = readPasswordFile(passwordFile);
 
         if (printConfig) {
-            std::cout << config.toJson().dump(2) << std::endl;
+            // Credentials never leave the process in clear text.
+            nlohmann::json out = config.toJson();
+            if (out.contains("password")) out["password"] = "****";
+            if (out.contains("arrays") && out["arrays"].is_array()) {
+                for (auto& a : out["arrays"]) {
+                    for (const char* key : {"password", "providerSecret"})
+                        if (a.contains(key)) a[key] = "****";
+                }
+            }
+            std::cout << out.dump(2) << std::endl;
             return 0;
         }
 
