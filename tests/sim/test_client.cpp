@@ -75,7 +75,7 @@ TEST_F(ClientTest, EveryRepositoryErrorArrivesAsItsCode) {
 
     EXPECT_EQ(codeOf([&] { client.deleteInstance(ns, volume); }), cim::CIM_ERR_NOT_SUPPORTED);
     EXPECT_EQ(codeOf([&] { client.associatorNames(ns, volume, "NoSuch_Association"); }),
-              cim::CIM_ERR_INVALID_PARAMETER);
+              cim::CIM_ERR_INVALID_CLASS);
     EXPECT_EQ(codeOf([&] {
                   client.modifyInstance(
                       ns, withProperty(volume, "Access", cim::CIMValue(cim::Uint16(9))), false,

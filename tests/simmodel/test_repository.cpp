@@ -455,11 +455,11 @@ TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
     EXPECT_EQ(insts[0].getPath(), pools[0]);
     EXPECT_EQ(insts[0].getPropertyCount(), 1u);
 
-    EXPECT_EQ(code(p, assocNames(vol, "CIM_NoSuchAssoc", "")), cim::CIM_ERR_INVALID_PARAMETER);
-    EXPECT_EQ(code(p, assocNames(vol, "", "CIM_NoSuchClass")), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, assocNames(vol, "CIM_NoSuchAssoc", "")), cim::CIM_ERR_INVALID_CLASS);
+    EXPECT_EQ(code(p, assocNames(vol, "", "CIM_NoSuchClass")), cim::CIM_ERR_INVALID_CLASS);
     CIMObjectPath bogus = vol;
     bogus.setClassName("NETAPP_Nothing");
-    EXPECT_EQ(code(p, assocNames(bogus, "", "")), cim::CIM_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(code(p, assocNames(bogus, "", "")), cim::CIM_ERR_INVALID_CLASS);
     CIMObjectPath classOnly("", kNs, "NETAPP_StorageVolume");
     EXPECT_EQ(code(p, assocNames(classOnly, "", "")), cim::CIM_ERR_NOT_SUPPORTED);
     CIMObjectPath gone = vol;

@@ -239,8 +239,10 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
         op == cim::xml::kReferences || op == cim::xml::kReferenceNames) {
         if (!req.objectName) error(cim::CIM_ERR_INVALID_PARAMETER, op + " needs ObjectName");
         const CIMObjectPath& p = *req.objectName;
+        // Unknown classes answer CIM_ERR_INVALID_CLASS, as the array's providers do;
+        // clients take that as "no such objects" rather than a failure.
         if (!classes.find(p.getClassName().getString()))
-            error(cim::CIM_ERR_INVALID_PARAMETER, "ObjectName names the unknown class \"" +
+            error(cim::CIM_ERR_INVALID_CLASS, "ObjectName names the unknown class \"" +
                                                       printable(p.getClassName().getString()) +
                                                       "\"");
         if (p.getKeyBindings().empty())
@@ -252,7 +254,7 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
             if (!n || n->isNull()) return nullptr;
             const ClassDef* d = classes.find(n->getString());
             if (!d)
-                error(cim::CIM_ERR_INVALID_PARAMETER,
+                error(cim::CIM_ERR_INVALID_CLASS,
                       std::string(what) + " \"" + printable(n->getString()) + "\" is not a class");
             return d;
         };
