@@ -243,8 +243,7 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
         // clients take that as "no such objects" rather than a failure.
         if (!classes.find(p.getClassName().getString()))
             error(cim::CIM_ERR_INVALID_CLASS, "ObjectName names the unknown class \"" +
-                                                      printable(p.getClassName().getString()) +
-                                                      "\"");
+                                                  printable(p.getClassName().getString()) + "\"");
         if (p.getKeyBindings().empty())
             error(cim::CIM_ERR_NOT_SUPPORTED, "Association queries on classes are not supported");
         const bool refs = op == cim::xml::kReferences || op == cim::xml::kReferenceNames;
