@@ -144,33 +144,61 @@ int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyTy
     RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
 
+namespace {
+
+// A target of the source's synchronizations, with the names the label lookups need.
+struct LabelledTarget {
+    cim::CIMObjectPath sync;
+    std::string path;
+    std::string elementName;
+    std::string name;
+};
+
+// The targets of the synchronizations in which sourcePath is the source. Traces their
+// count; returns false after the "none" trace when the provider reports none at all.
+bool TargetsOfSource(RkCimUtil& util, RkCimConnection& conn, const char* fn,
+                     const std::string& sourcePath, std::string& sourceName,
+                     std::vector<LabelledTarget>& out) {
+    cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
+    sourceName = util.GetCIMProp(conn, source, "Name");
+    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
+        conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+    util.DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
+                     sourceName.c_str());
+    if (refs.empty()) {
+        util.DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
+        return false;
+    }
+    for (const cim::CIMObjectPath& ref : refs) {
+        if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
+        LabelledTarget t{ref, KeyValue(ref, "SyncedElement"), "", ""};
+        std::map<std::string, std::string> props = {{"ElementName", ""}, {"Name", ""}};
+        util.GetCIMPropList(conn, t.path, props);
+        t.elementName = props["ElementName"];
+        t.name = props["Name"];
+        out.push_back(std::move(t));
+    }
+    return true;
+}
+
+}  // namespace
+
 int RkCimUtil::GetAllSyncPathFromSource(RkCimConnection& conn, std::string sourcePath,
                                         std::string label,
                                         std::map<std::string, std::string>& targets) {
     const char* fn = "SMIS::GetAllSyncPathFromSource";
     try {
-        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-        const std::string sourceName = GetCIMProp(conn, source, "Name");
-        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
-        DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
-                    sourceName.c_str());
-        if (refs.empty()) {
-            DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
-            return -1;
+        std::string sourceName;
+        std::vector<LabelledTarget> found;
+        if (!TargetsOfSource(*this, conn, fn, sourcePath, sourceName, found)) return -1;
+        int entered = 0;
+        for (const LabelledTarget& t : found) {
+            if (t.elementName.find(label) == std::string::npos) continue;
+            targets[t.name] = t.path;
+            ++entered;
         }
-        int found = 0;
-        for (const cim::CIMObjectPath& ref : refs) {
-            if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
-            std::string target = KeyValue(ref, "SyncedElement");
-            std::map<std::string, std::string> props = {{"ElementName", ""}, {"Name", ""}};
-            GetCIMPropList(conn, target, props);
-            if (props["ElementName"].find(label) == std::string::npos) continue;
-            targets[props["Name"]] = target;
-            ++found;
-        }
-        DEBUG_TRACE(fn, "%d targets found with label [%s]", found, label.c_str());
-        return found > 0 ? 0 : -1;
+        DEBUG_TRACE(fn, "%d targets found with label [%s]", entered, label.c_str());
+        return entered > 0 ? 0 : -1;
     }
     RKCIMUTIL_TRACE_AND_RETURN(fn, -1)
 }
@@ -180,26 +208,15 @@ int RkCimUtil::GetDelSyncPathFromSource(RkCimConnection& conn, std::string sourc
                                         std::string& targetName, std::string label) {
     const char* fn = "SMIS::GetSyncPathFromSource";
     try {
-        cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-        const std::string sourceName = GetCIMProp(conn, source, "Name");
-        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
-        DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
-                    sourceName.c_str());
-        if (refs.empty()) {
-            DEBUG_TRACE(fn, "No sync paths reported for source [%s]", sourceName.c_str());
-            return -1;
-        }
-        for (const cim::CIMObjectPath& ref : refs) {
-            if (!SameObject(KeyValue(ref, "SystemElement"), source)) continue;
-            std::string target = KeyValue(ref, "SyncedElement");
-            std::map<std::string, std::string> props = {{"ElementName", ""}, {"Name", ""}};
-            GetCIMPropList(conn, target, props);
-            if (props["ElementName"].find(label) == std::string::npos) continue;
-            DEBUG_TRACE(fn, "Match found, target device name [%s]", props["ElementName"].c_str());
-            syncPath = ref.toString();
-            targetPath = target;
-            targetName = props["Name"];
+        std::string sourceName;
+        std::vector<LabelledTarget> found;
+        if (!TargetsOfSource(*this, conn, fn, sourcePath, sourceName, found)) return -1;
+        for (const LabelledTarget& t : found) {
+            if (t.elementName.find(label) == std::string::npos) continue;
+            DEBUG_TRACE(fn, "Match found, target device name [%s]", t.elementName.c_str());
+            syncPath = t.sync.toString();
+            targetPath = t.path;
+            targetName = t.name;
             DEBUG_TRACE(fn, "Target Device Name [%s]", targetName.c_str());
             DEBUG_TRACE(fn, "Sync Path [%s]", syncPath.c_str());
             return 0;
