@@ -17,18 +17,6 @@ using namespace cimtest;
 
 namespace {
 
-unsigned closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 const char* kNames =
     "<IRETURNVALUE>\n<INSTANCENAME CLASSNAME=\"LSISSI_StorageVolume\">\n"
     "<KEYBINDING NAME=\"DeviceID\"><KEYVALUE VALUETYPE=\"string\">V1</KEYVALUE></KEYBINDING>\n"

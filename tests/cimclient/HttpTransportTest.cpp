@@ -26,19 +26,6 @@ RawReply ok(const std::string& body = "<CIM/>") {
     return {cimResponse(body), RawReply::Send};
 }
 
-// A port on which nothing listens.
-unsigned closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 template <class E>
 E expectThrow(const std::function<void()>& f) {
     try {

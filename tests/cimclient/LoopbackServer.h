@@ -108,4 +108,7 @@ struct TestPki {
     ~TestPki();
 };
 
+// A loopback port on which nothing listens.
+unsigned closedPort();
+
 }  // namespace cimtest
