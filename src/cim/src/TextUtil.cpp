@@ -117,7 +117,11 @@ bool sameNumber(std::string_view a, std::string_view b) {
     return false;
 }
 
-void appendReal(std::string& out, double v) {
+namespace {
+
+// Shortest text that reads back to the same value.
+template <class Real>
+void appendRealText(std::string& out, Real v) {
     if (std::isnan(v)) {
         out += "NaN";
         return;
@@ -131,18 +135,13 @@ void appendReal(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
+}  // namespace
+
+void appendReal(std::string& out, double v) {
+    appendRealText(out, v);
+}
 void appendReal(std::string& out, float v) {
-    if (std::isnan(v)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(v)) {
-        out += v < 0 ? "-INF" : "INF";
-        return;
-    }
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
+    appendRealText(out, v);
 }
 
 bool utf8ToChar16(std::string_view s, char16_t& out) {
