@@ -3,19 +3,20 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ScsiResult.h"
 #include "rkso/RkDeviceTree.h"
 #include "testsupport/FakeSysfs.h"
-#include "testsupport/HostConfig.h"
+#include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
 
 namespace {
 
 using testsupport::FakeSysfs;
-using testsupport::HostConfig;
+using testsupport::TalonConfig;
 using testsupport::TempDir;
 
 class LinuxDevices : public ::testing::Test {
@@ -23,13 +24,19 @@ class LinuxDevices : public ::testing::Test {
     FakeSysfs sys;
     TempDir etc;
     std::string iscsiFile = etc.file("initiatorname.iscsi");
-    HostConfig config{settings()};
+    std::optional<TalonConfig> config;
+
+    void configure(const std::string& host) {
+        config.reset();
+        config.emplace("", host);
+        RkDeviceTree::reset();
+    }
 
     std::string settings() const {
         return "[Host]\nDeviceTree = linux\nSysfsRoot = " + sys.root() +
                "\nIscsiInitiatorFile = " + iscsiFile + "\n";
     }
-    void SetUp() override { RkDeviceTree::reset(); }
+    void SetUp() override { configure(settings()); }
     void TearDown() override { RkDeviceTree::reset(); }
 };
 
@@ -111,8 +118,7 @@ TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
          [](CUxError& e) { return RkDeviceTree::rescan(e); }, "unknown device tree 'windows'"},
     };
     for (const Row& row : rows) {
-        config.load(row.config);
-        RkDeviceTree::reset();
+        configure(row.config);
         CUxError error;
         EXPECT_FALSE(row.call(error)) << row.name;
         EXPECT_TRUE(error.Failed()) << row.name;
@@ -219,7 +225,7 @@ const RkBlockDevice* firstScsiDisk(std::vector<RkBlockDevice>& devices) {
 
 // Runs where the machine has a SCSI disk, or as root where scsi_debug can be loaded.
 TEST(LinuxInquiry, ARealScsiDiskAnswersWhatSysfsShows) {
-    testsupport::HostConfig config("[Host]\nDeviceTree = linux\n");
+    TalonConfig config("", "[Host]\nDeviceTree = linux\n");
     std::vector<RkBlockDevice> devices;
     const RkBlockDevice* disk = firstScsiDisk(devices);
     bool loaded = false;

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "rkso/RKPassword.h"
-#include "testsupport/HostConfig.h"
+#include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
 
 namespace {
 
-using testsupport::HostConfig;
+using testsupport::TalonConfig;
 using testsupport::TempDir;
 
 const std::string kKey(64, 'a');
@@ -119,13 +119,13 @@ TEST_F(Password, UnsafeOrBrokenKeyFilesAreRefused) {
         {"not configured", "", "PasswordKeyFile"},
     };
     for (const Row& row : rows) {
-        HostConfig config("[Host]\n" + row.config + "\n");
+        TalonConfig config("", "[Host]\n" + row.config + "\n");
         RKPassword pw;
         expectCleanFailure(pw, good.c_str(), 64, {"admin", good, kKey}, row.name);
         EXPECT_NE(pw.getLastError().find(row.want), std::string::npos)
             << row.name << ": " << pw.getLastError();
     }
-    HostConfig config("[Host]\nPasswordKeyFile = " + keyFile + "\n");
+    TalonConfig config("", "[Host]\nPasswordKeyFile = " + keyFile + "\n");
     char out[64];
     RKPassword fromConfig;
     EXPECT_TRUE(fromConfig.decrypt(good.c_str(), out, sizeof out)) << fromConfig.getLastError();

@@ -5,7 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,13 +15,12 @@
 #include "LoopbackServer.h"
 #include "rkso/RkDeviceTree.h"
 #include "sim/server/TestServer.h"
-#include "testsupport/HostConfig.h"
-#include "testsupport/LogCapture.h"
+#include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
 
 namespace {
 
-using testsupport::HostConfig;
+using testsupport::TalonConfig;
 using testsupport::TempDir;
 
 std::string lower(std::string s) {
@@ -67,23 +66,24 @@ class SimDevices : public ::testing::Test {
   protected:
     sim::TestServer sim{sim::Config::defaults(), options()};
     const sim::Array& array = sim.provider().config().arrays.at(0);
-    // fchost1's first port, as a host may write it.
-    HostConfig config{settings("simulation")};
+    std::optional<TalonConfig> config;
 
     static sim::TestServerOptions options() {
         sim::TestServerOptions o;
         o.https = false;
         return o;
     }
+    // fchost1's first port, written as a host may write it.
     std::string settings(const std::string& kind, const std::string& extra = "") {
         return "[Host]\nDeviceTree = " + kind + "\nFabricUrl = " + sim.httpUrl() +
                "\nInitiatorPorts = 10:00:00:90:fa:1b:2c:3d\n" + extra;
     }
     void use(const std::string& text) {
-        config.load(text);
+        config.reset();
+        config.emplace("", text);
         RkDeviceTree::reset();
     }
-    void SetUp() override { RkDeviceTree::reset(); }
+    void SetUp() override { use(settings("simulation")); }
     void TearDown() override { RkDeviceTree::reset(); }
 
     std::string uuidOf(const std::string& label) const {
@@ -338,10 +338,11 @@ TEST(SimFabric, CredentialsGoAlongWhenConfigured) {
     std::string pw = dir.write("pw", "s3cret-fabric\n", 0600);
     CannedFabric fabric(200);
     for (bool withUser : {true, false}) {
-        HostConfig config(
-            "[Host]\nDeviceTree = simulation\nFabricUrl = " + fabric.url() +
-            "\nInitiatorPorts = 10000090FA1B2C3D, iqn.1994-05.com.example:h1\n" +
-            (withUser ? "FabricUser = host1\nFabricPasswordFile = " + pw + "\n" : std::string()));
+        TalonConfig config("",
+                           "[Host]\nDeviceTree = simulation\nFabricUrl = " + fabric.url() +
+                               "\nInitiatorPorts = 10000090FA1B2C3D, iqn.1994-05.com.example:h1\n" +
+                               (withUser ? "FabricUser = host1\nFabricPasswordFile = " + pw + "\n"
+                                         : std::string()));
         RkDeviceTree::reset();
         std::vector<RkBlockDevice> devices;
         CUxError error;
@@ -393,7 +394,7 @@ TEST(SimFabric, AnUnusableFabricFailsTheListingClearly) {
          "cannot read fabric password file"},
     };
     for (const Row& row : rows) {
-        HostConfig config("[Host]\nDeviceTree = simulation\n" + row.config);
+        TalonConfig config("", "[Host]\nDeviceTree = simulation\n" + row.config);
         RkDeviceTree::reset();
         std::vector<RkBlockDevice> devices;
         CUxError error;

@@ -2,26 +2,27 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "rkso/RKMMSnapAPI.h"
-#include "testsupport/HostConfig.h"
 #include "testsupport/LogCapture.h"
+#include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
 
 namespace {
 
-using testsupport::HostConfig;
 using testsupport::LogCapture;
+using testsupport::TalonConfig;
 using testsupport::TempDir;
 
 class SnapDatabase : public ::testing::Test {
   protected:
     TempDir dir;
     std::string path = dir.file("snaps.db");
-    HostConfig config{"[Host]\nSnapDatabase = " + path + "\n"};
+    std::optional<TalonConfig> config{std::in_place, "", "[Host]\nSnapDatabase = " + path + "\n"};
 
     struct Answer {
         bool ok;
@@ -107,7 +108,8 @@ TEST_F(SnapDatabase, AnUnusableDatabaseIsAnErrorOtherThanNoRowsAndIsLogged) {
         {"wrong client kind", "[Host]\nSnapDatabase = " + path + "\n", 1},
     };
     for (const Row& row : rows) {
-        config.load(row.config);
+        config.reset();
+        config.emplace("", row.config);
         LogCapture log;
         Answer got = query(54, {7}, row.kind);
         EXPECT_FALSE(got.ok) << row.name;
