@@ -125,6 +125,9 @@ class RKMMSnapAPI : public RKMMbase {
     // row matched; false with RKMM_ERROR_NO_RECORDS when none did, or with
     // RKMM_ERROR_DATABASE (and a debug log line) when the database failed.
     bool getVolumeSnaps(SMVolSnapInfo& query);
+
+  private:
+    bool runQuery(SMVolSnapInfo& query);
 };
 
 // The host's side: records and removes the rows the plug-in reads. Each device

@@ -96,6 +96,8 @@ struct RKPassword::Impl {
         return false;
     }
     bool loadKey();
+    bool decrypt(const char* encrypted, char* plain, size_t plainSize);
+    bool encrypt(const char* plain, std::string& encrypted);
 };
 
 bool RKPassword::Impl::loadKey() {
@@ -155,7 +157,24 @@ std::string RKPassword::getLastError() const {
 }
 
 bool RKPassword::decrypt(const char* encrypted, char* plain, size_t plainSize) {
-    Impl& im = *m_impl;
+    try {
+        return m_impl->decrypt(encrypted, plain, plainSize);
+    } catch (const std::exception&) {
+        if (plain && plainSize) OPENSSL_cleanse(plain, plainSize);
+        return m_impl->fail("password cannot be decrypted (out of memory)");
+    }
+}
+
+bool RKPassword::encrypt(const char* plain, std::string& encrypted) {
+    try {
+        return m_impl->encrypt(plain, encrypted);
+    } catch (const std::exception&) {
+        return m_impl->fail("password cannot be encrypted (out of memory)");
+    }
+}
+
+bool RKPassword::Impl::decrypt(const char* encrypted, char* plain, size_t plainSize) {
+    Impl& im = *this;
     im.lastError.clear();
     if (!plain || plainSize == 0) return im.fail("no buffer for the password");
     OPENSSL_cleanse(plain, plainSize);
@@ -199,8 +218,8 @@ bool RKPassword::decrypt(const char* encrypted, char* plain, size_t plainSize) {
     return true;
 }
 
-bool RKPassword::encrypt(const char* plain, std::string& encrypted) {
-    Impl& im = *m_impl;
+bool RKPassword::Impl::encrypt(const char* plain, std::string& encrypted) {
+    Impl& im = *this;
     im.lastError.clear();
     if (!plain) return im.fail("no password given");
     size_t length = strnlen(plain, kMaxPlain + 1);

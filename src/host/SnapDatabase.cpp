@@ -28,6 +28,15 @@ std::string columnText(sqlite3_stmt* stmt, int column) {
 }  // namespace
 
 bool RKMMSnapAPI::getVolumeSnaps(SMVolSnapInfo& query) {
+    try {
+        return runQuery(query);
+    } catch (const std::exception& e) {
+        query.m_rows.clear();
+        return fail(query.m_errorCode, e.what());
+    }
+}
+
+bool RKMMSnapAPI::runQuery(SMVolSnapInfo& query) {
     query.m_rows.clear();
     int& code = query.m_errorCode;
     code = 0;
@@ -91,10 +100,22 @@ struct RKMMSnapStore::Impl {
     }
 
     bool run(const char* sql, const char* doing, const std::function<void(sqlite3_stmt*)>& bind);
+    bool runStatement(const char* sql, const char* doing,
+                      const std::function<void(sqlite3_stmt*)>& bind);
 };
 
 bool RKMMSnapStore::Impl::run(const char* sql, const char* doing,
                               const std::function<void(sqlite3_stmt*)>& bind) {
+    try {
+        return runStatement(sql, doing, bind);
+    } catch (const std::exception& e) {
+        lastError = std::string(doing) + ": " + e.what();
+        return false;
+    }
+}
+
+bool RKMMSnapStore::Impl::runStatement(const char* sql, const char* doing,
+                                       const std::function<void(sqlite3_stmt*)>& bind) {
     if (!ready()) return false;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db.handle(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
