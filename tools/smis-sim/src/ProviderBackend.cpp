@@ -43,6 +43,18 @@ void ProviderBackend::reset() {
     if (!m_stateFile.empty()) saveState();
 }
 
+void ProviderBackend::setJobMode(const std::string& methodOrOperation, bool job) {
+    m_provider.setJobMode(methodOrOperation, job);
+}
+
+void ProviderBackend::holdNextJobs(int count, int requests) {
+    m_provider.holdNextJobs(count, requests);
+}
+
+nlohmann::json ProviderBackend::arrayControl(const nlohmann::json& request) {
+    return m_provider.control(request);
+}
+
 void ProviderBackend::saveState() {
     if (m_stateFile.empty()) return;
     std::lock_guard<std::mutex> lock(m_saveMutex);

@@ -21,6 +21,9 @@ class ProviderBackend : public Backend {
     void failNextJobs(int count, uint16_t finalJobState) override;
     void setJobsVanish(bool vanish) override;
     void reset() override;
+    void setJobMode(const std::string& methodOrOperation, bool job) override;
+    void holdNextJobs(int count, int requests) override;
+    nlohmann::json arrayControl(const nlohmann::json& request) override;
 
     // Writes the state file now (no-op without one). Throws on I/O failure.
     void saveState();

@@ -14,6 +14,10 @@
 //   POST   /control/latency {"ms": n}  added before every CIM answer
 //   POST   /control/jobs    {"outcome": "Terminated"|"Exception", "count": n}
 //                           or {"vanish": true|false}
+//                           or {"methods": {"Method[:Operation]": "job"|"sync"}}
+//                           or {"holdRequests": n, "count": k}: the next k jobs stay
+//                           Running until n more requests were answered
+//   POST   /control/array   {"action": "write"|"failover"|..., ...} (sim::Provider::control)
 //   POST   /control/reset   faults, latency and log cleared, array back to its start
 //   GET    /control/log     -> {"requests": [RequestRecord...]} (sim/server/RequestLog.h)
 //   DELETE /control/log
