@@ -125,13 +125,19 @@ nlohmann::json SimArray::fabric(const std::vector<std::string>& ports) {
     return nlohmann::json::parse(res->body)["luns"];
 }
 
-void SimArray::hostWrite(const std::string& volume) {
+nlohmann::json SimArray::control(const nlohmann::json& request) {
     httplib::Client http("127.0.0.1", m_server->httpPort());
     http.set_basic_auth(m_server->user(), m_server->password());
-    auto res =
-        http.Post("/control/array", nlohmann::json{{"action", "write"}, {"volume", volume}}.dump(),
-                  "application/json");
-    if (!res || res->status != 200) ADD_FAILURE() << "host write to " << volume << " failed";
+    auto res = http.Post("/control/array", request.dump(), "application/json");
+    if (!res || res->status != 200) {
+        ADD_FAILURE() << "POST /control/array " << request.dump() << " failed";
+        return {};
+    }
+    return nlohmann::json::parse(res->body);
+}
+
+void SimArray::hostWrite(const std::string& volume) {
+    control({{"action", "write"}, {"volume", volume}});
 }
 
 size_t SimArray::invocations(const std::string& method) {

@@ -78,6 +78,8 @@ class SimArray {
     ::testing::AssertionResult unchanged(const nlohmann::json& before);
     // The LUNs the ports see, from POST /fabric/luns.
     nlohmann::json fabric(const std::vector<std::string>& ports);
+    // A change from outside the CIM interface (POST /control/array); its answer.
+    nlohmann::json control(const nlohmann::json& request);
     // A host write to a volume (new data generation), through the control interface.
     void hostWrite(const std::string& volume);
     // InvokeMethod requests in the log (of `method`, or all).
