@@ -31,7 +31,8 @@ CIMObjectPath builtSyncPath(SimArray& s, const CIMObjectPath& source, const CIMO
 }
 
 std::string generation(SimArray& s, const std::string& volume) {
-    for (const auto& v : s.state()[0]["volumes"])
+    const nlohmann::json state = s.state();
+    for (const auto& v : state[0]["volumes"])
         if (v["label"] == volume) return std::to_string(v["generation"].get<uint64_t>());
     return "<none>";
 }
