@@ -500,7 +500,31 @@ struct Server::Impl {
                     backend.failNextJobs(count, state);
                     any = true;
                 }
-                if (!any) throw std::invalid_argument("expected \"outcome\" or \"vanish\"");
+                if (j.contains("methods")) {
+                    if (!j["methods"].is_object())
+                        throw std::invalid_argument("\"methods\" must be an object");
+                    for (const auto& [method, mode] : j["methods"].items()) {
+                        if (mode != "job" && mode != "sync")
+                            throw std::invalid_argument("a method's mode is \"job\" or \"sync\"");
+                        backend.setJobMode(method, mode == "job");
+                    }
+                    any = true;
+                }
+                if (j.contains("holdRequests")) {
+                    auto number = [&](const char* key, int dflt) {
+                        if (!j.contains(key)) return dflt;
+                        if (!j[key].is_number_integer() || j[key].get<int64_t>() < 1 ||
+                            j[key].get<int64_t>() > 1000000)
+                            throw std::invalid_argument(std::string("\"") + key +
+                                                        "\" must be an integer from 1 to 1000000");
+                        return j[key].get<int>();
+                    };
+                    backend.holdNextJobs(number("count", 1), number("holdRequests", 1));
+                    any = true;
+                }
+                if (!any)
+                    throw std::invalid_argument(
+                        "expected \"outcome\", \"vanish\", \"methods\" or \"holdRequests\"");
                 sendJson(res, 200, nlohmann::json::object());
             });
         });
@@ -536,6 +560,9 @@ struct Server::Impl {
         });
         s.Get("/control/state", [this](const httplib::Request& req, httplib::Response& res) {
             control(req, res, [&](const nlohmann::json&) { sendJson(res, 200, backend.state()); });
+        s.Post("/control/array", [this](const httplib::Request& req, httplib::Response& res) {
+            control(req, res,
+                    [&](const nlohmann::json& j) { sendJson(res, 200, backend.arrayControl(j)); });
         });
         s.Post("/control/reset", [this](const httplib::Request& req, httplib::Response& res) {
             control(req, res, [&](const nlohmann::json&) {

@@ -148,6 +148,10 @@ void TestServer::failNextJobs(int count, uint16_t finalJobState) {
     m_provider->failNextJobs(count, finalJobState);
 }
 
+void TestServer::setJobMode(const std::string& methodOrOperation, bool job) {
+    m_provider->setJobMode(methodOrOperation, job);
+}
+
 void TestServer::reset() {
     faults().clear();
     m_server->removals().clear();

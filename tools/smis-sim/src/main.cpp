@@ -1,5 +1,6 @@
 // smis-sim: a simulated E-Series SMI-S provider on HTTP and HTTPS.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <iostream>
@@ -26,9 +27,10 @@ std::string readPasswordFile(const std::string& path) {
     return line;
 }
 
+// Anything at the path counts, so that a file we may not read is reported, not replaced.
 bool fileExists(const std::string& path) {
-    std::ifstream in(path);
-    return in.good();
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -70,8 +72,8 @@ int main(int argc, char** argv) {
                    "Class prefix and namespace: LSISSI (root/LsiArray13), DCIM "
                    "(root/DCIM/MDStorageArray13) or NETAPP (root/netapp/santricity)");
     app.add_option("--state-file", stateFile,
-                   "Keep the array here: loaded at start when it exists, saved after every change "
-                   "and at exit");
+                   "Keep the array here (mode 0600, no credentials): loaded at start when it "
+                   "exists, saved after every change and at exit; jobs in flight are not kept");
     app.add_option("--cert", certFile,
                    "PEM certificate for HTTPS (needs --key); default: self-signed, made at start")
         ->check(CLI::ExistingFile);
@@ -97,22 +99,19 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     try {
-        sim::Config config;
-        if (!stateFile.empty() && fileExists(stateFile)) {
-            config = sim::Config::load(stateFile);
-        } else if (!configFile.empty()) {
-            config = sim::Config::load(configFile);
-        } else {
-            config = sim::Config::defaults();
-        }
+        sim::Config config =
+            configFile.empty() ? sim::Config::defaults() : sim::Config::load(configFile);
+        if (!user.empty()) config.user = user;
+        if (!passwordFile.empty()) config.password = readPasswordFile(passwordFile);
+        // The state file holds no credentials: they stay those of the configuration.
+        if (!stateFile.empty() && fileExists(stateFile))
+            config = sim::Config::loadState(stateFile, config);
         if (!preset.empty()) {
             sim::Preset p = sim::Config::presetFor(preset);
             config.preset = p.name;
             config.classPrefix = p.classPrefix;
             config.arrayNamespace = p.arrayNamespace;
         }
-        if (!user.empty()) config.user = user;
-        if (!passwordFile.empty()) config.password = readPasswordFile(passwordFile);
 
         if (printConfig) {
             // Credentials never leave the process in clear text.

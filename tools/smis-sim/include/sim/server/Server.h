@@ -15,6 +15,9 @@
 //   POST   /control/latency {"ms": n}  added before every CIM answer
 //   POST   /control/jobs    {"outcome": "Terminated"|"Exception", "count": n}
 //                           or {"vanish": true|false}
+//                           or {"methods": {"Method[:Operation]": "job"|"sync"}}
+//                           or {"holdRequests": n, "count": k}: the next k jobs stay
+//                           Running until n more requests were answered
 //   POST   /control/remove  {"object": volume|pit|pitView|pitGroup|consistencyGroup|
 //                            mapping, "target": T, "array": A, "operation": O,
 //                            "method": M, "className": C, "nth": N}
@@ -23,6 +26,7 @@
 //                           there), or, with O, M, C or N, just before the Nth
 //                           (default 1) matching CIM request -> {"id": n}
 //   GET    /control/remove  -> {"pending": [...]};  DELETE drops the pending ones
+//   POST   /control/array   {"action": "write"|"failover"|..., ...} (sim::Provider::control)
 //   GET    /control/state   -> the array state, passwords and secrets as "****"
 //   POST   /control/reset   faults, removals, latency and log cleared, array back
 //                           to its start

@@ -92,6 +92,8 @@ class TestServer {
     nlohmann::json state() const;
     // 8 Terminated, 9 Killed, 10 Exception.
     void failNextJobs(int count, uint16_t finalJobState);
+    // "Method" or "Method:Operation" answers with a job (true) or at once.
+    void setJobMode(const std::string& methodOrOperation, bool job);
     // Faults, latency and log cleared; the array back to its start.
     void reset();
 
