@@ -325,7 +325,10 @@ TEST(SmisSimCli, GiantChunkedBodiesKeepTheSimulatorSmall) {
         EXPECT_GT(refusals, 0) << row.name;
         long peak = peakRssKib(sim.pid());
         EXPECT_GT(peak, 0) << row.name;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // Sanitizers keep freed memory in quarantine: the bound holds for real builds.
         EXPECT_LT(peak, 100 * 1024) << row.name << ": peak RSS " << peak << " KiB";
+#endif
         std::printf("[ figures  ] %s: peak RSS %ld KiB after %zu MB of chunks\n", row.name, peak,
                     sent >> 20);
         EXPECT_EQ(sim.terminate(), 0);
