@@ -1,5 +1,6 @@
 // smis-sim: a simulated E-Series SMI-S provider on HTTP and HTTPS.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -11,21 +12,11 @@
 #include <sim/Config.h>
 #include <sim/Provider.h>
 
+#include "PasswordFile.h"
 #include "sim/server/ProviderBackend.h"
 #include "sim/server/Server.h"
 
 namespace {
-
-std::string readPasswordFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot read the password file " + path);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (line.empty())
-        throw std::runtime_error("the password file " + path + " has an empty first line");
-    return line;
-}
 
 // Anything at the path counts, so that a file we may not read is reported, not replaced.
 bool fileExists(const std::string& path) {
@@ -48,7 +39,9 @@ int main(int argc, char** argv) {
     std::string certFile, keyFile, preset;
     int httpPort = 5988, httpsPort = 5989;
     size_t threads = 256;
-    int keepAlive = 60;
+    int keepAlive = 30;
+    int64_t headerTimeoutMs = 10000, bodyTimeoutMs = 10000;
+    size_t maxRequestBytes = 64u << 20;
     int64_t latencyMs = 0;
     int64_t holdMs = 600000;
     bool printConfig = false;
@@ -84,6 +77,18 @@ int main(int argc, char** argv) {
     app.add_option("--keep-alive-timeout", keepAlive, "Seconds an idle connection is kept open")
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
+    app.add_option("--header-timeout-ms", headerTimeoutMs,
+                   "A request head (and TLS handshake) must arrive within this")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
+    app.add_option("--body-timeout-ms", bodyTimeoutMs,
+                   "A request body, or an answer being sent, must move on within this")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
+    app.add_option("--max-request-bytes", maxRequestBytes,
+                   "Largest CIM request body; larger ones (also chunked) get 413 at once")
+        ->capture_default_str()
+        ->check(CLI::Range(size_t{1024}, size_t{1} << 32));
     app.add_option("--latency-ms", latencyMs, "Delay added before every CIM answer")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
@@ -102,7 +107,7 @@ int main(int argc, char** argv) {
         sim::Config config =
             configFile.empty() ? sim::Config::defaults() : sim::Config::load(configFile);
         if (!user.empty()) config.user = user;
-        if (!passwordFile.empty()) config.password = readPasswordFile(passwordFile);
+        if (!passwordFile.empty()) config.password = sim::detail::readPasswordFile(passwordFile);
         // The state file holds no credentials: they stay those of the configuration.
         if (!stateFile.empty() && fileExists(stateFile))
             config = sim::Config::loadState(stateFile, config);
@@ -135,6 +140,12 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
         signal(SIGPIPE, SIG_IGN);
+        // Every connection takes a descriptor: allow as many as the system lets us.
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = files.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
 
         sim::Provider provider(config);
         sim::ProviderBackend backend(provider, stateFile);
@@ -150,6 +161,9 @@ int main(int argc, char** argv) {
         options.maxThreads = threads;
         options.keepAliveTimeoutSec = keepAlive;
         options.maxHoldMs = holdMs;
+        options.headerTimeoutMs = headerTimeoutMs;
+        options.bodyTimeoutMs = bodyTimeoutMs;
+        options.maxRequestBytes = maxRequestBytes;
 
         sim::Server server(backend, options);
         server.faults().setLatencyMs(latencyMs);
