@@ -114,4 +114,10 @@ class SmisAction : public RkSmisJob {
 
   protected:
     uint16_t m_OpType = 0;
+
+  private:
+    // HPEVA: the allocation-policy setting for a new replica of source; an empty
+    // path for none. (SmisReplica.cpp)
+    cim::CIMObjectPath ChooseHpevaAllocation(RkCimConnection& conn,
+                                             const cim::CIMObjectPath& source, int copyType);
 };
