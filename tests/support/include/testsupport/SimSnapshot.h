@@ -84,6 +84,13 @@ struct SimSnapshot {
         throw std::out_of_range("no volume " + label);
     }
 
+    // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
+    void forPiT(const std::string& label, const std::string& snapName = "snap1") {
+        snap.m_SnapName = snapName;
+        snap.m_SourceDev = volume(label).uuid;
+        snap.m_PiTOperation = 7;
+    }
+
     int countLines(const std::string& needle) const {
         int n = 0;
         for (const auto& line : info.logLines())
