@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -58,6 +59,23 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
     }));
 }
 
+// Every device log line of the program, for a final check that no credential leaked.
+struct SimJournal {
+    static std::mutex& mutex() {
+        static std::mutex mu;
+        return mu;
+    }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> all;
+        return all;
+    }
+    static void add(const FakeSnapInfo& info) {
+        std::lock_guard<std::mutex> lock(mutex());
+        for (const auto& line : info.logLines()) lines().push_back(line.text);
+        lines().push_back(info.errorText());
+    }
+};
+
 // One device: its host log and an LSISnapshot pointed at the simulator's first array.
 struct SimSnapshot {
     FakeSnapInfo info;
@@ -77,6 +95,9 @@ struct SimSnapshot {
         p.m_SystemName = array.id;
         snap.SetArrayInfo(p);
     }
+    ~SimSnapshot() { SimJournal::add(info); }
+    SimSnapshot(const SimSnapshot&) = delete;
+    SimSnapshot& operator=(const SimSnapshot&) = delete;
 
     const sim::Volume& volume(const std::string& label) const {
         for (const sim::Volume& v : array.volumes)

@@ -1,0 +1,268 @@
+// PiT groups and PiTs on the simulated array: the road under each preset, the
+// repository size, the answers of the provider and the round trips.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "testsupport/SimSnapshot.h"
+#include "testsupport/TalonConfig.h"
+
+namespace {
+
+using testsupport::CountRequests;
+using testsupport::SimSnapshot;
+
+const uint64_t kGiB = 1073741824;
+
+sim::Config Instant(const char* preset = "NETAPP") {
+    sim::Config c = testsupport::SimConfig(preset);
+    c.jobs.durationMs = 0;
+    return c;
+}
+
+const sim::PiTGroup* GroupLabelled(const sim::Array& a, const std::string& label) {
+    for (const sim::PiTGroup& g : a.pitGroups)
+        if (g.label == label) return &g;
+    return nullptr;
+}
+
+// A device prepared for a PiT of the volume labelled label.
+void Prepared(SimSnapshot& dev, const std::string& label) {
+    dev.forPiT(label);
+    ASSERT_EQ(dev.snap.PreparePiT(), 1) << label;
+}
+
+TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
+    for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
+        sim::TestServer sim(Instant(preset), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        Prepared(dev, "small_lun");
+
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), 0) << preset;
+        sim::Array a = sim.provider().currentState().arrays[0];
+        ASSERT_EQ(a.pitGroups.size(), 1u) << preset;
+        EXPECT_EQ(a.pitGroups[0].label, "small_lun_SMIS_PG") << preset;
+        EXPECT_EQ(a.pitGroups[0].baseVolume, dev.volume("small_lun").uuid) << preset;
+        EXPECT_EQ(a.pitGroups[0].repositoryBytes, 429496729u) << preset << ": 40 % of 1 GiB";
+        EXPECT_EQ(sim.requests().size(), 4u) << preset << ": round trips of CreatePiTGroup";
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u) << preset;
+
+        sim.log().clear();
+        SimSnapshot again(sim);
+        Prepared(again, "small_lun");
+        EXPECT_EQ(again.snap.CreatePiTGroup(), 0) << preset;
+        EXPECT_TRUE(again.logged("PiT Group [small_lun_SMIS_PG] already exist.")) << preset;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << preset;
+
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.CreatePiT(), 5) << preset;
+        EXPECT_EQ(dev.snap.m_SnapStatus, 5) << preset;
+        a = sim.provider().currentState().arrays[0];
+        ASSERT_EQ(a.pits.size(), 1u) << preset;
+        EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id) << preset << ": InstanceID = ElementName";
+        EXPECT_EQ(a.pits[0].group, a.pitGroups[0].ref) << preset;
+        EXPECT_NE(dev.snap.m_PiTPath.find(a.pits[0].id), std::string::npos) << preset;
+        EXPECT_EQ(dev.snap.GetErrorCode(), 0) << preset;
+        // One PiT of one volume: the service lookup and the method, on one connection.
+        EXPECT_EQ(sim.requests().size(), 2u) << preset;
+        EXPECT_EQ(CountRequests(sim, "EnumerateInstanceNames", "SNIA_ReplicationService"), 1u)
+            << preset;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateSynchronizationAspect"), 1u) << preset;
+        EXPECT_EQ(sim.connectionCount(), 1u) << preset;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << preset;
+    }
+}
+
+TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
+    struct Row {
+        const char* name;
+        const char* arrayConfig;  // nullptr: not configured
+        const char* hostSetting;  // "~Talon" line, or nullptr
+        uint64_t bytes;           // 0: refused by the array
+        int result;
+    };
+    const Row rows[] = {
+        {"default", nullptr, nullptr, 429496729, 0},
+        {"array 0 becomes 40", "0", nullptr, 429496729, 0},
+        {"array 150 becomes 40", "150", nullptr, 429496729, 0},
+        {"array 25", "25", nullptr, kGiB / 4, 0},
+        {"host wins over the array", "25", "nNetApp-E-Series-PiTGroupRepSize=60", kGiB * 60 / 100,
+         0},
+        {"host 101 becomes 40", "25", "nNetApp-E-Series-PiTGroupRepSize=101", 429496729, 0},
+        {"below the array's minimum", "1", nullptr, 0, 5},
+    };
+    for (const Row& r : rows) {
+        testsupport::TalonConfig config(
+            "", r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
+        sim::TestServer sim(Instant(), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        if (r.arrayConfig)
+            dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
+        Prepared(dev, "small_lun");
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.result) << r.name;
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
+        if (r.bytes == 0) {
+            EXPECT_EQ(g, nullptr) << r.name;
+            EXPECT_EQ(dev.info.errorCode(), 5) << r.name;
+            EXPECT_EQ(dev.info.errorText(), "Invalid Parameter for SMIS method") << r.name;
+        } else {
+            ASSERT_NE(g, nullptr) << r.name;
+            EXPECT_EQ(g->repositoryBytes, r.bytes) << r.name;
+        }
+    }
+}
+
+TEST(PiTGroup, ProviderRefusalsReachTheHostWithTheTablesText) {
+    struct Row {
+        const char* name;
+        std::function<void(sim::Config&)> arrange;
+        int result;
+        int hostError;
+        const char* hostText;  // start of the host's error text
+    };
+    const Row rows[] = {
+        {"stale array secret at the provider",
+         [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, 4, 4,
+         "SMIS method failed. 1) Possibly the secret key shared"},
+        {"no pool space",
+         [](sim::Config& c) {
+             for (sim::Pool& p : c.arrays[0].pools) p.capacityBytes = kGiB * 110;
+         },
+         4, 4, "SMIS method failed."},
+        {"a fifth group on the volume",
+         [](sim::Config& c) {
+             sim::Array& a = c.arrays[0];
+             for (int i = 0; i < 4; ++i) {
+                 sim::PiTGroup g;
+                 g.ref = sim::makeRef("group " + std::to_string(i));
+                 g.label = "other_" + std::to_string(i);
+                 g.baseVolume = a.volumes.back().uuid;
+                 a.pitGroups.push_back(g);
+             }
+         },
+         4, 4, "SMIS method failed."},
+    };
+    for (const Row& r : rows) {
+        sim::Config config = Instant();
+        r.arrange(config);
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        Prepared(dev, "small_lun");
+        const size_t groups = sim.provider().currentState().arrays[0].pitGroups.size();
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.result) << r.name;
+        EXPECT_EQ(sim.provider().currentState().arrays[0].pitGroups.size(), groups) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(dev.info.errorText().rfind(r.hostText, 0), 0u) << r.name;
+    }
+}
+
+TEST(CreatePiT, FailuresNeverNameAPiT) {
+    struct Row {
+        const char* name;
+        std::function<void(sim::TestServer&, SimSnapshot&)> arrange;
+        int errorCode;
+        int hostError;
+    };
+    const Row rows[] = {
+        {"answered 0 without SettingsState",
+         [](sim::TestServer& s, SimSnapshot&) {
+             s.failReturnValue(0, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+         },
+         1, 0},
+        {"max snapshots",
+         [](sim::TestServer& s, SimSnapshot&) {
+             s.failReturnValue(640004, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+         },
+         650010, 650010},
+        {"unknown code",
+         [](sim::TestServer& s, SimSnapshot&) {
+             s.failReturnValue(77, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+         },
+         77, 0},
+        {"CIM error",
+         [](sim::TestServer& s, SimSnapshot&) {
+             s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""});
+         },
+         1, 0},
+    };
+    for (const Row& r : rows) {
+        sim::TestServer sim(Instant(), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        Prepared(dev, "small_lun");
+        ASSERT_EQ(dev.snap.CreatePiTGroup(), 0) << r.name;
+        r.arrange(sim, dev);
+        EXPECT_EQ(dev.snap.CreatePiT(), 6) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, 6) << r.name;
+        EXPECT_EQ(dev.snap.m_PiTName, "") << r.name;
+        EXPECT_EQ(dev.snap.m_PiTPath, "") << r.name;
+        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
+TEST(CreatePiT, TheThirtyThirdPiTOfAGroupIsRefused) {
+    sim::TestServer sim(Instant(), testsupport::PlainHttp());
+    SimSnapshot dev(sim);
+    Prepared(dev, "small_lun");
+    ASSERT_EQ(dev.snap.CreatePiTGroup(), 0);
+    for (int i = 0; i < 32; ++i) {
+        dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
+        ASSERT_EQ(dev.snap.CreatePiT(), 5) << "PiT " << i + 1;
+    }
+    dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
+    EXPECT_EQ(dev.snap.CreatePiT(), 6);
+    EXPECT_EQ(dev.snap.GetErrorCode(), 650010);
+    EXPECT_EQ(dev.info.errorCode(), 650010);
+    EXPECT_EQ(dev.info.errorText(), "Max number of snapshots exceeded for the source volume");
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 32u);
+}
+
+TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
+    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    sim::TestServer sim(Instant(), testsupport::PlainHttp());
+    SimSnapshot dev(sim);
+    Prepared(dev, "small_lun");
+    ASSERT_EQ(dev.snap.CreatePiTGroup(), 0);
+    sim.log().clear();
+    EXPECT_EQ(dev.snap.CreatePiT(), 5);
+    EXPECT_EQ(sim.requests().size(), 4u);
+    EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateSynchronizationAspect"), 2u);
+    EXPECT_EQ(sim.connectionCount(), 1u);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u)
+        << "the throw-away call changes nothing";
+    EXPECT_TRUE(dev.logged("Pegasus retry in faulty environment"));
+}
+
+TEST(CreatePiT, ConsistencyGroupModeTakesAGroupPiT) {
+    sim::Config config = Instant();
+    sim::Array& a = config.arrays[0];
+    sim::ConsistencyGroup cg;
+    cg.ref = sim::makeRef("cg one");
+    cg.label = "cg_one";
+    for (const sim::Volume& v : a.volumes)
+        if (v.label == "small_lun" || v.label == "exch_log") cg.members.push_back(v.uuid);
+    a.consistencyGroups.push_back(cg);
+    sim::TestServer sim(config, testsupport::PlainHttp());
+    SimSnapshot dev(sim);
+    Prepared(dev, "small_lun");
+    // Prepare leaves the group's path where CreatePiT reads it.
+    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
+    dev.snap.m_PiTName = dev.snap
+                             .GetObjPathByPropName(dev.snap.m_CimConnection, "CIM_ReplicationGroup",
+                                                   "ElementName", "cg_one")
+                             .toString();
+    dev.snap.m_CimConnection.DisconnectCimom();
+    ASSERT_FALSE(dev.snap.m_PiTName.empty());
+    dev.snap.m_UseConsistencyGroup = true;
+    EXPECT_EQ(dev.snap.CreatePiT(), 5);
+    const sim::Array after = sim.provider().currentState().arrays[0];
+    ASSERT_EQ(after.cgPits.size(), 1u);
+    EXPECT_EQ(dev.snap.m_PiTName, after.cgPits[0].id);
+    EXPECT_TRUE(after.pits.empty());
+}
+
+}  // namespace
