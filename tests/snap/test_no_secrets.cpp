@@ -19,6 +19,7 @@ class NoSecretsInLogs : public ::testing::Environment {
     }
 };
 
-[[maybe_unused]] const auto* const kRegistered = ::testing::AddGlobalTestEnvironment(new NoSecretsInLogs);
+[[maybe_unused]] const auto* const kRegistered =
+    ::testing::AddGlobalTestEnvironment(new NoSecretsInLogs);
 
 }  // namespace

@@ -11,6 +11,7 @@
 namespace {
 
 using testsupport::CountRequests;
+using testsupport::Param;
 using testsupport::SimSnapshot;
 
 const uint64_t kGiB = 1073741824;
@@ -47,7 +48,16 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(a.pitGroups[0].baseVolume, dev.volume("small_lun").uuid) << preset;
         EXPECT_EQ(a.pitGroups[0].repositoryBytes, 429496729u) << preset << ": 40 % of 1 GiB";
         EXPECT_EQ(sim.requests().size(), 4u) << preset << ": round trips of CreatePiTGroup";
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u) << preset;
+        const auto groupCalls = testsupport::Calls(sim, "CreatePiTGroup");
+        ASSERT_EQ(groupCalls.size(), 1u) << preset;
+        const std::vector<std::string> groupParams = {"BaseVolume", "Label", "RepositorySize"};
+        ASSERT_EQ(groupCalls[0].params.size(), 3u) << preset;
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(groupCalls[0].params[i].name, groupParams[i]) << preset;
+        EXPECT_EQ(Param(groupCalls[0], "BaseVolume").type, "reference") << preset;
+        EXPECT_EQ(Param(groupCalls[0], "Label").value, "small_lun_SMIS_PG") << preset;
+        EXPECT_EQ(Param(groupCalls[0], "RepositorySize").type, "uint64") << preset;
+        EXPECT_EQ(Param(groupCalls[0], "RepositorySize").value, "429496729") << preset;
 
         sim.log().clear();
         SimSnapshot again(sim);
@@ -69,7 +79,19 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(sim.requests().size(), 2u) << preset;
         EXPECT_EQ(CountRequests(sim, "EnumerateInstanceNames", "SNIA_ReplicationService"), 1u)
             << preset;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateSynchronizationAspect"), 1u) << preset;
+        const auto pitCalls = testsupport::Calls(sim, "CreateSynchronizationAspect");
+        ASSERT_EQ(pitCalls.size(), 1u) << preset;
+        const std::vector<std::string> pitParams = {"Name",          "SyncType",    "Mode",
+                                                    "SourceElement", "SourceGroup", "Consistency"};
+        ASSERT_EQ(pitCalls[0].params.size(), pitParams.size()) << preset;
+        for (size_t i = 0; i < pitParams.size(); ++i)
+            EXPECT_EQ(pitCalls[0].params[i].name, pitParams[i]) << preset;
+        EXPECT_EQ(Param(pitCalls[0], "Name").value, "snap1") << preset;
+        EXPECT_EQ(Param(pitCalls[0], "SyncType").value, "7") << preset;
+        EXPECT_TRUE(Param(pitCalls[0], "Mode").null) << preset;
+        EXPECT_FALSE(Param(pitCalls[0], "SourceElement").null) << preset;
+        EXPECT_TRUE(Param(pitCalls[0], "SourceGroup").null) << preset;
+        EXPECT_TRUE(Param(pitCalls[0], "Consistency").null) << preset;
         EXPECT_EQ(sim.connectionCount(), 1u) << preset;
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << preset;
     }
@@ -159,6 +181,44 @@ TEST(PiTGroup, ProviderRefusalsReachTheHostWithTheTablesText) {
     }
 }
 
+TEST(PiTGroup, StartedJobIsWatchedToItsEnd) {
+    struct Row {
+        const char* name;
+        int finalState;  // 7, or the failure injected
+        bool vanish;
+        int result;
+        bool group;
+    };
+    const Row rows[] = {
+        {"completed", 7, false, 0, true},
+        {"exception", 10, false, 1, false},
+        {"terminated", 8, false, 1, false},
+        {"vanished", 7, true, 0, true},
+    };
+    for (const Row& r : rows) {
+        sim::Config config = Instant();
+        config.jobs.methods["CreatePiTGroup"] = true;
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        if (r.finalState != 7) sim.failNextJobs(1, static_cast<uint16_t>(r.finalState));
+        sim.provider().setJobsVanish(r.vanish);
+        SimSnapshot dev(sim);
+        Prepared(dev, "small_lun");
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.result) << r.name;
+        EXPECT_EQ(testsupport::Calls(sim, "CreatePiTGroup").at(0).returnValue, 4096u) << r.name;
+        size_t jobReads = 0;
+        for (const sim::RequestRecord& q : sim.requests())
+            jobReads +=
+                q.operation == "GetInstance" && q.className.find("Job") != std::string::npos;
+        EXPECT_GE(jobReads, 1u) << r.name << ": the job is read on the open connection";
+        EXPECT_EQ(
+            GroupLabelled(sim.provider().currentState().arrays[0], "small_lun_SMIS_PG") != nullptr,
+            r.group)
+            << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
 TEST(CreatePiT, FailuresNeverNameAPiT) {
     struct Row {
         const char* name;
@@ -186,7 +246,7 @@ TEST(CreatePiT, FailuresNeverNameAPiT) {
          [](sim::TestServer& s, SimSnapshot&) {
              s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""});
          },
-         1, 0},
+         1, 1},
     };
     for (const Row& r : rows) {
         sim::TestServer sim(Instant(), testsupport::PlainHttp());
@@ -230,7 +290,11 @@ TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
     sim.log().clear();
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
     EXPECT_EQ(sim.requests().size(), 4u);
-    EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateSynchronizationAspect"), 2u);
+    const auto calls = testsupport::Calls(sim, "CreateSynchronizationAspect");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(Param(calls[0], "SyncType").value, "15");
+    EXPECT_EQ(calls[0].returnValue, 5u);
+    EXPECT_EQ(Param(calls[1], "SyncType").value, "7");
     EXPECT_EQ(sim.connectionCount(), 1u);
     EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u)
         << "the throw-away call changes nothing";
@@ -258,7 +322,13 @@ TEST(CreatePiT, ConsistencyGroupModeTakesAGroupPiT) {
     dev.snap.m_CimConnection.DisconnectCimom();
     ASSERT_FALSE(dev.snap.m_PiTName.empty());
     dev.snap.m_UseConsistencyGroup = true;
+    sim.log().clear();
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
+    const auto calls = testsupport::Calls(sim, "CreateSynchronizationAspect");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(Param(calls[0], "SourceElement").null);
+    EXPECT_FALSE(Param(calls[0], "SourceGroup").null);
+    EXPECT_NE(Param(calls[0], "SourceGroup").value.find(cg.ref), std::string::npos);
     const sim::Array after = sim.provider().currentState().arrays[0];
     ASSERT_EQ(after.cgPits.size(), 1u);
     EXPECT_EQ(dev.snap.m_PiTName, after.cgPits[0].id);

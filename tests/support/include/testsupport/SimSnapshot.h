@@ -59,6 +59,22 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
     }));
 }
 
+// The extrinsic calls of method in the simulator's log, in arrival order.
+inline std::vector<sim::RequestRecord> Calls(const sim::TestServer& sim,
+                                             const std::string& method) {
+    std::vector<sim::RequestRecord> calls;
+    for (const sim::RequestRecord& r : sim.requests())
+        if (r.operation == "InvokeMethod" && r.method == method) calls.push_back(r);
+    return calls;
+}
+
+// The in-parameter name of a logged call; throws when it was not sent.
+inline const sim::ParamRecord& Param(const sim::RequestRecord& call, const std::string& name) {
+    for (const sim::ParamRecord& p : call.params)
+        if (p.name == name) return p;
+    throw std::out_of_range(call.method + " was sent without " + name);
+}
+
 // Every device log line of the program, for a final check that no credential leaked.
 struct SimJournal {
     static std::mutex& mutex() {
