@@ -74,6 +74,11 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id) << preset << ": InstanceID = ElementName";
         EXPECT_EQ(a.pits[0].group, a.pitGroups[0].ref) << preset;
         EXPECT_NE(dev.snap.m_PiTPath.find(a.pits[0].id), std::string::npos) << preset;
+        // The identity is the array id and a reference, and never reads as a path.
+        EXPECT_EQ(dev.snap.m_PiTName.rfind(dev.array.id + ":", 0), 0u) << preset;
+        EXPECT_EQ(dev.snap.m_PiTName.size(), dev.array.id.size() + 41) << preset;
+        cim::CIMObjectPath parsed;
+        EXPECT_FALSE(SmisAction::ParsePathOrName(dev.snap.m_PiTName, parsed)) << preset;
         EXPECT_EQ(dev.snap.GetErrorCode(), 0) << preset;
         // One PiT of one volume: the service lookup and the method, on one connection.
         EXPECT_EQ(sim.requests().size(), 2u) << preset;
@@ -279,6 +284,22 @@ TEST(CreatePiT, TheThirtyThirdPiTOfAGroupIsRefused) {
     EXPECT_EQ(dev.info.errorCode(), 650010);
     EXPECT_EQ(dev.info.errorText(), "Max number of snapshots exceeded for the source volume");
     EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 32u);
+}
+
+TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
+    sim::Config config = Instant();
+    config.jobs.methods["CreateSynchronizationAspect"] = true;
+    sim::TestServer sim(config, testsupport::PlainHttp());
+    SimSnapshot dev(sim);
+    Prepared(dev, "small_lun");
+    ASSERT_EQ(dev.snap.CreatePiTGroup(), 0);
+    sim.log().clear();
+    EXPECT_EQ(dev.snap.CreatePiT(), 5);
+    EXPECT_EQ(testsupport::Calls(sim, "CreateSynchronizationAspect").at(0).returnValue, 4096u);
+    const sim::Array a = sim.provider().currentState().arrays[0];
+    ASSERT_EQ(a.pits.size(), 1u);
+    EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id);
+    EXPECT_EQ(sim.requests().size(), 2u) << "no job is watched on E-Series";
 }
 
 TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {

@@ -31,20 +31,30 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
 }
 
 TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
-    sim::TestServer sim(Instant(), testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    PreparedReplica(dev, "exch_log");
-    sim.log().clear();
-    EXPECT_EQ(dev.snap.SnapCreate(), 5);
-    EXPECT_EQ(dev.snap.m_SnapStatus, 5);
-    const sim::Array a = sim.provider().currentState().arrays[0];
-    const sim::Volume* made = a.findVolumeByLabel("snap_exch_log");
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot);
-    EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
-    EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos);
-    EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateReplica"), 1u);
-    EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
+    for (bool job : {false, true}) {
+        const std::string name = job ? "job" : "at once";
+        sim::Config config = Instant();
+        config.jobs.methods["CreateReplica"] = job;
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        PreparedReplica(dev, "exch_log");
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.SnapCreate(), 5) << name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, 5) << name;
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        const sim::Volume* made = a.findVolumeByLabel("snap_exch_log");
+        ASSERT_NE(made, nullptr) << name;
+        EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot) << name;
+        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid) << name;
+        EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos) << name;
+        const auto calls = testsupport::Calls(sim, "CreateReplica");
+        ASSERT_EQ(calls.size(), 1u) << name;
+        EXPECT_EQ(calls[0].returnValue, job ? 4096u : 0u) << name;
+        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4") << name;
+        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null) << name;
+        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null) << name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << name;
+    }
 }
 
 TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
@@ -113,7 +123,10 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
     PreparedReplica(dev, "exch_log");
     sim.log().clear();
     EXPECT_EQ(dev.snap.SnapCreate(), 5);
-    EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreateReplica"), 2u);
+    const auto calls = testsupport::Calls(sim, "CreateReplica");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "15");
+    EXPECT_EQ(calls[0].returnValue, 5u);
     size_t made = 0;
     for (const sim::Volume& v : sim.provider().currentState().arrays[0].volumes)
         made += v.kind == sim::VolumeKind::Snapshot;
