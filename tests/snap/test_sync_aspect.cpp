@@ -74,3 +74,35 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
 }
 
 }  // namespace
+
+namespace {
+
+// A "consistency" entry without "SourceGroup" still selects the group form: the
+// volume is not sent and the group is a null reference.
+TEST(SyncAspect, ConsistencyWithoutAGroupSendsTheGroupForm) {
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    SimSnapshot dev(sim);
+    const sim::Volume& v = dev.volume("small_lun");
+    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
+    std::map<std::string, std::string> params = {{"SystemName", dev.array.id},
+                                                 {"SyncType", "7"},
+                                                 {"SourceElement", v.uuid},
+                                                 {"consistency", "2"},
+                                                 {"ServiceAccessPoint", "given"}};
+    cim::Array<cim::CIMParamValue> out;
+    const unsigned int result =
+        dev.snap.CreateSynchronizationAspect(dev.snap.m_CimConnection, params, out);
+    dev.snap.m_CimConnection.DisconnectCimom();
+    EXPECT_NE(result, 0u) << "a group PiT without a group";
+    const auto calls = testsupport::Calls(sim, "CreateSynchronizationAspect");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(testsupport::Param(calls[0], "SourceElement").null);
+    EXPECT_TRUE(testsupport::Param(calls[0], "SourceGroup").null);
+    EXPECT_EQ(testsupport::Param(calls[0], "Consistency").value, "2");
+    EXPECT_TRUE(testsupport::Param(calls[0], "ServiceAccessPoint").null);
+    EXPECT_TRUE(testsupport::Param(calls[0], "Name").null);
+    EXPECT_TRUE(sim.provider().currentState().arrays[0].pits.empty());
+    EXPECT_TRUE(sim.provider().currentState().arrays[0].cgPits.empty());
+}
+
+}  // namespace
