@@ -11,25 +11,11 @@ namespace {
 using testsupport::CountRequests;
 using testsupport::SimSnapshot;
 
-// The default array plus base volumes with the given labels (1 GiB, first pool).
-sim::Config WithVolumes(const std::vector<std::string>& labels, const char* preset = "NETAPP") {
-    sim::Config c = testsupport::SimConfig(preset);
-    sim::Array& a = c.arrays.front();
-    for (const std::string& label : labels) {
-        sim::Volume v;
-        v.uuid = sim::makeVolumeUuid("snap-test:" + label);
-        v.label = label;
-        v.pool = a.pools.front().ref;
-        v.blocks = 2097152;
-        a.volumes.push_back(v);
-    }
-    return c;
-}
-
 TEST(CreatePiTGroup, RefusedBeforeTheMethod) {
     const std::string name22 = "vol_22_characters_abcd";
     const std::string name23 = "vol_23_characters_abcde";
-    sim::Config config = WithVolumes({name22, name23});
+    sim::Config config = testsupport::SimConfig();
+    testsupport::AddVolumes(config, {name22, name23});
     // ora_log has its group already.
     sim::PiTGroup existing;
     existing.ref = sim::makeRef("existing group");
@@ -52,18 +38,8 @@ TEST(CreatePiTGroup, RefusedBeforeTheMethod) {
          "Insufficient Parameters."},
         {"no source", "ora_log", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, 0,
          "Insufficient Parameters."},
-        {"no CIMOM", "ora_log",
-         [](SimSnapshot& d) {
-             RK_SMIS_SNAP::RkArrayParams p;
-             p.address = "127.0.0.1";
-             p.port = 1;
-             p.nameSpace = "root/x";
-             p.userName = "u";
-             p.password = "p";
-             p.m_SystemName = d.array.id;
-             d.snap.SetArrayInfo(p);
-         },
-         -1, 60541, "Connection to CIMOM failed"},
+        {"no CIMOM", "ora_log", [](SimSnapshot& d) { d.unreachable(); }, -1, 60541,
+         "Connection to CIMOM failed"},
         {"label of 31 characters", name23, nullptr, 5, 60540,
          "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the "
          "source volume with 22 or less characters."},
@@ -88,7 +64,12 @@ TEST(CreatePiTGroup, RefusedBeforeTheMethod) {
         EXPECT_TRUE(dev.logged(r.trace)) << r.name;
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
     }
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pitGroups.size(), 1u);
+    // 22 characters make a label of exactly 30: accepted.
+    SimSnapshot dev(sim);
+    dev.forPiT(name22);
+    ASSERT_EQ(dev.snap.PreparePiT(), 1);
+    EXPECT_EQ(dev.snap.CreatePiTGroup(), 0);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pitGroups.size(), 2u);
 }
 
 TEST(CreatePiT, RefusedWithoutARequest) {

@@ -79,18 +79,8 @@ TEST(PreparePiT, RefusalsAndDiskGroupRules) {
          "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT"},
         {"requested group", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "DG2"; }, 1, 0, true,
          "DG2", "Going to use Disk Group [DG2] for PiT operation"},
-        {"no CIMOM",
-         [](SimSnapshot& d) {
-             RK_SMIS_SNAP::RkArrayParams p;
-             p.address = "127.0.0.1";
-             p.port = 1;
-             p.nameSpace = "root/x";
-             p.userName = "u";
-             p.password = "p";
-             p.m_SystemName = d.array.id;
-             d.snap.SetArrayInfo(p);
-         },
-         2, 3, false, "", "Connection to CIMOM failed"},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 2, 3, false, "",
+         "Connection to CIMOM failed"},
     };
     for (const Row& r : rows) {
         sim.reset();

@@ -17,12 +17,6 @@ namespace {
 using testsupport::CountRequests;
 using testsupport::SimSnapshot;
 
-sim::Config Instant() {
-    sim::Config c = testsupport::SimConfig();
-    c.jobs.durationMs = 0;
-    return c;
-}
-
 void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
     dev.snap.m_SnapName = "snap_" + label;
     dev.snap.m_SourceDev = dev.volume(label).uuid;
@@ -33,7 +27,7 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
 TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
     for (bool job : {false, true}) {
         const std::string name = job ? "job" : "at once";
-        sim::Config config = Instant();
+        sim::Config config = testsupport::SimConfig();
         config.jobs.methods["CreateReplica"] = job;
         sim::TestServer sim(config, testsupport::PlainHttp());
         SimSnapshot dev(sim);
@@ -90,7 +84,7 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
         {"answered 0 without a target", 4, 0, 0, 0, ""},
     };
     for (const Row& r : rows) {
-        sim::TestServer sim(Instant(), testsupport::PlainHttp());
+        sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_ErrorTable = kTable;
         PreparedReplica(dev, "exch_log", r.copyType);
@@ -107,7 +101,7 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
 }
 
 TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
-    sim::TestServer sim(Instant(), testsupport::PlainHttp());
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
     {
         SimSnapshot dev(sim);
         dev.snap.m_SnapOperation = 4;
@@ -135,7 +129,7 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
 
 TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     const auto delay = std::chrono::milliseconds(40);
-    sim::TestServer sim(Instant(), testsupport::PlainHttp());
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
     sim.delay(delay, -1, {"InvokeMethod", "CreateReplica", ""});
     const char* labels[] = {"ora_data1", "ora_data2",  "ora_log",  "exch_db",
                             "exch_log",  "file_share", "vm_store", "small_lun"};
@@ -166,7 +160,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
 }
 
 TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
-    sim::TestServer sim(Instant(), testsupport::PlainHttp());
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
     sim.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "CreateReplica", ""});
     SimSnapshot dev(sim);
     PreparedReplica(dev, "exch_log");

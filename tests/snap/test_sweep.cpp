@@ -64,7 +64,6 @@ class Sweep : public ::testing::TestWithParam<size_t> {};
 TEST_P(Sweep, EveryRequestFailsOnceAndNothingStrayIsLeft) {
     const Stage& stage = Stages()[GetParam()];
     sim::Config config = testsupport::SimConfig();
-    config.jobs.durationMs = 0;
     sim::TestServer sim(config, testsupport::PlainHttp());
 
     // The clean run gives the requests to fail, one at a time.

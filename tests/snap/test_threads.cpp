@@ -18,18 +18,9 @@ TEST(Threads, SixteenVolumesPreparedGroupedAndSnappedAtOnce) {
         testsupport::TalonConfig config(std::string("RK_SMIS_CACHE_VOLUME_INSTANCES=") + caching);
         RkCimUtil::ClearVolumeCache();
         sim::Config c = testsupport::SimConfig();
-        c.jobs.durationMs = 0;
-        sim::Array& a = c.arrays[0];
         std::vector<std::string> labels;
-        for (int i = 0; i < 16; ++i) {
-            sim::Volume v;
-            v.label = "tvol_" + std::to_string(i);
-            v.uuid = sim::makeVolumeUuid("threads:" + v.label);
-            v.pool = a.pools.front().ref;
-            v.blocks = 2097152;
-            a.volumes.push_back(v);
-            labels.push_back(v.label);
-        }
+        for (int i = 0; i < 16; ++i) labels.push_back("tvol_" + std::to_string(i));
+        testsupport::AddVolumes(c, labels);
         sim::TestServer sim(c, testsupport::PlainHttp());
         std::vector<int> results(16, -1);
         std::vector<std::string> pits(16);

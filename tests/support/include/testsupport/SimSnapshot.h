@@ -27,7 +27,8 @@ inline const char* const kSimUser = "snapuser";
 inline const char* const kSimPassword = "Sn4p-Pw!x93";
 inline const char* const kArraySecret = "ArrSecret-7Qk";
 
-// The default array served under preset ("LSISSI", "DCIM", "NETAPP").
+// The default array served under preset ("LSISSI", "DCIM", "NETAPP"); its jobs end
+// at once, so that no job watch ever sleeps.
 inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
     sim::Config c = sim::Config::defaults();
     const sim::Preset p = sim::Config::presetFor(preset);
@@ -36,11 +37,25 @@ inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
     c.arrayNamespace = p.arrayNamespace;
     c.user = kSimUser;
     c.password = kSimPassword;
+    c.jobs.durationMs = 0;
     for (sim::Array& a : c.arrays) {
         a.password = kArraySecret;
         a.providerSecret = kArraySecret;
     }
     return c;
+}
+
+// Adds base volumes of 1 GiB (512-byte blocks) in the first pool of the first array.
+inline void AddVolumes(sim::Config& c, const std::vector<std::string>& labels) {
+    sim::Array& a = c.arrays.front();
+    for (const std::string& label : labels) {
+        sim::Volume v;
+        v.uuid = sim::makeVolumeUuid("snap-test:" + label);
+        v.label = label;
+        v.pool = a.pools.front().ref;
+        v.blocks = 2097152;
+        a.volumes.push_back(v);
+    }
 }
 
 inline sim::TestServerOptions PlainHttp() {
@@ -119,6 +134,18 @@ struct SimSnapshot {
         for (const sim::Volume& v : array.volumes)
             if (v.label == label) return v;
         throw std::out_of_range("no volume " + label);
+    }
+
+    // Points the device at a closed port: every connection fails.
+    void unreachable() {
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.address = "127.0.0.1";
+        p.port = 1;
+        p.nameSpace = "root/none";
+        p.userName = "u";
+        p.password = "p";
+        p.m_SystemName = array.id;
+        snap.SetArrayInfo(p);
     }
 
     // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
