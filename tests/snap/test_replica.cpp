@@ -122,7 +122,8 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
     EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "15");
     EXPECT_EQ(calls[0].returnValue, 5u);
     size_t made = 0;
-    for (const sim::Volume& v : sim.provider().currentState().arrays[0].volumes)
+    const sim::Config state = sim.provider().currentState();
+    for (const sim::Volume& v : state.arrays[0].volumes)
         made += v.kind == sim::VolumeKind::Snapshot;
     EXPECT_EQ(made, 1u) << "the throw-away call (copy type 15) changes nothing";
 }
