@@ -126,7 +126,8 @@ class Remover {
 };
 
 // Finds the object `id` names on one array; false when it is not there.
-bool removeNamed(Array& a, RemovableKind kind, const std::string& id, std::vector<std::string>& removed) {
+bool removeNamed(Array& a, RemovableKind kind, const std::string& id,
+                 std::vector<std::string>& removed) {
     Remover r(a);
     auto volumeNamed = [&](bool viewsOnly) -> const Volume* {
         const Volume* v = a.findVolume(id);
