@@ -249,6 +249,27 @@ TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {
     EXPECT_TRUE(device.logContains("ErrorCode 650006: ErrorMsg = Array not found"));
 }
 
+// A copy that meets the rejection tells the original: the host hears of it once, and
+// the snapshot's later errors leave 60555 in place whichever copy met it.
+TEST_F(SessionTest, CopiesShareTheCredentialFailure) {
+    LSISnapshot snap;
+    AwaitableInfo device;
+    snap.SetLogger(&device);
+    RkCimomParams p = ParamsFor(sim);
+    p.password = "wrong-password";
+    snap.m_CimConnection.GetCimom().SetCimom(p);
+    ASSERT_EQ(snap.m_CimConnection.ConnectCimom(), 0);
+    {
+        RkCimConnection byValue = snap.m_CimConnection;
+        EXPECT_TRUE(byValue.GetInstanceNames("CIM_StorageVolume").empty());
+    }
+    EXPECT_TRUE(snap.m_CimConnection.AuthFailed());
+    EXPECT_TRUE(snap.m_CimConnection.GetInstanceNames("CIM_StorageVolume").empty());
+    snap.setErrorMsg(650006, "Array not found");
+    EXPECT_EQ(device.errorCode(), 60555);
+    EXPECT_EQ(device.setErrorInfoCalls(), 1);
+}
+
 TEST_F(SessionTest, RejectedCredentialsWithFaultRetryAreRetriedAndRaised) {
     TalonConfig faultRetry("RK_PEGASUS_FAULT_RETRY = 1\n");
     RkCimomParams p = ParamsFor(sim);
