@@ -220,7 +220,8 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldCut) {
         {"older engine, 4095 characters", ofLength(4095, false), false, true},
         {"older engine, 4096 characters", ofLength(4096, false), false, false},
     };
-    for (const auto& s : samples()["unwritable"]) {
+    const auto data = samples();
+    for (const auto& s : data["unwritable"]) {
         auto f = s["fields"].get<std::vector<std::string>>();
         rows.push_back({s["name"].get<std::string>(),
                         {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]},
