@@ -151,6 +151,38 @@ class RkCimUtil : public RkSmisTracer {
     cim::CIMObjectPath GetVolumeObjectPath(RkCimConnection& conn, std::string systemName,
                                            std::string volume);
 
+    // --- Protocol controllers of a host or a volume (RkCimUtilCtlr.cpp) ---
+    // Provider failures are traced and raised again (the mapping operations catch them).
+
+    // The controllers of the host's ports that carry the volumes (one volume path or
+    // UUID); without ports, the volumes' own controllers.
+    std::vector<cim::CIMObjectPath> GetCtlrPathList(RkCimConnection& conn,
+                                                    cim::CIMObjectPath systemPath,
+                                                    cim::Array<cim::String>& volumes,
+                                                    cim::Array<cim::String> ports);
+    // Dispatch by the system's vendor.
+    std::vector<cim::CIMObjectPath> GetctlrPathListByAssn(
+        RkCimConnection& conn, cim::CIMObjectPath systemPath,
+        cim::Array<cim::CIMObjectPath>& volumePaths, cim::Array<cim::String>& ports);
+    // The controllers a volume is mapped through.
+    std::vector<cim::CIMObjectPath> GetVolCtlrPaths(RkCimConnection& conn,
+                                                    cim::CIMObjectPath& volumePath);
+    // E-Series: the host's controllers that are also controllers of the volumes.
+    std::vector<cim::CIMObjectPath> GetLSICtlrListByHwIDs(
+        RkCimConnection& conn, cim::CIMObjectPath& systemPath,
+        cim::Array<cim::CIMObjectPath>& volumePaths, cim::Array<cim::String>& ports);
+    // E-Series: the controllers of the host (or, with groupMapping, host group) owning
+    // the ports.
+    std::vector<cim::CIMObjectPath> GetLSICtlrListByHwIDs(RkCimConnection& conn,
+                                                          cim::CIMObjectPath& systemPath,
+                                                          cim::Array<cim::String>& ports,
+                                                          bool groupMapping);
+    // All port identifiers of the host owning the first port.
+    cim::Array<cim::String> GetLSIHwIDs(RkCimConnection& conn, cim::CIMObjectPath& systemPath,
+                                        cim::Array<cim::String>& ports);
+    // The "CIM_SystemSpecificCollection" whose "ElementName" is name.
+    cim::CIMObjectPath GetHardwareIdCollectionPath(RkCimConnection& conn, std::string name);
+
     // --- Synchronization paths (RkCimUtilSync.cpp) ---
     // Provider reference lookups go straight to the client (no retry). The int lookups
     // give 0 found (outputs set), -1 nothing suitable or a provider failure, and 1 (target

@@ -1,0 +1,96 @@
+// An E-Series snapshot object bound to an in-process simulator: the simulator's
+// configuration per preset with credentials of our own, the device log it traces
+// into, and readers of the simulator's request log and array state.
+//
+//   sim::TestServer sim(testsupport::SimConfig("DCIM"), testsupport::PlainHttp());
+//   testsupport::SimSnapshot dev(sim);
+//   dev.snap.m_SourceDev = dev.volume("small_lun").uuid;
+//   EXPECT_EQ(testsupport::CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u);
+#pragma once
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sim/Config.h>
+#include <sim/server/TestServer.h>
+
+#include "eseries/LSISnapshot.h"
+#include "testsupport/FakeSnapInfo.h"
+
+namespace testsupport {
+
+// Credentials that no log line may ever carry.
+inline const char* const kSimUser = "snapuser";
+inline const char* const kSimPassword = "Sn4p-Pw!x93";
+inline const char* const kArraySecret = "ArrSecret-7Qk";
+
+// The default array served under preset ("LSISSI", "DCIM", "NETAPP").
+inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
+    sim::Config c = sim::Config::defaults();
+    const sim::Preset p = sim::Config::presetFor(preset);
+    c.preset = p.name;
+    c.classPrefix = p.classPrefix;
+    c.arrayNamespace = p.arrayNamespace;
+    c.user = kSimUser;
+    c.password = kSimPassword;
+    for (sim::Array& a : c.arrays) {
+        a.password = kArraySecret;
+        a.providerSecret = kArraySecret;
+    }
+    return c;
+}
+
+inline sim::TestServerOptions PlainHttp() {
+    sim::TestServerOptions o;
+    o.https = false;
+    return o;
+}
+
+// Requests in the simulator's log; empty fields match anything.
+inline size_t CountRequests(const sim::TestServer& sim, const std::string& operation,
+                            const std::string& methodOrClass = std::string()) {
+    auto all = sim.requests();
+    return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const auto& r) {
+        return r.operation == operation &&
+               (methodOrClass.empty() || r.method == methodOrClass || r.className == methodOrClass);
+    }));
+}
+
+// One device: its host log and an LSISnapshot pointed at the simulator's first array.
+struct SimSnapshot {
+    FakeSnapInfo info;
+    LSISnapshot snap;
+    sim::Array array;  // the array as it was when the device was made
+
+    explicit SimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
+        array = sim.provider().currentState().arrays.at(arrayIndex);
+        snap.SetLogger(&info);
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.name = array.name;
+        p.address = "127.0.0.1";
+        p.port = sim.httpPort();
+        p.nameSpace = sim.arrayNamespace();
+        p.userName = sim.user();
+        p.password = sim.password();
+        p.m_SystemName = array.id;
+        snap.SetArrayInfo(p);
+    }
+
+    const sim::Volume& volume(const std::string& label) const {
+        for (const sim::Volume& v : array.volumes)
+            if (v.label == label) return v;
+        throw std::out_of_range("no volume " + label);
+    }
+
+    int countLines(const std::string& needle) const {
+        int n = 0;
+        for (const auto& line : info.logLines())
+            if (line.text.find(needle) != std::string::npos) ++n;
+        return n;
+    }
+    bool logged(const std::string& needle) const { return info.logContains(needle); }
+};
+
+}  // namespace testsupport
