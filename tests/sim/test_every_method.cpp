@@ -22,19 +22,6 @@ namespace {
 using Params = std::vector<cim::CIMParamValue>;
 using Args = std::function<Params(SimArray&)>;
 
-sim::Config everyMethodArray() {
-    return simtest::richArray([](nlohmann::json& j) {
-        auto& a = j["arrays"][0];
-        a["volumes"].push_back({{"label", "spare"}, {"sizeBytes", 1073741824}});
-        a["volumes"].push_back({{"label", "copy_target"}, {"sizeBytes", 21474836480}});
-        a["volumes"].push_back({{"label", "snap1"},
-                                {"kind", "snapshot"},
-                                {"pool", "DG2"},
-                                {"sizeBytes", 53687091200}});
-        a["syncs"].push_back({{"type", "snapshot"}, {"source", "exch_log"}, {"target", "snap1"}});
-    });
-}
-
 CIMObjectPath defineState(SimArray& s, size_t pit) {
     auto pits = s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_PiT");
     return s.client().referenceNames(s.ns(), pits.at(pit), "CIM_SettingsDefineState").at(0);
@@ -186,7 +173,7 @@ const Row kRows[] = {
 
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
     for (const Row& row : kRows) {
-        SimArray s(everyMethodArray());
+        SimArray s(simtest::everyMethodArray());
         const Params args = row.args(s);
         const nlohmann::json before = s.state();
         auto call = [&](const Params& p) { return s.call(row.service, row.method, p); };
