@@ -253,3 +253,21 @@ TEST(StorageMethods, RefusalsAnswerTheirCodeAndChangeNothing) {
         EXPECT_TRUE(s.unchanged(before)) << row.name;
     }
 }
+
+TEST(StorageMethods, AJobAnswerCanLeaveOutTheNewVolume) {
+    sim::Config config = sim::Config::defaults();
+    config.jobs.omitTheElement = true;
+    config.jobs.methods["CreateOrModifyElementFromStoragePool"] = true;
+    SimArray s(config);
+    auto made = s.call(kService, "CreateOrModifyElementFromStoragePool",
+                       {param("ElementName", CIMValue("bk_clone")), param("ElementType", u16(2)),
+                        param("Size", u64(1ULL << 30)),
+                        param("InPool", CIMValue(s.named("CIM_StoragePool", "DG1")))});
+    ASSERT_EQ(made.rc, 4096u);
+    EXPECT_TRUE(made.has("Job"));
+    EXPECT_FALSE(made.has("TheElement"));
+    s.finishJobs();
+    EXPECT_EQ(s.jobState(made), 7);
+    EXPECT_FALSE(s.named("CIM_StorageVolume", "bk_clone").getClassName().isNull())
+        << "found by its name instead";
+}
