@@ -111,8 +111,8 @@ void TestServer::setLatency(std::chrono::milliseconds perRequest) {
     faults().setLatencyMs(perRequest.count());
 }
 
-void TestServer::failNextJobs(int count, uint16_t finalJobState) {
-    m_provider->failNextJobs(count, finalJobState);
+void TestServer::failNextJobs(int count, uint16_t finalJobState, int skip) {
+    m_provider->failNextJobs(count, finalJobState, skip);
 }
 
 void TestServer::setJobMode(const std::string& methodOrOperation, bool job) {

@@ -28,6 +28,11 @@ class Backend {
     virtual void setJobsVanish(bool vanish) = 0;
     // Back to the starting array.
     virtual void reset() = 0;
+    // The same after `skip` jobs that end as they would.
+    virtual void failJobsAfter(int skip, int count, uint16_t finalJobState) {
+        if (skip != 0) throw std::invalid_argument("job skip counts are not supported");
+        failNextJobs(count, finalJobState);
+    }
     // Job modes per method ("Method" or "Method:Operation" -> job), and jobs that stay
     // Running for the next requests; std::invalid_argument for bad values.
     virtual void setJobMode(const std::string& /*methodOrOperation*/, bool /*job*/) {

@@ -20,6 +20,7 @@ class ProviderBackend : public Backend {
     void failNextJobs(int count, uint16_t finalJobState) override;
     void setJobsVanish(bool vanish) override;
     void reset() override;
+    void failJobsAfter(int skip, int count, uint16_t finalJobState) override;
     void setJobMode(const std::string& methodOrOperation, bool job) override;
     void holdNextJobs(int count, int requests) override;
     nlohmann::json arrayControl(const nlohmann::json& request) override;

@@ -72,7 +72,7 @@ class TestServer {
                    const RequestKey& match = RequestKey());
     void setLatency(std::chrono::milliseconds perRequest);
     // 8 Terminated, 9 Killed, 10 Exception.
-    void failNextJobs(int count, uint16_t finalJobState);
+    void failNextJobs(int count, uint16_t finalJobState, int skip = 0);
     // "Method" or "Method:Operation" answers with a job (true) or at once.
     void setJobMode(const std::string& methodOrOperation, bool job);
     // Faults, latency and log cleared; the array back to its start.
