@@ -404,3 +404,27 @@ TEST(PiTMethods, EqualKeysKeepTheirListedOrder) {
                   .rc,
               0u);
 }
+
+TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
+    SimArray s(simtest::richArray());
+    s.post("/control/jobs", {{"outcome", "Exception"}, {"skip", 1}, {"count", 1}});
+    s.post("/control/jobs",
+           {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}});
+    const CIMObjectPath sds = defineStateOf(s, pitOf(s, "_PiT", 0));
+    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", modifyArgs(32768, sds)).rc,
+              0u);
+    auto group = [&](const char* label) {
+        return s.call("ReplicationService", "CreatePiTGroup",
+                      {param("BaseVolume", CIMValue(s.volume("small_lun"))),
+                       param("Label", CIMValue(label)), param("RepositorySize", u64(kGiB))});
+    };
+    auto first = group("small_lun_1");
+    auto second = group("small_lun_2");
+    ASSERT_EQ(first.rc, 4096u);
+    ASSERT_EQ(second.rc, 4096u);
+    s.finishJobs();
+    EXPECT_EQ(s.jobState(first), 7);
+    EXPECT_EQ(s.jobState(second), 10);
+    EXPECT_FALSE(s.named(s.prefix() + "_PiTGroup", "small_lun_1").getClassName().isNull());
+    EXPECT_TRUE(s.named(s.prefix() + "_PiTGroup", "small_lun_2").getClassName().isNull());
+}
