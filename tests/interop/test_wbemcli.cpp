@@ -170,3 +170,23 @@ TEST_F(WbemcliTest, ErrorsAndRejectedCredentialsAreReported) {
     EXPECT_NE(denied.output.find("username/password"), std::string::npos) << denied.output;
     EXPECT_EQ(simulator.requests().back().httpStatus, 401);
 }
+
+TEST_F(WbemcliTest, CallMethodCreatesAConsistencyGroup) {
+    // wbemcli types the parameters from the class's method declaration.
+    const std::string service = prefix + "_ReplicationService.CreationClassName=\"" + prefix +
+                                "_ReplicationService\",Name=\"ReplicationService\"," +
+                                "SystemCreationClassName=\"" + prefix +
+                                "_StorageSystem\",SystemName=\"" + array.id + "\"";
+    auto run = wbemcli("cm " + shellQuote(base(simulator.password()) + ns + ":" + service) + " " +
+                       shellQuote("CreateGroup.GroupName=\"1A3F_2\""));
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("CreateGroup: 0"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("ReplicationGroup (reference): " + ns + ":" + prefix +
+                              "_ConsistencyGroup.InstanceID=\"" + array.id + ":"),
+              std::string::npos)
+        << run.output;
+    const sim::Array now = simulator.provider().currentState().arrays.at(0);
+    ASSERT_EQ(now.consistencyGroups.size(), 1u);
+    EXPECT_EQ(now.consistencyGroups[0].label, "1A3F_2");
+    EXPECT_TRUE(now.consistencyGroups[0].members.empty());
+}

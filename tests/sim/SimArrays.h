@@ -62,4 +62,19 @@ inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = 
     return sim::Config::fromJson(j);
 }
 
+// The rich array plus what the storage methods need: an unused volume ("spare"), a
+// copy target of 20 GiB and a legacy snapshot "snap1" of exch_log.
+inline sim::Config everyMethodArray() {
+    return richArray([](nlohmann::json& j) {
+        auto& a = j["arrays"][0];
+        a["volumes"].push_back({{"label", "spare"}, {"sizeBytes", 1073741824}});
+        a["volumes"].push_back({{"label", "copy_target"}, {"sizeBytes", 21474836480}});
+        a["volumes"].push_back({{"label", "snap1"},
+                                {"kind", "snapshot"},
+                                {"pool", "DG2"},
+                                {"sizeBytes", 53687091200}});
+        a["syncs"].push_back({{"type", "snapshot"}, {"source", "exch_log"}, {"target", "snap1"}});
+    });
+}
+
 }  // namespace simtest

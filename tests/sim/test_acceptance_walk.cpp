@@ -97,6 +97,8 @@ TEST_P(Walk, OnePiTSnapshot) {
          param("Mode", CIMValue(cim::CIMTYPE_UINT16, false)), param("SourceElement", CIMValue(v))});
     const CIMObjectPath sds = snap.path("SettingsState");
     const CIMObjectPath t = testsupport::settingData(sds);
+    // Hosts find the PiT by "ElementName" = the "InstanceID" they read from the output.
+    EXPECT_EQ(s.property(t, "ElementName"), t.findKeyBinding("InstanceID")->getValue());
     EXPECT_EQ(s.references(t, "CIM_SettingsDefineState"), 1u);
     EXPECT_EQ(s.associators(g, "CIM_OrderedMemberOfCollection", cls("_PiT")).size(), 1u);
 
@@ -104,6 +106,10 @@ TEST_P(Walk, OnePiTSnapshot) {
         replication("ModifySettingsDefineState",
                     {param("Operation", u16(5)), param("SettingsState", CIMValue(sds))})
             .path("TargetElement");
+    EXPECT_EQ(s.property(w, "ElementName").rfind("ora_data2_SV_", 0), 0u);
+    EXPECT_EQ(s.property(w, "Access"), "3");
+    EXPECT_EQ(s.property(w, "NumberOfBlocks"), s.property(v, "NumberOfBlocks"));
+    EXPECT_EQ(s.property(w, "CurrentManager"), s.property(v, "CurrentManager"));
     rename(w, "bk1_view");
     EXPECT_EQ(s.property(w, "ElementName"), "bk1_view");
     EXPECT_EQ(s.references(w, cls("_ViewBasedOnPiT")), 1u);
@@ -125,10 +131,17 @@ TEST_P(Walk, OnePiTSnapshot) {
     replication("ModifySettingsDefineState",
                 {param("Operation", u16(32768)), param("SettingsState", CIMValue(sds))}, 4096);
     EXPECT_EQ(generation(v), "2") << "reverted to the PiT";
+    // The next PiT: the next sequence number, a later time.
+    auto next = replication("CreateSynchronizationAspect",
+                            {param("SyncType", u16(7)), param("SourceElement", CIMValue(v))});
+    const CIMObjectPath t2 = testsupport::settingData(next.path("SettingsState"));
+    EXPECT_EQ(std::stoull(s.property(t2, "SequenceNumber")),
+              std::stoull(s.property(t, "SequenceNumber")) + 1);
+    EXPECT_LT(s.property(t, "WhenPointInTime"), s.property(t2, "WhenPointInTime"));
     replication("ModifySettingsDefineState",
                 {param("Operation", u16(4)), param("SettingsState", CIMValue(sds))});
-    EXPECT_EQ(s.count(cls("_PiT")), 0u);
-    EXPECT_EQ(s.references(v, "CIM_SettingsDefineState"), 0u);
+    EXPECT_EQ(s.count(cls("_PiT")), 1u);
+    EXPECT_EQ(s.references(v, "CIM_SettingsDefineState"), 1u);
     EXPECT_EQ(s.count(cls("_PiTGroup")), 1u);
     EXPECT_EQ(s.invocations(), calls);
 }
@@ -172,8 +185,14 @@ TEST_P(Walk, OneConsistencyGroupSnapshot) {
 
     s.hostWrite("ora_data2");
     s.hostWrite("exch_log");
-    replication("ModifySettingsDefineState",
-                {param("Operation", u16(32768)), param("SettingsState", CIMValue(sds))}, 4096);
+    ++calls;
+    auto restore = s.call("ReplicationService", "ModifySettingsDefineState",
+                          {param("Operation", u16(32768)), param("SettingsState", CIMValue(sds))});
+    ASSERT_EQ(restore.rc, 4096u) << "restoring is a job";
+    EXPECT_EQ(s.jobState(restore), 4);
+    EXPECT_EQ(generation(v1), "2") << "the data comes back when the job completes";
+    s.finishJobs();
+    EXPECT_EQ(s.jobState(restore), 7);
     EXPECT_EQ(generation(v1), "1");
     EXPECT_EQ(generation(v2), "1");
     replication("RemoveMembers",
@@ -204,6 +223,8 @@ TEST_P(Walk, OlderEngineSnapshotAndClone) {
              {param("Operation", u16(operation)), param("Synchronization", CIMValue(sync[0]))}, rc);
     };
     op(8);
+    cim::CIMInstance quiesced = s.client().references(s.ns(), snap, "CIM_StorageSynchronized")[0];
+    EXPECT_EQ(quiesced.getProperty(quiesced.findProperty("SyncState")).getValue().toString(), "9");
     s.hostWrite("exch_log");
     op(4);
     EXPECT_EQ(generation(snap), "2") << "retaken";
@@ -217,14 +238,30 @@ TEST_P(Walk, OlderEngineSnapshotAndClone) {
     EXPECT_EQ(s.references(v, "CIM_StorageSynchronized"), 0u);
     EXPECT_THROW(s.instance(snap), cim::CIMException);
 
+    const CIMObjectPath clone =
+        call("StorageConfigurationService", "CreateReplica",
+             {param("CopyType", u16(5)), param("SourceElement", CIMValue(v))})
+            .path("TargetElement");
+    EXPECT_EQ(s.references(clone, cls("_VolumeCopySynchronized")), 1u);
+
     const CIMObjectPath k =
         call("StorageConfigurationService", "CreateOrModifyElementFromStoragePool",
              {param("ElementName", CIMValue("bk3")), param("ElementType", u16(2)),
               param("Goal", CIMValue(cim::CIMTYPE_REFERENCE, false)),
-              param("Size", u64(53687091200ULL)),
+              param("Size", u64(53687091200ULL - 1)),
               param("InPool", CIMValue(s.associators(v, "CIM_AllocatedFromStoragePool",
                                                      "CIM_StoragePool")[0]))})
             .path("TheElement");
+    EXPECT_EQ(s.property(k, "NumberOfBlocks"), "104857600") << "rounded up to the block";
+    const CIMObjectPath k2 =
+        call("StorageConfigurationService", "CreateOrModifyElementFromStoragePool",
+             {param("ElementType", u16(2)), param("Size", u64(1ULL << 30)),
+              param("InPool", CIMValue(s.associators(v, "CIM_AllocatedFromStoragePool",
+                                                     "CIM_StoragePool")[0]))})
+            .path("TheElement");
+    EXPECT_NE(s.property(k, "CurrentManager"), s.property(k2, "CurrentManager"))
+        << "new volumes alternate between the controllers";
+    call("StorageConfigurationService", "ReturnToStoragePool", {param("TheElement", CIMValue(k2))});
     EXPECT_EQ(s.references(k, "CIM_AllocatedFromStoragePool"), 1u);
     EXPECT_EQ(s.references(k, "CIM_ElementSettingData"), 1u);
     call("StorageConfigurationService", "AssignStorageResourceAffinity",
@@ -238,12 +275,19 @@ TEST_P(Walk, OlderEngineSnapshotAndClone) {
          4096);
     EXPECT_EQ(s.references(k, cls("_VolumeCopySynchronized")), 1u);
     EXPECT_EQ(generation(k), generation(v)) << "the finished copy";
-    auto copy = s.client().referenceNames(s.ns(), k, cls("_VolumeCopySynchronized"));
+    // Hosts build the synchronization's path themselves, with a host and keys in order.
+    CIMObjectPath src = v, dst = k;
+    src.setHost("");
+    dst.setHost("");
+    const CIMObjectPath built(
+        "array.example", s.ns(), cls("_VolumeCopySynchronized"),
+        {cim::CIMKeyBinding("SystemElement", src.toString(), cim::CIMKeyBinding::REFERENCE),
+         cim::CIMKeyBinding("SyncedElement", dst.toString(), cim::CIMKeyBinding::REFERENCE)});
     call("StorageConfigurationService", "ModifySynchronization",
-         {param("Operation", u16(2)), param("Synchronization", CIMValue(copy[0]))});
+         {param("Operation", u16(2)), param("Synchronization", CIMValue(built))});
     EXPECT_EQ(s.references(k, "CIM_StorageSynchronized"), 0u);
     call("StorageConfigurationService", "ReturnToStoragePool", {param("TheElement", CIMValue(k))});
-    EXPECT_EQ(s.count("CIM_StorageVolume"), 8u);
+    EXPECT_EQ(s.count("CIM_StorageVolume"), 9u) << "the clone of CreateReplica is left";
     EXPECT_EQ(s.invocations(), calls);
 }
 

@@ -44,116 +44,6 @@ CIMObjectPath pitOf(SimArray& s, const std::string& cls, size_t index) {
 
 }  // namespace
 
-TEST(PiTMethods, SinglePiTRoadLeavesTheListedObjects) {
-    SimArray s;
-    const CIMObjectPath base = s.volume("ora_data1");
-    auto made =
-        s.call("ReplicationService", "CreatePiTGroup",
-               {param("BaseVolume", CIMValue(base)), param("Label", CIMValue("ora_data1_SMIS_PG")),
-                param("RepositorySize", u64(40 * kGiB))});
-    ASSERT_EQ(made.rc, 0u);
-    EXPECT_EQ(s.count(s.prefix() + "_PiTGroup"), 1u);
-
-    auto first = s.call("ReplicationService", "CreateSynchronizationAspect", takeArgs(base));
-    auto second = s.call("ReplicationService", "CreateSynchronizationAspect", takeArgs(base));
-    ASSERT_EQ(first.rc, 0u);
-    ASSERT_EQ(second.rc, 0u);
-    const CIMObjectPath pit = testsupport::settingData(first.path("SettingsState"));
-    const CIMObjectPath pit2 = testsupport::settingData(second.path("SettingsState"));
-    // Hosts find the PiT by "ElementName" = the "InstanceID" they read from the output.
-    EXPECT_EQ(s.property(pit, "ElementName"), pit.findKeyBinding("InstanceID")->getValue());
-    EXPECT_EQ(std::stoull(s.property(pit2, "SequenceNumber")),
-              std::stoull(s.property(pit, "SequenceNumber")) + 1);
-    EXPECT_LT(s.property(pit, "WhenPointInTime"), s.property(pit2, "WhenPointInTime"));
-    EXPECT_EQ(local(defineStateOf(s, pit)), local(first.path("SettingsState")));
-    EXPECT_EQ(
-        s.associators(pit, "CIM_OrderedMemberOfCollection", "CIM_SystemSpecificCollection").size(),
-        1u);
-
-    auto view = s.call("ReplicationService", "ModifySettingsDefineState",
-                       modifyArgs(5, first.path("SettingsState")));
-    ASSERT_EQ(view.rc, 0u);
-    const CIMObjectPath w = view.path("TargetElement");
-    EXPECT_EQ(s.property(w, "ElementName").rfind("ora_data1_SV_", 0), 0u);
-    EXPECT_EQ(s.property(w, "Access"), "3");
-    EXPECT_EQ(s.property(w, "NumberOfBlocks"), s.property(base, "NumberOfBlocks"));
-    EXPECT_EQ(s.property(w, "CurrentManager"), s.property(base, "CurrentManager"));
-    EXPECT_EQ(local(s.associators(pit, s.prefix() + "_ViewBasedOnPiT", s.prefix() + "_PiTView")),
-              std::vector<std::string>{local(w)});
-    auto viewSync = s.client().referenceNames(s.ns(), w, s.prefix() + "_PiTViewSynchronized");
-    ASSERT_EQ(viewSync.size(), 1u);
-
-    const nlohmann::json before = s.state();
-    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState",
-                     modifyArgs(4, second.path("SettingsState")))
-                  .rc,
-              4u)
-        << "a newer PiT went first";
-    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState",
-                     modifyArgs(4, first.path("SettingsState")))
-                  .rc,
-              4u)
-        << "a viewed PiT went";
-    EXPECT_TRUE(s.unchanged(before));
-
-    auto unview =
-        s.call("ReplicationService", "ModifyReplicaSynchronization",
-               {param("Operation", u16(19)), param("Synchronization", CIMValue(viewSync.front())),
-                param("Force", CIMValue(false)), param("WaitForCopyState", u16(0))});
-    EXPECT_EQ(unview.rc, 0u);
-    EXPECT_EQ(s.count(s.prefix() + "_PiTView"), 0u);
-    EXPECT_EQ(s.references(pit, s.prefix() + "_ViewBasedOnPiT"), 0u);
-    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState",
-                     modifyArgs(4, first.path("SettingsState")))
-                  .rc,
-              0u);
-    EXPECT_EQ(s.count(s.prefix() + "_PiT"), 1u);
-    EXPECT_EQ(s.count(s.prefix() + "_PiTGroup"), 1u) << "the group stays for the next prepare";
-    EXPECT_EQ(s.invocations(), 8u) << "one request per call";
-}
-
-TEST(PiTMethods, GroupPiTRoadViewsEveryRecordedMember) {
-    SimArray s(simtest::richArray());
-    const CIMObjectPath cg = s.named("CIM_ReplicationGroup", "cg1");
-    auto take = s.call("ReplicationService", "CreateSynchronizationAspect",
-                       {param("SyncType", u16(7)), param("SourceGroup", CIMValue(cg))});
-    ASSERT_EQ(take.rc, 0u);
-    const CIMObjectPath cgPit = testsupport::settingData(take.path("SettingsState"));
-    EXPECT_EQ(local(s.associators(cgPit, "CIM_SettingsDefineState", "CIM_ReplicationGroup")),
-              std::vector<std::string>{local(cg)});
-
-    s.hostWrite("ora_data2");  // after the PiT: the view must not show it
-    auto view = s.call("ReplicationService", "ModifySettingsDefineState",
-                       modifyArgs(5, take.path("SettingsState")));
-    ASSERT_EQ(view.rc, 0u);
-    const CIMObjectPath cv = view.path("TargetElement");
-    auto members = s.associators(cv, "CIM_OrderedMemberOfCollection", s.prefix() + "_PiTView");
-    ASSERT_EQ(members.size(), 2u);
-    EXPECT_EQ(s.references(cv, s.prefix() + "_CGPiTViewSynchronized"), 1u);
-    EXPECT_EQ(s.references(members[0], s.prefix() + "_PiTViewSynchronized"), 1u);
-    EXPECT_EQ(s.associators(cgPit, s.prefix() + "_ViewBasedOnPiT", "").size(), 1u);
-
-    // Restoring is a job by default; the data comes back when it completes.
-    const nlohmann::json written = s.state();
-    auto restore = s.call("ReplicationService", "ModifySettingsDefineState",
-                          modifyArgs(32768, take.path("SettingsState")));
-    ASSERT_EQ(restore.rc, 4096u);
-    EXPECT_EQ(s.jobState(restore), 4);
-    EXPECT_TRUE(s.unchanged(written));
-    s.finishJobs();
-    EXPECT_EQ(s.jobState(restore), 7);
-    EXPECT_FALSE(s.unchanged(written));
-
-    auto sync = s.client().referenceNames(s.ns(), cv, s.prefix() + "_CGPiTViewSynchronized");
-    ASSERT_EQ(s.call("ReplicationService", "ModifyReplicaSynchronization",
-                     {param("Operation", u16(19)), param("Synchronization", CIMValue(sync[0]))})
-                  .rc,
-              0u);
-    EXPECT_EQ(s.count(s.prefix() + "_ConsistencyGroupPiTView"), 0u);
-    EXPECT_EQ(s.count(s.prefix() + "_PiTView"), 1u) << "only the configured view is left";
-    EXPECT_EQ(s.count(s.prefix() + "_ConsistencyGroupPiT"), 34u) << "the CG PiT stays";
-}
-
 TEST(PiTMethods, RefusalsAnswerTheirCodeAndChangeNothing) {
     using Args = std::function<std::vector<cim::CIMParamValue>(SimArray&)>;
     auto group = [](const char* base, const char* label, uint64_t size) -> Args {
@@ -403,4 +293,28 @@ TEST(PiTMethods, EqualKeysKeepTheirListedOrder) {
                      modifyArgs(4, defineStateOf(s, cgPits[0])))
                   .rc,
               0u);
+}
+
+TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
+    SimArray s(simtest::richArray());
+    s.post("/control/jobs", {{"outcome", "Exception"}, {"skip", 1}, {"count", 1}});
+    s.post("/control/jobs",
+           {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}});
+    const CIMObjectPath sds = defineStateOf(s, pitOf(s, "_PiT", 0));
+    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", modifyArgs(32768, sds)).rc,
+              0u);
+    auto group = [&](const char* label) {
+        return s.call("ReplicationService", "CreatePiTGroup",
+                      {param("BaseVolume", CIMValue(s.volume("small_lun"))),
+                       param("Label", CIMValue(label)), param("RepositorySize", u64(kGiB))});
+    };
+    auto first = group("small_lun_1");
+    auto second = group("small_lun_2");
+    ASSERT_EQ(first.rc, 4096u);
+    ASSERT_EQ(second.rc, 4096u);
+    s.finishJobs();
+    EXPECT_EQ(s.jobState(first), 7);
+    EXPECT_EQ(s.jobState(second), 10);
+    EXPECT_FALSE(s.named(s.prefix() + "_PiTGroup", "small_lun_1").getClassName().isNull());
+    EXPECT_TRUE(s.named(s.prefix() + "_PiTGroup", "small_lun_2").getClassName().isNull());
 }

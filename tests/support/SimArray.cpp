@@ -125,12 +125,12 @@ nlohmann::json SimArray::fabric(const std::vector<std::string>& ports) {
     return nlohmann::json::parse(res->body)["luns"];
 }
 
-nlohmann::json SimArray::control(const nlohmann::json& request) {
+nlohmann::json SimArray::post(const std::string& path, const nlohmann::json& request) {
     httplib::Client http("127.0.0.1", m_server->httpPort());
     http.set_basic_auth(m_server->user(), m_server->password());
-    auto res = http.Post("/control/array", request.dump(), "application/json");
+    auto res = http.Post(path, request.dump(), "application/json");
     if (!res || res->status != 200) {
-        ADD_FAILURE() << "POST /control/array " << request.dump() << " failed";
+        ADD_FAILURE() << "POST " << path << " " << request.dump() << " failed";
         return {};
     }
     return nlohmann::json::parse(res->body);

@@ -20,6 +20,10 @@ void ProviderBackend::failNextJobs(int count, uint16_t finalJobState) {
     m_provider.failNextJobs(count, finalJobState);
 }
 
+void ProviderBackend::failJobsAfter(int skip, int count, uint16_t finalJobState) {
+    m_provider.failNextJobs(count, finalJobState, skip);
+}
+
 void ProviderBackend::setJobsVanish(bool vanish) {
     m_provider.setJobsVanish(vanish);
 }

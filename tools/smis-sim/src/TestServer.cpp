@@ -148,8 +148,8 @@ nlohmann::json TestServer::state() const {
     return m_backend->state();
 }
 
-void TestServer::failNextJobs(int count, uint16_t finalJobState) {
-    m_provider->failNextJobs(count, finalJobState);
+void TestServer::failNextJobs(int count, uint16_t finalJobState, int skip) {
+    m_provider->failNextJobs(count, finalJobState, skip);
 }
 
 void TestServer::setJobMode(const std::string& methodOrOperation, bool job) {

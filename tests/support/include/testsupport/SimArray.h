@@ -78,8 +78,12 @@ class SimArray {
     ::testing::AssertionResult unchanged(const nlohmann::json& before);
     // The LUNs the ports see, from POST /fabric/luns.
     nlohmann::json fabric(const std::vector<std::string>& ports);
+    // A control request (POST to /control/...); its answer.
+    nlohmann::json post(const std::string& path, const nlohmann::json& request);
     // A change from outside the CIM interface (POST /control/array); its answer.
-    nlohmann::json control(const nlohmann::json& request);
+    nlohmann::json control(const nlohmann::json& request) {
+        return post("/control/array", request);
+    }
     // A host write to a volume (new data generation), through the control interface.
     void hostWrite(const std::string& volume);
     // InvokeMethod requests in the log (of `method`, or all).

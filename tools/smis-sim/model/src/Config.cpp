@@ -552,6 +552,10 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             pit.id = pitId(p, a.id + ":cgpit:" + pit.group + ":" + std::to_string(pit.sequence));
             p.done();
             ConsistencyGroup* cg = a.findConsistencyGroup(pit.group);
+            // Without a list, the CG PiT covers the group's members as they are.
+            if (!p.has("members"))
+                for (const std::string& m : cg->members)
+                    pit.members.push_back({m, a.findVolume(m) ? a.findVolume(m)->generation : 1});
             if (cg->nextSequence <= pit.sequence) cg->nextSequence = pit.sequence + 1;
             cgPitIds.insert(pit.id);
             a.cgPits.push_back(std::move(pit));

@@ -14,7 +14,8 @@ uint16_t Job::percent(int64_t nowMs) const {
     return static_cast<uint16_t>(rising);
 }
 
-void Jobs::failNext(int count, uint16_t state) {
+void Jobs::failNext(int count, uint16_t state, int skip) {
+    for (int i = 0; i < skip; ++i) m_failures.push_back(7);  // 7: as the job would end
     for (int i = 0; i < count; ++i) m_failures.push_back(state);
 }
 

@@ -41,8 +41,9 @@ struct Job {
 
 class Jobs {
   public:
-    // `count` next jobs end in `state` instead of their own final state.
-    void failNext(int count, uint16_t state);
+    // After `skip` jobs that end as they would, `count` jobs end in `state` instead
+    // of their own final state.
+    void failNext(int count, uint16_t state, int skip = 0);
     // The next `count` jobs stay Running until `requests` more requests were served.
     void holdNext(int count, int requests);
     void setVanish(bool vanish) { m_vanish = vanish; }

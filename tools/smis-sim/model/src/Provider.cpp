@@ -501,13 +501,13 @@ nlohmann::json Provider::fabricLuns(const std::vector<std::string>& initiatorPor
     return sim::fabricLuns(m_impl->arrays, initiatorPorts);
 }
 
-void Provider::failNextJobs(int count, uint16_t finalJobState) {
-    if (count < 0 || count > 1000000)
-        throw std::invalid_argument("failNextJobs: count out of range");
+void Provider::failNextJobs(int count, uint16_t finalJobState, int skip) {
+    if (count < 0 || count > 1000000 || skip < 0 || skip > 1000000)
+        throw std::invalid_argument("failNextJobs: count or skip out of range");
     if (finalJobState < 7 || finalJobState > 10)
         throw std::invalid_argument("failNextJobs: a final job state is 7 to 10");
     std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
-    m_impl->jobs.failNext(count, finalJobState);
+    m_impl->jobs.failNext(count, finalJobState, skip);
 }
 
 void Provider::setJobsVanish(bool vanish) {

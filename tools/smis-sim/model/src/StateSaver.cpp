@@ -49,12 +49,18 @@ void StateSaver::save() {
 }
 
 void StateSaver::run() {
+    using std::chrono::milliseconds;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             // Jobs end on the clock: look again now and then even when nobody calls.
-            m_wake.wait_for(lock, std::chrono::milliseconds(200),
-                            [this] { return m_woken || m_stop; });
+            m_wake.wait_for(lock, milliseconds(200), [this] { return m_woken || m_stop; });
+            // A burst of changes is saved once: when it pauses, or after a second.
+            const auto latest = std::chrono::steady_clock::now() + milliseconds(1000);
+            while (m_woken && !m_stop && std::chrono::steady_clock::now() < latest) {
+                m_woken = false;
+                m_wake.wait_for(lock, milliseconds(100), [this] { return m_woken || m_stop; });
+            }
             if (m_stop) return;
             m_woken = false;
         }

@@ -35,6 +35,11 @@ class Backend {
                                                   const std::string& array) = 0;
     // The array state as JSON, passwords and secrets masked.
     virtual nlohmann::json state() = 0;
+    // The same after `skip` jobs that end as they would.
+    virtual void failJobsAfter(int skip, int count, uint16_t finalJobState) {
+        if (skip != 0) throw std::invalid_argument("job skip counts are not supported");
+        failNextJobs(count, finalJobState);
+    }
     // Job modes per method ("Method" or "Method:Operation" -> job), and jobs that stay
     // Running for the next requests; std::invalid_argument for bad values.
     virtual void setJobMode(const std::string& /*methodOrOperation*/, bool /*job*/) {

@@ -23,6 +23,7 @@ class ProviderBackend : public Backend {
     std::vector<std::string> removeObject(const std::string& object, const std::string& target,
                                           const std::string& array) override;
     nlohmann::json state() override;
+    void failJobsAfter(int skip, int count, uint16_t finalJobState) override;
     void setJobMode(const std::string& methodOrOperation, bool job) override;
     void holdNextJobs(int count, int requests) override;
     nlohmann::json arrayControl(const nlohmann::json& request) override;

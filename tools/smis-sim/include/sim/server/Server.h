@@ -13,7 +13,7 @@
 //   GET    /control/faults  -> {"faults": [...], "latencyMs": n}
 //   DELETE /control/faults  drops every fault and the latency
 //   POST   /control/latency {"ms": n}  added before every CIM answer
-//   POST   /control/jobs    {"outcome": "Terminated"|"Exception", "count": n}
+//   POST   /control/jobs    {"outcome": "Terminated"|"Exception", "count": n, "skip": k}
 //                           or {"vanish": true|false}
 //                           or {"methods": {"Method[:Operation]": "job"|"sync"}}
 //                           or {"holdRequests": n, "count": k}: the next k jobs stay

@@ -98,7 +98,7 @@ class TestServer {
     // The array state, passwords and secrets masked: compare before and after.
     nlohmann::json state() const;
     // 8 Terminated, 9 Killed, 10 Exception.
-    void failNextJobs(int count, uint16_t finalJobState);
+    void failNextJobs(int count, uint16_t finalJobState, int skip = 0);
     // "Method" or "Method:Operation" answers with a job (true) or at once.
     void setJobMode(const std::string& methodOrOperation, bool job);
     // Faults, latency and log cleared; the array back to its start.

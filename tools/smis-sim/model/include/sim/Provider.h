@@ -43,7 +43,9 @@ class Provider {
 
     // The next `count` jobs end in `finalJobState` (8 Terminated, 9 Killed, 10 Exception);
     // throws std::invalid_argument for other states or a negative count.
-    void failNextJobs(int count, uint16_t finalJobState);
+    // With `skip`, that many jobs first end as they would (the second job of a run
+    // can fail).
+    void failNextJobs(int count, uint16_t finalJobState, int skip = 0);
     // Finished jobs disappear at once (true) or after the retention time (false).
     void setJobsVanish(bool vanish);
     // Starts a job that does nothing but run (on the first array); returns its path in
