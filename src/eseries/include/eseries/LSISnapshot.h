@@ -66,7 +66,7 @@ class LSISnapshot : public RK_SMIS_SNAP::Snapshot {
     int RemoveMembersFromCG();
     int DeleteConsistencyGroup(int checkPiTs);
 
-    // --- Shared secret and controller ownership (LSISecret.cpp) ---
+    // --- Shared secret (LSISecret.cpp) and controller ownership (LSIControllers.cpp) ---
 
     int CheckAndUpdateArraySecret(RKSO::SnapInfo* info);  // 1 secret written, else 0
     bool SetArrayPW(std::string& arrayName, std::string& newSecret);
