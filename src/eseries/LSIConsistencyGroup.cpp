@@ -129,6 +129,7 @@ bool LSISnapshot::GetConsistencyGroup(std::list<std::string> sourceVolumes, shor
             std::set<std::string> matched;
             for (const cim::CIMObjectPath& m : members) {
                 const std::string id = DeviceIdOf(*this, m);
+                if (id.empty() && LookupFailed()) return false;
                 auto it = memberships.find(id);
                 if (it == memberships.end() || !matched.insert(id).second) continue;
                 ++it->second;
@@ -136,8 +137,9 @@ bool LSISnapshot::GetConsistencyGroup(std::list<std::string> sourceVolumes, shor
             if (m_CimConnection.AuthFailed()) return false;
             if (static_cast<long>(members.size()) == count &&
                 matched.size() == memberships.size()) {
-                m_ConsistencyGroupName = GetCIMProp(m_CimConnection, group, "ElementName");
-                if (m_CimConnection.AuthFailed()) return false;
+                const std::string name = GetCIMProp(m_CimConnection, group, "ElementName");
+                if (LookupFailed()) return false;
+                m_ConsistencyGroupName = name;
                 DEBUG_TRACE(fn, "Found %s as the Consistency Group",
                             m_ConsistencyGroupName.c_str());
                 if (m_ConsistencyGroupName.empty())
@@ -254,7 +256,9 @@ int LSISnapshot::AddMembersToCG() {
         }
         for (const cim::CIMObjectPath& m : m_CimConnection.GetAssociatorNames(
                  request.group, "CIM_MemberOfCollection", "CIM_StorageVolume")) {
-            if (DeviceIdOf(*this, m) == m_SourceDev) {
+            const std::string id = DeviceIdOf(*this, m);
+            if (id.empty() && LookupFailed()) return 1;
+            if (id == m_SourceDev) {
                 DEBUG_TRACE_NORMAL(fn,
                                    "Source Device [%s] is already a member of the Consistency "
                                    "Group [%s].",
