@@ -90,6 +90,16 @@ void ControlRoutes::add(Routes& routes, bool fabricNeedsLogin) {
                 }
                 count = j["count"].get<int>();
             }
+            int skip = 0;
+            if (j.contains("skip")) {
+                if (!j["skip"].is_number_integer() || j["skip"].get<int64_t>() < 0 ||
+                    j["skip"].get<int64_t>() > 1000000) {
+                    throw std::invalid_argument("\"skip\" must be an integer from 0 to 1000000");
+                }
+                skip = j["skip"].get<int>();
+            }
+            // The skipped jobs end as they would anyway.
+            if (skip > 0) m_backend.failNextJobs(skip, 7);
             m_backend.failNextJobs(count, state);
             any = true;
         }

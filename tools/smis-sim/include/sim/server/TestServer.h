@@ -97,8 +97,9 @@ class TestServer {
                           int nth = 1);
     // The array state, passwords and secrets masked: compare before and after.
     nlohmann::json state() const;
-    // 8 Terminated, 9 Killed, 10 Exception.
-    void failNextJobs(int count, uint16_t finalJobState);
+    // After the next `skip` jobs (which end as usual), `count` jobs end in
+    // `finalJobState`: 8 Terminated, 9 Killed, 10 Exception.
+    void failNextJobs(int count, uint16_t finalJobState, int skip = 0);
     // "Method" or "Method:Operation" answers with a job (true) or at once.
     void setJobMode(const std::string& methodOrOperation, bool job);
     // Faults, latency and log cleared; the array back to its start.
