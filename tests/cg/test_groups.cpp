@@ -232,7 +232,7 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
             const std::string label = g["label"];
             if (label == "5A_1" || (label == "9Z_1" && r.calls)) g = {{"label", label}};
         }
-        EXPECT_EQ(after, expected) << r.name;
+        EXPECT_EQ(json::diff(expected, after), json::array()) << r.name;
         const bool create = r.method == std::string("CreateGroup");
         if (create && r.result == 0) {
             EXPECT_NE(dev.snap.m_PiTName.find("_ConsistencyGroup"), std::string::npos) << r.name;
@@ -281,7 +281,7 @@ TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
             EXPECT_EQ(op(dev.snap), want) << r.name;
             EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
             EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-            EXPECT_EQ(sim.state(), before) << r.name;
+            EXPECT_EQ(json::diff(before, sim.state()), json::array()) << r.name;
         }
     }
 }

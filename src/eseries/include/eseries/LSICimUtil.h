@@ -20,7 +20,7 @@ class LSICimUtil : public RkCimUtil {
                                   std::string targetView, std::string& pitName,
                                   std::string& pitPath);
 
-    // 1 found, 0 not found, -1 on a failure. (LSIPiTDelete.cpp)
+    // 1 found, 0 not found, -1 on a failure. (LSIPiTStatus.cpp)
     int CheckPiTExistence(RkCimConnection connection, std::string systemName, std::string pitName,
                           std::string pitClass);
 
