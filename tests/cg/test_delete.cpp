@@ -12,6 +12,7 @@
 
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
+#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -253,6 +254,110 @@ TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
             << r.name;
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
     }
+}
+
+TEST(DeletePiT, AFailureMidRunLeavesTheRestForTheNextRun) {
+    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
+    struct Row {
+        const char* name;
+        std::function<void(sim::TestServer&)> failSecond;
+    };
+    const Row rows[] = {
+        {"failure return", [&](sim::TestServer& s) { s.failReturnValue(4, 1, call, 1); }},
+        {"job ending in 10",
+         [](sim::TestServer& s) {
+             s.setJobMode("ModifySettingsDefineState:4", true);
+             s.failNextJobs(1, 10, 1);
+         }},
+        {"connection closed unanswered",
+         [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, 1, call, 1); }},
+    };
+    for (bool cg : {false, true}) {
+        for (const Row& r : rows) {
+            const std::string name = std::string(cg ? "CG: " : "") + r.name;
+            const Scene scene{cg, {10, 11, 12}, {}, {}, 0};
+            Fixture f(scene);
+            const nlohmann::json before = f.sim.state();
+            const char* list = cg ? "cgPits" : "pits";
+            {
+                SimSnapshot dev(f.sim);
+                std::list<std::string> active;
+                f.Prepare(dev, scene, active);
+                r.failSecond(f.sim);
+                EXPECT_EQ(dev.snap.DeletePiT(active, false), 20) << name;
+                EXPECT_EQ(Deleted(f.sim, f.pits), std::vector<std::string>{f.pits[0]}) << name;
+                EXPECT_EQ(
+                    nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0})),
+                                         f.sim.state()),
+                    nlohmann::json::array())
+                    << name;
+            }
+            // The next run, a sweep, finishes the job.
+            SimSnapshot dev(f.sim);
+            std::list<std::string> active;
+            Scene sweep = scene;
+            sweep.target = kSweep;
+            f.Prepare(dev, sweep, active);
+            EXPECT_EQ(dev.snap.DeletePiT(active, true), 20) << name;
+            EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[1], f.pits[2]}))
+                << name;
+            EXPECT_EQ(
+                nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0, 1, 2})),
+                                     f.sim.state()),
+                nlohmann::json::array())
+                << name;
+        }
+    }
+}
+
+TEST(DeletePiT, RefusedWithoutParametersProviderOrLogin) {
+    struct Row {
+        const char* name;
+        std::function<void(SimSnapshot&)> arrange;
+        int hostError;
+        bool requests;
+    };
+    const Row rows[] = {
+        {"no service", [](SimSnapshot& d) { d.snap.m_ServicePath.clear(); }, 0, false},
+        {"no PiT", [](SimSnapshot& d) { d.snap.m_PiTName.clear(); }, 0, false},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 60541, false},
+        // Every read answers empty: no group or view may pass for missing.
+        {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, 60555, true},
+    };
+    for (bool sweep : {false, true}) {
+        for (const Row& r : rows) {
+            const Scene scene{false, {10, 11}, {}, {}, 0};
+            Fixture f(scene);
+            SimSnapshot dev(f.sim);
+            std::list<std::string> active;
+            f.Prepare(dev, scene, active);
+            r.arrange(dev);
+            const nlohmann::json before = f.sim.state();
+            EXPECT_EQ(dev.snap.DeletePiT(active, sweep), 21) << r.name;
+            EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_DELETE_FAILED) << r.name;
+            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+            EXPECT_EQ(dev.info.setErrorInfoCalls(), r.hostError ? 1 : 0) << r.name;
+            EXPECT_EQ(CountRequests(f.sim, "InvokeMethod"), 0u) << r.name;
+            EXPECT_EQ(!f.sim.requests().empty(), r.requests) << r.name;
+            EXPECT_EQ(f.sim.state(), before) << r.name;
+        }
+    }
+}
+
+TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
+    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    const Scene scene{false, {10, 11}, {}, {}, kSweep};
+    Fixture f(scene);
+    SimSnapshot dev(f.sim);
+    std::list<std::string> active;
+    f.Prepare(dev, scene, active);
+    EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
+    std::vector<std::string> sent;
+    for (const sim::RequestRecord& r : Calls(f.sim, "ModifySettingsDefineState"))
+        sent.push_back(testsupport::Param(r, "Operation").value + ":" +
+                       std::to_string(r.returnValue.value_or(99)));
+    EXPECT_EQ(sent, (std::vector<std::string>{"55:5", "4:0", "55:5", "4:0"}));
+    EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[0], f.pits[1]}));
 }
 
 }  // namespace
