@@ -434,6 +434,7 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     controlPost("/control/latency", R"({"ms":1})");
     controlPost("/control/jobs", R"({"outcome":"Exception","count":2})");
     controlPost("/control/jobs", R"({"outcome":"terminated"})");
+    controlPost("/control/jobs", R"({"outcome":"Killed","skip":2})");
     controlPost("/control/jobs", R"({"vanish":false})");
     controlPost("/control/faults", R"({"kind":"http","status":503,"count":-1})");
     controlPost("/control/reset", "");
@@ -460,6 +461,7 @@ TEST_F(ServerTest, ControlInterfaceRefusesBadInput) {
     controlPost("/control/latency", R"({"ms":"fast"})", 400);
     controlPost("/control/jobs", R"({"outcome":"Exploded"})", 400);
     controlPost("/control/jobs", R"({"outcome":"Exception","count":0})", 400);
+    controlPost("/control/jobs", R"({"outcome":"Exception","skip":-1})", 400);
     controlPost("/control/jobs", R"({})", 400);
     controlPost("/control/jobs", R"({"vanish":"yes"})", 400);
     EXPECT_TRUE(simulator.faults().rules().empty());

@@ -20,14 +20,14 @@ class LSICimUtil : public RkCimUtil {
                                   std::string targetView, std::string& pitName,
                                   std::string& pitPath);
 
-    // 1 found, 0 not found, -1 on a failure. (LSIPiTDelete.cpp)
+    // 1 found, 0 not found, -1 on a failure. (LSIPiTStatus.cpp)
     int CheckPiTExistence(RkCimConnection connection, std::string systemName, std::string pitName,
                           std::string pitClass);
 
-    // 0 found (controller set), 1 not found. (LSISecret.cpp)
+    // 0 found (controller set), 1 not found. (LSIControllers.cpp)
     int GetLSICurrentControllerPath(RkCimConnection& conn, std::string systemName,
                                     std::string volume, std::string& controller);
-    // 0 found, 1 not found or not applicable. (LSISecret.cpp)
+    // 0 found, 1 not found or not applicable. (LSIControllers.cpp)
     int GetLSIPreferredControllerPath(RkCimConnection& conn, std::string systemName,
                                       std::string volumePath, std::string& controller);
 };

@@ -53,7 +53,7 @@ class LSISnapshot : public RK_SMIS_SNAP::Snapshot {
     int IsPiTAttached();            // 1 has a view, else 0
     bool checkCGPiTViewMappings();  // true when no member view is mapped to this host
 
-    // --- PiT deletion and status (LSIPiTDelete.cpp) ---
+    // --- PiT deletion (LSIPiTDelete.cpp) and status (LSIPiTStatus.cpp) ---
 
     int DeletePiT(std::list<std::string>& activePiTs, bool groupSweep);  // 20, 21
     int GetPiTStatus();                                                  // 24 gone, else 0
@@ -66,7 +66,7 @@ class LSISnapshot : public RK_SMIS_SNAP::Snapshot {
     int RemoveMembersFromCG();
     int DeleteConsistencyGroup(int checkPiTs);
 
-    // --- Shared secret and controller ownership (LSISecret.cpp) ---
+    // --- Shared secret (LSISecret.cpp) and controller ownership (LSIControllers.cpp) ---
 
     int CheckAndUpdateArraySecret(RKSO::SnapInfo* info);  // 1 secret written, else 0
     bool SetArrayPW(std::string& arrayName, std::string& newSecret);

@@ -148,6 +148,18 @@ struct SimSnapshot {
         snap.SetArrayInfo(p);
     }
 
+    // Keeps the endpoint but offers a password the provider refuses (HTTP 401).
+    void wrongPassword() {
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.address = "127.0.0.1";
+        p.port = 0;  // keeps the port in use
+        p.nameSpace = snap.m_CimConnection.GetNameSpace();
+        p.userName = snap.m_CimConnection.GetCimom().GetUserName();
+        p.password = "not-the-password";
+        p.m_SystemName = snap.m_SystemName;
+        snap.SetArrayInfo(p);
+    }
+
     // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
     void forPiT(const std::string& label, const std::string& snapName = "snap1") {
         snap.m_SnapName = snapName;

@@ -1,0 +1,363 @@
+// PiT deletion against the simulator, whose array refuses to delete any PiT but the
+// oldest of its group and any PiT with a view. Each row starts from a group of PiTs
+// (or CG PiTs) listed in a given order, and ends with exactly the named ones gone:
+// other groups, views, volumes and the second array stay as they were.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testsupport/SimPiTs.h"
+#include "testsupport/SimSnapshot.h"
+#include "testsupport/TalonConfig.h"
+
+namespace {
+
+using testsupport::Calls;
+using testsupport::CountRequests;
+using testsupport::SimSnapshot;
+
+const char* const kVolume = "ora_log";
+const char* const kGroup = "5C_1";
+constexpr int kSweep = -1;
+
+// One request: PiTs (or CG PiTs) with these ages in listed order, which of them the
+// host keeps and which have views, and which one is deleted (or a sweep).
+struct Scene {
+    bool cg = false;
+    std::vector<uint64_t> ages;  // empty: no PiT group / no consistency group
+    std::set<size_t> active;
+    std::set<size_t> viewed;
+    int target = 0;
+};
+
+struct Fixture {
+    std::vector<std::string> pits;
+    sim::TestServer sim;
+
+    static sim::Config Configure(const Scene& s, std::vector<std::string>& pits) {
+        sim::Config c = testsupport::SimConfig();
+        // The second array has a group of the same name and its own PiTs: none may go.
+        testsupport::AddSecondArray(c);
+        testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume, 1), {1, 2}, 1);
+        testsupport::AddCgPiTs(c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume}, 1),
+                               {1000, 2000}, 1);
+        // Beside the group under test: another group with a viewed PiT.
+        testsupport::AddPiTView(
+            c, testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "exch_db"), {1})[0]);
+        if (!s.ages.empty()) {
+            if (s.cg) {
+                std::vector<int64_t> whens(s.ages.begin(), s.ages.end());
+                pits = testsupport::AddCgPiTs(
+                    c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
+            } else {
+                pits = testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume), s.ages);
+            }
+        }
+        for (size_t i : s.viewed) {
+            if (s.cg)
+                testsupport::AddCgPiTView(c, pits.at(i));
+            else
+                testsupport::AddPiTView(c, pits.at(i));
+        }
+        return c;
+    }
+
+    explicit Fixture(const Scene& s) : sim(Configure(s, pits), testsupport::PlainHttp()) {}
+
+    // A prepared device for the volume, asking to delete the scene's target.
+    void Prepare(SimSnapshot& dev, const Scene& s, std::list<std::string>& active) {
+        dev.forPiT(kVolume);
+        ASSERT_EQ(dev.snap.PreparePiT(), 1);
+        dev.snap.m_PiTOperation = 98;
+        dev.snap.m_UseConsistencyGroup = s.cg;
+        dev.snap.m_ConsistencyGroupName = s.cg ? kGroup : "null";
+        dev.snap.m_PiTName = s.target >= 0 && !pits.empty() ? pits.at(s.target) : "none";
+        dev.snap.m_SnapStatus = RKSO::SNAP_STATUS_CREATED;
+        for (size_t i : s.active) active.push_back(pits.at(i));
+        sim.log().clear();
+    }
+
+    std::set<std::string> Named(const std::vector<size_t>& indexes) const {
+        std::set<std::string> ids;
+        for (size_t i : indexes) ids.insert(pits.at(i));
+        return ids;
+    }
+};
+
+// The PiTs of pits that calls deleted, in call order (read from "SettingsState").
+std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<std::string>& pits) {
+    std::vector<std::string> ids;
+    for (const sim::RequestRecord& r : Calls(sim, "ModifySettingsDefineState")) {
+        if (r.returnValue != 0u || testsupport::Param(r, "Operation").value != "4") continue;
+        for (const std::string& id : pits)
+            if (testsupport::Param(r, "SettingsState").value.find(id) != std::string::npos)
+                ids.push_back(id);
+    }
+    return ids;
+}
+
+TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
+    struct Row {
+        const char* name;
+        Scene scene;
+        int result;
+        RKSO::SnapStatus status;
+        std::vector<size_t> deleted;  // in order
+        size_t calls;
+        const char* trace;
+    };
+    const Row rows[] = {
+        {"younger PiT: virtual",
+         {false, {10, 11, 12}, {1, 2}, {}, 1},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {},
+         0,
+         "Virtually deleting the PiT/ConsistencyGroupPiT["},
+        {"oldest, the others active",
+         {false, {10, 11, 12}, {1, 2}, {}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0},
+         1,
+         "is currently active"},
+        {"oldest, 11 deleted virtually, 12 active",
+         {false, {10, 11, 12}, {2}, {}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0, 1},
+         2,
+         "Deleted [2] PiTs/ConsistencyGroupPiTs"},
+        {"oldest viewed",
+         {false, {10, 11, 12}, {}, {0}, 0},
+         21,
+         RKSO::SNAP_STATUS_DELETE_FAILED,
+         {},
+         0,
+         "stopping the further deletion"},
+        {"sweep, oldest viewed",
+         {false, {10, 11, 12}, {}, {0}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_CREATED,
+         {},
+         0,
+         "stopping the further deletion"},
+        {"a younger view stops the run",
+         {false, {10, 11, 12}, {}, {1}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0},
+         1,
+         "Deleted [1]"},
+        {"sweep, nothing kept",
+         {false, {10, 11, 12}, {}, {}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0, 1, 2},
+         3,
+         "Deleted [3]"},
+        {"equal keys keep their listed order",
+         {false, {12, 10, 11, 10}, {0}, {}, 3},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {1, 3, 2},
+         3,
+         "Deleted [3]"},
+        {"sweep without a group",
+         {false, {}, {}, {}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_CREATED,
+         {},
+         0,
+         "doesn't exist"},
+        {"CG: younger CG PiT: virtual",
+         {true, {1000, 2000, 3000}, {1, 2}, {}, 1},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {},
+         0,
+         "Virtually deleting"},
+        {"CG: oldest, the others active",
+         {true, {1000, 2000, 3000}, {1, 2}, {}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0},
+         1,
+         "is currently active"},
+        {"CG: oldest, second deleted virtually",
+         {true, {1000, 2000, 3000}, {2}, {}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0, 1},
+         2,
+         "Deleted [2]"},
+        {"CG: oldest viewed",
+         {true, {1000, 2000, 3000}, {}, {0}, 0},
+         21,
+         RKSO::SNAP_STATUS_DELETE_FAILED,
+         {},
+         0,
+         "stopping the further deletion"},
+        {"CG: sweep, oldest viewed",
+         {true, {1000, 2000, 3000}, {}, {0}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_CREATED,
+         {},
+         0,
+         "stopping the further deletion"},
+        // The younger CG PiT's own view stops the run: no call is tried on it.
+        {"CG: a younger CG view stops the run",
+         {true, {1000, 2000, 3000}, {}, {1}, 0},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {0},
+         1,
+         "Deleted [1]"},
+        {"CG: equal times keep their listed order",
+         {true, {3000, 1000, 1000}, {}, {}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_DELETED,
+         {1, 2, 0},
+         3,
+         "Deleted [3]"},
+        {"CG: sweep without a group",
+         {true, {}, {}, {}, kSweep},
+         20,
+         RKSO::SNAP_STATUS_CREATED,
+         {},
+         0,
+         "doesn't exist"},
+    };
+    for (const Row& r : rows) {
+        Fixture f(r.scene);
+        SimSnapshot dev(f.sim);
+        std::list<std::string> active;
+        f.Prepare(dev, r.scene, active);
+        const nlohmann::json before = f.sim.state();
+
+        EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.status) << r.name;
+        std::vector<std::string> want;
+        for (size_t i : r.deleted) want.push_back(f.pits.at(i));
+        EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name;
+        EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), r.calls) << r.name;
+        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+        const std::set<std::string> gone(want.begin(), want.end());
+        EXPECT_EQ(nlohmann::json::diff(
+                      testsupport::Without(before, r.scene.cg ? "cgPits" : "pits", "id", gone),
+                      f.sim.state()),
+                  nlohmann::json::array())
+            << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
+TEST(DeletePiT, AFailureMidRunLeavesTheRestForTheNextRun) {
+    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
+    struct Row {
+        const char* name;
+        std::function<void(sim::TestServer&)> failSecond;
+    };
+    const Row rows[] = {
+        {"failure return", [&](sim::TestServer& s) { s.failReturnValue(4, 1, call, 1); }},
+        {"job ending in 10",
+         [](sim::TestServer& s) {
+             s.setJobMode("ModifySettingsDefineState:4", true);
+             s.failNextJobs(1, 10, 1);
+         }},
+        {"connection closed unanswered",
+         [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, 1, call, 1); }},
+    };
+    for (bool cg : {false, true}) {
+        for (const Row& r : rows) {
+            const std::string name = std::string(cg ? "CG: " : "") + r.name;
+            const Scene scene{cg, {10, 11, 12}, {}, {}, 0};
+            Fixture f(scene);
+            const nlohmann::json before = f.sim.state();
+            const char* list = cg ? "cgPits" : "pits";
+            {
+                SimSnapshot dev(f.sim);
+                std::list<std::string> active;
+                f.Prepare(dev, scene, active);
+                r.failSecond(f.sim);
+                EXPECT_EQ(dev.snap.DeletePiT(active, false), 20) << name;
+                EXPECT_EQ(Deleted(f.sim, f.pits), std::vector<std::string>{f.pits[0]}) << name;
+                EXPECT_EQ(
+                    nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0})),
+                                         f.sim.state()),
+                    nlohmann::json::array())
+                    << name;
+            }
+            // The next run, a sweep, finishes the job.
+            SimSnapshot dev(f.sim);
+            std::list<std::string> active;
+            Scene sweep = scene;
+            sweep.target = kSweep;
+            f.Prepare(dev, sweep, active);
+            EXPECT_EQ(dev.snap.DeletePiT(active, true), 20) << name;
+            EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[1], f.pits[2]}))
+                << name;
+            EXPECT_EQ(
+                nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0, 1, 2})),
+                                     f.sim.state()),
+                nlohmann::json::array())
+                << name;
+        }
+    }
+}
+
+TEST(DeletePiT, RefusedWithoutParametersProviderOrLogin) {
+    struct Row {
+        const char* name;
+        std::function<void(SimSnapshot&)> arrange;
+        int hostError;
+        bool requests;
+    };
+    const Row rows[] = {
+        {"no service", [](SimSnapshot& d) { d.snap.m_ServicePath.clear(); }, 0, false},
+        {"no PiT", [](SimSnapshot& d) { d.snap.m_PiTName.clear(); }, 0, false},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 60541, false},
+        // Every read answers empty: no group or view may pass for missing.
+        {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, 60555, true},
+    };
+    for (bool sweep : {false, true}) {
+        for (const Row& r : rows) {
+            const Scene scene{false, {10, 11}, {}, {}, 0};
+            Fixture f(scene);
+            SimSnapshot dev(f.sim);
+            std::list<std::string> active;
+            f.Prepare(dev, scene, active);
+            r.arrange(dev);
+            const nlohmann::json before = f.sim.state();
+            EXPECT_EQ(dev.snap.DeletePiT(active, sweep), 21) << r.name;
+            EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_DELETE_FAILED) << r.name;
+            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+            EXPECT_EQ(dev.info.setErrorInfoCalls(), r.hostError ? 1 : 0) << r.name;
+            EXPECT_EQ(CountRequests(f.sim, "InvokeMethod"), 0u) << r.name;
+            EXPECT_EQ(!f.sim.requests().empty(), r.requests) << r.name;
+            EXPECT_EQ(f.sim.state(), before) << r.name;
+        }
+    }
+}
+
+TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
+    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    const Scene scene{false, {10, 11}, {}, {}, kSweep};
+    Fixture f(scene);
+    SimSnapshot dev(f.sim);
+    std::list<std::string> active;
+    f.Prepare(dev, scene, active);
+    EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
+    std::vector<std::string> sent;
+    for (const sim::RequestRecord& r : Calls(f.sim, "ModifySettingsDefineState"))
+        sent.push_back(testsupport::Param(r, "Operation").value + ":" +
+                       std::to_string(r.returnValue.value_or(99)));
+    EXPECT_EQ(sent, (std::vector<std::string>{"55:5", "4:0", "55:5", "4:0"}));
+    EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[0], f.pits[1]}));
+}
+
+}  // namespace

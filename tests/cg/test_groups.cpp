@@ -1,0 +1,289 @@
+// Consistency groups against the simulator: which group is reused and what a new one
+// is numbered from, and the four group methods with their refusals, failed jobs and
+// lookups that stay on this array. After each call the array differs only by what
+// was asked.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "testsupport/SimPiTs.h"
+#include "testsupport/SimSnapshot.h"
+
+namespace {
+
+using nlohmann::json;
+using testsupport::Calls;
+using testsupport::CountRequests;
+using testsupport::SimSnapshot;
+
+const char* const A = "ora_data1";
+const char* const B = "ora_data2";
+const char* const C = "ora_log";
+const char* const D = "exch_db";
+const char* const E = "exch_log";
+const char* const F = "file_share";
+
+struct Group {
+    const char* label;
+    std::vector<std::string> members;
+    size_t array = 0;
+};
+
+TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
+    struct Row {
+        const char* name;
+        std::vector<Group> groups;
+        bool found;
+        int index;
+        const char* groupName;
+    };
+    const Row rows[] = {
+        {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
+        {"exact group named from a letter", {{"XA_1", {A, B}}}, true, -1, "XA_1"},
+        {"a third member: not reused", {{"1A_1", {A, B, C}}}, false, 1, ""},
+        {"A in four groups",
+         {{"G1", {A, C}}, {"G2", {A, D}}, {"G3", {A, E}}, {"G4", {A, F}}},
+         false,
+         -2,
+         ""},
+        // Each group counts afresh: B is in three, A in one.
+        {"counts 1 and 3",
+         {{"G1", {A, C}}, {"G2", {B, C}}, {"G3", {B, D}}, {"G4", {B, E}}},
+         false,
+         3,
+         ""},
+        {"no group at all", {}, false, 0, ""},
+        {"the exact group is on another array", {{"2A_1", {A, B}, 1}}, false, 0, ""},
+    };
+    for (const Row& r : rows) {
+        sim::Config config = testsupport::SimConfig();
+        testsupport::AddSecondArray(config);
+        size_t ours = 0;
+        for (const Group& g : r.groups) {
+            testsupport::AddConsistencyGroup(config, g.label, g.members, g.array);
+            ours += g.array == 0;
+        }
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        const std::string a = dev.volume(A).uuid;
+        const std::string b = dev.volume(B).uuid;
+        int index = 99;
+        EXPECT_EQ(dev.snap.GetConsistencyGroup({a, b}, 2, index), r.found) << r.name;
+        EXPECT_EQ(index, r.index) << r.name;
+        EXPECT_EQ(dev.snap.m_ConsistencyGroupName, r.groupName) << r.name;
+        if (!r.found) {
+            // One member list per group of this array, no read per member.
+            EXPECT_EQ(CountRequests(sim, "AssociatorNames"), ours) << r.name;
+            EXPECT_EQ(CountRequests(sim, "GetInstance"), 0u) << r.name;
+        }
+        if (r.index == -2) {
+            EXPECT_TRUE(dev.logged("The source volume [" + a + "] is already member of 4"))
+                << r.name;
+        }
+        if (r.index == 3) {
+            EXPECT_TRUE(dev.logged("sourceCount [" + a + "] = 1")) << r.name;
+            EXPECT_TRUE(dev.logged("sourceCount [" + b + "] = 3")) << r.name;
+        }
+    }
+}
+
+TEST(GetConsistencyGroup, NoAnswerWithoutParametersProviderOrLogin) {
+    sim::Config config = testsupport::SimConfig();
+    testsupport::AddConsistencyGroup(config, "2A_1", {A, B});
+    sim::TestServer sim(config, testsupport::PlainHttp());
+    struct Row {
+        const char* name;
+        std::function<void(SimSnapshot&, std::list<std::string>&)> arrange;
+        int hostError;
+    };
+    const Row rows[] = {
+        {"no system", [](SimSnapshot& d, auto&) { d.snap.m_SystemName.clear(); }, 0},
+        {"no volumes", [](SimSnapshot&, auto& volumes) { volumes.clear(); }, 0},
+        {"no CIMOM", [](SimSnapshot& d, auto&) { d.unreachable(); }, 60541},
+        {"login refused", [](SimSnapshot& d, auto&) { d.wrongPassword(); }, 60555},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        std::list<std::string> volumes = {dev.volume(A).uuid, dev.volume(B).uuid};
+        r.arrange(dev, volumes);
+        int index = 99;
+        EXPECT_FALSE(dev.snap.GetConsistencyGroup(volumes, 2, index)) << r.name;
+        EXPECT_EQ(index, -1) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(CountRequests(sim, "AssociatorNames"), 0u) << r.name;
+    }
+}
+
+// The array every group-method row starts from: "1A_1" holds A and B, "2A_1" holds
+// C and two CG PiTs, "3A_1" is empty, and only the second array has "9Z_1".
+sim::Config GroupsConfig() {
+    sim::Config config = testsupport::SimConfig();
+    testsupport::AddSecondArray(config);
+    testsupport::AddConsistencyGroup(config, "1A_1", {A, B});
+    testsupport::AddCgPiTs(config, testsupport::AddConsistencyGroup(config, "2A_1", {C}),
+                           {1000, 2000});
+    testsupport::AddConsistencyGroup(config, "3A_1", {});
+    testsupport::AddConsistencyGroup(config, "9Z_1", {A, B}, 1);
+    return config;
+}
+
+json& GroupIn(json& state, const std::string& label) {
+    for (json& g : state["arrays"][0]["consistencyGroups"])
+        if (g["label"] == label) return g;
+    throw std::out_of_range(label);
+}
+
+using Op = std::function<int(LSISnapshot&)>;
+const Op kCreate = [](LSISnapshot& s) { return s.CreateConsistencyGroup(); };
+const Op kAdd = [](LSISnapshot& s) { return s.AddMembersToCG(); };
+const Op kRemove = [](LSISnapshot& s) { return s.RemoveMembersFromCG(); };
+const Op kDelete = [](LSISnapshot& s) { return s.DeleteConsistencyGroup(1); };
+
+TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
+    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
+    auto jobEndingIn10 = [](const char* method) {
+        return [method](sim::TestServer& s) {
+            s.setJobMode(method, true);
+            s.failNextJobs(1, 10);
+        };
+    };
+    // Edits the state before the call into the state expected after it.
+    using Change = std::function<void(json & before, const SimSnapshot&)>;
+    auto created = [](const char* label) {
+        return [label](json& before, const SimSnapshot&) {
+            before["arrays"][0]["consistencyGroups"].push_back({{"label", label}});
+        };
+    };
+    auto members = [](const char* label, std::vector<std::string> labels) {
+        return [label, labels](json& before, const SimSnapshot& d) {
+            json uuids = json::array();
+            for (const std::string& l : labels) uuids.push_back(d.volume(l).uuid);
+            GroupIn(before, label)["members"] = uuids;
+        };
+    };
+    auto deleted = [](const char* label) {
+        return [label](json& before, const SimSnapshot&) {
+            before = testsupport::Without(before, "consistencyGroups", "label", {label});
+        };
+    };
+    struct Row {
+        const char* name;
+        Op op;
+        const char* group;
+        const char* volume;
+        std::function<void(sim::TestServer&)> fault;
+        int result;
+        const char* method;
+        size_t calls;
+        Change change;  // null: nothing changes
+    };
+    const Row rows[] = {
+        {"create", kCreate, "5A_1", A, nullptr, 0, "CreateGroup", 1, created("5A_1")},
+        {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1,
+         created("9Z_1")},
+        {"create an existing group", kCreate, "1A_1", A, nullptr, 0, "CreateGroup", 0, nullptr},
+        {"create with a job", kCreate, "5A_1", A,
+         [](sim::TestServer& s) { s.setJobMode("CreateGroup", true); }, 0, "CreateGroup", 1,
+         created("5A_1")},
+        {"CreateGroup job ends in 10", kCreate, "5A_1", A, jobEndingIn10("CreateGroup"), 1,
+         "CreateGroup", 1, nullptr},
+        {"CreateGroup refused", kCreate, "5A_1", A,
+         [](sim::TestServer& s) {
+             s.failReturnValue(4, 1, {"InvokeMethod", "CreateGroup", ""});
+         },
+         4, "CreateGroup", 1, nullptr},
+        {"add", kAdd, "3A_1", A, nullptr, 0, "AddMembers", 1, members("3A_1", {A})},
+        {"add a member already in", kAdd, "1A_1", A, nullptr, 0, "AddMembers", 0, nullptr},
+        {"add to a missing group", kAdd, "5A_1", A, nullptr, 5, "AddMembers", 0, nullptr},
+        {"add to the other array's group", kAdd, "9Z_1", C, nullptr, 5, "AddMembers", 0, nullptr},
+        {"AddMembers job ends in 10", kAdd, "3A_1", A, jobEndingIn10("AddMembers"), 1, "AddMembers",
+         1, nullptr},
+        {"remove", kRemove, "1A_1", A, nullptr, 0, "RemoveMembers", 1, members("1A_1", {B})},
+        {"remove from a missing group", kRemove, "5A_1", A, nullptr, 5, "RemoveMembers", 0,
+         nullptr},
+        {"RemoveMembers job ends in 10", kRemove, "1A_1", A, jobEndingIn10("RemoveMembers"), 1,
+         "RemoveMembers", 1, nullptr},
+        {"delete", kDelete, "3A_1", A, nullptr, 0, "DeleteGroup", 1, deleted("3A_1")},
+        {"delete a group with CG PiTs", kDelete, "2A_1", C, nullptr, 1, "DeleteGroup", 0, nullptr},
+        {"delete a missing group", kDelete, "5A_1", A, nullptr, 0, "DeleteGroup", 0, nullptr},
+        {"delete the other array's group", kDelete, "9Z_1", A, nullptr, 0, "DeleteGroup", 0,
+         nullptr},
+        {"DeleteGroup job ends in 10", kDelete, "3A_1", A, jobEndingIn10("DeleteGroup"), 1,
+         "DeleteGroup", 1, nullptr},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        if (r.fault) r.fault(sim);
+        SimSnapshot dev(sim);
+        dev.snap.m_SourceDev = dev.volume(r.volume).uuid;
+        dev.snap.m_ConsistencyGroupName = r.group;
+        json expected = sim.state();
+        EXPECT_EQ(r.op(dev.snap), r.result) << r.name;
+        EXPECT_EQ(Calls(sim, r.method).size(), r.calls) << r.name;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
+        json after = sim.state();
+        if (r.change) r.change(expected, dev);
+        // A new group's ref and fields come from the array.
+        for (json& g : after["arrays"][0]["consistencyGroups"]) {
+            const std::string label = g["label"];
+            if (label == "5A_1" || (label == "9Z_1" && r.calls)) g = {{"label", label}};
+        }
+        EXPECT_EQ(json::diff(expected, after), json::array()) << r.name;
+        const bool create = r.method == std::string("CreateGroup");
+        if (create && r.result == 0) {
+            EXPECT_NE(dev.snap.m_PiTName.find("_ConsistencyGroup"), std::string::npos) << r.name;
+        }
+        if (create && r.calls) {
+            std::vector<std::string> sent;
+            const std::vector<sim::RequestRecord> calls = Calls(sim, r.method);
+            for (const sim::ParamRecord& p : calls[0].params)
+                sent.push_back(p.name + (p.null ? "=null" : "=" + p.value));
+            EXPECT_EQ(sent,
+                      (std::vector<std::string>{"GroupName=" + std::string(r.group), "Members=null",
+                                                "Persistent=null", "DeleteOnEmptyElement=null",
+                                                "DeleteOnUnassociated=null"}))
+                << r.name;
+        }
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
+TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
+    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
+    struct Row {
+        const char* name;
+        std::function<void(SimSnapshot&)> arrange;
+        int create, add, remove, del;
+        int hostError;
+    };
+    const Row rows[] = {
+        {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1,
+         650009, -1, 0},
+        {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},
+        // A rejected login answers empty lists: no group is taken as missing or empty.
+        {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, -1, -1, -1, -1, 60555},
+    };
+    for (const Row& r : rows) {
+        const std::pair<Op, int> ops[] = {
+            {kCreate, r.create}, {kAdd, r.add}, {kRemove, r.remove}, {kDelete, r.del}};
+        for (const auto& [op, want] : ops) {
+            sim.reset();
+            SimSnapshot dev(sim);
+            dev.snap.m_SourceDev = dev.volume(A).uuid;
+            dev.snap.m_ConsistencyGroupName = "3A_1";
+            r.arrange(dev);
+            const json before = sim.state();
+            EXPECT_EQ(op(dev.snap), want) << r.name;
+            EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
+            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+            EXPECT_EQ(json::diff(before, sim.state()), json::array()) << r.name;
+        }
+    }
+}
+
+}  // namespace
