@@ -18,6 +18,7 @@
 
 #include "eseries/LSISnapshot.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/SimClock.h"
 
 namespace testsupport {
 
@@ -58,13 +59,24 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
     }));
 }
 
-// One device: its host log and an LSISnapshot pointed at the simulator's first array.
-struct SimSnapshot {
+// An LSISnapshot whose job waits move a manual clock instead of sleeping.
+class ClockedLSISnapshot : public LSISnapshot {
+  public:
+    ManualClock clock;
+
+  protected:
+    void SleepSeconds(unsigned int seconds) override { clock.advance(1000LL * seconds); }
+};
+
+// One device: its host log and a snapshot object (LSISnapshot unless said otherwise)
+// pointed at the simulator's first array.
+template <class Snap>
+struct BasicSimSnapshot {
     FakeSnapInfo info;
-    LSISnapshot snap;
+    Snap snap;
     sim::Array array;  // the array as it was when the device was made
 
-    explicit SimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
+    explicit BasicSimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
         array = sim.provider().currentState().arrays.at(arrayIndex);
         snap.SetLogger(&info);
         RK_SMIS_SNAP::RkArrayParams p;
@@ -92,5 +104,7 @@ struct SimSnapshot {
     }
     bool logged(const std::string& needle) const { return info.logContains(needle); }
 };
+
+using SimSnapshot = BasicSimSnapshot<LSISnapshot>;
 
 }  // namespace testsupport
