@@ -43,13 +43,18 @@ inline sim::Config SuiteConfig(const std::string& preset = "NETAPP") {
     AddReplica(a, "clone_log", "exch_log", sim::VolumeKind::Clone);
     const sim::Volume mapped = AddReplica(a, "clone_mapped", "ora_log", sim::VolumeKind::Clone);
     a.mappings.push_back({mapped.uuid, a.findHost("fchost1")->ref, 9, 2});
+    // A volume of exch_log's size tied to nothing, to attach as a clone.
+    sim::Volume spare = *a.findVolumeByLabel("exch_log");
+    spare.label = "spare_log";
+    spare.uuid = sim::makeVolumeUuid(a.id + ":spare_log");
+    a.volumes.push_back(spare);
+    a.reindex();
     return c;
 }
 
 class Suite : public ::testing::Test {
   protected:
-    explicit Suite(const std::string& preset = "NETAPP")
-        : sim(SuiteConfig(preset), Options(clock)) {}
+    explicit Suite(sim::Config config = SuiteConfig()) : sim(std::move(config), Options(clock)) {}
 
     static sim::TestServerOptions Options(const testsupport::ManualClock& clock) {
         sim::TestServerOptions o = testsupport::PlainHttp();
@@ -81,6 +86,14 @@ class Suite : public ::testing::Test {
         return testsupport::CountRequests(sim, "InvokeMethod", method);
     }
 
+    // The calls of method, in order.
+    std::vector<sim::RequestRecord> Calls(const std::string& method) const {
+        std::vector<sim::RequestRecord> out;
+        for (const sim::RequestRecord& r : sim.requests())
+            if (r.operation == "InvokeMethod" && r.method == method) out.push_back(r);
+        return out;
+    }
+
     testsupport::ManualClock clock;
     sim::TestServer sim;
 };
@@ -96,6 +109,18 @@ inline nlohmann::json Without(sim::Array a, const std::string& uuid) {
     sim::Config c;
     c.arrays = {a};
     return c.toJson()["arrays"][0];
+}
+
+// The in-parameter name of a logged call; null when it was not sent.
+inline const sim::ParamRecord* Param(const sim::RequestRecord& call, const std::string& name) {
+    for (const sim::ParamRecord& p : call.params)
+        if (p.name == name) return &p;
+    return nullptr;
+}
+
+inline std::string ParamText(const sim::RequestRecord& call, const std::string& name) {
+    const sim::ParamRecord* p = Param(call, name);
+    return p ? p->type + ":" + (p->null ? std::string("null") : p->value) : "absent";
 }
 
 inline nlohmann::json Json(const sim::Array& a) {

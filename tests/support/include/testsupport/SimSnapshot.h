@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -63,9 +64,14 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
 class ClockedLSISnapshot : public LSISnapshot {
   public:
     ManualClock clock;
+    // Called before each wait, on the waiting thread.
+    std::function<void()> beforeSleep;
 
   protected:
-    void SleepSeconds(unsigned int seconds) override { clock.advance(1000LL * seconds); }
+    void SleepSeconds(unsigned int seconds) override {
+        if (beforeSleep) beforeSleep();
+        clock.advance(1000LL * seconds);
+    }
 };
 
 // One device: its host log and a snapshot object (LSISnapshot unless said otherwise)
