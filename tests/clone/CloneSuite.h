@@ -127,4 +127,9 @@ inline nlohmann::json Json(const sim::Array& a) {
     return Without(a, std::string());
 }
 
+// What changed from before to after as a compact JSON patch; "[]" when nothing did.
+inline std::string Changes(const nlohmann::json& before, const nlohmann::json& after) {
+    return nlohmann::json::diff(before, after).dump();
+}
+
 }  // namespace clonetest

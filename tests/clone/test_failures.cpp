@@ -16,6 +16,7 @@ TEST_F(Failures, HalfWayFailuresLeaveTheArrayWholeAndDeletesConverge) {
     struct Operation {
         const char* name;
         const char* method;
+        const char* jobMode;  // made to answer with a job for the job fault
         int snapOperation;
         const char* source;
         const char* target;
@@ -24,35 +25,44 @@ TEST_F(Failures, HalfWayFailuresLeaveTheArrayWholeAndDeletesConverge) {
         int hostError;
     };
     const Operation operations[] = {
-        {"create", "CreateOrModifyElementFromStoragePool", 5, "small_lun", "",
-         [](Device& d) { return d.snap.CreateCloneVolume(); }, 0, 60553},
-        {"attach", "AttachOrModifyReplica", 5, "exch_log", "spare_log",
+        {"create", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool",
+         5, "small_lun", "", [](Device& d) { return d.snap.CreateCloneVolume(); }, 0, 60553},
+        {"attach", "AttachOrModifyReplica", "AttachOrModifyReplica", 5, "exch_log", "spare_log",
          [](Device& d) { return d.snap.AttachCloneVolume("4"); }, 0, 60554},
-        {"sync op", "ModifySynchronization", 5, "exch_log", "clone_log",
+        {"sync op", "ModifySynchronization", "ModifySynchronization:2", 5, "exch_log", "clone_log",
          [](Device& d) { return d.snap.SnapSyncOp(2, false); }, 6, 0},
-        {"delete clone", "ReturnToStoragePool", 5, "exch_log", "clone_log",
+        {"delete clone", "ReturnToStoragePool", "ReturnToStoragePool", 5, "exch_log", "clone_log",
          [](Device& d) { return d.snap.SnapDelete(); }, 21, 0},
-        {"delete snapshot", "ModifySynchronization", 4, "small_lun", "snap_small",
-         [](Device& d) { return d.snap.SnapDelete(); }, 21, 0},
+        {"delete snapshot", "ModifySynchronization", "ModifySynchronization:2", 4, "small_lun",
+         "snap_small", [](Device& d) { return d.snap.SnapDelete(); }, 21, 0},
     };
     struct Fault {
         const char* name;
-        std::function<void(sim::TestServer&, const sim::RequestKey&)> arm;
+        std::function<void(sim::TestServer&, const Operation&)> arm;
         bool changed;  // the provider did the work before failing
     };
     const Fault faults[] = {
         {"failure return",
-         [](sim::TestServer& s, const sim::RequestKey& k) { s.failReturnValue(4, 1, k); }, false},
+         [](sim::TestServer& s, const Operation& o) {
+             s.failReturnValue(4, 1, {"InvokeMethod", o.method, ""});
+         },
+         false},
         {"job ends in exception",
-         [](sim::TestServer& s, const sim::RequestKey&) { s.failNextJobs(1, 10); }, false},
+         [](sim::TestServer& s, const Operation& o) {
+             s.provider().setJobMode(o.jobMode, true);
+             s.failNextJobs(1, 10);
+         },
+         false},
         {"closed unanswered",
-         [](sim::TestServer& s, const sim::RequestKey& k) {
-             s.addFault(sim::FaultKind::Close, 1, k);
+         [](sim::TestServer& s, const Operation& o) {
+             // The client sends a call again once when a kept-alive connection
+             // closes before any answer; both go unanswered.
+             s.addFault(sim::FaultKind::Close, 2, {"InvokeMethod", o.method, ""});
          },
          false},
         {"cut off after the change",
-         [](sim::TestServer& s, const sim::RequestKey& k) {
-             s.addFault(sim::FaultKind::Truncated, 1, k);
+         [](sim::TestServer& s, const Operation& o) {
+             s.addFault(sim::FaultKind::Truncated, 1, {"InvokeMethod", o.method, ""});
          },
          true},
     };
@@ -71,23 +81,22 @@ TEST_F(Failures, HalfWayFailuresLeaveTheArrayWholeAndDeletesConverge) {
         for (const Fault& f : faults) {
             const std::string row = std::string(op.name) + ", " + f.name;
             sim.reset();
-            f.arm(sim, {"InvokeMethod", op.method, ""});
+            f.arm(sim, op);
             Device dev(sim);
             Bind(dev, op.source, op.target, op.snapOperation);
             dev.snap.m_SnapName = "clone_new";
             EXPECT_EQ(op.call(dev), op.failure) << row;
             EXPECT_EQ(dev.info.errorCode(), op.hostError) << row;
             const nlohmann::json after = Json(State());
-            if (f.changed) {
-                // New objects get fresh identities, so only their count is known.
-                EXPECT_EQ(after["volumes"].size(), done["volumes"].size()) << row;
-                EXPECT_EQ(after["syncs"].size(), done["syncs"].size()) << row;
-            } else {
-                EXPECT_EQ(after, Json(before)) << row;
-            }
+            // A cut-off answer may also leave the change to a job still running.
+            const bool earlier = Changes(Json(before), after) == "[]";
+            const bool complete = after["volumes"].size() == done["volumes"].size() &&
+                                  after["syncs"].size() == done["syncs"].size();
+            EXPECT_TRUE(f.changed ? earlier || complete : earlier)
+                << row << Changes(Json(before), after);
             if (op.failure == 21) {
                 EXPECT_EQ(dev.snap.SnapDelete(), 20) << row;
-                EXPECT_EQ(Json(State()), done) << row;
+                EXPECT_EQ(Changes(done, Json(State())), "[]") << row;
             }
         }
     }

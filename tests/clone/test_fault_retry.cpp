@@ -63,10 +63,12 @@ TEST_F(FaultRetry, ThrowAwayCallsAreRefusedAndChangeNothing) {
             EXPECT_EQ(calls[0].returnValue.value_or(0), 5u) << r.name;
             EXPECT_NE(ParamText(calls[1], r.param), r.invalid) << r.name;
         }
-        if (std::string(r.method) == "AttachOrModifyReplica")
+        if (std::string(r.method) == "AttachOrModifyReplica") {
             EXPECT_EQ(ParamText(calls[0], "TargetElement"), ParamText(calls[0], "SourceElement"));
-        if (std::string(r.method) == "CreateOrModifyElementFromStoragePool")
+        }
+        if (std::string(r.method) == "CreateOrModifyElementFromStoragePool") {
             EXPECT_EQ(ParamText(calls[0], "ElementName"), "string:null");
+        }
         const sim::Array after = State();
         EXPECT_EQ(static_cast<int>(after.volumes.size() - before.volumes.size()), r.volumes)
             << r.name;
