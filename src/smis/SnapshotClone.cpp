@@ -109,8 +109,10 @@ int Snapshot::AttachCloneVolume(std::string copyType) {
         return 0;
     }
     DEBUG_TRACE(fn, "Going to perform attach replica operation\n");
-    std::vector<std::string> args = {m_SystemName, copyType, m_SourceDev,
-                                     m_TargetDev.empty() ? m_TargetDevPath : m_TargetDev};
+    // Known paths spare the provider a walk over every volume of the array.
+    std::vector<std::string> args = {m_SystemName, copyType,
+                                     m_SourceDevPath.empty() ? m_SourceDev : m_SourceDevPath,
+                                     m_TargetDevPath.empty() ? m_TargetDev : m_TargetDevPath};
     ConnectionScope connection(*this);
     if (!connection.Open(fn)) return 0;
 
@@ -118,7 +120,7 @@ int Snapshot::AttachCloneVolume(std::string copyType) {
         DEBUG_TRACE(fn, "Pegasus retry in faulty environment");
         std::vector<std::string> throwAway = args;
         throwAway[1] = "55";
-        throwAway[3] = m_SourceDev;
+        throwAway[3] = throwAway[2];
         std::string ignored;
         AttachModRep(m_CimConnection, throwAway, ignored);
     }

@@ -1,6 +1,7 @@
-// The clone suite's array: the default one plus a legacy snapshot, an unmapped clone
-// and a mapped clone, each with its synchronization, served on a manual clock so that
-// job waits move time instead of sleeping.
+// The clone suite's array: the default one plus a legacy snapshot (snap_small of
+// small_lun), an unmapped clone (clone_log of exch_log), a mapped clone (clone_mapped
+// of ora_log) and a free volume (spare_log), on a manual clock so that job waits move
+// time instead of sleeping.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,39 +18,44 @@ namespace clonetest {
 
 using Device = testsupport::BasicSimSnapshot<testsupport::ClockedLSISnapshot>;
 
-// Adds a replica of the volume labelled source to array a.
-inline sim::Volume AddReplica(sim::Array& a, const std::string& label, const std::string& source,
-                              sim::VolumeKind kind) {
-    const sim::Volume* src = a.findVolumeByLabel(source);
-    sim::Volume v = *src;
-    v.uuid = sim::makeVolumeUuid(a.id + ":" + label);
-    v.label = label;
-    v.kind = kind;
+// A copy of the volume labelled source; with a synchronization unless kind is Base.
+inline sim::Volume AddCopy(sim::Array& a, const std::string& label, const std::string& source,
+                           sim::VolumeKind kind) {
+    sim::Volume v = *a.findVolumeByLabel(source);
     sim::Sync s;
     s.type =
         kind == sim::VolumeKind::Snapshot ? sim::SyncType::Snapshot : sim::SyncType::VolumeCopy;
-    s.source = src->uuid;
-    s.target = v.uuid;
+    s.source = v.uuid;
+    v.uuid = s.target = sim::makeVolumeUuid(a.id + ":" + label);
+    v.label = label;
+    v.kind = kind;
     a.volumes.push_back(v);
-    a.syncs.push_back(s);
+    if (kind != sim::VolumeKind::Base) a.syncs.push_back(s);
     a.reindex();
     return v;
 }
 
-inline sim::Config SuiteConfig(const std::string& preset = "NETAPP") {
-    sim::Config c = testsupport::SimConfig(preset);
+inline sim::Config SuiteConfig() {
+    sim::Config c = testsupport::SimConfig();
     sim::Array& a = c.arrays.at(0);
-    AddReplica(a, "snap_small", "small_lun", sim::VolumeKind::Snapshot);
-    AddReplica(a, "clone_log", "exch_log", sim::VolumeKind::Clone);
-    const sim::Volume mapped = AddReplica(a, "clone_mapped", "ora_log", sim::VolumeKind::Clone);
-    a.mappings.push_back({mapped.uuid, a.findHost("fchost1")->ref, 9, 2});
-    // A volume of exch_log's size tied to nothing, to attach as a clone.
-    sim::Volume spare = *a.findVolumeByLabel("exch_log");
-    spare.label = "spare_log";
-    spare.uuid = sim::makeVolumeUuid(a.id + ":spare_log");
-    a.volumes.push_back(spare);
-    a.reindex();
+    AddCopy(a, "snap_small", "small_lun", sim::VolumeKind::Snapshot);
+    AddCopy(a, "clone_log", "exch_log", sim::VolumeKind::Clone);
+    AddCopy(a, "spare_log", "exch_log", sim::VolumeKind::Base);
+    const std::string mapped = AddCopy(a, "clone_mapped", "ora_log", sim::VolumeKind::Clone).uuid;
+    a.mappings.push_back({mapped, a.findHost("fchost1")->ref, 9, 2});
     return c;
+}
+
+// One operation of the snapshot object by name: "create", "attach", "sync <n>",
+// "sync <n> nowait", "restore", "delete", "detach".
+inline int Perform(Device& d, const std::string& op) {
+    if (op == "create") return d.snap.CreateCloneVolume();
+    if (op == "attach") return d.snap.AttachCloneVolume("4");
+    if (op == "restore") return d.snap.SnapRestore(0);
+    if (op == "delete") return d.snap.SnapDelete();
+    if (op == "detach") return d.snap.DetachSnap();
+    const auto n = static_cast<unsigned short>(std::stoi(op.substr(5)));
+    return d.snap.SnapSyncOp(n, op.find("nowait") != std::string::npos);
 }
 
 class Suite : public ::testing::Test {
@@ -62,10 +68,12 @@ class Suite : public ::testing::Test {
         return o;
     }
 
-    // A device on the array with source and target filled from two labels.
+    // Points dev at the volumes labelled source and target ("" for none); snap name
+    // "clone_new".
     void Bind(Device& dev, const std::string& source, const std::string& target, int operation) {
         dev.snap.clock = clock;
         dev.snap.m_SnapOperation = operation;
+        dev.snap.m_SnapName = "clone_new";
         if (!source.empty()) dev.snap.m_SourceDev = dev.volume(source).uuid;
         if (!target.empty()) dev.snap.m_TargetDev = dev.volume(target).uuid;
     }
@@ -78,19 +86,14 @@ class Suite : public ::testing::Test {
         return p;
     }
 
-    sim::Array State() const {
-        return const_cast<sim::TestServer&>(sim).provider().currentState().arrays.at(0);
-    }
+    sim::Array State() { return sim.provider().currentState().arrays.at(0); }
 
-    size_t Invocations(const std::string& method) const {
-        return testsupport::CountRequests(sim, "InvokeMethod", method);
-    }
-
-    // The calls of method, in order.
+    // The logged calls of method, in order ("" for every method).
     std::vector<sim::RequestRecord> Calls(const std::string& method) const {
         std::vector<sim::RequestRecord> out;
         for (const sim::RequestRecord& r : sim.requests())
-            if (r.operation == "InvokeMethod" && r.method == method) out.push_back(r);
+            if (r.operation == "InvokeMethod" && (method.empty() || r.method == method))
+                out.push_back(r);
         return out;
     }
 
@@ -98,7 +101,14 @@ class Suite : public ::testing::Test {
     sim::TestServer sim;
 };
 
-// The array as JSON without the volume uuid and anything tied to it.
+// "type:value" of a logged in-parameter, "type:null", or "absent".
+inline std::string ParamText(const sim::RequestRecord& call, const std::string& name) {
+    for (const sim::ParamRecord& p : call.params)
+        if (p.name == name) return p.type + ":" + (p.null ? std::string("null") : p.value);
+    return "absent";
+}
+
+// The array as JSON without the volume uuid and what is tied to it.
 inline nlohmann::json Without(sim::Array a, const std::string& uuid) {
     auto drop = [&](auto& list, auto pred) {
         list.erase(std::remove_if(list.begin(), list.end(), pred), list.end());
@@ -109,18 +119,6 @@ inline nlohmann::json Without(sim::Array a, const std::string& uuid) {
     sim::Config c;
     c.arrays = {a};
     return c.toJson()["arrays"][0];
-}
-
-// The in-parameter name of a logged call; null when it was not sent.
-inline const sim::ParamRecord* Param(const sim::RequestRecord& call, const std::string& name) {
-    for (const sim::ParamRecord& p : call.params)
-        if (p.name == name) return &p;
-    return nullptr;
-}
-
-inline std::string ParamText(const sim::RequestRecord& call, const std::string& name) {
-    const sim::ParamRecord* p = Param(call, name);
-    return p ? p->type + ":" + (p->null ? std::string("null") : p->value) : "absent";
 }
 
 inline nlohmann::json Json(const sim::Array& a) {

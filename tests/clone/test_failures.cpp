@@ -14,88 +14,73 @@ class Failures : public Suite {};
 
 TEST_F(Failures, HalfWayFailuresLeaveTheArrayWholeAndDeletesConverge) {
     struct Operation {
-        const char* name;
-        const char* method;
-        const char* jobMode;  // made to answer with a job for the job fault
-        int snapOperation;
+        const char* op;
+        int operation;
         const char* source;
         const char* target;
-        std::function<int(Device&)> call;
+        const char* method;
+        const char* jobMode;  // made to answer with a job for the job fault
         int failure;
         int hostError;
     };
+    // clang-format off
     const Operation operations[] = {
-        {"create", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool",
-         5, "small_lun", "", [](Device& d) { return d.snap.CreateCloneVolume(); }, 0, 60553},
-        {"attach", "AttachOrModifyReplica", "AttachOrModifyReplica", 5, "exch_log", "spare_log",
-         [](Device& d) { return d.snap.AttachCloneVolume("4"); }, 0, 60554},
-        {"sync op", "ModifySynchronization", "ModifySynchronization:2", 5, "exch_log", "clone_log",
-         [](Device& d) { return d.snap.SnapSyncOp(2, false); }, 6, 0},
-        {"delete clone", "ReturnToStoragePool", "ReturnToStoragePool", 5, "exch_log", "clone_log",
-         [](Device& d) { return d.snap.SnapDelete(); }, 21, 0},
-        {"delete snapshot", "ModifySynchronization", "ModifySynchronization:2", 4, "small_lun",
-         "snap_small", [](Device& d) { return d.snap.SnapDelete(); }, 21, 0},
+        {"create", 5, "small_lun", "", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool", 0, 60553},
+        {"attach", 5, "exch_log", "spare_log", "AttachOrModifyReplica", "AttachOrModifyReplica", 0, 60554},
+        {"sync 2", 5, "exch_log", "clone_log", "ModifySynchronization", "ModifySynchronization:2", 6, 0},
+        {"delete", 5, "exch_log", "clone_log", "ReturnToStoragePool", "ReturnToStoragePool", 21, 0},
+        {"delete", 4, "small_lun", "snap_small", "ModifySynchronization", "ModifySynchronization:2", 21, 0},
     };
+    // clang-format on
     struct Fault {
         const char* name;
         std::function<void(sim::TestServer&, const Operation&)> arm;
         bool changed;  // the provider did the work before failing
     };
+    auto at = [](const Operation& o) { return sim::RequestKey{"InvokeMethod", o.method, ""}; };
+    // clang-format off
     const Fault faults[] = {
-        {"failure return",
-         [](sim::TestServer& s, const Operation& o) {
-             s.failReturnValue(4, 1, {"InvokeMethod", o.method, ""});
-         },
-         false},
+        {"failure return", [&](sim::TestServer& s, const Operation& o) { s.failReturnValue(4, 1, at(o)); }, false},
         {"job ends in exception",
          [](sim::TestServer& s, const Operation& o) {
              s.provider().setJobMode(o.jobMode, true);
              s.failNextJobs(1, 10);
          },
          false},
-        {"closed unanswered",
-         [](sim::TestServer& s, const Operation& o) {
-             // The client sends a call again once when a kept-alive connection
-             // closes before any answer; both go unanswered.
-             s.addFault(sim::FaultKind::Close, 2, {"InvokeMethod", o.method, ""});
-         },
-         false},
-        {"cut off after the change",
-         [](sim::TestServer& s, const Operation& o) {
-             s.addFault(sim::FaultKind::Truncated, 1, {"InvokeMethod", o.method, ""});
-         },
-         true},
+        // The client sends a call again once when a kept-alive connection closes before
+        // any answer; both go unanswered.
+        {"closed unanswered", [&](sim::TestServer& s, const Operation& o) { s.addFault(sim::FaultKind::Close, 2, at(o)); }, false},
+        {"cut off after the change", [&](sim::TestServer& s, const Operation& o) { s.addFault(sim::FaultKind::Truncated, 1, at(o)); }, true},
     };
+    // clang-format on
     for (const Operation& op : operations) {
         // What the operation does when nothing fails.
         sim.reset();
-        const sim::Array before = State();
+        const nlohmann::json before = Json(State());
         {
             Device dev(sim);
-            Bind(dev, op.source, op.target, op.snapOperation);
-            dev.snap.m_SnapName = "clone_new";
-            ASSERT_NE(op.call(dev), op.failure) << op.name;
+            Bind(dev, op.source, op.target, op.operation);
+            ASSERT_NE(Perform(dev, op.op), op.failure) << op.method;
         }
         const nlohmann::json done = Json(State());
 
         for (const Fault& f : faults) {
-            const std::string row = std::string(op.name) + ", " + f.name;
+            const std::string row = std::string(op.op) + " " + op.method + ", " + f.name;
             sim.reset();
             f.arm(sim, op);
             Device dev(sim);
-            Bind(dev, op.source, op.target, op.snapOperation);
-            dev.snap.m_SnapName = "clone_new";
-            EXPECT_EQ(op.call(dev), op.failure) << row;
+            Bind(dev, op.source, op.target, op.operation);
+            EXPECT_EQ(Perform(dev, op.op), op.failure) << row;
             EXPECT_EQ(dev.info.errorCode(), op.hostError) << row;
-            const nlohmann::json after = Json(State());
+            EXPECT_TRUE(dev.snap.m_SyncPath.empty()) << row;
             // A cut-off answer may also leave the change to a job still running.
-            const bool earlier = Changes(Json(before), after) == "[]";
+            const nlohmann::json after = Json(State());
+            const bool earlier = Changes(before, after) == "[]";
             const bool complete = after["volumes"].size() == done["volumes"].size() &&
                                   after["syncs"].size() == done["syncs"].size();
-            EXPECT_TRUE(f.changed ? earlier || complete : earlier)
-                << row << Changes(Json(before), after);
+            EXPECT_TRUE(f.changed ? earlier || complete : earlier) << row << Changes(before, after);
             if (op.failure == 21) {
-                EXPECT_EQ(dev.snap.SnapDelete(), 20) << row;
+                EXPECT_EQ(Perform(dev, "delete"), 20) << row;
                 EXPECT_EQ(Changes(done, Json(State())), "[]") << row;
             }
         }
