@@ -41,6 +41,9 @@ TEST_F(Concurrency, CreationCallsTakeTurnsWhileJobWaitsOverlap) {
             allWaited = false;
     };
 
+    // A slow first creation: without the lock the others would arrive meanwhile.
+    sim.delay(std::chrono::milliseconds(500), 1,
+              {"InvokeMethod", "CreateOrModifyElementFromStoragePool", ""});
     const sim::Array before = State();
     std::vector<int> results(kDevices, -1);
     std::vector<std::thread> threads;
