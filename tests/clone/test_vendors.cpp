@@ -82,24 +82,17 @@ class ThreePar : public Vendors {
 // clang-format off
 TEST_F(Ibm, FlashCopyOptionsFollowTheOperationAndTheSettings) {
     const char* pool = "nIBMSVCDisablePoolCheck = 1\nIBMSVC_VDISK_TYPE = 6\n";
-    const std::string group = std::string(pool) + "IBMSVC_IOGroup = io1";
     Check({
         {"stop forced", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
         {"idle mapping stops unforced", "", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:FALSE"},
-        {"idle stop forced when set", "nIBMSVCEnableForceSEFCStop = 1", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
         {"no force for a resync", "", "", "4 $exch_log $clone_log", "ModifySynchronization", "Force", "absent"},
         {"restore asked", "", "", "5 $exch_log $clone_log Restore", "ModifySynchronization", "Restore", "boolean:TRUE"},
         {"clone copy rate", "", "", "5 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:50"},
-        {"copy rate from the host", "IBMSVC_FC_BACKGROUNDCOPYRATE = 80", "", "5 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:80"},
         {"invalid clean rate", "", "SMCONFIG_NAME_IBMSVC_CLEAN_RATE=150", "5 $exch_log $spare_log", "AttachReplica", "CleanRate", "uint16:50"},
-        {"incremental clone", "", "", "5 $exch_log $spare_log", "AttachReplica", "Incremental", "boolean:TRUE"},
         {"snapshot copies nothing", "", "", "4 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:0"},
-        {"clone sent as type 4", "", "", "5 $exch_log $spare_log", "AttachReplica", "CopyType", "uint16:4"},
         {"reverse sent as type 5", "", "", "6 $exch_log $spare_log", "AttachReplica", "CopyType", "uint16:5"},
-        {"replica named", "", "", "5 $exch_log $spare_log", "AttachReplica", "ElementName", "string:spare_log"},
         {"odd grain size", "IBMSVC_MAP_GRAIN_SIZE = 100", "", "5 $exch_log $spare_log", "AttachReplica", "GrainSize", "uint16:256"},
         {"space-efficient volume", pool, "", "clone_new DG1 5 $exch_log", "CreateOrModifyElementFromStoragePool", "isSpaceEfficient", "boolean:TRUE"},
-        {"I/O group", group.c_str(), "", "clone_new DG1 5 $exch_log", "CreateOrModifyElementFromStoragePool", "IOGroup", "string:io1"},
     });
 }
 
@@ -107,7 +100,6 @@ TEST_F(ThreePar, DetachResynchronizesFirst) {
     Check({
         {"resync first", "", "", "2 $exch_log $clone_log", "ModifySynchronization#0", "Operation", "uint16:4"},
         {"then detach", "", "", "2 $exch_log $clone_log", "ModifySynchronization#1", "Operation", "uint16:2"},
-        {"thick volume", "", "", "clone_new DG1 0 $exch_log", "CreateOrModifyElementFromStoragePool", "ElementType", "uint16:2"},
     });
 }
 // clang-format on
