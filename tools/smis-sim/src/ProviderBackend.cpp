@@ -43,7 +43,6 @@ nlohmann::json ProviderBackend::arrayControl(const nlohmann::json& request) {
 std::vector<std::string> ProviderBackend::removeObject(const std::string& object,
                                                        const std::string& target,
                                                        const std::string& array) {
-    // The provider keeps its state file current itself.
     return m_provider.removeObject(removableKindFromName(object), target, array);
 }
 
