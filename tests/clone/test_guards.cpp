@@ -51,6 +51,7 @@ TEST_F(Guards, DeleteCountsOnlyAnAnsweredAbsenceAsDeleted) {
     gonePath.replace(gonePath.find(clone), gone.size(), gone);
     const sim::RequestKey volumes{"EnumerateInstances", "", "CIM_StorageVolume"};
     const sim::RequestKey reads{"GetInstance", "", ""};
+    const sim::RequestKey mappings{"AssociatorNames", "", ""};
     const sim::RequestKey none;
     struct Row {
         const char* name;
@@ -70,6 +71,7 @@ TEST_F(Guards, DeleteCountsOnlyAnAnsweredAbsenceAsDeleted) {
         {"detach of a gone snapshot", "detach", 4, gone, "", none, 0, 60542},
         {"volumes unreadable", "delete", 5, clone, "", volumes, 21, 60555},
         {"path unreadable", "delete", 5, clone, clonePath, reads, 21, 60555},
+        {"mappings unreadable", "delete", 5, clone, "", mappings, 21, 60555},
         {"mapped clone", "delete", 5, probe.volume("clone_mapped").uuid, "", none, 21, 60551},
         {"target is the source", "delete", 5, source, "", none, 21, 0},
         {"path names another volume", "delete", 5, clone, PathOf(probe, source), none, 21, 0},
