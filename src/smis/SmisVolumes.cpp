@@ -11,14 +11,9 @@ namespace smisvol {
 Presence FindByName(RkCimUtil& util, RkCimConnection& conn, const std::string& systemName,
                     const std::string& uuid, cim::CIMObjectPath& path) {
     const std::string text = util.GetVolObjPathByUUID(conn, uuid, systemName);
-    if (!text.empty()) {
-        path = cim::CIMObjectPath::parse(text);
-        return Presence::Present;
-    }
-    if (conn.AuthFailed()) return Presence::Unknown;
-    path = util.GetObjPathByPropNamev2(conn, systemName, "CIM_StorageVolume", "Name", uuid);
-    if (conn.AuthFailed()) return Presence::Unknown;
-    return path.getClassName().isNull() ? Presence::Gone : Presence::Present;
+    if (text.empty()) return util.LookupFailed() ? Presence::Unknown : Presence::Gone;
+    path = cim::CIMObjectPath::parse(text);
+    return Presence::Present;
 }
 
 Presence Read(RkCimUtil& util, RkCimConnection& conn, const cim::CIMObjectPath& path,

@@ -14,9 +14,8 @@ namespace smisvol {
 
 enum class Presence { Present, Gone, Unknown };
 
-// The volume whose "Name" is uuid on systemName, through the volume cache. An empty
-// cache answer is confirmed by a plain lookup, since the cache also answers empty on
-// a provider failure. Raises what that lookup raises.
+// The volume whose "Name" is uuid on systemName, through the volume cache; Gone only
+// when the volume list was read and holds no such volume.
 Presence FindByName(RkCimUtil& util, RkCimConnection& conn, const std::string& systemName,
                     const std::string& uuid, cim::CIMObjectPath& path);
 

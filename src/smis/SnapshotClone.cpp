@@ -25,6 +25,13 @@ int Snapshot::CreateCloneVolume() {
     bool groupFound = false;
     if (!m_DiskGroupName.empty()) {
         groupFound = !GetDGByName(m_CimConnection, m_SystemName, m_DiskGroupName).empty();
+        // A group that could not be looked up is no missing group.
+        if (LookupFailed()) {
+            std::snprintf(message, sizeof message, "%s: Can not look up Disk Group [%s]", fn,
+                          m_DiskGroupName.c_str());
+            setErrorMsg(650011, message);
+            return 0;
+        }
         if (!groupFound && m_UseDiskGroupOnly) {
             std::snprintf(message, sizeof message,
                           "%s: Can not find Disk Group [%s] for Snap/Clone operation", fn,

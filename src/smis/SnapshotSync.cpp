@@ -141,6 +141,11 @@ int Snapshot::SnapDelete() {
     }
 
     const std::string vendor = GetVendorName();
+    // Which form is safe depends on the provider; without it nothing is sent.
+    if (LookupFailed()) {
+        DEBUG_TRACE(fn, "Storage system %s could not be read\n", m_SystemName.c_str());
+        return failed;
+    }
     const bool detach =
         (Contains(vendor, "LSI") || Contains(vendor, "DCIM") || Contains(vendor, "NETAPP")) &&
         m_SnapOperation == 4;
