@@ -12,8 +12,13 @@ Presence FindByName(RkCimUtil& util, RkCimConnection& conn, const std::string& s
                     const std::string& uuid, cim::CIMObjectPath& path) {
     const std::string text = util.GetVolObjPathByUUID(conn, uuid, systemName);
     if (text.empty()) return util.LookupFailed() ? Presence::Unknown : Presence::Gone;
-    path = cim::CIMObjectPath::parse(text);
-    return Presence::Present;
+    try {
+        path = cim::CIMObjectPath::parse(text);
+        return Presence::Present;
+    } catch (...) {
+        RK_TRACE_CAUGHT(util, "SMIS::GetVolObjPathByUUID");
+        return Presence::Unknown;
+    }
 }
 
 Presence Read(RkCimUtil& util, RkCimConnection& conn, const cim::CIMObjectPath& path,

@@ -15,7 +15,7 @@ namespace smisvol {
 enum class Presence { Present, Gone, Unknown };
 
 // The volume whose "Name" is uuid on systemName, through the volume cache; Gone only
-// when the volume list was read and holds no such volume.
+// when the volume list was read and holds no such volume. Never raises.
 Presence FindByName(RkCimUtil& util, RkCimConnection& conn, const std::string& systemName,
                     const std::string& uuid, cim::CIMObjectPath& path);
 

@@ -130,10 +130,23 @@ int Snapshot::SnapDelete() {
             RK_TRACE_CAUGHT(*this, fn);
         }
     }
+    // A stored path may be stale (written against another provider); the UUID decides.
+    bool usePath = !m_TargetDevPath.empty();
     if (atPath == Presence::Gone) {
-        DEBUG_TRACE(fn, "Device %s not found, already deleted\n",
-                    PathOr(m_TargetDev, m_TargetDevPath).c_str());
-        return deleted;
+        Presence byName = Presence::Gone;
+        if (!m_TargetDev.empty()) {
+            cim::CIMObjectPath found;
+            byName = smisvol::FindByName(*this, m_CimConnection, m_SystemName, m_TargetDev, found);
+        }
+        if (byName == Presence::Unknown) return failed;
+        if (byName == Presence::Gone) {
+            DEBUG_TRACE(fn, "Device %s not found, already deleted\n",
+                        PathOr(m_TargetDev, m_TargetDevPath).c_str());
+            return deleted;
+        }
+        DEBUG_TRACE(fn, "Stored path %s names no volume, using UUID %s\n", m_TargetDevPath.c_str(),
+                    m_TargetDev.c_str());
+        usePath = false;
     }
     if (m_TargetDev.empty()) {
         m_TargetDev = pathName;
@@ -173,7 +186,7 @@ int Snapshot::SnapDelete() {
         return failed;
     }
     const bool faultRetry = FaultRetryEnabled();
-    args.push_back(!m_TargetDevPath.empty() && !faultRetry ? m_TargetDevPath : m_TargetDev);
+    args.push_back(usePath && !faultRetry ? m_TargetDevPath : m_TargetDev);
     if (!m_TargetDevPath.empty()) {
         DEBUG_TRACE(fn, "Target Device UUID %s\n", m_TargetDev.c_str());
         DEBUG_TRACE(fn, "Target Device friendly name: %s\n", m_TargetDevFriendlyName.c_str());

@@ -15,7 +15,7 @@ TEST_F(Roads, DeleteDetachesSnapshotsAndReturnsClonesToThePool) {
         int operation;
         const char* source;
         const char* target;
-        bool withPath;
+        const char* path;    // "", "real" or "stale" (naming no volume)
         const char* method;  // the one call that does the work
         const char* param;
         const char* sent;
@@ -23,10 +23,11 @@ TEST_F(Roads, DeleteDetachesSnapshotsAndReturnsClonesToThePool) {
     };
     // clang-format off
     const Row rows[] = {
-        {"snapshot", 4, "small_lun", "snap_small", false, "ModifySynchronization", "Operation", "uint16:2", "ReturnToStoragePool"},
-        {"snapshot by path", 4, "small_lun", "snap_small", true, "ModifySynchronization", "Operation", "uint16:2", "ReturnToStoragePool"},
-        {"clone", 5, "exch_log", "clone_log", false, "ReturnToStoragePool", "TheElement", "reference", "ModifySynchronization"},
-        {"clone by path", 5, "exch_log", "clone_log", true, "ReturnToStoragePool", "TheElement", "reference", "ModifySynchronization"},
+        {"snapshot", 4, "small_lun", "snap_small", "", "ModifySynchronization", "Operation", "uint16:2", "ReturnToStoragePool"},
+        {"snapshot by path", 4, "small_lun", "snap_small", "real", "ModifySynchronization", "Operation", "uint16:2", "ReturnToStoragePool"},
+        {"clone", 5, "exch_log", "clone_log", "", "ReturnToStoragePool", "TheElement", "reference", "ModifySynchronization"},
+        {"clone by path", 5, "exch_log", "clone_log", "real", "ReturnToStoragePool", "TheElement", "reference", "ModifySynchronization"},
+        {"clone by a stale path", 5, "exch_log", "clone_log", "stale", "ReturnToStoragePool", "TheElement", "reference", "ModifySynchronization"},
     };
     // clang-format on
     for (const Row& r : rows) {
@@ -34,7 +35,13 @@ TEST_F(Roads, DeleteDetachesSnapshotsAndReturnsClonesToThePool) {
         const sim::Array before = State();
         Device dev(sim);
         Bind(dev, r.source, r.target, r.operation);
-        if (r.withPath) dev.snap.m_TargetDevPath = PathOf(dev, dev.snap.m_TargetDev);
+        const std::string uuid = dev.snap.m_TargetDev, path = r.path;
+        if (!path.empty()) dev.snap.m_TargetDevPath = PathOf(dev, uuid);
+        if (path == "stale") {
+            const std::string other = sim::makeVolumeUuid("elsewhere");
+            dev.snap.m_TargetDevPath.replace(dev.snap.m_TargetDevPath.find(uuid), other.size(),
+                                             other);
+        }
         EXPECT_EQ(Perform(dev, "delete"), 20) << r.name;
         const auto calls = Calls(r.method);
         ASSERT_EQ(calls.size(), 1u) << r.name;
