@@ -15,19 +15,12 @@
 #include "smis/RkCimConnection.h"
 #include "smis/RkCimom.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/SimClock.h"
 
 namespace jobsync {
 
 // The provider's clock; jobs advance only when a test moves it.
-struct ManualClock {
-    std::shared_ptr<std::atomic<int64_t>> now =
-        std::make_shared<std::atomic<int64_t>>(1700000000000);
-    sim::Clock clock() const {
-        auto n = now;
-        return [n] { return n->load(); };
-    }
-    void advance(int64_t ms) { *now += ms; }
-};
+using ManualClock = testsupport::ManualClock;
 
 inline sim::TestServerOptions plainHttp(const ManualClock& clock) {
     sim::TestServerOptions o;

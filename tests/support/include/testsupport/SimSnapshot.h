@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "eseries/LSISnapshot.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/SimClock.h"
 
 namespace testsupport {
 
@@ -107,13 +109,29 @@ struct SimJournal {
     }
 };
 
-// One device: its host log and an LSISnapshot pointed at the simulator's first array.
-struct SimSnapshot {
+// An LSISnapshot whose job waits move a manual clock instead of sleeping.
+class ClockedLSISnapshot : public LSISnapshot {
+  public:
+    ManualClock clock;
+    // Called before each wait, on the waiting thread.
+    std::function<void()> beforeSleep;
+
+  protected:
+    void SleepSeconds(unsigned int seconds) override {
+        if (beforeSleep) beforeSleep();
+        clock.advance(1000LL * seconds);
+    }
+};
+
+// One device: its host log and a snapshot object (LSISnapshot unless said otherwise)
+// pointed at the simulator's first array.
+template <class Snap>
+struct BasicSimSnapshot {
     FakeSnapInfo info;
-    LSISnapshot snap;
+    Snap snap;
     sim::Array array;  // the array as it was when the device was made
 
-    explicit SimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
+    explicit BasicSimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
         array = sim.provider().currentState().arrays.at(arrayIndex);
         snap.SetLogger(&info);
         RK_SMIS_SNAP::RkArrayParams p;
@@ -126,9 +144,9 @@ struct SimSnapshot {
         p.m_SystemName = array.id;
         snap.SetArrayInfo(p);
     }
-    ~SimSnapshot() { SimJournal::add(info); }
-    SimSnapshot(const SimSnapshot&) = delete;
-    SimSnapshot& operator=(const SimSnapshot&) = delete;
+    ~BasicSimSnapshot() { SimJournal::add(info); }
+    BasicSimSnapshot(const BasicSimSnapshot&) = delete;
+    BasicSimSnapshot& operator=(const BasicSimSnapshot&) = delete;
 
     const sim::Volume& volume(const std::string& label) const {
         for (const sim::Volume& v : array.volumes)
@@ -175,5 +193,7 @@ struct SimSnapshot {
     }
     bool logged(const std::string& needle) const { return info.logContains(needle); }
 };
+
+using SimSnapshot = BasicSimSnapshot<LSISnapshot>;
 
 }  // namespace testsupport
