@@ -1,0 +1,94 @@
+// Helpers for tests of mapping and PiT views against the in-process simulator: an
+// open connection of a SimSnapshot for the duration of a scope, the labels of the
+// controllers a lookup found, a host's ports as the entry points pass them, and
+// what the fabric shows to a set of ports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <cim/CIMObjectPath.h>
+
+#include "testsupport/SimSnapshot.h"
+
+namespace testsupport {
+
+// Connects the device's own connection and closes it at the end of the scope.
+class OpenConnection {
+  public:
+    explicit OpenConnection(SimSnapshot& dev) : m_dev(dev) {
+        EXPECT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
+    }
+    ~OpenConnection() { m_dev.snap.m_CimConnection.DisconnectCimom(); }
+    OpenConnection(const OpenConnection&) = delete;
+    OpenConnection& operator=(const OpenConnection&) = delete;
+
+    RkCimConnection& conn() { return m_dev.snap.m_CimConnection; }
+    cim::CIMObjectPath systemPath() {
+        return m_dev.snap.GetSystemObjPathByNameProp(conn(), m_dev.array.id);
+    }
+    // Text path of the volume with that label as the array holds it now.
+    std::string volumePath(const std::string& uuid) {
+        return m_dev.snap.GetVolObjPathByUUID(conn(), uuid, "");
+    }
+
+  private:
+    SimSnapshot& m_dev;
+};
+
+// "ElementName" of each controller (the host or host group it stands for), sorted.
+inline std::set<std::string> ControllerLabels(SimSnapshot& dev, RkCimConnection& conn,
+                                              std::vector<cim::CIMObjectPath> paths) {
+    std::set<std::string> labels;
+    for (cim::CIMObjectPath& p : paths) labels.insert(dev.snap.GetCIMProp(conn, p, "ElementName"));
+    return labels;
+}
+
+// The host's ports, comma-separated, as the entry points hand them over.
+inline std::string HostPorts(const sim::Array& array, const std::string& hostLabel) {
+    for (const sim::Host& h : array.hosts) {
+        if (h.label != hostLabel) continue;
+        std::string ports;
+        for (const sim::Port& p : h.ports) ports += (ports.empty() ? "" : ",") + p.id;
+        return ports;
+    }
+    ADD_FAILURE() << "no host " << hostLabel;
+    return std::string();
+}
+
+// UUIDs of the LUNs the fabric shows to these ports.
+inline std::set<std::string> LunsSeenBy(sim::TestServer& sim, const std::string& commaPorts) {
+    std::vector<std::string> ports;
+    size_t start = 0;
+    while (start <= commaPorts.size()) {
+        size_t comma = commaPorts.find(',', start);
+        if (comma == std::string::npos) comma = commaPorts.size();
+        if (comma > start) ports.push_back(commaPorts.substr(start, comma - start));
+        start = comma + 1;
+    }
+    std::set<std::string> uuids;
+    for (const auto& lun : sim.provider().fabricLuns(ports)["luns"])
+        uuids.insert(lun["lunUuid"].get<std::string>());
+    return uuids;
+}
+
+// A host of the array's own making: ref from the label, ports typed by their names.
+inline sim::Host MakeHost(const std::string& label, const std::vector<std::string>& ports,
+                          const std::string& groupRef = std::string()) {
+    sim::Host h;
+    h.ref = sim::makeRef("host:" + label);
+    h.label = label;
+    h.group = groupRef;
+    for (const std::string& id : ports) {
+        sim::Port p;
+        p.id = id;
+        p.type = id.rfind("iqn.", 0) == 0 ? sim::PortType::iSCSI : sim::PortType::FC;
+        h.ports.push_back(p);
+    }
+    return h;
+}
+
+}  // namespace testsupport
