@@ -39,6 +39,19 @@ class OpenConnection {
     SimSnapshot& m_dev;
 };
 
+// Points the device at another endpoint of the simulator: port 0 keeps the server's
+// port; an empty password leaves the endpoint unusable.
+inline void Rebind(SimSnapshot& dev, sim::TestServer& sim, int port, const std::string& password) {
+    RK_SMIS_SNAP::RkArrayParams p;
+    p.address = "127.0.0.1";
+    p.port = port ? port : sim.httpPort();
+    p.nameSpace = sim.arrayNamespace();
+    p.userName = sim.user();
+    p.password = password;
+    p.m_SystemName = dev.snap.m_SystemName;
+    dev.snap.SetArrayInfo(p);
+}
+
 // "ElementName" of each controller (the host or host group it stands for), sorted.
 inline std::set<std::string> ControllerLabels(SimSnapshot& dev, RkCimConnection& conn,
                                               std::vector<cim::CIMObjectPath> paths) {
