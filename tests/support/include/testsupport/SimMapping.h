@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -102,6 +103,72 @@ inline sim::Host MakeHost(const std::string& label, const std::vector<std::strin
         h.ports.push_back(p);
     }
     return h;
+}
+
+// The default array (preset as SimConfig) with PiTs, views and a consistency group:
+//  - PiT group "ora_data1_SMIS_PG" of ora_data1 with PiT PiTId(a, 1), viewed by
+//    "ora_data1_SV_0001", and PiT PiTId(a, 2) without a view;
+//  - consistency group "cg1" of exch_log, file_share and vm_store with CG PiT
+//    PiTId(a, 3), viewed by "cg1_view" (members "cg1_m1", "cg1_m2", "cg1_m3", in
+//    the group's order), and CG PiT PiTId(a, 4) without a view.
+// Nothing of these is mapped.
+inline std::string PiTId(const std::string& arrayId, int n) {
+    char tail[41];
+    std::snprintf(tail, sizeof tail, "%040d", n);
+    return arrayId + ":" + tail;
+}
+
+inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
+    nlohmann::json j = SimConfig(preset).toJson();
+    nlohmann::json& a = j["arrays"][0];
+    const std::string id = a["id"].get<std::string>();
+    auto view = [](const std::string& label) {
+        return nlohmann::json{{"label", label}, {"kind", "view"}, {"sizeBytes", 1073741824}};
+    };
+    for (const char* label : {"ora_data1_SV_0001", "cg1_m1", "cg1_m2", "cg1_m3"})
+        a["volumes"].push_back(view(label));
+    const std::string pg = sim::makeRef("pitgroup:ora_data1");
+    a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"},
+                       {"ref", pg},
+                       {"baseVolume", "ora_data1"},
+                       {"nextSequence", 3}}};
+    a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}},
+                 {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
+    const std::string cg = sim::makeRef("cg:cg1");
+    a["consistencyGroups"] = {
+        {{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
+    a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}},
+                   {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}}};
+    const std::string cv = sim::makeRef("cgview:cg1_view");
+    a["cgPitViews"] = {{{"label", "cg1_view"},
+                        {"ref", cv},
+                        {"cgPit", PiTId(id, 3)},
+                        {"memberViews", {"cg1_m1", "cg1_m2", "cg1_m3"}}}};
+    a["views"] = {{{"volume", "ora_data1_SV_0001"}, {"base", "ora_data1"}, {"pit", PiTId(id, 1)}},
+                  {{"volume", "cg1_m1"}, {"base", "exch_log"}, {"cgView", cv}},
+                  {{"volume", "cg1_m2"}, {"base", "file_share"}, {"cgView", cv}},
+                  {{"volume", "cg1_m3"}, {"base", "vm_store"}, {"cgView", cv}}};
+    // file_share is a group member here; its own mapping would only get in the way.
+    std::string fileShare;
+    for (const auto& v : a["volumes"])
+        if (v["label"] == "file_share") fileShare = v["uuid"].get<std::string>();
+    nlohmann::json mappings = nlohmann::json::array();
+    for (const auto& m : a["mappings"])
+        if (m["volume"] != fileShare) mappings.push_back(m);
+    a["mappings"] = mappings;
+    return sim::Config::fromJson(j);
+}
+
+// Maps the volume labelled volumeLabel to the host or host group labelled to.
+inline void AddMapping(sim::Config& c, const std::string& volumeLabel, const std::string& to,
+                       uint32_t lun) {
+    sim::Array& a = c.arrays[0];
+    sim::Mapping m;
+    m.volume = a.findVolumeByLabel(volumeLabel)->uuid;
+    const sim::Host* host = a.findHost(to);
+    m.target = host ? host->ref : a.findHostGroup(to)->ref;
+    m.lun = lun;
+    a.mappings.push_back(m);
 }
 
 }  // namespace testsupport
