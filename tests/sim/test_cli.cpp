@@ -169,7 +169,7 @@ TEST(SmisSimCli, HelpDocumentsEveryOption) {
     for (const char* option :
          {"--config", "--bind", "--http-port", "--https-port", "--user", "--password-file",
           "--preset", "--state-file", "--cert", "--key", "--threads", "--keep-alive-timeout",
-          "--latency-ms", "--print-config", "--help"}) {
+          "--latency-ms", "--hold-ms", "--print-config", "--help"}) {
         EXPECT_NE(text.find(option), std::string::npos) << option;
     }
 }

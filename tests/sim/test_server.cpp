@@ -508,6 +508,11 @@ TEST(ServerStart, RefusesUnusableOptions) {
         void failNextJobs(int, uint16_t) override {}
         void setJobsVanish(bool) override {}
         void reset() override {}
+        std::vector<std::string> removeObject(const std::string&, const std::string&,
+                                              const std::string&) override {
+            return {};
+        }
+        nlohmann::json state() override { return {}; }
     } backend;
 
     sim::ServerOptions noPassword;

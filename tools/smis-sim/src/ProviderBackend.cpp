@@ -43,6 +43,24 @@ void ProviderBackend::reset() {
     if (!m_stateFile.empty()) saveState();
 }
 
+std::vector<std::string> ProviderBackend::removeObject(const std::string& object,
+                                                       const std::string& target,
+                                                       const std::string& array) {
+    auto removed = m_provider.removeObject(removableKindFromName(object), target, array);
+    if (!m_stateFile.empty()) {
+        try {
+            saveState();
+        } catch (const std::exception& e) {
+            std::cerr << "smis-sim: cannot save the state file: " << e.what() << std::endl;
+        }
+    }
+    return removed;
+}
+
+nlohmann::json ProviderBackend::state() {
+    return m_provider.stateJson();
+}
+
 void ProviderBackend::saveState() {
     if (m_stateFile.empty()) return;
     std::lock_guard<std::mutex> lock(m_saveMutex);

@@ -80,6 +80,17 @@ bool decodeBase64(const std::string& in, std::string& out) {
     return true;
 }
 
+std::optional<uint32_t> returnValueOf(const cim::xml::Response& response) {
+    if (response.intrinsic || response.isError() || response.returnValue.isNull()) return {};
+    try {
+        cim::Uint32 v = 0;
+        response.returnValue.convertTo(cim::CIMTYPE_UINT32).get(v);
+        return v;
+    } catch (const cim::Exception&) {
+        return {};
+    }
+}
+
 bool sameSecret(const std::string& a, const std::string& b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
@@ -92,6 +103,13 @@ void sendJson(httplib::Response& res, int status, const nlohmann::json& body) {
 
 void sendJsonError(httplib::Response& res, int status, const std::string& message) {
     sendJson(res, status, nlohmann::json{{"error", message}});
+}
+
+// What is wrong with a JSON body, without quoting it (the library's texts do).
+std::string jsonProblem(const nlohmann::json::exception& e) {
+    if (const auto* p = dynamic_cast<const nlohmann::json::parse_error*>(&e))
+        return "the body is not valid JSON (at byte " + std::to_string(p->byte) + ")";
+    return "the body does not have the expected form";
 }
 
 std::string urlFor(const char* scheme, const std::string& address, int port) {
@@ -112,6 +130,7 @@ struct Server::Impl {
     Backend& backend;
     ServerOptions options;
     FaultInjector faults;
+    Removals removals;
     RequestLog log;
     detail::ConnectionRegistry connections;
     Listener http;
@@ -164,13 +183,12 @@ struct Server::Impl {
         if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
     }
 
-    // Holds a request until the peer closes, the server stops or maxHoldMs pass.
-    void hold(const httplib::Request& req) {
+    // Holds a request until the peer closes, the server stops or `ms` pass.
+    void hold(const httplib::Request& req, int64_t ms) {
         int fd = connectionSocket(req);
         pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {fd, POLLRDHUP, 0}};
         nfds_t n = fd >= 0 ? 2 : 1;
-        auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(options.maxHoldMs);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
@@ -220,18 +238,20 @@ struct Server::Impl {
                                  });
     }
 
-    std::string answer(const cim::xml::Request& request, int& cimStatus) {
+    // The provider's answer, encoded; its status and return value go into the record.
+    std::string answer(const cim::xml::Request& request, RequestRecord& rec) {
         cim::xml::Response response;
         try {
             response = backend.handle(request);
         } catch (const std::exception& e) {
-            cimStatus = cim::CIM_ERR_FAILED;
+            rec.cimStatus = cim::CIM_ERR_FAILED;
             return encodeCimError(request, cim::CIM_ERR_FAILED, e.what());
         }
         response.messageId = request.messageId;
         response.intrinsic = request.intrinsic;
         if (response.methodName.empty()) response.methodName = request.methodName;
-        cimStatus = response.errorCode;
+        rec.cimStatus = response.errorCode;
+        rec.returnValue = returnValueOf(response);
         return cim::xml::encodeResponse(response);
     }
 
@@ -276,12 +296,24 @@ struct Server::Impl {
         rec.nameSpace = request.intrinsic || request.target.getNameSpace().isNull()
                             ? request.nameSpace.getString()
                             : request.target.getNameSpace().getString();
+        rec.params = loggedParameters(request);
+        rec.beginTick = log.begin(key.operation, key.method, rec.inFlight);
+        for (const RemovalRule& r : removals.take(key)) {
+            if (!rec.removed.empty()) rec.removed += "; ";
+            rec.removed += removeNow(r);
+        }
+        // Logged when the answer is ready and before it is written, so the client
+        // cannot have seen it (and started another call) before the end tick.
+        auto finish = [&] {
+            rec.endTick = log.end(key.operation, key.method);
+            log.add(std::move(rec));
+        };
 
         std::optional<FaultRule> fault = faults.take(key);
         if (fault && fault->kind == FaultKind::Delay) {
             if (pause(fault->delayMs)) {
                 rec.fault = "stopping";
-                log.add(std::move(rec));
+                finish();
                 dropConnection(req);
                 return;
             }
@@ -289,9 +321,10 @@ struct Server::Impl {
         if (fault) rec.fault = faultKindName(fault->kind);
 
         if (!fault || fault->kind == FaultKind::Delay) {
-            sendXml(res, answer(request, rec.cimStatus));
+            std::string body = answer(request, rec);
             rec.httpStatus = 200;
-            log.add(std::move(rec));
+            finish();
+            sendXml(res, std::move(body));
             return;
         }
 
@@ -300,30 +333,31 @@ struct Server::Impl {
                 res.status = fault->httpStatus;
                 if (res.status == 401) res.set_header("WWW-Authenticate", kRealm);
                 rec.httpStatus = res.status;
-                log.add(std::move(rec));
+                finish();
                 return;
             case FaultKind::CimError:
                 rec.cimStatus = fault->cimCode;
                 rec.httpStatus = 200;
+                finish();
                 sendXml(res,
                         encodeCimError(request, static_cast<cim::CIMStatusCode>(fault->cimCode),
                                        fault->description));
-                log.add(std::move(rec));
                 return;
             case FaultKind::ReturnValue:
                 rec.httpStatus = 200;
+                rec.returnValue = fault->returnValue;
+                finish();
                 sendXml(res, encodeReturnValue(request, fault->returnValue));
-                log.add(std::move(rec));
                 return;
             case FaultKind::MalformedXml:
                 rec.httpStatus = 200;
+                finish();
                 sendXml(res, malformedAnswer(request));
-                log.add(std::move(rec));
                 return;
             case FaultKind::Truncated: {
-                auto body = std::make_shared<std::string>(answer(request, rec.cimStatus));
+                auto body = std::make_shared<std::string>(answer(request, rec));
                 rec.httpStatus = 200;
-                log.add(std::move(rec));
+                finish();
                 res.status = 200;
                 res.set_header("CIMOperation", "MethodResponse");
                 // Announces the whole body, sends half of it, then fails the write so
@@ -337,18 +371,30 @@ struct Server::Impl {
                 return;
             }
             case FaultKind::Close:
-                log.add(std::move(rec));
+                finish();
                 dropConnection(req);
                 res.status = 500;
                 return;
             case FaultKind::Hang:
-                log.add(std::move(rec));
-                hold(req);
+                finish();
+                hold(req, fault->holdMs > 0 ? fault->holdMs : options.maxHoldMs);
                 dropConnection(req);
                 res.status = 500;
                 return;
             case FaultKind::Delay:
                 break;
+        }
+    }
+
+    // What a due removal took, as one line for the log.
+    std::string removeNow(const RemovalRule& r) {
+        try {
+            std::string line;
+            for (const std::string& item : backend.removeObject(r.object, r.target, r.array))
+                line += (line.empty() ? "" : ", ") + item;
+            return line;
+        } catch (const std::exception& e) {
+            return std::string("nothing removed: ") + e.what();
         }
     }
 
@@ -370,7 +416,7 @@ struct Server::Impl {
         try {
             f(parseJson(req));
         } catch (const nlohmann::json::exception& e) {
-            sendJsonError(res, 400, e.what());
+            sendJsonError(res, 400, jsonProblem(e));
         } catch (const std::invalid_argument& e) {
             sendJsonError(res, 400, e.what());
         }
@@ -458,9 +504,43 @@ struct Server::Impl {
                 sendJson(res, 200, nlohmann::json::object());
             });
         });
+        s.Post("/control/remove", [this](const httplib::Request& req, httplib::Response& res) {
+            control(req, res, [&](const nlohmann::json& j) {
+                RemovalRule rule = RemovalRule::fromJson(j);
+                if (!rule.atOnce) {
+                    sendJson(res, 200, nlohmann::json{{"id", removals.add(std::move(rule))}});
+                    return;
+                }
+                std::vector<std::string> removed;
+                try {
+                    removed = backend.removeObject(rule.object, rule.target, rule.array);
+                } catch (const std::invalid_argument& e) {
+                    sendJsonError(res, 404, e.what());
+                    return;
+                }
+                sendJson(res, 200, nlohmann::json{{"removed", removed}});
+            });
+        });
+        s.Get("/control/remove", [this](const httplib::Request& req, httplib::Response& res) {
+            control(req, res, [&](const nlohmann::json&) {
+                nlohmann::json list = nlohmann::json::array();
+                for (const auto& r : removals.rules()) list.push_back(r.toJson());
+                sendJson(res, 200, nlohmann::json{{"pending", list}});
+            });
+        });
+        s.Delete("/control/remove", [this](const httplib::Request& req, httplib::Response& res) {
+            control(req, res, [&](const nlohmann::json&) {
+                removals.clear();
+                sendJson(res, 200, nlohmann::json::object());
+            });
+        });
+        s.Get("/control/state", [this](const httplib::Request& req, httplib::Response& res) {
+            control(req, res, [&](const nlohmann::json&) { sendJson(res, 200, backend.state()); });
+        });
         s.Post("/control/reset", [this](const httplib::Request& req, httplib::Response& res) {
             control(req, res, [&](const nlohmann::json&) {
                 faults.clear();
+                removals.clear();
                 log.clear();
                 backend.reset();
                 sendJson(res, 200, nlohmann::json::object());
@@ -494,7 +574,7 @@ struct Server::Impl {
                 }
                 sendJson(res, 200, backend.fabricLuns(ports));
             } catch (const nlohmann::json::exception& e) {
-                sendJsonError(res, 400, e.what());
+                sendJsonError(res, 400, jsonProblem(e));
             } catch (const std::invalid_argument& e) {
                 sendJsonError(res, 400, e.what());
             }
@@ -645,6 +725,9 @@ std::string Server::httpsUrl() const {
 
 FaultInjector& Server::faults() {
     return m_impl->faults;
+}
+Removals& Server::removals() {
+    return m_impl->removals;
 }
 RequestLog& Server::log() {
     return m_impl->log;

@@ -1,15 +1,17 @@
 #include "sim/server/TestServer.h"
 
 #include <set>
+#include <stdexcept>
 
 namespace sim {
 
 namespace {
 
-FaultRule ruleFor(FaultKind kind, int count, const RequestKey& match) {
+FaultRule ruleFor(FaultKind kind, int count, const RequestKey& match, int skip) {
     FaultRule rule;
     rule.kind = kind;
     rule.count = count;
+    rule.skip = skip;
     rule.operation = match.operation;
     rule.method = match.method;
     rule.className = match.className;
@@ -77,38 +79,69 @@ RequestLog& TestServer::log() {
     return m_server->log();
 }
 
-uint64_t TestServer::addFault(FaultKind kind, int count, const RequestKey& match) {
-    return faults().add(ruleFor(kind, count, match));
+uint64_t TestServer::addFault(FaultRule rule) {
+    return faults().add(std::move(rule));
 }
 
-uint64_t TestServer::failHttp(int status, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::Http, count, match);
+uint64_t TestServer::addFault(FaultKind kind, int count, const RequestKey& match, int skip) {
+    return faults().add(ruleFor(kind, count, match, skip));
+}
+
+uint64_t TestServer::failHttp(int status, int count, const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::Http, count, match, skip);
     rule.httpStatus = status;
     return faults().add(rule);
 }
 
 uint64_t TestServer::failCim(int cimCode, const std::string& description, int count,
-                             const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::CimError, count, match);
+                             const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::CimError, count, match, skip);
     rule.cimCode = cimCode;
     rule.description = description;
     return faults().add(rule);
 }
 
-uint64_t TestServer::failReturnValue(uint32_t value, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::ReturnValue, count, match);
+uint64_t TestServer::failReturnValue(uint32_t value, int count, const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::ReturnValue, count, match, skip);
     rule.returnValue = value;
     return faults().add(rule);
 }
 
-uint64_t TestServer::delay(std::chrono::milliseconds by, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::Delay, count, match);
+uint64_t TestServer::delay(std::chrono::milliseconds by, int count, const RequestKey& match,
+                           int skip) {
+    FaultRule rule = ruleFor(FaultKind::Delay, count, match, skip);
     rule.delayMs = by.count();
+    return faults().add(rule);
+}
+
+uint64_t TestServer::hang(std::chrono::milliseconds hold, int count, const RequestKey& match,
+                          int skip) {
+    FaultRule rule = ruleFor(FaultKind::Hang, count, match, skip);
+    rule.holdMs = hold.count();
     return faults().add(rule);
 }
 
 void TestServer::setLatency(std::chrono::milliseconds perRequest) {
     faults().setLatencyMs(perRequest.count());
+}
+
+std::vector<std::string> TestServer::removeObject(RemovableKind kind, const std::string& target) {
+    return m_backend->removeObject(removableKindName(kind), target, "");
+}
+
+uint64_t TestServer::removeBefore(RemovableKind kind, const std::string& target,
+                                  const RequestKey& match, int nth) {
+    if (nth < 1) throw std::invalid_argument("removeBefore: nth must be at least 1");
+    RemovalRule rule;
+    rule.object = removableKindName(kind);
+    rule.target = target;
+    rule.match = match;
+    rule.nth = nth;
+    return m_server->removals().add(std::move(rule));
+}
+
+nlohmann::json TestServer::state() const {
+    return m_backend->state();
 }
 
 void TestServer::failNextJobs(int count, uint16_t finalJobState) {
@@ -117,6 +150,7 @@ void TestServer::failNextJobs(int count, uint16_t finalJobState) {
 
 void TestServer::reset() {
     faults().clear();
+    m_server->removals().clear();
     log().clear();
     m_backend->reset();
 }

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     size_t threads = 256;
     int keepAlive = 60;
     int64_t latencyMs = 0;
+    int64_t holdMs = 600000;
     bool printConfig = false;
 
     app.add_option("--config", configFile,
@@ -84,6 +85,11 @@ int main(int argc, char** argv) {
     app.add_option("--latency-ms", latencyMs, "Delay added before every CIM answer")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
+    app.add_option("--hold-ms", holdMs,
+                   "How long a \"hang\" fault holds a request unless its rule says "
+                   "(\"holdMs\"); the client giving up or a stop ends it sooner")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
     app.add_flag("--print-config", printConfig,
                  "Print the effective configuration as JSON and exit (passwords and secrets "
                  "shown as ****; set them again before loading the file with --config)");
@@ -144,6 +150,7 @@ int main(int argc, char** argv) {
         options.keyFile = keyFile;
         options.maxThreads = threads;
         options.keepAliveTimeoutSec = keepAlive;
+        options.maxHoldMs = holdMs;
 
         sim::Server server(backend, options);
         server.faults().setLatencyMs(latencyMs);

@@ -27,6 +27,13 @@ class Backend {
     virtual void setJobsVanish(bool vanish) = 0;
     // Back to the starting array.
     virtual void reset() = 0;
+    // Removes an array object as an administrator would (see sim::Provider::removeObject);
+    // returns what went. Throws std::invalid_argument when nothing matches.
+    virtual std::vector<std::string> removeObject(const std::string& object,
+                                                  const std::string& target,
+                                                  const std::string& array) = 0;
+    // The array state as JSON, passwords and secrets masked.
+    virtual nlohmann::json state() = 0;
 };
 
 }  // namespace sim

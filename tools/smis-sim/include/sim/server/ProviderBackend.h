@@ -21,6 +21,9 @@ class ProviderBackend : public Backend {
     void failNextJobs(int count, uint16_t finalJobState) override;
     void setJobsVanish(bool vanish) override;
     void reset() override;
+    std::vector<std::string> removeObject(const std::string& object, const std::string& target,
+                                          const std::string& array) override;
+    nlohmann::json state() override;
 
     // Writes the state file now (no-op without one). Throws on I/O failure.
     void saveState();

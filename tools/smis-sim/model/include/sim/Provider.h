@@ -16,6 +16,13 @@
 
 namespace sim {
 
+// Array objects an administrator can remove (see Provider::removeObject).
+enum class RemovableKind { Volume, PiT, PiTView, PiTGroup, ConsistencyGroup, Mapping };
+// "volume", "pit", "pitView", "pitGroup", "consistencyGroup", "mapping".
+const char* removableKindName(RemovableKind kind);
+// Any case; throws std::invalid_argument naming the kinds for another name.
+RemovableKind removableKindFromName(const std::string& name);
+
 // Milliseconds since the epoch. Jobs advance on it and PiTs take their time from it;
 // tests pass a manual clock so that nothing sleeps.
 using Clock = std::function<int64_t()>;
@@ -47,6 +54,20 @@ class Provider {
     // A job that fails or is stopped never runs it. Returns the job's "InstanceID".
     std::string startJobWithEffect(int64_t durationMs, std::function<void(Array&)> effect,
                                    size_t arrayIndex = 0);
+
+    // Removes an object as an administrator would on the array, outside the CIM
+    // interface, with what depends on it: a volume takes its mappings, PiT groups,
+    // member views, legacy snapshots, copies and group memberships; a PiT (or CG PiT)
+    // its views; a PiT group its PiTs; a consistency group its CG PiTs and views; a
+    // CG view its member views. `id` is a uuid, ref or InstanceID, or a label (any
+    // case); a mapping is named by its volume, a PiT view may also be a CG view.
+    // `array` (id or name) limits the search. Returns what went, the object first.
+    // Throws std::invalid_argument when nothing matches.
+    std::vector<std::string> removeObject(RemovableKind kind, const std::string& id,
+                                          const std::string& array = std::string());
+    // The current state as JSON (the state file format), every password and secret
+    // shown as "****", with "providerSecretCurrent" per array.
+    nlohmann::json stateJson() const;
 
     // Back to the configuration the provider was built with; jobs are dropped.
     void reset();
