@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,8 +85,8 @@ inline std::set<std::string> LunsSeenBy(sim::TestServer& sim, const std::string&
         start = comma + 1;
     }
     std::set<std::string> uuids;
-    for (const auto& lun : sim.provider().fabricLuns(ports)["luns"])
-        uuids.insert(lun["lunUuid"].get<std::string>());
+    const nlohmann::json seen = sim.provider().fabricLuns(ports);
+    for (const auto& lun : seen["luns"]) uuids.insert(lun["lunUuid"].get<std::string>());
     return uuids;
 }
 
@@ -156,7 +157,82 @@ inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
     for (const auto& m : a["mappings"])
         if (m["volume"] != fileShare) mappings.push_back(m);
     a["mappings"] = mappings;
-    return sim::Config::fromJson(j);
+    sim::Config c = sim::Config::fromJson(j);
+    c.jobs.durationMs = 0;  // a watched job is final at its first poll: nothing sleeps
+    return c;
+}
+
+// Fills the device as the map road finds it from the stored snapshot: the PiT
+// pitId of the volume labelled volumeLabel, its replication service and source
+// path, the snapshot name, and operation 7 in progress. Looks the paths up once.
+inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::string& pitId,
+                   const std::string& snapName = "nightly_snap") {
+    OpenConnection open(dev);
+    cim::CIMObjectPath service;
+    dev.snap.ValidateSystemName(open.conn(), dev.array.id, "SNIA_ReplicationService", service);
+    dev.snap.m_ServicePath = service.toString();
+    dev.snap.m_SourceDev = dev.volume(volumeLabel).uuid;
+    dev.snap.m_SourceDevPath = open.volumePath(dev.snap.m_SourceDev);
+    dev.snap.m_PiTName = pitId;
+    dev.snap.m_SnapName = snapName;
+    dev.snap.m_PiTOperation = 7;
+}
+
+// The in-parameters of the last call of method in the simulator's log.
+inline std::vector<sim::ParamRecord> LastCallParams(const sim::TestServer& sim,
+                                                    const std::string& method) {
+    std::vector<sim::ParamRecord> params;
+    for (const sim::RequestRecord& r : sim.requests())
+        if (r.operation == "InvokeMethod" && r.method == method) params = r.params;
+    return params;
+}
+
+inline const sim::ParamRecord* Param(const std::vector<sim::ParamRecord>& params,
+                                     const std::string& name) {
+    for (const sim::ParamRecord& p : params)
+        if (p.name == name) return &p;
+    return nullptr;
+}
+
+// One step of a road as the entry points run it, with its clean result.
+struct RoadStep {
+    const char* name;
+    std::function<int(SimSnapshot&)> run;
+    int clean;
+};
+
+// Map of a PiT view: the view, its name and access, the mapping to dev's ports.
+inline const std::vector<RoadStep>& MapRoad() {
+    static const std::vector<RoadStep> steps = {
+        {"ModifyPiT", [](SimSnapshot& d) { return d.snap.ModifyPiT(5); }, 5},
+        {"ElementName",
+         [](SimSnapshot& d) {
+             return d.snap.SetSnapObjectProperty(d.snap.m_TargetDevPath, "ElementName",
+                                                 d.snap.m_SnapName);
+         },
+         0},
+        {"Access",
+         [](SimSnapshot& d) {
+             return d.snap.SetSnapObjectProperty(d.snap.m_TargetDevPath, "Access", "3");
+         },
+         0},
+        {"MapSnap", [](SimSnapshot& d) { return d.snap.MapSnap(); }, 0},
+    };
+    return steps;
+}
+
+// Unmap of a mapped PiT view: the mapping, then the view.
+inline const std::vector<RoadStep>& UnmapRoad() {
+    static const std::vector<RoadStep> steps = {
+        {"UnmapSnap",
+         [](SimSnapshot& d) {
+             d.snap.m_PiTOperation = 14;
+             return d.snap.UnmapSnap();
+         },
+         0},
+        {"PiTViewSync", [](SimSnapshot& d) { return d.snap.PiTViewSync(19, 0); }, 20},
+    };
+    return steps;
 }
 
 // Maps the volume labelled volumeLabel to the host or host group labelled to.
