@@ -138,8 +138,10 @@ inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
     const std::string cg = sim::makeRef("cg:cg1");
     a["consistencyGroups"] = {
         {{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
-    a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}},
-                   {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}}};
+    const nlohmann::json members = {
+        {{"volume", "exch_log"}}, {{"volume", "file_share"}}, {{"volume", "vm_store"}}};
+    a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}, {"members", members}},
+                   {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}, {"members", members}}};
     const std::string cv = sim::makeRef("cgview:cg1_view");
     a["cgPitViews"] = {{{"label", "cg1_view"},
                         {"ref", cv},
