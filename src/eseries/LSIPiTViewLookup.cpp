@@ -71,7 +71,7 @@ std::vector<cim::CIMObjectPath> MembersOf(RkCimConnection& conn, const cim::CIMO
 
 }  // namespace lsiview
 
-bool LSICimUtil::GetPiTElmtNameFromTarget(RkCimConnection connection, std::string sourceDev,
+bool LSICimUtil::GetPiTElmtNameFromTarget(RkCimConnection& connection, std::string sourceDev,
                                           std::string targetView, std::string& pitName,
                                           std::string& pitPath) {
     const char* fn = "LSICimUtil::GetPiTElmtNameFromTarget";

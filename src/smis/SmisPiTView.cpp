@@ -21,7 +21,7 @@ std::string TextOf(const cim::CIMValue& v) {
 
 }  // namespace
 
-unsigned int SmisAction::ModifySettingDefineState(RkCimConnection connection,
+unsigned int SmisAction::ModifySettingDefineState(RkCimConnection& connection,
                                                   std::map<std::string, std::string>& params,
                                                   cim::Array<cim::CIMParamValue>& outParams) {
     const char* fn = kFunction;
