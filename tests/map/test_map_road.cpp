@@ -111,6 +111,10 @@ TEST_F(MapRoad, OneMapAndUnmapPerHost) {
         sim.log().clear();
         EXPECT_EQ(dev.snap.UnmapSnap(), 0) << r.host << ": again";
         EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.host;
+        for (const auto& line : dev.info.logLines()) {
+            EXPECT_EQ(line.text.find(testsupport::kSimPassword), std::string::npos) << line.text;
+            EXPECT_EQ(line.text.find(testsupport::kArraySecret), std::string::npos) << line.text;
+        }
     }
 }
 
