@@ -43,15 +43,7 @@ nlohmann::json ProviderBackend::arrayControl(const nlohmann::json& request) {
 std::vector<std::string> ProviderBackend::removeObject(const std::string& object,
                                                        const std::string& target,
                                                        const std::string& array) {
-    auto removed = m_provider.removeObject(removableKindFromName(object), target, array);
-    if (!m_stateFile.empty()) {
-        try {
-            saveState();
-        } catch (const std::exception& e) {
-            std::cerr << "smis-sim: cannot save the state file: " << e.what() << std::endl;
-        }
-    }
-    return removed;
+    return m_provider.removeObject(removableKindFromName(object), target, array);
 }
 
 nlohmann::json ProviderBackend::state() {

@@ -230,7 +230,10 @@ std::vector<std::string> Provider::removeObject(RemovableKind kind, const std::s
         if (!array.empty() && a.id != array && !equalsNoCase(a.name, array)) continue;
         arrayFound = true;
         std::vector<std::string> removed;
-        if (removeFrom(a, kind, id, removed)) return removed;
+        if (removeFrom(a, kind, id, removed)) {
+            m_impl->changed();  // the state saver keeps the state file current
+            return removed;
+        }
     }
     if (!arrayFound) throw std::invalid_argument("no array \"" + printable(array) + "\"");
     throw std::invalid_argument(std::string("no ") + removableKindName(kind) + " \"" +
