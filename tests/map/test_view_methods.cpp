@@ -227,6 +227,11 @@ TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
         ASSERT_NE(view, nullptr) << member;
         EXPECT_EQ(view->base, dev.snap.m_SourceDev) << member;
     }
+    SimSnapshot outsider(sim);
+    testsupport::ForMap(outsider, "ora_log", first.snap.m_PiTName);
+    outsider.snap.m_TargetDev = "stale";
+    EXPECT_EQ(outsider.snap.GetTargetPiTView(path), 6) << "a volume outside the group";
+    EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
 
     // One member of three mapped to this host keeps the group view.
     SimSnapshot dev(sim);

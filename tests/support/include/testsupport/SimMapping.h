@@ -237,16 +237,4 @@ inline const std::vector<RoadStep>& UnmapRoad() {
     return steps;
 }
 
-// Maps the volume labelled volumeLabel to the host or host group labelled to.
-inline void AddMapping(sim::Config& c, const std::string& volumeLabel, const std::string& to,
-                       uint32_t lun) {
-    sim::Array& a = c.arrays[0];
-    sim::Mapping m;
-    m.volume = a.findVolumeByLabel(volumeLabel)->uuid;
-    const sim::Host* host = a.findHost(to);
-    m.target = host ? host->ref : a.findHostGroup(to)->ref;
-    m.lun = lun;
-    a.mappings.push_back(m);
-}
-
 }  // namespace testsupport
