@@ -64,38 +64,36 @@ TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
     }
 }
 
-TEST_F(ViewMethods, RestoreWatchesItsJob) {
+TEST_F(ViewMethods, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
     struct Row {
         const char* name;
+        unsigned short operation;
         int failJobs;
+        bool extraDefineState;
         int expected;
+        size_t calls;
     };
-    const Row rows[] = {{"completed job", 0, 22}, {"job ends in Exception", 1, 23}};
+    const Row rows[] = {
+        {"restore, completed job", 32768, 0, false, 22, 1},
+        {"restore, job ends in Exception", 32768, 1, false, 23, 1},
+        {"view of a PiT with two define states", 5, 0, true, 6, 0},
+    };
     for (const Row& r : rows) {
         sim.reset();
         SimSnapshot dev(sim);
         testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_PiTOperation = 32768;
+        dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
+        if (r.extraDefineState)
+            sim.provider().control({{"action", "extraDefineState"}, {"pit", dev.snap.m_PiTName}});
         sim.log().clear();
-        EXPECT_EQ(dev.snap.ModifyPiT(32768), r.expected) << r.name;
+        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected) << r.name;
         EXPECT_EQ(dev.snap.m_SnapStatus, r.expected) << r.name;
-        EXPECT_EQ(LastCallParams(sim, "ModifySettingsDefineState")[0].value, "32768") << r.name;
-        EXPECT_GE(CountRequests(sim, "GetInstance", ""), 1u) << r.name << ": the job was read";
-        EXPECT_TRUE(dev.snap.m_TargetDev.empty()) << r.name << ": a restore names no view";
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
+        EXPECT_EQ(CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0, r.calls > 0)
+            << r.name << ": the job was read";
+        EXPECT_TRUE(dev.snap.m_TargetDev.empty()) << r.name;
     }
-}
-
-TEST_F(ViewMethods, ASecondDefineStateStopsTheCall) {
-    SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    sim.provider().control({{"action", "extraDefineState"}, {"pit", dev.snap.m_PiTName}});
-    sim.log().clear();
-    EXPECT_EQ(dev.snap.ModifyPiT(5), 6);
-    EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
-    EXPECT_TRUE(dev.logged("Target PiT/CGPiT has more than one relation to Source Element."));
-    EXPECT_EQ(dev.info.errorCode(), 5) << "the SMI-S layer code, as the error table maps it";
-    EXPECT_EQ(dev.info.errorText(), "Invalid Parameter for SMIS method");
 }
 
 TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
