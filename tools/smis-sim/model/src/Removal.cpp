@@ -231,7 +231,7 @@ std::vector<std::string> Provider::removeObject(RemovableKind kind, const std::s
         arrayFound = true;
         std::vector<std::string> removed;
         if (removeFrom(a, kind, id, removed)) {
-            m_impl->changed();  // the state saver keeps the state file current
+            m_impl->changed();
             return removed;
         }
     }
