@@ -253,4 +253,14 @@ TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
 }
 
+TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
+    SimSnapshot dev(sim);
+    Viewed(dev);
+    ASSERT_EQ(dev.snap.MapSnap(), 0);
+    sim.failHttp(401, -1, {"AssociatorNames", "", ""});
+    EXPECT_EQ(dev.snap.UnmapSnap(), 1);
+    EXPECT_EQ(dev.info.errorCode(), 60555);
+    EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
+}
+
 }  // namespace
