@@ -15,8 +15,9 @@ class LSICimUtil : public RkCimUtil {
     LSICimUtil& operator=(const LSICimUtil&) = default;
 
     // The PiT a PiT view is based on. False when found (outputs filled), true on
-    // failure. (LSIPiTView.cpp)
-    bool GetPiTElmtNameFromTarget(RkCimConnection connection, std::string sourceDev,
+    // failure. Takes the caller's connection itself, so that a reconnect on a retried
+    // read leaves the caller connected. (LSIPiTViewLookup.cpp)
+    bool GetPiTElmtNameFromTarget(RkCimConnection& connection, std::string sourceDev,
                                   std::string targetView, std::string& pitName,
                                   std::string& pitPath);
 

@@ -70,7 +70,9 @@ class SmisAction : public RkSmisJob {
                                              cim::Array<cim::CIMParamValue>& outParams);
 
     // --- PiT views (SmisPiTView.cpp) ---
-    unsigned int ModifySettingDefineState(RkCimConnection connection,
+    // Takes the caller's connection itself, so that a reconnect on a retried read
+    // leaves the caller connected.
+    unsigned int ModifySettingDefineState(RkCimConnection& connection,
                                           std::map<std::string, std::string>& params,
                                           cim::Array<cim::CIMParamValue>& outParams);
     unsigned int ModifyReplicaSynchronization(RkCimConnection& connection,

@@ -1,0 +1,132 @@
+// Which protocol controllers stand for a host's ports, and which of them carry a
+// volume: through privileges, and through the fallback when the array shows none.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testsupport/SimMapping.h"
+#include "testsupport/TalonConfig.h"
+
+namespace {
+
+using testsupport::ControllerLabels;
+using testsupport::OpenConnection;
+using testsupport::SimSnapshot;
+
+const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
+const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
+
+// The default array plus a group standing for the all-zero (default group) id, and
+// two iSCSI hosts whose port names are prefixes of one another, the longer first.
+sim::Config LookupConfig(bool omitPrivileges) {
+    sim::Config c = testsupport::SimConfig();
+    c.omitPrivileges = omitPrivileges;
+    sim::Array& a = c.arrays[0];
+    a.hostGroups.push_back({"0000000000000000000000000000000000000000", "zero_group"});
+    a.hosts.push_back(testsupport::MakeHost("host10", {"iqn.1994-05.com.example:host10"}));
+    a.hosts.push_back(testsupport::MakeHost("host1", {"iqn.1994-05.com.example:host1"}));
+    return c;
+}
+
+class Controllers : public ::testing::Test {
+  protected:
+    sim::TestServer servers[2] = {sim::TestServer(LookupConfig(false), testsupport::PlainHttp()),
+                                  sim::TestServer(LookupConfig(true), testsupport::PlainHttp())};
+};
+
+TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
+    struct Row {
+        const char* name;
+        std::string ports;
+        bool groupMapping;
+        std::set<std::string> expected;
+    };
+    const Row rows[] = {
+        {"fc host", kFc, false, {"fchost1"}},
+        {"fc host and its group", kFc, true, {"fchost1", "cluster1"}},
+        {"one port of two known", std::string("2100DEADBEEF0000,") + kFc, false, {"fchost1"}},
+        {"host in no group never gets the default group", kIscsi, true, {"iscsihost1"}},
+        {"port in another case", "iqn.1994-05.COM.EXAMPLE:ISCSIHOST1", false, {"iscsihost1"}},
+        {"exact port wins over a longer one", "iqn.1994-05.com.example:host1", true, {"host1"}},
+        {"unknown port", "2100DEADBEEF0000", true, {}},
+        {"no ports", "", true, {}},
+    };
+    for (int omit = 0; omit < 2; ++omit) {
+        for (const Row& r : rows) {
+            const std::string row = std::string(r.name) + (omit ? " (fallback)" : "");
+            SimSnapshot dev(servers[omit]);
+            OpenConnection open(dev);
+            cim::CIMObjectPath system = open.systemPath();
+            cim::Array<cim::String> ports = dev.snap.InputToStringArray(r.ports, ',');
+            EXPECT_EQ(ControllerLabels(dev, open.conn(),
+                                       dev.snap.GetLSICtlrListByHwIDs(open.conn(), system, ports,
+                                                                      r.groupMapping)),
+                      r.expected)
+                << row;
+            EXPECT_EQ(dev.logged("Executing the workaround for LSI lun Mapping and Masking"),
+                      (omit || r.expected.empty()) && !r.ports.empty())
+                << row;
+        }
+    }
+}
+
+TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> volumes;  // labels; "uuid:" + label passes the UUID
+        std::string ports;
+        const char* talon;
+        std::set<std::string> expected;
+    };
+    const Row rows[] = {
+        {"host's volume", {"ora_data1"}, kFc, "", {"fchost1"}},
+        {"host's volume by uuid", {"uuid:ora_data1"}, kFc, "", {"fchost1"}},
+        {"group's volume", {"exch_db"}, kFc, "", {"cluster1"}},
+        {"group's volume, groups disabled", {"exch_db"}, kFc, "nLSIDisableCtlrAll = 1", {}},
+        {"another host's volume", {"uuid:small_lun"}, kFc, "", {}},
+        {"no ports: the volume's own", {"uuid:exch_db"}, "", "", {"cluster1"}},
+        {"no ports, unmapped volume", {"exch_log"}, "", "", {}},
+        {"two volumes", {"uuid:ora_data1", "uuid:ora_data2"}, kFc, "", {}},
+    };
+    for (int omit = 0; omit < 2; ++omit) {
+        for (const Row& r : rows) {
+            const std::string row = std::string(r.name) + (omit ? " (fallback)" : "");
+            testsupport::TalonConfig talon(r.talon);
+            SimSnapshot dev(servers[omit]);
+            OpenConnection open(dev);
+            cim::Array<cim::String> volumes;
+            for (const std::string& v : r.volumes) {
+                const bool byUuid = v.rfind("uuid:", 0) == 0;
+                const std::string uuid = dev.volume(byUuid ? v.substr(5) : v).uuid;
+                volumes.push_back(byUuid ? uuid : open.volumePath(uuid));
+            }
+            std::vector<cim::CIMObjectPath> found = dev.snap.GetCtlrPathList(
+                open.conn(), open.systemPath(), volumes, dev.snap.InputToStringArray(r.ports, ','));
+            EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected) << row;
+            EXPECT_EQ(dev.logged("Instances not found for class [CIM_StorageVolume]"),
+                      r.volumes.size() != 1)
+                << row;
+        }
+    }
+}
+
+TEST_F(Controllers, ProviderFailuresReachTheCaller) {
+    const sim::RequestKey hits[] = {{"EnumerateInstances", "", "CIM_StorageHardwareID"},
+                                    {"AssociatorNames", "", ""}};
+    for (const sim::RequestKey& hit : hits) {
+        SimSnapshot dev(servers[0]);
+        OpenConnection open(dev);
+        cim::CIMObjectPath system = open.systemPath();
+        cim::Array<cim::String> volumes = {dev.volume("small_lun").uuid};
+        servers[0].failCim(cim::CIM_ERR_FAILED, "provider broke", 1, hit);
+        EXPECT_THROW(dev.snap.GetCtlrPathList(open.conn(), system, volumes, {kIscsi}),
+                     cim::CIMException)
+            << hit.operation;
+        EXPECT_TRUE(dev.logged("Caught CIMException: CIM_ERR_FAILED")) << hit.operation;
+        servers[0].faults().clear();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// PiT view methods against the simulator's array: unknown ports, restores and
+// removals with jobs, the throw-away calls of a flaky provider, re-attaching a
+// known view, a view whose answer was lost, and consistency-group views.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testsupport/SimMapping.h"
+#include "testsupport/TalonConfig.h"
+
+namespace {
+
+using testsupport::CountRequests;
+using testsupport::LastCallParams;
+using testsupport::Param;
+using testsupport::PiTId;
+using testsupport::SimSnapshot;
+
+class ViewMethods : public ::testing::Test {
+  protected:
+    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
+
+    sim::Array state() { return sim.provider().currentState().arrays[0]; }
+
+    // The map road up to the view and its properties, for PiT 2 of ora_data1.
+    void Viewed(SimSnapshot& dev, const std::string& host = "iscsihost1") {
+        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, host);
+        dev.snap.m_DeviceAccess = 2;
+        for (size_t i = 0; i < 3; ++i) {
+            const auto& step = testsupport::MapRoad()[i];
+            ASSERT_EQ(step.run(dev), step.clean) << step.name;
+        }
+    }
+};
+
+TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
+    struct Row {
+        const char* ports;
+        const char* words;
+    };
+    const Row rows[] = {
+        {"2100DEADBEEF0000", "please check FC is supported"},
+        {"iqn.2000-01.com.example:nohost", "please check iSCSI is supported"},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        Viewed(dev);
+        dev.snap.m_InitiatorPorts = r.ports;
+        const size_t hosts = state().hosts.size();
+        EXPECT_EQ(dev.snap.MapSnap(), 1) << r.ports;
+        EXPECT_EQ(dev.snap.GetErrorCode(), 4098) << r.ports;
+        EXPECT_NE(dev.snap.GetErrorMsg().find(r.words), std::string::npos) << r.ports;
+        EXPECT_NE(dev.snap.GetErrorMsg().find(r.ports), std::string::npos) << r.ports;
+        const auto params = LastCallParams(sim, "ExposePaths");
+        ASSERT_NE(Param(params, "ProtocolControllers"), nullptr) << r.ports;
+        EXPECT_TRUE(Param(params, "ProtocolControllers")->null) << r.ports;
+        EXPECT_EQ(Param(params, "InitiatorPortIDs")->elements, std::vector<std::string>{r.ports});
+        EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr) << r.ports;
+        EXPECT_EQ(state().hosts.size(), hosts) << r.ports << ": no host is made";
+    }
+}
+
+TEST_F(ViewMethods, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
+    struct Row {
+        const char* name;
+        unsigned short operation;
+        int failJobs;
+        bool extraDefineState;
+        int expected;
+        size_t calls;
+    };
+    const Row rows[] = {
+        {"restore, completed job", 32768, 0, false, 22, 1},
+        {"restore, job ends in Exception", 32768, 1, false, 23, 1},
+        {"view of a PiT with two define states", 5, 0, true, 6, 0},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
+        if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
+        if (r.extraDefineState)
+            sim.provider().control({{"action", "extraDefineState"}, {"pit", dev.snap.m_PiTName}});
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.expected) << r.name;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
+        EXPECT_EQ(CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0, r.calls > 0)
+            << r.name << ": the job was read";
+        EXPECT_TRUE(dev.snap.m_TargetDev.empty()) << r.name;
+    }
+}
+
+TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
+    struct Row {
+        const char* name;
+        bool jobs;
+        int failJobs;
+        bool mapped;
+        unsigned int wrapper;
+    };
+    const Row rows[] = {
+        {"at once", false, 0, false, 0},
+        {"completed job", true, 0, false, 0},
+        {"job ends in Exception", true, 1, false, 10},
+        {"view still mapped", false, 0, true, 640001},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        Viewed(dev);
+        if (r.mapped) {
+            ASSERT_EQ(dev.snap.MapSnap(), 0) << r.name;
+        }
+        sim.provider().setJobMode("ModifyReplicaSynchronization", r.jobs);
+        if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
+        std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
+                                         dev.snap.m_TargetDev, "0",  "0"};
+        testsupport::OpenConnection open(dev);
+        EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper)
+            << r.name;
+        EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0) << r.name;
+        const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+        ASSERT_EQ(params.size(), 5u) << r.name;
+        EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos) << r.name;
+        EXPECT_EQ(params[2].value, "FALSE") << r.name;
+    }
+}
+
+TEST_F(ViewMethods, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
+    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    SimSnapshot dev(sim);
+    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    dev.snap.m_DeviceAccess = 2;
+    const size_t views = state().views.size();
+    for (const auto& step : testsupport::MapRoad())
+        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    EXPECT_EQ(state().views.size(), views + 1);
+    for (const auto& step : testsupport::UnmapRoad())
+        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    EXPECT_EQ(state().views.size(), views);
+    EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr);
+
+    std::map<std::string, std::vector<uint32_t>> answers;
+    for (const sim::RequestRecord& r : sim.requests())
+        if (r.operation == "InvokeMethod" && r.returnValue)
+            answers[r.method].push_back(*r.returnValue);
+    const std::map<std::string, std::vector<uint32_t>> expected = {
+        {"ModifySettingsDefineState", {5, 0}},
+        {"ExposePaths", {5, 0}},
+        {"HidePaths", {0}},  // the repeat finds nothing mapped and is not sent
+        {"ModifyReplicaSynchronization", {5, 0}},
+    };
+    EXPECT_EQ(answers, expected);
+}
+
+TEST_F(ViewMethods, AKnownViewIsReattachedThroughItsLink) {
+    SimSnapshot dev(sim);
+    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+    const std::string view = dev.volume("ora_data1_SV_0001").uuid;
+    dev.snap.m_TargetDev = view;
+    EXPECT_EQ(dev.snap.ModifyPiT(5), 5);
+    EXPECT_EQ(dev.snap.m_TargetDev, view);
+    const auto params = LastCallParams(sim, "ModifySettingsDefineState");
+    ASSERT_NE(Param(params, "TargetElement"), nullptr);
+    EXPECT_NE(Param(params, "TargetElement")->value.find("_PiTViewSynchronized"),
+              std::string::npos);
+    EXPECT_EQ(state().findView(view)->pit, dev.snap.m_PiTName);
+}
+
+TEST_F(ViewMethods, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
+    struct Row {
+        const char* name;
+        sim::FaultKind kind;
+        int expected;
+        size_t newViews;
+    };
+    const Row rows[] = {
+        {"answer cut after the view was made", sim::FaultKind::Truncated, 5, 1},
+        {"answered without doing anything", sim::FaultKind::ReturnValue, 6, 0},
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        const size_t views = state().views.size();
+        sim.addFault(r.kind, 1, {"InvokeMethod", "ModifySettingsDefineState", ""});
+        EXPECT_EQ(dev.snap.ModifyPiT(5), r.expected) << r.name;
+        ASSERT_EQ(state().views.size(), views + r.newViews) << r.name;
+        const std::string made = r.newViews ? state().views.back().volume : "";
+        EXPECT_EQ(dev.snap.m_TargetDev, made) << r.name;
+        EXPECT_EQ(dev.snap.IsPiTAttached(), int(r.newViews)) << r.name;
+    }
+}
+
+TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
+    const char* const members[] = {"exch_log", "file_share", "vm_store"};
+    SimSnapshot first(sim);
+    testsupport::ForMap(first, "exch_log", PiTId(first.array.id, 4));
+    first.snap.m_UseConsistencyGroup = true;
+    first.snap.m_ConsistencyGroupName = "cg1";
+    const size_t groupViews = state().cgPitViews.size();
+    ASSERT_EQ(first.snap.ModifyPiT(5), 5);
+    ASSERT_EQ(state().cgPitViews.size(), groupViews + 1);
+    const sim::CgPiTView made = state().cgPitViews.back();
+    EXPECT_EQ(made.memberViews.size(), 3u);
+    EXPECT_EQ(first.snap.m_TargetDev, made.label) << "a group view is named by its ElementName";
+
+    std::string name, path;
+    EXPECT_EQ(first.snap.checkCGPiTViewCreated(name, path), 0);
+    EXPECT_EQ(name, made.label);
+    EXPECT_EQ(path, first.snap.m_TargetDevPath);
+    for (const char* member : members) {
+        SimSnapshot dev(sim);
+        testsupport::ForMap(dev, member, first.snap.m_PiTName);
+        EXPECT_EQ(dev.snap.GetTargetPiTView(path), 5) << member;
+        const sim::Array now = state();
+        const sim::View* view = now.findView(dev.snap.m_TargetDev);
+        ASSERT_NE(view, nullptr) << member;
+        EXPECT_EQ(view->base, dev.snap.m_SourceDev) << member;
+    }
+    SimSnapshot outsider(sim);
+    testsupport::ForMap(outsider, "ora_log", first.snap.m_PiTName);
+    outsider.snap.m_TargetDev = "stale";
+    EXPECT_EQ(outsider.snap.GetTargetPiTView(path), 6) << "a volume outside the group";
+    EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
+
+    // One member of three mapped to this host keeps the group view.
+    SimSnapshot dev(sim);
+    testsupport::ForMap(dev, "file_share", first.snap.m_PiTName);
+    dev.snap.m_UseConsistencyGroup = true;
+    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    dev.snap.m_DeviceAccess = 2;
+    ASSERT_EQ(dev.snap.GetTargetPiTView(path), 5);
+    EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
+    ASSERT_EQ(dev.snap.MapSnap(), 0);
+    EXPECT_FALSE(dev.snap.checkCGPiTViewMappings());
+    ASSERT_EQ(dev.snap.UnmapSnap(), 0);
+    EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
+
+    dev.snap.m_PiTOperation = 14;
+    EXPECT_EQ(dev.snap.PiTViewSync(19, 0), 20);
+    const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+    ASSERT_GE(params.size(), 2u);
+    EXPECT_NE(params[1].value.find("_CGPiTViewSynchronized"), std::string::npos);
+    EXPECT_EQ(state().cgPitViews.size(), groupViews) << "the whole group view is gone";
+    for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
+}
+
+TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
+    SimSnapshot dev(sim);
+    Viewed(dev);
+    ASSERT_EQ(dev.snap.MapSnap(), 0);
+    sim.failHttp(401, -1, {"AssociatorNames", "", ""});
+    EXPECT_EQ(dev.snap.UnmapSnap(), 1);
+    EXPECT_EQ(dev.info.errorCode(), 60555);
+    EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
+}
+
+}  // namespace
