@@ -1,0 +1,226 @@
+// Device identification: the LUNs a simulated array's fabric shows this host are
+// inquired through the device tree as a host's devices would be; failures come
+// from the Linux device tree on plain files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Identification.h"
+#include "engine/Inquiry.h"
+#include "testsupport/FakeSnapInfo.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/SimHost.h"
+#include "testsupport/SimSnapshot.h"
+#include "testsupport/TempDir.h"
+
+namespace {
+
+using namespace testsupport;
+
+struct Identity {
+    bool ok;
+    std::string vendor, product, arrayId, lunUuid;
+};
+
+Identity identify(const std::string& device, RKSO::SnapInfo* info) {
+    Identity id{};
+    id.ok = getDevArrayInfo(nullptr, info, device.c_str(), id.vendor, id.product, id.arrayId,
+                            id.lunUuid, false, false);
+    return id;
+}
+
+// Volumes the default array maps to fchost1 (itself and its host group).
+std::set<std::string> fchost1Volumes(const sim::Array& a) {
+    std::set<std::string> uuids;
+    for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
+        uuids.insert(a.findVolumeByLabel(label)->uuid);
+    return uuids;
+}
+
+TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
+    struct Row {
+        const char* name;
+        const char* preset;
+        const char* vendor;  // empty: the preset's
+        const char* product;
+        bool supported;
+    } rows[] = {
+        {"NETAPP", "NETAPP", "", "", true},
+        {"LSISSI", "LSISSI", "", "", true},
+        {"DCIM", "DCIM", "", "", true},
+        {"IBM twin", "NETAPP", "IBM", "1726-2xx  FAStT", true},
+        {"DELL twin", "NETAPP", "DELL", "MD3000i", true},
+        {"vendor in another case", "NETAPP", "ibm", "1742-900X", true},
+        {"other maker", "NETAPP", "ACME", "INF-01-00", false},
+        {"separator in the vendor", "NETAPP", "NET*APP", "INF-01-00", false},
+    };
+    for (const Row& row : rows) {
+        sim::Config config = SimConfig(row.preset);
+        if (*row.vendor) {
+            config.arrays[0].vendor = row.vendor;
+            config.arrays[0].product = row.product;
+        }
+        sim::TestServer sim(config, PlainHttp());
+        SimHost host(sim);
+        const sim::Array& array = sim.provider().config().arrays[0];
+        std::set<std::string> found;
+        for (const std::string& device : host.devices()) {
+            FakeSnapInfo info;
+            Identity id = identify(device, &info);
+            EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
+            EXPECT_EQ(rkso::isSupported(device.c_str(), nullptr), row.supported ? 0 : 1)
+                << row.name;
+            if (!row.supported) {
+                std::string shown = array.vendor;  // '*' separates identifier fields
+                std::replace(shown.begin(), shown.end(), '*', ' ');
+                EXPECT_TRUE(info.logContains("Vendor: [" + shown + "] Product line : [" +
+                                             array.product + "] does not belong to LSI OEM"))
+                    << row.name;
+                continue;
+            }
+            EXPECT_EQ(id.arrayId, array.id) << row.name;
+            found.insert(id.lunUuid);
+        }
+        if (row.supported) {
+            EXPECT_EQ(found, fchost1Volumes(array)) << row.name;
+        }
+    }
+}
+
+TEST(Identification, ALunMappedLaterIsFoundOnlyAfterARescan) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const std::string uuid = sim.provider().config().arrays[0].findVolumeByLabel("vm_store")->uuid;
+    EXPECT_EQ(host.deviceOf(uuid), "") << "not mapped yet";
+    ASSERT_EQ(exposeToHost(sim, uuid), 0u);
+    EXPECT_EQ(host.deviceOf(uuid), "") << "listed before a rescan";
+    std::string unseen = "/dev/mapper/3" + uuid;  // where the host will see it
+    std::transform(unseen.begin(), unseen.end(), unseen.begin(), ::tolower);
+    EXPECT_EQ(rkso::isSupported(unseen.c_str(), nullptr), 2);
+    host.rescan();
+    const std::string mapped = host.deviceOf(uuid);
+    ASSERT_EQ(mapped, unseen);
+    FakeSnapInfo info;
+    Identity id = identify(mapped, &info);
+    EXPECT_TRUE(id.ok);
+    EXPECT_EQ(id.lunUuid, uuid);
+    EXPECT_EQ(rkso::isSupported(mapped.c_str(), nullptr), 0);
+}
+
+TEST(Identification, FailuresAreLoggedAndNeverThrown) {
+    TempDir dir;
+    const std::string file = dir.write("not-a-disk", "plain file\n");
+    TalonConfig config("", "[Host]\nDeviceTree = linux\nSysfsRoot = " + dir.path() + "\n");
+    RkDeviceTree::reset();
+    struct Row {
+        const char* name;
+        const char* device;
+        std::string line;
+        int isSupported;
+    } rows[] = {
+        {"null name", nullptr, "Device name is not set. Cannot fetch array info.", 1},
+        {"empty name", "", "Device name is not set. Cannot fetch array info.", 2},
+        {"no such node", "/nonexistent/sdzz",
+         "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'", 2},
+        {"not SCSI", file.c_str(), "'" + file + "' is not SCSI device", 2},
+        {"descriptor of an old host",
+         "{idatype:vmware,version:9,standardinqury:000000000000000041434D45}",
+         "does not belong to LSI OEM", 2},
+        {"descriptor without version", "{idatype:vmware,standardinqury:00000000000000004C5349}",
+         "does not belong to LSI OEM", 2},
+        {"descriptor inquiry not hex", "{idatype:vmware,version:10,standardinqury:0G}",
+         "is not hexadecimal", 2},
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo info;
+        std::string vendor, product, arrayId = "stale", lunUuid = "stale";
+        EXPECT_FALSE(getDevArrayInfo(nullptr, &info, row.device, vendor, product, arrayId, lunUuid,
+                                     false, false))
+            << row.name;
+        EXPECT_TRUE(info.logContains(row.line)) << row.name << ": wanted " << row.line;
+        EXPECT_EQ(info.errorCode(), 0) << row.name;
+        LogCapture module;
+        EXPECT_EQ(rkso::isSupported(row.device, nullptr), row.isSupported) << row.name;
+        EXPECT_TRUE(module.contains(row.isSupported == 1
+                                        ? "Function called with NULL character device name"
+                                        : "Failed to get the array info of device"))
+            << row.name;
+        std::string serial;
+        if (row.device && std::string(row.device).find("vmware") == std::string::npos) {
+            EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
+        }
+    }
+    RkDeviceTree::reset();
+}
+
+// A VMware descriptor must carry a whole LUN UUID after the first 10 characters of
+// its "lunuuid"; a short one is refused before any array is asked.
+TEST(Identification, DescriptorWithoutAWholeLunUuidIsRefused) {
+    const std::string inquiry = std::string(16, '0') + "4E45544150502020" +  // "NETAPP  "
+                                "494E462D30312D30302020202020202020";        // "INF-01-00"
+    for (const std::string& lunuuid :
+         {std::string("0200000000") + std::string(31, 'a'), std::string("020000"),
+          std::string("0200000000") + std::string(31, 'a') + "z"}) {
+        const std::string descriptor =
+            "{idatype:vmware,version:10,lunuuid:" + lunuuid + ",standardinqury:" + inquiry + "}";
+        FakeSnapInfo info;
+        std::string vendor, product, arrayId, lunUuid;
+        EXPECT_FALSE(getDevArrayInfo(nullptr, &info, descriptor.c_str(), vendor, product, arrayId,
+                                     lunUuid, false, false))
+            << lunuuid;
+        EXPECT_EQ(vendor, "NETAPP") << lunuuid;
+        EXPECT_TRUE(info.logContains("holds no 32-digit LUN UUID")) << lunuuid;
+        EXPECT_EQ(lunUuid, "") << lunuuid;
+    }
+}
+
+TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffer) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const sim::Array& array = sim.provider().config().arrays[0];
+    const sim::Volume& volume = *array.findVolumeByLabel("ora_log");
+    std::string serial;
+    FakeSnapInfo info;
+    ASSERT_TRUE(getDeviceSerialNumber(&info, host.deviceOf(volume.uuid), serial));
+    EXPECT_EQ(serial, array.controllers[static_cast<size_t>(volume.currentController)].name);
+
+    // Byte 3 claims 255 bytes; only 251 follow offset 4 in the 255-byte buffer.
+    unsigned char page[rkso::kInquiryBytes];
+    std::fill(page, page + sizeof page, 'S');
+    page[3] = 0xFF;
+    EXPECT_EQ(rkso::serialFromPage(page), std::string(251, 'S'));
+    page[3] = 6;
+    std::memcpy(page + 4, "A*B   ", 6);
+    EXPECT_EQ(rkso::serialFromPage(page), "A B");
+}
+
+// Identification keeps answering while the host rescans (run under ThreadSanitizer).
+TEST(Identification, InquiriesDuringRescansSeeEveryLun) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const std::vector<std::string> devices = host.devices();
+    const std::set<std::string> want = fchost1Volumes(sim.provider().config().arrays[0]);
+    std::atomic<int> wrong{0};
+    std::atomic<bool> rescanning{true};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t)
+        readers.emplace_back([&, t] {
+            for (int i = 0; rescanning || i < 10; ++i) {
+                const std::string& device = devices[static_cast<size_t>(i + t) % devices.size()];
+                Identity id = identify(device, nullptr);
+                if (!id.ok || !want.count(id.lunUuid)) ++wrong;
+            }
+        });
+    for (int i = 0; i < 20; ++i) host.rescan();
+    rescanning = false;
+    for (std::thread& r : readers) r.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
