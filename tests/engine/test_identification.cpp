@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <list>
 #include <set>
 #include <string>
 #include <thread>
@@ -13,6 +14,8 @@
 
 #include "engine/Identification.h"
 #include "engine/Inquiry.h"
+#include "engine/UniqueId.h"
+#include "testsupport/FakeOSUtil.h"
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/SimHost.h"
@@ -198,6 +201,90 @@ TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffe
     page[3] = 6;
     std::memcpy(page + 4, "A*B   ", 6);
     EXPECT_EQ(rkso::serialFromPage(page), "A B");
+}
+
+// A request's snapshot is named by its identifier's array id (field 1) and target
+// device (field 7).
+std::string identifierOf(const std::string& arrayId, const std::string& target) {
+    SnapUniqueIdFields f{arrayId, "7",   "",    "600A0980000000000000000000000001", "", "", target,
+                         "",      "pit", "null"};
+    std::string text, error;
+    EXPECT_TRUE(formatSnapUniqueId(f, false, &text, &error)) << error;
+    return text;
+}
+
+TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const sim::Array& array = sim.provider().config().arrays[0];
+    auto uuid = [&](const char* label) { return array.findVolumeByLabel(label)->uuid; };
+    FakeSnapInfo log, first, second, elsewhere, none, broken;
+    first.setMetaDataText(1, identifierOf(array.id, uuid("ora_log")));
+    second.setMetaDataText(1, identifierOf(array.id, uuid("ora_data1")));
+    elsewhere.setMetaDataText(1, identifierOf(array.id, uuid("small_lun")));  // not this host's
+    broken.setMetaDataText(1, "no identifier");
+    RKSO::SnapInfo* requests[] = {&log, &first, &second, &elsewhere, &none, &broken};
+    const std::list<std::string> listed = {host.deviceOf(uuid("ora_data1")), "/dev/sdzz",
+                                           host.deviceOf(uuid("ora_log")),
+                                           host.deviceOf(uuid("ora_data2"))};
+    const RksoDevicesByModel untouched = {{kIdentifyModelKey, listed}, {"OTHER   |::|X", {"/a"}}};
+    FakeOSUtil util;
+
+    RksoDevicesByModel byModel = untouched;
+    EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 2, &util), 0);
+    EXPECT_EQ(byModel, untouched) << "operation 2 only logs";
+    EXPECT_TRUE(log.logContains("Starting to identify [6] devices."));
+
+    EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 3, &util), 0);
+    EXPECT_EQ(
+        byModel[kIdentifyModelKey],
+        (std::list<std::string>{host.deviceOf(uuid("ora_log")), host.deviceOf(uuid("ora_data1"))}));
+    EXPECT_EQ(byModel["OTHER   |::|X"], std::list<std::string>{"/a"});
+    EXPECT_TRUE(log.logContains("Unable to get array id and lun UUID for device [/dev/sdzz]"));
+    EXPECT_TRUE(none.logContains("Unable to get unique identifier metadata [1] for source device"));
+    EXPECT_TRUE(broken.logContains("Unable to get snap information from unique identifier"));
+
+    RksoDevicesByModel otherModels = {{"OTHER   |::|X", {"/a"}}};
+    EXPECT_EQ(rkso::identifyDevices(requests, 1, &otherModels, 3, &util), 0);
+    EXPECT_EQ(otherModels.size(), 1u) << "no list is made for a model nobody listed";
+    EXPECT_TRUE(
+        log.logContains("None of the mounted devices belongs to vendor [NETAPP  ] and "
+                        "product [INF-01-00       ]"));
+}
+
+TEST(IdentifyDevices, InvalidCallsChangeNothing) {
+    FakeSnapInfo dev;
+    FakeOSUtil util;
+    RKSO::SnapInfo* one[] = {&dev};
+    RKSO::SnapInfo* withNull[] = {&dev, nullptr};
+    RKSO::SnapInfo* nullFirst[] = {nullptr};
+    struct Row {
+        const char* name;
+        RKSO::SnapInfo** devices;
+        short count;
+        RKSO::RKOSUtil* util;
+        bool withMap;
+        const char* line;
+    } rows[] = {
+        {"no devices", one, 0, &util, true, "Device count[0] not valid"},
+        {"negative count", one, -3, &util, true, "Device count[-3] not valid"},
+        {"null list", nullptr, 1, &util, true, "Device list is null"},
+        {"null first entry", nullFirst, 1, &util, true, "Device list is null"},
+        {"no utility", one, 1, nullptr, true, "Snap util object is null"},
+        {"null entry", withNull, 2, &util, true, "Invalid snapInfo pointer."},
+        {"no map", one, 1, &util, false, "Device map is null"},
+    };
+    for (const Row& row : rows) {
+        LogCapture module;
+        RksoDevicesByModel byModel = {{kIdentifyModelKey, {"/dev/sdb"}}};
+        EXPECT_EQ(rkso::identifyDevices(row.devices, row.count, row.withMap ? &byModel : nullptr, 3,
+                                        row.util),
+                  1)
+            << row.name;
+        EXPECT_TRUE(module.contains(row.line)) << row.name;
+        EXPECT_EQ(byModel[kIdentifyModelKey], std::list<std::string>{"/dev/sdb"}) << row.name;
+    }
+    EXPECT_TRUE(util.calls().empty());
 }
 
 // Identification keeps answering while the host rescans (run under ThreadSanitizer).
