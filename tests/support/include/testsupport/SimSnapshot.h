@@ -8,6 +8,8 @@
 //   EXPECT_EQ(testsupport::CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u);
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -18,6 +20,7 @@
 
 #include "eseries/LSISnapshot.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/LogCapture.h"
 
 namespace testsupport {
 
@@ -40,6 +43,14 @@ inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
         a.providerSecret = kArraySecret;
     }
     return c;
+}
+
+// No line of the device's log or of the module log carries the provider password.
+inline void ExpectNoPassword(const FakeSnapInfo& info, const LogCapture& module,
+                             const std::string& row) {
+    for (const LogLine& line : info.logLines())
+        EXPECT_EQ(line.text.find(kSimPassword), std::string::npos) << row << ": " << line.text;
+    EXPECT_FALSE(module.contains(kSimPassword)) << row;
 }
 
 inline sim::TestServerOptions PlainHttp() {
