@@ -160,6 +160,8 @@ bool identify(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const char* deviceNa
 bool getDevArrayInfo(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const char* deviceName,
                      std::string& vendor, std::string& product, std::string& arrayId,
                      std::string& lunUuid, bool skipVendorCheck, bool flag) {
+    lunUuid.clear();
+    arrayId.clear();
     if (!deviceName || !*deviceName) {
         rkso::logDevice(info, kTag, 2, 2, "Device name is not set. Cannot fetch array info.");
         return false;

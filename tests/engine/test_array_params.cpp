@@ -28,29 +28,26 @@ TEST(ArrayParams, RecordAndSettingsBecomeTheEndpoint) {
     struct Row {
         const char* name;
         int port, secure;    // snap configuration; 0 = absent
-        std::string tuning;  // section "~Talon"
-        const char* user;
+        const char* tuning;  // section "~Talon"
         int wantPort;
         bool wantSsl;
-        const char* wantUser;
+        const char *user, *wantUser;
     } rows[] = {
-        {"nothing set", 0, 0, "", "snapuser", 5988, false, "snapuser"},
-        {"secure", 0, 1, "", "snapuser", 5989, true, "snapuser"},
-        {"secure on a port", 5990, 1, "", "snapuser", 5990, true, "snapuser"},
-        {"port only", 6000, 0, "", "snapuser", 6000, false, "snapuser"},
-        {"tuning turns HTTPS off", 0, 1, "LSI_SMIS_USE_HTTPS = 0", "snapuser", 5988, false,
-         "snapuser"},
-        {"tuning turns HTTPS on", 0, 0, "LSI_SMIS_USE_HTTPS = 1", "snapuser", 5989, true,
-         "snapuser"},
-        {"tuning port wins", 5990, 0, "LSI_SMIS_PORT = 7000", "snapuser", 7000, false, "snapuser"},
-        {"not a TCP port", 70000, 0, "", "snapuser", 5988, false, "snapuser"},
-        {"doubled backslash", 0, 0, "", "dom\\\\user", 5988, false, "dom\\user"},
-        {"single backslash", 0, 0, "", "dom\\user", 5988, false, "dom\\user"},
-        {"backslashes apart", 0, 0, "", "a\\b\\c", 5988, false, "a\\bc"},
-        {"three backslashes", 0, 0, "", "a\\\\\\b", 5988, false, "a\\\\b"},
+        {"nothing set", 0, 0, "", 5988, false, "snapuser", "snapuser"},
+        {"secure", 0, 1, "", 5989, true, "snapuser", "snapuser"},
+        {"secure on a port", 5990, 1, "", 5990, true, "snapuser", "snapuser"},
+        {"port only", 6000, 0, "", 6000, false, "snapuser", "snapuser"},
+        {"tuning: no HTTPS", 0, 1, "LSI_SMIS_USE_HTTPS = 0", 5988, false, "snapuser", "snapuser"},
+        {"tuning: HTTPS", 0, 0, "LSI_SMIS_USE_HTTPS = 1", 5989, true, "snapuser", "snapuser"},
+        {"tuning port wins", 5990, 0, "LSI_SMIS_PORT = 7000", 7000, false, "snapuser", "snapuser"},
+        {"not a TCP port", 70000, 0, "", 5988, false, "snapuser", "snapuser"},
+        {"doubled backslash", 0, 0, "", 5988, false, "dom\\\\user", "dom\\user"},
+        {"single backslash", 0, 0, "", 5988, false, "dom\\user", "dom\\user"},
+        {"backslashes apart", 0, 0, "", 5988, false, "a\\b\\c", "a\\bc"},
+        {"three backslashes", 0, 0, "", 5988, false, "a\\\\\\b", "a\\\\b"},
     };
     for (const Row& row : rows) {
-        TalonConfig config("", "[~Talon]\n" + row.tuning + "\n");
+        TalonConfig config("", "[~Talon]\n" + std::string(row.tuning) + "\n");
         LogCapture module;
         FakeSnapInfo info;
         if (row.port) info.setConfig("SMCONFIG_NAME_SMIS_SERVER_PORT", std::to_string(row.port));

@@ -16,8 +16,6 @@
 #include "engine/Inquiry.h"
 #include "engine/UniqueId.h"
 #include "testsupport/FakeOSUtil.h"
-#include "testsupport/FakeSnapInfo.h"
-#include "testsupport/LogCapture.h"
 #include "testsupport/SimHost.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TempDir.h"
@@ -38,20 +36,21 @@ Identity identify(const std::string& device, RKSO::SnapInfo* info) {
     return id;
 }
 
+std::string uuidOf(sim::TestServer& sim, const char* label) {
+    return sim.provider().config().arrays[0].findVolumeByLabel(label)->uuid;
+}
+
 // Volumes the default array maps to fchost1 (itself and its host group).
-std::set<std::string> fchost1Volumes(const sim::Array& a) {
+std::set<std::string> fchost1Volumes(sim::TestServer& sim) {
     std::set<std::string> uuids;
     for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
-        uuids.insert(a.findVolumeByLabel(label)->uuid);
+        uuids.insert(uuidOf(sim, label));
     return uuids;
 }
 
 TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
     struct Row {
-        const char* name;
-        const char* preset;
-        const char* vendor;  // empty: the preset's
-        const char* product;
+        const char *name, *preset, *vendor, *product;  // vendor "": the preset's
         bool supported;
     } rows[] = {
         {"NETAPP", "NETAPP", "", "", true},
@@ -72,6 +71,8 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
         sim::TestServer sim(config, PlainHttp());
         SimHost host(sim);
         const sim::Array& array = sim.provider().config().arrays[0];
+        std::string shown = array.vendor;  // '*' separates identifier fields
+        std::replace(shown.begin(), shown.end(), '*', ' ');
         std::set<std::string> found;
         for (const std::string& device : host.devices()) {
             FakeSnapInfo info;
@@ -79,41 +80,33 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
             EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
             EXPECT_EQ(rkso::isSupported(device.c_str(), nullptr), row.supported ? 0 : 1)
                 << row.name;
-            if (!row.supported) {
-                std::string shown = array.vendor;  // '*' separates identifier fields
-                std::replace(shown.begin(), shown.end(), '*', ' ');
-                EXPECT_TRUE(info.logContains("Vendor: [" + shown + "] Product line : [" +
-                                             array.product + "] does not belong to LSI OEM"))
-                    << row.name;
-                continue;
+            EXPECT_EQ(info.logContains("Vendor: [" + shown + "] Product line : [" + array.product +
+                                       "] does not belong to LSI OEM"),
+                      !row.supported)
+                << row.name;
+            if (id.ok) {
+                EXPECT_EQ(id.arrayId, array.id) << row.name;
+                found.insert(id.lunUuid);
             }
-            EXPECT_EQ(id.arrayId, array.id) << row.name;
-            found.insert(id.lunUuid);
         }
-        if (row.supported) {
-            EXPECT_EQ(found, fchost1Volumes(array)) << row.name;
-        }
+        EXPECT_EQ(found, row.supported ? fchost1Volumes(sim) : std::set<std::string>()) << row.name;
     }
 }
 
 TEST(Identification, ALunMappedLaterIsFoundOnlyAfterARescan) {
     sim::TestServer sim(SimConfig(), PlainHttp());
     SimHost host(sim);
-    const std::string uuid = sim.provider().config().arrays[0].findVolumeByLabel("vm_store")->uuid;
+    const std::string uuid = uuidOf(sim, "vm_store");
+    std::string unseen = "/dev/mapper/3" + uuid;  // where the host will see it
+    std::transform(unseen.begin(), unseen.end(), unseen.begin(), ::tolower);
     EXPECT_EQ(host.deviceOf(uuid), "") << "not mapped yet";
     ASSERT_EQ(exposeToHost(sim, uuid), 0u);
     EXPECT_EQ(host.deviceOf(uuid), "") << "listed before a rescan";
-    std::string unseen = "/dev/mapper/3" + uuid;  // where the host will see it
-    std::transform(unseen.begin(), unseen.end(), unseen.begin(), ::tolower);
     EXPECT_EQ(rkso::isSupported(unseen.c_str(), nullptr), 2);
     host.rescan();
-    const std::string mapped = host.deviceOf(uuid);
-    ASSERT_EQ(mapped, unseen);
-    FakeSnapInfo info;
-    Identity id = identify(mapped, &info);
-    EXPECT_TRUE(id.ok);
-    EXPECT_EQ(id.lunUuid, uuid);
-    EXPECT_EQ(rkso::isSupported(mapped.c_str(), nullptr), 0);
+    ASSERT_EQ(host.deviceOf(uuid), unseen);
+    EXPECT_EQ(identify(unseen, nullptr).lunUuid, uuid);
+    EXPECT_EQ(rkso::isSupported(unseen.c_str(), nullptr), 0);
 }
 
 TEST(Identification, FailuresAreLoggedAndNeverThrown) {
@@ -121,66 +114,56 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
     const std::string file = dir.write("not-a-disk", "plain file\n");
     TalonConfig config("", "[Host]\nDeviceTree = linux\nSysfsRoot = " + dir.path() + "\n");
     RkDeviceTree::reset();
+    const std::string inquiry = std::string(16, '0') + "4E45544150502020" +  // "NETAPP  "
+                                "494E462D30312D30302020202020202020";        // "INF-01-00"
+    const std::string uuid = "0200000000" + std::string(32, 'a');
     struct Row {
         const char* name;
-        const char* device;
+        std::string device;
         std::string line;
         int isSupported;
     } rows[] = {
-        {"null name", nullptr, "Device name is not set. Cannot fetch array info.", 1},
         {"empty name", "", "Device name is not set. Cannot fetch array info.", 2},
         {"no such node", "/nonexistent/sdzz",
          "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'", 2},
-        {"not SCSI", file.c_str(), "'" + file + "' is not SCSI device", 2},
-        {"descriptor of an old host",
-         "{idatype:vmware,version:9,standardinqury:000000000000000041434D45}",
-         "does not belong to LSI OEM", 2},
-        {"descriptor without version", "{idatype:vmware,standardinqury:00000000000000004C5349}",
-         "does not belong to LSI OEM", 2},
+        {"not SCSI", file, "'" + file + "' is not SCSI device", 2},
+        {"descriptor of an old host", "{idatype:vmware,version:9,standardinqury:" + inquiry + "}",
+         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
+        {"descriptor without version", "{idatype:vmware,standardinqury:" + inquiry + "}",
+         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
         {"descriptor inquiry not hex", "{idatype:vmware,version:10,standardinqury:0G}",
          "is not hexadecimal", 2},
+        // A LUN UUID is the 32 hex digits after the first 10 characters of "lunuuid".
+        {"short LUN UUID",
+         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
+             "}",
+         "holds no 32-digit LUN UUID", 2},
+        {"LUN UUID not hex",
+         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
+             "z}",
+         "holds no 32-digit LUN UUID", 2},
     };
     for (const Row& row : rows) {
         FakeSnapInfo info;
-        std::string vendor, product, arrayId = "stale", lunUuid = "stale";
-        EXPECT_FALSE(getDevArrayInfo(nullptr, &info, row.device, vendor, product, arrayId, lunUuid,
-                                     false, false))
+        FakeOSUtil util;
+        std::string vendor, product, arrayId = "stale", lunUuid = "stale", serial;
+        EXPECT_FALSE(getDevArrayInfo(&util, &info, row.device.c_str(), vendor, product, arrayId,
+                                     lunUuid, false, false))
             << row.name;
         EXPECT_TRUE(info.logContains(row.line)) << row.name << ": wanted " << row.line;
-        EXPECT_EQ(info.errorCode(), 0) << row.name;
+        EXPECT_EQ(arrayId + lunUuid, "") << row.name;
+        EXPECT_TRUE(util.calls().empty()) << row.name << ": no array asked";
         LogCapture module;
-        EXPECT_EQ(rkso::isSupported(row.device, nullptr), row.isSupported) << row.name;
-        EXPECT_TRUE(module.contains(row.isSupported == 1
-                                        ? "Function called with NULL character device name"
-                                        : "Failed to get the array info of device"))
-            << row.name;
-        std::string serial;
-        if (row.device && std::string(row.device).find("vmware") == std::string::npos) {
+        EXPECT_EQ(rkso::isSupported(row.device.c_str(), nullptr), row.isSupported) << row.name;
+        EXPECT_TRUE(module.contains("Failed to get the array info of device")) << row.name;
+        if (row.device.find("vmware") == std::string::npos) {
             EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
         }
     }
+    LogCapture module;
+    EXPECT_EQ(rkso::isSupported(nullptr, nullptr), 1);
+    EXPECT_TRUE(module.contains("Function called with NULL character device name"));
     RkDeviceTree::reset();
-}
-
-// A VMware descriptor must carry a whole LUN UUID after the first 10 characters of
-// its "lunuuid"; a short one is refused before any array is asked.
-TEST(Identification, DescriptorWithoutAWholeLunUuidIsRefused) {
-    const std::string inquiry = std::string(16, '0') + "4E45544150502020" +  // "NETAPP  "
-                                "494E462D30312D30302020202020202020";        // "INF-01-00"
-    for (const std::string& lunuuid :
-         {std::string("0200000000") + std::string(31, 'a'), std::string("020000"),
-          std::string("0200000000") + std::string(31, 'a') + "z"}) {
-        const std::string descriptor =
-            "{idatype:vmware,version:10,lunuuid:" + lunuuid + ",standardinqury:" + inquiry + "}";
-        FakeSnapInfo info;
-        std::string vendor, product, arrayId, lunUuid;
-        EXPECT_FALSE(getDevArrayInfo(nullptr, &info, descriptor.c_str(), vendor, product, arrayId,
-                                     lunUuid, false, false))
-            << lunuuid;
-        EXPECT_EQ(vendor, "NETAPP") << lunuuid;
-        EXPECT_TRUE(info.logContains("holds no 32-digit LUN UUID")) << lunuuid;
-        EXPECT_EQ(lunUuid, "") << lunuuid;
-    }
 }
 
 TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffer) {
@@ -189,8 +172,7 @@ TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffe
     const sim::Array& array = sim.provider().config().arrays[0];
     const sim::Volume& volume = *array.findVolumeByLabel("ora_log");
     std::string serial;
-    FakeSnapInfo info;
-    ASSERT_TRUE(getDeviceSerialNumber(&info, host.deviceOf(volume.uuid), serial));
+    ASSERT_TRUE(getDeviceSerialNumber(nullptr, host.deviceOf(volume.uuid), serial));
     EXPECT_EQ(serial, array.controllers[static_cast<size_t>(volume.currentController)].name);
 
     // Byte 3 claims 255 bytes; only 251 follow offset 4 in the 255-byte buffer.
@@ -198,16 +180,16 @@ TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffe
     std::fill(page, page + sizeof page, 'S');
     page[3] = 0xFF;
     EXPECT_EQ(rkso::serialFromPage(page), std::string(251, 'S'));
-    page[3] = 6;
-    std::memcpy(page + 4, "A*B   ", 6);
+    page[3] = 8;
+    std::memcpy(page + 4, "A*B  \0xy", 8);
     EXPECT_EQ(rkso::serialFromPage(page), "A B");
 }
 
-// A request's snapshot is named by its identifier's array id (field 1) and target
+// A request's snapshot is found by its identifier's array id (field 1) and target
 // device (field 7).
 std::string identifierOf(const std::string& arrayId, const std::string& target) {
-    SnapUniqueIdFields f{arrayId, "7",   "",    "600A0980000000000000000000000001", "", "", target,
-                         "",      "pit", "null"};
+    SnapUniqueIdFields f{arrayId, "7", "", "600A0980000000000000000000000001", "", "", target,
+                         "",      "",  ""};
     std::string text, error;
     EXPECT_TRUE(formatSnapUniqueId(f, false, &text, &error)) << error;
     return text;
@@ -216,17 +198,17 @@ std::string identifierOf(const std::string& arrayId, const std::string& target) 
 TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
     sim::TestServer sim(SimConfig(), PlainHttp());
     SimHost host(sim);
-    const sim::Array& array = sim.provider().config().arrays[0];
-    auto uuid = [&](const char* label) { return array.findVolumeByLabel(label)->uuid; };
+    const std::string id = sim.provider().config().arrays[0].id;
     FakeSnapInfo log, first, second, elsewhere, none, broken;
-    first.setMetaDataText(1, identifierOf(array.id, uuid("ora_log")));
-    second.setMetaDataText(1, identifierOf(array.id, uuid("ora_data1")));
-    elsewhere.setMetaDataText(1, identifierOf(array.id, uuid("small_lun")));  // not this host's
+    first.setMetaDataText(1, identifierOf(id, uuidOf(sim, "ora_log")));
+    second.setMetaDataText(1, identifierOf(id, uuidOf(sim, "ora_data1")));
+    elsewhere.setMetaDataText(1, identifierOf(id, uuidOf(sim, "small_lun")));  // another host's
     broken.setMetaDataText(1, "no identifier");
     RKSO::SnapInfo* requests[] = {&log, &first, &second, &elsewhere, &none, &broken};
-    const std::list<std::string> listed = {host.deviceOf(uuid("ora_data1")), "/dev/sdzz",
-                                           host.deviceOf(uuid("ora_log")),
-                                           host.deviceOf(uuid("ora_data2"))};
+    const std::string data1 = host.deviceOf(uuidOf(sim, "ora_data1"));
+    const std::string logDevice = host.deviceOf(uuidOf(sim, "ora_log"));
+    const std::list<std::string> listed = {data1, "/dev/sdzz", logDevice,
+                                           host.deviceOf(uuidOf(sim, "ora_data2"))};
     const RksoDevicesByModel untouched = {{kIdentifyModelKey, listed}, {"OTHER   |::|X", {"/a"}}};
     FakeOSUtil util;
 
@@ -234,11 +216,10 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
     EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 2, &util), 0);
     EXPECT_EQ(byModel, untouched) << "operation 2 only logs";
     EXPECT_TRUE(log.logContains("Starting to identify [6] devices."));
+    EXPECT_EQ(rkso::identifyDevices(requests, 6, nullptr, 3, &util), 1);
 
     EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 3, &util), 0);
-    EXPECT_EQ(
-        byModel[kIdentifyModelKey],
-        (std::list<std::string>{host.deviceOf(uuid("ora_log")), host.deviceOf(uuid("ora_data1"))}));
+    EXPECT_EQ(byModel[kIdentifyModelKey], (std::list<std::string>{logDevice, data1}));
     EXPECT_EQ(byModel["OTHER   |::|X"], std::list<std::string>{"/a"});
     EXPECT_TRUE(log.logContains("Unable to get array id and lun UUID for device [/dev/sdzz]"));
     EXPECT_TRUE(none.logContains("Unable to get unique identifier metadata [1] for source device"));
@@ -252,55 +233,20 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
                         "product [INF-01-00       ]"));
 }
 
-TEST(IdentifyDevices, InvalidCallsChangeNothing) {
-    FakeSnapInfo dev;
-    FakeOSUtil util;
-    RKSO::SnapInfo* one[] = {&dev};
-    RKSO::SnapInfo* withNull[] = {&dev, nullptr};
-    RKSO::SnapInfo* nullFirst[] = {nullptr};
-    struct Row {
-        const char* name;
-        RKSO::SnapInfo** devices;
-        short count;
-        RKSO::RKOSUtil* util;
-        bool withMap;
-        const char* line;
-    } rows[] = {
-        {"no devices", one, 0, &util, true, "Device count[0] not valid"},
-        {"negative count", one, -3, &util, true, "Device count[-3] not valid"},
-        {"null list", nullptr, 1, &util, true, "Device list is null"},
-        {"null first entry", nullFirst, 1, &util, true, "Device list is null"},
-        {"no utility", one, 1, nullptr, true, "Snap util object is null"},
-        {"null entry", withNull, 2, &util, true, "Invalid snapInfo pointer."},
-        {"no map", one, 1, &util, false, "Device map is null"},
-    };
-    for (const Row& row : rows) {
-        LogCapture module;
-        RksoDevicesByModel byModel = {{kIdentifyModelKey, {"/dev/sdb"}}};
-        EXPECT_EQ(rkso::identifyDevices(row.devices, row.count, row.withMap ? &byModel : nullptr, 3,
-                                        row.util),
-                  1)
-            << row.name;
-        EXPECT_TRUE(module.contains(row.line)) << row.name;
-        EXPECT_EQ(byModel[kIdentifyModelKey], std::list<std::string>{"/dev/sdb"}) << row.name;
-    }
-    EXPECT_TRUE(util.calls().empty());
-}
-
 // Identification keeps answering while the host rescans (run under ThreadSanitizer).
 TEST(Identification, InquiriesDuringRescansSeeEveryLun) {
     sim::TestServer sim(SimConfig(), PlainHttp());
     SimHost host(sim);
     const std::vector<std::string> devices = host.devices();
-    const std::set<std::string> want = fchost1Volumes(sim.provider().config().arrays[0]);
+    const std::set<std::string> want = fchost1Volumes(sim);
     std::atomic<int> wrong{0};
     std::atomic<bool> rescanning{true};
     std::vector<std::thread> readers;
     for (int t = 0; t < 4; ++t)
         readers.emplace_back([&, t] {
             for (int i = 0; rescanning || i < 10; ++i) {
-                const std::string& device = devices[static_cast<size_t>(i + t) % devices.size()];
-                Identity id = identify(device, nullptr);
+                Identity id =
+                    identify(devices[static_cast<size_t>(i + t) % devices.size()], nullptr);
                 if (!id.ok || !want.count(id.lunUuid)) ++wrong;
             }
         });
