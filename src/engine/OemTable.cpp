@@ -116,12 +116,12 @@ bool isSuuportedOEM(RKSO::SnapInfo* info, std::string vendor, std::string produc
         extraValue(info, "Vendor", "LSI_VENDOR_NAME", "SMCONFIG_NAME_LSI_OEM_VENDOR_ID", "LSI");
     const std::string extraProduct =
         extraValue(info, "Product", "LSI_PRODUCT_ID", "SMCONFIG_NAME_LSI_OEM_PRODUCT_ID", "CSM");
+    // Rule 2 holds for every row alike: the extra pair contains the device's values.
+    if (ignoreCaseFind(extraVendor, vendor) && ignoreCaseFind(extraProduct, product)) return true;
     for (const OEMEntry* row = OEMEntries; row->vendor; ++row) {
-        const bool sameVendor = ignoreCaseCompare(vendor, row->vendor);
-        if (sameVendor && ignoreCaseCompare(product, row->product)) return true;
-        if (ignoreCaseFind(extraVendor, vendor) && ignoreCaseFind(extraProduct, product))
-            return true;
-        if (sameVendor && productStartsLike(product, row->product)) return true;
+        if (!ignoreCaseCompare(vendor, row->vendor)) continue;
+        if (ignoreCaseCompare(product, row->product)) return true;  // rule 1
+        if (productStartsLike(product, row->product)) return true;  // rule 3
     }
     return false;
 }
