@@ -19,8 +19,9 @@ void RkTraceCaught(const RkSmisTracer& tracer, const char* function, const char*
     try {
         throw;
     } catch (const cim::CIMException& e) {
+        // The message starts with the status name; it is traced once.
         tracer.DEBUG_TRACE(function, "%s: %d: Caught CIMException: %s: %s", BaseName(file), line,
-                           cim::cimStatusCodeToString(e.getCode()), e.getMessage().c_str());
+                           cim::cimStatusCodeToString(e.getCode()), e.getDescription().c_str());
     } catch (const cim::Exception& e) {
         tracer.DEBUG_TRACE(function, "%s: %d: Caught Exception: %s", BaseName(file), line,
                            e.getMessage().c_str());

@@ -1,4 +1,5 @@
 // Volume lookup by UUID over the process-wide volume cache.
+#include <map>
 #include <vector>
 
 #include "RkCimUtilInternal.h"
@@ -13,18 +14,28 @@ namespace {
 
 const char* const kVolumeClass = "CIM_StorageVolume";
 
-// The volume instances (with "Name" only) shared by every lookup of the process.
-// Touched only while m_CimUtilLock is held.
-std::vector<cim::CIMInstance>& VolumeCache() {
-    static std::vector<cim::CIMInstance> cache;
+// The volume instances (with "Name" only) shared by every lookup of the process, one
+// list per provider view: endpoint, namespace and user. A list holds the volumes of
+// every system the provider manages; the walk filters by system. Touched only while
+// m_CimUtilLock is held.
+std::map<std::string, std::vector<cim::CIMInstance>>& VolumeCache() {
+    static std::map<std::string, std::vector<cim::CIMInstance>> cache;
     return cache;
+}
+
+std::string CacheKey(const RkCimConnection& conn) {
+    const RkCimom& c = conn.GetCimom();
+    return std::string(c.GetUseSSL() ? "https" : "http") + '\n' + c.GetAddress() + '\n' +
+           c.GetPort() + '\n' + c.GetNameSpace() + '\n' + c.GetUserName();
 }
 
 }  // namespace
 
 size_t RkCimUtil::VolumeCacheSize() {
     RkCriticalSectionLock lock(&m_CimUtilLock);
-    return VolumeCache().size();
+    size_t n = 0;
+    for (const auto& entry : VolumeCache()) n += entry.second.size();
+    return n;
 }
 
 void RkCimUtil::ClearVolumeCache() {
@@ -35,6 +46,7 @@ void RkCimUtil::ClearVolumeCache() {
 std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uuid,
                                            std::string systemName) {
     const char* fn = "SMIS::GetVolObjPathByUUID";
+    LookupScope scope(*this);
     int setting = 0;
     const bool caching =
         RKPlatformInfo().getRegInt("Talon", "RK_SMIS_CACHE_VOLUME_INSTANCES", &setting) &&
@@ -43,15 +55,21 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         DEBUG_TRACE(fn,
                     "Found volume caching enabled, not going to fetch volumes if already cached");
 
+    const std::string key = CacheKey(conn);
     RkCriticalSectionLock lock(&m_CimUtilLock);
     if (caching) DEBUG_TRACE(fn, "Acquired CimUtil lock");
-    std::vector<cim::CIMInstance>& cache = VolumeCache();
+    std::vector<cim::CIMInstance>& cache = VolumeCache()[key];
     std::string result;
     try {
         if (caching && !cache.empty()) DEBUG_TRACE(fn, "Not fetching volumes as already cached");
         bool filledHere = false;
         auto fill = [&]() {
-            cache = conn.GetInstances(kVolumeClass, cim::CIMPropertyList({cim::CIMName("Name")}));
+            // Emptied first: a failed fill must leave no list behind.
+            cache.clear();
+            std::vector<cim::CIMInstance> fresh =
+                conn.GetInstances(kVolumeClass, cim::CIMPropertyList({cim::CIMName("Name")}));
+            rkcimutil::ThrowIfAuthFailed(conn);
+            cache.swap(fresh);
             DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass,
                         static_cast<int>(cache.size()));
         };
@@ -92,7 +110,6 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         bool refreshed = false;
         if (!found && caching && !filledHere) {
             // The volume may have been created after the cache was filled.
-            cache.clear();
             fill();
             refreshed = true;
             DEBUG_TRACE(fn,
@@ -104,17 +121,22 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
             DEBUG_TRACE(fn, "Found volume UUID [%s] in the refreshed cache list", uuid.c_str());
     } catch (const cim::CIMException& e) {
         rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
+        SetLookupFailed();
         result.clear();
     } catch (const cim::Exception& e) {
         rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
+        SetLookupFailed();
         result.clear();
     } catch (...) {
         DEBUG_TRACE(fn, "Caught unknown Exception");
+        SetLookupFailed();
         result.clear();
     }
+    if (LookupFailed())
+        DEBUG_TRACE(fn, "Volume list could not be read, volume UUID [%s] unknown", uuid.c_str());
     // Without caching nothing outlives the lookup, found or not, so that the next
     // lookup sees volumes created since.
-    if (!caching) cache.clear();
+    if (!caching || cache.empty()) VolumeCache().erase(key);
     if (caching) DEBUG_TRACE(fn, "Released CimUtil lock");
     return result;
 }

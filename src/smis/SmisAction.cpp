@@ -27,7 +27,10 @@ bool SmisAction::EntryPresent(const std::map<std::string, std::string>& params,
 
 bool SmisAction::ParsePathOrName(const std::string& text, cim::CIMObjectPath& path) {
     try {
-        path = cim::CIMObjectPath::parse(text);
+        cim::CIMObjectPath parsed = cim::CIMObjectPath::parse(text);
+        // A bare word ("cg_one") parses as a class name, but names no instance.
+        if (parsed.getKeyBindings().empty()) return false;
+        path = parsed;
         return true;
     } catch (const cim::Exception& e) {
         if (e.getMessage().find("malformed") == std::string::npos) throw;

@@ -549,12 +549,13 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
                     "Cannot connect to " + where + ": TLS handshake failed: " +
                     (im.tlsState.failure.empty() ? detail : im.tlsState.failure));
             case CURLE_GOT_NOTHING:
-                throw Exception("HTTP connection to " + where +
-                                " closed by the server without an answer");
+                throw ConnectionLostException("HTTP connection to " + where +
+                                              " closed by the server without an answer");
             case CURLE_PARTIAL_FILE:
-                throw Exception("HTTP response from " + where + " truncated: " + detail);
+                throw ConnectionLostException("HTTP response from " + where +
+                                              " truncated: " + detail);
             default:
-                throw Exception("HTTP request to " + where + " failed: " + detail);
+                throw ConnectionLostException("HTTP request to " + where + " failed: " + detail);
         }
     }
 

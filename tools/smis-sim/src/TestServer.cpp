@@ -24,7 +24,7 @@ TestServer::TestServer(Config config, TestServerOptions options) : m_config(std:
     m_provider = std::make_unique<Provider>(m_config, options.clock);
     m_backend = std::make_unique<ProviderBackend>(*m_provider);
     ServerOptions so;
-    so.bindAddress = "127.0.0.1";
+    so.bindAddress = options.bindAddress;
     so.httpPort = options.http ? 0 : -1;
     so.httpsPort = options.https ? 0 : -1;
     so.user = m_config.user;
@@ -32,6 +32,10 @@ TestServer::TestServer(Config config, TestServerOptions options) : m_config(std:
     so.maxThreads = options.maxThreads;
     so.maxHoldMs = options.maxHoldMs;
     so.keepAliveTimeoutSec = options.keepAliveTimeoutSec;
+    so.headerTimeoutMs = options.headerTimeoutMs;
+    so.bodyTimeoutMs = options.bodyTimeoutMs;
+    so.workerIdleMs = options.workerIdleMs;
+    so.maxRequestBytes = options.maxRequestBytes;
     m_server = std::make_unique<Server>(*m_backend, so);
     m_server->start();
 }
@@ -146,6 +150,10 @@ nlohmann::json TestServer::state() const {
 
 void TestServer::failNextJobs(int count, uint16_t finalJobState) {
     m_provider->failNextJobs(count, finalJobState);
+}
+
+void TestServer::setJobMode(const std::string& methodOrOperation, bool job) {
+    m_provider->setJobMode(methodOrOperation, job);
 }
 
 void TestServer::reset() {

@@ -89,9 +89,10 @@ class SmisAction : public RkSmisJob {
     static bool EntryPresent(const std::map<std::string, std::string>& params,
                              const std::string& key);
 
-    // Parses text as an object path into path. False (path untouched) when the parse
-    // fails with "malformed": the text is then a name (UUID, ElementName) to look up.
-    // Other failures are raised.
+    // Parses text as an instance path into path. False (path untouched) when the parse
+    // fails with "malformed" or gives a path without keys (a bare word such as a group's
+    // ElementName): the text is then a name (UUID, ElementName) to look up. Other
+    // failures are raised.
     static bool ParsePathOrName(const std::string& text, cim::CIMObjectPath& path);
 
     // Invokes method on target in the connection's namespace through its client and
@@ -114,4 +115,10 @@ class SmisAction : public RkSmisJob {
 
   protected:
     uint16_t m_OpType = 0;
+
+  private:
+    // HPEVA: the allocation-policy setting for a new replica of source; an empty
+    // path for none. (SmisReplica.cpp)
+    cim::CIMObjectPath ChooseHpevaAllocation(RkCimConnection& conn,
+                                             const cim::CIMObjectPath& source, int copyType);
 };

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,7 +30,8 @@ inline const char* const kSimUser = "snapuser";
 inline const char* const kSimPassword = "Sn4p-Pw!x93";
 inline const char* const kArraySecret = "ArrSecret-7Qk";
 
-// The default array served under preset ("LSISSI", "DCIM", "NETAPP").
+// The default array served under preset ("LSISSI", "DCIM", "NETAPP"); its jobs end
+// at once, so that no job watch ever sleeps.
 inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
     sim::Config c = sim::Config::defaults();
     const sim::Preset p = sim::Config::presetFor(preset);
@@ -38,6 +40,7 @@ inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
     c.arrayNamespace = p.arrayNamespace;
     c.user = kSimUser;
     c.password = kSimPassword;
+    c.jobs.durationMs = 0;
     for (sim::Array& a : c.arrays) {
         a.password = kArraySecret;
         a.providerSecret = kArraySecret;
@@ -51,6 +54,19 @@ inline void ExpectNoPassword(const FakeSnapInfo& info, const LogCapture& module,
     for (const LogLine& line : info.logLines())
         EXPECT_EQ(line.text.find(kSimPassword), std::string::npos) << row << ": " << line.text;
     EXPECT_FALSE(module.contains(kSimPassword)) << row;
+}
+
+// Adds base volumes of 1 GiB (512-byte blocks) in the first pool of the first array.
+inline void AddVolumes(sim::Config& c, const std::vector<std::string>& labels) {
+    sim::Array& a = c.arrays.front();
+    for (const std::string& label : labels) {
+        sim::Volume v;
+        v.uuid = sim::makeVolumeUuid("snap-test:" + label);
+        v.label = label;
+        v.pool = a.pools.front().ref;
+        v.blocks = 2097152;
+        a.volumes.push_back(v);
+    }
 }
 
 inline sim::TestServerOptions PlainHttp() {
@@ -68,6 +84,39 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
                (methodOrClass.empty() || r.method == methodOrClass || r.className == methodOrClass);
     }));
 }
+
+// The extrinsic calls of method in the simulator's log, in arrival order.
+inline std::vector<sim::RequestRecord> Calls(const sim::TestServer& sim,
+                                             const std::string& method) {
+    std::vector<sim::RequestRecord> calls;
+    for (const sim::RequestRecord& r : sim.requests())
+        if (r.operation == "InvokeMethod" && r.method == method) calls.push_back(r);
+    return calls;
+}
+
+// The in-parameter name of a logged call; throws when it was not sent.
+inline const sim::ParamRecord& Param(const sim::RequestRecord& call, const std::string& name) {
+    for (const sim::ParamRecord& p : call.params)
+        if (p.name == name) return p;
+    throw std::out_of_range(call.method + " was sent without " + name);
+}
+
+// Every device log line of the program, for a final check that no credential leaked.
+struct SimJournal {
+    static std::mutex& mutex() {
+        static std::mutex mu;
+        return mu;
+    }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> all;
+        return all;
+    }
+    static void add(const FakeSnapInfo& info) {
+        std::lock_guard<std::mutex> lock(mutex());
+        for (const auto& line : info.logLines()) lines().push_back(line.text);
+        lines().push_back(info.errorText());
+    }
+};
 
 // One device: its host log and an LSISnapshot pointed at the simulator's first array.
 struct SimSnapshot {
@@ -88,11 +137,33 @@ struct SimSnapshot {
         p.m_SystemName = array.id;
         snap.SetArrayInfo(p);
     }
+    ~SimSnapshot() { SimJournal::add(info); }
+    SimSnapshot(const SimSnapshot&) = delete;
+    SimSnapshot& operator=(const SimSnapshot&) = delete;
 
     const sim::Volume& volume(const std::string& label) const {
         for (const sim::Volume& v : array.volumes)
             if (v.label == label) return v;
         throw std::out_of_range("no volume " + label);
+    }
+
+    // Points the device at a closed port: every connection fails.
+    void unreachable() {
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.address = "127.0.0.1";
+        p.port = 1;
+        p.nameSpace = "root/none";
+        p.userName = "u";
+        p.password = "p";
+        p.m_SystemName = array.id;
+        snap.SetArrayInfo(p);
+    }
+
+    // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
+    void forPiT(const std::string& label, const std::string& snapName = "snap1") {
+        snap.m_SnapName = snapName;
+        snap.m_SourceDev = volume(label).uuid;
+        snap.m_PiTOperation = 7;
     }
 
     int countLines(const std::string& needle) const {

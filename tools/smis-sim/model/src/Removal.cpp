@@ -45,6 +45,9 @@ class Remover {
 
         for (ConsistencyGroup& g : m_a.consistencyGroups)
             eraseIf(g.members, [&](const std::string& m) { return m == uuid; });
+        // A CG PiT's image of this member goes with the volume.
+        for (CgPiT& p : m_a.cgPits)
+            eraseIf(p.members, [&](const CgPiTMember& m) { return m.volume == uuid; });
         eraseIf(m_a.syncs, [&](const Sync& s) { return s.source == uuid || s.target == uuid; });
         mappingsOf(uuid);
         if (isView) {
@@ -57,7 +60,6 @@ class Remover {
             for (const std::string& cv : emptied) cgView(cv);
         }
         eraseIf(m_a.volumes, [&](const Volume& x) { return x.uuid == uuid; });
-        m_a.reindex();
     }
 
     void mappingsOf(const std::string& uuid) {
@@ -124,8 +126,8 @@ class Remover {
 };
 
 // Finds the object `id` names on one array; false when it is not there.
-bool removeFrom(Array& a, RemovableKind kind, const std::string& id,
-                std::vector<std::string>& removed) {
+bool removeNamed(Array& a, RemovableKind kind, const std::string& id,
+                 std::vector<std::string>& removed) {
     Remover r(a);
     auto volumeNamed = [&](bool viewsOnly) -> const Volume* {
         const Volume* v = a.findVolume(id);
@@ -192,6 +194,13 @@ bool removeFrom(Array& a, RemovableKind kind, const std::string& id,
     return true;
 }
 
+bool removeFrom(Array& a, RemovableKind kind, const std::string& id,
+                std::vector<std::string>& removed) {
+    if (!removeNamed(a, kind, id, removed)) return false;
+    a.reindex();
+    return true;
+}
+
 }  // namespace
 
 const char* removableKindName(RemovableKind kind) {
@@ -230,7 +239,10 @@ std::vector<std::string> Provider::removeObject(RemovableKind kind, const std::s
         if (!array.empty() && a.id != array && !equalsNoCase(a.name, array)) continue;
         arrayFound = true;
         std::vector<std::string> removed;
-        if (removeFrom(a, kind, id, removed)) return removed;
+        if (removeFrom(a, kind, id, removed)) {
+            m_impl->changed();
+            return removed;
+        }
     }
     if (!arrayFound) throw std::invalid_argument("no array \"" + printable(array) + "\"");
     throw std::invalid_argument(std::string("no ") + removableKindName(kind) + " \"" +

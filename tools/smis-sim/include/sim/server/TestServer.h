@@ -39,6 +39,13 @@ struct TestServerOptions {
     size_t maxThreads = 64;     // per listener
     int64_t maxHoldMs = 30000;  // how long a "hang" fault holds unless its rule says
     int keepAliveTimeoutSec = 30;
+    int64_t headerTimeoutMs = 10000;
+    int64_t bodyTimeoutMs = 10000;
+    int64_t workerIdleMs = 10000;
+    size_t maxRequestBytes = 64u * 1024u * 1024u;
+    // Another address than loopback makes the fabric view ask for credentials; the
+    // ports are still reached on 127.0.0.1 when it is "0.0.0.0".
+    std::string bindAddress = "127.0.0.1";
 };
 
 class TestServer {
@@ -92,6 +99,8 @@ class TestServer {
     nlohmann::json state() const;
     // 8 Terminated, 9 Killed, 10 Exception.
     void failNextJobs(int count, uint16_t finalJobState);
+    // "Method" or "Method:Operation" answers with a job (true) or at once.
+    void setJobMode(const std::string& methodOrOperation, bool job);
     // Faults, latency and log cleared; the array back to its start.
     void reset();
 
