@@ -134,7 +134,7 @@ int identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByModel* d
     first->logFormat(1, kIdentifyTag, "Starting to identify [%d] devices.", count);
     if (operation != kIdentifyOperation) return 0;
     if (!devicesByModel) {
-        log.DebugLvl(kIdentifyTag, 2, "Device map is null");
+        log.DebugLvl(kIdentifyTag, -1, "Device map is null");
         return 1;
     }
     auto listed = devicesByModel->find(kIdentifyModelKey);

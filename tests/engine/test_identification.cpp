@@ -78,7 +78,8 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
             FakeSnapInfo info;
             Identity id = identify(device, &info);
             EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
-            EXPECT_EQ(rkso::isSupported(device.c_str(), nullptr), row.supported ? 0 : 1)
+            EXPECT_EQ(rkso_isSupported(device.c_str(), 0, nullptr, nullptr, 0),
+                      row.supported ? 0 : 1)
                 << row.name;
             EXPECT_EQ(info.logContains("Vendor: [" + shown + "] Product line : [" + array.product +
                                        "] does not belong to LSI OEM"),
@@ -102,11 +103,11 @@ TEST(Identification, ALunMappedLaterIsFoundOnlyAfterARescan) {
     EXPECT_EQ(host.deviceOf(uuid), "") << "not mapped yet";
     ASSERT_EQ(exposeToHost(sim, uuid), 0u);
     EXPECT_EQ(host.deviceOf(uuid), "") << "listed before a rescan";
-    EXPECT_EQ(rkso::isSupported(unseen.c_str(), nullptr), 2);
+    EXPECT_EQ(rkso_isSupported(unseen.c_str(), 0, nullptr, nullptr, 0), 2);
     host.rescan();
     ASSERT_EQ(host.deviceOf(uuid), unseen);
     EXPECT_EQ(identify(unseen, nullptr).lunUuid, uuid);
-    EXPECT_EQ(rkso::isSupported(unseen.c_str(), nullptr), 0);
+    EXPECT_EQ(rkso_isSupported(unseen.c_str(), 0, nullptr, nullptr, 0), 0);
 }
 
 TEST(Identification, FailuresAreLoggedAndNeverThrown) {
@@ -154,14 +155,15 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
         EXPECT_EQ(arrayId + lunUuid, "") << row.name;
         EXPECT_TRUE(util.calls().empty()) << row.name << ": no array asked";
         LogCapture module;
-        EXPECT_EQ(rkso::isSupported(row.device.c_str(), nullptr), row.isSupported) << row.name;
+        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), row.isSupported)
+            << row.name;
         EXPECT_TRUE(module.contains("Failed to get the array info of device")) << row.name;
         if (row.device.find("vmware") == std::string::npos) {
             EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
         }
     }
     LogCapture module;
-    EXPECT_EQ(rkso::isSupported(nullptr, nullptr), 1);
+    EXPECT_EQ(rkso_isSupported(nullptr, 0, nullptr, nullptr, 0), 1);
     EXPECT_TRUE(module.contains("Function called with NULL character device name"));
     RkDeviceTree::reset();
 }
@@ -213,12 +215,12 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
     FakeOSUtil util;
 
     RksoDevicesByModel byModel = untouched;
-    EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 2, &util), 0);
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 2, nullptr, &util), 0);
     EXPECT_EQ(byModel, untouched) << "operation 2 only logs";
     EXPECT_TRUE(log.logContains("Starting to identify [6] devices."));
-    EXPECT_EQ(rkso::identifyDevices(requests, 6, nullptr, 3, &util), 1);
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, nullptr, 3, nullptr, &util), 1);
 
-    EXPECT_EQ(rkso::identifyDevices(requests, 6, &byModel, 3, &util), 0);
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 3, nullptr, &util), 0);
     EXPECT_EQ(byModel[kIdentifyModelKey], (std::list<std::string>{logDevice, data1}));
     EXPECT_EQ(byModel["OTHER   |::|X"], std::list<std::string>{"/a"});
     EXPECT_TRUE(log.logContains("Unable to get array id and lun UUID for device [/dev/sdzz]"));
@@ -226,7 +228,7 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
     EXPECT_TRUE(broken.logContains("Unable to get snap information from unique identifier"));
 
     RksoDevicesByModel otherModels = {{"OTHER   |::|X", {"/a"}}};
-    EXPECT_EQ(rkso::identifyDevices(requests, 1, &otherModels, 3, &util), 0);
+    EXPECT_EQ(rkso_identifyDevices(requests, 1, &otherModels, 3, nullptr, &util), 0);
     EXPECT_EQ(otherModels.size(), 1u) << "no list is made for a model nobody listed";
     EXPECT_TRUE(
         log.logContains("None of the mounted devices belongs to vendor [NETAPP  ] and "
