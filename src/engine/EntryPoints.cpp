@@ -5,6 +5,7 @@
 
 #include "engine/EngineCommon.h"
 #include "engine/Globals.h"
+#include "engine/Identification.h"
 #include "engine/UniqueId.h"
 #include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
@@ -12,13 +13,6 @@
 namespace {
 
 constexpr int kErrHostIdentifier = 62002;
-
-// rkso_identifyDevices: its log tag, the operation that asks for identification and
-// the host's key of the devices it lists (vendor and product as inquiry pads them).
-const char* const kIdentifyTag = "LSI";
-constexpr int kIdentifyOperation = 3;
-const char* const kVendor = "NETAPP  ";
-const char* const kProduct = "INF-01-00       ";
 
 void logUnavailable(const char* tag, RKSO::SnapInfo* first) {
     o_logger.DebugLvl(tag, 2, "%s: This operation is not available in this version of the plug-in",
@@ -78,58 +72,14 @@ void rkso_version(unsigned short* major, unsigned short* minor, unsigned short* 
     *patch = 0;
 }
 
-int rkso_isSupported(const char* deviceName, int, RKSO::RKOSUtil*, void*, short) {
-    return guarded("rkso_isSupported", [&] {
-        if (!deviceName) {
-            o_logger.DebugLvl("rkso_isSupported", -1,
-                              "Function called with NULL character device name");
-            return 1;
-        }
-        logUnavailable("rkso_isSupported", nullptr);
-        return 1;
-    });
+int rkso_isSupported(const char* deviceName, int, RKSO::RKOSUtil* osUtil, void*, short) {
+    return guarded("rkso_isSupported", [&] { return rkso::isSupported(deviceName, osUtil); });
 }
 
 int rkso_identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByModel* devicesByModel,
                          int operation, void*, RKSO::RKOSUtil* osUtil) {
-    const char* tag = "rkso_identifyDevices";
-    return guarded(tag, [&] {
-        EvDebug log;  // call errors carry the tag "LSI"
-        if (count <= 0) {
-            log.DebugLvl(kIdentifyTag, -1, "Device count[%d] not valid", static_cast<int>(count));
-            return 1;
-        }
-        if (!devices || !devices[0]) {
-            log.DebugLvl(kIdentifyTag, -1, "Device list is null");
-            return 1;
-        }
-        if (!osUtil) {
-            log.DebugLvl(kIdentifyTag, -1, "Snap util object is null");
-            return 1;
-        }
-        for (short i = 1; i < count; ++i) {
-            if (!devices[i]) {
-                log.DebugLvl(kIdentifyTag, -1, "Invalid snapInfo pointer.");
-                return 1;
-            }
-        }
-        RKSO::SnapInfo* first = devices[0];
-        first->logFormat(kProgress, kIdentifyTag, "Starting to identify [%d] devices.",
-                         static_cast<int>(count));
-        if (operation != kIdentifyOperation) return 0;
-        if (!devicesByModel) {
-            log.DebugLvl(kIdentifyTag, -1, "Device map is null");
-            return 1;
-        }
-        auto listed = devicesByModel->find(std::string(kVendor) + "|::|" + kProduct);
-        if (listed == devicesByModel->end() || listed->second.empty()) {
-            first->logFormat(kProgress, kIdentifyTag,
-                             "None of the mounted devices belongs to vendor [%s] and product [%s]",
-                             kVendor, kProduct);
-            return 0;
-        }
-        logUnavailable(tag, first);
-        return 1;
+    return guarded("rkso_identifyDevices", [&] {
+        return rkso::identifyDevices(devices, count, devicesByModel, operation, osUtil);
     });
 }
 

@@ -19,6 +19,10 @@ void FakeOSUtil::setArrayCredentials(const std::string& v) {
     Lock l(m_mu);
     m_credentials = v;
 }
+void FakeOSUtil::setArrayCredentialsFor(const std::string& name, const std::string& v) {
+    Lock l(m_mu);
+    m_credentialsFor[name] = v;
+}
 void FakeOSUtil::setHbas(const std::string& names, const std::string& kinds, short count) {
     Lock l(m_mu);
     m_hbaNames = names;
@@ -43,6 +47,11 @@ void FakeOSUtil::failCall(const std::string& op) {
     m_failing.insert(op);
 }
 
+void FakeOSUtil::keepGrowing(const std::string& op) {
+    Lock l(m_mu);
+    m_growing.insert(op);
+}
+
 std::vector<std::string> FakeOSUtil::calls() const {
     Lock l(m_mu);
     return m_calls;
@@ -50,6 +59,10 @@ std::vector<std::string> FakeOSUtil::calls() const {
 bool FakeOSUtil::called(const std::string& op) const {
     Lock l(m_mu);
     return std::find(m_calls.begin(), m_calls.end(), op) != m_calls.end();
+}
+int FakeOSUtil::callCount(const std::string& op) const {
+    Lock l(m_mu);
+    return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op));
 }
 int FakeOSUtil::rescanCount() const {
     Lock l(m_mu);
@@ -71,6 +84,11 @@ short answer(const std::string& text, char* buf, int size) {
 }
 }  // namespace
 
+short FakeOSUtil::answerFor(const char* op, const std::string& text, char* buf, int size) const {
+    if (m_growing.count(op)) return static_cast<short>(std::min(size + 64, 32000));
+    return answer(text, buf, size);
+}
+
 void FakeOSUtil::rescanDevices(const char*, const char**, const char**) {
     Lock l(m_mu);
     record("rescanDevices");
@@ -86,7 +104,7 @@ short FakeOSUtil::listDevices(const char*, const char*, char, int size, char* bu
 short FakeOSUtil::getArrayList(const char*, char, short size, char* buf) {
     Lock l(m_mu);
     if (record("getArrayList")) return -1;
-    return answer(m_arrayList, buf, size);
+    return answerFor("getArrayList", m_arrayList, buf, size);
 }
 
 int FakeOSUtil::queryHbaList(const char*, const char*, char* names, short* namesLen, char* kinds,
@@ -124,10 +142,12 @@ int FakeOSUtil::queryHba(const char*, const char*, char* buf, short* len, bool* 
     return 1;
 }
 
-short FakeOSUtil::getArrayCredentials(const char*, char* buf, short* len) {
+short FakeOSUtil::getArrayCredentials(const char* arrayName, char* buf, short* len) {
     Lock l(m_mu);
     if (record("getArrayCredentials") || !len) return -1;
-    short rc = answer(m_credentials, buf, *len);
+    auto own = m_credentialsFor.find(arrayName ? arrayName : "");
+    short rc = answerFor("getArrayCredentials",
+                         own != m_credentialsFor.end() ? own->second : m_credentials, buf, *len);
     if (rc > 0) *len = rc;
     return rc;
 }

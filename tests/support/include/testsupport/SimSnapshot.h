@@ -8,6 +8,8 @@
 //   EXPECT_EQ(testsupport::CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u);
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <functional>
 #include <mutex>
@@ -20,6 +22,7 @@
 
 #include "eseries/LSISnapshot.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/LogCapture.h"
 #include "testsupport/SimClock.h"
 
 namespace testsupport {
@@ -45,6 +48,14 @@ inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
         a.providerSecret = kArraySecret;
     }
     return c;
+}
+
+// No line of the device's log or of the module log carries the provider password.
+inline void ExpectNoPassword(const FakeSnapInfo& info, const LogCapture& module,
+                             const std::string& row) {
+    for (const LogLine& line : info.logLines())
+        EXPECT_EQ(line.text.find(kSimPassword), std::string::npos) << row << ": " << line.text;
+    EXPECT_FALSE(module.contains(kSimPassword)) << row;
 }
 
 // Adds base volumes of 1 GiB (512-byte blocks) in the first pool of the first array.

@@ -1,0 +1,261 @@
+// Device identification: the LUNs a simulated array's fabric shows this host are
+// inquired through the device tree as a host's devices would be; failures come
+// from the Linux device tree on plain files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <list>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Identification.h"
+#include "engine/Inquiry.h"
+#include "engine/UniqueId.h"
+#include "testsupport/FakeOSUtil.h"
+#include "testsupport/SimHost.h"
+#include "testsupport/SimSnapshot.h"
+#include "testsupport/TempDir.h"
+
+namespace {
+
+using namespace testsupport;
+
+struct Identity {
+    bool ok;
+    std::string vendor, product, arrayId, lunUuid;
+};
+
+Identity identify(const std::string& device, RKSO::SnapInfo* info) {
+    Identity id{};
+    id.ok = getDevArrayInfo(nullptr, info, device.c_str(), id.vendor, id.product, id.arrayId,
+                            id.lunUuid, false, false);
+    return id;
+}
+
+std::string uuidOf(sim::TestServer& sim, const char* label) {
+    return sim.provider().config().arrays[0].findVolumeByLabel(label)->uuid;
+}
+
+// Volumes the default array maps to fchost1 (itself and its host group).
+std::set<std::string> fchost1Volumes(sim::TestServer& sim) {
+    std::set<std::string> uuids;
+    for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
+        uuids.insert(uuidOf(sim, label));
+    return uuids;
+}
+
+TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
+    struct Row {
+        const char *name, *preset, *vendor, *product;  // vendor "": the preset's
+        bool supported;
+    } rows[] = {
+        {"NETAPP", "NETAPP", "", "", true},
+        {"LSISSI", "LSISSI", "", "", true},
+        {"DCIM", "DCIM", "", "", true},
+        {"IBM twin", "NETAPP", "IBM", "1726-2xx  FAStT", true},
+        {"DELL twin", "NETAPP", "DELL", "MD3000i", true},
+        {"vendor in another case", "NETAPP", "ibm", "1742-900X", true},
+        {"other maker", "NETAPP", "ACME", "INF-01-00", false},
+        {"separator in the vendor", "NETAPP", "NET*APP", "INF-01-00", false},
+    };
+    for (const Row& row : rows) {
+        sim::Config config = SimConfig(row.preset);
+        if (*row.vendor) {
+            config.arrays[0].vendor = row.vendor;
+            config.arrays[0].product = row.product;
+        }
+        sim::TestServer sim(config, PlainHttp());
+        SimHost host(sim);
+        const sim::Array& array = sim.provider().config().arrays[0];
+        std::string shown = array.vendor;  // '*' separates identifier fields
+        std::replace(shown.begin(), shown.end(), '*', ' ');
+        std::set<std::string> found;
+        for (const std::string& device : host.devices()) {
+            FakeSnapInfo info;
+            Identity id = identify(device, &info);
+            EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
+            EXPECT_EQ(rkso_isSupported(device.c_str(), 0, nullptr, nullptr, 0),
+                      row.supported ? 0 : 1)
+                << row.name;
+            EXPECT_EQ(info.logContains("Vendor: [" + shown + "] Product line : [" + array.product +
+                                       "] does not belong to LSI OEM"),
+                      !row.supported)
+                << row.name;
+            if (id.ok) {
+                EXPECT_EQ(id.arrayId, array.id) << row.name;
+                found.insert(id.lunUuid);
+            }
+        }
+        EXPECT_EQ(found, row.supported ? fchost1Volumes(sim) : std::set<std::string>()) << row.name;
+    }
+}
+
+TEST(Identification, ALunMappedLaterIsFoundOnlyAfterARescan) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const std::string uuid = uuidOf(sim, "vm_store");
+    std::string unseen = "/dev/mapper/3" + uuid;  // where the host will see it
+    std::transform(unseen.begin(), unseen.end(), unseen.begin(), ::tolower);
+    EXPECT_EQ(host.deviceOf(uuid), "") << "not mapped yet";
+    ASSERT_EQ(exposeToHost(sim, uuid), 0u);
+    EXPECT_EQ(host.deviceOf(uuid), "") << "listed before a rescan";
+    EXPECT_EQ(rkso_isSupported(unseen.c_str(), 0, nullptr, nullptr, 0), 2);
+    host.rescan();
+    ASSERT_EQ(host.deviceOf(uuid), unseen);
+    EXPECT_EQ(identify(unseen, nullptr).lunUuid, uuid);
+    EXPECT_EQ(rkso_isSupported(unseen.c_str(), 0, nullptr, nullptr, 0), 0);
+}
+
+TEST(Identification, FailuresAreLoggedAndNeverThrown) {
+    TempDir dir;
+    const std::string file = dir.write("not-a-disk", "plain file\n");
+    TalonConfig config("", "[Host]\nDeviceTree = linux\nSysfsRoot = " + dir.path() + "\n");
+    RkDeviceTree::reset();
+    const std::string inquiry = std::string(16, '0') + "4E45544150502020" +  // "NETAPP  "
+                                "494E462D30312D30302020202020202020";        // "INF-01-00"
+    const std::string uuid = "0200000000" + std::string(32, 'a');
+    struct Row {
+        const char* name;
+        std::string device;
+        std::string line;
+        int isSupported;
+    } rows[] = {
+        {"empty name", "", "Device name is not set. Cannot fetch array info.", 2},
+        {"no such node", "/nonexistent/sdzz",
+         "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'", 2},
+        {"not SCSI", file, "'" + file + "' is not SCSI device", 2},
+        {"descriptor of an old host", "{idatype:vmware,version:9,standardinqury:" + inquiry + "}",
+         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
+        {"descriptor without version", "{idatype:vmware,standardinqury:" + inquiry + "}",
+         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
+        {"descriptor inquiry not hex", "{idatype:vmware,version:10,standardinqury:0G}",
+         "is not hexadecimal", 2},
+        // A LUN UUID is the 32 hex digits after the first 10 characters of "lunuuid".
+        {"short LUN UUID",
+         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
+             "}",
+         "holds no 32-digit LUN UUID", 2},
+        {"LUN UUID not hex",
+         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
+             "z}",
+         "holds no 32-digit LUN UUID", 2},
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo info;
+        FakeOSUtil util;
+        std::string vendor, product, arrayId = "stale", lunUuid = "stale", serial;
+        EXPECT_FALSE(getDevArrayInfo(&util, &info, row.device.c_str(), vendor, product, arrayId,
+                                     lunUuid, false, false))
+            << row.name;
+        EXPECT_TRUE(info.logContains(row.line)) << row.name << ": wanted " << row.line;
+        EXPECT_EQ(arrayId + lunUuid, "") << row.name;
+        EXPECT_TRUE(util.calls().empty()) << row.name << ": no array asked";
+        LogCapture module;
+        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), row.isSupported)
+            << row.name;
+        EXPECT_TRUE(module.contains("Failed to get the array info of device")) << row.name;
+        if (row.device.find("vmware") == std::string::npos) {
+            EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
+        }
+    }
+    LogCapture module;
+    EXPECT_EQ(rkso_isSupported(nullptr, 0, nullptr, nullptr, 0), 1);
+    EXPECT_TRUE(module.contains("Function called with NULL character device name"));
+    RkDeviceTree::reset();
+}
+
+TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffer) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const sim::Array& array = sim.provider().config().arrays[0];
+    const sim::Volume& volume = *array.findVolumeByLabel("ora_log");
+    std::string serial;
+    ASSERT_TRUE(getDeviceSerialNumber(nullptr, host.deviceOf(volume.uuid), serial));
+    EXPECT_EQ(serial, array.controllers[static_cast<size_t>(volume.currentController)].name);
+
+    // Byte 3 claims 255 bytes; only 251 follow offset 4 in the 255-byte buffer.
+    unsigned char page[rkso::kInquiryBytes];
+    std::fill(page, page + sizeof page, 'S');
+    page[3] = 0xFF;
+    EXPECT_EQ(rkso::serialFromPage(page), std::string(251, 'S'));
+    page[3] = 8;
+    std::memcpy(page + 4, "A*B  \0xy", 8);
+    EXPECT_EQ(rkso::serialFromPage(page), "A B");
+}
+
+// A request's snapshot is found by its identifier's array id (field 1) and target
+// device (field 7).
+std::string identifierOf(const std::string& arrayId, const std::string& target) {
+    SnapUniqueIdFields f{arrayId, "7", "", "600A0980000000000000000000000001", "", "", target,
+                         "",      "",  ""};
+    std::string text, error;
+    EXPECT_TRUE(formatSnapUniqueId(f, false, &text, &error)) << error;
+    return text;
+}
+
+TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const std::string id = sim.provider().config().arrays[0].id;
+    FakeSnapInfo log, first, second, elsewhere, none, broken;
+    first.setMetaDataText(1, identifierOf(id, uuidOf(sim, "ora_log")));
+    second.setMetaDataText(1, identifierOf(id, uuidOf(sim, "ora_data1")));
+    elsewhere.setMetaDataText(1, identifierOf(id, uuidOf(sim, "small_lun")));  // another host's
+    broken.setMetaDataText(1, "no identifier");
+    RKSO::SnapInfo* requests[] = {&log, &first, &second, &elsewhere, &none, &broken};
+    const std::string data1 = host.deviceOf(uuidOf(sim, "ora_data1"));
+    const std::string logDevice = host.deviceOf(uuidOf(sim, "ora_log"));
+    const std::list<std::string> listed = {data1, "/dev/sdzz", logDevice,
+                                           host.deviceOf(uuidOf(sim, "ora_data2"))};
+    const RksoDevicesByModel untouched = {{kIdentifyModelKey, listed}, {"OTHER   |::|X", {"/a"}}};
+    FakeOSUtil util;
+
+    RksoDevicesByModel byModel = untouched;
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 2, nullptr, &util), 0);
+    EXPECT_EQ(byModel, untouched) << "operation 2 only logs";
+    EXPECT_TRUE(log.logContains("Starting to identify [6] devices."));
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, nullptr, 3, nullptr, &util), 1);
+
+    EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 3, nullptr, &util), 0);
+    EXPECT_EQ(byModel[kIdentifyModelKey], (std::list<std::string>{logDevice, data1}));
+    EXPECT_EQ(byModel["OTHER   |::|X"], std::list<std::string>{"/a"});
+    EXPECT_TRUE(log.logContains("Unable to get array id and lun UUID for device [/dev/sdzz]"));
+    EXPECT_TRUE(none.logContains("Unable to get unique identifier metadata [1] for source device"));
+    EXPECT_TRUE(broken.logContains("Unable to get snap information from unique identifier"));
+
+    RksoDevicesByModel otherModels = {{"OTHER   |::|X", {"/a"}}};
+    EXPECT_EQ(rkso_identifyDevices(requests, 1, &otherModels, 3, nullptr, &util), 0);
+    EXPECT_EQ(otherModels.size(), 1u) << "no list is made for a model nobody listed";
+    EXPECT_TRUE(
+        log.logContains("None of the mounted devices belongs to vendor [NETAPP  ] and "
+                        "product [INF-01-00       ]"));
+}
+
+// Identification keeps answering while the host rescans (run under ThreadSanitizer).
+TEST(Identification, InquiriesDuringRescansSeeEveryLun) {
+    sim::TestServer sim(SimConfig(), PlainHttp());
+    SimHost host(sim);
+    const std::vector<std::string> devices = host.devices();
+    const std::set<std::string> want = fchost1Volumes(sim);
+    std::atomic<int> wrong{0};
+    std::atomic<bool> rescanning{true};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t)
+        readers.emplace_back([&, t] {
+            for (int i = 0; rescanning || i < 10; ++i) {
+                Identity id =
+                    identify(devices[static_cast<size_t>(i + t) % devices.size()], nullptr);
+                if (!id.ok || !want.count(id.lunUuid)) ++wrong;
+            }
+        });
+    for (int i = 0; i < 20; ++i) host.rescan();
+    rescanning = false;
+    for (std::thread& r : readers) r.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace

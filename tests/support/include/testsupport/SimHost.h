@@ -1,0 +1,92 @@
+// A host whose devices are the LUNs a running simulator's fabric shows its
+// initiator ports (the device tree in simulation or VMware mode), with the rest of
+// the host configuration in force for the life of the object.
+//
+//   sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+//   testsupport::SimHost host(sim);  // fchost1's port of the default array
+//   std::string dev = host.deviceOf(uuid);
+//   testsupport::exposeToHost(sim, uuid);  // mapped on the array; seen after host.rescan()
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include <cim/CIMClient.h>
+#include <sim/server/TestServer.h>
+
+#include "rkso/RkDeviceTree.h"
+#include "testsupport/TalonConfig.h"
+
+namespace testsupport {
+
+// A port of fchost1 in the simulator's default array.
+inline const char* const kSimHostPort = "10000090FA1B2C3D";
+
+// Maps the volume to the host owning the port, through the array's ExposePaths as a
+// management station would; returns the method's result (0 mapped).
+inline uint32_t exposeToHost(const sim::TestServer& sim, const std::string& uuid,
+                             const std::string& port = kSimHostPort) {
+    cim::CIMClient client;
+    client.connect("127.0.0.1", sim.httpPort(), sim.user(), sim.password());
+    const cim::CIMNamespaceName ns(sim.arrayNamespace());
+    const auto services = client.enumerateInstanceNames(ns, "CIM_ControllerConfigurationService");
+    EXPECT_FALSE(services.empty());
+    if (services.empty()) return 1;
+    cim::Array<cim::CIMParamValue> in = {
+        cim::CIMParamValue("LUNames", cim::CIMValue(cim::Array<cim::String>{uuid})),
+        cim::CIMParamValue("InitiatorPortIDs", cim::CIMValue(cim::Array<cim::String>{port})),
+        cim::CIMParamValue("DeviceAccesses", cim::CIMValue(cim::Array<cim::Uint16>{2}))};
+    cim::Array<cim::CIMParamValue> out;
+    cim::Uint32 result = 1;
+    client.invokeMethod(ns, services.front(), "ExposePaths", in, out)
+        .convertTo(cim::CIMTYPE_UINT32)
+        .get(result);
+    return result;
+}
+
+class SimHost {
+  public:
+    // talonItems: lines of section "Talon"; extraSections: whole further sections.
+    explicit SimHost(const sim::TestServer& sim, const std::string& kind = "simulation",
+                     const std::string& talonItems = std::string(),
+                     const std::string& extraSections = std::string(),
+                     const std::string& ports = kSimHostPort)
+        : m_config(talonItems, "[Host]\nDeviceTree = " + kind + "\nFabricUrl = " + sim.httpUrl() +
+                                   "\nInitiatorPorts = " + ports + "\n" + extraSections) {
+        RkDeviceTree::reset();
+    }
+    ~SimHost() { RkDeviceTree::reset(); }
+    SimHost(const SimHost&) = delete;
+    SimHost& operator=(const SimHost&) = delete;
+
+    // Device names (descriptor texts on VMware) as the host lists them.
+    std::vector<std::string> devices() const {
+        std::vector<RkBlockDevice> listed;
+        CUxError error;
+        EXPECT_TRUE(RkDeviceTree::listDevices(listed, error)) << error.AsString();
+        std::vector<std::string> names;
+        for (const RkBlockDevice& d : listed) names.push_back(d.name);
+        return names;
+    }
+    // The listed device of the volume, or "" when the host does not see it.
+    std::string deviceOf(const std::string& uuid) const {
+        std::string lower = uuid;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string& name : devices())
+            if (name.find(lower) != std::string::npos) return name;
+        return std::string();
+    }
+    void rescan() const {
+        CUxError error;
+        EXPECT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
+    }
+
+  private:
+    TalonConfig m_config;
+};
+
+}  // namespace testsupport
