@@ -3,7 +3,10 @@
 // memory), next to the two floors measured in the same run: a plain HTTP transfer of the same
 // body (libcurl, discarding the bytes) and pugixml parsing the same bytes from memory.
 //
-//   bench_enumerate [--sizes 10000,100000] [--runs 5]
+//   bench_enumerate [--sizes 10000,100000] [--runs 5] [--serve]
+//
+// --serve only serves the answers (cimq --url URL -n root/bench10000 ei CIM_StorageVolume),
+// for looking at one run with a profiler.
 //
 // The answers are generated here and served by a forked process that writes the prepared
 // bytes, so the server costs next to nothing. Measured processes are started by a launcher
@@ -69,6 +72,7 @@ bool writeAll(int fd, const void* data, std::size_t n) {
 
 struct RunResult {
     long long wallNs = 0;
+    long long cpuNs = 0;  // user + system
     long long maxRssKiB = 0;
     int status = -1;
 };
@@ -140,6 +144,8 @@ class Launcher {
             r.wallNs =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
             r.maxRssKiB = ru.ru_maxrss;
+            r.cpuNs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000000000LL +
+                      (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1000LL;
             r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
             writeAll(out, &r, sizeof r);
         }
@@ -327,39 +333,55 @@ int childHttp(const std::string& mode, unsigned port, const std::string& ns, lon
 
 struct Figures {
     double wallS = 0;
+    double cpuS = 0;
     double rssMiB = 0;
     int failures = 0;
 };
 
 Figures medianOf(Launcher& launcher, const std::vector<std::string>& argv, int runs) {
-    std::vector<double> wall, rss;
+    std::vector<double> wall, cpu, rss;
     Figures f;
     for (int i = 0; i < runs; ++i) {
         RunResult r = launcher.run(argv);
         if (r.status != 0) ++f.failures;
         wall.push_back(static_cast<double>(r.wallNs) / 1e9);
+        cpu.push_back(static_cast<double>(r.cpuNs) / 1e9);
         rss.push_back(static_cast<double>(r.maxRssKiB) / 1024.0);
     }
     std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
     std::sort(rss.begin(), rss.end());
     f.wallS = wall[wall.size() / 2];
+    f.cpuS = cpu[cpu.size() / 2];
     f.rssMiB = rss[rss.size() / 2];
     return f;
 }
 
-double pugixmlParseSeconds(const std::string& body, int runs) {
-    std::vector<double> t;
+double cpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+Figures pugixmlParse(const std::string& body, int runs) {
+    std::vector<double> wall, cpu;
     std::vector<char> copy;
     for (int i = 0; i < runs; ++i) {
         copy.assign(body.begin(), body.end());
         pugi::xml_document doc;
         const auto start = Clock::now();
+        const double cpuStart = cpuSeconds();
         pugi::xml_parse_result res = doc.load_buffer_inplace(copy.data(), copy.size());
-        t.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        cpu.push_back(cpuSeconds() - cpuStart);
+        wall.push_back(std::chrono::duration<double>(Clock::now() - start).count());
         if (!res) std::fprintf(stderr, "pugixml: %s\n", res.description());
     }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    Figures f;
+    f.wallS = wall[wall.size() / 2];
+    f.cpuS = cpu[cpu.size() / 2];
+    return f;
 }
 
 std::string selfPath() {
@@ -389,10 +411,16 @@ int main(int argc, char** argv) {
 
     std::vector<int> sizes = {10000, 100000};
     int runs = 5;
+    bool serveOnly = false;
     std::string cimq = RKSO_CIMQ_BINARY;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--serve") == 0) serveOnly = true;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string opt = argv[i];
-        if (opt == "--runs") {
+        if (opt == "--serve") {
+            --i;
+        } else if (opt == "--runs") {
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (opt == "--cimq") {
             cimq = argv[i + 1];
@@ -424,9 +452,17 @@ int main(int argc, char** argv) {
     const std::string port = std::to_string(server.port());
     const std::string url = "http://127.0.0.1:" + port;
     const std::string self = selfPath();
+    if (serveOnly) {
+        // For profiling by hand: serve until interrupted.
+        for (int n : sizes)
+            std::printf("%s -n %s (%d volumes)\n", url.c_str(), nameSpaceFor(n).c_str(), n);
+        std::fflush(stdout);
+        ::pause();
+        return 0;
+    }
 
-    std::printf("%-8s %-4s %-26s %10s %10s   %s\n", "volumes", "op", "measure", "wall_s", "rss_MiB",
-                "note");
+    std::printf("%-8s %-4s %-24s %8s %8s %8s   %s\n", "volumes", "op", "measure", "wall_s", "cpu_s",
+                "rss_MiB", "note");
     for (int n : sizes) {
         const std::string ns = nameSpaceFor(n);
         for (int op = 0; op < 2; ++op) {
@@ -435,8 +471,9 @@ int main(int argc, char** argv) {
             const std::string bodyNote =
                 "body " + std::to_string(body.size() / 1000000.0).substr(0, 6) + " MB";
             auto line = [&](const char* what, const Figures& f, const std::string& note) {
-                std::printf("%-8d %-4s %-26s %10.3f %10.1f   %s%s\n", n, mode.c_str(), what,
-                            f.wallS, f.rssMiB, note.c_str(), f.failures ? "  FAILED RUNS" : "");
+                std::printf("%-8d %-4s %-24s %8.3f %8.3f %8.1f   %s%s\n", n, mode.c_str(), what,
+                            f.wallS, f.cpuS, f.rssMiB, note.c_str(),
+                            f.failures ? "  FAILED RUNS" : "");
                 std::fflush(stdout);
             };
             line(
@@ -453,9 +490,8 @@ int main(int argc, char** argv) {
                          {self, "--child", "http", mode, port, ns, std::to_string(body.size() - 8)},
                          runs),
                 "libcurl, body discarded");
-            Figures parse;
-            parse.wallS = pugixmlParseSeconds(body, runs);
-            line("floor: pugixml parse", parse, "in place, warm, in this process (no rss)");
+            line("floor: pugixml parse", pugixmlParse(body, runs),
+                 "in place, warm, in this process (no rss)");
         }
     }
     return 0;

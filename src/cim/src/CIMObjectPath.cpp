@@ -28,10 +28,14 @@ inline bool isHostChar(unsigned char c) {
 
 void appendQuoted(std::string& out, std::string_view value) {
     out += '"';
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '"' && value[i] != '\\') continue;
+        out.append(value, start, i - start);
+        out += '\\';
+        start = i;
     }
+    out.append(value, start, std::string_view::npos);
     out += '"';
 }
 

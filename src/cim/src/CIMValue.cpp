@@ -455,25 +455,32 @@ void CIMValue::get(Array<CIMInstance>& x) const {
 
 std::string CIMValue::toString() const {
     std::string out;
-    if (m_null) return out;
+    appendText(out);
+    return out;
+}
+
+void CIMValue::appendText(std::string& out) const {
+    if (m_null) return;
     if (m_type == CIMTYPE_INSTANCE || m_type == CIMTYPE_OBJECT) {
-        if (const Instances* p = unbox<Instances>()) appendText(out, *p);
-        return out;
+        if (const Instances* p = unbox<Instances>()) cim::appendText(out, *p);
+        return;
     }
-    if (!m_isArray && m_type == CIMTYPE_STRING) return std::string(stringView());
+    if (!m_isArray && m_type == CIMTYPE_STRING) {
+        out.append(stringView());
+        return;
+    }
     byElementType(m_type, [&](auto tag) {
         using E = typename decltype(tag)::type;
         if (m_isArray) {
-            if (const auto* a = unbox<std::vector<E>>()) appendText(out, *a);
+            if (const auto* a = unbox<std::vector<E>>()) cim::appendText(out, *a);
         } else if constexpr (std::is_same_v<E, CIMDateTime> || std::is_same_v<E, CIMObjectPath>) {
-            appendText(out, *unbox<E>());
+            cim::appendText(out, *unbox<E>());
         } else if constexpr (!std::is_same_v<E, String> && !std::is_same_v<E, CIMInstance>) {
             E x{};
             get(x);
-            appendText(out, x);
+            cim::appendText(out, x);
         }
     });
-    return out;
 }
 
 bool CIMValue::equal(const CIMValue& other) const {
@@ -631,9 +638,9 @@ CIMValue CIMValue::convertTo(CIMType type) const {
                 for (std::size_t i = 0; i < a->size(); ++i) {
                     std::string s;
                     if constexpr (std::is_same_v<E, bool>)
-                        appendText(s, static_cast<bool>((*a)[i]));
+                        cim::appendText(s, static_cast<bool>((*a)[i]));
                     else
-                        appendText(s, (*a)[i]);
+                        cim::appendText(s, (*a)[i]);
                     texts.push_back(std::move(s));
                 }
             }

@@ -128,6 +128,8 @@ class CIMValue {
 
     // The text form described at the top of this file.
     std::string toString() const;
+    // Appends the text form to out, without a string of its own in between.
+    void appendText(std::string& out) const;
 
     // Same type, arrayness, nullness and elements.
     bool equal(const CIMValue& other) const;

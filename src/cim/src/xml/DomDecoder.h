@@ -23,8 +23,17 @@ using pugi::xml_node;
     throw ParseException("CIM-XML: " + what);
 }
 
-inline bool is(const xml_node& n, const char* name) {
-    return std::strcmp(n.name(), name) == 0;
+// Whether s is the literal, compared up to the first difference (never past the end of s).
+template <std::size_t N>
+inline bool same(const char* s, const char (&literal)[N]) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (s[i] != literal[i]) return false;
+    return true;
+}
+
+template <std::size_t N>
+inline bool is(const xml_node& n, const char (&name)[N]) {
+    return same(n.name(), name);
 }
 
 inline std::string_view text(const xml_node& n) {
@@ -174,7 +183,7 @@ class DomDecoder {
     CIMKeyBinding keyValue(const CIMName& name, const xml_node& kv, std::size_t slot) {
         const char* vt = kv.attribute("VALUETYPE").as_string("string");
         std::string_view v = text(kv);
-        if (std::strcmp(vt, "string") == 0) {
+        if (same(vt, "string")) {
             if (m_pool)
                 return CIMKeyBinding(name, m_pool->keyValue(slot, v), CIMKeyBinding::STRING);
             return CIMKeyBinding(name, std::string(v), CIMKeyBinding::STRING);
@@ -184,13 +193,13 @@ class DomDecoder {
             t.remove_prefix(1);
         while (!t.empty() && (t.back() == ' ' || t.back() == '\n' || t.back() == '\t'))
             t.remove_suffix(1);
-        if (std::strcmp(vt, "boolean") == 0) {
+        if (same(vt, "boolean")) {
             if (equalNoCase(t, "true")) return CIMKeyBinding(name, "TRUE", CIMKeyBinding::BOOLEAN);
             if (equalNoCase(t, "false"))
                 return CIMKeyBinding(name, "FALSE", CIMKeyBinding::BOOLEAN);
             fail("invalid boolean key value \"" + clip(v) + "\"");
         }
-        if (std::strcmp(vt, "numeric") == 0) {
+        if (same(vt, "numeric")) {
             if (!cim::detail::isNumericText(t))
                 fail("invalid numeric key value \"" + clip(v) + "\"");
             return CIMKeyBinding(name, std::string(t), CIMKeyBinding::NUMERIC);
@@ -201,6 +210,7 @@ class DomDecoder {
     CIMObjectPath instanceName(const xml_node& n, unsigned depth) {
         CIMName cls = legalName(n, "CLASSNAME");
         std::vector<CIMKeyBinding> keys;
+        keys.reserve(4);
         forElements(n, [&](const xml_node& kb) {
             if (is(kb, "KEYBINDING")) {
                 CIMName name = legalName(kb, "NAME");
@@ -447,10 +457,12 @@ class DomDecoder {
 
     static PropertyKind propertyKind(const xml_node& n) {
         const char* nm = n.name();
-        if (std::strncmp(nm, "PROPERTY", 8) != 0) return kNotAProperty;
+        static const char kProperty[] = "PROPERTY";
+        for (std::size_t i = 0; i < 8; ++i)
+            if (nm[i] != kProperty[i]) return kNotAProperty;
         if (nm[8] == 0) return kScalar;
-        if (std::strcmp(nm + 8, ".ARRAY") == 0) return kArray;
-        if (std::strcmp(nm + 8, ".REFERENCE") == 0) return kReference;
+        if (same(nm + 8, ".ARRAY")) return kArray;
+        if (same(nm + 8, ".REFERENCE")) return kReference;
         return kNotAProperty;
     }
 
@@ -478,27 +490,25 @@ class DomDecoder {
             const char* an = a.name();
             switch (an[0]) {
                 case 'N':
-                    if (std::strcmp(an, "NAME") == 0) nameText = a.value();
+                    if (same(an, "NAME")) nameText = a.value();
                     break;
                 case 'T':
-                    if (std::strcmp(an, "TYPE") == 0) typeText = a.value();
+                    if (same(an, "TYPE")) typeText = a.value();
                     break;
                 case 'C':
-                    if (std::strcmp(an, "CLASSORIGIN") == 0) origin = optionalName(a);
+                    if (same(an, "CLASSORIGIN")) origin = optionalName(a);
                     break;
                 case 'P':
-                    if (std::strcmp(an, "PROPAGATED") == 0)
-                        propagated = equalNoCase(a.value(), "true");
+                    if (same(an, "PROPAGATED")) propagated = equalNoCase(a.value(), "true");
                     break;
                 case 'A':
-                    if (std::strcmp(an, "ARRAYSIZE") == 0) arraySize = a.as_uint();
+                    if (same(an, "ARRAYSIZE")) arraySize = a.as_uint();
                     break;
                 case 'R':
-                    if (isRef && std::strcmp(an, "REFERENCECLASS") == 0) refClass = optionalName(a);
+                    if (isRef && same(an, "REFERENCECLASS")) refClass = optionalName(a);
                     break;
                 case 'E':
-                    if (std::strcmp(an, "EmbeddedObject") == 0 ||
-                        std::strcmp(an, "EMBEDDEDOBJECT") == 0)
+                    if (same(an, "EmbeddedObject") || same(an, "EMBEDDEDOBJECT"))
                         embedded = a.value();
                     break;
                 default:
@@ -538,20 +548,20 @@ class DomDecoder {
         std::vector<CIMQualifier> quals;
         forElements(p, [&](const xml_node& c) {
             const char* cn = c.name();
-            if (std::strcmp(cn, "VALUE") == 0) {
+            if (same(cn, "VALUE")) {
                 if (isArray || isRef) fail("<VALUE> in <" + std::string(p.name()) + ">");
                 value = scalar(type, text(c), depth, slot);
-            } else if (std::strcmp(cn, "VALUE.ARRAY") == 0) {
+            } else if (same(cn, "VALUE.ARRAY")) {
                 if (!isArray) fail("<VALUE.ARRAY> in <" + std::string(p.name()) + ">");
                 value = array(type, c, depth);
-            } else if (std::strcmp(cn, "VALUE.REFERENCE") == 0) {
+            } else if (same(cn, "VALUE.REFERENCE")) {
                 if (!isRef) fail("<VALUE.REFERENCE> in <" + std::string(p.name()) + ">");
                 value = CIMValue(valueReference(c, depth + 1));
-            } else if (std::strcmp(cn, "VALUE.REFARRAY") == 0) {
+            } else if (same(cn, "VALUE.REFARRAY")) {
                 if (!isArray || type != CIMTYPE_REFERENCE)
                     fail("<VALUE.REFARRAY> in <" + std::string(p.name()) + ">");
                 value = refArray(c, depth);
-            } else if (std::strcmp(cn, "QUALIFIER") == 0) {
+            } else if (same(cn, "QUALIFIER")) {
                 quals.push_back(qualifier(c, depth));
             }
         });
@@ -567,9 +577,13 @@ class DomDecoder {
     CIMInstance instance(const xml_node& n, unsigned depth) {
         if (depth > m_limits.maxReferenceDepth) fail("embedded instances nested too deeply");
         CIMInstance inst(legalName(n, "CLASSNAME"));
-        std::size_t count = 0;
-        for (xml_node c = n.first_child(); c; c = c.next_sibling()) ++count;
-        inst.reserveProperties(count);
+        if (m_pool && m_pool->distinctNames > 0) {
+            inst.reserveProperties(m_pool->distinctNames);  // as many as the last one
+        } else {
+            std::size_t count = 0;
+            for (xml_node c = n.first_child(); c; c = c.next_sibling()) ++count;
+            inst.reserveProperties(count);
+        }
         // Instances with many properties switch to a set so the duplicate check stays
         // linear overall. Names that all repeat those of the last instance, which were
         // distinct, need no check.

@@ -10,6 +10,7 @@
 // decodes, so a fault pugixml finds anywhere is reported as for a whole document.
 #include <emmintrin.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include <cim/xml/Codec.h>
@@ -37,36 +38,6 @@ const char* const kResultPath[] = {"CIM", "MESSAGE", "SIMPLERSP", "IMETHODRESPON
 
 [[noreturn]] void malformed(const std::string& what) {
     throw ParseException("CIM-XML: malformed XML: " + what);
-}
-
-// The first of '>', '"' and '\'' in [p, end), or end.
-const char* findTagStop(const char* p, const char* end) {
-    const __m128i gt = _mm_set1_epi8('>');
-    const __m128i dq = _mm_set1_epi8('"');
-    const __m128i sq = _mm_set1_epi8('\'');
-    while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v, gt),
-                                 _mm_or_si128(_mm_cmpeq_epi8(v, dq), _mm_cmpeq_epi8(v, sq)));
-        int bits = _mm_movemask_epi8(m);
-        if (bits != 0) return p + __builtin_ctz(static_cast<unsigned>(bits));
-        p += 16;
-    }
-    while (p < end && *p != '>' && *p != '"' && *p != '\'') ++p;
-    return p;
-}
-
-// The first c in [p, end), or end. Inline: most runs between markup are short.
-const char* find(const char* p, const char* end, char c) {
-    const __m128i k = _mm_set1_epi8(c);
-    while (end - p >= 16) {
-        int bits = _mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), k));
-        if (bits != 0) return p + __builtin_ctz(static_cast<unsigned>(bits));
-        p += 16;
-    }
-    while (p < end && *p != c) ++p;
-    return p;
 }
 
 bool isSpace(char c) {
@@ -108,26 +79,142 @@ struct ResponseDecoder::Impl : detail::ResultSink {
     enum Kind { kText, kStartTag, kEndTag, kComment, kCData, kPI };
 
     // Scans what has arrived; stops at the end of the bytes or inside an unfinished token.
+    // Blocks of 64 bytes are looked at through bit masks of the characters that matter
+    // ('<', '>' and quotes); only those positions are visited.
     void scan() {
         const char* const base = buf.data();
-        const char* const end = base + buf.size();
-        while (pos < buf.size()) {
-            const char* p = base + pos;
-            if (kind == kText) {
-                if (*p != '<') {
-                    pos = static_cast<std::size_t>(find(p, end, '<') - base);
-                    continue;
-                }
-                if (!classify(p, end)) return;  // wait for the bytes that tell the kind
+        const std::size_t size = buf.size();
+        std::size_t at = kind == kText ? pos : resume;  // where scanning goes on
+        for (;;) {
+            if (kind == kComment || kind == kCData || kind == kPI) {
+                resume = at;
+                const char* stop = tokenEnd(base + size);
+                if (stop == nullptr) return;  // resume tells how far it looked
+                kind = kText;
+                at = pos = static_cast<std::size_t>(stop - base);
+                continue;
             }
-            const char* stop = tokenEnd(end);
-            if (stop == nullptr) return;
-            const std::size_t tokenStop = static_cast<std::size_t>(stop - base);
-            const Kind k = kind;
-            kind = kText;
-            pos = tokenStop;
-            if (k == kStartTag || k == kEndTag) element(k, tokenStop);
+            if (at >= size) break;
+            if (size - at >= 64) {
+                // Every position of the block that matters, in order; the state may change
+                // at each, and with it what matters.
+                const std::size_t blockAt = at;
+                const Masks m = masks(base + blockAt);
+                while (at < blockAt + 64) {
+                    const std::uint64_t bits = relevant(m) & (~std::uint64_t(0) << (at - blockAt));
+                    if (bits == 0) {
+                        at = blockAt + 64;
+                        break;
+                    }
+                    const std::size_t k = blockAt + static_cast<std::size_t>(__builtin_ctzll(bits));
+                    if (!step(k)) {  // a '<' whose kind needs bytes that have not arrived
+                        pos = k;
+                        return;
+                    }
+                    if (kind == kComment || kind == kCData || kind == kPI) {
+                        at = resume;
+                        break;
+                    }
+                    at = k + 1;
+                }
+                continue;
+            }
+            std::size_t k = at;
+            while (k < size && !matters(base[k])) ++k;
+            if (k == size) {
+                at = size;
+                break;
+            }
+            if (!step(k)) {
+                pos = k;
+                return;
+            }
+            at = kind == kComment || kind == kCData || kind == kPI ? resume : k + 1;
         }
+        if (kind == kText)
+            pos = at;
+        else
+            resume = at;
+    }
+
+    struct Masks {
+        std::uint64_t lt, gt, dq, sq;
+    };
+
+    static Masks masks(const char* p) {
+        const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'), dq = _mm_set1_epi8('"'),
+                      sq = _mm_set1_epi8('\'');
+        Masks m{0, 0, 0, 0};
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const int shift = 16 * i;
+            m.lt |= static_cast<std::uint64_t>(
+                        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt))))
+                    << shift;
+            m.gt |= static_cast<std::uint64_t>(
+                        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, gt))))
+                    << shift;
+            m.dq |= static_cast<std::uint64_t>(
+                        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, dq))))
+                    << shift;
+            m.sq |= static_cast<std::uint64_t>(
+                        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, sq))))
+                    << shift;
+        }
+        return m;
+    }
+
+    // The characters that matter in the current state, as bits of a block.
+    std::uint64_t relevant(const Masks& m) const {
+        switch (kind) {
+            case kText:
+                return m.lt;
+            case kStartTag:
+                if (quote == '"') return m.dq;
+                if (quote == '\'') return m.sq;
+                return m.gt | m.dq | m.sq;
+            default:
+                return m.gt;
+        }
+    }
+
+    bool matters(char c) const {
+        switch (kind) {
+            case kText:
+                return c == '<';
+            case kStartTag:
+                if (quote) return c == quote;
+                return c == '>' || c == '"' || c == '\'';
+            default:
+                return c == '>';
+        }
+    }
+
+    // Takes the character at k that matters in the current state. False when it is a '<'
+    // whose kind needs bytes that have not arrived.
+    bool step(std::size_t k) {
+        const char c = buf[k];
+        switch (kind) {
+            case kText:
+                return classify(buf.data() + k, buf.data() + buf.size());
+            case kStartTag:
+                if (quote)
+                    quote = 0;
+                else if (c != '>')
+                    quote = c;
+                else
+                    finishTag(kStartTag, k + 1);
+                return true;
+            default:
+                finishTag(kEndTag, k + 1);
+                return true;
+        }
+    }
+
+    void finishTag(Kind k, std::size_t stop) {
+        kind = kText;
+        pos = stop;
+        element(k, stop);
     }
 
     // Sets kind for the markup that starts at p ('<'); false when more bytes are needed.
@@ -167,43 +254,17 @@ struct ResponseDecoder::Impl : detail::ResultSink {
         return true;
     }
 
-    // The position just past the end of the token in progress, or null when it has not
-    // arrived yet (resume then remembers how far it was searched).
+    // The position just past the end of the comment, CDATA section or processing
+    // instruction in progress, or null when it has not arrived yet (resume then remembers
+    // how far it was searched).
     const char* tokenEnd(const char* end) {
         const char* p = buf.data() + resume;
-        switch (kind) {
-            case kStartTag:
-                for (;;) {
-                    if (quote) {
-                        p = find(p, end, quote);
-                        if (p == end) break;
-                        quote = 0;
-                        ++p;
-                    }
-                    p = findTagStop(p, end);
-                    if (p == end) break;
-                    if (*p == '>') return p + 1;
-                    quote = *p++;
-                }
-                break;
-            case kEndTag:
-                p = find(p, end, '>');
-                if (p != end) return p + 1;
-                break;
-            case kComment:
-            case kCData:
-            case kPI: {
-                const char* term = kind == kComment ? "-->" : kind == kCData ? "]]>" : "?>";
-                const std::size_t n = std::strlen(term);
-                const void* hit = memmem(p, static_cast<std::size_t>(end - p), term, n);
-                if (hit) return static_cast<const char*>(hit) + n;
-                // The terminator may begin in the last bytes: search them again.
-                p = end - std::min<std::size_t>(static_cast<std::size_t>(end - p), n - 1);
-                break;
-            }
-            case kText:
-                break;
-        }
+        const char* term = kind == kComment ? "-->" : kind == kCData ? "]]>" : "?>";
+        const std::size_t n = std::strlen(term);
+        const void* hit = memmem(p, static_cast<std::size_t>(end - p), term, n);
+        if (hit) return static_cast<const char*>(hit) + n;
+        // The terminator may begin in the last bytes: search them again.
+        p = end - std::min<std::size_t>(static_cast<std::size_t>(end - p), n - 1);
         resume = static_cast<std::size_t>(p - buf.data());
         return nullptr;
     }

@@ -16,11 +16,19 @@ SharedString TextPool::shared(std::string_view text) {
 }
 
 CIMName TextPool::name(std::string_view text) {
+    for (const CIMName& r : m_recent)
+        if (r.getString() == text && !r.isNull()) return r;
+    CIMName n;
     auto it = m_names.find(text);
-    if (it != m_names.end()) return it->second;
-    if (!CIMName::legal(text)) return CIMName();
-    CIMName n{std::string(text)};
-    if (m_names.size() < kMaxNames) m_names.emplace(n.getString(), n);
+    if (it != m_names.end()) {
+        n = it->second;
+    } else {
+        if (!CIMName::legal(text)) return CIMName();
+        n = CIMName(std::string(text));
+        if (m_names.size() < kMaxNames) m_names.emplace(n.getString(), n);
+    }
+    m_recent[m_nextRecent] = n;
+    m_nextRecent = (m_nextRecent + 1) % kRecent;
     return n;
 }
 

@@ -40,6 +40,11 @@ class TextPool {
 
     // Keys view the texts the values hold.
     std::unordered_map<std::string_view, CIMName> m_names;
+    // The names met last, tried before the table: class and key names repeat in every
+    // result.
+    static constexpr std::size_t kRecent = 8;
+    CIMName m_recent[kRecent];
+    std::size_t m_nextRecent = 0;
     std::unordered_map<std::string_view, cim::detail::SharedString> m_texts;
     std::vector<CIMName> m_propertyNames;
     std::vector<cim::detail::SharedString> m_keys;
