@@ -1,4 +1,5 @@
 // Volume lookup by UUID over the process-wide volume cache.
+#include <memory>
 #include <vector>
 
 #include "RkCimUtilInternal.h"
@@ -12,6 +13,59 @@ RkCriticalSection RkCimUtil::m_CimUtilLock;
 namespace {
 
 const char* const kVolumeClass = "CIM_StorageVolume";
+constexpr int kAuthFailureHostError = 60555;
+
+// A rejected credential is an HTTP 401 answer.
+bool IsAuthRejection(const cim::Exception& e) {
+    if (auto* http = dynamic_cast<const cim::HttpException*>(&e)) return http->getStatus() == 401;
+    return e.getMessage().find("HTTP 401") != std::string::npos;
+}
+
+// The volumes (with "Name" only) whose "Name" is uuid, from one enumeration that streams
+// past: a lookup without the cache never holds the whole list. Failures are retried and a
+// rejected credential reported as RkCimConnection's own reads do.
+std::vector<cim::CIMInstance> VolumesNamed(RkCimConnection& conn, const RkCimUtil& util,
+                                           const std::string& uuid, const char* fn) {
+    unsigned long faultRetry = 0;
+    RKPlatformInfo().getNumber("Talon", "RK_PEGASUS_FAULT_RETRY", &faultRetry);
+    short retryCount = 0;
+    for (;;) {
+        std::vector<cim::CIMInstance> matches;
+        int count = 0;
+        try {
+            std::shared_ptr<cim::CIMClient> client = conn.GetClient();
+            if (!client) throw cim::NotConnectedException();
+            client->forEachInstance(
+                cim::CIMNamespaceName(conn.GetNameSpace()), kVolumeClass,
+                [&](cim::CIMInstance&& inst) {
+                    ++count;
+                    if (util.GetCIMProp(inst, "Name") == uuid) matches.push_back(std::move(inst));
+                },
+                true, false, false, false, cim::CIMPropertyList({cim::CIMName("Name")}));
+            util.DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass, count);
+            return matches;
+        } catch (const cim::Exception& e) {
+            const std::string text = e.getMessage();
+            if (IsAuthRejection(e)) {
+                if (faultRetry == 0) {
+                    if (!conn.AuthFailed())
+                        conn.DEBUG_SET_ERROR(kAuthFailureHostError, text.c_str());
+                    conn.SetAuthFailed(true);
+                    return {};
+                }
+                conn.DEBUG_TRACE("RkCimConnection::GetInstances",
+                                 "Unauthorized Exception [%s], continue with retry  as PEGASUS "
+                                 "retry regkey present",
+                                 text.c_str());
+            }
+            if (conn.ConnectionRetry(retryCount, text) != 1) {
+                conn.DEBUG_TRACE("RkCimConnection::GetInstances", "Client Timed out Exception %s",
+                                 text.c_str());
+                throw;
+            }
+        }
+    }
+}
 
 // The volume instances (with "Name" only) shared by every lookup of the process.
 // Touched only while m_CimUtilLock is held.
@@ -55,7 +109,11 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
             DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass,
                         static_cast<int>(cache.size()));
         };
-        if (cache.empty()) {
+        // Without caching only the volumes with the UUID are kept.
+        std::vector<cim::CIMInstance> named;
+        if (!caching) {
+            named = VolumesNamed(conn, *this, uuid, fn);
+        } else if (cache.empty()) {
             fill();
             filledHere = true;
         } else {
@@ -65,7 +123,7 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
 
         const std::string nameSpace = conn.GetNameSpace();
         auto search = [&]() -> bool {
-            for (const cim::CIMInstance& inst : cache) {
+            for (const cim::CIMInstance& inst : caching ? cache : named) {
                 if (GetCIMProp(inst, "Name") != uuid) continue;
                 cim::CIMObjectPath path = inst.getPath();
                 path.setNameSpace(nameSpace);
