@@ -81,6 +81,40 @@ std::string enumerateInstancesBody(int count) {
     return withPlaceholder(r, count, false);
 }
 
+std::string smallInstancesBody(std::size_t bytes, long& count) {
+    cim::xml::Response r;
+    r.methodName = cim::xml::kEnumerateInstances;
+    r.messageId = kIdPlaceholder;
+    r.hasReturnValue = true;
+    std::string head = cim::xml::encodeResponse(r);
+    const std::string close = "</IRETURNVALUE>";
+    std::size_t at = head.find(close);
+    std::string out = head.substr(0, at);
+    out.reserve(bytes + 4096);
+    count = 0;
+    while (out.size() < bytes) {
+        cim::xml::Response part = r;
+        for (int i = 0; i < 1000; ++i, ++count) {
+            char id[24];
+            std::snprintf(id, sizeof id, "ID-%010ld", count);
+            cim::CIMInstance inst("LSISSI_Small");
+            inst.addProperty(cim::CIMProperty("InstanceID", cim::CIMValue(std::string(id))));
+            inst.addProperty(
+                cim::CIMProperty("ElementName", cim::CIMValue("e" + std::to_string(count))));
+            inst.addProperty(cim::CIMProperty("Value", cim::CIMValue(cim::Uint32(count))));
+            inst.setPath(cim::CIMObjectPath(
+                "", cim::CIMNamespaceName(), "LSISSI_Small",
+                {cim::CIMKeyBinding("InstanceID", id, cim::CIMKeyBinding::STRING)}));
+            part.instances.push_back(std::move(inst));
+        }
+        std::string text = cim::xml::encodeResponse(part);
+        std::size_t begin = text.find("<IRETURNVALUE>\n") + 15;
+        out.append(text, begin, text.find(close) - begin);
+    }
+    out.append(head, at, std::string::npos);
+    return out;
+}
+
 std::string enumerateInstanceNamesBody(int count) {
     cim::xml::Response r;
     r.methodName = cim::xml::kEnumerateInstanceNames;

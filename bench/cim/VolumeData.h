@@ -23,6 +23,10 @@ cim::CIMInstance volume(int n);
 std::string enumerateInstancesBody(int count);
 std::string enumerateInstanceNamesBody(int count);
 
+// An answer to EnumerateInstances of small instances (one key, three properties) of about
+// `bytes` bytes; count receives how many it holds.
+std::string smallInstancesBody(std::size_t bytes, long& count);
+
 // The message ID placeholder of the bodies above.
 inline const char* const kIdPlaceholder = "@@ID@@";
 

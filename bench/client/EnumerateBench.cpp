@@ -3,7 +3,10 @@
 // memory), next to the two floors measured in the same run: a plain HTTP transfer of the same
 // body (libcurl, discarding the bytes) and pugixml parsing the same bytes from memory.
 //
-//   bench_enumerate [--sizes 10000,100000] [--runs 5] [--serve]
+//   bench_enumerate [--sizes 10000,100000] [--runs 5] [--big MiB] [--serve]
+//
+// --big also decodes one answer of that many MiB of small instances, collected and through
+// the callback form, and reports the memory each took over what it returns.
 //
 // --serve only serves the answers (cimq --url URL -n root/bench10000 ei CIM_StorageVolume),
 // for looking at one run with a profiler.
@@ -281,17 +284,45 @@ class Server {
 
 // ---- child modes ---------------------------------------------------------------------------
 
-int childLibrary(const std::string& mode, unsigned port, const std::string& ns, long expect) {
+// Resident memory of this process in MiB: "VmRSS:" now or "VmHWM:" at its peak.
+double statusMiB(const char* field) {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    double kib = 0;
+    const std::size_t len = std::strlen(field);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, field, len) == 0) kib = std::atof(line + len);
+    std::fclose(f);
+    return kib / 1024.0;
+}
+
+// Modes: ei, ein (collecting forms); ei-each (the callback form, counting). With a report
+// file, writes "returned_MiB peak_MiB" over the memory held before the call.
+int childLibrary(const std::string& mode, unsigned port, const std::string& ns, long expect,
+                 const char* report) {
     cim::CIMClient client;
     client.setTimeout(600000);
-    client.setMaxResponseSize(std::size_t(1) << 30);
+    client.setMaxResponseSize(std::size_t(4) << 30);
     client.connect("127.0.0.1", port, "", "");
+    const double base = statusMiB("VmRSS:");
     long got = 0;
+    double returned = 0;
     if (mode == "ei") {
-        got = static_cast<long>(
-            client.enumerateInstances(ns, "CIM_StorageVolume", true, false, false, false).size());
+        auto all = client.enumerateInstances(ns, "CIM_StorageVolume", true, false, false, false);
+        got = static_cast<long>(all.size());
+        returned = statusMiB("VmRSS:") - base;
     } else if (mode == "ein") {
         got = static_cast<long>(client.enumerateInstanceNames(ns, "CIM_StorageVolume").size());
+    } else if (mode == "ei-each") {
+        client.forEachInstance(
+            ns, "CIM_StorageVolume", [&](cim::CIMInstance&&) { ++got; }, true, false);
+    }
+    if (report) {
+        if (FILE* f = std::fopen(report, "w")) {
+            std::fprintf(f, "%.1f %.1f\n", returned, statusMiB("VmHWM:") - base);
+            std::fclose(f);
+        }
     }
     return got == expect ? 0 : 1;
 }
@@ -394,12 +425,13 @@ std::string selfPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--child") == 0 && argc == 7) {
+    if (argc >= 2 && std::strcmp(argv[1], "--child") == 0 && argc >= 7) {
         const std::string what = argv[2], mode = argv[3];
         const unsigned port = static_cast<unsigned>(std::atoi(argv[4]));
         const long expect = std::atol(argv[6]);
         try {
-            if (what == "library") return childLibrary(mode, port, argv[5], expect);
+            if (what == "library")
+                return childLibrary(mode, port, argv[5], expect, argc > 7 ? argv[7] : nullptr);
             if (what == "http") return childHttp(mode, port, argv[5], expect);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
@@ -411,6 +443,7 @@ int main(int argc, char** argv) {
 
     std::vector<int> sizes = {10000, 100000};
     int runs = 5;
+    long bigMiB = 0;
     bool serveOnly = false;
     std::string cimq = RKSO_CIMQ_BINARY;
     for (int i = 1; i < argc; ++i) {
@@ -424,6 +457,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         } else if (opt == "--cimq") {
             cimq = argv[i + 1];
+        } else if (opt == "--big") {
+            bigMiB = std::atol(argv[i + 1]);
         } else if (opt == "--sizes") {
             sizes.clear();
             std::string list = argv[i + 1];
@@ -446,6 +481,13 @@ int main(int argc, char** argv) {
         answers["EnumerateInstances " + object] = split(ei);
         answers["EnumerateInstanceNames " + object] = split(ein);
         bodies[n] = {std::move(ei), std::move(ein)};
+    }
+    long bigCount = 0;
+    std::size_t bigBytes = 0;
+    if (bigMiB > 0) {
+        std::string big = benchdata::smallInstancesBody(std::size_t(bigMiB) << 20, bigCount);
+        bigBytes = big.size();
+        answers["EnumerateInstances root%2Fbig"] = split(big);
     }
     Server server(answers);
     answers.clear();
@@ -484,6 +526,12 @@ int main(int argc, char** argv) {
                  medianOf(launcher, {self, "--child", "library", mode, port, ns, std::to_string(n)},
                           runs),
                  "");
+            if (op == 0)
+                line("library call (callback)",
+                     medianOf(launcher,
+                              {self, "--child", "library", "ei-each", port, ns, std::to_string(n)},
+                              runs),
+                     "");
             line(
                 "floor: HTTP transfer",
                 medianOf(launcher,
@@ -492,6 +540,32 @@ int main(int argc, char** argv) {
                 "libcurl, body discarded");
             line("floor: pugixml parse", pugixmlParse(body, runs),
                  "in place, warm, in this process (no rss)");
+        }
+    }
+    if (bigMiB > 0) {
+        // Memory of decoding one large answer of small instances, over what the process held
+        // before the call: the collecting form against what it returns, the callback form.
+        const std::string report = "/tmp/bench_enumerate_report." + std::to_string(::getpid());
+        for (const char* mode : {"ei", "ei-each"}) {
+            RunResult r = launcher.run({self, "--child", "library", mode, port, "root/big",
+                                        std::to_string(bigCount), report});
+            double returned = 0, peak = 0;
+            if (FILE* f = std::fopen(report.c_str(), "r")) {
+                if (std::fscanf(f, "%lf %lf", &returned, &peak) != 2) returned = peak = 0;
+                std::fclose(f);
+            }
+            std::remove(report.c_str());
+            std::printf(
+                "big answer %.0f MB, %ld instances, %s: wall %.2f s, returned %.0f MiB, "
+                "peak %.0f MiB%s%s\n",
+                static_cast<double>(bigBytes) / 1e6, bigCount,
+                std::strcmp(mode, "ei") == 0 ? "collected" : "callback",
+                static_cast<double>(r.wallNs) / 1e9, returned, peak,
+                returned > 0
+                    ? (", peak/returned " + std::to_string(peak / returned).substr(0, 4)).c_str()
+                    : "",
+                r.status != 0 ? "  FAILED" : "");
+            std::fflush(stdout);
         }
     }
     return 0;

@@ -158,6 +158,8 @@ TEST(StreamDecoder, FaultsAreFoundWhereverTheyAre) {
          "malformed XML", 3},
         {"unknown markup", ok.substr(0, results) + "<!ELEMENT x>" + ok.substr(results),
          "malformed XML", 0},
+        {"NUL among the results", ok.substr(0, results) + std::string(1, '\0') + ok.substr(results),
+         "malformed XML", 0},
         {"error element after the results",
          ok.substr(0, ok.find("</IMETHODRESPONSE>")) + "<ERROR CODE=\"abc\"/>" +
              ok.substr(ok.find("</IMETHODRESPONSE>")),

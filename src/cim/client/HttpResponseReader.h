@@ -71,7 +71,6 @@ class HttpResponseReader {
     unsigned long long m_left = 0;  // of the body or of the current chunk
     std::size_t m_bodyBytes = 0;
     bool m_keepAlive = true;
-    bool m_lineCr = false;
 };
 
 }  // namespace cim::detail

@@ -46,7 +46,7 @@ bool isSpace(char c) {
 
 }  // namespace
 
-struct ResponseDecoder::Impl : detail::ResultSink {
+struct ResponseDecoder::Impl final : detail::ResultSink {
     Impl(const Limits& l, ResponseHandler* h) : limits(l), handler(h), dom(limits, &pool) {}
 
     // ---- results ----
@@ -411,6 +411,7 @@ struct ResponseDecoder::Impl : detail::ResultSink {
     std::size_t batchStart = 0;  // results not decoded yet start here
     std::size_t batchEnd = 0;    // ... and are complete up to here
     bool envelopeSent = false;
+    bool sawNul = false;  // the document ends at the first NUL
 };
 
 ResponseDecoder::ResponseDecoder(const Limits& limits, ResponseHandler* handler)
@@ -424,6 +425,12 @@ void ResponseDecoder::feed(const char* data, std::size_t size) {
     if (im.fed > im.limits.maxBytes)
         fail("document of more than " + std::to_string(im.limits.maxBytes) +
              " bytes exceeds the limit of " + std::to_string(im.limits.maxBytes) + " bytes");
+    if (im.sawNul) return;
+    // XML has no NUL character; pugixml reads a document only up to one, and so do we.
+    if (const void* nul = std::memchr(data, 0, size)) {
+        size = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+        im.sawNul = true;
+    }
     im.buf.append(data, size);
     im.scan();
     if (im.inResults) im.decodeBatch(im.batchEnd);
