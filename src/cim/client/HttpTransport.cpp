@@ -195,8 +195,10 @@ std::string basicAuthorization(const std::string& user, const std::string& passw
                             reinterpret_cast<const unsigned char*>(plain.data()),
                             static_cast<int>(plain.size()));
     OPENSSL_cleanse(&plain[0], plain.size());
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return "Basic " + out;
+    std::string header = "Basic ";
+    header.append(out.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    OPENSSL_cleanse(&out[0], out.size());
+    return header;
 }
 
 }  // namespace
