@@ -1,12 +1,20 @@
 // Throughput and memory of the simulator, measured through our own CIM client:
 //  - small GetInstance requests over keep-alive connections, from 1 to 8 client threads;
+//  - a new connection per request while 0 to 2,000 idle connections stay open;
 //  - enumerating an array of 10,000 volumes, with the process's peak resident memory.
 #include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <cim/CIMClient.h>
 
@@ -71,6 +79,61 @@ void BM_GetInstanceKeepAlive(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_GetInstanceKeepAlive)->ThreadRange(1, 8)->UseRealTime()->MinTime(2.0);
+
+// Idle TCP connections to `port`, each holding one of the server's workers.
+std::vector<int> openIdle(int port, int count) {
+    std::vector<int> fds;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) break;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+            ::close(fd);
+            break;
+        }
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
+void BM_NewConnectionPerRequestWithIdleOpen(benchmark::State& state) {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    sim::TestServerOptions options = httpOnly();
+    options.maxThreads = 4096;  // every idle connection keeps its worker
+    options.keepAliveTimeoutSec = 3600;
+    sim::TestServer server(sim::Config::defaults(), options);
+    std::vector<int> idle = openIdle(server.httpPort(), static_cast<int>(state.range(0)));
+    if (idle.size() != static_cast<size_t>(state.range(0))) state.SkipWithError("too few sockets");
+    cim::CIMObjectPath volume;
+    {
+        cim::CIMClient client;
+        client.connect("127.0.0.1", server.httpPort(), server.user(), server.password());
+        volume = client.enumerateInstanceNames(server.arrayNamespace(), "CIM_StorageVolume")[0];
+    }
+    for (auto _ : state) {
+        cim::CIMClient client;
+        client.connect("127.0.0.1", server.httpPort(), server.user(), server.password());
+        auto inst = client.getInstance(server.arrayNamespace(), volume);
+        benchmark::DoNotOptimize(inst);
+        client.disconnect();
+    }
+    state.counters["idle_open"] = static_cast<double>(idle.size());
+    state.counters["workers"] = static_cast<double>(server.server().workerThreads());
+    state.SetItemsProcessed(state.iterations());
+    for (int fd : idle) ::close(fd);
+}
+BENCHMARK(BM_NewConnectionPerRequestWithIdleOpen)
+    ->Arg(0)
+    ->Arg(500)
+    ->Arg(2000)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 void BM_EnumerateTenThousandVolumes(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));

@@ -6,11 +6,19 @@
 #include "engine/EngineCommon.h"
 #include "engine/Globals.h"
 #include "engine/UniqueId.h"
+#include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
 
 namespace {
 
 constexpr int kErrHostIdentifier = 62002;
+
+// rkso_identifyDevices: its log tag, the operation that asks for identification and
+// the host's key of the devices it lists (vendor and product as inquiry pads them).
+const char* const kIdentifyTag = "LSI";
+constexpr int kIdentifyOperation = 3;
+const char* const kVendor = "NETAPP  ";
+const char* const kProduct = "INF-01-00       ";
 
 void logUnavailable(const char* tag, RKSO::SnapInfo* first) {
     o_logger.DebugLvl(tag, 2, "%s: This operation is not available in this version of the plug-in",
@@ -33,14 +41,19 @@ int guarded(const char* tag, Body&& body) {
     return 1;
 }
 
-// The frame shared by the device-array entry points: count check, start line and,
-// for the mapping-related ones, the host identifier of the first device.
-int deviceArrayCall(const char* tag, RKSO::SnapInfo** devices, short count, const char* startFormat,
-                    bool needsHostId) {
+// Log levels of the start lines, as administrators know them.
+constexpr int kDetail = 0;
+constexpr int kProgress = 1;
+
+// The frame shared by the device-array entry points: count check, start line (with
+// the device count, where the text has a place for it) and, for the mapping-related
+// ones, the host identifier of the first device.
+int deviceArrayCall(const char* tag, RKSO::SnapInfo** devices, short count, int startLevel,
+                    const char* startFormat, bool needsHostId) {
     return guarded(tag, [&] {
         if (!rkso::checkDevices(tag, devices, count)) return 1;
         RKSO::SnapInfo* first = devices[0];
-        first->logFormat(1, tag, startFormat, static_cast<int>(count));
+        first->logFormat(startLevel, tag, startFormat, static_cast<int>(count));
         if (needsHostId) {
             std::string hostId;
             if (!getHostIdentifier(first, hostId)) {
@@ -68,7 +81,8 @@ void rkso_version(unsigned short* major, unsigned short* minor, unsigned short* 
 int rkso_isSupported(const char* deviceName, int, RKSO::RKOSUtil*, void*, short) {
     return guarded("rkso_isSupported", [&] {
         if (!deviceName) {
-            o_logger.DebugLvl("rkso_isSupported", -1, "No device name passed");
+            o_logger.DebugLvl("rkso_isSupported", -1,
+                              "Function called with NULL character device name");
             return 1;
         }
         logUnavailable("rkso_isSupported", nullptr);
@@ -76,17 +90,51 @@ int rkso_isSupported(const char* deviceName, int, RKSO::RKOSUtil*, void*, short)
     });
 }
 
-int rkso_identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByModel*, int, void*,
-                         RKSO::RKOSUtil*) {
-    return guarded("rkso_identifyDevices", [&] {
-        if (!rkso::checkDevices("rkso_identifyDevices", devices, count)) return 1;
-        logUnavailable("rkso_identifyDevices", devices[0]);
+int rkso_identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByModel* devicesByModel,
+                         int operation, void*, RKSO::RKOSUtil* osUtil) {
+    const char* tag = "rkso_identifyDevices";
+    return guarded(tag, [&] {
+        EvDebug log;  // call errors carry the tag "LSI"
+        if (count <= 0) {
+            log.DebugLvl(kIdentifyTag, -1, "Device count[%d] not valid", static_cast<int>(count));
+            return 1;
+        }
+        if (!devices || !devices[0]) {
+            log.DebugLvl(kIdentifyTag, -1, "Device list is null");
+            return 1;
+        }
+        if (!osUtil) {
+            log.DebugLvl(kIdentifyTag, -1, "Snap util object is null");
+            return 1;
+        }
+        for (short i = 1; i < count; ++i) {
+            if (!devices[i]) {
+                log.DebugLvl(kIdentifyTag, -1, "Invalid snapInfo pointer.");
+                return 1;
+            }
+        }
+        RKSO::SnapInfo* first = devices[0];
+        first->logFormat(kProgress, kIdentifyTag, "Starting to identify [%d] devices.",
+                         static_cast<int>(count));
+        if (operation != kIdentifyOperation) return 0;
+        if (!devicesByModel) {
+            log.DebugLvl(kIdentifyTag, -1, "Device map is null");
+            return 1;
+        }
+        auto listed = devicesByModel->find(std::string(kVendor) + "|::|" + kProduct);
+        if (listed == devicesByModel->end() || listed->second.empty()) {
+            first->logFormat(kProgress, kIdentifyTag,
+                             "None of the mounted devices belongs to vendor [%s] and product [%s]",
+                             kVendor, kProduct);
+            return 0;
+        }
+        logUnavailable(tag, first);
         return 1;
     });
 }
 
 int rkso_prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_prepareDevices", devices, count,
+    return deviceArrayCall("rkso_prepareDevices", devices, count, kProgress,
                            "Starting to prepare [%d] snapshot(s)/clone(s).", false);
 }
 
@@ -110,37 +158,39 @@ int rkso_unprepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*
 }
 
 int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_snapDevices", devices, count,
+    return deviceArrayCall("rkso_snapDevices", devices, count, kProgress,
                            " Starting snap/clone operation for [%d] devices", false);
 }
 
 int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_isMapped", devices, count,
+    return deviceArrayCall("rkso_isMapped", devices, count, kDetail,
                            "Going to check if [%d] snap/clone device(s) is mapped", true);
 }
 
 int rkso_mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_mapSnaps", devices, count,
+    return deviceArrayCall("rkso_mapSnaps", devices, count, kDetail,
                            "Going to map [%d] snap/clone device(s) to the host", true);
 }
 
 int rkso_unmapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_unmapSnaps", devices, count,
+    return deviceArrayCall("rkso_unmapSnaps", devices, count, kDetail,
                            "Going to unmap [%d] snap/clone device(s) from the host", true);
 }
 
 int rkso_revertSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_revertSnaps", devices, count,
-                           "Going to revert [%d] source device(s) from snap/clone", true);
+    return deviceArrayCall("rkso_revertSnaps", devices, count, kDetail,
+                           "Going to restore/reverse sync snap/clone device. If the operation "
+                           "fails, please check LSI provider capability",
+                           true);
 }
 
 int rkso_deleteSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_deleteSnaps", devices, count,
+    return deviceArrayCall("rkso_deleteSnaps", devices, count, kProgress,
                            "Going to delete [%d] snap / clone device{s]", false);
 }
 
 int rkso_reconcileSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_reconcileSnaps", devices, count,
+    return deviceArrayCall("rkso_reconcileSnaps", devices, count, kDetail,
                            "Going to check [%d] snap / clone device{s] status on the Storage Array",
                            false);
 }

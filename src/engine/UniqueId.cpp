@@ -14,7 +14,7 @@ namespace {
 constexpr char kSep = '*';
 
 std::string readUniqueId(RKSO::SnapInfo* info) {
-    return rkso::readSizedText(static_cast<short>(4096),
+    return rkso::readSizedText(static_cast<short>(kSnapUniqueIdMaxChars + 1),
                                [info](char* buf, short* len) {
                                    return info->getMetaData(RKSO::METADATA_SNAP_UNIQUE_ID, buf,
                                                             len);
@@ -44,6 +44,14 @@ bool formatSnapUniqueId(const SnapUniqueIdFields& f, bool pitEngine, std::string
         }
         if (i > 0) out += kSep;
         out += field;
+    }
+    // A longer text would be stored whole but read back cut, its last fields lost.
+    if (out.size() > kSnapUniqueIdMaxChars) {
+        if (error)
+            *error = "the identifier is " + std::to_string(out.size()) +
+                     " characters long; at most " + std::to_string(kSnapUniqueIdMaxChars) +
+                     " can be read back";
+        return false;
     }
     *text = std::move(out);
     return true;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "RkCimUtilInternal.h"
 #include "rkso/EvDebug.h"
 #include "rkso/RKPlatformInfo.h"
 
@@ -19,15 +20,38 @@ unsigned long TalonNumber(const char* key) {
     return value;
 }
 
-bool Contains(const std::string& text, const char* needle) {
-    return text.find(needle) != std::string::npos;
+using rkcimutil::BaseName;
+using rkcimutil::Contains;
+
+// A rejected credential is an HTTP 401 answer. Texts are not read: object names,
+// ports and provider descriptions may hold the digits or the word "HTTP".
+bool IsAuthRejection(const cim::Exception& e) {
+    auto* http = dynamic_cast<const cim::HttpException*>(&e);
+    return http && http->getStatus() == 401;
 }
 
-// A rejected credential is an HTTP 401 answer. Matching a bare "401" would also
-// catch object names, ports and descriptions that merely contain the digits.
-bool IsAuthRejection(const cim::Exception& e) {
-    if (auto* http = dynamic_cast<const cim::HttpException*>(&e)) return http->getStatus() == 401;
-    return Contains(e.getMessage(), "HTTP 401");
+enum class Transient { No, Connection, Timeout, Http };
+
+// Statuses that the same request may not meet again: the server was busy, broken
+// for a moment or behind a gateway that was. Others (400, 404, 413, 501, ...)
+// answer every repetition alike.
+bool IsTransientStatus(int status) {
+    if (status == 408 || status == 429) return true;
+    return status >= 500 && status <= 599 && status != 501 && status != 505;
+}
+
+// A 401 reaches here only when fault retry is on: then it is retried like any
+// other HTTP failure.
+Transient Classify(const cim::Exception& e) {
+    if (dynamic_cast<const cim::ConnectionTimeoutException*>(&e)) return Transient::Timeout;
+    if (dynamic_cast<const cim::ConnectionLostException*>(&e) ||
+        dynamic_cast<const cim::CannotConnectException*>(&e))
+        return Transient::Connection;
+    if (auto* http = dynamic_cast<const cim::HttpException*>(&e)) {
+        if (http->getStatus() == 401 || IsTransientStatus(http->getStatus()))
+            return Transient::Http;
+    }
+    return Transient::No;
 }
 
 // The array's provider normally has a self-signed certificate: HTTPS gives
@@ -40,7 +64,12 @@ bool VerifySslCert(cim::SSLCertificateInfo&) {
 }  // namespace
 
 void RkCimConnection::ReportAuthFailure(const std::string& text) {
-    if (!m_AuthFailed) DEBUG_SET_ERROR(kAuthFailureHostError, text.c_str());
+    if (!AuthFailed()) DEBUG_SET_ERROR(kAuthFailureHostError, text.c_str());
+}
+
+void RkCimConnection::SetAuthFailed(bool failed) {
+    m_AuthFailed = failed;
+    if (m_Session) m_Session->authFailed = failed;
 }
 
 int RkCimConnection::ConnectCimom() {
@@ -53,6 +82,9 @@ int RkCimConnection::ConnectCimom() {
 
     const std::string host = m_Cimom.GetAddress();
     const std::string portText = m_Cimom.GetPort();
+    // A client shared with copies is connected again in place; one made here is
+    // dropped after a failed attempt.
+    const bool sharedClient = m_Session != nullptr;
     int attempts = 0;
     for (;;) {
         int port = 0;
@@ -60,7 +92,10 @@ int RkCimConnection::ConnectCimom() {
         bool locked = false;
         bool retryable = false;
         try {
-            if (!m_pClient) m_pClient = std::make_shared<cim::CIMClient>();
+            if (!m_Session) {
+                m_Session = std::make_shared<Session>();
+                m_pClient = std::shared_ptr<cim::CIMClient>(m_Session, &m_Session->client);
+            }
             if (!m_Cimom.GetUseSSL()) {
                 DEBUG_TRACE_NORMAL(fn, " Trying connection over http port [%d]", port);
                 m_pClient->connect(host, static_cast<cim::Uint32>(port), m_Cimom.GetUserName(),
@@ -92,17 +127,17 @@ int RkCimConnection::ConnectCimom() {
             m_Cimom.SetConnState(RK_CIM_CONNECTED);
             return 0;
         } catch (const cim::CannotConnectException& e) {
-            DEBUG_TRACE(fn, "%s:%d: %s: Caught CIMClientConnectionException: %s", __FILE__,
-                        __LINE__, host.c_str(), e.getMessage().c_str());
-            DEBUG_TRACE(fn, "%s:%d: Cannot connect to CIMOM %s:%s", __FILE__, __LINE__,
+            DEBUG_TRACE(fn, "%s:%d: %s: Caught CIMClientConnectionException: %s",
+                        BaseName(__FILE__), __LINE__, host.c_str(), e.getMessage().c_str());
+            DEBUG_TRACE(fn, "%s:%d: Cannot connect to CIMOM %s:%s", BaseName(__FILE__), __LINE__,
                         host.c_str(), portText.c_str());
             if (Contains(e.getMessage(), "Connection failed")) {
                 ++attempts;
                 retryable = true;
             }
         } catch (const cim::AlreadyConnectedException&) {
-            DEBUG_TRACE(fn, "%s:%d  %s:%s : AlreadyConnectedException: Continuing ...", __FILE__,
-                        __LINE__, host.c_str(), portText.c_str());
+            DEBUG_TRACE(fn, "%s:%d  %s:%s : AlreadyConnectedException: Continuing ...",
+                        BaseName(__FILE__), __LINE__, host.c_str(), portText.c_str());
             m_Cimom.SetConnState(RK_CIM_CONNECTED);
             if (locked) {
                 m_ConnLock.leave();
@@ -110,11 +145,10 @@ int RkCimConnection::ConnectCimom() {
             }
             return 0;
         } catch (const cim::CIMException& e) {
-            DEBUG_TRACE(fn, "%s:%d  Caught CIMException: %s: %s\n", __FILE__, __LINE__,
-                        cim::cimStatusCodeToString(e.getCode()), e.getMessage().c_str());
-            if (IsAuthRejection(e)) ReportAuthFailure(e.getMessage());
+            DEBUG_TRACE(fn, "%s:%d  Caught CIMException: %s: %s\n", BaseName(__FILE__), __LINE__,
+                        cim::cimStatusCodeToString(e.getCode()), e.getDescription().c_str());
         } catch (const cim::Exception& e) {
-            DEBUG_TRACE(fn, "%s:%d Caught Exception: %s\n", __FILE__, __LINE__,
+            DEBUG_TRACE(fn, "%s:%d Caught Exception: %s\n", BaseName(__FILE__), __LINE__,
                         e.getMessage().c_str());
             if (IsAuthRejection(e)) ReportAuthFailure(e.getMessage());
         } catch (...) {
@@ -125,39 +159,46 @@ int RkCimConnection::ConnectCimom() {
             m_ConnLock.leave();
             DEBUG_TRACE(fn, "Connection lock released");
         }
-        m_pClient.reset();
+        if (!sharedClient) {
+            m_pClient.reset();
+            m_Session.reset();
+        }
         if (!retryable || attempts > static_cast<int16_t>(m_Cimom.GetMaxRetries())) return 1;
     }
 }
 
 int RkCimConnection::DisconnectCimom() {
+    return Disconnect(false);
+}
+
+int RkCimConnection::Disconnect(bool keepClient) {
     static const char* const fn = "RkCimConnection::DisconnectCimom";
     int rc = 0;
     if (m_pClient) {
         try {
             DEBUG_TRACE_NORMAL(fn, "going to disconnect connection");
             m_pClient->disconnect();
-            m_pClient.reset();
             DEBUG_TRACE_NORMAL(fn, "Disconnected from %s:%s\n", m_Cimom.GetAddress().c_str(),
                                m_Cimom.GetPort().c_str());
         } catch (...) {
             DEBUG_TRACE(fn, "Caught unknown Exception\n");
-            m_pClient.reset();
             rc = 1;
+        }
+        if (!keepClient) {
+            m_pClient.reset();
+            m_Session.reset();
         }
     }
     m_Cimom.SetConnState(RK_CIM_NOT_CONNECTED);
     return rc;
 }
 
-int RkCimConnection::ConnectionRetry(short& retryCount, std::string exceptionText) {
+int RkCimConnection::ConnectionRetry(short& retryCount, const cim::Exception& failure) {
     static const char* const fn = "RkCimConnection::ConnectionRetry";
     const bool faultRetry = TalonNumber("RK_PEGASUS_FAULT_RETRY") != 0;
-    bool httpFailure = false;
-    if (Contains(exceptionText, "HTTP"))
-        httpFailure = true;
-    else if (!Contains(exceptionText, "timed out"))
-        return 0;
+    const Transient kind = Classify(failure);
+    if (kind == Transient::No) return 0;
+    const bool httpFailure = kind != Transient::Timeout;
 
     m_RetryState = RK_CIM_RETRYING;
     m_Cimom.SetConnState(RK_CIM_RETRYING);
@@ -173,13 +214,14 @@ int RkCimConnection::ConnectionRetry(short& retryCount, std::string exceptionTex
                     static_cast<int>(m_Cimom.GetTimeoutSecs()));
     }
 
+    // The client is connected again in place, so that copies sharing it follow.
     if (!faultRetry) {
-        DisconnectCimom();
+        Disconnect(true);
         if (ConnectCimom() != 0) return 0;
     } else if (m_FaultRetryCount != m_FaultRetryLimit) {
         ++m_FaultRetryCount;
     } else {
-        DisconnectCimom();
+        Disconnect(true);
         if (ConnectCimom() != 0) return 0;
         m_FaultRetryCount = 0;
     }
@@ -195,7 +237,7 @@ Result RkCimConnection::RetriedRead(const char* fn, Call call, bool isAssociatio
     // empty answer. Otherwise the loop ends only through return or throw, since
     // ConnectionRetry gives up once retryCount reaches m_MaxRetries.
     for (;;) {
-        // Read again for every attempt: a retry may have replaced the client.
+        // Read again for every attempt: a failed reconnect may have dropped the client.
         const cim::CIMNamespaceName nameSpace(m_Cimom.GetNameSpace());
         try {
             std::shared_ptr<cim::CIMClient> client = m_pClient;
@@ -214,7 +256,7 @@ Result RkCimConnection::RetriedRead(const char* fn, Call call, bool isAssociatio
             if (IsAuthRejection(e)) {
                 if (!faultRetry) {
                     ReportAuthFailure(text);
-                    m_AuthFailed = true;
+                    SetAuthFailed(true);
                     return Result();
                 }
                 DEBUG_TRACE(fn,
@@ -222,12 +264,12 @@ Result RkCimConnection::RetriedRead(const char* fn, Call call, bool isAssociatio
                             "regkey present",
                             text.c_str());
             }
-            if (ConnectionRetry(retryCount, text) != 1) {
+            if (ConnectionRetry(retryCount, e) != 1) {
                 DEBUG_TRACE(fn, "Client Timed out Exception %s", text.c_str());
                 throw;
             }
         } catch (...) {
-            DEBUG_TRACE(fn, "%s:%d Caught unknown Exception\n", __FILE__, __LINE__);
+            DEBUG_TRACE(fn, "%s:%d Caught unknown Exception\n", BaseName(__FILE__), __LINE__);
             throw;
         }
     }
@@ -282,15 +324,15 @@ int RkCimConnection::DeleteInstance(const cim::CIMNamespaceName& nameSpace,
         client->deleteInstance(nameSpace, path);
         return 0;
     } catch (const cim::CIMException& e) {
-        DEBUG_TRACE(fn, "%s: %d: Caught CIMException: %s: %s", __FILE__, __LINE__,
-                    cim::cimStatusCodeToString(e.getCode()), e.getMessage().c_str());
-        if (IsAuthRejection(e)) ReportAuthFailure(e.getMessage());
+        DEBUG_TRACE(fn, "%s: %d: Caught CIMException: %s: %s", BaseName(__FILE__), __LINE__,
+                    cim::cimStatusCodeToString(e.getCode()), e.getDescription().c_str());
     } catch (const cim::Exception& e) {
-        DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s", __FILE__, __LINE__, e.getMessage().c_str());
+        DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s", BaseName(__FILE__), __LINE__,
+                    e.getMessage().c_str());
         // Our client reports a rejected credential as an HTTP error, not a CIM one.
         if (IsAuthRejection(e)) ReportAuthFailure(e.getMessage());
     } catch (...) {
-        DEBUG_TRACE(fn, "%s: %d: Caught unknown Exception", __FILE__, __LINE__);
+        DEBUG_TRACE(fn, "%s: %d: Caught unknown Exception", BaseName(__FILE__), __LINE__);
     }
     return 1;
 }

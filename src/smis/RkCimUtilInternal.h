@@ -7,6 +7,7 @@
 #include <cim/CIMObjectPath.h>
 #include <cim/Exception.h>
 
+#include "smis/RkCimConnection.h"
 #include "smis/RkSmisTracer.h"
 
 namespace rkcimutil {
@@ -42,10 +43,11 @@ inline cim::CIMObjectPath InNamespace(cim::CIMObjectPath path, const std::string
     return path;
 }
 
+// The message of a CIMException starts with the status name; the trace names it once.
 inline void TraceCimException(const RkSmisTracer& tracer, const char* function, const char* file,
                               int line, const cim::CIMException& e) {
     tracer.DEBUG_TRACE(function, "%s: %d: Caught CIMException: %s: %s", BaseName(file), line,
-                       cim::cimStatusCodeToString(e.getCode()), e.getMessage().c_str());
+                       cim::cimStatusCodeToString(e.getCode()), e.getDescription().c_str());
 }
 
 inline void TraceException(const RkSmisTracer& tracer, const char* function, const char* file,
@@ -58,15 +60,26 @@ inline bool IsNotFound(const cim::CIMException& e) {
     return e.getCode() == cim::CIM_ERR_NOT_FOUND;
 }
 
+// The reads answer empty once the credentials were rejected: a lookup calls this
+// after reading, so that such an answer never passes for "none".
+inline void ThrowIfAuthFailed(const RkCimConnection& conn) {
+    if (conn.AuthFailed()) throw RkCimAuthFailedException();
+}
+
 }  // namespace rkcimutil
+
+// The catch blocks of the lookups (members of RkCimUtil): every one marks the
+// lookup as failed, so that a caller never takes its result for "none".
 
 // Traces a failure that is not a CIM error under function and raises it again.
 #define RKCIMUTIL_TRACE_OTHERS_AND_RETHROW(function)                       \
     catch (const cim::Exception& e) {                                      \
+        SetLookupFailed();                                                 \
         rkcimutil::TraceException(*this, function, __FILE__, __LINE__, e); \
         throw;                                                             \
     }                                                                      \
     catch (...) {                                                          \
+        SetLookupFailed();                                                 \
         DEBUG_TRACE(function, "Caught unknown Exception");                 \
         throw;                                                             \
     }
@@ -74,6 +87,7 @@ inline bool IsNotFound(const cim::CIMException& e) {
 // Traces the failure under function and raises it again.
 #define RKCIMUTIL_TRACE_AND_RETHROW(function)                                 \
     catch (const cim::CIMException& e) {                                      \
+        SetLookupFailed();                                                    \
         rkcimutil::TraceCimException(*this, function, __FILE__, __LINE__, e); \
         throw;                                                                \
     }                                                                         \
@@ -82,14 +96,17 @@ inline bool IsNotFound(const cim::CIMException& e) {
 // Traces the failure under function and gives result.
 #define RKCIMUTIL_TRACE_AND_RETURN(function, result)                          \
     catch (const cim::CIMException& e) {                                      \
+        SetLookupFailed();                                                    \
         rkcimutil::TraceCimException(*this, function, __FILE__, __LINE__, e); \
         return result;                                                        \
     }                                                                         \
     catch (const cim::Exception& e) {                                         \
+        SetLookupFailed();                                                    \
         rkcimutil::TraceException(*this, function, __FILE__, __LINE__, e);    \
         return result;                                                        \
     }                                                                         \
     catch (...) {                                                             \
+        SetLookupFailed();                                                    \
         DEBUG_TRACE(function, "Caught unknown Exception");                    \
         return result;                                                        \
     }

@@ -16,9 +16,11 @@ cim::CIMObjectPath RkCimUtil::GetObjPathByPropName(RkCimConnection& conn,
                                                    const std::string& className,
                                                    std::string propName, std::string propValue) {
     const char* fn = "SMIS::GetObjPathByPropName";
+    LookupScope scope(*this);
     try {
         std::vector<cim::CIMInstance> instances =
             conn.GetInstances(className, cim::CIMPropertyList({cim::CIMName(propName)}));
+        rkcimutil::ThrowIfAuthFailed(conn);
         DEBUG_TRACE_NORMAL(fn, "Class [%s] got %d instances", className.c_str(),
                            static_cast<int>(instances.size()));
         for (const cim::CIMInstance& inst : instances) {
@@ -34,9 +36,11 @@ cim::CIMObjectPath RkCimUtil::GetObjPathByPropName(RkCimConnection& conn, std::s
                                                    std::string className, std::string propName,
                                                    std::string propValue, bool exact) {
     const char* fn = "SMIS::GetObjPathByPropName";
+    LookupScope scope(*this);
     try {
         std::vector<cim::CIMInstance> instances =
             conn.GetInstances(className, cim::CIMPropertyList({cim::CIMName(propName)}));
+        rkcimutil::ThrowIfAuthFailed(conn);
         DEBUG_TRACE_NORMAL(fn, "Class [%s] got %d instances", className.c_str(),
                            static_cast<int>(instances.size()));
         for (const cim::CIMInstance& inst : instances) {
@@ -61,8 +65,10 @@ cim::CIMObjectPath RkCimUtil::GetObjPathByProp(RkCimConnection& conn, std::strin
                                                std::string keyName, std::string keyValue,
                                                std::string systemName) {
     const char* fn = "SMIS::GetObjPathByProp";
+    LookupScope scope(*this);
     try {
         std::vector<cim::CIMObjectPath> names = conn.GetInstanceNames(className);
+        rkcimutil::ThrowIfAuthFailed(conn);
         DEBUG_TRACE(fn, "Class <%s> got %d instance names", className.c_str(),
                     static_cast<int>(names.size()));
         for (const cim::CIMObjectPath& p : names) {
@@ -75,10 +81,12 @@ cim::CIMObjectPath RkCimUtil::GetObjPathByProp(RkCimConnection& conn, std::strin
     } catch (const cim::CIMException& e) {
         rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
         if (rkcimutil::IsNotFound(e)) {
+            // The provider's own "not found".
             DEBUG_TRACE(fn, "%s instance for property %s = %s not found", className.c_str(),
                         keyName.c_str(), keyValue.c_str());
             return cim::CIMObjectPath();
         }
+        SetLookupFailed();
         throw;
     }
     RKCIMUTIL_TRACE_OTHERS_AND_RETHROW(fn)
@@ -88,10 +96,12 @@ std::vector<cim::CIMObjectPath> RkCimUtil::GetObjPathListByPropNameList(
     RkCimConnection& conn, std::string className, std::string propName,
     cim::Array<cim::String>& values, std::string systemName) {
     const char* fn = "SMIS::GetObjPathListByPropNameList";
+    LookupScope scope(*this);
     std::vector<cim::CIMObjectPath> found;
     try {
         std::vector<cim::CIMInstance> instances =
             conn.GetInstances(className, cim::CIMPropertyList({cim::CIMName(propName)}));
+        rkcimutil::ThrowIfAuthFailed(conn);
         DEBUG_TRACE_NORMAL(fn, "Class [%s] got %d instances", className.c_str(),
                            static_cast<int>(instances.size()));
         for (const cim::CIMInstance& inst : instances) {
@@ -109,9 +119,11 @@ std::vector<cim::CIMObjectPath> RkCimUtil::GetObjPathListByPropNameList(
 cim::CIMObjectPath RkCimUtil::GetSystemObjPathByNameProp(RkCimConnection& conn,
                                                          std::string systemName) {
     const char* fn = "SMIS::GetSystemObjPathByNameProp";
+    LookupScope scope(*this);
     const std::string className = "CIM_ComputerSystem";
     try {
         std::vector<cim::CIMObjectPath> names = conn.GetInstanceNames(className);
+        rkcimutil::ThrowIfAuthFailed(conn);
         DEBUG_TRACE(fn, "Class <%s> got %d instance names", className.c_str(),
                     static_cast<int>(names.size()));
         const RK_PROVIDER_VENDOR vendor =
@@ -161,6 +173,7 @@ cim::CIMObjectPath RkCimUtil::GetSystemObjPathByNameProp(RkCimConnection& conn,
 }
 
 std::string RkCimUtil::GetSystemObjPathString(RkCimConnection& conn, std::string systemName) {
+    LookupScope scope(*this);
     try {
         return GetSystemObjPathByNameProp(conn, std::move(systemName)).toString();
     }
@@ -170,8 +183,10 @@ std::string RkCimUtil::GetSystemObjPathString(RkCimConnection& conn, std::string
 int RkCimUtil::ValidateSystemName(RkCimConnection& conn, std::string systemName,
                                   std::string className, cim::CIMObjectPath& outPath) {
     const char* fn = "SMIS::ValidateSystemName";
+    LookupScope scope(*this);
     try {
         std::vector<cim::CIMObjectPath> names = conn.GetInstanceNames(className);
+        rkcimutil::ThrowIfAuthFailed(conn);
         if (names.empty()) {
             DEBUG_TRACE(fn, "Class %s not found", className.c_str());
             return 0;
@@ -192,9 +207,11 @@ cim::CIMObjectPath RkCimUtil::GetSystemServiceObject(RkCimConnection& conn,
                                                      cim::CIMObjectPath& systemPath,
                                                      std::string serviceClass) {
     const char* fn = "SMIS::GetSystemServiceObject";
+    LookupScope scope(*this);
     try {
         std::vector<cim::CIMObjectPath> services =
             conn.GetAssociatorNames(systemPath, "CIM_HostedService", serviceClass, "", "");
+        rkcimutil::ThrowIfAuthFailed(conn);
         if (services.empty()) return cim::CIMObjectPath();
         return InNamespace(services.front(), conn.GetNameSpace());
     } catch (const cim::CIMException& e) {
@@ -204,6 +221,7 @@ cim::CIMObjectPath RkCimUtil::GetSystemServiceObject(RkCimConnection& conn,
                         systemPath.toString().c_str(), serviceClass.c_str());
             return cim::CIMObjectPath();
         }
+        SetLookupFailed();
         throw;
     }
     RKCIMUTIL_TRACE_OTHERS_AND_RETHROW(fn)
@@ -212,6 +230,7 @@ cim::CIMObjectPath RkCimUtil::GetSystemServiceObject(RkCimConnection& conn,
 cim::CIMObjectPath RkCimUtil::GetCtlrservicePath(RkCimConnection& conn,
                                                  cim::CIMObjectPath& systemPath) {
     const char* fn = "SMIS::GetCtlrservicePath";
+    LookupScope scope(*this);
     const std::string serviceClass = "CIM_ControllerConfigurationService";
     try {
         cim::CIMObjectPath service = GetSystemServiceObject(conn, systemPath, serviceClass);
@@ -228,6 +247,7 @@ cim::CIMObjectPath RkCimUtil::GetCtlrservicePath(RkCimConnection& conn,
 std::string RkCimUtil::GetDGByName(RkCimConnection& conn, std::string systemName,
                                    std::string diskGroupName) {
     const char* fn = "SMIS::GetDGByName";
+    LookupScope scope(*this);
     if (diskGroupName.empty()) return std::string();
     try {
         cim::CIMObjectPath system = GetSystemObjPathByNameProp(conn, systemName);
@@ -248,6 +268,7 @@ std::string RkCimUtil::GetDGByName(RkCimConnection& conn, std::string systemName
 }
 
 std::string RkCimUtil::GetVendorByName(RkCimConnection& conn, std::string systemName) {
+    LookupScope scope(*this);
     try {
         return RKProviderVendor::GetVendorPrefix(GetSystemObjPathByNameProp(conn, systemName));
     }
@@ -255,6 +276,7 @@ std::string RkCimUtil::GetVendorByName(RkCimConnection& conn, std::string system
 }
 
 std::string RkCimUtil::GetVendorNamespaceByName(RkCimConnection& conn, std::string systemName) {
+    LookupScope scope(*this);
     try {
         return RKProviderVendor::GetVendorNameSpace(GetSystemObjPathByNameProp(conn, systemName));
     }
@@ -265,6 +287,7 @@ std::string RkCimUtil::GetVendorNamespaceByName(RkCimConnection& conn, std::stri
 
 std::string RkCimUtil::GetEternusTPPByName(RkCimConnection& conn, std::string systemName,
                                            std::string poolName) {
+    LookupScope scope(*this);
     if (poolName.empty()) return std::string();
     try {
         return GetObjPathByPropName(conn, systemName, "FUJITSU_ThinProvisioningPool", "ElementName",
@@ -279,11 +302,15 @@ cim::CIMObjectPath RkCimUtil::GetObjPathByAssnProp(RkCimConnection& conn,
                                                    std::string assocClass, std::string resultClass,
                                                    std::string propName, std::string propValue) {
     const char* fn = "SMIS::GetObjPathByAssnProp";
+    LookupScope scope(*this);
     try {
-        for (const cim::CIMObjectPath& p :
-             conn.GetAssociatorNames(objectPath, assocClass, resultClass, "", "")) {
+        std::vector<cim::CIMObjectPath> associated =
+            conn.GetAssociatorNames(objectPath, assocClass, resultClass, "", "");
+        rkcimutil::ThrowIfAuthFailed(conn);
+        for (const cim::CIMObjectPath& p : associated) {
             cim::CIMObjectPath full = InNamespace(p, conn.GetNameSpace());
             cim::CIMInstance inst = conn.GetInstance(full);
+            rkcimutil::ThrowIfAuthFailed(conn);
             if (!inst.isUninitialized() && cim::equalNoCase(GetCIMProp(inst, propName), propValue))
                 return full;
         }
@@ -296,9 +323,12 @@ std::vector<cim::CIMObjectPath> RkCimUtil::GetSystemObjPathListByPropList(RkCimC
                                                                           std::string className,
                                                                           std::string systemName) {
     const char* fn = "SMIS::GetSystemObjPathListByPropList";
+    LookupScope scope(*this);
     std::vector<cim::CIMObjectPath> found;
     try {
-        for (const cim::CIMObjectPath& p : conn.GetInstanceNames(className))
+        std::vector<cim::CIMObjectPath> names = conn.GetInstanceNames(className);
+        rkcimutil::ThrowIfAuthFailed(conn);
+        for (const cim::CIMObjectPath& p : names)
             if (Contains(KeyValue(p, "SystemName"), systemName))
                 found.push_back(InNamespace(p, conn.GetNameSpace()));
         return found;
@@ -314,6 +344,7 @@ cim::CIMObjectPath RkCimUtil::GetSystemObjPathByProp(RkCimConnection& conn, std:
 }
 
 std::string RkCimUtil::GetIBMSVCVolObjPathByUUID(RkCimConnection& conn, std::string uuid) {
+    LookupScope scope(*this);
     try {
         return GetObjPathByPropName(conn, "IBMTSSVC_ConciseVolume", "UniqueID", uuid).toString();
     }
@@ -323,9 +354,11 @@ std::string RkCimUtil::GetIBMSVCVolObjPathByUUID(RkCimConnection& conn, std::str
 cim::CIMObjectPath RkCimUtil::GetPreferredNodeForIBMSVC(RkCimConnection& conn,
                                                         std::string nodePath) {
     const char* fn = "SMIS::GetPreferredNodeForIBMSVC";
+    LookupScope scope(*this);
     size_t colon = nodePath.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= nodePath.size()) {
         DEBUG_TRACE(fn, "Node [%s] is not of the form system:node", nodePath.c_str());
+        SetLookupFailed();
         return cim::CIMObjectPath();
     }
     const std::string system = nodePath.substr(0, colon);
@@ -339,7 +372,12 @@ cim::CIMObjectPath RkCimUtil::GetPreferredNodeForIBMSVC(RkCimConnection& conn,
 cim::CIMObjectPath RkCimUtil::GetVolumeObjectPath(RkCimConnection& conn, std::string systemName,
                                                   std::string volume) {
     const char* fn = "SMIS::GetVolumeObjectPath";
-    if (volume.empty()) return cim::CIMObjectPath();
+    LookupScope scope(*this);
+    if (volume.empty()) {
+        // Taken as a name, an empty text would match every volume.
+        SetLookupFailed();
+        return cim::CIMObjectPath();
+    }
     try {
         return InNamespace(cim::CIMObjectPath::parse(volume), conn.GetNameSpace());
     } catch (const cim::MalformedObjectNameException&) {

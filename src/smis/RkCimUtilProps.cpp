@@ -42,26 +42,32 @@ std::string RkCimUtil::GetCIMProp(const cim::CIMInstance& instance, std::string 
 
 std::string RkCimUtil::GetCIMProp(RkCimConnection& conn, std::string& objectPath,
                                   std::string propName) {
+    LookupScope scope(*this);
     try {
         cim::CIMObjectPath path = cim::CIMObjectPath::parse(objectPath);
-        return GetCIMProp(conn.GetInstance(path), propName);
+        return GetCIMProp(conn, path, std::move(propName));
     }
     RKCIMUTIL_TRACE_AND_RETURN("SMIS::GetCIMProp", std::string())
 }
 
 std::string RkCimUtil::GetCIMProp(RkCimConnection& conn, cim::CIMObjectPath& path,
                                   std::string propName) {
+    LookupScope scope(*this);
     try {
-        return GetCIMProp(conn.GetInstance(path), propName);
+        cim::CIMInstance inst = conn.GetInstance(path);
+        rkcimutil::ThrowIfAuthFailed(conn);
+        return GetCIMProp(inst, propName);
     }
     RKCIMUTIL_TRACE_AND_RETURN("SMIS::GetCIMProp", std::string())
 }
 
 int RkCimUtil::GetCIMPropList(RkCimConnection& conn, const std::string& objectPath,
                               std::map<std::string, std::string>& props) {
+    LookupScope scope(*this);
     if (props.empty()) return 0;
     try {
         cim::CIMInstance inst = conn.GetInstance(cim::CIMObjectPath::parse(objectPath));
+        rkcimutil::ThrowIfAuthFailed(conn);
         int result = 1;
         for (auto& entry : props) {
             bool found = false;
@@ -97,11 +103,13 @@ std::string RkCimUtil::GetInstanceProp(RkCimConnection& /*conn*/, const cim::CIM
 int RkCimUtil::UpdateInstanceProp(RkCimConnection& conn, std::string objectPath,
                                   std::string propName, std::string newValue) {
     const char* fn = "SMIS::UpdateInstanceProp";
+    LookupScope scope(*this);
     const bool secret = propName == "Secret";
     try {
         std::shared_ptr<cim::CIMClient> client = conn.GetClient();
         if (!client) {
             DEBUG_TRACE(fn, "Not connected");
+            SetLookupFailed();
             return 0;
         }
         const cim::CIMObjectPath path = cim::CIMObjectPath::parse(objectPath);
@@ -168,16 +176,19 @@ int RkCimUtil::UpdateInstanceProp(RkCimConnection& conn, std::string objectPath,
                                newValue.c_str());
         return 1;
     } catch (const cim::CIMException& e) {
-        std::string message = secret ? Masked(e.getMessage(), newValue) : e.getMessage();
+        std::string message = secret ? Masked(e.getDescription(), newValue) : e.getDescription();
         DEBUG_TRACE(fn, "%d: Caught CIMException: %s: %s\n", __LINE__,
                     cim::cimStatusCodeToString(e.getCode()), message.c_str());
+        SetLookupFailed();
         return 0;
     } catch (const cim::Exception& e) {
         std::string message = secret ? Masked(e.getMessage(), newValue) : e.getMessage();
         DEBUG_TRACE(fn, "%d: Caught Exception: %s\n", __LINE__, message.c_str());
+        SetLookupFailed();
         return 0;
     } catch (...) {
         DEBUG_TRACE(fn, "Caught unknown exception\n");
+        SetLookupFailed();
         return 0;
     }
 }
@@ -185,9 +196,11 @@ int RkCimUtil::UpdateInstanceProp(RkCimConnection& conn, std::string objectPath,
 int RkCimUtil::CheckInstanceExistence(RkCimConnection& conn, std::string& systemName,
                                       std::string& volume, std::string& uuidToVerify) {
     const char* fn = "SMIS::CheckInstanceExistence";
+    LookupScope scope(*this);
     if (volume.empty()) {
         // Taken as a name, an empty text would match every volume.
         DEBUG_TRACE(fn, "No volume given");
+        SetLookupFailed();
         return -1;
     }
     try {
@@ -219,6 +232,7 @@ int RkCimUtil::CheckInstanceExistence(RkCimConnection& conn, std::string& system
         }
 
         cim::CIMInstance inst = conn.GetInstance(path);
+        rkcimutil::ThrowIfAuthFailed(conn);
         if (inst.isUninitialized()) {
             DEBUG_TRACE(fn, " Lun %s not found", volume.c_str());
             return 0;
@@ -230,6 +244,7 @@ int RkCimUtil::CheckInstanceExistence(RkCimConnection& conn, std::string& system
         std::string name = GetInstanceProp(conn, inst, "Name", found);
         if (!found) {
             DEBUG_TRACE(fn, "Name property not found for object path [%s]", volume.c_str());
+            SetLookupFailed();
             return -1;
         }
         if (!cim::equalNoCase(name, uuidToVerify)) {
@@ -241,13 +256,18 @@ int RkCimUtil::CheckInstanceExistence(RkCimConnection& conn, std::string& system
         }
         return 1;
     } catch (const cim::CIMException& e) {
+        // Only the provider's own status says "not found".
         rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
-        return rkcimutil::IsNotFound(e) || Contains(e.getMessage(), "CIM_ERR_NOT_FOUND") ? 0 : -1;
+        if (rkcimutil::IsNotFound(e)) return 0;
+        SetLookupFailed();
+        return -1;
     } catch (const cim::Exception& e) {
         rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
-        return Contains(e.getMessage(), "CIM_ERR_NOT_FOUND") ? 0 : -1;
+        SetLookupFailed();
+        return -1;
     } catch (...) {
         DEBUG_TRACE(fn, "Caught unknown Exception");
+        SetLookupFailed();
         return -1;
     }
 }

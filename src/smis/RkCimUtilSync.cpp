@@ -52,6 +52,7 @@ cim::CIMObjectPath RkCimUtil::GetSyncPath(RkCimConnection& conn, cim::String nam
                                           std::string /*systemName*/, cim::CIMObjectPath source,
                                           cim::CIMObjectPath target) {
     const char* fn = "SMIS::GetSyncPath";
+    LookupScope scope(*this);
     try {
         const RK_PROVIDER_VENDOR vendor = RKProviderVendor::GetVendorId(source);
         const std::string sourceText = source.toString();
@@ -89,6 +90,7 @@ int RkCimUtil::GetSyncPathFromSource(RkCimConnection& conn, std::string sourcePa
                                      std::string& syncPath, std::string& targetPath,
                                      std::string& targetName) {
     const char* fn = "SMIS::GetSyncPathFromSource";
+    LookupScope scope(*this);
     try {
         cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
         const std::string sourceName = GetCIMProp(conn, source, "Name");
@@ -115,6 +117,7 @@ int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyTy
                                                std::string sourcePath, std::string& syncPath,
                                                std::string& targetPath) {
     const char* fn = "SMIS::GetSyncPathFromSourceBySyncType";
+    LookupScope scope(*this);
     try {
         cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
         std::vector<cim::CIMInstance> syncs =
@@ -187,6 +190,7 @@ int RkCimUtil::GetAllSyncPathFromSource(RkCimConnection& conn, std::string sourc
                                         std::string label,
                                         std::map<std::string, std::string>& targets) {
     const char* fn = "SMIS::GetAllSyncPathFromSource";
+    LookupScope scope(*this);
     try {
         std::string sourceName;
         std::vector<LabelledTarget> found;
@@ -207,6 +211,7 @@ int RkCimUtil::GetDelSyncPathFromSource(RkCimConnection& conn, std::string sourc
                                         std::string& syncPath, std::string& targetPath,
                                         std::string& targetName, std::string label) {
     const char* fn = "SMIS::GetSyncPathFromSource";
+    LookupScope scope(*this);
     try {
         std::string sourceName;
         std::vector<LabelledTarget> found;
@@ -277,6 +282,7 @@ int RkCimUtil::GetSyncPathFromTarget(RkCimConnection& conn, std::string targetPa
                                      std::string& syncPath, std::string& sourcePath,
                                      std::string& sourceName) {
     const char* fn = "SMIS::GetSyncPathFromTarget";
+    LookupScope scope(*this);
     try {
         cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
         const std::string targetName = GetCIMProp(conn, target, "Name");
@@ -295,6 +301,7 @@ int RkCimUtil::GetSyncPathFromTargetAndSource(RkCimConnection& conn, const std::
                                               const std::string& sourcePath,
                                               std::string& syncPath) {
     const char* fn = "SMIS::GetSyncPathFromTargetAndSource";
+    LookupScope scope(*this);
     try {
         cim::CIMObjectPath target = cim::CIMObjectPath::parse(targetPath);
         cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);

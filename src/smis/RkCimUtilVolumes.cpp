@@ -1,4 +1,5 @@
 // Volume lookup by UUID over the process-wide volume cache.
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,19 +14,24 @@ RkCriticalSection RkCimUtil::m_CimUtilLock;
 namespace {
 
 const char* const kVolumeClass = "CIM_StorageVolume";
-constexpr int kAuthFailureHostError = 60555;
 
-// A rejected credential is an HTTP 401 answer.
-bool IsAuthRejection(const cim::Exception& e) {
-    if (auto* http = dynamic_cast<const cim::HttpException*>(&e)) return http->getStatus() == 401;
-    return e.getMessage().find("HTTP 401") != std::string::npos;
+// The volume instances (with "Name" only) shared by every lookup of the process, one
+// list per provider view: endpoint, namespace and user. A list holds the volumes of
+// every system the provider manages; the walk filters by system. Touched only while
+// m_CimUtilLock is held.
+std::map<std::string, std::vector<cim::CIMInstance>>& VolumeCache() {
+    static std::map<std::string, std::vector<cim::CIMInstance>> cache;
+    return cache;
 }
 
+constexpr int kAuthFailureHostError = 60555;
+
 // The volumes (with "Name" only) whose "Name" is uuid, from one enumeration that streams
-// past: a lookup without the cache never holds the whole list. Failures are retried and a
-// rejected credential reported as RkCimConnection's own reads do.
+// past: a lookup without the cache never holds the whole list. Failures are retried, and a
+// rejected credential reported, as RkCimConnection's own reads do.
 std::vector<cim::CIMInstance> VolumesNamed(RkCimConnection& conn, const RkCimUtil& util,
                                            const std::string& uuid, const char* fn) {
+    static const char* const read = "RkCimConnection::GetInstances";
     unsigned long faultRetry = 0;
     RKPlatformInfo().getNumber("Talon", "RK_PEGASUS_FAULT_RETRY", &faultRetry);
     short retryCount = 0;
@@ -46,39 +52,40 @@ std::vector<cim::CIMInstance> VolumesNamed(RkCimConnection& conn, const RkCimUti
             return matches;
         } catch (const cim::Exception& e) {
             const std::string text = e.getMessage();
-            if (IsAuthRejection(e)) {
+            auto* http = dynamic_cast<const cim::HttpException*>(&e);
+            if (http && http->getStatus() == 401) {
                 if (faultRetry == 0) {
                     if (!conn.AuthFailed())
                         conn.DEBUG_SET_ERROR(kAuthFailureHostError, text.c_str());
                     conn.SetAuthFailed(true);
                     return {};
                 }
-                conn.DEBUG_TRACE("RkCimConnection::GetInstances",
+                conn.DEBUG_TRACE(read,
                                  "Unauthorized Exception [%s], continue with retry  as PEGASUS "
                                  "retry regkey present",
                                  text.c_str());
             }
-            if (conn.ConnectionRetry(retryCount, text) != 1) {
-                conn.DEBUG_TRACE("RkCimConnection::GetInstances", "Client Timed out Exception %s",
-                                 text.c_str());
+            if (conn.ConnectionRetry(retryCount, e) != 1) {
+                conn.DEBUG_TRACE(read, "Client Timed out Exception %s", text.c_str());
                 throw;
             }
         }
     }
 }
 
-// The volume instances (with "Name" only) shared by every lookup of the process.
-// Touched only while m_CimUtilLock is held.
-std::vector<cim::CIMInstance>& VolumeCache() {
-    static std::vector<cim::CIMInstance> cache;
-    return cache;
+std::string CacheKey(const RkCimConnection& conn) {
+    const RkCimom& c = conn.GetCimom();
+    return std::string(c.GetUseSSL() ? "https" : "http") + '\n' + c.GetAddress() + '\n' +
+           c.GetPort() + '\n' + c.GetNameSpace() + '\n' + c.GetUserName();
 }
 
 }  // namespace
 
 size_t RkCimUtil::VolumeCacheSize() {
     RkCriticalSectionLock lock(&m_CimUtilLock);
-    return VolumeCache().size();
+    size_t n = 0;
+    for (const auto& entry : VolumeCache()) n += entry.second.size();
+    return n;
 }
 
 void RkCimUtil::ClearVolumeCache() {
@@ -89,6 +96,7 @@ void RkCimUtil::ClearVolumeCache() {
 std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uuid,
                                            std::string systemName) {
     const char* fn = "SMIS::GetVolObjPathByUUID";
+    LookupScope scope(*this);
     int setting = 0;
     const bool caching =
         RKPlatformInfo().getRegInt("Talon", "RK_SMIS_CACHE_VOLUME_INSTANCES", &setting) &&
@@ -97,15 +105,21 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         DEBUG_TRACE(fn,
                     "Found volume caching enabled, not going to fetch volumes if already cached");
 
+    const std::string key = CacheKey(conn);
     RkCriticalSectionLock lock(&m_CimUtilLock);
     if (caching) DEBUG_TRACE(fn, "Acquired CimUtil lock");
-    std::vector<cim::CIMInstance>& cache = VolumeCache();
+    std::vector<cim::CIMInstance>& cache = VolumeCache()[key];
     std::string result;
     try {
         if (caching && !cache.empty()) DEBUG_TRACE(fn, "Not fetching volumes as already cached");
         bool filledHere = false;
         auto fill = [&]() {
-            cache = conn.GetInstances(kVolumeClass, cim::CIMPropertyList({cim::CIMName("Name")}));
+            // Emptied first: a failed fill must leave no list behind.
+            cache.clear();
+            std::vector<cim::CIMInstance> fresh =
+                conn.GetInstances(kVolumeClass, cim::CIMPropertyList({cim::CIMName("Name")}));
+            rkcimutil::ThrowIfAuthFailed(conn);
+            cache.swap(fresh);
             DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass,
                         static_cast<int>(cache.size()));
         };
@@ -113,6 +127,7 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         std::vector<cim::CIMInstance> named;
         if (!caching) {
             named = VolumesNamed(conn, *this, uuid, fn);
+            rkcimutil::ThrowIfAuthFailed(conn);
         } else if (cache.empty()) {
             fill();
             filledHere = true;
@@ -150,7 +165,6 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         bool refreshed = false;
         if (!found && caching && !filledHere) {
             // The volume may have been created after the cache was filled.
-            cache.clear();
             fill();
             refreshed = true;
             DEBUG_TRACE(fn,
@@ -162,17 +176,22 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
             DEBUG_TRACE(fn, "Found volume UUID [%s] in the refreshed cache list", uuid.c_str());
     } catch (const cim::CIMException& e) {
         rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
+        SetLookupFailed();
         result.clear();
     } catch (const cim::Exception& e) {
         rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
+        SetLookupFailed();
         result.clear();
     } catch (...) {
         DEBUG_TRACE(fn, "Caught unknown Exception");
+        SetLookupFailed();
         result.clear();
     }
+    if (LookupFailed())
+        DEBUG_TRACE(fn, "Volume list could not be read, volume UUID [%s] unknown", uuid.c_str());
     // Without caching nothing outlives the lookup, found or not, so that the next
     // lookup sees volumes created since.
-    if (!caching) cache.clear();
+    if (!caching || cache.empty()) VolumeCache().erase(key);
     if (caching) DEBUG_TRACE(fn, "Released CimUtil lock");
     return result;
 }

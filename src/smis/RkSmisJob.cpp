@@ -26,23 +26,35 @@ cim::CIMObjectPath RkSmisJob::GetJobHandle(cim::Array<cim::CIMParamValue>& outPa
 }
 
 cim::CIMInstance RkSmisJob::GetJobInstance(cim::CIMObjectPath& job, RkCimConnection& conn) {
+    return ReadJob(job, conn).instance;
+}
+
+RkSmisJob::JobRead RkSmisJob::ReadJob(cim::CIMObjectPath& job, RkCimConnection& conn) {
     const char* fn = "SMIS::GetJobInstance";
+    JobRead read;
     try {
         std::shared_ptr<cim::CIMClient> client = conn.GetClient();
-        // Not connected: nothing to read, the same as a job that cannot be read.
         if (!client) throw cim::NotConnectedException();
-        cim::CIMPropertyList props({"JobStatus", "JobState", "PercentComplete"});
-        return client->getInstance(conn.GetNameSpace(), job, false, false, false, props);
+        // Everything PrintJobSummary shows.
+        cim::CIMPropertyList props({"JobStatus", "JobState", "PercentComplete", "Status",
+                                    "StatusDescriptions", "ErrorDescription"});
+        read.instance = client->getInstance(conn.GetNameSpace(), job, false, false, false, props);
+        read.outcome = JobRead::kRead;
+        return read;
     } catch (const cim::CIMException& e) {
-        if (!rkcimutil::IsNotFound(e))
-            rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
+        if (rkcimutil::IsNotFound(e)) {
+            read.outcome = JobRead::kVanished;
+            return read;
+        }
+        rkcimutil::TraceCimException(*this, fn, __FILE__, __LINE__, e);
     } catch (const cim::Exception& e) {
         rkcimutil::TraceException(*this, fn, __FILE__, __LINE__, e);
     } catch (const std::exception& e) {
         DEBUG_TRACE(fn, "%s: %d: Caught Exception: %s", rkcimutil::BaseName(__FILE__), __LINE__,
                     e.what());
     }
-    return cim::CIMInstance();
+    read.outcome = JobRead::kFailed;
+    return read;
 }
 
 bool RkSmisJob::IsJobDone(int state) {
@@ -55,9 +67,9 @@ bool RkSmisJob::IsJobDone(cim::CIMInstance instance) {
 }
 
 bool RkSmisJob::IsJobDone(cim::CIMObjectPath job, RkCimConnection& conn) {
-    cim::CIMInstance instance = GetJobInstance(job, conn);
-    if (instance.isUninitialized()) return true;
-    return IsJobDone(instance);
+    JobRead read = ReadJob(job, conn);
+    if (read.outcome == JobRead::kVanished) return true;
+    return read.outcome == JobRead::kRead && IsJobDone(read.instance);
 }
 
 std::string RkSmisJob::GetjobStateString(int state) {
@@ -89,10 +101,14 @@ std::string RkSmisJob::GetjobStateString(int state) {
 
 int RkSmisJob::PrintJobSummary(cim::CIMObjectPath& job, RkCimConnection& conn,
                                int& percentComplete) {
-    const char* fn = "SMIS::PrintJobSummary";
-    cim::CIMInstance instance = GetJobInstance(job, conn);
-    if (instance.isUninitialized()) return RK_JOB_COMPLETED;  // a vanished job has completed
+    JobRead read = ReadJob(job, conn);
+    if (read.outcome == JobRead::kVanished) return RK_JOB_COMPLETED;
+    if (read.outcome == JobRead::kFailed) return RK_JOB_EXCEPTION;
+    return Summarize(read.instance, percentComplete);
+}
 
+int RkSmisJob::Summarize(const cim::CIMInstance& instance, int& percentComplete) {
+    const char* fn = "SMIS::PrintJobSummary";
     int state = atoi(GetCIMProp(instance, "JobState").c_str());
     std::string status = GetCIMProp(instance, "JobStatus");
     percentComplete = atoi(GetCIMProp(instance, "PercentComplete").c_str());
@@ -114,19 +130,48 @@ int RkSmisJob::WatchJob(cim::CIMObjectPath& job, RkCimConnection& conn, int maxT
     const int sleepMs = intervalSecs <= 0               ? 0
                         : intervalSecs > INT_MAX / 1000 ? INT_MAX
                                                         : intervalSecs * 1000;
+    // What the polls have told so far; a failed poll tells nothing.
+    enum { kUnknown, kState, kGone } known = kUnknown;
+    int state = 0;
     int percent = 0;
+    int polls = 0;
+    auto poll = [&](bool summary) {
+        ++polls;
+        JobRead read = ReadJob(job, conn);
+        if (read.outcome == JobRead::kVanished) {
+            known = kGone;
+        } else if (read.outcome == JobRead::kRead) {
+            known = kState;
+            state = summary ? Summarize(read.instance, percent)
+                            : atoi(GetCIMProp(read.instance, "JobState").c_str());
+        }
+        return read.outcome;
+    };
+    auto final = [&](JobRead::Outcome outcome) {
+        return outcome == JobRead::kVanished || (outcome == JobRead::kRead && IsJobDone(state));
+    };
+
     int tries = 0;
-    while (tries < maxTries && !IsJobDone(job, conn)) {
-        DEBUG_TRACE(fn, "Try %u", static_cast<unsigned>(tries));
-        ++tries;
-        GotoSleep(sleepMs);
-        PrintJobSummary(job, conn, percent);
+    if (maxTries > 0) {
+        JobRead::Outcome check = poll(false);
+        while (tries < maxTries && !final(check)) {
+            DEBUG_TRACE(fn, "Try %u", static_cast<unsigned>(tries));
+            ++tries;
+            GotoSleep(sleepMs);
+            check = poll(true);
+        }
     }
-    int ret = PrintJobSummary(job, conn, percent);
+    poll(true);
+
+    // A vanished job has completed; a job never read is a failure, not a success.
+    int ret = known == kGone ? RK_JOB_COMPLETED : known == kState ? state : RK_JOB_EXCEPTION;
+    if (known == kUnknown)
+        DEBUG_TRACE(fn, "Job [%s] could not be read in %d polls, taking it as failed",
+                    job.toString().c_str(), polls);
     DEBUG_TRACE(fn, "ret %u", static_cast<unsigned>(ret));
-    // Only a job that is still not final is assumed to complete; one that failed on
-    // the last poll keeps its failed state.
-    if (tries >= maxTries && !IsJobDone(ret)) {
+    // Only a job still seen running is assumed to complete; one that failed on the
+    // last poll that read it keeps its failed state.
+    if (known == kState && tries >= maxTries && !IsJobDone(state)) {
         DEBUG_TRACE(fn, "Max tries exceeded if its Running assuming, it will complete");
         return RK_JOB_COMPLETED;
     }

@@ -2,11 +2,6 @@
 
 namespace RK_SMIS_SNAP {
 
-void Snapshot::SetLogger(RKSO::SnapInfo* info) {
-    m_pLogger = info;
-    m_CimConnection.m_pLogger = info;
-}
-
 void Snapshot::setErrorMsg(int code, const char* message) {
     if (m_ErrorTable && !m_CimConnection.AuthFailed() && m_pLogger && message) {
         int host = GetRkSmisErrorCode(code);

@@ -240,7 +240,8 @@ TEST(HttpTransportErrors, Http501UnsupportedDtdDoesNotHang) {
     EXPECT_NE(std::string(e.what()).find("unsupported-dtd-version"), std::string::npos);
 }
 
-// Broken answers are transient HTTP failures, so the retry rules treat them alike.
+// Broken answers are lost connections (with "HTTP" in the text), which the retry
+// rules repeat on a new connection.
 TEST(HttpTransportErrors, BrokenAnswersAreHttpFailures) {
     struct Case {
         const char* name;
@@ -263,7 +264,8 @@ TEST(HttpTransportErrors, BrokenAnswersAreHttpFailures) {
         });
         HttpTransport t;
         t.connect("127.0.0.1", server.port(), "u", "p");
-        auto e = expectThrow<cim::Exception>([&] { t.post("GetInstance", "ns", kBody); });
+        auto e =
+            expectThrow<cim::ConnectionLostException>([&] { t.post("GetInstance", "ns", kBody); });
         EXPECT_NE(std::string(e.what()).find("HTTP"), std::string::npos) << e.what();
         if (c.word) {
             EXPECT_NE(std::string(e.what()).find(c.word), std::string::npos) << e.what();

@@ -9,11 +9,33 @@
 #include <string>
 #include <vector>
 
+#include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
 
 namespace {
 
 int g_failures = 0;
+
+struct Line {
+    int level;
+    std::string tag;
+    std::string text;
+};
+
+// The host's debug log, as the plug-in writes it where no device is at hand.
+std::vector<Line> g_moduleLog;
+
+void captureModuleLog(void*, const char* tag, int level, const char* text) {
+    g_moduleLog.push_back({level, tag ? tag : "", text ? text : ""});
+}
+
+bool hasLine(const std::vector<Line>& lines, int level, const std::string& tag,
+             const std::string& text) {
+    for (const Line& l : lines)
+        if (l.level == level && l.tag == tag && l.text == text) return true;
+    std::fprintf(stderr, "missing line [%d] %s: %s\n", level, tag.c_str(), text.c_str());
+    return false;
+}
 
 #define CHECK(cond)                                                                       \
     do {                                                                                  \
@@ -30,6 +52,7 @@ class HostDevice : public RKSO::SnapInfo {
     int calls = 0;
     int setMetaDataCalls = 0;
     int errorCode = 0;
+    std::vector<Line> log;
 
     int getSnapName(char* b, short* l) override { return text(b, l, "snap"); }
     int getArrayInfo(char* b, short* l) override { return text(b, l, "{engineId:54}"); }
@@ -60,15 +83,18 @@ class HostDevice : public RKSO::SnapInfo {
         ++calls;
         if (code) *code = errorCode;
     }
-    void logMessage(int, const char* msg) override { ++calls, std::printf("device: %s\n", msg); }
-    void logFormat(int, const char* tag, const char* fmt, ...) override {
+    void logMessage(int level, const char* msg) override {
+        ++calls;
+        log.push_back({level, "", msg ? msg : ""});
+    }
+    void logFormat(int level, const char* tag, const char* fmt, ...) override {
         ++calls;
         char buf[4096];
         va_list ap;
         va_start(ap, fmt);
         std::vsnprintf(buf, sizeof buf, fmt, ap);
         va_end(ap);
-        std::printf("device %s: %s\n", tag, buf);
+        log.push_back({level, tag ? tag : "", buf});
     }
     short getSnapEngineId() override { return ++calls, 54; }
     void getConfigInt(const char*, int*) override { ++calls; }
@@ -180,6 +206,59 @@ int main(int argc, char** argv) {
     CHECK(identify(one, 0, &byModel, 0, nullptr, &util) == 1);
     CHECK(untouchedDevice.calls == 0);
     CHECK(util.calls == 0);
+
+    // Start lines and levels of the device-array entry points, on the first device.
+    struct Start {
+        int level;
+        const char* text;
+    };
+    const Start starts[] = {
+        {1, "Starting to prepare [2] snapshot(s)/clone(s)."},
+        {1, " Starting snap/clone operation for [2] devices"},
+        {0, "Going to check if [2] snap/clone device(s) is mapped"},
+        {0, "Going to map [2] snap/clone device(s) to the host"},
+        {0, "Going to unmap [2] snap/clone device(s) from the host"},
+        {0,
+         "Going to restore/reverse sync snap/clone device. If the operation fails, please check "
+         "LSI provider capability"},
+        {1, "Going to delete [2] snap / clone device{s]"},
+        {0, "Going to check [2] snap / clone device{s] status on the Storage Array"},
+    };
+    for (size_t i = 0; i < calls.size(); ++i) {
+        HostDevice first, second;
+        RKSO::SnapInfo* pair[] = {&first, &second};
+        calls[i](pair, 2, &util);
+        CHECK(!first.log.empty() && first.log[0].level == starts[i].level &&
+              first.log[0].tag == deviceArray[i] && first.log[0].text == starts[i].text);
+    }
+
+    EvDebug::setSink(captureModuleLog, nullptr);
+    CHECK(isSupported(nullptr, 0, &util, nullptr, 0) == 1);
+    CHECK(hasLine(g_moduleLog, -1, "rkso_isSupported",
+                  "Function called with NULL character device name"));
+
+    // rkso_identifyDevices: its own texts under the tag "LSI", result 1 for a bad call.
+    HostDevice a, b;
+    RKSO::SnapInfo* ab[] = {&a, &b};
+    RKSO::SnapInfo* holed[] = {&a, nullptr};
+    CHECK(identify(ab, 0, &byModel, 3, nullptr, &util) == 1);
+    CHECK(hasLine(g_moduleLog, -1, "LSI", "Device count[0] not valid"));
+    CHECK(identify(nullptr, 2, &byModel, 3, nullptr, &util) == 1);
+    CHECK(hasLine(g_moduleLog, -1, "LSI", "Device list is null"));
+    CHECK(identify(ab, 2, &byModel, 3, nullptr, nullptr) == 1);
+    CHECK(hasLine(g_moduleLog, -1, "LSI", "Snap util object is null"));
+    CHECK(identify(holed, 2, &byModel, 3, nullptr, &util) == 1);
+    CHECK(hasLine(g_moduleLog, -1, "LSI", "Invalid snapInfo pointer."));
+    CHECK(a.log.empty() && b.calls == 0);
+    // Another operation than 3 is done at once; 3 with no listed device finds none.
+    CHECK(identify(ab, 2, &byModel, 2, nullptr, &util) == 0);
+    CHECK(hasLine(a.log, 1, "LSI", "Starting to identify [2] devices."));
+    CHECK(identify(ab, 2, &byModel, 3, nullptr, &util) == 0);
+    CHECK(hasLine(a.log, 1, "LSI",
+                  "None of the mounted devices belongs to vendor [NETAPP  ] and product "
+                  "[INF-01-00       ]"));
+    CHECK(byModel.empty());
+    EvDebug::setSink(nullptr, nullptr);
 
     dlclose(lib);
     if (g_failures) {

@@ -19,22 +19,28 @@ struct Named {
     const char* name;
     rkso_devices_fn fn;
     const char* startLine;  // with the count 2 filled in
+    int startLevel;
     bool needsHostId;
 };
 
+// The start lines and levels administrators know from the host's logs.
 const std::vector<Named> kDeviceArrayEntryPoints = {
-    {"rkso_prepareDevices", rkso_prepareDevices, "Starting to prepare [2] snapshot(s)/clone(s).",
+    {"rkso_prepareDevices", rkso_prepareDevices, "Starting to prepare [2] snapshot(s)/clone(s).", 1,
      false},
-    {"rkso_snapDevices", rkso_snapDevices, " Starting snap/clone operation for [2] devices", false},
-    {"rkso_isMapped", rkso_isMapped, "Going to check if [2] snap/clone device(s) is mapped", true},
-    {"rkso_mapSnaps", rkso_mapSnaps, "Going to map [2] snap/clone device(s) to the host", true},
-    {"rkso_unmapSnaps", rkso_unmapSnaps, "Going to unmap [2] snap/clone device(s) from the host",
+    {"rkso_snapDevices", rkso_snapDevices, " Starting snap/clone operation for [2] devices", 1,
+     false},
+    {"rkso_isMapped", rkso_isMapped, "Going to check if [2] snap/clone device(s) is mapped", 0,
      true},
-    {"rkso_revertSnaps", rkso_revertSnaps, "Going to revert [2] source device(s) from snap/clone",
+    {"rkso_mapSnaps", rkso_mapSnaps, "Going to map [2] snap/clone device(s) to the host", 0, true},
+    {"rkso_unmapSnaps", rkso_unmapSnaps, "Going to unmap [2] snap/clone device(s) from the host", 0,
      true},
-    {"rkso_deleteSnaps", rkso_deleteSnaps, "Going to delete [2] snap / clone device{s]", false},
+    {"rkso_revertSnaps", rkso_revertSnaps,
+     "Going to restore/reverse sync snap/clone device. If the operation fails, please check LSI "
+     "provider capability",
+     0, true},
+    {"rkso_deleteSnaps", rkso_deleteSnaps, "Going to delete [2] snap / clone device{s]", 1, false},
     {"rkso_reconcileSnaps", rkso_reconcileSnaps,
-     "Going to check [2] snap / clone device{s] status on the Storage Array", false},
+     "Going to check [2] snap / clone device{s] status on the Storage Array", 0, false},
 };
 
 TEST(Version, AnswersOneZeroZero) {
@@ -101,6 +107,7 @@ TEST(DeviceArrayEntryPoints, StartLineGoesToTheFirstDevice) {
         ASSERT_FALSE(lines.empty()) << ep.name;
         EXPECT_EQ(lines[0].tag, ep.name);
         EXPECT_EQ(lines[0].text, ep.startLine);
+        EXPECT_EQ(lines[0].level, ep.startLevel) << ep.name;
         EXPECT_TRUE(first.logContains("not available")) << ep.name;
     }
 }
@@ -227,14 +234,43 @@ TEST(ResultCode, CountsSuccesses) {
     EXPECT_EQ(rkso::resultFromSuccesses(1, 2), 2);
 }
 
-TEST(OtherEntryPoints, ReturnOneWithoutCrashing) {
-    testsupport::LogCapture log;
-    EXPECT_EQ(rkso_isSupported(nullptr, 0, nullptr, nullptr, 0), 1);
-    EXPECT_EQ(rkso_isSupported("/dev/sdb", 0, nullptr, nullptr, 0), 1);
-    FakeSnapInfo dev;
-    RKSO::SnapInfo* devices[] = {&dev};
-    EXPECT_EQ(rkso_identifyDevices(devices, 1, nullptr, 0, nullptr, nullptr), 1);
-    EXPECT_TRUE(log.contains("not available"));
+// Every invalid call of rkso_identifyDevices names what is wrong under the tag
+// "LSI", returns 1 and touches no device. (The valid calls and rkso_isSupported's
+// texts are checked by the ABI host, through dlopen.)
+TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
+    FakeSnapInfo first, second;
+    FakeOSUtil util;
+    RksoDevicesByModel byModel;
+    RKSO::SnapInfo* both[] = {&first, &second};
+    RKSO::SnapInfo* nullFirst[] = {nullptr, &second};
+    RKSO::SnapInfo* nullSecond[] = {&first, nullptr};
+    struct Row {
+        const char* name;
+        RKSO::SnapInfo** devices;
+        short count;
+        RKSO::RKOSUtil* util;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"zero count", both, 0, &util, "Device count[0] not valid"},
+        {"negative count", both, -3, &util, "Device count[-3] not valid"},
+        {"null list", nullptr, 2, &util, "Device list is null"},
+        {"null first entry", nullFirst, 2, &util, "Device list is null"},
+        {"null utility object", both, 2, nullptr, "Snap util object is null"},
+        {"null later entry", nullSecond, 2, &util, "Invalid snapInfo pointer."},
+    };
+    for (const Row& row : rows) {
+        testsupport::LogCapture log;
+        EXPECT_EQ(rkso_identifyDevices(row.devices, row.count, &byModel, 3, nullptr, row.util), 1)
+            << row.name;
+        auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u) << row.name;
+        EXPECT_EQ(lines[0].text, row.text) << row.name;
+        EXPECT_EQ(lines[0].tag, "LSI") << row.name;
+    }
+    EXPECT_TRUE(first.calls().empty());
+    EXPECT_TRUE(second.calls().empty());
+    EXPECT_TRUE(util.calls().empty());
 }
 
 }  // namespace

@@ -197,6 +197,53 @@ TEST(UniqueId, WriterRefusesFieldsThatWouldShiftTheLayout) {
     EXPECT_FALSE(dev.metaData(1).has_value());
 }
 
+// The readers take back at most 4095 characters: the writer refuses anything
+// longer, so that no stored identifier loses its last fields.
+TEST(UniqueId, WriterRefusesWhatItsReadersWouldCut) {
+    struct Row {
+        std::string name;
+        SnapUniqueIdFields fields;
+        bool pit;
+        bool accepted;
+    };
+    // A PiT (or older-engine) identifier of exactly `total` characters.
+    auto ofLength = [](size_t total, bool pit) {
+        SnapUniqueIdFields f{"ARRAY", "7", "svc", "SRC", "", "", "VIEW", "vpath", "PIT", "null"};
+        std::string text, error;
+        EXPECT_TRUE(formatSnapUniqueId(f, pit, &text, &error)) << error;
+        f.sourceDevPath.assign(total - text.size(), 'p');
+        return f;
+    };
+    std::vector<Row> rows = {
+        {"PiT, 4095 characters", ofLength(4095, true), true, true},
+        {"PiT, 4096 characters", ofLength(4096, true), true, false},
+        {"older engine, 4095 characters", ofLength(4095, false), false, true},
+        {"older engine, 4096 characters", ofLength(4096, false), false, false},
+    };
+    const auto data = samples();
+    for (const auto& s : data["unwritable"]) {
+        auto f = s["fields"].get<std::vector<std::string>>();
+        rows.push_back({s["name"].get<std::string>(),
+                        {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]},
+                        s["engineId"].get<int>() == 54,
+                        false});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSnapInfo dev;
+        dev.setArrayInfoText(engineRecord(row.pit ? 54 : 12));
+        EXPECT_EQ(writeSnapUniqueId(&dev, row.fields, row.pit), row.accepted);
+        if (row.accepted) {
+            EXPECT_EQ(getSnapDeviceUUID(&dev), row.fields.targetDev) << "read back whole";
+            EXPECT_EQ(getStorageArrayId(&dev), row.fields.arrayId);
+        } else {
+            EXPECT_FALSE(dev.metaData(1).has_value()) << "nothing is stored";
+            EXPECT_TRUE(dev.logContains("Cannot build unique identifier: the identifier is "));
+            EXPECT_TRUE(dev.logContains("characters long; at most 4095 can be read back"));
+        }
+    }
+}
+
 TEST(UniqueId, StorageArrayIdIsFieldOne) {
     FakeSnapInfo dev;
     dev.setArrayInfoText(engineRecord(54));

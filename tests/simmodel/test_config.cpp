@@ -292,9 +292,8 @@ TEST(SimConfig, JsonRoundTripKeepsEverything) {
 TEST(SimConfig, SaveAndLoadFiles) {
     std::string path = tempPath("state.json");
     Config c = Config::defaults();
-    c.arrays[0].providerSecret = "changed";
-    c.save(path);
-    Config back = Config::load(path);
+    c.saveState(path);
+    Config back = Config::loadState(path, Config::defaults());
     EXPECT_EQ(back.toJson(), c.toJson());
     std::remove(path.c_str());
 

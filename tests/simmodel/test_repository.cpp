@@ -9,59 +9,16 @@
 #include <gtest/gtest.h>
 
 #include "SimModelTest.h"
+#include "testsupport/SimArrays.h"
 
 using namespace simtest;
 using cim::CIMObjectPath;
 using nlohmann::json;
+using testsupport::richConfig;
 
 namespace {
 
 const std::string kSys = "600A0980006CE2B2000000005A1B2C3D";
-
-// An array with one of everything the copy services leave behind.
-sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPrivileges = false) {
-    json j = json::parse(R"({
-      "arrays": [ {
-        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw",
-        "pools": [ { "label": "DG1" }, { "label": "DG2" } ],
-        "volumes": [ { "label": "src1", "pool": "DG1" }, { "label": "src2", "pool": "DG2" },
-                     { "label": "clone1", "kind": "clone" }, { "label": "snap1", "kind": "snapshot" },
-                     { "label": "view1", "kind": "view" },
-                     { "label": "mv1", "kind": "view" }, { "label": "mv2", "kind": "view" } ],
-        "hostGroups": [ { "label": "grp" } ],
-        "hosts": [ { "label": "fc1", "group": "grp", "ports": ["10000090FA000001"] },
-                   { "label": "is1", "ports": ["iqn.2001-04.com.example:is1"] } ],
-        "mappings": [ { "volume": "view1", "to": "fc1", "lun": 7 }, { "volume": "src2", "to": "grp", "lun": 3 } ],
-        "pitGroups": [ { "label": "src1_SMIS_PG", "baseVolume": "src1", "nextSequence": 3 } ],
-        "consistencyGroups": [ { "label": "1A_2", "members": ["src1", "src2"] } ],
-        "syncs": [ { "type": "volumeCopy", "source": "src1", "target": "clone1" },
-                   { "type": "snapshot", "source": "src2", "target": "snap1" } ]
-      } ] })");
-    j["preset"] = preset;
-    j["omitPrivileges"] = omitPrivileges;
-    sim::Config c = sim::Config::fromJson(j);
-    const sim::Array& a = c.arrays[0];
-    json full = c.toJson();
-    const std::string group = a.pitGroups[0].ref;
-    const std::string cg = a.consistencyGroups[0].ref;
-    full["arrays"][0]["pits"] =
-        json::array({{{"group", group}, {"sequence", 1}, {"whenMicros", 1000}},
-                     {{"group", group}, {"sequence", 2}, {"whenMicros", 2000}}});
-    full["arrays"][0]["cgPits"] =
-        json::array({{{"group", cg}, {"sequence", 1}, {"whenMicros", 3000}}});
-    sim::Config withPits = sim::Config::fromJson(full);
-    const std::string pit1 = withPits.arrays[0].pits[0].id;
-    const std::string cgPit = withPits.arrays[0].cgPits[0].id;
-    full["arrays"][0]["cgPitViews"] =
-        json::array({{{"label", "cgview1"}, {"cgPit", cgPit}, {"memberViews", {"mv1", "mv2"}}}});
-    sim::Config withViews = sim::Config::fromJson(full);
-    const std::string cgView = withViews.arrays[0].cgPitViews[0].ref;
-    full["arrays"][0]["views"] =
-        json::array({{{"volume", "view1"}, {"base", "src1"}, {"pit", pit1}},
-                     {{"volume", "mv1"}, {"base", "src1"}, {"cgView", cgView}},
-                     {{"volume", "mv2"}, {"base", "src2"}, {"cgView", cgView}}});
-    return sim::Config::fromJson(full);
-}
 
 std::string toLowerCopy(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -15,6 +15,7 @@
 #include "sim/server/TestServer.h"
 #include "smis/RkCimConnection.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/TalonConfig.h"
 
 namespace conntest {
 
@@ -62,17 +63,7 @@ class AwaitableInfo : public testsupport::FakeSnapInfo {
     std::condition_variable m_cv;
 };
 
-// Host configuration in force for the life of the object.
-class TalonConfig {
-  public:
-    explicit TalonConfig(const std::string& items = std::string()) {
-        std::string error;
-        EXPECT_EQ(RKPlatformInfo::loadConfigText("[Talon]\n" + items, &error), 1) << error;
-    }
-    ~TalonConfig() { RKPlatformInfo::reset(); }
-    TalonConfig(const TalonConfig&) = delete;
-    TalonConfig& operator=(const TalonConfig&) = delete;
-};
+using testsupport::TalonConfig;
 
 inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false) {
     RkCimomParams p;

@@ -2,6 +2,7 @@
 // provider, when the connection is re-established and what the caller gets.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include "connection_fixture.h"
@@ -142,6 +143,52 @@ TEST_F(RetryTest, NonTransientFailuresAreRaisedAtOnce) {
     EXPECT_EQ(info.count("Client Timed out Exception"), 2);
     EXPECT_EQ(info.count("going to disconnect connection"), 0);
     EXPECT_EQ(conn.GetRetryState(), RK_CIM_NOT_CONNECTED) << "no retry was decided";
+}
+
+// The kind of failure decides, never its text: a CIM error is the provider's answer
+// whatever its description says, and an HTTP status is retried only when another try
+// may not meet it again.
+TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
+    struct Row {
+        const char* name;
+        std::function<void()> fault;  // fails every EnumerateInstanceNames
+        bool retried;                 // with the whole budget, else raised at once
+    };
+    const sim::RequestKey names{"EnumerateInstanceNames", "", ""};
+    const Row rows[] = {
+        {"CIM error whose text names HTTP",
+         [&] { sim.failCim(cim::CIM_ERR_FAILED, "HTTP 503 from the array", -1, names); }, false},
+        {"CIM error whose text says timed out",
+         [&] { sim.failCim(cim::CIM_ERR_FAILED, "controller timed out", -1, names); }, false},
+        {"HTTP 400", [&] { sim.failHttp(400, -1, names); }, false},
+        {"HTTP 404", [&] { sim.failHttp(404, -1, names); }, false},
+        {"HTTP 501", [&] { sim.failHttp(501, -1, names); }, false},
+        {"malformed answer", [&] { sim.addFault(sim::FaultKind::MalformedXml, -1, names); }, false},
+        {"HTTP 500", [&] { sim.failHttp(500, -1, names); }, true},
+        {"HTTP 503", [&] { sim.failHttp(503, -1, names); }, true},
+        {"HTTP 429", [&] { sim.failHttp(429, -1, names); }, true},
+        {"connection closed", [&] { sim.addFault(sim::FaultKind::Close, -1, names); }, true},
+        {"answer cut short", [&] { sim.addFault(sim::FaultKind::Truncated, -1, names); }, true},
+    };
+    Connect();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim.reset();
+        AwaitableInfo log;
+        conn.m_pLogger = &log;
+        row.fault();
+        EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::Exception);
+        // A closed keep-alive connection may cost the transport one silent repeat.
+        const size_t requests = Requests("EnumerateInstanceNames").size();
+        if (row.retried)
+            EXPECT_GE(requests, 5u);
+        else
+            EXPECT_EQ(requests, 1u);
+        EXPECT_EQ(log.count("going to disconnect connection"), row.retried ? 4 : 0);
+        EXPECT_EQ(log.count("Max Retries Exceeded"), row.retried ? 1 : 0);
+        EXPECT_EQ(log.count("CIM_ERR_FAILED: CIM_ERR_FAILED"), 0);
+        conn.m_pLogger = nullptr;
+    }
 }
 
 TEST_F(RetryTest, AssociationOfUnknownClassIsEmptyWithoutRetry) {

@@ -171,6 +171,55 @@ TEST_F(SessionTest, CopiesShareTheClientAndSurviveTheOriginalsDisconnect) {
     EXPECT_EQ(copy.DisconnectCimom(), 0);
 }
 
+// A copy made while connected shares the client; a reconnect made by either one,
+// after a failed read, connects that client again so that both go on working.
+TEST_F(SessionTest, CopiesKeepWorkingTogetherAfterEitherReconnects) {
+    for (bool copyReconnects : {true, false}) {
+        SCOPED_TRACE(copyReconnects ? "the copy reconnects" : "the original reconnects");
+        sim.reset();
+        RkCimConnection original;
+        Bind(original, ParamsFor(sim), &info);
+        ASSERT_EQ(original.ConnectCimom(), 0);
+        RkCimConnection copy = original;
+        RkCimConnection& reconnecting = copyReconnects ? copy : original;
+        RkCimConnection& other = copyReconnects ? original : copy;
+
+        sim.addFault(sim::FaultKind::Close, 1);
+        EXPECT_FALSE(reconnecting.GetInstanceNames("CIM_StorageVolume").empty());
+        EXPECT_TRUE(other.IsConnected());
+        EXPECT_NO_THROW(EXPECT_FALSE(other.GetInstanceNames("CIM_StorageVolume").empty()));
+        EXPECT_EQ(other.GetClient(), reconnecting.GetClient());
+        EXPECT_EQ(sim.connectionCount(), 2u) << "one reconnect, shared by both";
+        EXPECT_EQ(original.DisconnectCimom(), 0);
+        EXPECT_FALSE(copy.IsConnected()) << "the shared client is closed for both";
+    }
+}
+
+// Failure traces name the source file without the build's directories, and a CIM
+// error's status once.
+TEST_F(SessionTest, FailureTracesNameTheSourceFileAndTheStatusOnce) {
+    RefusingPort refused;
+    RkCimomParams p = ParamsFor(sim);
+    p.port = static_cast<int32_t>(refused.port());
+    p.maxRetries = 0;
+    RkCimConnection conn;
+    Bind(conn, p, &info);
+    EXPECT_EQ(conn.ConnectCimom(), 1);
+    Bind(conn, ParamsFor(sim), &info);
+    ASSERT_EQ(conn.ConnectCimom(), 0);
+    cim::CIMObjectPath any("", "root/x", cim::CIMName("CIM_StorageVolume"));
+    sim.failCim(cim::CIM_ERR_FAILED, "delete refused", 1, {"DeleteInstance", "", ""});
+    EXPECT_EQ(conn.DeleteInstance(cim::CIMNamespaceName(sim.arrayNamespace()), any), 1);
+
+    EXPECT_EQ(info.count("RkCimConnection::ConnectCimom: RkCimConnection.cpp:"), 2);
+    EXPECT_EQ(info.count("RkCimConnection::DeleteInstance: RkCimConnection.cpp: "), 1);
+    EXPECT_EQ(info.count("Caught CIMException: CIM_ERR_FAILED: delete refused"), 1);
+    for (const auto& line : info.logLines()) {
+        EXPECT_EQ(line.text.find("/RkCimConnection.cpp"), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("CIM_ERR_FAILED: CIM_ERR_FAILED"), std::string::npos) << line.text;
+    }
+}
+
 TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {
     LSISnapshot snap;
     AwaitableInfo device;
@@ -198,6 +247,27 @@ TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {
     EXPECT_EQ(device.errorCode(), 60555);
     EXPECT_EQ(device.setErrorInfoCalls(), 1);
     EXPECT_TRUE(device.logContains("ErrorCode 650006: ErrorMsg = Array not found"));
+}
+
+// A copy that meets the rejection tells the original: the host hears of it once, and
+// the snapshot's later errors leave 60555 in place whichever copy met it.
+TEST_F(SessionTest, CopiesShareTheCredentialFailure) {
+    LSISnapshot snap;
+    AwaitableInfo device;
+    snap.SetLogger(&device);
+    RkCimomParams p = ParamsFor(sim);
+    p.password = "wrong-password";
+    snap.m_CimConnection.GetCimom().SetCimom(p);
+    ASSERT_EQ(snap.m_CimConnection.ConnectCimom(), 0);
+    {
+        RkCimConnection byValue = snap.m_CimConnection;
+        EXPECT_TRUE(byValue.GetInstanceNames("CIM_StorageVolume").empty());
+    }
+    EXPECT_TRUE(snap.m_CimConnection.AuthFailed());
+    EXPECT_TRUE(snap.m_CimConnection.GetInstanceNames("CIM_StorageVolume").empty());
+    snap.setErrorMsg(650006, "Array not found");
+    EXPECT_EQ(device.errorCode(), 60555);
+    EXPECT_EQ(device.setErrorInfoCalls(), 1);
 }
 
 TEST_F(SessionTest, RejectedCredentialsWithFaultRetryAreRetriedAndRaised) {

@@ -1,5 +1,6 @@
 // Job watching against the simulator: real job instances over HTTP, with the
 // provider's clock moved by the watcher's sleeps instead of real time.
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,7 +79,13 @@ TEST_F(JobWatch, AJobEndingInExceptionReturnsItsStateWithTheStatusLine) {
     EXPECT_EQ(job.WatchJob(path, conn, 60, 1), 10);
     EXPECT_EQ(job.sleeps.size(), 3u);
     EXPECT_GE(lineIndex(dev, "Job-State 10: Exception"), 0);
-    EXPECT_GE(lineIndex(dev, "SMIS::PrintJobSummary: \tStatus = "), 0);
+    // Every property the line names was asked for.
+    int status = lineIndex(dev, "SMIS::PrintJobSummary: \tStatus = Error, ");
+    ASSERT_GE(status, 0);
+    EXPECT_NE(texts(dev)[static_cast<size_t>(status)].find(
+                  ", The job failed: fault injected by the simulator"),
+              std::string::npos)
+        << texts(dev)[static_cast<size_t>(status)];
     EXPECT_EQ(countLines(dev, "Max tries exceeded"), 0u);
     EXPECT_GE(lineIndex(dev, "SMIS::WatchJob: ret 10"), 0);
 }
@@ -131,33 +138,90 @@ TEST_F(JobWatch, SummaryOfAVanishedJobIsCompletedAndKeepsThePercentage) {
     EXPECT_GE(lineIndex(dev, "Job-State 4: Running, 50 %   "), 0);
 }
 
-TEST_F(JobWatch, ReadFailuresAreTracedAndCountAsDone) {
+// A poll that fails tells nothing about the job: it counts as a try and the job is
+// polled again; only a job that no longer exists counts as completed unread.
+TEST_F(JobWatch, FailedPollsNeverTurnAFailureIntoSuccess) {
+    struct Row {
+        const char* name;
+        std::function<void()> faults;
+        int64_t durationMs;
+        uint16_t finalState;
+        int maxTries;
+        int expected;
+        size_t sleeps;
+        const char* trace;  // a line the watch must write, or null
+    };
+    const Row rows[] = {
+        {"two HTTP 500 polls, then the job ends in Exception",
+         [&] {
+             sim.failHttp(500, 2, {"GetInstance", "", ""});
+         },
+         2500, 10, 60, 10, 3, "Job-State 10: Exception"},
+        {"one failed poll while running, then it completes",
+         [&] {
+             sim.failHttp(500, 1, {"GetInstance", "", ""});
+         },
+         1500, 7, 60, 7, 2, "Job-State 7: Completed"},
+        {"a provider error is no vanished job",
+         [&] {
+             sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"GetInstance", "", ""});
+         },
+         1500, 9, 60, 9, 2, "Caught CIMException: CIM_ERR_FAILED: busy"},
+        {"never readable",
+         [&] {
+             sim.failHttp(500, -1, {"GetInstance", "", ""});
+         },
+         1000, 7, 3, 10, 3, "could not be read in 5 polls, taking it as failed"},
+        {"never a well-formed answer",
+         [&] {
+             sim.addFault(sim::FaultKind::MalformedXml, -1, {"GetInstance", "", ""});
+         },
+         0, 7, 2, 10, 2, "could not be read in 4 polls"},
+        {"a failed poll, then the job vanished",
+         [&] {
+             sim.provider().setJobsVanish(true);
+             sim.failHttp(500, 1, {"GetInstance", "", ""});
+         },
+         1500, 10, 60, 7, 2, "SMIS::WatchJob: ret 7"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim.reset();
+        FakeSnapInfo log;
+        TestJob watcher(clock);
+        watcher.m_pLogger = &log;
+        row.faults();
+        cim::CIMObjectPath path = sim.provider().startJob(row.durationMs, row.finalState);
+        EXPECT_EQ(watcher.WatchJob(path, conn, row.maxTries, 1), row.expected);
+        EXPECT_EQ(watcher.sleeps.size(), row.sleeps);
+        if (row.trace) {
+            EXPECT_GE(lineIndex(log, row.trace), 0);
+        }
+        EXPECT_EQ(countLines(log, "CIM_ERR_FAILED: CIM_ERR_FAILED"), 0u);
+    }
+}
+
+TEST_F(JobWatch, ReadFailuresAreTracedAndLeaveTheJobUndecided) {
     cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
-    sim.failCim(cim::CIM_ERR_FAILED, "provider hiccup", 1, {"GetInstance", "", ""});
-    EXPECT_TRUE(job.GetJobInstance(path, conn).isUninitialized());
-    EXPECT_GE(lineIndex(dev, "SMIS::GetJobInstance: "), 0);
-    EXPECT_GE(
-        lineIndex(dev, "Caught CIMException: CIM_ERR_FAILED: CIM_ERR_FAILED: provider hiccup"), 0);
-
     sim.failHttp(500, 1, {"GetInstance", "", ""});
-    EXPECT_TRUE(job.IsJobDone(path, conn));
+    EXPECT_FALSE(job.IsJobDone(path, conn));
+    EXPECT_GE(lineIndex(dev, "SMIS::GetJobInstance: RkSmisJob.cpp: "), 0) << "base name only";
     EXPECT_GE(lineIndex(dev, "Caught Exception: HTTP 500"), 0);
-
-    sim.addFault(sim::FaultKind::MalformedXml, 1, {"GetInstance", "", ""});
-    EXPECT_TRUE(job.IsJobDone(path, conn));
-
-    // No retry: each failure above cost exactly one request.
-    EXPECT_EQ(countRequests(sim, "GetInstance"), 3u);
+    sim.failCim(cim::CIM_ERR_FAILED, "provider hiccup", 1, {"GetInstance", "", ""});
+    int percent = 42;
+    EXPECT_EQ(job.PrintJobSummary(path, conn, percent), 10) << "unknown is not completed";
+    EXPECT_EQ(percent, 42);
+    EXPECT_EQ(countRequests(sim, "GetInstance"), 2u) << "no retry";
     EXPECT_FALSE(job.IsJobDone(path, conn)) << "a readable running job is not done";
 }
 
-TEST_F(JobWatch, AConnectionWithoutClientIsAVanishedJobNotACrash) {
-    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+TEST_F(JobWatch, AConnectionWithoutClientIsAFailureNotACrash) {
+    cim::CIMObjectPath path = sim.provider().startJob(0);
     RkCimConnection unconnected;
     EXPECT_TRUE(job.GetJobInstance(path, unconnected).isUninitialized());
     EXPECT_GE(lineIndex(dev, "Caught Exception: Not connected"), 0);
-    EXPECT_EQ(job.WatchJob(path, unconnected, 5, 1), 7);
-    EXPECT_TRUE(job.sleeps.empty());
+    EXPECT_EQ(job.WatchJob(path, unconnected, 5, 1), 10);
+    EXPECT_EQ(job.sleeps.size(), 5u);
     EXPECT_TRUE(sim.requests().empty());
 }
 

@@ -17,6 +17,7 @@
 #include "smis/RkCimConnection.h"
 #include "smis/RkCimUtil.h"
 #include "testsupport/FakeSnapInfo.h"
+#include "testsupport/TalonConfig.h"
 
 namespace querytest {
 
@@ -42,17 +43,7 @@ struct Journal {
     }
 };
 
-// Host configuration ("Talon" items) in force for the life of the object.
-class TalonConfig {
-  public:
-    explicit TalonConfig(const std::string& items = std::string()) {
-        std::string error;
-        EXPECT_EQ(RKPlatformInfo::loadConfigText("[Talon]\n" + items, &error), 1) << error;
-    }
-    ~TalonConfig() { RKPlatformInfo::reset(); }
-    TalonConfig(const TalonConfig&) = delete;
-    TalonConfig& operator=(const TalonConfig&) = delete;
-};
+using testsupport::TalonConfig;
 
 // The default array with our own credentials.
 inline sim::Config DefaultConfig() {

@@ -104,6 +104,56 @@ TEST_F(QueryVolumes, FailuresGiveAnEmptyResultAndLeaveNoStaleList) {
     EXPECT_FALSE(Lookup(uuid, systemName).empty());
 }
 
+// The process-wide list is one per provider: a lookup on provider B never answers
+// from A's volumes, and A's list survives B's lookups.
+TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
+    TalonConfig talon(kCachingOn);
+    sim::Config otherConfig = DefaultConfig();
+    sim::Array& other = otherConfig.arrays[0];
+    other.id = sim::makeArrayId("other-provider");
+    other.mappings.clear();
+    other.hosts.clear();
+    other.hostGroups.clear();
+    other.volumes.resize(2);
+    for (sim::Volume& v : other.volumes) v.uuid = sim::makeVolumeUuid("other:" + v.label);
+    sim::TestServerOptions options;
+    options.https = false;
+    sim::TestServer b(otherConfig, options);
+    Device onB(b);
+    ASSERT_EQ(onB.conn.ConnectCimom(), 0);
+    const std::string onlyOnB = b.provider().currentState().arrays[0].volumes[1].uuid;
+
+    EXPECT_FALSE(Lookup(volumes[0].uuid, "").empty());
+    EXPECT_EQ(onB.util.GetVolObjPathByUUID(onB.conn, volumes[0].uuid, ""), "")
+        << "a volume of A is not on B";
+    EXPECT_FALSE(onB.util.LookupFailed()) << "B said so";
+    EXPECT_FALSE(onB.util.GetVolObjPathByUUID(onB.conn, onlyOnB, "").empty());
+    EXPECT_EQ(Lookup(onlyOnB, ""), "") << "a volume of B is not on A";
+    EXPECT_FALSE(Lookup(volumes[1].uuid, "").empty());
+
+    EXPECT_EQ(CountRequests(b, "EnumerateInstances", "CIM_StorageVolume"), 1u);
+    EXPECT_EQ(Enumerations(), 2u) << "A's list, and one refresh for B's volume";
+    EXPECT_EQ(RkCimUtil::VolumeCacheSize(), volumes.size() + 2);
+}
+
+TEST_F(QueryVolumes, AFailedReadIsNoAbsence) {
+    const std::string& uuid = volumes[0].uuid;
+    for (const char* caching : {"", kCachingOn}) {
+        SCOPED_TRACE(*caching ? "caching" : "no caching");
+        TalonConfig talon(caching);
+        RkCimUtil::ClearVolumeCache();
+        sim->failHttp(500, -1, RequestKey{"EnumerateInstances", "", ""});
+        EXPECT_EQ(Lookup(uuid, systemName), "");
+        EXPECT_TRUE(util().LookupFailed());
+        EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u) << "no list is kept from a failed read";
+        sim->reset();
+        EXPECT_FALSE(Lookup(uuid, systemName).empty());
+        EXPECT_FALSE(util().LookupFailed());
+        EXPECT_EQ(Lookup("6000000000000000000000000000F00D", systemName), "");
+        EXPECT_FALSE(util().LookupFailed()) << "the provider's own answer";
+    }
+}
+
 // A second array holding a volume with the UUID of a volume of the first.
 class QueryVolumesTwoArrays : public QueryVolumes {
   protected:

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <functional>
+#include <stdexcept>
+
+#include "smis/RkCaught.h"
 #include "smis/RkCimConnection.h"
 #include "smis/RkSmisTracer.h"
 #include "testsupport/FakeSnapInfo.h"
@@ -133,6 +139,40 @@ TEST(Tracer, WorkerThreadsTraceConcurrently) {
     for (auto& t : workers) t.join();
     for (const auto& d : devices) EXPECT_EQ(d.logLines().size(), static_cast<size_t>(kLines));
     EXPECT_EQ(log.lines().size(), static_cast<size_t>(kThreads * kLines));
+}
+
+// The shared catch trace: the source file without its directories, a CIM error's
+// status once, and every kind of failure named.
+TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
+    struct Row {
+        std::function<void()> raise;
+        const char* text;  // what follows "<file>: <line>: ", or the whole line
+    };
+    const Row rows[] = {
+        {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); },
+         "Caught CIMException: CIM_ERR_FAILED: busy"},
+        {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); },
+         "Caught Exception: HTTP 500 Internal Server Error"},
+        {[] { throw std::runtime_error("out of range"); }, "Caught Exception: out of range"},
+        {[] { throw 7; }, "Caught unknown Exception"},
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo dev;
+        RkSmisTracer t;
+        t.m_pLogger = &dev;
+        try {
+            row.raise();
+        } catch (...) {
+            RK_TRACE_CAUGHT(t, "SMIS::Op");
+        }
+        auto lines = dev.logLines();
+        ASSERT_EQ(lines.size(), 1u) << row.text;
+        const std::string& line = lines[0].text;
+        std::smatch m;
+        const bool located =
+            std::regex_match(line, m, std::regex("SMIS::Op: test_tracer\\.cpp: \\d+: (.*)"));
+        EXPECT_EQ(located ? m[1].str() : line.substr(std::strlen("SMIS::Op: ")), row.text) << line;
+    }
 }
 
 TEST(Connection, CarriesItsOwnBindingAndAuthenticationFlag) {

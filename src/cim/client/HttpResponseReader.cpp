@@ -61,7 +61,7 @@ HttpResponseReader::HttpResponseReader(std::string where, std::size_t maxBody)
     : m_where(std::move(where)), m_maxBody(maxBody) {}
 
 void HttpResponseReader::fail(const std::string& what) const {
-    throw Exception("HTTP response from " + m_where + " " + what);
+    throw ConnectionLostException("HTTP response from " + m_where + " " + what);
 }
 
 bool HttpResponseReader::takeLine(const char*& p, const char* end) {
@@ -263,8 +263,8 @@ void HttpResponseReader::endOfStream() {
     if (m_state == kBodyUntilClose) m_state = kDone;
     if (m_state == kDone) return;
     if (m_received == 0)
-        throw Exception("HTTP connection to " + m_where +
-                        " closed by the server without an answer");
+        throw ConnectionLostException("HTTP connection to " + m_where +
+                                      " closed by the server without an answer");
     fail(m_state <= kHeaders ? "truncated: the connection closed inside the header block"
                              : "truncated: the connection closed before the end of the body");
 }

@@ -1,7 +1,8 @@
 // Reads one HTTP/1.1 response from the bytes of a connection, as they arrive: status line,
 // header fields, a body framed by Content-Length, by chunks (with trailers) or by the end of
 // the connection, and interim 1xx answers before the real one. Every limit is checked before
-// anything is buffered; a fault raises cim::Exception with "HTTP" in its text.
+// anything is buffered; a fault raises ConnectionLostException with "HTTP" in its text (an
+// answer that cannot be read leaves the connection unusable, as a broken one does).
 #pragma once
 
 #include <cstddef>

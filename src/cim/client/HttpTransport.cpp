@@ -549,7 +549,7 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
             break;
         } catch (const ClosedBeforeAnswer& e) {
             im.close();
-            if (!reused || attempt > 0) throw Exception(e.message);
+            if (!reused || attempt > 0) throw ConnectionLostException(e.message);
         } catch (...) {
             // Somewhere inside an answer: the connection cannot carry another one.
             im.close();
@@ -575,7 +575,7 @@ HttpResponse HttpTransport::exchange(const std::string& cimMethod, const std::st
             n = im.receive(deadline, cimMethod, m_timeoutMs);
         } catch (const ClosedBeforeAnswer& e) {
             if (reader.nothingReceived() && reused) throw;
-            throw Exception(e.message);
+            throw ConnectionLostException(e.message);
         }
         if (n == 0) {
             if (reader.nothingReceived() && reused)

@@ -72,7 +72,9 @@ FaultKind faultKindFromName(const std::string& name) {
     for (const auto& k : kKinds) {
         if (strcasecmp(k.name, name.c_str()) == 0) return k.kind;
     }
-    throw std::invalid_argument("unknown fault kind \"" + name + "\"");
+    throw std::invalid_argument(
+        "\"kind\" must be http, cim-error, return-value, malformed-xml, truncated, close, "
+        "hang or delay");
 }
 
 bool FaultRule::matches(const RequestKey& key) const {
@@ -83,9 +85,13 @@ bool FaultRule::matches(const RequestKey& key) const {
 }
 
 nlohmann::json FaultRule::toJson() const {
-    nlohmann::json j{{"id", id},         {"kind", faultKindName(kind)},
-                     {"count", count},   {"operation", operation},
-                     {"method", method}, {"className", className}};
+    nlohmann::json j{{"id", id},
+                     {"kind", faultKindName(kind)},
+                     {"count", count},
+                     {"skip", skip},
+                     {"operation", operation},
+                     {"method", method},
+                     {"className", className}};
     switch (kind) {
         case FaultKind::Http:
             j["status"] = httpStatus;
@@ -100,6 +106,9 @@ nlohmann::json FaultRule::toJson() const {
         case FaultKind::Delay:
             j["delayMs"] = delayMs;
             break;
+        case FaultKind::Hang:
+            j["holdMs"] = holdMs;
+            break;
         default:
             break;
     }
@@ -113,6 +122,7 @@ FaultRule FaultRule::fromJson(const nlohmann::json& j) {
     r.kind = faultKindFromName(getString(j, "kind"));
     r.count = getNumber<int>(j, "count", 1, -1, std::numeric_limits<int>::max());
     if (r.count == 0) throw std::invalid_argument("\"count\" must not be 0");
+    r.skip = getNumber<int>(j, "skip", 0, 0, std::numeric_limits<int>::max());
     r.operation = getString(j, "operation");
     r.method = getString(j, "method");
     r.className = getString(j, "className");
@@ -121,6 +131,7 @@ FaultRule FaultRule::fromJson(const nlohmann::json& j) {
     r.description = getString(j, "description");
     r.returnValue = getNumber<uint32_t>(j, "value", 0, 0, std::numeric_limits<uint32_t>::max());
     r.delayMs = getNumber<int64_t>(j, "delayMs", 0, 0, 3600 * 1000);
+    r.holdMs = getNumber<int64_t>(j, "holdMs", 0, 0, 24 * 3600 * 1000);
     return r;
 }
 
@@ -133,13 +144,29 @@ uint64_t FaultInjector::add(FaultRule rule) {
 
 std::optional<FaultRule> FaultInjector::take(const RequestKey& key) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_rules.begin(); it != m_rules.end(); ++it) {
-        if (!it->matches(key)) continue;
-        FaultRule hit = *it;
-        if (it->count > 0 && --it->count == 0) m_rules.erase(it);
-        return hit;
+    std::optional<FaultRule> hit;
+    for (auto it = m_rules.begin(); it != m_rules.end();) {
+        if (!it->matches(key)) {
+            ++it;
+            continue;
+        }
+        if (it->skip > 0) {
+            --it->skip;
+            ++it;
+            continue;
+        }
+        if (hit) {
+            ++it;
+            continue;
+        }
+        hit = *it;
+        if (it->count > 0 && --it->count == 0) {
+            it = m_rules.erase(it);
+        } else {
+            ++it;
+        }
     }
-    return std::nullopt;
+    return hit;
 }
 
 std::vector<FaultRule> FaultInjector::rules() const {

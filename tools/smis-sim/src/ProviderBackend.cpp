@@ -1,29 +1,15 @@
 #include "sim/server/ProviderBackend.h"
 
-#include <cstdio>
-#include <iostream>
-
 #include <cim/xml/Codec.h>
 
 namespace sim {
 
-ProviderBackend::ProviderBackend(Provider& provider, std::string stateFile)
-    : m_provider(provider), m_stateFile(std::move(stateFile)) {}
+ProviderBackend::ProviderBackend(Provider& provider, std::string stateFile) : m_provider(provider) {
+    if (!stateFile.empty()) m_provider.persistTo(stateFile);
+}
 
 cim::xml::Response ProviderBackend::handle(const cim::xml::Request& request) {
-    cim::xml::Response response = m_provider.handle(request);
-    bool changes = !request.intrinsic || request.methodName == cim::xml::kModifyInstance ||
-                   request.methodName == cim::xml::kDeleteInstance ||
-                   request.methodName == cim::xml::kCreateInstance;
-    if (changes && !m_stateFile.empty() && !response.isError()) {
-        try {
-            saveState();
-        } catch (const std::exception& e) {
-            // The answer stands; a later save may succeed.
-            std::cerr << "smis-sim: cannot save the state file: " << e.what() << std::endl;
-        }
-    }
-    return response;
+    return m_provider.handle(request);
 }
 
 nlohmann::json ProviderBackend::fabricLuns(const std::vector<std::string>& initiatorPorts) {
@@ -40,19 +26,32 @@ void ProviderBackend::setJobsVanish(bool vanish) {
 
 void ProviderBackend::reset() {
     m_provider.reset();
-    if (!m_stateFile.empty()) saveState();
+}
+
+void ProviderBackend::setJobMode(const std::string& methodOrOperation, bool job) {
+    m_provider.setJobMode(methodOrOperation, job);
+}
+
+void ProviderBackend::holdNextJobs(int count, int requests) {
+    m_provider.holdNextJobs(count, requests);
+}
+
+nlohmann::json ProviderBackend::arrayControl(const nlohmann::json& request) {
+    return m_provider.control(request);
+}
+
+std::vector<std::string> ProviderBackend::removeObject(const std::string& object,
+                                                       const std::string& target,
+                                                       const std::string& array) {
+    return m_provider.removeObject(removableKindFromName(object), target, array);
+}
+
+nlohmann::json ProviderBackend::state() {
+    return m_provider.stateJson();
 }
 
 void ProviderBackend::saveState() {
-    if (m_stateFile.empty()) return;
-    std::lock_guard<std::mutex> lock(m_saveMutex);
-    // Written aside and renamed, so a crash never leaves half a file behind.
-    std::string temp = m_stateFile + ".tmp";
-    m_provider.saveState(temp);
-    if (std::rename(temp.c_str(), m_stateFile.c_str()) != 0) {
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot replace " + m_stateFile);
-    }
+    m_provider.flushState();
 }
 
 }  // namespace sim

@@ -4,7 +4,36 @@
 
 namespace sim {
 
+nlohmann::json ParamRecord::toJson() const {
+    nlohmann::json j{{"name", name}, {"type", type}};
+    if (null) {
+        j["value"] = nullptr;
+    } else if (type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0) {
+        j["value"] = elements;
+    } else {
+        j["value"] = value;
+    }
+    return j;
+}
+
+ParamRecord ParamRecord::fromJson(const nlohmann::json& j) {
+    ParamRecord p;
+    p.name = j.value("name", std::string());
+    p.type = j.value("type", std::string());
+    const auto it = j.find("value");
+    if (it == j.end() || it->is_null()) {
+        p.null = true;
+    } else if (it->is_array()) {
+        for (const auto& e : *it) p.elements.push_back(e.is_string() ? e.get<std::string>() : "");
+    } else if (it->is_string()) {
+        p.value = it->get<std::string>();
+    }
+    return p;
+}
+
 nlohmann::json RequestRecord::toJson() const {
+    nlohmann::json params = nlohmann::json::array();
+    for (const auto& p : this->params) params.push_back(p.toJson());
     return nlohmann::json{{"seq", seq},
                           {"timeMs", timeMs},
                           {"connection", connection},
@@ -15,7 +44,13 @@ nlohmann::json RequestRecord::toJson() const {
                           {"namespace", nameSpace},
                           {"httpStatus", httpStatus},
                           {"cimStatus", cimStatus},
-                          {"fault", fault}};
+                          {"fault", fault},
+                          {"params", std::move(params)},
+                          {"returnValue", returnValue ? nlohmann::json(*returnValue) : nullptr},
+                          {"beginTick", beginTick},
+                          {"endTick", endTick},
+                          {"inFlight", inFlight},
+                          {"removed", removed}};
 }
 
 RequestRecord RequestRecord::fromJson(const nlohmann::json& j) {
@@ -31,6 +66,14 @@ RequestRecord RequestRecord::fromJson(const nlohmann::json& j) {
     r.httpStatus = j.value("httpStatus", 0);
     r.cimStatus = j.value("cimStatus", 0);
     r.fault = j.value("fault", std::string());
+    if (auto it = j.find("params"); it != j.end() && it->is_array())
+        for (const auto& p : *it) r.params.push_back(ParamRecord::fromJson(p));
+    if (auto it = j.find("returnValue"); it != j.end() && it->is_number_unsigned())
+        r.returnValue = it->get<uint32_t>();
+    r.beginTick = j.value("beginTick", uint64_t{0});
+    r.endTick = j.value("endTick", uint64_t{0});
+    r.inFlight = j.value("inFlight", 0);
+    r.removed = j.value("removed", std::string());
     return r;
 }
 
@@ -80,6 +123,34 @@ bool RequestLog::waitUntil(const std::function<bool(const std::vector<RequestRec
 bool RequestLog::waitForCount(size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_records.size() >= count; });
+}
+
+uint64_t RequestLog::begin(const std::string& operation, const std::string& method, int& inFlight) {
+    uint64_t tick;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        inFlight = ++m_inFlight[operation + "." + method];
+        tick = ++m_ticks;
+    }
+    m_changed.notify_all();
+    return tick;
+}
+
+uint64_t RequestLog::end(const std::string& operation, const std::string& method) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_inFlight.find(operation + "." + method);
+    if (it != m_inFlight.end() && --it->second <= 0) m_inFlight.erase(it);
+    return ++m_ticks;
+}
+
+bool RequestLog::waitForInFlight(const std::string& operation, const std::string& method, int count,
+                                 std::chrono::milliseconds timeout) const {
+    const std::string key = operation + "." + method;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] {
+        auto it = m_inFlight.find(key);
+        return it != m_inFlight.end() && it->second >= count;
+    });
 }
 
 nlohmann::json RequestLog::toJson() const {

@@ -1,7 +1,9 @@
 #include "sim/server/Server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,14 +13,20 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <type_traits>
 
 #include <httplib.h>
 #include <openssl/crypto.h>
 
 #include <cim/xml/Codec.h>
 
+#include "Connection.h"
 #include "Connections.h"
+#include "ControlRoutes.h"
+#include "RequestBody.h"
+#include "Routes.h"
 #include "Tls.h"
 #include "sim/server/CimHttp.h"
 
@@ -27,17 +35,28 @@ namespace sim {
 namespace {
 
 constexpr const char* kXmlType = "application/xml; charset=\"utf-8\"";
-constexpr const char* kJsonType = "application/json";
 constexpr const char* kRealm = "Basic realm=\"smis-sim\"";
 constexpr size_t kStreamFrom = 256 * 1024;
 
-// cpp-httplib keeps its listening socket protected; the default backlog of 5 drops
-// connections when many clients start at once.
+// cpp-httplib parses request heads and writes answers; the connection itself (its
+// socket I/O, limits and bodies) is ours, served by `onSocket`.
 template <class Base>
 class Listening : public Base {
   public:
     using Base::Base;
+    // Its default backlog of 5 drops connections when many clients start at once.
     void widenBacklog() { ::listen(this->svr_sock_.load(), SOMAXCONN); }
+    // One request on `stream`: head, routing (our pre-routing handler) and answer.
+    bool serveRequest(httplib::Stream& stream, bool& closeAfter) {
+        return this->process_request(stream, false, closeAfter, nullptr);
+    }
+    std::function<void(socket_t)> onSocket;
+
+  private:
+    bool process_and_close_socket(socket_t sock) override {
+        onSocket(sock);
+        return true;
+    }
 };
 
 std::optional<std::string> header(const httplib::Request& req, const char* name) {
@@ -80,24 +99,35 @@ bool decodeBase64(const std::string& in, std::string& out) {
     return true;
 }
 
+std::optional<uint32_t> returnValueOf(const cim::xml::Response& response) {
+    if (response.intrinsic || response.isError() || response.returnValue.isNull()) return {};
+    try {
+        cim::Uint32 v = 0;
+        response.returnValue.convertTo(cim::CIMTYPE_UINT32).get(v);
+        return v;
+    } catch (const cim::Exception&) {
+        return {};
+    }
+}
+
 bool sameSecret(const std::string& a, const std::string& b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-void sendJson(httplib::Response& res, int status, const nlohmann::json& body) {
-    res.status = status;
-    // Texts from clients (header values, error messages) need not be UTF-8.
-    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), kJsonType);
-}
-
-void sendJsonError(httplib::Response& res, int status, const std::string& message) {
-    sendJson(res, status, nlohmann::json{{"error", message}});
 }
 
 std::string urlFor(const char* scheme, const std::string& address, int port) {
     if (port < 0) return {};
     std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     return std::string(scheme) + "://" + host + ":" + std::to_string(port);
+}
+
+bool isLoopback(const std::string& address) {
+    if (address == "localhost") return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return false;
 }
 
 }  // namespace
@@ -107,13 +137,17 @@ struct Server::Impl {
         std::unique_ptr<httplib::Server> server;
         std::thread thread;
         int port = -1;
+        std::unique_ptr<detail::ConnectionRegistry> connections;
     };
 
     Backend& backend;
     ServerOptions options;
     FaultInjector faults;
+    Removals removals;
     RequestLog log;
-    detail::ConnectionRegistry connections;
+    std::atomic<uint64_t> connectionIds{1};
+    detail::Routes routes;
+    detail::ControlRoutes controlRoutes;
     Listener http;
     Listener https;
     int stopPipe[2] = {-1, -1};
@@ -121,12 +155,25 @@ struct Server::Impl {
     std::condition_variable stopSignal;
     std::atomic<bool> stopping{false};
     bool started = false;
+    std::mutex poolsMutex;
+    std::set<detail::WorkerPool*> pools;
 
     Impl(Backend& b, ServerOptions o)
-        : backend(b), options(std::move(o)), log(options.logCapacity) {
+        : backend(b),
+          options(std::move(o)),
+          log(options.logCapacity),
+          controlRoutes(backend, faults, removals, log) {
         if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             throw ServerError(std::string("pipe: ") + std::strerror(errno));
         }
+        detail::Route cim;
+        cim.cim = true;
+        cim.maxBody = options.maxRequestBytes;
+        cim.handler = [this](const httplib::Request& req, const std::string& body,
+                             httplib::Response& res) { serveCim(req, body, res); };
+        routes.add("POST", "/cimom", std::move(cim));
+        // The fabric view is open on loopback only: elsewhere it takes the CIM login.
+        controlRoutes.add(routes, !isLoopback(options.bindAddress));
     }
 
     ~Impl() {
@@ -142,43 +189,52 @@ struct Server::Impl {
                                    [this] { return stopping.load(); });
     }
 
-    int connectionSocket(const httplib::Request& req) {
-        auto& current = detail::currentConnection();
-        if (!current.searched) {
-            current.searched = true;
-            if (req.ssl) {
-                current.fd = SSL_get_fd(req.ssl);
-            } else {
-                current.fd = detail::findSocket(req.local_port, req.remote_port);
-            }
-            if (current.fd >= 0 && current.id != 0) {
-                connections.attach(current.id, current.fd, req.local_port, req.remote_port);
-            }
-        }
-        return current.fd;
+    detail::ConnectionLimits limits() const {
+        detail::ConnectionLimits l;
+        l.idle = std::chrono::seconds(options.keepAliveTimeoutSec);
+        l.head = std::chrono::milliseconds(options.headerTimeoutMs);
+        l.progress = std::chrono::milliseconds(options.bodyTimeoutMs);
+        return l;
     }
 
-    // Ends the connection without a word: the peer sees the stream close.
-    void dropConnection(const httplib::Request& req) {
-        int fd = connectionSocket(req);
-        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-    }
-
-    // Holds a request until the peer closes, the server stops or maxHoldMs pass.
-    void hold(const httplib::Request& req) {
-        int fd = connectionSocket(req);
-        pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {fd, POLLRDHUP, 0}};
-        nfds_t n = fd >= 0 ? 2 : 1;
-        auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(options.maxHoldMs);
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-            if (left <= 0) break;
-            int rc = ::poll(fds, n, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
-            if (rc > 0 || (rc < 0 && errno != EINTR)) break;
+    // One client connection from accept to close, request after request.
+    void serveConnection(int fd, SSL_CTX* tls, const char* listener,
+                         detail::ConnectionRegistry& connections,
+                         const std::function<bool(httplib::Stream&, bool&)>& serveRequest) {
+        if (stopping) {
+            ::close(fd);
+            return;
         }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+        const uint64_t id = connections.open(fd);
+        {
+            detail::Connection conn(fd, tls, stopPipe[0], limits());
+            auto& current = detail::currentConnection();
+            current = detail::CurrentConnection{id, &conn, &connections, listener};
+            bool unreadInput = false;
+            if (conn.handshake()) {
+                for (;;) {
+                    connections.setState(id, detail::ConnState::Waiting);
+                    if (!conn.awaitRequest()) break;
+                    connections.setState(id, detail::ConnState::Receiving);
+                    bool closeAfter = false;
+                    bool ok = serveRequest(conn, closeAfter);
+                    if (conn.closingAfterAnswer()) {
+                        unreadInput = true;
+                        break;
+                    }
+                    if (!ok || closeAfter || stopping) break;
+                }
+            }
+            // A refused client may still be sending: let a new client have this one first.
+            connections.setState(id, detail::ConnState::Waiting);
+            conn.finish(unreadInput);
+            current = detail::CurrentConnection{};
+        }
+        connections.close(id);
+        ::close(fd);
     }
 
     bool authorized(const httplib::Request& req) {
@@ -204,6 +260,70 @@ struct Server::Impl {
         res.set_header("WWW-Authenticate", kRealm);
     }
 
+    // Answers a request whose body stays unread; the connection closes after it.
+    static void refuse(detail::Connection& conn, httplib::Response& res, int status,
+                       const std::string& problem) {
+        conn.closeAfterAnswer();
+        res.set_header("Connection", "close");
+        if (status == 401) {
+            challenge(res);
+        } else {
+            detail::sendJsonError(res, status, problem);
+        }
+    }
+
+    // The checks on the request head: path, method, credentials, framing and declared
+    // length. A refused request gets its answer in `res`, and its body is never read.
+    const detail::Route* admit(const httplib::Request& req, httplib::Response& res) {
+        detail::Connection& conn = *detail::currentConnection().connection;
+        int status = 0;
+        const detail::Route* route = routes.find(req.method, req.path, status);
+        if (!route) {
+            refuse(conn, res, status, status == 404 ? "no such path" : "not for this path");
+            return nullptr;
+        }
+        detail::BodyResult head;
+        if (route->needsLogin && !authorized(req)) {
+            head.httpStatus = 401;
+        } else {
+            head = detail::checkBodyHead(req, route->maxBody);
+        }
+        if (head.ok()) return route;
+        refuse(conn, res, head.httpStatus, head.problem);
+        if (route->cim) {
+            RequestRecord rec = cimRecord(req);
+            rec.httpStatus = head.httpStatus;
+            log.add(std::move(rec));
+        }
+        return nullptr;
+    }
+
+    // Every request comes here once its head is read (cpp-httplib's pre-routing).
+    void dispatch(const httplib::Request& req, httplib::Response& res) {
+        const auto& current = detail::currentConnection();
+        detail::Connection& conn = *current.connection;
+        conn.headDone();
+        current.registry->setState(current.id, detail::ConnState::Serving);
+        const detail::Route* route = admit(req, res);
+        if (!route) return;
+        std::string body;
+        detail::BodyResult read = detail::readRequestBody(conn, req, route->maxBody, body);
+        if (!read.ok()) {
+            refuse(conn, res, read.httpStatus, read.problem);
+            if (route->cim) {
+                RequestRecord rec = cimRecord(req);
+                rec.httpStatus = read.httpStatus;
+                log.add(std::move(rec));
+            }
+            return;
+        }
+        try {
+            route->handler(req, body, res);
+        } catch (const std::exception&) {
+            detail::sendJsonError(res, 500, "internal error");
+        }
+    }
+
     static void sendXml(httplib::Response& res, std::string body) {
         res.status = 200;
         res.set_header("CIMOperation", "MethodResponse");
@@ -220,38 +340,40 @@ struct Server::Impl {
                                  });
     }
 
-    std::string answer(const cim::xml::Request& request, int& cimStatus) {
+    // The provider's answer, encoded; its status and return value go into the record.
+    std::string answer(const cim::xml::Request& request, RequestRecord& rec) {
         cim::xml::Response response;
         try {
             response = backend.handle(request);
         } catch (const std::exception& e) {
-            cimStatus = cim::CIM_ERR_FAILED;
+            rec.cimStatus = cim::CIM_ERR_FAILED;
             return encodeCimError(request, cim::CIM_ERR_FAILED, e.what());
         }
         response.messageId = request.messageId;
         response.intrinsic = request.intrinsic;
         if (response.methodName.empty()) response.methodName = request.methodName;
-        cimStatus = response.errorCode;
+        rec.cimStatus = response.errorCode;
+        rec.returnValue = returnValueOf(response);
         return cim::xml::encodeResponse(response);
     }
 
-    void serveCim(const httplib::Request& req, httplib::Response& res, const char* listener) {
+    // A CIM request as logged before it is decoded: its connection and CIMMethod header.
+    static RequestRecord cimRecord(const httplib::Request& req) {
+        const auto& current = detail::currentConnection();
         RequestRecord rec;
-        rec.connection = detail::currentConnection().id;
-        rec.listener = listener;
+        rec.connection = current.id;
+        rec.listener = current.listener;
         rec.operation = header(req, "CIMMethod").value_or("").substr(0, 256);
-        connectionSocket(req);
+        return rec;
+    }
 
-        if (!authorized(req)) {
-            challenge(res);
-            rec.httpStatus = 401;
-            log.add(std::move(rec));
-            return;
-        }
+    void serveCim(const httplib::Request& req, const std::string& body, httplib::Response& res) {
+        detail::Connection& conn = *detail::currentConnection().connection;
+        RequestRecord rec = cimRecord(req);
         if (int64_t latency = faults.latencyMs(); latency > 0 && pause(latency)) {
             rec.fault = "stopping";
             log.add(std::move(rec));
-            dropConnection(req);
+            conn.drop();
             return;
         }
 
@@ -259,7 +381,7 @@ struct Server::Impl {
                            header(req, "CIMObject"), header(req, "CIMProtocolVersion")};
         cim::xml::Limits limits;
         limits.maxBytes = options.maxRequestBytes;
-        CimCall call = acceptCimRequest(headers, req.body, limits);
+        CimCall call = acceptCimRequest(headers, body, limits);
         if (!call.ok()) {
             res.status = call.rejection.status;
             if (!call.rejection.cimError.empty())
@@ -276,22 +398,35 @@ struct Server::Impl {
         rec.nameSpace = request.intrinsic || request.target.getNameSpace().isNull()
                             ? request.nameSpace.getString()
                             : request.target.getNameSpace().getString();
+        rec.params = loggedParameters(request);
+        rec.beginTick = log.begin(key.operation, key.method, rec.inFlight);
+        for (const RemovalRule& r : removals.take(key)) {
+            if (!rec.removed.empty()) rec.removed += "; ";
+            rec.removed += removeNow(r);
+        }
+        // Logged when the answer is ready and before it is written, so the client
+        // cannot have seen it (and started another call) before the end tick.
+        auto finish = [&] {
+            rec.endTick = log.end(key.operation, key.method);
+            log.add(std::move(rec));
+        };
 
         std::optional<FaultRule> fault = faults.take(key);
         if (fault && fault->kind == FaultKind::Delay) {
             if (pause(fault->delayMs)) {
                 rec.fault = "stopping";
-                log.add(std::move(rec));
-                dropConnection(req);
+                finish();
+                conn.drop();
                 return;
             }
         }
         if (fault) rec.fault = faultKindName(fault->kind);
 
         if (!fault || fault->kind == FaultKind::Delay) {
-            sendXml(res, answer(request, rec.cimStatus));
+            std::string body = answer(request, rec);
             rec.httpStatus = 200;
-            log.add(std::move(rec));
+            finish();
+            sendXml(res, std::move(body));
             return;
         }
 
@@ -300,30 +435,31 @@ struct Server::Impl {
                 res.status = fault->httpStatus;
                 if (res.status == 401) res.set_header("WWW-Authenticate", kRealm);
                 rec.httpStatus = res.status;
-                log.add(std::move(rec));
+                finish();
                 return;
             case FaultKind::CimError:
                 rec.cimStatus = fault->cimCode;
                 rec.httpStatus = 200;
+                finish();
                 sendXml(res,
                         encodeCimError(request, static_cast<cim::CIMStatusCode>(fault->cimCode),
                                        fault->description));
-                log.add(std::move(rec));
                 return;
             case FaultKind::ReturnValue:
                 rec.httpStatus = 200;
+                rec.returnValue = fault->returnValue;
+                finish();
                 sendXml(res, encodeReturnValue(request, fault->returnValue));
-                log.add(std::move(rec));
                 return;
             case FaultKind::MalformedXml:
                 rec.httpStatus = 200;
+                finish();
                 sendXml(res, malformedAnswer(request));
-                log.add(std::move(rec));
                 return;
             case FaultKind::Truncated: {
-                auto body = std::make_shared<std::string>(answer(request, rec.cimStatus));
+                auto body = std::make_shared<std::string>(answer(request, rec));
                 rec.httpStatus = 200;
-                log.add(std::move(rec));
+                finish();
                 res.status = 200;
                 res.set_header("CIMOperation", "MethodResponse");
                 // Announces the whole body, sends half of it, then fails the write so
@@ -337,14 +473,14 @@ struct Server::Impl {
                 return;
             }
             case FaultKind::Close:
-                log.add(std::move(rec));
-                dropConnection(req);
+                finish();
+                conn.drop();
                 res.status = 500;
                 return;
             case FaultKind::Hang:
-                log.add(std::move(rec));
-                hold(req);
-                dropConnection(req);
+                finish();
+                conn.holdUntilHangUp(fault->holdMs > 0 ? fault->holdMs : options.maxHoldMs);
+                conn.drop();
                 res.status = 500;
                 return;
             case FaultKind::Delay:
@@ -352,184 +488,57 @@ struct Server::Impl {
         }
     }
 
-    bool guardControl(const httplib::Request& req, httplib::Response& res) {
-        if (authorized(req)) return true;
-        challenge(res);
-        return false;
-    }
-
-    static nlohmann::json parseJson(const httplib::Request& req) {
-        if (req.body.empty()) return nlohmann::json::object();
-        return nlohmann::json::parse(req.body);  // throws parse_error
-    }
-
-    // Runs a control handler with JSON errors turned into 400 answers.
-    template <class F>
-    void control(const httplib::Request& req, httplib::Response& res, F&& f) {
-        if (!guardControl(req, res)) return;
+    // What a due removal took, as one line for the log.
+    std::string removeNow(const RemovalRule& r) {
         try {
-            f(parseJson(req));
-        } catch (const nlohmann::json::exception& e) {
-            sendJsonError(res, 400, e.what());
-        } catch (const std::invalid_argument& e) {
-            sendJsonError(res, 400, e.what());
+            std::string line;
+            for (const std::string& item : backend.removeObject(r.object, r.target, r.array))
+                line += (line.empty() ? "" : ", ") + item;
+            return line;
+        } catch (const std::exception& e) {
+            return std::string("nothing removed: ") + e.what();
         }
     }
 
-    void route(httplib::Server& s, const char* listener) {
-        // Every connection that sent a request is known by its socket, so that stop()
-        // can close it even while it idles between requests.
-        s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-            connectionSocket(req);
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-        s.Post("/cimom", [this, listener](const httplib::Request& req, httplib::Response& res) {
-            serveCim(req, res, listener);
-        });
-
-        s.Post("/control/faults", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json& j) {
-                uint64_t id = faults.add(FaultRule::fromJson(j));
-                sendJson(res, 200, nlohmann::json{{"id", id}});
-            });
-        });
-        s.Get("/control/faults", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json&) {
-                nlohmann::json list = nlohmann::json::array();
-                for (const auto& r : faults.rules()) list.push_back(r.toJson());
-                sendJson(res, 200,
-                         nlohmann::json{{"faults", list}, {"latencyMs", faults.latencyMs()}});
-            });
-        });
-        s.Delete("/control/faults", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json&) {
-                faults.clear();
-                sendJson(res, 200, nlohmann::json::object());
-            });
-        });
-        s.Post("/control/latency", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json& j) {
-                if (!j.is_object() || !j.contains("ms") || !j["ms"].is_number_integer() ||
-                    j["ms"].get<int64_t>() < 0 || j["ms"].get<int64_t>() > 3600 * 1000) {
-                    throw std::invalid_argument("\"ms\" must be an integer from 0 to 3600000");
-                }
-                faults.setLatencyMs(j["ms"].get<int64_t>());
-                sendJson(res, 200, nlohmann::json::object());
-            });
-        });
-        s.Post("/control/jobs", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json& j) {
-                if (!j.is_object()) throw std::invalid_argument("expected a JSON object");
-                bool any = false;
-                if (j.contains("vanish")) {
-                    if (!j["vanish"].is_boolean())
-                        throw std::invalid_argument("\"vanish\" must be true or false");
-                    backend.setJobsVanish(j["vanish"].get<bool>());
-                    any = true;
-                }
-                if (j.contains("outcome")) {
-                    if (!j["outcome"].is_string())
-                        throw std::invalid_argument("\"outcome\" must be a string");
-                    std::string outcome = j["outcome"].get<std::string>();
-                    uint16_t state;
-                    if (cim::equalNoCase(outcome, "Terminated")) {
-                        state = 8;
-                    } else if (cim::equalNoCase(outcome, "Exception")) {
-                        state = 10;
-                    } else if (cim::equalNoCase(outcome, "Killed")) {
-                        state = 9;
-                    } else {
-                        throw std::invalid_argument(
-                            "\"outcome\" must be Terminated, Killed or Exception");
-                    }
-                    int count = 1;
-                    if (j.contains("count")) {
-                        if (!j["count"].is_number_integer() || j["count"].get<int64_t>() < 1 ||
-                            j["count"].get<int64_t>() > 1000000) {
-                            throw std::invalid_argument(
-                                "\"count\" must be an integer from 1 to 1000000");
-                        }
-                        count = j["count"].get<int>();
-                    }
-                    backend.failNextJobs(count, state);
-                    any = true;
-                }
-                if (!any) throw std::invalid_argument("expected \"outcome\" or \"vanish\"");
-                sendJson(res, 200, nlohmann::json::object());
-            });
-        });
-        s.Post("/control/reset", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json&) {
-                faults.clear();
-                log.clear();
-                backend.reset();
-                sendJson(res, 200, nlohmann::json::object());
-            });
-        });
-        s.Get("/control/log", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json&) { sendJson(res, 200, log.toJson()); });
-        });
-        s.Delete("/control/log", [this](const httplib::Request& req, httplib::Response& res) {
-            control(req, res, [&](const nlohmann::json&) {
-                log.clear();
-                sendJson(res, 200, nlohmann::json::object());
-            });
-        });
-
-        s.Post("/fabric/luns", [this](const httplib::Request& req, httplib::Response& res) {
-            try {
-                nlohmann::json j = parseJson(req);
-                if (!j.is_object() || !j.contains("initiators") || !j["initiators"].is_array()) {
-                    throw std::invalid_argument("expected {\"initiators\": [...]}");
-                }
-                const auto& list = j["initiators"];
-                if (list.size() > 4096) throw std::invalid_argument("too many initiators");
-                std::vector<std::string> ports;
-                for (const auto& p : list) {
-                    if (!p.is_string() || p.get_ref<const std::string&>().size() > 1024) {
-                        throw std::invalid_argument(
-                            "each initiator must be a string of at most 1024 characters");
-                    }
-                    ports.push_back(p.get<std::string>());
-                }
-                sendJson(res, 200, backend.fabricLuns(ports));
-            } catch (const nlohmann::json::exception& e) {
-                sendJsonError(res, 400, e.what());
-            } catch (const std::invalid_argument& e) {
-                sendJsonError(res, 400, e.what());
-            }
-        });
-
-        s.set_exception_handler(
-            [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-                std::string what = "internal error";
-                try {
-                    if (ep) std::rethrow_exception(ep);
-                } catch (const std::exception& e) {
-                    what = e.what();
-                } catch (...) {
-                }
-                sendJsonError(res, 500, what);
-            });
-    }
-
-    void configure(httplib::Server& s, const char* listener) {
-        s.new_task_queue = [this] {
-            return new detail::WorkerPool(connections, options.maxThreads);
+    template <class S>
+    void configure(S& s, const char* listener, Listener& l) {
+        l.connections = std::make_unique<detail::ConnectionRegistry>(connectionIds);
+        detail::ConnectionRegistry& connections = *l.connections;
+        s.new_task_queue = [this, &connections] {
+            return new detail::WorkerPool(connections, options.maxThreads,
+                                          std::chrono::milliseconds(options.workerIdleMs),
+                                          [this](detail::WorkerPool* pool, bool alive) {
+                                              std::lock_guard<std::mutex> lock(poolsMutex);
+                                              if (alive) {
+                                                  pools.insert(pool);
+                                              } else {
+                                                  pools.erase(pool);
+                                              }
+                                          });
         };
-        s.set_keep_alive_max_count(1000000);
-        s.set_keep_alive_timeout(options.keepAliveTimeoutSec);
-        s.set_read_timeout(60, 0);
-        s.set_write_timeout(60, 0);
-        s.set_tcp_nodelay(true);
+        SSL_CTX* tls = nullptr;
+        if constexpr (std::is_base_of_v<httplib::SSLServer, S>) tls = s.ssl_context();
+        s.onSocket = [this, &s, tls, listener, &connections](socket_t sock) {
+            serveConnection(sock, tls, listener, connections,
+                            [&s](httplib::Stream& stream, bool& closeAfter) {
+                                return s.serveRequest(stream, closeAfter);
+                            });
+        };
+        s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            dispatch(req, res);
+            return httplib::Server::HandlerResponse::Handled;
+        });
+        // "Expect: 100-continue" gets its refusal before the client sends the body.
+        s.set_expect_100_continue_handler(
+            [this](const httplib::Request& req, httplib::Response& res) {
+                return admit(req, res) ? 100 : res.status;
+            });
         // cpp-httplib's default adds SO_REUSEPORT, which would let a second server
         // share the port silently instead of failing to bind.
         s.set_socket_options([](socket_t sock) {
             int yes = 1;
             setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
         });
-        s.set_payload_max_length(options.maxRequestBytes);
-        route(s, listener);
     }
 
     template <class S>
@@ -572,7 +581,7 @@ struct Server::Impl {
         try {
             if (options.httpPort >= 0) {
                 auto s = std::make_unique<Listening<httplib::Server>>();
-                configure(*s, "http");
+                configure(*s, "http", http);
                 launch(http, std::move(s), options.httpPort);
             }
             if (options.httpsPort >= 0) {
@@ -584,7 +593,7 @@ struct Server::Impl {
                     detail::TlsIdentity id = detail::makeSelfSigned(options.bindAddress);
                     s = std::make_unique<Listening<httplib::SSLServer>>(id.cert, id.key);
                 }
-                configure(*s, "https");
+                configure(*s, "https", https);
                 launch(https, std::move(s), options.httpsPort);
             }
         } catch (...) {
@@ -605,8 +614,10 @@ struct Server::Impl {
         for (Listener* l : {&http, &https}) {
             if (l->server) l->server->stop();
         }
-        // Idle keep-alive connections would otherwise hold their thread until they time out.
-        connections.shutdownAll();
+        // Every client sees its connection end now, even one whose thread is still busy.
+        for (Listener* l : {&http, &https}) {
+            if (l->connections) l->connections->shutdownAll();
+        }
         for (Listener* l : {&http, &https}) {
             if (l->thread.joinable()) l->thread.join();
             l->server.reset();
@@ -643,8 +654,29 @@ std::string Server::httpsUrl() const {
     return urlFor("https", m_impl->options.bindAddress, m_impl->https.port);
 }
 
+size_t Server::workerThreads() {
+    std::lock_guard<std::mutex> lock(m_impl->poolsMutex);
+    size_t n = 0;
+    for (auto* p : m_impl->pools) n += p->threads();
+    return n;
+}
+
+bool Server::waitUntilNoWorkers(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::lock_guard<std::mutex> lock(m_impl->poolsMutex);
+    for (auto* p : m_impl->pools) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (!p->waitForThreads(0, std::max(left, std::chrono::milliseconds(0)))) return false;
+    }
+    return true;
+}
+
 FaultInjector& Server::faults() {
     return m_impl->faults;
+}
+Removals& Server::removals() {
+    return m_impl->removals;
 }
 RequestLog& Server::log() {
     return m_impl->log;

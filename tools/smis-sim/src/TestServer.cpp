@@ -1,15 +1,17 @@
 #include "sim/server/TestServer.h"
 
 #include <set>
+#include <stdexcept>
 
 namespace sim {
 
 namespace {
 
-FaultRule ruleFor(FaultKind kind, int count, const RequestKey& match) {
+FaultRule ruleFor(FaultKind kind, int count, const RequestKey& match, int skip) {
     FaultRule rule;
     rule.kind = kind;
     rule.count = count;
+    rule.skip = skip;
     rule.operation = match.operation;
     rule.method = match.method;
     rule.className = match.className;
@@ -22,7 +24,7 @@ TestServer::TestServer(Config config, TestServerOptions options) : m_config(std:
     m_provider = std::make_unique<Provider>(m_config, options.clock);
     m_backend = std::make_unique<ProviderBackend>(*m_provider);
     ServerOptions so;
-    so.bindAddress = "127.0.0.1";
+    so.bindAddress = options.bindAddress;
     so.httpPort = options.http ? 0 : -1;
     so.httpsPort = options.https ? 0 : -1;
     so.user = m_config.user;
@@ -30,6 +32,10 @@ TestServer::TestServer(Config config, TestServerOptions options) : m_config(std:
     so.maxThreads = options.maxThreads;
     so.maxHoldMs = options.maxHoldMs;
     so.keepAliveTimeoutSec = options.keepAliveTimeoutSec;
+    so.headerTimeoutMs = options.headerTimeoutMs;
+    so.bodyTimeoutMs = options.bodyTimeoutMs;
+    so.workerIdleMs = options.workerIdleMs;
+    so.maxRequestBytes = options.maxRequestBytes;
     m_server = std::make_unique<Server>(*m_backend, so);
     m_server->start();
 }
@@ -77,33 +83,45 @@ RequestLog& TestServer::log() {
     return m_server->log();
 }
 
-uint64_t TestServer::addFault(FaultKind kind, int count, const RequestKey& match) {
-    return faults().add(ruleFor(kind, count, match));
+uint64_t TestServer::addFault(FaultRule rule) {
+    return faults().add(std::move(rule));
 }
 
-uint64_t TestServer::failHttp(int status, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::Http, count, match);
+uint64_t TestServer::addFault(FaultKind kind, int count, const RequestKey& match, int skip) {
+    return faults().add(ruleFor(kind, count, match, skip));
+}
+
+uint64_t TestServer::failHttp(int status, int count, const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::Http, count, match, skip);
     rule.httpStatus = status;
     return faults().add(rule);
 }
 
 uint64_t TestServer::failCim(int cimCode, const std::string& description, int count,
-                             const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::CimError, count, match);
+                             const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::CimError, count, match, skip);
     rule.cimCode = cimCode;
     rule.description = description;
     return faults().add(rule);
 }
 
-uint64_t TestServer::failReturnValue(uint32_t value, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::ReturnValue, count, match);
+uint64_t TestServer::failReturnValue(uint32_t value, int count, const RequestKey& match, int skip) {
+    FaultRule rule = ruleFor(FaultKind::ReturnValue, count, match, skip);
     rule.returnValue = value;
     return faults().add(rule);
 }
 
-uint64_t TestServer::delay(std::chrono::milliseconds by, int count, const RequestKey& match) {
-    FaultRule rule = ruleFor(FaultKind::Delay, count, match);
+uint64_t TestServer::delay(std::chrono::milliseconds by, int count, const RequestKey& match,
+                           int skip) {
+    FaultRule rule = ruleFor(FaultKind::Delay, count, match, skip);
     rule.delayMs = by.count();
+    return faults().add(rule);
+}
+
+uint64_t TestServer::hang(std::chrono::milliseconds hold, int count, const RequestKey& match,
+                          int skip) {
+    FaultRule rule = ruleFor(FaultKind::Hang, count, match, skip);
+    rule.holdMs = hold.count();
     return faults().add(rule);
 }
 
@@ -111,12 +129,36 @@ void TestServer::setLatency(std::chrono::milliseconds perRequest) {
     faults().setLatencyMs(perRequest.count());
 }
 
+std::vector<std::string> TestServer::removeObject(RemovableKind kind, const std::string& target) {
+    return m_backend->removeObject(removableKindName(kind), target, "");
+}
+
+uint64_t TestServer::removeBefore(RemovableKind kind, const std::string& target,
+                                  const RequestKey& match, int nth) {
+    if (nth < 1) throw std::invalid_argument("removeBefore: nth must be at least 1");
+    RemovalRule rule;
+    rule.object = removableKindName(kind);
+    rule.target = target;
+    rule.match = match;
+    rule.nth = nth;
+    return m_server->removals().add(std::move(rule));
+}
+
+nlohmann::json TestServer::state() const {
+    return m_backend->state();
+}
+
 void TestServer::failNextJobs(int count, uint16_t finalJobState) {
     m_provider->failNextJobs(count, finalJobState);
 }
 
+void TestServer::setJobMode(const std::string& methodOrOperation, bool job) {
+    m_provider->setJobMode(methodOrOperation, job);
+}
+
 void TestServer::reset() {
     faults().clear();
+    m_server->removals().clear();
     log().clear();
     m_backend->reset();
 }

@@ -1,5 +1,7 @@
 // smis-sim: a simulated E-Series SMI-S provider on HTTP and HTTPS.
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <iostream>
@@ -10,25 +12,16 @@
 #include <sim/Config.h>
 #include <sim/Provider.h>
 
+#include "PasswordFile.h"
 #include "sim/server/ProviderBackend.h"
 #include "sim/server/Server.h"
 
 namespace {
 
-std::string readPasswordFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot read the password file " + path);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (line.empty())
-        throw std::runtime_error("the password file " + path + " has an empty first line");
-    return line;
-}
-
+// Anything at the path counts, so that a file we may not read is reported, not replaced.
 bool fileExists(const std::string& path) {
-    std::ifstream in(path);
-    return in.good();
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -46,8 +39,11 @@ int main(int argc, char** argv) {
     std::string certFile, keyFile, preset;
     int httpPort = 5988, httpsPort = 5989;
     size_t threads = 256;
-    int keepAlive = 60;
+    int keepAlive = 30;
+    int64_t headerTimeoutMs = 10000, bodyTimeoutMs = 10000;
+    size_t maxRequestBytes = 64u << 20;
     int64_t latencyMs = 0;
+    int64_t holdMs = 600000;
     bool printConfig = false;
 
     app.add_option("--config", configFile,
@@ -69,8 +65,8 @@ int main(int argc, char** argv) {
                    "Class prefix and namespace: LSISSI (root/LsiArray13), DCIM "
                    "(root/DCIM/MDStorageArray13) or NETAPP (root/netapp/santricity)");
     app.add_option("--state-file", stateFile,
-                   "Keep the array here: loaded at start when it exists, saved after every change "
-                   "and at exit");
+                   "Keep the array here (mode 0600, no credentials): loaded at start when it "
+                   "exists, saved after every change and at exit; jobs in flight are not kept");
     app.add_option("--cert", certFile,
                    "PEM certificate for HTTPS (needs --key); default: self-signed, made at start")
         ->check(CLI::ExistingFile);
@@ -81,9 +77,26 @@ int main(int argc, char** argv) {
     app.add_option("--keep-alive-timeout", keepAlive, "Seconds an idle connection is kept open")
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
+    app.add_option("--header-timeout-ms", headerTimeoutMs,
+                   "A request head (and TLS handshake) must arrive within this")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
+    app.add_option("--body-timeout-ms", bodyTimeoutMs,
+                   "A request body, or an answer being sent, must move on within this")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
+    app.add_option("--max-request-bytes", maxRequestBytes,
+                   "Largest CIM request body; larger ones (also chunked) get 413 at once")
+        ->capture_default_str()
+        ->check(CLI::Range(size_t{1024}, size_t{1} << 32));
     app.add_option("--latency-ms", latencyMs, "Delay added before every CIM answer")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
+    app.add_option("--hold-ms", holdMs,
+                   "How long a \"hang\" fault holds a request unless its rule says "
+                   "(\"holdMs\"); the client giving up or a stop ends it sooner")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400000}));
     app.add_flag("--print-config", printConfig,
                  "Print the effective configuration as JSON and exit (passwords and secrets "
                  "shown as ****; set them again before loading the file with --config)");
@@ -91,22 +104,19 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     try {
-        sim::Config config;
-        if (!stateFile.empty() && fileExists(stateFile)) {
-            config = sim::Config::load(stateFile);
-        } else if (!configFile.empty()) {
-            config = sim::Config::load(configFile);
-        } else {
-            config = sim::Config::defaults();
-        }
+        sim::Config config =
+            configFile.empty() ? sim::Config::defaults() : sim::Config::load(configFile);
+        if (!user.empty()) config.user = user;
+        if (!passwordFile.empty()) config.password = sim::detail::readPasswordFile(passwordFile);
+        // The state file holds no credentials: they stay those of the configuration.
+        if (!stateFile.empty() && fileExists(stateFile))
+            config = sim::Config::loadState(stateFile, config);
         if (!preset.empty()) {
             sim::Preset p = sim::Config::presetFor(preset);
             config.preset = p.name;
             config.classPrefix = p.classPrefix;
             config.arrayNamespace = p.arrayNamespace;
         }
-        if (!user.empty()) config.user = user;
-        if (!passwordFile.empty()) config.password = readPasswordFile(passwordFile);
 
         if (printConfig) {
             // Credentials never leave the process in clear text.
@@ -130,6 +140,12 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
         signal(SIGPIPE, SIG_IGN);
+        // Every connection takes a descriptor: allow as many as the system lets us.
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = files.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
 
         sim::Provider provider(config);
         sim::ProviderBackend backend(provider, stateFile);
@@ -144,6 +160,10 @@ int main(int argc, char** argv) {
         options.keyFile = keyFile;
         options.maxThreads = threads;
         options.keepAliveTimeoutSec = keepAlive;
+        options.maxHoldMs = holdMs;
+        options.headerTimeoutMs = headerTimeoutMs;
+        options.bodyTimeoutMs = bodyTimeoutMs;
+        options.maxRequestBytes = maxRequestBytes;
 
         sim::Server server(backend, options);
         server.faults().setLatencyMs(latencyMs);

@@ -100,6 +100,13 @@ class ConnectionTimeoutException : public Exception {
     using Exception::Exception;
 };
 
+// The connection broke during a request, or the answer was cut short; the message
+// contains "HTTP". The request may be repeated on a new connection.
+class ConnectionLostException : public Exception {
+  public:
+    using Exception::Exception;
+};
+
 // An HTTP-level failure; the message contains "HTTP" and the status code.
 class HttpException : public Exception {
   public:

@@ -4,6 +4,7 @@
 // format: texts written by earlier versions must keep parsing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "rkso/SnapInfo.h"
@@ -21,8 +22,13 @@ struct SnapUniqueIdFields {
     std::string consistencyGroupName;  // PiT engine only; "null" when not in a group
 };
 
+// Longest identifier the readers take back whole: they read metadata id 1 into a
+// 4096-byte buffer with its terminator.
+constexpr size_t kSnapUniqueIdMaxChars = 4095;
+
 // Builds the identifier text. Fails (with a reason) when a field holds a NUL or a
-// '*' in a place where it would shift the fields of the persisted text.
+// '*' in a place where it would shift the fields of the persisted text, or when
+// the text is longer than the readers take (kSnapUniqueIdMaxChars).
 bool formatSnapUniqueId(const SnapUniqueIdFields& fields, bool pitEngine, std::string* text,
                         std::string* error);
 

@@ -3,14 +3,18 @@
 // the snapshot's error reporting reads.
 //
 // The four reads (GetInstance, GetInstances, GetInstanceNames, GetAssociatorNames)
-// retry transient failures ("HTTP", "timed out") with reconnects; a rejected
-// credential (401) is reported to the host as 60555 and gives an empty result.
-// Method calls, references and modifications go straight to GetClient() in
-// GetNameSpace() and handle their own failures.
+// retry transient failures with reconnects: a lost connection, a time-out, or an
+// HTTP status that another try may not meet again (408, 429, 5xx but 501 and 505).
+// A rejected credential (HTTP 401) is reported to the host as 60555 and gives an
+// empty result; such an empty result is no answer, and the lookups of RkCimUtil
+// turn it into a failure (see RkCimAuthFailedException). Method calls, references
+// and modifications go straight to GetClient() in GetNameSpace() and handle their
+// own failures.
 //
-// Copies share the client: it lives as long as any copy holds it, and a copy
-// whose original disconnected sees a client that is no longer connected (its
-// calls raise cim::NotConnectedException) rather than a destroyed one.
+// Copies made while connected share one client and the credential-failure flag: a
+// reconnect made by any copy connects that same client again, so the others go on
+// working. After DisconnectCimom a copy still holds the client, no longer connected
+// (its calls raise cim::NotConnectedException) rather than a destroyed one.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +28,14 @@
 #include "smis/RkCriticalSection.h"
 #include "smis/RkSmisTracer.h"
 
+// Raised by the lookups of RkCimUtil once the provider rejected the connection's
+// credentials: the reads then answer empty, which must never pass for "not found".
+class RkCimAuthFailedException : public cim::Exception {
+  public:
+    RkCimAuthFailedException()
+        : cim::Exception("CIMOM authentication failure, wrong credentials provided") {}
+};
+
 class RkCimConnection : public virtual RkSmisTracer {
   public:
     RkCimConnection() = default;
@@ -31,10 +43,11 @@ class RkCimConnection : public virtual RkSmisTracer {
     RkCimConnection(const RkCimConnection&) = default;
     RkCimConnection& operator=(const RkCimConnection&) = default;
 
-    // True once the CIMOM rejected the credentials (already reported to the host).
-    bool AuthFailed() const { return m_AuthFailed; }
+    // True once the CIMOM rejected the credentials (already reported to the host), on
+    // this object or on a copy sharing its client.
+    bool AuthFailed() const { return m_AuthFailed || (m_Session && m_Session->authFailed); }
     // Records a credential rejection; the read operations call this on HTTP 401.
-    void SetAuthFailed(bool failed) { m_AuthFailed = failed; }
+    void SetAuthFailed(bool failed);
 
     // 0 connected (or already connected), 1 failed. Missing address, user, password
     // or namespace fails without contacting the provider.
@@ -59,14 +72,15 @@ class RkCimConnection : public virtual RkSmisTracer {
     int DeleteInstance(const cim::CIMNamespaceName& nameSpace, const cim::CIMObjectPath& path);
 
     // 1: the failure is transient and the connection was re-established, repeat the
-    // call; 0: give up. Increments retryCount.
-    int ConnectionRetry(short& retryCount, std::string exceptionText);
+    // call; 0: give up. Increments retryCount for a transient failure. Decided by the
+    // failure's type, never by its text: a CIM error is the provider's answer.
+    int ConnectionRetry(short& retryCount, const cim::Exception& failure);
 
     // The connected client (null when not connected) for direct calls.
     std::shared_ptr<cim::CIMClient> GetClient() const { return m_pClient; }
     // Namespace of the endpoint, where the array's objects live.
     std::string GetNameSpace() const { return m_Cimom.GetNameSpace(); }
-    bool IsConnected() const { return m_pClient != nullptr; }
+    bool IsConnected() const { return m_pClient && m_pClient->isConnected(); }
 
     RkCimom& GetCimom() { return m_Cimom; }
     const RkCimom& GetCimom() const { return m_Cimom; }
@@ -80,6 +94,7 @@ class RkCimConnection : public virtual RkSmisTracer {
     // Serialises HTTPS connects across the process (unless "RK_PEGASUS_DISABLE_CONNLOCK").
     static RkCriticalSection m_ConnLock;
 
+    // Points into m_Session: null exactly when m_Session is.
     std::shared_ptr<cim::CIMClient> m_pClient;
     RkCimom m_Cimom;
     uint16_t m_FaultRetryCount = 0;
@@ -87,8 +102,17 @@ class RkCimConnection : public virtual RkSmisTracer {
     RK_CIM_CONNECTION_STATE m_RetryState = RK_CIM_NOT_CONNECTED;
 
   private:
+    // What the copies of a connected connection share.
+    struct Session {
+        cim::CIMClient client;
+        bool authFailed = false;
+    };
+
     // Reports a rejected credential to the host once per connection.
     void ReportAuthFailure(const std::string& text);
+    // Closes the connection; the client object is kept for a reconnect, which the
+    // copies sharing it then see too, or released.
+    int Disconnect(bool keepClient);
     // The retry loop shared by the four reads; isAssociation enables the
     // unknown-class rule, whose trace names assocClass and resultClass.
     template <typename Result, typename Call>
@@ -96,5 +120,6 @@ class RkCimConnection : public virtual RkSmisTracer {
                        const std::string& assocClass = std::string(),
                        const std::string& resultClass = std::string());
 
+    std::shared_ptr<Session> m_Session;
     uint32_t m_TestTimeoutMs = 0;
 };

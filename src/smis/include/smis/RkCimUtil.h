@@ -7,6 +7,15 @@
 // and property or key raise provider failures again after tracing them (the calling
 // operation turns them into its error); the others catch them and return their empty
 // or failure result.
+//
+// "Not found" is an answer only when the provider gave it. An outage, a time-out, a
+// provider error or rejected credentials never pass for one:
+//  - the raising lookups raise (RkCimAuthFailedException once the credentials were
+//    rejected, since the reads then answer empty);
+//  - CheckInstanceExistence answers -1;
+//  - every other lookup gives its empty or negative result with LookupFailed() true.
+// So a caller that got an empty path, "", 0 or -1 asks LookupFailed() before it
+// takes the object for gone.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +49,11 @@ class RkCimUtil : public RkSmisTracer {
 
     // Text for an SMI-S method return code, "Error code not found!" when unknown.
     std::string GetErrorMessage(unsigned int code, std::string methodName) const;
+
+    // True when a failure (no answer, a provider error, rejected credentials) took
+    // part in the last lookup made through this object; its empty or negative result
+    // then means "unknown", never "not there".
+    bool LookupFailed() const { return m_LookupFailed; }
 
     // --- Object lookups (raise provider failures again) ---
 
@@ -137,6 +151,38 @@ class RkCimUtil : public RkSmisTracer {
     cim::CIMObjectPath GetVolumeObjectPath(RkCimConnection& conn, std::string systemName,
                                            std::string volume);
 
+    // --- Protocol controllers of a host or a volume (RkCimUtilCtlr.cpp) ---
+    // Provider failures are traced and raised again (the mapping operations catch them).
+
+    // The controllers of the host's ports that carry the volumes (one volume path or
+    // UUID); without ports, the volumes' own controllers.
+    std::vector<cim::CIMObjectPath> GetCtlrPathList(RkCimConnection& conn,
+                                                    cim::CIMObjectPath systemPath,
+                                                    cim::Array<cim::String>& volumes,
+                                                    cim::Array<cim::String> ports);
+    // Dispatch by the system's vendor.
+    std::vector<cim::CIMObjectPath> GetctlrPathListByAssn(
+        RkCimConnection& conn, cim::CIMObjectPath systemPath,
+        cim::Array<cim::CIMObjectPath>& volumePaths, cim::Array<cim::String>& ports);
+    // The controllers a volume is mapped through.
+    std::vector<cim::CIMObjectPath> GetVolCtlrPaths(RkCimConnection& conn,
+                                                    cim::CIMObjectPath& volumePath);
+    // E-Series: the host's controllers that are also controllers of the volumes.
+    std::vector<cim::CIMObjectPath> GetLSICtlrListByHwIDs(
+        RkCimConnection& conn, cim::CIMObjectPath& systemPath,
+        cim::Array<cim::CIMObjectPath>& volumePaths, cim::Array<cim::String>& ports);
+    // E-Series: the controllers of the host (or, with groupMapping, host group) owning
+    // the ports.
+    std::vector<cim::CIMObjectPath> GetLSICtlrListByHwIDs(RkCimConnection& conn,
+                                                          cim::CIMObjectPath& systemPath,
+                                                          cim::Array<cim::String>& ports,
+                                                          bool groupMapping);
+    // All port identifiers of the host owning the first port.
+    cim::Array<cim::String> GetLSIHwIDs(RkCimConnection& conn, cim::CIMObjectPath& systemPath,
+                                        cim::Array<cim::String>& ports);
+    // The "CIM_SystemSpecificCollection" whose "ElementName" is name.
+    cim::CIMObjectPath GetHardwareIdCollectionPath(RkCimConnection& conn, std::string name);
+
     // --- Synchronization paths (RkCimUtilSync.cpp) ---
     // Provider reference lookups go straight to the client (no retry). The int lookups
     // give 0 found (outputs set), -1 nothing suitable or a provider failure, and 1 (target
@@ -196,4 +242,24 @@ class RkCimUtil : public RkSmisTracer {
 
     // Not owned; null unless a caller installs one.
     const RkRetCodeText* m_pRetCodeTable = nullptr;
+
+  protected:
+    // Held by every lookup: the outermost one clears LookupFailed() when it starts.
+    class LookupScope {
+      public:
+        explicit LookupScope(RkCimUtil& util) : m_util(util) {
+            if (m_util.m_LookupDepth++ == 0) m_util.m_LookupFailed = false;
+        }
+        ~LookupScope() { --m_util.m_LookupDepth; }
+        LookupScope(const LookupScope&) = delete;
+        LookupScope& operator=(const LookupScope&) = delete;
+
+      private:
+        RkCimUtil& m_util;
+    };
+    void SetLookupFailed() { m_LookupFailed = true; }
+
+  private:
+    bool m_LookupFailed = false;
+    int m_LookupDepth = 0;
 };

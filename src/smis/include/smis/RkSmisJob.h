@@ -37,27 +37,30 @@ class RkSmisJob : public virtual RkCimUtil {
     // The first reference-typed output parameter named "Job"; an empty path when none.
     cim::CIMObjectPath GetJobHandle(cim::Array<cim::CIMParamValue>& outParams);
 
-    // Reads "JobStatus", "JobState" and "PercentComplete" of the job straight from the
-    // connection's client (no retry). A job that no longer exists (CIM status 6) gives
+    // Reads the job straight from the connection's client (no retry), with every
+    // property PrintJobSummary shows. A job that no longer exists (CIM status 6) gives
     // an empty instance without a trace; other failures are traced and give one too.
     cim::CIMInstance GetJobInstance(cim::CIMObjectPath& job, RkCimConnection& conn);
 
     // 7, 8, 9 and 10 are final.
     bool IsJobDone(int state);
     bool IsJobDone(cim::CIMInstance instance);
-    // A job that cannot be read counts as done.
+    // A job that no longer exists counts as done; one that cannot be read does not.
     bool IsJobDone(cim::CIMObjectPath job, RkCimConnection& conn);
 
     // "Completed", ..., or "<n>: Unknown state".
     std::string GetjobStateString(int state);
 
-    // Traces the job's state and returns it; a job that cannot be read is taken as
-    // completed (7) and leaves percentComplete unchanged.
+    // Traces the job's state and returns it. A job that no longer exists is taken as
+    // completed (7); one that cannot be read as failed (10). Neither changes
+    // percentComplete.
     int PrintJobSummary(cim::CIMObjectPath& job, RkCimConnection& conn, int& percentComplete);
 
     // Polls until the job is final or maxTries polls of intervalSecs each are spent,
-    // and returns the final state. A job still running when the budget is spent is
-    // reported as completed (7).
+    // and returns the final state. A job that vanished (CIM_ERR_NOT_FOUND) or is still
+    // running when the budget is spent is reported as completed (7). A failed poll
+    // counts as a try and is repeated after the sleep; when no poll could read the
+    // job at all the result is 10 (Exception).
     int WatchJob(cim::CIMObjectPath& job, RkCimConnection& conn, int maxTries, int intervalSecs);
 
     // Sleeps the milliseconds rounded up to whole seconds (0 does not sleep).
@@ -66,4 +69,14 @@ class RkSmisJob : public virtual RkCimUtil {
   protected:
     // The one place that waits; tests override it so that nothing really sleeps.
     virtual void SleepSeconds(unsigned int seconds);
+
+  private:
+    // One read of a job: the instance, or why there is none.
+    struct JobRead {
+        enum Outcome { kRead, kVanished, kFailed } outcome = kFailed;
+        cim::CIMInstance instance;
+    };
+    JobRead ReadJob(cim::CIMObjectPath& job, RkCimConnection& conn);
+    // Traces a read job as PrintJobSummary does and returns its state.
+    int Summarize(const cim::CIMInstance& instance, int& percentComplete);
 };

@@ -163,6 +163,115 @@ const Row kArrayRows[] = {
     {"{P}_StorageSynchronized", "CIM_StorageSynchronized", "", "", true},
 };
 
+struct MethodRow {
+    const char* className;  // "{P}" is the vendor prefix
+    const char* method;
+    // "Name:type" comma separated: "[]" after the type for arrays, "ref(Class)" for
+    // references; a leading "out " marks an output, "inout " both.
+    const char* parameters;
+};
+
+const MethodRow kMethodRows[] = {
+    {"{P}_ReplicationService", "CreatePiTGroup",
+     "BaseVolume:ref(CIM_StorageVolume),Label:string,RepositorySize:uint64,"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "CreateSynchronizationAspect",
+     "Name:string,SyncType:uint16,Mode:uint16,SourceElement:ref(CIM_ManagedElement),"
+     "SourceGroup:ref(CIM_ReplicationGroup),Consistency:uint16,"
+     "ServiceAccessPoint:ref(CIM_ManagedElement),out SettingsState:ref(CIM_SettingsDefineState),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "ModifySettingsDefineState",
+     "Operation:uint16,SettingsState:ref(CIM_SettingsDefineState),"
+     "inout TargetElement:ref(CIM_ManagedElement),TargetGroup:ref(CIM_ReplicationGroup),"
+     "TargetPool:ref(CIM_StoragePool),TargetAccessPoint:ref(CIM_ManagedElement),"
+     "TargetElementCount:uint64,TargetSettingGoal:ref(CIM_SettingData),WaitForCopyState:uint16,"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "ModifyReplicaSynchronization",
+     "Operation:uint16,Synchronization:ref(CIM_Synchronized),Force:boolean,"
+     "WaitForCopyState:uint16,ReplicationSettingData:ref(CIM_SettingData),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "CreateGroup",
+     "GroupName:string,Members:ref[](CIM_ManagedElement),Persistent:boolean,"
+     "DeleteOnEmptyElement:boolean,DeleteOnUnassociated:boolean,"
+     "out ReplicationGroup:ref(CIM_ReplicationGroup),out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "AddMembers",
+     "ReplicationGroup:ref(CIM_ReplicationGroup),Members:ref[](CIM_ManagedElement),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "RemoveMembers",
+     "ReplicationGroup:ref(CIM_ReplicationGroup),Members:ref[](CIM_ManagedElement),"
+     "DeleteOnEmptyElement:boolean,out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ReplicationService", "DeleteGroup",
+     "ReplicationGroup:ref(CIM_ReplicationGroup),RemoveElements:boolean,"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ControllerConfigurationService", "ExposePaths",
+     "LUNames:string[],InitiatorPortIDs:string[],TargetPortIDs:string[],DeviceNumbers:string[],"
+     "DeviceAccesses:uint16[],inout ProtocolControllers:ref[](CIM_SCSIProtocolController),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_ControllerConfigurationService", "HidePaths",
+     "LUNames:string[],InitiatorPortIDs:string[],TargetPortIDs:string[],"
+     "inout ProtocolControllers:ref[](CIM_SCSIProtocolController),out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "CreateReplica",
+     "ElementName:string,CopyType:uint16,SourceElement:ref(CIM_LogicalElement),"
+     "TargetSettingGoal:ref(CIM_SettingData),TargetPool:ref(CIM_StoragePool),"
+     "out TargetElement:ref(CIM_LogicalElement),out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "CreateOrModifyElementFromStoragePool",
+     "ElementName:string,ElementType:uint16,Goal:ref(CIM_SettingData),inout Size:uint64,"
+     "InPool:ref(CIM_StoragePool),inout TheElement:ref(CIM_LogicalElement),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "AssignStorageResourceAffinity",
+     "ResourceType:uint16,StorageProcessor:ref(CIM_ComputerSystem),"
+     "StorageResources:ref[](CIM_ManagedElement),out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "AttachOrModifyReplica",
+     "SourceElement:ref(CIM_LogicalElement),TargetElement:ref(CIM_LogicalElement),"
+     "CopyType:uint16,Goal:ref(CIM_SettingData),out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "ModifySynchronization",
+     "Operation:uint16,Synchronization:ref(CIM_StorageSynchronized),"
+     "out Job:ref(CIM_ConcreteJob)"},
+    {"{P}_StorageConfigurationService", "ReturnToStoragePool",
+     "TheElement:ref(CIM_LogicalElement),out Job:ref(CIM_ConcreteJob)"},
+    {"CIM_ConcreteJob", "RequestStateChange",
+     "RequestedState:uint16,TimeoutPeriod:datetime,out Job:ref(CIM_ConcreteJob)"},
+};
+
+MethodDef parseMethod(const MethodRow& row) {
+    MethodDef m;
+    m.name = row.method;
+    std::string text = row.parameters;
+    size_t at = 0;
+    while (at < text.size()) {
+        // Commas separate parameters; none appears inside a declaration.
+        size_t end = text.find(',', at);
+        if (end == std::string::npos) end = text.size();
+        std::string decl = text.substr(at, end - at);
+        at = end + 1;
+        ParameterDef p;
+        if (decl.rfind("out ", 0) == 0) {
+            p.in = false;
+            p.out = true;
+            decl = decl.substr(4);
+        } else if (decl.rfind("inout ", 0) == 0) {
+            p.out = true;
+            decl = decl.substr(6);
+        }
+        const size_t colon = decl.find(':');
+        p.name = decl.substr(0, colon);
+        std::string type = decl.substr(colon + 1);
+        const size_t paren = type.find('(');
+        if (paren != std::string::npos) {
+            p.referenceClass = type.substr(paren + 1, type.size() - paren - 2);
+            type.resize(paren);
+        }
+        if (type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0) {
+            p.isArray = true;
+            type.resize(type.size() - 2);
+        }
+        p.type = type == "ref" ? cim::CIMTYPE_REFERENCE : cim::CIMTYPE_STRING;
+        if (type != "ref") cim::cimTypeFromString(type, p.type);
+        m.parameters.push_back(std::move(p));
+    }
+    return m;
+}
+
 const Row kInteropRows[] = {
     {"CIM_ManagedElement", "", "",
      "Caption:string,Description:string,ElementName:string,InstanceID:string", false},
@@ -261,6 +370,10 @@ size_t ClassTable::indexOf(const std::string& name) const {
 
 ClassTable ClassTable::forArray(const std::string& prefix) {
     ClassTable t = build(kArrayRows, prefix, ClassTable(), &ClassTable::add);
+    for (const MethodRow& row : kMethodRows) {
+        size_t i = t.indexOf(expand(row.className, prefix));
+        if (i != SIZE_MAX) t.m_classes[i].methods.push_back(parseMethod(row));
+    }
     t.link();
     return t;
 }
@@ -308,6 +421,14 @@ const PropertyDef* ClassTable::property(const std::string& className,
     return nullptr;
 }
 
+const MethodDef* ClassTable::method(const std::string& className, const std::string& method) const {
+    for (const ClassDef* d = find(className); d;
+         d = d->superClass.empty() ? nullptr : find(d->superClass))
+        for (const MethodDef& m : d->methods)
+            if (equalsNoCase(m.name, method)) return &m;
+    return nullptr;
+}
+
 const std::vector<std::string>& ClassTable::keys(const std::string& className) const {
     static const std::vector<std::string> none;
     const ClassDef* d = find(className);
@@ -340,6 +461,23 @@ cim::CIMClass ClassTable::toCIMClass(const ClassDef& def, bool localOnly,
                 if (equalsNoCase(k, p.name))
                     prop.addQualifier(cim::CIMQualifier("Key", cim::CIMValue(true)));
             c.addProperty(prop);
+        }
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        for (const MethodDef& md : (*it)->methods) {
+            if (c.findMethod(md.name) != cim::PEG_NOT_FOUND) continue;
+            cim::CIMMethod m(md.name, cim::CIMTYPE_UINT32,
+                             includeClassOrigin ? cim::CIMName((*it)->name) : cim::CIMName(),
+                             *it != &def);
+            for (const ParameterDef& pd : md.parameters) {
+                cim::CIMParameter p(
+                    pd.name, pd.type, pd.isArray, 0,
+                    pd.referenceClass.empty() ? cim::CIMName() : cim::CIMName(pd.referenceClass));
+                if (pd.in) p.addQualifier(cim::CIMQualifier("IN", cim::CIMValue(true)));
+                if (pd.out) p.addQualifier(cim::CIMQualifier("OUT", cim::CIMValue(true)));
+                m.addParameter(p);
+            }
+            c.addMethod(m);
         }
     }
     if (def.association) c.addQualifier(cim::CIMQualifier("Association", cim::CIMValue(true)));

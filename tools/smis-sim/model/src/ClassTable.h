@@ -18,11 +18,26 @@ struct PropertyDef {
     bool isArray = false;
 };
 
+struct ParameterDef {
+    std::string name;
+    cim::CIMType type = cim::CIMTYPE_STRING;
+    bool isArray = false;
+    std::string referenceClass;  // for references
+    bool in = true;
+    bool out = false;
+};
+
+struct MethodDef {
+    std::string name;
+    std::vector<ParameterDef> parameters;  // in the order hosts send them
+};
+
 struct ClassDef {
     std::string name;
     std::string superClass;  // empty for a root class
     std::vector<std::string> keys;
     std::vector<PropertyDef> properties;  // declared here, not inherited
+    std::vector<MethodDef> methods;       // declared here, not inherited
     bool association = false;
 };
 
@@ -39,6 +54,8 @@ class ClassTable {
     // The declaring class of a property, searching from `className` up; nullptr if none.
     const ClassDef* declaring(const std::string& className, const std::string& property) const;
     const PropertyDef* property(const std::string& className, const std::string& property) const;
+    // The method as `className` has it (declared there or inherited); nullptr if none.
+    const MethodDef* method(const std::string& className, const std::string& method) const;
     // Keys in declaration order, inherited when the class declares none.
     const std::vector<std::string>& keys(const std::string& className) const;
     const std::vector<ClassDef>& all() const { return m_classes; }

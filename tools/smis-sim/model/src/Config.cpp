@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "DefaultConfig.h"
+#include "PrivateFile.h"
 #include "Text.h"
 
 namespace sim {
@@ -193,6 +194,8 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             a.syncTypes.push_back(t.get<uint16_t>());
         }
     }
+    a.sharedSecrets = static_cast<int>(n.u64("sharedSecrets", 1, 2));
+    n.boolean("secretCurrent", true);  // a state file's; read by loadState
     if (a.vendor.empty() || a.vendor.size() > 8 || !printableAscii(a.vendor))
         fail(n.at("vendor"), "expected 1 to 8 printable characters");
     if (a.product.empty() || a.product.size() > 16 || !printableAscii(a.product))
@@ -309,6 +312,9 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             vol.currentController =
                 controllerIndex(v, "currentController", vol.preferredController);
             vol.access = static_cast<uint16_t>(v.u64("access", 3, 4));
+            vol.generation = v.u64("generation", 1, 1ULL << 62);
+            vol.repositoryBytes = v.u64("repositoryBytes", 0, 1ULL << 60);
+            vol.hasSetting = v.boolean("setting", true);
             v.done();
             addVolume(std::move(vol), w);
         }
@@ -454,7 +460,10 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
     }
 
     std::set<std::string> pitIds;
-    auto pitId = [&](Node& p, const std::string& seed) {
+    auto pitId = [&](Node& p, std::string seed) {
+        // Derived ids of PiTs with equal keys would collide; later ones take another.
+        if (!p.has("id"))
+            while (pitIds.count(a.id + ":" + makeRef(seed))) seed += "+";
         std::string id = p.str("id", a.id + ":" + makeRef(seed));
         std::string prefix = a.id + ":";
         if (id.size() != prefix.size() + 40 || id.compare(0, prefix.size(), prefix) != 0 ||
@@ -467,7 +476,6 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
 
     if (const json* ps = n.array("pits")) {
         if (ps->size() > kMaxObjects) fail(n.at("pits"), "too many PiTs");
-        std::map<std::string, std::set<uint64_t>> seqs;
         for (size_t i = 0; i < ps->size(); ++i) {
             Node p((*ps)[i], n.at("pits") + "[" + std::to_string(i) + "]");
             PiT pit;
@@ -475,11 +483,12 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             auto g = groupByRef.find(pit.group);
             if (g == groupByRef.end()) fail(p.at("group"), "no PiT group " + pit.group);
             pit.sequence = p.u64("sequence", 0, 1ULL << 62);
+            // Equal sequence numbers are allowed: hosts must keep them in listed order.
             if (pit.sequence == 0 || pit.sequence >= g->second->nextSequence)
                 fail(p.at("sequence"), "expected 1 up to the group's nextSequence - 1");
-            if (!seqs[pit.group].insert(pit.sequence).second)
-                fail(p.at("sequence"), "sequence numbers are unique within a PiT group");
             pit.whenMicros = static_cast<int64_t>(p.u64("whenMicros", 0, 1ULL << 62));
+            pit.generation = p.u64("generation", 1, 1ULL << 62);
+            pit.extraDefineState = p.boolean("extraDefineState", false);
             pit.id = pitId(p, a.id + ":pit:" + pit.group + ":" + std::to_string(pit.sequence));
             p.done();
             a.pits.push_back(std::move(pit));
@@ -509,6 +518,7 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
                     cg.members.push_back(uuid);
                 }
             }
+            cg.nextSequence = c.u64("nextSequence", 1, 1ULL << 62);
             c.done();
             a.consistencyGroups.push_back(std::move(cg));
         }
@@ -527,8 +537,22 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
             if (!cgByRef.count(pit.group)) fail(p.at("group"), "no consistency group " + pit.group);
             pit.sequence = p.u64("sequence", i + 1, 1ULL << 62);
             pit.whenMicros = static_cast<int64_t>(p.u64("whenMicros", 0, 1ULL << 62));
+            if (const json* ms = p.array("members")) {
+                for (size_t k = 0; k < ms->size(); ++k) {
+                    std::string mw = p.at("members") + "[" + std::to_string(k) + "]";
+                    Node m((*ms)[k], mw);
+                    CgPiTMember member;
+                    member.volume =
+                        resolve(names.vols, m.at("volume"), m.str("volume", ""), "volume");
+                    member.generation = m.u64("generation", 1, 1ULL << 62);
+                    m.done();
+                    pit.members.push_back(std::move(member));
+                }
+            }
             pit.id = pitId(p, a.id + ":cgpit:" + pit.group + ":" + std::to_string(pit.sequence));
             p.done();
+            ConsistencyGroup* cg = a.findConsistencyGroup(pit.group);
+            if (cg->nextSequence <= pit.sequence) cg->nextSequence = pit.sequence + 1;
             cgPitIds.insert(pit.id);
             a.cgPits.push_back(std::move(pit));
         }
@@ -618,6 +642,17 @@ Array parseArray(const json& j, const std::string& where, const Preset& preset,
     for (const Sync& s : a.syncs)
         if (s.type == SyncType::Snapshot && a.findVolume(s.target)->kind != VolumeKind::Snapshot)
             fail(where + ".syncs", "the target of a snapshot sync must be of kind \"snapshot\"");
+    // Counters start from what the array holds, so no generation or time repeats.
+    for (const Volume& v : a.volumes) a.lastGeneration = std::max(a.lastGeneration, v.generation);
+    for (const PiT& p : a.pits) {
+        a.lastGeneration = std::max(a.lastGeneration, p.generation);
+        a.lastWhenMicros = std::max(a.lastWhenMicros, p.whenMicros);
+    }
+    for (const CgPiT& p : a.cgPits) {
+        a.lastWhenMicros = std::max(a.lastWhenMicros, p.whenMicros);
+        for (const CgPiTMember& m : p.members)
+            a.lastGeneration = std::max(a.lastGeneration, m.generation);
+    }
     return a;
 }
 
@@ -636,6 +671,49 @@ const char* kindName(VolumeKind k) {
 }
 
 }  // namespace
+
+namespace {
+
+// The array's extrinsic methods, as job modes name them.
+const char* const kMethodNames[] = {
+    "CreatePiTGroup",
+    "CreateSynchronizationAspect",
+    "ModifySettingsDefineState",
+    "ModifyReplicaSynchronization",
+    "CreateGroup",
+    "AddMembers",
+    "RemoveMembers",
+    "DeleteGroup",
+    "ExposePaths",
+    "HidePaths",
+    "CreateReplica",
+    "CreateOrModifyElementFromStoragePool",
+    "AssignStorageResourceAffinity",
+    "AttachOrModifyReplica",
+    "ModifySynchronization",
+    "ReturnToStoragePool",
+};
+
+}  // namespace
+
+std::string Config::jobModeKey(const std::string& text) {
+    const size_t colon = text.find(':');
+    const std::string method = text.substr(0, colon);
+    std::string op;
+    if (colon != std::string::npos) {
+        op = text.substr(colon + 1);
+        if (op.empty() || op.size() > 5 ||
+            !std::all_of(op.begin(), op.end(), [](unsigned char ch) { return std::isdigit(ch); }) ||
+            std::stoul(op) > 65535)
+            throw ConfigError("configuration: job mode \"" + printable(text) +
+                              "\": the operation must be a number from 0 to 65535");
+        op = ":" + std::to_string(std::stoul(op));
+    }
+    for (const char* m : kMethodNames)
+        if (equalsNoCase(method, m)) return m + op;
+    throw ConfigError("configuration: job mode \"" + printable(text) +
+                      "\": the array has no such method");
+}
 
 const std::vector<Preset>& Config::presets() {
     static const std::vector<Preset> all = {
@@ -691,7 +769,49 @@ Config Config::fromJson(const nlohmann::json& j) {
         c.jobs.durationMs = static_cast<int64_t>(jn.u64("durationMs", 2000, kMaxMs));
         c.jobs.retentionMs = static_cast<int64_t>(jn.u64("retentionMs", 300000, kMaxMs));
         c.jobs.vanish = jn.boolean("vanish", false);
+        c.jobs.omitTheElement = jn.boolean("omitTheElement", false);
+        if (const json* ms = jn.object("methods")) {
+            for (auto it = ms->begin(); it != ms->end(); ++it) {
+                const std::string w = jn.at("methods") + "." + printable(it.key());
+                std::string key;
+                try {
+                    key = jobModeKey(it.key());
+                } catch (const ConfigError& e) {
+                    fail(w, "not a method of the array (\"Method\" or \"Method:Operation\")");
+                }
+                if (!it.value().is_string() || (it.value() != "job" && it.value() != "sync"))
+                    fail(w, "expected \"job\" or \"sync\"");
+                c.jobs.methods[key] = it.value() == "job";
+            }
+        }
         jn.done();
+    }
+
+    if (const json* rj = n.object("rules")) {
+        Node r(*rj, n.at("rules"));
+        RuleSettings& rs = c.rules;
+        rs.staleSecret = r.boolean("staleSecret", rs.staleSecret);
+        rs.names = r.boolean("names", rs.names);
+        rs.oldestFirst = r.boolean("oldestFirst", rs.oldestFirst);
+        rs.keepViewedPiTs = r.boolean("keepViewedPiTs", rs.keepViewedPiTs);
+        rs.preferredOwnerForViews = r.boolean("preferredOwnerForViews", rs.preferredOwnerForViews);
+        rs.oneMappingPerVolume = r.boolean("oneMappingPerVolume", rs.oneMappingPerVolume);
+        rs.keepMapped = r.boolean("keepMapped", rs.keepMapped);
+        rs.poolSpace = r.boolean("poolSpace", rs.poolSpace);
+        rs.minimumRepository = r.boolean("minimumRepository", rs.minimumRepository);
+        rs.roundUpRepository = r.boolean("roundUpRepository", rs.roundUpRepository);
+        auto limit = [&](const char* key, uint32_t dflt) {
+            return static_cast<uint32_t>(r.u64(key, dflt, 1000000));
+        };
+        rs.maxPiTGroupsPerVolume = limit("maxPiTGroupsPerVolume", rs.maxPiTGroupsPerVolume);
+        rs.maxPiTsPerGroup = limit("maxPiTsPerGroup", rs.maxPiTsPerGroup);
+        rs.maxCgPiTsPerGroup = limit("maxCgPiTsPerGroup", rs.maxCgPiTsPerGroup);
+        rs.maxConsistencyGroupsPerVolume =
+            limit("maxConsistencyGroupsPerVolume", rs.maxConsistencyGroupsPerVolume);
+        rs.maxLegacySnapshotsPerVolume =
+            limit("maxLegacySnapshotsPerVolume", rs.maxLegacySnapshotsPerVolume);
+        rs.reservePercent = static_cast<uint32_t>(r.u64("reservePercent", rs.reservePercent, 100));
+        r.done();
     }
 
     c.omitPrivileges = n.boolean("omitPrivileges", false);
@@ -715,6 +835,31 @@ Config Config::defaults() {
     return fromJson(json::parse(kDefaultConfigJson));
 }
 
+namespace {
+
+// The parser's own message quotes the text it stopped at, which may be a password:
+// only the position is reported.
+json parseJsonText(const std::string& text, const std::string& path) {
+    try {
+        return json::parse(text);
+    } catch (const json::parse_error& e) {
+        size_t line = 1, column = 1;
+        for (size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
+            if (text[i] == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
+        throw ConfigError("configuration: \"" + printable(path) +
+                          "\" is not valid JSON: syntax error at line " + std::to_string(line) +
+                          ", column " + std::to_string(column));
+    }
+}
+
+}  // namespace
+
 Config Config::load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ConfigError("configuration: cannot read \"" + printable(path) + "\"");
@@ -727,14 +872,7 @@ Config Config::load(const std::string& path) {
                           "\" is not a regular file of at most 256 MB");
     std::ostringstream text;
     text << in.rdbuf();
-    json j;
-    try {
-        j = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        throw ConfigError("configuration: \"" + printable(path) +
-                          "\" is not valid JSON: " + e.what());
-    }
-    return fromJson(j);
+    return fromJson(parseJsonText(text.str(), path));
 }
 
 nlohmann::json Config::toJson() const {
@@ -749,7 +887,26 @@ nlohmann::json Config::toJson() const {
     j["omitPrivileges"] = omitPrivileges;
     j["jobs"] = {{"durationMs", jobs.durationMs},
                  {"retentionMs", jobs.retentionMs},
-                 {"vanish", jobs.vanish}};
+                 {"vanish", jobs.vanish},
+                 {"omitTheElement", jobs.omitTheElement},
+                 {"methods", json::object()}};
+    for (const auto& [key, job] : jobs.methods) j["jobs"]["methods"][key] = job ? "job" : "sync";
+    j["rules"] = {{"staleSecret", rules.staleSecret},
+                  {"names", rules.names},
+                  {"oldestFirst", rules.oldestFirst},
+                  {"keepViewedPiTs", rules.keepViewedPiTs},
+                  {"preferredOwnerForViews", rules.preferredOwnerForViews},
+                  {"oneMappingPerVolume", rules.oneMappingPerVolume},
+                  {"keepMapped", rules.keepMapped},
+                  {"poolSpace", rules.poolSpace},
+                  {"minimumRepository", rules.minimumRepository},
+                  {"roundUpRepository", rules.roundUpRepository},
+                  {"maxPiTGroupsPerVolume", rules.maxPiTGroupsPerVolume},
+                  {"maxPiTsPerGroup", rules.maxPiTsPerGroup},
+                  {"maxCgPiTsPerGroup", rules.maxCgPiTsPerGroup},
+                  {"maxConsistencyGroupsPerVolume", rules.maxConsistencyGroupsPerVolume},
+                  {"maxLegacySnapshotsPerVolume", rules.maxLegacySnapshotsPerVolume},
+                  {"reservePercent", rules.reservePercent}};
     j["arrays"] = json::array();
     for (const Array& a : arrays) {
         json ja;
@@ -761,6 +918,7 @@ nlohmann::json Config::toJson() const {
         ja["product"] = a.product;
         ja["revision"] = a.revision;
         ja["syncTypes"] = a.syncTypes;
+        ja["sharedSecrets"] = a.sharedSecrets;
         ja["controllers"] = json::array();
         for (const Controller& c : a.controllers)
             ja["controllers"].push_back({{"name", c.name}, {"label", c.label}});
@@ -777,8 +935,11 @@ nlohmann::json Config::toJson() const {
                        {"blocks", v.blocks},
                        {"preferredController", v.preferredController},
                        {"currentController", v.currentController},
-                       {"access", v.access}};
+                       {"access", v.access},
+                       {"generation", v.generation}};
             if (!v.pool.empty()) jv["pool"] = v.pool;
+            if (v.repositoryBytes != 0) jv["repositoryBytes"] = v.repositoryBytes;
+            if (!v.hasSetting) jv["setting"] = false;
             ja["volumes"].push_back(std::move(jv));
         }
         ja["hostGroups"] = json::array();
@@ -805,21 +966,31 @@ nlohmann::json Config::toJson() const {
                                        {"repositoryBytes", g.repositoryBytes},
                                        {"nextSequence", g.nextSequence}});
         ja["pits"] = json::array();
-        for (const PiT& p : a.pits)
+        for (const PiT& p : a.pits) {
             ja["pits"].push_back({{"id", p.id},
                                   {"group", p.group},
                                   {"sequence", p.sequence},
-                                  {"whenMicros", p.whenMicros}});
+                                  {"whenMicros", p.whenMicros},
+                                  {"generation", p.generation}});
+            if (p.extraDefineState) ja["pits"].back()["extraDefineState"] = true;
+        }
         ja["consistencyGroups"] = json::array();
         for (const ConsistencyGroup& g : a.consistencyGroups)
-            ja["consistencyGroups"].push_back(
-                {{"ref", g.ref}, {"label", g.label}, {"members", g.members}});
+            ja["consistencyGroups"].push_back({{"ref", g.ref},
+                                               {"label", g.label},
+                                               {"members", g.members},
+                                               {"nextSequence", g.nextSequence}});
         ja["cgPits"] = json::array();
-        for (const CgPiT& p : a.cgPits)
+        for (const CgPiT& p : a.cgPits) {
+            json members = json::array();
+            for (const CgPiTMember& m : p.members)
+                members.push_back({{"volume", m.volume}, {"generation", m.generation}});
             ja["cgPits"].push_back({{"id", p.id},
                                     {"group", p.group},
                                     {"sequence", p.sequence},
-                                    {"whenMicros", p.whenMicros}});
+                                    {"whenMicros", p.whenMicros},
+                                    {"members", std::move(members)}});
+        }
         ja["cgPitViews"] = json::array();
         for (const CgPiTView& v : a.cgPitViews)
             ja["cgPitViews"].push_back({{"ref", v.ref},
@@ -848,20 +1019,57 @@ nlohmann::json Config::toJson() const {
     return j;
 }
 
-void Config::save(const std::string& path) const {
-    // Write beside the target and rename, so a crash never leaves half a state file.
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) throw ConfigError("configuration: cannot write \"" + printable(path) + "\"");
-        out << toJson().dump(2) << '\n';
-        if (!out.flush())
-            throw ConfigError("configuration: cannot write \"" + printable(path) + "\"");
+nlohmann::json Config::toStateJson() const {
+    json j = toJson();
+    j.erase("user");
+    j.erase("password");
+    for (size_t i = 0; i < arrays.size(); ++i) {
+        json& ja = j["arrays"][i];
+        ja.erase("password");
+        ja.erase("providerSecret");
+        ja["secretCurrent"] = arrays[i].providerSecret == arrays[i].password;
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        throw ConfigError("configuration: cannot replace \"" + printable(path) + "\"");
+    return j;
+}
+
+void Config::saveState(const std::string& path) const {
+    writePrivateFile(path, toStateJson().dump(2) + "\n");
+}
+
+Config Config::loadState(const std::string& path, const Config& base) {
+    json j = parseJsonText(readPrivateFile(path), path);
+    // The flag is ours, not a configuration setting.
+    auto refuseCredential = [&](const json& o, const char* key) {
+        if (o.is_object() && o.contains(key))
+            throw ConfigError("configuration: state file \"" + printable(path) + "\" holds \"" +
+                              key + "\"; credentials come from the configuration");
+    };
+    refuseCredential(j, "user");
+    refuseCredential(j, "password");
+    if (j.is_object() && j.contains("arrays") && j["arrays"].is_array())
+        for (const json& ja : j["arrays"]) {
+            refuseCredential(ja, "password");
+            refuseCredential(ja, "providerSecret");
+        }
+    Config c = fromJson(j);  // checks "secretCurrent" among the rest
+    std::vector<bool> current;
+    for (const json& ja : j["arrays"]) current.push_back(ja.value("secretCurrent", true));
+    c.user = base.user;
+    c.password = base.password;
+    for (size_t i = 0; i < c.arrays.size(); ++i) {
+        Array& a = c.arrays[i];
+        a.password.clear();
+        a.providerSecret.clear();
+        for (const Array& b : base.arrays)
+            if (b.id == a.id) {
+                a.password = b.password;
+                // A stale secret stays stale: the configured one if it differs, else none.
+                a.providerSecret = current[i]                       ? b.password
+                                   : b.providerSecret != b.password ? b.providerSecret
+                                                                    : std::string();
+            }
     }
+    return c;
 }
 
 }  // namespace sim

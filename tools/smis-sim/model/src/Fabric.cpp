@@ -26,17 +26,6 @@ std::string hex(const std::vector<unsigned char>& b) {
     return hexEncode(b.data(), b.size());
 }
 
-// Port ids as hosts write them: WWPNs may carry ':' and any case.
-std::string normalise(const std::string& port) {
-    std::string lower = toLower(port);
-    if (lower.rfind("iqn.", 0) == 0 || lower.rfind("eui.", 0) == 0 || lower.rfind("naa.", 0) == 0)
-        return lower;
-    std::string out;
-    for (char c : port)
-        if (c != ':') out += c;
-    return toUpper(out);
-}
-
 }  // namespace
 
 std::vector<unsigned char> standardInquiry(const Array& a) {
@@ -75,7 +64,7 @@ nlohmann::json fabricLuns(const std::vector<Array>& arrays, const std::vector<st
     using nlohmann::json;
     json luns = json::array();
     std::set<std::string> wanted;
-    for (const std::string& p : ports) wanted.insert(normalise(p));
+    for (const std::string& p : ports) wanted.insert(normalisePortId(p));
     std::set<std::string> known;
     for (const Array& a : arrays) {
         // Which of the asked ports reach each host or host group protocol controller.
@@ -117,6 +106,7 @@ nlohmann::json fabricLuns(const std::vector<Array>& arrays, const std::vector<st
                         {"blockSize", v->blockSize},
                         {"blocks", v->blocks},
                         {"sizeBytes", v->blockSize * v->blocks},
+                        {"dataGeneration", v->generation},
                         {"vendor", a.vendor},
                         {"product", a.product},
                         {"initiatorPorts", it->second},

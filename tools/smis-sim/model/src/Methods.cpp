@@ -1,5 +1,6 @@
 #include <cim/xml/Codec.h>
 
+#include "ArrayMethods.h"
 #include "ProviderImpl.h"
 #include "Text.h"
 
@@ -30,14 +31,6 @@ void MethodCall::output(const std::string& name, const cim::CIMValue& value) {
     response.outParameters.emplace_back(name, value);
 }
 
-uint32_t MethodCall::startJob(const std::string& name, std::function<void(Array&)> effect) {
-    const size_t array = target ? target->array : 0;
-    Job& j = provider.jobs.start(provider.arrays.at(array).id, array, name, provider.clock(),
-                                 provider.config.jobs.durationMs, 7, std::move(effect));
-    output("Job", cim::CIMValue(repo.path({Kind::Job, array, j.id, 0})));
-    return 4096;
-}
-
 namespace {
 
 // CIM_ConcreteJob.RequestStateChange: hosts may terminate or kill a running job.
@@ -49,16 +42,21 @@ uint32_t requestStateChange(MethodCall& call) {
     cim::Uint16 s = 0;
     state->get(s);
     if (s != 4 && s != 5) return s >= 2 && s <= 6 ? 4097 : 5;  // only Terminate and Kill
-    return call.provider.jobs.stop(call.target->id, s == 4 ? 8 : 9, call.provider.clock()) ? 0
-                                                                                           : 4097;
+    return call.provider.jobs.stop(call.target->id, s == 4 ? 8 : 9, call.provider.clock(),
+                                   call.provider.arrays)
+               ? 0
+               : 4097;
 }
 
 }  // namespace
 
-// Copy services and masking methods are registered here as they are built; a
-// method that is not registered answers CIM_ERR_METHOD_NOT_FOUND.
+// A method that is not registered answers CIM_ERR_METHOD_NOT_FOUND.
 void registerBuiltinMethods(Provider::Impl& impl) {
     impl.registerMethod("_ConcreteJob", "RequestStateChange", requestStateChange);
+    registerReplicationMethods(impl);
+    registerGroupMethods(impl);
+    registerMaskingMethods(impl);
+    registerStorageMethods(impl);
 }
 
 }  // namespace sim

@@ -1,20 +1,55 @@
 #include "sim/Model.h"
 #include "sim/Config.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Text.h"
 
 namespace sim {
 
-const Volume* Array::findVolume(const std::string& uuid) const {
-    auto it = m_volumeIndex.find(uuid);
-    if (it != m_volumeIndex.end() && it->second < volumes.size() &&
-        volumes[it->second].uuid == uuid)
-        return &volumes[it->second];
-    for (const Volume& v : volumes)  // index stale after an edit without reindex()
-        if (v.uuid == uuid) return &v;
+namespace {
+
+// Index lookup checked against the element, with a scan when the index is stale.
+template <class T, class Key>
+const T* indexed(const std::vector<T>& items, const std::unordered_map<std::string, size_t>& index,
+                 const std::string& id, Key key) {
+    auto it = index.find(id);
+    if (it != index.end() && it->second < items.size() && key(items[it->second]) == id)
+        return &items[it->second];
+    for (const T& item : items)
+        if (key(item) == id) return &item;
     return nullptr;
+}
+
+template <class T, class Key>
+void rebuild(const std::vector<T>& items, std::unordered_map<std::string, size_t>& index, Key key) {
+    index.clear();
+    index.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) index[key(items[i])] = i;
+}
+
+const std::string& volumeKey(const Volume& v) {
+    return v.uuid;
+}
+const std::string& groupKey(const PiTGroup& g) {
+    return g.ref;
+}
+const std::string& pitKey(const PiT& p) {
+    return p.id;
+}
+
+template <class T, class Pred>
+const T* findIf(const std::vector<T>& items, Pred pred) {
+    for (const T& item : items)
+        if (pred(item)) return &item;
+    return nullptr;
+}
+
+}  // namespace
+
+const Volume* Array::findVolume(const std::string& uuid) const {
+    return indexed(volumes, m_volumeIndex, uuid, volumeKey);
 }
 
 Volume* Array::findVolume(const std::string& uuid) {
@@ -22,39 +57,110 @@ Volume* Array::findVolume(const std::string& uuid) {
 }
 
 const Volume* Array::findVolumeByLabel(const std::string& label) const {
-    for (const Volume& v : volumes)
-        if (equalsNoCase(v.label, label)) return &v;
-    return nullptr;
+    return findIf(volumes, [&](const Volume& v) { return equalsNoCase(v.label, label); });
 }
 
 const Pool* Array::findPool(const std::string& refOrLabel) const {
-    for (const Pool& p : pools)
-        if (p.ref == refOrLabel || equalsNoCase(p.label, refOrLabel)) return &p;
-    return nullptr;
+    return findIf(pools, [&](const Pool& p) {
+        return p.ref == refOrLabel || equalsNoCase(p.label, refOrLabel);
+    });
 }
 
 const Host* Array::findHost(const std::string& refOrLabel) const {
-    for (const Host& h : hosts)
-        if (h.ref == refOrLabel || equalsNoCase(h.label, refOrLabel)) return &h;
-    return nullptr;
+    return findIf(hosts, [&](const Host& h) {
+        return h.ref == refOrLabel || equalsNoCase(h.label, refOrLabel);
+    });
 }
 
 const HostGroup* Array::findHostGroup(const std::string& refOrLabel) const {
-    for (const HostGroup& g : hostGroups)
-        if (g.ref == refOrLabel || equalsNoCase(g.label, refOrLabel)) return &g;
-    return nullptr;
+    return findIf(hostGroups, [&](const HostGroup& g) {
+        return g.ref == refOrLabel || equalsNoCase(g.label, refOrLabel);
+    });
 }
 
 const Mapping* Array::findMapping(const std::string& volumeUuid) const {
-    for (const Mapping& m : mappings)
-        if (m.volume == volumeUuid) return &m;
-    return nullptr;
+    return findIf(mappings, [&](const Mapping& m) { return m.volume == volumeUuid; });
+}
+
+const PiTGroup* Array::findPiTGroup(const std::string& ref) const {
+    return indexed(pitGroups, m_pitGroupIndex, ref, groupKey);
+}
+
+PiTGroup* Array::findPiTGroup(const std::string& ref) {
+    return const_cast<PiTGroup*>(static_cast<const Array*>(this)->findPiTGroup(ref));
+}
+
+const PiT* Array::findPiT(const std::string& id) const {
+    return indexed(pits, m_pitIndex, id, pitKey);
+}
+
+PiT* Array::findPiT(const std::string& id) {
+    return const_cast<PiT*>(static_cast<const Array*>(this)->findPiT(id));
+}
+
+const ConsistencyGroup* Array::findConsistencyGroup(const std::string& ref) const {
+    return findIf(consistencyGroups, [&](const ConsistencyGroup& g) { return g.ref == ref; });
+}
+
+ConsistencyGroup* Array::findConsistencyGroup(const std::string& ref) {
+    return const_cast<ConsistencyGroup*>(
+        static_cast<const Array*>(this)->findConsistencyGroup(ref));
+}
+
+const CgPiT* Array::findCgPiT(const std::string& id) const {
+    return findIf(cgPits, [&](const CgPiT& p) { return p.id == id; });
+}
+
+const CgPiTView* Array::findCgPiTView(const std::string& ref) const {
+    return findIf(cgPitViews, [&](const CgPiTView& v) { return v.ref == ref; });
+}
+
+const View* Array::findView(const std::string& volumeUuid) const {
+    return findIf(views, [&](const View& v) { return v.volume == volumeUuid; });
 }
 
 void Array::reindex() {
-    m_volumeIndex.clear();
-    m_volumeIndex.reserve(volumes.size());
-    for (size_t i = 0; i < volumes.size(); ++i) m_volumeIndex[volumes[i].uuid] = i;
+    rebuild(volumes, m_volumeIndex, volumeKey);
+    rebuild(pitGroups, m_pitGroupIndex, groupKey);
+    rebuild(pits, m_pitIndex, pitKey);
+}
+
+Volume& Array::addVolume(Volume v) {
+    m_volumeIndex[v.uuid] = volumes.size();
+    volumes.push_back(std::move(v));
+    return volumes.back();
+}
+
+void Array::removeVolumes(const std::set<std::string>& uuids) {
+    auto gone = [&](const std::string& uuid) { return uuids.count(uuid) > 0; };
+    auto drop = [](auto& items, auto pred) {
+        items.erase(std::remove_if(items.begin(), items.end(), pred), items.end());
+    };
+    drop(volumes, [&](const Volume& v) { return gone(v.uuid); });
+    drop(mappings, [&](const Mapping& m) { return gone(m.volume); });
+    drop(views, [&](const View& v) { return gone(v.volume) || gone(v.base); });
+    drop(syncs, [&](const Sync& s) { return gone(s.source) || gone(s.target); });
+    for (ConsistencyGroup& g : consistencyGroups) drop(g.members, gone);
+    for (CgPiTView& cv : cgPitViews) drop(cv.memberViews, gone);
+    rebuild(volumes, m_volumeIndex, volumeKey);
+}
+
+PiTGroup& Array::addPiTGroup(PiTGroup g) {
+    m_pitGroupIndex[g.ref] = pitGroups.size();
+    pitGroups.push_back(std::move(g));
+    return pitGroups.back();
+}
+
+PiT& Array::addPiT(PiT p) {
+    m_pitIndex[p.id] = pits.size();
+    pits.push_back(std::move(p));
+    return pits.back();
+}
+
+void Array::removePiT(const std::string& id) {
+    pits.erase(std::remove_if(pits.begin(), pits.end(), [&](const PiT& p) { return p.id == id; }),
+               pits.end());
+    rebuild(pits, m_pitIndex, pitKey);
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include "Jobs.h"
 #include "ProviderImpl.h"
 #include "Repository.h"
+#include "StateSaver.h"
 #include "Text.h"
 
 namespace sim {
@@ -66,13 +67,27 @@ Provider::Impl::Impl(Config c, Clock clk) : config(std::move(c)), clock(std::mov
     for (Array& a : arrays) a.reindex();
     jobs.setVanish(config.jobs.vanish);
     jobs.setRetention(config.jobs.retentionMs);
+    jobModes = config.jobs.methods;
 }
 
 void Provider::Impl::advanceJobs() {
     const int64_t now = clock();
     if (now < nextDue.load()) return;
     std::unique_lock<FairSharedMutex> lock(mutex);
-    jobs.advance(now, arrays);
+    if (jobs.advance(now, arrays)) changed();
+    nextDue.store(jobs.nextDue());
+}
+
+void Provider::Impl::changed() {
+    ++changes;
+    if (saver) saver->wake();
+}
+
+void Provider::Impl::countRequest() {
+    if (!holding.load()) return;
+    std::unique_lock<FairSharedMutex> lock(mutex);
+    jobs.noteRequest(clock());
+    holding.store(jobs.anyHeld());
     nextDue.store(jobs.nextDue());
 }
 
@@ -86,7 +101,9 @@ Provider::Provider(Config config, Clock clock)
     registerBuiltinMethods(*m_impl);
 }
 
-Provider::~Provider() = default;
+Provider::~Provider() {
+    m_impl->saver.reset();  // its last save reads the arrays
+}
 
 const Config& Provider::config() const {
     return m_impl->config;
@@ -120,6 +137,7 @@ Response Provider::handle(const Request& req) {
         resp.errorCode = cim::CIM_ERR_FAILED;
         resp.errorDescription = std::string("The provider failed: ") + e.what();
     }
+    im.countRequest();
     return resp;
 }
 
@@ -422,6 +440,7 @@ void Provider::Impl::modifyInstance(const Repository& repo, const Obj& o,
         if (newLabel) vol->label = *newLabel;
         if (newAccess) vol->access = *newAccess;
     }
+    changed();
 }
 
 void Provider::Impl::invoke(const Request& req, Response& resp) {
@@ -473,6 +492,7 @@ void Provider::Impl::invoke(const Request& req, Response& resp) {
     uint32_t rc = (*handler)(call);
     resp.returnValue = cim::CIMValue(cim::Uint32(rc));
     nextDue.store(jobs.nextDue());
+    changed();
 }
 
 nlohmann::json Provider::fabricLuns(const std::vector<std::string>& initiatorPorts) const {
@@ -502,8 +522,8 @@ CIMObjectPath Provider::startJob(int64_t durationMs, uint16_t finalJobState) {
     std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     Impl& im = *m_impl;
     const int64_t now = im.clock();
-    Job& j = im.jobs.start(im.arrays.at(0).id, 0, "Simulated job", now, durationMs, finalJobState,
-                           nullptr);
+    Job& j = im.jobs.start(im.arrays.at(0).id, 0, "Simulated job", now, durationMs, finalJobState);
+    j.holdArmed = true;
     Repository repo(im.config, im.arrays, im.jobs, now);
     CIMObjectPath p = repo.path({Kind::Job, 0, j.id, 0});
     im.nextDue.store(im.jobs.nextDue());
@@ -515,8 +535,14 @@ std::string Provider::startJobWithEffect(int64_t durationMs, std::function<void(
     std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
     Impl& im = *m_impl;
     Job& j = im.jobs.start(im.arrays.at(arrayIndex).id, arrayIndex, "Simulated job", im.clock(),
-                           durationMs, 7, std::move(effect));
+                           durationMs);
+    j.holdArmed = true;
+    j.effect = [effect = std::move(effect)](Array& a) {
+        if (effect) effect(a);
+        return std::string();
+    };
     im.nextDue.store(im.jobs.nextDue());
+    im.holding.store(im.jobs.anyHeld());
     return j.id;
 }
 
@@ -527,7 +553,10 @@ void Provider::reset() {
     for (Array& a : im.arrays) a.reindex();
     im.jobs.clear();
     im.jobs.setVanish(im.config.jobs.vanish);
+    im.jobModes = im.config.jobs.methods;
     im.nextDue.store(INT64_MAX);
+    im.holding.store(false);
+    im.changed();
 }
 
 Config Provider::currentState() const {
@@ -535,11 +564,48 @@ Config Provider::currentState() const {
     Config c = m_impl->config;
     c.arrays = m_impl->arrays;
     c.jobs.vanish = m_impl->jobs.vanish();
+    c.jobs.methods = m_impl->jobModes;
     return c;
 }
 
 void Provider::saveState(const std::string& path) const {
-    currentState().save(path);
+    currentState().saveState(path);
+}
+
+void Provider::persistTo(const std::string& path) {
+    Impl& im = *m_impl;
+    im.saver.reset();
+    if (path.empty()) return;
+    im.saver = std::make_unique<StateSaver>(
+        path, [&im] { return im.changes.load(); }, [this] { return currentState(); },
+        [&im] { im.advanceJobs(); });
+}
+
+void Provider::flushState() {
+    if (m_impl->saver) {
+        m_impl->advanceJobs();
+        m_impl->saver->flush();
+    }
+}
+
+void Provider::setJobMode(const std::string& methodOrOperation, bool job) {
+    std::string key;
+    try {
+        key = Config::jobModeKey(methodOrOperation);
+    } catch (const ConfigError& e) {
+        throw std::invalid_argument(e.what());
+    }
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
+    m_impl->jobModes[key] = job;
+    m_impl->changed();
+}
+
+void Provider::holdNextJobs(int count, int requests) {
+    if (count < 1 || count > 1000000 || requests < 1 || requests > 1000000)
+        throw std::invalid_argument("holdNextJobs: count and requests are 1 to 1000000");
+    std::unique_lock<FairSharedMutex> lock(m_impl->mutex);
+    m_impl->jobs.holdNext(count, requests);
+    m_impl->holding.store(true);
 }
 
 }  // namespace sim

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <climits>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -17,6 +19,7 @@
 
 #include "Jobs.h"
 #include "Repository.h"
+#include "StateSaver.h"
 #include "sim/Provider.h"
 
 namespace sim {
@@ -62,10 +65,19 @@ struct Provider::Impl {
     // Shared for reads, exclusive for changes.
     mutable FairSharedMutex mutex;
     std::atomic<int64_t> nextDue{INT64_MAX};
+    std::atomic<bool> holding{false};  // some job waits for requests to pass
+    // Counts changes of the arrays, for the state file.
+    std::atomic<uint64_t> changes{0};
+    std::unique_ptr<StateSaver> saver;
     // Keyed by lower-case "<class suffix>.<method>", e.g. "_replicationservice.creategroup".
     std::unordered_map<std::string, MethodHandler> methods;
+    // "Method" or "Method:Operation" -> answers with a job.
+    std::map<std::string, bool> jobModes;
 
     void advanceJobs();
+    void changed();
+    // After every request: held jobs count it.
+    void countRequest();
     void registerMethod(const std::string& classSuffix, const std::string& method,
                         MethodHandler handler);
     void intrinsic(const cim::xml::Request& req, cim::xml::Response& resp);
@@ -87,9 +99,6 @@ struct MethodCall {
     std::optional<cim::CIMValue> param(const std::string& name, cim::CIMType type,
                                        bool isArray = false) const;
     void output(const std::string& name, const cim::CIMValue& value);
-    // Starts a job of the configured duration on the target's array whose effect runs
-    // when it completes; adds the "Job" output and returns 4096.
-    uint32_t startJob(const std::string& name, std::function<void(Array&)> effect);
 };
 
 // The array's extrinsic methods.

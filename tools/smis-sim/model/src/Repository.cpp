@@ -7,6 +7,7 @@
 
 #include <cim/Exception.h>
 
+#include "Capacity.h"
 #include "Text.h"
 
 namespace sim {
@@ -216,7 +217,7 @@ CIMObjectPath Repository::path(const Obj& o, bool withNamespace) const {
                     str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
             break;
         case Kind::SharedSecret:
-            keys = {str("RemoteID", a.id),
+            keys = {str("RemoteID", o.sub == 0 ? a.id : a.id + ":2"),
                     str("ServiceCreationClassName", cls("_SharedSecretService")),
                     str("ServiceName", serviceName(kSharedSecret)),
                     str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
@@ -244,6 +245,15 @@ CIMObjectPath Repository::path(const Obj& o, bool withNamespace) const {
     return CIMObjectPath("", withNamespace ? m_settings.arrayNamespace : "", cn, keys);
 }
 
+CIMObjectPath Repository::volumePath(size_t ai, const std::string& uuid, VolumeKind kind,
+                                     bool withNamespace) const {
+    const std::string cn = cls(volumeSuffix(kind));
+    std::vector<CIMKeyBinding> keys = {str("CreationClassName", cn), str("DeviceID", uuid),
+                                       str("SystemCreationClassName", cls("_StorageSystem")),
+                                       str("SystemName", m_arrays.at(ai).id)};
+    return CIMObjectPath("", withNamespace ? m_settings.arrayNamespace : "", cn, keys);
+}
+
 bool Repository::exists(const Obj& o) const {
     if (o.kind == Kind::Namespace)
         return equalsNoCase(o.id, m_settings.interopNamespace) ||
@@ -253,9 +263,10 @@ bool Repository::exists(const Obj& o) const {
     auto has = [&](const auto& v, auto pred) { return std::any_of(v.begin(), v.end(), pred); };
     switch (o.kind) {
         case Kind::System:
-        case Kind::SharedSecret:
         case Kind::Capabilities:
             return true;
+        case Kind::SharedSecret:
+            return o.sub >= 0 && o.sub < a.sharedSecrets;
         case Kind::Controller:
             return o.sub == 0 || o.sub == 1;
         case Kind::Service:
@@ -263,19 +274,21 @@ bool Repository::exists(const Obj& o) const {
         case Kind::Pool:
             return has(a.pools, [&](const Pool& p) { return p.ref == o.id; });
         case Kind::Volume:
-        case Kind::VolumeSetting:
             return a.findVolume(o.id) != nullptr;
+        case Kind::VolumeSetting: {
+            const Volume* v = a.findVolume(o.id);
+            return v && v->hasSetting;
+        }
         case Kind::PiTGroup:
-            return has(a.pitGroups, [&](const PiTGroup& g) { return g.ref == o.id; });
+            return a.findPiTGroup(o.id) != nullptr;
         case Kind::PiT:
-            return has(a.pits, [&](const PiT& p) { return p.id == o.id; });
+            return a.findPiT(o.id) != nullptr;
         case Kind::ConsistencyGroup:
-            return has(a.consistencyGroups,
-                       [&](const ConsistencyGroup& g) { return g.ref == o.id; });
+            return a.findConsistencyGroup(o.id) != nullptr;
         case Kind::CgPiT:
-            return has(a.cgPits, [&](const CgPiT& p) { return p.id == o.id; });
+            return a.findCgPiT(o.id) != nullptr;
         case Kind::CgPiTView:
-            return has(a.cgPitViews, [&](const CgPiTView& v) { return v.ref == o.id; });
+            return a.findCgPiTView(o.id) != nullptr;
         case Kind::HardwareID:
             return hostOfPort(o.array, o.id) != nullptr;
         case Kind::HostCollection:
@@ -370,9 +383,11 @@ std::optional<Obj> Repository::resolveAs(Kind k, const CIMObjectPath& p) const {
             const std::string* rid = key(p, "RemoteID");
             if (!a || !sc || !sn || !rid) return std::nullopt;
             if (!equalsNoCase(*sc, cls("_SharedSecretService")) ||
-                *sn != serviceName(kSharedSecret) || *rid != m_arrays[*a].id)
+                *sn != serviceName(kSharedSecret))
                 return std::nullopt;
-            return found({Kind::SharedSecret, *a, "", 0});
+            if (*rid == m_arrays[*a].id) return found({Kind::SharedSecret, *a, "", 0});
+            if (*rid == m_arrays[*a].id + ":2") return found({Kind::SharedSecret, *a, "", 1});
+            return std::nullopt;
         }
         case Kind::Volume:
         case Kind::SPC: {
@@ -487,13 +502,7 @@ cim::CIMInstance Repository::instance(const Obj& o) const {
             break;
         case Kind::Pool: {
             const Pool* pool = a.findPool(o.id);
-            uint64_t used = 0;
-            for (const Volume& v : a.volumes)
-                if (v.pool == pool->ref) used += v.blockSize * v.blocks;
-            for (const PiTGroup& g : a.pitGroups) {
-                const Volume* base = a.findVolume(g.baseVolume);
-                if (base && base->pool == pool->ref) used += g.repositoryBytes;
-            }
+            const uint64_t used = poolUsedBytes(a, pool->ref, m_settings.rules.reservePercent);
             add(i, "ElementName", CIMValue(pool->label));
             add(i, "PoolID", CIMValue(pool->ref));
             add(i, "Primordial", CIMValue(false));
@@ -528,18 +537,16 @@ cim::CIMInstance Repository::instance(const Obj& o) const {
             break;
         }
         case Kind::PiTGroup:
-            for (const PiTGroup& g : a.pitGroups)
-                if (g.ref == o.id) add(i, "ElementName", CIMValue(g.label));
+            add(i, "ElementName", CIMValue(a.findPiTGroup(o.id)->label));
             break;
-        case Kind::PiT:
-            for (const PiT& t : a.pits)
-                if (t.id == o.id) {
-                    add(i, "ElementName", CIMValue(t.id));
-                    add(i, "SequenceNumber", CIMValue(cim::Uint64(t.sequence)));
-                    add(i, "WhenPointInTime", CIMValue(dateTimeFromMicros(t.whenMicros)));
-                    add(i, "SyncType", CIMValue(cim::Uint16(7)));
-                }
+        case Kind::PiT: {
+            const PiT* t = a.findPiT(o.id);
+            add(i, "ElementName", CIMValue(t->id));
+            add(i, "SequenceNumber", CIMValue(cim::Uint64(t->sequence)));
+            add(i, "WhenPointInTime", CIMValue(dateTimeFromMicros(t->whenMicros)));
+            add(i, "SyncType", CIMValue(cim::Uint16(7)));
             break;
+        }
         case Kind::ConsistencyGroup:
             for (const ConsistencyGroup& g : a.consistencyGroups)
                 if (g.ref == o.id) {
@@ -663,9 +670,11 @@ void Repository::forEachObject(const std::string& c,
             const Array& a = m_arrays[ai];
             switch (kc.kind) {
                 case Kind::System:
-                case Kind::SharedSecret:
                 case Kind::Capabilities:
                     fn({kc.kind, ai, "", 0});
+                    break;
+                case Kind::SharedSecret:
+                    for (int k = 0; k < a.sharedSecrets; ++k) fn({kc.kind, ai, "", k});
                     break;
                 case Kind::Controller:
                     fn({kc.kind, ai, "", 0});
@@ -683,7 +692,8 @@ void Repository::forEachObject(const std::string& c,
                         if (wants(volumeSuffix(v.kind))) fn({kc.kind, ai, v.uuid, 0});
                     break;
                 case Kind::VolumeSetting:
-                    for (const Volume& v : a.volumes) fn({kc.kind, ai, v.uuid, 0});
+                    for (const Volume& v : a.volumes)
+                        if (v.hasSetting) fn({kc.kind, ai, v.uuid, 0});
                     break;
                 case Kind::PiTGroup:
                     for (const PiTGroup& g : a.pitGroups) fn({kc.kind, ai, g.ref, 0});
@@ -755,8 +765,9 @@ void Repository::forEachLink(const std::string& c,
                 fn(mk("_HostedService", "Antecedent", sys, "Dependent",
                       {Kind::Service, ai, "", t}));
         if (wants("_SharedSecretIsShared"))
-            fn(mk("_SharedSecretIsShared", "Antecedent", {Kind::Service, ai, "", kSharedSecret},
-                  "Dependent", {Kind::SharedSecret, ai, "", 0}));
+            for (int k = 0; k < a.sharedSecrets; ++k)
+                fn(mk("_SharedSecretIsShared", "Antecedent", {Kind::Service, ai, "", kSharedSecret},
+                      "Dependent", {Kind::SharedSecret, ai, "", k}));
         if (wants("_ElementCapabilities"))
             fn(mk("_ElementCapabilities", "ManagedElement", {Kind::Service, ai, "", kReplication},
                   "Capabilities", {Kind::Capabilities, ai, "", 0}));
@@ -777,7 +788,7 @@ void Repository::forEachLink(const std::string& c,
                                          CIMValue(cim::Uint64(v.blockSize * v.blocks)));
                     fn(l);
                 }
-                if (wants("_ElementSettingData")) {
+                if (v.hasSetting && wants("_ElementSettingData")) {
                     Link l = mk("_ElementSettingData", "ManagedElement", vo, "SettingData",
                                 {Kind::VolumeSetting, ai, v.uuid, 0});
                     l.props.emplace_back("IsDefault", CIMValue(cim::Uint16(1)));
@@ -820,10 +831,9 @@ void Repository::forEachLink(const std::string& c,
                     fn(mk("_ViewBasedOnPiT", "Antecedent", {Kind::CgPiT, ai, cv.cgPit, 0},
                           "Dependent", cvo));
                 if (wants("_CGPiTViewSynchronized"))
-                    for (const CgPiT& p : a.cgPits)
-                        if (p.id == cv.cgPit)
-                            fn(mk("_CGPiTViewSynchronized", "SystemElement",
-                                  {Kind::ConsistencyGroup, ai, p.group, 0}, "SyncedElement", cvo));
+                    if (const CgPiT* p = a.findCgPiT(cv.cgPit))
+                        fn(mk("_CGPiTViewSynchronized", "SystemElement",
+                              {Kind::ConsistencyGroup, ai, p->group, 0}, "SyncedElement", cvo));
                 if (wants("_OrderedMemberOfCollection"))
                     for (size_t k = 0; k < cv.memberViews.size(); ++k) {
                         Link l = mk("_OrderedMemberOfCollection", "Collection", cvo, "Member",
@@ -845,19 +855,9 @@ void Repository::forEachLink(const std::string& c,
                 fn(l);
             }
         if (wants("_OrderedMemberOfCollection"))
-            for (const PiT& p : a.pits) {
-                Link l = mk("_OrderedMemberOfCollection", "Collection",
-                            {Kind::PiTGroup, ai, p.group, 0}, "Member", {Kind::PiT, ai, p.id, 0});
-                l.props.emplace_back("AssignedSequence", CIMValue(cim::Uint64(p.sequence)));
-                fn(l);
-            }
+            for (const PiT& p : a.pits) fn(pitMember(ai, p));
         if (wants("_SettingsDefineState")) {
-            for (const PiT& p : a.pits)
-                for (const PiTGroup& g : a.pitGroups)
-                    if (g.ref == p.group)
-                        fn(mk("_SettingsDefineState", "ManagedElement",
-                              {Kind::Volume, ai, g.baseVolume, 0}, "SettingData",
-                              {Kind::PiT, ai, p.id, 0}));
+            for (const PiT& p : a.pits) pitDefineStates(ai, p, fn);
             for (const CgPiT& p : a.cgPits)
                 fn(mk("_SettingsDefineState", "ManagedElement",
                       {Kind::ConsistencyGroup, ai, p.group, 0}, "SettingData",
@@ -925,7 +925,7 @@ void Repository::volumeLinks(const Obj& o, const std::function<void(const Link&)
         l.props.emplace_back("SpaceConsumed", CIMValue(cim::Uint64(v->blockSize * v->blocks)));
         fn(l);
     }
-    {
+    if (v->hasSetting) {
         Link l = mk("_ElementSettingData", "ManagedElement", o, "SettingData",
                     {Kind::VolumeSetting, ai, v->uuid, 0});
         l.props.emplace_back("IsDefault", CIMValue(cim::Uint16(1)));
@@ -982,6 +982,72 @@ void Repository::volumeLinks(const Obj& o, const std::function<void(const Link&)
         }
 }
 
+Link Repository::pitMember(size_t ai, const PiT& p) const {
+    Link l = mk("_OrderedMemberOfCollection", "Collection", {Kind::PiTGroup, ai, p.group, 0},
+                "Member", {Kind::PiT, ai, p.id, 0});
+    l.props.emplace_back("AssignedSequence", CIMValue(cim::Uint64(p.sequence)));
+    return l;
+}
+
+void Repository::pitDefineStates(size_t ai, const PiT& p,
+                                 const std::function<void(const Link&)>& fn) const {
+    const PiTGroup* g = m_arrays[ai].findPiTGroup(p.group);
+    if (g)
+        fn(mk("_SettingsDefineState", "ManagedElement", {Kind::Volume, ai, g->baseVolume, 0},
+              "SettingData", {Kind::PiT, ai, p.id, 0}));
+    if (p.extraDefineState)
+        fn(mk("_SettingsDefineState", "ManagedElement", {Kind::PiTGroup, ai, p.group, 0},
+              "SettingData", {Kind::PiT, ai, p.id, 0}));
+}
+
+void Repository::consistencyGroupLinks(const Obj& o,
+                                       const std::function<void(const Link&)>& fn) const {
+    const size_t ai = o.array;
+    const Array& a = arr(o);
+    auto cgViewLinks = [&](const CgPiTView& cv, const CgPiT* pit) {
+        Obj cvo{Kind::CgPiTView, ai, cv.ref, 0};
+        fn(mk("_ViewBasedOnPiT", "Antecedent", {Kind::CgPiT, ai, cv.cgPit, 0}, "Dependent", cvo));
+        if (pit)
+            fn(mk("_CGPiTViewSynchronized", "SystemElement",
+                  {Kind::ConsistencyGroup, ai, pit->group, 0}, "SyncedElement", cvo));
+    };
+    if (o.kind == Kind::ConsistencyGroup) {
+        const ConsistencyGroup* g = a.findConsistencyGroup(o.id);
+        if (!g) return;
+        for (const std::string& m : g->members)
+            fn(mk("_MemberOfCollection", "Collection", o, "Member", {Kind::Volume, ai, m, 0}));
+        for (const CgPiT& p : a.cgPits)
+            if (p.group == o.id)
+                fn(mk("_SettingsDefineState", "ManagedElement", o, "SettingData",
+                      {Kind::CgPiT, ai, p.id, 0}));
+        for (const CgPiTView& cv : a.cgPitViews) {
+            const CgPiT* p = a.findCgPiT(cv.cgPit);
+            if (p && p->group == o.id)
+                fn(mk("_CGPiTViewSynchronized", "SystemElement", o, "SyncedElement",
+                      {Kind::CgPiTView, ai, cv.ref, 0}));
+        }
+    } else if (o.kind == Kind::CgPiT) {
+        const CgPiT* p = a.findCgPiT(o.id);
+        if (!p) return;
+        fn(mk("_SettingsDefineState", "ManagedElement", {Kind::ConsistencyGroup, ai, p->group, 0},
+              "SettingData", o));
+        for (const CgPiTView& cv : a.cgPitViews)
+            if (cv.cgPit == o.id)
+                fn(mk("_ViewBasedOnPiT", "Antecedent", o, "Dependent",
+                      {Kind::CgPiTView, ai, cv.ref, 0}));
+    } else {
+        const CgPiTView* cv = a.findCgPiTView(o.id);
+        if (!cv) return;
+        cgViewLinks(*cv, a.findCgPiT(cv->cgPit));
+        for (size_t k = 0; k < cv->memberViews.size(); ++k) {
+            Link l = mk("_OrderedMemberOfCollection", "Collection", o, "Member",
+                        {Kind::Volume, ai, cv->memberViews[k], 0});
+            l.props.emplace_back("AssignedSequence", CIMValue(cim::Uint64(k + 1)));
+            fn(l);
+        }
+    }
+}
+
 void Repository::linksOf(const Obj& o, const std::function<void(const Link&)>& fn) const {
     if (o.kind == Kind::Namespace || o.array >= m_arrays.size()) return;
     const size_t ai = o.array;
@@ -1024,20 +1090,31 @@ void Repository::linksOf(const Obj& o, const std::function<void(const Link&)>& f
                 }
             break;
         case Kind::PiTGroup:
-        case Kind::PiT:
-            filtered("CIM_MemberOfCollection");
-            if (o.kind == Kind::PiT) {
-                filtered("CIM_SettingsDefineState");
-                filtered(cls("_ViewBasedOnPiT"));
-            }
+            // Straight from the PiT's own records: a class-wide walk would cost every
+            // PiT times every group.
+            for (const PiT& p : a.pits)
+                if (p.group == o.id) {
+                    fn(pitMember(ai, p));
+                    if (p.extraDefineState)
+                        fn(mk("_SettingsDefineState", "ManagedElement", o, "SettingData",
+                              {Kind::PiT, ai, p.id, 0}));
+                }
             break;
+        case Kind::PiT: {
+            const PiT* p = a.findPiT(o.id);
+            if (!p) break;
+            fn(pitMember(ai, *p));
+            pitDefineStates(ai, *p, fn);
+            for (const View& v : a.views)
+                if (v.pit == p->id)
+                    fn(mk("_ViewBasedOnPiT", "Antecedent", o, "Dependent",
+                          {Kind::Volume, ai, v.volume, 0}));
+            break;
+        }
         case Kind::ConsistencyGroup:
         case Kind::CgPiT:
         case Kind::CgPiTView:
-            filtered("CIM_MemberOfCollection");  // includes the ordered members of a CG view
-            filtered("CIM_SettingsDefineState");
-            filtered(cls("_ViewBasedOnPiT"));
-            filtered(cls("_CGPiTViewSynchronized"));
+            consistencyGroupLinks(o, fn);
             break;
         case Kind::HardwareID:
         case Kind::HostCollection:

@@ -85,6 +85,9 @@ class Repository {
     // With the array namespace (or interop for namespaces); `withNamespace` false gives
     // the local form used inside reference keys.
     cim::CIMObjectPath path(const Obj& o, bool withNamespace = true) const;
+    // A volume's path from its kind, also for one a running job has yet to create.
+    cim::CIMObjectPath volumePath(size_t array, const std::string& uuid, VolumeKind kind,
+                                  bool withNamespace = true) const;
     cim::CIMInstance instance(const Obj& o) const;
     bool exists(const Obj& o) const;
 
@@ -114,6 +117,9 @@ class Repository {
     void hostPorts(size_t a, const Host& h, const std::function<void(const Obj&)>& fn) const;
     const Host* hostOfPort(size_t a, const std::string& port) const;
     void volumeLinks(const Obj& o, const std::function<void(const Link&)>& fn) const;
+    void consistencyGroupLinks(const Obj& o, const std::function<void(const Link&)>& fn) const;
+    Link pitMember(size_t ai, const PiT& p) const;
+    void pitDefineStates(size_t ai, const PiT& p, const std::function<void(const Link&)>& fn) const;
 
     const Config& m_settings;
     const std::vector<Array>& m_arrays;

@@ -80,4 +80,14 @@ std::string hexEncode(const unsigned char* data, size_t size) {
     return out;
 }
 
+std::string normalisePortId(const std::string& port) {
+    std::string lower = toLower(port);
+    if (lower.rfind("iqn.", 0) == 0 || lower.rfind("eui.", 0) == 0 || lower.rfind("naa.", 0) == 0)
+        return lower;
+    std::string out;
+    for (char c : port)
+        if (c != ':') out += c;
+    return toUpper(out);
+}
+
 }  // namespace sim

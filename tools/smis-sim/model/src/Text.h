@@ -16,5 +16,8 @@ std::string toLower(std::string s);
 // Outside text made safe for a message: control bytes escaped, cut to 80 characters.
 std::string printable(const std::string& s);
 std::string hexEncode(const unsigned char* data, size_t size);
+// An initiator port id as the array keeps it: iSCSI names in lower case, WWPNs in
+// upper case without ':'.
+std::string normalisePortId(const std::string& port);
 
 }  // namespace sim

@@ -24,7 +24,7 @@
 //  - ConnectionTimeoutException: no complete answer within the time-out ("timed out");
 //  - HttpException: a non-2xx HTTP answer ("HTTP <status> ...", so "HTTP 401 ..." for
 //    rejected credentials);
-//  - cim::Exception with "HTTP" in the text: the connection broke or the answer was cut;
+//  - ConnectionLostException: the connection broke or the answer was cut ("HTTP" in the text);
 //  - CIMException: the server reported a CIM error; getCode() is its status and the text
 //    starts with the status name ("CIM_ERR_NOT_FOUND: ...");
 //  - ParseException: the answer is not valid CIM-XML or not the answer to the request;

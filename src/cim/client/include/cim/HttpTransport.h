@@ -79,7 +79,8 @@ class HttpTransport {
     //    value in the message; "401" for rejected credentials;
     //  - CIMException when a CIMStatusCode header or trailer reports a CIM error;
     //  - ResponseTooLargeException when the body exceeds the limit;
-    //  - Exception ("HTTP ...") when the connection broke or the answer was cut or garbled;
+    //  - ConnectionLostException ("HTTP ...") when the connection broke or the answer was
+    //    cut or garbled;
     //  - whatever the sink throws (the connection is then closed).
     HttpResponse post(const std::string& cimMethod, const std::string& cimObjectHeader,
                       const std::string& body, const BodySink& sink = BodySink());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,25 @@ class Backend {
     virtual void setJobsVanish(bool vanish) = 0;
     // Back to the starting array.
     virtual void reset() = 0;
+    // Removes an array object as an administrator would (see sim::Provider::removeObject);
+    // returns what went. Throws std::invalid_argument when nothing matches.
+    virtual std::vector<std::string> removeObject(const std::string& object,
+                                                  const std::string& target,
+                                                  const std::string& array) = 0;
+    // The array state as JSON, passwords and secrets masked.
+    virtual nlohmann::json state() = 0;
+    // Job modes per method ("Method" or "Method:Operation" -> job), and jobs that stay
+    // Running for the next requests; std::invalid_argument for bad values.
+    virtual void setJobMode(const std::string& /*methodOrOperation*/, bool /*job*/) {
+        throw std::invalid_argument("job modes are not supported");
+    }
+    virtual void holdNextJobs(int /*count*/, int /*requests*/) {
+        throw std::invalid_argument("held jobs are not supported");
+    }
+    // A change from outside the CIM interface (sim::Provider::control).
+    virtual nlohmann::json arrayControl(const nlohmann::json& /*request*/) {
+        throw std::invalid_argument("array controls are not supported");
+    }
 };
 
 }  // namespace sim

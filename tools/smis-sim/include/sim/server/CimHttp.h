@@ -11,6 +11,7 @@
 #include <cim/xml/Codec.h>
 
 #include "sim/server/Faults.h"
+#include "sim/server/RequestLog.h"
 
 namespace sim {
 
@@ -41,6 +42,10 @@ CimCall acceptCimRequest(const CimHeaders& headers, std::string_view body,
 
 // Operation, extrinsic method and target class of a request, for faults and the log.
 RequestKey requestKey(const cim::xml::Request& request);
+
+// The input parameters of an extrinsic call as the request log shows them, secrets
+// masked; empty for intrinsic calls.
+std::vector<ParamRecord> loggedParameters(const cim::xml::Request& request);
 
 // An answer with an ERROR element.
 std::string encodeCimError(const cim::xml::Request& request, cim::CIMStatusCode code,

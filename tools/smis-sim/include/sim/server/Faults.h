@@ -1,5 +1,6 @@
-// Faults injected on demand: each rule answers the next `count` matching CIM
-// requests in a broken way. Set through the control interface or directly in tests.
+// Faults injected on demand: each rule lets its first `skip` matching CIM requests
+// pass and then answers the next `count` of them in a broken way. Set through the
+// control interface or directly in tests.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,8 @@ enum class FaultKind {
     MalformedXml,  // answer 200 with a body that is not well-formed XML
     Truncated,     // do the request, announce the whole answer, send half, close
     Close,         // close the connection without answering
-    Hang,          // never answer: hold until the client gives up or the server stops
+    Hang,          // never answer: hold until the client gives up, the server stops or
+                   // `holdMs` pass
     Delay,         // answer normally after `delayMs`
 };
 
@@ -40,6 +42,7 @@ struct FaultRule {
     uint64_t id = 0;
     FaultKind kind = FaultKind::Http;
     int count = 1;  // requests left; a negative count never runs out
+    int skip = 0;   // matching requests still to let pass before the first fault
     // Empty matches everything; names compare without regard to case.
     std::string operation;
     std::string method;
@@ -50,6 +53,7 @@ struct FaultRule {
     std::string description;
     uint32_t returnValue = 0;
     int64_t delayMs = 0;
+    int64_t holdMs = 0;  // hang: how long to hold; 0 takes the server's maxHoldMs
 
     bool matches(const RequestKey& key) const;
     nlohmann::json toJson() const;
@@ -61,7 +65,9 @@ class FaultInjector {
   public:
     // Returns the rule's id.
     uint64_t add(FaultRule rule);
-    // The first rule that matches, with its count taken down by one (spent rules go).
+    // The first matching rule with nothing left to skip, its count taken down by one
+    // (spent rules go). Every matching rule that still skips counts the request as
+    // one it let pass, whether or not another rule fires on it.
     std::optional<FaultRule> take(const RequestKey& key);
     std::vector<FaultRule> rules() const;
     void clear();

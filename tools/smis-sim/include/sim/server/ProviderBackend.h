@@ -1,8 +1,7 @@
-// Serves a sim::Provider through the server, optionally saving the array to a
-// state file after every request that may have changed it.
+// Serves a sim::Provider through the server, optionally keeping the array in a
+// state file (saved by the provider off the request path).
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include <sim/Provider.h>
@@ -21,14 +20,19 @@ class ProviderBackend : public Backend {
     void failNextJobs(int count, uint16_t finalJobState) override;
     void setJobsVanish(bool vanish) override;
     void reset() override;
+    std::vector<std::string> removeObject(const std::string& object, const std::string& target,
+                                          const std::string& array) override;
+    nlohmann::json state() override;
+    void setJobMode(const std::string& methodOrOperation, bool job) override;
+    void holdNextJobs(int count, int requests) override;
+    nlohmann::json arrayControl(const nlohmann::json& request) override;
 
-    // Writes the state file now (no-op without one). Throws on I/O failure.
+    // Writes the state file now if the array changed (no-op without one). Throws on
+    // I/O failure.
     void saveState();
 
   private:
     Provider& m_provider;
-    std::string m_stateFile;
-    std::mutex m_saveMutex;
 };
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,6 +41,11 @@ struct Volume {
     int preferredController = 0;  // index into Array::controllers
     int currentController = 0;
     uint16_t access = 3;  // read/write
+    // What the volume holds: a host write gives it a new generation; PiTs, views,
+    // restores and copies carry generations over.
+    uint64_t generation = 1;
+    uint64_t repositoryBytes = 0;  // legacy snapshots: space taken from the pool
+    bool hasSetting = true;        // false: no {P}_StorageVolumeSetting (edge tests)
 };
 
 struct Host {
@@ -74,13 +80,23 @@ struct PiT {
     std::string id;     // {SYS}:<40 hex>; "InstanceID" and "ElementName"
     std::string group;  // PiT group ref
     uint64_t sequence = 0;
-    int64_t whenMicros = 0;  // creation time, microseconds since the epoch
+    int64_t whenMicros = 0;   // creation time, microseconds since the epoch
+    uint64_t generation = 1;  // the base volume's data generation when taken
+    // A second CIM_SettingsDefineState (from the PiT group), as a damaged array shows.
+    bool extraDefineState = false;
 };
 
 struct ConsistencyGroup {
     std::string ref;
     std::string label;
     std::vector<std::string> members;  // volume uuids
+    uint64_t nextSequence = 1;         // of its CG PiTs
+};
+
+// A member volume as a CG PiT recorded it.
+struct CgPiTMember {
+    std::string volume;  // uuid
+    uint64_t generation = 1;
 };
 
 struct CgPiT {
@@ -88,6 +104,7 @@ struct CgPiT {
     std::string group;  // consistency group ref
     uint64_t sequence = 0;
     int64_t whenMicros = 0;
+    std::vector<CgPiTMember> members;
 };
 
 struct CgPiTView {
@@ -146,7 +163,18 @@ struct Array {
     std::vector<CgPiTView> cgPitViews;
     std::vector<Sync> syncs;
 
-    // Lookups. The index is rebuilt by reindex() after volumes are added or removed.
+    // Edge-test shapes.
+    int sharedSecrets = 1;  // CIM_SharedSecret instances: 0, 1 or 2
+
+    // Counters behind generated identities, names and times. Not saved: a loaded
+    // array derives them from what it holds (generated identities are checked free).
+    uint64_t serial = 0;          // seeds new refs, uuids and names
+    uint64_t lastGeneration = 1;  // highest data generation handed out
+    int64_t lastWhenMicros = 0;   // PiT times strictly increase on the array
+    int nextOwner = 0;            // controller of the next new volume
+
+    // Lookups. Indexes are kept by the add/remove helpers; after editing the vectors
+    // directly, call reindex() (a stale index only makes lookups slower).
     const Volume* findVolume(const std::string& uuid) const;
     Volume* findVolume(const std::string& uuid);
     const Volume* findVolumeByLabel(const std::string& label) const;  // any case
@@ -154,10 +182,28 @@ struct Array {
     const Host* findHost(const std::string& refOrLabel) const;
     const HostGroup* findHostGroup(const std::string& refOrLabel) const;
     const Mapping* findMapping(const std::string& volumeUuid) const;
+    const PiTGroup* findPiTGroup(const std::string& ref) const;
+    PiTGroup* findPiTGroup(const std::string& ref);
+    const PiT* findPiT(const std::string& id) const;
+    PiT* findPiT(const std::string& id);
+    const ConsistencyGroup* findConsistencyGroup(const std::string& ref) const;
+    ConsistencyGroup* findConsistencyGroup(const std::string& ref);
+    const CgPiT* findCgPiT(const std::string& id) const;
+    const CgPiTView* findCgPiTView(const std::string& ref) const;
+    const View* findView(const std::string& volumeUuid) const;
     void reindex();
+
+    Volume& addVolume(Volume v);
+    // Volumes with their mappings, view records, syncs and group memberships.
+    void removeVolumes(const std::set<std::string>& uuids);
+    PiTGroup& addPiTGroup(PiTGroup g);
+    PiT& addPiT(PiT p);
+    void removePiT(const std::string& id);
 
   private:
     std::unordered_map<std::string, size_t> m_volumeIndex;
+    std::unordered_map<std::string, size_t> m_pitGroupIndex;
+    std::unordered_map<std::string, size_t> m_pitIndex;
 };
 
 }  // namespace sim

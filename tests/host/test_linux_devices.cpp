@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ScsiResult.h"
+#include "rkso/RkDeviceTree.h"
+#include "testsupport/FakeSysfs.h"
+#include "testsupport/TalonConfig.h"
+#include "testsupport/TempDir.h"
+
+namespace {
+
+using testsupport::FakeSysfs;
+using testsupport::TalonConfig;
+using testsupport::TempDir;
+
+class LinuxDevices : public ::testing::Test {
+  protected:
+    FakeSysfs sys;
+    TempDir etc;
+    std::string iscsiFile = etc.file("initiatorname.iscsi");
+    std::optional<TalonConfig> config;
+
+    void configure(const std::string& host) {
+        config.reset();
+        config.emplace("", host);
+        RkDeviceTree::reset();
+    }
+
+    std::string settings() const {
+        return "[Host]\nDeviceTree = linux\nSysfsRoot = " + sys.root() +
+               "\nIscsiInitiatorFile = " + iscsiFile + "\n";
+    }
+    void SetUp() override { configure(settings()); }
+    void TearDown() override { RkDeviceTree::reset(); }
+};
+
+std::vector<std::string> describe(const std::vector<RkBlockDevice>& devices) {
+    std::vector<std::string> out;
+    for (const RkBlockDevice& d : devices) out.push_back(d.name + " " + d.vendor + "/" + d.product);
+    return out;
+}
+
+TEST_F(LinuxDevices, ListingShowsMultipathMapsInsteadOfTheirPaths) {
+    sys.addDisk("sda", "ATA", "QEMU HARDDISK");
+    sys.addDisk("sdb", "NETAPP", "INF-01-00");
+    sys.addDisk("sdc", "NETAPP", "INF-01-00");
+    sys.addDisk("sdz", "LSI", "CSM");
+    sys.addDisk("sdaa", "DELL", "MD3000i");
+    sys.addDisk("sdab", "DELL", "MD3000i");
+    sys.addMap("dm-0", "mpath-3600a0b80005e2c1a0000b4c8", "mpatha", {"sdb", "sdc"});
+    sys.addMap("dm-1", "LVM-Kx1ab", "vg-root", {"sda"});  // not a multipath map
+    sys.addMap("dm-2", "mpath-3600a0b80005e2c1a0000b4c9", "db_lun", {"sdab"});
+    sys.addBlock("loop0");
+    sys.addBlock("nvme0n1");
+    std::vector<RkBlockDevice> devices;
+    CUxError error;
+    ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
+    EXPECT_EQ(describe(devices), (std::vector<std::string>{
+                                     "/dev/mapper/db_lun DELL/MD3000i",
+                                     "/dev/mapper/mpatha NETAPP/INF-01-00",
+                                     "/dev/sda ATA/QEMU HARDDISK",
+                                     "/dev/sdz LSI/CSM",
+                                     "/dev/sdaa DELL/MD3000i",
+                                 }));
+}
+
+TEST_F(LinuxDevices, InitiatorPortsComeFromFcHostsAndTheIscsiFile) {
+    sys.addFcHost("host1", "0x10000090fa1b2c3d");
+    sys.addFcHost("host2", "0x21000024FF4CAA01");
+    sys.addFcHost("host3", "unknown");
+    etc.write("initiatorname.iscsi",
+              "## DO NOT EDIT\n#InitiatorName=iqn.old:commented\nInitiatorName=iqn.1994-05.com."
+              "example:h1\n");
+    std::vector<RkInitiatorPort> ports;
+    CUxError error;
+    ASSERT_TRUE(RkDeviceTree::getInitiatorPorts(ports, error)) << error.AsString();
+    std::vector<std::string> got;
+    for (const RkInitiatorPort& p : ports) got.push_back((p.iscsi ? "iscsi " : "fc ") + p.name);
+    EXPECT_EQ(got, (std::vector<std::string>{"fc 10000090FA1B2C3D", "fc 21000024FF4CAA01",
+                                             "iscsi iqn.1994-05.com.example:h1"}));
+}
+
+TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
+    struct Row {
+        const char* name;
+        std::string config;
+        bool (*call)(CUxError&);
+        const char* want;
+    } rows[] = {
+        {"no initiator ports", settings(),
+         [](CUxError& e) {
+             std::vector<RkInitiatorPort> p;
+             return RkDeviceTree::getInitiatorPorts(p, e);
+         },
+         "no FC or iSCSI initiator ports"},
+        {"iSCSI file unreadable",
+         settings() + "IscsiInitiatorFile = " + etc.mkdir("a-directory") + "\n",
+         [](CUxError& e) {
+             std::vector<RkInitiatorPort> p;
+             return RkDeviceTree::getInitiatorPorts(p, e);
+         },
+         "a-directory"},
+        {"no sysfs", "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n",
+         [](CUxError& e) {
+             std::vector<RkBlockDevice> d;
+             return RkDeviceTree::listDevices(d, e);
+         },
+         "nosys/block"},
+        {"no SCSI hosts", "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n",
+         [](CUxError& e) { return RkDeviceTree::rescan(e); }, "nosys/class/scsi_host"},
+        {"unknown back end", "[Host]\nDeviceTree = windows\n",
+         [](CUxError& e) { return RkDeviceTree::rescan(e); }, "unknown device tree 'windows'"},
+    };
+    for (const Row& row : rows) {
+        configure(row.config);
+        CUxError error;
+        EXPECT_FALSE(row.call(error)) << row.name;
+        EXPECT_TRUE(error.Failed()) << row.name;
+        EXPECT_NE(error.AsString().find(row.want), std::string::npos)
+            << row.name << ": " << error.AsString();
+    }
+}
+
+TEST_F(LinuxDevices, RescanAsksEveryScsiHostAndNamesTheOnesThatFailed) {
+    sys.addScsiHost("host0");
+    sys.addScsiHost("host1");
+    sys.addScsiHost("host2", false);
+    CUxError error;
+    EXPECT_FALSE(RkDeviceTree::rescan(error));
+    EXPECT_NE(error.AsString().find("host2"), std::string::npos) << error.AsString();
+    EXPECT_EQ(error.AsString().find("host0"), std::string::npos) << error.AsString();
+    EXPECT_EQ(sys.scanFile("host0"), "- - -");
+    EXPECT_EQ(sys.scanFile("host1"), "- - -");
+}
+
+TEST_F(LinuxDevices, NodesWithoutScsiPassThroughHaveNoScsiInterface) {
+    struct Row {
+        std::string name;
+        bool exists;
+    } rows[] = {
+        {etc.write("regular-file", "not a disk"), true},
+        {"/dev/null", true},
+        {etc.mkdir("a-dir"), true},
+        {etc.file("no-such-node"), false},
+        {"", false},
+    };
+    for (const Row& row : rows) {
+        CUxError error;
+        std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(row.name, error);
+        ASSERT_EQ(dev != nullptr, row.exists) << row.name << ": " << error.AsString();
+        if (dev) {
+            EXPECT_EQ(dev->getInterface(RK_DEVICE_SCSI_IFACE), nullptr) << row.name;
+            EXPECT_EQ(dev->getName(), row.name);
+        } else {
+            EXPECT_FALSE(error.AsString().empty()) << row.name;
+        }
+    }
+    CUxError error;
+    RkDeviceTree::getDevice(etc.file("no-such-node"), error);
+    EXPECT_NE(error.AsString().find("No such file or directory"), std::string::npos);
+}
+
+TEST(ScsiFailureText, StatusAndSenseAreDecoded) {
+    using Bytes = std::vector<unsigned char>;
+    const Bytes fixedIllegal = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+    const Bytes descriptorNotReady = {0x72, 0x02, 0x04, 0x01};
+    const Bytes recovered = {0xF0, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01};
+    const Bytes unitAttention = {0x70, 0, 0x06, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x29};
+    struct Row {
+        const char* name;
+        int status, host, driver;
+        Bytes sense;
+        std::vector<std::string> want;  // parts of the text; none: success
+    } rows[] = {
+        {"good", 0, 0, 0, {}, {}},
+        {"recovered error", 0x02, 0, 0x08, recovered, {}},
+        {"illegal request, fixed",
+         0x02,
+         0,
+         0x08,
+         fixedIllegal,
+         {"0x12", "status 0x02 (CHECK CONDITION)", "sense key 0x5 (ILLEGAL REQUEST)",
+          "ASC/ASCQ 0x24/0x00", "invalid field in CDB"}},
+        {"not ready, descriptor",
+         0x02,
+         0,
+         0x08,
+         descriptorNotReady,
+         {"sense key 0x2 (NOT READY)", "ASC/ASCQ 0x04/0x01"}},
+        {"unit attention", 0x02, 0, 0x08, unitAttention, {"UNIT ATTENTION", "0x29/0x00"}},
+        {"check condition, no sense", 0x02, 0, 0, {}, {"no sense data"}},
+        {"unknown sense format", 0x02, 0, 0x08, {1, 2, 3}, {"no sense data"}},
+        {"transport time-out", 0, 0x03, 0, {}, {"host status 0x03 (time-out)"}},
+        {"driver failure", 0, 0, 0x06, {}, {"driver status 0x06"}},
+    };
+    for (const Row& row : rows) {
+        rkhost::ScsiOutcome o;
+        o.opcode = 0x12;
+        o.status = row.status;
+        o.hostStatus = row.host;
+        o.driverStatus = row.driver;
+        o.sense = row.sense.data();
+        o.senseLength = static_cast<int>(row.sense.size());
+        std::string text = rkhost::describeScsiFailure(o);
+        EXPECT_EQ(text.empty(), row.want.empty()) << row.name << ": " << text;
+        for (const std::string& part : row.want)
+            EXPECT_NE(text.find(part), std::string::npos) << row.name << ": " << text;
+    }
+}
+
+const RkBlockDevice* firstScsiDisk(std::vector<RkBlockDevice>& devices) {
+    CUxError error;
+    RkDeviceTree::reset();
+    RkDeviceTree::listDevices(devices, error);
+    for (const RkBlockDevice& d : devices)
+        if (d.name.compare(0, 7, "/dev/sd") == 0) return &d;
+    return nullptr;
+}
+
+// Runs where the machine has a SCSI disk, or as root where scsi_debug can be loaded.
+TEST(LinuxInquiry, ARealScsiDiskAnswersWhatSysfsShows) {
+    TalonConfig config("", "[Host]\nDeviceTree = linux\n");
+    std::vector<RkBlockDevice> devices;
+    const RkBlockDevice* disk = firstScsiDisk(devices);
+    bool loaded = false;
+    if (!disk && geteuid() == 0 &&
+        std::system("modprobe scsi_debug >/dev/null 2>&1 && udevadm settle >/dev/null 2>&1") == 0) {
+        loaded = true;
+        disk = firstScsiDisk(devices);
+    }
+    if (!disk) GTEST_SKIP() << "no SCSI disk here, and scsi_debug could not be loaded";
+    CUxError error;
+    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(disk->name, error);
+    ASSERT_TRUE(dev) << disk->name << ": " << error.AsString();
+    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
+    ASSERT_NE(scsi, nullptr) << disk->name;
+    unsigned char cdb[6] = {0x12, 0, 0, 0, 0xFF, 0};
+    unsigned char data[255] = {};
+    int n = scsi->sendCommand(cdb, 6, data, sizeof data, 0, 1, nullptr, 0, 10, error);
+    ASSERT_GE(n, 36) << error.AsString();
+    auto field = [&](int at, int length) {
+        std::string s(reinterpret_cast<char*>(data) + at, static_cast<size_t>(length));
+        return s.substr(0, s.find_last_not_of(' ') + 1);
+    };
+    EXPECT_EQ(field(8, 8), disk->vendor) << disk->name;
+    EXPECT_EQ(field(16, 16), disk->product) << disk->name;
+    // A page no disk has fails with its sense decoded.
+    unsigned char bogus[6] = {0x12, 1, 0xEE, 0, 0xFF, 0};
+    EXPECT_EQ(scsi->sendCommand(bogus, 6, data, sizeof data, 0, 1, nullptr, 0, 10, error), -1);
+    EXPECT_NE(error.AsString().find("ILLEGAL REQUEST"), std::string::npos) << error.AsString();
+    dev.reset();
+    RkDeviceTree::reset();
+    if (loaded) {
+        EXPECT_EQ(std::system("modprobe -r scsi_debug >/dev/null 2>&1"), 0);
+    }
+}
+
+}  // namespace

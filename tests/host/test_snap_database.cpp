@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rkso/RKMMSnapAPI.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/TalonConfig.h"
+#include "testsupport/TempDir.h"
+
+namespace {
+
+using testsupport::LogCapture;
+using testsupport::TalonConfig;
+using testsupport::TempDir;
+
+class SnapDatabase : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string path = dir.file("snaps.db");
+    std::optional<TalonConfig> config{std::in_place, "", "[Host]\nSnapDatabase = " + path + "\n"};
+
+    struct Answer {
+        bool ok;
+        int code;
+        std::vector<std::string> devices;
+    };
+
+    // The plug-in's query: one engine, the given control hosts, flags 0x1800.
+    static Answer query(int engine, std::vector<int> hosts, int kind = 2) {
+        SMVolSnapInfo q;
+        q.setSnapShotEngineId(engine);
+        q.setRetrieveValidFlags(0x1800);
+        for (int id : hosts) {
+            SMControlHostInfo h;
+            h.setControlHostId(id);
+            q.addControlHost(h);
+        }
+        Answer a{RKMMSnapAPI(kind).getVolumeSnaps(q), q.getErrorCode(), {}};
+        for (auto it = q.metaDataListBegin(); it != q.metaDataListEnd(); ++it)
+            a.devices.push_back(it->getDeviceName() + "=" + it->getMetaData());
+        return a;
+    }
+
+    void exec(const std::string& sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+};
+
+TEST_F(SnapDatabase, QueriesAnswerTheRowsOfTheirEngineAndControlHosts) {
+    RKMMSnapStore store;
+    ASSERT_TRUE(store.recordSnap("/dev/sdb", 54, 7, 2, "A*1")) << store.getLastError();
+    ASSERT_TRUE(store.recordSnap("/dev/sdc", 54, 8, 2, "A*2"));
+    ASSERT_TRUE(store.recordSnap("/dev/sdd", 17, 7, 2, "B*1"));
+    ASSERT_TRUE(store.recordSnap("/dev/sde", 54, 7, 2, "A*3"));
+    struct Row {
+        const char* name;
+        int engine;
+        std::vector<int> hosts;
+        Answer want;
+    } rows[] = {
+        {"one host", 54, {7}, {true, 0, {"/dev/sdb=A*1", "/dev/sde=A*3"}}},
+        {"two hosts", 54, {7, 8}, {true, 0, {"/dev/sdb=A*1", "/dev/sdc=A*2", "/dev/sde=A*3"}}},
+        {"every host", 54, {}, {true, 0, {"/dev/sdb=A*1", "/dev/sdc=A*2", "/dev/sde=A*3"}}},
+        {"other engine", 17, {7}, {true, 0, {"/dev/sdd=B*1"}}},
+        {"no such engine", 99, {7}, {false, RKMM_ERROR_NO_RECORDS, {}}},
+        {"no such host", 54, {9}, {false, RKMM_ERROR_NO_RECORDS, {}}},
+    };
+    for (const Row& row : rows) {
+        Answer got = query(row.engine, row.hosts);
+        EXPECT_EQ(got.ok, row.want.ok) << row.name;
+        EXPECT_EQ(got.code, row.want.code) << row.name;
+        EXPECT_EQ(got.devices, row.want.devices) << row.name;
+    }
+}
+
+TEST_F(SnapDatabase, RowsAreReplacedAndRemovedByDevice) {
+    RKMMSnapStore store;
+    ASSERT_TRUE(store.recordSnap("/dev/sdb", 54, 7, 2, "old"));
+    ASSERT_TRUE(store.recordSnap("/dev/sdc", 54, 7, 2, "other"));
+    ASSERT_TRUE(store.recordSnap("/dev/sdb", 54, 7, 2, "new"));
+    EXPECT_EQ(query(54, {7}).devices, (std::vector<std::string>{"/dev/sdb=new", "/dev/sdc=other"}));
+    ASSERT_TRUE(store.removeSnap("/dev/sdb"));
+    ASSERT_TRUE(store.removeSnap("/dev/never-recorded"));
+    EXPECT_EQ(query(54, {7}).devices, (std::vector<std::string>{"/dev/sdc=other"}));
+    ASSERT_TRUE(store.removeSnap("/dev/sdc"));
+    EXPECT_EQ(query(54, {7}).code, RKMM_ERROR_NO_RECORDS);
+}
+
+TEST_F(SnapDatabase, AnUnusableDatabaseIsAnErrorOtherThanNoRowsAndIsLogged) {
+    struct Row {
+        const char* name;
+        std::string config;
+        int kind;
+    } rows[] = {
+        {"no key", "[Host]\n", 2},
+        {"directory missing", "[Host]\nSnapDatabase = " + dir.file("none/x.db") + "\n", 2},
+        {"not a database",
+         "[Host]\nSnapDatabase = " + dir.write("junk.db", std::string(4096, 'x')) + "\n", 2},
+        {"wrong client kind", "[Host]\nSnapDatabase = " + path + "\n", 1},
+    };
+    for (const Row& row : rows) {
+        config.reset();
+        config.emplace("", row.config);
+        LogCapture log;
+        Answer got = query(54, {7}, row.kind);
+        EXPECT_FALSE(got.ok) << row.name;
+        EXPECT_EQ(got.code, RKMM_ERROR_DATABASE) << row.name;
+        EXPECT_FALSE(log.lines().empty()) << row.name;
+    }
+}
+
+TEST_F(SnapDatabase, TheWriterRefusesBadRows) {
+    RKMMSnapStore store;
+    EXPECT_FALSE(store.recordSnap("", 54, 7, 2, "x"));
+    EXPECT_FALSE(store.recordSnap("/dev/sdb", 54, 7, 2, std::string(4097, 'x')));
+    EXPECT_FALSE(store.getLastError().empty());
+    RKMMSnapStore nowhere(dir.file("none/x.db"));
+    EXPECT_FALSE(nowhere.recordSnap("/dev/sdb", 54, 7, 2, "x"));
+    EXPECT_NE(nowhere.getLastError().find("cannot open"), std::string::npos);
+}
+
+TEST_F(SnapDatabase, ThePlugInReadsWhileTheHostHoldsAWriteTransaction) {
+    RKMMSnapStore store;
+    ASSERT_TRUE(store.recordSnap("/dev/sdb", 54, 7, 2, "A*1"));
+    sqlite3* host = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &host), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(host, "BEGIN IMMEDIATE; DELETE FROM snap_rows;", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    Answer during = query(54, {7});
+    sqlite3_exec(host, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(host);
+    EXPECT_TRUE(during.ok);
+    EXPECT_EQ(during.devices, (std::vector<std::string>{"/dev/sdb=A*1"}));
+    EXPECT_EQ(query(54, {7}).code, RKMM_ERROR_NO_RECORDS);
+}
+
+TEST_F(SnapDatabase, HostWritesAndPlugInQueriesRunAtOnce) {
+    constexpr int kRows = 200;
+    std::atomic<bool> writing{true};
+    std::atomic<int> databaseErrors{0};
+    std::thread reader([&] {
+        while (writing)
+            if (query(54, {7}).code == RKMM_ERROR_DATABASE) ++databaseErrors;
+    });
+    std::thread writer([&] {
+        RKMMSnapStore store;
+        for (int i = 0; i < kRows; ++i)
+            if (!store.recordSnap("/dev/d" + std::to_string(i), 54, 7, 2, "t")) ++databaseErrors;
+        writing = false;
+    });
+    writer.join();
+    reader.join();
+    EXPECT_EQ(databaseErrors.load(), 0);
+    EXPECT_EQ(query(54, {7}).devices.size(), static_cast<size_t>(kRows));
+}
+
+TEST_F(SnapDatabase, HostComponentsMigrateStepByStep) {
+    RKMMSnapStore store;
+    const std::vector<std::string> v2 = {"CREATE TABLE devices (name TEXT PRIMARY KEY)",
+                                         "ALTER TABLE devices ADD COLUMN status INTEGER"};
+    ASSERT_TRUE(store.migrate("rksnap", v2)) << store.getLastError();
+    EXPECT_EQ(store.schemaVersion("rksnap"), 2);
+    EXPECT_EQ(store.schemaVersion("rkhost"), 1);
+    ASSERT_TRUE(store.migrate("rksnap", v2)) << "a second run applies nothing";
+
+    // A failing step leaves neither its partial work nor a new version behind.
+    std::vector<std::string> bad = v2;
+    bad.push_back("CREATE TABLE half (x); THIS IS NOT SQL");
+    EXPECT_FALSE(store.migrate("rksnap", bad));
+    EXPECT_EQ(store.schemaVersion("rksnap"), 2);
+    std::vector<std::string> v3 = v2;
+    v3.push_back("CREATE TABLE half (x)");
+    EXPECT_TRUE(store.migrate("rksnap", v3)) << store.getLastError();
+
+    // A database written by a newer program is refused, by the writer and the plug-in.
+    exec("UPDATE schema_version SET version = 9 WHERE component = 'rkhost'");
+    RKMMSnapStore later;
+    EXPECT_FALSE(later.recordSnap("/dev/sdb", 54, 7, 2, "x"));
+    EXPECT_NE(later.getLastError().find("newer"), std::string::npos) << later.getLastError();
+    EXPECT_EQ(query(54, {7}).code, RKMM_ERROR_DATABASE);
+    EXPECT_FALSE(store.migrate("rksnap", v2));
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "rkso/RkHostClock.h"
+#include "rkso/RkThread.h"
+#include "testsupport/LogCapture.h"
+
+namespace {
+
+void* addOne(void* arg) {
+    ++*static_cast<std::atomic<int>*>(arg);
+    return nullptr;
+}
+
+void* throwStd(void*) {
+    throw std::runtime_error("worker lost its array");
+}
+
+void* throwOther(void*) {
+    throw 42;
+}
+
+TEST(RkThread, RunsTheFunctionOnItsArgumentAndJoins) {
+    std::atomic<int> counter{0};
+    std::vector<RkThread> threads(16);
+    for (RkThread& t : threads) ASSERT_EQ(t.createThread(addOne, &counter), 0);
+    for (RkThread& t : threads) EXPECT_EQ(t.joinThread(), 0);
+    EXPECT_EQ(counter.load(), 16);
+}
+
+TEST(RkThread, AnExceptionLeavingTheFunctionIsCaughtAndLogged) {
+    struct Row {
+        const char* name;
+        RkThreadFunction function;
+        const char* logged;
+    } rows[] = {
+        {"std::exception", throwStd, "worker lost its array"},
+        {"other type", throwOther, "unknown exception"},
+    };
+    for (const Row& row : rows) {
+        testsupport::LogCapture log;
+        RkThread t;
+        ASSERT_EQ(t.createThread(row.function, nullptr), 0) << row.name;
+        EXPECT_EQ(t.joinThread(), 0) << row.name;
+        EXPECT_TRUE(t.endedByException()) << row.name;
+        EXPECT_TRUE(log.contains(row.logged)) << row.name;
+    }
+}
+
+TEST(RkThread, MisuseIsRefusedBelowZero) {
+    struct Row {
+        const char* name;
+        int (*call)();
+    } rows[] = {
+        {"null function", [] { return RkThread().createThread(nullptr, nullptr); }},
+        {"second start",
+         [] {
+             std::atomic<int> c{0};
+             RkThread t;
+             t.createThread(addOne, &c);
+             return t.createThread(addOne, &c);
+         }},
+        {"join before start", [] { return RkThread().joinThread(); }},
+        {"second join",
+         [] {
+             std::atomic<int> c{0};
+             RkThread t;
+             t.createThread(addOne, &c);
+             t.joinThread();
+             return t.joinThread();
+         }},
+        {"join from inside the thread",
+         [] {
+             struct Self {
+                 RkThread thread;
+                 std::promise<int> result;
+             } self;
+             std::future<int> f = self.result.get_future();
+             self.thread.createThread(
+                 [](void* arg) -> void* {
+                     auto* me = static_cast<Self*>(arg);
+                     me->result.set_value(me->thread.joinThread());
+                     return nullptr;
+                 },
+                 &self);
+             return f.get();
+         }},
+    };
+    for (const Row& row : rows) EXPECT_LT(row.call(), 0) << row.name;
+}
+
+TEST(RkThread, DeletingAStartedThreadWaitsForIt) {
+    struct Gate {
+        std::promise<void> open;
+        std::shared_future<void> opened{open.get_future().share()};
+        std::atomic<bool> done{false};
+    } gate;
+    auto* t = new RkThread;
+    ASSERT_EQ(t->createThread(
+                  [](void* arg) -> void* {
+                      auto* g = static_cast<Gate*>(arg);
+                      g->opened.wait();
+                      g->done = true;
+                      return nullptr;
+                  },
+                  &gate),
+              0);
+    gate.open.set_value();
+    delete t;
+    EXPECT_TRUE(gate.done.load());
+}
+
+TEST(RkManualClock, SleepsAdvanceTheClockAtOnceAndAreRecorded) {
+    RkManualClock clock(1000);
+    RkHostClock::install(&clock);
+    UXSLEEP_InTeRnAl(2);
+    RkHostClock::current().sleepMs(10500);
+    clock.advance(7);
+    UXSLEEP_InTeRnAl(0);
+    RkHostClock::install(nullptr);
+    EXPECT_EQ(clock.waits(), (std::vector<int64_t>{2000, 10500, 0}));
+    EXPECT_EQ(clock.nowMs(), 1000 + 2000 + 10500 + 7);
+    EXPECT_NE(&RkHostClock::current(), &clock);
+}
+
+}  // namespace

@@ -1,0 +1,418 @@
+// The controls later suites build on, over real HTTP: fault rules that let the
+// first matches pass, the in-parameters and return values in the request log, which
+// calls overlapped, objects removed behind the client's back, the masked state, and
+// the hold time of the "never answer" fault.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "SimHttp.h"
+#include "sim/server/TestServer.h"
+#include "testsupport/RawHttp.h"
+#include "testsupport/SimArrays.h"
+
+using nlohmann::json;
+using simtest::enumerateNames;
+using simtest::postCim;
+
+namespace {
+
+std::unique_ptr<httplib::Client> client(sim::TestServer& s) {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", s.httpPort());
+    c->set_basic_auth(s.user().c_str(), s.password().c_str());
+    c->set_keep_alive(true);
+    c->set_read_timeout(30, 0);
+    return c;
+}
+
+// The HTTP status of a control request, and its JSON answer in `answer`.
+int control(sim::TestServer& s, const char* method, const std::string& path,
+            const std::string& body, json* answer = nullptr) {
+    auto c = client(s);
+    httplib::Result res = std::string(method) == "GET" ? c->Get(path.c_str())
+                          : std::string(method) == "DELETE"
+                              ? c->Delete(path.c_str())
+                              : c->Post(path.c_str(), body, "application/json");
+    if (!res) return -1;
+    if (answer) *answer = json::parse(res->body, nullptr, false);
+    return res->status;
+}
+
+int cimStatus(httplib::Client& c, const cim::xml::Request& r) {
+    auto res = postCim(c, r);
+    return res ? res->status : -1;
+}
+
+}  // namespace
+
+TEST(SimControls, SkipLetsTheFirstMatchingRequestsPass) {
+    sim::TestServer sim;
+    const std::string ns = sim.arrayNamespace();
+    struct Row {
+        const char* name;
+        std::vector<const char*> rules;  // POST /control/faults bodies, in order
+        std::string requests;            // V: volume names, P: pool names
+        std::vector<int> statuses;
+    } rows[] = {
+        {"skip 2, then one",
+         {R"({"kind":"http","status":503,"skip":2})"},
+         "VVVV",
+         {200, 200, 503, 200}},
+        {"skip 1, then every one",
+         {R"({"kind":"http","status":503,"skip":1,"count":-1})"},
+         "VVVV",
+         {200, 503, 503, 503}},
+        {"only matching requests count",
+         {R"({"kind":"http","status":503,"skip":1,"className":"CIM_StoragePool"})"},
+         "VPVPP",
+         {200, 200, 200, 503, 200}},
+        {"no skip fails at once",
+         {R"({"kind":"http","status":503,"count":2})"},
+         "VVV",
+         {503, 503, 200}},
+        {"a request another rule fails still counts as passed",
+         {R"({"kind":"http","status":503})", R"({"kind":"http","status":500,"skip":1})"},
+         "VVV",
+         {503, 500, 200}},
+    };
+    for (const Row& row : rows) {
+        sim.reset();
+        for (const char* rule : row.rules)
+            ASSERT_EQ(control(sim, "POST", "/control/faults", rule), 200) << row.name;
+        auto c = client(sim);
+        std::vector<int> got;
+        for (char r : row.requests)
+            got.push_back(cimStatus(
+                *c, enumerateNames(ns, r == 'V' ? "CIM_StorageVolume" : "CIM_StoragePool")));
+        EXPECT_EQ(got, row.statuses) << row.name;
+    }
+}
+
+TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
+    sim::TestServer sim;
+    const std::string ns = sim.arrayNamespace();
+    cim::CIMObjectPath job = sim.provider().startJob(3600 * 1000);
+    cim::CIMObjectPath volume;
+    {
+        auto c = client(sim);
+        auto res = postCim(*c, enumerateNames(ns, "CIM_StorageVolume"));
+        ASSERT_TRUE(res);
+        volume = cim::xml::decodeResponse(res->body).instanceNames.at(0);
+    }
+    volume.setHost("");
+    sim.log().clear();
+
+    auto call = simtest::invoke(job, ns, "RequestStateChange");
+    call.inParameters = {
+        {"RequestedState", cim::CIMValue(cim::Uint16(4))},
+        {"Size", cim::CIMValue(cim::Uint64(1073741824))},
+        {"ElementName", cim::CIMValue("clone_1")},
+        {"TheElement", cim::CIMValue(volume)},
+        {"Names", cim::CIMValue(cim::Array<cim::String>{"a", "b,c"})},
+        {"TargetPool", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)},
+        {"Secret", cim::CIMValue("S3cr3t-in-clear")},
+        {"NewPassword", cim::CIMValue("pw-in-clear")},
+        {"OldPasswords", cim::CIMValue(cim::Array<cim::String>{"old-pw-in-clear"})},
+        {"Untyped", cim::CIMValue("7"), false},
+    };
+    auto c = client(sim);
+    ASSERT_EQ(cimStatus(*c, call), 200);
+    sim.failReturnValue(4096, 1, {"", "RequestStateChange", ""});
+    ASSERT_EQ(cimStatus(*c, call), 200);
+    ASSERT_EQ(cimStatus(*c, simtest::invoke(job, ns, "NoSuchMethod")), 200);
+
+    auto records = sim.requests();
+    ASSERT_EQ(records.size(), 3u);
+    struct Expected {
+        const char* name;
+        const char* type;
+        bool null;
+        std::string value;
+        std::vector<std::string> elements;
+    } expected[] = {
+        {"RequestedState", "uint16", false, "4", {}},
+        {"Size", "uint64", false, "1073741824", {}},
+        {"ElementName", "string", false, "clone_1", {}},
+        {"TheElement", "reference", false, volume.toString(), {}},
+        {"Names", "string[]", false, "", {"a", "b,c"}},
+        {"TargetPool", "reference", true, "", {}},
+        {"Secret", "string", false, "****", {}},
+        {"NewPassword", "string", false, "****", {}},
+        {"OldPasswords", "string[]", false, "", {"****"}},
+        {"Untyped", "untyped", false, "7", {}},
+    };
+    const auto& params = records[0].params;
+    ASSERT_EQ(params.size(), std::size(expected));
+    for (size_t i = 0; i < params.size(); ++i) {
+        const Expected& e = expected[i];
+        EXPECT_EQ(params[i].name, e.name) << "position " << i;
+        EXPECT_EQ(params[i].type, e.type) << e.name;
+        EXPECT_EQ(params[i].null, e.null) << e.name;
+        EXPECT_EQ(params[i].value, e.value) << e.name;
+        EXPECT_EQ(params[i].elements, e.elements) << e.name;
+    }
+    EXPECT_EQ(records[0].returnValue, std::optional<uint32_t>(0));
+    EXPECT_EQ(records[1].returnValue, std::optional<uint32_t>(4096)) << "an injected value";
+    EXPECT_EQ(records[2].returnValue, std::nullopt) << "an error carries none";
+    EXPECT_TRUE(records[2].params.empty());
+
+    json log;
+    ASSERT_EQ(control(sim, "GET", "/control/log", "", &log), 200);
+    const std::string text = log.dump();
+    for (const char* secret : {"S3cr3t-in-clear", "pw-in-clear", "old-pw-in-clear"})
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(log["requests"][0]["params"][5]["value"], nullptr);
+    EXPECT_EQ(log["requests"][0]["params"][4]["value"], json::array({"a", "b,c"}));
+    EXPECT_EQ(log["requests"][0]["returnValue"], 0);
+}
+
+TEST(SimControls, LogShowsWhichRequestsOverlapped) {
+    sim::TestServer sim;
+    const std::string ns = sim.arrayNamespace();
+    auto c = client(sim);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
+
+    // One volume enumeration is held (a delay that only a stop ends) while another
+    // and a pool enumeration are served.
+    sim.delay(std::chrono::hours(1), 1, {"", "", "CIM_StorageVolume"});
+    std::thread held([&] {
+        auto h = client(sim);
+        postCim(*h, enumerateNames(ns, "CIM_StorageVolume"));
+    });
+    ASSERT_TRUE(
+        sim.log().waitForInFlight("EnumerateInstanceNames", "", 1, std::chrono::seconds(30)));
+    ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StorageVolume")), 200);
+    sim.server().stop();
+    held.join();
+
+    auto r = sim.requests();
+    ASSERT_EQ(r.size(), 5u);
+    auto overlap = [](const sim::RequestRecord& a, const sim::RequestRecord& b) {
+        return a.beginTick < b.endTick && b.beginTick < a.endTick;
+    };
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(overlap(r[i], r[i + 1])) << "one after another on one connection " << i;
+        EXPECT_EQ(r[i].inFlight, 1) << i;
+    }
+    const auto& second = r[3];
+    const auto& first = r[4];  // logged when the stop ended its delay
+    EXPECT_EQ(first.fault, "stopping");
+    EXPECT_TRUE(overlap(first, second));
+    EXPECT_EQ(first.inFlight, 1);
+    EXPECT_EQ(second.inFlight, 2) << "the held one was still in flight";
+}
+
+TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
+    const sim::Config config = testsupport::richConfig();
+    sim::TestServer sim(config);
+    using K = sim::RemovableKind;
+    // Volumes gone; then what is left of: PiT groups, PiTs, views, consistency groups,
+    // CG PiTs, CG views, mappings, syncs, members of the consistency group.
+    const char* lists[] = {"pitGroups", "pits",       "views",    "consistencyGroups",
+                           "cgPits",    "cgPitViews", "mappings", "syncs"};
+    struct Row {
+        const char* name;
+        K kind;
+        std::string target;
+        std::string gone;
+        std::vector<size_t> left;
+    } rows[] = {
+        {"base with a PiT group, CG member view, clone",
+         K::Volume,
+         "src1",
+         "mv1 src1 view1",
+         {0, 0, 1, 1, 1, 1, 1, 1, 1}},
+        {"base with a legacy snapshot and a mapping",
+         K::Volume,
+         "SRC2",
+         "mv2 snap1 src2",
+         {1, 2, 2, 1, 1, 1, 1, 1, 1}},
+        {"clone target", K::Volume, "clone1", "clone1", {1, 2, 3, 1, 1, 1, 2, 1, 2}},
+        {"legacy snapshot", K::Volume, "snap1", "snap1", {1, 2, 3, 1, 1, 1, 2, 1, 2}},
+        {"PiT with a mapped view",
+         K::PiT,
+         config.arrays[0].pits[0].id,
+         "view1",
+         {1, 1, 2, 1, 1, 1, 1, 2, 2}},
+        {"CG PiT with its view",
+         K::PiT,
+         config.arrays[0].cgPits[0].id,
+         "mv1 mv2",
+         {1, 2, 1, 1, 0, 0, 2, 2, 2}},
+        {"PiT view", K::PiTView, "view1", "view1", {1, 2, 2, 1, 1, 1, 1, 2, 2}},
+        {"CG view by label", K::PiTView, "CGVIEW1", "mv1 mv2", {1, 2, 1, 1, 1, 0, 2, 2, 2}},
+        {"one member of a CG view", K::PiTView, "mv1", "mv1", {1, 2, 2, 1, 1, 1, 2, 2, 2}},
+        {"PiT group", K::PiTGroup, "src1_SMIS_PG", "view1", {0, 0, 2, 1, 1, 1, 1, 2, 2}},
+        {"consistency group", K::ConsistencyGroup, "1A_2", "mv1 mv2", {1, 2, 1, 0, 0, 0, 2, 2, 0}},
+        {"mapping", K::Mapping, "view1", "", {1, 2, 3, 1, 1, 1, 1, 2, 2}},
+    };
+    auto labels = [](const json& a) {
+        std::set<std::string> out;
+        for (const auto& v : a["volumes"]) out.insert(v["label"].get<std::string>());
+        return out;
+    };
+    const std::set<std::string> all = labels(sim.state()["arrays"][0]);
+    for (const Row& row : rows) {
+        sim.reset();
+        ASSERT_FALSE(sim.removeObject(row.kind, row.target).empty()) << row.name;
+        json a = sim.state()["arrays"][0];
+        std::string gone;
+        const auto left = labels(a);
+        for (const auto& l : all)
+            if (!left.count(l)) gone += (gone.empty() ? "" : " ") + l;
+        EXPECT_EQ(gone, row.gone) << row.name;
+        std::vector<size_t> counts;
+        for (const char* list : lists) counts.push_back(a[list].size());
+        counts.push_back(
+            a["consistencyGroups"].empty() ? 0 : a["consistencyGroups"][0]["members"].size());
+        EXPECT_EQ(counts, row.left) << row.name;
+    }
+
+    struct Missing {
+        K kind;
+        const char* target;
+    } missing[] = {{K::Volume, "nope"},           {K::PiTView, "src1"},
+                   {K::Mapping, "src1"},          {K::PiT, "junk"},
+                   {K::PiTGroup, "src2_SMIS_PG"}, {K::ConsistencyGroup, "src1"}};
+    sim.reset();
+    const json before = sim.state();
+    for (const Missing& m : missing) {
+        EXPECT_THROW(sim.removeObject(m.kind, m.target), std::invalid_argument)
+            << sim::removableKindName(m.kind) << " " << m.target;
+    }
+    EXPECT_EQ(sim.state(), before);
+}
+
+TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
+    sim::TestServer sim(testsupport::richConfig());
+    const std::string ns = sim.arrayNamespace();
+    auto volumeCount = [&](httplib::Client& c) {
+        auto res = postCim(c, enumerateNames(ns, "CIM_StorageVolume"));
+        return res ? cim::xml::decodeResponse(res->body).instanceNames.size() : size_t(0);
+    };
+    auto c = client(sim);
+    const size_t all = volumeCount(*c);
+
+    json answer;
+    ASSERT_EQ(
+        control(sim, "POST", "/control/remove",
+                R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})",
+                &answer),
+        200);
+    ASSERT_TRUE(answer.contains("id"));
+    ASSERT_EQ(control(sim, "GET", "/control/remove", "", &answer), 200);
+    EXPECT_EQ(answer["pending"].size(), 1u);
+    ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
+    EXPECT_EQ(volumeCount(*c), all) << "the first matching request";
+    EXPECT_EQ(volumeCount(*c), all - 3) << "src2 with its member view and snapshot";
+    EXPECT_EQ(volumeCount(*c), all - 3);
+    auto r = sim.requests();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[1].removed, "") << "a pool enumeration does not match";
+    EXPECT_EQ(r[3].removed.rfind("volume src2 (", 0), 0u) << r[3].removed;
+    EXPECT_EQ(r[4].removed, "");
+
+    // From the API, by method; an object already gone is reported, not thrown.
+    sim.removeBefore(sim::RemovableKind::PiTView, "view1", {"", "", ""});
+    sim.removeBefore(sim::RemovableKind::PiTView, "view1", {"EnumerateInstanceNames", "", ""});
+    ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
+    EXPECT_NE(sim.requests().back().removed.find("volume view1"), std::string::npos);
+    EXPECT_NE(sim.requests().back().removed.find("nothing removed: no pitView"), std::string::npos);
+
+    // At once over HTTP, and reset brings the array back.
+    ASSERT_EQ(
+        control(sim, "POST", "/control/remove", R"({"object":"mapping","target":"SRC1"})", &answer),
+        404);
+    ASSERT_EQ(control(sim, "POST", "/control/remove",
+                      R"({"object":"pitGroup","target":"src1_SMIS_PG"})", &answer),
+              200);
+    EXPECT_EQ(answer["removed"].size(), 3u) << answer.dump();
+    ASSERT_EQ(control(sim, "POST", "/control/reset", ""), 200);
+    EXPECT_EQ(volumeCount(*c), all);
+}
+
+TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
+    sim::TestServer sim;
+    const std::string junk(5000, 'Q');
+    struct Row {
+        const char* path;
+        std::string body;
+    } rows[] = {
+        {"/control/faults", R"({"kind":"http","skip":-1})"},
+        {"/control/faults", R"({"kind":"http","skip":"two"})"},
+        {"/control/faults", R"({"kind":"hang","holdMs":-5})"},
+        {"/control/remove", R"({"object":"lun","target":"x"})"},
+        {"/control/remove", R"({"object":"volume"})"},
+        {"/control/remove", R"({"object":"volume","target":"x","nth":0})"},
+        {"/control/remove", R"({"object":"volume","target":7})"},
+        {"/control/remove", "[1,2"},
+        {"/control/remove", R"({"object":")" + junk},
+        {"/control/faults", "{\"kind\": " + junk},
+    };
+    for (const Row& row : rows) {
+        json answer;
+        EXPECT_EQ(control(sim, "POST", row.path, row.body, &answer), 400) << row.body.substr(0, 60);
+        ASSERT_TRUE(answer.contains("error")) << row.body.substr(0, 60);
+        EXPECT_EQ(answer["error"].get<std::string>().find("QQQQ"), std::string::npos);
+    }
+    EXPECT_TRUE(sim.faults().rules().empty());
+    EXPECT_TRUE(sim.server().removals().rules().empty());
+}
+
+TEST(SimControls, StateHidesEveryCredential) {
+    struct Row {
+        const char* name;
+        const char* arrayPassword;
+        const char* providerSecret;
+        bool current;
+    } rows[] = {
+        {"secret up to date", "Array-Pw-1", "Array-Pw-1", true},
+        {"stale secret", "Array-Pw-2", "Old-Secret-2", false},
+        {"never shared", "Array-Pw-3", "", false},
+    };
+    for (const Row& row : rows) {
+        json j = sim::Config::defaults().toJson();
+        j["password"] = "Server-Pw-0";
+        j["arrays"][0]["password"] = row.arrayPassword;
+        j["arrays"][0]["providerSecret"] = row.providerSecret;
+        sim::TestServer sim(sim::Config::fromJson(j));
+        json state;
+        ASSERT_EQ(control(sim, "GET", "/control/state", "", &state), 200) << row.name;
+        const std::string text = state.dump();
+        for (const char* secret : {"Server-Pw-0", row.arrayPassword})
+            EXPECT_EQ(text.find(secret), std::string::npos) << row.name << ": " << secret;
+        if (*row.providerSecret) {
+            EXPECT_EQ(text.find(row.providerSecret), std::string::npos) << row.name;
+        }
+        EXPECT_EQ(state["arrays"][0]["providerSecretCurrent"], row.current) << row.name;
+        EXPECT_EQ(state["arrays"][0]["volumes"].size(), 8u) << row.name;
+        EXPECT_EQ(state, sim.state()) << row.name;
+    }
+}
+
+TEST(SimControls, HangHoldsForItsOwnHoldTime) {
+    sim::TestServerOptions options;
+    options.maxHoldMs = 3600 * 1000;
+    sim::TestServer sim(sim::Config::defaults(), options);
+    // Longer than the client waits: only the rule's hold time can end the request.
+    ASSERT_EQ(control(sim, "POST", "/control/faults", R"({"kind":"hang","holdMs":20})"), 200);
+    sim.hang(std::chrono::milliseconds(20), 1, {"", "", "CIM_StoragePool"});
+    for (const char* cls : {"CIM_StorageVolume", "CIM_StoragePool"}) {
+        testsupport::RawConnection raw(sim.httpPort(), 60);
+        auto req = enumerateNames(sim.arrayNamespace(), cls);
+        std::string body = cim::xml::encodeRequest(req);
+        std::string head = "POST /cimom HTTP/1.1\r\nHost: x\r\nContent-Type: application/xml\r\n";
+        for (const auto& [k, v] : simtest::cimHeaders(req)) head += k + ": " + v + "\r\n";
+        head += "Authorization: " + testsupport::basicAuth(sim.user(), sim.password()) + "\r\n";
+        head += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+        ASSERT_TRUE(raw.send(head + body)) << cls;
+        EXPECT_TRUE(raw.endedByPeer()) << cls;
+    }
+    auto r = sim.requests();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].fault, "hang");
+    EXPECT_EQ(r[1].fault, "hang");
+}

@@ -1,0 +1,178 @@
+// Older-engine replica snapshots: creation after preparation, the failure messages by
+// the provider's answer, and one creation call in flight at a time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testsupport/SimSnapshot.h"
+#include "testsupport/TalonConfig.h"
+
+namespace {
+
+using testsupport::CountRequests;
+using testsupport::SimSnapshot;
+
+void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
+    dev.snap.m_SnapName = "snap_" + label;
+    dev.snap.m_SourceDev = dev.volume(label).uuid;
+    dev.snap.m_SnapOperation = copyType;
+    ASSERT_EQ(dev.snap.PrepareSnap(), 1) << label;
+}
+
+TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
+    for (bool job : {false, true}) {
+        const std::string name = job ? "job" : "at once";
+        sim::Config config = testsupport::SimConfig();
+        config.jobs.methods["CreateReplica"] = job;
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        PreparedReplica(dev, "exch_log");
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.SnapCreate(), 5) << name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, 5) << name;
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        const sim::Volume* made = a.findVolumeByLabel("snap_exch_log");
+        ASSERT_NE(made, nullptr) << name;
+        EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot) << name;
+        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid) << name;
+        EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos) << name;
+        const auto calls = testsupport::Calls(sim, "CreateReplica");
+        ASSERT_EQ(calls.size(), 1u) << name;
+        EXPECT_EQ(calls[0].returnValue, job ? 4096u : 0u) << name;
+        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4") << name;
+        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null) << name;
+        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null) << name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << name;
+    }
+}
+
+TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
+    // A table whose rows lead to every message of SnapCreate.
+    static const RK_SMIS_SNAP::RK_SMIS_ERROR_MAP kTable[] = {
+        {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
+        {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
+        {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"},
+    };
+    struct Row {
+        const char* name;
+        int copyType;
+        uint32_t answer;
+        int errorCode;  // m_ErrorCode
+        int hostError;  // 0: nothing reported
+        const char* message;
+    };
+    const Row rows[] = {
+        {"name exists", 4, 910002, 650002, 60601,
+         "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
+        {"snapshot, busy", 4, 910003, 650010, 60543,
+         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"source is a snapshot", 4, 910004, 650004, 60603,
+         "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
+        {"max snapshots", 4, 640004, 650010, 60543,
+         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"clone, busy", 5, 910003, 650005, 60604,
+         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may "
+         "exist for the source lun"},
+        {"clone, max snapshots", 5, 640004, 650010, 0, ""},
+        {"unknown code", 4, 4, -1, 0, ""},
+        // Created, but without a volume the host could map or delete.
+        {"answered 0 without a target", 4, 0, 0, 0, ""},
+    };
+    for (const Row& r : rows) {
+        sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        dev.snap.m_ErrorTable = kTable;
+        PreparedReplica(dev, "exch_log", r.copyType);
+        sim.failReturnValue(r.answer, 1, {"InvokeMethod", "CreateReplica", ""});
+        EXPECT_EQ(dev.snap.SnapCreate(), 6) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, 6) << r.name;
+        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(dev.snap.GetErrorMsg(), r.message) << r.name;
+        EXPECT_EQ(sim.provider().currentState().arrays[0].findVolumeByLabel("snap_exch_log"),
+                  nullptr)
+            << r.name;
+    }
+}
+
+TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    {
+        SimSnapshot dev(sim);
+        dev.snap.m_SnapOperation = 4;
+        EXPECT_EQ(dev.snap.SnapCreate(), 6);
+        EXPECT_TRUE(dev.logged("Device not ready for snapshot"));
+        dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
+        EXPECT_EQ(dev.snap.SnapCreate(), 6);
+        EXPECT_TRUE(dev.logged("Dumping Parameters"));
+        EXPECT_TRUE(sim.requests().empty());
+    }
+    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    SimSnapshot dev(sim);
+    PreparedReplica(dev, "exch_log");
+    sim.log().clear();
+    EXPECT_EQ(dev.snap.SnapCreate(), 5);
+    const auto calls = testsupport::Calls(sim, "CreateReplica");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "15");
+    EXPECT_EQ(calls[0].returnValue, 5u);
+    size_t made = 0;
+    const sim::Config state = sim.provider().currentState();
+    for (const sim::Volume& v : state.arrays[0].volumes)
+        made += v.kind == sim::VolumeKind::Snapshot;
+    EXPECT_EQ(made, 1u) << "the throw-away call (copy type 15) changes nothing";
+}
+
+TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
+    const auto delay = std::chrono::milliseconds(40);
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim.delay(delay, -1, {"InvokeMethod", "CreateReplica", ""});
+    const char* labels[] = {"ora_data1", "ora_data2",  "ora_log",  "exch_db",
+                            "exch_log",  "file_share", "vm_store", "small_lun"};
+    std::vector<std::thread> threads;
+    std::vector<int> results(8, -1);
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            SimSnapshot dev(sim);
+            dev.snap.m_SnapName = std::string("snap_") + labels[i];
+            dev.snap.m_SourceDev = dev.volume(labels[i]).uuid;
+            dev.snap.m_SnapOperation = 4;
+            if (dev.snap.PrepareSnap() == 1) results[i] = dev.snap.SnapCreate();
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(results[i], 5) << labels[i];
+    // Never two at once: each began after the previous one's answer was ready.
+    auto calls = testsupport::Calls(sim, "CreateReplica");
+    ASSERT_EQ(calls.size(), 8u);
+    std::sort(calls.begin(), calls.end(),
+              [](const auto& a, const auto& b) { return a.beginTick < b.beginTick; });
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].inFlight, 1) << "call " << i;
+        if (i > 0) {
+            EXPECT_GT(calls[i].beginTick, calls[i - 1].endTick) << "call " << i;
+        }
+    }
+}
+
+TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "CreateReplica", ""});
+    SimSnapshot dev(sim);
+    PreparedReplica(dev, "exch_log");
+    EXPECT_EQ(dev.snap.SnapCreate(), 6);
+    bool taken = false;
+    std::thread other([&] {
+        taken = SmisAction::m_Lock.enter(false);
+        if (taken) SmisAction::m_Lock.leave();
+    });
+    other.join();
+    EXPECT_TRUE(taken);
+}
+
+}  // namespace

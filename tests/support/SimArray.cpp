@@ -1,0 +1,188 @@
+#include "testsupport/SimArray.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+namespace testsupport {
+
+bool Outcome::has(const std::string& name) const {
+    for (const auto& p : out)
+        if (p.getParameterName() == name) return !p.getValue().isNull();
+    return false;
+}
+
+cim::CIMObjectPath Outcome::path(const std::string& name) const {
+    for (const auto& p : out)
+        if (p.getParameterName() == name && !p.getValue().isNull()) {
+            cim::CIMObjectPath path;
+            p.getValue().get(path);
+            return path;
+        }
+    ADD_FAILURE() << "no output " << name;
+    return {};
+}
+
+SimArray::SimArray(sim::Config config) : m_jobMs(config.jobs.durationMs) {
+    sim::TestServerOptions options;
+    options.https = false;
+    options.clock = m_clock.clock();
+    m_ns = config.arrayNamespace;
+    m_prefix = config.classPrefix;
+    m_server = std::make_unique<sim::TestServer>(std::move(config), options);
+    m_client.connect("127.0.0.1", m_server->httpPort(), m_server->user(), m_server->password());
+}
+
+cim::CIMObjectPath SimArray::first(const std::string& cls) {
+    auto names = m_client.enumerateInstanceNames(m_ns, cls);
+    if (names.empty()) {
+        ADD_FAILURE() << "no instance of " << cls;
+        return {};
+    }
+    return names.front();
+}
+
+cim::CIMObjectPath SimArray::named(const std::string& cls, const std::string& name) {
+    for (const auto& i :
+         m_client.enumerateInstances(m_ns, cls, true, false, false, false,
+                                     cim::CIMPropertyList({cim::CIMName("ElementName")}))) {
+        cim::Uint32 k = i.findProperty("ElementName");
+        if (k != cim::PEG_NOT_FOUND && i.getProperty(k).getValue().toString() == name)
+            return i.getPath();
+    }
+    return {};
+}
+
+cim::CIMObjectPath SimArray::volume(const std::string& label) {
+    cim::CIMObjectPath p = named("CIM_StorageVolume", label);
+    if (p.getClassName().isNull()) ADD_FAILURE() << "no volume " << label;
+    return p;
+}
+
+cim::CIMInstance SimArray::instance(const cim::CIMObjectPath& path) {
+    return m_client.getInstance(m_ns, path, false);
+}
+
+std::string SimArray::property(const cim::CIMObjectPath& path, const std::string& name) {
+    cim::CIMInstance i = instance(path);
+    cim::Uint32 k = i.findProperty(name);
+    return k == cim::PEG_NOT_FOUND ? "<absent>" : i.getProperty(k).getValue().toString();
+}
+
+size_t SimArray::count(const std::string& cls) {
+    return m_client.enumerateInstanceNames(m_ns, cls).size();
+}
+
+size_t SimArray::references(const cim::CIMObjectPath& path, const std::string& resultClass) {
+    return m_client.referenceNames(m_ns, path, resultClass).size();
+}
+
+std::vector<cim::CIMObjectPath> SimArray::associators(const cim::CIMObjectPath& path,
+                                                      const std::string& assocClass,
+                                                      const std::string& resultClass) {
+    return m_client.associatorNames(m_ns, path, assocClass, resultClass);
+}
+
+Outcome SimArray::invoke(const cim::CIMObjectPath& target, const std::string& method,
+                         const std::vector<cim::CIMParamValue>& in) {
+    Outcome o;
+    cim::CIMValue rv = m_client.invokeMethod(m_ns, target, method, in, o.out);
+    cim::Uint32 rc = 0;
+    rv.get(rc);
+    o.rc = rc;
+    return o;
+}
+
+Outcome SimArray::call(const std::string& serviceClass, const std::string& method,
+                       const std::vector<cim::CIMParamValue>& in) {
+    return invoke(first(m_prefix + "_" + serviceClass), method, in);
+}
+
+uint16_t SimArray::jobState(const Outcome& o) {
+    std::string s = property(o.path("Job"), "JobState");
+    return static_cast<uint16_t>(std::stoi(s));
+}
+
+nlohmann::json SimArray::state() {
+    return provider().currentState().toStateJson()["arrays"];
+}
+
+::testing::AssertionResult SimArray::unchanged(const nlohmann::json& before) {
+    nlohmann::json patch = nlohmann::json::diff(before, state());
+    if (patch.empty()) return ::testing::AssertionSuccess();
+    std::string text = patch.dump();
+    if (text.size() > 600) text = text.substr(0, 600) + "...";
+    return ::testing::AssertionFailure() << "the array changed: " << text;
+}
+
+nlohmann::json SimArray::fabric(const std::vector<std::string>& ports) {
+    httplib::Client http("127.0.0.1", m_server->httpPort());
+    auto res =
+        http.Post("/fabric/luns", nlohmann::json{{"initiators", ports}}.dump(), "application/json");
+    if (!res || res->status != 200) {
+        ADD_FAILURE() << "POST /fabric/luns failed";
+        return {};
+    }
+    return nlohmann::json::parse(res->body)["luns"];
+}
+
+nlohmann::json SimArray::control(const nlohmann::json& request) {
+    httplib::Client http("127.0.0.1", m_server->httpPort());
+    http.set_basic_auth(m_server->user(), m_server->password());
+    auto res = http.Post("/control/array", request.dump(), "application/json");
+    if (!res || res->status != 200) {
+        ADD_FAILURE() << "POST /control/array " << request.dump() << " failed";
+        return {};
+    }
+    return nlohmann::json::parse(res->body);
+}
+
+void SimArray::hostWrite(const std::string& volume) {
+    control({{"action", "write"}, {"volume", volume}});
+}
+
+size_t SimArray::invocations(const std::string& method) {
+    size_t n = 0;
+    for (const auto& r : m_server->requests())
+        n += r.operation == "InvokeMethod" && (method.empty() || r.method == method);
+    return n;
+}
+
+cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value) {
+    return cim::CIMParamValue(name, value);
+}
+
+cim::CIMValue u16(unsigned v) {
+    return cim::CIMValue(static_cast<cim::Uint16>(v));
+}
+
+cim::CIMValue u64(uint64_t v) {
+    return cim::CIMValue(static_cast<cim::Uint64>(v));
+}
+
+cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths) {
+    return cim::CIMValue(paths);
+}
+
+std::string local(const cim::CIMObjectPath& path) {
+    cim::CIMObjectPath p = path;
+    p.setHost("");
+    p.setNameSpace(cim::CIMNamespaceName());
+    return p.toString();
+}
+
+std::vector<std::string> local(const std::vector<cim::CIMObjectPath>& paths) {
+    std::vector<std::string> out;
+    for (const auto& p : paths) out.push_back(local(p));
+    return out;
+}
+
+cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState) {
+    const cim::CIMKeyBinding* k = defineState.findKeyBinding("SettingData");
+    if (!k) {
+        ADD_FAILURE() << "no SettingData key in " << defineState.toString();
+        return {};
+    }
+    return cim::CIMObjectPath::parse(k->getValue());
+}
+
+}  // namespace testsupport

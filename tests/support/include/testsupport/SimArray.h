@@ -1,0 +1,108 @@
+// The simulated array through our own CIM client over real HTTP: a sim::TestServer on
+// a manual clock (jobs finish when a test moves it), a connected cim::CIMClient, and
+// the helpers tests of the array's methods share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cim/CIMClient.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "sim/server/TestServer.h"
+
+namespace testsupport {
+
+// Milliseconds for sim::Clock; moves only when told.
+struct SimClock {
+    std::shared_ptr<std::atomic<int64_t>> now =
+        std::make_shared<std::atomic<int64_t>>(1700000000000);
+    sim::Clock clock() const {
+        auto n = now;
+        return [n] { return n->load(); };
+    }
+    void advance(int64_t ms) { *now += ms; }
+};
+
+// An extrinsic call's answer.
+struct Outcome {
+    uint32_t rc = 0xFFFFFFFF;
+    std::vector<cim::CIMParamValue> out;
+    bool has(const std::string& name) const;
+    cim::CIMObjectPath path(const std::string& name) const;  // a reference output
+};
+
+class SimArray {
+  public:
+    explicit SimArray(sim::Config config = sim::Config::defaults());
+
+    sim::TestServer& server() { return *m_server; }
+    sim::Provider& provider() { return m_server->provider(); }
+    cim::CIMClient& client() { return m_client; }
+    const std::string& ns() const { return m_ns; }
+    const std::string& prefix() const { return m_prefix; }
+    SimClock& clock() { return m_clock; }
+    // Lets running jobs reach their final state (on the next request).
+    void finishJobs() { m_clock.advance(m_jobMs + 1); }
+
+    // The first instance of a class (a service, the shared secret...).
+    cim::CIMObjectPath first(const std::string& cls);
+    cim::CIMObjectPath volume(const std::string& label);
+    // The instance of `cls` whose "ElementName" is `name`; an empty path when none.
+    cim::CIMObjectPath named(const std::string& cls, const std::string& name);
+    cim::CIMInstance instance(const cim::CIMObjectPath& path);
+    std::string property(const cim::CIMObjectPath& path, const std::string& name);
+    size_t count(const std::string& cls);
+    size_t references(const cim::CIMObjectPath& path, const std::string& resultClass);
+    std::vector<cim::CIMObjectPath> associators(const cim::CIMObjectPath& path,
+                                                const std::string& assocClass,
+                                                const std::string& resultClass);
+
+    // Invokes `method` on the first instance of `serviceClass` ("ReplicationService"
+    // etc., without the prefix).
+    Outcome call(const std::string& serviceClass, const std::string& method,
+                 const std::vector<cim::CIMParamValue>& in);
+    Outcome invoke(const cim::CIMObjectPath& target, const std::string& method,
+                   const std::vector<cim::CIMParamValue>& in);
+    // "JobState" of a job output; finishes nothing.
+    uint16_t jobState(const Outcome& o);
+
+    // The arrays as the state file holds them, to compare before and after.
+    nlohmann::json state();
+    // Success when the arrays are as `before`; else the differences, briefly.
+    ::testing::AssertionResult unchanged(const nlohmann::json& before);
+    // The LUNs the ports see, from POST /fabric/luns.
+    nlohmann::json fabric(const std::vector<std::string>& ports);
+    // A change from outside the CIM interface (POST /control/array); its answer.
+    nlohmann::json control(const nlohmann::json& request);
+    // A host write to a volume (new data generation), through the control interface.
+    void hostWrite(const std::string& volume);
+    // InvokeMethod requests in the log (of `method`, or all).
+    size_t invocations(const std::string& method = std::string());
+
+  private:
+    SimClock m_clock;
+    int64_t m_jobMs;
+    std::unique_ptr<sim::TestServer> m_server;
+    cim::CIMClient m_client;
+    std::string m_ns;
+    std::string m_prefix;
+};
+
+cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value);
+cim::CIMValue u16(unsigned v);
+cim::CIMValue u64(uint64_t v);
+cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths);
+// A path without host and namespace, as text: equal for the same object however a
+// server or client wrote it.
+std::string local(const cim::CIMObjectPath& path);
+std::vector<std::string> local(const std::vector<cim::CIMObjectPath>& paths);
+// The key "SettingData" of a settings-define-state reference: the PiT's path.
+cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState);
+
+}  // namespace testsupport

@@ -1,0 +1,167 @@
+// An E-Series snapshot object bound to an in-process simulator: the simulator's
+// configuration per preset with credentials of our own, the device log it traces
+// into, and readers of the simulator's request log and array state.
+//
+//   sim::TestServer sim(testsupport::SimConfig("DCIM"), testsupport::PlainHttp());
+//   testsupport::SimSnapshot dev(sim);
+//   dev.snap.m_SourceDev = dev.volume("small_lun").uuid;
+//   EXPECT_EQ(testsupport::CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u);
+#pragma once
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sim/Config.h>
+#include <sim/server/TestServer.h>
+
+#include "eseries/LSISnapshot.h"
+#include "testsupport/FakeSnapInfo.h"
+
+namespace testsupport {
+
+// Credentials that no log line may ever carry.
+inline const char* const kSimUser = "snapuser";
+inline const char* const kSimPassword = "Sn4p-Pw!x93";
+inline const char* const kArraySecret = "ArrSecret-7Qk";
+
+// The default array served under preset ("LSISSI", "DCIM", "NETAPP"); its jobs end
+// at once, so that no job watch ever sleeps.
+inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
+    sim::Config c = sim::Config::defaults();
+    const sim::Preset p = sim::Config::presetFor(preset);
+    c.preset = p.name;
+    c.classPrefix = p.classPrefix;
+    c.arrayNamespace = p.arrayNamespace;
+    c.user = kSimUser;
+    c.password = kSimPassword;
+    c.jobs.durationMs = 0;
+    for (sim::Array& a : c.arrays) {
+        a.password = kArraySecret;
+        a.providerSecret = kArraySecret;
+    }
+    return c;
+}
+
+// Adds base volumes of 1 GiB (512-byte blocks) in the first pool of the first array.
+inline void AddVolumes(sim::Config& c, const std::vector<std::string>& labels) {
+    sim::Array& a = c.arrays.front();
+    for (const std::string& label : labels) {
+        sim::Volume v;
+        v.uuid = sim::makeVolumeUuid("snap-test:" + label);
+        v.label = label;
+        v.pool = a.pools.front().ref;
+        v.blocks = 2097152;
+        a.volumes.push_back(v);
+    }
+}
+
+inline sim::TestServerOptions PlainHttp() {
+    sim::TestServerOptions o;
+    o.https = false;
+    return o;
+}
+
+// Requests in the simulator's log; empty fields match anything.
+inline size_t CountRequests(const sim::TestServer& sim, const std::string& operation,
+                            const std::string& methodOrClass = std::string()) {
+    auto all = sim.requests();
+    return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const auto& r) {
+        return r.operation == operation &&
+               (methodOrClass.empty() || r.method == methodOrClass || r.className == methodOrClass);
+    }));
+}
+
+// The extrinsic calls of method in the simulator's log, in arrival order.
+inline std::vector<sim::RequestRecord> Calls(const sim::TestServer& sim,
+                                             const std::string& method) {
+    std::vector<sim::RequestRecord> calls;
+    for (const sim::RequestRecord& r : sim.requests())
+        if (r.operation == "InvokeMethod" && r.method == method) calls.push_back(r);
+    return calls;
+}
+
+// The in-parameter name of a logged call; throws when it was not sent.
+inline const sim::ParamRecord& Param(const sim::RequestRecord& call, const std::string& name) {
+    for (const sim::ParamRecord& p : call.params)
+        if (p.name == name) return p;
+    throw std::out_of_range(call.method + " was sent without " + name);
+}
+
+// Every device log line of the program, for a final check that no credential leaked.
+struct SimJournal {
+    static std::mutex& mutex() {
+        static std::mutex mu;
+        return mu;
+    }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> all;
+        return all;
+    }
+    static void add(const FakeSnapInfo& info) {
+        std::lock_guard<std::mutex> lock(mutex());
+        for (const auto& line : info.logLines()) lines().push_back(line.text);
+        lines().push_back(info.errorText());
+    }
+};
+
+// One device: its host log and an LSISnapshot pointed at the simulator's first array.
+struct SimSnapshot {
+    FakeSnapInfo info;
+    LSISnapshot snap;
+    sim::Array array;  // the array as it was when the device was made
+
+    explicit SimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
+        array = sim.provider().currentState().arrays.at(arrayIndex);
+        snap.SetLogger(&info);
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.name = array.name;
+        p.address = "127.0.0.1";
+        p.port = sim.httpPort();
+        p.nameSpace = sim.arrayNamespace();
+        p.userName = sim.user();
+        p.password = sim.password();
+        p.m_SystemName = array.id;
+        snap.SetArrayInfo(p);
+    }
+    ~SimSnapshot() { SimJournal::add(info); }
+    SimSnapshot(const SimSnapshot&) = delete;
+    SimSnapshot& operator=(const SimSnapshot&) = delete;
+
+    const sim::Volume& volume(const std::string& label) const {
+        for (const sim::Volume& v : array.volumes)
+            if (v.label == label) return v;
+        throw std::out_of_range("no volume " + label);
+    }
+
+    // Points the device at a closed port: every connection fails.
+    void unreachable() {
+        RK_SMIS_SNAP::RkArrayParams p;
+        p.address = "127.0.0.1";
+        p.port = 1;
+        p.nameSpace = "root/none";
+        p.userName = "u";
+        p.password = "p";
+        p.m_SystemName = array.id;
+        snap.SetArrayInfo(p);
+    }
+
+    // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
+    void forPiT(const std::string& label, const std::string& snapName = "snap1") {
+        snap.m_SnapName = snapName;
+        snap.m_SourceDev = volume(label).uuid;
+        snap.m_PiTOperation = 7;
+    }
+
+    int countLines(const std::string& needle) const {
+        int n = 0;
+        for (const auto& line : info.logLines())
+            if (line.text.find(needle) != std::string::npos) ++n;
+        return n;
+    }
+    bool logged(const std::string& needle) const { return info.logContains(needle); }
+};
+
+}  // namespace testsupport
