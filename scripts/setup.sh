@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev libpugixml-dev libssl-dev openssl
   libcpp-httplib-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libexpat1-dev libxml2-dev
   sblim-wbemcli curl
 )
 missing=()

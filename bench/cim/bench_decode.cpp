@@ -8,49 +8,19 @@
 #include <cim/CIMInstance.h>
 #include <cim/xml/Codec.h>
 
+#include "VolumeData.h"
+
 using namespace cim;
 
 namespace {
 
 constexpr int kVolumes = 10000;
 
-std::string uuid(int i) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "600A0B80002A1B3C%016X", i);
-    return buf;
-}
-
 const std::string& responseBody() {
     static const std::string body = [] {
-        xml::Response r;
-        r.methodName = xml::kEnumerateInstances;
-        r.hasReturnValue = true;
-        r.instances.reserve(kVolumes);
-        for (int i = 0; i < kVolumes; ++i) {
-            std::string id = uuid(i);
-            CIMInstance v("LSISSI_StorageVolume");
-            v.addProperty(CIMProperty("CreationClassName", CIMValue("LSISSI_StorageVolume")));
-            v.addProperty(CIMProperty("DeviceID", CIMValue(id)));
-            v.addProperty(CIMProperty("SystemCreationClassName", CIMValue("LSISSI_StorageSystem")));
-            v.addProperty(CIMProperty("SystemName", CIMValue("600A0B80002A1B3C0000000050000001")));
-            v.addProperty(CIMProperty("ElementName", CIMValue("volume_" + std::to_string(i))));
-            v.addProperty(CIMProperty("Name", CIMValue(id)));
-            v.addProperty(CIMProperty("BlockSize", CIMValue(Uint64(512))));
-            v.addProperty(CIMProperty("NumberOfBlocks", CIMValue(Uint64(2097152 + i))));
-            v.addProperty(CIMProperty("OperationalStatus", CIMValue(Array<Uint16>{2})));
-            v.addProperty(CIMProperty("Primordial", CIMValue(false)));
-            v.addProperty(CIMProperty("NameFormat", CIMValue(Uint16(2))));
-            v.setPath(CIMObjectPath(
-                "", CIMNamespaceName(), "LSISSI_StorageVolume",
-                {CIMKeyBinding("CreationClassName", "LSISSI_StorageVolume", CIMKeyBinding::STRING),
-                 CIMKeyBinding("DeviceID", id, CIMKeyBinding::STRING),
-                 CIMKeyBinding("SystemCreationClassName", "LSISSI_StorageSystem",
-                               CIMKeyBinding::STRING),
-                 CIMKeyBinding("SystemName", "600A0B80002A1B3C0000000050000001",
-                               CIMKeyBinding::STRING)}));
-            r.instances.push_back(std::move(v));
-        }
-        return xml::encodeResponse(r);
+        std::string b = benchdata::enumerateInstancesBody(kVolumes);
+        b.replace(b.find(benchdata::kIdPlaceholder), 6, "1000");
+        return b;
     }();
     return body;
 }
@@ -93,6 +63,38 @@ void BM_DecodeEnumerateInstances(benchmark::State& state) {
     report(state, body.size());
 }
 BENCHMARK(BM_DecodeEnumerateInstances)->Unit(benchmark::kMillisecond);
+
+// The whole-document decoder the streaming one replaced.
+void BM_DecodeEnumerateInstancesDom(benchmark::State& state) {
+    const std::string& body = responseBody();
+    for (auto _ : state) {
+        xml::Response r = xml::decodeResponseDom(body);
+        if (r.instances.size() != kVolumes) state.SkipWithError("wrong instance count");
+        benchmark::DoNotOptimize(r);
+    }
+    report(state, body.size());
+}
+BENCHMARK(BM_DecodeEnumerateInstancesDom)->Unit(benchmark::kMillisecond);
+
+// Fed in 16 KiB pieces, as the transport delivers it, to a handler that keeps nothing.
+void BM_DecodeStreamedToHandler(benchmark::State& state) {
+    const std::string& body = responseBody();
+    struct Count : xml::ResponseHandler {
+        std::size_t n = 0;
+        void instance(CIMInstance&&) override { ++n; }
+        void instanceName(CIMObjectPath&&) override { ++n; }
+    };
+    for (auto _ : state) {
+        Count count;
+        xml::ResponseDecoder d(xml::Limits(), &count);
+        for (std::size_t at = 0; at < body.size(); at += 16384)
+            d.feed(body.data() + at, std::min<std::size_t>(16384, body.size() - at));
+        d.finish();
+        if (count.n != kVolumes) state.SkipWithError("wrong instance count");
+    }
+    report(state, body.size());
+}
+BENCHMARK(BM_DecodeStreamedToHandler)->Unit(benchmark::kMillisecond);
 
 void BM_EncodeEnumerateInstances(benchmark::State& state) {
     xml::Response r = xml::decodeResponse(responseBody());

@@ -1,5 +1,6 @@
 // Volume lookup by UUID over the process-wide volume cache.
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "RkCimUtilInternal.h"
@@ -21,6 +22,55 @@ const char* const kVolumeClass = "CIM_StorageVolume";
 std::map<std::string, std::vector<cim::CIMInstance>>& VolumeCache() {
     static std::map<std::string, std::vector<cim::CIMInstance>> cache;
     return cache;
+}
+
+constexpr int kAuthFailureHostError = 60555;
+
+// The volumes (with "Name" only) whose "Name" is uuid, from one enumeration that streams
+// past: a lookup without the cache never holds the whole list. Failures are retried, and a
+// rejected credential reported, as RkCimConnection's own reads do.
+std::vector<cim::CIMInstance> VolumesNamed(RkCimConnection& conn, const RkCimUtil& util,
+                                           const std::string& uuid, const char* fn) {
+    static const char* const read = "RkCimConnection::GetInstances";
+    unsigned long faultRetry = 0;
+    RKPlatformInfo().getNumber("Talon", "RK_PEGASUS_FAULT_RETRY", &faultRetry);
+    short retryCount = 0;
+    for (;;) {
+        std::vector<cim::CIMInstance> matches;
+        int count = 0;
+        try {
+            std::shared_ptr<cim::CIMClient> client = conn.GetClient();
+            if (!client) throw cim::NotConnectedException();
+            client->forEachInstance(
+                cim::CIMNamespaceName(conn.GetNameSpace()), kVolumeClass,
+                [&](cim::CIMInstance&& inst) {
+                    ++count;
+                    if (util.GetCIMProp(inst, "Name") == uuid) matches.push_back(std::move(inst));
+                },
+                true, false, false, false, cim::CIMPropertyList({cim::CIMName("Name")}));
+            util.DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass, count);
+            return matches;
+        } catch (const cim::Exception& e) {
+            const std::string text = e.getMessage();
+            auto* http = dynamic_cast<const cim::HttpException*>(&e);
+            if (http && http->getStatus() == 401) {
+                if (faultRetry == 0) {
+                    if (!conn.AuthFailed())
+                        conn.DEBUG_SET_ERROR(kAuthFailureHostError, text.c_str());
+                    conn.SetAuthFailed(true);
+                    return {};
+                }
+                conn.DEBUG_TRACE(read,
+                                 "Unauthorized Exception [%s], continue with retry  as PEGASUS "
+                                 "retry regkey present",
+                                 text.c_str());
+            }
+            if (conn.ConnectionRetry(retryCount, e) != 1) {
+                conn.DEBUG_TRACE(read, "Client Timed out Exception %s", text.c_str());
+                throw;
+            }
+        }
+    }
 }
 
 std::string CacheKey(const RkCimConnection& conn) {
@@ -73,7 +123,12 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
             DEBUG_TRACE(fn, "Class [%s] got %d instances", kVolumeClass,
                         static_cast<int>(cache.size()));
         };
-        if (cache.empty()) {
+        // Without caching only the volumes with the UUID are kept.
+        std::vector<cim::CIMInstance> named;
+        if (!caching) {
+            named = VolumesNamed(conn, *this, uuid, fn);
+            rkcimutil::ThrowIfAuthFailed(conn);
+        } else if (cache.empty()) {
             fill();
             filledHere = true;
         } else {
@@ -83,7 +138,7 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
 
         const std::string nameSpace = conn.GetNameSpace();
         auto search = [&]() -> bool {
-            for (const cim::CIMInstance& inst : cache) {
+            for (const cim::CIMInstance& inst : caching ? cache : named) {
                 if (GetCIMProp(inst, "Name") != uuid) continue;
                 cim::CIMObjectPath path = inst.getPath();
                 path.setNameSpace(nameSpace);

@@ -413,16 +413,17 @@ TEST(HttpTransportTls, CallbackSeesTheServerCertificateAndAccepts) {
     EXPECT_EQ(seen.getSerialNumber(), "02");
 }
 
-TEST(HttpTransportTls, CallbackRejectingFailsTheRequest) {
+TEST(HttpTransportTls, CallbackRejectingFailsTheConnect) {
     TestPki pki;
     TlsServer server(pki);
     cim::SSLContext ctx("", [](cim::SSLCertificateInfo&) { return false; });
     HttpTransport t;
-    t.connect("127.0.0.1", server.port(), ctx, "u", "p");
-    auto e = expectThrow<cim::CannotConnectException>([&] { t.post("GetInstance", "ns", kBody); });
+    auto e = expectThrow<cim::CannotConnectException>(
+        [&] { t.connect("127.0.0.1", server.port(), ctx, "u", "p"); });
     std::string msg = e.what();
     EXPECT_NE(msg.find("rejected"), std::string::npos) << msg;
     EXPECT_EQ(msg.find("Connection failed"), std::string::npos) << msg;  // not worth a retry
+    EXPECT_FALSE(t.isConnected());
 }
 
 TEST(HttpTransportTls, CallbackThrowingCountsAsRejection) {
@@ -431,8 +432,20 @@ TEST(HttpTransportTls, CallbackThrowingCountsAsRejection) {
     cim::SSLContext ctx("",
                         [](cim::SSLCertificateInfo&) -> bool { throw std::runtime_error("x"); });
     HttpTransport t;
-    t.connect("127.0.0.1", server.port(), ctx, "u", "p");
-    EXPECT_THROW(t.post("GetInstance", "ns", kBody), cim::CannotConnectException);
+    EXPECT_THROW(t.connect("127.0.0.1", server.port(), ctx, "u", "p"), cim::CannotConnectException);
+}
+
+// The handshake belongs to connect: a port that does not speak TLS fails there, as a
+// connection failure that the connect retries take, and no request is ever sent to it.
+TEST(HttpTransportTls, HttpsConnectToAPlainHttpPortFailsAtConnect) {
+    RawServer server([](const RawRequest&) { return ok(); });
+    HttpTransport t;
+    cim::SSLContext ctx("", [](cim::SSLCertificateInfo&) { return true; });
+    auto e = expectThrow<cim::CannotConnectException>(
+        [&] { t.connect("127.0.0.1", server.port(), ctx, "u", "p"); });
+    EXPECT_NE(std::string(e.what()).find("Connection failed"), std::string::npos) << e.what();
+    EXPECT_FALSE(t.isConnected());
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(HttpTransportTls, TrustStoreWithoutCallbackVerifiesChainAndHost) {
@@ -446,21 +459,22 @@ TEST(HttpTransportTls, TrustStoreWithoutCallbackVerifiesChainAndHost) {
     {
         // Trusting the server certificate alone does not make its issuing CA trusted.
         HttpTransport t;
-        t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.serverCertFile), "u", "p");
-        auto e =
-            expectThrow<cim::CannotConnectException>([&] { t.post("GetInstance", "ns", "a"); });
+        auto e = expectThrow<cim::CannotConnectException>([&] {
+            t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.serverCertFile), "u", "p");
+        });
         EXPECT_NE(std::string(e.what()).find("verification failed"), std::string::npos) << e.what();
     }
     {
         HttpTransport t;  // system trust store only
-        t.connect("127.0.0.1", server.port(), cim::SSLContext(), "u", "p");
-        EXPECT_THROW(t.post("GetInstance", "ns", "a"), cim::CannotConnectException);
+        EXPECT_THROW(t.connect("127.0.0.1", server.port(), cim::SSLContext(), "u", "p"),
+                     cim::CannotConnectException);
     }
     {
         HttpTransport t;
-        t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.dir + "/missing.pem"), "u", "p");
-        auto e =
-            expectThrow<cim::CannotConnectException>([&] { t.post("GetInstance", "ns", "a"); });
+        auto e = expectThrow<cim::CannotConnectException>([&] {
+            t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.dir + "/missing.pem"), "u",
+                      "p");
+        });
         EXPECT_NE(std::string(e.what()).find("trust store"), std::string::npos) << e.what();
     }
 }

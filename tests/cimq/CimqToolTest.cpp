@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -361,4 +362,105 @@ TEST(CimqHttps, CaFileInsecureAndRejectedCertificates) {
 
     server.stop();
     thread.join();
+}
+
+namespace {
+
+// A server whose texts are hostile: terminal escapes, line breaks, C1 controls and bytes
+// that are not UTF-8, in the paths it names and the values it sends.
+const char* kHostile =
+    "\x1b]0;owned\x07\x1b[2J\nline2\r\xc2\x9b"
+    "31m\xff\xfe";
+
+RawReply hostileAnswer(const RawRequest& r) {
+    std::string text;
+    cim::xml::appendEscaped(text, kHostile);
+    const std::string name = "<INSTANCENAME CLASSNAME=\"X\"><KEYBINDING NAME=\"K\"><KEYVALUE>" +
+                             text + "</KEYVALUE></KEYBINDING></INSTANCENAME>";
+    std::string inner = "<IRETURNVALUE>";
+    const std::string* method = r.header("CIMMethod");
+    for (int i = 0; i < 3; ++i) {
+        if (method && *method == "EnumerateInstanceNames") {
+            inner += name;
+        } else {
+            inner += "<VALUE.NAMEDINSTANCE>" + name +
+                     "<INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" TYPE=\"string\"><VALUE>" +
+                     text + "</VALUE></PROPERTY></INSTANCE></VALUE.NAMEDINSTANCE>";
+        }
+    }
+    inner += "</IRETURNVALUE>";
+    return {cimResponse(simpleResponse(messageIdOf(r.body), method ? *method : "", inner)),
+            RawReply::Send};
+}
+
+// No C0 control but the line ends, no DEL, no C1 control, nothing that is not UTF-8.
+bool printable(const std::string& s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7f) return false;
+        if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xa0)
+            return false;
+        if (c >= 0xf5 || c == 0xc0 || c == 0xc1) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(CimqHostileServer, TextCannotDriveTheTerminalAndJsonSurvivesBadUtf8) {
+    RawServer server(hostileAnswer);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+    Result ein = runCimq({"--url", url, "ein", "X"});
+    ASSERT_EQ(ein.status, 0) << ein.err;
+    EXPECT_TRUE(printable(ein.out)) << ein.out;
+    EXPECT_EQ(std::count(ein.out.begin(), ein.out.end(), '\n'), 3) << ein.out;  // one per path
+    EXPECT_NE(ein.out.find("\\x1B]0;owned\\x07"), std::string::npos) << ein.out;
+    Result ei = runCimq({"--url", url, "ei", "X"});
+    ASSERT_EQ(ei.status, 0) << ei.err;
+    EXPECT_TRUE(printable(ei.out)) << ei.out;
+    EXPECT_NE(ei.out.find("  P = \\x1B]0;owned\\x07\\x1B[2J\\nline2\\r\\u009B31m\\xFF\\xFE\n"),
+              std::string::npos)
+        << ei.out;
+    for (const char* op : {"ein", "ei"}) {
+        Result json = runCimq({"--url", url, "--json", op, "X"});
+        ASSERT_EQ(json.status, 0) << op << ": " << json.err;
+        nlohmann::json j = nlohmann::json::parse(json.out);
+        EXPECT_EQ(j.size(), 3u) << op;
+        EXPECT_NE(json.out.find("\\u001b]0;owned"), std::string::npos) << json.out;
+    }
+}
+
+TEST(CimqLimits, BadLimitsAndPasswordFilesAreRefusedClearly) {
+    RawServer server([](const RawRequest&) {
+        return RawReply{httpResponse(200, "OK", {{"Content-Length", std::to_string(2u << 20)}}),
+                        RawReply::Hang};
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+    char dir[] = "/tmp/cimq-pw-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string longFile = std::string(dir) + "/long";
+    std::ofstream(longFile) << std::string(5000, 'p');
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* words;
+    } cases[] = {
+        {{"--timeout", "0.0004", "ein", "X"}, 2, "--timeout"},
+        {{"--timeout", "nan", "ein", "X"}, 2, "--timeout"},
+        {{"--max-response-mib", "0", "ein", "X"}, 2, "--max-response-mib"},
+        {{"--max-response-mib", "1", "--timeout", "5", "ein", "X"}, 1, "--max-response-mib"},
+        {{"-u", "root", "--password-file", longFile, "ein", "X"}, 2, "longer than 4096 bytes"},
+        {{"-u", "root", "--password-file", "/dev/zero", "ein", "X"}, 2, "longer than 4096 bytes"},
+        {{"-u", "root", "--password-file", dir, "ein", "X"}, 2, "is a folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--url", url};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result res = runCimq(args);
+        EXPECT_EQ(res.status, c.status) << c.words << ": " << res.err;
+        EXPECT_NE(res.err.find(c.words), std::string::npos) << res.err;
+    }
+    std::remove(longFile.c_str());
+    ::rmdir(dir);
+    EXPECT_EQ(server.requests().size(), 1u);  // only the one the limit stopped
 }

@@ -2,6 +2,13 @@
 
 #include <cim/Exception.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <map>
 
 namespace cimq {
@@ -248,17 +255,129 @@ json toJson(const cim::CIMInstance& instance) {
     return j;
 }
 
-std::string describe(const cim::CIMInstance& instance) {
-    std::string out = instance.getPath().getClassName().isNull()
-                          ? instance.getClassName().getString()
-                          : instance.getPath().toString();
+void appendPrintable(std::string& out, std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x7F) {  // the common case: a run of printable ASCII
+            const unsigned char* run = p;
+            while (p < end && *p >= 0x20 && *p < 0x7F) ++p;
+            out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+            continue;
+        }
+        if (c < 0x80) {
+            if (c == '\n')
+                out += "\\n";
+            else if (c == '\r')
+                out += "\\r";
+            else if (c == '\t')
+                out += "\\t";
+            else
+                out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+            ++p;
+            continue;
+        }
+        // A UTF-8 sequence: its length from the lead byte, then continuation bytes, no
+        // overlong forms, no surrogates, nothing above U+10FFFF.
+        std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+        bool ok = n != 0 && static_cast<std::size_t>(end - p) >= n;
+        for (std::size_t i = 1; ok && i < n; ++i) ok = (p[i] & 0xC0) == 0x80;
+        if (ok && n == 3) {
+            if (c == 0xE0 && p[1] < 0xA0) ok = false;
+            if (c == 0xED && p[1] >= 0xA0) ok = false;
+        }
+        if (ok && n == 4) {
+            if (c == 0xF0 && p[1] < 0x90) ok = false;
+            if (c == 0xF4 && p[1] >= 0x90) ok = false;
+        }
+        if (!ok) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+            ++p;
+            continue;
+        }
+        if (n == 2 && c == 0xC2 && p[1] < 0xA0) {  // C1 controls U+0080..U+009F
+            out += {'\\', 'u', '0', '0', kHex[p[1] >> 4], kHex[p[1] & 15]};
+        } else {
+            out.append(reinterpret_cast<const char*>(p), n);
+        }
+        p += n;
+    }
+}
+
+void describe(std::string& out, const cim::CIMInstance& instance) {
+    if (instance.getPath().getClassName().isNull())
+        appendPrintable(out, instance.getClassName().getString());
+    else
+        appendPrintable(out, instance.getPath().toString());
     out += '\n';
+    std::string text;
     for (const auto& p : instance.getProperties()) {
-        out += "  " + p.getName().getString() + " = ";
-        out += p.getValue().isNull() ? "NULL" : p.getValue().toString();
+        out += "  ";
+        out += p.getName().getString();
+        out += " = ";
+        if (p.getValue().isNull()) {
+            out += "NULL";
+        } else {
+            text.clear();
+            p.getValue().appendText(text);
+            appendPrintable(out, text);
+        }
         out += '\n';
     }
+}
+
+std::string describe(const cim::CIMInstance& instance) {
+    std::string out;
+    describe(out, instance);
     return out;
+}
+
+std::string jsonText(const nlohmann::json& value, int indent) {
+    return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
+std::string readPasswordFile(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw UsageError("cannot read the password file " + file + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        throw UsageError("the password file " + file + " is a folder");
+    std::string data;
+    char buf[1024];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0)
+            throw UsageError("cannot read the password file " + file + ": " + std::strerror(errno));
+        if (n == 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+        if (data.size() > kMaxPasswordFileBytes) {
+            std::fill(data.begin(), data.end(), '\0');
+            throw UsageError("the password file " + file + " is longer than " +
+                             std::to_string(kMaxPasswordFileBytes) + " bytes");
+        }
+    }
+    std::string line = data.substr(0, data.find('\n'));
+    std::fill(data.begin(), data.end(), '\0');
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+unsigned timeoutMilliseconds(double seconds) {
+    // Written so that NaN fails too.
+    if (!(seconds >= 0.001 && seconds <= 86400))
+        throw UsageError("--timeout must be between 0.001 (1 ms) and 86400 seconds");
+    return static_cast<unsigned>(std::lround(seconds * 1000));
 }
 
 }  // namespace cimq

@@ -11,6 +11,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cimq {
@@ -44,7 +45,25 @@ cim::CIMValue parsePropertyValue(cim::CIMType type, bool isArray, const std::str
 nlohmann::json toJson(const cim::CIMValue& value);
 nlohmann::json toJson(const cim::CIMInstance& instance);
 
-// Human-readable text of one instance: its path, then "  Name = value" lines.
+// Human-readable text of one instance: its path, then "  Name = value" lines, with server
+// texts made printable (appendPrintable).
 std::string describe(const cim::CIMInstance& instance);
+void describe(std::string& out, const cim::CIMInstance& instance);
+// Appends text so that it cannot drive a terminal or break a line: control characters
+// (C0, DEL and C1) become \n, \r, \t or \xHH / \u00HH, and bytes that are not UTF-8 become
+// \xHH. Everything else is copied as it is.
+void appendPrintable(std::string& out, std::string_view text);
+
+// JSON text that survives whatever the server sent: bytes that are not UTF-8 become U+FFFD.
+std::string jsonText(const nlohmann::json& value, int indent = 2);
+
+// The first line of a password file (without its line end). Refuses, with a UsageError
+// naming the file, what cannot be read, a folder, and anything longer than
+// kMaxPasswordFileBytes (so /dev/zero or a log file is not taken for a password).
+constexpr std::size_t kMaxPasswordFileBytes = 4096;
+std::string readPasswordFile(const std::string& file);
+
+// The --timeout value in milliseconds: 1 ms to one day.
+unsigned timeoutMilliseconds(double seconds);
 
 }  // namespace cimq

@@ -26,6 +26,7 @@ struct Options {
     bool insecure = false;
     std::string caFile;
     double timeoutSeconds = 60;
+    unsigned maxResponseMiB = 256;
     bool json = false;
 
     std::string command;
@@ -40,15 +41,6 @@ struct Options {
     std::string role;
     std::string resultRole;
 };
-
-std::string readPasswordFile(const std::string& file) {
-    std::ifstream in(file);
-    if (!in) throw UsageError("cannot read the password file " + file);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-}
 
 std::string promptPassword(const std::string& user) {
     int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
@@ -75,7 +67,7 @@ std::string promptPassword(const std::string& user) {
 }
 
 std::string password(const Options& o) {
-    if (!o.passwordFile.empty()) return readPasswordFile(o.passwordFile);
+    if (!o.passwordFile.empty()) return cimq::readPasswordFile(o.passwordFile);
     if (!o.passwordEnv.empty()) {
         const char* value = std::getenv(o.passwordEnv.c_str());
         if (value == nullptr)
@@ -104,35 +96,77 @@ cim::CIMPropertyList propertyList(const std::vector<std::string>& names) {
     return cim::CIMPropertyList(list);
 }
 
-void printPaths(const Options& o, const std::vector<cim::CIMObjectPath>& paths) {
-    if (o.json) {
-        json j = json::array();
-        for (const auto& p : paths) j.push_back(p.toString());
-        std::cout << j.dump(2) << '\n';
-        return;
-    }
-    for (const auto& p : paths) std::cout << p.toString() << '\n';
-}
+// Prints results while they arrive, through one buffer on standard output. Text output is
+// made printable (one path per line, no terminal control from server texts); JSON output
+// is an array written one element at a time.
+class Printer {
+  public:
+    explicit Printer(bool json) : m_json(json) {}
+    ~Printer() { flush(); }
 
-void printInstances(const Options& o, const std::vector<cim::CIMInstance>& instances) {
-    if (o.json) {
-        json j = json::array();
-        for (const auto& i : instances) j.push_back(cimq::toJson(i));
-        std::cout << j.dump(2) << '\n';
-        return;
+    void path(const cim::CIMObjectPath& p) {
+        if (m_json) {
+            element(cimq::jsonText(p.toString()));
+        } else {
+            cimq::appendPrintable(m_out, p.toString());
+            m_out += '\n';
+        }
+        ++m_count;
+        flushIfFull();
     }
-    bool first = true;
-    for (const auto& i : instances) {
-        if (!first) std::cout << '\n';
-        first = false;
-        std::cout << cimq::describe(i);
+
+    void instance(const cim::CIMInstance& i) {
+        if (m_json) {
+            element(cimq::jsonText(cimq::toJson(i)));
+        } else {
+            if (m_count) m_out += '\n';
+            cimq::describe(m_out, i);
+        }
+        ++m_count;
+        flushIfFull();
     }
+
+    // Closes the JSON array.
+    void finish() {
+        if (m_json) m_out += m_count ? "\n]\n" : "[]\n";
+        flush();
+    }
+
+    void flush() {
+        if (!m_out.empty()) std::fwrite(m_out.data(), 1, m_out.size(), stdout);
+        m_out.clear();
+        std::fflush(stdout);
+    }
+
+  private:
+    // One element of the array, indented as a whole array printed with indent 2 would be.
+    void element(const std::string& text) {
+        m_out += m_count ? ",\n  " : "[\n  ";
+        for (char c : text) {
+            m_out += c;
+            if (c == '\n') m_out += "  ";
+        }
+    }
+    void flushIfFull() {
+        if (m_out.size() >= (std::size_t(1) << 16)) flush();
+    }
+
+    bool m_json;
+    std::size_t m_count = 0;
+    std::string m_out;
+};
+
+std::string printable(const std::string& text) {
+    std::string out;
+    cimq::appendPrintable(out, text);
+    return out;
 }
 
 int run(const Options& o) {
     const cimq::Endpoint endpoint = cimq::parseUrl(o.url);
-    if (o.timeoutSeconds <= 0 || o.timeoutSeconds > 86400) {
-        throw UsageError("--timeout must be between 0 and 86400 seconds");
+    const unsigned timeoutMs = cimq::timeoutMilliseconds(o.timeoutSeconds);
+    if (o.maxResponseMiB < 1 || o.maxResponseMiB > 65536) {
+        throw UsageError("--max-response-mib must be between 1 and 65536");
     }
 
     // Check every argument before any network traffic.
@@ -165,7 +199,8 @@ int run(const Options& o) {
 
     const std::string secret = password(o);
     cim::CIMClient client;
-    client.setTimeout(static_cast<cim::Uint32>(o.timeoutSeconds * 1000));
+    client.setTimeout(timeoutMs);
+    client.setMaxResponseSize(std::size_t(o.maxResponseMiB) << 20);
     if (endpoint.https) {
         cim::SSLContext ssl =
             o.insecure
@@ -180,37 +215,49 @@ int run(const Options& o) {
     const cim::CIMName result =
         o.resultClass.empty() ? cim::CIMName() : cim::CIMName(o.resultClass);
 
+    Printer out(o.json);
+    auto onPath = [&](cim::CIMObjectPath&& p) { out.path(p); };
+    auto onInstance = [&](cim::CIMInstance&& i) { out.instance(i); };
     if (o.command == "ein") {
-        printPaths(o, client.enumerateInstanceNames(ns, o.className));
+        client.forEachInstanceName(ns, o.className, onPath);
+        out.finish();
     } else if (o.command == "ei") {
-        printInstances(
-            o, client.enumerateInstances(ns, o.className, true, false, false, false, props));
+        client.forEachInstance(ns, o.className, onInstance, true, false, false, false, props);
+        out.finish();
     } else if (o.command == "gi") {
-        printInstances(o, {client.getInstance(ns, target, false, false, false, props)});
+        out.instance(client.getInstance(ns, target, false, false, false, props));
+        out.finish();
     } else if (o.command == "an") {
-        printPaths(o, client.associatorNames(ns, target, assoc, result, o.role, o.resultRole));
+        client.forEachAssociatorName(ns, target, onPath, assoc, result, o.role, o.resultRole);
+        out.finish();
     } else if (o.command == "ai") {
-        printInstances(o, client.associators(ns, target, assoc, result, o.role, o.resultRole, false,
-                                             false, props));
+        client.forEachAssociator(ns, target, onInstance, assoc, result, o.role, o.resultRole, false,
+                                 false, props);
+        out.finish();
     } else if (o.command == "rn") {
-        printPaths(o, client.referenceNames(ns, target, result, o.role));
+        client.forEachReferenceName(ns, target, onPath, result, o.role);
+        out.finish();
     } else if (o.command == "ri") {
-        printInstances(o, client.references(ns, target, result, o.role, false, false, props));
+        client.forEachReference(ns, target, onInstance, result, o.role, false, false, props);
+        out.finish();
     } else if (o.command == "im") {
-        std::vector<cim::CIMParamValue> out;
-        cim::CIMValue ret = client.invokeMethod(ns, target, o.method, inParams, out);
+        std::vector<cim::CIMParamValue> outParams;
+        cim::CIMValue ret = client.invokeMethod(ns, target, o.method, inParams, outParams);
         if (o.json) {
             json params = json::object();
-            for (const auto& p : out) params[p.getParameterName()] = cimq::toJson(p.getValue());
+            for (const auto& p : outParams)
+                params[p.getParameterName()] = cimq::toJson(p.getValue());
             json j;
             j["returnValue"] = cimq::toJson(ret);
             j["outParameters"] = std::move(params);
-            std::cout << j.dump(2) << '\n';
+            std::cout << cimq::jsonText(j) << '\n';
         } else {
-            std::cout << "ReturnValue = " << (ret.isNull() ? "NULL" : ret.toString()) << '\n';
-            for (const auto& p : out) {
-                std::cout << p.getParameterName() << " = "
-                          << (p.getValue().isNull() ? "NULL" : p.getValue().toString()) << '\n';
+            std::cout << "ReturnValue = " << (ret.isNull() ? "NULL" : printable(ret.toString()))
+                      << '\n';
+            for (const auto& p : outParams) {
+                std::cout << printable(p.getParameterName()) << " = "
+                          << (p.getValue().isNull() ? "NULL" : printable(p.getValue().toString()))
+                          << '\n';
             }
         }
     } else if (o.command == "mi") {
@@ -225,17 +272,19 @@ int run(const Options& o) {
         instance.setPath(target);
         client.modifyInstance(ns, instance, false, cim::CIMPropertyList({property.getName()}));
         if (o.json) {
-            std::cout << json{{"modified", target.toString()}, {"property", propertyName}}.dump(2)
+            std::cout << cimq::jsonText(
+                             json{{"modified", target.toString()}, {"property", propertyName}})
                       << '\n';
         } else {
-            std::cout << "Modified " << propertyName << " of " << target.toString() << '\n';
+            std::cout << "Modified " << propertyName << " of " << printable(target.toString())
+                      << '\n';
         }
     } else if (o.command == "di") {
         client.deleteInstance(ns, target);
         if (o.json) {
-            std::cout << json{{"deleted", target.toString()}}.dump(2) << '\n';
+            std::cout << cimq::jsonText(json{{"deleted", target.toString()}}) << '\n';
         } else {
-            std::cout << "Deleted " << target.toString() << '\n';
+            std::cout << "Deleted " << printable(target.toString()) << '\n';
         }
     }
     client.disconnect();
@@ -254,8 +303,11 @@ im parameters are NAME=TYPE:VALUE with TYPE one of boolean, uint8, sint8, uint16
 mi sets one property, PROPERTY=VALUE, converted to the property's type (array elements
   separated by ','); only that property is sent (property list).
 
-Password: with -u, from --password-file (first line), from --password-env, or else asked
-  for on the terminal. It is never taken from the command line.
+Password: with -u, from --password-file (first line; at most 4096 bytes), from
+  --password-env, or else asked for on the terminal. It is never taken from the command line.
+
+Text output escapes control characters in server texts (\n, \xHH, \u00HH), so that every
+  path stays on one line; JSON output replaces bytes that are not UTF-8 with U+FFFD.
 
 Exit status: 0 success, 1 failure (HTTP error, time-out, bad answer), 2 bad usage,
   3 cannot connect (refused, unreachable, TLS rejected), 4 the server reported a CIM error.)";
@@ -284,7 +336,10 @@ int main(int argc, char** argv) {
                               "HTTPS: trust store (PEM file or certificate directory); the "
                               "certificate must also name the host. Default: system CAs");
     insecure->excludes(ca);
-    app.add_option("--timeout", o.timeoutSeconds, "Time-out per operation in seconds (default 60)");
+    app.add_option("--timeout", o.timeoutSeconds,
+                   "Time-out per operation in seconds, at least 0.001 (default 60)");
+    app.add_option("--max-response-mib", o.maxResponseMiB,
+                   "Largest answer accepted, in MiB (default 256)");
     app.add_flag("--json", o.json, "Print JSON instead of text");
 
     auto addPath = [&](CLI::App* sub) {
@@ -351,6 +406,10 @@ int main(int argc, char** argv) {
     } catch (const cim::CannotConnectException& e) {
         std::cerr << "cimq: cannot connect to " << o.url << ": " << e.what() << '\n';
         return 3;
+    } catch (const cim::ResponseTooLargeException& e) {
+        std::cerr << "cimq: the answer is larger than the limit of " << (e.getLimit() >> 20)
+                  << " MiB; --max-response-mib raises it\n";
+        return 1;
     } catch (const cim::CIMException& e) {
         std::cerr << "cimq: CIM error " << static_cast<int>(e.getCode()) << ": " << e.what()
                   << '\n';

@@ -32,12 +32,135 @@ std::optional<std::string> unlessEmpty(const std::string& text) {
     return text;
 }
 
+// Whether the answer is the one to the request: same message ID, same kind and method.
+void checkAnswer(const xml::Request& request, const xml::Response& response) {
+    if (response.messageId != request.messageId) {
+        throw ParseException("CIM-XML response has message ID " + response.messageId.substr(0, 40) +
+                             " but the request had " + request.messageId);
+    }
+    if (response.intrinsic != request.intrinsic ||
+        !equalNoCase(response.methodName, request.methodName)) {
+        throw ParseException("CIM-XML response is for method " + response.methodName.substr(0, 80) +
+                             ", not " + request.methodName);
+    }
+}
+
+// Checks the answer before its first result, then hands the results on.
+class CheckedHandler final : public xml::ResponseHandler {
+  public:
+    CheckedHandler(const xml::Request& request, xml::ResponseHandler* next)
+        : m_request(request), m_next(next) {}
+    void envelope(const xml::Response& head) override {
+        checkAnswer(m_request, head);
+        m_next->envelope(head);
+    }
+    void instance(CIMInstance&& i) override { m_next->instance(std::move(i)); }
+    void instanceName(CIMObjectPath&& p) override { m_next->instanceName(std::move(p)); }
+
+  private:
+    const xml::Request& m_request;
+    xml::ResponseHandler* m_next;
+};
+
+// Hands instances (or paths) to the caller's function; results of the other kind, which an
+// answer to that query should not hold, are passed over as the collecting forms do.
+class Forward final : public xml::ResponseHandler {
+  public:
+    explicit Forward(const CIMClient::InstanceFunction& f) : m_instances(&f) {}
+    explicit Forward(const CIMClient::PathFunction& f) : m_paths(&f) {}
+    void instance(CIMInstance&& i) override {
+        if (m_instances) (*m_instances)(std::move(i));
+    }
+    void instanceName(CIMObjectPath&& p) override {
+        if (m_paths) (*m_paths)(std::move(p));
+    }
+
+  private:
+    const CIMClient::InstanceFunction* m_instances = nullptr;
+    const CIMClient::PathFunction* m_paths = nullptr;
+};
+
+xml::Request enumerateInstancesRequest(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                       bool deepInheritance, bool localOnly, bool includeQualifiers,
+                                       bool includeClassOrigin,
+                                       const CIMPropertyList& propertyList) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kEnumerateInstances);
+    r.className = className;
+    r.deepInheritance = unlessDefault(deepInheritance, true);
+    r.localOnly = unlessDefault(localOnly, true);
+    r.includeQualifiers = unlessDefault(includeQualifiers, false);
+    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
+    r.propertyList = propertyList;
+    return r;
+}
+
+xml::Request enumerateInstanceNamesRequest(const CIMNamespaceName& nameSpace,
+                                           const CIMName& className) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kEnumerateInstanceNames);
+    r.className = className;
+    return r;
+}
+
+xml::Request associatorsRequest(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                const CIMName& assocClass, const CIMName& resultClass,
+                                const String& role, const String& resultRole,
+                                bool includeQualifiers, bool includeClassOrigin,
+                                const CIMPropertyList& propertyList) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kAssociators);
+    r.objectName = objectName;
+    r.assocClass = unlessNull(assocClass);
+    r.resultClass = unlessNull(resultClass);
+    r.role = unlessEmpty(role);
+    r.resultRole = unlessEmpty(resultRole);
+    r.includeQualifiers = unlessDefault(includeQualifiers, false);
+    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
+    r.propertyList = propertyList;
+    return r;
+}
+
+xml::Request associatorNamesRequest(const CIMNamespaceName& nameSpace,
+                                    const CIMObjectPath& objectName, const CIMName& assocClass,
+                                    const CIMName& resultClass, const String& role,
+                                    const String& resultRole) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kAssociatorNames);
+    r.objectName = objectName;
+    r.assocClass = unlessNull(assocClass);
+    r.resultClass = unlessNull(resultClass);
+    r.role = unlessEmpty(role);
+    r.resultRole = unlessEmpty(resultRole);
+    return r;
+}
+
+xml::Request referencesRequest(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                               const CIMName& resultClass, const String& role,
+                               bool includeQualifiers, bool includeClassOrigin,
+                               const CIMPropertyList& propertyList) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kReferences);
+    r.objectName = objectName;
+    r.resultClass = unlessNull(resultClass);
+    r.role = unlessEmpty(role);
+    r.includeQualifiers = unlessDefault(includeQualifiers, false);
+    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
+    r.propertyList = propertyList;
+    return r;
+}
+
+xml::Request referenceNamesRequest(const CIMNamespaceName& nameSpace,
+                                   const CIMObjectPath& objectName, const CIMName& resultClass,
+                                   const String& role) {
+    xml::Request r = intrinsicRequest(nameSpace, xml::kReferenceNames);
+    r.objectName = objectName;
+    r.resultClass = unlessNull(resultClass);
+    r.role = unlessEmpty(role);
+    return r;
+}
+
 }  // namespace
 
 CIMClient::CIMClient()
-    : m_transport(std::make_unique<HttpTransport>()),
-      m_maxResponseBytes(HttpTransport::kDefaultMaxResponseBytes) {
+    : m_transport(std::make_unique<HttpTransport>()), m_maxResponseBytes(kDefaultMaxResponseBytes) {
     m_transport->setTimeout(kDefaultTimeoutMilliseconds);
+    m_transport->setMaxResponseSize(kDefaultMaxResponseBytes);
 }
 
 CIMClient::~CIMClient() = default;
@@ -74,16 +197,34 @@ bool CIMClient::isConnected() const {
     return m_transport->isConnected();
 }
 
-xml::Response CIMClient::call(xml::Request& request) {
+xml::Response CIMClient::call(xml::Request& request, xml::ResponseHandler* handler) {
     if (!m_transport->isConnected()) throw NotConnectedException();
     if (request.nameSpace.isNull()) throw Exception("A CIM operation needs a namespace");
     request.messageId = std::to_string(m_nextMessageId++);
     const std::string body = xml::encodeRequest(request);
-    HttpResponse http =
-        m_transport->post(xml::cimMethodHeader(request), xml::cimObjectHeader(request), body);
     xml::Limits limits;
     limits.maxBytes = m_maxResponseBytes;
-    xml::Response response = xml::decodeResponse(http.body, limits);
+    CheckedHandler checked(request, handler);
+    xml::ResponseDecoder decoder(limits, handler ? &checked : nullptr);
+    // A body that does not decode is reported after the whole answer has been read: a CIM
+    // error in its trailers explains it better, and the connection stays usable.
+    std::unique_ptr<ParseException> decodeError;
+    try {
+        m_transport->post(xml::cimMethodHeader(request), xml::cimObjectHeader(request), body,
+                          [&](const char* data, std::size_t size) {
+                              if (decodeError) return;
+                              try {
+                                  decoder.feed(data, size);
+                              } catch (const ParseException& e) {
+                                  decodeError = std::make_unique<ParseException>(e);
+                              }
+                          });
+    } catch (const ResponseTooLargeException& e) {
+        throw ResponseTooLargeException(
+            e.getLimit(), e.getMessage() + "; CIMClient::setMaxResponseSize raises the limit");
+    }
+    if (decodeError) throw ParseException(*decodeError);
+    xml::Response response = decoder.finish();
     if (response.isError()) {
         std::string text = response.errorDescription;
         // Servers repeat the status name in front of the description; keep it once.
@@ -91,15 +232,7 @@ xml::Response CIMClient::call(xml::Request& request) {
         if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
         throw CIMException(response.errorCode, text);
     }
-    if (response.messageId != request.messageId) {
-        throw ParseException("CIM-XML response has message ID " + response.messageId.substr(0, 40) +
-                             " but the request had " + request.messageId);
-    }
-    if (response.intrinsic != request.intrinsic ||
-        !equalNoCase(response.methodName, request.methodName)) {
-        throw ParseException("CIM-XML response is for method " + response.methodName.substr(0, 80) +
-                             ", not " + request.methodName);
-    }
+    checkAnswer(request, response);
     return response;
 }
 
@@ -163,20 +296,14 @@ Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpa
                                                  Boolean localOnly, Boolean includeQualifiers,
                                                  Boolean includeClassOrigin,
                                                  const CIMPropertyList& propertyList) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kEnumerateInstances);
-    r.className = className;
-    r.deepInheritance = unlessDefault(deepInheritance, true);
-    r.localOnly = unlessDefault(localOnly, true);
-    r.includeQualifiers = unlessDefault(includeQualifiers, false);
-    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
-    r.propertyList = propertyList;
+    xml::Request r = enumerateInstancesRequest(nameSpace, className, deepInheritance, localOnly,
+                                               includeQualifiers, includeClassOrigin, propertyList);
     return std::move(call(r).instances);
 }
 
 Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace,
                                                        const CIMName& className) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kEnumerateInstanceNames);
-    r.className = className;
+    xml::Request r = enumerateInstanceNamesRequest(nameSpace, className);
     return std::move(call(r).instanceNames);
 }
 
@@ -186,15 +313,9 @@ Array<CIMInstance> CIMClient::associators(const CIMNamespaceName& nameSpace,
                                           const String& role, const String& resultRole,
                                           Boolean includeQualifiers, Boolean includeClassOrigin,
                                           const CIMPropertyList& propertyList) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kAssociators);
-    r.objectName = objectName;
-    r.assocClass = unlessNull(assocClass);
-    r.resultClass = unlessNull(resultClass);
-    r.role = unlessEmpty(role);
-    r.resultRole = unlessEmpty(resultRole);
-    r.includeQualifiers = unlessDefault(includeQualifiers, false);
-    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
-    r.propertyList = propertyList;
+    xml::Request r =
+        associatorsRequest(nameSpace, objectName, assocClass, resultClass, role, resultRole,
+                           includeQualifiers, includeClassOrigin, propertyList);
     return std::move(call(r).instances);
 }
 
@@ -203,12 +324,8 @@ Array<CIMObjectPath> CIMClient::associatorNames(const CIMNamespaceName& nameSpac
                                                 const CIMName& assocClass,
                                                 const CIMName& resultClass, const String& role,
                                                 const String& resultRole) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kAssociatorNames);
-    r.objectName = objectName;
-    r.assocClass = unlessNull(assocClass);
-    r.resultClass = unlessNull(resultClass);
-    r.role = unlessEmpty(role);
-    r.resultRole = unlessEmpty(resultRole);
+    xml::Request r =
+        associatorNamesRequest(nameSpace, objectName, assocClass, resultClass, role, resultRole);
     return std::move(call(r).instanceNames);
 }
 
@@ -217,23 +334,15 @@ Array<CIMInstance> CIMClient::references(const CIMNamespaceName& nameSpace,
                                          const CIMName& resultClass, const String& role,
                                          Boolean includeQualifiers, Boolean includeClassOrigin,
                                          const CIMPropertyList& propertyList) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kReferences);
-    r.objectName = objectName;
-    r.resultClass = unlessNull(resultClass);
-    r.role = unlessEmpty(role);
-    r.includeQualifiers = unlessDefault(includeQualifiers, false);
-    r.includeClassOrigin = unlessDefault(includeClassOrigin, false);
-    r.propertyList = propertyList;
+    xml::Request r = referencesRequest(nameSpace, objectName, resultClass, role, includeQualifiers,
+                                       includeClassOrigin, propertyList);
     return std::move(call(r).instances);
 }
 
 Array<CIMObjectPath> CIMClient::referenceNames(const CIMNamespaceName& nameSpace,
                                                const CIMObjectPath& objectName,
                                                const CIMName& resultClass, const String& role) {
-    xml::Request r = intrinsicRequest(nameSpace, xml::kReferenceNames);
-    r.objectName = objectName;
-    r.resultClass = unlessNull(resultClass);
-    r.role = unlessEmpty(role);
+    xml::Request r = referenceNamesRequest(nameSpace, objectName, resultClass, role);
     return std::move(call(r).instanceNames);
 }
 
@@ -253,6 +362,64 @@ CIMValue CIMClient::invokeMethod(const CIMNamespaceName& nameSpace,
     xml::Response response = call(r);
     outParameters = std::move(response.outParameters);
     return std::move(response.returnValue);
+}
+
+void CIMClient::forEachInstance(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                const InstanceFunction& function, Boolean deepInheritance,
+                                Boolean localOnly, Boolean includeQualifiers,
+                                Boolean includeClassOrigin, const CIMPropertyList& propertyList) {
+    xml::Request r = enumerateInstancesRequest(nameSpace, className, deepInheritance, localOnly,
+                                               includeQualifiers, includeClassOrigin, propertyList);
+    Forward handler(function);
+    call(r, &handler);
+}
+
+void CIMClient::forEachInstanceName(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                    const PathFunction& function) {
+    xml::Request r = enumerateInstanceNamesRequest(nameSpace, className);
+    Forward handler(function);
+    call(r, &handler);
+}
+
+void CIMClient::forEachAssociator(const CIMNamespaceName& nameSpace,
+                                  const CIMObjectPath& objectName, const InstanceFunction& function,
+                                  const CIMName& assocClass, const CIMName& resultClass,
+                                  const String& role, const String& resultRole,
+                                  Boolean includeQualifiers, Boolean includeClassOrigin,
+                                  const CIMPropertyList& propertyList) {
+    xml::Request r =
+        associatorsRequest(nameSpace, objectName, assocClass, resultClass, role, resultRole,
+                           includeQualifiers, includeClassOrigin, propertyList);
+    Forward handler(function);
+    call(r, &handler);
+}
+
+void CIMClient::forEachAssociatorName(const CIMNamespaceName& nameSpace,
+                                      const CIMObjectPath& objectName, const PathFunction& function,
+                                      const CIMName& assocClass, const CIMName& resultClass,
+                                      const String& role, const String& resultRole) {
+    xml::Request r =
+        associatorNamesRequest(nameSpace, objectName, assocClass, resultClass, role, resultRole);
+    Forward handler(function);
+    call(r, &handler);
+}
+
+void CIMClient::forEachReference(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                 const InstanceFunction& function, const CIMName& resultClass,
+                                 const String& role, Boolean includeQualifiers,
+                                 Boolean includeClassOrigin, const CIMPropertyList& propertyList) {
+    xml::Request r = referencesRequest(nameSpace, objectName, resultClass, role, includeQualifiers,
+                                       includeClassOrigin, propertyList);
+    Forward handler(function);
+    call(r, &handler);
+}
+
+void CIMClient::forEachReferenceName(const CIMNamespaceName& nameSpace,
+                                     const CIMObjectPath& objectName, const PathFunction& function,
+                                     const CIMName& resultClass, const String& role) {
+    xml::Request r = referenceNamesRequest(nameSpace, objectName, resultClass, role);
+    Forward handler(function);
+    call(r, &handler);
 }
 
 CIMClass CIMClient::getClass(const CIMNamespaceName& nameSpace, const CIMName& className,

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "HttpResponseReader.h"
 #include "TlsCertificate.h"
 
 namespace cim {
@@ -176,123 +178,188 @@ const std::string* HttpResponse::trailer(const std::string& name) const {
     return findField(trailers, name);
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The connection broke or closed before any byte of the answer: on a kept connection the
+// server may have closed it just before the request went out, so it is worth once more.
+struct ClosedBeforeAnswer {
+    std::string message;
+};
+
+std::string basicAuthorization(const std::string& user, const std::string& password) {
+    std::string plain = user + ":" + password;
+    std::string out(4 * ((plain.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                            reinterpret_cast<const unsigned char*>(plain.data()),
+                            static_cast<int>(plain.size()));
+    OPENSSL_cleanse(&plain[0], plain.size());
+    std::string header = "Basic ";
+    header.append(out.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    OPENSSL_cleanse(&out[0], out.size());
+    return header;
+}
+
+}  // namespace
+
 struct HttpTransport::Impl {
-    CURL* curl = nullptr;
     std::string host;
     unsigned port = 0;
+    std::string where;       // "host:port", for messages
+    std::string hostHeader;  // "host:port", IPv6 literals in brackets
     bool tls = false;
-    std::string userName;
-    std::string password;
+    std::string authorization;  // the Authorization header value; empty for none
+    std::string trustStore;
+    SSLCertificateVerifyFunction verify;
+
+    // The open connection.
+    CURL* curl = nullptr;
+    curl_socket_t fd = CURL_SOCKET_BAD;
+    unsigned requestsOnConnection = 0;
     int preconnected = -1;  // our connected socket, until libcurl takes it
     int handedOver = -1;    // the socket libcurl took from us
     unsigned connections = 0;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::vector<char> buffer = std::vector<char>(64 * 1024);
 
-    // TLS
-    std::string trustStore;
-    SSLCertificateVerifyFunction verify;
     struct {
         bool leafDecided = false;
         bool leafAccepted = false;
         int firstError = 0;
         int firstErrorDepth = 0;
-        std::string failure;  // why the handshake was refused, for the exception text
+        std::string failure;  // why the certificate was refused, for the exception text
     } tlsState;
 
-    // The response being received.
-    HttpResponse response;
-    bool headersDone = false;
-    bool stoppedAfterHeaders = false;
-    bool tooLarge = false;
-    std::size_t maxBytes = 0;
-
     ~Impl() {
+        close();
+        if (!authorization.empty()) OPENSSL_cleanse(&authorization[0], authorization.size());
+    }
+
+    bool isOpen() const { return curl != nullptr; }
+
+    void close() {
         if (curl != nullptr) curl_easy_cleanup(curl);
+        curl = nullptr;
+        fd = CURL_SOCKET_BAD;
         if (preconnected >= 0) ::close(preconnected);
-        if (!password.empty()) OPENSSL_cleanse(&password[0], password.size());
+        preconnected = -1;
+        handedOver = -1;
+        requestsOnConnection = 0;
     }
 
-    // At the end of the header block: decide whether a body follows at all.
-    bool onHeadersComplete() {
-        const std::string* te = response.header("Transfer-Encoding");
-        const bool chunked = te != nullptr && te->find("chunked") != std::string::npos;
-        const std::string* cl = response.header("Content-Length");
-        long long length = -1;
-        if (cl != nullptr) {
-            std::string v = trim(*cl);
-            if (!v.empty() && v.size() <= 18 && v.find_first_not_of("0123456789") == v.npos)
-                length = std::stoll(v);
+    // A new connection, with the TLS handshake over HTTPS.
+    void open(unsigned timeoutMs) {
+        close();
+        preconnected = tcpConnect(host, port, timeoutMs);
+        ++connections;
+        curl = curl_easy_init();
+        if (curl == nullptr) {
+            close();
+            throw Exception("Cannot initialise the HTTP library");
         }
-        // Error answers without framing and with the connection left open (seen with 400 and
-        // 501 carrying a CIMError header): waiting for the end of the body would hang.
-        if (response.status >= 300 && length < 0 && !chunked) {
-            stoppedAfterHeaders = true;
-            return false;
+        CURL* c = curl;
+        const std::string url = std::string(tls ? "https" : "http") + "://" + hostHeader + "/cimom";
+        curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+        curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route the provider traffic via a proxy
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
+        curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, &Impl::onSocketOption);
+        curl_easy_setopt(c, CURLOPT_SOCKOPTDATA, this);
+        if (tls) {
+            // Certificate checks are ours (onSslContext/onVerify), so that a callback can decide.
+            curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
+            curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, this);
         }
-        if (length >= 0) {
-            if (static_cast<unsigned long long>(length) > maxBytes) {
-                tooLarge = true;
-                return false;
-            }
-            // A length is only a claim; grow beyond this as the bytes actually arrive.
-            constexpr long long kMaxReserve = 64LL << 20;
-            response.body.reserve(static_cast<std::size_t>(std::min(length, kMaxReserve)));
+        errorBuffer[0] = '\0';
+        tlsState = {};
+        const CURLcode rc = curl_easy_perform(c);
+        if (rc != CURLE_OK) {
+            const std::string detail =
+                errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc);
+            const std::string failure = tlsState.failure;
+            close();
+            if (!failure.empty())
+                throw CannotConnectException("Cannot connect to " + where +
+                                             ": TLS handshake failed: " + failure);
+            if (rc == CURLE_OPERATION_TIMEDOUT)
+                throw CannotConnectException(
+                    "Connection failed: " + std::string(tls ? "TLS handshake with " : "") + where +
+                    " timed out after " + std::to_string(timeoutMs) + " ms");
+            throw CannotConnectException(
+                "Connection failed: " + std::string(tls ? "TLS handshake with " : "") + where +
+                ": " + detail);
         }
-        return true;
+        curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &fd);
+        if (fd == CURL_SOCKET_BAD) {
+            close();
+            throw CannotConnectException("Connection failed: " + where + ": no socket");
+        }
     }
 
-    static size_t onHeader(char* data, size_t size, size_t count, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        const size_t n = size * count;
-        std::string line(data, n);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        HttpResponse& r = self->response;
-        if (line.compare(0, 5, "HTTP/") == 0) {
-            // A new status line: an interim 1xx answer is followed by the real one.
-            r.status = 0;
-            r.reason.clear();
-            r.headers.clear();
-            r.trailers.clear();
-            r.body.clear();
-            self->headersDone = false;
-            std::size_t sp = line.find(' ');
-            if (sp != std::string::npos) {
-                std::size_t sp2 = line.find(' ', sp + 1);
-                std::string code = line.substr(sp + 1, sp2 == line.npos ? line.npos : sp2 - sp - 1);
-                if (code.size() == 3 && code.find_first_not_of("0123456789") == code.npos)
-                    r.status = std::stol(code);
-                if (sp2 != std::string::npos) r.reason = trim(line.substr(sp2 + 1));
-            }
-            return n;
-        }
-        if (line.empty()) {
-            if (!self->headersDone && r.status >= 200) {
-                self->headersDone = true;
-                if (!self->onHeadersComplete()) return 0;
-            }
-            return n;
-        }
-        auto& fields = self->headersDone ? r.trailers : r.headers;
-        if ((line[0] == ' ' || line[0] == '\t') && !fields.empty()) {
-            fields.back().second += " " + trim(line);  // folded continuation line
-            return n;
-        }
-        std::size_t colon = line.find(':');
-        if (colon == std::string::npos) return n;  // not a field; ignore it
-        if (fields.size() >= 1000) return 0;       // a header flood is not a CIM answer
-        fields.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
-        return n;
+    // Whether a kept connection was closed (or spoken on) by the server since its last answer.
+    bool closedSinceLastAnswer() const {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) != 0;
     }
 
-    static size_t onBody(char* data, size_t size, size_t count, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        const size_t n = size * count;
-        if (self->response.body.size() + n > self->maxBytes) {
-            self->tooLarge = true;
-            return 0;
+    // Waits until the socket is ready or the deadline passes.
+    void wait(short events, Clock::time_point deadline, const std::string& method,
+              unsigned timeoutMs) {
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0)
+                throw ConnectionTimeoutException("CIM request " + method + " to " + where +
+                                                 " timed out after " + std::to_string(timeoutMs) +
+                                                 " ms");
+            pollfd p{fd, events, 0};
+            const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n != 0) return;
         }
-        self->response.body.append(data, n);
-        return n;
+    }
+
+    void send(const std::string& data, Clock::time_point deadline, const std::string& method,
+              unsigned timeoutMs) {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            std::size_t n = 0;
+            const CURLcode rc = curl_easy_send(curl, data.data() + done, data.size() - done, &n);
+            if (rc == CURLE_AGAIN) {
+                wait(POLLOUT, deadline, method, timeoutMs);
+                continue;
+            }
+            if (rc != CURLE_OK)
+                throw ClosedBeforeAnswer{"HTTP request to " + where +
+                                         " failed: " + curl_easy_strerror(rc)};
+            done += n;
+        }
+    }
+
+    // Some bytes of the answer; 0 when the server closed the connection.
+    std::size_t receive(Clock::time_point deadline, const std::string& method, unsigned timeoutMs) {
+        for (;;) {
+            std::size_t n = 0;
+            const CURLcode rc = curl_easy_recv(curl, buffer.data(), buffer.size(), &n);
+            if (rc == CURLE_AGAIN) {
+                wait(POLLIN, deadline, method, timeoutMs);
+                continue;
+            }
+            if (rc != CURLE_OK)
+                throw ClosedBeforeAnswer{"HTTP connection to " + where +
+                                         " broke: " + curl_easy_strerror(rc)};
+            return n;
+        }
     }
 
     static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* addr) {
@@ -405,10 +472,6 @@ unsigned HttpTransport::connectionsOpened() const {
 
 void HttpTransport::setTimeout(unsigned milliseconds) {
     m_timeoutMs = milliseconds == 0 ? kDefaultTimeoutMs : milliseconds;
-    if (m_impl != nullptr) {
-        curl_easy_setopt(m_impl->curl, CURLOPT_TIMEOUT_MS, static_cast<long>(m_timeoutMs));
-        curl_easy_setopt(m_impl->curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_timeoutMs));
-    }
 }
 
 void HttpTransport::connect(const std::string& host, unsigned port, const std::string& userName,
@@ -436,130 +499,117 @@ void HttpTransport::open(const std::string& host, unsigned port, const SSLContex
     auto impl = std::make_unique<Impl>();
     impl->host = host;
     impl->port = port;
+    impl->where = host + ":" + std::to_string(port);
+    const bool ipv6 = host.find(':') != std::string::npos;
+    impl->hostHeader = (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
     impl->tls = ssl != nullptr;
-    impl->userName = userName;
-    impl->password = password;
+    if (!userName.empty()) impl->authorization = basicAuthorization(userName, password);
     if (ssl != nullptr) {
         impl->trustStore = ssl->getTrustStore();
         impl->verify = ssl->getVerifyFunction();
     }
-    impl->curl = curl_easy_init();
-    if (impl->curl == nullptr) throw Exception("Cannot initialise the HTTP library");
-
-    impl->preconnected = tcpConnect(host, port, m_timeoutMs);
-    impl->connections = 1;
-
-    CURL* c = impl->curl;
-    const bool ipv6 = host.find(':') != std::string::npos;
-    const std::string url = std::string(impl->tls ? "https" : "http") + "://" +
-                            (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
-                            "/cimom";
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, impl->tls ? "https" : "http");
-    curl_easy_setopt(c, CURLOPT_PROXY, "");  // never route the provider traffic via a proxy
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(c, CURLOPT_POST, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXCONNECTS, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(m_timeoutMs));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_timeoutMs));
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl->errorBuffer);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, impl.get());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, impl.get());
-    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
-    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, impl.get());
-    curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, &Impl::onSocketOption);
-    curl_easy_setopt(c, CURLOPT_SOCKOPTDATA, impl.get());
-    if (!userName.empty()) {
-        curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(c, CURLOPT_USERNAME, impl->userName.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, impl->password.c_str());
-    }
-    if (impl->tls) {
-        // Certificate checks are ours (onSslContext/onVerify), so that a callback can decide.
-        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &Impl::onSslContext);
-        curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, impl.get());
-    }
+    impl->open(m_timeoutMs);
     m_impl = std::move(impl);
 }
 
 HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string& cimObjectHeader,
-                                 const std::string& body) {
+                                 const std::string& body, const BodySink& sink) {
     if (m_impl == nullptr) throw NotConnectedException();
     if (!isCimName(cimMethod)) throw Exception("Invalid CIM method name for a request");
     if (!isHeaderToken(cimObjectHeader)) throw Exception("Invalid CIMObject header value");
     Impl& im = *m_impl;
-    CURL* c = im.curl;
-    const std::string where = im.host + ":" + std::to_string(im.port);
 
-    struct HeaderList {
-        curl_slist* list = nullptr;
-        ~HeaderList() { curl_slist_free_all(list); }
-        void add(const std::string& h) { list = curl_slist_append(list, h.c_str()); }
-    } headers;
-    headers.add("Content-Type: application/xml; charset=\"utf-8\"");
-    headers.add("CIMOperation: MethodCall");
-    headers.add("CIMMethod: " + cimMethod);
-    headers.add("CIMObject: " + cimObjectHeader);
+    std::string request;
+    request.reserve(512 + body.size());
+    request += "POST /cimom HTTP/1.1\r\nHost: " + im.hostHeader + "\r\n";
+    request += "Content-Type: application/xml; charset=\"utf-8\"\r\n";
+    request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    request += "CIMOperation: MethodCall\r\nCIMMethod: " + cimMethod + "\r\n";
+    request += "CIMObject: " + cimObjectHeader + "\r\n";
     // Ask for the CIM status in trailers; both answer forms are handled below.
-    headers.add("TE: trailers");
-    headers.add("Expect:");  // no 100-continue round trip
-    headers.add("Accept:");
+    request += "TE: trailers\r\n";
+    if (!im.authorization.empty()) request += "Authorization: " + im.authorization + "\r\n";
+    request += "\r\n";
+    request += body;
+    struct Cleanse {
+        std::string& s;
+        ~Cleanse() {
+            if (!s.empty()) OPENSSL_cleanse(&s[0], s.size());
+        }
+    } cleanse{request};
 
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-
-    im.response = HttpResponse();
-    im.headersDone = false;
-    im.stoppedAfterHeaders = false;
-    im.tooLarge = false;
-    im.maxBytes = m_maxResponseBytes;
-    im.errorBuffer[0] = '\0';
-
-    CURLcode rc = curl_easy_perform(c);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, nullptr);
-
-    const std::string detail = im.errorBuffer[0] != '\0' ? im.errorBuffer : curl_easy_strerror(rc);
-    if (im.tooLarge) {
-        throw Exception("CIM response from " + where + " is larger than the limit of " +
-                        std::to_string(m_maxResponseBytes) + " bytes");
-    }
-    if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && im.stoppedAfterHeaders)) {
-        switch (rc) {
-            case CURLE_OPERATION_TIMEDOUT:
-                throw ConnectionTimeoutException("CIM request " + cimMethod + " to " + where +
-                                                 " timed out after " + std::to_string(m_timeoutMs) +
-                                                 " ms");
-            case CURLE_COULDNT_CONNECT:
-            case CURLE_COULDNT_RESOLVE_HOST:
-                throw CannotConnectException("Connection failed: " + where + ": " + detail);
-            case CURLE_SSL_CONNECT_ERROR:
-            case CURLE_PEER_FAILED_VERIFICATION:
-            case CURLE_SSL_CERTPROBLEM:
-            case CURLE_SSL_CIPHER:
-            case CURLE_SSL_CACERT_BADFILE:
-            case CURLE_SSL_ENGINE_INITFAILED:
-                throw CannotConnectException(
-                    "Cannot connect to " + where + ": TLS handshake failed: " +
-                    (im.tlsState.failure.empty() ? detail : im.tlsState.failure));
-            case CURLE_GOT_NOTHING:
-                throw ConnectionLostException("HTTP connection to " + where +
-                                              " closed by the server without an answer");
-            case CURLE_PARTIAL_FILE:
-                throw ConnectionLostException("HTTP response from " + where +
-                                              " truncated: " + detail);
-            default:
-                throw ConnectionLostException("HTTP request to " + where + " failed: " + detail);
+    HttpResponse r;
+    for (int attempt = 0;; ++attempt) {
+        if (im.isOpen() && im.requestsOnConnection > 0 && im.closedSinceLastAnswer()) im.close();
+        if (!im.isOpen()) im.open(m_timeoutMs);
+        const bool reused = im.requestsOnConnection > 0;
+        ++im.requestsOnConnection;
+        try {
+            r = exchange(cimMethod, request, sink, reused && attempt == 0);
+            break;
+        } catch (const ClosedBeforeAnswer& e) {
+            im.close();
+            if (!reused || attempt > 0) throw ConnectionLostException(e.message);
+        } catch (...) {
+            // Somewhere inside an answer: the connection cannot carry another one.
+            im.close();
+            throw;
         }
     }
+    return evaluate(std::move(r));
+}
 
-    HttpResponse& r = im.response;
+HttpResponse HttpTransport::exchange(const std::string& cimMethod, const std::string& request,
+                                     const BodySink& sink, bool reused) {
+    Impl& im = *m_impl;
+    const std::string& where = im.where;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    im.send(request, deadline, cimMethod, m_timeoutMs);
+
+    detail::HttpResponseReader reader(where, m_maxResponseBytes);
+    bool routed = false;
+    bool leftover = false;
+    for (;;) {
+        std::size_t n;
+        try {
+            n = im.receive(deadline, cimMethod, m_timeoutMs);
+        } catch (const ClosedBeforeAnswer& e) {
+            if (reader.nothingReceived() && reused) throw;
+            throw ConnectionLostException(e.message);
+        }
+        if (n == 0) {
+            if (reader.nothingReceived() && reused)
+                throw ClosedBeforeAnswer{"HTTP connection to " + where +
+                                         " closed by the server without an answer"};
+            reader.endOfStream();
+            break;
+        }
+        std::size_t used = 0;
+        while (used < n && !reader.complete()) {
+            used += reader.feed(im.buffer.data() + used, n - used);
+            if (reader.headersDone() && !routed) {
+                routed = true;
+                const HttpResponse& r = reader.response();
+                const std::string* code = r.header("CIMStatusCode");
+                const bool cimError = code != nullptr && trim(*code) != "0";
+                if (r.status < 200 || r.status > 299 || cimError)
+                    reader.setBodyOut([](const char*, std::size_t) {});  // not CIM-XML results
+                else if (sink)
+                    reader.setBodyOut(sink);
+            }
+        }
+        if (reader.complete()) {
+            leftover = used < n;
+            break;
+        }
+    }
+    // Bytes after the answer, or a server that will close: no further request on this one.
+    if (leftover || !reader.keepAlive()) im.close();
+    return std::move(reader.response());
+}
+
+HttpResponse HttpTransport::evaluate(HttpResponse&& r) const {
+    const std::string& where = m_impl->where;
     if (r.status < 200 || r.status > 299) {
         std::string msg = "HTTP " + std::to_string(r.status);
         if (!r.reason.empty()) msg += " " + r.reason;

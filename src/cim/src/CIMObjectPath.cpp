@@ -28,10 +28,14 @@ inline bool isHostChar(unsigned char c) {
 
 void appendQuoted(std::string& out, std::string_view value) {
     out += '"';
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '"' && value[i] != '\\') continue;
+        out.append(value, start, i - start);
+        out += '\\';
+        start = i;
     }
+    out.append(value, start, std::string_view::npos);
     out += '"';
 }
 
@@ -179,7 +183,7 @@ CIMKeyBinding::CIMKeyBinding(const CIMName& name, const CIMValue& value) : m_nam
     CIMType t = value.getType();
     if (t == CIMTYPE_INSTANCE || t == CIMTYPE_OBJECT)
         throw TypeMismatchException("an embedded instance cannot be a key");
-    m_value = value.toString();
+    m_value = detail::SharedString(value.toString());
     if (t == CIMTYPE_BOOLEAN)
         m_type = BOOLEAN;
     else if (isIntegerType(t) || t == CIMTYPE_REAL32 || t == CIMTYPE_REAL64)
@@ -192,20 +196,22 @@ CIMKeyBinding::CIMKeyBinding(const CIMName& name, const CIMValue& value) : m_nam
 
 bool CIMKeyBinding::equal(const CIMKeyBinding& other) const {
     if (!m_name.equal(other.m_name)) return false;
+    const std::string& a = m_value.str();
+    const std::string& b = other.m_value.str();
     if (m_type == REFERENCE || other.m_type == REFERENCE) {
         if ((m_type != STRING && m_type != REFERENCE) ||
             (other.m_type != STRING && other.m_type != REFERENCE))
             return false;
-        return sameReferenceText(m_value, other.m_value);
+        return m_value.shares(other.m_value) || sameReferenceText(a, b);
     }
     if (m_type != other.m_type) return false;
     switch (m_type) {
         case BOOLEAN:
-            return equalNoCase(m_value, other.m_value);
+            return equalNoCase(a, b);
         case NUMERIC:
-            return detail::sameNumber(m_value, other.m_value);
+            return detail::sameNumber(a, b);
         default:
-            return m_value == other.m_value;
+            return m_value.shares(other.m_value) || a == b;
     }
 }
 
@@ -221,7 +227,7 @@ CIMObjectPath CIMObjectPath::parse(std::string_view text) {
 }
 
 void CIMObjectPath::clear() {
-    m_host.clear();
+    m_host = detail::SharedString();
     m_nameSpace.clear();
     m_className.clear();
     m_keys.clear();
@@ -235,9 +241,13 @@ const CIMKeyBinding* CIMObjectPath::findKeyBinding(const CIMName& name) const {
 
 std::string CIMObjectPath::toString() const {
     std::string out;
+    std::size_t guess =
+        getHost().size() + m_nameSpace.getString().size() + m_className.getString().size() + 8;
+    for (const auto& k : m_keys) guess += k.getName().getString().size() + k.getValue().size() + 4;
+    out.reserve(guess);
     if (!m_host.empty()) {
         out += "//";
-        out += m_host;
+        out += getHost();
         out += '/';
     }
     if (!m_nameSpace.isNull()) {
@@ -246,14 +256,28 @@ std::string CIMObjectPath::toString() const {
     }
     out += m_className.getString();
     if (m_keys.empty()) return out;
-    std::vector<const CIMKeyBinding*> sorted;
-    sorted.reserve(m_keys.size());
-    for (const auto& k : m_keys) sorted.push_back(&k);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
-        return compareNoCase(a->getName().getString(), b->getName().getString()) < 0;
-    });
+    // Insertion sort keeps equal names in their order, like a stable sort; paths have a
+    // handful of keys, so it needs no allocation in the common case.
+    const CIMKeyBinding* small[8];
+    std::vector<const CIMKeyBinding*> large;
+    const CIMKeyBinding** sorted = small;
+    if (m_keys.size() > 8) {
+        large.resize(m_keys.size());
+        sorted = large.data();
+    }
+    for (std::size_t i = 0; i < m_keys.size(); ++i) {
+        const CIMKeyBinding* k = &m_keys[i];
+        std::size_t j = i;
+        while (j > 0 &&
+               compareNoCase(sorted[j - 1]->getName().getString(), k->getName().getString()) > 0) {
+            sorted[j] = sorted[j - 1];
+            --j;
+        }
+        sorted[j] = k;
+    }
     char sep = '.';
-    for (const auto* k : sorted) {
+    for (std::size_t i = 0; i < m_keys.size(); ++i) {
+        const CIMKeyBinding* k = sorted[i];
         out += sep;
         sep = ',';
         out += k->getName().getString();
@@ -278,7 +302,7 @@ std::string CIMObjectPath::toString() const {
 }
 
 bool CIMObjectPath::identical(const CIMObjectPath& other) const {
-    if (!equalNoCase(m_host, other.m_host) || m_nameSpace != other.m_nameSpace ||
+    if (!equalNoCase(getHost(), other.getHost()) || m_nameSpace != other.m_nameSpace ||
         m_className != other.m_className || m_keys.size() != other.m_keys.size())
         return false;
     for (const auto& k : m_keys) {

@@ -9,21 +9,60 @@
 #include <cim/xml/Codec.h>
 
 #include "TextUtil.h"
+#include "ValueAccess.h"
 
 namespace cim {
 
+using detail::ValueAccess;
+using Text = ValueAccess::Text;
+template <class T>
+using Typed = ValueAccess::Typed<T>;
+using Instances = std::vector<CIMInstance>;
+
 namespace {
 
-constexpr std::size_t kInstancesIndex = 15;
+template <class T>
+struct Tag {
+    using type = T;
+};
 
-std::size_t storageIndex(CIMType type, bool isArray) {
-    if (type == CIMTYPE_INSTANCE || type == CIMTYPE_OBJECT) return kInstancesIndex;
-    return isArray ? 16 + static_cast<std::size_t>(type) : static_cast<std::size_t>(type);
-}
-
-template <class V, std::size_t... I>
-void emplaceByIndex(V& v, std::size_t idx, std::index_sequence<I...>) {
-    ((idx == I ? (void)v.template emplace<I>() : (void)0), ...);
+// Calls f(Tag<E>()) with the element type E of a scalar or array type.
+template <class F>
+decltype(auto) byElementType(CIMType type, F&& f) {
+    switch (type) {
+        case CIMTYPE_BOOLEAN:
+            return f(Tag<Boolean>());
+        case CIMTYPE_UINT8:
+            return f(Tag<Uint8>());
+        case CIMTYPE_SINT8:
+            return f(Tag<Sint8>());
+        case CIMTYPE_UINT16:
+            return f(Tag<Uint16>());
+        case CIMTYPE_SINT16:
+            return f(Tag<Sint16>());
+        case CIMTYPE_UINT32:
+            return f(Tag<Uint32>());
+        case CIMTYPE_SINT32:
+            return f(Tag<Sint32>());
+        case CIMTYPE_UINT64:
+            return f(Tag<Uint64>());
+        case CIMTYPE_SINT64:
+            return f(Tag<Sint64>());
+        case CIMTYPE_REAL32:
+            return f(Tag<Real32>());
+        case CIMTYPE_REAL64:
+            return f(Tag<Real64>());
+        case CIMTYPE_CHAR16:
+            return f(Tag<Char16>());
+        case CIMTYPE_STRING:
+            return f(Tag<String>());
+        case CIMTYPE_DATETIME:
+            return f(Tag<CIMDateTime>());
+        case CIMTYPE_REFERENCE:
+            return f(Tag<CIMObjectPath>());
+        default:
+            return f(Tag<CIMInstance>());
+    }
 }
 
 std::string typeText(CIMType t, bool isArray) {
@@ -77,9 +116,6 @@ void appendText(std::string& out, const CIMDateTime& v) {
 void appendText(std::string& out, const CIMObjectPath& v) {
     out += v.toString();
 }
-void appendText(std::string& out, const std::shared_ptr<const CIMObjectPath>& v) {
-    if (v) out += v->toString();
-}
 void appendText(std::string& out, const CIMInstance& v) {
     out += xml::encodeInstance(v);
 }
@@ -92,18 +128,6 @@ void appendText(std::string& out, const std::vector<T>& v) {
             appendText(out, static_cast<bool>(v[i]));
         else
             appendText(out, v[i]);
-    }
-}
-
-template <class T>
-void appendTexts(std::vector<std::string>& out, const std::vector<T>& v) {
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        std::string s;
-        if constexpr (std::is_same_v<T, bool>)
-            appendText(s, static_cast<bool>(v[i]));
-        else
-            appendText(s, v[i]);
-        out.push_back(std::move(s));
     }
 }
 
@@ -149,39 +173,132 @@ void pushText(std::vector<T>& out, CIMType type, std::string_view text) {
 
 }  // namespace
 
+// ---- storage -------------------------------------------------------------------------------
+
+void ValueAccess::destroy(CIMValue::Box* box, CIMType type, bool isArray) {
+    if (!isArray && type == CIMTYPE_STRING) {
+        Text::destroy(static_cast<Text*>(box));
+        return;
+    }
+    if (type == CIMTYPE_INSTANCE || type == CIMTYPE_OBJECT) {
+        delete static_cast<Typed<Instances>*>(box);
+        return;
+    }
+    byElementType(type, [&](auto tag) {
+        using E = typename decltype(tag)::type;
+        if (isArray)
+            delete static_cast<Typed<std::vector<E>>*>(box);
+        else
+            delete static_cast<Typed<E>*>(box);
+    });
+}
+
+void CIMValue::release() noexcept {
+    if (isBoxed() && m_bits.box != nullptr &&
+        m_bits.box->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        ValueAccess::destroy(m_bits.box, m_type, m_isArray);
+    m_bits.box = nullptr;
+}
+
+template <class T>
+void CIMValue::box(CIMType type, bool isArray, T&& value) {
+    using V = std::decay_t<T>;
+    m_bits.box = new Typed<V>(std::forward<T>(value));
+    m_type = type;
+    m_isArray = isArray;
+    m_null = false;
+}
+
+template <class T>
+const T* CIMValue::unbox() const {
+    if (m_bits.box == nullptr) return nullptr;
+    return &static_cast<const Typed<T>*>(m_bits.box)->value;
+}
+
+void CIMValue::setString(std::string_view text) {
+    release();
+    m_type = CIMTYPE_STRING;
+    m_isArray = false;
+    m_null = false;
+    m_bits.box = text.empty() ? nullptr : Text::make(text);
+}
+
+std::string_view CIMValue::stringView() const {
+    if (m_bits.box == nullptr) return {};
+    return static_cast<const Text*>(m_bits.box)->view();
+}
+
+CIMValue::CIMValue(const CIMValue& other) noexcept
+    : m_bits(other.m_bits), m_type(other.m_type), m_isArray(other.m_isArray), m_null(other.m_null) {
+    if (isBoxed() && m_bits.box != nullptr)
+        m_bits.box->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+CIMValue::CIMValue(CIMValue&& other) noexcept
+    : m_bits(other.m_bits), m_type(other.m_type), m_isArray(other.m_isArray), m_null(other.m_null) {
+    other.m_bits.box = nullptr;
+    other.m_null = true;
+    other.m_type = CIMTYPE_BOOLEAN;
+    other.m_isArray = false;
+}
+
+CIMValue& CIMValue::operator=(const CIMValue& other) noexcept {
+    if (this != &other) {
+        CIMValue copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+CIMValue& CIMValue::operator=(CIMValue&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_bits = other.m_bits;
+        m_type = other.m_type;
+        m_isArray = other.m_isArray;
+        m_null = other.m_null;
+        other.m_bits.box = nullptr;
+        other.m_null = true;
+        other.m_type = CIMTYPE_BOOLEAN;
+        other.m_isArray = false;
+    }
+    return *this;
+}
+
+CIMValue::~CIMValue() {
+    release();
+}
+
+// ---- construction --------------------------------------------------------------------------
+
 CIMValue::CIMValue() = default;
 
 CIMValue::CIMValue(CIMType type, bool isArray, Uint32) {
     setNullValue(type, isArray);
 }
 
-#define RKSO_CIM_SCALAR_CTOR(T, TYPE)                      \
-    CIMValue::CIMValue(T x)                                \
-        : m_value(std::in_place_type<std::decay_t<T>>, x), \
-          m_type(TYPE),                                    \
-          m_isArray(false),                                \
-          m_null(false) {}
-#define RKSO_CIM_ARRAY_CTOR(T, TYPE)                \
-    CIMValue::CIMValue(const Array<T>& x)           \
-        : m_value(std::in_place_type<Array<T>>, x), \
-          m_type(TYPE),                             \
-          m_isArray(true),                          \
-          m_null(false) {}
+#define RKSO_CIM_SCALAR_CTOR(T, TYPE, FIELD)                \
+    CIMValue::CIMValue(T x) : m_type(TYPE), m_null(false) { \
+        m_bits.FIELD = x;                                   \
+    }
+RKSO_CIM_SCALAR_CTOR(Boolean, CIMTYPE_BOOLEAN, b)
+RKSO_CIM_SCALAR_CTOR(Uint8, CIMTYPE_UINT8, u8)
+RKSO_CIM_SCALAR_CTOR(Sint8, CIMTYPE_SINT8, s8)
+RKSO_CIM_SCALAR_CTOR(Uint16, CIMTYPE_UINT16, u16)
+RKSO_CIM_SCALAR_CTOR(Sint16, CIMTYPE_SINT16, s16)
+RKSO_CIM_SCALAR_CTOR(Uint32, CIMTYPE_UINT32, u32)
+RKSO_CIM_SCALAR_CTOR(Sint32, CIMTYPE_SINT32, s32)
+RKSO_CIM_SCALAR_CTOR(Uint64, CIMTYPE_UINT64, u64)
+RKSO_CIM_SCALAR_CTOR(Sint64, CIMTYPE_SINT64, s64)
+RKSO_CIM_SCALAR_CTOR(Real32, CIMTYPE_REAL32, r32)
+RKSO_CIM_SCALAR_CTOR(Real64, CIMTYPE_REAL64, r64)
+RKSO_CIM_SCALAR_CTOR(Char16, CIMTYPE_CHAR16, c16)
+#undef RKSO_CIM_SCALAR_CTOR
 
-RKSO_CIM_SCALAR_CTOR(Boolean, CIMTYPE_BOOLEAN)
-RKSO_CIM_SCALAR_CTOR(Uint8, CIMTYPE_UINT8)
-RKSO_CIM_SCALAR_CTOR(Sint8, CIMTYPE_SINT8)
-RKSO_CIM_SCALAR_CTOR(Uint16, CIMTYPE_UINT16)
-RKSO_CIM_SCALAR_CTOR(Sint16, CIMTYPE_SINT16)
-RKSO_CIM_SCALAR_CTOR(Uint32, CIMTYPE_UINT32)
-RKSO_CIM_SCALAR_CTOR(Sint32, CIMTYPE_SINT32)
-RKSO_CIM_SCALAR_CTOR(Uint64, CIMTYPE_UINT64)
-RKSO_CIM_SCALAR_CTOR(Sint64, CIMTYPE_SINT64)
-RKSO_CIM_SCALAR_CTOR(Real32, CIMTYPE_REAL32)
-RKSO_CIM_SCALAR_CTOR(Real64, CIMTYPE_REAL64)
-RKSO_CIM_SCALAR_CTOR(Char16, CIMTYPE_CHAR16)
-RKSO_CIM_SCALAR_CTOR(const String&, CIMTYPE_STRING)
-RKSO_CIM_SCALAR_CTOR(const CIMDateTime&, CIMTYPE_DATETIME)
+#define RKSO_CIM_ARRAY_CTOR(T, TYPE)        \
+    CIMValue::CIMValue(const Array<T>& x) { \
+        box(TYPE, true, x);                 \
+    }
 RKSO_CIM_ARRAY_CTOR(Boolean, CIMTYPE_BOOLEAN)
 RKSO_CIM_ARRAY_CTOR(Uint8, CIMTYPE_UINT8)
 RKSO_CIM_ARRAY_CTOR(Sint8, CIMTYPE_SINT8)
@@ -197,160 +314,215 @@ RKSO_CIM_ARRAY_CTOR(Char16, CIMTYPE_CHAR16)
 RKSO_CIM_ARRAY_CTOR(String, CIMTYPE_STRING)
 RKSO_CIM_ARRAY_CTOR(CIMDateTime, CIMTYPE_DATETIME)
 RKSO_CIM_ARRAY_CTOR(CIMObjectPath, CIMTYPE_REFERENCE)
-#undef RKSO_CIM_SCALAR_CTOR
 #undef RKSO_CIM_ARRAY_CTOR
 
-CIMValue::CIMValue(const char* x)
-    : m_value(std::string(x ? x : "")), m_type(CIMTYPE_STRING), m_null(false) {}
-CIMValue::CIMValue(String&& x) : m_value(std::move(x)), m_type(CIMTYPE_STRING), m_null(false) {}
-CIMValue::CIMValue(Array<String>&& x)
-    : m_value(std::move(x)), m_type(CIMTYPE_STRING), m_isArray(true), m_null(false) {}
-CIMValue::CIMValue(Array<CIMObjectPath>&& x)
-    : m_value(std::move(x)), m_type(CIMTYPE_REFERENCE), m_isArray(true), m_null(false) {}
-CIMValue::CIMValue(const CIMObjectPath& x)
-    : m_value(std::make_shared<const CIMObjectPath>(x)), m_type(CIMTYPE_REFERENCE), m_null(false) {}
-CIMValue::CIMValue(const CIMInstance& x)
-    : m_value(std::make_shared<const std::vector<CIMInstance>>(1, x)),
-      m_type(CIMTYPE_INSTANCE),
-      m_null(false) {}
-CIMValue::CIMValue(const Array<CIMInstance>& x)
-    : m_value(std::make_shared<const std::vector<CIMInstance>>(x)),
-      m_type(CIMTYPE_INSTANCE),
-      m_isArray(true),
-      m_null(false) {}
-
-Uint32 CIMValue::getArraySize() const {
-    if (m_null || !m_isArray) return 0;
-    if (m_value.index() == kInstancesIndex) {
-        const auto& p = std::get<Instances>(m_value);
-        return p ? static_cast<Uint32>(p->size()) : 0;
-    }
-    return std::visit(
-        [](const auto& v) -> Uint32 {
-            using V = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<V, Instances>) {
-                return 0;
-            } else if constexpr (std::is_class_v<V> && !std::is_same_v<V, String> &&
-                                 !std::is_same_v<V, CIMDateTime> && !std::is_same_v<V, PathPtr>) {
-                return static_cast<Uint32>(v.size());
-            } else {
-                return 0;
-            }
-        },
-        m_value);
+CIMValue::CIMValue(const char* x) {
+    setString(x ? std::string_view(x) : std::string_view());
+}
+CIMValue::CIMValue(const String& x) {
+    setString(x);
+}
+CIMValue::CIMValue(String&& x) {
+    setString(x);
+}
+CIMValue::CIMValue(const CIMDateTime& x) {
+    box(CIMTYPE_DATETIME, false, x);
+}
+CIMValue::CIMValue(Array<String>&& x) {
+    box(CIMTYPE_STRING, true, std::move(x));
+}
+CIMValue::CIMValue(Array<CIMObjectPath>&& x) {
+    box(CIMTYPE_REFERENCE, true, std::move(x));
+}
+CIMValue::CIMValue(const CIMObjectPath& x) {
+    box(CIMTYPE_REFERENCE, false, x);
+}
+CIMValue::CIMValue(const CIMInstance& x) {
+    box(CIMTYPE_INSTANCE, false, Instances(1, x));
+}
+CIMValue::CIMValue(const Array<CIMInstance>& x) {
+    box(CIMTYPE_INSTANCE, true, x);
 }
 
-void CIMValue::resetStorage() {
-    emplaceByIndex(m_value, storageIndex(m_type, m_isArray),
-                   std::make_index_sequence<std::variant_size_v<Storage>>());
+Uint32 CIMValue::getArraySize() const {
+    if (m_null || !m_isArray || m_bits.box == nullptr) return 0;
+    if (m_type == CIMTYPE_INSTANCE || m_type == CIMTYPE_OBJECT)
+        return static_cast<Uint32>(unbox<Instances>()->size());
+    return byElementType(m_type, [&](auto tag) {
+        using E = typename decltype(tag)::type;
+        return static_cast<Uint32>(unbox<std::vector<E>>()->size());
+    });
 }
 
 void CIMValue::setNullValue(CIMType type, bool isArray, Uint32) {
+    release();
     m_type = type;
     m_isArray = isArray;
     m_null = true;
-    resetStorage();
 }
 
 void CIMValue::clear() {
     setNullValue(CIMTYPE_BOOLEAN, false);
 }
 
-template <class T>
-void CIMValue::getImpl(T& x, CIMType type, bool isArray) const {
+// ---- reading -------------------------------------------------------------------------------
+
+void CIMValue::checkType(CIMType type, bool isArray) const {
     bool typeOk = m_type == type || (type == CIMTYPE_INSTANCE && m_type == CIMTYPE_OBJECT);
     if (!typeOk || m_isArray != isArray) {
         throw TypeMismatchException("a " + typeText(m_type, m_isArray) + " value read as " +
                                     typeText(type, isArray));
     }
-    if (m_null) return;
-    x = std::get<T>(m_value);
 }
 
-#define RKSO_CIM_GET(T, TYPE)               \
+#define RKSO_CIM_GET_SCALAR(T, TYPE, FIELD) \
     void CIMValue::get(T& x) const {        \
-        getImpl(x, TYPE, false);            \
-    }                                       \
-    void CIMValue::get(Array<T>& x) const { \
-        getImpl(x, TYPE, true);             \
+        checkType(TYPE, false);             \
+        if (!m_null) x = m_bits.FIELD;      \
     }
+RKSO_CIM_GET_SCALAR(Boolean, CIMTYPE_BOOLEAN, b)
+RKSO_CIM_GET_SCALAR(Uint8, CIMTYPE_UINT8, u8)
+RKSO_CIM_GET_SCALAR(Sint8, CIMTYPE_SINT8, s8)
+RKSO_CIM_GET_SCALAR(Uint16, CIMTYPE_UINT16, u16)
+RKSO_CIM_GET_SCALAR(Sint16, CIMTYPE_SINT16, s16)
+RKSO_CIM_GET_SCALAR(Uint32, CIMTYPE_UINT32, u32)
+RKSO_CIM_GET_SCALAR(Sint32, CIMTYPE_SINT32, s32)
+RKSO_CIM_GET_SCALAR(Uint64, CIMTYPE_UINT64, u64)
+RKSO_CIM_GET_SCALAR(Sint64, CIMTYPE_SINT64, s64)
+RKSO_CIM_GET_SCALAR(Real32, CIMTYPE_REAL32, r32)
+RKSO_CIM_GET_SCALAR(Real64, CIMTYPE_REAL64, r64)
+RKSO_CIM_GET_SCALAR(Char16, CIMTYPE_CHAR16, c16)
+#undef RKSO_CIM_GET_SCALAR
 
-RKSO_CIM_GET(Boolean, CIMTYPE_BOOLEAN)
-RKSO_CIM_GET(Uint8, CIMTYPE_UINT8)
-RKSO_CIM_GET(Sint8, CIMTYPE_SINT8)
-RKSO_CIM_GET(Uint16, CIMTYPE_UINT16)
-RKSO_CIM_GET(Sint16, CIMTYPE_SINT16)
-RKSO_CIM_GET(Uint32, CIMTYPE_UINT32)
-RKSO_CIM_GET(Sint32, CIMTYPE_SINT32)
-RKSO_CIM_GET(Uint64, CIMTYPE_UINT64)
-RKSO_CIM_GET(Sint64, CIMTYPE_SINT64)
-RKSO_CIM_GET(Real32, CIMTYPE_REAL32)
-RKSO_CIM_GET(Real64, CIMTYPE_REAL64)
-RKSO_CIM_GET(Char16, CIMTYPE_CHAR16)
-RKSO_CIM_GET(String, CIMTYPE_STRING)
-RKSO_CIM_GET(CIMDateTime, CIMTYPE_DATETIME)
-#undef RKSO_CIM_GET
+#define RKSO_CIM_GET_ARRAY(T, TYPE)            \
+    void CIMValue::get(Array<T>& x) const {    \
+        checkType(TYPE, true);                 \
+        if (m_null) return;                    \
+        const Array<T>* a = unbox<Array<T>>(); \
+        if (a)                                 \
+            x = *a;                            \
+        else                                   \
+            x.clear();                         \
+    }
+RKSO_CIM_GET_ARRAY(Boolean, CIMTYPE_BOOLEAN)
+RKSO_CIM_GET_ARRAY(Uint8, CIMTYPE_UINT8)
+RKSO_CIM_GET_ARRAY(Sint8, CIMTYPE_SINT8)
+RKSO_CIM_GET_ARRAY(Uint16, CIMTYPE_UINT16)
+RKSO_CIM_GET_ARRAY(Sint16, CIMTYPE_SINT16)
+RKSO_CIM_GET_ARRAY(Uint32, CIMTYPE_UINT32)
+RKSO_CIM_GET_ARRAY(Sint32, CIMTYPE_SINT32)
+RKSO_CIM_GET_ARRAY(Uint64, CIMTYPE_UINT64)
+RKSO_CIM_GET_ARRAY(Sint64, CIMTYPE_SINT64)
+RKSO_CIM_GET_ARRAY(Real32, CIMTYPE_REAL32)
+RKSO_CIM_GET_ARRAY(Real64, CIMTYPE_REAL64)
+RKSO_CIM_GET_ARRAY(Char16, CIMTYPE_CHAR16)
+RKSO_CIM_GET_ARRAY(String, CIMTYPE_STRING)
+RKSO_CIM_GET_ARRAY(CIMDateTime, CIMTYPE_DATETIME)
+RKSO_CIM_GET_ARRAY(CIMObjectPath, CIMTYPE_REFERENCE)
+#undef RKSO_CIM_GET_ARRAY
+
+void CIMValue::get(String& x) const {
+    checkType(CIMTYPE_STRING, false);
+    if (!m_null) x.assign(stringView());
+}
+
+void CIMValue::get(CIMDateTime& x) const {
+    checkType(CIMTYPE_DATETIME, false);
+    if (!m_null) x = *unbox<CIMDateTime>();
+}
 
 void CIMValue::get(CIMObjectPath& x) const {
-    PathPtr p;
-    getImpl(p, CIMTYPE_REFERENCE, false);
-    if (p) x = *p;
-}
-
-void CIMValue::get(Array<CIMObjectPath>& x) const {
-    getImpl(x, CIMTYPE_REFERENCE, true);
+    checkType(CIMTYPE_REFERENCE, false);
+    if (!m_null) x = *unbox<CIMObjectPath>();
 }
 
 void CIMValue::get(CIMInstance& x) const {
-    Instances p;
-    getImpl(p, CIMTYPE_INSTANCE, false);
+    checkType(CIMTYPE_INSTANCE, false);
+    if (m_null) return;
+    const Instances* p = unbox<Instances>();
     if (p && !p->empty()) x = p->front();
 }
 
 void CIMValue::get(Array<CIMInstance>& x) const {
-    Instances p;
-    getImpl(p, CIMTYPE_INSTANCE, true);
-    if (p) x = *p;
+    checkType(CIMTYPE_INSTANCE, true);
+    if (m_null) return;
+    const Instances* p = unbox<Instances>();
+    if (p)
+        x = *p;
+    else
+        x.clear();
 }
 
 std::string CIMValue::toString() const {
     std::string out;
-    if (m_null) return out;
-    if (m_value.index() == kInstancesIndex) {
-        const auto& p = std::get<Instances>(m_value);
-        if (p) appendText(out, *p);
-        return out;
-    }
-    std::visit(
-        [&out](const auto& v) {
-            using V = std::decay_t<decltype(v)>;
-            if constexpr (!std::is_same_v<V, Instances>) appendText(out, v);
-        },
-        m_value);
+    appendText(out);
     return out;
+}
+
+void CIMValue::appendText(std::string& out) const {
+    if (m_null) return;
+    if (m_type == CIMTYPE_INSTANCE || m_type == CIMTYPE_OBJECT) {
+        if (const Instances* p = unbox<Instances>()) cim::appendText(out, *p);
+        return;
+    }
+    if (!m_isArray && m_type == CIMTYPE_STRING) {
+        out.append(stringView());
+        return;
+    }
+    byElementType(m_type, [&](auto tag) {
+        using E = typename decltype(tag)::type;
+        if (m_isArray) {
+            if (const auto* a = unbox<std::vector<E>>()) cim::appendText(out, *a);
+        } else if constexpr (std::is_same_v<E, CIMDateTime> || std::is_same_v<E, CIMObjectPath>) {
+            cim::appendText(out, *unbox<E>());
+        } else if constexpr (!std::is_same_v<E, String> && !std::is_same_v<E, CIMInstance>) {
+            E x{};
+            get(x);
+            cim::appendText(out, x);
+        }
+    });
 }
 
 bool CIMValue::equal(const CIMValue& other) const {
     if (m_type != other.m_type || m_isArray != other.m_isArray || m_null != other.m_null)
         return false;
     if (m_null) return true;
-    if (m_value.index() == kInstancesIndex) {
-        const auto& a = std::get<Instances>(m_value);
-        const auto& b = std::get<Instances>(other.m_value);
+    if (m_type == CIMTYPE_INSTANCE || m_type == CIMTYPE_OBJECT) {
+        const Instances* a = unbox<Instances>();
+        const Instances* b = other.unbox<Instances>();
         std::size_t na = a ? a->size() : 0, nb = b ? b->size() : 0;
         if (na != nb) return false;
         for (std::size_t i = 0; i < na; ++i)
             if (!(*a)[i].identical((*b)[i])) return false;
         return true;
     }
-    if (m_value.index() == storageIndex(CIMTYPE_REFERENCE, false)) {
-        const auto& a = std::get<PathPtr>(m_value);
-        const auto& b = std::get<PathPtr>(other.m_value);
-        if (!a || !b) return a == b;
-        return *a == *b;
-    }
-    return m_value == other.m_value;
+    if (!m_isArray && m_type == CIMTYPE_STRING) return stringView() == other.stringView();
+    return byElementType(m_type, [&](auto tag) -> bool {
+        using E = typename decltype(tag)::type;
+        if (m_isArray) {
+            const auto* a = unbox<std::vector<E>>();
+            const auto* b = other.unbox<std::vector<E>>();
+            std::size_t na = a ? a->size() : 0, nb = b ? b->size() : 0;
+            if (na != nb) return false;
+            if constexpr (std::is_same_v<E, CIMInstance>)
+                return false;
+            else
+                return na == 0 || *a == *b;
+        }
+        if constexpr (std::is_same_v<E, CIMDateTime> || std::is_same_v<E, CIMObjectPath>) {
+            return *unbox<E>() == *other.unbox<E>();
+        } else if constexpr (!std::is_same_v<E, String> && !std::is_same_v<E, CIMInstance>) {
+            E x{}, y{};
+            get(x);
+            other.get(y);
+            return x == y;
+        } else {
+            return false;
+        }
+    });
 }
+
+// ---- text forms ----------------------------------------------------------------------------
 
 CIMValue CIMValue::fromText(CIMType type, std::string_view raw) {
     std::string_view text = type == CIMTYPE_STRING ? raw : trim(raw);
@@ -393,7 +565,7 @@ CIMValue CIMValue::fromText(CIMType type, std::string_view raw) {
             return CIMValue(c);
         }
         case CIMTYPE_STRING:
-            return CIMValue(std::string(raw));
+            return ValueAccess::string(raw);
         case CIMTYPE_DATETIME: {
             CIMDateTime dt;
             if (!CIMDateTime::parse(text, dt)) badText(type, raw);
@@ -456,19 +628,23 @@ CIMValue CIMValue::convertTo(CIMType type) const {
     if (type == m_type) return *this;
     if (!m_isArray) return fromText(type, toString());
     std::vector<std::string> texts;
-    if (m_value.index() == kInstancesIndex) {
-        const auto& p = std::get<Instances>(m_value);
-        if (p) appendTexts(texts, *p);
+    if (m_type == CIMTYPE_INSTANCE || m_type == CIMTYPE_OBJECT) {
+        if (const Instances* p = unbox<Instances>())
+            for (const auto& i : *p) texts.push_back(xml::encodeInstance(i));
     } else {
-        std::visit(
-            [&texts](const auto& v) {
-                using V = std::decay_t<decltype(v)>;
-                if constexpr (std::is_class_v<V> && !std::is_same_v<V, String> &&
-                              !std::is_same_v<V, CIMDateTime> && !std::is_same_v<V, PathPtr> &&
-                              !std::is_same_v<V, Instances>)
-                    appendTexts(texts, v);
-            },
-            m_value);
+        byElementType(m_type, [&](auto tag) {
+            using E = typename decltype(tag)::type;
+            if (const auto* a = unbox<std::vector<E>>()) {
+                for (std::size_t i = 0; i < a->size(); ++i) {
+                    std::string s;
+                    if constexpr (std::is_same_v<E, bool>)
+                        cim::appendText(s, static_cast<bool>((*a)[i]));
+                    else
+                        cim::appendText(s, (*a)[i]);
+                    texts.push_back(std::move(s));
+                }
+            }
+        });
     }
     return fromTexts(type, texts);
 }

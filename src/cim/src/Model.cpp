@@ -48,10 +48,58 @@ Uint32 findQualifier(const std::vector<CIMQualifier>& qualifiers, const CIMName&
     return findByName(qualifiers, name);
 }
 
+CIMProperty::CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize,
+                         const CIMName& referenceClassName, const CIMName& classOrigin,
+                         bool propagated)
+    : m_name(name), m_value(value) {
+    if (arraySize != 0 || !referenceClassName.isNull() || !classOrigin.isNull() || propagated) {
+        Extra& e = extra();
+        e.arraySize = arraySize;
+        e.referenceClassName = referenceClassName;
+        e.classOrigin = classOrigin;
+        e.propagated = propagated;
+    }
+}
+
+CIMProperty::CIMProperty(const CIMProperty& other)
+    : m_name(other.m_name),
+      m_value(other.m_value),
+      m_extra(other.m_extra ? std::make_unique<Extra>(*other.m_extra) : nullptr) {}
+
+CIMProperty& CIMProperty::operator=(const CIMProperty& other) {
+    if (this != &other) {
+        m_name = other.m_name;
+        m_value = other.m_value;
+        m_extra = other.m_extra ? std::make_unique<Extra>(*other.m_extra) : nullptr;
+    }
+    return *this;
+}
+
 bool CIMProperty::identical(const CIMProperty& other) const {
     return m_name == other.m_name && m_value == other.m_value &&
-           m_referenceClassName == other.m_referenceClassName &&
-           m_classOrigin == other.m_classOrigin && m_propagated == other.m_propagated;
+           getReferenceClassName() == other.getReferenceClassName() &&
+           getClassOrigin() == other.getClassOrigin() && getPropagated() == other.getPropagated();
+}
+
+CIMInstance::CIMInstance(const CIMInstance& other)
+    : m_className(other.m_className),
+      m_path(other.m_path),
+      m_properties(other.m_properties),
+      m_qualifiers(other.m_qualifiers
+                       ? std::make_unique<std::vector<CIMQualifier>>(*other.m_qualifiers)
+                       : nullptr) {}
+
+CIMInstance& CIMInstance::operator=(const CIMInstance& other) {
+    if (this != &other) {
+        CIMInstance copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void CIMInstance::addQualifier(const CIMQualifier& q) {
+    if (!m_qualifiers) m_qualifiers = std::make_unique<std::vector<CIMQualifier>>();
+    m_qualifiers->push_back(q);
 }
 
 Uint32 CIMInstance::findProperty(const CIMName& name) const {

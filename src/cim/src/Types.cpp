@@ -16,13 +16,37 @@ const char* cimTypeToString(CIMType type) {
 }
 
 bool cimTypeFromString(std::string_view text, CIMType& type) {
-    for (int i = 0; i < kTypeCount; ++i) {
-        if (text == kTypeNames[i]) {
-            type = static_cast<CIMType>(i);
-            return true;
-        }
+    // Decoders call this for every property: look only at the names that could match.
+    auto match = [&](std::string_view name, CIMType t) {
+        if (text != name) return false;
+        type = t;
+        return true;
+    };
+    if (text.empty()) return false;
+    switch (text[0]) {
+        case 'b':
+            return match("boolean", CIMTYPE_BOOLEAN);
+        case 'u':
+            return match("uint16", CIMTYPE_UINT16) || match("uint32", CIMTYPE_UINT32) ||
+                   match("uint64", CIMTYPE_UINT64) || match("uint8", CIMTYPE_UINT8);
+        case 's':
+            return match("string", CIMTYPE_STRING) || match("sint32", CIMTYPE_SINT32) ||
+                   match("sint16", CIMTYPE_SINT16) || match("sint64", CIMTYPE_SINT64) ||
+                   match("sint8", CIMTYPE_SINT8);
+        case 'r':
+            return match("reference", CIMTYPE_REFERENCE) || match("real64", CIMTYPE_REAL64) ||
+                   match("real32", CIMTYPE_REAL32);
+        case 'c':
+            return match("char16", CIMTYPE_CHAR16);
+        case 'd':
+            return match("datetime", CIMTYPE_DATETIME);
+        case 'o':
+            return match("object", CIMTYPE_OBJECT);
+        case 'i':
+            return match("instance", CIMTYPE_INSTANCE);
+        default:
+            return false;
     }
-    return false;
 }
 
 bool isIntegerType(CIMType type) {

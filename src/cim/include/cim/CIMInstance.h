@@ -1,6 +1,7 @@
 // A CIM instance: class name, properties and (when known) its object path.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <cim/CIMName.h>
@@ -14,6 +15,11 @@ class CIMInstance {
     // An uninitialized instance (empty class name).
     CIMInstance() = default;
     explicit CIMInstance(const CIMName& className) : m_className(className) {}
+    CIMInstance(const CIMInstance& other);
+    CIMInstance(CIMInstance&& other) noexcept = default;
+    CIMInstance& operator=(const CIMInstance& other);
+    CIMInstance& operator=(CIMInstance&& other) noexcept = default;
+    ~CIMInstance() = default;
 
     bool isUninitialized() const { return m_className.isNull(); }
     const CIMName& getClassName() const { return m_className; }
@@ -36,8 +42,10 @@ class CIMInstance {
     // Throws IndexOutOfBoundsException for a bad index.
     void removeProperty(Uint32 index);
 
-    const std::vector<CIMQualifier>& getQualifiers() const { return m_qualifiers; }
-    void addQualifier(const CIMQualifier& q) { m_qualifiers.push_back(q); }
+    const std::vector<CIMQualifier>& getQualifiers() const {
+        return m_qualifiers ? *m_qualifiers : noQualifiers();
+    }
+    void addQualifier(const CIMQualifier& q);
 
     // Class name, path and properties (in any order) are equal.
     bool identical(const CIMInstance& other) const;
@@ -49,10 +57,16 @@ class CIMInstance {
     void reserveProperties(std::size_t n) { m_properties.reserve(n); }
 
   private:
+    static const std::vector<CIMQualifier>& noQualifiers() {
+        static const std::vector<CIMQualifier> none;
+        return none;
+    }
+
     CIMName m_className;
     CIMObjectPath m_path;
     std::vector<CIMProperty> m_properties;
-    std::vector<CIMQualifier> m_qualifiers;
+    // Instance qualifiers are rare; most instances carry none.
+    std::unique_ptr<std::vector<CIMQualifier>> m_qualifiers;
 };
 
 }  // namespace cim

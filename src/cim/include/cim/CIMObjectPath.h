@@ -34,6 +34,10 @@ class CIMKeyBinding {
     // value is the key's text: the string itself, the number's digits, "TRUE"/"FALSE",
     // or a reference's path text.
     CIMKeyBinding(const CIMName& name, const std::string& value, Type type)
+        : m_name(name), m_value(std::string_view(value)), m_type(type) {}
+    // A value whose text is already shared (decoders share the repeated values of one
+    // answer).
+    CIMKeyBinding(const CIMName& name, const detail::SharedString& value, Type type)
         : m_name(name), m_value(value), m_type(type) {}
     // A reference key; the value becomes the canonical text of reference.
     CIMKeyBinding(const CIMName& name, const CIMObjectPath& reference);
@@ -44,8 +48,8 @@ class CIMKeyBinding {
 
     const CIMName& getName() const { return m_name; }
     void setName(const CIMName& name) { m_name = name; }
-    const std::string& getValue() const { return m_value; }
-    void setValue(const std::string& value) { m_value = value; }
+    const std::string& getValue() const { return m_value.str(); }
+    void setValue(const std::string& value) { m_value = detail::SharedString(value); }
     Type getType() const { return m_type; }
     void setType(Type type) { m_type = type; }
 
@@ -58,7 +62,7 @@ class CIMKeyBinding {
 
   private:
     CIMName m_name;
-    std::string m_value;
+    detail::SharedString m_value;
     Type m_type = STRING;
 };
 
@@ -70,7 +74,10 @@ class CIMObjectPath {
     CIMObjectPath(const std::string& host, const CIMNamespaceName& nameSpace,
                   const CIMName& className,
                   const std::vector<CIMKeyBinding>& keyBindings = std::vector<CIMKeyBinding>())
-        : m_host(host), m_nameSpace(nameSpace), m_className(className), m_keys(keyBindings) {}
+        : m_host(std::string_view(host)),
+          m_nameSpace(nameSpace),
+          m_className(className),
+          m_keys(keyBindings) {}
 
     // Parses text; throws MalformedObjectNameException whose message contains
     // "malformed" for empty text, a name that is not a legal CIM name (for example a
@@ -81,8 +88,8 @@ class CIMObjectPath {
     void set(std::string_view text) { *this = parse(text); }
     void clear();
 
-    const std::string& getHost() const { return m_host; }
-    void setHost(const std::string& host) { m_host = host; }
+    const std::string& getHost() const { return m_host.str(); }
+    void setHost(const std::string& host) { m_host = detail::SharedString(host); }
     const CIMNamespaceName& getNameSpace() const { return m_nameSpace; }
     void setNameSpace(const CIMNamespaceName& ns) { m_nameSpace = ns; }
     const CIMName& getClassName() const { return m_className; }
@@ -109,7 +116,7 @@ class CIMObjectPath {
     }
 
   private:
-    std::string m_host;
+    detail::SharedString m_host;
     CIMNamespaceName m_nameSpace;
     CIMName m_className;
     std::vector<CIMKeyBinding> m_keys;

@@ -1,6 +1,7 @@
 // Properties and qualifiers.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <cim/CIMName.h>
@@ -42,15 +43,14 @@ class CIMProperty {
     // arraySize is the declared fixed size of an array property (0: variable).
     CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize = 0,
                 const CIMName& referenceClassName = CIMName(),
-                const CIMName& classOrigin = CIMName(), bool propagated = false)
-        : m_name(name),
-          m_value(value),
-          m_referenceClassName(referenceClassName),
-          m_classOrigin(classOrigin),
-          m_arraySize(arraySize),
-          m_propagated(propagated) {}
+                const CIMName& classOrigin = CIMName(), bool propagated = false);
     CIMProperty(CIMName&& name, CIMValue&& value)
         : m_name(std::move(name)), m_value(std::move(value)) {}
+    CIMProperty(const CIMProperty& other);
+    CIMProperty(CIMProperty&& other) noexcept = default;
+    CIMProperty& operator=(const CIMProperty& other);
+    CIMProperty& operator=(CIMProperty&& other) noexcept = default;
+    ~CIMProperty() = default;
 
     const CIMName& getName() const { return m_name; }
     void setName(const CIMName& name) { m_name = name; }
@@ -60,31 +60,52 @@ class CIMProperty {
     void setValue(CIMValue&& value) { m_value = std::move(value); }
     CIMType getType() const { return m_value.getType(); }
     bool isArray() const { return m_value.isArray(); }
-    Uint32 getArraySize() const { return m_arraySize; }
-    const CIMName& getReferenceClassName() const { return m_referenceClassName; }
-    void setReferenceClassName(const CIMName& name) { m_referenceClassName = name; }
-    const CIMName& getClassOrigin() const { return m_classOrigin; }
-    void setClassOrigin(const CIMName& origin) { m_classOrigin = origin; }
-    bool getPropagated() const { return m_propagated; }
-    void setPropagated(bool propagated) { m_propagated = propagated; }
+    Uint32 getArraySize() const { return m_extra ? m_extra->arraySize : 0; }
+    const CIMName& getReferenceClassName() const {
+        return m_extra ? m_extra->referenceClassName : noName();
+    }
+    void setReferenceClassName(const CIMName& name) { extra().referenceClassName = name; }
+    const CIMName& getClassOrigin() const { return m_extra ? m_extra->classOrigin : noName(); }
+    void setClassOrigin(const CIMName& origin) { extra().classOrigin = origin; }
+    bool getPropagated() const { return m_extra && m_extra->propagated; }
+    void setPropagated(bool propagated) { extra().propagated = propagated; }
 
-    const std::vector<CIMQualifier>& getQualifiers() const { return m_qualifiers; }
-    void addQualifier(const CIMQualifier& q) { m_qualifiers.push_back(q); }
+    const std::vector<CIMQualifier>& getQualifiers() const {
+        return m_extra ? m_extra->qualifiers : noQualifiers();
+    }
+    void addQualifier(const CIMQualifier& q) { extra().qualifiers.push_back(q); }
     Uint32 findQualifier(const CIMName& name) const {
-        return cim::findQualifier(m_qualifiers, name);
+        return cim::findQualifier(getQualifiers(), name);
     }
 
     // Name (any case), value, reference class, class origin and propagated flag.
     bool identical(const CIMProperty& other) const;
 
   private:
+    // What most properties do without: kept apart so a plain property is 32 bytes.
+    struct Extra {
+        CIMName referenceClassName;
+        CIMName classOrigin;
+        std::vector<CIMQualifier> qualifiers;
+        Uint32 arraySize = 0;
+        bool propagated = false;
+    };
+    Extra& extra() {
+        if (!m_extra) m_extra = std::make_unique<Extra>();
+        return *m_extra;
+    }
+    static const CIMName& noName() {
+        static const CIMName none;
+        return none;
+    }
+    static const std::vector<CIMQualifier>& noQualifiers() {
+        static const std::vector<CIMQualifier> none;
+        return none;
+    }
+
     CIMName m_name;
     CIMValue m_value;
-    CIMName m_referenceClassName;
-    CIMName m_classOrigin;
-    std::vector<CIMQualifier> m_qualifiers;
-    Uint32 m_arraySize = 0;
-    bool m_propagated = false;
+    std::unique_ptr<Extra> m_extra;
 };
 
 }  // namespace cim

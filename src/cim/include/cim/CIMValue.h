@@ -15,10 +15,8 @@
 // - null values: "".
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include <cim/CIMDateTime.h>
@@ -28,6 +26,9 @@
 namespace cim {
 
 class CIMInstance;
+namespace detail {
+struct ValueAccess;
+}
 
 class CIMValue {
   public:
@@ -127,6 +128,8 @@ class CIMValue {
 
     // The text form described at the top of this file.
     std::string toString() const;
+    // Appends the text form to out, without a string of its own in between.
+    void appendText(std::string& out) const;
 
     // Same type, arrayness, nullness and elements.
     bool equal(const CIMValue& other) const;
@@ -146,21 +149,45 @@ class CIMValue {
     // for untyped parameters). Null values stay null. Throws ParseException.
     CIMValue convertTo(CIMType type) const;
 
-  private:
-    // Paths and embedded instances are boxed to keep every value small.
-    using Instances = std::shared_ptr<const std::vector<CIMInstance>>;
-    using PathPtr = std::shared_ptr<const CIMObjectPath>;
-    using Storage =
-        std::variant<Boolean, Uint8, Sint8, Uint16, Sint16, Uint32, Sint32, Uint64, Sint64, Real32,
-                     Real64, Char16, String, CIMDateTime, PathPtr, Instances, Array<Boolean>,
-                     Array<Uint8>, Array<Sint8>, Array<Uint16>, Array<Sint16>, Array<Uint32>,
-                     Array<Sint32>, Array<Uint64>, Array<Sint64>, Array<Real32>, Array<Real64>,
-                     Array<Char16>, Array<String>, Array<CIMDateTime>, Array<CIMObjectPath>>;
-    template <class T>
-    void getImpl(T& x, CIMType type, bool isArray) const;
-    void resetStorage();
+    CIMValue(const CIMValue& other) noexcept;
+    CIMValue(CIMValue&& other) noexcept;
+    CIMValue& operator=(const CIMValue& other) noexcept;
+    CIMValue& operator=(CIMValue&& other) noexcept;
+    ~CIMValue();
 
-    Storage m_value;
+  private:
+    friend struct detail::ValueAccess;
+    // Everything that is not a number, boolean or char16 lives in an immutable box shared
+    // by the copies of the value, so a value costs 16 bytes and a copy no allocation.
+    struct Box;
+    union Bits {
+        Boolean b;
+        Uint8 u8;
+        Sint8 s8;
+        Uint16 u16;
+        Sint16 s16;
+        Uint32 u32;
+        Sint32 s32;
+        Uint64 u64;
+        Sint64 s64;
+        Real32 r32;
+        Real64 r64;
+        Char16 c16;
+        Box* box;
+    };
+
+    // Strings and arrays may hold no box: then they are empty.
+    bool isBoxed() const { return !m_null && (m_isArray || m_type >= CIMTYPE_STRING); }
+    void release() noexcept;
+    template <class T>
+    void box(CIMType type, bool isArray, T&& value);
+    template <class T>
+    const T* unbox() const;
+    void setString(std::string_view text);
+    std::string_view stringView() const;
+    void checkType(CIMType type, bool isArray) const;
+
+    Bits m_bits{};
     CIMType m_type = CIMTYPE_BOOLEAN;
     bool m_isArray = false;
     bool m_null = true;

@@ -3,6 +3,7 @@
 // "HTTP", "401", "malformed" and the CIM status names such as "CIM_ERR_NOT_FOUND".
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -114,6 +115,18 @@ class HttpException : public Exception {
 
   private:
     int m_status;
+};
+
+// An answer larger than the client accepts (CIMClient::setMaxResponseSize); the message
+// names the limit. Not worth a retry: the same answer would come again.
+class ResponseTooLargeException : public Exception {
+  public:
+    ResponseTooLargeException(std::size_t limit, const std::string& message)
+        : Exception(message), m_limit(limit) {}
+    std::size_t getLimit() const { return m_limit; }
+
+  private:
+    std::size_t m_limit;
 };
 
 // Bad CIM-XML or a bad value text; the message names what is wrong.

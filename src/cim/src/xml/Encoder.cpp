@@ -1,52 +1,51 @@
 // CIM-XML encoding of requests and responses.
+#include <array>
+
 #include <cim/CIMInstance.h>
 #include <cim/xml/Codec.h>
 
 #include "../TextUtil.h"
+#include "../ValueAccess.h"
 
 namespace cim::xml {
 
 void appendEscaped(std::string& out, std::string_view text) {
+    // Runs of characters that need nothing are copied whole; most texts are one run.
+    static const auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (int c = 0x20; c < 256; ++c) plain[static_cast<std::size_t>(c)] = true;
+        for (unsigned char c : {'&', '<', '>', '"', '\''}) plain[c] = false;
+        return plain;
+    }();
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        const char* rep = nullptr;
-        char buf[8];
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (kPlain[c]) continue;
+        out.append(text.data() + start, i - start);
+        start = i + 1;
         switch (c) {
             case '&':
-                rep = "&amp;";
+                out += "&amp;";
                 break;
             case '<':
-                rep = "&lt;";
+                out += "&lt;";
                 break;
             case '>':
-                rep = "&gt;";
+                out += "&gt;";
                 break;
             case '"':
-                rep = "&quot;";
+                out += "&quot;";
                 break;
             case '\'':
-                rep = "&apos;";
+                out += "&apos;";
                 break;
-            default:
+            default: {
                 // Control characters (including tab, CR and LF, which XML parsers would
                 // normalise) travel as character references.
-                if (c < 0x20) {
-                    static const char kHex[] = "0123456789ABCDEF";
-                    buf[0] = '&';
-                    buf[1] = '#';
-                    buf[2] = 'x';
-                    buf[3] = kHex[c >> 4];
-                    buf[4] = kHex[c & 15];
-                    buf[5] = ';';
-                    buf[6] = 0;
-                    rep = buf;
-                }
-        }
-        if (rep) {
-            out.append(text.data() + start, i - start);
-            out += rep;
-            start = i + 1;
+                static const char kHex[] = "0123456789ABCDEF";
+                const char ref[] = {'&', '#', 'x', kHex[c >> 4], kHex[c & 15], ';'};
+                out.append(ref, sizeof ref);
+            }
         }
     }
     out.append(text.data() + start, text.size() - start);
@@ -223,17 +222,14 @@ class Writer {
             return;
         }
         if (!v.isArray()) {
-            if (t == CIMTYPE_STRING) {
-                // Skip the text-form copy for the common case.
-                String s;
-                v.get(s);
-                o += "<VALUE>";
-                appendEscaped(o, s);
-                o += "</VALUE>\n";
-                return;
-            }
             o += "<VALUE>";
-            appendEscaped(o, v.toString());
+            if (t == CIMTYPE_STRING) {
+                appendEscaped(o, cim::detail::ValueAccess::stringOf(v));
+            } else {
+                m_text.clear();
+                v.appendText(m_text);
+                appendEscaped(o, m_text);
+            }
             o += "</VALUE>\n";
             return;
         }
@@ -404,6 +400,7 @@ class Writer {
     }
 
     std::string& o;
+    std::string m_text;  // the text form of the value being written
 };
 
 bool sameName(const std::string& a, const char* b) {

@@ -10,9 +10,15 @@
 // it; when the server closes it, the next request opens a new one. A client is used by one
 // thread at a time; separate clients are independent.
 //
+// Answers are decoded while they arrive. The forEach... forms hand each instance or path to a
+// function as soon as it is decoded, so that a caller that searches or prints never holds
+// the whole list; a failure found later in the answer (a cut body, an error in the
+// trailers) still raises, after the results before it were handed over.
+//
 // Errors (all derive from cim::Exception, <cim/Exception.h>):
-//  - CannotConnectException: the endpoint refused or could not be reached at connect
-//    ("Connection failed ..."), or the TLS handshake failed (no "Connection failed");
+//  - CannotConnectException: the endpoint refused or could not be reached at connect, or it
+//    does not speak TLS ("Connection failed ..."); or its certificate was refused (no
+//    "Connection failed");
 //  - AlreadyConnectedException: connect on a connected client;
 //  - NotConnectedException: an operation on a client that is not connected;
 //  - ConnectionTimeoutException: no complete answer within the time-out ("timed out");
@@ -21,13 +27,15 @@
 //  - ConnectionLostException: the connection broke or the answer was cut ("HTTP" in the text);
 //  - CIMException: the server reported a CIM error; getCode() is its status and the text
 //    starts with the status name ("CIM_ERR_NOT_FOUND: ...");
-//  - ParseException: the answer is not valid CIM-XML or not the answer to the request.
+//  - ParseException: the answer is not valid CIM-XML or not the answer to the request;
+//  - ResponseTooLargeException: the answer is larger than setMaxResponseSize allows.
 //
 // Flag arguments left at their defaults are not sent, so the server applies the DSP0200
 // default of the operation (the same values as these defaults).
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,11 +57,17 @@ class HttpTransport;
 namespace xml {
 struct Request;
 struct Response;
+class ResponseHandler;
 }  // namespace xml
 
 class CIMClient {
   public:
     static constexpr Uint32 kDefaultTimeoutMilliseconds = 20000;
+    static constexpr std::size_t kDefaultMaxResponseBytes = std::size_t(256) << 20;
+
+    // Receive each result of the forEach... forms; they may move from it.
+    using InstanceFunction = std::function<void(CIMInstance&&)>;
+    using PathFunction = std::function<void(CIMObjectPath&&)>;
 
     CIMClient();
     ~CIMClient();
@@ -63,8 +77,10 @@ class CIMClient {
     // Time-out for connecting and for each operation; 0 restores the default (20 s).
     void setTimeout(Uint32 timeoutMilliseconds);
     Uint32 getTimeout() const;
-    // Largest response body accepted (default 1 GiB).
+    // Largest response body accepted (default 256 MiB); a larger answer raises
+    // ResponseTooLargeException as soon as it is seen to be larger.
     void setMaxResponseSize(std::size_t bytes);
+    std::size_t getMaxResponseSize() const { return m_maxResponseBytes; }
 
     // Plain HTTP. Opens the connection now: a refused or unreachable endpoint raises
     // CannotConnectException with "Connection failed" here. Credentials are sent with
@@ -72,7 +88,8 @@ class CIMClient {
     void connect(const String& host, Uint32 portNumber, const String& userName,
                  const String& password);
     // HTTPS with the given trust store and certificate verification callback. The TLS
-    // handshake (and so the certificate check) happens with the first operation.
+    // handshake (and so the certificate check) happens here, before connect returns; later
+    // operations use the connection without another handshake (unless the server closes it).
     void connect(const String& host, Uint32 portNumber, const SSLContext& sslContext,
                  const String& userName, const String& password);
     // Closes the connection. Safe to call when not connected.
@@ -140,13 +157,42 @@ class CIMClient {
                           const CIMName& methodName, const Array<CIMParamValue>& inParameters,
                           Array<CIMParamValue>& outParameters);
 
+    // The same operations, handing over each result as it is decoded.
+    void forEachInstance(const CIMNamespaceName& nameSpace, const CIMName& className,
+                         const InstanceFunction& function, Boolean deepInheritance = true,
+                         Boolean localOnly = true, Boolean includeQualifiers = false,
+                         Boolean includeClassOrigin = false,
+                         const CIMPropertyList& propertyList = CIMPropertyList());
+    void forEachInstanceName(const CIMNamespaceName& nameSpace, const CIMName& className,
+                             const PathFunction& function);
+    void forEachAssociator(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                           const InstanceFunction& function, const CIMName& assocClass = CIMName(),
+                           const CIMName& resultClass = CIMName(), const String& role = String(),
+                           const String& resultRole = String(), Boolean includeQualifiers = false,
+                           Boolean includeClassOrigin = false,
+                           const CIMPropertyList& propertyList = CIMPropertyList());
+    void forEachAssociatorName(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                               const PathFunction& function, const CIMName& assocClass = CIMName(),
+                               const CIMName& resultClass = CIMName(),
+                               const String& role = String(), const String& resultRole = String());
+    void forEachReference(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                          const InstanceFunction& function, const CIMName& resultClass = CIMName(),
+                          const String& role = String(), Boolean includeQualifiers = false,
+                          Boolean includeClassOrigin = false,
+                          const CIMPropertyList& propertyList = CIMPropertyList());
+    void forEachReferenceName(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                              const PathFunction& function, const CIMName& resultClass = CIMName(),
+                              const String& role = String());
+
     CIMClass getClass(const CIMNamespaceName& nameSpace, const CIMName& className,
                       Boolean localOnly = true, Boolean includeQualifiers = true,
                       Boolean includeClassOrigin = false,
                       const CIMPropertyList& propertyList = CIMPropertyList());
 
   private:
-    xml::Response call(xml::Request& request);
+    // Sends the request and decodes the answer; with a handler, the instances and paths go
+    // to it as they arrive instead of into the result.
+    xml::Response call(xml::Request& request, xml::ResponseHandler* handler = nullptr);
 
     std::unique_ptr<HttpTransport> m_transport;
     std::size_t m_maxResponseBytes;

@@ -1,8 +1,11 @@
-// CIM-XML over HTTP/HTTPS (DSP0200) on one libcurl handle: one TCP or TLS connection per
-// connected transport, reused for every request (keep-alive).
+// CIM-XML over HTTP/HTTPS (DSP0200): one TCP or TLS connection per connected transport,
+// reused for every request (keep-alive). libcurl opens the connection and does TLS; the
+// HTTP/1.1 exchange itself is ours, so that an answer's body can be handed on while it
+// arrives.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -30,16 +33,18 @@ struct HttpResponse {
 class HttpTransport {
   public:
     static constexpr unsigned kDefaultTimeoutMs = 20000;
-    static constexpr std::size_t kDefaultMaxResponseBytes = std::size_t(1) << 30;
+    static constexpr std::size_t kDefaultMaxResponseBytes = std::size_t(256) << 20;
 
     HttpTransport();
     ~HttpTransport();
     HttpTransport(const HttpTransport&) = delete;
     HttpTransport& operator=(const HttpTransport&) = delete;
 
-    // Opens the TCP connection now, so that a refused or unreachable endpoint fails here with
-    // CannotConnectException ("Connection failed ..."). Over HTTPS the TLS handshake and the
-    // certificate check take place with the first request. A connected transport raises
+    // Opens the connection now, over HTTPS with the TLS handshake and the certificate check,
+    // so that a refused or unreachable endpoint, or one that does not speak TLS, fails here
+    // with CannotConnectException ("Connection failed ..."). A certificate that the trust
+    // store or the verification callback refuses raises CannotConnectException without
+    // "Connection failed" (trying again would not help). A connected transport raises
     // AlreadyConnectedException. The password is kept only for Basic authentication.
     void connect(const std::string& host, unsigned port, const std::string& userName,
                  const std::string& password);
@@ -56,19 +61,29 @@ class HttpTransport {
     void setMaxResponseSize(std::size_t bytes) { m_maxResponseBytes = bytes; }
     std::size_t getMaxResponseSize() const { return m_maxResponseBytes; }
 
+    // Receives the body of a 2xx answer piece by piece, as it arrives.
+    using BodySink = std::function<void(const char* data, std::size_t size)>;
+
     // POSTs one CIM-XML message to /cimom with the CIMOperation, CIMMethod and CIMObject
     // headers. cimObjectHeader is the header value, already percent-encoded (see
     // <cim/xml/HttpHeaders.h>); texts with spaces or control characters are refused.
-    // Returns the response of a 2xx answer. Raises:
+    // Returns the response of a 2xx answer; with a sink, its body went to the sink instead
+    // of HttpResponse::body (an answer whose CIMStatusCode header reports an error never
+    // goes to the sink). When the server has closed a kept connection, a new one is opened
+    // (with a TLS handshake over HTTPS), and a request that met a connection closed before
+    // any answer is sent once more on a new one. Raises:
     //  - NotConnectedException when not connected;
     //  - ConnectionTimeoutException ("timed out") when no full answer came in time;
-    //  - CannotConnectException when a needed reconnect or the TLS handshake fails;
+    //  - CannotConnectException when a needed reconnect fails;
     //  - HttpException (status, "HTTP ...") for any non-2xx answer, with a CIMError header's
     //    value in the message; "401" for rejected credentials;
     //  - CIMException when a CIMStatusCode header or trailer reports a CIM error;
-    //  - Exception ("HTTP ...") when the connection broke or the answer was cut or garbled.
+    //  - ResponseTooLargeException when the body exceeds the limit;
+    //  - ConnectionLostException ("HTTP ...") when the connection broke or the answer was
+    //    cut or garbled;
+    //  - whatever the sink throws (the connection is then closed).
     HttpResponse post(const std::string& cimMethod, const std::string& cimObjectHeader,
-                      const std::string& body);
+                      const std::string& body, const BodySink& sink = BodySink());
 
     // Number of TCP connections opened so far by this transport (for diagnostics and tests).
     unsigned connectionsOpened() const;
@@ -81,6 +96,10 @@ class HttpTransport {
 
     void open(const std::string& host, unsigned port, const SSLContext* ssl,
               const std::string& userName, const std::string& password);
+    HttpResponse exchange(const std::string& cimMethod, const std::string& request,
+                          const BodySink& sink, bool reused);
+    // Raises for an HTTP or CIM error the complete answer reports.
+    HttpResponse evaluate(HttpResponse&& response) const;
 };
 
 }  // namespace cim

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,7 +140,51 @@ class RequestException : public ParseException {
 
 // Client side.
 std::string encodeRequest(const Request& request);
+// Decodes a whole answer (through ResponseDecoder).
 Response decodeResponse(std::string_view body, const Limits& limits = Limits());
+
+// Receives the results of an answer while it is decoded (see ResponseDecoder).
+class ResponseHandler {
+  public:
+    virtual ~ResponseHandler() = default;
+    // Called once, before the first result, with what the answer says before its results
+    // (message ID, intrinsic or not, method name, an ERROR met so far) and no results, so
+    // that a client can check that the answer is the one to its request. Throwing stops
+    // the decoding.
+    virtual void envelope(const Response& head) {}
+    virtual void instance(CIMInstance&& instance) = 0;
+    virtual void instanceName(CIMObjectPath&& path) = 0;
+};
+
+// Decodes an answer while its bytes arrive. Each result of an IRETURNVALUE (instance,
+// path, class) is decoded as soon as its element is complete and handed to the handler
+// (or, without one, collected into the Response that finish() returns), so that neither
+// the body nor a tree of it is held: memory stays about one result plus what is kept.
+// Everything else of the answer is kept and decoded by finish(), under the same rules as a
+// whole document: no document type, no entity beyond the predefined ones, the size limit
+// on all bytes fed, the same ParseException for a malformed or truncated answer. A fault
+// raises from feed() or finish(); results handed over before it stay handed over.
+// Texts the results repeat (names, key values, string values) are shared between them.
+class ResponseDecoder {
+  public:
+    explicit ResponseDecoder(const Limits& limits = Limits(), ResponseHandler* handler = nullptr);
+    ~ResponseDecoder();
+    ResponseDecoder(const ResponseDecoder&) = delete;
+    ResponseDecoder& operator=(const ResponseDecoder&) = delete;
+
+    void feed(const char* data, std::size_t size);
+    // The end of the answer. A handler has received every instance and path; the Response
+    // holds the rest (and the class of a GetClass answer).
+    Response finish();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The decoder that parses a whole answer into one document tree before reading it; the
+// streaming decoder is checked against it.
+Response decodeResponseDom(std::string_view body, const Limits& limits = Limits());
 
 // Server side. decodeRequest throws RequestException (a ParseException).
 Request decodeRequest(std::string_view body, const Limits& limits = Limits());

@@ -1,0 +1,220 @@
+// Answers handed on while they arrive: the forEach forms against the collecting ones, what
+// a throwing callback does to the connection, the response limit, which failure wins when
+// body and trailers disagree, kept connections the server closed, and HTTP framings.
+#include <cim/CIMClient.h>
+#include <cim/HttpTransport.h>
+#include <cim/xml/Codec.h>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackServer.h"
+#include "testsupport/RandomCim.h"
+
+using namespace cim;
+using namespace cimtest;
+
+namespace {
+
+const CIMNamespaceName kNs("root/LsiArray13");
+const CIMObjectPath kTarget = CIMObjectPath::parse("LSISSI_StorageVolume.DeviceID=\"V1\"");
+
+// Answers every operation with the same generated results for its method.
+RawReply generated(const RawRequest& r) {
+    const std::string* method = r.header("CIMMethod");
+    testsupport::RandomCim g(42);
+    xml::Response answer;
+    answer.messageId = messageIdOf(r.body);
+    answer.methodName = method ? *method : "";
+    answer.hasReturnValue = true;
+    const bool paths = answer.methodName.find("Names") != std::string::npos;
+    const bool withNamespace = answer.methodName.rfind("Enumerate", 0) != 0;
+    for (int i = 0; i < 40; ++i) {
+        if (paths) {
+            answer.instanceNames.push_back(g.path(0, withNamespace));
+        } else {
+            CIMInstance inst = g.instance();
+            inst.setPath(g.path(0, withNamespace));
+            answer.instances.push_back(inst);
+        }
+    }
+    return {cimChunkedResponse(xml::encodeResponse(answer), {}, 333), RawReply::Send};
+}
+
+std::string described(std::vector<CIMInstance> instances, std::vector<CIMObjectPath> paths) {
+    xml::Response r;
+    r.instances = std::move(instances);
+    r.instanceNames = std::move(paths);
+    return testsupport::describeResponse(r);
+}
+
+}  // namespace
+
+TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturn) {
+    RawServer server(generated);
+    CIMClient c;
+    c.connect("127.0.0.1", server.port(), "u", "p");
+    std::vector<CIMInstance> instances;
+    std::vector<CIMObjectPath> paths;
+    auto onInstance = [&](CIMInstance&& i) { instances.push_back(std::move(i)); };
+    auto onPath = [&](CIMObjectPath&& p) { paths.push_back(std::move(p)); };
+    struct Case {
+        const char* name;
+        std::function<std::string()> collected;
+        std::function<void()> handedOver;
+    } cases[] = {
+        {"EnumerateInstances",
+         [&] { return described(c.enumerateInstances(kNs, "CIM_StorageVolume"), {}); },
+         [&] { c.forEachInstance(kNs, "CIM_StorageVolume", onInstance); }},
+        {"EnumerateInstanceNames",
+         [&] { return described({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); },
+         [&] { c.forEachInstanceName(kNs, "CIM_StorageVolume", onPath); }},
+        {"Associators", [&] { return described(c.associators(kNs, kTarget), {}); },
+         [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
+        {"AssociatorNames", [&] { return described({}, c.associatorNames(kNs, kTarget)); },
+         [&] { c.forEachAssociatorName(kNs, kTarget, onPath); }},
+        {"References", [&] { return described(c.references(kNs, kTarget), {}); },
+         [&] { c.forEachReference(kNs, kTarget, onInstance); }},
+        {"ReferenceNames", [&] { return described({}, c.referenceNames(kNs, kTarget)); },
+         [&] { c.forEachReferenceName(kNs, kTarget, onPath); }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string expected = k.collected();
+        instances.clear();
+        paths.clear();
+        k.handedOver();
+        EXPECT_EQ(instances.size() + paths.size(), 40u);
+        EXPECT_EQ(described(instances, paths), expected);
+    }
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(ClientForEach, ACallbackThatThrowsStopsTheCallAndTheNextCallWorks) {
+    RawServer server(generated);
+    CIMClient c;
+    c.connect("127.0.0.1", server.port(), "u", "p");
+    int seen = 0;
+    EXPECT_THROW(c.forEachInstanceName(kNs, "CIM_StorageVolume",
+                                       [&](CIMObjectPath&&) {
+                                           if (++seen == 3) throw std::runtime_error("found it");
+                                       }),
+                 std::runtime_error);
+    EXPECT_EQ(seen, 3);
+    // The rest of that answer was never read: the connection went, the next call opens one.
+    EXPECT_EQ(c.enumerateInstanceNames(kNs, "CIM_StorageVolume").size(), 40u);
+    EXPECT_EQ(server.connections(), 2);
+}
+
+// 256 MiB by default, refused as soon as the length is announced (before: 1 GiB, and the
+// client waited for a body that never came).
+TEST(ClientLimits, AnAnswerOverTheDefaultLimitIsRefusedAtOnceNamingTheSetting) {
+    RawServer server([](const RawRequest&) {
+        return RawReply{httpResponse(200, "OK",
+                                     {{"Content-Type", "application/xml"},
+                                      {"Content-Length", std::to_string(300u << 20)}}),
+                        RawReply::Hang};
+    });
+    CIMClient c;
+    c.setTimeout(5000);
+    c.connect("127.0.0.1", server.port(), "u", "p");
+    try {
+        c.enumerateInstanceNames(kNs, "CIM_StorageVolume");
+        FAIL() << "no exception";
+    } catch (const ResponseTooLargeException& e) {
+        EXPECT_EQ(e.getLimit(), std::size_t(256) << 20);
+        EXPECT_NE(std::string(e.what()).find("setMaxResponseSize"), std::string::npos) << e.what();
+    }
+}
+
+TEST(ClientAnswers, ACimErrorInTheTrailersWinsOverABodyThatDoesNotDecode) {
+    RawServer server([](const RawRequest& r) {
+        const std::string broken =
+            simpleResponse(messageIdOf(r.body), "EnumerateInstanceNames",
+                           "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"V\"><KEYBINDING NAME=\"K\">");
+        if (r.body.find("WithTrailer") != std::string::npos)
+            return RawReply{cimChunkedResponse(broken, {{"CIMStatusCode", "1"}}), RawReply::Send};
+        return RawReply{cimChunkedResponse(broken, {}), RawReply::Send};
+    });
+    CIMClient c;
+    c.connect("127.0.0.1", server.port(), "u", "p");
+    EXPECT_THROW(c.enumerateInstanceNames(kNs, "WithTrailer"), CIMException);
+    EXPECT_THROW(c.enumerateInstanceNames(kNs, "Without"), ParseException);
+    EXPECT_EQ(server.connections(), 1);  // both answers were read to their end
+}
+
+// A kept connection the server closed just as the request went out: sent once more on a
+// new connection. On a new connection the same is a failure.
+TEST(TransportKeepAlive, ARequestMeetingAClosedKeptConnectionIsSentOnceMore) {
+    RawServer server([](const RawRequest& r) {
+        if (r.connection == 1 && r.body == "second") return RawReply{"", RawReply::SendAndClose};
+        return RawReply{cimResponse("<CIM>" + r.body + "</CIM>"), RawReply::Send};
+    });
+    HttpTransport t;
+    t.connect("127.0.0.1", server.port(), "u", "p");
+    EXPECT_EQ(t.post("GetInstance", "ns", "first").body, "<CIM>first</CIM>");
+    EXPECT_EQ(t.post("GetInstance", "ns", "second").body, "<CIM>second</CIM>");
+    EXPECT_EQ(server.requests().size(), 3u);
+    EXPECT_EQ(server.connections(), 2);
+}
+
+TEST(TransportFraming, EveryFramingGivesTheBodyAndBadOnesAreRefused) {
+    const std::string body = "<CIM>" + std::string(3000, 'f') + "</CIM>";
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool ok;
+        RawReply::Action action = RawReply::Send;
+    } cases[] = {
+        {"chunks of one byte with extensions and trailers",
+         [&] {
+             std::string s = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
+             for (char ch : body) s += std::string("1;ext=x\r\n") + ch + "\r\n";
+             return s + "0\r\nX-Trailer: 1\r\n\r\n";
+         }(),
+         true},
+        {"length with leading zeros",
+         httpResponse(200, "OK", {{"Content-Length", "0" + std::to_string(body.size())}}, body),
+         true},
+        {"until the connection closes", httpResponse(200, "OK", {}, body), true,
+         RawReply::SendAndClose},
+        {"HTTP/1.0",
+         "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+         true, RawReply::SendAndClose},
+        {"interim answers first",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n" + cimResponse(body), true},
+        {"conflicting lengths",
+         httpResponse(200, "OK", {{"Content-Length", "10"}, {"Content-Length", "11"}}, body),
+         false},
+        {"bad chunk size", httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}}) + "zz\r\n",
+         false},
+        {"unknown transfer coding", httpResponse(200, "OK", {{"Transfer-Encoding", "gzip"}}, body),
+         false},
+        {"chunk longer than its size",
+         httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}}) + "2\r\nabc\r\n0\r\n\r\n",
+         false},
+        {"header flood",
+         [] {
+             Fields many;
+             for (int i = 0; i < 1200; ++i) many.emplace_back("X-" + std::to_string(i), "v");
+             return httpResponse(200, "OK", many);
+         }(),
+         false},
+        {"header block over 64 KiB", httpResponse(200, "OK", {{"X-Big", std::string(70000, 'b')}}),
+         false},
+        {"status line of garbage", "HTTP/1.1 2x0 OK\r\n\r\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawServer server([&](const RawRequest&) { return RawReply{c.reply, c.action}; });
+        HttpTransport t;
+        t.connect("127.0.0.1", server.port(), "u", "p");
+        try {
+            HttpResponse r = t.post("GetInstance", "ns", "x");
+            EXPECT_TRUE(c.ok) << "accepted";
+            EXPECT_EQ(r.body, body);
+        } catch (const Exception& e) {
+            EXPECT_FALSE(c.ok) << e.what();
+            EXPECT_NE(std::string(e.what()).find("HTTP"), std::string::npos) << e.what();
+        }
+    }
+}

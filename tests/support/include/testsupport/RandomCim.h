@@ -1,0 +1,51 @@
+// Random CIM objects and CIM-XML answers for tests that compare decoders: every CIM type,
+// arrays, nulls, texts that need escaping, control characters and multi-byte UTF-8,
+// references (also inside keys), embedded instances, classes, errors and method results;
+// and the same documents written in the other legal ways XML allows.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include <cim/CIMClass.h>
+#include <cim/CIMInstance.h>
+#include <cim/CIMObjectPath.h>
+#include <cim/CIMValue.h>
+#include <cim/xml/Codec.h>
+
+namespace testsupport {
+
+class RandomCim {
+  public:
+    explicit RandomCim(std::uint32_t seed) : m_rng(seed) {}
+
+    std::string name();  // a legal CIM name, sometimes non-ASCII
+    std::string text();  // any string a provider might send
+    cim::CIMValue value(cim::CIMType type, bool isArray, int depth = 0);
+    cim::CIMValue anyValue(int depth = 0);
+    cim::CIMObjectPath path(int depth = 0, bool withNamespace = false);
+    cim::CIMInstance instance(int depth = 0);
+    cim::CIMClass cimClass();
+    // An answer of any kind: instances, paths, a class, an error or a method's results.
+    cim::xml::Response response();
+
+    // The encoded answer, rewritten in equivalent XML: single-quoted attributes, '>' left
+    // unescaped in attribute values, comments and processing instructions between
+    // elements, whitespace inside tags.
+    std::string respell(const std::string& xml);
+    // A copy with one random fault: cut short, a byte dropped or changed, markup added.
+    std::string damage(const std::string& xml);
+
+    std::uint32_t below(std::uint32_t n) { return n == 0 ? 0 : m_rng() % n; }
+    bool chance(int percent) { return static_cast<int>(below(100)) < percent; }
+
+  private:
+    std::mt19937 m_rng;
+};
+
+// Everything a decoded answer holds, as text, so that two decoders' results compare in one
+// string (paths with host and namespace, every property attribute and qualifier).
+std::string describeResponse(const cim::xml::Response& response);
+
+}  // namespace testsupport
