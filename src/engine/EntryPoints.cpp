@@ -6,6 +6,7 @@
 #include "engine/EngineCommon.h"
 #include "engine/Globals.h"
 #include "engine/Identification.h"
+#include "engine/SnapCalls.h"
 #include "engine/UniqueId.h"
 #include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
@@ -112,37 +113,30 @@ int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
                            " Starting snap/clone operation for [%d] devices", false);
 }
 
-int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_isMapped", devices, count, kDetail,
-                           "Going to check if [%d] snap/clone device(s) is mapped", true);
+int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_isMapped",
+                   [&] { return rkso::isMapped(devices, count, osUtil, nullptr); });
 }
 
-int rkso_mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_mapSnaps", devices, count, kDetail,
-                           "Going to map [%d] snap/clone device(s) to the host", true);
+int rkso_mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_mapSnaps", [&] { return rkso::mapSnaps(devices, count, osUtil); });
 }
 
-int rkso_unmapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_unmapSnaps", devices, count, kDetail,
-                           "Going to unmap [%d] snap/clone device(s) from the host", true);
+int rkso_unmapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_unmapSnaps", [&] { return rkso::unmapSnaps(devices, count, osUtil); });
 }
 
-int rkso_revertSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_revertSnaps", devices, count, kDetail,
-                           "Going to restore/reverse sync snap/clone device. If the operation "
-                           "fails, please check LSI provider capability",
-                           true);
+int rkso_revertSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_revertSnaps", [&] { return rkso::revertSnaps(devices, count, osUtil); });
 }
 
-int rkso_deleteSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_deleteSnaps", devices, count, kProgress,
-                           "Going to delete [%d] snap / clone device{s]", false);
+int rkso_deleteSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_deleteSnaps", [&] { return rkso::deleteSnaps(devices, count, osUtil); });
 }
 
-int rkso_reconcileSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_reconcileSnaps", devices, count, kDetail,
-                           "Going to check [%d] snap / clone device{s] status on the Storage Array",
-                           false);
+int rkso_reconcileSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_reconcileSnaps",
+                   [&] { return rkso::reconcileSnaps(devices, count, osUtil); });
 }
 
 }  // extern "C"
