@@ -6,6 +6,7 @@
 #include "engine/EngineCommon.h"
 #include "engine/Globals.h"
 #include "engine/Identification.h"
+#include "engine/SnapshotInfo.h"
 #include "engine/UniqueId.h"
 #include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
@@ -83,9 +84,9 @@ int rkso_identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByMod
     });
 }
 
-int rkso_prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_prepareDevices", devices, count, kProgress,
-                           "Starting to prepare [%d] snapshot(s)/clone(s).", false);
+int rkso_prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_prepareDevices",
+                   [&] { return rkso::prepareDevices(devices, count, osUtil); });
 }
 
 int rkso_unprepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
@@ -107,9 +108,8 @@ int rkso_unprepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*
     });
 }
 
-int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_snapDevices", devices, count, kProgress,
-                           " Starting snap/clone operation for [%d] devices", false);
+int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_snapDevices", [&] { return rkso::snapDevices(devices, count, osUtil); });
 }
 
 int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
