@@ -21,7 +21,8 @@ int call(rkso_devices_fn fn, std::vector<RKSO::SnapInfo*>& devs, RKSO::RKOSUtil*
 }
 
 void dump(const FakeSnapInfo& d) {
-    for (const auto& l : d.logLines()) std::cerr << l.level << " " << l.tag << " " << l.text << "\n";
+    for (const auto& l : d.logLines())
+        std::cerr << l.level << " " << l.tag << " " << l.text << "\n";
 }
 
 TEST(Road, OnePiT) {
