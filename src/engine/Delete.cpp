@@ -50,8 +50,8 @@ bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap) {
                             "%s: PiTViews of ConsistencyGroupPiTView are not mapped. Removing the "
                             "ConsistencyGroupPiTView.",
                             kTag);
-            snap.m_TargetDev = viewName;
-            snap.m_TargetDevPath = viewPath;
+            // The group view goes through this device's member of it.
+            snap.GetTargetPiTView(viewPath);
             attached = true;
         }
     } else if (snap.IsPiTAttached() == 1) {
