@@ -33,7 +33,7 @@ void deleteGroup(RKSO::SnapInfo* info, LSISnapshot& snap) {
 
 // Removes the PiT's view (or the group view) before the PiT can go. False when the
 // device is done (status set).
-bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap) {
+bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap, const std::string& prefix) {
     bool attached = false;
     if (snap.m_UseConsistencyGroup) {
         std::string viewName, viewPath;
@@ -58,6 +58,8 @@ bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap) {
         info->logFormat(2, kTag,
                         "%s: PiT %s is attached to target Device. Going to Detach the PiT.", kTag,
                         snap.m_PiTName.c_str());
+        // A view made by a map whose answer was lost is in no identifier.
+        targetCurrentView(snap, prefix);
         attached = true;
     }
     if (!attached) return true;
@@ -181,7 +183,7 @@ bool deleteDevice(RKSO::SnapInfo* info, RKSO::RKOSUtil* osUtil, ActiveLists& lis
     const std::string when = pitCreatedAt(snap, prefix);
     info->logFormat(1, kTag, "PiT/CGPiT [%s] was created at [%s]", snap.m_PiTName.c_str(),
                     when.c_str());
-    if (!removeViewFirst(info, snap)) return true;
+    if (!removeViewFirst(info, snap, prefix)) return true;
     if (snap.DeletePiT(*active, false) == RKSO::SNAP_STATUS_DELETED) {
         info->logFormat(0, kTag, "%s: Successfully deleted the device %s", kTag,
                         s.f.pitName.c_str());
