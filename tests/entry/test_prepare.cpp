@@ -196,3 +196,38 @@ TEST(Prepare, ArrayRecordIsLoggedWithoutItsPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// Job waits go through the host clock: nothing here waits real seconds.
+TEST(Prepare, GroupJobsAreWaitedForOnTheHostClock) {
+    struct Row {
+        const char* name;
+        uint16_t finalState;  // 0: the job completes
+        RKSO::SnapStatus want;
+    } rows[] = {
+        {"job completes", 0, RKSO::SNAP_STATUS_PREPARED},
+        {"job ends in Exception", 10, RKSO::SNAP_STATUS_PREPARE_FAILED},
+        {"job terminated", 8, RKSO::SNAP_STATUS_PREPARE_FAILED},
+    };
+    for (const Row& row : rows) {
+        ManualClock clock;
+        sim::TestServerOptions options = PlainHttp();
+        options.clock = clock.clock();
+        sim::Config config = EntryConfig({"src01"});
+        config.jobs.durationMs = 25000;
+        sim::TestServer sim(config, options);
+        sim.setJobMode("CreatePiTGroup", true);
+        if (row.finalState) sim.failNextJobs(1, row.finalState);
+        SimHostClock hostClock(clock);
+        EntryHost host(sim);
+        auto devs = host.devices({"src01"});
+        host.prepare(devs);
+        EXPECT_EQ(host.device("src01").status(), row.want) << row.name;
+        const std::vector<int64_t> waits = hostClock.waits();
+        ASSERT_FALSE(waits.empty()) << row.name;
+        for (int64_t w : waits) EXPECT_EQ(w, 10000) << row.name;
+    }
+}
+
+}  // namespace
