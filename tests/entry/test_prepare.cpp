@@ -231,3 +231,46 @@ TEST(Prepare, GroupJobsAreWaitedForOnTheHostClock) {
 }
 
 }  // namespace
+
+namespace {
+
+// A second array of the same provider holding a volume of the same label with its
+// PiT group already made.
+sim::Config twoArraysSameLabel(const std::string& label) {
+    sim::Config c = EntryConfig({label});
+    sim::Array b = c.arrays.front();
+    b.id = sim::makeArrayId("entry-second");
+    b.name = "ESeries02";
+    b.hosts.clear();
+    b.hostGroups.clear();
+    b.mappings.clear();
+    for (size_t i = 0; i < b.controllers.size(); ++i)
+        b.controllers[i].name = "99164800000" + std::to_string(i);
+    for (size_t i = 0; i < b.pools.size(); ++i)
+        b.pools[i].ref = sim::makeRef("entry-second-pool" + std::to_string(i));
+    sim::Volume v = *b.findVolumeByLabel(label);
+    v.uuid = sim::makeVolumeUuid("entry-second:" + label);
+    v.pool = b.pools.front().ref;
+    b.volumes = {v};
+    sim::PiTGroup g;
+    g.ref = sim::makeRef("entry-second-pg");
+    g.label = label + "_SMIS_PG";
+    g.baseVolume = v.uuid;
+    g.repositoryBytes = 1ull << 30;
+    b.pitGroups = {g};
+    b.reindex();
+    c.arrays.push_back(b);
+    return c;
+}
+
+TEST(Prepare, APiTGroupOfAnotherArrayIsNotTaken) {
+    sim::TestServer sim(twoArraysSameLabel("src01"), PlainHttp());
+    EntryHost host(sim);
+    auto devs = host.devices({"src01"});
+    EXPECT_EQ(host.prepare(devs), 0);
+    EXPECT_EQ(groupsLabelled(sim, "src01_SMIS_PG"), 1u) << "made on the device's own array";
+    EXPECT_EQ(host.snap(devs), 0);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u);
+}
+
+}  // namespace
