@@ -94,6 +94,7 @@ class PrepareRun {
     bool m_groupChosen = false;
     int m_groupIndex = -1;
     std::string m_groupName;
+    NamespaceCache m_namespaces;
     CallShared m_shared;
     ThreadTable m_threads;
 };
@@ -169,7 +170,7 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     // b. Array parameters.
     LSISnapshot snap;
     snap.SetLogger(device);
-    if (!initArrayParams(snap, device, id.arrayId, true)) {
+    if (!initArrayParams(snap, device, id.arrayId, true, &m_namespaces)) {
         device->logFormat(2, kTag, "%s: Failed to initialize the Array parameters", kTag);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         return Setup::kStop;

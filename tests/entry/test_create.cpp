@@ -195,3 +195,40 @@ TEST(Create, ADeviceWithoutAUsableIdentifierEndsTheLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+// Devices of two arrays, each managed by its own provider with its own password, in
+// one create call: each must use the record of its own array.
+TEST(Create, EachArrayUsesItsOwnRecord) {
+    sim::Config second = EntryConfig({"far01"});
+    second.password = "0ther-Pw!77";
+    second.arrays[0].id = sim::makeArrayId("entry-far");
+    sim::TestServer farSim(second, PlainHttp());
+    FakeSnapInfo far;
+    {
+        EntryHost farHost(farSim);
+        auto devs = farHost.devices({"far01"});
+        ASSERT_EQ(farHost.prepare(devs), 0);
+        FakeSnapInfo& prepared = farHost.device("far01");
+        far.setMetaDataText(RKSO::METADATA_SNAP_UNIQUE_ID, *prepared.metaData(1));
+        far.setMetaDataText(RKSO::METADATA_ENGINE_CAPABILITY, "3");
+        far.setStatus(RKSO::SNAP_STATUS_PREPARED);
+        far.setArrayInfoText(farHost.arrayRecord());
+        far.setConfig("SMCONFIG_NAME_SMIS_SERVER_PORT", std::to_string(farSim.httpPort()));
+        far.setEngineIdValue(54);
+    }
+    sim::TestServer sim(EntryConfig({"src01"}), PlainHttp());
+    EntryHost host(sim);
+    auto devs = host.devices({"src01"});
+    ASSERT_EQ(host.prepare(devs), 0);
+    devs.push_back(&far);
+    EXPECT_EQ(host.snap(devs), 0);
+    EXPECT_EQ(far.status(), RKSO::SNAP_STATUS_CREATED) << far.errorText();
+    EXPECT_EQ(far.errorCode(), 0) << far.errorText();
+    EXPECT_EQ(farSim.provider().currentState().arrays[0].pits.size(), 1u);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u);
+    SimJournal::add(far);
+}
+
+}  // namespace

@@ -196,3 +196,81 @@ TEST(Prepare, ArrayRecordIsLoggedWithoutItsPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// Job waits go through the host clock: nothing here waits real seconds.
+TEST(Prepare, GroupJobsAreWaitedForOnTheHostClock) {
+    struct Row {
+        const char* name;
+        uint16_t finalState;  // 0: the job completes
+        RKSO::SnapStatus want;
+    } rows[] = {
+        {"job completes", 0, RKSO::SNAP_STATUS_PREPARED},
+        {"job ends in Exception", 10, RKSO::SNAP_STATUS_PREPARE_FAILED},
+        {"job terminated", 8, RKSO::SNAP_STATUS_PREPARE_FAILED},
+    };
+    for (const Row& row : rows) {
+        ManualClock clock;
+        sim::TestServerOptions options = PlainHttp();
+        options.clock = clock.clock();
+        sim::Config config = EntryConfig({"src01"});
+        config.jobs.durationMs = 25000;
+        sim::TestServer sim(config, options);
+        sim.setJobMode("CreatePiTGroup", true);
+        if (row.finalState) sim.failNextJobs(1, row.finalState);
+        SimHostClock hostClock(clock);
+        EntryHost host(sim);
+        auto devs = host.devices({"src01"});
+        host.prepare(devs);
+        EXPECT_EQ(host.device("src01").status(), row.want) << row.name;
+        const std::vector<int64_t> waits = hostClock.waits();
+        ASSERT_FALSE(waits.empty()) << row.name;
+        for (int64_t w : waits) EXPECT_EQ(w, 10000) << row.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A second array of the same provider holding a volume of the same label with its
+// PiT group already made.
+sim::Config twoArraysSameLabel(const std::string& label) {
+    sim::Config c = EntryConfig({label});
+    sim::Array b = c.arrays.front();
+    b.id = sim::makeArrayId("entry-second");
+    b.name = "ESeries02";
+    b.hosts.clear();
+    b.hostGroups.clear();
+    b.mappings.clear();
+    for (size_t i = 0; i < b.controllers.size(); ++i)
+        b.controllers[i].name = "99164800000" + std::to_string(i);
+    for (size_t i = 0; i < b.pools.size(); ++i)
+        b.pools[i].ref = sim::makeRef("entry-second-pool" + std::to_string(i));
+    sim::Volume v = *b.findVolumeByLabel(label);
+    v.uuid = sim::makeVolumeUuid("entry-second:" + label);
+    v.pool = b.pools.front().ref;
+    b.volumes = {v};
+    sim::PiTGroup g;
+    g.ref = sim::makeRef("entry-second-pg");
+    g.label = label + "_SMIS_PG";
+    g.baseVolume = v.uuid;
+    g.repositoryBytes = 1ull << 30;
+    b.pitGroups = {g};
+    b.reindex();
+    c.arrays.push_back(b);
+    return c;
+}
+
+TEST(Prepare, APiTGroupOfAnotherArrayIsNotTaken) {
+    sim::TestServer sim(twoArraysSameLabel("src01"), PlainHttp());
+    EntryHost host(sim);
+    auto devs = host.devices({"src01"});
+    EXPECT_EQ(host.prepare(devs), 0);
+    EXPECT_EQ(groupsLabelled(sim, "src01_SMIS_PG"), 1u) << "made on the device's own array";
+    EXPECT_EQ(host.snap(devs), 0);
+    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u);
+}
+
+}  // namespace
