@@ -15,7 +15,8 @@ using namespace testsupport;
 
 size_t groupsLabelled(sim::TestServer& sim, const std::string& label) {
     size_t n = 0;
-    for (const sim::PiTGroup& g : sim.provider().currentState().arrays[0].pitGroups)
+    const sim::Config state = sim.provider().currentState();
+    for (const sim::PiTGroup& g : state.arrays[0].pitGroups)
         if (g.label == label) ++n;
     return n;
 }
