@@ -70,8 +70,9 @@ class HttpTransport {
     // Returns the response of a 2xx answer; with a sink, its body went to the sink instead
     // of HttpResponse::body (an answer whose CIMStatusCode header reports an error never
     // goes to the sink). When the server has closed a kept connection, a new one is opened
-    // (with a TLS handshake over HTTPS), and a request that met a connection closed before
-    // any answer is sent once more on a new one. Raises:
+    // (with a TLS handshake over HTTPS). A repeatable request (a read) that met a kept
+    // connection closed before any answer is sent once more on a new one; any other request
+    // may already have been carried out, so it fails. Raises:
     //  - NotConnectedException when not connected;
     //  - ConnectionTimeoutException ("timed out") when no full answer came in time;
     //  - CannotConnectException when a needed reconnect fails;
@@ -83,7 +84,8 @@ class HttpTransport {
     //    cut or garbled;
     //  - whatever the sink throws (the connection is then closed).
     HttpResponse post(const std::string& cimMethod, const std::string& cimObjectHeader,
-                      const std::string& body, const BodySink& sink = BodySink());
+                      const std::string& body, const BodySink& sink = BodySink(),
+                      bool repeatable = false);
 
     // Number of TCP connections opened so far by this transport (for diagnostics and tests).
     unsigned connectionsOpened() const;
@@ -97,7 +99,7 @@ class HttpTransport {
     void open(const std::string& host, unsigned port, const SSLContext* ssl,
               const std::string& userName, const std::string& password);
     HttpResponse exchange(const std::string& cimMethod, const std::string& request,
-                          const BodySink& sink, bool reused);
+                          const BodySink& sink, bool mayRepeat);
     // Raises for an HTTP or CIM error the complete answer reports.
     HttpResponse evaluate(HttpResponse&& response) const;
 };
