@@ -67,6 +67,12 @@ TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
         EntryHost host(sim, {54, 3, "", row.tuning});
         auto devs = host.devices(row.keys);
         EXPECT_EQ(host.prepare(devs), 0) << row.name;
+        EXPECT_TRUE(
+            host.device(row.keys[0])
+                .logContains(
+                    "Array info received from DB [{hostName:127.0.0.1,hostUserName:snapuser,"
+                    "hostPassword:****,engineId:54}]"))
+            << row.name;
         sim::Array array = sim.provider().currentState().arrays[0];
         EXPECT_EQ(array.pitGroups.size(), row.groups) << row.name;
         EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups) << row.name;
