@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 
 using namespace cimtest;
 using cim::HttpTransport;

@@ -16,6 +16,9 @@
 namespace cimtest {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
+// The first field of that name (any case); nullptr or "" when there is none.
+const std::string* findField(const Fields& fields, const std::string& name);
+std::string field(const Fields& fields, const std::string& name);
 
 struct RawRequest {
     std::string method;
@@ -92,6 +95,8 @@ struct RecordedMessage {
 };
 // Directory of the recorded samples; empty when they are not present.
 std::string wireDir();
+// Every file in wireDir() whose name ends with suffix, sorted.
+std::vector<std::string> wireFiles(const std::string& suffix);
 RecordedMessage loadRecorded(const std::string& fileName);
 // Renders a recorded response again, with its MESSAGE ID replaced, in its own framing.
 std::string replay(const RecordedMessage& response, const std::string& messageId);

@@ -1,6 +1,7 @@
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +61,8 @@ Fields parseFields(std::istringstream& in) {
     return fields;
 }
 
+}  // namespace
+
 const std::string* findField(const Fields& fields, const std::string& name) {
     for (const auto& f : fields) {
         if (iequals(f.first, name)) return &f.second;
@@ -66,7 +70,10 @@ const std::string* findField(const Fields& fields, const std::string& name) {
     return nullptr;
 }
 
-}  // namespace
+std::string field(const Fields& fields, const std::string& name) {
+    const std::string* value = findField(fields, name);
+    return value != nullptr ? *value : std::string();
+}
 
 const std::string* RawRequest::header(const std::string& name) const {
     return findField(headers, name);
@@ -246,6 +253,22 @@ std::string wireDir() {
     const std::string dir = fromEnv != nullptr ? fromEnv : RKSO_WIRE_DIR;
     std::ifstream probe(dir + "/README.md");
     return probe ? dir : std::string();
+}
+
+std::vector<std::string> wireFiles(const std::string& suffix) {
+    std::vector<std::string> out;
+    const std::string dir = wireDir();
+    DIR* d = dir.empty() ? nullptr : opendir(dir.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n.size() > suffix.size() &&
+            n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+            out.push_back(n);
+    }
+    closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 RecordedMessage loadRecorded(const std::string& fileName) {
