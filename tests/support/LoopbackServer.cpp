@@ -153,6 +153,12 @@ void RawServer::serve(int fd, int connection) {
             ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
             if (n <= 0) return;
             buffer.append(chunk, static_cast<std::size_t>(n));
+            // Not HTTP (a TLS hello, say): refuse and close as a plain HTTP server does.
+            if (!std::isupper(static_cast<unsigned char>(buffer[0]))) {
+                writeAll(fd, httpResponse(400, "Bad Request", {{"Connection", "close"}}, ""));
+                ::shutdown(fd, SHUT_RDWR);
+                return;
+            }
         }
         RawRequest request;
         request.connection = connection;
