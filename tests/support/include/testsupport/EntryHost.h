@@ -14,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,21 @@ inline std::vector<std::string> Labels(const std::string& prefix, int n) {
     return labels;
 }
 
+// The '*'-separated fields of a device's snap unique identifier (metadata id 1);
+// empty when none is stored.
+inline std::vector<std::string> IdentifierFields(const FakeSnapInfo& device) {
+    std::vector<std::string> fields;
+    const std::optional<std::string> text = device.metaData(RKSO::METADATA_SNAP_UNIQUE_ID);
+    if (!text) return fields;
+    size_t pos = 0;
+    for (size_t star = text->find('*'); star != std::string::npos; star = text->find('*', pos)) {
+        fields.push_back(text->substr(pos, star - pos));
+        pos = star + 1;
+    }
+    fields.push_back(text->substr(pos));
+    return fields;
+}
+
 struct EntryHostOptions {
     int engineId = 54;
     int capability = 3;
@@ -88,10 +104,11 @@ class EntryHost {
     }
 
     // The device of the volume labelled label, made on first use: its path is the
-    // host's device of that LUN.
-    FakeSnapInfo& device(const std::string& label) {
-        std::unique_ptr<FakeSnapInfo>& slot = m_devices[label];
+    // host's device of that LUN. "label#2" is a second record of the same volume.
+    FakeSnapInfo& device(const std::string& key) {
+        std::unique_ptr<FakeSnapInfo>& slot = m_devices[key];
         if (!slot) {
+            const std::string label = key.substr(0, key.find('#'));
             slot = std::make_unique<FakeSnapInfo>();
             const sim::Volume* v =
                 m_sim.provider().config().arrays.front().findVolumeByLabel(label);
@@ -109,9 +126,9 @@ class EntryHost {
         return *slot;
     }
 
-    std::vector<RKSO::SnapInfo*> devices(const std::vector<std::string>& labels) {
+    std::vector<RKSO::SnapInfo*> devices(const std::vector<std::string>& keys) {
         std::vector<RKSO::SnapInfo*> out;
-        for (const std::string& label : labels) out.push_back(&device(label));
+        for (const std::string& key : keys) out.push_back(&device(key));
         return out;
     }
 
