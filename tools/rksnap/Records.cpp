@@ -182,7 +182,7 @@ bool Records::open(const std::string& stateDir, int controlHostId,
         return false;
     }
     sqlite3_busy_timeout(m_db, 10000);
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=FULL") ||
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
         !exec("PRAGMA foreign_keys=ON")) {
         *error = m_lastError;
         return false;

@@ -1,13 +1,16 @@
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <thread>
 
 #include "App.h"
 #include "rkso/EvDebug.h"
 #include "rkso/RKPlatformInfo.h"
 #include "rkso/RkDeviceTree.h"
+#include "rkso/RkHostClock.h"
 
 namespace rksnap {
 namespace {
@@ -19,6 +22,25 @@ const char* const kDefaultEngines =
     "54 = {SnapVendorName:LSI,Capabilities:1}\n"
     "17 = {SnapVendorName:LSI,Capabilities:2}\n"
     "16 = {SnapVendorName:LSI,Capabilities:1}\n";
+
+// Host time running faster than the wall clock: waits of the plug-in (job
+// polls, rescans) take 1/scale of their length. Only for simulated arrays,
+// whose jobs are configured to finish as much faster.
+class ScaledClock : public RkHostClock {
+  public:
+    explicit ScaledClock(int scale) : m_scale(scale), m_start(std::chrono::steady_clock::now()) {}
+    int64_t nowMs() override {
+        auto real = std::chrono::steady_clock::now() - m_start;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(real).count() * m_scale;
+    }
+    void sleepMs(int64_t ms) override {
+        if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms / m_scale));
+    }
+
+  private:
+    const int m_scale;
+    const std::chrono::steady_clock::time_point m_start;
+};
 
 }  // namespace
 
@@ -58,6 +80,9 @@ bool Session::open(bool withRecords, bool withPlugin) {
         return false;
     }
     RkDeviceTree::reset();
+    // [Host] ClockScale: see ScaledClock. The clock lives as long as the process.
+    int scale = std::atoi(config.get("Host", "ClockScale").c_str());
+    if (scale > 1 && scale <= 1000) RkHostClock::install(new ScaledClock(scale));
     if (!std::getenv("RKHOST_DEBUG_LOG")) EvDebug::setLogFile((stateDir + "/rksnap.log").c_str());
     if (withRecords &&
         !records.open(
