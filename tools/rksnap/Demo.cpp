@@ -255,13 +255,13 @@ json Demo::rksnap(std::vector<std::string> args, int* exitCode) {
                                m_dir + "/state", "--json"});
     Child c;
     *exitCode = -1;
-    if (g_interrupted || !c.start(args, m_dir + "/rksnap.err")) return json();
+    if (g_interrupted || !c.start(args, m_dir + "/rksnap.err")) return json::object();
     g_child = c.pid;
     std::string out = c.readAll();
     *exitCode = c.wait();
     g_child = -1;
     json j = json::parse(out, nullptr, false);
-    return j.is_discarded() ? json() : j;
+    return j.is_object() ? j : json::object();
 }
 
 size_t Demo::takeRequests() {
