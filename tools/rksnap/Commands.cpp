@@ -162,6 +162,15 @@ class Runner {
         m_s.records.endCall(ctx.callId, out.result);
 
         std::string selected;
+        for (auto& d : devices)
+            if (selected.empty()) selected = d->selectedArray();
+        if (snap.arrayName.empty() && !selected.empty()) {
+            ArrayEntry a;
+            if (m_s.config.findArray(selected, &a)) {
+                snap.arrayName = a.name;
+                m_s.records.setSnapArray(snap.id, a.name);
+            }
+        }
         for (auto& d : devices) {
             DeviceRecord r = d->record();
             r.lastOp = op;
@@ -172,14 +181,6 @@ class Runner {
             if (hint.empty() && r.errorCode == 0 && !succeeded(op, r.status))
                 hint = d->lastErrorLine();
             out.hints.push_back(hint);
-            if (selected.empty()) selected = d->selectedArray();
-        }
-        if (snap.arrayName.empty() && !selected.empty()) {
-            ArrayEntry a;
-            if (m_s.config.findArray(selected, &a)) {
-                snap.arrayName = a.name;
-                m_s.records.setSnapArray(snap.id, a.name);
-            }
         }
         out.exitCode = exitFor(op, out.result, out.devices);
         updateSnap(snap, out);
@@ -245,6 +246,7 @@ json deviceJson(const DeviceRecord& d, const std::string& hint) {
               {"error", {{"code", d.errorCode}, {"message", d.errorText}}},
               {"snapDevice", d.snapDevice},
               {"lastOperation", d.lastOp},
+              {"uniqueId", d.uniqueId},
               {"interrupted", d.intent}};
     if (!hint.empty()) j["hint"] = hint;
     return j;
