@@ -47,13 +47,15 @@ std::set<std::string> recordedPiTs(const RksnapHost& host, bool liveOnly) {
 
 std::set<std::string> arrayPiTs(sim::TestServer& sim) {
     std::set<std::string> ids;
-    for (const json& p : sim.state()["arrays"][0]["pits"]) ids.insert(p["id"].get<std::string>());
+    const json state = sim.state();
+    for (const json& p : state["arrays"][0]["pits"]) ids.insert(p["id"].get<std::string>());
     return ids;
 }
 
 TEST(Records, SecondRksnapWaitsForTheFirst) {
     sim::TestServer sim(testsupport::fastJobs());
     RksnapHost host(sim);
+    ASSERT_EQ(host.run({"list"}).exitCode, 0);
     int fd = open((host.stateDir() + "/rksnap.lock").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
