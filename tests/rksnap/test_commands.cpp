@@ -1,8 +1,6 @@
 // Every rksnap command as a separate process, in text and --json, and the
 // failure paths a user meets, against the simulator over HTTPS.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,18 +91,6 @@ TEST_P(EveryCommand, WalksTheRoadWithTheExpectedOutcome) {
 INSTANTIATE_TEST_SUITE_P(Output, EveryCommand, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "json" : "text"; });
 
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 struct Failure {
     const char* name;
     std::string arrayPassword;  // "" = the right one
@@ -193,7 +179,10 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
     for (const Failure& row : rows) {
         SCOPED_TRACE(row.name);
         sim::TestServer sim(testsupport::fastJobs());
-        RksnapHost host(sim, row.arrayPassword, row.providerDown ? closedPort() : 0);
+        testsupport::RksnapSetup setup;
+        setup.providerPassword = row.arrayPassword;
+        setup.httpsPort = row.providerDown ? testsupport::closedPort() : 0;
+        RksnapHost host(sim, setup);
         if (row.arrange) row.arrange(sim, host);
         RksnapResult r = host.run(expand(row.args, host));
         EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;

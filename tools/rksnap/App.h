@@ -58,7 +58,8 @@ class Session {
     explicit Session(const Options& o) : opts(o) {}
     // Configuration (and, when asked, records and plug-in); false with the
     // reason printed.
-    bool open(bool withRecords, bool withPlugin);
+    // withHost: the host libraries read the configuration too (device tree, clock).
+    bool open(bool withRecords, bool withPlugin, bool withHost = false);
     std::string keyFile() const;
     int controlHostId() const;
 

@@ -21,15 +21,16 @@
 #include <random>
 
 #include "App.h"
-
-extern char** environ;
+#include "Process.h"
 
 namespace rksnap {
+
+volatile sig_atomic_t g_interrupted = 0;
+
 namespace {
 
 using nlohmann::json;
 
-volatile sig_atomic_t g_interrupted = 0;
 volatile pid_t g_child = -1;
 volatile pid_t g_sim = -1;
 
@@ -55,68 +56,6 @@ std::string randomText(size_t n) {
     for (size_t i = 0; i < n; ++i) s += kChars[rd() % (sizeof kChars - 1)];
     return s;
 }
-
-// A program with stdout on a pipe (stderr to a file, or inherited).
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-    bool start(const std::vector<std::string>& args, const std::string& errFile) {
-        int p[2];
-        if (pipe2(p, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-        if (!errFile.empty())
-            posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                             0600);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(p[1]);
-        out = p[0];
-        if (rc != 0) {
-            pid = -1;
-            return false;
-        }
-        return true;
-    }
-    // One line of stdout, waiting at most timeoutMs; "" at its end.
-    std::string readLine(int timeoutMs) {
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        char c;
-        while (!g_interrupted) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
-            pollfd pf{out, POLLIN, 0};
-            if (left <= 0 || ::poll(&pf, 1, left) <= 0) break;
-            if (::read(out, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line;
-    }
-    std::string readAll() {
-        std::string all;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(out, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-            if (n > 0) all.append(buf, static_cast<size_t>(n));
-        return all;
-    }
-    int wait() {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid = -1;
-        if (out >= 0) ::close(out);
-        out = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-};
 
 size_t collect(char* data, size_t size, size_t n, void* user) {
     auto* s = static_cast<std::string*>(user);

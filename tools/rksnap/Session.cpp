@@ -57,7 +57,7 @@ int Session::controlHostId() const {
     return v.empty() ? 1 : std::atoi(v.c_str());
 }
 
-bool Session::open(bool withRecords, bool withPlugin) {
+bool Session::open(bool withRecords, bool withPlugin, bool withHost) {
     std::string error;
     const std::string configPath = opts.configPath.empty() ? defaultConfigPath() : opts.configPath;
     if (!config.load(configPath, !opts.configPath.empty(), &error)) {
@@ -65,7 +65,7 @@ bool Session::open(bool withRecords, bool withPlugin) {
         return false;
     }
     stateDir = opts.stateDir.empty() ? defaultStateDir() : opts.stateDir;
-    if (!withRecords && !withPlugin) return true;
+    if (!withRecords && !withPlugin && !withHost) return true;
     if (!makeDirs(stateDir, &error)) {
         printError(opts, error, kExitNone);
         return false;

@@ -10,7 +10,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -40,21 +43,54 @@ struct RksnapResult {
     nlohmann::json doc;  // stdout as JSON, when it is
 };
 
+// A loopback port nothing listens on: a provider that is down.
+inline int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// How the host is set up; the defaults give a working host.
+struct RksnapSetup {
+    std::string providerPassword;  // what `array add` stores; "" = the simulator's
+    int httpsPort = 0;             // 0 = the simulator's
+    std::string initiatorPorts = "10000090FA1B2C3D";
+    std::vector<std::string> addArgs;  // more `array add` options
+};
+
 class RksnapHost {
   public:
-    // arrayPassword: what `array add` stores (the simulator's own by default).
-    explicit RksnapHost(sim::TestServer& sim, const std::string& arrayPassword = std::string(),
-                        int httpsPort = 0)
-        : m_sim(sim) {
-        m_config = m_dir.write("etc/rksnap.conf",
-                               "[Host]\nDeviceTree = simulation\nFabricUrl = " + sim.httpUrl() +
-                                   "\nInitiatorPorts = 10000090FA1B2C3D\nClockScale = 100\n",
-                               0600);
+    explicit RksnapHost(sim::TestServer& sim, RksnapSetup setup = RksnapSetup()) : m_sim(sim) {
+        m_config =
+            m_dir.write("etc/rksnap.conf",
+                        "[Host]\nDeviceTree = simulation\nFabricUrl = " + sim.httpUrl() +
+                            "\nInitiatorPorts = " + setup.initiatorPorts + "\nClockScale = 100\n",
+                        0600);
         m_passwordFile = m_dir.write(
-            "pw", (arrayPassword.empty() ? sim.password() : arrayPassword) + "\n", 0600);
-        RksnapResult r = run({"array", "add", "sim1", "--address", "127.0.0.1", "--port",
-                              std::to_string(httpsPort ? httpsPort : sim.httpsPort()), "--array-id",
-                              arrayId(), "--user", sim.user(), "--password-file", m_passwordFile});
+            "pw", (setup.providerPassword.empty() ? sim.password() : setup.providerPassword) + "\n",
+            0600);
+        std::vector<std::string> add = {
+            "array",
+            "add",
+            "sim1",
+            "--address",
+            "127.0.0.1",
+            "--port",
+            std::to_string(setup.httpsPort ? setup.httpsPort : sim.httpsPort()),
+            "--array-id",
+            arrayId(),
+            "--user",
+            sim.user(),
+            "--password-file",
+            m_passwordFile};
+        add.insert(add.end(), setup.addArgs.begin(), setup.addArgs.end());
+        RksnapResult r = run(add);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         RksnapResult d = run({"devices", "--json"});
         for (const auto& dev : d.doc.value("devices", nlohmann::json::array()))
