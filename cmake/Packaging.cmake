@@ -7,6 +7,8 @@ if(TARGET rkso_eseries)
 endif()
 install(TARGETS rkhost LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/rkso DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# Relative to the .pc file, so the package works whatever prefix it is installed under.
+file(RELATIVE_PATH RKSO_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/rkso.pc.in ${PROJECT_BINARY_DIR}/rkso.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/rkso.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
