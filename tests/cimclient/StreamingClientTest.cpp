@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 #include "testsupport/RandomCim.h"
 
 using namespace cim;

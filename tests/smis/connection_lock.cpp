@@ -28,6 +28,28 @@ bool LockIsFree() {
     return true;
 }
 
+// Notes in a journal each certificate check (it runs in the TLS handshake and traces
+// into the host log) and whether the connection lock was held at that moment.
+class HandshakeMarks {
+  public:
+    explicit HandshakeMarks(AwaitableInfo::Journal& journal) {
+        EvDebug::setSink(&HandshakeMarks::line, &journal);
+    }
+    ~HandshakeMarks() { EvDebug::setSink(nullptr, nullptr); }
+    HandshakeMarks(const HandshakeMarks&) = delete;
+    HandshakeMarks& operator=(const HandshakeMarks&) = delete;
+
+  private:
+    static void line(void* context, const char*, int, const char* text) {
+        if (text == nullptr || std::strstr(text, "SSL certificate verified") == nullptr) return;
+        auto* journal = static_cast<AwaitableInfo::Journal*>(context);
+        const bool held = !LockIsFree();
+        std::lock_guard<std::mutex> l(journal->mu);
+        journal->entries.push_back(
+            {std::this_thread::get_id(), held ? "handshake, lock held" : "handshake, lock free"});
+    }
+};
+
 }  // namespace
 
 TEST(ConnLock, HttpsConnectWaitsForTheLock) {
@@ -147,19 +169,7 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     std::vector<std::unique_ptr<AwaitableInfo>> infos;
     for (int t = 0; t < kThreads; ++t) infos.push_back(std::make_unique<AwaitableInfo>(&journal));
 
-    // The certificate check runs in the handshake; it traces into the host log, which
-    // goes into the same journal, noting whether the lock was held at that moment.
-    struct HostSink {
-        static void line(void* context, const char*, int, const char* text) {
-            if (text == nullptr || std::strstr(text, "SSL certificate verified") == nullptr) return;
-            auto* j = static_cast<AwaitableInfo::Journal*>(context);
-            const bool held = !LockIsFree();
-            std::lock_guard<std::mutex> l(j->mu);
-            j->entries.push_back({std::this_thread::get_id(),
-                                  held ? "handshake, lock held" : "handshake, lock free"});
-        }
-    };
-    EvDebug::setSink(&HostSink::line, &journal);
+    HandshakeMarks handshakes(journal);
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -177,7 +187,6 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
         });
     }
     for (auto& t : threads) t.join();
-    EvDebug::setSink(nullptr, nullptr);
     EXPECT_EQ(ok.load(), kThreads * 3);
 
     // Inside the lock a thread traces "acquired", "Trying" and does its handshake; with
@@ -203,5 +212,26 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
         connections.insert(r.connection);
     }
     EXPECT_EQ(connections.size(), static_cast<size_t>(kThreads * 3));
+    EXPECT_TRUE(LockIsFree());
+}
+
+// A connection that a read opens again (the provider closed the kept one) shakes hands
+// under the lock too.
+TEST(ConnLock, AConnectionOpenedAgainInsideAReadShakesHandsInsideTheLock) {
+    TalonConfig cfg;
+    sim::TestServer sim;
+    AwaitableInfo::Journal journal;
+    HandshakeMarks handshakes(journal);
+    AwaitableInfo info;
+    RkCimConnection conn;
+    Bind(conn, ParamsFor(sim, true), &info);
+    ASSERT_EQ(conn.ConnectCimom(), 0);
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    sim.addFault(sim::FaultKind::Close);
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    EXPECT_EQ(sim.connectionCount(), 2u);
+    std::vector<std::string> marks;
+    for (const auto& e : journal.entries) marks.push_back(e.text);
+    EXPECT_EQ(marks, std::vector<std::string>(2, "handshake, lock held"));
     EXPECT_TRUE(LockIsFree());
 }

@@ -199,6 +199,10 @@ void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext&
     m_transport->connect(host, portNumber, sslContext, userName, password);
 }
 
+void CIMClient::setHandshakeGuard(std::function<void(bool entering)> guard) {
+    m_transport->setHandshakeGuard(std::move(guard));
+}
+
 void CIMClient::disconnect() {
     m_transport->disconnect();
 }

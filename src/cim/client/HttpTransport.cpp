@@ -543,7 +543,7 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
     HttpResponse r;
     for (int attempt = 0;; ++attempt) {
         if (im.isOpen() && im.requestsOnConnection > 0 && im.closedSinceLastAnswer()) im.close();
-        if (!im.isOpen()) im.open(m_timeoutMs);
+        if (!im.isOpen()) reopen();
         const bool reused = im.requestsOnConnection > 0;
         ++im.requestsOnConnection;
         try {
@@ -560,6 +560,22 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
         }
     }
     return evaluate(std::move(r));
+}
+
+void HttpTransport::reopen() {
+    Impl& im = *m_impl;
+    if (!im.tls || !m_handshakeGuard) {
+        im.open(m_timeoutMs);
+        return;
+    }
+    m_handshakeGuard(true);
+    try {
+        im.open(m_timeoutMs);
+    } catch (...) {
+        m_handshakeGuard(false);
+        throw;
+    }
+    m_handshakeGuard(false);
 }
 
 HttpResponse HttpTransport::exchange(const std::string& cimMethod, const std::string& request,

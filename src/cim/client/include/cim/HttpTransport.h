@@ -61,6 +61,12 @@ class HttpTransport {
     void setMaxResponseSize(std::size_t bytes) { m_maxResponseBytes = bytes; }
     std::size_t getMaxResponseSize() const { return m_maxResponseBytes; }
 
+    // Called with true before and false after each TLS handshake that a request makes on
+    // a new connection (after the server closed the kept one), so that a caller who keeps
+    // handshakes apart (as connect is kept) still does. Must not throw. Empty: none.
+    using HandshakeGuard = std::function<void(bool entering)>;
+    void setHandshakeGuard(HandshakeGuard guard) { m_handshakeGuard = std::move(guard); }
+
     // Receives the body of a 2xx answer piece by piece, as it arrives.
     using BodySink = std::function<void(const char* data, std::size_t size)>;
 
@@ -75,7 +81,8 @@ class HttpTransport {
     // may already have been carried out, so it fails. Raises:
     //  - NotConnectedException when not connected;
     //  - ConnectionTimeoutException ("timed out") when no full answer came in time;
-    //  - CannotConnectException when a needed reconnect fails;
+    //  - CannotConnectException when a needed reconnect fails (its handshake runs inside
+    //    the handshake guard);
     //  - HttpException (status, "HTTP ...") for any non-2xx answer, with a CIMError header's
     //    value in the message; "401" for rejected credentials;
     //  - CIMException when a CIMStatusCode header or trailer reports a CIM error;
@@ -95,9 +102,12 @@ class HttpTransport {
     std::unique_ptr<Impl> m_impl;
     unsigned m_timeoutMs = kDefaultTimeoutMs;
     std::size_t m_maxResponseBytes = kDefaultMaxResponseBytes;
+    HandshakeGuard m_handshakeGuard;
 
     void open(const std::string& host, unsigned port, const SSLContext* ssl,
               const std::string& userName, const std::string& password);
+    // A new connection for a request, inside the handshake guard over HTTPS.
+    void reopen();
     HttpResponse exchange(const std::string& cimMethod, const std::string& request,
                           const BodySink& sink, bool mayRepeat);
     // Raises for an HTTP or CIM error the complete answer reports.
