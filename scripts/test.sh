@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi
-cmake --preset default -G Ninja >/dev/null
-cmake --build build/default -j"$(nproc)"
-ctest --test-dir build/default --output-on-failure -j"$(nproc)" --timeout 300
+cmake --preset ci -G Ninja >/dev/null
+cmake --build build/ci -j"$(nproc)"
+ctest --test-dir build/ci --output-on-failure -j"$(nproc)" --timeout 300

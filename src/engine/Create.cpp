@@ -55,6 +55,9 @@ class CreateRun {
     // Array records by array id: a record is reused only for devices of its own array.
     std::map<std::string, std::string> m_records;
     CallShared m_shared;
+    // Declared before the threads, so that on every way out the workers are joined
+    // before their entries go.
+    std::unique_ptr<SnapshotInfo[]> m_entries;
     ThreadTable m_threads;
 };
 
@@ -65,8 +68,8 @@ int CreateRun::run() {
     int noParallel = 0;
     GetRegInt(nullptr, "LSI_SNAP_NO_PARALLEL", &noParallel);
     m_parallel = noParallel == 0;
-    std::unique_ptr<SnapshotInfo[]> entries(new (std::nothrow) SnapshotInfo[m_count]);
-    if (!entries) {
+    m_entries.reset(new (std::nothrow) SnapshotInfo[m_count]);
+    if (!m_entries) {
         first->logFormat(2, kTag, "Unable to allocate memory for thread objects");
         return 1;
     }
@@ -91,7 +94,7 @@ int CreateRun::run() {
         RKSO::SnapInfo* device = m_devices[i];
         Setup setup = Setup::kStop;
         try {
-            setup = setUp(i, entries[i]);
+            setup = setUp(i, m_entries[i]);
         } catch (const std::exception& e) {
             device->logFormat(2, kTag, "%s: Unexpected failure: %s", kTag, e.what());
             device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
@@ -99,16 +102,15 @@ int CreateRun::run() {
             device->logFormat(2, kTag, "%s: Unexpected failure", kTag);
             device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         }
-        if (setup == Setup::kStop || !startWorker(entries[i])) break;
+        if (setup == Setup::kStop || !startWorker(m_entries[i])) break;
         // The followers of a consistency group record the group PiT of the first device.
         if (i == 0 && m_engine == RKSO::ENGINE_TYPE_PIT && m_groupMode) {
-            m_shared.groupPiTName = entries[0].snapshot.m_PiTName;
+            m_shared.groupPiTName = m_entries[0].snapshot.m_PiTName;
             m_shared.groupPiTMade = device->getStatus() == RKSO::SNAP_STATUS_CREATED;
         }
     }
     m_threads.joinAll(kTag, "SnapDevice Thread Joined");
     first->logFormat(0, kTag, " Snap/clone operation completed");
-    entries.reset();
 
     int created = 0;
     for (short i = 0; i < m_count; ++i)
@@ -265,7 +267,7 @@ void createDevice(SnapshotInfo& entry) {
             snap.m_PiTName = entry.shared->groupPiTName;
             outcome = RKSO::SNAP_STATUS_CREATED;
         } else {
-            device->logFormat(2, tag, "%s: Consistency Group PiT of the first device was not made",
+            device->logFormat(2, tag, "%s: Consistency group PiT of the first device was not made",
                               tag);
             outcome = RKSO::SNAP_STATUS_CREATE_FAILED;
         }

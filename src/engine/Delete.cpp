@@ -33,7 +33,7 @@ void deleteGroup(RKSO::SnapInfo* info, LSISnapshot& snap) {
 
 // Removes the PiT's view (or the group view) before the PiT can go. False when the
 // device is done (status set).
-bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap) {
+bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap, const std::string& prefix) {
     bool attached = false;
     if (snap.m_UseConsistencyGroup) {
         std::string viewName, viewPath;
@@ -50,14 +50,16 @@ bool removeViewFirst(RKSO::SnapInfo* info, LSISnapshot& snap) {
                             "%s: PiTViews of ConsistencyGroupPiTView are not mapped. Removing the "
                             "ConsistencyGroupPiTView.",
                             kTag);
-            snap.m_TargetDev = viewName;
-            snap.m_TargetDevPath = viewPath;
+            // The group view goes through this device's member of it.
+            snap.GetTargetPiTView(viewPath);
             attached = true;
         }
     } else if (snap.IsPiTAttached() == 1) {
         info->logFormat(2, kTag,
                         "%s: PiT %s is attached to target Device. Going to Detach the PiT.", kTag,
                         snap.m_PiTName.c_str());
+        // A view made by a map whose answer was lost is in no identifier.
+        targetCurrentView(snap, prefix);
         attached = true;
     }
     if (!attached) return true;
@@ -181,7 +183,7 @@ bool deleteDevice(RKSO::SnapInfo* info, RKSO::RKOSUtil* osUtil, ActiveLists& lis
     const std::string when = pitCreatedAt(snap, prefix);
     info->logFormat(1, kTag, "PiT/CGPiT [%s] was created at [%s]", snap.m_PiTName.c_str(),
                     when.c_str());
-    if (!removeViewFirst(info, snap)) return true;
+    if (!removeViewFirst(info, snap, prefix)) return true;
     if (snap.DeletePiT(*active, false) == RKSO::SNAP_STATUS_DELETED) {
         info->logFormat(0, kTag, "%s: Successfully deleted the device %s", kTag,
                         s.f.pitName.c_str());

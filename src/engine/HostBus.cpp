@@ -23,6 +23,11 @@ constexpr int kQueryHbaCalls = 4;
 // A port name longer than this is cut before it reaches the array.
 constexpr size_t kMaxPortChars = 128;
 
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 std::string fcName(const std::string& port) {
     std::string out;
     for (char c : port.substr(0, kMaxPortChars))
@@ -179,20 +184,26 @@ bool getAllDevicePaths(RKSO::SnapInfo* info, RKSO::RKOSUtil* osUtil,
                        std::list<std::string>& hostDevices, std::string,
                        std::list<std::string>& paths) {
     paths.clear();
-    const std::string uuid = getSnapDeviceUUID(info);
+    const std::string uuid = lower(getSnapDeviceUUID(info));
     if (uuid.empty()) return true;
     for (const std::string& device : hostDevices)
-        if (rkso::lunUuidOf(osUtil, info, device) == uuid) paths.push_back(device);
+        if (lower(rkso::lunUuidOf(osUtil, info, device)) == uuid) paths.push_back(device);
     return true;
 }
 
 bool isControllerPathMatch(RKSO::SnapInfo* info, RKSO::RKOSUtil*, std::string devicePath,
                            std::string& controllerPath) {
     const char* tag = "isControllerPathMatch";
-    std::string text =
+    rkso::HostText id =
         rkso::readSizedText(RKSO::METADATA_BUFFER_SIZE, [info](char* buf, short* len) {
             return info->getMetaData(RKSO::METADATA_SNAP_UNIQUE_ID, buf, len);
-        }).text;
+        });
+    if (id.result == 1) {
+        info->logFormat(2, tag, "Failed to get metadata [id : %d]", RKSO::METADATA_SNAP_UNIQUE_ID);
+        info->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
+        return true;
+    }
+    const std::string& text = id.text;
     std::string f[10];
     f[8] = "54";
     if (!parseUniqueId(info, text.c_str(), f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8],

@@ -94,7 +94,11 @@ class PrepareRun {
     bool m_groupChosen = false;
     int m_groupIndex = -1;
     std::string m_groupName;
+    NamespaceCache m_namespaces;
     CallShared m_shared;
+    // Declared before the threads, so that on every way out the workers are joined
+    // before their entries go.
+    std::unique_ptr<SnapshotInfo[]> m_entries;
     ThreadTable m_threads;
 };
 
@@ -105,8 +109,8 @@ int PrepareRun::run() {
     int noParallel = 0;
     GetRegInt(nullptr, "LSI_SNAP_NO_PARALLEL", &noParallel);
     m_parallel = noParallel == 0;
-    std::unique_ptr<SnapshotInfo[]> entries(new (std::nothrow) SnapshotInfo[m_count]);
-    if (!entries) {
+    m_entries.reset(new (std::nothrow) SnapshotInfo[m_count]);
+    if (!m_entries) {
         first->logFormat(2, kTag, "Unable to allocate memory for thread objects");
         return 1;
     }
@@ -126,9 +130,10 @@ int PrepareRun::run() {
 
     for (short i = 0; i < m_count; ++i) {
         RKSO::SnapInfo* device = m_devices[i];
-        Setup setup = Setup::kFailed;
+        // An exception ends the loop as the other set-up failures do.
+        Setup setup = Setup::kStop;
         try {
-            setup = setUp(i, entries[i]);
+            setup = setUp(i, m_entries[i]);
         } catch (const std::exception& e) {
             device->logFormat(2, kTag, "%s: Unexpected failure: %s", kTag, e.what());
             failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
@@ -139,11 +144,10 @@ int PrepareRun::run() {
         if (setup == Setup::kStop) break;
         if (setup == Setup::kFailed) continue;
         bool stop = false;
-        startWorker(entries[i], stop);
+        startWorker(m_entries[i], stop);
         if (stop) break;
     }
     m_threads.joinAll(kTag, "PrepareSnap Thread Joined");
-    entries.reset();
     first->logFormat(1, kTag, "Prepare snapshot/clone completed");
 
     int prepared = 0;
@@ -169,7 +173,7 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     // b. Array parameters.
     LSISnapshot snap;
     snap.SetLogger(device);
-    if (!initArrayParams(snap, device, id.arrayId, true)) {
+    if (!initArrayParams(snap, device, id.arrayId, true, &m_namespaces)) {
         device->logFormat(2, kTag, "%s: Failed to initialize the Array parameters", kTag);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         return Setup::kStop;

@@ -1,6 +1,9 @@
 #include "engine/StoredSnap.h"
 
 #include <cstdlib>
+#include <vector>
+
+#include <cim/CIMObjectPath.h>
 
 #include "engine/EngineCommon.h"
 #include "engine/HostBuffer.h"
@@ -87,6 +90,30 @@ std::string pitCreatedAt(LSISnapshot& snap, const std::string& prefix) {
     if (prefix.empty() || snap.m_PiTName.empty()) return std::string();
     const std::string cls = prefix + (snap.m_UseConsistencyGroup ? "_ConsistencyGroupPiT" : "_PiT");
     return snap.GetObjPropStrByName(cls, "ElementName", snap.m_PiTName, "WhenPointInTime");
+}
+
+bool targetCurrentView(LSISnapshot& snap, const std::string& prefix) {
+    if (prefix.empty() || snap.m_PiTPath.empty()) return false;
+    if (snap.m_CimConnection.ConnectCimom() != 0) return false;
+    bool found = false;
+    try {
+        const std::vector<cim::CIMObjectPath> views = snap.m_CimConnection.GetAssociatorNames(
+            cim::CIMObjectPath::parse(snap.m_PiTPath), prefix + "_ViewBasedOnPiT",
+            prefix + "_PiTView");
+        if (views.size() == 1 && !snap.m_CimConnection.AuthFailed()) {
+            cim::CIMObjectPath view = views.front();
+            const std::string uuid = snap.GetCIMProp(snap.m_CimConnection, view, "Name");
+            if (!uuid.empty()) {
+                snap.m_TargetDev = uuid;
+                snap.m_TargetDevPath = view.toString();
+                found = true;
+            }
+        }
+    } catch (...) {
+        found = false;
+    }
+    snap.m_CimConnection.DisconnectCimom();
+    return found;
 }
 
 void containFailure(RKSO::SnapInfo* info, const char* tag, RKSO::SnapStatus failed,

@@ -28,10 +28,10 @@ ThreadTable::Start ThreadTable::start(RkThreadFunction function, void* arg,
 }
 
 void ThreadTable::joinAll(const char* tag, const char* joinedLine) {
-    for (Slot& slot : m_slots) {
-        slot.thread->joinThread();
-        delete slot.thread;
-        slot.device->logFormat(0, tag, "%s", joinedLine);
-    }
-    m_slots.clear();
+    // Every thread is joined before a host call that might throw.
+    for (Slot& slot : m_slots) slot.thread->joinThread();
+    std::vector<Slot> joined;
+    joined.swap(m_slots);
+    for (Slot& slot : joined) delete slot.thread;
+    for (Slot& slot : joined) slot.device->logFormat(0, tag, "%s", joinedLine);
 }

@@ -44,8 +44,8 @@ void removeView(RKSO::SnapInfo* info, LSISnapshot& snap, const std::string& pref
                         "%s: PiTViews of ConsistencyGroupPiTView are not mapped. Removing the "
                         "ConsistencyGroupPiTView.",
                         kTag);
-        snap.m_TargetDev = viewName;
-        snap.m_TargetDevPath = viewPath;
+        // The group view goes through this device's member of it.
+        snap.GetTargetPiTView(viewPath);
     }
     const std::string device = snap.m_TargetDev;
     if (snap.PiTViewSync(19, 0) == RKSO::SNAP_STATUS_DELETED) {

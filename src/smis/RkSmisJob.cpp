@@ -186,6 +186,6 @@ void RkSmisJob::GotoSleep(int milliseconds) {
 }
 
 void RkSmisJob::SleepSeconds(unsigned int seconds) {
-    // The host's sleep, so a host (or a test) that replaces the clock replaces the waits.
+    // The host's sleep, so a host (or a test) that replaces its clock replaces this wait.
     UXSLEEP_InTeRnAl(seconds);
 }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <set>
 
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 
 using namespace cim;
 using namespace cimtest;

@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 
 using namespace cimtest;
 using cim::HttpTransport;
@@ -141,7 +141,9 @@ TEST(HttpTransportKeepAlive, ServerClosingAfterAnAnswerLeadsToAFreshConnection) 
     });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "u", "p");
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.post("GetInstance", "ns", kBody).body, "<CIM/>");
+    // Reads: one that meets the close before its FIN arrived may go again.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(t.post("GetInstance", "ns", kBody, {}, true).body, "<CIM/>");
     EXPECT_EQ(server.connections(), 3);
 }
 
@@ -184,6 +186,7 @@ TEST(HttpTransportErrors, Http401NamesTheStatusButNotThePassword) {
     std::string msg = e.what();
     EXPECT_NE(msg.find("401"), std::string::npos);
     EXPECT_NE(msg.find("HTTP"), std::string::npos);
+    EXPECT_NE(msg.find("rejected the credentials"), std::string::npos) << msg;
     EXPECT_EQ(msg.find("wrongpw"), std::string::npos);
     // The connection stays usable after an answered error.
     EXPECT_THROW(t.post("EnumerateInstanceNames", "ns", kBody), cim::HttpException);

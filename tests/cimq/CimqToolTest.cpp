@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 
 using namespace cimtest;
 

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,24 +9,9 @@
 #include "rkso/RKPlatformInfo.h"
 #include "rkso/SnapInfo.h"
 #include "testsupport/LogCapture.h"
+#include "testsupport/TempDir.h"
 
 namespace {
-
-class TempFile {
-  public:
-    TempFile() {
-        char name[] = "/tmp/rkhost-config-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        m_path = name;
-    }
-    ~TempFile() { std::remove(m_path.c_str()); }
-    void write(const std::string& text) const { std::ofstream(m_path, std::ios::binary) << text; }
-    const std::string& path() const { return m_path; }
-
-  private:
-    std::string m_path;
-};
 
 class ConfigStore : public ::testing::Test {
   protected:
@@ -46,92 +27,72 @@ class ConfigStore : public ::testing::Test {
     }
 };
 
-TEST_F(ConfigStore, AbsentKeysAnswerAbsentAndKeepTheCallersValue) {
-    load("[Talon]\nOTHER = 1\n");
-    RKPlatformInfo info;
-    unsigned long number = 300;
-    int integer = 7;
-    std::string text = "keep";
-    EXPECT_EQ(info.getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &number), 0);
-    EXPECT_EQ(info.getRegInt("~Talon", "LSI_SMIS_PORT", &integer), 0);
-    EXPECT_EQ(info.getString("Talon", "LSI_VENDOR_NAME", &text), 0);
-    EXPECT_EQ(info.getString("NoSuchSection", "OTHER", &text), 0);
-    EXPECT_EQ(number, 300u);
-    EXPECT_EQ(integer, 7);
-    EXPECT_EQ(text, "keep");
-}
-
-TEST_F(ConfigStore, KeyPresentWithZeroIsPresent) {
-    load("[Talon]\nRK_PEGASUS_FAULT_RETRY = 0\n[~Talon]\nLSI_SMIS_USE_HTTPS=0\n");
-    RKPlatformInfo info;
-    unsigned long number = 99;
-    int integer = 99;
-    EXPECT_NE(info.getNumber("Talon", "RK_PEGASUS_FAULT_RETRY", &number), 0);
-    EXPECT_EQ(number, 0u);
-    EXPECT_NE(info.getRegInt("~Talon", "LSI_SMIS_USE_HTTPS", &integer), 0);
-    EXPECT_EQ(integer, 0);
-}
-
-TEST_F(ConfigStore, SectionsAreSeparateAndSubSectionsAreNamedWithSlash) {
-    load("[Talon]\nKEY = talon\n[~Talon]\nKEY = 1\n[~Talon/LSI]\nKEY = 2\n");
-    RKPlatformInfo info;
-    std::string text;
-    int value = 0;
-    EXPECT_NE(info.getString("Talon", "KEY", &text), 0);
-    EXPECT_EQ(text, "talon");
-    EXPECT_NE(info.getRegInt("~Talon", "KEY", &value), 0);
-    EXPECT_EQ(value, 1);
-    EXPECT_NE(info.getRegInt("~Talon/LSI", "KEY", &value), 0);
-    EXPECT_EQ(value, 2);
-    EXPECT_EQ(info.getRegInt("~talon", "KEY", &value), 0) << "section names are exact";
-}
-
-TEST_F(ConfigStore, NumbersAreStrict) {
-    load(
-        "[Talon]\n"
-        "DEC = 42\nHEX = 0x1F\nNEG = -5\nJUNK = 12abc\nWORD = abc\nEMPTY =\n"
-        "BIG = 99999999999999999999999\nINTBIG = 4294967296\nPLUS = +3\n");
-    RKPlatformInfo info;
-    unsigned long n = 1;
-    int i = 1;
-    EXPECT_NE(info.getNumber("Talon", "DEC", &n), 0);
-    EXPECT_EQ(n, 42u);
-    EXPECT_NE(info.getNumber("Talon", "HEX", &n), 0);
-    EXPECT_EQ(n, 31u);
-    EXPECT_NE(info.getRegInt("Talon", "NEG", &i), 0);
-    EXPECT_EQ(i, -5);
-    EXPECT_NE(info.getRegInt("Talon", "PLUS", &i), 0);
-    EXPECT_EQ(i, 3);
-
-    testsupport::LogCapture log;
-    n = 7;
-    i = 7;
-    for (const char* key : {"NEG", "JUNK", "WORD", "EMPTY", "BIG"}) {
-        EXPECT_EQ(info.getNumber("Talon", key, &n), 0) << key;
-        EXPECT_EQ(n, 7u) << key;
-    }
-    for (const char* key : {"JUNK", "WORD", "EMPTY", "BIG", "INTBIG"}) {
-        EXPECT_EQ(info.getRegInt("Talon", key, &i), 0) << key;
-        EXPECT_EQ(i, 7) << key;
-    }
-    EXPECT_TRUE(log.contains("is not a valid")) << "a bad value is reported, not silently used";
-}
-
-TEST_F(ConfigStore, TextValuesAreVerbatimAfterTrimming) {
+// What each getter answers for one configuration text: present with its value, or absent
+// with the caller's value untouched.
+TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
     load(
         "\xEF\xBB\xBF# comment\r\n; another\r\n[Talon]\r\n"
+        "OTHER = 1\nRK_PEGASUS_FAULT_RETRY = 0\nKEY = talon\n"
+        "DEC = 42\nHEX = 0x1F\nNEG = -5\nJUNK = 12abc\nWORD = abc\nEMPTY =\n"
+        "BIG = 99999999999999999999999\nINTBIG = 4294967296\nPLUS = +3\n"
         "PLAIN =  some text  \r\nHASH = pass#word;x\r\nQUOTED = \"  padded  \"\r\n"
-        "EQUALS = a=b\r\n");
+        "EQUALS = a=b\r\n"
+        "[~Talon]\nLSI_SMIS_USE_HTTPS=0\nKEY = 1\n[~Talon/LSI]\nKEY = 2\n");
+    enum Getter { Number, RegInt, Text };
+    const struct {
+        Getter getter;
+        const char* section;
+        const char* key;
+        const char* value;  // nullptr: absent
+    } cases[] = {
+        {Number, "Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", nullptr},
+        {RegInt, "~Talon", "LSI_SMIS_PORT", nullptr},
+        {Text, "Talon", "LSI_VENDOR_NAME", nullptr},
+        {Text, "NoSuchSection", "OTHER", nullptr},
+        {Number, "Talon", "RK_PEGASUS_FAULT_RETRY", "0"},
+        {RegInt, "~Talon", "LSI_SMIS_USE_HTTPS", "0"},
+        // Sections are separate, sub-sections named with a slash, names exact.
+        {Text, "Talon", "KEY", "talon"},
+        {RegInt, "~Talon", "KEY", "1"},
+        {RegInt, "~Talon/LSI", "KEY", "2"},
+        {RegInt, "~talon", "KEY", nullptr},
+        // Numbers are strict.
+        {Number, "Talon", "DEC", "42"},
+        {Number, "Talon", "HEX", "31"},
+        {RegInt, "Talon", "NEG", "-5"},
+        {RegInt, "Talon", "PLUS", "3"},
+        {Number, "Talon", "NEG", nullptr},
+        {Number, "Talon", "JUNK", nullptr},
+        {Number, "Talon", "WORD", nullptr},
+        {Number, "Talon", "EMPTY", nullptr},
+        {Number, "Talon", "BIG", nullptr},
+        {RegInt, "Talon", "JUNK", nullptr},
+        {RegInt, "Talon", "WORD", nullptr},
+        {RegInt, "Talon", "EMPTY", nullptr},
+        {RegInt, "Talon", "BIG", nullptr},
+        {RegInt, "Talon", "INTBIG", nullptr},
+        // Texts are verbatim after trimming.
+        {Text, "Talon", "PLAIN", "some text"},
+        {Text, "Talon", "HASH", "pass#word;x"},
+        {Text, "Talon", "QUOTED", "  padded  "},
+        {Text, "Talon", "EQUALS", "a=b"},
+    };
+    testsupport::LogCapture log;
     RKPlatformInfo info;
-    std::string v;
-    EXPECT_NE(info.getString("Talon", "PLAIN", &v), 0);
-    EXPECT_EQ(v, "some text");
-    EXPECT_NE(info.getString("Talon", "HASH", &v), 0);
-    EXPECT_EQ(v, "pass#word;x");
-    EXPECT_NE(info.getString("Talon", "QUOTED", &v), 0);
-    EXPECT_EQ(v, "  padded  ");
-    EXPECT_NE(info.getString("Talon", "EQUALS", &v), 0);
-    EXPECT_EQ(v, "a=b");
+    for (const auto& t : cases) {
+        unsigned long number = 7;
+        int integer = 7;
+        std::string text = "7";
+        int found = t.getter == Number   ? info.getNumber(t.section, t.key, &number)
+                    : t.getter == RegInt ? info.getRegInt(t.section, t.key, &integer)
+                                         : info.getString(t.section, t.key, &text);
+        std::string got = t.getter == Number   ? std::to_string(number)
+                          : t.getter == RegInt ? std::to_string(integer)
+                                               : text;
+        EXPECT_EQ(found != 0, t.value != nullptr) << t.section << " " << t.key;
+        EXPECT_EQ(got, t.value != nullptr ? t.value : "7") << t.section << " " << t.key;
+    }
+    EXPECT_TRUE(log.contains("is not a valid")) << "a bad value is reported, not silently used";
 }
 
 TEST_F(ConfigStore, MalformedTextIsRejectedAndPreviousValuesStay) {
@@ -168,21 +129,22 @@ TEST_F(ConfigStore, NullArgumentsAnswerAbsent) {
 }
 
 TEST_F(ConfigStore, FileIsReadAndReloaded) {
-    TempFile file;
-    file.write("[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 600\n");
+    testsupport::TempDir dir;
+    const std::string path =
+        dir.write("rkhost.ini", "[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 600\n");
     std::string error;
-    ASSERT_EQ(RKPlatformInfo::setConfigFile(file.path().c_str(), &error), 1) << error;
+    ASSERT_EQ(RKPlatformInfo::setConfigFile(path.c_str(), &error), 1) << error;
     unsigned long n = 0;
     EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
     EXPECT_EQ(n, 600u);
 
-    file.write("[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 900\n");
+    dir.write("rkhost.ini", "[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 900\n");
     ASSERT_EQ(RKPlatformInfo::reload(&error), 1) << error;
     EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
     EXPECT_EQ(n, 900u);
 
     // A broken file on reload keeps the values in force.
-    file.write("[Talon\n");
+    dir.write("rkhost.ini", "[Talon\n");
     EXPECT_EQ(RKPlatformInfo::reload(&error), 0);
     EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
     EXPECT_EQ(n, 900u);
@@ -200,9 +162,9 @@ TEST_F(ConfigStore, MissingFileIsAnErrorAndNothingChanges) {
 }
 
 TEST_F(ConfigStore, EnvironmentVariableNamesTheFileAtFirstUse) {
-    TempFile file;
-    file.write("[~Talon]\nLSI_SMIS_PORT = 15989\n");
-    setenv("RKHOST_CONFIG", file.path().c_str(), 1);
+    testsupport::TempDir dir;
+    setenv("RKHOST_CONFIG", dir.write("rkhost.ini", "[~Talon]\nLSI_SMIS_PORT = 15989\n").c_str(),
+           1);
     RKPlatformInfo::reset();
     int port = 0;
     EXPECT_NE(RKPlatformInfo().getRegInt("~Talon", "LSI_SMIS_PORT", &port), 0);

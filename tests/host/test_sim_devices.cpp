@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "FabricView.h"
-#include "LoopbackServer.h"
+#include <testsupport/LoopbackServer.h>
 #include "rkso/RkDeviceTree.h"
 #include "sim/server/TestServer.h"
 #include "testsupport/TalonConfig.h"

@@ -43,33 +43,6 @@ std::string tempPath(const char* name) {
 
 }  // namespace
 
-TEST(SimConfig, DefaultsDescribeAUsefulArray) {
-    Config c = Config::defaults();
-    EXPECT_EQ(c.classPrefix, "NETAPP");
-    EXPECT_EQ(c.arrayNamespace, "root/netapp/santricity");
-    ASSERT_EQ(c.arrays.size(), 1u);
-    const sim::Array& a = c.arrays[0];
-    EXPECT_EQ(a.pools.size(), 2u);
-    ASSERT_EQ(a.volumes.size(), 8u);
-    std::set<uint64_t> sizes;
-    for (const auto& v : a.volumes) {
-        sizes.insert(v.blockSize * v.blocks);
-        ASSERT_EQ(v.uuid.size(), 32u);
-        EXPECT_EQ(v.uuid[0], '6');
-        EXPECT_EQ(v.uuid.find_first_not_of("0123456789ABCDEF"), std::string::npos) << v.uuid;
-    }
-    EXPECT_GE(sizes.size(), 6u) << "volumes of different sizes";
-    ASSERT_EQ(a.hosts.size(), 2u);
-    EXPECT_EQ(a.hosts[0].ports[0].type, sim::PortType::FC);
-    EXPECT_EQ(a.hosts[1].ports[0].type, sim::PortType::iSCSI);
-    EXPECT_EQ(a.hostGroups.size(), 1u);
-    EXPECT_EQ(a.hosts[0].group, a.hostGroups[0].ref);
-    EXPECT_FALSE(a.mappings.empty());
-    EXPECT_EQ(a.vendor, "NETAPP");
-    EXPECT_EQ(a.product, "INF-01-00");
-    EXPECT_EQ(a.password, a.providerSecret);
-}
-
 TEST(SimConfig, PresetsSetPrefixNamespaceAndInquiryIdentity) {
     struct Case {
         const char* preset;

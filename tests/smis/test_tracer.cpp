@@ -19,90 +19,72 @@ namespace {
 
 using testsupport::FakeSnapInfo;
 
-TEST(Tracer, BoundLinesGoToTheDeviceWithTheFunctionName) {
-    FakeSnapInfo dev;
-    RkSmisTracer t;
-    t.m_pLogger = &dev;
-    t.DEBUG_TRACE("RkCimConnection::GetInstance", "value %d", 5);
-    t.DEBUG_TRACE_NORMAL("Snapshot::setErrorMsg", "plain");
-    auto lines = dev.logLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].level, 2);
-    EXPECT_EQ(lines[0].text, "RkCimConnection::GetInstance: value 5");
-    EXPECT_EQ(lines[1].level, 0);
-    EXPECT_EQ(lines[1].text, "Snapshot::setErrorMsg: plain");
-}
-
-TEST(Tracer, UnboundLinesGoToTheDebugLog) {
-    testsupport::LogCapture log;
-    RkSmisTracer t;
-    t.DEBUG_TRACE("SMIS::GetVolume", "detail %s", "x");
-    t.DEBUG_TRACE_NORMAL("SMIS::GetVolume", "normal");
-    auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].tag, "SMIS::GetVolume");
-    EXPECT_EQ(lines[0].level, -1);
-    EXPECT_EQ(lines[0].text, "detail x");
-    EXPECT_EQ(lines[1].level, 1);
-    EXPECT_EQ(lines[1].text, "normal");
-}
-
-TEST(Tracer, OneTrailingNewlineIsDropped) {
-    FakeSnapInfo dev;
-    RkSmisTracer t;
-    t.m_pLogger = &dev;
-    t.DEBUG_TRACE("f", "Invalid Parameters\n");
-    t.DEBUG_TRACE("f", "two\n\n");
-    t.DEBUG_TRACE_NORMAL("f", "%s", "");
-    auto lines = dev.logLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].text, "f: Invalid Parameters");
-    EXPECT_EQ(lines[1].text, "f: two\n");
-    EXPECT_EQ(lines[2].text, "f: ") << "an empty text still makes a line";
-}
-
-TEST(Tracer, PercentSignsAreWrittenUnchangedOnBothPaths) {
+// Bound to a device, a line carries the function name and the device's level; unbound,
+// it goes to the host debug log tagged with the function name. "level: text" each.
+TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
+    const std::string big(10000, 'q');
     const char* tricky = "50% of %s and %d%n";
-    FakeSnapInfo dev;
-    RkSmisTracer bound;
-    bound.m_pLogger = &dev;
-    bound.DEBUG_TRACE("f", "%s", tricky);
-    EXPECT_EQ(dev.logLines().at(0).text, std::string("f: ") + tricky);
+    using Lines = std::vector<std::string>;
+    const struct {
+        const char* name;
+        std::function<void(RkSmisTracer&)> trace;
+        Lines bound;
+        Lines unbound;
+    } rows[] = {
+        {"function name and level",
+         [](RkSmisTracer& t) {
+             t.DEBUG_TRACE("SMIS::GetVolume", "value %d", 5);
+             t.DEBUG_TRACE_NORMAL("Snapshot::setErrorMsg", "plain");
+         },
+         {"2: SMIS::GetVolume: value 5", "0: Snapshot::setErrorMsg: plain"},
+         {"-1: SMIS::GetVolume| value 5", "1: Snapshot::setErrorMsg| plain"}},
+        // (The debug log keeps each call to one line of its own.)
+        {"one trailing newline is dropped, an empty text still makes a line",
+         [](RkSmisTracer& t) {
+             t.DEBUG_TRACE("f", "Invalid Parameters\n");
+             t.DEBUG_TRACE("f", "two\n\n");
+             t.DEBUG_TRACE_NORMAL("f", "%s", "");
+         },
+         {"2: f: Invalid Parameters", "2: f: two\n", "0: f: "},
+         {"-1: f| Invalid Parameters", "-1: f| two", "1: f| "}},
+        {"percent signs unchanged",
+         [&](RkSmisTracer& t) {
+             t.DEBUG_TRACE("f", "%s", tricky);
+             t.DEBUG_TRACE_NORMAL("f", "%s", tricky);
+         },
+         {std::string("2: f: ") + tricky, std::string("0: f: ") + tricky},
+         {std::string("-1: f| ") + tricky, std::string("1: f| ") + tricky}},
+        {"cut to 4095 characters",
+         [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", big.c_str()); },
+         {"2: f: " + std::string(4095, 'q')},
+         {"-1: f| " + std::string(4095, 'q')}},
+        {"null function or format",
+         [](RkSmisTracer& t) {
+             t.DEBUG_TRACE(nullptr, "x");
+             // Called through a pointer, as a caller with a computed format would.
+             auto trace = &RkSmisTracer::DEBUG_TRACE;
+             (t.*trace)("f", nullptr);
+         },
+         {"2: : x", "2: f: "},
+         {"-1: | x", "-1: f| "}},
+    };
+    for (const auto& r : rows) {
+        FakeSnapInfo dev;
+        RkSmisTracer bound;
+        bound.m_pLogger = &dev;
+        r.trace(bound);
+        Lines got;
+        for (const auto& l : dev.logLines()) got.push_back(std::to_string(l.level) + ": " + l.text);
+        EXPECT_EQ(got, r.bound) << r.name;
 
-    testsupport::LogCapture log;
-    RkSmisTracer unbound;
-    unbound.DEBUG_TRACE("f", "%s", tricky);
-    unbound.DEBUG_TRACE_NORMAL("f", "%s", tricky);
-    ASSERT_EQ(log.lines().size(), 2u);
-    EXPECT_EQ(log.lines()[0].text, tricky);
-    EXPECT_EQ(log.lines()[1].text, tricky);
-}
-
-TEST(Tracer, TextsAreCutTo4095Characters) {
-    FakeSnapInfo dev;
-    RkSmisTracer t;
-    t.m_pLogger = &dev;
-    std::string big(10000, 'q');
-    t.DEBUG_TRACE("f", "%s", big.c_str());
-    EXPECT_EQ(dev.logLines().at(0).text, "f: " + std::string(4095, 'q'));
-
-    testsupport::LogCapture log;
-    RkSmisTracer unbound;
-    unbound.DEBUG_TRACE("f", "%s", big.c_str());
-    EXPECT_EQ(log.lines().at(0).text.size(), 4095u);
-}
-
-TEST(Tracer, NullFunctionOrFormatIsHarmless) {
-    FakeSnapInfo dev;
-    RkSmisTracer t;
-    t.m_pLogger = &dev;
-    t.DEBUG_TRACE(nullptr, "x");
-    // Called through a pointer, as a caller with a computed format would.
-    auto trace = &RkSmisTracer::DEBUG_TRACE;
-    (t.*trace)("f", nullptr);
-    ASSERT_EQ(dev.logLines().size(), 2u);
-    EXPECT_EQ(dev.logLines()[0].text, ": x");
-    EXPECT_EQ(dev.logLines()[1].text, "f: ");
+        testsupport::LogCapture log;
+        RkSmisTracer unbound;
+        r.trace(unbound);
+        got.clear();
+        for (const auto& l : log.lines())
+            got.push_back(std::to_string(l.level) + ": " + l.tag + "| " + l.text);
+        EXPECT_EQ(got, r.unbound) << r.name;
+    }
 }
 
 TEST(Tracer, SetErrorLogsAndRecordsTheCodeUntranslated) {

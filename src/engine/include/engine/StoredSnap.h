@@ -46,6 +46,11 @@ std::string verifyClassPrefix(LSISnapshot& snap, RKSO::SnapInfo* info, const cha
 // "WhenPointInTime" of the snapshot's PiT (or CG PiT); "" when the array has none.
 std::string pitCreatedAt(LSISnapshot& snap, const std::string& prefix);
 
+// Points the snapshot's target at the one view its PiT has on the array (not at
+// what the identifier says, which may predate a lost answer); false when the PiT
+// has no single view or the array could not be asked.
+bool targetCurrentView(LSISnapshot& snap, const std::string& prefix);
+
 // The device's failure status for an exception that reached an entry point's device
 // step: logged, never passed on.
 void containFailure(RKSO::SnapInfo* info, const char* tag, RKSO::SnapStatus failed,

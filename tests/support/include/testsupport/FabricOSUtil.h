@@ -60,7 +60,8 @@ class FabricOSUtil : public FakeOSUtil {
             kindBytes += static_cast<char>(p.iscsi ? 1 : 0);
         }
         if (count) *count = static_cast<short>(kindBytes.size());
-        if (!names || !kinds || !namesLen || !kindsLen || *namesLen <= static_cast<short>(joined.size()) ||
+        if (!names || !kinds || !namesLen || !kindsLen ||
+            *namesLen <= static_cast<short>(joined.size()) ||
             *kindsLen < static_cast<short>(kindBytes.size())) {
             if (namesLen) *namesLen = static_cast<short>(joined.size() + 1);
             if (kindsLen) *kindsLen = static_cast<short>(kindBytes.size());
@@ -96,7 +97,8 @@ class FabricOSUtil : public FakeOSUtil {
     }
 
     static short answer(const std::string& text, char* buf, int size) {
-        if (!buf || size <= static_cast<int>(text.size())) return static_cast<short>(text.size() + 1);
+        if (!buf || size <= static_cast<int>(text.size()))
+            return static_cast<short>(text.size() + 1);
         std::memcpy(buf, text.c_str(), text.size() + 1);
         return 0;
     }

@@ -1,0 +1,2 @@
+// The target that owns the precompiled test headers; never run.
+int main() { return 0; }
