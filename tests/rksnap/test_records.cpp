@@ -106,10 +106,10 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
     RksnapHost host(sim);
     const std::string dev = host.device(0);
     for (int i = 0; i < 20; ++i) {
-        SCOPED_TRACE("snap killed after " + std::to_string(i % 18) + " requests, round " +
+        SCOPED_TRACE("snap killed after " + std::to_string(i % 19) + " requests, round " +
                      std::to_string(i));
         killAfter(sim, host, {"snap", "-n", "k" + std::to_string(i), dev},
-                  static_cast<size_t>(i % 18));
+                  static_cast<size_t>(i % 19));
         EXPECT_TRUE(noPiTWithoutRecord(sim, host));
     }
     for (int i = 0; i < 20; ++i) {
