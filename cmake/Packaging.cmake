@@ -14,6 +14,9 @@ install(FILES ${PROJECT_BINARY_DIR}/rkso.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/
 
 find_program(HELP2MAN help2man)
 set(man_pages)
+set(rksnap_about "command-line host for the E-Series snapshot plug-in")
+set(cimq_about "command-line CIM client")
+set(smis-sim_about "simulated E-Series SMI-S provider")
 foreach(program rksnap cimq smis-sim)
   if(NOT TARGET ${program})
     continue()
@@ -24,7 +27,7 @@ foreach(program rksnap cimq smis-sim)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
       COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
-              --name=${program} --output=${page} $<TARGET_FILE:${program}>
+              "--name=${${program}_about}" --output=${page} $<TARGET_FILE:${program}>
       DEPENDS ${program}
       COMMENT "Man page of ${program}")
     list(APPEND man_pages ${page})

@@ -298,6 +298,30 @@ bool validName(const std::string& n) {
     return true;
 }
 
+const char* const kInterruptedOutcome =
+    "interrupted in snap before the array named it; what it made goes with the next delete in "
+    "its group";
+
+std::string idField(const std::string& id, int n) {
+    size_t start = 0;
+    for (int i = 1; i < n; ++i) {
+        start = id.find('*', start);
+        if (start == std::string::npos) return std::string();
+        ++start;
+    }
+    return id.substr(start, id.find('*', start) - start);
+}
+
+// A snap that was killed before any of its devices recorded what it created.
+bool interruptedBeforeNamed(const SnapRecord& r) {
+    for (const DeviceRecord& d : r.devices) {
+        if (d.intent != "snap") return false;
+        std::string made = idField(d.uniqueId, r.engineId == 54 ? 9 : 7);
+        if (!made.empty() && made != "null") return false;
+    }
+    return !r.devices.empty();
+}
+
 int combine(const std::vector<CallOutcome>& calls) {
     if (calls.empty()) return kExitNone;
     int all = 0, none = 0, unreachable = 0;
@@ -424,6 +448,13 @@ int runSnapCommand(const std::string& command, const Options& o) {
                 s.records.markDeleted(r.id, "never created");
                 continue;
             }
+            if (command == "reconcile" && interruptedBeforeNamed(r)) {
+                // Killed between the array's answer and the identifier's write: a
+                // PiT it made is one no record keeps, so the plug-in removes it with
+                // the next deletion in its PiT group, as it does virtually deleted ones.
+                s.records.markDeleted(r.id, kInterruptedOutcome);
+                continue;
+            }
             calls.push_back(runner.call(r, command, fn));
         }
     }
@@ -472,7 +503,10 @@ int runList(const Options& o) {
         std::string devices, note;
         for (const DeviceRecord& d : r.devices) {
             devices += (devices.empty() ? "" : ",") + d.device;
-            if (!d.intent.empty()) note = "interrupted in " + d.intent + " (rksnap reconcile)";
+            if (!d.intent.empty())
+                note = "interrupted in " + d.intent +
+                       (interruptedBeforeNamed(r) ? ", may have made an unnamed PiT" : "") +
+                       " (rksnap reconcile)";
         }
         if (r.deletedAt) note = r.deleteOutcome + " " + timeText(r.deletedAt);
         rows.push_back({r.name, r.engine, r.arrayName.empty() ? "-" : r.arrayName, r.state,

@@ -319,6 +319,10 @@ int Demo::run() {
                 b = dev.value("device", std::string());
         }
         takeRequests();
+        if (g_interrupted) {
+            std::printf("\ninterrupted; the simulator is stopped and %s removed\n", m_dir.c_str());
+            return 130;
+        }
         if (b.empty()) {
             printError(m_o, "the simulated fabric shows this host fewer than two volumes",
                        kExitNone);

@@ -112,6 +112,7 @@ int HostDevice::getSnapName(char* buf, short* len) {
 std::string HostDevice::arrayText() {
     std::string id = m_selectedArray;
     if (id.empty()) id = m_rec.uniqueId.substr(0, m_rec.uniqueId.find('*'));
+    if (id.empty()) id = m_refusedArray;
     ArrayEntry array;
     if (!(!id.empty() && m_call.config->findArray(id, &array)) &&
         !(!m_call.arrayName.empty() && m_call.config->findArray(m_call.arrayName, &array))) {
@@ -140,6 +141,7 @@ int HostDevice::setArrayName(const char* arrayId) {
     if (!arrayId) return 1;
     ArrayEntry array;
     if (!m_call.config->findArray(arrayId, &array)) {
+        m_refusedArray = arrayId;
         m_arrayProblem = std::string("volume is on array ") + arrayId +
                          ", which is not configured (rksnap array add)";
         return 1;

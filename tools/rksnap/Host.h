@@ -93,6 +93,7 @@ class HostDevice : public RKSO::SnapInfo {
     mutable std::mutex m_mu;
     DeviceRecord m_rec;
     std::string m_selectedArray;
+    std::string m_refusedArray;  // asked for by setArrayName, not configured
     std::string m_arrayProblem;
     std::string m_lastErrorLine;
 };

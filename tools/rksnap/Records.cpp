@@ -208,6 +208,7 @@ bool Records::exec(const char* sql) {
 }
 
 bool Records::transaction(const std::function<bool()>& body) {
+    m_lastError.clear();
     if (!exec("BEGIN IMMEDIATE")) return false;
     if (body() && exec("COMMIT")) return true;
     if (m_lastError.empty()) m_lastError = sqlite3_errmsg(m_db);
@@ -269,7 +270,7 @@ bool Records::createSnap(SnapRecord& snap, std::string* error) {
         return true;
     });
     if (!ok) {
-        *error = sqlite3_extended_errcode(m_db) == SQLITE_CONSTRAINT_UNIQUE
+        *error = m_lastError.find("UNIQUE constraint failed") != std::string::npos
                      ? "a snapshot named '" + snap.name + "' exists already"
                      : "cannot record snapshot '" + snap.name + "': " + m_lastError;
     }

@@ -1,0 +1,324 @@
+// rksnap's host objects and records as the plug-in meets them: the buffer
+// protocols, the array record, the host database it reads back, and records
+// written from several worker threads at once.
+#include <sqlite3.h>
+
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "Host.h"
+#include "rkso/RKMMSnapAPI.h"
+#include "rkso/RKPassword.h"
+#include "testsupport/TalonConfig.h"
+#include "testsupport/TempDir.h"
+
+namespace {
+
+using namespace rksnap;
+
+// A configuration with one array whose password is encrypted with a fresh key.
+struct HostFixture {
+    testsupport::TempDir dir;
+    Config config;
+    std::string keyFile = dir.file("rksnap.key");
+    HostFixture(const std::string& password = "s3cret") {
+        std::string error, encrypted;
+        EXPECT_TRUE(RKPassword::createKeyFile(keyFile, &error)) << error;
+        RKPassword(keyFile).encrypt(password.c_str(), encrypted);
+        dir.write(
+            "rksnap.conf",
+            "[Array es1]\nArrayId = 600A0980006CE2B2000000005A1B2C3D\nAddress = 10.0.0.5\n"
+            "Port = 0\nHttps = 1\nUser = admin\nPassword = " +
+                encrypted +
+                "\n[Array es2]\nArrayId = "
+                "600A0980006CE2B2000000005A1B2C3E\nAddress = h2\nPort = 6000\nHttps = 0\nUser = u\n"
+                "Password = rkpw1:not-a-password\n",
+            0600);
+        EXPECT_TRUE(config.load(dir.file("rksnap.conf"), true, &error)) << error;
+    }
+    CallContext call() {
+        CallContext c;
+        c.config = &config;
+        c.keyFile = keyFile;
+        c.engineId = 54;
+        return c;
+    }
+};
+
+TEST(HostDevice, BufferTextsFitOrFailButAreNeverCut) {
+    HostFixture f;
+    CallContext call = f.call();
+    call.snapName = "nightly";
+    DeviceRecord rec;
+    rec.device = "/dev/sdb";
+    rec.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*svc";
+    HostDevice dev(call, rec);
+    struct Row {
+        const char* name;
+        std::function<int(char*, short*)> get;
+        std::string value;
+    } rows[] = {
+        {"getSnapName", [&](char* b, short* l) { return dev.getSnapName(b, l); }, "nightly"},
+        {"getDevicePath", [&](char* b, short* l) { return dev.getDevicePath(b, l); }, "/dev/sdb"},
+        {"getMetaData 1", [&](char* b, short* l) { return dev.getMetaData(1, b, l); },
+         rec.uniqueId},
+    };
+    for (const Row& row : rows) {
+        char buf[128];
+        short fit = static_cast<short>(row.value.size() + 1);
+        std::memset(buf, 'x', sizeof buf);
+        EXPECT_EQ(row.get(buf, &fit), 0) << row.name;
+        EXPECT_EQ(std::string(buf), row.value) << row.name;
+        short shortBy1 = static_cast<short>(row.value.size());
+        EXPECT_EQ(row.get(buf, &shortBy1), 1) << row.name;
+        EXPECT_EQ(buf[0], '\0') << row.name << ": a cut text was handed out";
+        EXPECT_EQ(row.get(buf, nullptr), 1) << row.name;
+    }
+    char buf[16];
+    short len = sizeof buf;
+    EXPECT_EQ(dev.getMetaData(102, buf, &len), 1) << "absent metadata is a failure";
+    EXPECT_EQ(dev.setMetaData(1, std::string(4097, 'a').c_str()), 1)
+        << "longer than a host metadata buffer";
+}
+
+TEST(HostDevice, ArrayRecordComesFromTheSelectedConfiguredArray) {
+    struct Row {
+        const char* name;
+        const char* select;  // null: none
+        int selectRc;
+        int infoRc;
+        std::vector<std::string> infoHas;
+        std::string problem;
+    } rows[] = {
+        {"configured, by id",
+         "600A0980006CE2B2000000005A1B2C3D",
+         0,
+         0,
+         {"arrayId:600A0980006CE2B2000000005A1B2C3D", "hostName:10.0.0.5", "hostPassword:s3cret,",
+          "engineId:54"},
+         ""},
+        {"not configured", "600A0980006CE2B2000000005A1B2C3F", 1, 1, {}, "which is not configured"},
+        {"undecryptable password",
+         "600A0980006CE2B2000000005A1B2C3E",
+         0,
+         1,
+         {},
+         "cannot decrypt the password of array 'es2'"},
+        {"from the identifier", nullptr, 0, 0, {"hostUserName:admin"}, ""},
+    };
+    for (const Row& row : rows) {
+        HostFixture f;
+        CallContext call = f.call();
+        DeviceRecord rec;
+        rec.device = "/dev/sdb";
+        if (!row.select) rec.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*x";
+        HostDevice dev(call, rec);
+        if (row.select) {
+            EXPECT_EQ(dev.setArrayName(row.select), row.selectRc) << row.name;
+        }
+        char buf[4096] = {};
+        short len = sizeof buf;
+        EXPECT_EQ(dev.getArrayInfo(buf, &len), row.infoRc) << row.name;
+        for (const std::string& item : row.infoHas)
+            EXPECT_NE(std::string(buf).find(item), std::string::npos) << row.name << ": " << buf;
+        if (!row.problem.empty()) {
+            EXPECT_NE(dev.arrayProblem().find(row.problem), std::string::npos)
+                << row.name << ": " << dev.arrayProblem();
+        }
+        EXPECT_EQ(dev.arrayProblem().find("s3cret"), std::string::npos) << row.name;
+    }
+}
+
+TEST(HostDevice, SnapConfigurationFollowsTheArrayAndTheCall) {
+    struct Row {
+        const char* array;
+        bool cg;
+        const char* key;
+        int want;
+    } rows[] = {
+        {"600A0980006CE2B2000000005A1B2C3D", false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 5989},
+        {"600A0980006CE2B2000000005A1B2C3D", false,
+         "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 1},
+        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 6000},
+        {"600A0980006CE2B2000000005A1B2C3E", false,
+         "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 0},
+        {"600A0980006CE2B2000000005A1B2C3E", true, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 1},
+        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 0},
+        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_UNKNOWN", -7},
+    };
+    HostFixture f;
+    for (const Row& row : rows) {
+        CallContext call = f.call();
+        call.consistencyGroup = row.cg;
+        HostDevice dev(call, DeviceRecord());
+        ASSERT_EQ(dev.setArrayName(row.array), 0);
+        int value = -7;  // the caller's default stays for an absent key
+        dev.getConfigInt(row.key, &value);
+        EXPECT_EQ(value, row.want) << row.key << " on " << row.array;
+    }
+}
+
+TEST(HostUtil, GrowAndRetryAnswersTheSizeNeeded) {
+    HostFixture f;
+    CallContext call = f.call();
+    HostUtil util(call);
+    const std::string list = "es1*es2";
+    char buf[64];
+    EXPECT_EQ(util.getArrayList("LSI", '*', 0, nullptr), static_cast<short>(list.size() + 1));
+    EXPECT_EQ(util.getArrayList("LSI", '*', static_cast<short>(list.size()), buf),
+              static_cast<short>(list.size() + 1));
+    EXPECT_EQ(util.getArrayList("LSI", '*', sizeof buf, buf), 0);
+    EXPECT_EQ(std::string(buf), list);
+    char record[16];
+    short len = sizeof record;
+    short need = util.getArrayCredentials("es1", record, &len);
+    EXPECT_GT(need, 16);
+    EXPECT_EQ(len, need) << "the size needed is written back";
+    std::vector<char> big(static_cast<size_t>(need));
+    len = need;
+    EXPECT_EQ(util.getArrayCredentials("es1", big.data(), &len), 0);
+    EXPECT_NE(std::string(big.data()).find("arrayId:600A0980006CE2B2000000005A1B2C3D"),
+              std::string::npos);
+    len = sizeof record;
+    EXPECT_LT(util.getArrayCredentials("nosuch", record, &len), 0);
+    EXPECT_LT(util.getArrayCredentials("es2", record, &len), 0)
+        << "an undecryptable password is no record";
+}
+
+struct RecordsFixture {
+    testsupport::TempDir dir;
+    std::string state = dir.file("state");
+    testsupport::TalonConfig host{"",
+                                  "[Host]\nSnapDatabase = " + dir.file("state/rksnap.db") + "\n"};
+};
+
+SnapRecord newSnap(Records& r, const std::string& name, int devices) {
+    SnapRecord s;
+    s.name = name;
+    s.engine = "pit";
+    s.engineId = 54;
+    s.state = "prepared";
+    for (int i = 0; i < devices; ++i) {
+        DeviceRecord d;
+        d.position = i;
+        d.device = "/dev/sd" + std::string(1, static_cast<char>('b' + i));
+        s.devices.push_back(d);
+    }
+    std::string error;
+    EXPECT_TRUE(r.createSnap(s, &error)) << error;
+    return s;
+}
+
+int activeRows(int controlHost) {
+    SMVolSnapInfo q;
+    q.setSnapShotEngineId(54);
+    q.setRetrieveValidFlags(0x1800);
+    SMControlHostInfo h;
+    h.setControlHostId(controlHost);
+    q.addControlHost(h);
+    if (!RKMMSnapAPI(2).getVolumeSnaps(q)) return q.getErrorCode() == 60320 ? 0 : -1;
+    return static_cast<int>(std::distance(q.metaDataListBegin(), q.metaDataListEnd()));
+}
+
+TEST(Records, ThePlugInReadsBackWhatIsLiveForItsControlHost) {
+    RecordsFixture f;
+    Records r;
+    std::string error;
+    ASSERT_TRUE(r.open(f.state, 7, nullptr, &error)) << error;
+    SnapRecord s = newSnap(r, "a", 2);
+    EXPECT_EQ(activeRows(7), 0) << "a prepared device without identifier is no row";
+    for (DeviceRecord& d : s.devices) {
+        d.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*x*y*z*p*null*null*PIT" +
+                     std::to_string(d.position) + "*null";
+        ASSERT_TRUE(r.saveDevice(d));
+    }
+    EXPECT_EQ(activeRows(7), 2);
+    EXPECT_EQ(activeRows(8), 0) << "another control host's rows";
+    s.devices[0].uniqueId.clear();  // unprepared
+    ASSERT_TRUE(r.saveDevice(s.devices[0]));
+    EXPECT_EQ(activeRows(7), 1);
+    ASSERT_TRUE(r.markDeleted(s.id, "deleted"));
+    EXPECT_EQ(activeRows(7), 0);
+    SnapRecord kept;
+    ASSERT_TRUE(r.findSnap("a", true, &kept)) << "a deleted snapshot stays in the history";
+    EXPECT_EQ(kept.deleteOutcome, "deleted");
+    EXPECT_FALSE(r.findSnap("a", false, &kept));
+    newSnap(r, "a", 1);  // the name is free again
+    SnapRecord twice;
+    twice.name = "a";
+    twice.engine = "pit";
+    EXPECT_FALSE(r.createSnap(twice, &error));
+    EXPECT_NE(error.find("exists already"), std::string::npos) << error;
+}
+
+TEST(Records, ACallLeftRunningIsInterruptedAtTheNextOpen) {
+    RecordsFixture f;
+    std::string error;
+    int64_t snapId = 0;
+    {
+        Records r;
+        ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
+        snapId = newSnap(r, "k", 1).id;
+        ASSERT_GT(r.beginCall(snapId, "snap"), 0);
+    }  // killed before endCall
+    Records again;
+    ASSERT_TRUE(again.open(f.state, 1, nullptr, &error)) << error;
+    std::vector<CallRecord> calls = again.calls(snapId);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].state, "interrupted");
+    SnapRecord s;
+    ASSERT_TRUE(again.findSnap("k", false, &s));
+    EXPECT_EQ(s.devices[0].intent, "snap") << "list shows what was in flight";
+}
+
+TEST(Records, ANewerSchemaIsRefusedAndLeftAlone) {
+    RecordsFixture f;
+    std::string error;
+    {
+        Records r;
+        ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Records::databasePath(f.state).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 99 WHERE component = 'rksnap'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    Records r;
+    EXPECT_FALSE(r.open(f.state, 1, nullptr, &error));
+    EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+TEST(Records, WorkerThreadsWriteTheirOwnDevicesWithoutLosingAny) {
+    RecordsFixture f;
+    Records r;
+    std::string error;
+    ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
+    constexpr int kDevices = 6, kWrites = 40;
+    SnapRecord s = newSnap(r, "w", kDevices);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kDevices; ++i)
+        workers.emplace_back([&, i] {
+            DeviceRecord d = s.devices[static_cast<size_t>(i)];
+            for (int n = 1; n <= kWrites; ++n) {
+                d.status = n;
+                d.uniqueId = "600A*7*" + std::to_string(i) + "*" + std::to_string(n);
+                EXPECT_TRUE(r.saveDevice(d)) << r.lastError();
+                r.addLog(1, s.id, i, 1, "worker", "write " + std::to_string(n));
+            }
+        });
+    for (std::thread& t : workers) t.join();
+    SnapRecord after;
+    ASSERT_TRUE(r.findSnap("w", false, &after));
+    for (const DeviceRecord& d : after.devices) {
+        EXPECT_EQ(d.status, kWrites) << d.device;
+        EXPECT_EQ(d.uniqueId,
+                  "600A*7*" + std::to_string(d.position) + "*" + std::to_string(kWrites))
+            << d.device;
+    }
+    EXPECT_EQ(r.logLines(s.id).size(), static_cast<size_t>(kDevices * kWrites));
+}
+
+}  // namespace
