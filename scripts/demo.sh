@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the project and runs the main job: a simulated
-# E-Series SMI-S provider on loopback, explored with our own CIM client.
+# Installs the dependencies, builds the project and runs the main job: rksnap demo,
+# the whole life of a snapshot through the plug-in against a simulated array.
+# Without rksnap (a partial build) it explores the simulator with cimq instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh; fi

@@ -10,7 +10,7 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libexpat1-dev libxml2-dev
-  sblim-wbemcli curl gcovr
+  sblim-wbemcli curl gcovr help2man
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -49,10 +49,22 @@ void choosePort(RKSO::SnapInfo* info, RK_SMIS_SNAP::RkArrayParams& params) {
 }
 
 // Interop lookup, then the snap configuration, then the tuning value; else the default.
-std::string chooseNamespace(RKSO::SnapInfo* info, LSISnapshot& snapshot, bool fromServicePath) {
+std::string chooseNamespace(RKSO::SnapInfo* info, LSISnapshot& snapshot, bool fromServicePath,
+                            NamespaceCache* cache) {
     std::string nameSpace, found;
-    if (snapshot.GetNamespaceFromInterop(found, fromServicePath) && !found.empty())
+    std::string endpoint;
+    if (!fromServicePath && cache) {
+        const RkCimom& c = snapshot.m_CimConnection.GetCimom();
+        endpoint = std::string(c.GetUseSSL() ? "https" : "http") + '\n' + c.GetAddress() + '\n' +
+                   c.GetPort() + '\n' + c.GetUserName();
+    }
+    const bool known = !endpoint.empty() && cache->byEndpoint.count(endpoint) != 0;
+    if (known) {
+        nameSpace = cache->byEndpoint[endpoint];
+    } else if (snapshot.GetNamespaceFromInterop(found, fromServicePath) && !found.empty()) {
         nameSpace = found;
+        if (!endpoint.empty()) cache->byEndpoint[endpoint] = found;
+    }
     const std::string key = "SMCONFIG_NAME_SMIS_NAMESPACE";
     std::string configured;
     if (info->getConfigValue(key, configured)) {
@@ -72,7 +84,7 @@ std::string chooseNamespace(RKSO::SnapInfo* info, LSISnapshot& snapshot, bool fr
 
 // Steps shared by the three forms once the array id and the record are known.
 bool applyRecord(RKSO::SnapInfo* info, LSISnapshot& snapshot, const std::string& arrayId,
-                 const std::string& record, bool fromServicePath) {
+                 const std::string& record, bool fromServicePath, NamespaceCache* cache = nullptr) {
     RK_SMIS_SNAP::RkArrayParams params;
     if (!parseJsonString(info, record, "hostName", params.address) ||
         !parseJsonString(info, record, "hostUserName", params.userName) ||
@@ -84,7 +96,7 @@ bool applyRecord(RKSO::SnapInfo* info, LSISnapshot& snapshot, const std::string&
     info->logFormat(0, kTag, " Array params %s %s %s %d", params.m_SystemName.c_str(),
                     params.address.c_str(), params.userName.c_str(), static_cast<int>(params.port));
     snapshot.SetArrayInfo(params);
-    const std::string nameSpace = chooseNamespace(info, snapshot, fromServicePath);
+    const std::string nameSpace = chooseNamespace(info, snapshot, fromServicePath, cache);
     snapshot.m_CimConnection.GetCimom().SetNameSpace(nameSpace);
     return true;
 }
@@ -131,8 +143,8 @@ bool initArrayParams(RKSO::SnapInfo* info, LSISnapshot& snapshot, const char* re
     return applyRecord(info, snapshot, arrayId, text, false);
 }
 
-bool initArrayParams(LSISnapshot& snapshot, RKSO::SnapInfo* info, std::string arrayId,
-                     bool select) {
+bool initArrayParams(LSISnapshot& snapshot, RKSO::SnapInfo* info, std::string arrayId, bool select,
+                     NamespaceCache* cache) {
     if (!info) return false;
     if (arrayId.empty()) return emptyArrayId(info);
     if (select && !selectArray(info, arrayId)) return false;
@@ -140,7 +152,7 @@ bool initArrayParams(LSISnapshot& snapshot, RKSO::SnapInfo* info, std::string ar
     const std::string record = fetchArrayInfo(info, &result);
     if (result != 0)
         return recordUnreadable(info, "Failed to get array info for array id-[" + arrayId + "]");
-    return applyRecord(info, snapshot, arrayId, record, false);
+    return applyRecord(info, snapshot, arrayId, record, false, cache);
 }
 
 bool initArrayParams(LSISnapshot& snapshot, RKSO::SnapInfo* info, std::string arrayId,

@@ -6,21 +6,13 @@
 #include "engine/EngineCommon.h"
 #include "engine/Globals.h"
 #include "engine/Identification.h"
+#include "engine/SnapCalls.h"
+#include "engine/SnapshotInfo.h"
 #include "engine/UniqueId.h"
 #include "rkso/EvDebug.h"
 #include "rkso/rkso.h"
 
 namespace {
-
-constexpr int kErrHostIdentifier = 62002;
-
-void logUnavailable(const char* tag, RKSO::SnapInfo* first) {
-    o_logger.DebugLvl(tag, 2, "%s: This operation is not available in this version of the plug-in",
-                      tag);
-    if (first)
-        first->logFormat(2, tag,
-                         "%s: This operation is not available in this version of the plug-in", tag);
-}
 
 // Catches whatever escapes body and turns it into result 1.
 template <typename Body>
@@ -33,32 +25,6 @@ int guarded(const char* tag, Body&& body) {
         o_logger.DebugLvl(tag, 2, "%s: unexpected failure", tag);
     }
     return 1;
-}
-
-// Log levels of the start lines, as administrators know them.
-constexpr int kDetail = 0;
-constexpr int kProgress = 1;
-
-// The frame shared by the device-array entry points: count check, start line (with
-// the device count, where the text has a place for it) and, for the mapping-related
-// ones, the host identifier of the first device.
-int deviceArrayCall(const char* tag, RKSO::SnapInfo** devices, short count, int startLevel,
-                    const char* startFormat, bool needsHostId) {
-    return guarded(tag, [&] {
-        if (!rkso::checkDevices(tag, devices, count)) return 1;
-        RKSO::SnapInfo* first = devices[0];
-        first->logFormat(startLevel, tag, startFormat, static_cast<int>(count));
-        if (needsHostId) {
-            std::string hostId;
-            if (!getHostIdentifier(first, hostId)) {
-                std::string msg = std::string(tag) + ": Failed to get host identifier";
-                setError(first, kErrHostIdentifier, msg.c_str());
-                return 1;
-            }
-        }
-        logUnavailable(tag, first);
-        return 1;
-    });
 }
 
 }  // namespace
@@ -83,9 +49,9 @@ int rkso_identifyDevices(RKSO::SnapInfo** devices, short count, RksoDevicesByMod
     });
 }
 
-int rkso_prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_prepareDevices", devices, count, kProgress,
-                           "Starting to prepare [%d] snapshot(s)/clone(s).", false);
+int rkso_prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_prepareDevices",
+                   [&] { return rkso::prepareDevices(devices, count, osUtil); });
 }
 
 int rkso_unprepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
@@ -107,42 +73,34 @@ int rkso_unprepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*
     });
 }
 
-int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_snapDevices", devices, count, kProgress,
-                           " Starting snap/clone operation for [%d] devices", false);
+int rkso_snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_snapDevices", [&] { return rkso::snapDevices(devices, count, osUtil); });
 }
 
-int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_isMapped", devices, count, kDetail,
-                           "Going to check if [%d] snap/clone device(s) is mapped", true);
+int rkso_isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_isMapped",
+                   [&] { return rkso::isMapped(devices, count, osUtil, nullptr); });
 }
 
-int rkso_mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_mapSnaps", devices, count, kDetail,
-                           "Going to map [%d] snap/clone device(s) to the host", true);
+int rkso_mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_mapSnaps", [&] { return rkso::mapSnaps(devices, count, osUtil); });
 }
 
-int rkso_unmapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_unmapSnaps", devices, count, kDetail,
-                           "Going to unmap [%d] snap/clone device(s) from the host", true);
+int rkso_unmapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_unmapSnaps", [&] { return rkso::unmapSnaps(devices, count, osUtil); });
 }
 
-int rkso_revertSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_revertSnaps", devices, count, kDetail,
-                           "Going to restore/reverse sync snap/clone device. If the operation "
-                           "fails, please check LSI provider capability",
-                           true);
+int rkso_revertSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_revertSnaps", [&] { return rkso::revertSnaps(devices, count, osUtil); });
 }
 
-int rkso_deleteSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_deleteSnaps", devices, count, kProgress,
-                           "Going to delete [%d] snap / clone device{s]", false);
+int rkso_deleteSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_deleteSnaps", [&] { return rkso::deleteSnaps(devices, count, osUtil); });
 }
 
-int rkso_reconcileSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil*) {
-    return deviceArrayCall("rkso_reconcileSnaps", devices, count, kDetail,
-                           "Going to check [%d] snap / clone device{s] status on the Storage Array",
-                           false);
+int rkso_reconcileSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
+    return guarded("rkso_reconcileSnaps",
+                   [&] { return rkso::reconcileSnaps(devices, count, osUtil); });
 }
 
 }  // extern "C"

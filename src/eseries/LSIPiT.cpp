@@ -173,7 +173,10 @@ int LSISnapshot::CreatePiTGroup() {
         }
         const std::string serviceClass = service.getClassName().getString();
         const std::string groupClass = serviceClass.substr(0, serviceClass.find('_')) + "_PiTGroup";
-        if (!GetObjPathByPropName(m_CimConnection, groupClass, "ElementName", label)
+        // Only this array's groups: another array of the provider may hold a volume of
+        // the same name with its own group.
+        if (!GetObjPathByPropName(m_CimConnection, m_SystemName, groupClass, "ElementName", label,
+                                  true)
                  .toString()
                  .empty()) {
             DEBUG_TRACE(fn, "PiT Group [%s] already exist.", label.c_str());

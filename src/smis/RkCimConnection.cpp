@@ -61,6 +61,15 @@ bool VerifySslCert(cim::SSLCertificateInfo&) {
     return true;
 }
 
+// A connection the client opens again inside a request (the provider closed the kept
+// one) shakes hands under the same lock as connect.
+void HandshakeUnderConnLock(bool entering) {
+    if (entering)
+        RkCimConnection::m_ConnLock.enter(true);
+    else
+        RkCimConnection::m_ConnLock.leave();
+}
+
 }  // namespace
 
 void RkCimConnection::ReportAuthFailure(const std::string& text) {
@@ -101,7 +110,9 @@ int RkCimConnection::ConnectCimom() {
                 m_pClient->connect(host, static_cast<cim::Uint32>(port), m_Cimom.GetUserName(),
                                    m_Cimom.GetPassword());
             } else {
-                if (TalonNumber("RK_PEGASUS_DISABLE_CONNLOCK") == 0) {
+                const bool useLock = TalonNumber("RK_PEGASUS_DISABLE_CONNLOCK") == 0;
+                m_pClient->setHandshakeGuard(useLock ? HandshakeUnderConnLock : nullptr);
+                if (useLock) {
                     DEBUG_TRACE(fn, "Acquiring connection lock");
                     m_ConnLock.enter(true);
                     locked = true;

@@ -1,6 +1,7 @@
 // Volume lookup by UUID over the process-wide volume cache.
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "RkCimUtilInternal.h"
@@ -105,10 +106,16 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
         DEBUG_TRACE(fn,
                     "Found volume caching enabled, not going to fetch volumes if already cached");
 
-    const std::string key = CacheKey(conn);
-    RkCriticalSectionLock lock(&m_CimUtilLock);
-    if (caching) DEBUG_TRACE(fn, "Acquired CimUtil lock");
-    std::vector<cim::CIMInstance>& cache = VolumeCache()[key];
+    // Without caching the lookup keeps its own list and shares nothing, so parallel
+    // workers never wait for each other's enumerations.
+    const std::string key = caching ? CacheKey(conn) : std::string();
+    std::optional<RkCriticalSectionLock> lock;
+    if (caching) {
+        lock.emplace(&m_CimUtilLock);
+        DEBUG_TRACE(fn, "Acquired CimUtil lock");
+    }
+    std::vector<cim::CIMInstance> unshared;
+    std::vector<cim::CIMInstance>& cache = caching ? VolumeCache()[key] : unshared;
     std::string result;
     try {
         if (caching && !cache.empty()) DEBUG_TRACE(fn, "Not fetching volumes as already cached");
@@ -189,9 +196,8 @@ std::string RkCimUtil::GetVolObjPathByUUID(RkCimConnection& conn, std::string uu
     }
     if (LookupFailed())
         DEBUG_TRACE(fn, "Volume list could not be read, volume UUID [%s] unknown", uuid.c_str());
-    // Without caching nothing outlives the lookup, found or not, so that the next
-    // lookup sees volumes created since.
-    if (!caching || cache.empty()) VolumeCache().erase(key);
+    // An empty list is not kept: the next lookup reads the volumes again.
+    if (caching && cache.empty()) VolumeCache().erase(key);
     if (caching) DEBUG_TRACE(fn, "Released CimUtil lock");
     return result;
 }

@@ -1,15 +1,14 @@
 #include "smis/RkSmisJob.h"
 
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <exception>
-#include <thread>
 
 #include <cim/CIMPropertyList.h>
 #include <cim/Exception.h>
 
 #include "RkCimUtilInternal.h"
+#include "rkso/RkHostClock.h"
 
 cim::CIMObjectPath RkSmisJob::GetJobHandle(cim::Array<cim::CIMParamValue>& outParams) {
     for (const cim::CIMParamValue& param : outParams) {
@@ -187,5 +186,6 @@ void RkSmisJob::GotoSleep(int milliseconds) {
 }
 
 void RkSmisJob::SleepSeconds(unsigned int seconds) {
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    // The host's sleep, so a host (or a test) that replaces its clock replaces this wait.
+    UXSLEEP_InTeRnAl(seconds);
 }

@@ -141,7 +141,9 @@ TEST(HttpTransportKeepAlive, ServerClosingAfterAnAnswerLeadsToAFreshConnection) 
     });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "u", "p");
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.post("GetInstance", "ns", kBody).body, "<CIM/>");
+    // Reads: one that meets the close before its FIN arrived may go again.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(t.post("GetInstance", "ns", kBody, {}, true).body, "<CIM/>");
     EXPECT_EQ(server.connections(), 3);
 }
 

@@ -112,6 +112,34 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
     }
 }
 
+// 3PAR ("TPD") finds a host's controllers from its ports through the host collection's
+// privileges, matched by name; only those that carry the volume count.
+TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
+    sim::Config c = LookupConfig(false);
+    c.classPrefix = "TPD";
+    sim::TestServer sim(c, testsupport::PlainHttp());
+    struct Row {
+        const char* name;
+        const char* volume;
+        std::string ports;
+        std::set<std::string> expected;
+    };
+    const Row rows[] = {
+        {"host's volume", "ora_data1", kFc, {"fchost1"}},
+        {"another host's volume", "small_lun", kFc, {}},
+        {"unknown port", "ora_data1", "2100DEADBEEF0000", {}},
+        {"iSCSI host's volume", "small_lun", kIscsi, {"iscsihost1"}},
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        OpenConnection open(dev);
+        cim::Array<cim::String> volumes = {dev.volume(r.volume).uuid};
+        std::vector<cim::CIMObjectPath> found = dev.snap.GetCtlrPathList(
+            open.conn(), open.systemPath(), volumes, dev.snap.InputToStringArray(r.ports, ','));
+        EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected) << r.name;
+    }
+}
+
 TEST_F(Controllers, ProviderFailuresReachTheCaller) {
     const sim::RequestKey hits[] = {{"EnumerateInstances", "", "CIM_StorageHardwareID"},
                                     {"AssociatorNames", "", ""}};

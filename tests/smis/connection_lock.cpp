@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
 
 #include "connection_fixture.h"
+#include "rkso/EvDebug.h"
 
 using conntest::AwaitableInfo;
 using conntest::Bind;
@@ -25,6 +27,28 @@ bool LockIsFree() {
     RkCimConnection::m_ConnLock.leave();
     return true;
 }
+
+// Notes in a journal each certificate check (it runs in the TLS handshake and traces
+// into the host log) and whether the connection lock was held at that moment.
+class HandshakeMarks {
+  public:
+    explicit HandshakeMarks(AwaitableInfo::Journal& journal) {
+        EvDebug::setSink(&HandshakeMarks::line, &journal);
+    }
+    ~HandshakeMarks() { EvDebug::setSink(nullptr, nullptr); }
+    HandshakeMarks(const HandshakeMarks&) = delete;
+    HandshakeMarks& operator=(const HandshakeMarks&) = delete;
+
+  private:
+    static void line(void* context, const char*, int, const char* text) {
+        if (text == nullptr || std::strstr(text, "SSL certificate verified") == nullptr) return;
+        auto* journal = static_cast<AwaitableInfo::Journal*>(context);
+        const bool held = !LockIsFree();
+        std::lock_guard<std::mutex> l(journal->mu);
+        journal->entries.push_back(
+            {std::this_thread::get_id(), held ? "handshake, lock held" : "handshake, lock free"});
+    }
+};
 
 }  // namespace
 
@@ -122,6 +146,19 @@ TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     EXPECT_EQ(refusedLog.count("Connection lock acquired"), 6);
     EXPECT_EQ(refusedLog.count("Connection lock released"), 6);
     EXPECT_TRUE(LockIsFree());
+
+    // A port that does not speak TLS fails the handshake inside connect, so it takes the
+    // connect retries too, and no request ever reaches it.
+    AwaitableInfo plainLog;
+    p = ParamsFor(sim, true);
+    p.port = sim.httpPort();
+    RkCimConnection plain;
+    Bind(plain, p, &plainLog);
+    EXPECT_EQ(plain.ConnectCimom(), 1);
+    EXPECT_EQ(plainLog.count("Connection lock acquired"), 6);
+    EXPECT_EQ(plainLog.count("Connection lock released"), 6);
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_TRUE(LockIsFree());
 }
 
 TEST(ConnLock, ManyThreadsConnectOneAtATime) {
@@ -132,6 +169,7 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     std::vector<std::unique_ptr<AwaitableInfo>> infos;
     for (int t = 0; t < kThreads; ++t) infos.push_back(std::make_unique<AwaitableInfo>(&journal));
 
+    HandshakeMarks handshakes(journal);
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -151,19 +189,22 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(ok.load(), kThreads * 3);
 
-    // Inside the lock a thread traces "acquired" then "Trying"; with the lock no
-    // other thread's "acquired" can come between them.
+    // Inside the lock a thread traces "acquired", "Trying" and does its handshake; with
+    // the lock no other thread's "acquired" can come between them.
     std::vector<AwaitableInfo::Entry> marks;
     for (const auto& e : journal.entries) {
         if (e.text.find("Connection lock acquired") != std::string::npos ||
-            e.text.find("Trying connection over https") != std::string::npos)
+            e.text.find("Trying connection over https") != std::string::npos ||
+            e.text.find("handshake") != std::string::npos)
             marks.push_back(e);
     }
-    ASSERT_EQ(marks.size(), static_cast<size_t>(kThreads * 3 * 2));
-    for (size_t i = 0; i + 1 < marks.size(); i += 2) {
+    ASSERT_EQ(marks.size(), static_cast<size_t>(kThreads * 3 * 3));
+    for (size_t i = 0; i + 2 < marks.size(); i += 3) {
         EXPECT_NE(marks[i].text.find("acquired"), std::string::npos) << i;
         EXPECT_NE(marks[i + 1].text.find("Trying"), std::string::npos) << i;
+        EXPECT_EQ(marks[i + 2].text, "handshake, lock held") << i;
         EXPECT_EQ(marks[i].thread, marks[i + 1].thread) << i;
+        EXPECT_EQ(marks[i].thread, marks[i + 2].thread) << i;
     }
     std::set<uint64_t> connections;
     for (const auto& r : sim.requests()) {
@@ -171,5 +212,26 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
         connections.insert(r.connection);
     }
     EXPECT_EQ(connections.size(), static_cast<size_t>(kThreads * 3));
+    EXPECT_TRUE(LockIsFree());
+}
+
+// A connection that a read opens again (the provider closed the kept one) shakes hands
+// under the lock too.
+TEST(ConnLock, AConnectionOpenedAgainInsideAReadShakesHandsInsideTheLock) {
+    TalonConfig cfg;
+    sim::TestServer sim;
+    AwaitableInfo::Journal journal;
+    HandshakeMarks handshakes(journal);
+    AwaitableInfo info;
+    RkCimConnection conn;
+    Bind(conn, ParamsFor(sim, true), &info);
+    ASSERT_EQ(conn.ConnectCimom(), 0);
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    sim.addFault(sim::FaultKind::Close);
+    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
+    EXPECT_EQ(sim.connectionCount(), 2u);
+    std::vector<std::string> marks;
+    for (const auto& e : journal.entries) marks.push_back(e.text);
+    EXPECT_EQ(marks, std::vector<std::string>(2, "handshake, lock held"));
     EXPECT_TRUE(LockIsFree());
 }

@@ -193,9 +193,11 @@ TEST_F(QueryVolumesTwoArrays, UuidOnAnotherSystemIsNotTaken) {
 // looked up by every device once it exists. Run under ThreadSanitizer too.
 class QueryVolumesConcurrent : public QueryVolumes {
   protected:
+    // As many devices as hosts run lookups for at once.
+    static constexpr int kThreads = 16;
+    static constexpr int kNewVolumes = 8;
+
     void Run() {
-        constexpr int kThreads = 6;
-        constexpr int kNewVolumes = 8;
         std::mutex mu;
         std::condition_variable cv;
         std::vector<std::string> created;  // grows; every device walks it in order
@@ -253,12 +255,12 @@ TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithCaching) {
     TalonConfig talon(kCachingOn);
     Run();
     // Shared list: far fewer enumerations than lookups.
-    EXPECT_LT(Enumerations(), static_cast<size_t>(6 * 17));
+    EXPECT_LT(Enumerations(), static_cast<size_t>(kThreads * (2 * kNewVolumes + 1)));
 }
 
 TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithoutCaching) {
     Run();
-    EXPECT_EQ(Enumerations(), static_cast<size_t>(6 * 17));
+    EXPECT_EQ(Enumerations(), static_cast<size_t>(kThreads * (2 * kNewVolumes + 1)));
     EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
 }
 

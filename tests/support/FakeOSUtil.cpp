@@ -98,7 +98,7 @@ void FakeOSUtil::rescanDevices(const char*, const char**, const char**) {
 short FakeOSUtil::listDevices(const char*, const char*, char, int size, char* buf) {
     Lock l(m_mu);
     if (record("listDevices")) return -1;
-    return answer(m_devices, buf, size);
+    return answerFor("listDevices", m_devices, buf, size);
 }
 
 short FakeOSUtil::getArrayList(const char*, char, short size, char* buf) {

@@ -32,6 +32,16 @@ std::optional<std::string> unlessEmpty(const std::string& text) {
     return text;
 }
 
+// Reads change nothing on the server: one that met a closed kept connection may go again.
+bool isRead(const xml::Request& request) {
+    if (!request.intrinsic) return false;
+    for (const char* read : {xml::kGetInstance, xml::kEnumerateInstances,
+                             xml::kEnumerateInstanceNames, xml::kAssociators, xml::kAssociatorNames,
+                             xml::kReferences, xml::kReferenceNames, xml::kGetClass})
+        if (equalNoCase(request.methodName, read)) return true;
+    return false;
+}
+
 // Whether the answer is the one to the request: same message ID, same kind and method.
 void checkAnswer(const xml::Request& request, const xml::Response& response) {
     if (response.messageId != request.messageId) {
@@ -189,6 +199,10 @@ void CIMClient::connect(const String& host, Uint32 portNumber, const SSLContext&
     m_transport->connect(host, portNumber, sslContext, userName, password);
 }
 
+void CIMClient::setHandshakeGuard(std::function<void(bool entering)> guard) {
+    m_transport->setHandshakeGuard(std::move(guard));
+}
+
 void CIMClient::disconnect() {
     m_transport->disconnect();
 }
@@ -210,15 +224,17 @@ xml::Response CIMClient::call(xml::Request& request, xml::ResponseHandler* handl
     // error in its trailers explains it better, and the connection stays usable.
     std::unique_ptr<ParseException> decodeError;
     try {
-        m_transport->post(xml::cimMethodHeader(request), xml::cimObjectHeader(request), body,
-                          [&](const char* data, std::size_t size) {
-                              if (decodeError) return;
-                              try {
-                                  decoder.feed(data, size);
-                              } catch (const ParseException& e) {
-                                  decodeError = std::make_unique<ParseException>(e);
-                              }
-                          });
+        m_transport->post(
+            xml::cimMethodHeader(request), xml::cimObjectHeader(request), body,
+            [&](const char* data, std::size_t size) {
+                if (decodeError) return;
+                try {
+                    decoder.feed(data, size);
+                } catch (const ParseException& e) {
+                    decodeError = std::make_unique<ParseException>(e);
+                }
+            },
+            isRead(request));
     } catch (const ResponseTooLargeException& e) {
         throw ResponseTooLargeException(
             e.getLimit(), e.getMessage() + "; CIMClient::setMaxResponseSize raises the limit");

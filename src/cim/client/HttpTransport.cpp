@@ -184,8 +184,10 @@ using Clock = std::chrono::steady_clock;
 
 // The connection broke or closed before any byte of the answer: on a kept connection the
 // server may have closed it just before the request went out, so it is worth once more.
+// A request that went out whole may have been carried out: only a read is sent again.
 struct ClosedBeforeAnswer {
     std::string message;
+    bool requestSent = true;
 };
 
 std::string basicAuthorization(const std::string& user, const std::string& password) {
@@ -340,8 +342,8 @@ struct HttpTransport::Impl {
                 continue;
             }
             if (rc != CURLE_OK)
-                throw ClosedBeforeAnswer{"HTTP request to " + where +
-                                         " failed: " + curl_easy_strerror(rc)};
+                throw ClosedBeforeAnswer{
+                    "HTTP request to " + where + " failed: " + curl_easy_strerror(rc), false};
             done += n;
         }
     }
@@ -513,7 +515,7 @@ void HttpTransport::open(const std::string& host, unsigned port, const SSLContex
 }
 
 HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string& cimObjectHeader,
-                                 const std::string& body, const BodySink& sink) {
+                                 const std::string& body, const BodySink& sink, bool repeatable) {
     if (m_impl == nullptr) throw NotConnectedException();
     if (!isCimName(cimMethod)) throw Exception("Invalid CIM method name for a request");
     if (!isHeaderToken(cimObjectHeader)) throw Exception("Invalid CIMObject header value");
@@ -541,15 +543,16 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
     HttpResponse r;
     for (int attempt = 0;; ++attempt) {
         if (im.isOpen() && im.requestsOnConnection > 0 && im.closedSinceLastAnswer()) im.close();
-        if (!im.isOpen()) im.open(m_timeoutMs);
+        if (!im.isOpen()) reopen();
         const bool reused = im.requestsOnConnection > 0;
         ++im.requestsOnConnection;
         try {
-            r = exchange(cimMethod, request, sink, reused && attempt == 0);
+            r = exchange(cimMethod, request, sink, repeatable && reused && attempt == 0);
             break;
         } catch (const ClosedBeforeAnswer& e) {
             im.close();
-            if (!reused || attempt > 0) throw ConnectionLostException(e.message);
+            if (!reused || attempt > 0 || (e.requestSent && !repeatable))
+                throw ConnectionLostException(e.message);
         } catch (...) {
             // Somewhere inside an answer: the connection cannot carry another one.
             im.close();
@@ -559,8 +562,24 @@ HttpResponse HttpTransport::post(const std::string& cimMethod, const std::string
     return evaluate(std::move(r));
 }
 
+void HttpTransport::reopen() {
+    Impl& im = *m_impl;
+    if (!im.tls || !m_handshakeGuard) {
+        im.open(m_timeoutMs);
+        return;
+    }
+    m_handshakeGuard(true);
+    try {
+        im.open(m_timeoutMs);
+    } catch (...) {
+        m_handshakeGuard(false);
+        throw;
+    }
+    m_handshakeGuard(false);
+}
+
 HttpResponse HttpTransport::exchange(const std::string& cimMethod, const std::string& request,
-                                     const BodySink& sink, bool reused) {
+                                     const BodySink& sink, bool mayRepeat) {
     Impl& im = *m_impl;
     const std::string& where = im.where;
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
@@ -574,11 +593,11 @@ HttpResponse HttpTransport::exchange(const std::string& cimMethod, const std::st
         try {
             n = im.receive(deadline, cimMethod, m_timeoutMs);
         } catch (const ClosedBeforeAnswer& e) {
-            if (reader.nothingReceived() && reused) throw;
+            if (reader.nothingReceived() && mayRepeat) throw;
             throw ConnectionLostException(e.message);
         }
         if (n == 0) {
-            if (reader.nothingReceived() && reused)
+            if (reader.nothingReceived() && mayRepeat)
                 throw ClosedBeforeAnswer{"HTTP connection to " + where +
                                          " closed by the server without an answer"};
             reader.endOfStream();

@@ -67,7 +67,8 @@ class RkSmisJob : public virtual RkCimUtil {
     void GotoSleep(int milliseconds);
 
   protected:
-    // The one place that waits; tests override it so that nothing really sleeps.
+    // The one place that waits: the host's sleep (UXSLEEP_InTeRnAl), which follows
+    // the host clock. Tests that need one object's waits alone may override it.
     virtual void SleepSeconds(unsigned int seconds);
 
   private:

@@ -56,31 +56,42 @@ class ChildProcess {
 
     // The next stdout line, or "" at end of output or after the timeout.
     std::string readLine(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        return readLineFrom(m_out, m_buffer, timeout);
+    }
+    // The same from stderr (what is read stays out of drain(true)).
+    std::string readErrLine(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        return readLineFrom(m_err, m_errBuffer, timeout);
+    }
+
+  private:
+    std::string readLineFrom(int fd, std::string& buffer, std::chrono::seconds timeout) {
         auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
-            auto nl = m_buffer.find('\n');
+            auto nl = buffer.find('\n');
             if (nl != std::string::npos) {
-                std::string line = m_buffer.substr(0, nl);
-                m_buffer.erase(0, nl + 1);
+                std::string line = buffer.substr(0, nl);
+                buffer.erase(0, nl + 1);
                 return line;
             }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
                             .count();
             if (left <= 0) return "";
-            pollfd p{m_out, POLLIN, 0};
+            pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left)) <= 0) return "";
             char buf[4096];
-            ssize_t n = ::read(m_out, buf, sizeof(buf));
+            ssize_t n = ::read(fd, buf, sizeof(buf));
             if (n <= 0) return "";
-            m_buffer.append(buf, static_cast<size_t>(n));
+            buffer.append(buf, static_cast<size_t>(n));
         }
     }
 
+  public:
     // Everything left on stdout (or stderr) until the child closes it.
     std::string drain(bool fromStderr = false) {
-        std::string all = fromStderr ? std::string() : m_buffer;
-        if (!fromStderr) m_buffer.clear();
+        std::string& buffer = fromStderr ? m_errBuffer : m_buffer;
+        std::string all = buffer;
+        buffer.clear();
         char buf[4096];
         ssize_t n;
         while ((n = ::read(fromStderr ? m_err : m_out, buf, sizeof(buf))) > 0)
@@ -106,6 +117,7 @@ class ChildProcess {
     int m_out = -1;
     int m_err = -1;
     std::string m_buffer;
+    std::string m_errBuffer;
 };
 
 }  // namespace testsupport

@@ -92,6 +92,10 @@ class CIMClient {
     // operations use the connection without another handshake (unless the server closes it).
     void connect(const String& host, Uint32 portNumber, const SSLContext& sslContext,
                  const String& userName, const String& password);
+    // Runs around the TLS handshake of a connection that an operation opens again after the
+    // server closed the kept one (see HttpTransport::setHandshakeGuard); true before, false
+    // after. Must not throw. Empty: none.
+    void setHandshakeGuard(std::function<void(bool entering)> guard);
     // Closes the connection. Safe to call when not connected.
     void disconnect();
     bool isConnected() const;

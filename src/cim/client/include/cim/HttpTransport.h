@@ -61,6 +61,12 @@ class HttpTransport {
     void setMaxResponseSize(std::size_t bytes) { m_maxResponseBytes = bytes; }
     std::size_t getMaxResponseSize() const { return m_maxResponseBytes; }
 
+    // Called with true before and false after each TLS handshake that a request makes on
+    // a new connection (after the server closed the kept one), so that a caller who keeps
+    // handshakes apart (as connect is kept) still does. Must not throw. Empty: none.
+    using HandshakeGuard = std::function<void(bool entering)>;
+    void setHandshakeGuard(HandshakeGuard guard) { m_handshakeGuard = std::move(guard); }
+
     // Receives the body of a 2xx answer piece by piece, as it arrives.
     using BodySink = std::function<void(const char* data, std::size_t size)>;
 
@@ -70,11 +76,13 @@ class HttpTransport {
     // Returns the response of a 2xx answer; with a sink, its body went to the sink instead
     // of HttpResponse::body (an answer whose CIMStatusCode header reports an error never
     // goes to the sink). When the server has closed a kept connection, a new one is opened
-    // (with a TLS handshake over HTTPS), and a request that met a connection closed before
-    // any answer is sent once more on a new one. Raises:
+    // (with a TLS handshake over HTTPS). A repeatable request (a read) that met a kept
+    // connection closed before any answer is sent once more on a new one; any other request
+    // may already have been carried out, so it fails. Raises:
     //  - NotConnectedException when not connected;
     //  - ConnectionTimeoutException ("timed out") when no full answer came in time;
-    //  - CannotConnectException when a needed reconnect fails;
+    //  - CannotConnectException when a needed reconnect fails (its handshake runs inside
+    //    the handshake guard);
     //  - HttpException (status, "HTTP ...") for any non-2xx answer, with a CIMError header's
     //    value in the message; "401" for rejected credentials;
     //  - CIMException when a CIMStatusCode header or trailer reports a CIM error;
@@ -83,7 +91,8 @@ class HttpTransport {
     //    cut or garbled;
     //  - whatever the sink throws (the connection is then closed).
     HttpResponse post(const std::string& cimMethod, const std::string& cimObjectHeader,
-                      const std::string& body, const BodySink& sink = BodySink());
+                      const std::string& body, const BodySink& sink = BodySink(),
+                      bool repeatable = false);
 
     // Number of TCP connections opened so far by this transport (for diagnostics and tests).
     unsigned connectionsOpened() const;
@@ -93,11 +102,14 @@ class HttpTransport {
     std::unique_ptr<Impl> m_impl;
     unsigned m_timeoutMs = kDefaultTimeoutMs;
     std::size_t m_maxResponseBytes = kDefaultMaxResponseBytes;
+    HandshakeGuard m_handshakeGuard;
 
     void open(const std::string& host, unsigned port, const SSLContext* ssl,
               const std::string& userName, const std::string& password);
+    // A new connection for a request, inside the handshake guard over HTTPS.
+    void reopen();
     HttpResponse exchange(const std::string& cimMethod, const std::string& request,
-                          const BodySink& sink, bool reused);
+                          const BodySink& sink, bool mayRepeat);
     // Raises for an HTTP or CIM error the complete answer reports.
     HttpResponse evaluate(HttpResponse&& response) const;
 };

@@ -1,0 +1,170 @@
+// Delete and reconcile through the exported entry points, with the host database
+// saying which PiTs the host still keeps.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "rkso/RKMMSnapAPI.h"
+#include "testsupport/EntryRoad.h"
+
+namespace {
+
+using namespace testsupport;
+
+TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
+    struct Row {
+        const char* name;
+        std::function<void(EntryRoad&, FakeSnapInfo&, std::vector<RKSO::SnapInfo*>&)> setup;
+        RKSO::SnapStatus status;
+        size_t pitsLeft, viewsLeft;
+    } rows[] = {
+        {"PiT", [](EntryRoad&, FakeSnapInfo&, auto&) {}, RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"PiT with a view",
+         [](EntryRoad& r, FakeSnapInfo&, auto& d) {
+             r.map(d);
+             r.util.setOperationType(132);
+         },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"keep bit, unmapped view",
+         [](EntryRoad& r, FakeSnapInfo& dev, auto& d) {
+             r.map(d);
+             r.unmap(d);  // no keep yet: the view goes with the mapping
+             dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP);
+             r.map(d);
+             r.unmap(d);  // the view stays
+         },
+         RKSO::SNAP_STATUS_UNMAPPED, 1, 0},
+        {"PiT gone outside",
+         [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
+             r.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
+         },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"PiT gone during the call",
+         [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
+             r.sim.removeBefore(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)),
+                                {"InvokeMethod", "ModifySettingsDefineState", ""});
+         },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"identifier without group field",
+         [](EntryRoad&, FakeSnapInfo& dev, auto&) {
+             std::string id = *dev.metaData(1);
+             dev.setMetaDataText(1, id.substr(0, id.rfind('*')));
+         },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"empty identifier",
+         [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); },
+         RKSO::SNAP_STATUS_DELETED, 1, 0},
+    };
+    for (const Row& r : rows) {
+        LocalMode local(true);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        FakeSnapInfo& dev = road.host.device("src01");
+        r.setup(road, dev, devs);
+        road.requestsSince();
+        const int result = road.remove(devs);
+        EXPECT_EQ(result, r.status == RKSO::SNAP_STATUS_DELETED ? 0 : 1) << r.name;
+        EXPECT_EQ(dev.status(), r.status) << r.name << ": " << dev.errorText();
+        EXPECT_EQ(road.count("pits"), r.pitsLeft) << r.name;
+        EXPECT_EQ(road.count("views"), r.viewsLeft) << r.name;
+        if (std::string(r.name) == "empty identifier") {
+            EXPECT_EQ(road.requestsSince(), 0u);
+        }
+        if (r.pitsLeft == 0) {
+            EXPECT_TRUE(road.backToStart()) << r.name;
+        }
+    }
+}
+
+// Two PiTs of one volume; the host keeps the newer. Deleting the older must leave
+// the newer, whatever the call's first device is.
+TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
+    struct Row {
+        const char* name;
+        const char* firstIdentifier;  // a device before the one deleted
+        bool local;
+        int result;
+        size_t pitsLeft;
+    } rows[] = {
+        {"deleted device first", nullptr, false, 0, 1},
+        {"empty identifier first", "", false, 0, 1},
+        {"unparsable identifier first", "not-an-identifier", false, 2, 1},
+        {"local mode: no database", nullptr, true, 0, 0},
+    };
+    for (const Row& r : rows) {
+        LocalMode local(r.local);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        FakeSnapInfo& dev = road.host.device("src01");
+        const std::string older = *dev.metaData(1);
+        ASSERT_EQ(road.host.prepare(devs), 0) << r.name;
+        ASSERT_EQ(road.host.snap(devs), 0) << r.name;
+        const std::string newer = *dev.metaData(1);
+        RKMMSnapStore store(road.database());
+        ASSERT_TRUE(store.recordSnap("/dev/kept", 54, 0, RKMM_REF_TYPE_SNAPSHOT, newer))
+            << store.getLastError();
+        dev.setMetaDataText(1, older);
+        std::vector<RKSO::SnapInfo*> call;
+        FakeSnapInfo first;
+        if (r.firstIdentifier) {
+            first.setEngineIdValue(54);
+            first.setArrayInfoText(road.host.arrayRecord());
+            first.setMetaDataText(1, r.firstIdentifier);
+            call.push_back(&first);
+        }
+        call.push_back(&dev);
+        EXPECT_EQ(road.remove(call), r.result) << r.name;
+        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_DELETED) << r.name << ": " << dev.errorText();
+        EXPECT_EQ(road.count("pits"), r.pitsLeft) << r.name;
+    }
+}
+
+TEST(Delete, UnreadableDatabaseEndsTheCall) {
+    LocalMode local(false);
+    EntryRoad road({"src01"});
+    auto devs = road.snapped({"src01"});
+    road.dir.mkdir("snaps.db");  // a directory where the database file should be
+    EXPECT_EQ(road.remove(devs), 1);
+    EXPECT_EQ(road.count("pits"), 1u);
+    EXPECT_TRUE(road.host.device("src01").logContains("Failed to get the list of Active Snaps"));
+}
+
+TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
+    struct Row {
+        const char* name;
+        std::vector<bool> removed;  // per device
+        int result;
+    } rows[] = {
+        {"all present", {false, false}, 0},
+        {"one gone", {true, false}, 0},
+        {"both gone", {true, true}, 0},
+    };
+    for (const Row& r : rows) {
+        LocalMode local(false);
+        EntryRoad road({"src01", "src02"});
+        auto devs = road.snapped({"src01", "src02"});
+        RKMMSnapStore store(road.database());
+        for (size_t i = 0; i < devs.size(); ++i) {
+            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
+            ASSERT_TRUE(store.recordSnap("/dev/d" + std::to_string(i), 54, 0,
+                                         RKMM_REF_TYPE_SNAPSHOT, *dev.metaData(1)));
+            if (r.removed[i])
+                road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
+            dev.setStatus(RKSO::SNAP_STATUS_CREATED);
+        }
+        EXPECT_EQ(road.reconcile(devs), r.result) << r.name;
+        for (size_t i = 0; i < devs.size(); ++i)
+            EXPECT_EQ(devs[i]->getStatus(),
+                      r.removed[i] ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
+                << r.name << " device " << i;
+    }
+    // A device with nothing stored is one that could not be checked.
+    EntryRoad road({"src01"});
+    FakeSnapInfo empty;
+    std::vector<RKSO::SnapInfo*> one = {&empty};
+    EXPECT_EQ(road.reconcile(one), 1);
+}
+
+}  // namespace

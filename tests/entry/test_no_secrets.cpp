@@ -1,0 +1,38 @@
+// Over the whole program (every test runs with "PRINT_LSI_INFO_FROM_DB" on): no
+// device log line, error text or module log line carries a password or a secret.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "testsupport/LogCapture.h"
+#include "testsupport/SimSnapshot.h"
+
+namespace {
+
+const char* const kCredentials[] = {testsupport::kSimPassword, testsupport::kArraySecret,
+                                    "0ther-Pw!77"};
+
+class NoSecretsInLogs : public ::testing::Environment {
+  public:
+    void SetUp() override { m_module = std::make_unique<testsupport::LogCapture>(); }
+    void TearDown() override {
+        std::lock_guard<std::mutex> lock(testsupport::SimJournal::mutex());
+        const auto& lines = testsupport::SimJournal::lines();
+        EXPECT_FALSE(lines.empty());
+        for (const char* credential : kCredentials) {
+            for (const std::string& line : lines)
+                EXPECT_EQ(line.find(credential), std::string::npos) << line;
+            EXPECT_FALSE(m_module->contains(credential)) << "module log";
+        }
+        m_module.reset();
+    }
+
+  private:
+    std::unique_ptr<testsupport::LogCapture> m_module;
+};
+
+[[maybe_unused]] const auto* const kRegistered =
+    ::testing::AddGlobalTestEnvironment(new NoSecretsInLogs);
+
+}  // namespace

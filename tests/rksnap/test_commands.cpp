@@ -1,0 +1,218 @@
+// Every rksnap command as a separate process, in text and --json, and the
+// failure paths a user meets, against the simulator over HTTPS.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "testsupport/RksnapHost.h"
+
+namespace {
+
+using nlohmann::json;
+using testsupport::RksnapHost;
+using testsupport::RksnapResult;
+
+struct Step {
+    const char* name;
+    std::vector<std::string> args;  // "$0", "$1": the host's devices
+    int exitCode;
+    std::string status;  // every device of the last call; "" for record commands
+    bool contactsProvider;
+};
+
+std::vector<std::string> expand(const std::vector<std::string>& args, const RksnapHost& host) {
+    std::vector<std::string> out;
+    for (const std::string& a : args)
+        out.push_back(a == "$0" ? host.device(0) : a == "$1" ? host.device(1) : a);
+    return out;
+}
+
+const std::vector<Step>& road() {
+    static const std::vector<Step> steps = {
+        {"identify", {"identify", "$0", "$1"}, 0, "", false},
+        {"prepare", {"prepare", "-n", "p1", "$0"}, 0, "prepared", true},
+        {"snap prepared", {"snap", "-n", "p1"}, 0, "created", true},
+        {"snap cg", {"snap", "-n", "c1", "-e", "cg", "$0", "$1"}, 0, "created", true},
+        {"map", {"map", "p1"}, 0, "mapped", true},
+        {"ismapped", {"ismapped", "p1"}, 0, "visible", true},
+        {"unmap", {"unmap", "p1"}, 0, "unmapped", true},
+        {"revert", {"revert", "p1"}, 0, "reverted", true},
+        {"snap replica", {"snap", "-n", "r1", "-e", "replica", "$1"}, 0, "created", true},
+        {"delete replica", {"delete", "r1"}, 0, "deleted", true},
+        {"delete oldest first", {"delete", "p1", "c1"}, 0, "deleted", true},
+        {"prepare spare", {"prepare", "-n", "u1", "$0"}, 0, "prepared", true},
+        {"unprepare", {"unprepare", "u1"}, 0, "unprepared", false},
+        {"reconcile with nothing live", {"reconcile"}, 0, "", false},
+        {"list history", {"list", "--all"}, 0, "", false},
+        {"show deleted", {"show", "p1"}, 0, "", false},
+        {"status", {"status"}, 0, "", false},
+        {"array list", {"array", "list"}, 0, "", false},
+    };
+    return steps;
+}
+
+class EveryCommand : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EveryCommand, WalksTheRoadWithTheExpectedOutcome) {
+    const bool asJson = GetParam();
+    sim::TestServer sim(testsupport::fastJobs());
+    RksnapHost host(sim);
+    ASSERT_NE(host.device(1), "/dev/none");
+    for (const Step& step : road()) {
+        std::vector<std::string> args = expand(step.args, host);
+        if (asJson) args.insert(args.begin(), "--json");
+        const size_t before = sim.requests().size();
+        RksnapResult r = host.run(args);
+        SCOPED_TRACE(step.name);
+        EXPECT_EQ(r.exitCode, step.exitCode) << r.out << r.err;
+        EXPECT_EQ(sim.requests().size() > before, step.contactsProvider)
+            << "provider requests: " << sim.requests().size() - before;
+        if (asJson) {
+            ASSERT_TRUE(r.doc.is_object()) << r.out;
+            if (!step.status.empty()) {
+                const json& calls = r.doc["calls"];
+                ASSERT_FALSE(calls.empty()) << r.out;
+                for (const json& d : calls.back()["devices"])
+                    EXPECT_EQ(d["statusName"], step.status) << r.out;
+            }
+        } else if (!step.status.empty()) {
+            EXPECT_NE(r.out.find(step.status), std::string::npos) << r.out;
+        }
+    }
+    // Nothing left on the array, everything kept in the history.
+    json state = sim.state();
+    EXPECT_TRUE(state["arrays"][0]["pits"].empty()) << state["arrays"][0]["pits"];
+    EXPECT_TRUE(state["arrays"][0]["cgPits"].empty());
+    RksnapResult list = host.run({"--json", "list", "--all"});
+    ASSERT_EQ(list.doc["snapshots"].size(), 4u) << list.out;
+    for (const json& s : list.doc["snapshots"]) EXPECT_EQ(s["state"], "deleted") << s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, EveryCommand, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "json" : "text"; });
+
+struct Failure {
+    const char* name;
+    std::string arrayPassword;  // "" = the right one
+    bool providerDown;
+    std::function<void(sim::TestServer&, const RksnapHost&)> arrange;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string says;  // in stdout or stderr
+};
+
+TEST(Failures, NameTheProblemWithTheRightExitCode) {
+    const std::vector<Failure> rows = {
+        {"provider down",
+         "",
+         true,
+         nullptr,
+         {"snap", "-n", "s", "$0"},
+         3,
+         "cannot reach the provider"},
+        {"wrong password",
+         "not-the-password",
+         false,
+         nullptr,
+         {"snap", "-n", "s", "$0"},
+         1,
+         "set-password sim1"},
+        {"unknown device",
+         "",
+         false,
+         nullptr,
+         {"snap", "-n", "s", "/dev/mapper/3nosuch"},
+         1,
+         "prepare s: FAILED"},
+        {"job fails",
+         "",
+         false,
+         [](sim::TestServer& s, const RksnapHost&) {
+             s.setJobMode("CreatePiTGroup", true);
+             s.failNextJobs(1, 10);
+         },
+         {"snap", "-n", "s", "$0"},
+         1,
+         "prepare s: FAILED"},
+        {"array not configured",
+         "",
+         false,
+         [](sim::TestServer&, const RksnapHost& h) {
+             ASSERT_EQ(h.run({"array", "remove", "sim1"}).exitCode, 0);
+         },
+         {"snap", "-n", "s", "$0"},
+         1,
+         "which is not configured"},
+        {"unknown snapshot",
+         "",
+         false,
+         nullptr,
+         {"map", "nosuch"},
+         1,
+         "no snapshot named 'nosuch'"},
+        {"bad snapshot name",
+         "",
+         false,
+         nullptr,
+         {"snap", "-n", "a b", "$0"},
+         1,
+         "must be 1 to 30"},
+        {"cg of one device",
+         "",
+         false,
+         nullptr,
+         {"snap", "-e", "cg", "$0"},
+         1,
+         "two or more devices"},
+        {"unknown command", "", false, nullptr, {"frobnicate"}, 64, ""},
+        {"unknown engine", "", false, nullptr, {"snap", "-e", "magic", "$0"}, 64, ""},
+        {"name taken",
+         "",
+         false,
+         [](sim::TestServer&, const RksnapHost& h) {
+             ASSERT_EQ(h.run({"prepare", "-n", "s", h.device(0)}).exitCode, 0);
+         },
+         {"prepare", "-n", "s", "$0"},
+         1,
+         "exists already"},
+    };
+    for (const Failure& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::TestServer sim(testsupport::fastJobs());
+        testsupport::RksnapSetup setup;
+        setup.providerPassword = row.arrayPassword;
+        setup.httpsPort = row.providerDown ? testsupport::closedPort() : 0;
+        RksnapHost host(sim, setup);
+        if (row.arrange) row.arrange(sim, host);
+        RksnapResult r = host.run(expand(row.args, host));
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << r.out << r.err;
+        RksnapResult j = host.run([&] {
+            auto a = expand(row.args, host);
+            a.insert(a.begin(), "--json");
+            return a;
+        }());
+        if (row.exitCode != 64) {
+            ASSERT_TRUE(j.doc.is_object()) << row.name << ": " << j.out;
+            EXPECT_EQ(j.doc["exitCode"], j.exitCode) << j.out;
+        }
+    }
+}
+
+TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
+    sim::TestServer sim(testsupport::fastJobs());
+    RksnapHost host(sim);
+    struct stat st {};
+    ASSERT_EQ(stat(host.configPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod(host.configPath().c_str(), 0644), 0);
+    for (const char* cmd : {"list", "array"}) {
+        std::vector<std::string> args = {cmd};
+        if (std::string(cmd) == "array") args.push_back("list");
+        RksnapResult r = host.run(args);
+        EXPECT_EQ(r.exitCode, 1) << cmd;
+        EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << cmd << ": " << r.err;
+    }
+}
+
+}  // namespace

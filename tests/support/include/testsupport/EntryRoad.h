@@ -1,0 +1,118 @@
+// The road after prepare and snap, driven through the exported entry points: a
+// simulator whose volumes the host sees, prepared and snapped devices, a host
+// utility over the fabric and a manual host clock, and readers of what the array
+// holds, for tests of map, unmap, check, delete, revert and reconcile.
+//
+//   testsupport::EntryRoad road({"src01"});
+//   auto devs = road.snapped({"src01"});
+//   EXPECT_EQ(road.map(devs), 0);
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "rkso/rkso.h"
+#include "testsupport/EntryHost.h"
+#include "testsupport/FabricOSUtil.h"
+#include "testsupport/HostClockScope.h"
+#include "testsupport/TempDir.h"
+
+namespace testsupport {
+
+// The host database (no rows) unless the test asks for local mode.
+struct LocalMode {
+    explicit LocalMode(bool on) {
+        if (on)
+            setenv("SNAPTEST_LOCAL_MODE", "1", 1);
+        else
+            unsetenv("SNAPTEST_LOCAL_MODE");
+    }
+    ~LocalMode() { unsetenv("SNAPTEST_LOCAL_MODE"); }
+};
+
+// Field 9 of an identifier: the PiT's name.
+inline std::string PiTOf(const std::string& identifier) {
+    size_t at = 0;
+    for (int i = 0; i < 8 && at != std::string::npos; ++i) at = identifier.find('*', at) + 1;
+    const size_t end = identifier.find('*', at);
+    return identifier.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+class EntryRoad {
+  public:
+    explicit EntryRoad(const std::vector<std::string>& labels, EntryHostOptions options = {},
+                       const std::string& preset = "NETAPP")
+        : sim(EntryConfig(labels, preset), PlainHttp()),
+          start(sim.state()),
+          host(sim, withDatabase(options)) {}
+
+    HostClockScope clock;
+    TempDir dir;
+    sim::TestServer sim;
+    nlohmann::json start;  // the array before anything was made
+    EntryHost host;
+    FabricOSUtil util;
+
+    // Prepared and snapped devices of these volumes.
+    std::vector<RKSO::SnapInfo*> snapped(const std::vector<std::string>& labels) {
+        std::vector<RKSO::SnapInfo*> devs = host.devices(labels);
+        host.prepareAndSnap(devs);
+        return devs;
+    }
+
+    int run(rkso_devices_fn fn, std::vector<RKSO::SnapInfo*>& devs) {
+        return fn(devs.data(), static_cast<short>(devs.size()), &util);
+    }
+    int map(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_mapSnaps, d); }
+    int check(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_isMapped, d); }
+    int unmap(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_unmapSnaps, d); }
+    int remove(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_deleteSnaps, d); }
+    int revert(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_revertSnaps, d); }
+    int reconcile(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_reconcileSnaps, d); }
+
+    // Requests the simulator served since the last call.
+    size_t requestsSince() {
+        const size_t now = sim.requests().size();
+        const size_t n = now - m_seen;
+        m_seen = now;
+        return n;
+    }
+
+    // Objects of one kind in the array state ("pits", "views", "mappings", ...).
+    size_t count(const std::string& kind) {
+        const nlohmann::json s = sim.state();
+        const auto& a = s["arrays"][0];
+        return a.contains(kind) ? a[kind].size() : 0;
+    }
+
+    // The array is as at the start, apart from the PiT groups made on the way (they
+    // stay by design).
+    ::testing::AssertionResult backToStart() {
+        nlohmann::json now = sim.state(), before = start;
+        for (auto* j : {&now, &before})
+            for (auto& a : (*j)["arrays"]) {
+                a.erase("pitGroups");
+                // Sequence counters and volume generations move on; they are not objects.
+                for (auto& v : a["volumes"]) v.erase("dataGeneration");
+            }
+        if (now["arrays"] == before["arrays"]) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "array differs: " << nlohmann::json::diff(before["arrays"], now["arrays"]).dump();
+    }
+
+    std::string database() const { return dir.file("snaps.db"); }
+
+  private:
+    EntryHostOptions withDatabase(EntryHostOptions o) {
+        o.tuning += "\n[Host]\nSnapDatabase = " + database() + "\n";
+        return o;
+    }
+    size_t m_seen = 0;
+};
+
+}  // namespace testsupport
