@@ -163,40 +163,26 @@ TEST_F(ServerTest, RefusesBadRequestsAndKeepsTheConnection) {
     EXPECT_EQ(simulator.requests().size(), 5u);
 }
 
+// Which error the repository gives is the model's to test; the server sends it in a 200
+// answer and logs its code, for intrinsic and extrinsic calls alike.
 TEST_F(ServerTest, RepositoryErrorsComeBackInTheBody) {
     auto c = client();
-    auto err = [&](const cim::xml::Request& r) {
-        auto res = postCim(*c, r);
-        EXPECT_TRUE(res);
-        if (!res) return cim::CIM_ERR_SUCCESS;
-        EXPECT_EQ(res->status, 200);
-        return cim::xml::decodeResponse(res->body).errorCode;
+    const struct {
+        cim::xml::Request request;
+        cim::CIMStatusCode code;
+    } cases[] = {
+        {enumerateNames("no/such", "CIM_StorageVolume"), cim::CIM_ERR_INVALID_NAMESPACE},
+        {invoke(replicationService(), simulator.arrayNamespace(), "NoSuchMethod"),
+         cim::CIM_ERR_METHOD_NOT_FOUND},
     };
-    EXPECT_EQ(err(enumerateNames("no/such", "CIM_StorageVolume")), cim::CIM_ERR_INVALID_NAMESPACE);
-    EXPECT_EQ(err(enumerateNames(simulator.arrayNamespace(), "NoSuch_Class")),
-              cim::CIM_ERR_INVALID_CLASS);
-
-    auto vols = volumes();
-    ASSERT_FALSE(vols.empty());
-    cim::CIMObjectPath missing = vols.front();
-    std::vector<cim::CIMKeyBinding> keys;
-    for (auto k : missing.getKeyBindings()) {
-        if (cim::equalNoCase(k.getName().getString(), "DeviceID")) k.setValue("6NOPE");
-        keys.push_back(k);
+    simulator.log().clear();
+    for (const auto& t : cases) {
+        auto res = postCim(*c, t.request);
+        ASSERT_TRUE(res) << t.code;
+        EXPECT_EQ(res->status, 200) << t.code;
+        EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, t.code);
+        EXPECT_EQ(simulator.requests().back().cimStatus, t.code);
     }
-    missing.setKeyBindings(keys);
-    EXPECT_EQ(err(getInstance(simulator.arrayNamespace(), missing)), cim::CIM_ERR_NOT_FOUND);
-
-    auto frob = volumeNames();
-    frob.methodName = "FrobnicateInstances";
-    EXPECT_EQ(err(frob), cim::CIM_ERR_NOT_SUPPORTED);
-
-    EXPECT_EQ(err(invoke(replicationService(), simulator.arrayNamespace(), "NoSuchMethod")),
-              cim::CIM_ERR_METHOD_NOT_FOUND);
-
-    auto records = simulator.requests();
-    ASSERT_GE(records.size(), 5u);
-    EXPECT_EQ(records[0].cimStatus, cim::CIM_ERR_INVALID_NAMESPACE);
 }
 
 TEST_F(ServerTest, HttpStatusFaultsHitOnlyTheirCount) {
@@ -297,54 +283,6 @@ TEST_F(ServerTest, CloseFaultDropsTheConnectionWithoutAnAnswer) {
     EXPECT_EQ(records[0].fault, "close");
     EXPECT_EQ(records[0].httpStatus, 0);
     EXPECT_NE(records[0].connection, records[1].connection);
-}
-
-TEST_F(ServerTest, HangHoldsUntilTheClientGivesUp) {
-    simulator.addFault(sim::FaultKind::Hang);
-    auto c = client();
-    c->set_read_timeout(1, 0);
-    auto res = postCim(*c, volumeNames());
-    EXPECT_FALSE(res);
-    ASSERT_EQ(simulator.requests().size(), 1u);
-    EXPECT_EQ(simulator.requests()[0].fault, "hang");
-
-    auto c2 = client();
-    auto next = postCim(*c2, volumeNames());
-    ASSERT_TRUE(next);
-    EXPECT_EQ(next->status, 200);
-}
-
-TEST(ServerStop, HangingRequestsDoNotBlockShutdown) {
-    // Holds and idle connections would outlast any test run: only stop() can end them.
-    sim::TestServerOptions options;
-    options.maxHoldMs = 3600 * 1000;
-    options.keepAliveTimeoutSec = 3600;
-    auto simulator = std::make_unique<sim::TestServer>(sim::Config::defaults(), options);
-    simulator->addFault(sim::FaultKind::Hang, -1);
-    std::atomic<int> failed{0};
-    std::vector<std::thread> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.emplace_back([&, port = simulator->httpPort(), user = simulator->user(),
-                              password = simulator->password(), ns = simulator->arrayNamespace()] {
-            httplib::Client c("127.0.0.1", port);
-            c.set_basic_auth(user.c_str(), password.c_str());
-            c.set_read_timeout(120, 0);
-            auto res = postCim(c, enumerateNames(ns, "CIM_StorageVolume"));
-            if (!res) {
-                ++failed;
-            } else {
-                ADD_FAILURE() << "answered " << res->status;
-            }
-        });
-    }
-    ASSERT_TRUE(simulator->log().waitForCount(3, std::chrono::seconds(30)));
-    // An idle keep-alive connection must not hold the stop either.
-    httplib::Client idle("127.0.0.1", simulator->httpPort());
-    idle.set_keep_alive(true);
-    ASSERT_TRUE(idle.Get("/control/log"));
-    simulator.reset();  // stops the server
-    for (auto& t : clients) t.join();
-    EXPECT_EQ(failed.load(), 3);
 }
 
 TEST_F(ServerTest, DelayAndLatencyStillAnswer) {
