@@ -265,7 +265,7 @@ void createDevice(SnapshotInfo& entry) {
             snap.m_PiTName = entry.shared->groupPiTName;
             outcome = RKSO::SNAP_STATUS_CREATED;
         } else {
-            device->logFormat(2, tag, "%s: Consistency Group PiT of the first device was not made",
+            device->logFormat(2, tag, "%s: Consistency group PiT of the first device was not made",
                               tag);
             outcome = RKSO::SNAP_STATUS_CREATE_FAILED;
         }

@@ -127,7 +127,8 @@ int PrepareRun::run() {
 
     for (short i = 0; i < m_count; ++i) {
         RKSO::SnapInfo* device = m_devices[i];
-        Setup setup = Setup::kFailed;
+        // An exception ends the loop as the other set-up failures do.
+        Setup setup = Setup::kStop;
         try {
             setup = setUp(i, entries[i]);
         } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -267,6 +268,15 @@ void FakeSnapInfo::logFormat(int level, const char* tag, const char* fmt, ...) {
     Lock l(m_mu);
     record("logFormat");
     m_log.push_back({level, tag ? tag : "", text});
+    if (!m_throwWhenLogged.empty() && text.find(m_throwWhenLogged) != std::string::npos) {
+        m_throwWhenLogged.clear();  // once
+        throw std::runtime_error("host log refused a line");
+    }
+}
+
+void FakeSnapInfo::throwWhenLogged(const std::string& needle) {
+    Lock l(m_mu);
+    m_throwWhenLogged = needle;
 }
 
 short FakeSnapInfo::getSnapEngineId() {

@@ -74,7 +74,9 @@ struct EntryHostOptions {
     int engineId = 54;
     int capability = 3;
     std::string talon;   // lines of section "Talon"
-    std::string tuning;  // lines of section "~Talon" (LSI_SNAP_NO_PARALLEL, ...)
+    // Lines of section "~Talon" (LSI_SNAP_NO_PARALLEL, ...); "PRINT_LSI_INFO_FROM_DB"
+    // is on unless set here, so every run shows what the array record logs.
+    std::string tuning;
 };
 
 class EntryHost {
@@ -85,7 +87,10 @@ class EntryHost {
           m_host(sim, "simulation", options.talon,
                  "[Engines]\n" + std::to_string(options.engineId) +
                      " = {SnapVendorName:LSI,Capabilities:" + std::to_string(options.capability) +
-                     "}\n[~Talon]\n" + options.tuning + "\n") {
+                     "}\n[~Talon]\n" + options.tuning + "\n" +
+                     (options.tuning.find("PRINT_LSI_INFO_FROM_DB") == std::string::npos
+                          ? "PRINT_LSI_INFO_FROM_DB = 1\n"
+                          : "")) {
         util.setEngineId(static_cast<short>(options.engineId));
     }
     EntryHost(const EntryHost&) = delete;

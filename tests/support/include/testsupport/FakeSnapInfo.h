@@ -40,6 +40,9 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     void setMetaDataText(int id, const std::string& value);
     // Makes the named operation (e.g. "setMetaData", "getHostId") report failure.
     void failCall(const std::string& operation);
+    // Makes logFormat throw std::runtime_error once, after recording the first line
+    // that contains needle: a host callback that throws.
+    void throwWhenLogged(const std::string& needle);
 
     // --- what a test reads back ---
     std::optional<std::string> metaData(int id) const;
@@ -113,6 +116,7 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     std::vector<LogLine> m_log;
     std::vector<std::string> m_calls;
     std::set<std::string> m_failing;
+    std::string m_throwWhenLogged;
 };
 
 }  // namespace testsupport
