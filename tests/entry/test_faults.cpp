@@ -18,12 +18,14 @@ using namespace testsupport;
 struct Fault {
     const char* name;
     std::function<void(sim::TestServer&, int skip)> arm;
+    int error = 0;  // the only error the device may hold, reported once; 0: any host code
 };
 
 const std::vector<Fault>& Faults() {
     static const std::vector<Fault> faults = {
         {"HTTP 500", [](sim::TestServer& s, int n) { s.failHttp(500, 1, {}, n); }},
-        {"HTTP 401", [](sim::TestServer& s, int n) { s.failHttp(401, 1, {}, n); }},
+        {"HTTP 401, 60555 once", [](sim::TestServer& s, int n) { s.failHttp(401, 1, {}, n); },
+         60555},
         {"malformed XML",
          [](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::MalformedXml, 1, {}, n); }},
         {"truncated",
@@ -93,10 +95,14 @@ TEST(Faults, EveryRequestOfACallMayFailWithoutLeavingAnythingHalfMade) {
                 op.before(road, devs);
                 FakeSnapInfo& dev = road.host.device("src01");
                 fault.arm(road.sim, static_cast<int>(skip));
+                const int reportsBefore = dev.setErrorInfoCalls();
                 const int result = op.run(road, devs);
                 EXPECT_TRUE(result == 0 || result == 1) << row;
                 EXPECT_EQ(op.statuses.count(dev.status()), 1u) << row << ": " << dev.status();
-                if (dev.errorCode() != 0) {
+                if (fault.error != 0) {
+                    EXPECT_EQ(dev.errorCode(), fault.error) << row << ": " << dev.errorText();
+                    EXPECT_EQ(dev.setErrorInfoCalls() - reportsBefore, 1) << row;
+                } else if (dev.errorCode() != 0) {
                     EXPECT_TRUE(dev.errorCode() >= 60000 || dev.errorCode() < 10)
                         << row << ": " << dev.errorCode();
                 }
