@@ -1,5 +1,6 @@
 // Whether a PiT (or CG PiT) still exists on the array. "Gone" is said only on the
-// provider's own word: a failed read or a rejected login leaves the answer open.
+// provider's own word, "there" only on its answer: a failed read or a rejected login
+// is neither, so a caller can count it as a failed check.
 #include <string>
 
 #include <cim/CIMInstance.h>
@@ -15,27 +16,35 @@ int LSISnapshot::GetPiTStatus() {
     const char* fn = "Snapshot::CheckPiTExistence";
     if (m_SystemName.empty() || m_PiTName.empty()) {
         TraceInvalidParameters(fn);
-        return 0;
+        return -1;
     }
     ConnectionScope connection(*this);
-    if (!connection.Open(fn)) return 0;
+    if (!connection.Open(fn)) return -1;
     try {
         std::string prefix = lsi::ClassPrefix(m_ServicePath);
         if (prefix.empty()) prefix = GetVendorName();
-        if (prefix.empty()) return 0;
+        if (prefix.empty()) return -1;
         const std::string pitClass =
             prefix + (m_UseConsistencyGroup ? "_ConsistencyGroupPiT" : "_PiT");
         m_LsiCimUtil.m_pLogger = m_pLogger;
         const int exists =
             m_LsiCimUtil.CheckPiTExistence(m_CimConnection, m_SystemName, m_PiTName, pitClass);
-        if (exists == 1 && m_PiTPath.empty())
-            m_PiTPath = GetObjPathByPropName(m_CimConnection, m_SystemName, pitClass, "ElementName",
-                                             m_PiTName, true)
-                            .toString();
-        return exists == 0 ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : 0;
+        if (exists == -1) return -1;
+        if (exists == 0) return RKSO::SNAP_STATUS_DELETED_OUTSIDE;
+        if (m_PiTPath.empty()) {
+            // Only a convenience for later steps: the PiT was seen either way.
+            try {
+                m_PiTPath = GetObjPathByPropName(m_CimConnection, m_SystemName, pitClass,
+                                                 "ElementName", m_PiTName, true)
+                                .toString();
+            } catch (...) {
+                RK_TRACE_CAUGHT(*this, fn);
+            }
+        }
+        return 0;
     } catch (...) {
         RK_TRACE_CAUGHT(*this, fn);
-        return 0;
+        return -1;
     }
 }
 

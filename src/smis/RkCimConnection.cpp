@@ -81,6 +81,12 @@ void RkCimConnection::SetAuthFailed(bool failed) {
     if (m_Session) m_Session->authFailed = failed;
 }
 
+void RkCimConnection::NoteFailure(const cim::Exception& failure) {
+    if (!IsAuthRejection(failure)) return;
+    ReportAuthFailure(failure.getMessage());
+    SetAuthFailed(true);
+}
+
 int RkCimConnection::ConnectCimom() {
     static const char* const fn = "RkCimConnection::ConnectCimom";
     if (m_Cimom.GetAddress().empty() || m_Cimom.GetUserName().empty() ||
@@ -324,6 +330,34 @@ std::vector<cim::CIMObjectPath> RkCimConnection::GetAssociatorNames(cim::CIMObje
                                           cim::CIMName(resultClass), role, resultRole);
         },
         true, assocClass, resultClass);
+}
+
+std::vector<cim::CIMObjectPath> RkCimConnection::GetReferenceNames(cim::CIMObjectPath objectName,
+                                                                   std::string resultClass,
+                                                                   std::string role) {
+    std::shared_ptr<cim::CIMClient> client = m_pClient;
+    if (!client) throw cim::NotConnectedException();
+    try {
+        return client->referenceNames(m_Cimom.GetNameSpace(), objectName, cim::CIMName(resultClass),
+                                      role);
+    } catch (const cim::Exception& e) {
+        NoteFailure(e);
+        throw;
+    }
+}
+
+std::vector<cim::CIMInstance> RkCimConnection::GetReferences(cim::CIMObjectPath objectName,
+                                                             std::string resultClass,
+                                                             std::string role) {
+    std::shared_ptr<cim::CIMClient> client = m_pClient;
+    if (!client) throw cim::NotConnectedException();
+    try {
+        return client->references(m_Cimom.GetNameSpace(), objectName, cim::CIMName(resultClass),
+                                  role, false, false, cim::CIMPropertyList());
+    } catch (const cim::Exception& e) {
+        NoteFailure(e);
+        throw;
+    }
 }
 
 int RkCimConnection::DeleteInstance(const cim::CIMNamespaceName& nameSpace,

@@ -184,6 +184,7 @@ int RkCimUtil::UpdateInstanceProp(RkCimConnection& conn, std::string objectPath,
     } catch (const cim::Exception& e) {
         std::string message = secret ? Masked(e.getMessage(), newValue) : e.getMessage();
         DEBUG_TRACE(fn, "%d: Caught Exception: %s\n", __LINE__, message.c_str());
+        conn.NoteFailure(e);
         SetLookupFailed();
         return 0;
     } catch (...) {

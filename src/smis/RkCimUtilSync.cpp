@@ -19,12 +19,6 @@ namespace {
 
 const char* const kStorageSynchronized = "CIM_StorageSynchronized";
 
-std::shared_ptr<cim::CIMClient> ClientOf(RkCimConnection& conn) {
-    std::shared_ptr<cim::CIMClient> client = conn.GetClient();
-    if (!client) throw cim::NotConnectedException();
-    return client;
-}
-
 // The same object whatever host or namespace either text carries.
 bool SameObject(const std::string& pathText, const cim::CIMObjectPath& object) {
     if (pathText.empty()) return false;
@@ -73,9 +67,7 @@ cim::CIMObjectPath RkCimUtil::GetSyncPath(RkCimConnection& conn, cim::String nam
                                                           "SystemElement", sourceText,
                                                           "SyncedElement", targetText));
 
-        const std::string ns = nameSpace.empty() ? conn.GetNameSpace() : nameSpace;
-        std::vector<cim::CIMObjectPath> refs =
-            ClientOf(conn)->referenceNames(ns, target, kStorageSynchronized, std::string());
+        std::vector<cim::CIMObjectPath> refs = conn.GetReferenceNames(target, kStorageSynchronized);
         if (refs.size() == 1) {
             DEBUG_TRACE(fn, "Sync Path %s", refs[0].toString().c_str());
             return refs[0];
@@ -94,8 +86,7 @@ int RkCimUtil::GetSyncPathFromSource(RkCimConnection& conn, std::string sourcePa
     try {
         cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
         const std::string sourceName = GetCIMProp(conn, source, "Name");
-        std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-            conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+        std::vector<cim::CIMObjectPath> refs = conn.GetReferenceNames(source, kStorageSynchronized);
         DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
                     sourceName.c_str());
         for (const cim::CIMObjectPath& ref : refs) {
@@ -120,9 +111,7 @@ int RkCimUtil::GetSyncPathFromSourceBySyncType(RkCimConnection& conn, int copyTy
     LookupScope scope(*this);
     try {
         cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
-        std::vector<cim::CIMInstance> syncs =
-            ClientOf(conn)->references(conn.GetNameSpace(), source, kStorageSynchronized,
-                                       std::string(), false, false, cim::CIMPropertyList());
+        std::vector<cim::CIMInstance> syncs = conn.GetReferences(source, kStorageSynchronized);
         DEBUG_TRACE(fn, "Sync objects size [%d] for source dev [%s]",
                     static_cast<int>(syncs.size()), sourcePath.c_str());
         bool anyOfSource = false;
@@ -164,8 +153,7 @@ bool TargetsOfSource(RkCimUtil& util, RkCimConnection& conn, const char* fn,
                      std::vector<LabelledTarget>& out) {
     cim::CIMObjectPath source = cim::CIMObjectPath::parse(sourcePath);
     sourceName = util.GetCIMProp(conn, source, "Name");
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        conn.GetNameSpace(), source, kStorageSynchronized, std::string());
+    std::vector<cim::CIMObjectPath> refs = conn.GetReferenceNames(source, kStorageSynchronized);
     util.DEBUG_TRACE(fn, "Sync paths size [%d] for source dev [%s]", static_cast<int>(refs.size()),
                      sourceName.c_str());
     if (refs.empty()) {
@@ -246,8 +234,7 @@ struct TargetWalk {
 TargetWalk WalkFromTarget(RkCimUtil& util, RkCimConnection& conn, const char* fn,
                           const cim::CIMObjectPath& target, const std::string& targetName) {
     TargetWalk walk;
-    std::vector<cim::CIMObjectPath> refs = ClientOf(conn)->referenceNames(
-        conn.GetNameSpace(), target, kStorageSynchronized, std::string());
+    std::vector<cim::CIMObjectPath> refs = conn.GetReferenceNames(target, kStorageSynchronized);
     util.DEBUG_TRACE(fn, "Sync paths size [%d] for target dev [%s]", static_cast<int>(refs.size()),
                      targetName.c_str());
     if (refs.size() > 1) {

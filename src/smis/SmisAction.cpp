@@ -46,8 +46,13 @@ cim::CIMValue SmisAction::InvokeMethod(RkCimConnection& conn, const cim::CIMObje
     if (!client) throw cim::NotConnectedException();
     DumpInParams("SMIS::InvokeMethod", inParams);
     outParams.clear();
-    return client->invokeMethod(conn.GetNameSpace(), target, cim::CIMName(method), inParams,
-                                outParams);
+    try {
+        return client->invokeMethod(conn.GetNameSpace(), target, cim::CIMName(method), inParams,
+                                    outParams);
+    } catch (const cim::Exception& e) {
+        conn.NoteFailure(e);
+        throw;
+    }
 }
 
 void SmisAction::DumpInParams(const char* function,

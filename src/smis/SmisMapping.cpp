@@ -198,9 +198,10 @@ unsigned int SmisAction::ExposePaths(RkCimConnection& conn, std::vector<std::str
                     static_cast<unsigned>(out.size()));
         if (result != 0 && result != 4096 && controllers.empty())
             result = 4098;  // nothing stood for the host: its ports were not usable
-        else if (result != 0)
+        else if (result != 0 && result != 4096)
             DEBUG_TRACE(fn, "%s: Method failed, retVal = %u (0x%x)", fn, result, result);
-        PrintParamSet(out, result != 0);
+        PrintParamSet(out, result != 0 && result != 4096);
+        result = Settled(result, conn, out, fn);
 
         if (result == 0 && !further.empty()) {
             DEBUG_TRACE(fn, "%s: Making additional mapping for [%d] target ports", fn,
@@ -208,7 +209,8 @@ unsigned int SmisAction::ExposePaths(RkCimConnection& conn, std::vector<std::str
             for (const cim::CIMObjectPath& c : further) {
                 in[controllersAt] = cim::CIMParamValue(
                     "ProtocolControllers", cim::CIMValue(std::vector<cim::CIMObjectPath>{c}));
-                unsigned int extra = GetRetVal(InvokeMethod(conn, service, "ExposePaths", in, out));
+                unsigned int extra = Settled(
+                    GetRetVal(InvokeMethod(conn, service, "ExposePaths", in, out)), conn, out, fn);
                 DEBUG_TRACE(fn, "%s: RetVal = %u (0x%x),  OutParams size = %u", fn, extra, extra,
                             static_cast<unsigned>(out.size()));
             }
@@ -218,6 +220,14 @@ unsigned int SmisAction::ExposePaths(RkCimConnection& conn, std::vector<std::str
         TraceCaught(*this, fn, true, __LINE__);
         return 1;
     }
+}
+
+unsigned int SmisAction::Settled(unsigned int result, RkCimConnection& conn,
+                                 cim::Array<cim::CIMParamValue>& outParams, const char* fn) {
+    if (result != 4096) return result;
+    DEBUG_TRACE(fn, "%s: Job started", fn);
+    cim::CIMObjectPath job = GetJobHandle(outParams);
+    return WatchJob(job, conn, 60, 10) == RK_JOB_COMPLETED ? 0 : 1;
 }
 
 unsigned int SmisAction::HidePaths(RkCimConnection& conn, std::vector<std::string>& args) {
@@ -298,8 +308,9 @@ unsigned int SmisAction::HidePaths(RkCimConnection& conn, std::vector<std::strin
         unsigned int result = GetRetVal(InvokeMethod(conn, service, "HidePaths", in, out));
         DEBUG_TRACE(fn, "%s : RetVal = %u (0x%x),  OutParams size = %u", fn, result, result,
                     static_cast<unsigned>(out.size()));
-        if (result != 0) DEBUG_TRACE(fn, "%s : Failed...", fn);
-        PrintParamSet(out, result != 0);
+        if (result != 0 && result != 4096) DEBUG_TRACE(fn, "%s : Failed...", fn);
+        PrintParamSet(out, result != 0 && result != 4096);
+        result = Settled(result, conn, out, fn);
 
         if (result == 0 && !further.empty()) {
             DEBUG_TRACE(fn, "%s: Making additional unmapping for [%d] target ports", fn,
@@ -307,7 +318,8 @@ unsigned int SmisAction::HidePaths(RkCimConnection& conn, std::vector<std::strin
             for (const cim::CIMObjectPath& c : further) {
                 in[controllersAt] = cim::CIMParamValue(
                     "ProtocolControllers", cim::CIMValue(std::vector<cim::CIMObjectPath>{c}));
-                unsigned int extra = GetRetVal(InvokeMethod(conn, service, "HidePaths", in, out));
+                unsigned int extra = Settled(
+                    GetRetVal(InvokeMethod(conn, service, "HidePaths", in, out)), conn, out, fn);
                 DEBUG_TRACE(fn, "%s : RetVal = %u (0x%x),  OutParams size = %u", fn, extra, extra,
                             static_cast<unsigned>(out.size()));
                 if (extra != 0) result = extra;

@@ -72,13 +72,11 @@ unsigned int SmisAction::ModifySettingDefineState(RkCimConnection& connection,
             return conn.AuthFailed() ? 1 : 650015;
         }
 
-        std::shared_ptr<cim::CIMClient> client = conn.GetClient();
-        if (!client) throw cim::NotConnectedException();
         std::vector<cim::CIMObjectPath> states =
-            client->referenceNames(conn.GetNameSpace(), pit, "CIM_SettingsDefineState");
+            conn.GetReferenceNames(pit, "CIM_SettingsDefineState");
         if (states.empty()) {
             DEBUG_TRACE(fn, "Unable to get the SettingsDefineState relation.");
-            return 650015;
+            return conn.AuthFailed() ? 1 : 650015;
         }
         if (states.size() > 1) {
             DEBUG_TRACE(fn, "Target PiT/CGPiT has more than one relation to Source Element.");
@@ -100,13 +98,13 @@ unsigned int SmisAction::ModifySettingDefineState(RkCimConnection& connection,
             DEBUG_TRACE(fn, "TargetVol: %s", volume.toString().c_str());
             target = cim::CIMValue(volume);
             if (operation == 5) {
-                std::vector<cim::CIMObjectPath> syncs = client->referenceNames(
-                    conn.GetNameSpace(), volume, prefix + "_PiTViewSynchronized");
+                std::vector<cim::CIMObjectPath> syncs =
+                    conn.GetReferenceNames(volume, prefix + "_PiTViewSynchronized");
                 if (syncs.empty()) {
                     DEBUG_TRACE(fn,
                                 "Sync Path for Target Element[%s] to Source element[%s] not found",
                                 text.c_str(), source.c_str());
-                    return 650015;
+                    return conn.AuthFailed() ? 1 : 650015;
                 }
                 target = cim::CIMValue(syncs.front());
             }

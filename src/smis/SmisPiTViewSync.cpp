@@ -77,26 +77,24 @@ unsigned int SmisAction::ModifyReplicaSynchronization(RkCimConnection& conn,
         if (RKProviderVendor::IsESeries(vendor) &&
             (sync.getClassName().isNull() ||
              Lower(sync.toString()).find("pitviewsynchronized") == std::string::npos)) {
-            std::shared_ptr<cim::CIMClient> client = conn.GetClient();
-            if (!client) throw cim::NotConnectedException();
             const std::string prefix = smisaction::PrefixOf(source);
             std::vector<cim::CIMObjectPath> groupViews = conn.GetAssociatorNames(
                 replica, "CIM_OrderedMemberOfCollection", prefix + "_ConsistencyGroupPiTView");
             if (groupViews.empty()) {
-                std::vector<cim::CIMObjectPath> refs = client->referenceNames(
-                    conn.GetNameSpace(), replica, prefix + "_PiTViewSynchronized");
+                std::vector<cim::CIMObjectPath> refs =
+                    conn.GetReferenceNames(replica, prefix + "_PiTViewSynchronized");
                 if (refs.empty()) {
                     DEBUG_TRACE(
                         fn, "ModifyReplicaSynchronization operation failed due to empty sync path");
-                    return 650015;
+                    return conn.AuthFailed() ? 1 : 650015;
                 }
                 sync = refs.front();
             } else {
-                std::vector<cim::CIMObjectPath> refs = client->referenceNames(
-                    conn.GetNameSpace(), groupViews.front(), prefix + "_CGPiTViewSynchronized");
+                std::vector<cim::CIMObjectPath> refs =
+                    conn.GetReferenceNames(groupViews.front(), prefix + "_CGPiTViewSynchronized");
                 if (refs.empty()) {
                     DEBUG_TRACE(fn, "No SyncPath exists between ConsistencyGroup To CGPiTView.");
-                    return 650015;
+                    return conn.AuthFailed() ? 1 : 650015;
                 }
                 sync = refs.front();
             }

@@ -132,14 +132,28 @@ TEST(Delete, UnreadableDatabaseEndsTheCall) {
 }
 
 TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
+    // An unanswered check is a failed one, never "there" nor "gone".
+    const sim::RequestKey pitRead{"EnumerateInstances", "", "NETAPP_PiT"};
     struct Row {
         const char* name;
         std::vector<bool> removed;  // per device
+        std::function<void(sim::TestServer&)> fault;
         int result;
+        std::vector<bool> unanswered;  // per device
     } rows[] = {
-        {"all present", {false, false}, 0},
-        {"one gone", {true, false}, 0},
-        {"both gone", {true, true}, 0},
+        {"all present", {false, false}, nullptr, 0, {false, false}},
+        {"one gone", {true, false}, nullptr, 0, {false, false}},
+        {"both gone", {true, true}, nullptr, 0, {false, false}},
+        {"first check refused",
+         {false, false},
+         [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); },
+         2,
+         {true, false}},
+        {"provider gone for every check",
+         {true, false},
+         [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, -1, pitRead); },
+         1,
+         {true, true}},
     };
     for (const Row& r : rows) {
         LocalMode local(false);
@@ -154,11 +168,17 @@ TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
                 road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
             dev.setStatus(RKSO::SNAP_STATUS_CREATED);
         }
+        if (r.fault) r.fault(road.sim);
         EXPECT_EQ(road.reconcile(devs), r.result) << r.name;
-        for (size_t i = 0; i < devs.size(); ++i)
-            EXPECT_EQ(devs[i]->getStatus(),
-                      r.removed[i] ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
+        for (size_t i = 0; i < devs.size(); ++i) {
+            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
+            const bool gone = r.removed[i] && !r.unanswered[i];
+            EXPECT_EQ(dev.status(),
+                      gone ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
                 << r.name << " device " << i;
+            EXPECT_EQ(dev.logContains("Operation Failed"), r.unanswered[i])
+                << r.name << " device " << i;
+        }
     }
     // A device with nothing stored is one that could not be checked.
     EntryRoad road({"src01"});

@@ -56,7 +56,7 @@ class LSISnapshot : public RK_SMIS_SNAP::Snapshot {
     // --- PiT deletion (LSIPiTDelete.cpp) and status (LSIPiTStatus.cpp) ---
 
     int DeletePiT(std::list<std::string>& activePiTs, bool groupSweep);  // 20, 21
-    int GetPiTStatus();                                                  // 24 gone, else 0
+    int GetPiTStatus();  // 24 gone, 0 there, -1 could not ask
 
     // --- Consistency groups (LSIConsistencyGroup.cpp) ---
 

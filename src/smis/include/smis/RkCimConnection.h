@@ -7,9 +7,9 @@
 // HTTP status that another try may not meet again (408, 429, 5xx but 501 and 505).
 // A rejected credential (HTTP 401) is reported to the host as 60555 and gives an
 // empty result; such an empty result is no answer, and the lookups of RkCimUtil
-// turn it into a failure (see RkCimAuthFailedException). Method calls, references
-// and modifications go straight to GetClient() in GetNameSpace() and handle their
-// own failures.
+// turn it into a failure (see RkCimAuthFailedException). References, method calls
+// and modifications are not retried and handle their own failures; a rejected
+// credential met there is reported and recorded all the same (NoteFailure).
 //
 // Copies made while connected share one client and the credential-failure flag: a
 // reconnect made by any copy connects that same client again, so the others go on
@@ -48,6 +48,9 @@ class RkCimConnection : public virtual RkSmisTracer {
     bool AuthFailed() const { return m_AuthFailed || (m_Session && m_Session->authFailed); }
     // Records a credential rejection; the read operations call this on HTTP 401.
     void SetAuthFailed(bool failed);
+    // For failures of calls made straight on the client (methods, modifications): a
+    // rejected credential is reported to the host once and recorded, as the reads do.
+    void NoteFailure(const cim::Exception& failure);
 
     // 0 connected (or already connected), 1 failed. Missing address, user, password
     // or namespace fails without contacting the provider.
@@ -67,6 +70,14 @@ class RkCimConnection : public virtual RkSmisTracer {
                                                        std::string resultClass,
                                                        std::string role = std::string(),
                                                        std::string resultRole = std::string());
+    // Not retried: a failure is raised again, after NoteFailure. An empty result class
+    // means "any".
+    std::vector<cim::CIMObjectPath> GetReferenceNames(cim::CIMObjectPath objectName,
+                                                      std::string resultClass,
+                                                      std::string role = std::string());
+    std::vector<cim::CIMInstance> GetReferences(cim::CIMObjectPath objectName,
+                                                std::string resultClass,
+                                                std::string role = std::string());
 
     // Not retried; the namespace is the caller's. 0 deleted, 1 failed.
     int DeleteInstance(const cim::CIMNamespaceName& nameSpace, const cim::CIMObjectPath& path);

@@ -119,6 +119,10 @@ class SmisAction : public RkSmisJob {
     uint16_t m_OpType = 0;
 
   private:
+    // A mapping method's answer 4096 becomes its job's outcome: 0 completed, 1 not;
+    // other answers pass through. (SmisMapping.cpp)
+    unsigned int Settled(unsigned int result, RkCimConnection& conn,
+                         cim::Array<cim::CIMParamValue>& outParams, const char* fn);
     // HPEVA: the allocation-policy setting for a new replica of source; an empty
     // path for none. (SmisReplica.cpp)
     cim::CIMObjectPath ChooseHpevaAllocation(RkCimConnection& conn,

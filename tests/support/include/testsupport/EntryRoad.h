@@ -105,6 +105,29 @@ class EntryRoad {
                << "array differs: " << nlohmann::json::diff(before["arrays"], now["arrays"]).dump();
     }
 
+    // Nothing the calls made is left (PiT groups aside): every object now was there at
+    // the start. For runs in which objects were also taken away.
+    ::testing::AssertionResult nothingNew() {
+        const nlohmann::json now = sim.state(), before = start;
+        for (size_t i = 0; i < now["arrays"].size(); ++i)
+            for (const auto& kind : now["arrays"][i].items()) {
+                if (!kind.value().is_array() || kind.key() == "pitGroups") continue;
+                const nlohmann::json& was = before["arrays"][i][kind.key()];
+                for (nlohmann::json o : kind.value()) {
+                    if (o.is_object()) o.erase("dataGeneration");
+                    bool found = false;
+                    for (nlohmann::json w : was) {
+                        if (w.is_object()) w.erase("dataGeneration");
+                        found = found || w == o;
+                    }
+                    if (!found)
+                        return ::testing::AssertionFailure()
+                               << "left on the array: " << kind.key() << " " << o.dump();
+                }
+            }
+        return ::testing::AssertionSuccess();
+    }
+
     std::string database() const { return dir.file("snaps.db"); }
 
   private:
