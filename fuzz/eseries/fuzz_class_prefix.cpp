@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string p[4] = {lines[2], lines[3], lines[4], lines[5]};
     const std::string result = snap.replaceClassPrefix(p[0], p[1], p[2], p[3]);
 
-    const bool untouched = p[0] == lines[2] && p[1] == lines[3] && p[2] == lines[4] &&
-                           p[3] == lines[5];
+    const bool untouched =
+        p[0] == lines[2] && p[1] == lines[3] && p[2] == lines[4] && p[3] == lines[5];
     if (lines[0].empty() || result.empty()) require(untouched);
     if (!lines[0].empty()) require(result.empty() || result == lines[0]);
     // Only the service member was set, and only a rewritten first path may replace it.

@@ -393,7 +393,10 @@ TEST(WireTest, EveryRecordedExchange) {
          },
          {"CIMException CIM_ERR_FAILED", "PEER simulated failure"},
          true},
-        {"13-EnumerateInstanceNames-CIM_Namespace-interop", namespaces, {"Name(string)=interop"}, true},
+        {"13-EnumerateInstanceNames-CIM_Namespace-interop",
+         namespaces,
+         {"Name(string)=interop"},
+         true},
         {"14-GetInstance-error-NOT_FOUND",
          [](CIMClient& c) {
              c.getInstance("root/cimv2",

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "FabricView.h"
 #include <testsupport/LoopbackServer.h>
+#include "FabricView.h"
 #include "rkso/RkDeviceTree.h"
 #include "sim/server/TestServer.h"
 #include "testsupport/TalonConfig.h"

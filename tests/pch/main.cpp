@@ -1,2 +1,4 @@
 // The target that owns the precompiled test headers; never run.
-int main() { return 0; }
+int main() {
+    return 0;
+}

@@ -73,7 +73,7 @@ inline std::vector<std::string> IdentifierFields(const FakeSnapInfo& device) {
 struct EntryHostOptions {
     int engineId = 54;
     int capability = 3;
-    std::string talon;   // lines of section "Talon"
+    std::string talon;  // lines of section "Talon"
     // Lines of section "~Talon" (LSI_SNAP_NO_PARALLEL, ...); "PRINT_LSI_INFO_FROM_DB"
     // is on unless set here, so every run shows what the array record logs.
     std::string tuning;
