@@ -64,7 +64,7 @@ class SmisAction : public RkSmisJob {
     unsigned int DetachVol(RkCimConnection& conn, std::vector<std::string>& args);
     unsigned int DeleteVol(RkCimConnection& conn, std::vector<std::string>& args);
 
-    // --- PiTs (SmisSyncAspect.cpp) ---
+    // --- PiTs (SmisPiTCreate.cpp) ---
     unsigned int CreateSynchronizationAspect(RkCimConnection connection,
                                              std::map<std::string, std::string>& params,
                                              cim::Array<cim::CIMParamValue>& outParams);
