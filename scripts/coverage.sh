@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds with --coverage, runs every test and prints line and branch coverage per folder.
 #   scripts/coverage.sh [ctest -R pattern]
+# COVERAGE_LABELS='^(sim|simmodel)$' runs only the suites of those test folders.
 # Set COVERAGE_BUILD_DIR to reuse another coverage build directory. Threaded tests can
 # leave a counter torn (gcov prints a negative count); such lines are skipped.
 set -euo pipefail
@@ -13,7 +14,7 @@ fi
 if [ -z "${COVERAGE_REPORT_ONLY:-}" ]; then
   cmake --build "$dir" -j"$(nproc)"
   find "$dir" -name '*.gcda' -delete
-  ctest --test-dir "$dir" -j"$(nproc)" --timeout 600 ${1:+-R "$1"} >"$dir/ctest.log" 2>&1 ||
+  ctest --test-dir "$dir" -j"$(nproc)" --timeout 600 ${COVERAGE_LABELS:+-L "$COVERAGE_LABELS"} ${1:+-R "$1"} >"$dir/ctest.log" 2>&1 ||
     { tail -20 "$dir/ctest.log"; echo "coverage: some tests failed (see $dir/ctest.log)"; }
 fi
 grep -E 'tests passed|tests failed' "$dir/ctest.log" || true
