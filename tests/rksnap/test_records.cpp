@@ -45,6 +45,26 @@ std::set<std::string> recordedPiTs(const RksnapHost& host, bool liveOnly) {
     return ids;
 }
 
+json liveSnaps(const RksnapHost& host) {
+    return host.run({"--json", "list"}).doc.value("snapshots", json::array());
+}
+
+struct LiveRecord {
+    std::string state;        // "" when there is no live record of that name
+    std::string interrupted;  // the call it was interrupted in
+};
+
+LiveRecord liveRecord(const RksnapHost& host, const std::string& name) {
+    LiveRecord r;
+    for (const json& s : liveSnaps(host)) {
+        if (s["name"] != name) continue;
+        r.state = s["state"];
+        for (const json& d : s["devices"])
+            if (d["interrupted"] != "") r.interrupted = d["interrupted"];
+    }
+    return r;
+}
+
 // Snaps killed before the identifier named what they made: each may have left one
 // PiT that no record names.
 size_t interruptedBeforeNamed(const RksnapHost& host) {
@@ -65,15 +85,43 @@ std::set<std::string> arrayPiTs(sim::TestServer& sim) {
     return ids;
 }
 
+size_t unnamedPiTs(sim::TestServer& sim, const RksnapHost& host) {
+    std::set<std::string> recorded = recordedPiTs(host, false);
+    size_t n = 0;
+    for (const std::string& pit : arrayPiTs(sim)) n += recorded.count(pit) == 0;
+    return n;
+}
+
 // Every PiT on the array is named by a record or accounted for by an interrupted snap.
 ::testing::AssertionResult noPiTWithoutRecord(sim::TestServer& sim, const RksnapHost& host) {
-    std::set<std::string> recorded = recordedPiTs(host, false);
-    size_t unnamed = 0;
-    for (const std::string& pit : arrayPiTs(sim)) unnamed += recorded.count(pit) == 0;
-    size_t interrupted = interruptedBeforeNamed(host);
+    size_t unnamed = unnamedPiTs(sim, host), interrupted = interruptedBeforeNamed(host);
     if (unnamed <= interrupted) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << unnamed << " PiT(s) without a record, " << interrupted
                                          << " snap(s) interrupted before naming theirs";
+}
+
+// Deletes every live snapshot, oldest first: the array must be left without PiTs.
+// A failure names each PiT left and what the records say of it.
+::testing::AssertionResult deleteAllEmptiesTheArray(sim::TestServer& sim, const RksnapHost& host) {
+    std::vector<std::string> del = {"delete"};
+    for (const json& s : liveSnaps(host)) del.push_back(s["name"]);
+    RksnapResult gone;
+    gone.exitCode = 0;
+    if (del.size() > 1) gone = host.run(del);
+    std::set<std::string> left = arrayPiTs(sim);
+    if (gone.exitCode == 0 && left.empty()) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure()
+                   << "delete exited " << gone.exitCode << ", " << left.size() << " PiT(s) left\n";
+    const json all = host.run({"--json", "list", "--all"}).doc["snapshots"];
+    for (const std::string& pit : left) {
+        failure << "  " << pit << ":";
+        for (const json& s : all)
+            for (const json& d : s["devices"])
+                if (field(d.value("uniqueId", std::string()), 9) == pit)
+                    failure << " " << s["name"] << " " << s["state"] << " " << s["deleteOutcome"];
+        failure << "\n";
+    }
+    return failure << gone.out << gone.err;
 }
 
 TEST(Records, SecondRksnapWaitsForTheFirst) {
@@ -90,15 +138,82 @@ TEST(Records, SecondRksnapWaitsForTheFirst) {
     EXPECT_EQ(RksnapHost::finish(second).exitCode, 0);
 }
 
-// Kills rksnap once `requests` more provider requests were answered.
+// Kills rksnap once `requests` more provider requests were answered (or lets it
+// finish when it needs fewer).
 void killAfter(sim::TestServer& sim, const RksnapHost& host, std::vector<std::string> args,
                size_t requests) {
     const size_t base = sim.requests().size();
     testsupport::ChildProcess child = host.start(std::move(args));
-    sim.log().waitUntil([&](const auto& log) { return log.size() >= base + requests; },
-                        std::chrono::seconds(30));
+    while (!sim.log().waitForCount(base + requests, std::chrono::milliseconds(100)) &&
+           waitpid(child.pid(), nullptr, WNOHANG) == 0) {
+    }
     kill(child.pid(), SIGKILL);
     child.wait();
+}
+
+// rksnap stopped with SIGKILL at a chosen point of a call.
+RksnapResult dieAt(const RksnapHost& host, const char* point, std::vector<std::string> args) {
+    setenv("RKSNAP_DIE_AT", point, 1);
+    RksnapResult r = host.run(std::move(args));
+    unsetenv("RKSNAP_DIE_AT");
+    return r;
+}
+
+// Each point where the array and the records part: after a kill there, reconcile
+// (or a delete) settles the record, and deleting what is live empties the array.
+TEST(Records, SigkillAtEachPointIsSettled) {
+    struct Row {
+        const char* name;
+        bool olderPiT;  // a kept PiT is older than the one killed over
+        std::vector<std::string> killed;
+        const char* point;
+        std::vector<std::string> settle;
+        std::string state;  // of "x" afterwards; "" = no live record
+        size_t unnamed;     // PiTs afterwards that no record names
+    };
+    const std::vector<std::string> snap = {"snap", "-n", "x"}, del = {"delete", "x"};
+    const std::vector<std::string> reconcile = {"reconcile"};
+    const Row rows[] = {
+        {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 0},
+        {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1},
+        {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 0},
+        {"snap, status lost", false, snap, "snap:created", reconcile, "created", 0},
+        {"snap, outcome lost", false, snap, "snap:outcome", reconcile, "created", 0},
+        {"delete, status lost", false, del, "delete:deleted", reconcile, "", 0},
+        {"delete, outcome lost", false, del, "delete:outcome", reconcile, "", 0},
+        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::TestServer sim(testsupport::fastJobs());
+        RksnapHost host(sim);
+        const std::string dev = host.device(0);
+        if (row.olderPiT) {
+            ASSERT_EQ(host.run({"snap", "-n", "older", dev}).exitCode, 0);
+        }
+        std::vector<std::string> killed = row.killed;
+        if (killed[0] == "snap") killed.push_back(dev);
+        if (killed[0] == "delete") {
+            ASSERT_EQ(host.run({"snap", "-n", "x", dev}).exitCode, 0);
+        }
+        ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
+        EXPECT_TRUE(noPiTWithoutRecord(sim, host));
+        if (killed[0] == "snap") {
+            RksnapResult again = host.run({"snap", "-n", "x"});
+            EXPECT_EQ(again.exitCode, 1) << again.out;
+            EXPECT_NE(again.err.find("reconcile first"), std::string::npos) << again.err;
+        }
+        RksnapResult settled = host.run(row.settle);
+        EXPECT_EQ(settled.exitCode, 0) << settled.out << settled.err;
+        LiveRecord x = liveRecord(host, "x");
+        EXPECT_EQ(x.state, row.state);
+        EXPECT_EQ(x.interrupted, "");
+        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamed);
+        std::set<std::string> onArray = arrayPiTs(sim);
+        for (const std::string& pit : recordedPiTs(host, true))
+            EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";
+        EXPECT_TRUE(deleteAllEmptiesTheArray(sim, host));
+    }
 }
 
 TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
@@ -113,26 +228,26 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
         EXPECT_TRUE(noPiTWithoutRecord(sim, host));
     }
     for (int i = 0; i < 20; ++i) {
-        SCOPED_TRACE("delete killed after " + std::to_string(i % 14) + " requests, round " +
-                     std::to_string(i));
-        const std::string name = "d" + std::to_string(i);
-        ASSERT_EQ(host.run({"snap", "-n", name, dev}).exitCode, 0);
-        killAfter(sim, host, {"delete", name}, static_cast<size_t>(i % 14));
+        // Even rounds delete the newest snapshot (only virtually while older ones are
+        // kept), odd rounds the oldest live one (a real run on the array).
+        std::string target = "d" + std::to_string(i);
+        ASSERT_EQ(host.run({"snap", "-n", target, dev}).exitCode, 0);
+        if (i % 2) target = host.run({"--json", "list"}).doc["snapshots"][0]["name"];
+        SCOPED_TRACE("delete " + target + " killed after " + std::to_string(i % 23) +
+                     " requests, round " + std::to_string(i));
+        killAfter(sim, host, {"delete", target}, static_cast<size_t>(i % 23));
         EXPECT_TRUE(noPiTWithoutRecord(sim, host));
     }
     RksnapResult rec = host.run({"reconcile"});
-    EXPECT_NE(rec.exitCode, 64) << rec.out << rec.err;
-    EXPECT_EQ(interruptedBeforeNamed(host), 0u) << "reconcile settles every interrupted snap";
-    // Records and array agree: every live record's PiT is there, and deleting the
-    // live ones oldest first leaves nothing on the array, unnamed PiTs included.
-    std::set<std::string> live = recordedPiTs(host, true), onArray = arrayPiTs(sim);
-    for (const std::string& pit : live) EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";
-    std::vector<std::string> del = {"delete"};
-    const RksnapResult list = host.run({"--json", "list"});
-    for (const json& s : list.doc["snapshots"]) del.push_back(s["name"]);
-    RksnapResult gone = host.run(del);
-    EXPECT_EQ(gone.exitCode, 0) << gone.out << gone.err;
-    EXPECT_TRUE(arrayPiTs(sim).empty()) << arrayPiTs(sim).size() << " PiT(s) left";
+    EXPECT_EQ(rec.exitCode, 0) << rec.out << rec.err;
+    // Records and array agree: no live record is left interrupted, every live
+    // record's PiT is there, and deleting them leaves nothing on the array.
+    for (const json& s : liveSnaps(host))
+        for (const json& d : s["devices"]) EXPECT_EQ(d["interrupted"], "") << s;
+    std::set<std::string> onArray = arrayPiTs(sim);
+    for (const std::string& pit : recordedPiTs(host, true))
+        EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";
+    EXPECT_TRUE(deleteAllEmptiesTheArray(sim, host));
 }
 
 void collectFiles(const std::string& dir, std::vector<std::string>& out) {
