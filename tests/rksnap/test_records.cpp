@@ -65,15 +65,15 @@ LiveRecord liveRecord(const RksnapHost& host, const std::string& name) {
     return r;
 }
 
-// Snaps killed before the identifier named what they made: each may have left one
-// PiT that no record names.
+// Snaps killed (or failed) before the identifier named what they made: each may
+// have left one PiT that no record names.
 size_t interruptedBeforeNamed(const RksnapHost& host) {
-    RksnapResult r = host.run({"--json", "list"});
     size_t n = 0;
-    for (const json& s : r.doc.value("snapshots", json::array()))
+    for (const json& s : liveSnaps(host))
         for (const json& d : s["devices"]) {
             std::string pit = field(d.value("uniqueId", std::string()), 9);
-            n += d["interrupted"] == "snap" && (pit.empty() || pit == "null");
+            n += (d["interrupted"] == "snap" || s["state"] == "create failed") &&
+                 (pit.empty() || pit == "null");
         }
     return n;
 }
@@ -166,22 +166,25 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         const char* name;
         bool olderPiT;  // a kept PiT is older than the one killed over
         std::vector<std::string> killed;
-        const char* point;
+        const char* point;  // null: the answer to the PiT's creation is lost instead
         std::vector<std::string> settle;
-        std::string state;  // of "x" afterwards; "" = no live record
-        size_t unnamed;     // PiTs afterwards that no record names
+        std::string state;                   // of "x" afterwards; "" = no live record
+        size_t unnamedBefore, unnamedAfter;  // PiTs that no record names
     };
     const std::vector<std::string> snap = {"snap", "-n", "x"}, del = {"delete", "x"};
     const std::vector<std::string> reconcile = {"reconcile"};
     const Row rows[] = {
-        {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 0},
-        {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1},
-        {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 0},
-        {"snap, status lost", false, snap, "snap:created", reconcile, "created", 0},
-        {"snap, outcome lost", false, snap, "snap:outcome", reconcile, "created", 0},
-        {"delete, status lost", false, del, "delete:deleted", reconcile, "", 0},
-        {"delete, outcome lost", false, del, "delete:outcome", reconcile, "", 0},
-        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0},
+        {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 1, 0},
+        {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1, 1},
+        {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 1, 0},
+        {"snap, status lost", false, snap, "snap:created", reconcile, "created", 0, 0},
+        {"snap, outcome lost", false, snap, "snap:outcome", reconcile, "created", 0, 0},
+        {"delete, status lost", false, del, "delete:deleted", reconcile, "", 0, 0},
+        {"delete, outcome lost", false, del, "delete:outcome", reconcile, "", 0, 0},
+        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0,
+         0},
+        {"snap, answer lost", false, snap, nullptr, reconcile, "create failed", 1, 0},
+        {"snap, answer lost, deleted", false, snap, nullptr, del, "", 1, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -196,9 +199,15 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         if (killed[0] == "delete") {
             ASSERT_EQ(host.run({"snap", "-n", "x", dev}).exitCode, 0);
         }
-        ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
+        if (row.point) {
+            ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
+        } else {
+            sim.addFault(sim::FaultKind::Truncated, 1, {"", "CreateSynchronizationAspect", ""});
+            ASSERT_NE(host.run(killed).exitCode, 0);
+        }
+        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamedBefore);
         EXPECT_TRUE(noPiTWithoutRecord(sim, host));
-        if (killed[0] == "snap") {
+        if (killed[0] == "snap" && row.point) {
             RksnapResult again = host.run({"snap", "-n", "x"});
             EXPECT_EQ(again.exitCode, 1) << again.out;
             EXPECT_NE(again.err.find("reconcile first"), std::string::npos) << again.err;
@@ -208,7 +217,7 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         LiveRecord x = liveRecord(host, "x");
         EXPECT_EQ(x.state, row.state);
         EXPECT_EQ(x.interrupted, "");
-        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamed);
+        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamedAfter);
         std::set<std::string> onArray = arrayPiTs(sim);
         for (const std::string& pit : recordedPiTs(host, true))
             EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";

@@ -303,6 +303,9 @@ bool validName(const std::string& n) {
 const char* const kInterruptedOutcome =
     "interrupted in snap before the array named its PiT; the plug-in removes any PiT it made "
     "once that is the oldest of its group";
+const char* const kFailedOutcome =
+    "deleted; the plug-in removes any PiT the failed snap made once that is the oldest of its "
+    "group";
 
 std::string idField(const std::string& id, int n) {
     size_t start = 0;
@@ -331,6 +334,15 @@ bool interruptedAfterNamed(const SnapRecord& r) {
     for (const DeviceRecord& d : r.devices)
         if (d.intent != "snap" || !named(r, d)) return false;
     return !r.devices.empty();
+}
+
+// A PiT snap that failed without naming a PiT: the array may have made one whose
+// answer was lost.
+bool failedBeforeNamed(const SnapRecord& r) {
+    if (r.engineId != 54 || r.state != "create failed") return false;
+    for (const DeviceRecord& d : r.devices)
+        if (named(r, d)) return false;
+    return true;
 }
 
 std::string interruptedIn(const SnapRecord& r) {
@@ -468,13 +480,16 @@ int runSnapCommand(const std::string& command, const Options& o) {
                 s.records.markDeleted(r.id, "never created");
                 continue;
             }
-            if ((command == "reconcile" || command == "delete") && interruptedBeforeNamed(r)) {
-                // Killed between the array's answer and the identifier's write: a PiT
-                // it made is one no record names. The plug-in's reconcile sweeps such
-                // PiTs from the oldest end of the group; the record closes once that ran.
+            const bool interrupted = interruptedBeforeNamed(r);
+            if ((command == "reconcile" && interrupted) ||
+                (command == "delete" && (interrupted || failedBeforeNamed(r)))) {
+                // Killed (or its answer lost) between the array's work and the
+                // identifier's write: a PiT it made is one no record names. The
+                // plug-in's reconcile sweeps such PiTs from the oldest end of the
+                // group; the record closes once that ran.
                 calls.push_back(runner.call(r, "reconcile", s.plugin.reconcile));
                 if (calls.back().exitCode == kExitAll) {
-                    s.records.markDeleted(r.id, kInterruptedOutcome);
+                    s.records.markDeleted(r.id, interrupted ? kInterruptedOutcome : kFailedOutcome);
                     calls.back().snap.state = "deleted";
                 }
                 continue;
