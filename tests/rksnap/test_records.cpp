@@ -30,94 +30,73 @@ std::string field(const std::string& id, int n) {
     return id.substr(start, id.find('*', start) - start);
 }
 
-// PiT ids the records name (live ones only, or all), from `list --all --json`.
-std::set<std::string> recordedPiTs(const RksnapHost& host, bool liveOnly) {
-    RksnapResult r = host.run({"--json", "list", "--all"});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    std::set<std::string> ids;
-    for (const json& s : r.doc.value("snapshots", json::array())) {
-        if (liveOnly && s["state"] == "deleted") continue;
-        for (const json& d : s["devices"]) {
-            std::string pit = field(d.value("uniqueId", std::string()), 9);
-            if (!pit.empty() && pit != "null") ids.insert(pit);
-        }
+// The PiT a device's identifier names, "" when none.
+std::string pitOf(const json& device) {
+    std::string pit = field(device.value("uniqueId", std::string()), 9);
+    return pit == "null" ? "" : pit;
+}
+
+// What the records and the array say, read together.
+struct Picture {
+    json all;  // `list --all --json` snapshots
+    std::set<std::string> onArray, named, namedLive;
+    size_t unnamed = 0;      // PiTs on the array that no record names
+    size_t mayHaveMade = 0;  // live snaps killed or failed before naming a PiT
+    std::string state(const std::string& name, std::string* interrupted) const {
+        for (const json& s : all)
+            if (s["name"] == name && s["state"] != "deleted") {
+                for (const json& d : s["devices"]) *interrupted += d["interrupted"];
+                return s["state"];
+            }
+        return "";
     }
-    return ids;
-}
-
-json liveSnaps(const RksnapHost& host) {
-    return host.run({"--json", "list"}).doc.value("snapshots", json::array());
-}
-
-struct LiveRecord {
-    std::string state;        // "" when there is no live record of that name
-    std::string interrupted;  // the call it was interrupted in
 };
 
-LiveRecord liveRecord(const RksnapHost& host, const std::string& name) {
-    LiveRecord r;
-    for (const json& s : liveSnaps(host)) {
-        if (s["name"] != name) continue;
-        r.state = s["state"];
-        for (const json& d : s["devices"])
-            if (d["interrupted"] != "") r.interrupted = d["interrupted"];
-    }
-    return r;
-}
-
-// Snaps killed (or failed) before the identifier named what they made: each may
-// have left one PiT that no record names.
-size_t interruptedBeforeNamed(const RksnapHost& host) {
-    size_t n = 0;
-    for (const json& s : liveSnaps(host))
-        for (const json& d : s["devices"]) {
-            std::string pit = field(d.value("uniqueId", std::string()), 9);
-            n += (d["interrupted"] == "snap" || s["state"] == "create failed") &&
-                 (pit.empty() || pit == "null");
-        }
-    return n;
-}
-
-std::set<std::string> arrayPiTs(sim::TestServer& sim) {
-    std::set<std::string> ids;
+Picture look(sim::TestServer& sim, const RksnapHost& host) {
+    Picture p;
+    p.all = host.run({"--json", "list", "--all"}).doc.value("snapshots", json::array());
     const json state = sim.state();
-    for (const json& p : state["arrays"][0]["pits"]) ids.insert(p["id"].get<std::string>());
-    return ids;
+    for (const json& pit : state["arrays"][0]["pits"]) p.onArray.insert(pit["id"]);
+    for (const json& s : p.all) {
+        const bool live = s["state"] != "deleted";
+        for (const json& d : s["devices"]) {
+            const std::string pit = pitOf(d);
+            if (!pit.empty()) p.named.insert(pit);
+            if (!pit.empty() && live) p.namedLive.insert(pit);
+            p.mayHaveMade += live && pit.empty() &&
+                             (d["interrupted"] == "snap" || s["state"] == "create failed");
+        }
+    }
+    for (const std::string& pit : p.onArray) p.unnamed += p.named.count(pit) == 0;
+    return p;
 }
 
-size_t unnamedPiTs(sim::TestServer& sim, const RksnapHost& host) {
-    std::set<std::string> recorded = recordedPiTs(host, false);
-    size_t n = 0;
-    for (const std::string& pit : arrayPiTs(sim)) n += recorded.count(pit) == 0;
-    return n;
-}
-
-// Every PiT on the array is named by a record or accounted for by an interrupted snap.
-::testing::AssertionResult noPiTWithoutRecord(sim::TestServer& sim, const RksnapHost& host) {
-    size_t unnamed = unnamedPiTs(sim, host), interrupted = interruptedBeforeNamed(host);
-    if (unnamed <= interrupted) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << unnamed << " PiT(s) without a record, " << interrupted
-                                         << " snap(s) interrupted before naming theirs";
+// Every PiT on the array is named by a record or accounted for by a snap killed
+// (or failed) before naming its PiT.
+::testing::AssertionResult recordsAccountForTheArray(const Picture& p) {
+    if (p.unnamed <= p.mayHaveMade) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << p.unnamed << " PiT(s) without a record, "
+                                         << p.mayHaveMade << " snap(s) stopped before naming";
 }
 
 // Deletes every live snapshot, oldest first: the array must be left without PiTs.
 // A failure names each PiT left and what the records say of it.
 ::testing::AssertionResult deleteAllEmptiesTheArray(sim::TestServer& sim, const RksnapHost& host) {
     std::vector<std::string> del = {"delete"};
-    for (const json& s : liveSnaps(host)) del.push_back(s["name"]);
+    for (const json& s : look(sim, host).all)
+        if (s["state"] != "deleted") del.push_back(s["name"]);
     RksnapResult gone;
     gone.exitCode = 0;
     if (del.size() > 1) gone = host.run(del);
-    std::set<std::string> left = arrayPiTs(sim);
-    if (gone.exitCode == 0 && left.empty()) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure()
-                   << "delete exited " << gone.exitCode << ", " << left.size() << " PiT(s) left\n";
-    const json all = host.run({"--json", "list", "--all"}).doc["snapshots"];
-    for (const std::string& pit : left) {
+    const Picture p = look(sim, host);
+    if (gone.exitCode == 0 && p.onArray.empty()) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "delete exited " << gone.exitCode << ", "
+                                                 << p.onArray.size() << " PiT(s) left\n";
+    for (const std::string& pit : p.onArray) {
         failure << "  " << pit << ":";
-        for (const json& s : all)
+        for (const json& s : p.all)
             for (const json& d : s["devices"])
-                if (field(d.value("uniqueId", std::string()), 9) == pit)
+                if (pitOf(d) == pit)
                     failure << " " << s["name"] << " " << s["state"] << " " << s["deleteOutcome"];
         failure << "\n";
     }
@@ -205,8 +184,9 @@ TEST(Records, SigkillAtEachPointIsSettled) {
             sim.addFault(sim::FaultKind::Truncated, 1, {"", "CreateSynchronizationAspect", ""});
             ASSERT_NE(host.run(killed).exitCode, 0);
         }
-        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamedBefore);
-        EXPECT_TRUE(noPiTWithoutRecord(sim, host));
+        Picture p = look(sim, host);
+        EXPECT_EQ(p.unnamed, row.unnamedBefore);
+        EXPECT_TRUE(recordsAccountForTheArray(p));
         if (killed[0] == "snap" && row.point) {
             RksnapResult again = host.run({"snap", "-n", "x"});
             EXPECT_EQ(again.exitCode, 1) << again.out;
@@ -214,13 +194,12 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         }
         RksnapResult settled = host.run(row.settle);
         EXPECT_EQ(settled.exitCode, 0) << settled.out << settled.err;
-        LiveRecord x = liveRecord(host, "x");
-        EXPECT_EQ(x.state, row.state);
-        EXPECT_EQ(x.interrupted, "");
-        EXPECT_EQ(unnamedPiTs(sim, host), row.unnamedAfter);
-        std::set<std::string> onArray = arrayPiTs(sim);
-        for (const std::string& pit : recordedPiTs(host, true))
-            EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";
+        p = look(sim, host);
+        std::string interrupted;
+        EXPECT_EQ(p.state("x", &interrupted), row.state);
+        EXPECT_EQ(interrupted, "");
+        EXPECT_EQ(p.unnamed, row.unnamedAfter);
+        for (const std::string& pit : p.namedLive) EXPECT_EQ(p.onArray.count(pit), 1u) << pit;
         EXPECT_TRUE(deleteAllEmptiesTheArray(sim, host));
     }
 }
@@ -234,7 +213,7 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
                      std::to_string(i));
         killAfter(sim, host, {"snap", "-n", "k" + std::to_string(i), dev},
                   static_cast<size_t>(i % 19));
-        EXPECT_TRUE(noPiTWithoutRecord(sim, host));
+        EXPECT_TRUE(recordsAccountForTheArray(look(sim, host)));
     }
     for (int i = 0; i < 20; ++i) {
         // Even rounds delete the newest snapshot (only virtually while older ones are
@@ -245,17 +224,20 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
         SCOPED_TRACE("delete " + target + " killed after " + std::to_string(i % 23) +
                      " requests, round " + std::to_string(i));
         killAfter(sim, host, {"delete", target}, static_cast<size_t>(i % 23));
-        EXPECT_TRUE(noPiTWithoutRecord(sim, host));
+        EXPECT_TRUE(recordsAccountForTheArray(look(sim, host)));
     }
     RksnapResult rec = host.run({"reconcile"});
     EXPECT_EQ(rec.exitCode, 0) << rec.out << rec.err;
     // Records and array agree: no live record is left interrupted, every live
     // record's PiT is there, and deleting them leaves nothing on the array.
-    for (const json& s : liveSnaps(host))
-        for (const json& d : s["devices"]) EXPECT_EQ(d["interrupted"], "") << s;
-    std::set<std::string> onArray = arrayPiTs(sim);
-    for (const std::string& pit : recordedPiTs(host, true))
-        EXPECT_EQ(onArray.count(pit), 1u) << pit << " is gone";
+    const Picture p = look(sim, host);
+    for (const json& s : p.all) {
+        std::string interrupted;
+        p.state(s["name"], &interrupted);
+        EXPECT_EQ(interrupted, "") << s;
+    }
+    EXPECT_EQ(p.mayHaveMade, 0u);
+    for (const std::string& pit : p.namedLive) EXPECT_EQ(p.onArray.count(pit), 1u) << pit;
     EXPECT_TRUE(deleteAllEmptiesTheArray(sim, host));
 }
 
