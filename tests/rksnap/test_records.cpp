@@ -162,6 +162,10 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         Picture p = look(sim, host);
         EXPECT_EQ(p.unnamed, row.unnamedBefore);
         EXPECT_LE(p.unnamed, p.mayHaveMade);
+        if (row.point) {
+            const json calls = host.run({"--json", "show", "x"}).doc["calls"];
+            EXPECT_EQ(calls.back()["state"], "interrupted") << calls;
+        }
         if (killed[0] == "snap" && row.point) {
             RksnapResult again = host.run({"snap", "-n", "x"});
             EXPECT_EQ(again.exitCode, 1) << again.out;
