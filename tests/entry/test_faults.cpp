@@ -214,7 +214,7 @@ TEST(Faults, EveryRequestOfACallMayFailWithoutLeavingAnythingHalfMade) {
                 }
                 road.sim.faults().clear();
                 // A job stuck past the call ends before the host comes back.
-                road.passRequests(kStuckRequests);
+                PassRequests(road.sim, kStuckRequests);
                 dev.setErrorInfo(0, "");
                 const int unmapped = road.unmap(devs);
                 const int removed = road.remove(devs);

@@ -16,12 +16,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cim/CIMClient.h>
-
 #include "rkso/rkso.h"
 #include "testsupport/EntryHost.h"
 #include "testsupport/FabricOSUtil.h"
 #include "testsupport/HostClockScope.h"
+#include "testsupport/SimRequests.h"
 #include "testsupport/TempDir.h"
 
 namespace testsupport {
@@ -83,17 +82,6 @@ class EntryRoad {
     int remove(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_deleteSnaps, d); }
     int revert(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_revertSnaps, d); }
     int reconcile(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_reconcileSnaps, d); }
-
-    // n requests that change nothing: a job the simulator holds for a number of
-    // requests ends meanwhile, as it would while the host waits between calls.
-    void passRequests(int n) {
-        cim::CIMClient client;
-        client.connect("127.0.0.1", static_cast<cim::Uint32>(sim.httpPort()), sim.user(),
-                       sim.password());
-        for (int i = 0; i < n; ++i)
-            client.enumerateInstanceNames(sim.interopNamespace(), "CIM_Namespace");
-        client.disconnect();
-    }
 
     // Requests the simulator served since the last call.
     size_t requestsSince() {
