@@ -1,6 +1,6 @@
 // What the array shows besides its methods' answers: method declarations for
-// clients that type their parameters from the class, the damaged shapes edge tests
-// need, and a mapped view as a host sees it on the fabric.
+// clients that type their parameters from the class, and the damaged shapes edge
+// tests need.
 #include <gtest/gtest.h>
 
 #include "SimArrays.h"
@@ -84,48 +84,4 @@ TEST(ArrayShapes, DamagedShapesForEdgeTests) {
     EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", view).rc, 4u);
     s.control({{"action", "failback"}, {"volume", "ora_data1"}});
     EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", view).rc, 0u);
-}
-
-TEST(ArrayShapes, AMappedViewOnTheFabricShowsItsPiTsData) {
-    SimArray s;
-    s.hostWrite("ora_data1");  // generation 2, taken by the PiT
-    s.call("ReplicationService", "CreatePiTGroup",
-           {param("BaseVolume", CIMValue(s.volume("ora_data1"))),
-            param("Label", CIMValue("ora_data1_SMIS_PG")),
-            param("RepositorySize", testsupport::u64(1ULL << 36))});
-    auto take = s.call(
-        "ReplicationService", "CreateSynchronizationAspect",
-        {param("SyncType", u16(7)), param("SourceElement", CIMValue(s.volume("ora_data1")))});
-    s.hostWrite("ora_data1");  // generation 3, after the PiT
-    auto view = s.call(
-        "ReplicationService", "ModifySettingsDefineState",
-        {param("Operation", u16(5)), param("SettingsState", CIMValue(take.path("SettingsState")))});
-    const std::string uuid = s.property(view.path("TargetElement"), "Name");
-    ASSERT_EQ(
-        s.call("ControllerConfigurationService", "ExposePaths",
-               {param("LUNames", CIMValue(std::vector<std::string>{uuid})),
-                param("DeviceAccesses", CIMValue(std::vector<cim::Uint16>{2})),
-                param("ProtocolControllers",
-                      testsupport::refs({s.named("CIM_SCSIProtocolController", "iscsihost1")}))})
-            .rc,
-        0u);
-    const sim::Array& array = s.provider().config().arrays[0];
-    nlohmann::json lun;
-    for (const auto& l : s.fabric({"iqn.1994-05.com.example:iscsihost1"}))
-        if (l["lunUuid"] == uuid) lun = l;
-    ASSERT_FALSE(lun.is_null());
-    const std::string c8 = lun["vpdC8"];
-    EXPECT_EQ(c8.substr(24, 32), uuid) << "bytes 12..27";
-    EXPECT_EQ(c8.substr(180, 32), array.id) << "bytes 90..105";
-    std::string serial;
-    for (char ch : array.controllers[0].name) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(ch));
-        serial += hex;
-    }
-    EXPECT_NE(lun["vpd80"].get<std::string>().find(serial), std::string::npos)
-        << "the owner's serial";
-    EXPECT_EQ(lun["lun"], 0);
-    EXPECT_EQ(lun["sizeBytes"], 107374182400ULL);
-    EXPECT_EQ(lun["dataGeneration"], 2) << "the PiT's data, not the base's";
 }
