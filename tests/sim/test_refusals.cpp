@@ -1,5 +1,5 @@
-// Every refusal of the array's methods through our CIM client, one row each: the
-// code it answers, no job, and the array left as it was.
+// Every method of the array and every refusal through our CIM client, one row each:
+// the code it answers, no job, and the array left as it was.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -440,6 +440,80 @@ const std::vector<Row>& rows() {
     return all;
 }
 
+void setSecret(SimArray& s, const std::string& secret) {
+    const CIMObjectPath path = s.first("CIM_SharedSecret");
+    cim::CIMInstance i = s.instance(path);
+    i.getProperty(i.findProperty("Secret")).setValue(CIMValue(secret));
+    i.setPath(path);
+    s.client().modifyInstance(s.ns(), i, true, cim::CIMPropertyList({cim::CIMName("Secret")}));
+}
+
+// Every method with a call that succeeds on the every-method array, and the edit that
+// makes it the throw-away call hosts make first (none where they make none).
+struct Method {
+    const char* service;
+    const char* method;
+    Args args;
+    std::function<void(Params&)> throwAway;
+};
+
+const std::vector<Method>& methods() {
+    static const std::vector<Method> all = {
+        {kRS, "CreatePiTGroup", pitGroup("small_lun", "small_lun_SMIS_PG", kGiB), nullptr},
+        {kRS, "CreateSynchronizationAspect", take("ora_data1"), set("SyncType", u16(15))},
+        {kRS, "ModifySettingsDefineState", modifyPiT(5, 1), set("Operation", u16(55))},
+        {kRS, "ModifyReplicaSynchronization",
+         [](SimArray& s) {
+             Params p = unview("ora_data1_V1", 19)(s);
+             p.push_back(param("Force", CIMValue(false)));
+             p.push_back(param("WaitForCopyState", u16(0)));
+             return p;
+         },
+         set("Operation", u16(55))},
+        {kRS, "CreateGroup",
+         [](SimArray&) { return Params{param("GroupName", CIMValue("7B2C_1"))}; }, nullptr},
+        {kRS, "AddMembers", members("cg1", {"ora_log"}), nullptr},
+        {kRS, "RemoveMembers",
+         [](SimArray& s) {
+             return Params{param("ReplicationGroup", cg(s, "cg1")),
+                           param("Members", refs({s.volume("ora_data2")})),
+                           param("DeleteOnEmptyElement", CIMValue(false))};
+         },
+         nullptr},
+        {kRS, "DeleteGroup", deleteGroup("cgempty", true), nullptr},
+        {kCCS, "ExposePaths", expose("exch_log", "fchost1"),
+         set("DeviceAccesses", CIMValue(std::vector<cim::Uint16>{23}))},
+        {kCCS, "HidePaths", expose("ora_data1", "fchost1", drop("DeviceAccesses")), nullptr},
+        {kSCS, "CreateReplica",
+         withExtra(replica(4, "ora_log"), "ElementName", [](SimArray&) { return CIMValue("bk1"); }),
+         set("CopyType", u16(15))},
+        {kSCS, "CreateOrModifyElementFromStoragePool",
+         withExtra(element(2, kGiB, true), "ElementName",
+                   [](SimArray&) { return CIMValue("bk2"); }),
+         [](Params& p) {
+             set("ElementName", CIMValue(cim::CIMTYPE_STRING, false))(p);
+             set("Size", u64(0))(p);
+         }},
+        {kSCS, "AssignStorageResourceAffinity",
+         [](SimArray& s) {
+             auto controllers =
+                 s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_StorageProcessorSystem");
+             return Params{param("ResourceType", u16(2)),
+                           param("StorageProcessor", CIMValue(controllers.at(1))),
+                           param("StorageResources", refs({s.volume("exch_log")}))};
+         },
+         nullptr},
+        {kSCS, "AttachOrModifyReplica", attach("ora_log", "copy_target", 4),
+         [](Params& p) {
+             set("CopyType", u16(55))(p);
+             p[1].setValue(p[0].getValue());  // the source as target
+         }},
+        {kSCS, "ModifySynchronization", modifySync("snap1", 8), set("Operation", u16(55))},
+        {kSCS, "ReturnToStoragePool", returning("spare"), nullptr},
+    };
+    return all;
+}
+
 }  // namespace
 
 TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
@@ -451,5 +525,48 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
         EXPECT_EQ(out.rc, row.rc) << row.name;
         EXPECT_FALSE(out.has("Job")) << row.name;
         EXPECT_TRUE(s.unchanged(before)) << row.name;
+    }
+}
+
+// A stale provider secret answers 4, an injected return value and a job ending in 10
+// reach every method, its throw-away call answers 5, and none of these changes the
+// array; the call itself then succeeds and does.
+TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
+    for (const Method& row : methods()) {
+        SimArray s(simtest::everyMethodArray());
+        const Params args = row.args(s);
+        const nlohmann::json before = s.state();
+        auto call = [&](const Params& p) { return s.call(row.service, row.method, p); };
+
+        setSecret(s, "stale");
+        EXPECT_EQ(call(args).rc, 4u) << row.method << ": stale secret";
+        setSecret(s, "arraypw");
+        EXPECT_TRUE(s.unchanged(before)) << row.method << ": stale secret";
+
+        s.server().failReturnValue(7777, 1, {"", row.method, ""});
+        EXPECT_EQ(call(args).rc, 7777u) << row.method << ": return-value fault";
+        EXPECT_TRUE(s.unchanged(before)) << row.method << ": return-value fault";
+
+        s.server().setJobMode(row.method, true);
+        s.server().failNextJobs(1, 10);
+        auto failed = call(args);
+        ASSERT_EQ(failed.rc, 4096u) << row.method;
+        s.finishJobs();
+        EXPECT_EQ(s.jobState(failed), 10) << row.method;
+        EXPECT_TRUE(s.unchanged(before)) << row.method << ": job ending in 10";
+
+        if (row.throwAway) {
+            Params bad = args;
+            row.throwAway(bad);
+            EXPECT_EQ(call(bad).rc, 5u) << row.method << ": throw-away call";
+            EXPECT_TRUE(s.unchanged(before)) << row.method << ": throw-away call";
+        }
+
+        auto done = call(args);
+        ASSERT_EQ(done.rc, 4096u) << row.method;
+        s.finishJobs();
+        EXPECT_EQ(s.jobState(done), 7) << row.method;
+        EXPECT_FALSE(s.unchanged(before)) << row.method << ": the call itself changed nothing";
+        EXPECT_EQ(s.invocations(row.method), row.throwAway ? 5u : 4u) << row.method;
     }
 }
