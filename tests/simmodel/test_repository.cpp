@@ -581,37 +581,3 @@ TEST(SimRepository, PiTsViewsAndGroupsAreLinkedAsTheHostWalksThem) {
         ok(p, assocNames(first(p, "NETAPP_PiTGroup"), "CIM_MemberOfCollection", "")).instanceNames;
     for (const auto& m : groupMembers) EXPECT_EQ(m.getClassName().getString(), "NETAPP_PiT");
 }
-
-TEST(SimRepository, OlderEngineSynchronizationsResolveAsTheHostBuildsThem) {
-    sim::Provider p(richConfig("LSISSI"));
-    const std::string ns = "root/LsiArray13";
-    auto vols = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, ns)).instances;
-    CIMObjectPath src, clone, snap;
-    for (const auto& v : vols) {
-        if (prop(v, "ElementName") == "src1") src = v.getPath();
-        if (prop(v, "ElementName") == "clone1") clone = v.getPath();
-        if (prop(v, "ElementName") == "snap1") snap = v.getPath();
-    }
-    EXPECT_NE(snap.toString().find("Snapshot"), std::string::npos);
-    EXPECT_EQ(clone.toString().find("Snapshot"), std::string::npos);
-    // Built path: prefix + "_VolumeCopySynchronized", host of the source, no namespace,
-    // keys SystemElement then SyncedElement holding the path texts.
-    CIMObjectPath srcHosted = src;
-    srcHosted.setHost("10.0.0.5:5988");
-    CIMObjectPath built(
-        "10.0.0.5:5988", cim::CIMNamespaceName(), "LSISSI_VolumeCopySynchronized",
-        {cim::CIMKeyBinding("SystemElement", srcHosted.toString(), cim::CIMKeyBinding::REFERENCE),
-         cim::CIMKeyBinding("SyncedElement", clone.toString(), cim::CIMKeyBinding::REFERENCE)});
-    auto r = p.handle(getInstance(built, ns));
-    ASSERT_FALSE(r.isError()) << r.errorDescription;
-    EXPECT_EQ(prop(r.instances.at(0), "CopyType"), "4");
-    auto legacy = ok(p,
-                     [&] {
-                         auto q = refNames(snap, "CIM_StorageSynchronized");
-                         q.nameSpace = ns;
-                         return q;
-                     }())
-                      .instanceNames;
-    ASSERT_EQ(legacy.size(), 1u);
-    EXPECT_EQ(legacy[0].getClassName().getString(), "LSISSI_StorageSynchronized");
-}
