@@ -5,32 +5,20 @@
 #include <atomic>
 #include <thread>
 
-#include <cim/xml/Codec.h>
-#include <cim/xml/HttpHeaders.h>
-
+#include "SimHttp.h"
 #include "sim/server/CimHttp.h"
 #include "sim/server/Faults.h"
 #include "sim/server/RequestLog.h"
 
 namespace {
 
-cim::xml::Request enumerateNames(const std::string& ns, const std::string& cls) {
-    cim::xml::Request r;
-    r.intrinsic = true;
-    r.methodName = cim::xml::kEnumerateInstanceNames;
-    r.nameSpace = ns;
-    r.className = cim::CIMName(cls);
-    return r;
-}
+using simtest::enumerateNames;
 
 cim::xml::Request invoke(const std::string& ns, const std::string& cls, const std::string& method) {
-    cim::xml::Request r;
-    r.intrinsic = false;
-    r.methodName = method;
-    r.nameSpace = ns;
-    r.target = cim::CIMObjectPath("", ns, cls,
-                                  {cim::CIMKeyBinding("Name", "svc", cim::CIMKeyBinding::STRING)});
-    return r;
+    return simtest::invoke(
+        cim::CIMObjectPath("", ns, cls,
+                           {cim::CIMKeyBinding("Name", "svc", cim::CIMKeyBinding::STRING)}),
+        ns, method);
 }
 
 sim::CimHeaders headersFor(const cim::xml::Request& r) {
