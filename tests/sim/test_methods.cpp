@@ -1,9 +1,13 @@
 // The array's methods through our CIM client where more than a refusal is at stake:
 // jobs and their outputs, the order of equal keys, job controls, a group's life, view
-// removal, masking on the fabric, and a job answer without the new volume.
+// removal, masking on the fabric, a job answer without the new volume, concurrent
+// PiTs, method declarations and the damaged shapes edge tests need.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "SimArrays.h"
 #include "testsupport/SimArray.h"
@@ -305,4 +309,127 @@ TEST(StorageMethods, AJobAnswerCanLeaveOutTheNewVolume) {
     EXPECT_EQ(s.jobState(made), 7);
     EXPECT_FALSE(s.named("CIM_StorageVolume", "bk_clone").getClassName().isNull())
         << "found by its name instead";
+}
+
+// Sixteen hosts take four PiTs each of one volume at once: the group's limit lets
+// exactly 32 through, each with its own "SequenceNumber" and "WhenPointInTime".
+TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
+    testsupport::SimArray s(simtest::richArray([](nlohmann::json& j) {
+        j["arrays"][0]["pitGroups"].push_back(
+            {{"label", "small_lun_SMIS_PG"}, {"baseVolume", "small_lun"}});
+    }));
+    const cim::CIMObjectPath volume = s.volume("small_lun");
+    const cim::CIMObjectPath service = s.first(s.prefix() + "_ReplicationService");
+    std::mutex mutex;
+    std::vector<cim::CIMObjectPath> taken;
+    std::vector<uint32_t> refused;
+    std::vector<std::thread> hosts;
+    for (int h = 0; h < 16; ++h)
+        hosts.emplace_back([&] {
+            cim::CIMClient client;
+            client.connect("127.0.0.1", s.server().httpPort(), s.server().user(),
+                           s.server().password());
+            for (int i = 0; i < 4; ++i) {
+                cim::Array<cim::CIMParamValue> out;
+                cim::Uint32 rc = 0;
+                client
+                    .invokeMethod(s.ns(), service, "CreateSynchronizationAspect",
+                                  {testsupport::param("SyncType", testsupport::u16(7)),
+                                   testsupport::param("SourceElement", cim::CIMValue(volume))},
+                                  out)
+                    .get(rc);
+                std::lock_guard<std::mutex> lock(mutex);
+                if (rc != 0) {
+                    refused.push_back(rc);
+                    continue;
+                }
+                cim::CIMObjectPath state;
+                out.at(0).getValue().get(state);
+                taken.push_back(testsupport::settingData(state));
+            }
+        });
+    for (auto& h : hosts) h.join();
+    ASSERT_EQ(taken.size(), 32u);
+    EXPECT_EQ(refused, std::vector<uint32_t>(32, 640004u));
+    std::set<std::string> sequences, times;
+    for (const auto& pit : taken) {
+        sequences.insert(s.property(pit, "SequenceNumber"));
+        times.insert(s.property(pit, "WhenPointInTime"));
+    }
+    EXPECT_EQ(sequences.size(), 32u);
+    EXPECT_EQ(times.size(), 32u);
+}
+
+TEST(ArrayShapes, ServicesDeclareTheirMethodsWithTypedParameters) {
+    SimArray s;
+    struct Row {
+        const char* cls;
+        const char* method;
+        const char* parameter;
+        cim::CIMType type;
+        bool isArray;
+        const char* direction;
+    };
+    const Row rows[] = {
+        {"_ReplicationService", "CreateGroup", "GroupName", cim::CIMTYPE_STRING, false, "IN"},
+        {"_ReplicationService", "CreateGroup", "Members", cim::CIMTYPE_REFERENCE, true, "IN"},
+        {"_ReplicationService", "CreateGroup", "ReplicationGroup", cim::CIMTYPE_REFERENCE, false,
+         "OUT"},
+        {"_ReplicationService", "ModifySettingsDefineState", "Operation", cim::CIMTYPE_UINT16,
+         false, "IN"},
+        {"_ReplicationService", "CreatePiTGroup", "RepositorySize", cim::CIMTYPE_UINT64, false,
+         "IN"},
+        {"_ControllerConfigurationService", "ExposePaths", "DeviceAccesses", cim::CIMTYPE_UINT16,
+         true, "IN"},
+        {"_StorageConfigurationService", "CreateOrModifyElementFromStoragePool", "TheElement",
+         cim::CIMTYPE_REFERENCE, false, "OUT"},
+        {"_ConcreteJob", "RequestStateChange", "RequestedState", cim::CIMTYPE_UINT16, false, "IN"},
+    };
+    for (const Row& row : rows) {
+        cim::CIMClass c = s.client().getClass(s.ns(), s.prefix() + row.cls, false);
+        cim::Uint32 m = c.findMethod(row.method);
+        ASSERT_NE(m, cim::PEG_NOT_FOUND) << row.cls << "." << row.method;
+        const cim::CIMMethod& method = c.getMethod(m);
+        EXPECT_EQ(method.getType(), cim::CIMTYPE_UINT32) << row.method;
+        cim::Uint32 p = method.findParameter(row.parameter);
+        ASSERT_NE(p, cim::PEG_NOT_FOUND) << row.method << "." << row.parameter;
+        const cim::CIMParameter& param = method.getParameter(p);
+        EXPECT_EQ(param.getType(), row.type) << row.parameter;
+        EXPECT_EQ(param.isArray(), row.isArray) << row.parameter;
+        EXPECT_NE(param.findQualifier(row.direction), cim::PEG_NOT_FOUND) << row.parameter;
+    }
+}
+
+TEST(ArrayShapes, DamagedShapesForEdgeTests) {
+    SimArray s(simtest::richArray());
+    s.control({{"action", "sharedSecrets"}, {"count", 2}});
+    const CIMObjectPath service = s.first(s.prefix() + "_SharedSecretService");
+    auto secrets = s.associators(service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
+    ASSERT_EQ(secrets.size(), 2u);
+    EXPECT_NE(s.property(secrets[1], "Secret"), "<absent>");
+    s.control({{"action", "sharedSecrets"}, {"count", 0}});
+    EXPECT_EQ(s.count("CIM_SharedSecret"), 0u);
+
+    const CIMObjectPath volume = s.volume("exch_log");
+    s.control({{"action", "dropSetting"}, {"volume", "exch_log"}});
+    EXPECT_EQ(s.references(volume, "CIM_ElementSettingData"), 0u);
+    EXPECT_EQ(s.count(s.prefix() + "_StorageVolumeSetting"), 9u) << "one of ten volumes";
+
+    const CIMObjectPath pit = s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_PiT")[0];
+    s.control(
+        {{"action", "extraDefineState"}, {"pit", pit.findKeyBinding("InstanceID")->getValue()}});
+    auto states = s.client().referenceNames(s.ns(), pit, "CIM_SettingsDefineState");
+    ASSERT_EQ(states.size(), 2u);
+    for (const auto& sds : states) EXPECT_NO_THROW(s.instance(sds)) << sds.toString();
+
+    // A failover moves the current owner only; views wait for the preferred one.
+    const CIMObjectPath base = s.volume("ora_data1");
+    const std::string owner = s.property(base, "CurrentManager");
+    s.control({{"action", "failover"}, {"volume", "ora_data1"}});
+    EXPECT_NE(s.property(base, "CurrentManager"), owner);
+    const std::vector<cim::CIMParamValue> view = {param("Operation", u16(5)),
+                                                  param("SettingsState", CIMValue(states[0]))};
+    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", view).rc, 4u);
+    s.control({{"action", "failback"}, {"volume", "ora_data1"}});
+    EXPECT_EQ(s.call("ReplicationService", "ModifySettingsDefineState", view).rc, 0u);
 }
