@@ -39,24 +39,20 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
     };
     const Row rows[] = {
+        // clang-format off
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},
         {"named by a path that is gone", pit, false,
-         [&](SimSnapshot& d) {
-             d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\"";
-         },
+         [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; },
          24, 0, true},
         {"another array's PiT is not ours", elsewhere, false, nullptr, 24, 0, true},
         {"CG PiT present", cgPit, true, nullptr, 0, 0, true},
         {"CG PiT removed", cgPit, true, removed(cgPit), 24, 0, true},
-        {"provider error", pit, false,
-         [&](SimSnapshot&) {
-             sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"EnumerateInstances", "", ""});
-         },
-         -1, 0, true},
+        {"provider error", pit, false, [&](SimSnapshot&) { sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"EnumerateInstances", "", ""}); }, -1, 0, true},
         {"login refused", pit, false, [](SimSnapshot& d) { d.wrongPassword(); }, -1, 60555, true},
         {"no CIMOM", pit, false, [](SimSnapshot& d) { d.unreachable(); }, -1, 60541, false},
         {"no PiT", "", false, nullptr, -1, 0, false},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim.reset();

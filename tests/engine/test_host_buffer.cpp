@@ -59,32 +59,14 @@ TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
         std::string text;
         std::vector<int> sizes;  // per call; -1 when no buffer was handed over
     } rows[] = {
+        // clang-format off
         {"no first buffer", {0, 3, rkso::kMaxShortBuffer}, needing("a1*a2"), 0, "a1*a2", {-1, 6}},
-        {"first buffer large enough",
-         {1024, 8, rkso::kMaxShortBuffer},
-         needing(engine),
-         0,
-         engine,
-         {1024}},
-        {"call limit",
-         {16, 3, rkso::kMaxShortBuffer},
-         [](char*, int s) { return s + 10; },
-         46,
-         "",
-         {16, 26, 36}},
+        {"first buffer large enough", {1024, 8, rkso::kMaxShortBuffer}, needing(engine), 0, engine, {1024}},
+        {"call limit", {16, 3, rkso::kMaxShortBuffer}, [](char*, int s) { return s + 10; }, 46, "", {16, 26, 36}},
         {"size limit", {16, 5, 1000}, [](char*, int) { return 1'000'000; }, 1'000'000, "", {16}},
-        {"host failure",
-         {4096, 5, rkso::kMaxIntBuffer},
-         [](char*, int) { return -3; },
-         -3,
-         "",
-         {4096}},
-        {"unterminated text",
-         {8, 2, 100},
-         [](char* buf, int size) { return std::memset(buf, 'Z', size_t(size)), 0; },
-         0,
-         "ZZZZZZZZ",
-         {8}},
+        {"host failure", {4096, 5, rkso::kMaxIntBuffer}, [](char*, int) { return -3; }, -3, "", {4096}},
+        {"unterminated text", {8, 2, 100}, [](char* buf, int size) { return std::memset(buf, 'Z', size_t(size)), 0; }, 0, "ZZZZZZZZ", {8}},
+        // clang-format on
     };
     for (const Row& row : rows) {
         std::vector<int> sizes;

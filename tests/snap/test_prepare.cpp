@@ -23,30 +23,6 @@ std::string PoolRef(const sim::Array& a, const std::string& label) {
     return "?";
 }
 
-TEST(PreparePiT, FindsServiceSourceAndPoolUnderEveryPreset) {
-    for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
-        sim::TestServer sim(testsupport::SimConfig(preset), testsupport::PlainHttp());
-        SimSnapshot dev(sim);
-        dev.forPiT("ora_log");
-        EXPECT_EQ(dev.snap.PreparePiT(), 1) << preset;
-        EXPECT_EQ(dev.snap.m_SnapStatus, 1) << preset;
-        const cim::CIMObjectPath service = cim::CIMObjectPath::parse(dev.snap.m_ServicePath);
-        EXPECT_EQ(service.getClassName().getString(), std::string(preset) + "_ReplicationService")
-            << preset;
-        EXPECT_EQ(service.getNameSpace().getString(), sim.arrayNamespace()) << preset;
-        EXPECT_EQ(ClassOf(dev.snap.m_SourceDevPath), std::string(preset) + "_StorageVolume")
-            << preset;
-        EXPECT_NE(dev.snap.m_SourceDevPath.find(dev.volume("ora_log").uuid), std::string::npos)
-            << preset;
-        EXPECT_EQ(dev.snap.m_SourceDevFriendlyName, "ora_log") << preset;
-        EXPECT_NE(dev.snap.m_TargetDGPath.find(PoolRef(dev.array, "DG1")), std::string::npos)
-            << preset << ": the source's own pool";
-        EXPECT_EQ(sim.requests().size(), 6u) << preset << ": round trips of PreparePiT";
-        EXPECT_EQ(sim.connectionCount(), 1u) << preset;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << preset;
-    }
-}
-
 TEST(PreparePiT, RefusalsAndDiskGroupRules) {
     sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
     struct Row {
@@ -59,28 +35,20 @@ TEST(PreparePiT, RefusalsAndDiskGroupRules) {
         const char* trace;
     };
     const Row rows[] = {
-        {"not a PiT operation", [](SimSnapshot& d) { d.snap.m_PiTOperation = 99; }, 2, 0, false, "",
-         "Dumping Parameters"},
-        {"no snapshot name", [](SimSnapshot& d) { d.snap.m_SnapName.clear(); }, 2, 0, false, "",
-         "Invalid Parameters"},
-        {"no system", [](SimSnapshot& d) { d.snap.m_SystemName.clear(); }, 2, 0, false, "",
-         "Invalid Parameters"},
-        {"unknown source",
-         [](SimSnapshot& d) { d.snap.m_SourceDev = "600A0000000000000000000000000BAD"; }, 2, 60542,
-         true, "", "Can not find source volume 600A0000000000000000000000000BAD"},
-        {"missing group, group only",
-         [](SimSnapshot& d) {
-             d.snap.m_DiskGroupName = "NoSuchDG";
-             d.snap.m_UseDiskGroupOnly = true;
-         },
+        // clang-format off
+        {"not a PiT operation", [](SimSnapshot& d) { d.snap.m_PiTOperation = 99; }, 2, 0, false, "", "Dumping Parameters"},
+        {"no snapshot name", [](SimSnapshot& d) { d.snap.m_SnapName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
+        {"no system", [](SimSnapshot& d) { d.snap.m_SystemName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
+        {"unknown source", [](SimSnapshot& d) { d.snap.m_SourceDev = "600A0000000000000000000000000BAD"; }, 2, 60542, true, "",
+         "Can not find source volume 600A0000000000000000000000000BAD"},
+        {"missing group, group only", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; d.snap.m_UseDiskGroupOnly = true; },
          2, 60552, true, "", "Can not find Disk Group [NoSuchDG] for Snap/Clone operation"},
-        {"missing group falls back to the source's pool",
-         [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; }, 1, 0, true, "DG1",
-         "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT"},
-        {"requested group", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "DG2"; }, 1, 0, true,
-         "DG2", "Going to use Disk Group [DG2] for PiT operation"},
-        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 2, 3, false, "",
-         "Connection to CIMOM failed"},
+        {"missing group falls back to the source's pool", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; }, 1, 0, true,
+         "DG1", "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT"},
+        {"requested group", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "DG2"; }, 1, 0, true, "DG2",
+         "Going to use Disk Group [DG2] for PiT operation"},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 2, 3, false, "", "Connection to CIMOM failed"},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim.reset();
@@ -115,6 +83,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         size_t requests;
     };
     const Row rows[] = {
+        // clang-format off
         {"snapshot", "NETAPP", 4, "", false, 1, 5},
         {"clone", "LSISSI", 5, "", false, 1, 5},
         {"restore is not a copy type", "NETAPP", 6, "", false, 2, 0},
@@ -124,6 +93,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         // The vendor rule names LSI and DCIM only: a NETAPP snapshot goes on with the default.
         {"NETAPP snapshot, missing group, group only", "NETAPP", 4, "NoSuchDG", true, 1, 7},
         {"clone, missing group", "DCIM", 5, "NoSuchDG", false, 1, 7},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
@@ -146,9 +116,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
             EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation)) << r.name;
             EXPECT_EQ(dev.snap.m_PrepareResults[4], "null") << r.name;
         }
-        if (r.groupOnly && r.result == 2) {
-            EXPECT_EQ(dev.snap.GetErrorCode(), 60552) << r.name;
-        }
+        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552) << r.name;
     }
 }
 

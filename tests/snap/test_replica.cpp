@@ -56,8 +56,7 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
     static const RK_SMIS_SNAP::RK_SMIS_ERROR_MAP kTable[] = {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
-        {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"},
-    };
+        {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
     struct Row {
         const char* name;
         int copyType;
@@ -67,21 +66,18 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
         const char* message;
     };
     const Row rows[] = {
-        {"name exists", 4, 910002, 650002, 60601,
-         "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
-        {"snapshot, busy", 4, 910003, 650010, 60543,
-         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"source is a snapshot", 4, 910004, 650004, 60603,
-         "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
-        {"max snapshots", 4, 640004, 650010, 60543,
-         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        // clang-format off
+        {"name exists", 4, 910002, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
+        {"snapshot, busy", 4, 910003, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"source is a snapshot", 4, 910004, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
+        {"max snapshots", 4, 640004, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
         {"clone, busy", 5, 910003, 650005, 60604,
-         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may "
-         "exist for the source lun"},
+         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
         {"clone, max snapshots", 5, 640004, 650010, 0, ""},
         {"unknown code", 4, 4, -1, 0, ""},
         // Created, but without a volume the host could map or delete.
         {"answered 0 without a target", 4, 0, 0, 0, ""},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());

@@ -1,6 +1,7 @@
-// PiT view methods against the simulator's array: unknown ports, restores and
-// removals with jobs, the throw-away calls of a flaky provider, re-attaching a
-// known view, a view whose answer was lost, and consistency-group views.
+// PiT views against the simulator's array (PiTs, views and a consistency group):
+// lookups of a PiT's view and of the PiT behind a view, unknown ports, restores and
+// removals with jobs, the throw-away calls of a flaky provider, re-attaching a known
+// view, a view whose answer was lost, and consistency-group views.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,11 +15,12 @@ namespace {
 
 using testsupport::CountRequests;
 using testsupport::LastCallParams;
+using testsupport::OpenConnection;
 using testsupport::Param;
 using testsupport::PiTId;
 using testsupport::SimSnapshot;
 
-class ViewMethods : public ::testing::Test {
+class Views : public ::testing::Test {
   protected:
     sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
 
@@ -36,7 +38,7 @@ class ViewMethods : public ::testing::Test {
     }
 };
 
-TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
+TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
     struct Row {
         const char* ports;
         const char* words;
@@ -64,7 +66,7 @@ TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
     }
 }
 
-TEST_F(ViewMethods, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
+TEST_F(Views, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
     struct Row {
         const char* name;
         unsigned short operation;
@@ -96,7 +98,7 @@ TEST_F(ViewMethods, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
     }
 }
 
-TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
+TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
     struct Row {
         const char* name;
         bool jobs;
@@ -132,7 +134,7 @@ TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
     }
 }
 
-TEST_F(ViewMethods, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
+TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     SimSnapshot dev(sim);
     testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
@@ -160,7 +162,7 @@ TEST_F(ViewMethods, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     EXPECT_EQ(answers, expected);
 }
 
-TEST_F(ViewMethods, AKnownViewIsReattachedThroughItsLink) {
+TEST_F(Views, AKnownViewIsReattachedThroughItsLink) {
     SimSnapshot dev(sim);
     testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
     const std::string view = dev.volume("ora_data1_SV_0001").uuid;
@@ -174,7 +176,7 @@ TEST_F(ViewMethods, AKnownViewIsReattachedThroughItsLink) {
     EXPECT_EQ(state().findView(view)->pit, dev.snap.m_PiTName);
 }
 
-TEST_F(ViewMethods, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
+TEST_F(Views, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
     struct Row {
         const char* name;
         sim::FaultKind kind;
@@ -199,7 +201,7 @@ TEST_F(ViewMethods, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
     }
 }
 
-TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
+TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const char* const members[] = {"exch_log", "file_share", "vm_store"};
     SimSnapshot first(sim);
     testsupport::ForMap(first, "exch_log", PiTId(first.array.id, 4));
@@ -253,7 +255,7 @@ TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
 }
 
-TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
+TEST_F(Views, UnmapAfterARejectedLoginIsNoSuccess) {
     SimSnapshot dev(sim);
     Viewed(dev);
     ASSERT_EQ(dev.snap.MapSnap(), 0);
@@ -261,6 +263,94 @@ TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
     EXPECT_EQ(dev.snap.UnmapSnap(), 1);
     EXPECT_EQ(dev.info.errorCode(), 60555);
     EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
+}
+
+TEST_F(Views, APiTIsAttachedWhenItHasAView) {
+    struct Row {
+        const char* name;
+        int pit;  // 0: none given
+        bool group;
+        int expected;
+    };
+    const Row rows[] = {
+        {"viewed PiT", 1, false, 1},         {"PiT without view", 2, false, 0},
+        {"unknown PiT", 9, false, 0},        {"viewed CG PiT", 3, true, 1},
+        {"CG PiT without view", 4, true, 0}, {"no PiT name", 0, false, 0},
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
+        dev.snap.m_UseConsistencyGroup = r.group;
+        EXPECT_EQ(dev.snap.IsPiTAttached(), r.expected) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
+TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
+    struct Row {
+        const char* view;
+        const char* source;
+        bool failed;
+    };
+    const Row rows[] = {{"ora_data1_SV_0001", "ora_data1", false},
+                        {"ora_data1_SV_0001", "ora_data2", true},
+                        {"cg1_m1", "exch_log", true},
+                        {"ora_data2", "ora_data1", true}};
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        dev.snap.m_LsiCimUtil.m_pLogger = &dev.info;
+        OpenConnection open(dev);
+        const std::string view = open.volumePath(dev.volume(r.view).uuid);
+        std::string name, path;
+        EXPECT_EQ(dev.snap.m_LsiCimUtil.GetPiTElmtNameFromTarget(
+                      open.conn(), dev.volume(r.source).uuid, view, name, path),
+                  r.failed)
+            << r.view << " of " << r.source;
+        EXPECT_EQ(name, r.failed ? "" : PiTId(dev.array.id, 1)) << r.view;
+    }
+}
+
+TEST_F(Views, ARevertNeedsNoGroupViewAMapNeedsOne) {
+    for (int operation : {14, 32768}) {
+        SimSnapshot dev(sim);
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_PiTName = PiTId(dev.array.id, 4);
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_PiTOperation = operation;
+        EXPECT_EQ(dev.snap.checkCGPiTViewMappings(), operation == 32768) << operation;
+        std::string name, path;
+        EXPECT_EQ(dev.snap.checkCGPiTViewCreated(name, path), 1) << operation;
+    }
+}
+
+TEST_F(Views, FailuresAreContained) {
+    enum Op { Created, Mappings, Attached };
+    struct Row {
+        Op op;
+        sim::RequestKey match;
+    };
+    const Row rows[] = {
+        {Created, {"EnumerateInstanceNames", "", ""}},  {Created, {"EnumerateInstances", "", ""}},
+        {Mappings, {"EnumerateInstanceNames", "", ""}}, {Mappings, {"AssociatorNames", "", ""}},
+        {Attached, {"EnumerateInstances", "", ""}},     {Attached, {"AssociatorNames", "", ""}},
+    };
+    for (const Row& r : rows) {
+        const std::string row = std::to_string(r.op) + " " + r.match.operation;
+        SimSnapshot dev(sim);
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_PiTName = PiTId(dev.array.id, 3);
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_UseConsistencyGroup = true;
+        sim.failCim(cim::CIM_ERR_FAILED, "broken", -1, r.match);
+        std::string name, path;
+        const int result = r.op == Created    ? dev.snap.checkCGPiTViewCreated(name, path)
+                           : r.op == Mappings ? int(dev.snap.checkCGPiTViewMappings())
+                                              : dev.snap.IsPiTAttached();
+        EXPECT_EQ(result, r.op == Created ? -1 : 0) << row;
+        EXPECT_TRUE(dev.logged("Caught CIMException: CIM_ERR_FAILED")) << row;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << row;
+        sim.faults().clear();
+    }
 }
 
 }  // namespace
