@@ -4,6 +4,7 @@
 // view, a view whose answer was lost, and consistency-group views.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -66,35 +67,55 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
     }
 }
 
-TEST_F(Views, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
+// ModifyPiT of PiT 2 of ora_data1: a restore watches its job, two define states stop
+// the call, a known view is re-attached through its link, and a view whose answer was
+// lost is found on its PiT.
+TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
+    const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
     struct Row {
         const char* name;
         unsigned short operation;
-        int failJobs;
-        bool extraDefineState;
+        std::function<void(sim::TestServer&, SimSnapshot&)> arrange;
         int expected;
         size_t calls;
-    };
-    const Row rows[] = {
-        {"restore, completed job", 32768, 0, false, 22, 1},
-        {"restore, job ends in Exception", 32768, 1, false, 23, 1},
-        {"view of a PiT with two define states", 5, 0, true, 6, 0},
+        int newViews;  // -1: the known view stays the target
+    } rows[] = {
+        // clang-format off
+        {"restore, completed job", 32768, nullptr, 22, 1, 0},
+        {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
+        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) {
+             s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
+        {"a known view", 5, [](sim::TestServer&, SimSnapshot& d) { d.snap.m_TargetDev = d.volume("ora_data1_SV_0001").uuid; }, 5, 1, -1},
+        {"answer cut after the view was made", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, define); }, 5, 1, 1},
+        {"answered without doing anything", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, define); }, 6, 1, 0},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
         dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
-        if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
-        if (r.extraDefineState)
-            sim.provider().control({{"action", "extraDefineState"}, {"pit", dev.snap.m_PiTName}});
+        if (r.arrange) r.arrange(sim, dev);
+        const std::string known = dev.snap.m_TargetDev;
+        const size_t views = state().views.size();
         sim.log().clear();
-        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, r.expected) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
-        EXPECT_EQ(CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0, r.calls > 0)
-            << r.name << ": the job was read";
-        EXPECT_TRUE(dev.snap.m_TargetDev.empty()) << r.name;
+        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls);
+        const bool job = CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0;
+        EXPECT_EQ(job, r.operation == 32768) << "only a restore's job is read";
+        ASSERT_EQ(state().views.size(), views + (r.newViews > 0 ? 1 : 0));
+        if (r.newViews < 0) {
+            EXPECT_EQ(dev.snap.m_TargetDev, known);
+            EXPECT_EQ(state().findView(known)->pit, dev.snap.m_PiTName);
+            EXPECT_NE(Param(LastCallParams(sim, "ModifySettingsDefineState"), "TargetElement")
+                          ->value.find("_PiTViewSynchronized"),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.expected);
+        EXPECT_EQ(dev.snap.m_TargetDev, r.newViews ? state().views.back().volume : "");
+        EXPECT_EQ(dev.snap.IsPiTAttached(), r.newViews);
     }
 }
 
@@ -160,45 +181,6 @@ TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
         {"ModifyReplicaSynchronization", {5, 0}},
     };
     EXPECT_EQ(answers, expected);
-}
-
-TEST_F(Views, AKnownViewIsReattachedThroughItsLink) {
-    SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    const std::string view = dev.volume("ora_data1_SV_0001").uuid;
-    dev.snap.m_TargetDev = view;
-    EXPECT_EQ(dev.snap.ModifyPiT(5), 5);
-    EXPECT_EQ(dev.snap.m_TargetDev, view);
-    const auto params = LastCallParams(sim, "ModifySettingsDefineState");
-    ASSERT_NE(Param(params, "TargetElement"), nullptr);
-    EXPECT_NE(Param(params, "TargetElement")->value.find("_PiTViewSynchronized"),
-              std::string::npos);
-    EXPECT_EQ(state().findView(view)->pit, dev.snap.m_PiTName);
-}
-
-TEST_F(Views, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
-    struct Row {
-        const char* name;
-        sim::FaultKind kind;
-        int expected;
-        size_t newViews;
-    };
-    const Row rows[] = {
-        {"answer cut after the view was made", sim::FaultKind::Truncated, 5, 1},
-        {"answered without doing anything", sim::FaultKind::ReturnValue, 6, 0},
-    };
-    for (const Row& r : rows) {
-        sim.reset();
-        SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        const size_t views = state().views.size();
-        sim.addFault(r.kind, 1, {"InvokeMethod", "ModifySettingsDefineState", ""});
-        EXPECT_EQ(dev.snap.ModifyPiT(5), r.expected) << r.name;
-        ASSERT_EQ(state().views.size(), views + r.newViews) << r.name;
-        const std::string made = r.newViews ? state().views.back().volume : "";
-        EXPECT_EQ(dev.snap.m_TargetDev, made) << r.name;
-        EXPECT_EQ(dev.snap.IsPiTAttached(), int(r.newViews)) << r.name;
-    }
 }
 
 TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
