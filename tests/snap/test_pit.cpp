@@ -1,6 +1,6 @@
-// PiT groups and PiTs on the simulated array: the road under each preset, the
-// repository size, what is refused before any method, the answers of the provider
-// and the round trips.
+// PiT preparation, PiT groups and PiTs on the simulated array: the road under each
+// preset, the disk group rules, the repository size, what is refused before any
+// method, the answers of the provider and the round trips.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -105,6 +105,56 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
                   "SourceGroup=null Consistency=null");
         EXPECT_EQ(sim.connectionCount(), 1u);
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
+    }
+}
+
+TEST(PreparePiT, RefusalsAndDiskGroupRules) {
+    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    struct Row {
+        const char* name;
+        std::function<void(SimSnapshot&)> arrange;
+        int result;
+        int errorCode;      // m_ErrorCode afterwards
+        bool reachesArray;  // any request at all
+        std::string pool;   // pool label expected in m_TargetDGPath on success
+        const char* trace;
+    };
+    const Row rows[] = {
+        // clang-format off
+        {"not a PiT operation", [](SimSnapshot& d) { d.snap.m_PiTOperation = 99; }, 2, 0, false, "", "Dumping Parameters"},
+        {"no snapshot name", [](SimSnapshot& d) { d.snap.m_SnapName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
+        {"no system", [](SimSnapshot& d) { d.snap.m_SystemName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
+        {"unknown source", [](SimSnapshot& d) { d.snap.m_SourceDev = "600A0000000000000000000000000BAD"; }, 2, 60542, true, "",
+         "Can not find source volume 600A0000000000000000000000000BAD"},
+        {"missing group, group only", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; d.snap.m_UseDiskGroupOnly = true; },
+         2, 60552, true, "", "Can not find Disk Group [NoSuchDG] for Snap/Clone operation"},
+        {"missing group falls back to the source's pool", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; }, 1, 0, true,
+         "DG1", "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT"},
+        {"requested group", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "DG2"; }, 1, 0, true, "DG2",
+         "Going to use Disk Group [DG2] for PiT operation"},
+        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 2, 3, false, "", "Connection to CIMOM failed"},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        dev.forPiT("ora_log");
+        r.arrange(dev);
+        EXPECT_EQ(dev.snap.PreparePiT(), r.result) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.result) << r.name;
+        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
+        EXPECT_EQ(!sim.requests().empty(), r.reachesArray) << r.name;
+        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+        if (r.result == 1) {
+            EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool(r.pool)->ref),
+                      std::string::npos)
+                << r.name;
+        } else {
+            EXPECT_EQ(dev.snap.m_ServicePath, "") << r.name;
+        }
+        // Only the connection errors of the table reach the host; 60542 and 60552 are logged.
+        EXPECT_EQ(dev.info.errorCode(), r.errorCode == 3 ? 60541 : 0) << r.name;
     }
 }
 

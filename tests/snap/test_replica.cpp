@@ -1,7 +1,8 @@
-// Older-engine replica snapshots: creation after preparation, the failure messages by
-// the provider's answer, and one creation call in flight at a time; and many devices
-// at once against one provider, as the prepare and create workers run them, each
-// thread preparing, grouping and snapping a PiT of its own volume.
+// Older-engine replica snapshots: the preparation rules by vendor and copy type, the
+// synchronization types an array offers, creation after preparation, the failure
+// messages by the provider's answer, and one creation call in flight at a time; and
+// many devices at once against one provider, as the prepare and create workers run
+// them, each thread preparing, grouping and snapping a PiT of its own volume.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +25,83 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
     dev.snap.m_SourceDev = dev.volume(label).uuid;
     dev.snap.m_SnapOperation = copyType;
     ASSERT_EQ(dev.snap.PrepareSnap(), 1) << label;
+}
+
+TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
+    struct Row {
+        const char* name;
+        const char* preset;
+        int operation;
+        std::string group;
+        bool groupOnly;
+        int result;
+        size_t requests;
+    };
+    const Row rows[] = {
+        // clang-format off
+        {"snapshot", "NETAPP", 4, "", false, 1, 5},
+        {"clone", "LSISSI", 5, "", false, 1, 5},
+        {"restore is not a copy type", "NETAPP", 6, "", false, 2, 0},
+        {"clone, missing group, group only", "NETAPP", 5, "NoSuchDG", true, 2, 3},
+        {"LSISSI snapshot, missing group, group only", "LSISSI", 4, "NoSuchDG", true, 2, 3},
+        {"DCIM snapshot, missing group, group only", "DCIM", 4, "NoSuchDG", true, 2, 3},
+        // The vendor rule names LSI and DCIM only: a NETAPP snapshot goes on with the default.
+        {"NETAPP snapshot, missing group, group only", "NETAPP", 4, "NoSuchDG", true, 1, 7},
+        {"clone, missing group", "DCIM", 5, "NoSuchDG", false, 1, 7},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        dev.snap.m_SnapName = "snap1";
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_SnapOperation = r.operation;
+        dev.snap.m_DiskGroupName = r.group;
+        dev.snap.m_UseDiskGroupOnly = r.groupOnly;
+        EXPECT_EQ(dev.snap.PrepareSnap(), r.result) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.result) << r.name;
+        EXPECT_EQ(sim.requests().size(), r.requests) << r.name;
+        if (r.result == 1) {
+            EXPECT_NE(dev.snap.m_ServicePath.find(std::string(r.preset) +
+                                                  "_StorageConfigurationService."),
+                      std::string::npos)
+                << r.name;
+            EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool("DG2")->ref),
+                      std::string::npos)
+                << r.name << ": the source's own pool";
+            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u) << r.name;
+            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation)) << r.name;
+            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null") << r.name;
+        }
+        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552) << r.name;
+    }
+}
+
+TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
+    struct Row {
+        std::vector<uint16_t> syncTypes;
+        RKSO::SNAP_TYPE type;
+        int result;
+        size_t requests;
+    };
+    const Row rows[] = {
+        {{6, 7, 8}, RKSO::SNAP_TYPE_CLONE, 1, 2},
+        {{6, 7, 8}, RKSO::SNAP_TYPE_SNAPSHOT, 1, 2},
+        {{8}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
+        {{7}, RKSO::SNAP_TYPE_CLONE, 0, 2},
+        {{}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
+        {{6, 7, 8}, static_cast<RKSO::SNAP_TYPE>(3), 0, 0},
+    };
+    for (const Row& r : rows) {
+        sim::Config config = testsupport::SimConfig();
+        config.arrays[0].syncTypes = r.syncTypes;
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        const std::string name = "type " + std::to_string(r.type) + " over " +
+                                 std::to_string(r.syncTypes.size()) + " sync types";
+        EXPECT_EQ(dev.snap.IsSupported(r.type), r.result) << name;
+        EXPECT_EQ(sim.requests().size(), r.requests) << name;
+    }
 }
 
 TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
