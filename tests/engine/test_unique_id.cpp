@@ -164,7 +164,8 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldCut) {
         {"older engine, 4095 characters", ofLength(4095, false), false, true},
         {"older engine, 4096 characters", ofLength(4096, false), false, false},
     };
-    for (const auto& s : samples()["unwritable"])
+    const auto data = samples();
+    for (const auto& s : data["unwritable"])
         rows.push_back({s["name"], fieldsOf(s["fields"]), s["engineId"].get<int>() == 54, false});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

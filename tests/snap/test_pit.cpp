@@ -182,8 +182,8 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
             dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
         Prepared(dev, "small_lun");
         EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5) << r.name;
-        const sim::PiTGroup* g =
-            GroupLabelled(sim.provider().currentState().arrays[0], "small_lun_SMIS_PG");
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
         EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes) << r.name;
         EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5) << r.name;
         EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method")
