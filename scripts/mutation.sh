@@ -30,6 +30,9 @@ engine-secret-item-logged	src/engine/ItemText.cpp	 || rkso::isSecretItemName(ite
 engine-short-unique-id-taken	src/engine/UniqueId.cpp	if (seps.size() < (pit ? 8u : 7u)) {	if (seps.size() < (pit ? 7u : 7u)) {	test_engine
 engine-configured-namespace-ignored	src/engine/ArrayParams.cpp	if (!configured.empty()) nameSpace = configured;	if (configured.empty()) nameSpace = configured;	test_engine_sim
 engine-pit-unique-id-field-count	src/engine/UniqueId.cpp	if (seps.size() == 9) {	if (seps.size() == 8) {	test_engine
+engine-upper-hex-f-rejected	src/engine/Inquiry.cpp	if (c >= 'A' && c <= 'F') return c - 'A' + 10;	if (c >= 'A' && c < 'F') return c - 'A' + 10;	test_engine_sim
+engine-port-65536-accepted	src/engine/ArrayParams.cpp	if (port < 1 || port > 65535) {	if (port < 1 || port > 65536) {	test_engine_sim
+engine-short-inquiry-accepted	src/engine/Inquiry.cpp	if (received < kArrayIdOffset + kIdBytes) return false;	if (received < kArrayIdOffset + kIdBytes - 1) return false;	test_engine_sim
 sim-401-becomes-403	tools/smis-sim/src/Server.cpp	res.status = 401;	res.status = 403;	test_sim
 sim-any-password	tools/smis-sim/src/Server.cpp	bool passOk = sameSecret(decoded.substr(colon + 1), options.password);	bool passOk = true;	test_sim
 sim-missing-method-wrong-status	tools/smis-sim/src/CimHttp.cpp	if (!headers.method) return reject(400,	if (!headers.method) return reject(500,	test_sim

@@ -46,47 +46,28 @@ TEST(Controllers, CurrentAndPreferredOwners) {
         const char* trace;
     };
     const Row rows[] = {
-        {"current, by UUID", current,
-         [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("exch_db").uuid; }, 1, controllerB,
-         true, "CurrentManager ["},
-        {"current, by path", current,
-         [](SimSnapshot& d) { d.snap.m_SourceDev = PathOf(d, "ora_log"); }, 1, controllerA, true,
-         "CurrentManager ["},
+        // clang-format off
+        {"current, by UUID", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("exch_db").uuid; }, 1, controllerB, true, "CurrentManager ["},
+        {"current, by path", current, [](SimSnapshot& d) { d.snap.m_SourceDev = PathOf(d, "ora_log"); }, 1, controllerA, true, "CurrentManager ["},
         {"current after a failover", current,
-         [&](SimSnapshot& d) {
-             sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}});
-             d.snap.m_SourceDev = d.volume("ora_log").uuid;
-         },
+         [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDev = d.volume("ora_log").uuid; },
          1, controllerB, true, "CurrentManager ["},
-        {"current, volume of another array", current,
-         [&](SimSnapshot& d) { d.snap.m_SourceDev = elsewhere; }, 0, "", true, " LUN UUID "},
-        {"current, no source", current, [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, 0, "",
-         false, "systemName = "},
-        {"current, login refused", current,
-         [](SimSnapshot& d) {
-             d.snap.m_SourceDev = d.volume("ora_log").uuid;
-             d.wrongPassword();
-         },
-         0, "", true, ""},
-        {"preferred", preferred,
-         [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "exch_db"); }, 1, controllerB,
-         true, "The prefered controller path is ["},
+        {"current, volume of another array", current, [&](SimSnapshot& d) { d.snap.m_SourceDev = elsewhere; }, 0, "", true, " LUN UUID "},
+        {"current, no source", current, [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, 0, "", false, "systemName = "},
+        {"current, login refused", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("ora_log").uuid; d.wrongPassword(); }, 0, "", true, ""},
+        {"preferred", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "exch_db"); }, 1,
+         controllerB, true, "The prefered controller path is ["},
         {"preferred after a failover", preferred,
-         [&](SimSnapshot& d) {
-             sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}});
-             d.snap.m_SourceDevPath = PathOf(d, "ora_log");
-         },
+         [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDevPath = PathOf(d, "ora_log"); },
          1, controllerA, true, "The prefered controller path is ["},
         {"preferred, no volume setting", preferred,
          [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "ora_data2"); }, 0, "", true,
          " Can not get LSI StorageVolumeSetting of source volume"},
         {"preferred, not an E-Series path", preferred,
-         [](SimSnapshot& d) {
-             d.snap.m_SourceDevPath = "root/cimv2:CIM_StorageVolume.DeviceID=\"60\"";
-         },
-         0, "", false, ""},
-        {"preferred, no path", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath.clear(); }, 0,
-         "", false, "Dumping Parameters"},
+         [](SimSnapshot& d) { d.snap.m_SourceDevPath = "root/cimv2:CIM_StorageVolume.DeviceID=\"60\""; }, 0, "",
+         false, ""},
+        {"preferred, no path", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath.clear(); }, 0, "", false, "Dumping Parameters"},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim.reset();

@@ -1,7 +1,10 @@
 // PiT deletion against the simulator, whose array refuses to delete any PiT but the
 // oldest of its group and any PiT with a view. Each row starts from a group of PiTs
 // (or CG PiTs) listed in a given order, and ends with exactly the named ones gone:
-// other groups, views, volumes and the second array stay as they were.
+// other groups, views, volumes and the second array stay as they were. And whether a
+// PiT still exists: 24 only when the provider says it is gone, 0 only when it
+// answered; a failed read or a refused login is -1, neither gone nor there, and
+// another array's PiT of the same name never counts as ours.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -110,131 +113,32 @@ TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
         Scene scene;
         int result;
         RKSO::SnapStatus status;
-        std::vector<size_t> deleted;  // in order
-        size_t calls;
+        std::vector<size_t> deleted;  // in order, one call each
         const char* trace;
     };
+    const auto kDeleted = RKSO::SNAP_STATUS_DELETED, kFailed = RKSO::SNAP_STATUS_DELETE_FAILED,
+               kCreated = RKSO::SNAP_STATUS_CREATED;
     const Row rows[] = {
-        {"younger PiT: virtual",
-         {false, {10, 11, 12}, {1, 2}, {}, 1},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {},
-         0,
-         "Virtually deleting the PiT/ConsistencyGroupPiT["},
-        {"oldest, the others active",
-         {false, {10, 11, 12}, {1, 2}, {}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0},
-         1,
-         "is currently active"},
-        {"oldest, 11 deleted virtually, 12 active",
-         {false, {10, 11, 12}, {2}, {}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0, 1},
-         2,
-         "Deleted [2] PiTs/ConsistencyGroupPiTs"},
-        {"oldest viewed",
-         {false, {10, 11, 12}, {}, {0}, 0},
-         21,
-         RKSO::SNAP_STATUS_DELETE_FAILED,
-         {},
-         0,
-         "stopping the further deletion"},
-        {"sweep, oldest viewed",
-         {false, {10, 11, 12}, {}, {0}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_CREATED,
-         {},
-         0,
-         "stopping the further deletion"},
-        {"a younger view stops the run",
-         {false, {10, 11, 12}, {}, {1}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0},
-         1,
-         "Deleted [1]"},
-        {"sweep, nothing kept",
-         {false, {10, 11, 12}, {}, {}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0, 1, 2},
-         3,
-         "Deleted [3]"},
-        {"equal keys keep their listed order",
-         {false, {12, 10, 11, 10}, {0}, {}, 3},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {1, 3, 2},
-         3,
-         "Deleted [3]"},
-        {"sweep without a group",
-         {false, {}, {}, {}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_CREATED,
-         {},
-         0,
-         "doesn't exist"},
-        {"CG: younger CG PiT: virtual",
-         {true, {1000, 2000, 3000}, {1, 2}, {}, 1},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {},
-         0,
-         "Virtually deleting"},
-        {"CG: oldest, the others active",
-         {true, {1000, 2000, 3000}, {1, 2}, {}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0},
-         1,
-         "is currently active"},
-        {"CG: oldest, second deleted virtually",
-         {true, {1000, 2000, 3000}, {2}, {}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0, 1},
-         2,
-         "Deleted [2]"},
-        {"CG: oldest viewed",
-         {true, {1000, 2000, 3000}, {}, {0}, 0},
-         21,
-         RKSO::SNAP_STATUS_DELETE_FAILED,
-         {},
-         0,
-         "stopping the further deletion"},
-        {"CG: sweep, oldest viewed",
-         {true, {1000, 2000, 3000}, {}, {0}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_CREATED,
-         {},
-         0,
-         "stopping the further deletion"},
+        // clang-format off
+        {"younger PiT: virtual", {false, {10, 11, 12}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting the PiT/ConsistencyGroupPiT["},
+        {"oldest, the others active", {false, {10, 11, 12}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
+        {"oldest, 11 deleted virtually, 12 active", {false, {10, 11, 12}, {2}, {}, 0}, 20, kDeleted, {0, 1}, "Deleted [2] PiTs/ConsistencyGroupPiTs"},
+        {"oldest viewed", {false, {10, 11, 12}, {}, {0}, 0}, 21, kFailed, {}, "stopping the further deletion"},
+        {"sweep, oldest viewed", {false, {10, 11, 12}, {}, {0}, kSweep}, 20, kCreated, {}, "stopping the further deletion"},
+        {"a younger view stops the run", {false, {10, 11, 12}, {}, {1}, 0}, 20, kDeleted, {0}, "Deleted [1]"},
+        {"sweep, nothing kept", {false, {10, 11, 12}, {}, {}, kSweep}, 20, kDeleted, {0, 1, 2}, "Deleted [3]"},
+        {"equal keys keep their listed order", {false, {12, 10, 11, 10}, {0}, {}, 3}, 20, kDeleted, {1, 3, 2}, "Deleted [3]"},
+        {"sweep without a group", {false, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
+        {"CG: younger CG PiT: virtual", {true, {1000, 2000, 3000}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting"},
+        {"CG: oldest, the others active", {true, {1000, 2000, 3000}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
+        {"CG: oldest, second deleted virtually", {true, {1000, 2000, 3000}, {2}, {}, 0}, 20, kDeleted, {0, 1}, "Deleted [2]"},
+        {"CG: oldest viewed", {true, {1000, 2000, 3000}, {}, {0}, 0}, 21, kFailed, {}, "stopping the further deletion"},
+        {"CG: sweep, oldest viewed", {true, {1000, 2000, 3000}, {}, {0}, kSweep}, 20, kCreated, {}, "stopping the further deletion"},
         // The younger CG PiT's own view stops the run: no call is tried on it.
-        {"CG: a younger CG view stops the run",
-         {true, {1000, 2000, 3000}, {}, {1}, 0},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {0},
-         1,
-         "Deleted [1]"},
-        {"CG: equal times keep their listed order",
-         {true, {3000, 1000, 1000}, {}, {}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_DELETED,
-         {1, 2, 0},
-         3,
-         "Deleted [3]"},
-        {"CG: sweep without a group",
-         {true, {}, {}, {}, kSweep},
-         20,
-         RKSO::SNAP_STATUS_CREATED,
-         {},
-         0,
-         "doesn't exist"},
+        {"CG: a younger CG view stops the run", {true, {1000, 2000, 3000}, {}, {1}, 0}, 20, kDeleted, {0}, "Deleted [1]"},
+        {"CG: equal times keep their listed order", {true, {3000, 1000, 1000}, {}, {}, kSweep}, 20, kDeleted, {1, 2, 0}, "Deleted [3]"},
+        {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
+        // clang-format on
     };
     for (const Row& r : rows) {
         Fixture f(r.scene);
@@ -248,7 +152,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
         std::vector<std::string> want;
         for (size_t i : r.deleted) want.push_back(f.pits.at(i));
         EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name;
-        EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), r.calls) << r.name;
+        EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size()) << r.name;
         EXPECT_TRUE(dev.logged(r.trace)) << r.name;
         const std::set<std::string> gone(want.begin(), want.end());
         EXPECT_EQ(nlohmann::json::diff(
@@ -267,14 +171,11 @@ TEST(DeletePiT, AFailureMidRunLeavesTheRestForTheNextRun) {
         std::function<void(sim::TestServer&)> failSecond;
     };
     const Row rows[] = {
+        // clang-format off
         {"failure return", [&](sim::TestServer& s) { s.failReturnValue(4, 1, call, 1); }},
-        {"job ending in 10",
-         [](sim::TestServer& s) {
-             s.setJobMode("ModifySettingsDefineState:4", true);
-             s.failNextJobs(1, 10, 1);
-         }},
-        {"connection closed unanswered",
-         [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, 1, call, 1); }},
+        {"job ending in 10", [](sim::TestServer& s) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }},
+        {"connection closed unanswered", [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, 1, call, 1); }},
+        // clang-format on
     };
     for (bool cg : {false, true}) {
         for (const Row& r : rows) {
@@ -364,6 +265,69 @@ TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
                        std::to_string(r.returnValue.value_or(99)));
     EXPECT_EQ(sent, (std::vector<std::string>{"55:5", "4:0", "55:5", "4:0"}));
     EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[0], f.pits[1]}));
+}
+
+TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
+    sim::Config config = testsupport::SimConfig();
+    const std::string pit =
+        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log"), {1, 2})[0];
+    const std::string cgPit = testsupport::AddCgPiTs(
+        config, testsupport::AddConsistencyGroup(config, "5C_1", {"ora_log", "ora_data1"}),
+        {1000})[0];
+    testsupport::AddSecondArray(config);
+    const std::string elsewhere =
+        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
+    sim::TestServer sim(config, testsupport::PlainHttp());
+
+    struct Row {
+        const char* name;
+        std::string pit;
+        bool cg;
+        std::function<void(SimSnapshot&)> arrange;
+        int result;
+        int hostError;
+        bool requests;
+    };
+    auto removed = [&](const std::string& id) {
+        return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
+    };
+    const Row rows[] = {
+        // clang-format off
+        {"present", pit, false, nullptr, 0, 0, true},
+        {"removed on the array", pit, false, removed(pit), 24, 0, true},
+        {"named by a path that is gone", pit, false,
+         [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; },
+         24, 0, true},
+        {"another array's PiT is not ours", elsewhere, false, nullptr, 24, 0, true},
+        {"CG PiT present", cgPit, true, nullptr, 0, 0, true},
+        {"CG PiT removed", cgPit, true, removed(cgPit), 24, 0, true},
+        {"provider error", pit, false, [&](SimSnapshot&) { sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"EnumerateInstances", "", ""}); }, -1, 0, true},
+        {"login refused", pit, false, [](SimSnapshot& d) { d.wrongPassword(); }, -1, 60555, true},
+        {"no CIMOM", pit, false, [](SimSnapshot& d) { d.unreachable(); }, -1, 60541, false},
+        {"no PiT", "", false, nullptr, -1, 0, false},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        sim.reset();
+        SimSnapshot dev(sim);
+        dev.forPiT("ora_log");
+        ASSERT_EQ(dev.snap.PreparePiT(), 1) << r.name;
+        dev.snap.m_PiTName = r.pit;
+        dev.snap.m_UseConsistencyGroup = r.cg;
+        dev.snap.m_SnapStatus = RKSO::SNAP_STATUS_CREATED;
+        if (r.arrange) r.arrange(dev);
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.GetPiTStatus(), r.result) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_CREATED) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_LE(dev.info.setErrorInfoCalls(), 1) << r.name;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
+        EXPECT_EQ(!sim.requests().empty(), r.requests) << r.name;
+        if (r.result == 0) {
+            EXPECT_NE(dev.snap.m_PiTPath.find(r.pit), std::string::npos) << r.name;
+        }
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
 }
 
 }  // namespace

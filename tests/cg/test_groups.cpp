@@ -41,22 +41,16 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         const char* groupName;
     };
     const Row rows[] = {
+        // clang-format off
         {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
         {"exact group named from a letter", {{"XA_1", {A, B}}}, true, -1, "XA_1"},
         {"a third member: not reused", {{"1A_1", {A, B, C}}}, false, 1, ""},
-        {"A in four groups",
-         {{"G1", {A, C}}, {"G2", {A, D}}, {"G3", {A, E}}, {"G4", {A, F}}},
-         false,
-         -2,
-         ""},
+        {"A in four groups", {{"G1", {A, C}}, {"G2", {A, D}}, {"G3", {A, E}}, {"G4", {A, F}}}, false, -2, ""},
         // Each group counts afresh: B is in three, A in one.
-        {"counts 1 and 3",
-         {{"G1", {A, C}}, {"G2", {B, C}}, {"G3", {B, D}}, {"G4", {B, E}}},
-         false,
-         3,
-         ""},
+        {"counts 1 and 3", {{"G1", {A, C}}, {"G2", {B, C}}, {"G3", {B, D}}, {"G4", {B, E}}}, false, 3, ""},
         {"no group at all", {}, false, 0, ""},
         {"the exact group is on another array", {{"2A_1", {A, B}, 1}}, false, 0, ""},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim::Config config = testsupport::SimConfig();
@@ -100,10 +94,12 @@ TEST(GetConsistencyGroup, NoAnswerWithoutParametersProviderOrLogin) {
         int hostError;
     };
     const Row rows[] = {
+        // clang-format off
         {"no system", [](SimSnapshot& d, auto&) { d.snap.m_SystemName.clear(); }, 0},
         {"no volumes", [](SimSnapshot&, auto& volumes) { volumes.clear(); }, 0},
         {"no CIMOM", [](SimSnapshot& d, auto&) { d.unreachable(); }, 60541},
         {"login refused", [](SimSnapshot& d, auto&) { d.wrongPassword(); }, 60555},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim.reset();
@@ -182,38 +178,29 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
         Change change;  // null: nothing changes
     };
     const Row rows[] = {
+        // clang-format off
         {"create", kCreate, "5A_1", A, nullptr, 0, "CreateGroup", 1, created("5A_1")},
-        {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1,
-         created("9Z_1")},
+        {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1, created("9Z_1")},
         {"create an existing group", kCreate, "1A_1", A, nullptr, 0, "CreateGroup", 0, nullptr},
-        {"create with a job", kCreate, "5A_1", A,
-         [](sim::TestServer& s) { s.setJobMode("CreateGroup", true); }, 0, "CreateGroup", 1,
-         created("5A_1")},
-        {"CreateGroup job ends in 10", kCreate, "5A_1", A, jobEndingIn10("CreateGroup"), 1,
-         "CreateGroup", 1, nullptr},
+        {"create with a job", kCreate, "5A_1", A, [](sim::TestServer& s) { s.setJobMode("CreateGroup", true); }, 0, "CreateGroup", 1, created("5A_1")},
+        {"CreateGroup job ends in 10", kCreate, "5A_1", A, jobEndingIn10("CreateGroup"), 1, "CreateGroup", 1, nullptr},
         {"CreateGroup refused", kCreate, "5A_1", A,
-         [](sim::TestServer& s) {
-             s.failReturnValue(4, 1, {"InvokeMethod", "CreateGroup", ""});
-         },
-         4, "CreateGroup", 1, nullptr},
+         [](sim::TestServer& s) { s.failReturnValue(4, 1, {"InvokeMethod", "CreateGroup", ""}); }, 4, "CreateGroup",
+         1, nullptr},
         {"add", kAdd, "3A_1", A, nullptr, 0, "AddMembers", 1, members("3A_1", {A})},
         {"add a member already in", kAdd, "1A_1", A, nullptr, 0, "AddMembers", 0, nullptr},
         {"add to a missing group", kAdd, "5A_1", A, nullptr, 5, "AddMembers", 0, nullptr},
         {"add to the other array's group", kAdd, "9Z_1", C, nullptr, 5, "AddMembers", 0, nullptr},
-        {"AddMembers job ends in 10", kAdd, "3A_1", A, jobEndingIn10("AddMembers"), 1, "AddMembers",
-         1, nullptr},
+        {"AddMembers job ends in 10", kAdd, "3A_1", A, jobEndingIn10("AddMembers"), 1, "AddMembers", 1, nullptr},
         {"remove", kRemove, "1A_1", A, nullptr, 0, "RemoveMembers", 1, members("1A_1", {B})},
-        {"remove from a missing group", kRemove, "5A_1", A, nullptr, 5, "RemoveMembers", 0,
-         nullptr},
-        {"RemoveMembers job ends in 10", kRemove, "1A_1", A, jobEndingIn10("RemoveMembers"), 1,
-         "RemoveMembers", 1, nullptr},
+        {"remove from a missing group", kRemove, "5A_1", A, nullptr, 5, "RemoveMembers", 0, nullptr},
+        {"RemoveMembers job ends in 10", kRemove, "1A_1", A, jobEndingIn10("RemoveMembers"), 1, "RemoveMembers", 1, nullptr},
         {"delete", kDelete, "3A_1", A, nullptr, 0, "DeleteGroup", 1, deleted("3A_1")},
         {"delete a group with CG PiTs", kDelete, "2A_1", C, nullptr, 1, "DeleteGroup", 0, nullptr},
         {"delete a missing group", kDelete, "5A_1", A, nullptr, 0, "DeleteGroup", 0, nullptr},
-        {"delete the other array's group", kDelete, "9Z_1", A, nullptr, 0, "DeleteGroup", 0,
-         nullptr},
-        {"DeleteGroup job ends in 10", kDelete, "3A_1", A, jobEndingIn10("DeleteGroup"), 1,
-         "DeleteGroup", 1, nullptr},
+        {"delete the other array's group", kDelete, "9Z_1", A, nullptr, 0, "DeleteGroup", 0, nullptr},
+        {"DeleteGroup job ends in 10", kDelete, "3A_1", A, jobEndingIn10("DeleteGroup"), 1, "DeleteGroup", 1, nullptr},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim.reset();
@@ -261,12 +248,13 @@ TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
         int hostError;
     };
     const Row rows[] = {
-        {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1,
-         650009, -1, 0},
+        // clang-format off
+        {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},
         // A rejected login answers empty lists: no group is taken as missing or empty.
         {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, -1, -1, -1, -1, 60555},
+        // clang-format on
     };
     for (const Row& r : rows) {
         const std::pair<Op, int> ops[] = {

@@ -69,45 +69,27 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     };
     auto array = configured(testsupport::kArraySecret);
     const Row rows[] = {
+        // clang-format off
         {"no configured password", "NETAPP", kOldSecret, 1, nullptr, "", 0, 0, ""},
         {"equal values", "NETAPP", testsupport::kArraySecret, 1, array, "", 0, 0, ""},
-        {"stale secret", "NETAPP", kOldSecret, 1, array, "", 1, 1,
-         "Updated the secret key at SMI-S Provider"},
-        {"secret never shared", "NETAPP", "", 1, array, "", 1, 1,
-         "has not shared the password with SMI-S Provider"},
-        {"two secrets", "NETAPP", kOldSecret, 2, array, "", 0, 0,
-         "Multiple SharedSecret instance found-[2]"},
+        {"stale secret", "NETAPP", kOldSecret, 1, array, "", 1, 1, "Updated the secret key at SMI-S Provider"},
+        {"secret never shared", "NETAPP", "", 1, array, "", 1, 1, "has not shared the password with SMI-S Provider"},
+        {"two secrets", "NETAPP", kOldSecret, 2, array, "", 0, 0, "Multiple SharedSecret instance found-[2]"},
         {"no secret", "NETAPP", kOldSecret, 0, array, "", 0, 0, "No SharedSecret instance found"},
         {"password not decryptable", "NETAPP", kOldSecret, 1,
-         [](SimSnapshot& d, HostKey&) { d.info.setConfig(kPasswordSetting, "rkpw1:AAAA"); }, "", 0,
-         0, "Unable to decrpt the array password due to error-["},
-        {"the write fails", "NETAPP", kOldSecret, 1, array, "", 0, 1,
-         "Failed to update the secret key", 0, true},
+         [](SimSnapshot& d, HostKey&) { d.info.setConfig(kPasswordSetting, "rkpw1:AAAA"); }, "", 0, 0,
+         "Unable to decrpt the array password due to error-["},
+        {"the write fails", "NETAPP", kOldSecret, 1, array, "", 0, 1, "Failed to update the secret key", 0, true},
         {"prefix configured for the array", "DCIM", kOldSecret, 1,
-         [&](SimSnapshot& d, HostKey& k) {
-             array(d, k);
-             d.info.setConfig("SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX", "DCIM");
-         },
+         [&](SimSnapshot& d, HostKey& k) { array(d, k); d.info.setConfig("SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX", "DCIM"); },
          "", 1, 1, "Array config [SMI-S Provider CIM ClassName Prefix:DCIM]"},
         {"prefix of the host wins", "DCIM", kOldSecret, 1,
-         [&](SimSnapshot& d, HostKey& k) {
-             array(d, k);
-             d.info.setConfig("SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX", "LSISSI");
-         },
-         "LSI_OEM_CLASSNAME_PREFIX = DCIM", 1, 1,
-         "Setting to override SMI-S classname prefix found"},
-        {"no CIMOM", "NETAPP", kOldSecret, 1,
-         [&](SimSnapshot& d, HostKey& k) {
-             array(d, k);
-             d.unreachable();
-         },
-         "", 0, 0, "Connection to CIMOM failed. Please check", 60541},
-        {"login refused", "NETAPP", kOldSecret, 1,
-         [&](SimSnapshot& d, HostKey& k) {
-             array(d, k);
-             d.wrongPassword();
-         },
-         "", 0, 0, "", 60555},
+         [&](SimSnapshot& d, HostKey& k) { array(d, k); d.info.setConfig("SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX", "LSISSI"); },
+         "LSI_OEM_CLASSNAME_PREFIX = DCIM", 1, 1, "Setting to override SMI-S classname prefix found"},
+        {"no CIMOM", "NETAPP", kOldSecret, 1, [&](SimSnapshot& d, HostKey& k) { array(d, k); d.unreachable(); }, "",
+         0, 0, "Connection to CIMOM failed. Please check", 60541},
+        {"login refused", "NETAPP", kOldSecret, 1, [&](SimSnapshot& d, HostKey& k) { array(d, k); d.wrongPassword(); }, "", 0, 0, "", 60555},
+        // clang-format on
     };
     for (const Row& r : rows) {
         HostKey key(r.talon);

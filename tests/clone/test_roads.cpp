@@ -1,5 +1,12 @@
-// Synchronization control and deletion on the simulated array: what each operation
-// sends, and that it changes only the asked object and its own associations.
+// Synchronization control and deletion of older-engine snapshots and clones on the
+// simulated array: what each operation sends and that it changes only the asked
+// object; what is refused before any method call (missing members, a target gone only
+// when the provider says so, a mapped clone, a target that is the source or another
+// volume than the one named); the throw-away calls of "RK_PEGASUS_FAULT_RETRY"; and
+// failures half-way (failure return, job ending in Exception, connection closed
+// unanswered, answer cut off after the change), after which the array holds its
+// earlier state or exactly the completed change and a repeated delete converges.
+#include <functional>
 #include <string>
 
 #include "CloneSuite.h"
@@ -96,6 +103,216 @@ TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
         expected["syncs"].erase(pair);
         if (r.operation != 5 || r.startsJob) actual["syncs"].erase(pair);
         EXPECT_EQ(Changes(expected, actual), "[]") << r.op;
+    }
+}
+
+TEST_F(Roads, MissingMembersFailWithoutAnyRequest) {
+    struct Row {
+        const char* op;
+        int operation;
+        const char* source;
+        const char* target;
+        int expected;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"sync 4", 99, "small_lun", "snap_small", 23},  // no operation requested
+        {"sync 4", 4, "small_lun", "", 23},
+        {"restore", 4, "small_lun", "snap_small", 23},  // a snapshot request, not a restore
+        {"delete", 5, "exch_log", "", 21},
+        {"detach", 4, "", "snap_small", 21},
+        {"create", 5, "", "", 0},
+        {"attach", 5, "exch_log", "", 0},
+    };
+    // clang-format on
+    for (const Row& r : rows) {
+        Device dev(sim);
+        Bind(dev, r.source, r.target, r.operation);
+        EXPECT_EQ(Perform(dev, r.op), r.expected) << r.op << " " << r.operation;
+        EXPECT_TRUE(dev.logged("Invalid Parameters")) << r.op;
+        EXPECT_TRUE(sim.requests().empty()) << r.op;
+    }
+}
+
+// "Deleted" only for a volume the provider says it does not have; a rejected read, a
+// mapped clone, the source itself or a path naming another volume fail, and no method
+// reaches the array.
+TEST_F(Roads, DeleteCountsOnlyAnAnsweredAbsenceAsDeleted) {
+    Device probe(sim);
+    const std::string clone = probe.volume("clone_log").uuid;
+    const std::string source = probe.volume("exch_log").uuid;
+    const std::string gone = sim::makeVolumeUuid("never-created");
+    const std::string clonePath = PathOf(probe, clone);
+    std::string gonePath = clonePath;
+    gonePath.replace(gonePath.find(clone), gone.size(), gone);
+    const sim::RequestKey volumes{"EnumerateInstances", "", "CIM_StorageVolume"};
+    const sim::RequestKey reads{"GetInstance", "", ""};
+    const sim::RequestKey mappings{"AssociatorNames", "", ""};
+    const sim::RequestKey none;
+    struct Row {
+        const char* name;
+        const char* op;
+        int operation;
+        std::string target;
+        std::string path;
+        const sim::RequestKey& rejected;  // answered 401 when not empty
+        int expected;
+        int hostError;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"clone gone", "delete", 5, gone, "", none, 20, 0},
+        {"clone gone by path", "delete", 5, gone, gonePath, none, 20, 0},
+        {"snapshot gone", "delete", 4, gone, "", none, 20, 0},
+        {"detach of a gone snapshot", "detach", 4, gone, "", none, 0, 60542},
+        {"volumes unreadable", "delete", 5, clone, "", volumes, 21, 60555},
+        {"path unreadable", "delete", 5, clone, clonePath, reads, 21, 60555},
+        {"mappings unreadable", "delete", 5, clone, "", mappings, 21, 60555},
+        {"mapped clone", "delete", 5, probe.volume("clone_mapped").uuid, "", none, 21, 60551},
+        {"target is the source", "delete", 5, source, "", none, 21, 0},
+        {"path names another volume", "delete", 5, clone, PathOf(probe, source), none, 21, 0},
+    };
+    // clang-format on
+    const nlohmann::json before = Json(State());
+    for (const Row& r : rows) {
+        sim.reset();
+        if (!r.rejected.operation.empty()) sim.failHttp(401, -1, r.rejected);
+        Device dev(sim);
+        Bind(dev, "exch_log", "", r.operation);
+        dev.snap.m_TargetDev = r.target;
+        dev.snap.m_TargetDevPath = r.path;
+        EXPECT_EQ(Perform(dev, r.op), r.expected) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(Calls("").size(), 0u) << r.name;
+        EXPECT_EQ(Changes(before, Json(State())), "[]") << r.name;
+    }
+}
+
+TEST_F(Roads, ThrowAwayCallsAreRefusedAndChangeNothing) {
+    testsupport::TalonConfig retry("RK_PEGASUS_FAULT_RETRY = 1\n");
+    struct Row {
+        const char* op;
+        int operation;
+        const char* source;
+        const char* target;
+        int expected;
+        const char* method;
+        size_t calls;       // reaching the provider
+        const char* param;  // of the throw-away call; null when there is none
+        const char* invalid;
+        int volumes, syncs;  // what the real call changed
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"sync 2", 5, "exch_log", "clone_log", 5, "ModifySynchronization", 2, "Operation", "uint16:55", 0, -1},
+        {"restore", 6, "small_lun", "snap_small", 22, "ModifySynchronization", 2, "Operation", "uint16:55", 0, 0},
+        {"create", 5, "exch_log", "", 1, "CreateOrModifyElementFromStoragePool", 2, "Size", "uint64:0", 1, 0},
+        {"attach", 5, "exch_log", "spare_log", 1, "AttachOrModifyReplica", 2, "CopyType", "uint16:55", 0, 1},
+        // The first call of a delete does the work; the repeat finds the target gone.
+        {"delete", 4, "small_lun", "snap_small", 20, "ModifySynchronization", 1, nullptr, "", -1, -1},
+        {"delete", 5, "exch_log", "clone_log", 20, "ReturnToStoragePool", 1, nullptr, "", -1, -1},
+        {"detach", 4, "small_lun", "snap_small", 20, "ModifySynchronization", 1, nullptr, "", -1, -1},
+    };
+    // clang-format on
+    for (const Row& r : rows) {
+        const std::string row = std::string(r.op) + " " + r.method;
+        sim.reset();
+        const sim::Array before = State();
+        Device dev(sim);
+        Bind(dev, r.source, r.target, r.operation);
+        EXPECT_EQ(Perform(dev, r.op), r.expected) << row;
+        const auto calls = Calls(r.method);
+        ASSERT_EQ(calls.size(), r.calls) << row;
+        if (r.param) {
+            EXPECT_EQ(ParamText(calls[0], r.param), r.invalid) << row;
+            EXPECT_EQ(calls[0].returnValue.value_or(0), 5u) << row;
+            EXPECT_NE(ParamText(calls[1], r.param), r.invalid) << row;
+        }
+        const std::string method = r.method;
+        if (method == "AttachOrModifyReplica") {
+            EXPECT_EQ(ParamText(calls[0], "TargetElement"), ParamText(calls[0], "SourceElement"));
+        }
+        if (method == "CreateOrModifyElementFromStoragePool") {
+            EXPECT_EQ(ParamText(calls[0], "ElementName"), "string:null");
+        }
+        const sim::Array after = State();
+        EXPECT_EQ(after.volumes.size() - before.volumes.size(), static_cast<size_t>(r.volumes))
+            << row;
+        EXPECT_EQ(after.syncs.size() - before.syncs.size(), static_cast<size_t>(r.syncs)) << row;
+    }
+}
+
+TEST_F(Roads, HalfWayFailuresLeaveTheArrayWholeAndDeletesConverge) {
+    struct Operation {
+        const char* op;
+        int operation;
+        const char* source;
+        const char* target;
+        const char* method;
+        const char* jobMode;  // made to answer with a job for the job fault
+        int failure;
+        int hostError;
+    };
+    // clang-format off
+    const Operation operations[] = {
+        {"create", 5, "small_lun", "", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool", 0, 60553},
+        {"attach", 5, "exch_log", "spare_log", "AttachOrModifyReplica", "AttachOrModifyReplica", 0, 60554},
+        {"sync 2", 5, "exch_log", "clone_log", "ModifySynchronization", "ModifySynchronization:2", 6, 0},
+        {"delete", 5, "exch_log", "clone_log", "ReturnToStoragePool", "ReturnToStoragePool", 21, 0},
+        {"delete", 4, "small_lun", "snap_small", "ModifySynchronization", "ModifySynchronization:2", 21, 0},
+    };
+    // clang-format on
+    struct Fault {
+        const char* name;
+        std::function<void(sim::TestServer&, const Operation&)> arm;
+        bool changed;  // the provider did the work before failing
+    };
+    auto at = [](const Operation& o) { return sim::RequestKey{"InvokeMethod", o.method, ""}; };
+    // clang-format off
+    const Fault faults[] = {
+        {"failure return", [&](sim::TestServer& s, const Operation& o) { s.failReturnValue(4, 1, at(o)); }, false},
+        {"job ends in exception",
+         [](sim::TestServer& s, const Operation& o) {
+             s.provider().setJobMode(o.jobMode, true);
+             s.failNextJobs(1, 10);
+         },
+         false},
+        // The call may have been carried out: the client never sends it again.
+        {"closed unanswered", [&](sim::TestServer& s, const Operation& o) { s.addFault(sim::FaultKind::Close, 1, at(o)); }, false},
+        {"cut off after the change", [&](sim::TestServer& s, const Operation& o) { s.addFault(sim::FaultKind::Truncated, 1, at(o)); }, true},
+    };
+    // clang-format on
+    for (const Operation& op : operations) {
+        // What the operation does when nothing fails.
+        sim.reset();
+        const nlohmann::json before = Json(State());
+        {
+            Device dev(sim);
+            Bind(dev, op.source, op.target, op.operation);
+            ASSERT_NE(Perform(dev, op.op), op.failure) << op.method;
+        }
+        const nlohmann::json done = Json(State());
+
+        for (const Fault& f : faults) {
+            const std::string row = std::string(op.op) + " " + op.method + ", " + f.name;
+            sim.reset();
+            f.arm(sim, op);
+            Device dev(sim);
+            Bind(dev, op.source, op.target, op.operation);
+            EXPECT_EQ(Perform(dev, op.op), op.failure) << row;
+            EXPECT_EQ(dev.info.errorCode(), op.hostError) << row;
+            EXPECT_TRUE(dev.snap.m_SyncPath.empty()) << row;
+            // A cut-off answer may also leave the change to a job still running.
+            const nlohmann::json after = Json(State());
+            const bool earlier = Changes(before, after) == "[]";
+            const bool complete = after["volumes"].size() == done["volumes"].size() &&
+                                  after["syncs"].size() == done["syncs"].size();
+            EXPECT_TRUE(f.changed ? earlier || complete : earlier) << row << Changes(before, after);
+            if (op.failure == 21) {
+                EXPECT_EQ(Perform(dev, "delete"), 20) << row;
+                EXPECT_EQ(Changes(done, Json(State())), "[]") << row;
+            }
+        }
     }
 }
 

@@ -33,6 +33,7 @@ TEST(ArrayParams, RecordAndSettingsBecomeTheEndpoint) {
         bool wantSsl;
         const char *user, *wantUser;
     } rows[] = {
+        // clang-format off
         {"nothing set", 0, 0, "", 5988, false, "snapuser", "snapuser"},
         {"secure", 0, 1, "", 5989, true, "snapuser", "snapuser"},
         {"secure on a port", 5990, 1, "", 5990, true, "snapuser", "snapuser"},
@@ -40,11 +41,14 @@ TEST(ArrayParams, RecordAndSettingsBecomeTheEndpoint) {
         {"tuning: no HTTPS", 0, 1, "LSI_SMIS_USE_HTTPS = 0", 5988, false, "snapuser", "snapuser"},
         {"tuning: HTTPS", 0, 0, "LSI_SMIS_USE_HTTPS = 1", 5989, true, "snapuser", "snapuser"},
         {"tuning port wins", 5990, 0, "LSI_SMIS_PORT = 7000", 7000, false, "snapuser", "snapuser"},
+        {"highest TCP port", 65535, 0, "", 65535, false, "snapuser", "snapuser"},
+        {"one above the TCP ports", 65536, 0, "", 5988, false, "snapuser", "snapuser"},
         {"not a TCP port", 70000, 0, "", 5988, false, "snapuser", "snapuser"},
         {"doubled backslash", 0, 0, "", 5988, false, "dom\\\\user", "dom\\user"},
         {"single backslash", 0, 0, "", 5988, false, "dom\\user", "dom\\user"},
         {"backslashes apart", 0, 0, "", 5988, false, "a\\b\\c", "a\\bc"},
         {"three backslashes", 0, 0, "", 5988, false, "a\\\\\\b", "a\\\\b"},
+        // clang-format on
     };
     for (const Row& row : rows) {
         TalonConfig config("", "[~Talon]\n" + std::string(row.tuning) + "\n");
@@ -82,12 +86,14 @@ TEST(ArrayParams, NamespaceFromInteropConfigurationOrDefault) {
         bool interopFails;
         const char* want;
     } rows[] = {
+        // clang-format off
         {"from interop", nullptr, "", false, "root/LsiArray13"},
         {"configured", "root/conf", "", false, "root/conf"},
         {"configured empty", "", "", false, "root/LsiArray13"},
         {"tuning wins", "root/conf", "LSI_OEM_NAMESPACE = root/tuned", false, "root/tuned"},
         {"nothing found", nullptr, "", true, "root/netapp/santricity"},
         {"configured without interop", "root/conf", "", true, "root/conf"},
+        // clang-format on
     };
     for (const Row& row : rows) {
         TalonConfig config(row.tuning);
@@ -141,22 +147,19 @@ TEST(ArrayParams, FailuresNameTheirCause) {
         int wantError;
         std::string line;
     } rows[] = {
-        {"record without array id", 1, "{hostName:h}", none, 62005,
-         "Failed to get array info as arrayId is empty"},
+        // clang-format off
+        {"record without array id", 1, "{hostName:h}", none, 62005, "Failed to get array info as arrayId is empty"},
         {"empty array id", 2, "", none, 62005, "Failed to get array info as arrayId is empty"},
-        {"empty array id, create", 3, "", none, 62005,
-         "Failed to get array info as arrayId is empty"},
-        {"array not selectable", 1, record("A1"),
-         [](FakeSnapInfo& i) { i.failCall("setArrayName"); }, 0,
+        {"empty array id, create", 3, "", none, 62005, "Failed to get array info as arrayId is empty"},
+        {"array not selectable", 1, record("A1"), [](FakeSnapInfo& i) { i.failCall("setArrayName"); }, 0,
          " Unable to set the login credentials for SMIS provider"},
         {"record unreadable", 2, "A1", [](FakeSnapInfo& i) { i.failCall("getArrayInfo"); }, 62005,
          "Failed to get array info for array id-[A1]"},
-        {"record unreadable, create", 3, "A1", [](FakeSnapInfo& i) { i.failCall("getArrayInfo"); },
-         62005, "Failed to get array info for array id [A1]"},
-        {"no address", 1, "{arrayId:A1,hostUserName:u,hostPassword:p}", none, 0,
-         "The item being requested [hostName]"},
-        {"no password", 1, "{arrayId:A1,hostName:h,hostUserName:u}", none, 0,
-         "The item being requested [hostPassword]"},
+        {"record unreadable, create", 3, "A1", [](FakeSnapInfo& i) { i.failCall("getArrayInfo"); }, 62005,
+         "Failed to get array info for array id [A1]"},
+        {"no address", 1, "{arrayId:A1,hostUserName:u,hostPassword:p}", none, 0, "The item being requested [hostName]"},
+        {"no password", 1, "{arrayId:A1,hostName:h,hostUserName:u}", none, 0, "The item being requested [hostPassword]"},
+        // clang-format on
     };
     for (const Row& row : rows) {
         LogCapture module;

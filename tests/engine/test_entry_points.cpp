@@ -24,46 +24,24 @@ struct Named {
 };
 
 // The start lines and levels administrators know from the host's logs.
+// clang-format off
 const std::vector<Named> kDeviceArrayEntryPoints = {
-    {"rkso_prepareDevices", rkso_prepareDevices, "Starting to prepare [2] snapshot(s)/clone(s).", 1,
-     false},
-    {"rkso_snapDevices", rkso_snapDevices, " Starting snap/clone operation for [2] devices", 1,
-     false},
-    {"rkso_isMapped", rkso_isMapped, "Going to check if [2] snap/clone device(s) is mapped", 0,
-     true},
+    {"rkso_prepareDevices", rkso_prepareDevices, "Starting to prepare [2] snapshot(s)/clone(s).", 1, false},
+    {"rkso_snapDevices", rkso_snapDevices, " Starting snap/clone operation for [2] devices", 1, false},
+    {"rkso_isMapped", rkso_isMapped, "Going to check if [2] snap/clone device(s) is mapped", 0, true},
     {"rkso_mapSnaps", rkso_mapSnaps, "Going to map [2] snap/clone device(s) to the host", 0, true},
-    {"rkso_unmapSnaps", rkso_unmapSnaps, "Going to unmap [2] snap/clone device(s) from the host", 0,
-     true},
+    {"rkso_unmapSnaps", rkso_unmapSnaps, "Going to unmap [2] snap/clone device(s) from the host", 0, true},
     {"rkso_revertSnaps", rkso_revertSnaps,
-     "Going to restore/reverse sync snap/clone device. If the operation fails, please check LSI "
-     "provider capability",
-     0, true},
+     "Going to restore/reverse sync snap/clone device. If the operation fails, please check LSI provider capability", 0, true},
     {"rkso_deleteSnaps", rkso_deleteSnaps, "Going to delete [2] snap / clone device{s]", 1, false},
-    {"rkso_reconcileSnaps", rkso_reconcileSnaps,
-     "Going to check [2] snap / clone device{s] status on the Storage Array", 0, false},
+    {"rkso_reconcileSnaps", rkso_reconcileSnaps, "Going to check [2] snap / clone device{s] status on the Storage Array", 0, false},
 };
+// clang-format on
 
-TEST(Version, AnswersOneZeroZero) {
-    unsigned short a = 9, b = 9, c = 9;
-    rkso_version(&a, &b, &c);
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, 0);
-    EXPECT_EQ(c, 0);
-}
-
-TEST(Version, AnyNullPointerWritesNothing) {
-    for (int mask = 0; mask < 7; ++mask) {
-        unsigned short a = 9, b = 9, c = 9;
-        rkso_version(mask & 1 ? &a : nullptr, mask & 2 ? &b : nullptr, mask & 4 ? &c : nullptr);
-        EXPECT_EQ(a, 9) << mask;
-        EXPECT_EQ(b, 9) << mask;
-        EXPECT_EQ(c, 9) << mask;
-    }
-}
-
-TEST(DeviceArrayEntryPoints, EmptyCallReturnsOneAndTouchesNoDevice) {
+TEST(DeviceArrayEntryPoints, InvalidCallsTouchNoDevice) {
     FakeSnapInfo dev;
     RKSO::SnapInfo* devices[] = {&dev};
+    RKSO::SnapInfo* withHole[] = {&dev, nullptr};
     FakeOSUtil util;
     for (const Named& ep : kDeviceArrayEntryPoints) {
         for (short count : {short(0), short(-1), short(-32768)}) {
@@ -75,30 +53,18 @@ TEST(DeviceArrayEntryPoints, EmptyCallReturnsOneAndTouchesNoDevice) {
             EXPECT_EQ(lines[0].tag, ep.name);
             EXPECT_EQ(lines[0].level, -1);
         }
-        EXPECT_EQ(ep.fn(nullptr, 0, nullptr), 1) << ep.name;
-    }
-    EXPECT_TRUE(dev.calls().empty());
-    EXPECT_TRUE(util.calls().empty());
-    RksoDevicesByModel byModel;
-    EXPECT_EQ(rkso_identifyDevices(devices, 0, &byModel, 0, nullptr, &util), 1);
-    EXPECT_TRUE(dev.calls().empty());
-    EXPECT_TRUE(byModel.empty());
-}
-
-TEST(DeviceArrayEntryPoints, NullListOrNullEntryIsAnInvalidCall) {
-    FakeSnapInfo dev;
-    RKSO::SnapInfo* withHole[] = {&dev, nullptr};
-    for (const Named& ep : kDeviceArrayEntryPoints) {
         testsupport::LogCapture log;
+        EXPECT_EQ(ep.fn(nullptr, 0, nullptr), 1) << ep.name;
         EXPECT_EQ(ep.fn(nullptr, 2, nullptr), 1) << ep.name;
         EXPECT_EQ(ep.fn(withHole, 2, nullptr), 1) << ep.name;
-        EXPECT_TRUE(log.contains("Device entry [1] of [2] is null"));
+        EXPECT_TRUE(log.contains("Device entry [1] of [2] is null")) << ep.name;
     }
     EXPECT_EQ(rkso_unprepareDevices(withHole, 2, nullptr), 1);
-    EXPECT_TRUE(dev.calls().empty()) << "nothing is done when the list is broken";
+    EXPECT_TRUE(dev.calls().empty());
+    EXPECT_TRUE(util.calls().empty());
 }
 
-TEST(DeviceArrayEntryPoints, StartLineGoesToTheFirstDevice) {
+TEST(DeviceArrayEntryPoints, StartLineOnTheFirstDeviceAndHostIdentifierWhereMapped) {
     for (const Named& ep : kDeviceArrayEntryPoints) {
         FakeSnapInfo first, second;
         RKSO::SnapInfo* devices[] = {&first, &second};
@@ -108,20 +74,15 @@ TEST(DeviceArrayEntryPoints, StartLineGoesToTheFirstDevice) {
         EXPECT_EQ(lines[0].tag, ep.name);
         EXPECT_EQ(lines[0].text, ep.startLine);
         EXPECT_EQ(lines[0].level, ep.startLevel) << ep.name;
-    }
-}
-
-TEST(DeviceArrayEntryPoints, MappingRelatedOnesNeedTheHostIdentifier) {
-    for (const Named& ep : kDeviceArrayEntryPoints) {
         if (!ep.needsHostId) continue;
-        FakeSnapInfo first;
-        first.setDevicePathValue("/vmfs/vmware/lun1");
-        first.failCall("getHostId");
-        RKSO::SnapInfo* devices[] = {&first};
-        EXPECT_EQ(ep.fn(devices, 1, nullptr), 1) << ep.name;
-        EXPECT_EQ(first.errorCode(), 62002) << ep.name;
+        FakeSnapInfo vmware;
+        vmware.setDevicePathValue("/vmfs/vmware/lun1");
+        vmware.failCall("getHostId");
+        RKSO::SnapInfo* one[] = {&vmware};
+        EXPECT_EQ(ep.fn(one, 1, nullptr), 1) << ep.name;
+        EXPECT_EQ(vmware.errorCode(), 62002) << ep.name;
         // Revert asks rkso_isMapped first, so the text may name that one.
-        EXPECT_NE(first.errorText().find(": Failed to get host identifier"), std::string::npos)
+        EXPECT_NE(vmware.errorText().find(": Failed to get host identifier"), std::string::npos)
             << ep.name;
     }
 }
@@ -143,87 +104,64 @@ TEST(DeviceArrayEntryPoints, ExceptionsNeverEscape) {
     EXPECT_TRUE(log.contains("rkso_unprepareDevices: unexpected failure"));
 }
 
-TEST(Unprepare, ClearsTheIdentifierAndSetsStatusThreeEvenWhenNeverWritten) {
-    FakeSnapInfo written, never;
+TEST(Unprepare, ClearsTheIdentifierAndSetsStatusThreeAndReportsAFailedClear) {
+    FakeSnapInfo written, never, failing;
     written.setMetaDataText(1, "A*7*svc*SRC*spath*dg*null*null*PIT*null");
     written.setMetaDataText(102, "3");
-    RKSO::SnapInfo* devices[] = {&written, &never};
+    failing.failCall("setMetaData");
+    RKSO::SnapInfo* devices[] = {&written, &never, &failing};
     FakeOSUtil util;
     EXPECT_EQ(rkso_unprepareDevices(devices, 2, &util), 0);
-    for (FakeSnapInfo* d : {&written, &never}) {
+    EXPECT_EQ(rkso_unprepareDevices(devices, 3, &util), 2);
+    EXPECT_EQ(rkso_unprepareDevices(devices + 2, 1, &util), 1);
+    EXPECT_EQ(rkso_unprepareDevices(nullptr, 0, nullptr), 0) << "nothing to do";
+    for (FakeSnapInfo* d : {&written, &never, &failing}) {
         EXPECT_EQ(d->status(), RKSO::SNAP_STATUS_UNPREPARED);
         EXPECT_FALSE(d->metaData(1).has_value());
         EXPECT_TRUE(d->called("setMetaData"));
     }
     EXPECT_EQ(written.metaData(102).value_or(""), "3") << "only id 1 is cleared";
+    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
     EXPECT_TRUE(util.calls().empty()) << "no array or host utility is contacted";
 }
 
-TEST(Unprepare, EmptyCallHasNothingToDo) {
-    EXPECT_EQ(rkso_unprepareDevices(nullptr, 0, nullptr), 0);
-}
-
-TEST(Unprepare, AFailedClearIsReportedNotHidden) {
-    FakeSnapInfo ok, failing;
-    failing.failCall("setMetaData");
-    RKSO::SnapInfo* devices[] = {&ok, &failing};
-    EXPECT_EQ(rkso_unprepareDevices(devices, 2, nullptr), 2);
-    EXPECT_EQ(failing.status(), RKSO::SNAP_STATUS_UNPREPARED);
-    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
-    RKSO::SnapInfo* onlyFailing[] = {&failing};
-    EXPECT_EQ(rkso_unprepareDevices(onlyFailing, 1, nullptr), 1);
-}
-
-TEST(SetError, FirstErrorWins) {
+TEST(EngineCommon, FirstErrorWinsEngineTypeAndResultCode) {
     FakeSnapInfo dev;
+    setError(nullptr, 1, "x");
+    setError(&dev, 62002, nullptr);
+    EXPECT_TRUE(dev.calls().empty());
     setError(&dev, 62002, "first");
     setError(&dev, 60557, "second");
     EXPECT_EQ(dev.errorCode(), 62002);
     EXPECT_EQ(dev.errorText(), "first");
     EXPECT_EQ(dev.setErrorInfoCalls(), 1);
-    auto lines = dev.logLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, 2);
-    EXPECT_EQ(lines[0].text, "first");
-}
+    ASSERT_EQ(dev.logLines().size(), 1u);
+    EXPECT_EQ(dev.logLines()[0].level, 2);
 
-TEST(SetError, NullDeviceOrMessageDoesNothing) {
-    setError(nullptr, 1, "x");
-    FakeSnapInfo dev;
-    setError(&dev, 62002, nullptr);
-    EXPECT_EQ(dev.errorCode(), 0);
-    EXPECT_TRUE(dev.calls().empty());
-}
-
-TEST(EngineType, ReadFromTheArrayRecord) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText("{hostName:a,hostUserName:u,hostPassword:p,engineId:54}");
-    EXPECT_EQ(getSnapEngineType(&dev), 54);
-    dev.setArrayInfoText("{engineId:17}");
-    EXPECT_EQ(getSnapEngineType(&dev), 17);
-}
-
-TEST(EngineType, MissingOrBrokenItemIsZero) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText("{hostName:alpha}");
-    EXPECT_EQ(getSnapEngineType(&dev), 0);
-    dev.setArrayInfoText("{engineId:fast}");
-    EXPECT_EQ(getSnapEngineType(&dev), 0);
-    dev.setArrayInfoText("{engineId:99999999999}");
-    EXPECT_EQ(getSnapEngineType(&dev), 0);
-    dev.setArrayInfoText("");
-    EXPECT_EQ(getSnapEngineType(&dev), 0);
-    dev.setArrayInfoText("{hostName:alpha,hostUserName:u,hostPassword:topsecret}");
-    EXPECT_EQ(getSnapEngineType(&dev), 0);
-    for (const auto& line : dev.logLines())
-        EXPECT_EQ(line.text.find("topsecret"), std::string::npos) << line.text;
-    FakeSnapInfo failing;
-    failing.failCall("getArrayInfo");
-    EXPECT_EQ(getSnapEngineType(&failing), 0);
+    struct Row {
+        const char* record;  // null: the host's call fails
+        short engine;
+    } rows[] = {
+        {"{hostName:a,hostUserName:u,hostPassword:p,engineId:54}", 54},
+        {"{engineId:17}", 17},
+        {"{hostName:alpha}", 0},
+        {"{engineId:fast}", 0},
+        {"{engineId:99999999999}", 0},
+        {"", 0},
+        {"{hostName:alpha,hostUserName:u,hostPassword:topsecret}", 0},
+        {nullptr, 0},
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo info;
+        if (row.record) info.setArrayInfoText(row.record);
+        if (!row.record) info.failCall("getArrayInfo");
+        EXPECT_EQ(getSnapEngineType(&info), row.engine) << (row.record ? row.record : "fails");
+        for (const auto& line : info.logLines())
+            EXPECT_EQ(line.text.find("topsecret"), std::string::npos) << line.text;
+    }
     EXPECT_EQ(getSnapEngineType(nullptr), 0);
-}
 
-TEST(ResultCode, CountsSuccesses) {
+    // 0 when every device succeeded (or none was asked), 1 when none did, 2 otherwise.
     EXPECT_EQ(rkso::resultFromSuccesses(3, 3), 0);
     EXPECT_EQ(rkso::resultFromSuccesses(0, 0), 0);
     EXPECT_EQ(rkso::resultFromSuccesses(0, 3), 1);
@@ -232,8 +170,7 @@ TEST(ResultCode, CountsSuccesses) {
 }
 
 // Every invalid call of rkso_identifyDevices names what is wrong under the tag
-// "LSI", returns 1 and touches no device. (The valid calls and rkso_isSupported's
-// texts are checked by the ABI host, through dlopen.)
+// "LSI", returns 1 and touches no device.
 TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
     FakeSnapInfo first, second;
     FakeOSUtil util;
@@ -247,8 +184,7 @@ TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
         short count;
         RKSO::RKOSUtil* util;
         const char* text;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"zero count", both, 0, &util, "Device count[0] not valid"},
         {"negative count", both, -3, &util, "Device count[-3] not valid"},
         {"null list", nullptr, 2, &util, "Device list is null"},
@@ -268,6 +204,7 @@ TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
     EXPECT_TRUE(first.calls().empty());
     EXPECT_TRUE(second.calls().empty());
     EXPECT_TRUE(util.calls().empty());
+    EXPECT_TRUE(byModel.empty());
 }
 
 }  // namespace

@@ -53,14 +53,13 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
         const char *name, *preset, *vendor, *product;  // vendor "": the preset's
         bool supported;
     } rows[] = {
-        {"NETAPP", "NETAPP", "", "", true},
-        {"LSISSI", "LSISSI", "", "", true},
-        {"DCIM", "DCIM", "", "", true},
-        {"IBM twin", "NETAPP", "IBM", "1726-2xx  FAStT", true},
-        {"DELL twin", "NETAPP", "DELL", "MD3000i", true},
+        // clang-format off
+        {"NETAPP", "NETAPP", "", "", true}, {"LSISSI", "LSISSI", "", "", true}, {"DCIM", "DCIM", "", "", true},
+        {"IBM twin", "NETAPP", "IBM", "1726-2xx  FAStT", true}, {"DELL twin", "NETAPP", "DELL", "MD3000i", true},
         {"vendor in another case", "NETAPP", "ibm", "1742-900X", true},
         {"other maker", "NETAPP", "ACME", "INF-01-00", false},
         {"separator in the vendor", "NETAPP", "NET*APP", "INF-01-00", false},
+        // clang-format on
     };
     for (const Row& row : rows) {
         sim::Config config = SimConfig(row.preset);
@@ -108,6 +107,13 @@ TEST(Identification, ALunMappedLaterIsFoundOnlyAfterARescan) {
     ASSERT_EQ(host.deviceOf(uuid), unseen);
     EXPECT_EQ(identify(unseen, nullptr).lunUuid, uuid);
     EXPECT_EQ(rkso_isSupported(unseen.c_str(), 0, nullptr, nullptr, 0), 0);
+    // Its serial number is the name of the controller that owns it now.
+    const sim::Array& array = sim.provider().config().arrays[0];
+    std::string serial;
+    ASSERT_TRUE(getDeviceSerialNumber(nullptr, unseen, serial));
+    EXPECT_EQ(
+        serial,
+        array.controllers[size_t(array.findVolumeByLabel("vm_store")->currentController)].name);
 }
 
 TEST(Identification, FailuresAreLoggedAndNeverThrown) {
@@ -118,31 +124,24 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
     const std::string inquiry = std::string(16, '0') + "4E45544150502020" +  // "NETAPP  "
                                 "494E462D30312D30302020202020202020";        // "INF-01-00"
     const std::string uuid = "0200000000" + std::string(32, 'a');
+    const std::string descriptor = "{idatype:vmware,version:10,standardinqury:";
     struct Row {
         const char* name;
-        std::string device;
-        std::string line;
-        int isSupported;
+        std::string device, line;
     } rows[] = {
-        {"empty name", "", "Device name is not set. Cannot fetch array info.", 2},
-        {"no such node", "/nonexistent/sdzz",
-         "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'", 2},
-        {"not SCSI", file, "'" + file + "' is not SCSI device", 2},
-        {"descriptor of an old host", "{idatype:vmware,version:9,standardinqury:" + inquiry + "}",
-         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
-        {"descriptor without version", "{idatype:vmware,standardinqury:" + inquiry + "}",
-         "Vendor: [] Product line : [] does not belong to LSI OEM", 2},
-        {"descriptor inquiry not hex", "{idatype:vmware,version:10,standardinqury:0G}",
-         "is not hexadecimal", 2},
+        // clang-format off
+        {"empty name", "", "Device name is not set. Cannot fetch array info."},
+        {"no such node", "/nonexistent/sdzz", "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'"},
+        {"not SCSI", file, "'" + file + "' is not SCSI device"},
+        {"descriptor of an old host", "{idatype:vmware,version:9,standardinqury:" + inquiry + "}", "Vendor: [] Product line : [] does not belong to LSI OEM"},
+        {"descriptor without version", "{idatype:vmware,standardinqury:" + inquiry + "}", "Vendor: [] Product line : [] does not belong to LSI OEM"},
+        {"descriptor inquiry not hex", descriptor + "0G}", "is not hexadecimal"},
+        // Upper-case hex digits of both kinds ('4F', '5F') decode.
+        {"descriptor of another maker", descriptor + std::string(16, '0') + "4F454D5F58202020}", "Vendor: [OEM_X] Product line : [] does not belong"},
         // A LUN UUID is the 32 hex digits after the first 10 characters of "lunuuid".
-        {"short LUN UUID",
-         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
-             "}",
-         "holds no 32-digit LUN UUID", 2},
-        {"LUN UUID not hex",
-         "{version:10,idatype:vmware,standardinqury:" + inquiry + ",lunuuid:" + uuid.substr(0, 41) +
-             "z}",
-         "holds no 32-digit LUN UUID", 2},
+        {"short LUN UUID", descriptor + inquiry + ",lunuuid:" + uuid.substr(0, 41) + "}", "holds no 32-digit LUN UUID"},
+        {"LUN UUID not hex", descriptor + inquiry + ",lunuuid:" + uuid.substr(0, 41) + "z}", "holds no 32-digit LUN UUID"},
+        // clang-format on
     };
     for (const Row& row : rows) {
         FakeSnapInfo info;
@@ -155,8 +154,7 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
         EXPECT_EQ(arrayId + lunUuid, "") << row.name;
         EXPECT_TRUE(util.calls().empty()) << row.name << ": no array asked";
         LogCapture module;
-        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), row.isSupported)
-            << row.name;
+        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), 2) << row.name;
         EXPECT_TRUE(module.contains("Failed to get the array info of device")) << row.name;
         if (row.device.find("vmware") == std::string::npos) {
             EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
@@ -168,23 +166,29 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
     RkDeviceTree::reset();
 }
 
-TEST(Identification, SerialNumberIsTheCurrentControllersAndNeverReadPastTheBuffer) {
-    sim::TestServer sim(SimConfig(), PlainHttp());
-    SimHost host(sim);
-    const sim::Array& array = sim.provider().config().arrays[0];
-    const sim::Volume& volume = *array.findVolumeByLabel("ora_log");
-    std::string serial;
-    ASSERT_TRUE(getDeviceSerialNumber(nullptr, host.deviceOf(volume.uuid), serial));
-    EXPECT_EQ(serial, array.controllers[static_cast<size_t>(volume.currentController)].name);
-
-    // Byte 3 claims 255 bytes; only 251 follow offset 4 in the 255-byte buffer.
+// Inquiry data as it arrives: every field stays inside what was received.
+TEST(Inquiry, PagesYieldTheirFieldsOnlyFromBytesReceived) {
     unsigned char page[rkso::kInquiryBytes];
     std::fill(page, page + sizeof page, 'S');
-    page[3] = 0xFF;
+    page[3] = 0xFF;  // claims 255 bytes; only 251 follow offset 4 in the buffer
     EXPECT_EQ(rkso::serialFromPage(page), std::string(251, 'S'));
     page[3] = 8;
     std::memcpy(page + 4, "A*B  \0xy", 8);
     EXPECT_EQ(rkso::serialFromPage(page), "A B");
+
+    std::fill(page, page + sizeof page, 0);
+    page[12] = 0xAB;   // LUN UUID from byte 12
+    page[105] = 0xCF;  // array id up to byte 105
+    struct Row {
+        int received;
+        bool ok;
+    } rows[] = {{255, true}, {106, true}, {105, false}, {0, false}};
+    for (const Row& row : rows) {
+        std::string arrayId, lunUuid;
+        EXPECT_EQ(rkso::arrayPageIdentity(page, row.received, arrayId, lunUuid), row.ok)
+            << row.received << " bytes";
+        EXPECT_EQ(lunUuid + arrayId, row.ok ? "AB" + std::string(60, '0') + "CF" : "");
+    }
 }
 
 // A request's snapshot is found by its identifier's array id (field 1) and target

@@ -1,7 +1,7 @@
 // Which inquiry vendors and products count as E-Series arrays.
 #include <gtest/gtest.h>
 
-#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "engine/OemTable.h"
@@ -12,55 +12,20 @@
 namespace {
 
 TEST(OemTable, EveryListedArrayIsSupportedAsItReportsItself) {
+    // clang-format off
     const char* const listed[][2] = {
-        {"LSI", "INF-01-00"},
-        {"IBM", "1746      FAStT"},
-        {"IBM", "1726-2xx  FAStT"},
-        {"IBM", "1726-3xx  FAStT"},
-        {"IBM", "1726-4xx  FAStT"},
-        {"IBM", "1818      FastT"},
-        {"IBM", "1814      FAStT"},
-        {"IBM", "1815      FAStT"},
-        {"IBM", "1742-900"},
-        {"IBM", "1742"},
-        {"DELL", "MD32xx"},
-        {"DELL", "MD32xxi"},
-        {"DELL", "MD3000"},
-        {"DELL", "MD3000i"},
-        {"DELL", "MD36xxf"},
-        {"SGI", "IS400"},
-        {"SGI", "IS220"},
-        {"SGI", "IS600"},
-        {"SGI", "TP9700"},
-        {"SGI", "TP9500"},
-        {"SGI", "TP9500S"},
-        {"SGI", "TP9300"},
-        {"SGI", "TP9300S"},
-        {"SGI", "TP9300  1G-2C"},
-        {"SGI", "TP9400"},
-        {"SUN", "LCSM100_S"},
-        {"SUN", "LCSM100_I"},
-        {"SUN", "LCSM100_F"},
-        {"SUN", "CSM200_R"},
-        {"SUN", "STK6580_6780"},
-        {"SUN", "SUN_6180"},
-        {"SUN", "CSM100_R_FC"},
-        {"STK", "OPENstorage D240"},
-        {"STK", "FLEXLINE 380"},
-        {"STK", "OPENstorage D280"},
-        {"STK", "OPENstorage D178"},
-        {"STK", "BladeCtlr B210"},
-        {"NETAPP", "INF-01-00"},
+        {"lsi", "INF-01-00"}, {"netapp", "INF-01-00"},
+        {"ibm", "1746      FAStT|1726-2xx  FAStT|1726-3xx  FAStT|1726-4xx  FAStT|1818      FastT|1814      FAStT|1815      FAStT|1742-900|1742"},
+        {"dell", "MD32xx|MD32xxi|MD3000|MD3000i|MD36xxf"},
+        {"sgi", "IS400|IS220|IS600|TP9700|TP9500|TP9500S|TP9300|TP9300S|TP9300  1G-2C|TP9400"},
+        {"sun", "LCSM100_S|LCSM100_I|LCSM100_F|CSM200_R|STK6580_6780|SUN_6180|CSM100_R_FC"},
+        {"stk", "OPENstorage D240|FLEXLINE 380|OPENstorage D280|OPENstorage D178|BladeCtlr B210"},
     };
-    size_t rows = 0;
-    while (OEMEntries[rows].vendor) ++rows;
-    ASSERT_EQ(rows, std::size(listed));
-    for (size_t i = 0; i < rows; ++i) {
-        EXPECT_STREQ(OEMEntries[i].vendor, listed[i][0]) << "row " << i + 1;
-        EXPECT_STREQ(OEMEntries[i].product, listed[i][1]) << "row " << i + 1;
-        std::string lower = listed[i][0];
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_TRUE(isSuuportedOEM(nullptr, lower, listed[i][1])) << "row " << i + 1;
+    // clang-format on
+    for (const auto& vendor : listed) {
+        std::istringstream products(vendor[1]);
+        for (std::string product; std::getline(products, product, '|');)
+            EXPECT_TRUE(isSuuportedOEM(nullptr, vendor[0], product)) << vendor[0] << " " << product;
     }
 }
 
@@ -73,6 +38,7 @@ TEST(OemTable, RulesAndOverrides) {
         bool supported;
         const char* logged;
     } rows[] = {
+        // clang-format off
         {"rule 1 ignores case", "", "", "", "ibm", "1726-2xx  fastt", true, ""},
         {"inner spaces count", "", "", "", "IBM", "1726-2xx FAStT", false, ""},
         {"rule 3 longer product", "", "", "", "IBM", "1742-900X", true, ""},
@@ -83,12 +49,12 @@ TEST(OemTable, RulesAndOverrides) {
         {"rule 2 default pair", "", "", "", "LSI", "CSM", true, ""},
         {"other maker", "", "", "", "ACME", "INF-01-00", false, ""},
         {"nothing read", "", "", "", "", "", false, ""},
-        {"tuning pair", "LSI_VENDOR_NAME = ACME,ZETA\nLSI_PRODUCT_ID = RAID9000", "", "", "zeta",
-         "RAID9000", true, "Vendor ID [ACME,ZETA] read from regkey LSI_VENDOR_NAME"},
+        {"tuning pair", "LSI_VENDOR_NAME = ACME,ZETA\nLSI_PRODUCT_ID = RAID9000", "", "", "zeta", "RAID9000", true,
+         "Vendor ID [ACME,ZETA] read from regkey LSI_VENDOR_NAME"},
         {"tuning replaces the default", "LSI_VENDOR_NAME = ACME", "", "", "LSI", "CSM", false, ""},
-        {"device pair", "", "ACME", "R9", "ACME", "R9", true,
-         " Array Config [SMCONFIG_NAME_LSI_OEM_PRODUCT_ID:R9]"},
+        {"device pair", "", "ACME", "R9", "ACME", "R9", true, " Array Config [SMCONFIG_NAME_LSI_OEM_PRODUCT_ID:R9]"},
         {"tuning before device", "LSI_VENDOR_NAME = ACME", "OTHER", "R9", "OTHER", "R9", false, ""},
+        // clang-format on
     };
     for (const Row& row : rows) {
         testsupport::TalonConfig config(row.talon);
@@ -96,9 +62,8 @@ TEST(OemTable, RulesAndOverrides) {
         info.setConfig("SMCONFIG_NAME_LSI_OEM_VENDOR_ID", row.configVendor);
         info.setConfig("SMCONFIG_NAME_LSI_OEM_PRODUCT_ID", row.configProduct);
         EXPECT_EQ(isSuuportedOEM(&info, row.vendor, row.product), row.supported) << row.name;
-        if (*row.logged) {
-            EXPECT_TRUE(info.logContains(row.logged)) << row.name << ": wanted " << row.logged;
-        }
+        EXPECT_TRUE(!*row.logged || info.logContains(row.logged))
+            << row.name << ": wanted " << row.logged;
     }
     // Without a device only the tuning values and the default pair count.
     testsupport::LogCapture module;

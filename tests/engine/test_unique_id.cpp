@@ -9,7 +9,6 @@
 #include "engine/Globals.h"
 #include "engine/UniqueId.h"
 #include "testsupport/FakeSnapInfo.h"
-#include "testsupport/LogCapture.h"
 
 namespace {
 
@@ -20,13 +19,11 @@ struct Parsed {
     std::vector<std::string> f;
 };
 
-// Parses with outputs 9 and 10 preset to pit9/pit10.
-Parsed parse(FakeSnapInfo* dev, const char* text, const std::string& pit9 = "<unset>",
-             const std::string& pit10 = "<unset>") {
+// Parses with the PiT outputs (fields 9 and 10) preset to preset.
+Parsed parse(FakeSnapInfo* dev, const char* text, const std::string& preset = "<unset>") {
     Parsed p;
     p.f.assign(10, "<unset>");
-    p.f[8] = pit9;
-    p.f[9] = pit10;
+    p.f[8] = p.f[9] = preset;
     p.ok = parseUniqueId(dev, text, p.f[0], p.f[1], p.f[2], p.f[3], p.f[4], p.f[5], p.f[6], p.f[7],
                          p.f[8], p.f[9]);
     return p;
@@ -37,143 +34,90 @@ std::string engineRecord(int engine) {
            "}";
 }
 
+// A device whose array record names the engine.
+struct Device : FakeSnapInfo {
+    explicit Device(int engine = 54) { setArrayInfoText(engineRecord(engine)); }
+};
+
+SnapUniqueIdFields fieldsOf(const std::vector<std::string>& f, bool pit = true) {
+    return {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], pit ? f[8] : "", pit ? f[9] : ""};
+}
+
 nlohmann::json samples() {
     std::ifstream in(std::string(RKSO_TEST_DATA_DIR) + "/snap_unique_ids.json");
     return nlohmann::json::parse(in);
 }
 
-TEST(UniqueId, StoredSamplesKeepParsingToTheSameFields) {
-    auto data = samples();
+TEST(UniqueId, StoredSamplesParseToTheirFieldsAndAreWrittenBackAlike) {
+    const auto data = samples();
     ASSERT_GE(data["samples"].size(), 5u);
     for (const auto& s : data["samples"]) {
         SCOPED_TRACE(s["name"].get<std::string>());
-        FakeSnapInfo dev;
-        dev.setArrayInfoText(engineRecord(s["engineId"].get<int>()));
-        std::string preset = s["pitOutputs"].get<bool>() ? "<unset>" : "null";
-        Parsed p = parse(&dev, s["text"].get<std::string>().c_str(), preset, preset);
+        Device dev(s["engineId"].get<int>());
+        const std::string text = s["text"];
+        Parsed p = parse(&dev, text.c_str(), s["pitOutputs"].get<bool>() ? "<unset>" : "null");
         ASSERT_TRUE(p.ok);
-        EXPECT_EQ(p.f, s["fields"].get<std::vector<std::string>>());
-    }
-}
-
-TEST(UniqueId, WriterReproducesTheStoredSamples) {
-    const auto data = samples();
-    for (const auto& s : data["samples"]) {
+        const auto fields = s["fields"].get<std::vector<std::string>>();
+        EXPECT_EQ(p.f, fields);
         if (!s["roundTrip"].get<bool>()) continue;
-        SCOPED_TRACE(s["name"].get<std::string>());
-        auto f = s["fields"].get<std::vector<std::string>>();
-        bool pit = s["engineId"].get<int>() == 54;
-        SnapUniqueIdFields fields{
-            f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], pit ? f[8] : "", pit ? f[9] : ""};
-        std::string text, error;
-        ASSERT_TRUE(formatSnapUniqueId(fields, pit, &text, &error)) << error;
-        EXPECT_EQ(text, s["text"].get<std::string>());
+        std::string written, error;
+        const bool pit = s["engineId"].get<int>() == 54;
+        ASSERT_TRUE(formatSnapUniqueId(fieldsOf(fields, pit), pit, &written, &error)) << error;
+        EXPECT_EQ(written, text);
     }
-}
-
-TEST(UniqueId, StoredInvalidSamplesAreRejected) {
-    const auto data = samples();
     for (const auto& s : data["invalid"]) {
         SCOPED_TRACE(s["name"].get<std::string>());
-        FakeSnapInfo dev;
-        dev.setArrayInfoText(engineRecord(s["engineId"].get<int>()));
-        std::string preset = s["pitOutputs"].get<bool>() ? "<unset>" : "null";
-        Parsed p = parse(&dev, s["text"].get<std::string>().c_str(), preset, preset);
-        EXPECT_FALSE(p.ok);
-        EXPECT_TRUE(dev.logContains("Invalid unique identifier " + s["text"].get<std::string>()));
+        Device dev(s["engineId"].get<int>());
+        const std::string text = s["text"];
+        EXPECT_FALSE(
+            parse(&dev, text.c_str(), s["pitOutputs"].get<bool>() ? "<unset>" : "null").ok);
+        EXPECT_TRUE(dev.logContains("Invalid unique identifier " + text));
     }
 }
 
-TEST(UniqueId, NonPitIdentifierKeepsEveryStarOfTheLastField) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(12));
-    Parsed p = parse(&dev, "A*4*svc*SRC*spath*dg*TGT*a*b*c");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.f[7], "a*b*c");
-    EXPECT_EQ(p.f[8], "<unset>");
-    EXPECT_EQ(p.f[9], "<unset>");
-}
-
-TEST(UniqueId, PitIdentifierWithEightSeparatorsLeavesTheGroupUnchanged) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(54));
-    Parsed p = parse(&dev, "A*7*svc*SRC*spath*dg*TGT*tpath*PIT*x", "want", "previous");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.f[8], "PIT");
-    EXPECT_EQ(p.f[9], "x");
-    p = parse(&dev, "A*7*svc*SRC*spath*dg*TGT*tpath*PIT", "want", "previous");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.f[7], "tpath");
-    EXPECT_EQ(p.f[8], "PIT");
-    EXPECT_EQ(p.f[9], "previous");
-}
-
-TEST(UniqueId, SevenSeparatorsAreRejectedForPitUnlessThePitFieldsAreNotWanted) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(54));
-    const char* text = "A*7*svc*SRC*spath*dg*TGT*tpath";
-    EXPECT_FALSE(parse(&dev, text, "want").ok);
-    auto lines = dev.logLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().text, std::string("Invalid unique identifier ") + text);
-    EXPECT_EQ(lines.back().level, 2);
-    EXPECT_EQ(lines.back().tag, "RkSnapLSI::parseUniqueId");
-
+TEST(UniqueId, ReaderLogsAndPitOutputs) {
+    Device dev;
+    const char* seven = "A*7*svc*SRC*spath*dg*TGT*tpath";
+    EXPECT_FALSE(parse(&dev, seven, "want").ok);
+    EXPECT_EQ(dev.logLines().back().text, std::string("Invalid unique identifier ") + seven);
+    EXPECT_EQ(dev.logLines().back().level, 2);
+    EXPECT_EQ(dev.logLines().back().tag, "RkSnapLSI::parseUniqueId");
+    // Callers that want no PiT fields pass the module string, which is never written.
     std::string f[8];
-    ASSERT_TRUE(parseUniqueId(&dev, text, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], tempArg,
+    ASSERT_TRUE(parseUniqueId(&dev, seven, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], tempArg,
                               tempArg));
     EXPECT_EQ(f[7], "tpath");
-    EXPECT_EQ(tempArg, "null") << "the module string is never written";
-}
+    EXPECT_EQ(tempArg, "null");
 
-TEST(UniqueId, EmptyFieldsParseAsEmptyTexts) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(54));
-    Parsed p = parse(&dev, "A*7***spath**null*null*PIT*null", "want");
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.f, (std::vector<std::string>{"A", "7", "", "", "spath", "", "null", "null", "PIT",
-                                             "null"}));
-}
-
-TEST(UniqueId, NullTextFailsSilently) {
-    FakeSnapInfo dev;
-    EXPECT_FALSE(parse(&dev, nullptr).ok);
-    for (const auto& l : dev.logLines()) EXPECT_EQ(l.text.find("Invalid"), std::string::npos);
-}
-
-TEST(UniqueId, SuccessLogsTheFieldsAtDetailLevel) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(54));
     ASSERT_TRUE(parse(&dev, "A*7*svc*SRC*spath*dg*TGT*tpath*PIT*CG", "want").ok);
     EXPECT_EQ(dev.logLines().back().text,
               " arrayId = A, snapOp = 7, snapServicePath = svc, srcDev = SRC, srcDevPath = spath "
               "targetDev = TGT, pitFName = PIT, consistencyGroup Name = CG");
     EXPECT_EQ(dev.logLines().back().level, 0);
-
-    FakeSnapInfo old;
-    old.setArrayInfoText(engineRecord(3));
-    ASSERT_TRUE(parse(&old, "A*4*svc*SRC*spath*dg*TGT*tpath", "x", "y").ok);
+    Device old(3);
+    ASSERT_TRUE(parse(&old, "A*4*svc*SRC*spath*dg*TGT*tpath", "y").ok);
     EXPECT_EQ(old.logLines().back().text,
               " arrayId = A, snapOp = 4, snapServicePath = svc, srcDev = SRC, srcDevPath = spath "
               "targetDev = TGT, pitFName = EMPTY, consistencyGroup Name = y");
+
+    FakeSnapInfo none;
+    EXPECT_FALSE(parse(&none, nullptr).ok);
+    for (const auto& l : none.logLines()) EXPECT_EQ(l.text.find("Invalid"), std::string::npos);
 }
 
-TEST(UniqueId, WriterStoresMetadataOneInEitherLayout) {
-    FakeSnapInfo dev;
+TEST(UniqueId, WriterStoresMetadataOneOrNothing) {
+    Device dev;
     SnapUniqueIdFields f{"A", "7", "svc", "SRC", "spath", "", "null", "null", "PIT", "null"};
     ASSERT_TRUE(writeSnapUniqueId(&dev, f, true));
     EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null*PIT*null");
     ASSERT_TRUE(writeSnapUniqueId(&dev, f, false));
     EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null");
-}
 
-TEST(UniqueId, WriterReportsAFailedMetadataWrite) {
-    FakeSnapInfo dev;
-    dev.failCall("setMetaData");
-    SnapUniqueIdFields f{"A", "4", "", "S", "", "", "T", "", "", ""};
-    EXPECT_FALSE(writeSnapUniqueId(&dev, f, false));
-    EXPECT_TRUE(dev.logContains("Failed to set metadata [id : 1]"));
-    EXPECT_EQ(dev.logLines().back().level, 2);
+    FakeSnapInfo failing;
+    failing.failCall("setMetaData");
+    EXPECT_FALSE(writeSnapUniqueId(&failing, f, false));
+    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
+    EXPECT_EQ(failing.logLines().back().level, 2);
     EXPECT_FALSE(writeSnapUniqueId(nullptr, f, false));
 }
 
@@ -221,17 +165,11 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldCut) {
         {"older engine, 4096 characters", ofLength(4096, false), false, false},
     };
     const auto data = samples();
-    for (const auto& s : data["unwritable"]) {
-        auto f = s["fields"].get<std::vector<std::string>>();
-        rows.push_back({s["name"].get<std::string>(),
-                        {f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]},
-                        s["engineId"].get<int>() == 54,
-                        false});
-    }
+    for (const auto& s : data["unwritable"])
+        rows.push_back({s["name"], fieldsOf(s["fields"]), s["engineId"].get<int>() == 54, false});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeSnapInfo dev;
-        dev.setArrayInfoText(engineRecord(row.pit ? 54 : 12));
+        Device dev(row.pit ? 54 : 12);
         EXPECT_EQ(writeSnapUniqueId(&dev, row.fields, row.pit), row.accepted);
         if (row.accepted) {
             EXPECT_EQ(getSnapDeviceUUID(&dev), row.fields.targetDev) << "read back whole";
@@ -244,70 +182,59 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldCut) {
     }
 }
 
-TEST(UniqueId, StorageArrayIdIsFieldOne) {
-    FakeSnapInfo dev;
-    dev.setArrayInfoText(engineRecord(54));
-    dev.setMetaDataText(1, "600A0B80*7*svc*SRC*spath*dg*null*null*PIT*null");
-    EXPECT_EQ(getStorageArrayId(&dev), "600A0B80");
-
-    FakeSnapInfo empty;
-    EXPECT_EQ(getStorageArrayId(&empty), "");
-    EXPECT_TRUE(empty.logContains("Failed to parse unique  identifier []"));
+TEST(UniqueId, ArrayIdIsFieldOneAndSnapDeviceFieldSevenExceptAPitWithoutView) {
+    struct Row {
+        const char* name;
+        int engine;  // 0: no array record
+        const char* stored;
+        const char *arrayId, *device, *logged;
+    } rows[] = {
+        // clang-format off
+        {"PiT without view", 54, "600A0B80*7*svc*SRC*spath*dg*null*null*PIT*null", "600A0B80", "", ""},
+        {"PiT with view", 54, "A*7*svc*SRC*spath*dg*VIEWUUID*vpath*PIT*null", "A", "VIEWUUID", ""},
+        {"older engine", 3, "A*4*svc*SRC*spath*dg*null*tpath", "A", "null", ""},
+        {"nothing stored", 0, nullptr, "", "", "Failed to parse unique  identifier []"},
+        {"too short", 0, "A*4", "", "", "RkSnapLSIAPI::getSnapDeviceUUID: Failed to parse unique  identifier [A*4]"},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo dev;
+        if (row.engine) dev.setArrayInfoText(engineRecord(row.engine));
+        if (row.stored) dev.setMetaDataText(1, row.stored);
+        EXPECT_EQ(getStorageArrayId(&dev), row.arrayId) << row.name;
+        EXPECT_EQ(getSnapDeviceUUID(&dev), row.device) << row.name;
+        EXPECT_TRUE(!*row.logged || dev.logContains(row.logged)) << row.name;
+    }
     EXPECT_EQ(getStorageArrayId(nullptr), "");
 }
 
-TEST(UniqueId, SnapDeviceUuidIsFieldSevenExceptAPitWithoutView) {
-    FakeSnapInfo pit;
-    pit.setArrayInfoText(engineRecord(54));
-    pit.setMetaDataText(1, "A*7*svc*SRC*spath*dg*null*null*PIT*null");
-    EXPECT_EQ(getSnapDeviceUUID(&pit), "");
-    pit.setMetaDataText(1, "A*7*svc*SRC*spath*dg*VIEWUUID*vpath*PIT*null");
-    EXPECT_EQ(getSnapDeviceUUID(&pit), "VIEWUUID");
-
-    FakeSnapInfo old;
-    old.setArrayInfoText(engineRecord(3));
-    old.setMetaDataText(1, "A*4*svc*SRC*spath*dg*null*tpath");
-    EXPECT_EQ(getSnapDeviceUUID(&old), "null");
-
-    FakeSnapInfo bad;
-    bad.setMetaDataText(1, "A*4");
-    EXPECT_EQ(getSnapDeviceUUID(&bad), "");
-    EXPECT_TRUE(bad.logContains(
-        "RkSnapLSIAPI::getSnapDeviceUUID: Failed to parse unique  identifier [A*4]"));
-}
-
-TEST(UniqueId, HostIdentifierComesFromTheHostForVmwareDevices) {
-    FakeSnapInfo dev;
-    dev.setDevicePathValue("{vmware-descriptor:x}");
-    dev.setHostIdValue("esx-host-7");
+TEST(UniqueId, HostIdentifierFromTheHostForVmwareDevicesElseTheMachineName) {
+    char machine[1024] = {};
+    ASSERT_EQ(gethostname(machine, sizeof machine - 1), 0);
+    struct Row {
+        const char *name, *device, *hostId;  // hostId null: the host's call fails
+        bool ok;
+        std::string want;
+        const char* logged;
+    } rows[] = {
+        {"vmware descriptor", "{vmware-descriptor:x}", "esx-host-7", true, "esx-host-7", ""},
+        {"vmware path, host fails", "/vmfs/vmware/disk", nullptr, false, "kept",
+         "Error: RKSOLSIAPI::getHostIdentifier Unable to get the host identifier"},
+        {"vmware, empty answer", "vmware", "", false, "kept", ""},
+        {"other device", "/dev/sdc", "", true, machine, ""},
+    };
+    for (const Row& row : rows) {
+        FakeSnapInfo dev;
+        dev.setDevicePathValue(row.device);
+        if (row.hostId) dev.setHostIdValue(row.hostId);
+        if (!row.hostId) dev.failCall("getHostId");
+        std::string id = "kept";
+        EXPECT_EQ(getHostIdentifier(&dev, id), row.ok) << row.name;
+        EXPECT_EQ(id, row.want) << row.name;
+        EXPECT_EQ(dev.called("getHostId"), row.want != machine) << row.name;
+        EXPECT_TRUE(!*row.logged || dev.logContains(row.logged)) << row.name;
+    }
     std::string id;
-    ASSERT_TRUE(getHostIdentifier(&dev, id));
-    EXPECT_EQ(id, "esx-host-7");
-
-    FakeSnapInfo failing;
-    failing.setDevicePathValue("/vmfs/vmware/disk");
-    failing.failCall("getHostId");
-    id = "kept";
-    EXPECT_FALSE(getHostIdentifier(&failing, id));
-    EXPECT_EQ(id, "kept");
-    EXPECT_TRUE(failing.logContains(
-        "Error: RKSOLSIAPI::getHostIdentifier Unable to get the host identifier"));
-
-    FakeSnapInfo empty;
-    empty.setDevicePathValue("vmware");
-    empty.setHostIdValue("");
-    EXPECT_FALSE(getHostIdentifier(&empty, id));
-}
-
-TEST(UniqueId, HostIdentifierIsTheMachineNameOtherwise) {
-    FakeSnapInfo dev;
-    dev.setDevicePathValue("/dev/sdc");
-    char name[1024] = {};
-    ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
-    std::string id;
-    ASSERT_TRUE(getHostIdentifier(&dev, id));
-    EXPECT_EQ(id, name);
-    EXPECT_FALSE(dev.called("getHostId"));
     EXPECT_FALSE(getHostIdentifier(nullptr, id));
 }
 

@@ -1,5 +1,8 @@
-// Older-engine replica snapshots: creation after preparation, the failure messages by
-// the provider's answer, and one creation call in flight at a time.
+// Older-engine replica snapshots: the preparation rules by vendor and copy type, the
+// synchronization types an array offers, creation after preparation, the failure
+// messages by the provider's answer, and one creation call in flight at a time; and
+// many devices at once against one provider, as the prepare and create workers run
+// them, each thread preparing, grouping and snapping a PiT of its own volume.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +25,83 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
     dev.snap.m_SourceDev = dev.volume(label).uuid;
     dev.snap.m_SnapOperation = copyType;
     ASSERT_EQ(dev.snap.PrepareSnap(), 1) << label;
+}
+
+TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
+    struct Row {
+        const char* name;
+        const char* preset;
+        int operation;
+        std::string group;
+        bool groupOnly;
+        int result;
+        size_t requests;
+    };
+    const Row rows[] = {
+        // clang-format off
+        {"snapshot", "NETAPP", 4, "", false, 1, 5},
+        {"clone", "LSISSI", 5, "", false, 1, 5},
+        {"restore is not a copy type", "NETAPP", 6, "", false, 2, 0},
+        {"clone, missing group, group only", "NETAPP", 5, "NoSuchDG", true, 2, 3},
+        {"LSISSI snapshot, missing group, group only", "LSISSI", 4, "NoSuchDG", true, 2, 3},
+        {"DCIM snapshot, missing group, group only", "DCIM", 4, "NoSuchDG", true, 2, 3},
+        // The vendor rule names LSI and DCIM only: a NETAPP snapshot goes on with the default.
+        {"NETAPP snapshot, missing group, group only", "NETAPP", 4, "NoSuchDG", true, 1, 7},
+        {"clone, missing group", "DCIM", 5, "NoSuchDG", false, 1, 7},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        dev.snap.m_SnapName = "snap1";
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_SnapOperation = r.operation;
+        dev.snap.m_DiskGroupName = r.group;
+        dev.snap.m_UseDiskGroupOnly = r.groupOnly;
+        EXPECT_EQ(dev.snap.PrepareSnap(), r.result) << r.name;
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.result) << r.name;
+        EXPECT_EQ(sim.requests().size(), r.requests) << r.name;
+        if (r.result == 1) {
+            EXPECT_NE(dev.snap.m_ServicePath.find(std::string(r.preset) +
+                                                  "_StorageConfigurationService."),
+                      std::string::npos)
+                << r.name;
+            EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool("DG2")->ref),
+                      std::string::npos)
+                << r.name << ": the source's own pool";
+            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u) << r.name;
+            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation)) << r.name;
+            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null") << r.name;
+        }
+        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552) << r.name;
+    }
+}
+
+TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
+    struct Row {
+        std::vector<uint16_t> syncTypes;
+        RKSO::SNAP_TYPE type;
+        int result;
+        size_t requests;
+    };
+    const Row rows[] = {
+        {{6, 7, 8}, RKSO::SNAP_TYPE_CLONE, 1, 2},
+        {{6, 7, 8}, RKSO::SNAP_TYPE_SNAPSHOT, 1, 2},
+        {{8}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
+        {{7}, RKSO::SNAP_TYPE_CLONE, 0, 2},
+        {{}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
+        {{6, 7, 8}, static_cast<RKSO::SNAP_TYPE>(3), 0, 0},
+    };
+    for (const Row& r : rows) {
+        sim::Config config = testsupport::SimConfig();
+        config.arrays[0].syncTypes = r.syncTypes;
+        sim::TestServer sim(config, testsupport::PlainHttp());
+        SimSnapshot dev(sim);
+        const std::string name = "type " + std::to_string(r.type) + " over " +
+                                 std::to_string(r.syncTypes.size()) + " sync types";
+        EXPECT_EQ(dev.snap.IsSupported(r.type), r.result) << name;
+        EXPECT_EQ(sim.requests().size(), r.requests) << name;
+    }
 }
 
 TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
@@ -56,8 +136,7 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
     static const RK_SMIS_SNAP::RK_SMIS_ERROR_MAP kTable[] = {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
-        {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"},
-    };
+        {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
     struct Row {
         const char* name;
         int copyType;
@@ -67,21 +146,18 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
         const char* message;
     };
     const Row rows[] = {
-        {"name exists", 4, 910002, 650002, 60601,
-         "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
-        {"snapshot, busy", 4, 910003, 650010, 60543,
-         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"source is a snapshot", 4, 910004, 650004, 60603,
-         "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
-        {"max snapshots", 4, 640004, 650010, 60543,
-         "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        // clang-format off
+        {"name exists", 4, 910002, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
+        {"snapshot, busy", 4, 910003, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"source is a snapshot", 4, 910004, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
+        {"max snapshots", 4, 640004, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
         {"clone, busy", 5, 910003, 650005, 60604,
-         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may "
-         "exist for the source lun"},
+         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
         {"clone, max snapshots", 5, 640004, 650010, 0, ""},
         {"unknown code", 4, 4, -1, 0, ""},
         // Created, but without a volume the host could map or delete.
         {"answered 0 without a target", 4, 0, 0, 0, ""},
+        // clang-format on
     };
     for (const Row& r : rows) {
         sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
@@ -173,6 +249,41 @@ TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
     });
     other.join();
     EXPECT_TRUE(taken);
+}
+
+TEST(Threads, SixteenVolumesPreparedGroupedAndSnappedAtOnce) {
+    for (const char* caching : {"0", "1"}) {
+        testsupport::TalonConfig config(std::string("RK_SMIS_CACHE_VOLUME_INSTANCES=") + caching);
+        RkCimUtil::ClearVolumeCache();
+        sim::Config c = testsupport::SimConfig();
+        std::vector<std::string> labels;
+        for (int i = 0; i < 16; ++i) labels.push_back("tvol_" + std::to_string(i));
+        testsupport::AddVolumes(c, labels);
+        sim::TestServer sim(c, testsupport::PlainHttp());
+        std::vector<int> results(16, -1);
+        std::vector<std::string> pits(16);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 16; ++i) {
+            threads.emplace_back([&, i] {
+                SimSnapshot dev(sim);
+                dev.forPiT(labels[i]);
+                if (dev.snap.PreparePiT() != 1 || dev.snap.CreatePiTGroup() != 0) return;
+                results[i] = dev.snap.CreatePiT();
+                pits[i] = dev.snap.m_PiTName;
+            });
+        }
+        for (std::thread& t : threads) t.join();
+        const sim::Array after = sim.provider().currentState().arrays[0];
+        EXPECT_EQ(after.pitGroups.size(), 16u) << "caching " << caching;
+        EXPECT_EQ(after.pits.size(), 16u) << "caching " << caching;
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_EQ(results[i], 5) << labels[i] << ", caching " << caching;
+            bool found = false;
+            for (const sim::PiT& p : after.pits) found = found || p.id == pits[i];
+            EXPECT_TRUE(found) << labels[i] << ", caching " << caching;
+        }
+        RkCimUtil::ClearVolumeCache();
+    }
 }
 
 }  // namespace

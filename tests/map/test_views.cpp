@@ -1,8 +1,10 @@
-// PiT view methods against the simulator's array: unknown ports, restores and
-// removals with jobs, the throw-away calls of a flaky provider, re-attaching a
-// known view, a view whose answer was lost, and consistency-group views.
+// PiT views against the simulator's array (PiTs, views and a consistency group):
+// lookups of a PiT's view and of the PiT behind a view, unknown ports, restores and
+// removals with jobs, the throw-away calls of a flaky provider, re-attaching a known
+// view, a view whose answer was lost, and consistency-group views.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,11 +16,12 @@ namespace {
 
 using testsupport::CountRequests;
 using testsupport::LastCallParams;
+using testsupport::OpenConnection;
 using testsupport::Param;
 using testsupport::PiTId;
 using testsupport::SimSnapshot;
 
-class ViewMethods : public ::testing::Test {
+class Views : public ::testing::Test {
   protected:
     sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
 
@@ -36,7 +39,7 @@ class ViewMethods : public ::testing::Test {
     }
 };
 
-TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
+TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
     struct Row {
         const char* ports;
         const char* words;
@@ -64,39 +67,59 @@ TEST_F(ViewMethods, UnknownPortsFailWithTheMessageOfTheirKind) {
     }
 }
 
-TEST_F(ViewMethods, RestoreWatchesItsJobAndTwoDefineStatesStopTheCall) {
+// ModifyPiT of PiT 2 of ora_data1: a restore watches its job, two define states stop
+// the call, a known view is re-attached through its link, and a view whose answer was
+// lost is found on its PiT.
+TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
+    const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
     struct Row {
         const char* name;
         unsigned short operation;
-        int failJobs;
-        bool extraDefineState;
+        std::function<void(sim::TestServer&, SimSnapshot&)> arrange;
         int expected;
         size_t calls;
-    };
-    const Row rows[] = {
-        {"restore, completed job", 32768, 0, false, 22, 1},
-        {"restore, job ends in Exception", 32768, 1, false, 23, 1},
-        {"view of a PiT with two define states", 5, 0, true, 6, 0},
+        int newViews;  // -1: the known view stays the target
+    } rows[] = {
+        // clang-format off
+        {"restore, completed job", 32768, nullptr, 22, 1, 0},
+        {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
+        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) {
+             s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
+        {"a known view", 5, [](sim::TestServer&, SimSnapshot& d) { d.snap.m_TargetDev = d.volume("ora_data1_SV_0001").uuid; }, 5, 1, -1},
+        {"answer cut after the view was made", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, define); }, 5, 1, 1},
+        {"answered without doing anything", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, define); }, 6, 1, 0},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
         dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
-        if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
-        if (r.extraDefineState)
-            sim.provider().control({{"action", "extraDefineState"}, {"pit", dev.snap.m_PiTName}});
+        if (r.arrange) r.arrange(sim, dev);
+        const std::string known = dev.snap.m_TargetDev;
+        const size_t views = state().views.size();
         sim.log().clear();
-        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, r.expected) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
-        EXPECT_EQ(CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0, r.calls > 0)
-            << r.name << ": the job was read";
-        EXPECT_TRUE(dev.snap.m_TargetDev.empty()) << r.name;
+        EXPECT_EQ(dev.snap.ModifyPiT(r.operation), r.expected);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls);
+        const bool job = CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob") > 0;
+        EXPECT_EQ(job, r.operation == 32768) << "only a restore's job is read";
+        ASSERT_EQ(state().views.size(), views + (r.newViews > 0 ? 1 : 0));
+        if (r.newViews < 0) {
+            EXPECT_EQ(dev.snap.m_TargetDev, known);
+            EXPECT_EQ(state().findView(known)->pit, dev.snap.m_PiTName);
+            EXPECT_NE(Param(LastCallParams(sim, "ModifySettingsDefineState"), "TargetElement")
+                          ->value.find("_PiTViewSynchronized"),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(dev.snap.m_SnapStatus, r.expected);
+        EXPECT_EQ(dev.snap.m_TargetDev, r.newViews ? state().views.back().volume : "");
+        EXPECT_EQ(dev.snap.IsPiTAttached(), r.newViews);
     }
 }
 
-TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
+TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
     struct Row {
         const char* name;
         bool jobs;
@@ -132,7 +155,7 @@ TEST_F(ViewMethods, RemovalAnswersWithJobsAndRefusesAMappedView) {
     }
 }
 
-TEST_F(ViewMethods, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
+TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     SimSnapshot dev(sim);
     testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
@@ -160,46 +183,7 @@ TEST_F(ViewMethods, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     EXPECT_EQ(answers, expected);
 }
 
-TEST_F(ViewMethods, AKnownViewIsReattachedThroughItsLink) {
-    SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    const std::string view = dev.volume("ora_data1_SV_0001").uuid;
-    dev.snap.m_TargetDev = view;
-    EXPECT_EQ(dev.snap.ModifyPiT(5), 5);
-    EXPECT_EQ(dev.snap.m_TargetDev, view);
-    const auto params = LastCallParams(sim, "ModifySettingsDefineState");
-    ASSERT_NE(Param(params, "TargetElement"), nullptr);
-    EXPECT_NE(Param(params, "TargetElement")->value.find("_PiTViewSynchronized"),
-              std::string::npos);
-    EXPECT_EQ(state().findView(view)->pit, dev.snap.m_PiTName);
-}
-
-TEST_F(ViewMethods, AViewWhoseAnswerWasLostIsFoundOnItsPiT) {
-    struct Row {
-        const char* name;
-        sim::FaultKind kind;
-        int expected;
-        size_t newViews;
-    };
-    const Row rows[] = {
-        {"answer cut after the view was made", sim::FaultKind::Truncated, 5, 1},
-        {"answered without doing anything", sim::FaultKind::ReturnValue, 6, 0},
-    };
-    for (const Row& r : rows) {
-        sim.reset();
-        SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        const size_t views = state().views.size();
-        sim.addFault(r.kind, 1, {"InvokeMethod", "ModifySettingsDefineState", ""});
-        EXPECT_EQ(dev.snap.ModifyPiT(5), r.expected) << r.name;
-        ASSERT_EQ(state().views.size(), views + r.newViews) << r.name;
-        const std::string made = r.newViews ? state().views.back().volume : "";
-        EXPECT_EQ(dev.snap.m_TargetDev, made) << r.name;
-        EXPECT_EQ(dev.snap.IsPiTAttached(), int(r.newViews)) << r.name;
-    }
-}
-
-TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
+TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const char* const members[] = {"exch_log", "file_share", "vm_store"};
     SimSnapshot first(sim);
     testsupport::ForMap(first, "exch_log", PiTId(first.array.id, 4));
@@ -253,7 +237,7 @@ TEST_F(ViewMethods, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
 }
 
-TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
+TEST_F(Views, UnmapAfterARejectedLoginIsNoSuccess) {
     SimSnapshot dev(sim);
     Viewed(dev);
     ASSERT_EQ(dev.snap.MapSnap(), 0);
@@ -261,6 +245,94 @@ TEST_F(ViewMethods, UnmapAfterARejectedLoginIsNoSuccess) {
     EXPECT_EQ(dev.snap.UnmapSnap(), 1);
     EXPECT_EQ(dev.info.errorCode(), 60555);
     EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
+}
+
+TEST_F(Views, APiTIsAttachedWhenItHasAView) {
+    struct Row {
+        const char* name;
+        int pit;  // 0: none given
+        bool group;
+        int expected;
+    };
+    const Row rows[] = {
+        {"viewed PiT", 1, false, 1},         {"PiT without view", 2, false, 0},
+        {"unknown PiT", 9, false, 0},        {"viewed CG PiT", 3, true, 1},
+        {"CG PiT without view", 4, true, 0}, {"no PiT name", 0, false, 0},
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
+        dev.snap.m_UseConsistencyGroup = r.group;
+        EXPECT_EQ(dev.snap.IsPiTAttached(), r.expected) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+    }
+}
+
+TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
+    struct Row {
+        const char* view;
+        const char* source;
+        bool failed;
+    };
+    const Row rows[] = {{"ora_data1_SV_0001", "ora_data1", false},
+                        {"ora_data1_SV_0001", "ora_data2", true},
+                        {"cg1_m1", "exch_log", true},
+                        {"ora_data2", "ora_data1", true}};
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        dev.snap.m_LsiCimUtil.m_pLogger = &dev.info;
+        OpenConnection open(dev);
+        const std::string view = open.volumePath(dev.volume(r.view).uuid);
+        std::string name, path;
+        EXPECT_EQ(dev.snap.m_LsiCimUtil.GetPiTElmtNameFromTarget(
+                      open.conn(), dev.volume(r.source).uuid, view, name, path),
+                  r.failed)
+            << r.view << " of " << r.source;
+        EXPECT_EQ(name, r.failed ? "" : PiTId(dev.array.id, 1)) << r.view;
+    }
+}
+
+TEST_F(Views, ARevertNeedsNoGroupViewAMapNeedsOne) {
+    for (int operation : {14, 32768}) {
+        SimSnapshot dev(sim);
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_PiTName = PiTId(dev.array.id, 4);
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_PiTOperation = operation;
+        EXPECT_EQ(dev.snap.checkCGPiTViewMappings(), operation == 32768) << operation;
+        std::string name, path;
+        EXPECT_EQ(dev.snap.checkCGPiTViewCreated(name, path), 1) << operation;
+    }
+}
+
+TEST_F(Views, FailuresAreContained) {
+    enum Op { Created, Mappings, Attached };
+    struct Row {
+        Op op;
+        sim::RequestKey match;
+    };
+    const Row rows[] = {
+        {Created, {"EnumerateInstanceNames", "", ""}},  {Created, {"EnumerateInstances", "", ""}},
+        {Mappings, {"EnumerateInstanceNames", "", ""}}, {Mappings, {"AssociatorNames", "", ""}},
+        {Attached, {"EnumerateInstances", "", ""}},     {Attached, {"AssociatorNames", "", ""}},
+    };
+    for (const Row& r : rows) {
+        const std::string row = std::to_string(r.op) + " " + r.match.operation;
+        SimSnapshot dev(sim);
+        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
+        dev.snap.m_PiTName = PiTId(dev.array.id, 3);
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_UseConsistencyGroup = true;
+        sim.failCim(cim::CIM_ERR_FAILED, "broken", -1, r.match);
+        std::string name, path;
+        const int result = r.op == Created    ? dev.snap.checkCGPiTViewCreated(name, path)
+                           : r.op == Mappings ? int(dev.snap.checkCGPiTViewMappings())
+                                              : dev.snap.IsPiTAttached();
+        EXPECT_EQ(result, r.op == Created ? -1 : 0) << row;
+        EXPECT_TRUE(dev.logged("Caught CIMException: CIM_ERR_FAILED")) << row;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << row;
+        sim.faults().clear();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,272 @@
+// Mapping a PiT view to a host and back, against the simulator: what the array holds
+// and the fabric shows afterwards, what was sent, the requests and connections each
+// step takes (pinned as the baseline for later performance work), the checks that
+// answer without changing anything, and the calls refused before any method.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testsupport/SimMapping.h"
+
+namespace {
+
+using testsupport::CountRequests;
+using testsupport::OpenConnection;
+using testsupport::PiTId;
+using testsupport::SimSnapshot;
+
+const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
+const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
+const char* const kNoVolume = "60000000000000000000000000000FFF";
+const char* const kNoArray = "60000000000000000000000000000BAD";
+
+class Mapping : public ::testing::Test {
+  protected:
+    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
+
+    sim::Array state() { return sim.provider().currentState().arrays[0]; }
+
+    // Runs the steps, checking each result; requests and connections per step.
+    std::vector<size_t> Run(SimSnapshot& dev, const std::vector<testsupport::RoadStep>& steps) {
+        std::vector<size_t> requests;
+        for (const auto& step : steps) {
+            sim.log().clear();
+            EXPECT_EQ(step.run(dev), step.clean) << step.name;
+            EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << step.name;
+            EXPECT_EQ(sim.connectionCount(), 1u) << step.name;
+            requests.push_back(sim.requests().size());
+        }
+        return requests;
+    }
+
+    // "{SYS}", "{GONE}" (the path of a volume not on the array), "{VIEW}" (the view of
+    // PiT 1), "path:" or "uuid:" with a label; anything else as it is.
+    std::string Fill(SimSnapshot& dev, const std::string& text) {
+        if (text == "{SYS}") return dev.array.id;
+        if (text == "{VIEW}") return dev.volume("ora_data1_SV_0001").uuid;
+        if (text.rfind("uuid:", 0) == 0) return dev.volume(text.substr(5)).uuid;
+        if (text != "{GONE}" && text.rfind("path:", 0) != 0) return text;
+        OpenConnection open(dev);
+        if (text != "{GONE}") return open.volumePath(dev.volume(text.substr(5)).uuid);
+        std::string path = open.volumePath(dev.volume("ora_log").uuid);
+        return path.replace(path.find(dev.volume("ora_log").uuid), 32, kNoVolume);
+    }
+};
+
+TEST_F(Mapping, OneMapAndUnmapPerHost) {
+    struct Row {
+        const char *host, *otherHost;
+        std::vector<size_t> mapRequests;  // ModifyPiT, ElementName, Access, MapSnap
+        std::vector<size_t> unmapRequests;
+    } rows[] = {
+        {"iscsihost1", "fchost1", {7, 2, 2, 10}, {12, 4}},
+        {"fchost1", "iscsihost1", {7, 2, 2, 22}, {34, 4}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.host);
+        sim.reset();
+        SimSnapshot dev(sim);
+        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, r.host);
+        dev.snap.m_DeviceAccess = 2;
+        const size_t viewsBefore = state().views.size();
+        EXPECT_EQ(Run(dev, testsupport::MapRoad()), r.mapRequests);
+
+        const sim::Array a = state();
+        ASSERT_EQ(a.views.size(), viewsBefore + 1);
+        const sim::View& view = a.views.back();
+        EXPECT_EQ(view.volume + view.pit + view.base,
+                  dev.snap.m_TargetDev + dev.snap.m_PiTName + dev.snap.m_SourceDev);
+        const sim::Volume* w = a.findVolume(view.volume);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->label, "nightly_snap");
+        EXPECT_EQ(w->access, 3);
+        ASSERT_NE(a.findMapping(view.volume), nullptr);
+        EXPECT_EQ(a.findMapping(view.volume)->target, a.findHost(r.host)->ref);
+        EXPECT_EQ(testsupport::LunsSeenBy(sim, dev.snap.m_InitiatorPorts).count(view.volume), 1u);
+        EXPECT_EQ(
+            testsupport::LunsSeenBy(sim, testsupport::HostPorts(a, r.otherHost)).count(view.volume),
+            0u);
+        const auto params = testsupport::LastCallParams(sim, "ExposePaths");
+        const sim::ParamRecord* ports = testsupport::Param(params, "InitiatorPortIDs");
+        const sim::ParamRecord* spcs = testsupport::Param(params, "ProtocolControllers");
+        ASSERT_TRUE(ports && spcs);
+        EXPECT_TRUE(ports->null);
+        ASSERT_EQ(spcs->elements.size(), 1u);
+        EXPECT_NE(spcs->elements[0].find(a.findHost(r.host)->ref), std::string::npos);
+
+        EXPECT_EQ(Run(dev, testsupport::UnmapRoad()), r.unmapRequests);
+        const sim::Array after = state();
+        EXPECT_EQ(after.views.size(), viewsBefore);
+        EXPECT_EQ(after.findVolume(view.volume), nullptr);
+        EXPECT_EQ(after.findMapping(view.volume), nullptr);
+        EXPECT_EQ(after.pits.size(), a.pits.size()) << "the PiT stays";
+        EXPECT_EQ(dev.snap.IsPiTAttached(), 0);
+        sim.log().clear();
+        EXPECT_EQ(dev.snap.UnmapSnap(), 0) << "again";
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
+        for (const auto& line : dev.info.logLines())
+            for (const char* secret : {testsupport::kSimPassword, testsupport::kArraySecret})
+                EXPECT_EQ(line.text.find(secret), std::string::npos) << line.text;
+    }
+}
+
+TEST_F(Mapping, IsLunMappedTellsThisHostOtherHostsNoneAndFailures) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        int failHttp;  // on every association query
+        int failCim;
+        unsigned int expected;
+    } rows[] = {
+        // clang-format off
+        {"this host", {"{SYS}", "path:ora_data1", kFc}, 0, 0, 0},
+        {"this host's group, by uuid", {"{SYS}", "uuid:exch_db", kFc}, 0, 0, 0},
+        {"another host", {"{SYS}", "uuid:ora_data1", kIscsi}, 0, 0, 650006},
+        {"any host when no ports", {"{SYS}", "path:small_lun", "null"}, 0, 0, 0},
+        {"not mapped", {"{SYS}", "uuid:exch_log", kFc}, 0, 0, 650007},
+        {"not mapped, no ports", {"{SYS}", "path:exch_log", "null"}, 0, 0, 650007},
+        {"unknown uuid", {"{SYS}", kNoVolume, kFc}, 0, 0, 650008},
+        {"path of a removed volume", {"{SYS}", "{GONE}", kFc}, 0, 0, 650008},
+        {"unknown array", {kNoArray, "uuid:ora_data1", kFc}, 0, 0, 650015},
+        {"too few arguments", {"{SYS}", "x"}, 0, 0, 650009},
+        {"provider failure", {"{SYS}", "uuid:ora_data1", kFc}, 0, cim::CIM_ERR_FAILED, 1},
+        {"rejected login is no answer", {"{SYS}", "uuid:ora_data1", kFc}, 401, 0, 1},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        std::vector<std::string> args;
+        for (const std::string& a : r.args) args.push_back(Fill(dev, a));
+        if (r.failHttp) sim.failHttp(r.failHttp, -1, {"AssociatorNames", "", ""});
+        if (r.failCim) sim.failCim(r.failCim, "broken", -1, {"AssociatorNames", "", ""});
+        OpenConnection open(dev);
+        EXPECT_EQ(dev.snap.IsLunMapped(open.conn(), args), r.expected) << r.name;
+        sim.faults().clear();
+    }
+}
+
+TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
+    struct Row {
+        const char* name;
+        std::string target, ports;
+        int failCim, expected, errorCode, hostError;
+    } rows[] = {
+        // clang-format off
+        {"mapped here", "path:ora_data2", kFc, 0, 9, 0, 0},
+        {"mapped to the iscsi host, asked with fc ports", "uuid:small_lun", kFc, 0, 10, 0, 0},
+        {"not mapped", "path:exch_log", kFc, 0, 14, 0, 0},
+        {"missing target", kNoVolume, kFc, 0, 0, 60542, 0},
+        {"removed target path", "{GONE}", kFc, 0, 0, 60542, 0},
+        {"provider failure", "uuid:ora_data1", kFc, cim::CIM_ERR_FAILED, 0, 3, 60541},
+        {"no ports", "uuid:ora_data1", "", 0, 0, 0, 0},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        SimSnapshot dev(sim);
+        const std::string target = Fill(dev, r.target);
+        (target.find(':') == std::string::npos ? dev.snap.m_TargetDev : dev.snap.m_TargetDevPath) =
+            target;
+        dev.snap.m_InitiatorPorts = r.ports;
+        if (r.failCim) sim.failCim(r.failCim, "broken", -1, {"AssociatorNames", "", ""});
+        EXPECT_EQ(dev.snap.IsSnapMapped(), r.expected);
+        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
+        sim.faults().clear();
+    }
+}
+
+TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
+    struct Row {
+        const char* name;
+        std::string system, volume;
+        int port;  // 0: the simulator's
+        int failHttp, status, arrayCheck;
+    } rows[] = {
+        {"present", "{SYS}", "uuid:exch_log", 0, 0, 0, 0},
+        {"volume gone", "{SYS}", kNoVolume, 0, 0, 24, 2},
+        {"unknown array", kNoArray, "uuid:exch_log", 0, 0, 24, 1},
+        {"provider down", "{SYS}", "uuid:exch_log", 1, 0, 0, 1},
+        {"rejected login", "{SYS}", "uuid:exch_log", 0, 401, 0, 1},
+        {"no volume given", "{SYS}", "", 0, 0, 0, 1},
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        dev.snap.m_SystemName = Fill(dev, r.system);
+        dev.snap.m_TargetDev = dev.snap.m_SourceDev = Fill(dev, r.volume);
+        if (r.port) testsupport::Rebind(dev, sim, r.port, sim.password());
+        if (r.failHttp) sim.failHttp(r.failHttp, -1);
+        EXPECT_EQ(dev.snap.GetSnapStatus(), r.status) << r.name;
+        EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck) << r.name;
+        sim.faults().clear();
+    }
+}
+
+TEST_F(Mapping, WrappersCheckEverythingBeforeCalling) {
+    enum Wrapper { Define, Sync, Expose, Hide };
+    struct Row {
+        const char* name;
+        Wrapper wrapper;
+        std::vector<std::string> args;  // Define: key=value pairs over a valid call
+        unsigned int expected;
+    } rows[] = {
+        // clang-format off
+        {"define: no operation", Define, {"Operation="}, 5},
+        {"define: unknown source", Define, {"sourceElement=no_such_volume"}, 650015},
+        {"define: unknown PiT", Define, {"targetSyncData=" + PiTId(state().id, 9)}, 650015},
+        {"define: target without a view link", Define, {"targetElement=uuid:ora_log"}, 650015},
+        {"sync: four arguments", Sync, {"{SYS}", "19", "uuid:ora_data1", "{VIEW}"}, 650009},
+        {"sync: replica that is no view", Sync, {"{SYS}", "19", "uuid:ora_data1", "uuid:ora_data2", "0", "0"}, 650015},
+        {"expose: two accesses, one volume", Expose, {"{SYS}", "{VIEW}", kFc, "null", "2,2"}, 5},
+        {"hide: one argument", Hide, {"{SYS}"}, 650009},
+        {"hide: not mapped to the host", Hide, {"{SYS}", "{VIEW}", kFc, "null", "null"}, 650007},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SimSnapshot dev(sim);
+        std::vector<std::string> args;
+        for (const std::string& a : r.args) args.push_back(Fill(dev, a));
+        OpenConnection open(dev);
+        unsigned int result = 0;
+        if (r.wrapper == Define) {
+            std::map<std::string, std::string> params = {
+                {"SystemName", dev.array.id},
+                {"Operation", "5"},
+                {"sourceElement", "ora_data1"},
+                {"targetSyncData", PiTId(dev.array.id, 2)}};
+            for (const std::string& a : r.args) {
+                const std::string key = a.substr(0, a.find('=')), value = a.substr(key.size() + 1);
+                if (value.empty())
+                    params.erase(key);
+                else
+                    params[key] = Fill(dev, value);
+            }
+            cim::Array<cim::CIMParamValue> out;
+            result = dev.snap.ModifySettingDefineState(open.conn(), params, out);
+        } else if (r.wrapper == Sync) {
+            result = dev.snap.ModifyReplicaSynchronization(open.conn(), args, false);
+        } else {
+            result = r.wrapper == Expose ? dev.snap.ExposePaths(open.conn(), args)
+                                         : dev.snap.HidePaths(open.conn(), args);
+        }
+        EXPECT_EQ(result, r.expected) << r.name;
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
+    }
+    // Operations without their inputs never connect.
+    sim.log().clear();
+    SimSnapshot dev(sim);
+    dev.snap.m_TargetDev = dev.volume("ora_data1_SV_0001").uuid;
+    dev.snap.m_SnapStatus = RKSO::SNAP_STATUS_MAPPED;
+    EXPECT_EQ(dev.snap.MapSnap(), 1) << "no ports, no access";
+    EXPECT_EQ(dev.snap.ModifyPiT(32768), 23) << "no operation in progress";
+    dev.snap.m_SnapStatus = RKSO::SNAP_STATUS_MAPPED;
+    EXPECT_EQ(dev.snap.PiTViewSync(19, 0), 21) << "no source";
+    EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_MAPPED) << "removal keeps the status";
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+}  // namespace
