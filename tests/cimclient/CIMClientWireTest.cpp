@@ -1,8 +1,9 @@
 // CIMClient against a loopback server that replays the recorded answers of an independent
-// CIM server. Each case makes the call the recorded client made and checks that our request
-// carries the same operation, namespace, parameters and values (compared decoded), and that
-// the recorded answer comes back as the right results or error. What each answer holds is
-// the codec's to test (tests/cim); here it is what the client hands over.
+// CIM server: each operation once, and each way an error arrives. Each case makes the call
+// the recorded client made and checks that our request carries the same operation,
+// namespace, parameters and values (compared decoded), and that the recorded answer comes
+// back as the right results or error. What each answer holds is the codec's to test
+// (tests/cim, over every recorded exchange); here it is what the client hands over.
 #include <cim/CIMClient.h>
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>
@@ -126,7 +127,6 @@ std::string vol(const char* id) {
 
 TEST(WireTest, EveryRecordedExchange) {
     if (wireDir().empty()) GTEST_SKIP() << "recorded samples not present";
-    const std::string mike = "Test_CLITestProviderClass.Id=\"Mike\"";
     using Call = std::function<std::string(CIMClient&)>;
     auto names = [](const char* ns, const char* cls) -> Call {
         return [=](CIMClient& c) { return described({}, c.enumerateInstanceNames(ns, cls)); };
@@ -144,12 +144,6 @@ TEST(WireTest, EveryRecordedExchange) {
         bool sameRequest = true;
     } cases[] = {
         {"01-EnumerateInstanceNames", volumeNames, {"DeviceID=\"VOL \\\"Q\\\" \\\\ 1\""}},
-        {"01-EnumerateInstanceNames-association",
-         names("root/cimv2", "PEER_SystemDevice"),
-         {"GroupComponent="}},
-        {"01-EnumerateInstanceNames-numerickey",
-         names("test/TestProvider", "Test_CLITestProviderEmpty"),
-         {".id=42 "}},
         {"02-EnumerateInstances",
          [](CIMClient& c) {
              auto all =
@@ -169,12 +163,6 @@ TEST(WireTest, EveryRecordedExchange) {
                                                    false, false, list));
          },
          {"NumberOfBlocks uint64 =2097152"}},
-        {"02-EnumerateInstances-alltypes",
-         [](CIMClient& c) {
-             return described(c.enumerateInstances("test/TestProvider", "Test_CLITestProviderClass",
-                                                   true, false));
-         },
-         {"scalUint8 uint8 =220"}},
         // The instance carries the path it was read by.
         {"04-GetInstance",
          [](CIMClient& c) {
@@ -190,24 +178,12 @@ TEST(WireTest, EveryRecordedExchange) {
              return described({c.getInstance("root/cimv2", assoc, false)});
          },
          {"instance PEER_SystemDevice"}},
-        {"05-GetInstance-qualifiers-classorigin",
-         [](CIMClient& c) {
-             return described({c.getInstance("root/cimv2", P(kVolume), false, true, true)});
-         },
-         {"{Description propagated string =Peer test storage volume}"}},
         {"06-AssociatorNames",
          [](CIMClient& c) {
              return described({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice",
                                                     "PEER_ComputerSystem", "", ""));
          },
          {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
-        {"06-AssociatorNames-provider",
-         [&](CIMClient& c) {
-             return described({}, c.associatorNames("test/TestProvider", P(mike),
-                                                    "Test_CLITestProviderLinkClass",
-                                                    "Test_CLITestProviderClass"));
-         },
-         {"path //vm/test/TestProvider:" + mike}},
         {"07-Associators",
          [](CIMClient& c) {
              return described(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice",
@@ -220,24 +196,12 @@ TEST(WireTest, EveryRecordedExchange) {
                               c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", ""));
          },
          {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
-        {"08-ReferenceNames-provider",
-         [&](CIMClient& c) {
-             return described({}, c.referenceNames("test/TestProvider", P(mike),
-                                                   "Test_CLITestProviderLinkClass"));
-         },
-         {"Test_CLITestProviderLinkClass.child="}},
         {"09-References",
          [](CIMClient& c) {
              return described(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false,
                                            false, CIMPropertyList()));
          },
          {"instance PEER_SystemDevice at //vm/"}},
-        {"09-References-provider",
-         [&](CIMClient& c) {
-             return described(
-                 c.references("test/TestProvider", P(mike), "Test_CLITestProviderLinkClass"));
-         },
-         {"instance Test_CLITestProviderLinkClass"}},
         {"10-ModifyInstance-propertylist",
          [&](CIMClient& c) {
              CIMInstance i = volumeInstance(
@@ -276,18 +240,6 @@ TEST(WireTest, EveryRecordedExchange) {
          },
          {"return uint32 =4096", "out Job typed reference =", "PEER:JOB:0001",
           "out OutSize typed uint64 =18446744073709551615"}},
-        {"12-InvokeMethod-refparams-provider",
-         [&](CIMClient& c) {
-             CIMObjectPath fred = P("Test_CLITestProviderClass.Id=\"Fred\"");
-             xml::Response r;
-             r.returnValue = c.invokeMethod(
-                 "test/TestProvider", P(mike), "ReferenceParamTest",
-                 {CIMParamValue("InParam1", CIMValue(fred)),
-                  CIMParamValue("InParam2", CIMValue(Array<CIMObjectPath>{P(mike), fred}))},
-                 r.outParameters);
-             return testsupport::describeResponse(r);
-         },
-         {"return uint32 =0", "out OutParam2 typed reference[2]"}},
         {"12-InvokeMethod-error-FAILED",
          [](CIMClient& c) {
              Array<CIMParamValue> out;
@@ -296,18 +248,9 @@ TEST(WireTest, EveryRecordedExchange) {
              return std::string("no exception");
          },
          {"CIMException CIM_ERR_FAILED", "PEER simulated failure"}},
-        {"13-EnumerateInstanceNames-CIM_Namespace-interop",
-         names("interop", "CIM_Namespace"),
-         {"Name=\"interop\""}},
         {"14-GetInstance-error-NOT_FOUND",
          getVolume(vol("NOPE")),
          {"CIMException CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""}},
-        {"14-GetInstance-error-NOT_FOUND-provider",
-         [](CIMClient& c) {
-             return described({c.getInstance("test/TestProvider",
-                                             P("Test_CLITestProviderClass.Id=\"Nobody\""))});
-         },
-         {"CIMException CIM_ERR_NOT_FOUND CIM_ERR_NOT_FOUND"}},
         // Errors sent to a client that did not ask for trailers: ERROR in the body.
         {"14-GetInstance-error-NOT_FOUND-wbemcli",
          getVolume(kVolume),
@@ -317,34 +260,16 @@ TEST(WireTest, EveryRecordedExchange) {
          noSuchClass,
          {"CIMException CIM_ERR_INVALID_CLASS CIM_ERR_INVALID_CLASS"},
          false},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE-wbemcli",
-         noSuchClass,
-         {"CIMException CIM_ERR_INVALID_NAMESPACE CIM_ERR_INVALID_NAMESPACE"},
-         false},
         // Errors in the trailers of an enumeration.
         {"15-EnumerateInstanceNames-error-INVALID_CLASS",
          noSuchClass,
          {"CIMException CIM_ERR_INVALID_CLASS"}},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE",
-         names("no/such", "CIM_Namespace"),
-         {"CIMException CIM_ERR_INVALID_NAMESPACE"}},
         {"17-EnumerateInstanceNames-error-HTTP401-wrong-password",
          volumeNames,
          {"HttpException 401", "HTTP", "401"},
          false},
-        {"17-EnumerateInstanceNames-auth-ok",
-         names("interop", "CIM_Namespace"),
-         {"Name=\"interop\""}},
         // HTTP-level refusals without a length on a kept connection must not hang.
         {"18-EnumerateInstanceNames-error-HTTP400-not-well-formed-handwritten",
-         volumeNames,
-         {"HttpException 400 ", "HTTP"},
-         false},
-        {"18-EnumerateInstanceNames-error-HTTP400-header-mismatch-handwritten",
-         volumeNames,
-         {"HttpException 400 ", "HTTP"},
-         false},
-        {"18-EnumerateInstanceNames-error-HTTP400-no-CIMOperation-handwritten",
          volumeNames,
          {"HttpException 400 ", "HTTP"},
          false},
