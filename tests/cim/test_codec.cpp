@@ -229,6 +229,12 @@ TEST(CodecResponses, ErrorsEmptyResultsClassesAndOutputsRoundTripExactly) {
         Response back = decodeResponse(encodeResponse(r));
         EXPECT_EQ(describeResponse(back), describeResponse(r)) << r.methodName;
     }
+    Response back = decodeResponse(encodeResponse(cls));
+    EXPECT_TRUE(back.cimClass->identical(c));
+    c.addProperty(CIMProperty("Extra", CIMValue(true)));
+    EXPECT_FALSE(back.cimClass->identical(c));
+    EXPECT_EQ(back.cimClass->getProperty(back.cimClass->findProperty("name")).getName(),
+              CIMName("Name"));
 }
 
 TEST(CodecDecoding, RefusesBadDocumentsWithANamedReason) {

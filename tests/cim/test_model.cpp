@@ -24,9 +24,19 @@ TEST(Names, CompareCaseInsensitivelyAndValidate) {
     EXPECT_TRUE(cimTypeFromString("sint64", t));
     EXPECT_EQ(t, CIMTYPE_SINT64);
     EXPECT_FALSE(cimTypeFromString("UINT16", t));
+    for (CIMType type :
+         {CIMTYPE_BOOLEAN, CIMTYPE_UINT8, CIMTYPE_SINT8, CIMTYPE_UINT16, CIMTYPE_SINT16,
+          CIMTYPE_UINT32, CIMTYPE_SINT32, CIMTYPE_UINT64, CIMTYPE_SINT64, CIMTYPE_REAL32,
+          CIMTYPE_REAL64, CIMTYPE_CHAR16, CIMTYPE_STRING, CIMTYPE_DATETIME, CIMTYPE_REFERENCE,
+          CIMTYPE_OBJECT, CIMTYPE_INSTANCE}) {
+        EXPECT_TRUE(cimTypeFromString(cimTypeToString(type), t) && t == type) << type;
+    }
     EXPECT_STREQ(cimTypeToString(static_cast<CIMType>(99)), "unknown");
-    EXPECT_STREQ(cimStatusCodeToString(static_cast<CIMStatusCode>(4242)),
-                 "Unrecognized CIM status code");
+    for (int code = 0; code <= 30; ++code) {
+        const std::string name = cimStatusCodeToString(static_cast<CIMStatusCode>(code));
+        EXPECT_TRUE(name.rfind("CIM_ERR_", 0) == 0 || name == "Unrecognized CIM status code")
+            << code;
+    }
     EXPECT_NE(std::string(CIMException(CIM_ERR_NOT_FOUND, "x").what()).find("CIM_ERR_NOT_FOUND"),
               std::string::npos);
 }
@@ -151,8 +161,13 @@ TEST(Instance, PropertiesMethodsAndListsRefuseMisuse) {
     EXPECT_EQ(inst.findProperty("Missing"), PEG_NOT_FOUND);
     EXPECT_THROW(inst.getProperty(2), IndexOutOfBoundsException);
     EXPECT_THROW(inst.removeProperty(PEG_NOT_FOUND), IndexOutOfBoundsException);
+    // Replace a property keeping its name and attributes, as the property update does.
+    CIMProperty old = inst.getProperty(0);
+    old = CIMProperty(old.getName(), CIMValue(std::string("new")), 0, "CIM_X", "CIM_Y", true);
     inst.removeProperty(0);
+    inst.addProperty(old);
     EXPECT_EQ(inst.findProperty("BlockSize"), 0u);
+    EXPECT_EQ(inst.getProperty(1).getClassOrigin().getString(), "CIM_Y");
 
     CIMMethod m("CreateSynchronizationAspect", CIMTYPE_UINT32);
     m.addParameter(CIMParameter("SyncType", CIMTYPE_UINT16));
