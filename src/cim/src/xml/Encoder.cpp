@@ -295,7 +295,12 @@ class Writer {
             attr(typeAttr, "string");
             attr("EmbeddedObject", t == CIMTYPE_INSTANCE ? "instance" : "object");
         } else {
-            attr(typeAttr, cimTypeToString(t));
+            // Type names need no escaping.
+            o += ' ';
+            o += typeAttr;
+            o += "=\"";
+            o += cimTypeToString(t);
+            o += '"';
         }
     }
 
@@ -318,7 +323,9 @@ class Writer {
                                                                            : "PROPERTY";
         o += '<';
         o += tag;
-        attr("NAME", p.getName().getString());
+        o += " NAME=\"";
+        appendEscaped(o, p.getName().getString());
+        o += '"';
         if (v.getType() == CIMTYPE_REFERENCE && !v.isArray()) {
             if (!p.getReferenceClassName().isNull())
                 attr("REFERENCECLASS", p.getReferenceClassName().getString());
@@ -338,9 +345,9 @@ class Writer {
     }
 
     void instance(const CIMInstance& inst) {
-        o += "<INSTANCE";
-        attr("CLASSNAME", inst.getClassName().getString());
-        o += ">\n";
+        o += "<INSTANCE CLASSNAME=\"";
+        appendEscaped(o, inst.getClassName().getString());
+        o += "\">\n";
         qualifiers(inst.getQualifiers());
         for (const auto& p : inst.getProperties()) property(p);
         o += "</INSTANCE>\n";
