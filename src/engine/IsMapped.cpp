@@ -40,6 +40,13 @@ CheckAnswer checkDevice(RKSO::SnapInfo* info, const HostSide& host, HostDevices&
         status = RKSO::SNAP_STATUS_UNMAPPED;
     } else {
         status = snap.IsSnapMapped();
+        // The provider also says "another host" when the mapping (or the view with
+        // it) went between its two lookups, so that answer is asked again: a target
+        // gone by now is mapped nowhere.
+        if (status == RKSO::SNAP_STATUS_RESERVED_10)
+            status = snap.GetSnapStatus() == RKSO::SNAP_STATUS_DELETED_OUTSIDE
+                         ? RKSO::SNAP_STATUS_UNMAPPED
+                         : snap.IsSnapMapped();
     }
     info->setStatus(static_cast<RKSO::SnapStatus>(status));
     if (status == RKSO::SNAP_STATUS_MAPPED) {

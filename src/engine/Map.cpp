@@ -58,16 +58,25 @@ bool attachView(RKSO::SnapInfo* info, LSISnapshot& snap, StoredSnap& s, const st
                             kTag, viewPath.c_str());
             return false;
         }
-    } else {
+    } else if (snap.m_TargetDevPath.empty() ||
+               snap.GetSnapStatus() == RKSO::SNAP_STATUS_DELETED_OUTSIDE) {
         snap.m_TargetDev.clear();
         snap.m_TargetDevPath.clear();
         if (snap.ModifyPiT(5) != RKSO::SNAP_STATUS_CREATED) {
             info->logFormat(2, kTag, "%s: Failed to attach PiT[%s] to target volume.", kTag,
                             snap.m_PiTName.c_str());
+            // The view's job still runs: recorded, so that a later map takes it and a
+            // delete removes it.
+            if (!snap.m_TargetDevPath.empty()) {
+                s.f.targetDev = snap.m_TargetDev;
+                s.f.targetDevPath = snap.m_TargetDevPath;
+                writeSnapUniqueId(info, s.f, true);
+            }
             return false;
         }
         made = true;
     }
+    // Otherwise the view an earlier map recorded is there: taken, not made again.
     UXSLEEP_InTeRnAl(2);
     if (snap.SetSnapObjectProperty(snap.m_TargetDevPath, "ElementName", s.snapName) == 0)
         info->logFormat(0, kTag, "%s: Modified the ElementName property of the PiTView to [%s]",

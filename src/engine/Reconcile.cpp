@@ -1,5 +1,6 @@
 // rkso_reconcileSnaps: which snapshots the host keeps have gone from the array;
-// their PiTs leave the active list and the group sweep removes what nobody keeps.
+// their PiTs leave the active list and the group sweep removes what nobody keeps,
+// also for a device whose snap never named its PiT.
 #include <exception>
 #include <list>
 #include <string>
@@ -44,7 +45,18 @@ Outcome reconcileDevice(RKSO::SnapInfo* info, ActiveLists& lists) {
     loadSnapParams(snap, info, kTag, s, 98);
     loadViewParams(snap, s, std::string(), 99);
     verifyClassPrefix(snap, info, kTag);
-    if (s.pit() && !s.pitMade()) return Outcome::kChecked;  // nothing was made to go missing
+    if (s.pit() && !s.pitMade()) {
+        // Nothing was named to go missing, but a snap that failed or was killed after
+        // the array took its PiT leaves one that no host keeps: the sweep removes it
+        // once it is the oldest of its group.
+        snap.m_PiTName = "null";  // the sweep keeps no PiT of this device's
+        if (snap.DeletePiT(*active, true) != RKSO::SNAP_STATUS_DELETED) {
+            info->logFormat(
+                2, kTag, "%s: Failed to check and delete the virtually deleted PiTs/CGPiTs.", kTag);
+            return Outcome::kFailed;
+        }
+        return Outcome::kChecked;
+    }
     const int state = s.pit() ? snap.GetPiTStatus() : snap.GetSnapStatus();
     if (state == -1) {
         info->logFormat(2, kTag, "Operation Failed");
@@ -59,6 +71,7 @@ Outcome reconcileDevice(RKSO::SnapInfo* info, ActiveLists& lists) {
                     s.pit() ? s.f.pitName.c_str() : s.f.targetDev.c_str(), s.f.arrayId.c_str());
     Outcome outcome = Outcome::kChecked;
     if (s.pit()) {
+        snap.m_PiTName = "null";  // the sweep keeps no PiT of this device's
         if (snap.DeletePiT(*active, true) != RKSO::SNAP_STATUS_DELETED) {
             info->logFormat(
                 2, kTag, "%s: Failed to check and delete the virtually deleted PiTs/CGPiTs.", kTag);

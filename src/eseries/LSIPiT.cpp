@@ -348,10 +348,12 @@ int LSISnapshot::CreatePiT() {
             m_ErrorCode = 0;
             return finish(RKSO::SNAP_STATUS_CREATED);
         }
+        // A rejected login was reported already; the close forgets it.
+        const bool refused = m_CimConnection.AuthFailed();
         connection.Close();
         std::string text;
         const int code = GetVendorSmisErrorCode(static_cast<int>(result), &text);
-        if (code != -1 && !text.empty()) DEBUG_SET_ERROR(code, text.c_str());
+        if (code != -1 && !text.empty() && !refused) DEBUG_SET_ERROR(code, text.c_str());
         m_ErrorCode = code != -1 ? code : static_cast<int>(result);
         return finish(RKSO::SNAP_STATUS_CREATE_FAILED);
     } catch (...) {

@@ -92,6 +92,7 @@ int LSISnapshot::ModifyPiT(unsigned short operation) {
         // without it, or one lost after the array made the view, must not leave a view
         // that nobody knows about.
         bool known = false;
+        cim::CIMObjectPath answered;  // the view the answer names, there or not yet
         if (result == 0 && operation == kAttach && m_TargetDev.empty()) {
             cim::CIMObjectPath view;
             try {
@@ -101,6 +102,7 @@ int LSISnapshot::ModifyPiT(unsigned short operation) {
             }
             if (known) {
                 if (view.getNameSpace().isNull()) view.setNameSpace(m_CimConnection.GetNameSpace());
+                answered = view;
                 m_TargetDevPath = view.toString();
                 m_TargetDev = GetCIMProp(m_CimConnection, view,
                                          m_UseConsistencyGroup ? "ElementName" : "Name");
@@ -127,6 +129,12 @@ int LSISnapshot::ModifyPiT(unsigned short operation) {
                             m_PiTName.c_str(), static_cast<int>(views.size()));
                 m_TargetDevPath.clear();
                 m_TargetDev.clear();
+                // A view whose job outlived the watch comes later: it stays named, so
+                // that the caller can record it and a delete remove it.
+                if (views.empty() && !answered.getClassName().isNull()) {
+                    m_TargetDevPath = answered.toString();
+                    m_TargetDev = GetPropByObjPath(answered, "DeviceID");
+                }
                 if (result == 0) result = 1;
             }
         }

@@ -253,26 +253,6 @@ TEST(Records, ThePlugInReadsBackWhatIsLiveForItsControlHost) {
     EXPECT_NE(error.find("exists already"), std::string::npos) << error;
 }
 
-TEST(Records, ACallLeftRunningIsInterruptedAtTheNextOpen) {
-    RecordsFixture f;
-    std::string error;
-    int64_t snapId = 0;
-    {
-        Records r;
-        ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
-        snapId = newSnap(r, "k", 1).id;
-        ASSERT_GT(r.beginCall(snapId, "snap"), 0);
-    }  // killed before endCall
-    Records again;
-    ASSERT_TRUE(again.open(f.state, 1, nullptr, &error)) << error;
-    std::vector<CallRecord> calls = again.calls(snapId);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].state, "interrupted");
-    SnapRecord s;
-    ASSERT_TRUE(again.findSnap("k", false, &s));
-    EXPECT_EQ(s.devices[0].intent, "snap") << "list shows what was in flight";
-}
-
 TEST(Records, ANewerSchemaIsRefusedAndLeftAlone) {
     RecordsFixture f;
     std::string error;

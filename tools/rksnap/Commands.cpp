@@ -144,6 +144,7 @@ class Runner {
         ctx.snapName = snap.name;
         Progress progress(isatty(2) && !m_s.opts.json, op + " " + snap.name);
         ctx.onProgress = [&progress](const std::string& l) { progress.line(l); };
+        ctx.op = op;
         ctx.callId = m_s.records.beginCall(snap.id, op);
 
         std::vector<std::unique_ptr<HostDevice>> devices;
@@ -157,6 +158,7 @@ class Runner {
         }
         auto start = std::chrono::steady_clock::now();
         out.result = fn(raw.data(), static_cast<short>(raw.size()), m_util(ctx));
+        dieAt(op, "outcome");
         out.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         m_s.records.endCall(ctx.callId, out.result);
@@ -299,8 +301,11 @@ bool validName(const std::string& n) {
 }
 
 const char* const kInterruptedOutcome =
-    "interrupted in snap before the array named it; what it made goes with the next delete in "
-    "its group";
+    "interrupted in snap before the array named its PiT; the plug-in removes any PiT it made "
+    "once that is the oldest of its group";
+const char* const kFailedOutcome =
+    "deleted; the plug-in removes any PiT the failed snap made once that is the oldest of its "
+    "group";
 
 std::string idField(const std::string& id, int n) {
     size_t start = 0;
@@ -312,14 +317,38 @@ std::string idField(const std::string& id, int n) {
     return id.substr(start, id.find('*', start) - start);
 }
 
+bool named(const SnapRecord& r, const DeviceRecord& d) {
+    std::string made = idField(d.uniqueId, r.engineId == 54 ? 9 : 7);
+    return !made.empty() && made != "null";
+}
+
 // A snap that was killed before any of its devices recorded what it created.
 bool interruptedBeforeNamed(const SnapRecord& r) {
-    for (const DeviceRecord& d : r.devices) {
-        if (d.intent != "snap") return false;
-        std::string made = idField(d.uniqueId, r.engineId == 54 ? 9 : 7);
-        if (!made.empty() && made != "null") return false;
-    }
+    for (const DeviceRecord& d : r.devices)
+        if (d.intent != "snap" || named(r, d)) return false;
     return !r.devices.empty();
+}
+
+// A snap that was killed after every device recorded what it created.
+bool interruptedAfterNamed(const SnapRecord& r) {
+    for (const DeviceRecord& d : r.devices)
+        if (d.intent != "snap" || !named(r, d)) return false;
+    return !r.devices.empty();
+}
+
+// A PiT snap that failed without naming a PiT: the array may have made one whose
+// answer was lost.
+bool failedBeforeNamed(const SnapRecord& r) {
+    if (r.engineId != 54 || r.state != "create failed") return false;
+    for (const DeviceRecord& d : r.devices)
+        if (named(r, d)) return false;
+    return true;
+}
+
+std::string interruptedIn(const SnapRecord& r) {
+    for (const DeviceRecord& d : r.devices)
+        if (!d.intent.empty()) return d.intent;
+    return std::string();
 }
 
 int combine(const std::vector<CallOutcome>& calls) {
@@ -401,6 +430,9 @@ int runSnapCommand(const std::string& command, const Options& o) {
         bool existing = !o.name.empty() && s.records.findSnap(o.name, false, &snap);
         if (existing && command == "prepare") {
             problems.push_back("a snapshot named '" + o.name + "' exists already");
+        } else if (existing && !interruptedIn(snap).empty()) {
+            problems.push_back("snapshot '" + o.name + "' was interrupted in " +
+                               interruptedIn(snap) + ": run rksnap reconcile first");
         } else if (existing && snap.state != "prepared") {
             problems.push_back("snapshot '" + o.name + "' is " + snap.state + ", not prepared");
         } else if (existing || newSnap(&snap)) {
@@ -448,14 +480,33 @@ int runSnapCommand(const std::string& command, const Options& o) {
                 s.records.markDeleted(r.id, "never created");
                 continue;
             }
-            if (command == "reconcile" && interruptedBeforeNamed(r)) {
-                // Killed between the array's answer and the identifier's write: a
-                // PiT it made is one no record keeps, so the plug-in removes it with
-                // the next deletion in its PiT group, as it does virtually deleted ones.
-                s.records.markDeleted(r.id, kInterruptedOutcome);
+            const bool interrupted = interruptedBeforeNamed(r);
+            if ((command == "reconcile" && interrupted) ||
+                (command == "delete" && (interrupted || failedBeforeNamed(r)))) {
+                // Killed (or its answer lost) between the array's work and the
+                // identifier's write: a PiT it made is one no record names. The
+                // plug-in's reconcile sweeps such PiTs from the oldest end of the
+                // group; the record closes once that ran.
+                calls.push_back(runner.call(r, "reconcile", s.plugin.reconcile));
+                if (calls.back().exitCode == kExitAll) {
+                    s.records.markDeleted(r.id, interrupted ? kInterruptedOutcome : kFailedOutcome);
+                    calls.back().snap.state = "deleted";
+                }
                 continue;
             }
+            const bool adopt = command == "reconcile" && interruptedAfterNamed(r);
             calls.push_back(runner.call(r, command, fn));
+            CallOutcome& c = calls.back();
+            if (adopt && c.exitCode == kExitAll && c.snap.state != "deleted") {
+                // Killed after the array named the PiT: the snapshot exists, only
+                // its outcome was lost.
+                for (DeviceRecord& d : c.devices) {
+                    d.status = RKSO::SNAP_STATUS_CREATED;
+                    s.records.saveDevice(d);
+                }
+                s.records.setSnapState(r.id, "created");
+                c.snap.state = "created";
+            }
         }
     }
 

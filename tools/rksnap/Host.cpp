@@ -1,12 +1,15 @@
 #include "Host.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "App.h"
 #include "rkso/EvDebug.h"
 #include "rkso/RKPassword.h"
 #include "rkso/RkDeviceTree.h"
@@ -41,6 +44,11 @@ std::string wipeable(std::vector<char>& plain) {
 }
 
 }  // namespace
+
+void dieAt(const std::string& op, const std::string& event) {
+    const char* at = std::getenv("RKSNAP_DIE_AT");
+    if (at && op + ":" + event == at) ::raise(SIGKILL);
+}
 
 std::string arrayRecord(const ArrayEntry& a, const std::string& keyFile, short engineId,
                         std::string* error) {
@@ -172,6 +180,7 @@ RKSO::SnapStatus HostDevice::getStatus() {
 
 void HostDevice::setStatus(RKSO::SnapStatus status) {
     std::lock_guard<std::mutex> l(m_mu);
+    dieAt(m_call.op, statusName(status));
     m_rec.status = status;
     save();
 }
@@ -213,6 +222,7 @@ int HostDevice::setMetaData(int id, const char* value) {
     if (!slot) return 1;
     std::string v = value ? value : "";
     if (v.size() > 4096) return 1;
+    if (id == RKSO::METADATA_SNAP_UNIQUE_ID) dieAt(m_call.op, "identifier");
     *slot = v;
     save();
     return 0;

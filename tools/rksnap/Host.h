@@ -25,6 +25,7 @@ struct CallContext {
     std::string keyFile;  // the password key file
     int controlHostId = 1;
     int64_t callId = 0;
+    std::string op;  // the command's operation: prepare, snap, delete, ...
     short engineId = 0;
     bool consistencyGroup = false;
     int snapFlags = 0;
@@ -34,6 +35,11 @@ struct CallContext {
     // A progress line (level 1 and 2) from any device, for the terminal.
     std::function<void(const std::string&)> onProgress;
 };
+
+// Tests stop rksnap with SIGKILL at a chosen point of a call: when the environment
+// variable RKSNAP_DIE_AT is "<op>:<event>" (events: "identifier", a status name,
+// "outcome"), just before that event is recorded.
+void dieAt(const std::string& op, const std::string& event);
 
 // The array record the plug-in reads ("arrayId", "hostName", "hostUserName",
 // "hostPassword", "engineId"), with the password decrypted. Empty with a

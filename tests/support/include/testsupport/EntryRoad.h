@@ -20,6 +20,7 @@
 #include "testsupport/EntryHost.h"
 #include "testsupport/FabricOSUtil.h"
 #include "testsupport/HostClockScope.h"
+#include "testsupport/SimRequests.h"
 #include "testsupport/TempDir.h"
 
 namespace testsupport {
@@ -57,6 +58,13 @@ class EntryRoad {
     nlohmann::json start;  // the array before anything was made
     EntryHost host;
     FabricOSUtil util;
+
+    // Prepared devices of these volumes.
+    std::vector<RKSO::SnapInfo*> prepared(const std::vector<std::string>& labels) {
+        std::vector<RKSO::SnapInfo*> devs = host.devices(labels);
+        EXPECT_EQ(host.prepare(devs), 0);
+        return devs;
+    }
 
     // Prepared and snapped devices of these volumes.
     std::vector<RKSO::SnapInfo*> snapped(const std::vector<std::string>& labels) {
