@@ -187,6 +187,36 @@ TEST(CodecResponses, EveryResultFormRoundTrips) {
     }
 }
 
+// The encoder looks at texts sixteen bytes at a time: each character that needs care (and
+// some that must pass as they are) at the edges of those blocks, in a key value and a
+// property value, comes back as it was.
+TEST(CodecResponses, TextsSurviveWhereverTheirSpecialCharactersFall) {
+    const std::string specials[] = {"&",    "<",    ">",    "\"",   "'",        "\t",
+                                    "\r\n", "\x01", "\x1f", "\x7f", "\xc3\xa9", "\xe2\x9c\x93"};
+    const std::size_t positions[] = {0, 1, 14, 15, 16, 17, 31, 32, 33, 47, 48};
+    for (const std::string& special : specials) {
+        for (std::size_t at : positions) {
+            std::string text(48, 'a');
+            text.insert(at, special);
+            CIMInstance v("LSISSI_StorageVolume");
+            v.addProperty(CIMProperty("ElementName", CIMValue(text)));
+            v.setPath(volumePath(text));
+            Response r;
+            r.methodName = kEnumerateInstances;
+            r.hasReturnValue = true;
+            r.instances = {v};
+            Response back = decodeResponse(encodeResponse(r));
+            ASSERT_EQ(back.instances.size(), 1u);
+            const std::string row = "byte " +
+                                    std::to_string(static_cast<unsigned char>(special[0])) +
+                                    " at " + std::to_string(at);
+            EXPECT_EQ(back.instances[0].getProperty(0).getValue().toString(), text) << row;
+            EXPECT_EQ(back.instances[0].getPath().findKeyBinding("DeviceID")->getValue(), text)
+                << row;
+        }
+    }
+}
+
 TEST(CodecResponses, ErrorsEmptyResultsClassesAndOutputsRoundTripExactly) {
     Response err, empty, nopath, del, method, cls, wide;
     err.methodName = kGetInstance;

@@ -215,6 +215,49 @@ TEST(SimRepository, PropertyListDeepInheritanceAndClassOrigin) {
               "NETAPP_StorageVolume");
 }
 
+// A property list only picks: names in any case, keys, properties built on demand and
+// properties the class lacks; every value and path is the one the full instance has.
+TEST(SimRepository, PropertyListsPickValuesWithoutChangingThem) {
+    sim::Provider p(sim::Config::defaults());
+    const struct {
+        const char* cls;
+        std::vector<cim::CIMName> list;
+    } rows[] = {
+        {"CIM_StorageVolume", {"nAmE"}},
+        {"CIM_StorageVolume", {"DeviceID", "SystemName", "NoSuchProperty"}},
+        {"CIM_StorageVolume", {"CurrentManager", "OperationalStatus", "ElementName", "Access"}},
+        {"CIM_StoragePool", {"RemainingManagedSpace", "InstanceID"}},
+        {"CIM_ComputerSystem", {"Dedicated", "HealthState", "Name"}},
+        {"CIM_StorageHardwareID", {"ClusterID", "StorageID"}},
+    };
+    for (const auto& row : rows) {
+        std::string what = row.cls;
+        for (const auto& n : row.list) what += " " + n.getString();
+        auto full = ok(p, enumInstances(row.cls)).instances;
+        auto listed = ok(p, enumInstances(row.cls, row.list)).instances;
+        ASSERT_FALSE(full.empty()) << what;
+        ASSERT_EQ(listed.size(), full.size()) << what;
+        for (std::size_t i = 0; i < full.size(); ++i) {
+            EXPECT_EQ(listed[i].getPath(), full[i].getPath()) << what;
+            cim::Uint32 expected = 0;
+            for (const auto& n : row.list) {
+                const cim::Uint32 k = full[i].findProperty(n);
+                if (k == cim::PEG_NOT_FOUND) continue;
+                ++expected;
+                const cim::CIMProperty& want = full[i].getProperty(k);
+                const cim::Uint32 got = listed[i].findProperty(n);
+                ASSERT_NE(got, cim::PEG_NOT_FOUND) << what << ": " << n.getString();
+                EXPECT_EQ(listed[i].getProperty(got).getName().getString(),
+                          want.getName().getString())
+                    << what;
+                EXPECT_EQ(listed[i].getProperty(got).getValue(), want.getValue())
+                    << what << ": " << n.getString();
+            }
+            EXPECT_EQ(listed[i].getPropertyCount(), expected) << what;
+        }
+    }
+}
+
 TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     sim::Provider p(sim::Config::defaults());
     const CIMObjectPath vol = volume(p, "ora_log");
