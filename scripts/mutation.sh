@@ -44,7 +44,9 @@ restore() {
   if [ -n "${saved:-}" ] && [ -f "$saved" ]; then cp "$saved" "$current" && rm -f "$saved"; fi
   saved=
 }
-trap restore EXIT INT TERM
+trap restore EXIT
+# An interrupted run must not go on to the next fault with this one still applied.
+trap 'exit 130' INT TERM
 
 caught=0
 missed=0
@@ -70,7 +72,10 @@ PY
   verdict="MISSED"
   by=""
   # shellcheck disable=SC2086
-  if ! cmake --build "$build" --target $programs >"$build/mutation-$name.log" 2>&1; then
+  # A failed build counts as caught only when it fails again without the cache (a stale
+  # cache entry or a busy executable is not the fault's doing).
+  if ! cmake --build "$build" --target $programs >"$build/mutation-$name.log" 2>&1 &&
+    ! CCACHE_DISABLE=1 cmake --build "$build" --target $programs >>"$build/mutation-$name.log" 2>&1; then
     verdict="CAUGHT"
     by="(does not build)"
   else
