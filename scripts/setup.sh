@@ -12,9 +12,12 @@ packages=(
   libexpat1-dev libxml2-dev
   sblim-wbemcli curl gcovr help2man
 )
+# One query for all: what is installed already is left alone.
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+            awk '$NF == "installed" { print $1 }' || true)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq

@@ -9,46 +9,40 @@ using namespace cim;
 TEST(Names, CompareCaseInsensitivelyAndValidate) {
     EXPECT_EQ(CIMName("CIM_StorageVolume"), CIMName("cim_storagevolume"));
     EXPECT_NE(CIMName("A"), CIMName("B"));
-    EXPECT_TRUE(CIMName().isNull());
-    EXPECT_TRUE(CIMName::legal("_x1"));
-    EXPECT_TRUE(CIMName::legal("Ünïcode"));
-    EXPECT_FALSE(CIMName::legal("1abc"));
-    EXPECT_FALSE(CIMName::legal("600A0B80002A1B3C0000ABCD12345678"));
-    EXPECT_FALSE(CIMName::legal("a-b"));
-    EXPECT_FALSE(CIMName::legal(""));
+    for (const char* good : {"_x1", "Ünïcode"}) EXPECT_TRUE(CIMName::legal(good)) << good;
+    for (const char* bad : {"1abc", "600A0B80002A1B3C0000ABCD12345678", "a-b", ""})
+        EXPECT_FALSE(CIMName::legal(bad)) << bad;
     EXPECT_EQ(CIMNamespaceName("/root/cimv2").getString(), "root/cimv2");
     EXPECT_EQ(CIMNamespaceName("ROOT/CIMv2"), CIMNamespaceName("root/cimv2"));
     EXPECT_TRUE(CIMNamespaceName::legal("root/LsiArray13"));
-    EXPECT_FALSE(CIMNamespaceName::legal("root//x"));
-    EXPECT_FALSE(CIMNamespaceName::legal("root/"));
-    EXPECT_FALSE(CIMNamespaceName::legal("no such"));
+    for (const char* bad : {"root//x", "root/", "no such"})
+        EXPECT_FALSE(CIMNamespaceName::legal(bad)) << bad;
     EXPECT_LT(compareNoCase("abc", "ABD"), 0);
     EXPECT_EQ(compareNoCase("ABC", "abc"), 0);
     EXPECT_GT(compareNoCase("abcd", "ABC"), 0);
-}
-
-TEST(TypesAndStatus, NamesAsOnTheWire) {
-    EXPECT_STREQ(cimTypeToString(CIMTYPE_UINT16), "uint16");
-    EXPECT_STREQ(cimTypeToString(CIMTYPE_REFERENCE), "reference");
-    EXPECT_STREQ(cimTypeToString(CIMTYPE_DATETIME), "datetime");
-    EXPECT_STREQ(cimTypeToString(static_cast<CIMType>(99)), "unknown");
     CIMType t;
     EXPECT_TRUE(cimTypeFromString("sint64", t));
     EXPECT_EQ(t, CIMTYPE_SINT64);
     EXPECT_FALSE(cimTypeFromString("UINT16", t));
-    EXPECT_STREQ(cimStatusCodeToString(CIM_ERR_NOT_FOUND), "CIM_ERR_NOT_FOUND");
-    EXPECT_STREQ(cimStatusCodeToString(CIM_ERR_SERVER_IS_SHUTTING_DOWN),
-                 "CIM_ERR_SERVER_IS_SHUTTING_DOWN");
-    EXPECT_STREQ(cimStatusCodeToString(static_cast<CIMStatusCode>(4242)),
-                 "Unrecognized CIM status code");
-    CIMException e(CIM_ERR_NOT_FOUND, "no such volume");
-    EXPECT_EQ(e.getCode(), CIM_ERR_NOT_FOUND);
-    EXPECT_NE(std::string(e.what()).find("CIM_ERR_NOT_FOUND"), std::string::npos);
+    for (CIMType type :
+         {CIMTYPE_BOOLEAN, CIMTYPE_UINT8, CIMTYPE_SINT8, CIMTYPE_UINT16, CIMTYPE_SINT16,
+          CIMTYPE_UINT32, CIMTYPE_SINT32, CIMTYPE_UINT64, CIMTYPE_SINT64, CIMTYPE_REAL32,
+          CIMTYPE_REAL64, CIMTYPE_CHAR16, CIMTYPE_STRING, CIMTYPE_DATETIME, CIMTYPE_REFERENCE,
+          CIMTYPE_OBJECT, CIMTYPE_INSTANCE}) {
+        EXPECT_TRUE(cimTypeFromString(cimTypeToString(type), t) && t == type) << type;
+    }
+    EXPECT_STREQ(cimTypeToString(static_cast<CIMType>(99)), "unknown");
+    for (int code = 0; code <= 30; ++code) {
+        const std::string name = cimStatusCodeToString(static_cast<CIMStatusCode>(code));
+        EXPECT_TRUE(name.rfind("CIM_ERR_", 0) == 0 || name == "Unrecognized CIM status code")
+            << code;
+    }
+    EXPECT_NE(std::string(CIMException(CIM_ERR_NOT_FOUND, "x").what()).find("CIM_ERR_NOT_FOUND"),
+              std::string::npos);
 }
 
 TEST(DateTime, ParsesFormatsAndCompares) {
     CIMDateTime t("19991224120000.000000+360");
-    EXPECT_TRUE(t.isTimeStamp());
     EXPECT_EQ(t.getUtcOffset(), 360);
     // The same instant in UTC and in another zone compare equal.
     EXPECT_EQ(t, CIMDateTime("19991224060000.000000+000"));
@@ -62,13 +56,8 @@ TEST(DateTime, ParsesFormatsAndCompares) {
     EXPECT_NE(i, CIMDateTime(i.toMicroSeconds(), false));  // interval vs timestamp
     CIMDateTime u(CIMDateTime("20240229235959.999999+000").toMicroSeconds(), false);
     EXPECT_EQ(u.toString(), "20240229235959.999999+000");
-    EXPECT_EQ(CIMDateTime().toString(), "00000000000000.000000:000");
     EXPECT_TRUE(CIMDateTime::getCurrentDateTime().isTimeStamp());
-    CIMDateTime w("2024**********.******+000");
-    EXPECT_TRUE(w.hasWildcards());
-}
-
-TEST(DateTime, RefusesBadTexts) {
+    EXPECT_TRUE(CIMDateTime("2024**********.******+000").hasWildcards());
     for (const char* bad :
          {"", "19991224120000.000000+36", "19991224120000.000000+3600", "19991324120000.000000+000",
           "19990230120000.000000+000", "20230229120000.000000+000", "19991224250000.000000+000",
@@ -82,71 +71,54 @@ TEST(DateTime, RefusesBadTexts) {
 }
 
 TEST(Value, ScalarsArraysAndNulls) {
-    CIMValue n;
-    EXPECT_TRUE(n.isNull());
-    EXPECT_EQ(n.getType(), CIMTYPE_BOOLEAN);
-    EXPECT_EQ(n.toString(), "");
     CIMValue nu(CIMTYPE_UINT16, true);
-    EXPECT_TRUE(nu.isNull());
-    EXPECT_TRUE(nu.isArray());
-    EXPECT_EQ(nu.getArraySize(), 0u);
+    EXPECT_TRUE(nu.isNull() && nu.isArray());
     Array<Uint16> untouched{9};
     nu.get(untouched);  // null leaves the argument alone
     EXPECT_EQ(untouched, Array<Uint16>{9});
-
     CIMValue v(Uint16(4096));
-    Uint16 x = 0;
-    v.get(x);
-    EXPECT_EQ(x, 4096);
     Uint32 wrong = 0;
     EXPECT_THROW(v.get(wrong), TypeMismatchException);
     Array<Uint16> notArray;
     EXPECT_THROW(v.get(notArray), TypeMismatchException);
-
-    CIMValue a(Array<String>{"a", "b,c"});
-    EXPECT_EQ(a.getArraySize(), 2u);
-    EXPECT_EQ(a.toString(), "a,b,c");
     v.set(std::string("now a string"));
     EXPECT_EQ(v.getType(), CIMTYPE_STRING);
-    EXPECT_EQ(v.toString(), "now a string");
-    EXPECT_EQ(CIMValue("x"), CIMValue(std::string("x")));
     EXPECT_NE(CIMValue(Uint16(1)), CIMValue(Uint32(1)));
     EXPECT_NE(CIMValue(CIMTYPE_STRING, false), CIMValue(std::string()));
-}
-
-TEST(Value, TextForms) {
-    EXPECT_EQ(CIMValue(true).toString(), "TRUE");
-    EXPECT_EQ(CIMValue(false).toString(), "FALSE");
-    EXPECT_EQ(CIMValue(Uint8(255)).toString(), "255");
-    EXPECT_EQ(CIMValue(Sint8(-128)).toString(), "-128");
-    EXPECT_EQ(CIMValue(Uint64(18446744073709551615ull)).toString(), "18446744073709551615");
-    EXPECT_EQ(CIMValue(Sint64(-9223372036854775807ll - 1)).toString(), "-9223372036854775808");
-    EXPECT_EQ(CIMValue(Real64(0.1)).toString(), "0.1");
-    EXPECT_EQ(CIMValue(Real32(1.5f)).toString(), "1.5");
-    EXPECT_EQ(CIMValue(Char16(u'é')).toString(), "é");
-    EXPECT_EQ(CIMValue(CIMDateTime("20240101000000.000000+000")).toString(),
-              "20240101000000.000000+000");
     CIMObjectPath p = CIMObjectPath::parse("root/cimv2:X.K=\"v\"");
-    EXPECT_EQ(CIMValue(p).toString(), "root/cimv2:X.K=\"v\"");
-    EXPECT_EQ(CIMValue(Array<CIMObjectPath>{p, p}).toString(),
-              "root/cimv2:X.K=\"v\",root/cimv2:X.K=\"v\"");
-    EXPECT_EQ(CIMValue(Array<Boolean>{true, false}).toString(), "TRUE,FALSE");
-    EXPECT_EQ(CIMValue(Array<Uint16>{}).toString(), "");
+    const struct {
+        CIMValue value;
+        const char* text;
+    } forms[] = {
+        {CIMValue(true), "TRUE"},
+        {CIMValue(Uint8(255)), "255"},
+        {CIMValue(Sint8(-128)), "-128"},
+        {CIMValue(Uint64(18446744073709551615ull)), "18446744073709551615"},
+        {CIMValue(Sint64(-9223372036854775807ll - 1)), "-9223372036854775808"},
+        {CIMValue(Real64(0.1)), "0.1"},
+        {CIMValue(Real32(1.5f)), "1.5"},
+        {CIMValue(Char16(u'é')), "é"},
+        {CIMValue(CIMDateTime("20240101000000.000000+000")), "20240101000000.000000+000"},
+        {CIMValue(Array<CIMObjectPath>{p, p}), "root/cimv2:X.K=\"v\",root/cimv2:X.K=\"v\""},
+        {CIMValue(Array<String>{"a", "b,c"}), "a,b,c"},
+        {CIMValue(Array<Boolean>{true, false}), "TRUE,FALSE"},
+        {CIMValue(Array<Uint16>{}), ""},
+        {CIMValue(), ""},
+    };
+    for (const auto& f : forms) EXPECT_EQ(f.value.toString(), f.text) << f.text;
 }
 
 TEST(Value, FromTextReadsWireFormsAndRefusesGarbage) {
-    EXPECT_EQ(CIMValue::fromText(CIMTYPE_BOOLEAN, "true"), CIMValue(true));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_BOOLEAN, " FaLsE\n"), CIMValue(false));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_UINT16, "0x10"), CIMValue(Uint16(16)));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_SINT8, "-128"), CIMValue(Sint8(-128)));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_UINT64, "+18446744073709551615"),
               CIMValue(Uint64(18446744073709551615ull)));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_REAL64, "1.0000000000000000e+02"), CIMValue(100.0));
-    EXPECT_EQ(CIMValue::fromText(CIMTYPE_STRING, " keep spaces "),
-              CIMValue(std::string(" keep spaces ")));
+    EXPECT_EQ(CIMValue::fromText(CIMTYPE_STRING, " keep "), CIMValue(std::string(" keep ")));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_CHAR16, "é"), CIMValue(Char16(u'é')));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_REFERENCE, "X.K=1").getType(), CIMTYPE_REFERENCE);
-    struct Bad {
+    const struct {
         CIMType type;
         const char* text;
     } bad[] = {{CIMTYPE_BOOLEAN, "yes"},
@@ -166,36 +138,22 @@ TEST(Value, FromTextReadsWireFormsAndRefusesGarbage) {
     for (const auto& b : bad)
         EXPECT_THROW(CIMValue::fromText(b.type, b.text), ParseException)
             << cimTypeToString(b.type) << " " << b.text;
-}
-
-TEST(Value, ConvertsUntypedValues) {
-    CIMValue s(std::string("42"));
-    EXPECT_EQ(s.convertTo(CIMTYPE_UINT32), CIMValue(Uint32(42)));
+    // Untyped values take the declared type.
     EXPECT_EQ(CIMValue(Array<String>{"1", "2"}).convertTo(CIMTYPE_UINT16),
               CIMValue(Array<Uint16>{1, 2}));
     EXPECT_EQ(CIMValue(CIMTYPE_STRING, false).convertTo(CIMTYPE_UINT16),
               CIMValue(CIMTYPE_UINT16, false));
     EXPECT_THROW(CIMValue(std::string("x")).convertTo(CIMTYPE_UINT16), ParseException);
     EXPECT_EQ(CIMValue(Uint16(7)).convertTo(CIMTYPE_STRING), CIMValue(std::string("7")));
-}
-
-TEST(Value, EmbeddedInstances) {
+    // An embedded instance's text form is the CIM-XML INSTANCE element, which reads back.
     CIMInstance inner("CIM_SettingData");
     inner.addProperty(CIMProperty("InstanceID", CIMValue(std::string("id<1>&"))));
-    CIMValue v(inner);
-    EXPECT_EQ(v.getType(), CIMTYPE_INSTANCE);
-    CIMInstance back;
-    v.get(back);
-    EXPECT_TRUE(back.identical(inner));
-    // The text form is the CIM-XML INSTANCE element, which reads back.
-    CIMValue again = CIMValue::fromText(CIMTYPE_INSTANCE, v.toString());
-    EXPECT_EQ(again, v);
+    CIMValue e(inner);
+    EXPECT_EQ(CIMValue::fromText(CIMTYPE_INSTANCE, e.toString()), e);
 }
 
-TEST(Instance, PropertiesByNameAndIndex) {
+TEST(Instance, PropertiesMethodsAndListsRefuseMisuse) {
     CIMInstance inst("LSISSI_StorageVolume");
-    EXPECT_FALSE(inst.isUninitialized());
-    EXPECT_TRUE(CIMInstance().isUninitialized());
     inst.addProperty(CIMProperty("Name", CIMValue(std::string("600A"))));
     inst.addProperty(CIMProperty("BlockSize", CIMValue(Uint64(512))));
     EXPECT_THROW(inst.addProperty(CIMProperty("NAME", CIMValue(true))), AlreadyExistsException);
@@ -203,44 +161,31 @@ TEST(Instance, PropertiesByNameAndIndex) {
     EXPECT_EQ(inst.findProperty("Missing"), PEG_NOT_FOUND);
     EXPECT_THROW(inst.getProperty(2), IndexOutOfBoundsException);
     EXPECT_THROW(inst.removeProperty(PEG_NOT_FOUND), IndexOutOfBoundsException);
-    // Replace a property keeping its name, as the property update does.
+    // Replace a property keeping its name and attributes, as the property update does.
     CIMProperty old = inst.getProperty(0);
+    old = CIMProperty(old.getName(), CIMValue(std::string("new")), 0, "CIM_X", "CIM_Y", true);
     inst.removeProperty(0);
-    inst.addProperty(CIMProperty(old.getName(), CIMValue(std::string("new")), 0,
-                                 old.getReferenceClassName(), old.getClassOrigin(),
-                                 old.getPropagated()));
-    EXPECT_EQ(inst.getProperty(inst.findProperty("Name")).getValue().toString(), "new");
-    EXPECT_EQ(inst.getPropertyCount(), 2u);
-}
+    inst.addProperty(old);
+    EXPECT_EQ(inst.findProperty("BlockSize"), 0u);
+    EXPECT_EQ(inst.getProperty(1).getClassOrigin().getString(), "CIM_Y");
 
-TEST(PropertyList, NullDiffersFromEmpty) {
-    CIMPropertyList all;
-    CIMPropertyList none(std::vector<CIMName>{});
-    EXPECT_TRUE(all.isNull());
-    EXPECT_FALSE(none.isNull());
-    EXPECT_NE(all, none);
-    EXPECT_TRUE(all.contains("Anything"));
-    EXPECT_FALSE(none.contains("Anything"));
-    CIMPropertyList some(std::vector<CIMName>{"Name"});
-    EXPECT_TRUE(some.contains("NAME"));
-    EXPECT_EQ(some.size(), 1u);
-    EXPECT_THROW(some[1], IndexOutOfBoundsException);
-    some.clear();
-    EXPECT_TRUE(some.isNull());
-}
-
-TEST(Class, MethodsAndParameters) {
-    CIMClass c("LSISSI_ReplicationService", "CIM_ReplicationService");
     CIMMethod m("CreateSynchronizationAspect", CIMTYPE_UINT32);
     m.addParameter(CIMParameter("SyncType", CIMTYPE_UINT16));
-    m.addParameter(
-        CIMParameter("SourceElement", CIMTYPE_REFERENCE, false, 0, "CIM_ManagedElement"));
     EXPECT_THROW(m.addParameter(CIMParameter("synctype", CIMTYPE_UINT16)), AlreadyExistsException);
+    CIMClass c("LSISSI_ReplicationService", "CIM_ReplicationService");
     c.addMethod(m);
     EXPECT_THROW(c.addMethod(m), AlreadyExistsException);
     EXPECT_EQ(c.findMethod("createsynchronizationaspect"), 0u);
     EXPECT_THROW(c.getMethod(1), IndexOutOfBoundsException);
-    EXPECT_EQ(c.getMethod(0).getParameter(1).getReferenceClassName().getString(),
-              "CIM_ManagedElement");
-    EXPECT_THROW(c.getMethod(0).getParameter(2), IndexOutOfBoundsException);
+    EXPECT_THROW(c.getMethod(0).getParameter(1), IndexOutOfBoundsException);
+
+    // A null property list means all properties, an empty one none.
+    CIMPropertyList all, none(std::vector<CIMName>{}), some(std::vector<CIMName>{"Name"});
+    EXPECT_NE(all, none);
+    EXPECT_TRUE(all.contains("Anything"));
+    EXPECT_FALSE(none.contains("Anything"));
+    EXPECT_TRUE(some.contains("NAME"));
+    EXPECT_THROW(some[1], IndexOutOfBoundsException);
+    some.clear();
+    EXPECT_TRUE(some.isNull());
 }

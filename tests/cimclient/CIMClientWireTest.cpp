@@ -1,18 +1,20 @@
 // CIMClient against a loopback server that replays the recorded answers of an independent
-// CIM server. Each case makes the call the recorded client made and checks that our request
-// carries the same operation, namespace, parameters and values (compared decoded), and that
-// the recorded answer comes back as the right results or error. What each answer holds is
-// the codec's to test (tests/cim); here it is what the client hands over.
+// CIM server: each operation once, and each way an error arrives. Each case makes the call
+// the recorded client made and checks that our request carries the same operation,
+// namespace, parameters and values (compared decoded), and that the recorded answer comes
+// back as the right results or error. What each answer holds is the codec's to test
+// (tests/cim, over every recorded exchange); here it is what the client hands over.
 #include <cim/CIMClient.h>
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
-#include <sstream>
 
 #include <testsupport/LoopbackServer.h>
+#include "testsupport/RandomCim.h"
 
 using namespace cim;
 using namespace cimtest;
@@ -45,68 +47,44 @@ class Replay {
         client.connect("127.0.0.1", m_server.port(), "root", "secret");
     }
 
-    // Our request and the recorded one agree on everything that means something.
+    // Our request and the recorded one agree on everything that means something: both
+    // decoded and written again by one encoder give the same text, and the HTTP headers
+    // name the same method and object.
     void expectSameRequest() const {
         auto sent = m_server.requests();
         ASSERT_EQ(sent.size(), 1u);
         RecordedMessage recorded = loadRecorded(m_sample + ".request.http");
         xml::Request ours = xml::decodeRequest(sent[0].body);
         xml::Request theirs = xml::decodeRequest(recorded.body);
-        SCOPED_TRACE(m_sample);
-        EXPECT_EQ(ours.intrinsic, theirs.intrinsic);
-        EXPECT_EQ(ours.methodName, theirs.methodName);
-        EXPECT_EQ(ours.nameSpace, theirs.nameSpace) << ours.nameSpace.getString();
-        EXPECT_EQ(ours.instanceName, theirs.instanceName);
-        EXPECT_EQ(ours.className, theirs.className);
-        EXPECT_EQ(ours.objectName, theirs.objectName);
-        expectSameInstance(ours.modifiedInstance, theirs.modifiedInstance);
-        expectSameInstance(ours.newInstance, theirs.newInstance);
-        EXPECT_EQ(ours.localOnly, theirs.localOnly);
-        EXPECT_EQ(ours.deepInheritance, theirs.deepInheritance);
-        EXPECT_EQ(ours.includeQualifiers, theirs.includeQualifiers);
-        EXPECT_EQ(ours.includeClassOrigin, theirs.includeClassOrigin);
-        EXPECT_TRUE(ours.propertyList == theirs.propertyList);
-        EXPECT_EQ(ours.assocClass, theirs.assocClass);
-        EXPECT_EQ(ours.resultClass, theirs.resultClass);
-        EXPECT_EQ(ours.role, theirs.role);
-        EXPECT_EQ(ours.resultRole, theirs.resultRole);
-        EXPECT_TRUE(ours.unknownParameters.empty());
-        EXPECT_EQ(ours.target, theirs.target) << ours.target.toString();
-        ASSERT_EQ(ours.inParameters.size(), theirs.inParameters.size());
-        for (std::size_t i = 0; i < ours.inParameters.size(); ++i) {
-            EXPECT_TRUE(ours.inParameters[i].identical(theirs.inParameters[i]))
-                << ours.inParameters[i].getParameterName() << " = "
-                << ours.inParameters[i].getValue().toString();
+        ours.messageId = theirs.messageId;
+        for (xml::Request* r : {&ours, &theirs}) {
+            byName(r->modifiedInstance);
+            byName(r->newInstance);
         }
-        // The HTTP headers name the same method and object.
-        auto header = [](const Fields& f, const std::string& name) {
-            for (const auto& h : f) {
-                if (equalNoCase(h.first, name)) return h.second;
-            }
-            return std::string("<none>");
-        };
-        EXPECT_EQ(header(sent[0].headers, "CIMMethod"), header(recorded.headers, "CIMMethod"));
-        EXPECT_EQ(xml::percentDecode(header(sent[0].headers, "CIMObject")),
-                  xml::percentDecode(header(recorded.headers, "CIMObject")));
-        EXPECT_EQ(header(sent[0].headers, "CIMOperation"), "MethodCall");
+        EXPECT_EQ(xml::encodeRequest(ours), xml::encodeRequest(theirs)) << m_sample;
+        EXPECT_TRUE(ours.unknownParameters.empty());
+        EXPECT_EQ(field(sent[0].headers, "CIMMethod"), field(recorded.headers, "CIMMethod"));
+        EXPECT_EQ(xml::percentDecode(field(sent[0].headers, "CIMObject")),
+                  xml::percentDecode(field(recorded.headers, "CIMObject")));
+        EXPECT_EQ(field(sent[0].headers, "CIMOperation"), "MethodCall");
     }
 
     CIMClient client;
 
   private:
-    static void expectSameInstance(const std::optional<CIMInstance>& a,
-                                   const std::optional<CIMInstance>& b) {
-        ASSERT_EQ(a.has_value(), b.has_value());
-        if (!a) return;
-        EXPECT_EQ(a->getClassName(), b->getClassName());
-        EXPECT_EQ(a->getPath(), b->getPath());
-        ASSERT_EQ(a->getPropertyCount(), b->getPropertyCount());
-        for (Uint32 i = 0; i < a->getPropertyCount(); ++i) {
-            const CIMProperty& p = a->getProperty(i);
-            Uint32 j = b->findProperty(p.getName());
-            ASSERT_NE(j, PEG_NOT_FOUND) << p.getName().getString();
-            EXPECT_EQ(p.getValue(), b->getProperty(j).getValue()) << p.getName().getString();
-        }
+    // The instance's class, path and property values, properties in name order.
+    static void byName(std::optional<CIMInstance>& i) {
+        if (!i) return;
+        std::vector<std::pair<std::string, CIMValue>> props;
+        for (Uint32 k = 0; k < i->getPropertyCount(); ++k)
+            props.emplace_back(i->getProperty(k).getName().getString(),
+                               i->getProperty(k).getValue());
+        std::sort(props.begin(), props.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        CIMInstance plain(i->getClassName());
+        for (const auto& p : props) plain.addProperty(CIMProperty(p.first, p.second));
+        plain.setPath(i->getPath());
+        *i = plain;
     }
 
     std::string m_sample;
@@ -114,38 +92,12 @@ class Replay {
     RawServer m_server;
 };
 
-std::string keyOf(const CIMObjectPath& p, const char* key) {
-    const CIMKeyBinding* k = p.findKeyBinding(key);
-    return k != nullptr ? k->getValue() : "<none>";
-}
-
-std::string propertyOf(const CIMInstance& i, const char* name) {
-    Uint32 n = i.findProperty(name);
-    return n == PEG_NOT_FOUND ? "<none>" : i.getProperty(n).getValue().toString();
-}
-
-const char* const kKinds[] = {"boolean", "string", "numeric", "reference"};
-
-// What a call handed over, as one line the table can search.
-std::string names(const Array<CIMObjectPath>& paths) {
-    std::ostringstream out;
-    out << paths.size();
-    for (const auto& p : paths) {
-        out << " " << p.getClassName().getString() << " ns=" << p.getNameSpace().getString();
-        for (const auto& k : p.getKeyBindings())
-            out << " " << k.getName().getString() << "(" << kKinds[k.getType()]
-                << ")=" << k.getValue();
-    }
-    return out.str();
-}
-
-std::string objects(const Array<CIMInstance>& instances, const char* property = "DeviceID") {
-    std::ostringstream out;
-    out << instances.size();
-    for (const auto& i : instances)
-        out << " " << i.getClassName().getString() << " " << property << "="
-            << propertyOf(i, property) << " path=" << i.getPath().toString();
-    return out.str();
+// What a call handed over, as describeResponse writes it.
+std::string described(std::vector<CIMInstance> instances, std::vector<CIMObjectPath> paths = {}) {
+    xml::Response r;
+    r.instances = std::move(instances);
+    r.instanceNames = std::move(paths);
+    return testsupport::describeResponse(r);
 }
 
 std::string outcome(const std::function<std::string()>& call) {
@@ -165,158 +117,93 @@ CIMInstance volumeInstance(const std::vector<std::pair<const char*, CIMValue>>& 
     return i;
 }
 
+std::string vol(const char* id) {
+    return "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"" +
+           std::string(id) +
+           "\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"";
+}
+
 }  // namespace
 
 TEST(WireTest, EveryRecordedExchange) {
     if (wireDir().empty()) GTEST_SKIP() << "recorded samples not present";
-    const std::string mike = "Test_CLITestProviderClass.Id=\"Mike\"";
-    auto volumeNames = [](CIMClient& c) {
-        return names(c.enumerateInstanceNames("root/cimv2", "PEER_StorageVolume"));
+    using Call = std::function<std::string(CIMClient&)>;
+    auto names = [](const char* ns, const char* cls) -> Call {
+        return [=](CIMClient& c) { return described({}, c.enumerateInstanceNames(ns, cls)); };
     };
-    auto noSuchClass = [](CIMClient& c) {
-        return names(c.enumerateInstanceNames("root/cimv2", "PEER_NoSuchClass"));
+    const Call volumeNames = names("root/cimv2", "PEER_StorageVolume");
+    const Call noSuchClass = names("root/cimv2", "PEER_NoSuchClass");
+    auto getVolume = [](const std::string& path) -> Call {
+        return [=](CIMClient& c) { return described({c.getInstance("root/cimv2", P(path))}); };
     };
-    auto namespaces = [](CIMClient& c) {
-        return names(c.enumerateInstanceNames("interop", "CIM_Namespace"));
-    };
+    auto changed = [](const std::string& s) { return "done " + s; };
     const struct {
         const char* sample;
-        std::function<std::string(CIMClient&)> call;
+        Call call;
         std::vector<std::string> expect;  // each appears in what the call handed over
-        bool sameRequest;
+        bool sameRequest = true;
     } cases[] = {
-        {"01-EnumerateInstanceNames",
-         volumeNames,
-         {"3 PEER_StorageVolume", "DeviceID(string)=VOL \"Q\" \\ 1"},
-         true},
-        {"01-EnumerateInstanceNames-association",
-         [](CIMClient& c) {
-             return names(c.enumerateInstanceNames("root/cimv2", "PEER_SystemDevice"));
-         },
-         {"GroupComponent(reference)"},
-         true},
-        {"01-EnumerateInstanceNames-numerickey",
-         [](CIMClient& c) {
-             return names(
-                 c.enumerateInstanceNames("test/TestProvider", "Test_CLITestProviderEmpty"));
-         },
-         {"1 ", "(numeric)"},
-         true},
+        {"01-EnumerateInstanceNames", volumeNames, {"DeviceID=\"VOL \\\"Q\\\" \\\\ 1\""}},
         {"02-EnumerateInstances",
          [](CIMClient& c) {
              auto all =
                  c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);
-             std::string out = objects(all);
-             for (const auto& i : all)
-                 if (keyOf(i.getPath(), "DeviceID") != propertyOf(i, "DeviceID"))
-                     out += " PATH-MISMATCH";
-             return out;
+             for (const auto& i : all)  // the instance carries its own path
+                 if (i.getPath().findKeyBinding("DeviceID")->getValue() !=
+                     i.getProperty(i.findProperty("DeviceID")).getValue().toString())
+                     return std::string("PATH-MISMATCH");
+             return described(all);
          },
-         {"3 PEER_StorageVolume"},
-         true},
+         {"instance PEER_StorageVolume at PEER_StorageVolume."}},
         {"03-EnumerateInstances-propertylist",
          [](CIMClient& c) {
              CIMPropertyList list(std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks",
                                                        "OperationalStatus"});
-             return objects(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false,
-                                                 false, false, list),
-                            "NumberOfBlocks");
+             return described(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false,
+                                                   false, false, list));
          },
-         {"3 PEER_StorageVolume NumberOfBlocks=2"},
-         true},
-        {"02-EnumerateInstances-alltypes",
-         [](CIMClient& c) {
-             return objects(c.enumerateInstances("test/TestProvider", "Test_CLITestProviderClass",
-                                                 true, false));
-         },
-         {"3 "},
-         true},
+         {"NumberOfBlocks uint64 =2097152"}},
+        // The instance carries the path it was read by.
         {"04-GetInstance",
          [](CIMClient& c) {
-             CIMInstance i = c.getInstance("root/cimv2", P(kVolume), false, false, false);
-             return objects({i}) + " EnabledState=" + propertyOf(i, "EnabledState");
+             return described({c.getInstance("root/cimv2", P(kVolume), false, false, false)});
          },
-         // The instance carries the path it was read by.
-         {"PEER_StorageVolume DeviceID=600A0B80002A1B3C0000 path=",
-          "DeviceID=\"600A0B80002A1B3C0000\"", "EnabledState=5"},
-         true},
+         {"instance PEER_StorageVolume at root/cimv2:" + vol("600A0B80002A1B3C0000"),
+          "EnabledState uint16 =5"}},
         {"04-GetInstance-association",
          [](CIMClient& c) {
-             CIMObjectPath part =
-                 P("PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"VOL "
-                   "\\\"Q\\\" \\\\ "
-                   "1\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"");
              CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice",
                                  {CIMKeyBinding("GroupComponent", P(kSystem)),
-                                  CIMKeyBinding("PartComponent", part)});
-             return objects({c.getInstance("root/cimv2", assoc, false)});
+                                  CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
+             return described({c.getInstance("root/cimv2", assoc, false)});
          },
-         {"1 PEER_SystemDevice"},
-         true},
-        {"05-GetInstance-qualifiers-classorigin",
-         [](CIMClient& c) {
-             return objects({c.getInstance("root/cimv2", P(kVolume), false, true, true)});
-         },
-         {"DeviceID=600A0B80002A1B3C0000"},
-         true},
+         {"instance PEER_SystemDevice"}},
         {"06-AssociatorNames",
          [](CIMClient& c) {
-             return names(c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice",
-                                            "PEER_ComputerSystem", "", ""));
+             return described({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice",
+                                                    "PEER_ComputerSystem", "", ""));
          },
-         {"1 PEER_ComputerSystem ns=root/cimv2", "Name(string)=SYS-A"},
-         true},
-        {"06-AssociatorNames-provider",
-         [&](CIMClient& c) {
-             return names(c.associatorNames("test/TestProvider", P(mike),
-                                            "Test_CLITestProviderLinkClass",
-                                            "Test_CLITestProviderClass"));
-         },
-         {"1 "},
-         true},
+         {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
         {"07-Associators",
          [](CIMClient& c) {
-             return objects(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice",
-                                          "PEER_ComputerSystem"));
+             return described(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice",
+                                            "PEER_ComputerSystem"));
          },
-         {"1 PEER_ComputerSystem", "Name=\"SYS-A\""},
-         true},
+         {"instance PEER_ComputerSystem at //vm/root/cimv2:"}},
         {"08-ReferenceNames",
          [](CIMClient& c) {
-             auto refs = c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", "");
-             std::string out = names(refs);
-             for (const auto& n : refs) {
-                 const CIMKeyBinding* part = n.findKeyBinding("PartComponent");
-                 if (part == nullptr) return out + " NO-PART";
-                 CIMObjectPath::parse(part->getValue());
-             }
-             return out;
+             return described({},
+                              c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", ""));
          },
-         {"2 ", "PartComponent(reference)"},
-         true},
-        {"08-ReferenceNames-provider",
-         [&](CIMClient& c) {
-             return names(
-                 c.referenceNames("test/TestProvider", P(mike), "Test_CLITestProviderLinkClass"));
-         },
-         {"Test_CLITestProviderLinkClass"},
-         true},
+         {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
         {"09-References",
          [](CIMClient& c) {
-             return objects(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false,
-                                         false, CIMPropertyList()));
+             return described(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false,
+                                           false, CIMPropertyList()));
          },
-         {"2 PEER_SystemDevice"},
-         true},
-        {"09-References-provider",
-         [&](CIMClient& c) {
-             return objects(
-                 c.references("test/TestProvider", P(mike), "Test_CLITestProviderLinkClass"));
-         },
-         {"Test_CLITestProviderLinkClass"},
-         true},
+         {"instance PEER_SystemDevice at //vm/"}},
         {"10-ModifyInstance-propertylist",
-         [](CIMClient& c) {
+         [&](CIMClient& c) {
              CIMInstance i = volumeInstance(
                  {{"ElementName", CIMValue(std::string("vol0 renamed"))},
                   {"SystemCreationClassName", CIMValue(std::string("PEER_ComputerSystem"))},
@@ -325,21 +212,15 @@ TEST(WireTest, EveryRecordedExchange) {
                   {"DeviceID", CIMValue(std::string("600A0B80002A1B3C0000"))}});
              i.setPath(P(kVolume));
              c.modifyInstance("root/cimv2", i, false, CIMPropertyList({"ElementName"}));
-             return std::string("done");
+             return changed("modify");
          },
-         {"done"},
-         true},
+         {"done modify"}},
         {"11-DeleteInstance",
-         [](CIMClient& c) {
-             c.deleteInstance(
-                 "root/cimv2",
-                 P("PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID="
-                   "\"VOL-DEL\",SystemCreationClassName=\"PEER_ComputerSystem\","
-                   "SystemName=\"SYS-A\""));
-             return std::string("done");
+         [&](CIMClient& c) {
+             c.deleteInstance("root/cimv2", P(vol("VOL-DEL")));
+             return changed("delete");
          },
-         {"done"},
-         true},
+         {"done delete"}},
         {"12-InvokeMethod",
          [](CIMClient& c) {
              Array<CIMParamValue> in = {
@@ -352,38 +233,13 @@ TEST(WireTest, EveryRecordedExchange) {
                  CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)),
                  CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2})),
              };
-             Array<CIMParamValue> out;
-             std::string s =
-                 "rv=" +
-                 c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, out).toString();
-             for (const auto& p : out) {
-                 s += " " + p.getParameterName() + "(" + cimTypeToString(p.getValue().getType()) +
-                      ")=";
-                 if (p.getValue().getType() == CIMTYPE_REFERENCE && !p.getValue().isArray()) {
-                     CIMObjectPath job;
-                     p.getValue().get(job);
-                     s += keyOf(job, "InstanceID");
-                 } else {
-                     s += p.getValue().toString();
-                 }
-             }
-             return s;
+             xml::Response r;
+             r.returnValue =
+                 c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, r.outParameters);
+             return testsupport::describeResponse(r);
          },
-         {"rv=4096", "Job(reference)=PEER:JOB:0001", "OutSize(uint64)=18446744073709551615"},
-         true},
-        {"12-InvokeMethod-refparams-provider",
-         [&](CIMClient& c) {
-             CIMObjectPath fred = P("Test_CLITestProviderClass.Id=\"Fred\"");
-             Array<CIMParamValue> in = {
-                 CIMParamValue("InParam1", CIMValue(fred)),
-                 CIMParamValue("InParam2", CIMValue(Array<CIMObjectPath>{P(mike), fred}))};
-             Array<CIMParamValue> out;
-             CIMValue rv =
-                 c.invokeMethod("test/TestProvider", P(mike), "ReferenceParamTest", in, out);
-             return "rv=" + rv.toString() + " out=" + std::to_string(out.size());
-         },
-         {"rv=0 out=2"},
-         true},
+         {"return uint32 =4096", "out Job typed reference =", "PEER:JOB:0001",
+          "out OutSize typed uint64 =18446744073709551615"}},
         {"12-InvokeMethod-error-FAILED",
          [](CIMClient& c) {
              Array<CIMParamValue> out;
@@ -391,66 +247,29 @@ TEST(WireTest, EveryRecordedExchange) {
                             {CIMParamValue("Reason", CIMValue(std::string("test")))}, out);
              return std::string("no exception");
          },
-         {"CIMException CIM_ERR_FAILED", "PEER simulated failure"},
-         true},
-        {"13-EnumerateInstanceNames-CIM_Namespace-interop",
-         namespaces,
-         {"Name(string)=interop"},
-         true},
+         {"CIMException CIM_ERR_FAILED", "PEER simulated failure"}},
         {"14-GetInstance-error-NOT_FOUND",
-         [](CIMClient& c) {
-             c.getInstance("root/cimv2",
-                           P("PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID="
-                             "\"NOPE\",SystemCreationClassName=\"PEER_ComputerSystem\","
-                             "SystemName=\"SYS-A\""));
-             return std::string("no exception");
-         },
-         {"CIMException CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""},
-         true},
-        {"14-GetInstance-error-NOT_FOUND-provider",
-         [](CIMClient& c) {
-             c.getInstance("test/TestProvider", P("Test_CLITestProviderClass.Id=\"Nobody\""));
-             return std::string("no exception");
-         },
-         {"CIMException CIM_ERR_NOT_FOUND CIM_ERR_NOT_FOUND"},
-         true},
+         getVolume(vol("NOPE")),
+         {"CIMException CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""}},
         // Errors sent to a client that did not ask for trailers: ERROR in the body.
         {"14-GetInstance-error-NOT_FOUND-wbemcli",
-         [](CIMClient& c) { return objects({c.getInstance("root/cimv2", P(kVolume))}); },
+         getVolume(kVolume),
          {"CIMException CIM_ERR_NOT_FOUND CIM_ERR_NOT_FOUND"},
          false},
         {"15-EnumerateInstanceNames-error-INVALID_CLASS-wbemcli",
          noSuchClass,
          {"CIMException CIM_ERR_INVALID_CLASS CIM_ERR_INVALID_CLASS"},
          false},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE-wbemcli",
-         noSuchClass,
-         {"CIMException CIM_ERR_INVALID_NAMESPACE CIM_ERR_INVALID_NAMESPACE"},
-         false},
         // Errors in the trailers of an enumeration.
         {"15-EnumerateInstanceNames-error-INVALID_CLASS",
          noSuchClass,
-         {"CIMException CIM_ERR_INVALID_CLASS"},
-         true},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE",
-         [](CIMClient& c) { return names(c.enumerateInstanceNames("no/such", "CIM_Namespace")); },
-         {"CIMException CIM_ERR_INVALID_NAMESPACE"},
-         true},
+         {"CIMException CIM_ERR_INVALID_CLASS"}},
         {"17-EnumerateInstanceNames-error-HTTP401-wrong-password",
          volumeNames,
          {"HttpException 401", "HTTP", "401"},
          false},
-        {"17-EnumerateInstanceNames-auth-ok", namespaces, {"Name(string)=interop"}, true},
         // HTTP-level refusals without a length on a kept connection must not hang.
         {"18-EnumerateInstanceNames-error-HTTP400-not-well-formed-handwritten",
-         volumeNames,
-         {"HttpException 400 ", "HTTP"},
-         false},
-        {"18-EnumerateInstanceNames-error-HTTP400-header-mismatch-handwritten",
-         volumeNames,
-         {"HttpException 400 ", "HTTP"},
-         false},
-        {"18-EnumerateInstanceNames-error-HTTP400-no-CIMOperation-handwritten",
          volumeNames,
          {"HttpException 400 ", "HTTP"},
          false},
@@ -474,18 +293,16 @@ TEST(WireTest, EveryRecordedExchange) {
                   {"DeviceID", CIMValue(std::string("VOL-NEW"))},
                   {"BlockSize", CIMValue(Uint64(512))},
                   {"NumberOfBlocks", CIMValue(Uint64(2048))}});
-             return names({c.createInstance("root/cimv2", i)});
+             return described({}, {c.createInstance("root/cimv2", i)});
          },
-         {"DeviceID(string)=VOL-NEW"},
-         true},
+         {"DeviceID=\"VOL-NEW\""}},
         {"20-GetClass",
          [](CIMClient& c) {
              return c.getClass("root/cimv2", "PEER_TestService", false, true, true)
                  .getClassName()
                  .getString();
          },
-         {"PEER_TestService"},
-         true},
+         {"PEER_TestService"}},
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.sample);

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <ctime>
@@ -26,125 +23,132 @@ RawReply ok(const std::string& body = "<CIM/>") {
     return {cimResponse(body), RawReply::Send};
 }
 
-template <class E>
-E expectThrow(const std::function<void()>& f) {
+// The text of the exception f raises, prefixed with its kind.
+std::string failure(const std::function<void()>& f) {
     try {
         f();
-    } catch (const E& e) {
-        return e;
+    } catch (const cim::CannotConnectException& e) {
+        return std::string("connect: ") + e.what();
+    } catch (const cim::ConnectionTimeoutException& e) {
+        return std::string("timeout: ") + e.what();
+    } catch (const cim::ConnectionLostException& e) {
+        return std::string("lost: ") + e.what();
+    } catch (const cim::HttpException& e) {
+        return "http " + std::to_string(e.getStatus()) + ": " + e.what();
+    } catch (const cim::CIMException& e) {
+        return "cim " + std::to_string(e.getCode()) + ": " + e.what() + " | " + e.getDescription();
+    } catch (const cim::ParseException& e) {
+        return std::string("parse: ") + e.what();
     } catch (const std::exception& e) {
-        ADD_FAILURE() << "unexpected exception type: " << e.what();
-        throw;
+        return std::string("other: ") + e.what();
     }
-    ADD_FAILURE() << "no exception";
-    throw std::runtime_error("no exception");
+    return "no exception";
+}
+
+void expectFailure(const std::function<void()>& f, const std::vector<std::string>& words,
+                   const std::string& row = "") {
+    const std::string got = failure(f);
+    for (const auto& w : words) EXPECT_NE(got.find(w), std::string::npos) << row << ": " << got;
 }
 
 }  // namespace
 
-TEST(HttpTransportConnect, RefusedPortFailsAtConnect) {
-    HttpTransport t;
-    auto e = expectThrow<cim::CannotConnectException>(
-        [&] { t.connect("127.0.0.1", closedPort(), "u", "p"); });
-    EXPECT_NE(std::string(e.what()).find("Connection failed"), std::string::npos) << e.what();
-    EXPECT_FALSE(t.isConnected());
+TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
+    const struct {
+        std::string host;
+        unsigned port;
+        const char* words;
+    } cases[] = {
+        {"127.0.0.1", closedPort(), "connect: Connection failed"},
+        {"no-such-host.invalid", 5988, "connect: Connection failed"},
+        {"", 5988, "connect: "},
+        {"host/cimom?x", 5988, "connect: "},
+        {"a b", 5988, "connect: "},
+        {"127.0.0.1", 0, "connect: "},
+        {"127.0.0.1", 70000, "connect: "},
+    };
+    for (const auto& c : cases) {
+        HttpTransport t;
+        expectFailure([&] { t.connect(c.host, c.port, "u", "p"); }, {c.words}, c.host);
+        EXPECT_FALSE(t.isConnected()) << c.host;
+    }
 }
 
-TEST(HttpTransportConnect, UnresolvableHostFailsAtConnect) {
-    HttpTransport t;
-    auto e = expectThrow<cim::CannotConnectException>(
-        [&] { t.connect("no-such-host.invalid", 5988, "u", "p"); });
-    EXPECT_NE(std::string(e.what()).find("Connection failed"), std::string::npos);
-}
-
-TEST(HttpTransportConnect, BadHostOrPortIsRefusedWithoutNetwork) {
-    HttpTransport t;
-    EXPECT_THROW(t.connect("", 5988, "u", "p"), cim::CannotConnectException);
-    EXPECT_THROW(t.connect("host/cimom?x", 5988, "u", "p"), cim::CannotConnectException);
-    EXPECT_THROW(t.connect("a b", 5988, "u", "p"), cim::CannotConnectException);
-    EXPECT_THROW(t.connect("127.0.0.1", 0, "u", "p"), cim::CannotConnectException);
-    EXPECT_THROW(t.connect("127.0.0.1", 70000, "u", "p"), cim::CannotConnectException);
-    EXPECT_FALSE(t.isConnected());
-}
-
-TEST(HttpTransportConnect, SecondConnectRaisesAlreadyConnectedAndDisconnectIsIdempotent) {
+TEST(HttpTransportConnect, ConnectTwiceRaisesAndDisconnectIsIdempotent) {
     RawServer server([](const RawRequest&) { return ok(); });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "u", "p");
     EXPECT_THROW(t.connect("127.0.0.1", server.port(), "u", "p"), cim::AlreadyConnectedException);
     t.disconnect();
     t.disconnect();
-    EXPECT_FALSE(t.isConnected());
     EXPECT_THROW(t.post("GetInstance", "root%2Fcimv2", kBody), cim::NotConnectedException);
     t.connect("127.0.0.1", server.port(), "u", "p");  // reconnect after disconnect works
     EXPECT_EQ(t.post("GetInstance", "root%2Fcimv2", kBody).body, "<CIM/>");
 }
 
-TEST(HttpTransportRequest, SendsDsp0200HeadersAndBasicAuth) {
-    RawServer server([](const RawRequest&) { return ok(); });
+TEST(HttpTransportRequest, SendsTheProtocolHeadersAndRefusesInjection) {
+    RawServer server([](const RawRequest&) {
+        return RawReply{"HTTP/1.1 100 Continue\r\n\r\n" + cimResponse("<CIM>real</CIM>"),
+                        RawReply::Send};
+    });
+    // Proxies are for browsers: the transport talks to the array directly.
+    ::setenv("http_proxy", "http://127.0.0.1:1", 1);
+    ::setenv("ALL_PROXY", "http://127.0.0.1:1", 1);
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "root", "secret");
     const std::string big(5000, 'x');  // large enough for a client to think of 100-continue
-    t.post("TestJobMethod", "root%2Fcimv2%3APEER_TestService.Name%3D%22S%22", big);
+    std::string failed = failure([&] {
+        EXPECT_EQ(t.post("TestJobMethod", "root%2Fcimv2%3AX.Name%3D%22S%22", big).body,
+                  "<CIM>real</CIM>");
+    });
+    ::unsetenv("http_proxy");
+    ::unsetenv("ALL_PROXY");
+    EXPECT_EQ(failed, "no exception");
+    for (const char* bad : {"GetInstance\r\nX-Evil: 1", ""})
+        EXPECT_THROW(t.post(bad, "root%2Fcimv2", kBody), cim::Exception) << bad;
+    for (const char* bad : {"root/cimv2\r\nX-Evil: 1", "root cimv2"})
+        EXPECT_THROW(t.post("GetInstance", bad, kBody), cim::Exception) << bad;
+    HttpTransport anonymous;
+    anonymous.connect("127.0.0.1", server.port(), "", "");
+    anonymous.post("GetInstance", "ns", kBody);
+
     auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 2u);
     const RawRequest& r = requests[0];
-    EXPECT_EQ(r.method, "POST");
-    EXPECT_EQ(r.target, "/cimom");
-    ASSERT_NE(r.header("Content-Type"), nullptr);
-    EXPECT_EQ(*r.header("Content-Type"), "application/xml; charset=\"utf-8\"");
-    EXPECT_EQ(*r.header("CIMOperation"), "MethodCall");
-    EXPECT_EQ(*r.header("CIMMethod"), "TestJobMethod");
-    EXPECT_EQ(*r.header("CIMObject"), "root%2Fcimv2%3APEER_TestService.Name%3D%22S%22");
-    ASSERT_NE(r.header("TE"), nullptr);
-    EXPECT_NE(r.header("TE")->find("trailers"), std::string::npos);
-    EXPECT_EQ(*r.header("Authorization"), "Basic cm9vdDpzZWNyZXQ=");  // root:secret
+    EXPECT_EQ(r.method + " " + r.target, "POST /cimom");
+    const std::pair<const char*, const char*> headers[] = {
+        {"Content-Type", "application/xml; charset=\"utf-8\""},
+        {"CIMOperation", "MethodCall"},
+        {"CIMMethod", "TestJobMethod"},
+        {"CIMObject", "root%2Fcimv2%3AX.Name%3D%22S%22"},
+        {"TE", "trailers"},
+        {"Authorization", "Basic cm9vdDpzZWNyZXQ="},  // root:secret
+    };
+    for (const auto& h : headers) {
+        ASSERT_NE(r.header(h.first), nullptr) << h.first;
+        EXPECT_NE(r.header(h.first)->find(h.second), std::string::npos) << h.first;
+    }
     EXPECT_EQ(r.header("Expect"), nullptr);
     EXPECT_EQ(r.body, big);
+    EXPECT_EQ(requests[1].header("Authorization"), nullptr) << "no credentials, no header";
 }
 
-TEST(HttpTransportRequest, NoCredentialsMeansNoAuthorizationHeader) {
-    RawServer server([](const RawRequest&) { return ok(); });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "", "");
-    t.post("GetInstance", "root%2Fcimv2", kBody);
-    EXPECT_EQ(server.requests().at(0).header("Authorization"), nullptr);
-}
-
-TEST(HttpTransportRequest, HeaderInjectionIsRefusedBeforeSending) {
-    RawServer server([](const RawRequest&) { return ok(); });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    EXPECT_THROW(t.post("GetInstance\r\nX-Evil: 1", "root%2Fcimv2", kBody), cim::Exception);
-    EXPECT_THROW(t.post("GetInstance", "root/cimv2\r\nX-Evil: 1", kBody), cim::Exception);
-    EXPECT_THROW(t.post("GetInstance", "root cimv2", kBody), cim::Exception);
-    EXPECT_THROW(t.post("", "root%2Fcimv2", kBody), cim::Exception);
-    EXPECT_TRUE(server.requests().empty());
-}
-
-TEST(HttpTransportKeepAlive, ManyRequestsShareOneConnection) {
-    RawServer server([](const RawRequest& r) { return ok("<CIM>" + r.body + "</CIM>"); });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    for (int i = 0; i < 25; ++i) {
-        EXPECT_EQ(t.post("GetInstance", "root%2Fcimv2", std::to_string(i)).body,
-                  "<CIM>" + std::to_string(i) + "</CIM>");
-    }
-    EXPECT_EQ(server.connections(), 1);
-    EXPECT_EQ(t.connectionsOpened(), 1u);
-    for (const auto& r : server.requests()) EXPECT_EQ(r.connection, 1);
-}
-
-TEST(HttpTransportKeepAlive, ServerClosingAfterAnAnswerLeadsToAFreshConnection) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{cimResponse("<CIM/>"), RawReply::SendAndClose};
+TEST(HttpTransportKeepAlive, RequestsShareOneConnectionUntilTheServerCloses) {
+    RawServer server([](const RawRequest& r) {
+        return RawReply{cimResponse("<CIM>" + r.body + "</CIM>"),
+                        r.body == "close" ? RawReply::SendAndClose : RawReply::Send};
     });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "u", "p");
-    // Reads: one that meets the close before its FIN arrived may go again.
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(t.post("GetInstance", "ns", std::to_string(i)).body,
+                  "<CIM>" + std::to_string(i) + "</CIM>");
+    EXPECT_EQ(server.connections(), 1);
+    // Reads after a close: one that meets the close before its FIN arrived may go again.
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(t.post("GetInstance", "ns", kBody, {}, true).body, "<CIM/>");
+        EXPECT_EQ(t.post("GetInstance", "ns", "close", {}, true).body, "<CIM>close</CIM>");
     EXPECT_EQ(server.connections(), 3);
+    EXPECT_EQ(t.connectionsOpened(), 3u);
 }
 
 TEST(HttpTransportKeepAlive, SeparateTransportsWorkConcurrently) {
@@ -171,119 +175,67 @@ TEST(HttpTransportKeepAlive, SeparateTransportsWorkConcurrently) {
     EXPECT_EQ(server.connections(), 4);
 }
 
-TEST(HttpTransportErrors, Http401NamesTheStatusButNotThePassword) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{httpResponse(401, "Unauthorized",
-                                     {{"content-length", "0000000000"},
-                                      {"WWW-Authenticate", "Basic realm=\"vm\""}}),
-                        RawReply::Send};
-    });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "root", "wrongpw");
-    auto e =
-        expectThrow<cim::HttpException>([&] { t.post("EnumerateInstanceNames", "ns", kBody); });
-    EXPECT_EQ(e.getStatus(), 401);
-    std::string msg = e.what();
-    EXPECT_NE(msg.find("401"), std::string::npos);
-    EXPECT_NE(msg.find("HTTP"), std::string::npos);
-    EXPECT_NE(msg.find("rejected the credentials"), std::string::npos) << msg;
-    EXPECT_EQ(msg.find("wrongpw"), std::string::npos);
-    // The connection stays usable after an answered error.
-    EXPECT_THROW(t.post("EnumerateInstanceNames", "ns", kBody), cim::HttpException);
-    EXPECT_EQ(server.connections(), 1);
-}
-
-TEST(HttpTransportErrors, Http500IsAnHttpFailure) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{
-            httpResponse(500, "Internal Server Error", {{"Content-Length", "5"}}, "oops!"),
-            RawReply::Send};
-    });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e = expectThrow<cim::HttpException>([&] { t.post("GetInstance", "ns", kBody); });
-    EXPECT_EQ(e.getStatus(), 500);
-    EXPECT_NE(std::string(e.what()).find("HTTP 500"), std::string::npos);
-}
-
-// Recorded behaviour: 400/501 carry a CIMError header, no length, and the connection stays
-// open. A client waiting for the body would hang until its time-out instead.
-TEST(HttpTransportErrors, Http400WithoutLengthOnAnOpenConnectionDoesNotHang) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{
-            httpResponse(400, "Bad Request",
-                         {{"CIMError", "request-not-well-formed"},
-                          {"PGErrorDetail", "Bad%20closing%20element%3A%20on%20line%209"}}),
-            RawReply::Hang};
-    });
-    HttpTransport t;
-    t.setTimeout(60000);
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e =
-        expectThrow<cim::HttpException>([&] { t.post("EnumerateInstanceNames", "ns", kBody); });
-    EXPECT_EQ(e.getStatus(), 400);
-    std::string msg = e.what();
-    EXPECT_NE(msg.find("HTTP 400"), std::string::npos);
-    EXPECT_NE(msg.find("request-not-well-formed"), std::string::npos);
-    EXPECT_NE(msg.find("Bad closing element: on line 9"), std::string::npos);
-}
-
-TEST(HttpTransportErrors, Http501UnsupportedDtdDoesNotHang) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{
-            httpResponse(501, "Not Implemented", {{"CIMError", "unsupported-dtd-version"}}),
-            RawReply::Hang};
-    });
-    HttpTransport t;
-    t.setTimeout(60000);
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e =
-        expectThrow<cim::HttpException>([&] { t.post("EnumerateInstanceNames", "ns", kBody); });
-    EXPECT_EQ(e.getStatus(), 501);
-    EXPECT_NE(std::string(e.what()).find("unsupported-dtd-version"), std::string::npos);
-}
-
-// Broken answers are lost connections (with "HTTP" in the text), which the retry
-// rules repeat on a new connection.
-TEST(HttpTransportErrors, BrokenAnswersAreHttpFailures) {
-    struct Case {
-        const char* name;
-        std::string reply;
-        const char* word;  // a further word the message must carry, or null
-    };
+// Answered errors leave the connection usable; broken answers are lost connections (with
+// "HTTP" in the text), which the retry rules repeat on a new one. Recorded behaviour: 400
+// and 501 carry a CIMError header, no length, and the connection stays open; a client
+// waiting for the body would hang until its time-out instead.
+TEST(HttpTransportErrors, EachFailureIsRaisedAsWhatItIs) {
     const std::string full = cimResponse(std::string(1000, 'a'));
     const std::string chunked = cimChunkedResponse(std::string(1000, 'a'), {});
-    const Case cases[] = {
-        {"truncated body", full.substr(0, full.size() - 600), "truncated"},
-        {"truncated chunked body", chunked.substr(0, 400), nullptr},
-        {"closed without answer", "", "without an answer"},
-        {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", nullptr},
+    const struct {
+        const char* name;
+        std::string reply;
+        RawReply::Action action;
+        std::vector<std::string> words;
+    } cases[] = {
+        {"401",
+         httpResponse(
+             401, "Unauthorized",
+             {{"content-length", "0000000000"}, {"WWW-Authenticate", "Basic realm=\"vm\""}}),
+         RawReply::Send,
+         {"http 401: ", "HTTP", "rejected the credentials"}},
+        {"500",
+         httpResponse(500, "Internal Server Error", {{"Content-Length", "5"}}, "oops!"),
+         RawReply::Send,
+         {"http 500: ", "HTTP 500"}},
+        {"400 without length",
+         httpResponse(400, "Bad Request",
+                      {{"CIMError", "request-not-well-formed"},
+                       {"PGErrorDetail", "Bad%20closing%20element%3A%20on%20line%209"}}),
+         RawReply::Hang,
+         {"http 400: ", "HTTP 400", "request-not-well-formed", "Bad closing element: on line 9"}},
+        {"501 without length",
+         httpResponse(501, "Not Implemented", {{"CIMError", "unsupported-dtd-version"}}),
+         RawReply::Hang,
+         {"http 501: ", "unsupported-dtd-version"}},
+        {"truncated body",
+         full.substr(0, full.size() - 600),
+         RawReply::SendAndClose,
+         {"lost: ", "HTTP", "truncated"}},
+        {"truncated chunked body",
+         chunked.substr(0, 400),
+         RawReply::SendAndClose,
+         {"lost: ", "HTTP"}},
+        {"closed without answer",
+         "",
+         RawReply::SendAndClose,
+         {"lost: ", "HTTP", "without an answer"}},
+        {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", RawReply::SendAndClose, {"lost: ", "HTTP"}},
+        {"never answers", "", RawReply::Hang, {"timeout: ", "timed out"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string reply = c.reply;
-        RawServer server([reply](const RawRequest&) {
-            return RawReply{reply, RawReply::SendAndClose};
-        });
+    for (const auto& c : cases) {
+        RawServer server([&](const RawRequest&) { return RawReply{c.reply, c.action}; });
         HttpTransport t;
-        t.connect("127.0.0.1", server.port(), "u", "p");
-        auto e =
-            expectThrow<cim::ConnectionLostException>([&] { t.post("GetInstance", "ns", kBody); });
-        EXPECT_NE(std::string(e.what()).find("HTTP"), std::string::npos) << e.what();
-        if (c.word) {
-            EXPECT_NE(std::string(e.what()).find(c.word), std::string::npos) << e.what();
+        t.setTimeout(c.action == RawReply::Hang && c.reply.empty() ? 300 : 60000);
+        t.connect("127.0.0.1", server.port(), "root", "wrongpw");
+        expectFailure([&] { t.post("GetInstance", "ns", kBody); }, c.words, c.name);
+        EXPECT_EQ(failure([&] { t.post("GetInstance", "ns", kBody); }).find("wrongpw"),
+                  std::string::npos)
+            << c.name;
+        if (c.action == RawReply::Send) {
+            EXPECT_EQ(server.connections(), 1) << c.name << ": the connection stays usable";
         }
     }
-}
-
-TEST(HttpTransportErrors, ServerThatNeverAnswersTimesOut) {
-    RawServer server([](const RawRequest&) { return RawReply{"", RawReply::Hang}; });
-    HttpTransport t;
-    t.setTimeout(300);
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e =
-        expectThrow<cim::ConnectionTimeoutException>([&] { t.post("GetInstance", "ns", kBody); });
-    EXPECT_NE(std::string(e.what()).find("timed out"), std::string::npos);
 }
 
 TEST(HttpTransportErrors, ResponseLargerThanTheLimitIsRefused) {
@@ -295,59 +247,37 @@ TEST(HttpTransportErrors, ResponseLargerThanTheLimitIsRefused) {
     HttpTransport t;
     t.setMaxResponseSize(1000);
     t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e = expectThrow<cim::Exception>([&] { t.post("GetInstance", "ns", "length"); });
-    EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos);
-    e = expectThrow<cim::Exception>([&] { t.post("GetInstance", "ns", "chunked"); });
-    EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos);
+    expectFailure([&] { t.post("GetInstance", "ns", "length"); }, {"limit"});
+    expectFailure([&] { t.post("GetInstance", "ns", "chunked"); }, {"limit"});
     t.setMaxResponseSize(5000);
     EXPECT_EQ(t.post("GetInstance", "ns", "chunked").body.size(), 5000u);
 }
 
-TEST(HttpTransportCimStatus, ZeroPaddedContentLengthIsReadExactly) {
-    const std::string body(1234, 'q');
-    RawServer server([&](const RawRequest&) { return ok(body); });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    cim::HttpResponse r = t.post("GetInstance", "ns", kBody);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, body);
-    ASSERT_NE(r.header("content-length"), nullptr);
-    EXPECT_EQ(*r.header("Content-Length"), "0000001234");
-}
-
-TEST(HttpTransportCimStatus, ErrorInTrailersBecomesCimException) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{cimChunkedResponse(
-                            "<CIM><MESSAGE><SIMPLERSP><IMETHODRESPONSE "
-                            "NAME=\"GetInstance\"/></SIMPLERSP></MESSAGE></CIM>",
-                            {{"CIMStatusCode", "6"},
-                             {"CIMStatusCodeDescription",
-                              "CIM_ERR_NOT_FOUND%3A%20PEER_StorageVolume.DeviceID%3D%22NOPE%22"}}),
-                        RawReply::Send};
-    });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    auto e = expectThrow<cim::CIMException>([&] { t.post("GetInstance", "ns", kBody); });
-    EXPECT_EQ(e.getCode(), cim::CIM_ERR_NOT_FOUND);
-    EXPECT_EQ(std::string(e.what()), "CIM_ERR_NOT_FOUND: PEER_StorageVolume.DeviceID=\"NOPE\"");
-    EXPECT_EQ(e.getDescription(), "PEER_StorageVolume.DeviceID=\"NOPE\"");
-}
-
-TEST(HttpTransportCimStatus, ZeroStatusTrailerAndStatusHeaderForms) {
+// A CIM status in the trailers or the headers is the provider's answer; a zero one is none.
+TEST(HttpTransportCimStatus, StatusInTrailersOrHeadersBecomesCimException) {
     RawServer server([](const RawRequest& r) {
         if (r.body == "zero")
             return RawReply{cimChunkedResponse("<CIM/>", {{"CIMStatusCode", "0"}}), RawReply::Send};
         if (r.body == "header")
             return RawReply{cimResponse("<CIM/>", {{"CIMStatusCode", "5"}}), RawReply::Send};
+        if (r.body == "trailer")
+            return RawReply{
+                cimChunkedResponse(
+                    "<CIM/>",
+                    {{"CIMStatusCode", "6"},
+                     {"CIMStatusCodeDescription",
+                      "CIM_ERR_NOT_FOUND%3A%20PEER_StorageVolume.DeviceID%3D%22NOPE%22"}}),
+                RawReply::Send};
         return RawReply{cimChunkedResponse("<CIM/>", {{"CIMStatusCode", "six"}}), RawReply::Send};
     });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), "u", "p");
     EXPECT_EQ(t.post("GetInstance", "ns", "zero").body, "<CIM/>");
-    auto e = expectThrow<cim::CIMException>([&] { t.post("GetInstance", "ns", "header"); });
-    EXPECT_EQ(e.getCode(), cim::CIM_ERR_INVALID_CLASS);
-    EXPECT_NE(std::string(e.what()).find("CIM_ERR_INVALID_CLASS"), std::string::npos);
-    EXPECT_THROW(t.post("GetInstance", "ns", "bad"), cim::ParseException);
+    EXPECT_EQ(failure([&] { t.post("GetInstance", "ns", "trailer"); }),
+              "cim 6: CIM_ERR_NOT_FOUND: PEER_StorageVolume.DeviceID=\"NOPE\" | "
+              "PEER_StorageVolume.DeviceID=\"NOPE\"");
+    expectFailure([&] { t.post("GetInstance", "ns", "header"); }, {"cim 5: CIM_ERR_INVALID_CLASS"});
+    expectFailure([&] { t.post("GetInstance", "ns", "bad"); }, {"parse: "});
 }
 
 // ---- TLS ----------------------------------------------------------------------------
@@ -386,7 +316,7 @@ class TlsServer {
 
 }  // namespace
 
-TEST(HttpTransportTls, CallbackSeesTheServerCertificateAndAccepts) {
+TEST(HttpTransportTls, CallbackSeesTheServerCertificateOncePerConnection) {
     TestPki pki;
     TlsServer server(pki);
     cim::SSLCertificateInfo seen;
@@ -398,11 +328,8 @@ TEST(HttpTransportTls, CallbackSeesTheServerCertificateAndAccepts) {
     });
     HttpTransport t;
     t.connect("127.0.0.1", server.port(), ctx, "u", "p");
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(t.post("GetInstance", "ns", std::to_string(i)).body,
-                  "<CIM>" + std::to_string(i) + "</CIM>");
-    }
-    EXPECT_EQ(calls, 1);  // one handshake for all five requests
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(t.post("GetInstance", "ns", "x").body, "<CIM>x</CIM>");
+    EXPECT_EQ(calls, 1);
     EXPECT_EQ(server.connectionsSeen(), 1u);
     EXPECT_NE(seen.getSubjectName().find("CN=127.0.0.1"), std::string::npos) << seen.subjectName;
     EXPECT_NE(seen.getIssuerName().find("CN=Loopback Test CA"), std::string::npos);
@@ -410,107 +337,49 @@ TEST(HttpTransportTls, CallbackSeesTheServerCertificateAndAccepts) {
     const std::time_t now = std::time(nullptr);
     EXPECT_LT(seen.notBeforeTime, now);
     EXPECT_GT(seen.notAfterTime, now);
-    EXPECT_EQ(seen.getNotBefore().size(), 20u);
     EXPECT_NE(seen.getErrorCode(), 0);  // the CA is not in any trust store here
     EXPECT_NE(seen.pem.find("BEGIN CERTIFICATE"), std::string::npos);
     EXPECT_EQ(seen.getSerialNumber(), "02");
 }
 
-TEST(HttpTransportTls, CallbackRejectingFailsTheConnect) {
+// The handshake belongs to connect. Only a port that does not speak TLS is a "Connection
+// failed" that the connect retries take; a refused certificate is not worth a retry.
+TEST(HttpTransportTls, RefusedHandshakesFailTheConnect) {
     TestPki pki;
     TlsServer server(pki);
-    cim::SSLContext ctx("", [](cim::SSLCertificateInfo&) { return false; });
-    HttpTransport t;
-    auto e = expectThrow<cim::CannotConnectException>(
-        [&] { t.connect("127.0.0.1", server.port(), ctx, "u", "p"); });
-    std::string msg = e.what();
-    EXPECT_NE(msg.find("rejected"), std::string::npos) << msg;
-    EXPECT_EQ(msg.find("Connection failed"), std::string::npos) << msg;  // not worth a retry
-    EXPECT_FALSE(t.isConnected());
-}
-
-TEST(HttpTransportTls, CallbackThrowingCountsAsRejection) {
-    TestPki pki;
-    TlsServer server(pki);
-    cim::SSLContext ctx("",
-                        [](cim::SSLCertificateInfo&) -> bool { throw std::runtime_error("x"); });
-    HttpTransport t;
-    EXPECT_THROW(t.connect("127.0.0.1", server.port(), ctx, "u", "p"), cim::CannotConnectException);
-}
-
-// The handshake belongs to connect: a port that does not speak TLS fails there, as a
-// connection failure that the connect retries take, and no request is ever sent to it.
-TEST(HttpTransportTls, HttpsConnectToAPlainHttpPortFailsAtConnect) {
-    RawServer server([](const RawRequest&) { return ok(); });
-    HttpTransport t;
-    cim::SSLContext ctx("", [](cim::SSLCertificateInfo&) { return true; });
-    auto e = expectThrow<cim::CannotConnectException>(
-        [&] { t.connect("127.0.0.1", server.port(), ctx, "u", "p"); });
-    EXPECT_NE(std::string(e.what()).find("Connection failed"), std::string::npos) << e.what();
-    EXPECT_FALSE(t.isConnected());
-    EXPECT_TRUE(server.requests().empty());
-}
-
-TEST(HttpTransportTls, TrustStoreWithoutCallbackVerifiesChainAndHost) {
-    TestPki pki;
-    TlsServer server(pki);
-    {
+    RawServer plain([](const RawRequest&) { return ok(); });
+    auto callback = [](bool answer) {
+        return cim::SSLContext("", [answer](cim::SSLCertificateInfo&) { return answer; });
+    };
+    const struct {
+        const char* name;
+        cim::SSLContext ctx;
+        unsigned port;
+        const char* words;
+        bool retried;
+    } cases[] = {
+        {"callback rejects", callback(false), server.port(), "rejected", false},
+        {"callback throws",
+         cim::SSLContext("",
+                         [](cim::SSLCertificateInfo&) -> bool { throw std::runtime_error("x"); }),
+         server.port(), "connect: ", false},
+        {"server certificate alone trusted", cim::SSLContext(pki.serverCertFile), server.port(),
+         "verification failed", false},
+        {"system trust store only", cim::SSLContext(), server.port(), "connect: ", false},
+        {"trust store missing", cim::SSLContext(pki.dir + "/missing.pem"), server.port(),
+         "trust store", false},
+        {"plain HTTP port", callback(true), plain.port(), "Connection failed", true},
+    };
+    for (const auto& c : cases) {
         HttpTransport t;
-        t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.caCertFile), "u", "p");
-        EXPECT_EQ(t.post("GetInstance", "ns", "a").body, "<CIM>a</CIM>");
+        const std::string got = failure([&] { t.connect("127.0.0.1", c.port, c.ctx, "u", "p"); });
+        EXPECT_EQ(got.rfind("connect: ", 0), 0u) << c.name << ": " << got;
+        EXPECT_NE(got.find(c.words), std::string::npos) << c.name << ": " << got;
+        EXPECT_EQ(got.find("Connection failed") != std::string::npos, c.retried) << c.name;
+        EXPECT_FALSE(t.isConnected()) << c.name;
     }
-    {
-        // Trusting the server certificate alone does not make its issuing CA trusted.
-        HttpTransport t;
-        auto e = expectThrow<cim::CannotConnectException>([&] {
-            t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.serverCertFile), "u", "p");
-        });
-        EXPECT_NE(std::string(e.what()).find("verification failed"), std::string::npos) << e.what();
-    }
-    {
-        HttpTransport t;  // system trust store only
-        EXPECT_THROW(t.connect("127.0.0.1", server.port(), cim::SSLContext(), "u", "p"),
-                     cim::CannotConnectException);
-    }
-    {
-        HttpTransport t;
-        auto e = expectThrow<cim::CannotConnectException>([&] {
-            t.connect("127.0.0.1", server.port(), cim::SSLContext(pki.dir + "/missing.pem"), "u",
-                      "p");
-        });
-        EXPECT_NE(std::string(e.what()).find("trust store"), std::string::npos) << e.what();
-    }
-}
-
-TEST(HttpTransportRequest, ProxyEnvironmentIsIgnored) {
-    RawServer server([](const RawRequest&) { return ok(); });
-    ::setenv("http_proxy", "http://127.0.0.1:1", 1);
-    ::setenv("HTTPS_PROXY", "http://127.0.0.1:1", 1);
-    ::setenv("ALL_PROXY", "http://127.0.0.1:1", 1);
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    std::string body;
-    try {
-        body = t.post("GetInstance", "ns", kBody).body;
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-    }
-    ::unsetenv("http_proxy");
-    ::unsetenv("HTTPS_PROXY");
-    ::unsetenv("ALL_PROXY");
-    EXPECT_EQ(body, "<CIM/>");
-    EXPECT_EQ(server.requests().size(), 1u);
-}
-
-TEST(HttpTransportRequest, InterimContinueBeforeTheAnswerIsSkipped) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{"HTTP/1.1 100 Continue\r\n\r\n" + cimResponse("<CIM>real</CIM>"),
-                        RawReply::Send};
-    });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    cim::HttpResponse r = t.post("GetInstance", "ns", kBody);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "<CIM>real</CIM>");
-    EXPECT_NE(r.header("CIMOperation"), nullptr);
+    EXPECT_TRUE(plain.requests().empty());
+    HttpTransport trusted;
+    trusted.connect("127.0.0.1", server.port(), cim::SSLContext(pki.caCertFile), "u", "p");
+    EXPECT_EQ(trusted.post("GetInstance", "ns", "a").body, "<CIM>a</CIM>");
 }

@@ -93,93 +93,58 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
         EXPECT_EQ(got, t.value != nullptr ? t.value : "7") << t.section << " " << t.key;
     }
     EXPECT_TRUE(log.contains("is not a valid")) << "a bad value is reported, not silently used";
+    unsigned long n = 0;
+    EXPECT_EQ(info.getNumber(nullptr, "DEC", &n) + info.getNumber("Talon", nullptr, &n) +
+                  info.getNumber("Talon", "DEC", nullptr) +
+                  info.getRegInt("Talon", "DEC", nullptr) + info.getString("Talon", "DEC", nullptr),
+              0);
 }
 
-TEST_F(ConfigStore, MalformedTextIsRejectedAndPreviousValuesStay) {
-    load("[Talon]\nKEY = old\n");
+// Malformed or oversized text, a missing file and a broken file on reload are errors that
+// keep the values in force.
+TEST_F(ConfigStore, BadTextAndFilesAreRejectedAndPreviousValuesStay) {
+    testsupport::TempDir dir;
+    const std::string path = dir.write("rkhost.ini", "[Talon]\nKEY = 600\n");
+    std::string error;
+    ASSERT_EQ(RKPlatformInfo::setConfigFile(path.c_str(), &error), 1) << error;
+    dir.write("rkhost.ini", "[Talon]\nKEY = 900\n");
+    ASSERT_EQ(RKPlatformInfo::reload(&error), 1) << error;
+    dir.write("rkhost.ini", "[Talon\n");
+    EXPECT_EQ(RKPlatformInfo::reload(&error), 0);
     const std::vector<std::string> bad = {
         "[Talon\nKEY = 1\n", "KEY = 1\n", "[Talon]\njust words\n",
         "[Talon]\n = 1\n",   "[]\n",      std::string("[Talon]\nK = a\0b\n", 16)};
     for (const std::string& text : bad) {
-        std::string error;
         EXPECT_EQ(RKPlatformInfo::loadConfigText(text, &error), 0) << text;
         EXPECT_NE(error.find("line"), std::string::npos) << error;
     }
-    std::string v;
-    EXPECT_NE(RKPlatformInfo().getString("Talon", "KEY", &v), 0);
-    EXPECT_EQ(v, "old");
-}
-
-TEST_F(ConfigStore, OversizedTextIsRejected) {
-    std::string huge = "[Talon]\nKEY = " + std::string(2 << 20, 'x') + "\n";
-    std::string error;
-    EXPECT_EQ(RKPlatformInfo::loadConfigText(huge, &error), 0);
+    error.clear();
+    EXPECT_EQ(RKPlatformInfo::loadConfigText("[Talon]\nKEY = " + std::string(2 << 20, 'x'), &error),
+              0);
     EXPECT_FALSE(error.empty());
-}
-
-TEST_F(ConfigStore, NullArgumentsAnswerAbsent) {
-    load("[Talon]\nKEY = 1\n");
-    RKPlatformInfo info;
-    unsigned long n = 0;
-    EXPECT_EQ(info.getNumber(nullptr, "KEY", &n), 0);
-    EXPECT_EQ(info.getNumber("Talon", nullptr, &n), 0);
-    EXPECT_EQ(info.getNumber("Talon", "KEY", nullptr), 0);
-    EXPECT_EQ(info.getRegInt("Talon", "KEY", nullptr), 0);
-    EXPECT_EQ(info.getString("Talon", "KEY", nullptr), 0);
-}
-
-TEST_F(ConfigStore, FileIsReadAndReloaded) {
-    testsupport::TempDir dir;
-    const std::string path =
-        dir.write("rkhost.ini", "[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 600\n");
-    std::string error;
-    ASSERT_EQ(RKPlatformInfo::setConfigFile(path.c_str(), &error), 1) << error;
-    unsigned long n = 0;
-    EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
-    EXPECT_EQ(n, 600u);
-
-    dir.write("rkhost.ini", "[Talon]\nRK_SMIS_CLIENT_TIMEOUT_IN_SEC = 900\n");
-    ASSERT_EQ(RKPlatformInfo::reload(&error), 1) << error;
-    EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
-    EXPECT_EQ(n, 900u);
-
-    // A broken file on reload keeps the values in force.
-    dir.write("rkhost.ini", "[Talon\n");
-    EXPECT_EQ(RKPlatformInfo::reload(&error), 0);
-    EXPECT_NE(RKPlatformInfo().getNumber("Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", &n), 0);
-    EXPECT_EQ(n, 900u);
-}
-
-TEST_F(ConfigStore, MissingFileIsAnErrorAndNothingChanges) {
-    load("[Talon]\nKEY = kept\n");
-    std::string error;
     EXPECT_EQ(RKPlatformInfo::setConfigFile("/nonexistent/rkhost.ini", &error), 0);
     EXPECT_NE(error.find("/nonexistent/rkhost.ini"), std::string::npos);
     EXPECT_EQ(RKPlatformInfo::setConfigFile(nullptr, &error), 0);
-    std::string v;
-    EXPECT_NE(RKPlatformInfo().getString("Talon", "KEY", &v), 0);
-    EXPECT_EQ(v, "kept");
+    unsigned long n = 0;
+    EXPECT_NE(RKPlatformInfo().getNumber("Talon", "KEY", &n), 0);
+    EXPECT_EQ(n, 900u);
 }
 
+// The environment names the file at first use; an unreadable one is reported and leaves
+// the store empty.
 TEST_F(ConfigStore, EnvironmentVariableNamesTheFileAtFirstUse) {
     testsupport::TempDir dir;
-    setenv("RKHOST_CONFIG", dir.write("rkhost.ini", "[~Talon]\nLSI_SMIS_PORT = 15989\n").c_str(),
-           1);
-    RKPlatformInfo::reset();
-    int port = 0;
-    EXPECT_NE(RKPlatformInfo().getRegInt("~Talon", "LSI_SMIS_PORT", &port), 0);
-    EXPECT_EQ(port, 15989);
-    unsetenv("RKHOST_CONFIG");
-}
-
-TEST_F(ConfigStore, UnreadableEnvironmentFileIsReportedAndLeavesTheStoreEmpty) {
-    setenv("RKHOST_CONFIG", "/nonexistent/rkhost.ini", 1);
-    RKPlatformInfo::reset();
-    testsupport::LogCapture log;
-    int v = 3;
-    EXPECT_EQ(RKPlatformInfo().getRegInt("~Talon", "ANY", &v), 0);
-    EXPECT_EQ(v, 3);
-    EXPECT_TRUE(log.contains("/nonexistent/rkhost.ini"));
+    for (std::string file : {dir.write("rkhost.ini", "[~Talon]\nLSI_SMIS_PORT = 15989\n"),
+                             std::string("/nonexistent/rkhost.ini")}) {
+        setenv("RKHOST_CONFIG", file.c_str(), 1);
+        RKPlatformInfo::reset();
+        testsupport::LogCapture log;
+        int port = 3;
+        const bool readable = file.find("nonexistent") == std::string::npos;
+        EXPECT_EQ(RKPlatformInfo().getRegInt("~Talon", "LSI_SMIS_PORT", &port) != 0, readable);
+        EXPECT_EQ(port, readable ? 15989 : 3);
+        EXPECT_EQ(log.contains(file), !readable);
+    }
     unsetenv("RKHOST_CONFIG");
 }
 

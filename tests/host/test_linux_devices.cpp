@@ -87,35 +87,29 @@ TEST_F(LinuxDevices, InitiatorPortsComeFromFcHostsAndTheIscsiFile) {
 }
 
 TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
-    struct Row {
+    bool (*ports)(CUxError&) = [](CUxError& e) {
+        std::vector<RkInitiatorPort> p;
+        return RkDeviceTree::getInitiatorPorts(p, e);
+    };
+    bool (*list)(CUxError&) = [](CUxError& e) {
+        std::vector<RkBlockDevice> d;
+        return RkDeviceTree::listDevices(d, e);
+    };
+    const std::string noSys = "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n";
+    const struct Row {
         const char* name;
         std::string config;
         bool (*call)(CUxError&);
         const char* want;
     } rows[] = {
-        {"no initiator ports", settings(),
-         [](CUxError& e) {
-             std::vector<RkInitiatorPort> p;
-             return RkDeviceTree::getInitiatorPorts(p, e);
-         },
-         "no FC or iSCSI initiator ports"},
+        {"no initiator ports", settings(), ports, "no FC or iSCSI initiator ports"},
         {"iSCSI file unreadable",
-         settings() + "IscsiInitiatorFile = " + etc.mkdir("a-directory") + "\n",
-         [](CUxError& e) {
-             std::vector<RkInitiatorPort> p;
-             return RkDeviceTree::getInitiatorPorts(p, e);
-         },
+         settings() + "IscsiInitiatorFile = " + etc.mkdir("a-directory") + "\n", ports,
          "a-directory"},
-        {"no sysfs", "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n",
-         [](CUxError& e) {
-             std::vector<RkBlockDevice> d;
-             return RkDeviceTree::listDevices(d, e);
-         },
-         "nosys/block"},
-        {"no SCSI hosts", "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n",
-         [](CUxError& e) { return RkDeviceTree::rescan(e); }, "nosys/class/scsi_host"},
-        {"unknown back end", "[Host]\nDeviceTree = windows\n",
-         [](CUxError& e) { return RkDeviceTree::rescan(e); }, "unknown device tree 'windows'"},
+        {"no sysfs", noSys, list, "nosys/block"},
+        {"no SCSI hosts", noSys, RkDeviceTree::rescan, "nosys/class/scsi_host"},
+        {"unknown back end", "[Host]\nDeviceTree = windows\n", RkDeviceTree::rescan,
+         "unknown device tree 'windows'"},
     };
     for (const Row& row : rows) {
         configure(row.config);
@@ -178,26 +172,20 @@ TEST(ScsiFailureText, StatusAndSenseAreDecoded) {
         Bytes sense;
         std::vector<std::string> want;  // parts of the text; none: success
     } rows[] = {
+        // clang-format off
         {"good", 0, 0, 0, {}, {}},
         {"recovered error", 0x02, 0, 0x08, recovered, {}},
-        {"illegal request, fixed",
-         0x02,
-         0,
-         0x08,
-         fixedIllegal,
+        {"illegal request, fixed", 0x02, 0, 0x08, fixedIllegal,
          {"0x12", "status 0x02 (CHECK CONDITION)", "sense key 0x5 (ILLEGAL REQUEST)",
           "ASC/ASCQ 0x24/0x00", "invalid field in CDB"}},
-        {"not ready, descriptor",
-         0x02,
-         0,
-         0x08,
-         descriptorNotReady,
+        {"not ready, descriptor", 0x02, 0, 0x08, descriptorNotReady,
          {"sense key 0x2 (NOT READY)", "ASC/ASCQ 0x04/0x01"}},
         {"unit attention", 0x02, 0, 0x08, unitAttention, {"UNIT ATTENTION", "0x29/0x00"}},
         {"check condition, no sense", 0x02, 0, 0, {}, {"no sense data"}},
         {"unknown sense format", 0x02, 0, 0x08, {1, 2, 3}, {"no sense data"}},
         {"transport time-out", 0, 0x03, 0, {}, {"host status 0x03 (time-out)"}},
         {"driver failure", 0, 0, 0x06, {}, {"driver status 0x06"}},
+        // clang-format on
     };
     for (const Row& row : rows) {
         rkhost::ScsiOutcome o;

@@ -25,15 +25,14 @@ void* throwOther(void*) {
     throw 42;
 }
 
-TEST(RkThread, RunsTheFunctionOnItsArgumentAndJoins) {
+// Sixteen threads run the function on their argument; an exception leaving the function is
+// caught and logged.
+TEST(RkThread, RunsTheFunctionAndCatchesWhatLeavesIt) {
     std::atomic<int> counter{0};
     std::vector<RkThread> threads(16);
     for (RkThread& t : threads) ASSERT_EQ(t.createThread(addOne, &counter), 0);
     for (RkThread& t : threads) EXPECT_EQ(t.joinThread(), 0);
     EXPECT_EQ(counter.load(), 16);
-}
-
-TEST(RkThread, AnExceptionLeavingTheFunctionIsCaughtAndLogged) {
     struct Row {
         const char* name;
         RkThreadFunction function;

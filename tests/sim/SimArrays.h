@@ -56,6 +56,22 @@ inline nlohmann::json richArrayJson() {
     return j;
 }
 
+// cg1's CG view cg1_CV_0001 with member views cgv_w1 (of ora_data2) and cgv_w2 (of
+// exch_db), cgv_w2 mapped to iscsihost1 when `mapped`.
+inline void addGroupView(nlohmann::json& j, bool mapped) {
+    auto& a = j["arrays"][0];
+    sim::Config c = sim::Config::fromJson(j);
+    const std::string cgPit = c.arrays[0].cgPits[0].id;
+    for (const char* w : {"cgv_w1", "cgv_w2"})
+        a["volumes"].push_back({{"label", w}, {"kind", "view"}, {"sizeBytes", 1073741824}});
+    a["cgPitViews"].push_back(
+        {{"label", "cg1_CV_0001"}, {"cgPit", cgPit}, {"memberViews", {"cgv_w1", "cgv_w2"}}});
+    const std::string cv = sim::makeRef(c.arrays[0].id + ":cgview:cg1_CV_0001");
+    a["views"].push_back({{"volume", "cgv_w1"}, {"base", "ora_data2"}, {"cgView", cv}});
+    a["views"].push_back({{"volume", "cgv_w2"}, {"base", "exch_db"}, {"cgView", cv}});
+    if (mapped) a["mappings"].push_back({{"volume", "cgv_w2"}, {"to", "iscsihost1"}, {"lun", 9}});
+}
+
 inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
     nlohmann::json j = richArrayJson();
     if (edit) edit(j);

@@ -341,6 +341,11 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
         const char* path;
         std::string body;
     } rows[] = {
+        {"/control/faults", "{"},
+        {"/control/faults", "[]"},
+        {"/control/faults", R"({"kind":"boom"})"},
+        {"/control/faults", R"({"kind":"http","status":"x"})"},
+        {"/control/faults", R"({"kind":"http","count":0})"},
         {"/control/faults", R"({"kind":"http","skip":-1})"},
         {"/control/faults", R"({"kind":"http","skip":"two"})"},
         {"/control/faults", R"({"kind":"hang","holdMs":-5})"},
@@ -351,6 +356,13 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
         {"/control/remove", "[1,2"},
         {"/control/remove", R"({"object":")" + junk},
         {"/control/faults", "{\"kind\": " + junk},
+        {"/control/latency", R"({"ms":-5})"},
+        {"/control/latency", R"({"ms":"fast"})"},
+        {"/control/jobs", R"({"outcome":"Exploded"})"},
+        {"/control/jobs", R"({"outcome":"Exception","count":0})"},
+        {"/control/jobs", R"({"outcome":"Exception","skip":-1})"},
+        {"/control/jobs", R"({})"},
+        {"/control/jobs", R"({"vanish":"yes"})"},
     };
     for (const Row& row : rows) {
         json answer;

@@ -261,6 +261,8 @@ TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
         std::string body;
         int status;
     } rows[] = {
+        {"empty", "", 400},
+        {"no initiators", "{}", 400},
         {"not JSON", "{\"initiators\": [" + junk, 400},
         {"a bare word", junk, 400},
         {"initiators not a list", "{\"initiators\": \"" + junk + "\"}", 400},
@@ -295,5 +297,9 @@ TEST(SimHardening, FabricTakesTheLoginWhenNotOnLoopback) {
             c.Post("/fabric/luns", R"({"initiators": ["10000090FA1B2C3D"]})", "application/json");
         ASSERT_TRUE(res) << row.bind;
         EXPECT_EQ(res->status, row.status) << row.bind << (row.login ? " with" : " without");
+        if (res->status == 200) {
+            EXPECT_EQ(nlohmann::json::parse(res->body),
+                      sim.provider().fabricLuns({"10000090FA1B2C3D"}));
+        }
     }
 }

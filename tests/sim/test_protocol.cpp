@@ -5,32 +5,20 @@
 #include <atomic>
 #include <thread>
 
-#include <cim/xml/Codec.h>
-#include <cim/xml/HttpHeaders.h>
-
+#include "SimHttp.h"
 #include "sim/server/CimHttp.h"
 #include "sim/server/Faults.h"
 #include "sim/server/RequestLog.h"
 
 namespace {
 
-cim::xml::Request enumerateNames(const std::string& ns, const std::string& cls) {
-    cim::xml::Request r;
-    r.intrinsic = true;
-    r.methodName = cim::xml::kEnumerateInstanceNames;
-    r.nameSpace = ns;
-    r.className = cim::CIMName(cls);
-    return r;
-}
+using simtest::enumerateNames;
 
 cim::xml::Request invoke(const std::string& ns, const std::string& cls, const std::string& method) {
-    cim::xml::Request r;
-    r.intrinsic = false;
-    r.methodName = method;
-    r.nameSpace = ns;
-    r.target = cim::CIMObjectPath("", ns, cls,
-                                  {cim::CIMKeyBinding("Name", "svc", cim::CIMKeyBinding::STRING)});
-    return r;
+    return simtest::invoke(
+        cim::CIMObjectPath("", ns, cls,
+                           {cim::CIMKeyBinding("Name", "svc", cim::CIMKeyBinding::STRING)}),
+        ns, method);
 }
 
 sim::CimHeaders headersFor(const cim::xml::Request& r) {
@@ -59,121 +47,126 @@ sim::CimHeaders rawHeaders(const std::string& method = "EnumerateInstanceNames",
 
 }  // namespace
 
-TEST(CimHttp, AcceptsWhatOurEncoderSends) {
-    auto req = enumerateNames("root/netapp/santricity", "CIM_StorageVolume");
-    auto call = sim::acceptCimRequest(headersFor(req), cim::xml::encodeRequest(req));
-    ASSERT_TRUE(call.ok()) << call.rejection.detail;
-    EXPECT_EQ(call.request->methodName, "EnumerateInstanceNames");
-    EXPECT_EQ(call.request->nameSpace.getString(), "root/netapp/santricity");
-
-    auto m = invoke("root/netapp/santricity", "NETAPP_ReplicationService",
-                    "CreateSynchronizationAspect");
-    auto mcall = sim::acceptCimRequest(headersFor(m), cim::xml::encodeRequest(m));
-    ASSERT_TRUE(mcall.ok()) << mcall.rejection.detail;
-    EXPECT_FALSE(mcall.request->intrinsic);
-}
-
-TEST(CimHttp, AcceptsRawAndEncodedCimObjectAndAnyCaseOperation) {
-    std::string body = bodyWithDtd("2.0");
-    EXPECT_TRUE(
-        sim::acceptCimRequest(rawHeaders("EnumerateInstanceNames", "root/cimv2"), body).ok());
-    EXPECT_TRUE(
-        sim::acceptCimRequest(rawHeaders("EnumerateInstanceNames", "root%2Fcimv2"), body).ok());
-    sim::CimHeaders h = rawHeaders();
-    h.operation = "methodcall";
-    h.protocolVersion.reset();
-    EXPECT_TRUE(sim::acceptCimRequest(h, body).ok());
-}
-
-TEST(CimHttp, AcceptsWbemcliStyleExtrinsicHeader) {
+TEST(CimHttp, AcceptsWhatClientsSend) {
+    auto ours = enumerateNames("root/netapp/santricity", "CIM_StorageVolume");
+    auto method = invoke("root/netapp/santricity", "NETAPP_ReplicationService",
+                         "CreateSynchronizationAspect");
+    const std::string body = bodyWithDtd("2.0");
+    sim::CimHeaders anyCase = rawHeaders();
+    anyCase.operation = "methodcall";
+    anyCase.protocolVersion.reset();
     // wbemcli encodes the namespace separator but sends the keys raw.
-    std::string body =
+    const std::string wbemcli =
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">\n"
         "<MESSAGE ID=\"4711\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><METHODCALL "
-        "NAME=\"TestJobMethod\">"
-        "<LOCALINSTANCEPATH><LOCALNAMESPACEPATH><NAMESPACE NAME=\"root\"/><NAMESPACE "
-        "NAME=\"cimv2\"/>"
-        "</LOCALNAMESPACEPATH><INSTANCENAME CLASSNAME=\"PEER_TestService\"><KEYBINDING "
-        "NAME=\"Name\">"
-        "<KEYVALUE VALUETYPE=\"string\">PeerService</KEYVALUE></KEYBINDING></INSTANCENAME>"
+        "NAME=\"TestJobMethod\"><LOCALINSTANCEPATH><LOCALNAMESPACEPATH><NAMESPACE "
+        "NAME=\"root\"/><NAMESPACE NAME=\"cimv2\"/></LOCALNAMESPACEPATH><INSTANCENAME "
+        "CLASSNAME=\"PEER_TestService\"><KEYBINDING NAME=\"Name\"><KEYVALUE "
+        "VALUETYPE=\"string\">PeerService</KEYVALUE></KEYBINDING></INSTANCENAME>"
         "</LOCALINSTANCEPATH><PARAMVALUE NAME=\"Force\"><VALUE>false</VALUE></PARAMVALUE>"
         "</METHODCALL></SIMPLEREQ>\n</MESSAGE></CIM>";
-    sim::CimHeaders h{"MethodCall", "TestJobMethod",
-                      "root%2Fcimv2%3APEER_TestService.Name=\"PeerService\"", "1.0"};
-    auto call = sim::acceptCimRequest(h, body);
-    ASSERT_TRUE(call.ok()) << call.rejection.detail;
-    auto key = sim::requestKey(*call.request);
-    EXPECT_EQ(key.operation, "InvokeMethod");
-    EXPECT_EQ(key.method, "TestJobMethod");
-    EXPECT_EQ(key.className, "PEER_TestService");
+    struct Row {
+        const char* name;
+        sim::CimHeaders headers;
+        std::string body;
+        sim::RequestKey key;
+    } rows[] = {
+        {"our encoder",
+         headersFor(ours),
+         cim::xml::encodeRequest(ours),
+         {"EnumerateInstanceNames", "", "CIM_StorageVolume"}},
+        {"our extrinsic call",
+         headersFor(method),
+         cim::xml::encodeRequest(method),
+         {"InvokeMethod", "CreateSynchronizationAspect", "NETAPP_ReplicationService"}},
+        {"raw CIMObject",
+         rawHeaders("EnumerateInstanceNames", "root/cimv2"),
+         body,
+         {"EnumerateInstanceNames", "", "PEER_StorageVolume"}},
+        {"any case, no protocol version",
+         anyCase,
+         body,
+         {"EnumerateInstanceNames", "", "PEER_StorageVolume"}},
+        {"wbemcli",
+         {"MethodCall", "TestJobMethod", "root%2Fcimv2%3APEER_TestService.Name=\"PeerService\"",
+          "1.0"},
+         wbemcli,
+         {"InvokeMethod", "TestJobMethod", "PEER_TestService"}},
+    };
+    for (const Row& row : rows) {
+        auto call = sim::acceptCimRequest(row.headers, row.body);
+        ASSERT_TRUE(call.ok()) << row.name << ": " << call.rejection.detail;
+        auto key = sim::requestKey(*call.request);
+        EXPECT_EQ(key.operation, row.key.operation) << row.name;
+        EXPECT_EQ(key.method, row.key.method) << row.name;
+        EXPECT_EQ(key.className, row.key.className) << row.name;
+    }
 }
 
-TEST(CimHttp, RefusesBadHeadersWithTheirCimError) {
-    std::string body = bodyWithDtd("2.0");
-    struct Case {
-        const char* what;
+TEST(CimHttp, RefusesBadRequestsWithTheirCimError) {
+    const std::string body = bodyWithDtd("2.0");
+    // Entities are never expanded: a document type declaration is refused.
+    const std::string bomb =
+        "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;\">]>"
+        "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">&b;</CIM>";
+    cim::xml::Limits small;
+    small.maxBytes = 64;
+    struct Row {
+        const char* name;
         sim::CimHeaders headers;
+        std::string body;
         int status;
         const char* cimError;
-    } cases[] = {
-        {"no CIMOperation", {std::nullopt, "EnumerateInstanceNames", "root/cimv2", "1.0"}, 400, ""},
+        bool small = false;
+    } rows[] = {
+        {"no CIMOperation",
+         {std::nullopt, "EnumerateInstanceNames", "root/cimv2", "1.0"},
+         body,
+         400,
+         ""},
         {"not MethodCall",
          {"MethodResponse", "EnumerateInstanceNames", "root/cimv2", "1.0"},
+         body,
          400,
          "unsupported-operation"},
         {"protocol 2.0",
          {"MethodCall", "EnumerateInstanceNames", "root/cimv2", "2.0"},
+         body,
          501,
          "unsupported-protocol-version"},
-        {"no CIMMethod", {"MethodCall", std::nullopt, "root/cimv2", "1.0"}, 400, "header-mismatch"},
+        {"no CIMMethod",
+         {"MethodCall", std::nullopt, "root/cimv2", "1.0"},
+         body,
+         400,
+         "header-mismatch"},
         {"no CIMObject",
          {"MethodCall", "EnumerateInstanceNames", std::nullopt, "1.0"},
+         body,
          400,
          "header-mismatch"},
         {"other method",
          {"MethodCall", "GetInstance", "root/cimv2", "1.0"},
+         body,
          400,
          "header-mismatch"},
         {"other namespace",
          {"MethodCall", "EnumerateInstanceNames", "root%2Fother", "1.0"},
+         body,
          400,
          "header-mismatch"},
+        {"not well-formed", rawHeaders(), "<CIM><MESSAGE></CIM>", 400, "request-not-well-formed"},
+        {"DTD 9.9", rawHeaders(), bodyWithDtd("9.9"), 501, "unsupported-dtd-version"},
+        {"empty", rawHeaders(), "", 400, "request-not-well-formed"},
+        {"entities", rawHeaders(), bomb, 400, "request-not-valid"},
+        {"over the size limit", rawHeaders(), body, 400, "request-not-valid", true},
     };
-    for (const auto& c : cases) {
-        auto call = sim::acceptCimRequest(c.headers, body);
-        ASSERT_FALSE(call.ok()) << c.what;
-        EXPECT_EQ(call.rejection.status, c.status) << c.what;
-        EXPECT_EQ(call.rejection.cimError, c.cimError) << c.what;
+    for (const Row& row : rows) {
+        auto call =
+            sim::acceptCimRequest(row.headers, row.body, row.small ? small : cim::xml::Limits());
+        ASSERT_FALSE(call.ok()) << row.name;
+        EXPECT_EQ(call.rejection.status, row.status) << row.name;
+        EXPECT_EQ(call.rejection.cimError, row.cimError) << row.name;
     }
-}
-
-TEST(CimHttp, RefusesBadBodies) {
-    auto notWellFormed = sim::acceptCimRequest(rawHeaders(), "<CIM><MESSAGE></CIM>");
-    ASSERT_FALSE(notWellFormed.ok());
-    EXPECT_EQ(notWellFormed.rejection.status, 400);
-    EXPECT_EQ(notWellFormed.rejection.cimError, "request-not-well-formed");
-
-    auto dtd = sim::acceptCimRequest(rawHeaders(), bodyWithDtd("9.9"));
-    ASSERT_FALSE(dtd.ok());
-    EXPECT_EQ(dtd.rejection.status, 501);
-    EXPECT_EQ(dtd.rejection.cimError, "unsupported-dtd-version");
-
-    auto empty = sim::acceptCimRequest(rawHeaders(), "");
-    ASSERT_FALSE(empty.ok());
-    EXPECT_EQ(empty.rejection.status, 400);
-
-    // Entities are never expanded: a document type declaration is refused.
-    std::string bomb =
-        "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;\">]>"
-        "<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">&b;</CIM>";
-    auto refused = sim::acceptCimRequest(rawHeaders(), bomb);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.rejection.status, 400);
-
-    cim::xml::Limits small;
-    small.maxBytes = 64;
-    auto tooBig = sim::acceptCimRequest(rawHeaders(), bodyWithDtd("2.0"), small);
-    EXPECT_FALSE(tooBig.ok());
 }
 
 TEST(CimHttp, MadeUpAnswersDecodeAsIntended) {
@@ -195,18 +188,6 @@ TEST(CimHttp, MadeUpAnswersDecodeAsIntended) {
 }
 
 TEST(CimHttp, RequestKeyNamesTheTargetClass) {
-    auto e = enumerateNames("interop", "CIM_Namespace");
-    auto k = sim::requestKey(e);
-    EXPECT_EQ(k.operation, "EnumerateInstanceNames");
-    EXPECT_EQ(k.className, "CIM_Namespace");
-    EXPECT_TRUE(k.method.empty());
-
-    cim::xml::Request g;
-    g.methodName = cim::xml::kGetInstance;
-    g.nameSpace = "root/x";
-    g.instanceName = cim::CIMObjectPath("", "", "NETAPP_StorageVolume", {});
-    EXPECT_EQ(sim::requestKey(g).className, "NETAPP_StorageVolume");
-
     cim::xml::Request a;
     a.methodName = cim::xml::kAssociatorNames;
     a.objectName = cim::CIMObjectPath("", "", "NETAPP_StorageSystem", {});

@@ -77,6 +77,16 @@ inline std::string key(const cim::CIMObjectPath& p, const std::string& name) {
     return k ? k->getValue() : "<absent>";
 }
 
+// The path with key `name` set to `value`.
+inline cim::CIMObjectPath withKey(cim::CIMObjectPath p, const std::string& name,
+                                  const std::string& value) {
+    auto keys = p.getKeyBindings();
+    for (auto& k : keys)
+        if (k.getName() == name) k.setValue(value);
+    p.setKeyBindings(keys);
+    return p;
+}
+
 // The answer of a request that must succeed.
 inline cim::xml::Response ok(sim::Provider& p, const cim::xml::Request& r) {
     cim::xml::Response resp = p.handle(r);

@@ -106,6 +106,17 @@ TEST(SimSync, ReferenceNamesFindBothDirectionsAndRespectTheRole) {
     auto inst = ok(p, getInstance(asSource[0], kLsiNs)).instances;
     ASSERT_EQ(inst.size(), 1u);
     EXPECT_EQ(prop(inst[0], "SyncType"), "6");
+    // As hosts build the path: prefix + "_VolumeCopySynchronized", the source's host,
+    // no namespace, keys SystemElement then SyncedElement holding the path texts.
+    cim::CIMObjectPath src = volumeIn(p, "src");
+    src.setHost("10.0.0.5:5988");
+    cim::CIMObjectPath built(
+        "10.0.0.5:5988", cim::CIMNamespaceName(), "LSISSI_VolumeCopySynchronized",
+        {cim::CIMKeyBinding("SystemElement", src.toString(), cim::CIMKeyBinding::REFERENCE),
+         cim::CIMKeyBinding("SyncedElement", clone1.toString(), cim::CIMKeyBinding::REFERENCE)});
+    auto r = p.handle(getInstance(built, kLsiNs));
+    ASSERT_FALSE(r.isError()) << r.errorDescription;
+    EXPECT_EQ(prop(r.instances.at(0), "CopyType"), "5");
 }
 
 TEST(SimSync, SyncTypeInTheConfiguration) {

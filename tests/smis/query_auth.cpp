@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "query_fixture.h"
+#include "smis_fixture.h"
 
-namespace querytest {
+namespace smistest {
 namespace {
 
 enum class Answer { Unknown, None, Found };
@@ -136,4 +136,4 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
 }
 
 }  // namespace
-}  // namespace querytest
+}  // namespace smistest

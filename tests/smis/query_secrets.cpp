@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "query_fixture.h"
+#include "smis_fixture.h"
 #include "testsupport/LogCapture.h"
 
-namespace querytest {
+namespace smistest {
 namespace {
 
 class NoSecretsInLog : public ::testing::Environment {
@@ -54,4 +54,4 @@ TEST(QuerySecrets, UnboundSecretChangeTracesNoValue) {
 }
 
 }  // namespace
-}  // namespace querytest
+}  // namespace smistest

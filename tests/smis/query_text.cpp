@@ -11,29 +11,24 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(QueryText, TokenizeDropsEmptyPiecesAndKeepsLongOnes) {
+// Lists drop empty pieces and keep long ones; numbers that are not read as zero; keys of
+// paths match exactly.
+TEST(QueryText, ListsAndKeysFromTexts) {
     RkCimUtil u;
-    EXPECT_TRUE(u.Tokenize("", ',').empty());
-    EXPECT_TRUE(u.Tokenize(",,,", ',').empty());
-    EXPECT_EQ(u.Tokenize("a,,b,", ','), (Strings{"a", "b"}));
-    EXPECT_EQ(u.Tokenize(",a", ','), (Strings{"a"}));
-    EXPECT_EQ(u.Tokenize("no separator", ','), (Strings{"no separator"}));
-    std::string longPiece(5000, 'x');
-    EXPECT_EQ(u.Tokenize(longPiece + ":" + longPiece, ':'), (Strings{longPiece, longPiece}));
+    const std::string longPiece(5000, 'x');
+    const std::pair<std::string, Strings> lists[] = {
+        {"", {}},
+        {",,,", {}},
+        {"a,,b,", {"a", "b"}},
+        {",a", {"a"}},
+        {"no sep", {"no sep"}},
+        {longPiece + "," + longPiece, {longPiece, longPiece}}};
+    for (const auto& [text, want] : lists) EXPECT_EQ(u.Tokenize(text, ','), want) << text;
     EXPECT_EQ(u.StringToVector("p1*p2", '*'), (Strings{"p1", "p2"}));
     EXPECT_EQ(u.InputToStringArray("10000090FA1B2C3D;10000090FA1B2C3E", ';'),
               (Strings{"10000090FA1B2C3D", "10000090FA1B2C3E"}));
-}
-
-TEST(QueryText, InputToIntArrayReadsNonNumbersAsZero) {
-    RkCimUtil u;
     EXPECT_EQ(u.InputToIntArray("1,x,3", ','), (std::vector<cim::Uint16>{1, 0, 3}));
-    EXPECT_TRUE(u.InputToIntArray("", ',').empty());
     EXPECT_EQ(u.InputToIntArray("32768,,7", ','), (std::vector<cim::Uint16>{32768, 7}));
-}
-
-TEST(QueryText, KeysOfPathsAreMatchedExactly) {
-    RkCimUtil u;
     cim::CIMObjectPath p(
         R"(root/x:NETAPP_StorageVolume.CreationClassName="NETAPP_StorageVolume",DeviceID="60A9",SystemName="600A")");
     EXPECT_EQ(u.GetPropByObjPath(p, "DeviceID"), "60A9");
@@ -43,18 +38,21 @@ TEST(QueryText, KeysOfPathsAreMatchedExactly) {
     EXPECT_EQ(u.GetObjectPathString(cim::CIMObjectPath()), "");
 }
 
+// Integers and decimal text only; no return value must never read as success.
 TEST(QueryText, RetValAcceptsIntegersAndDecimalTextOnly) {
     RkCimUtil u;
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint32(4096))), 4096u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint32(0))), 0u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Sint32(5))), 5u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::string("4096"))), 4096u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(true)), 99999u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::Uint16(1))), 99999u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::string("job started"))), 99999u);
-    // No return value must never read as success.
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(cim::CIMTYPE_UINT32, false)), 99999u);
-    EXPECT_EQ(u.GetRetVal(cim::CIMValue(std::vector<cim::Uint32>{0})), 99999u);
+    const std::pair<cim::CIMValue, unsigned> cases[] = {
+        {cim::CIMValue(cim::Uint32(4096)), 4096u},
+        {cim::CIMValue(cim::Uint32(0)), 0u},
+        {cim::CIMValue(cim::Sint32(5)), 5u},
+        {cim::CIMValue(std::string("4096")), 4096u},
+        {cim::CIMValue(true), 99999u},
+        {cim::CIMValue(cim::Uint16(1)), 99999u},
+        {cim::CIMValue(std::string("job started")), 99999u},
+        {cim::CIMValue(cim::CIMTYPE_UINT32, false), 99999u},
+        {cim::CIMValue(std::vector<cim::Uint32>{0}), 99999u},
+    };
+    for (const auto& [value, want] : cases) EXPECT_EQ(u.GetRetVal(value), want) << value.toString();
 }
 
 TEST(QueryText, TargetElementIsTheFirstReferenceOfThatName) {

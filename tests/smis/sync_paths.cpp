@@ -8,13 +8,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "job_sim_support.h"
 #include "smis/RkCimUtil.h"
+#include "smis_fixture.h"
 
 namespace {
 
-using namespace jobsync;
-using testsupport::FakeSnapInfo;
+using namespace smistest;
 
 // src1 -> clone1 (copy 5), src1 -> snapA (copy 4), src1 -> cloneB (copy 5),
 // src2 -> snap2, src1 and src2 -> twice (two snapshots of one target: a broken array),
@@ -59,7 +58,7 @@ bool sameObject(const std::string& text, cim::CIMObjectPath expected) {
 class SyncPaths : public ::testing::Test {
   protected:
     ManualClock clock;
-    sim::TestServer sim{syncConfig(), plainHttp(clock)};
+    sim::TestServer sim{syncConfig(), plainHttp(&clock)};
     RkCimConnection conn;
     FakeSnapInfo dev;
     RkCimUtil util;
@@ -132,7 +131,6 @@ TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     EXPECT_EQ(sync.getClassName().getString(), "NETAPP_StorageSynchronized");
     EXPECT_EQ(countRequests(sim, "ReferenceNames"), 1u);
     EXPECT_EQ(sim.requests().size(), 1u);
-    EXPECT_TRUE(traced("SMIS::GetSyncPath: Sync Path " + sync.toString()));
     // What came back names the pair.
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SyncedElement")->getValue(), vols.at("snap2")));
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SystemElement")->getValue(), vols.at("src2")));
@@ -146,7 +144,6 @@ TEST_F(SyncPaths, TwoAssociationsOfATargetGiveNoPath) {
 
     std::string syncText, source, name;
     EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("twice"), syncText, source, name), -1);
-    EXPECT_TRUE(traced("More than one sync path reported for target [" + uuids.at("twice") + "]"));
     EXPECT_TRUE(syncText.empty());
 }
 
@@ -159,9 +156,6 @@ TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
     EXPECT_EQ(syncPath.getClassName().getString(), "NETAPP_VolumeCopySynchronized");
     EXPECT_EQ(sourceName, uuids.at("src1"));
     EXPECT_EQ(util.GetCIMProp(conn, source, "ElementName"), "src1");
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: Sync paths size [1] for target dev [" +
-                       uuids.at("clone1") + "]"));
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: Sync Path [" + sync + "]"));
 
     std::string viaBoth;
     EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("clone1"), path("src1"), viaBoth), 0);
@@ -169,36 +163,29 @@ TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
 }
 
 TEST_F(SyncPaths, ATargetNowFeedingANewerReplicaHasNoSyncOfItsOwn) {
-    const char* gone =
-        "Returning empty sync path as It seems original sync path already deleted, the original "
-        "target now being used as source for another synchronization operation";
     std::string sync = "unchanged", source, sourceName;
     EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("reused"), sync, source, sourceName), -1);
     EXPECT_EQ(sync, "unchanged");
-    EXPECT_TRUE(traced(std::string("SMIS::GetSyncPathFromTarget: ") + gone));
 
     std::string viaBoth = "unchanged";
     EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("reused"), path("leaf2"), viaBoth),
               -1);
     EXPECT_EQ(viaBoth, "unchanged");
-    EXPECT_TRUE(traced(std::string("SMIS::GetSyncPathFromTargetAndSource: ") + gone));
+    EXPECT_EQ(count(dev,
+                    "It seems original sync path already deleted, the original target now "
+                    "being used as source for another synchronization operation"),
+              2);
 }
 
 TEST_F(SyncPaths, AVolumeWithoutSynchronization) {
     std::string sync, source, name;
     EXPECT_EQ(util.GetSyncPathFromTarget(conn, path("lone"), sync, source, name), 1);
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromTarget: No sync paths [" + uuids.at("lone") + "]"));
     std::string viaBoth;
     EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("lone"), path("src1"), viaBoth), 1);
 
     std::string target, targetName;
     EXPECT_EQ(util.GetSyncPathFromSource(conn, path("lone"), sync, target, targetName), -1);
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: No sync paths reported for source [" +
-                       uuids.at("lone") + "]"));
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("lone"), sync, target), -1);
-    EXPECT_TRUE(
-        traced("SMIS::GetSyncPathFromSourceBySyncType: No sync paths reported for source [" +
-               path("lone") + "]"));
     std::map<std::string, std::string> targets;
     EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("lone"), "", targets), -1);
     EXPECT_TRUE(targets.empty());
@@ -215,12 +202,11 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"References", "", ""});
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("src1"), sync, other), -1);
     EXPECT_TRUE(sync.empty() && other.empty() && name.empty());
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSourceBySyncType: "));
     sim.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"ReferenceNames", "", ""});
     EXPECT_EQ(util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"))
                   .toString(),
               "");
-    EXPECT_EQ(countLines(dev, "Caught"), 4u);
+    EXPECT_EQ(count(dev, "Caught"), 4);
     RkCimConnection unconnected;
     EXPECT_EQ(util.GetSyncPathFromTarget(unconnected, path("clone1"), sync, other, name), -1);
     EXPECT_TRUE(traced("Caught Exception: Not connected"));
@@ -235,7 +221,7 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     EXPECT_EQ(util.GetDelSyncPathFromSource(conn, "1234", sync, other, name, ""), -1);
     EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path("clone1"), "not a path", sync), -1);
     EXPECT_TRUE(sim.requests().empty());
-    EXPECT_GE(countLines(dev, "malformed"), 6u);
+    EXPECT_GE(count(dev, "malformed"), 6);
 }
 
 // --- Lookups from the source ---
@@ -246,8 +232,6 @@ TEST_F(SyncPaths, FromSourceTakesTheSourcesOwnReplicaNotItsOrigin) {
     ASSERT_EQ(util.GetSyncPathFromSource(conn, path("mid"), sync, target, targetName), 0);
     EXPECT_EQ(targetName, uuids.at("leaf"));
     EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "leaf");
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Sync paths size [2] for source dev [" +
-                       uuids.at("mid") + "]"));
 
     std::string typed, typedTarget;
     ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("mid"), typed, typedTarget), 0);
@@ -259,10 +243,6 @@ TEST_F(SyncPaths, BySyncTypeFindsTheFirstReplicaOfThatCopyType) {
     ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("src1"), sync, target), 0);
     EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "snapA");
     EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_StorageSynchronized");
-    EXPECT_TRUE(
-        traced("SMIS::GetSyncPathFromSourceBySyncType: Sync objects size [4] for source dev [" +
-               path("src1") + "]"));
-    EXPECT_TRUE(traced("copyType [5]"));
 
     ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("src1"), sync, target), 0);
     EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "clone1");
@@ -270,8 +250,6 @@ TEST_F(SyncPaths, BySyncTypeFindsTheFirstReplicaOfThatCopyType) {
     sync = target = "unchanged";
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 6, path("src1"), sync, target), -1);
     EXPECT_EQ(sync, "unchanged");
-    EXPECT_TRUE(
-        traced("No sync paths of copy type [6] reported for source [" + path("src1") + "]"));
     EXPECT_EQ(countRequests(sim, "References"), 3u);
 }
 
@@ -281,28 +259,22 @@ TEST_F(SyncPaths, AllTargetsWithALabelAreCollectedByName) {
     ASSERT_EQ(targets.size(), 2u);
     EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("clone1")), "ElementName"), "clone1");
     EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("cloneB")), "ElementName"), "cloneB");
-    EXPECT_TRUE(traced("SMIS::GetAllSyncPathFromSource: 2 targets found with label [clone]"));
 
     std::map<std::string, std::string> none;
     EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("src1"), "nomatch", none), -1);
     EXPECT_TRUE(none.empty());
-    EXPECT_TRUE(traced("0 targets found with label [nomatch]"));
 }
 
 TEST_F(SyncPaths, DeletedStateLookupMatchesTheTargetLabel) {
     std::string sync, target, targetName;
     ASSERT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "B"), 0);
     EXPECT_EQ(targetName, uuids.at("cloneB"));
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Match found, target device name [cloneB]"));
-    EXPECT_TRUE(traced("SMIS::GetSyncPathFromSource: Target Device Name [" + targetName + "]"));
     EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_VolumeCopySynchronized");
 
     sync.clear();
     EXPECT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "zz"),
               -1);
     EXPECT_TRUE(sync.empty());
-    EXPECT_TRUE(
-        traced("No deleted state sync paths reported for source [" + uuids.at("src1") + "]"));
 }
 
 }  // namespace

@@ -64,10 +64,6 @@ int FakeOSUtil::callCount(const std::string& op) const {
     Lock l(m_mu);
     return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op));
 }
-int FakeOSUtil::rescanCount() const {
-    Lock l(m_mu);
-    return m_rescans;
-}
 
 bool FakeOSUtil::record(const char* op) {
     m_calls.push_back(op);
@@ -92,7 +88,6 @@ short FakeOSUtil::answerFor(const char* op, const std::string& text, char* buf, 
 void FakeOSUtil::rescanDevices(const char*, const char**, const char**) {
     Lock l(m_mu);
     record("rescanDevices");
-    ++m_rescans;
 }
 
 short FakeOSUtil::listDevices(const char*, const char*, char, int size, char* buf) {

@@ -19,10 +19,6 @@ void FakeSnapInfo::setArrayInfoText(const std::string& v) {
     Lock l(m_mu);
     m_arrayInfo = v;
 }
-void FakeSnapInfo::setArrayInfoFor(const std::string& a, const std::string& v) {
-    Lock l(m_mu);
-    m_arrayInfoFor[a] = v;
-}
 void FakeSnapInfo::setHostIdValue(const std::string& v) {
     Lock l(m_mu);
     m_hostId = v;
@@ -38,10 +34,6 @@ void FakeSnapInfo::setSnapFlagsValue(int v) {
 void FakeSnapInfo::setEngineIdValue(short v) {
     Lock l(m_mu);
     m_engineId = v;
-}
-void FakeSnapInfo::setControlHostIdValue(int v) {
-    Lock l(m_mu);
-    m_controlHostId = v;
 }
 void FakeSnapInfo::setSourceDeviceNameValue(const std::string& v) {
     Lock l(m_mu);
@@ -143,8 +135,7 @@ int FakeSnapInfo::getSnapName(char* buf, short* len) {
 int FakeSnapInfo::getArrayInfo(char* buf, short* len) {
     Lock l(m_mu);
     if (record("getArrayInfo") || !len) return 1;
-    auto it = m_arrayInfoFor.find(m_selectedArray);
-    copyOut(it != m_arrayInfoFor.end() ? it->second : m_arrayInfo, buf, *len);
+    copyOut(m_arrayInfo, buf, *len);
     return 0;
 }
 
@@ -322,7 +313,7 @@ void FakeSnapInfo::getIntValue(int number, int* value) {
 int FakeSnapInfo::getControlHostId() {
     Lock l(m_mu);
     record("getControlHostId");
-    return m_controlHostId;
+    return 0;
 }
 
 void FakeSnapInfo::getSourceDeviceName(std::string& name) {

@@ -1,4 +1,6 @@
 // CIM-XML encoding of requests and responses.
+#include <emmintrin.h>
+
 #include <array>
 
 #include <cim/CIMInstance.h>
@@ -9,18 +11,42 @@
 
 namespace cim::xml {
 
+namespace {
+
+const std::array<bool, 256> kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 256; ++c) plain[static_cast<std::size_t>(c)] = true;
+    for (unsigned char c : {'&', '<', '>', '"', '\''}) plain[c] = false;
+    return plain;
+}();
+
+// Where the first character that needs escaping is at or after `from` (the size if none):
+// sixteen bytes at a time, since most texts need nothing.
+std::size_t nextSpecial(std::string_view text, std::size_t from) {
+    const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
+                  dq = _mm_set1_epi8('"'), sq = _mm_set1_epi8('\''), ctl = _mm_set1_epi8(0x1F);
+    std::size_t i = from;
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        const __m128i quote = _mm_or_si128(_mm_cmpeq_epi8(v, dq), _mm_cmpeq_epi8(v, sq));
+        const __m128i markup = _mm_or_si128(
+            _mm_cmpeq_epi8(v, amp), _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt)));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, ctl), v);  // v <= 0x1F
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, markup), control));
+        if (hits != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+    }
+    while (i < text.size() && kPlain[static_cast<unsigned char>(text[i])]) ++i;
+    return i;
+}
+
+}  // namespace
+
 void appendEscaped(std::string& out, std::string_view text) {
     // Runs of characters that need nothing are copied whole; most texts are one run.
-    static const auto kPlain = [] {
-        std::array<bool, 256> plain{};
-        for (int c = 0x20; c < 256; ++c) plain[static_cast<std::size_t>(c)] = true;
-        for (unsigned char c : {'&', '<', '>', '"', '\''}) plain[c] = false;
-        return plain;
-    }();
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = nextSpecial(text, 0); i < text.size(); i = nextSpecial(text, start)) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (kPlain[c]) continue;
         out.append(text.data() + start, i - start);
         start = i + 1;
         switch (c) {
@@ -103,14 +129,15 @@ class Writer {
         o += "/>\n";
     }
 
+    // Large enumerations write thousands of these: the fixed text goes in whole pieces.
     void instanceName(const CIMObjectPath& path) {
-        o += "<INSTANCENAME";
-        attr("CLASSNAME", path.getClassName().getString());
-        o += ">\n";
+        o += "<INSTANCENAME CLASSNAME=\"";
+        appendEscaped(o, path.getClassName().getString());
+        o += "\">\n";
         for (const auto& k : path.getKeyBindings()) {
-            o += "<KEYBINDING";
-            attr("NAME", k.getName().getString());
-            o += ">\n";
+            o += "<KEYBINDING NAME=\"";
+            appendEscaped(o, k.getName().getString());
+            o += "\">\n";
             if (k.getType() == CIMKeyBinding::REFERENCE) {
                 CIMObjectPath ref;
                 bool ok = true;
@@ -125,16 +152,15 @@ class Writer {
                     continue;
                 }
             }
-            o += "<KEYVALUE VALUETYPE=\"";
             switch (k.getType()) {
                 case CIMKeyBinding::BOOLEAN:
-                    o += "boolean\">";
+                    o += "<KEYVALUE VALUETYPE=\"boolean\">";
                     break;
                 case CIMKeyBinding::NUMERIC:
-                    o += "numeric\">";
+                    o += "<KEYVALUE VALUETYPE=\"numeric\">";
                     break;
                 default:
-                    o += "string\">";
+                    o += "<KEYVALUE VALUETYPE=\"string\">";
                     break;
             }
             appendEscaped(o, k.getValue());
@@ -269,7 +295,12 @@ class Writer {
             attr(typeAttr, "string");
             attr("EmbeddedObject", t == CIMTYPE_INSTANCE ? "instance" : "object");
         } else {
-            attr(typeAttr, cimTypeToString(t));
+            // Type names need no escaping.
+            o += ' ';
+            o += typeAttr;
+            o += "=\"";
+            o += cimTypeToString(t);
+            o += '"';
         }
     }
 
@@ -292,7 +323,9 @@ class Writer {
                                                                            : "PROPERTY";
         o += '<';
         o += tag;
-        attr("NAME", p.getName().getString());
+        o += " NAME=\"";
+        appendEscaped(o, p.getName().getString());
+        o += '"';
         if (v.getType() == CIMTYPE_REFERENCE && !v.isArray()) {
             if (!p.getReferenceClassName().isNull())
                 attr("REFERENCECLASS", p.getReferenceClassName().getString());
@@ -312,9 +345,9 @@ class Writer {
     }
 
     void instance(const CIMInstance& inst) {
-        o += "<INSTANCE";
-        attr("CLASSNAME", inst.getClassName().getString());
-        o += ">\n";
+        o += "<INSTANCE CLASSNAME=\"";
+        appendEscaped(o, inst.getClassName().getString());
+        o += "\">\n";
         qualifiers(inst.getQualifiers());
         for (const auto& p : inst.getProperties()) property(p);
         o += "</INSTANCE>\n";

@@ -30,7 +30,6 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     std::vector<std::string> calls() const;
     bool called(const std::string& operation) const;
     int callCount(const std::string& operation) const;
-    int rescanCount() const;
 
     void rescanDevices(const char* hostId, const char** listA, const char** listB) override;
     short listDevices(const char* hostId, const char* vendor, char sep, int size,
@@ -61,7 +60,6 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     bool m_hbaIscsi = false;
     short m_engineId = 0;
     short m_operationType = 0;
-    int m_rescans = 0;
     std::vector<std::string> m_calls;
     std::set<std::string> m_failing;
 };

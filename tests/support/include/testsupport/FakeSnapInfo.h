@@ -27,13 +27,11 @@ class FakeSnapInfo : public RKSO::SnapInfo {
 
     // --- what a test sets up ---
     void setSnapNameValue(const std::string& v);
-    void setArrayInfoText(const std::string& v);  // answered for every array
-    void setArrayInfoFor(const std::string& arrayId, const std::string& v);
+    void setArrayInfoText(const std::string& v);
     void setHostIdValue(const std::string& v);
     void setDevicePathValue(const std::string& v);
     void setSnapFlagsValue(int v);
     void setEngineIdValue(short v);
-    void setControlHostIdValue(int v);
     void setSourceDeviceNameValue(const std::string& v);
     void setConfig(const std::string& key, const std::string& value);
     void setIntValue(int number, int value);
@@ -96,7 +94,6 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     mutable std::mutex m_mu;
     std::string m_snapName = "snap";
     std::string m_arrayInfo;
-    std::map<std::string, std::string> m_arrayInfoFor;
     std::string m_selectedArray;
     std::string m_hostId = "host-1";
     std::string m_devicePath = "/dev/sdb";
@@ -104,7 +101,6 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     int m_snapFlags = 0;
     std::vector<int> m_snapFlagsSet;
     short m_engineId = 0;
-    int m_controlHostId = 0;
     std::string m_sourceDeviceName = "/dev/sdb";
     RKSO::SnapStatus m_status = RKSO::SNAP_STATUS_RESET;
     std::map<int, std::string> m_metaData;

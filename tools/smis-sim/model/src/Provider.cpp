@@ -38,25 +38,22 @@ int64_t systemClockMs() {
 enum class Space { Array, Interop };
 
 // Properties the caller asked for; DeepInheritance false also drops those the
-// requested class does not declare.
-cim::CIMInstance shape(const ClassTable& classes, const cim::CIMInstance& in,
+// requested class does not declare. Trimmed in place: the instance is our own.
+cim::CIMInstance shape(const ClassTable& classes, cim::CIMInstance in,
                        const cim::CIMPropertyList& list, bool classOrigin,
                        const std::string* onlyClass) {
     if (list.isNull() && !classOrigin && !onlyClass) return in;
-    cim::CIMInstance out(in.getClassName());
-    out.setPath(in.getPath());
-    for (const cim::CIMProperty& p : in.getProperties()) {
+    for (cim::Uint32 k = in.getPropertyCount(); k-- > 0;) {
+        cim::CIMProperty& p = in.getProperty(k);
         const std::string& name = p.getName().getString();
-        if (!list.contains(p.getName())) continue;
-        if (onlyClass && !classes.property(*onlyClass, name)) continue;
-        cim::CIMProperty copy = p;
-        if (classOrigin) {
+        if (!list.contains(p.getName()) || (onlyClass && !classes.property(*onlyClass, name))) {
+            in.removeProperty(k);
+        } else if (classOrigin) {
             const ClassDef* d = classes.declaring(in.getClassName().getString(), name);
-            if (d) copy.setClassOrigin(d->name);
+            if (d) p.setClassOrigin(d->name);
         }
-        out.appendPropertyUnchecked(std::move(copy));
     }
-    return out;
+    return in;
 }
 
 }  // namespace
@@ -207,7 +204,7 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
             if (!o) error(cim::CIM_ERR_NOT_FOUND, "No instance " + printable(p.toString()));
             inst = repo.instance(*o);
         }
-        resp.instances.push_back(shape(classes, inst, req.propertyList,
+        resp.instances.push_back(shape(classes, std::move(inst), req.propertyList,
                                        req.includeClassOrigin.value_or(false), nullptr));
         resp.hasReturnValue = true;
         return;
@@ -245,8 +242,9 @@ void Provider::Impl::intrinsic(const Request& req, Response& resp) {
                 if (names) {
                     resp.instanceNames.push_back(repo.path(o));
                 } else {
-                    resp.instances.push_back(shape(classes, repo.instance(o), req.propertyList,
-                                                   origin, deep ? nullptr : &onlyClass));
+                    resp.instances.push_back(shape(classes, repo.instance(o, req.propertyList),
+                                                   req.propertyList, origin,
+                                                   deep ? nullptr : &onlyClass));
                 }
             });
         }

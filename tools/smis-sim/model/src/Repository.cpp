@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include <cim/Exception.h>
 
@@ -143,7 +144,13 @@ Repository::Repository(const Config& settings, const std::vector<Array>& arrays,
       m_prefix(settings.classPrefix),
       m_arrayClasses(&arrayClassesFor(settings.classPrefix)) {}
 
-std::string Repository::className(const Obj& o) const {
+const std::string& Repository::cls(const char* suffix) const {
+    auto it = m_classes.find(suffix);
+    if (it == m_classes.end()) it = m_classes.emplace(suffix, m_prefix + suffix).first;
+    return it->second;
+}
+
+const std::string& Repository::className(const Obj& o) const {
     switch (o.kind) {
         case Kind::System:
             return cls("_StorageSystem");
@@ -185,15 +192,38 @@ std::string Repository::className(const Obj& o) const {
             return cls("_SCSIProtocolController");
         case Kind::Job:
             return cls("_ConcreteJob");
-        case Kind::Namespace:
-            return "CIM_Namespace";
+        case Kind::Namespace: {
+            static const std::string kNamespace = "CIM_Namespace";
+            return kNamespace;
+        }
     }
-    return std::string();
+    static const std::string kNone;
+    return kNone;
+}
+
+const cim::detail::SharedString& Repository::shared(std::string_view text) const {
+    auto it = m_shared.find(text);
+    if (it == m_shared.end()) {
+        cim::detail::SharedString s(text);
+        it = m_shared.emplace(std::string_view(s.str()), s).first;
+    }
+    return it->second;
+}
+
+const cim::CIMName& Repository::name(const char* literal) const {
+    auto it = m_names.find(literal);
+    if (it == m_names.end()) it = m_names.emplace(literal, cim::CIMName(shared(literal))).first;
+    return it->second;
+}
+
+CIMKeyBinding Repository::binding(const char* name, const std::string& value, bool repeats) const {
+    if (repeats) return CIMKeyBinding(this->name(name), shared(value), CIMKeyBinding::STRING);
+    return CIMKeyBinding(this->name(name), value, CIMKeyBinding::STRING);
 }
 
 CIMObjectPath Repository::path(const Obj& o, bool withNamespace) const {
     std::vector<CIMKeyBinding> keys;
-    const std::string cn = className(o);
+    const std::string& cn = className(o);
     if (o.kind == Kind::Namespace) {
         keys = {str("CreationClassName", "CIM_Namespace"),
                 str("Name", o.id),
@@ -204,54 +234,64 @@ CIMObjectPath Repository::path(const Obj& o, bool withNamespace) const {
         return CIMObjectPath("", withNamespace ? m_settings.interopNamespace : "", cn, keys);
     }
     const Array& a = arr(o);
-    const std::string sysClass = cls("_StorageSystem");
+    const std::string& sysClass = cls("_StorageSystem");
     switch (o.kind) {
         case Kind::System:
-            keys = {str("CreationClassName", cn), str("Name", a.id)};
+            keys = {binding("CreationClassName", cn), binding("Name", a.id)};
             break;
         case Kind::Controller:
-            keys = {str("CreationClassName", cn), str("Name", a.controllers[o.sub].name)};
+            keys = {binding("CreationClassName", cn),
+                    binding("Name", a.controllers[o.sub].name, false)};
             break;
         case Kind::Service:
-            keys = {str("CreationClassName", cn), str("Name", serviceName(o.sub)),
-                    str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
+            keys = {binding("CreationClassName", cn), binding("Name", serviceName(o.sub)),
+                    binding("SystemCreationClassName", sysClass), binding("SystemName", a.id)};
             break;
         case Kind::SharedSecret:
-            keys = {str("RemoteID", o.sub == 0 ? a.id : a.id + ":2"),
-                    str("ServiceCreationClassName", cls("_SharedSecretService")),
-                    str("ServiceName", serviceName(kSharedSecret)),
-                    str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
+            keys = {binding("RemoteID", o.sub == 0 ? a.id : a.id + ":2"),
+                    binding("ServiceCreationClassName", cls("_SharedSecretService")),
+                    binding("ServiceName", serviceName(kSharedSecret)),
+                    binding("SystemCreationClassName", sysClass), binding("SystemName", a.id)};
             break;
         case Kind::Volume:
-            keys = {str("CreationClassName", cn), str("DeviceID", o.id),
-                    str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
+            keys = {binding("CreationClassName", cn), binding("DeviceID", o.id, false),
+                    binding("SystemCreationClassName", sysClass), binding("SystemName", a.id)};
             break;
         case Kind::SPC:
-            keys = {str("CreationClassName", cn), str("DeviceID", a.id + ":" + o.id),
-                    str("SystemCreationClassName", sysClass), str("SystemName", a.id)};
+            keys = {binding("CreationClassName", cn), binding("DeviceID", a.id + ":" + o.id, false),
+                    binding("SystemCreationClassName", sysClass), binding("SystemName", a.id)};
             break;
         case Kind::Capabilities:
-            keys = {str("InstanceID", a.id + ":ReplicationCapabilities")};
+            keys = {binding("InstanceID", a.id + ":ReplicationCapabilities")};
             break;
         case Kind::PiT:
         case Kind::CgPiT:
         case Kind::Job:
-            keys = {str("InstanceID", o.id)};
+            keys = {binding("InstanceID", o.id, false)};
             break;
         default:  // InstanceID = {SYS}:<model key>
-            keys = {str("InstanceID", a.id + ":" + o.id)};
+            keys = {binding("InstanceID", a.id + ":" + o.id, false)};
             break;
     }
-    return CIMObjectPath("", withNamespace ? m_settings.arrayNamespace : "", cn, keys);
+    CIMObjectPath p;
+    if (withNamespace) p.setNameSpace(cim::CIMNamespaceName(shared(m_settings.arrayNamespace)));
+    p.setClassName(cim::CIMName(shared(cn)));
+    p.setKeyBindings(std::move(keys));
+    return p;
 }
 
 CIMObjectPath Repository::volumePath(size_t ai, const std::string& uuid, VolumeKind kind,
                                      bool withNamespace) const {
-    const std::string cn = cls(volumeSuffix(kind));
-    std::vector<CIMKeyBinding> keys = {str("CreationClassName", cn), str("DeviceID", uuid),
-                                       str("SystemCreationClassName", cls("_StorageSystem")),
-                                       str("SystemName", m_arrays.at(ai).id)};
-    return CIMObjectPath("", withNamespace ? m_settings.arrayNamespace : "", cn, keys);
+    const std::string& cn = cls(volumeSuffix(kind));
+    std::vector<CIMKeyBinding> keys = {binding("CreationClassName", cn),
+                                       binding("DeviceID", uuid, false),
+                                       binding("SystemCreationClassName", cls("_StorageSystem")),
+                                       binding("SystemName", m_arrays.at(ai).id)};
+    CIMObjectPath p;
+    if (withNamespace) p.setNameSpace(cim::CIMNamespaceName(shared(m_settings.arrayNamespace)));
+    p.setClassName(cim::CIMName(shared(cn)));
+    p.setKeyBindings(std::move(keys));
+    return p;
 }
 
 bool Repository::exists(const Obj& o) const {
@@ -458,11 +498,27 @@ std::optional<Obj> Repository::resolve(const CIMObjectPath& p) const {
     return std::nullopt;
 }
 
-cim::CIMInstance Repository::instance(const Obj& o) const {
+cim::CIMInstance Repository::instance(const Obj& o, const cim::CIMPropertyList& only) const {
     CIMObjectPath p = path(o);
     cim::CIMInstance i(p.getClassName());
+    // Properties the caller did not ask for are never made into the instance; a value may
+    // be given as a function, called only when the property is wanted.
+    auto wanted = [&](const char* name) {
+        return only.isNull() ||
+               std::any_of(
+                   only.getPropertyNameArray().begin(), only.getPropertyNameArray().end(),
+                   [&](const cim::CIMName& n) { return cim::equalNoCase(n.getString(), name); });
+    };
+    auto add = [&](cim::CIMInstance& to, const char* name, auto&& v) {
+        if (!wanted(name)) return;
+        if constexpr (std::is_invocable_v<decltype(v)>)
+            to.appendPropertyUnchecked(cim::CIMProperty(this->name(name), v()));
+        else
+            to.appendPropertyUnchecked(cim::CIMProperty(this->name(name), std::move(v)));
+    };
     for (const CIMKeyBinding& k : p.getKeyBindings())
-        add(i, k.getName().getString().c_str(), CIMValue(k.getValue()));
+        if (only.contains(k.getName()))
+            i.appendPropertyUnchecked(cim::CIMProperty(k.getName(), CIMValue(k.getValue())));
     if (o.kind == Kind::Namespace) {
         add(i, "ClassInfo", CIMValue(cim::Uint16(0)));
         i.setPath(std::move(p));
@@ -470,7 +526,7 @@ cim::CIMInstance Repository::instance(const Obj& o) const {
     }
     const Array& a = arr(o);
     auto ok = [&] {
-        add(i, "OperationalStatus", CIMValue(u16s({2})));
+        add(i, "OperationalStatus", [] { return CIMValue(u16s({2})); });
         add(i, "HealthState", CIMValue(cim::Uint16(5)));
     };
     switch (o.kind) {
@@ -515,15 +571,16 @@ cim::CIMInstance Repository::instance(const Obj& o) const {
         }
         case Kind::Volume: {
             const Volume* v = a.findVolume(o.id);
-            add(i, "Name", CIMValue(v->uuid));
-            add(i, "ElementName", CIMValue(v->label));
+            add(i, "Name", [&] { return CIMValue(v->uuid); });
+            add(i, "ElementName", [&] { return CIMValue(v->label); });
             add(i, "BlockSize", CIMValue(cim::Uint64(v->blockSize)));
             add(i, "NumberOfBlocks", CIMValue(cim::Uint64(v->blocks)));
             add(i, "ConsumableBlocks", CIMValue(cim::Uint64(v->blocks)));
             add(i, "Access", CIMValue(cim::Uint16(v->access)));
             add(i, "Primordial", CIMValue(false));
             add(i, "NameFormat", CIMValue(cim::Uint16(2)));  // NAA
-            add(i, "CurrentManager", CIMValue(a.controllers[v->currentController].name));
+            add(i, "CurrentManager",
+                [&] { return CIMValue(a.controllers[v->currentController].name); });
             add(i, "EnabledState", CIMValue(cim::Uint16(2)));
             ok();
             break;
@@ -687,10 +744,18 @@ void Repository::forEachObject(const std::string& c,
                 case Kind::Pool:
                     for (const Pool& p : a.pools) fn({kc.kind, ai, p.ref, 0});
                     break;
-                case Kind::Volume:
-                    for (const Volume& v : a.volumes)
-                        if (wants(volumeSuffix(v.kind))) fn({kc.kind, ai, v.uuid, 0});
+                case Kind::Volume: {
+                    const bool base = wants(volumeSuffix(VolumeKind::Base));
+                    const bool view = wants(volumeSuffix(VolumeKind::PiTView));
+                    const bool snapshot = wants(volumeSuffix(VolumeKind::Snapshot));
+                    for (const Volume& v : a.volumes) {
+                        const bool listed = v.kind == VolumeKind::PiTView    ? view
+                                            : v.kind == VolumeKind::Snapshot ? snapshot
+                                                                             : base;
+                        if (listed) fn({kc.kind, ai, v.uuid, 0});
+                    }
                     break;
+                }
                 case Kind::VolumeSetting:
                     for (const Volume& v : a.volumes)
                         if (v.hasSetting) fn({kc.kind, ai, v.uuid, 0});

@@ -7,11 +7,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <cim/CIMInstance.h>
 #include <cim/CIMObjectPath.h>
+#include <cim/CIMPropertyList.h>
 #include <cim/CIMValue.h>
 
 #include "ClassTable.h"
@@ -81,14 +84,16 @@ class Repository {
     static const ClassTable& interopClasses();
     static const ClassTable& arrayClassesFor(const std::string& prefix);
 
-    std::string className(const Obj& o) const;
+    const std::string& className(const Obj& o) const;
     // With the array namespace (or interop for namespaces); `withNamespace` false gives
     // the local form used inside reference keys.
     cim::CIMObjectPath path(const Obj& o, bool withNamespace = true) const;
     // A volume's path from its kind, also for one a running job has yet to create.
     cim::CIMObjectPath volumePath(size_t array, const std::string& uuid, VolumeKind kind,
                                   bool withNamespace = true) const;
-    cim::CIMInstance instance(const Obj& o) const;
+    // With the properties `only` lists (all for a null list).
+    cim::CIMInstance instance(const Obj& o,
+                              const cim::CIMPropertyList& only = cim::CIMPropertyList()) const;
     bool exists(const Obj& o) const;
 
     // The object a path names, or nothing. Host and namespace are ignored; the class
@@ -109,8 +114,17 @@ class Repository {
 
   private:
     const Array& arr(const Obj& o) const { return m_arrays[o.array]; }
-    std::string cls(const char* suffix) const { return m_prefix + suffix; }
+    // The class of a suffix (a literal: remembered by its address).
+    const std::string& cls(const char* suffix) const;
     Obj systemOf(size_t a) const { return {Kind::System, a, m_arrays[a].id, 0}; }
+    // Names and the texts every object of an answer repeats (class names, system ids),
+    // made once per repository: large enumerations then allocate per object, not per text.
+    const cim::detail::SharedString& shared(std::string_view text) const;
+    // A name from a literal (remembered by its address).
+    const cim::CIMName& name(const char* literal) const;
+    // A string key; `repeats` false for values of one object only (not kept).
+    cim::CIMKeyBinding binding(const char* name, const std::string& value,
+                               bool repeats = true) const;
     Link mk(const char* suffix, const char* ra, Obj a, const char* rb, Obj b) const;
     std::optional<Obj> resolveAs(Kind k, const cim::CIMObjectPath& p) const;
     // Hardware ids of a host, as objects.
@@ -127,6 +141,9 @@ class Repository {
     int64_t m_now;
     std::string m_prefix;
     const ClassTable* m_arrayClasses;
+    mutable std::unordered_map<std::string_view, cim::detail::SharedString> m_shared;
+    mutable std::unordered_map<const char*, std::string> m_classes;
+    mutable std::unordered_map<const char*, cim::CIMName> m_names;
 };
 
 // A timestamp for CIM datetime properties.
