@@ -66,14 +66,25 @@ TEST(DeviceArrayEntryPoints, InvalidCallsTouchNoDevice) {
 
 TEST(DeviceArrayEntryPoints, StartLineOnTheFirstDeviceAndHostIdentifierWhereMapped) {
     for (const Named& ep : kDeviceArrayEntryPoints) {
-        FakeSnapInfo first, second;
-        RKSO::SnapInfo* devices[] = {&first, &second};
-        ep.fn(devices, 2, nullptr);
-        auto lines = first.logLines();
-        ASSERT_FALSE(lines.empty()) << ep.name;
-        EXPECT_EQ(lines[0].tag, ep.name);
-        EXPECT_EQ(lines[0].text, ep.startLine);
-        EXPECT_EQ(lines[0].level, ep.startLevel) << ep.name;
+        // Devices of no engine without a utility object, and PiT-engine devices with one.
+        for (short engine : {0, 54}) {
+            FakeSnapInfo first, second;
+            FakeOSUtil util;
+            util.setEngineId(engine);
+            for (FakeSnapInfo* d : {&first, &second}) {
+                if (!engine) continue;
+                d->setArrayInfoText("{engineId:54}");
+                d->setEngineIdValue(54);
+                d->setControlHostIdValue(1);
+            }
+            RKSO::SnapInfo* devices[] = {&first, &second};
+            ep.fn(devices, 2, engine ? &util : nullptr);
+            auto lines = first.logLines();
+            ASSERT_FALSE(lines.empty()) << ep.name;
+            EXPECT_EQ(lines[0].tag, ep.name);
+            EXPECT_EQ(lines[0].text, ep.startLine);
+            EXPECT_EQ(lines[0].level, ep.startLevel) << ep.name;
+        }
         if (!ep.needsHostId) continue;
         FakeSnapInfo vmware;
         vmware.setDevicePathValue("/vmfs/vmware/lun1");

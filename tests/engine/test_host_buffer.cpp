@@ -63,6 +63,8 @@ TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
         {"no first buffer", {0, 3, rkso::kMaxShortBuffer}, needing("a1*a2"), 0, "a1*a2", {-1, 6}},
         {"first buffer large enough", {1024, 8, rkso::kMaxShortBuffer}, needing(engine), 0, engine, {1024}},
         {"call limit", {16, 3, rkso::kMaxShortBuffer}, [](char*, int s) { return s + 10; }, 46, "", {16, 26, 36}},
+        {"first size above the limit", {4096, 3, 100}, needing("abc"), 0, "abc", {100}},
+        {"done before any buffer", {0, 3, 100}, [](char*, int) { return 0; }, 0, "", {-1}},
         {"size limit", {16, 5, 1000}, [](char*, int) { return 1'000'000; }, 1'000'000, "", {16}},
         {"host failure", {4096, 5, rkso::kMaxIntBuffer}, [](char*, int) { return -3; }, -3, "", {4096}},
         {"unterminated text", {8, 2, 100}, [](char* buf, int size) { return std::memset(buf, 'Z', size_t(size)), 0; }, 0, "ZZZZZZZZ", {8}},
