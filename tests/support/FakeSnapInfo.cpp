@@ -35,6 +35,10 @@ void FakeSnapInfo::setEngineIdValue(short v) {
     Lock l(m_mu);
     m_engineId = v;
 }
+void FakeSnapInfo::setControlHostIdValue(int v) {
+    Lock l(m_mu);
+    m_controlHostId = v;
+}
 void FakeSnapInfo::setSourceDeviceNameValue(const std::string& v) {
     Lock l(m_mu);
     m_sourceDeviceName = v;
@@ -313,7 +317,7 @@ void FakeSnapInfo::getIntValue(int number, int* value) {
 int FakeSnapInfo::getControlHostId() {
     Lock l(m_mu);
     record("getControlHostId");
-    return 0;
+    return m_controlHostId;
 }
 
 void FakeSnapInfo::getSourceDeviceName(std::string& name) {

@@ -32,6 +32,7 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     void setDevicePathValue(const std::string& v);
     void setSnapFlagsValue(int v);
     void setEngineIdValue(short v);
+    void setControlHostIdValue(int v);
     void setSourceDeviceNameValue(const std::string& v);
     void setConfig(const std::string& key, const std::string& value);
     void setIntValue(int number, int value);
@@ -92,6 +93,7 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     static void copyOut(const std::string& value, char* buf, int capacity);
 
     mutable std::mutex m_mu;
+    int m_controlHostId = 0;
     std::string m_snapName = "snap";
     std::string m_arrayInfo;
     std::string m_selectedArray;
