@@ -25,6 +25,7 @@
 #include "smis/RkCimUtil.h"
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/SimClock.h"
+#include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace smistest {
@@ -159,20 +160,7 @@ inline void connectTo(sim::TestServer& sim, RkCimConnection& conn) {
 }
 
 // Every device log line written by a Device, kept for the final secret check.
-struct Journal {
-    static std::mutex& mutex() {
-        static std::mutex mu;
-        return mu;
-    }
-    static std::vector<std::string>& lines() {
-        static std::vector<std::string> all;
-        return all;
-    }
-    static void add(const FakeSnapInfo& info) {
-        std::lock_guard<std::mutex> lock(mutex());
-        for (const auto& line : info.logLines()) lines().push_back(line.text);
-    }
-};
+using Journal = testsupport::SimJournal;
 
 // The default array with our own credentials.
 inline sim::Config DefaultConfig() {
