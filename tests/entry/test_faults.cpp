@@ -85,7 +85,7 @@ std::function<bool(EntryRoad&, int, const JobMethods&)> Removed(sim::RemovableKi
     };
 }
 
-const std::vector<Fault>& Faults() {
+const std::vector<Fault>& EveryFault() {
     using K = sim::RemovableKind;
     static const std::vector<Fault> faults = {
         {"HTTP 500", AtRequest([](sim::TestServer& s, int n) { s.failHttp(500, 1, {}, n); })},
@@ -166,78 +166,83 @@ const std::vector<Operation>& Operations() {
     return ops;
 }
 
-TEST(Faults, EveryRequestOfACallMayFailWithoutLeavingAnythingHalfMade) {
+class Faults : public ::testing::TestWithParam<Operation> {};
+
+TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
     LocalMode local(true);
-    for (const Operation& op : Operations()) {
-        // How many requests the call makes when nothing fails.
-        size_t clean = 0, jobs = 0;
-        JobMethods methods;
-        {
+    const Operation& op = GetParam();
+    // How many requests the call makes when nothing fails.
+    size_t clean = 0, jobs = 0;
+    JobMethods methods;
+    {
+        EntryRoad road({"src01"});
+        auto devs = road.prepared({"src01"});
+        ASSERT_EQ(op.before(road, devs), 0) << op.name;
+        road.requestsSince();
+        ASSERT_EQ(op.run(road, devs), 0) << op.name;
+        clean = road.requestsSince();
+        const auto log = road.sim.requests();
+        for (size_t i = log.size() - clean; i < log.size(); ++i) {
+            for (const char* m : kJobMethods) jobs += log[i].method == m;
+            std::string key = log[i].method;
+            for (const auto& p : log[i].params)
+                if (p.name == "Operation") key += ":" + p.value;
+            if (kMayAnswerWithJob.count(log[i].method) &&
+                std::find(methods.begin(), methods.end(), key) == methods.end())
+                methods.push_back(key);
+        }
+    }
+    for (const Fault& fault : EveryFault()) {
+        size_t positions = fault.perJob ? jobs : clean;
+        if (fault.positions) positions = std::min<size_t>(positions, fault.positions);
+        for (size_t skip = 0; skip < positions; ++skip) {
+            const std::string row =
+                std::string(op.name) + ", " + fault.name + " at request " + std::to_string(skip);
             EntryRoad road({"src01"});
             auto devs = road.prepared({"src01"});
-            ASSERT_EQ(op.before(road, devs), 0) << op.name;
-            road.requestsSince();
-            ASSERT_EQ(op.run(road, devs), 0) << op.name;
-            clean = road.requestsSince();
-            const auto log = road.sim.requests();
-            for (size_t i = log.size() - clean; i < log.size(); ++i) {
-                for (const char* m : kJobMethods) jobs += log[i].method == m;
-                std::string key = log[i].method;
-                for (const auto& p : log[i].params)
-                    if (p.name == "Operation") key += ":" + p.value;
-                if (kMayAnswerWithJob.count(log[i].method) &&
-                    std::find(methods.begin(), methods.end(), key) == methods.end())
-                    methods.push_back(key);
+            op.before(road, devs);
+            FakeSnapInfo& dev = road.host.device("src01");
+            if (!fault.arm(road, static_cast<int>(skip), methods)) break;
+            const int reportsBefore = dev.setErrorInfoCalls();
+            const int result = op.run(road, devs);
+            EXPECT_TRUE(result == 0 || result == 1) << row;
+            EXPECT_EQ(op.statuses.count(dev.status()), 1u) << row << ": " << dev.status();
+            if (fault.error != 0) {
+                EXPECT_EQ(dev.errorCode(), fault.error) << row << ": " << dev.errorText();
+                EXPECT_EQ(dev.setErrorInfoCalls() - reportsBefore, 1) << row;
+            } else if (dev.errorCode() != 0) {
+                EXPECT_TRUE(dev.errorCode() >= 60000 || dev.errorCode() < 10)
+                    << row << ": " << dev.errorCode();
             }
-        }
-        for (const Fault& fault : Faults()) {
-            size_t positions = fault.perJob ? jobs : clean;
-            if (fault.positions) positions = std::min<size_t>(positions, fault.positions);
-            for (size_t skip = 0; skip < positions; ++skip) {
-                const std::string row = std::string(op.name) + ", " + fault.name + " at request " +
-                                        std::to_string(skip);
-                EntryRoad road({"src01"});
-                auto devs = road.prepared({"src01"});
-                op.before(road, devs);
-                FakeSnapInfo& dev = road.host.device("src01");
-                if (!fault.arm(road, static_cast<int>(skip), methods)) break;
-                const int reportsBefore = dev.setErrorInfoCalls();
-                const int result = op.run(road, devs);
-                EXPECT_TRUE(result == 0 || result == 1) << row;
-                EXPECT_EQ(op.statuses.count(dev.status()), 1u) << row << ": " << dev.status();
-                if (fault.error != 0) {
-                    EXPECT_EQ(dev.errorCode(), fault.error) << row << ": " << dev.errorText();
-                    EXPECT_EQ(dev.setErrorInfoCalls() - reportsBefore, 1) << row;
-                } else if (dev.errorCode() != 0) {
-                    EXPECT_TRUE(dev.errorCode() >= 60000 || dev.errorCode() < 10)
-                        << row << ": " << dev.errorCode();
-                }
-                road.sim.faults().clear();
-                // A job stuck past the call ends before the host comes back.
-                PassRequests(road.sim, kStuckRequests);
-                dev.setErrorInfo(0, "");
-                const int unmapped = road.unmap(devs);
-                const int removed = road.remove(devs);
-                // Open: the array makes the PiT before its answer is lost, and the host
-                // cannot tell which PiT of the group it is; a later delete's sweep of the
-                // group removes it. Taken away here, so the row checks the rest.
-                if (LostAnswer(road, "CreateSynchronizationAspect")) {
-                    const nlohmann::json pits = road.sim.state()["arrays"][0]["pits"];
-                    EXPECT_EQ(pits.size(), 1u) << row;
-                    for (const auto& pit : pits)
-                        road.sim.removeObject(sim::RemovableKind::PiT, pit["id"]);
-                }
-                if (fault.removes) {
-                    EXPECT_TRUE(road.nothingNew()) << row;
-                } else {
-                    EXPECT_EQ(unmapped, 0) << row;
-                    EXPECT_EQ(removed, 0) << row << ": " << dev.errorText();
-                    EXPECT_TRUE(road.backToStart()) << row;
-                }
-                if (::testing::Test::HasFailure()) return;
+            road.sim.faults().clear();
+            // A job stuck past the call ends before the host comes back.
+            PassRequests(road.sim, kStuckRequests);
+            dev.setErrorInfo(0, "");
+            const int unmapped = road.unmap(devs);
+            const int removed = road.remove(devs);
+            // Open: the array makes the PiT before its answer is lost, and the host
+            // cannot tell which PiT of the group it is; a later delete's sweep of the
+            // group removes it. Taken away here, so the row checks the rest.
+            if (LostAnswer(road, "CreateSynchronizationAspect")) {
+                const nlohmann::json pits = road.sim.state()["arrays"][0]["pits"];
+                EXPECT_EQ(pits.size(), 1u) << row;
+                for (const auto& pit : pits)
+                    road.sim.removeObject(sim::RemovableKind::PiT, pit["id"]);
             }
+            if (fault.removes) {
+                EXPECT_TRUE(road.nothingNew()) << row;
+            } else {
+                EXPECT_EQ(unmapped, 0) << row;
+                EXPECT_EQ(removed, 0) << row << ": " << dev.errorText();
+                EXPECT_TRUE(road.backToStart()) << row;
+            }
+            if (::testing::Test::HasFailure()) return;
         }
     }
 }
+
+// One test per call, so they run side by side.
+INSTANTIATE_TEST_SUITE_P(EveryCall, Faults, ::testing::ValuesIn(Operations()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

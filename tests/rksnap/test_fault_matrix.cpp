@@ -21,10 +21,21 @@ namespace {
 using nlohmann::json;
 using testsupport::RksnapHost;
 using testsupport::RksnapResult;
+using testsupport::RksnapSetup;
 using K = sim::RemovableKind;
 
 // Requests a held job stays Running: past the plug-in's watch of 60 polls.
 constexpr int kStuckRequests = 80;
+
+// Host waits (job polls, rescans) as short as they go, as the stuck-job rows wait out
+// the whole watch; plain HTTP, as a TLS handshake was most of a process's time.
+RksnapSetup FastHost(sim::TestServer& sim) {
+    RksnapSetup setup;
+    setup.clockScale = 1000;
+    setup.httpsPort = sim.httpPort();
+    setup.addArgs = {"--http"};
+    return setup;
+}
 
 // Where the call meets the fault: a request number, and the call's job methods.
 struct At {
@@ -190,98 +201,102 @@ std::string nameOf(const std::string& kind, const json& o) {
     return o.value("ref", o.value("id", std::string()));
 }
 
-TEST(FaultMatrix, EveryCommandUnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
-    for (const Command& cmd : Commands()) {
-        // The clean call: where its requests and job methods are.
-        std::vector<At> requests, jobs;
-        {
-            sim::TestServer sim(testsupport::fastJobs());
-            RksnapHost host(sim);
-            for (const auto& step : cmd.before)
-                ASSERT_EQ(host.run(expand(step, host)).exitCode, 0) << cmd.name;
-            const size_t from = sim.requests().size();
-            RksnapResult r = host.run(expand(cmd.run, host));
-            ASSERT_EQ(r.exitCode, 0) << cmd.name << r.out << r.err;
-            const auto log = sim.requests();
-            for (size_t i = from; i < log.size(); ++i) {
-                const int n = static_cast<int>(i - from);
-                if (log[i].operation != "InvokeMethod") continue;
-                requests.push_back({n, ""});
-                std::string key = log[i].method;
-                for (const auto& p : log[i].params)
-                    if (p.name == "Operation") key += ":" + p.value;
-                if (key != "CreatePiTGroup" &&
-                    std::none_of(jobs.begin(), jobs.end(),
-                                 [&](const At& a) { return a.jobMethod == key; }))
-                    jobs.push_back({n, key});
-            }
+class FaultMatrix : public ::testing::TestWithParam<Command> {};
+
+TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
+    const Command& cmd = GetParam();
+    // The clean call: where its requests and job methods are.
+    std::vector<At> requests, jobs;
+    {
+        sim::TestServer sim(testsupport::fastJobs());
+        RksnapHost host(sim, FastHost(sim));
+        for (const auto& step : cmd.before)
+            ASSERT_EQ(host.run(expand(step, host)).exitCode, 0) << cmd.name;
+        const size_t from = sim.requests().size();
+        RksnapResult r = host.run(expand(cmd.run, host));
+        ASSERT_EQ(r.exitCode, 0) << cmd.name << r.out << r.err;
+        const auto log = sim.requests();
+        for (size_t i = from; i < log.size(); ++i) {
+            const int n = static_cast<int>(i - from);
+            if (log[i].operation != "InvokeMethod") continue;
+            requests.push_back({n, ""});
+            std::string key = log[i].method;
+            for (const auto& p : log[i].params)
+                if (p.name == "Operation") key += ":" + p.value;
+            if (key != "CreatePiTGroup" && std::none_of(jobs.begin(), jobs.end(), [&](const At& a) {
+                    return a.jobMethod == key;
+                }))
+                jobs.push_back({n, key});
         }
-        // A call that changes nothing meets each fault at its first request; removals
-        // come before the first change only, the bound on the rows.
-        if (requests.empty()) requests.push_back({0, ""});
-        for (const Fault& fault : Faults()) {
-            std::vector<At> positions = fault.perJob ? jobs : requests;
-            if (fault.removal) positions.resize(std::min<size_t>(positions.size(), 1));
-            for (const At& at : positions) {
-                const std::string row = std::string(cmd.name) + ", " + fault.name + " at request " +
-                                        std::to_string(at.request) + " " + at.jobMethod;
-                SCOPED_TRACE(row);
-                sim::TestServer sim(testsupport::fastJobs(), [] {
-                    sim::TestServerOptions o;
-                    o.maxHoldMs = 200;
-                    return o;
-                }());
-                RksnapHost host(sim);
-                const json start = objects(sim);
-                for (const auto& step : cmd.before)
-                    ASSERT_EQ(host.run(expand(step, host)).exitCode, 0);
-                fault.arm(sim, at);
-                const RksnapResult r = host.run(expand(cmd.run, host));
-                EXPECT_TRUE(r.exitCode >= 0 && r.exitCode <= 3) << r.exitCode << r.err;
-                if (r.doc.contains("calls") && !r.doc["calls"].empty())
-                    for (const json& d : r.doc["calls"].back()["devices"]) {
-                        EXPECT_EQ(cmd.statuses.count(d["statusName"]), 1u) << d;
-                        const int code = d["error"].value("code", 0);
-                        EXPECT_TRUE(code == 0 || code < 10 || code >= 60000) << d;
-                    }
-                sim.faults().clear();
-                testsupport::PassRequests(sim, kStuckRequests);
+    }
+    // A call that changes nothing meets each fault at its first request; removals
+    // come before the first change only, the bound on the rows.
+    if (requests.empty()) requests.push_back({0, ""});
+    for (const Fault& fault : Faults()) {
+        std::vector<At> positions = fault.perJob ? jobs : requests;
+        if (fault.removal) positions.resize(std::min<size_t>(positions.size(), 1));
+        for (const At& at : positions) {
+            const std::string row = std::string(cmd.name) + ", " + fault.name + " at request " +
+                                    std::to_string(at.request) + " " + at.jobMethod;
+            SCOPED_TRACE(row);
+            sim::TestServer sim(testsupport::fastJobs(), [] {
+                sim::TestServerOptions o;
+                o.maxHoldMs = 200;
+                return o;
+            }());
+            RksnapHost host(sim, FastHost(sim));
+            const json start = objects(sim);
+            for (const auto& step : cmd.before) ASSERT_EQ(host.run(expand(step, host)).exitCode, 0);
+            fault.arm(sim, at);
+            const RksnapResult r = host.run(expand(cmd.run, host));
+            EXPECT_TRUE(r.exitCode >= 0 && r.exitCode <= 3) << r.exitCode << r.err;
+            if (r.doc.contains("calls") && !r.doc["calls"].empty())
+                for (const json& d : r.doc["calls"].back()["devices"]) {
+                    EXPECT_EQ(cmd.statuses.count(d["statusName"]), 1u) << d;
+                    const int code = d["error"].value("code", 0);
+                    EXPECT_TRUE(code == 0 || code < 10 || code >= 60000) << d;
+                }
+            sim.faults().clear();
+            testsupport::PassRequests(sim, kStuckRequests);
 
-                // What the call made is named by a record, or was removed again.
-                // Open: the array makes a PiT before its answer is lost, and the host
-                // cannot tell which of the group's PiTs it is; taken away here.
-                const auto log = sim.requests();
-                const bool lostPiT = std::any_of(log.begin(), log.end(), [](const auto& q) {
-                    return q.method == "CreateSynchronizationAspect" && q.fault == "truncated";
-                });
-                const std::string named = identifiers(host);
-                for (const auto& [kind, o] : added(start, objects(sim))) {
-                    const std::string name = nameOf(kind, o);
-                    if (lostPiT && kind == "pits" && named.find(name) == std::string::npos) {
-                        sim.removeObject(K::PiT, name);
-                        continue;
-                    }
-                    EXPECT_TRUE(!name.empty() && named.find(name) != std::string::npos)
-                        << "unnamed " << kind << " " << o.dump();
+            // What the call made is named by a record, or was removed again.
+            // Open: the array makes a PiT before its answer is lost, and the host
+            // cannot tell which of the group's PiTs it is; taken away here.
+            const auto log = sim.requests();
+            const bool lostPiT = std::any_of(log.begin(), log.end(), [](const auto& q) {
+                return q.method == "CreateSynchronizationAspect" && q.fault == "truncated";
+            });
+            const std::string named = identifiers(host);
+            for (const auto& [kind, o] : added(start, objects(sim))) {
+                const std::string name = nameOf(kind, o);
+                if (lostPiT && kind == "pits" && named.find(name) == std::string::npos) {
+                    sim.removeObject(K::PiT, name);
+                    continue;
                 }
-                if (::testing::Test::HasFailure()) return;
-
-                // Deleting every record leaves the array as it started.
-                const json list = host.run({"--json", "list"}).doc;
-                for (const json& s : list.value("snapshots", json::array())) {
-                    const std::string verb = s["state"] == "prepared" ? "unprepare" : "delete";
-                    const RksnapResult d = host.run({"--json", verb, s["name"]});
-                    EXPECT_EQ(d.exitCode, 0) << verb << " " << s["name"] << d.out << d.err;
-                }
-                if (fault.removal) {
-                    EXPECT_TRUE(added(start, objects(sim)).empty()) << objects(sim).dump();
-                } else {
-                    EXPECT_EQ(objects(sim), start) << json::diff(start, objects(sim)).dump();
-                }
-                if (::testing::Test::HasFailure()) return;
+                EXPECT_TRUE(!name.empty() && named.find(name) != std::string::npos)
+                    << "unnamed " << kind << " " << o.dump();
             }
+            if (::testing::Test::HasFailure()) return;
+
+            // Deleting every record leaves the array as it started.
+            const json list = host.run({"--json", "list"}).doc;
+            for (const json& s : list.value("snapshots", json::array())) {
+                const std::string verb = s["state"] == "prepared" ? "unprepare" : "delete";
+                const RksnapResult d = host.run({"--json", verb, s["name"]});
+                EXPECT_EQ(d.exitCode, 0) << verb << " " << s["name"] << d.out << d.err;
+            }
+            if (fault.removal) {
+                EXPECT_TRUE(added(start, objects(sim)).empty()) << objects(sim).dump();
+            } else {
+                EXPECT_EQ(objects(sim), start) << json::diff(start, objects(sim)).dump();
+            }
+            if (::testing::Test::HasFailure()) return;
         }
     }
 }
+
+// One test per command, so they run side by side.
+INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(Commands()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

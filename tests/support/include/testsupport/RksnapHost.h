@@ -62,16 +62,17 @@ struct RksnapSetup {
     int httpsPort = 0;             // 0 = the simulator's
     std::string initiatorPorts = "10000090FA1B2C3D";
     std::vector<std::string> addArgs;  // more `array add` options
+    int clockScale = 100;              // host waits run this much faster; at most 1000
 };
 
 class RksnapHost {
   public:
     explicit RksnapHost(sim::TestServer& sim, RksnapSetup setup = RksnapSetup()) : m_sim(sim) {
-        m_config =
-            m_dir.write("etc/rksnap.conf",
-                        "[Host]\nDeviceTree = simulation\nFabricUrl = " + sim.httpUrl() +
-                            "\nInitiatorPorts = " + setup.initiatorPorts + "\nClockScale = 100\n",
-                        0600);
+        m_config = m_dir.write("etc/rksnap.conf",
+                               "[Host]\nDeviceTree = simulation\nFabricUrl = " + sim.httpUrl() +
+                                   "\nInitiatorPorts = " + setup.initiatorPorts +
+                                   "\nClockScale = " + std::to_string(setup.clockScale) + "\n",
+                               0600);
         m_passwordFile = m_dir.write(
             "pw", (setup.providerPassword.empty() ? sim.password() : setup.providerPassword) + "\n",
             0600);
