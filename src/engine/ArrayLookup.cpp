@@ -17,7 +17,6 @@ namespace {
 
 const char* const kLookupTag = "RkSnapLSI::CheckandGetArrayID";
 const char* const kCapabilityTag = "RkSnapLSI::getSnapEngineCapability";
-constexpr int kErrArrayInfo = 62005;
 // Engine records start at 1024 bytes; a host that keeps asking for more is given up on.
 constexpr rkso::GrowLimits kEngineRecord = {1024, 8, rkso::kMaxShortBuffer};
 constexpr rkso::GrowLimits kArrayList = {0, 3, rkso::kMaxShortBuffer};

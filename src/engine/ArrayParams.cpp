@@ -10,8 +10,7 @@
 
 namespace {
 
-const char* const kTag = "initArrayParams";
-constexpr int kErrArrayInfo = 62005;
+const char* const kArrayParamsTag = "initArrayParams";
 constexpr int kHttpsPort = 5989;
 const char* const kDefaultNamespace = "root/netapp/santricity";
 
@@ -29,9 +28,9 @@ void choosePort(RKSO::SnapInfo* info, RK_SMIS_SNAP::RkArrayParams& params) {
     const char* portKey = "SMCONFIG_NAME_SMIS_SERVER_PORT";
     const char* secureKey = "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER";
     info->getConfigInt(portKey, &port);
-    info->logFormat(1, kTag, " Array Config [%s:%d]", portKey, port);
+    info->logFormat(1, kArrayParamsTag, " Array Config [%s:%d]", portKey, port);
     info->getConfigInt(secureKey, &secure);
-    info->logFormat(1, kTag, " Array Config [%s:%d]", secureKey, secure);
+    info->logFormat(1, kArrayParamsTag, " Array Config [%s:%d]", secureKey, secure);
     GetRegInt(nullptr, "LSI_SMIS_PORT", &port);
     GetRegInt(nullptr, "LSI_SMIS_USE_HTTPS", &secure);
     if (secure != 0) {
@@ -40,12 +39,12 @@ void choosePort(RKSO::SnapInfo* info, RK_SMIS_SNAP::RkArrayParams& params) {
     }
     if (port == 0) return;
     if (port < 1 || port > 65535) {
-        info->logFormat(2, kTag, "LSI SMIS port [%d] is not a TCP port; port [%d] stays", port,
-                        static_cast<int>(params.port));
+        info->logFormat(2, kArrayParamsTag, "LSI SMIS port [%d] is not a TCP port; port [%d] stays",
+                        port, static_cast<int>(params.port));
         return;
     }
     params.port = port;
-    info->logFormat(1, kTag, "LSI SMIS port [%d]", port);
+    info->logFormat(1, kArrayParamsTag, "LSI SMIS port [%d]", port);
 }
 
 // Interop lookup, then the snap configuration, then the tuning value; else the default.
@@ -68,12 +67,13 @@ std::string chooseNamespace(RKSO::SnapInfo* info, LSISnapshot& snapshot, bool fr
     const std::string key = "SMCONFIG_NAME_SMIS_NAMESPACE";
     std::string configured;
     if (info->getConfigValue(key, configured)) {
-        info->logFormat(1, kTag, "Array Config [%s:%s]", key.c_str(), configured.c_str());
+        info->logFormat(1, kArrayParamsTag, "Array Config [%s:%s]", key.c_str(),
+                        configured.c_str());
         if (!configured.empty()) nameSpace = configured;
     }
     std::string tuned;
     if (rkso::getTalonString("LSI_OEM_NAMESPACE", tuned)) {
-        info->logFormat(1, kTag,
+        info->logFormat(1, kArrayParamsTag,
                         "Additional setting to override namespace found. Setting-[%s] : value-[%s]",
                         "LSI_OEM_NAMESPACE", tuned.c_str());
         nameSpace = tuned;
@@ -93,7 +93,7 @@ bool applyRecord(RKSO::SnapInfo* info, LSISnapshot& snapshot, const std::string&
     params.userName = rkso::providerUserName(params.userName);
     params.m_SystemName = arrayId;
     choosePort(info, params);
-    info->logFormat(0, kTag, " Array params %s %s %s %d", params.m_SystemName.c_str(),
+    info->logFormat(0, kArrayParamsTag, " Array params %s %s %s %d", params.m_SystemName.c_str(),
                     params.address.c_str(), params.userName.c_str(), static_cast<int>(params.port));
     snapshot.SetArrayInfo(params);
     const std::string nameSpace = chooseNamespace(info, snapshot, fromServicePath, cache);
@@ -102,19 +102,19 @@ bool applyRecord(RKSO::SnapInfo* info, LSISnapshot& snapshot, const std::string&
 }
 
 bool emptyArrayId(RKSO::SnapInfo* info) {
-    info->logFormat(2, kTag, "Failed to get array info as arrayId is empty");
+    info->logFormat(2, kArrayParamsTag, "Failed to get array info as arrayId is empty");
     setError(info, kErrArrayInfo, "Failed to get array info");
     return false;
 }
 
 bool selectArray(RKSO::SnapInfo* info, const std::string& arrayId) {
     if (info->setArrayName(arrayId.c_str()) == 0) return true;
-    info->logFormat(2, kTag, " Unable to set the login credentials for SMIS provider");
+    info->logFormat(2, kArrayParamsTag, " Unable to set the login credentials for SMIS provider");
     return false;
 }
 
 bool recordUnreadable(RKSO::SnapInfo* info, const std::string& line) {
-    info->logFormat(2, kTag, "%s", line.c_str());
+    info->logFormat(2, kArrayParamsTag, "%s", line.c_str());
     setError(info, kErrArrayInfo, "Failed to get array info");
     return false;
 }

@@ -20,7 +20,7 @@
 
 namespace {
 
-const char* const kTag = "rkso_snapDevices";
+const char* const kCreateTag = "rkso_snapDevices";
 
 // A stored capability: decimal bits, nothing else.
 bool readCapability(const std::string& text, int& capability) {
@@ -63,17 +63,17 @@ class CreateRun {
 
 int CreateRun::run() {
     RKSO::SnapInfo* first = m_devices[0];
-    first->logFormat(1, kTag, " Starting snap/clone operation for [%d] devices",
+    first->logFormat(1, kCreateTag, " Starting snap/clone operation for [%d] devices",
                      static_cast<int>(m_count));
     int noParallel = 0;
     GetRegInt(nullptr, "LSI_SNAP_NO_PARALLEL", &noParallel);
     m_parallel = noParallel == 0;
     m_entries.reset(new (std::nothrow) SnapshotInfo[m_count]);
     if (!m_entries) {
-        first->logFormat(2, kTag, "Unable to allocate memory for thread objects");
+        first->logFormat(2, kCreateTag, "Unable to allocate memory for thread objects");
         return 1;
     }
-    if (!m_parallel) first->logFormat(1, kTag, "Performing non-concurrent snap creation");
+    if (!m_parallel) first->logFormat(1, kCreateTag, "Performing non-concurrent snap creation");
 
     m_engine = getSnapEngineType(first);
     std::string stored;
@@ -82,7 +82,7 @@ int CreateRun::run() {
         std::string vendor;
         if (!getSnapEngineVendorCapability(first, m_osUtil, m_engine, vendor, m_capability)) {
             first->logFormat(
-                2, kTag, "%s",
+                2, kCreateTag, "%s",
                 ("Failed to get capabilities for snap engine id-[" + std::to_string(m_engine) + "]")
                     .c_str());
             first->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
@@ -96,10 +96,10 @@ int CreateRun::run() {
         try {
             setup = setUp(i, m_entries[i]);
         } catch (const std::exception& e) {
-            device->logFormat(2, kTag, "%s: Unexpected failure: %s", kTag, e.what());
+            device->logFormat(2, kCreateTag, "%s: Unexpected failure: %s", kCreateTag, e.what());
             device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         } catch (...) {
-            device->logFormat(2, kTag, "%s: Unexpected failure", kTag);
+            device->logFormat(2, kCreateTag, "%s: Unexpected failure", kCreateTag);
             device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         }
         if (setup == Setup::kStop || !startWorker(m_entries[i])) break;
@@ -109,8 +109,8 @@ int CreateRun::run() {
             m_shared.groupPiTMade = device->getStatus() == RKSO::SNAP_STATUS_CREATED;
         }
     }
-    m_threads.joinAll(kTag, "SnapDevice Thread Joined");
-    first->logFormat(0, kTag, " Snap/clone operation completed");
+    m_threads.joinAll(kCreateTag, "SnapDevice Thread Joined");
+    first->logFormat(0, kCreateTag, " Snap/clone operation completed");
 
     int created = 0;
     for (short i = 0; i < m_count; ++i)
@@ -127,7 +127,7 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
             return device->getMetaData(RKSO::METADATA_SNAP_UNIQUE_ID, buf, len);
         });
     if (stored.result == 1) {
-        device->logFormat(2, kTag, "Failed to get metadata [id : %d]",
+        device->logFormat(2, kCreateTag, "Failed to get metadata [id : %d]",
                           RKSO::METADATA_SNAP_UNIQUE_ID);
         device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         return Setup::kStop;
@@ -136,7 +136,7 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
     if (!parseUniqueId(device, stored.text.c_str(), f.arrayId, f.snapOperation, f.servicePath,
                        f.sourceDev, f.sourceDevPath, f.targetDGPath, f.targetDev, f.targetDevPath,
                        f.pitName, f.consistencyGroupName)) {
-        device->logFormat(2, kTag, "%s: Failed to parse unique  identifier [%s]", kTag,
+        device->logFormat(2, kCreateTag, "%s: Failed to parse unique  identifier [%s]", kCreateTag,
                           stored.text.c_str());
         device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         return Setup::kStop;
@@ -160,13 +160,14 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
     // c. Array parameters, from the record of this device's array.
     if (!f.arrayId.empty()) device->setArrayName(f.arrayId.c_str());
     if (!initArrayParams(snap, device, f.arrayId, m_records[f.arrayId])) {
-        device->logFormat(2, kTag, "%s Failed to initialize the Array parameters", kTag);
+        device->logFormat(2, kCreateTag, "%s Failed to initialize the Array parameters",
+                          kCreateTag);
         device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
         return Setup::kStop;
     }
     // d. Disk group.
     if (m_capability & RKSO::ENGINE_CAPABILITY_SNAPSHOT)
-        device->logFormat(1, kTag, "%s: Source Device [%s] Snap Name %s ", kTag,
+        device->logFormat(1, kCreateTag, "%s: Source Device [%s] Snap Name %s ", kCreateTag,
                           f.sourceDev.c_str(), snapName.c_str());
     const char* groupKey = "SMCONFIG_NAME_STORAGE_DEVICE_GROUP";
     const std::string diskGroup =
@@ -174,9 +175,9 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
                                                                                 int* len) {
             device->getConfigString(groupKey, buf, len);
         }).text;
-    o_logger.DebugLvl(kTag, -1, " Array Config [%s:%s]", groupKey, diskGroup.c_str());
+    o_logger.DebugLvl(kCreateTag, -1, " Array Config [%s:%s]", groupKey, diskGroup.c_str());
     if (!diskGroup.empty())
-        device->logFormat(0, kTag, "%s: Source Device [%s] Clone Group [%s]", kTag,
+        device->logFormat(0, kCreateTag, "%s: Source Device [%s] Clone Group [%s]", kCreateTag,
                           f.sourceDev.c_str(), diskGroup.c_str());
     // e. The operation: what prepare built and recorded, where the engine has both kinds.
     RK_SMIS_SNAP::RkSnapParams params;
@@ -192,10 +193,10 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
         else if (m_capability & RKSO::ENGINE_CAPABILITY_CLONE)
             params.m_SnapOperation = 5;
         else {
-            device->logFormat(2, kTag,
+            device->logFormat(2, kCreateTag,
                               "%s: Failed : snapDevices received unknown snap capability "
                               "[%d]",
-                              kTag, m_capability);
+                              kCreateTag, m_capability);
             device->setStatus(RKSO::SNAP_STATUS_CREATE_FAILED);
             return Setup::kStop;
         }
@@ -217,7 +218,8 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
     if (pit && f.consistencyGroupName.size() > 1) {
         m_groupMode = true;
         snap.m_UseConsistencyGroup = true;
-        device->logFormat(0, kTag, "Consistency Group name [%s]", f.consistencyGroupName.c_str());
+        device->logFormat(0, kCreateTag, "Consistency Group name [%s]",
+                          f.consistencyGroupName.c_str());
         snap.m_CGFollower = index > 0;
         snap.m_PiTName = index == 0 ? f.pitName : m_shared.groupPiTName;
     }
@@ -225,7 +227,7 @@ CreateRun::Setup CreateRun::setUp(short index, SnapshotInfo& entry) {
     entry.osUtil = m_osUtil;
     entry.info = device;
     entry.snapshot = snap;
-    entry.tag = kTag;
+    entry.tag = kCreateTag;
     entry.shared = &m_shared;
     return Setup::kReady;
 }
@@ -238,13 +240,14 @@ bool CreateRun::startWorker(SnapshotInfo& entry) {
     switch (m_threads.start(snapDeviceThread, &entry, entry.info)) {
         case ThreadTable::Start::kStarted:
             // The worker owns the device now; the line goes to the module log.
-            o_logger.DebugLvl(kTag, 0, "SnapDevice Thread created");
+            o_logger.DebugLvl(kCreateTag, 0, "SnapDevice Thread created");
             return true;
         case ThreadTable::Start::kNoMemory:
-            entry.info->logFormat(2, kTag, "%s: Unable to allocate memory for thread object", kTag);
+            entry.info->logFormat(2, kCreateTag, "%s: Unable to allocate memory for thread object",
+                                  kCreateTag);
             return false;
         case ThreadTable::Start::kRefused:
-            entry.info->logFormat(2, kTag, "%s: Unable to create thread", kTag);
+            entry.info->logFormat(2, kCreateTag, "%s: Unable to create thread", kCreateTag);
             return false;
     }
     return false;
@@ -319,7 +322,7 @@ void* snapDeviceThread(void* arg) {
 namespace rkso {
 
 int snapDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
-    if (!checkDevices(kTag, devices, count)) return 1;
+    if (!checkDevices(kCreateTag, devices, count)) return 1;
     CreateRun run(devices, count, osUtil);
     return run.run();
 }

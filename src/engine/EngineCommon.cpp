@@ -1,5 +1,6 @@
 #include "engine/EngineCommon.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -58,3 +59,13 @@ bool checkDevices(const char* tag, RKSO::SnapInfo** devices, short count) {
 }
 
 }  // namespace rkso
+
+std::string upperCase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string lowerCase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}

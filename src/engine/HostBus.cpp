@@ -23,11 +23,6 @@ constexpr int kQueryHbaCalls = 4;
 // A port name longer than this is cut before it reaches the array.
 constexpr size_t kMaxPortChars = 128;
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string fcName(const std::string& port) {
     std::string out;
     for (char c : port.substr(0, kMaxPortChars))
@@ -184,10 +179,10 @@ bool getAllDevicePaths(RKSO::SnapInfo* info, RKSO::RKOSUtil* osUtil,
                        std::list<std::string>& hostDevices, std::string,
                        std::list<std::string>& paths) {
     paths.clear();
-    const std::string uuid = lower(getSnapDeviceUUID(info));
+    const std::string uuid = lowerCase(getSnapDeviceUUID(info));
     if (uuid.empty()) return true;
     for (const std::string& device : hostDevices)
-        if (lower(rkso::lunUuidOf(osUtil, info, device)) == uuid) paths.push_back(device);
+        if (lowerCase(rkso::lunUuidOf(osUtil, info, device)) == uuid) paths.push_back(device);
     return true;
 }
 

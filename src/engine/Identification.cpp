@@ -16,7 +16,7 @@
 
 namespace {
 
-const char* const kTag = "RkSnapLSI::getDevArrayInfo";
+const char* const kIdentificationTag = "RkSnapLSI::getDevArrayInfo";
 const char* const kSerialTag = "RkSnapLSI::getDeviceSerialNumber";
 // Descriptors of older hosts carry no inquiry data worth reading.
 constexpr int kMinDescriptorVersion = 10;
@@ -61,7 +61,7 @@ bool descriptorInquiry(RKSO::SnapInfo* info, const std::string& descriptor,
     std::memset(data, 0, sizeof data);
     if (std::atoi(version.c_str()) < kMinDescriptorVersion) return true;
     if (!rkso::decodeHexBytes(hex, data, rkso::kInquiryBytes)) {
-        rkso::logDevice(info, kTag, 2, 2,
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
                         "Standard inquiry data of the descriptor is not hexadecimal");
         return false;
     }
@@ -75,21 +75,21 @@ bool descriptorArray(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const std::st
     std::string text;
     if (!parseJsonString(info, descriptor, "lunuuid", text)) return false;
     if (!rkso::lunUuidFromDescriptor(text, lunUuid)) {
-        rkso::logDevice(info, kTag, 2, 2,
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
                         "Item lunuuid [%s] of the descriptor holds no 32-digit LUN UUID after "
                         "its first 10 characters",
                         text.c_str());
         return false;
     }
-    rkso::logDevice(info, kTag, 0, -1, "lun UUID [%s]", lunUuid.c_str());
+    rkso::logDevice(info, kIdentificationTag, 0, -1, "lun UUID [%s]", lunUuid.c_str());
     if (!info || !osUtil) {
-        rkso::logDevice(info, kTag, 2, 2,
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
                         "The array of a VMware device is found only with its request and the "
                         "host's utility object");
         return false;
     }
     if (!CheckandGetArrayID(osUtil, info, arrayId, lunUuid, flag)) return false;
-    rkso::logDevice(info, kTag, 0, -1, "Array ID [%s]", arrayId.c_str());
+    rkso::logDevice(info, kIdentificationTag, 0, -1, "Array ID [%s]", arrayId.c_str());
     return true;
 }
 
@@ -99,13 +99,14 @@ bool deviceArray(RKSO::SnapInfo* info, RkDeviceScsiIface* scsi, std::string& arr
     CUxError error;
     int received = inquire(scsi, 0x01, 0xC8, data, error);
     if (received == -1) {
-        rkso::logDevice(info, kTag, 0, 2, "Failed to send scsi inquiry cdb, caught exception: %s",
+        rkso::logDevice(info, kIdentificationTag, 0, 2,
+                        "Failed to send scsi inquiry cdb, caught exception: %s",
                         error.AsString().c_str());
         return false;
     }
     std::string array, lun;
     if (!rkso::arrayPageIdentity(data, received, array, lun)) {
-        rkso::logDevice(info, kTag, 2, 2,
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
                         "Page 0xC8 of the device is too short ([%d] bytes) to name its array",
                         received);
         return false;
@@ -113,7 +114,7 @@ bool deviceArray(RKSO::SnapInfo* info, RkDeviceScsiIface* scsi, std::string& arr
     arrayId += array;
     lunUuid = lun;
     std::string line = "lun uuid : [" + lunUuid + "] ";
-    rkso::logDevice(info, kTag, 0, -1, "SCSI inquiry: %s", line.c_str());
+    rkso::logDevice(info, kIdentificationTag, 0, -1, "SCSI inquiry: %s", line.c_str());
     return true;
 }
 
@@ -130,12 +131,12 @@ bool identify(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const char* deviceNa
     } else {
         device = openScsi(deviceName);
         if (!device.scsi) {
-            rkso::logDevice(info, kTag, 2, 2, "'%s' is not SCSI device", deviceName);
+            rkso::logDevice(info, kIdentificationTag, 2, 2, "'%s' is not SCSI device", deviceName);
             return false;
         }
         CUxError error;
         if (inquire(device.scsi, 0x00, 0x00, data, error) == -1) {
-            rkso::logDevice(info, kTag, 2, 2,
+            rkso::logDevice(info, kIdentificationTag, 2, 2,
                             "Failed to send scsi inquiry cdb, caught exception: %s",
                             error.AsString().c_str());
             return false;
@@ -144,13 +145,13 @@ bool identify(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const char* deviceNa
     rkso::standardIdentity(data, vendor, product);
     if (vendor.empty() || product.empty() ||
         (!skipVendorCheck && !isSuuportedOEM(info, vendor, product))) {
-        rkso::logDevice(info, kTag, 0, 2,
+        rkso::logDevice(info, kIdentificationTag, 0, 2,
                         "Vendor: [%s] Product line : [%s] does not belong to LSI OEM",
                         vendor.c_str(), product.c_str());
         return false;
     }
-    rkso::logDevice(info, kTag, 0, -1, "Vendor: [%s] Product line : [%s]", vendor.c_str(),
-                    product.c_str());
+    rkso::logDevice(info, kIdentificationTag, 0, -1, "Vendor: [%s] Product line : [%s]",
+                    vendor.c_str(), product.c_str());
     if (descriptor) return descriptorArray(osUtil, info, deviceName, arrayId, lunUuid, flag);
     return deviceArray(info, device.scsi, arrayId, lunUuid);
 }
@@ -163,18 +164,19 @@ bool getDevArrayInfo(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* info, const char* d
     lunUuid.clear();
     arrayId.clear();
     if (!deviceName || !*deviceName) {
-        rkso::logDevice(info, kTag, 2, 2, "Device name is not set. Cannot fetch array info.");
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
+                        "Device name is not set. Cannot fetch array info.");
         return false;
     }
     try {
         return identify(osUtil, info, deviceName, vendor, product, arrayId, lunUuid,
                         skipVendorCheck, flag);
     } catch (const RkException& e) {
-        rkso::logDevice(info, kTag, 2, 2, "RkDeviceTree::getDevice exception caught :%s",
-                        e.getMessage().c_str());
+        rkso::logDevice(info, kIdentificationTag, 2, 2,
+                        "RkDeviceTree::getDevice exception caught :%s", e.getMessage().c_str());
     } catch (const std::exception& e) {
-        rkso::logDevice(info, kTag, 2, 2, "Failed to identify device [%s]: %s", deviceName,
-                        e.what());
+        rkso::logDevice(info, kIdentificationTag, 2, 2, "Failed to identify device [%s]: %s",
+                        deviceName, e.what());
     }
     return false;
 }

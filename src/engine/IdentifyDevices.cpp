@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/DeviceLog.h"
+#include "engine/EngineCommon.h"
 #include "engine/Globals.h"
 #include "engine/Identification.h"
 #include "engine/OemTable.h"
@@ -18,16 +19,11 @@ namespace {
 const char* const kIdentifyTag = "LSI";
 constexpr int kIdentifyOperation = 3;
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // A volume's key: array id and LUN UUID, in the case the identifier writes them.
 using VolumeKey = std::pair<std::string, std::string>;
 
 VolumeKey volumeKey(const std::string& arrayId, const std::string& lunUuid) {
-    return {upper(arrayId), upper(lunUuid)};
+    return {upperCase(arrayId), upperCase(lunUuid)};
 }
 
 // The listed devices' volumes; a later device of the same volume replaces an earlier one.

@@ -12,26 +12,27 @@ namespace rkso {
 
 namespace {
 
-constexpr const char* kTag = "rkso_isMapped";
+constexpr const char* kIsMappedTag = "rkso_isMapped";
 
 // One device's check; its status says the outcome.
 CheckAnswer checkDevice(RKSO::SnapInfo* info, const HostSide& host, HostDevices& seen,
                         bool& visible) {
     info->setStatus(RKSO::SNAP_STATUS_MAP_FAILED);
     StoredSnap s;
-    if (readStoredSnap(info, kTag, s) != StoredRead::kOk || s.text.empty()) {
+    if (readStoredSnap(info, kIsMappedTag, s) != StoredRead::kOk || s.text.empty()) {
         if (s.text.empty())
-            info->logFormat(2, kTag, "%s: Failed to parse unique identifier [%s]", kTag, "");
+            info->logFormat(2, kIsMappedTag, "%s: Failed to parse unique identifier [%s]",
+                            kIsMappedTag, "");
         return CheckAnswer::kNone;
     }
-    info->logFormat(0, kTag, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]", kTag,
-                    s.f.targetDev.c_str(), s.sourceName.c_str(), s.snapName.c_str());
+    info->logFormat(0, kIsMappedTag, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]",
+                    kIsMappedTag, s.f.targetDev.c_str(), s.sourceName.c_str(), s.snapName.c_str());
     LSISnapshot snap;
     snap.SetLogger(info);
     if (!initArrayParams(snap, info, s.f.arrayId, false)) return CheckAnswer::kNone;
-    loadSnapParams(snap, info, kTag, s, 7);
+    loadSnapParams(snap, info, kIsMappedTag, s, 7);
     loadViewParams(snap, s, host.initiators, 99);
-    verifyClassPrefix(snap, info, kTag);
+    verifyClassPrefix(snap, info, kIsMappedTag);
 
     int status;
     if (s.pit() && s.f.targetDev.empty() && s.f.targetDevPath.empty()) {
@@ -50,24 +51,26 @@ CheckAnswer checkDevice(RKSO::SnapInfo* info, const HostSide& host, HostDevices&
     }
     info->setStatus(static_cast<RKSO::SnapStatus>(status));
     if (status == RKSO::SNAP_STATUS_MAPPED) {
-        info->logFormat(0, kTag,
+        info->logFormat(0, kIsMappedTag,
                         "%s: DevicePath [%s] LUN UUID [%s] found mapping on the \t\t\t\t\t\tArray, "
                         "Checking for host device path existence",
-                        kTag, s.sourceName.c_str(), s.f.targetDev.c_str());
+                        kIsMappedTag, s.sourceName.c_str(), s.f.targetDev.c_str());
         // One match per device, however many paths show it; the first is recorded.
         const std::string path = seen.find(snap.m_TargetDev);
         if (!path.empty()) {
-            info->logFormat(0, kTag, "%s: Device Path [%s] found on host matching UUID [%s]", kTag,
+            info->logFormat(0, kIsMappedTag,
+                            "%s: Device Path [%s] found on host matching UUID [%s]", kIsMappedTag,
                             path.c_str(), snap.m_TargetDev.c_str());
             info->setSnapDevicePath(path.c_str());
             info->setStatus(RKSO::SNAP_STATUS_VISIBLE);
             visible = true;
         }
     } else if (status == RKSO::SNAP_STATUS_UNMAPPED) {
-        info->logFormat(0, kTag, "%s No mapping found for LUN UUID [%s]", kTag,
+        info->logFormat(0, kIsMappedTag, "%s No mapping found for LUN UUID [%s]", kIsMappedTag,
                         s.f.targetDev.c_str());
         if (s.f.snapOperation == "5") {
-            info->logFormat(0, kTag, "%s: CLONED device, no mapping found for LUN UUID [%s]", kTag,
+            info->logFormat(0, kIsMappedTag,
+                            "%s: CLONED device, no mapping found for LUN UUID [%s]", kIsMappedTag,
                             s.f.targetDev.c_str());
             info->setStatus(RKSO::SNAP_STATUS_CLONE_NOT_MAPPED);
         }
@@ -84,16 +87,16 @@ CheckAnswer checkDevice(RKSO::SnapInfo* info, const HostSide& host, HostDevices&
 
 int isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil,
              std::vector<CheckAnswer>* answers) {
-    if (!checkDevices(kTag, devices, count)) return 1;
+    if (!checkDevices(kIsMappedTag, devices, count)) return 1;
     if (answers) answers->assign(static_cast<size_t>(count), CheckAnswer::kNone);
     RKSO::SnapInfo* first = devices[0];
-    first->logFormat(0, kTag, "Going to check if [%d] snap/clone device(s) is mapped",
+    first->logFormat(0, kIsMappedTag, "Going to check if [%d] snap/clone device(s) is mapped",
                      static_cast<int>(count));
     HostSide host;
-    if (!startMappingCall(kTag, devices, osUtil, host)) return 1;
-    if (!readVmwareVendor(kTag, devices, osUtil, host)) return 1;
+    if (!startMappingCall(kIsMappedTag, devices, osUtil, host)) return 1;
+    if (!readVmwareVendor(kIsMappedTag, devices, osUtil, host)) return 1;
     HostDevices seen(osUtil, first);
-    seen.list(host, kTag);
+    seen.list(host, kIsMappedTag);
 
     int matches = 0;
     for (short i = 0; i < count; ++i) {
@@ -103,9 +106,9 @@ int isMapped(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil,
         try {
             answer = checkDevice(info, host, seen, visible);
         } catch (const std::exception& e) {
-            containFailure(info, kTag, RKSO::SNAP_STATUS_MAP_FAILED, e.what());
+            containFailure(info, kIsMappedTag, RKSO::SNAP_STATUS_MAP_FAILED, e.what());
         } catch (...) {
-            containFailure(info, kTag, RKSO::SNAP_STATUS_MAP_FAILED, nullptr);
+            containFailure(info, kIsMappedTag, RKSO::SNAP_STATUS_MAP_FAILED, nullptr);
         }
         if (answers) (*answers)[static_cast<size_t>(i)] = answer;
         if (visible) ++matches;

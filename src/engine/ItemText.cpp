@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* const kTag = "RkSnapLSI::parseJsonString";
+const char* const kItemTextTag = "RkSnapLSI::parseJsonString";
 
 bool containsNoCase(const std::string& haystack, const char* needle) {
     std::string lower(haystack);
@@ -37,9 +37,9 @@ void logLine(RKSO::SnapInfo* info, const char* format, ...) {
     va_end(args);
     if (n < 0) text[0] = '\0';
     if (info)
-        info->logFormat(0, kTag, "%s", text);
+        info->logFormat(0, kItemTextTag, "%s", text);
     else
-        o_logger.DebugLvl(kTag, 2, "%s", text);
+        o_logger.DebugLvl(kItemTextTag, 2, "%s", text);
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ namespace rkso {
 
 namespace {
 
-constexpr const char* kTag = "rkso_mapSnaps";
-constexpr int kErrNotFound = 60558;
+constexpr const char* kMapTag = "rkso_mapSnaps";
+constexpr int kErrMapNoSnapDevice = 60558;
 constexpr int kErrNoOsDevice = 60509;
 constexpr int kAttempts = 5;
 constexpr int kFirstDelaySeconds = 10;
@@ -30,14 +30,14 @@ constexpr uint16_t kReadWrite = 2;
 // records it in the identifier. False leaves status 11.
 bool attachView(RKSO::SnapInfo* info, LSISnapshot& snap, StoredSnap& s, const std::string& prefix) {
     const std::string when = pitCreatedAt(snap, prefix);
-    info->logFormat(1, kTag, "PiT/CGPiT [%s] was created at [%s]", snap.m_PiTName.c_str(),
+    info->logFormat(1, kMapTag, "PiT/CGPiT [%s] was created at [%s]", snap.m_PiTName.c_str(),
                     when.c_str());
     bool made = false;
     if (snap.m_UseConsistencyGroup) {
         std::string viewName, viewPath;
         int found = snap.checkCGPiTViewCreated(viewName, viewPath);
         if (found < 0) {
-            info->logFormat(2, kTag,
+            info->logFormat(2, kMapTag,
                             "Unable to Check whether the ConsistencyGroupPiTView is already "
                             "created or not for CGPiT[%s].",
                             snap.m_PiTName.c_str());
@@ -46,16 +46,16 @@ bool attachView(RKSO::SnapInfo* info, LSISnapshot& snap, StoredSnap& s, const st
         if (found != 0) {
             if (snap.ModifyPiT(5) != RKSO::SNAP_STATUS_CREATED ||
                 snap.checkCGPiTViewCreated(viewName, viewPath) != 0) {
-                info->logFormat(2, kTag, "%s: Failed to attach PiT[%s] to target volume.", kTag,
-                                snap.m_PiTName.c_str());
+                info->logFormat(2, kMapTag, "%s: Failed to attach PiT[%s] to target volume.",
+                                kMapTag, snap.m_PiTName.c_str());
                 return false;
             }
             made = true;
         }
         if (snap.GetTargetPiTView(viewPath) != RKSO::SNAP_STATUS_CREATED) {
-            info->logFormat(2, kTag,
+            info->logFormat(2, kMapTag,
                             "%s: Failed to set target volume from ConsistencyGroupPiTView [%s]",
-                            kTag, viewPath.c_str());
+                            kMapTag, viewPath.c_str());
             return false;
         }
     } else if (snap.m_TargetDevPath.empty() ||
@@ -63,7 +63,7 @@ bool attachView(RKSO::SnapInfo* info, LSISnapshot& snap, StoredSnap& s, const st
         snap.m_TargetDev.clear();
         snap.m_TargetDevPath.clear();
         if (snap.ModifyPiT(5) != RKSO::SNAP_STATUS_CREATED) {
-            info->logFormat(2, kTag, "%s: Failed to attach PiT[%s] to target volume.", kTag,
+            info->logFormat(2, kMapTag, "%s: Failed to attach PiT[%s] to target volume.", kMapTag,
                             snap.m_PiTName.c_str());
             // The view's job still runs: recorded, so that a later map takes it and a
             // delete removes it.
@@ -79,12 +79,13 @@ bool attachView(RKSO::SnapInfo* info, LSISnapshot& snap, StoredSnap& s, const st
     // Otherwise the view an earlier map recorded is there: taken, not made again.
     UXSLEEP_InTeRnAl(2);
     if (snap.SetSnapObjectProperty(snap.m_TargetDevPath, "ElementName", s.snapName) == 0)
-        info->logFormat(0, kTag, "%s: Modified the ElementName property of the PiTView to [%s]",
-                        kTag, s.snapName.c_str());
+        info->logFormat(0, kMapTag, "%s: Modified the ElementName property of the PiTView to [%s]",
+                        kMapTag, s.snapName.c_str());
     UXSLEEP_InTeRnAl(2);
     if (snap.SetSnapObjectProperty(snap.m_TargetDevPath, "Access", "3") != 0)
-        info->logFormat(
-            0, kTag, "%s: Unable to modify the Access property of the PiTView to Read/Write", kTag);
+        info->logFormat(0, kMapTag,
+                        "%s: Unable to modify the Access property of the PiTView to Read/Write",
+                        kMapTag);
     s.f.targetDev = snap.m_TargetDev;
     s.f.targetDevPath = snap.m_TargetDevPath;
     if (!writeSnapUniqueId(info, s.f, true)) {
@@ -121,24 +122,24 @@ void rescanUntilSeen(RKSO::SnapInfo* first, RKSO::RKOSUtil* osUtil, const HostSi
            (clock.nowMs() - start < static_cast<int64_t>(limitSeconds) * 1000 || attempts > 0)) {
         refreshSystemBus(first, osUtil, {}, {}, host.hostId);
         HostDevices seen(osUtil, first);
-        seen.list(host, kTag);
+        seen.list(host, kMapTag);
         for (Mapped& m : mapped) {
             if (m.found) continue;
             const std::string path = seen.find(m.lunUuid);
             if (path.empty()) continue;
             std::string controller;
             if (preferred != 0 && !isControllerPathMatch(m.info, osUtil, path, controller)) {
-                m.info->logFormat(0, kTag,
+                m.info->logFormat(0, kMapTag,
                                   "%s: The device [%s] does not belong to preferred controller "
                                   "path [%s]",
-                                  kTag, path.c_str(), controller.c_str());
+                                  kMapTag, path.c_str(), controller.c_str());
                 m.info->setStatus(RKSO::SNAP_STATUS_VISIBLE);
                 continue;
             }
             m.info->setSnapDevicePath(path.c_str());
             m.found = true;
             ++found;
-            m.info->logFormat(0, kTag, "%s snapDevice Path: [%s]", kTag, path.c_str());
+            m.info->logFormat(0, kMapTag, "%s snapDevice Path: [%s]", kMapTag, path.c_str());
         }
         --attempts;
         if (found < wanted) {
@@ -155,8 +156,8 @@ Step mapDevice(RKSO::SnapInfo* info, const HostSide& host, CheckAnswer answer,
     const int status = info->getStatus();
     if (status == RKSO::SNAP_STATUS_RESET) {
         if (answer == CheckAnswer::kAnswered) {
-            const std::string msg = std::string(kTag) + ": Failed, could not find snap device";
-            setError(info, kErrNotFound, msg.c_str());
+            const std::string msg = std::string(kMapTag) + ": Failed, could not find snap device";
+            setError(info, kErrMapNoSnapDevice, msg.c_str());
             return Step::kEndCall;
         }
         // The check got no answer: nothing is known, nothing is mapped.
@@ -173,28 +174,29 @@ Step mapDevice(RKSO::SnapInfo* info, const HostSide& host, CheckAnswer answer,
     }
     info->setStatus(RKSO::SNAP_STATUS_MAP_FAILED);
     StoredSnap s;
-    if (readStoredSnap(info, kTag, s) != StoredRead::kOk || s.text.empty()) return Step::kNext;
-    info->logFormat(0, kTag, "%s: Snap Device[%s], Source Device [%s] and Snap Name [%s]", kTag,
-                    s.f.targetDev.c_str(), s.sourceName.c_str(), s.snapName.c_str());
+    if (readStoredSnap(info, kMapTag, s) != StoredRead::kOk || s.text.empty()) return Step::kNext;
+    info->logFormat(0, kMapTag, "%s: Snap Device[%s], Source Device [%s] and Snap Name [%s]",
+                    kMapTag, s.f.targetDev.c_str(), s.sourceName.c_str(), s.snapName.c_str());
     LSISnapshot snap;
     snap.SetLogger(info);
     if (!initArrayParams(snap, info, s.f.arrayId, false)) {
-        info->logFormat(2, kTag, "%s: Failed to initialize the Array parameters", kTag);
+        info->logFormat(2, kMapTag, "%s: Failed to initialize the Array parameters", kMapTag);
         info->setStatus(RKSO::SNAP_STATUS_RESET);
         return Step::kNext;
     }
-    loadSnapParams(snap, info, kTag, s, 7);
-    const std::string prefix = verifyClassPrefix(snap, info, kTag);
+    loadSnapParams(snap, info, kMapTag, s, 7);
+    const std::string prefix = verifyClassPrefix(snap, info, kMapTag);
     if (s.pit() && !attachView(info, snap, s, prefix)) return Step::kNext;
 
-    info->logFormat(0, kTag, "%s: Snap Device[%s] Source Device [%s]", kTag, s.f.targetDev.c_str(),
-                    s.sourceName.c_str());
+    info->logFormat(0, kMapTag, "%s: Snap Device[%s] Source Device [%s]", kMapTag,
+                    s.f.targetDev.c_str(), s.sourceName.c_str());
     loadViewParams(snap, s, host.initiators, kReadWrite);
     if (snap.MapSnap() != 0) {
-        info->logFormat(2, kTag, "%s: Failed to map the device %s", kTag, s.f.targetDev.c_str());
+        info->logFormat(2, kMapTag, "%s: Failed to map the device %s", kMapTag,
+                        s.f.targetDev.c_str());
         return Step::kNext;
     }
-    info->logFormat(0, kTag, "%s: Successfully mapped the device %s to host", kTag,
+    info->logFormat(0, kMapTag, "%s: Successfully mapped the device %s to host", kMapTag,
                     s.f.targetDev.c_str());
     info->setStatus(RKSO::SNAP_STATUS_MAPPED);
     mapped.push_back(Mapped{info, snap.m_TargetDev.empty() ? s.f.targetDev : snap.m_TargetDev});
@@ -204,16 +206,16 @@ Step mapDevice(RKSO::SnapInfo* info, const HostSide& host, CheckAnswer answer,
 }  // namespace
 
 int mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
-    if (!checkDevices(kTag, devices, count)) return 1;
+    if (!checkDevices(kMapTag, devices, count)) return 1;
     RKSO::SnapInfo* first = devices[0];
-    first->logFormat(0, kTag, "Going to map [%d] snap/clone device(s) to the host",
+    first->logFormat(0, kMapTag, "Going to map [%d] snap/clone device(s) to the host",
                      static_cast<int>(count));
     HostSide host;
-    if (!startMappingCall(kTag, devices, osUtil, host)) return 1;
-    if (!readVmwareVendor(kTag, devices, osUtil, host)) return 1;
+    if (!startMappingCall(kMapTag, devices, osUtil, host)) return 1;
+    if (!readVmwareVendor(kMapTag, devices, osUtil, host)) return 1;
     {
         HostDevices listed(osUtil, first);
-        listed.list(host, kTag);
+        listed.list(host, kMapTag);
     }
     std::vector<CheckAnswer> answers;
     isMapped(devices, count, osUtil, &answers);
@@ -226,9 +228,9 @@ int mapSnaps(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
         try {
             step = mapDevice(info, host, answers.at(static_cast<size_t>(i)), mapped, found);
         } catch (const std::exception& e) {
-            containFailure(info, kTag, RKSO::SNAP_STATUS_MAP_FAILED, e.what());
+            containFailure(info, kMapTag, RKSO::SNAP_STATUS_MAP_FAILED, e.what());
         } catch (...) {
-            containFailure(info, kTag, RKSO::SNAP_STATUS_MAP_FAILED, nullptr);
+            containFailure(info, kMapTag, RKSO::SNAP_STATUS_MAP_FAILED, nullptr);
         }
         if (step == Step::kEndCall) return 1;
     }

@@ -14,19 +14,10 @@ namespace rkso {
 
 namespace {
 
-constexpr int kErrHostIdentifier = 62002;
-constexpr int kErrInitiators = 62003;
-constexpr int kErrNotSupported = 60557;
-
 std::string devicePath(RKSO::SnapInfo* info) {
     return readSizedText(RKSO::DEVICE_PATH_BUFFER_SIZE,
                          [info](char* buf, short* len) { return info->getDevicePath(buf, len); })
         .text;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 }  // namespace
@@ -88,11 +79,11 @@ bool HostDevices::list(const HostSide& host, const char* tag) {
 
 std::string HostDevices::find(const std::string& lunUuid) {
     if (lunUuid.empty()) return std::string();
-    const std::string wanted = lower(lunUuid);
+    const std::string wanted = lowerCase(lunUuid);
     for (const std::string& name : m_names) {
         auto it = m_uuids.find(name);
         if (it == m_uuids.end())
-            it = m_uuids.emplace(name, lower(lunUuidOf(m_osUtil, m_info, name))).first;
+            it = m_uuids.emplace(name, lowerCase(lunUuidOf(m_osUtil, m_info, name))).first;
         if (!it->second.empty() && it->second == wanted) return name;
     }
     return std::string();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/DeviceLog.h"
+#include "engine/EngineCommon.h"
 #include "engine/Tuning.h"
 
 const OEMEntry OEMEntries[] = {
@@ -51,14 +52,9 @@ const OEMEntry OEMEntries[] = {
 
 namespace {
 
-const char* const kTag = "RkSnapLSI::isSuuportedOEM";
+const char* const kOemTableTag = "RkSnapLSI::isSuuportedOEM";
 // Inquiry products hold 16 bytes; a longer text is looked at no further than this.
 constexpr size_t kProductCompareBytes = 32;
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // Rule 3: the row's product is a prefix of the device's, where the row's '-' and
 // '_' also stand for a space.
@@ -82,12 +78,12 @@ std::string extraValue(RKSO::SnapInfo* info, const char* what, const char* tunin
                        const char* configKey, const char* fallback) {
     std::string value;
     if (rkso::getTalonString(tuningKey, value) && !value.empty()) {
-        rkso::logDevice(info, kTag, 1, 1, "%s ID [%s] read from regkey %s", what, value.c_str(),
-                        tuningKey);
+        rkso::logDevice(info, kOemTableTag, 1, 1, "%s ID [%s] read from regkey %s", what,
+                        value.c_str(), tuningKey);
         return value;
     }
     if (!info) {
-        rkso::logDevice(nullptr, kTag, 1, 1,
+        rkso::logDevice(nullptr, kOemTableTag, 1, 1,
                         " Could not get array Config [%s] as NULL device passed", configKey);
         return fallback;
     }
@@ -97,18 +93,19 @@ std::string extraValue(RKSO::SnapInfo* info, const char* what, const char* tunin
     buf.back() = '\0';
     value = buf.data();
     if (value.empty()) return fallback;
-    rkso::logDevice(info, kTag, 1, 1, " Array Config [%s:%s]", configKey, value.c_str());
+    rkso::logDevice(info, kOemTableTag, 1, 1, " Array Config [%s:%s]", configKey, value.c_str());
     return value;
 }
 
 }  // namespace
 
 bool ignoreCaseCompare(std::string a, std::string b) {
-    return !a.empty() && !b.empty() && a.size() == b.size() && upper(a) == upper(b);
+    return !a.empty() && !b.empty() && a.size() == b.size() && upperCase(a) == upperCase(b);
 }
 
 bool ignoreCaseFind(std::string text, std::string part) {
-    return !text.empty() && !part.empty() && upper(text).find(upper(part)) != std::string::npos;
+    return !text.empty() && !part.empty() &&
+           upperCase(text).find(upperCase(part)) != std::string::npos;
 }
 
 bool isSuuportedOEM(RKSO::SnapInfo* info, std::string vendor, std::string product) {

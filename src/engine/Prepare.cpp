@@ -24,9 +24,7 @@
 
 namespace {
 
-const char* const kTag = "rkso_prepareDevices";
-constexpr int kErrNotSupported = 60557;
-constexpr int kErrArrayInfo = 62005;
+const char* const kPrepareTag = "rkso_prepareDevices";
 constexpr int kErrCloneSpace = 60549;
 
 std::string devicePath(RKSO::SnapInfo* device) {
@@ -42,8 +40,8 @@ struct Identity {
 
 bool identify(RKSO::RKOSUtil* osUtil, RKSO::SnapInfo* device, Identity& id) {
     id.path = devicePath(device);
-    device->logFormat(0, kTag, "%s: Attempting to get array info from host device path %s", kTag,
-                      id.path.c_str());
+    device->logFormat(0, kPrepareTag, "%s: Attempting to get array info from host device path %s",
+                      kPrepareTag, id.path.c_str());
     return getDevArrayInfo(osUtil, device, id.path.c_str(), id.vendor, id.product, id.arrayId,
                            id.lunUuid, true, true);
 }
@@ -104,25 +102,25 @@ class PrepareRun {
 
 int PrepareRun::run() {
     RKSO::SnapInfo* first = m_devices[0];
-    first->logFormat(1, kTag, "Starting to prepare [%d] snapshot(s)/clone(s).",
+    first->logFormat(1, kPrepareTag, "Starting to prepare [%d] snapshot(s)/clone(s).",
                      static_cast<int>(m_count));
     int noParallel = 0;
     GetRegInt(nullptr, "LSI_SNAP_NO_PARALLEL", &noParallel);
     m_parallel = noParallel == 0;
     m_entries.reset(new (std::nothrow) SnapshotInfo[m_count]);
     if (!m_entries) {
-        first->logFormat(2, kTag, "Unable to allocate memory for thread objects");
+        first->logFormat(2, kPrepareTag, "Unable to allocate memory for thread objects");
         return 1;
     }
-    if (!m_parallel) first->logFormat(1, kTag, "Performing non-concurrent snap preparation");
+    if (!m_parallel) first->logFormat(1, kPrepareTag, "Performing non-concurrent snap preparation");
 
     for (short i = 0; i < m_count; ++i) {
         Identity id;
         if (!identify(m_osUtil, m_devices[i], id)) {
-            m_devices[i]->logFormat(0, kTag,
+            m_devices[i]->logFormat(0, kPrepareTag,
                                     "%s: Failed to get LSI Array name from host device "
                                     "name[%s]",
-                                    kTag, id.path.c_str());
+                                    kPrepareTag, id.path.c_str());
             id.lunUuid = "null";
         }
         m_sources.push_back(id.lunUuid);
@@ -135,10 +133,10 @@ int PrepareRun::run() {
         try {
             setup = setUp(i, m_entries[i]);
         } catch (const std::exception& e) {
-            device->logFormat(2, kTag, "%s: Unexpected failure: %s", kTag, e.what());
+            device->logFormat(2, kPrepareTag, "%s: Unexpected failure: %s", kPrepareTag, e.what());
             failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         } catch (...) {
-            device->logFormat(2, kTag, "%s: Unexpected failure", kTag);
+            device->logFormat(2, kPrepareTag, "%s: Unexpected failure", kPrepareTag);
             failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         }
         if (setup == Setup::kStop) break;
@@ -147,8 +145,8 @@ int PrepareRun::run() {
         startWorker(m_entries[i], stop);
         if (stop) break;
     }
-    m_threads.joinAll(kTag, "PrepareSnap Thread Joined");
-    first->logFormat(1, kTag, "Prepare snapshot/clone completed");
+    m_threads.joinAll(kPrepareTag, "PrepareSnap Thread Joined");
+    first->logFormat(1, kPrepareTag, "Prepare snapshot/clone completed");
 
     int prepared = 0;
     for (short i = 0; i < m_count; ++i)
@@ -164,8 +162,8 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     if (!identify(m_osUtil, device, id)) {
         char msg[2048];
         std::snprintf(msg, sizeof msg, "%s: Failed to get LSI Array name from host device name[%s]",
-                      kTag, id.path.c_str());
-        device->logFormat(0, kTag, "%s", msg);
+                      kPrepareTag, id.path.c_str());
+        device->logFormat(0, kPrepareTag, "%s", msg);
         setError(device, kErrNotSupported, msg);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         return Setup::kStop;
@@ -174,7 +172,8 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     LSISnapshot snap;
     snap.SetLogger(device);
     if (!initArrayParams(snap, device, id.arrayId, true, &m_namespaces)) {
-        device->logFormat(2, kTag, "%s: Failed to initialize the Array parameters", kTag);
+        device->logFormat(2, kPrepareTag, "%s: Failed to initialize the Array parameters",
+                          kPrepareTag);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         return Setup::kStop;
     }
@@ -184,21 +183,21 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
         std::snprintf(msg, sizeof msg,
                       "%s: The device [%s] does not belong to LSI array. Vendor of the device is "
                       "- [%s] and product line %s",
-                      kTag, id.path.c_str(), id.vendor.c_str(), id.product.c_str());
-        device->logFormat(2, kTag, "%s", msg);
+                      kPrepareTag, id.path.c_str(), id.vendor.c_str(), id.product.c_str());
+        device->logFormat(2, kPrepareTag, "%s", msg);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         setError(device, kErrNotSupported, msg);
         return Setup::kStop;
     }
     // d. The array record.
-    device->logFormat(0, kTag, "%s: Device path %s belongs to Array %s", kTag, id.path.c_str(),
-                      id.arrayId.c_str());
+    device->logFormat(0, kPrepareTag, "%s: Device path %s belongs to Array %s", kPrepareTag,
+                      id.path.c_str(), id.arrayId.c_str());
     rkso::HostText record = rkso::readSizedText(
         RKSO::ARRAY_INFO_BUFFER_SIZE,
         [device](char* buf, short* len) { return device->getArrayInfo(buf, len); });
     if (record.result != 0) {
-        device->logFormat(2, kTag, "%s: Failed to get array info for array id [%s]", kTag,
-                          id.arrayId.c_str());
+        device->logFormat(2, kPrepareTag, "%s: Failed to get array info for array id [%s]",
+                          kPrepareTag, id.arrayId.c_str());
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         setError(device, kErrArrayInfo, "Failed to get array info");
         return Setup::kStop;
@@ -206,20 +205,21 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     int printRecord = 0;
     GetRegInt(nullptr, "PRINT_LSI_INFO_FROM_DB", &printRecord);
     if (printRecord > 0)
-        device->logFormat(0, kTag, "%s: Array info received from DB [%s]", kTag,
+        device->logFormat(0, kPrepareTag, "%s: Array info received from DB [%s]", kPrepareTag,
                           rkso::maskSecretItems(record.text).c_str());
     // e, f. Engine and capability.
     const short engine = getSnapEngineType(device);
     std::string vendor;
     int capability = 0;
     if (!getSnapEngineVendorCapability(device, m_osUtil, engine, vendor, capability)) {
-        device->logFormat(2, kTag, " Failed to get capability of EngineID [%d]", engine);
+        device->logFormat(2, kPrepareTag, " Failed to get capability of EngineID [%d]", engine);
         failDevice(device, RKSO::SNAP_STATUS_PREPARE_FAILED);
         return Setup::kStop;
     }
     const std::string capabilityText = std::to_string(capability);
     if (device->setMetaDataValue(RKSO::METADATA_ENGINE_CAPABILITY, capabilityText.c_str()) == 1)
-        device->logFormat(2, kTag, "Failed to set the snapshot engine capabilities in metadata");
+        device->logFormat(2, kPrepareTag,
+                          "Failed to set the snapshot engine capabilities in metadata");
     snap.SetCapability(capability);
     // g. Disk group and kind of target.
     const bool pit = engine == RKSO::ENGINE_TYPE_PIT;
@@ -228,13 +228,13 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
         const char* groupKey = "SMCONFIG_NAME_STORAGE_DEVICE_GROUP";
         const char* onlyKey = "SMCONFIG_NAME_USE_DEVICES_ONLY_FROM_THIS_GROUP";
         params.m_DiskGroupName = configString(device, groupKey);
-        o_logger.DebugLvl(kTag, -1, " Array Config [%s:%s]", groupKey,
+        o_logger.DebugLvl(kPrepareTag, -1, " Array Config [%s:%s]", groupKey,
                           params.m_DiskGroupName.c_str());
         int only = 0;
         device->getConfigInt(onlyKey, &only);
-        o_logger.DebugLvl(kTag, -1, " Array Config [%s:%d]", onlyKey, only);
+        o_logger.DebugLvl(kPrepareTag, -1, " Array Config [%s:%d]", onlyKey, only);
         if (only == 1) {
-            device->logFormat(0, kTag, "%s: Device Group option selected", kTag);
+            device->logFormat(0, kPrepareTag, "%s: Device Group option selected", kPrepareTag);
             params.m_UseDiskGroupOnly = true;
         }
     }
@@ -248,9 +248,9 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     } else if (capability & RKSO::ENGINE_CAPABILITY_SNAPSHOT) {
         params.m_SnapOperation = 4;
     } else {
-        device->logFormat(2, kTag,
-                          "%s: Failed : prepareDevices received unknown snap operation [%d]", kTag,
-                          capability);
+        device->logFormat(2, kPrepareTag,
+                          "%s: Failed : prepareDevices received unknown snap operation [%d]",
+                          kPrepareTag, capability);
         failDevice(device, RKSO::SNAP_STATUS_CREATE_FAILED);
         return Setup::kStop;
     }
@@ -265,8 +265,8 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     // i. Consistency group.
     int useGroup = 0;
     device->getConfigInt("SMCONFIG_NAME_USE_CONSISTENCY_GROUP", &useGroup);
-    device->logFormat(0, kTag, " Array Config [%s:%d]", "SMCONFIG_NAME_USE_CONSISTENCY_GROUP",
-                      useGroup);
+    device->logFormat(0, kPrepareTag, " Array Config [%s:%d]",
+                      "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", useGroup);
     if (pit && useGroup >= 1 && m_count >= 2) {
         m_groupMode = true;
         snap.m_UseConsistencyGroup = true;
@@ -279,16 +279,16 @@ PrepareRun::Setup PrepareRun::setUp(short index, SnapshotInfo& entry) {
     entry.osUtil = m_osUtil;
     entry.info = device;
     entry.snapshot = snap;
-    entry.tag = kTag;
+    entry.tag = kPrepareTag;
     entry.shared = &m_shared;
     // k. The shared secret, once per call.
     if (index == 0) {
         if (snap.CheckAndUpdateArraySecret(device) == 1)
-            device->logFormat(1, kTag,
+            device->logFormat(1, kPrepareTag,
                               "Successfully updated the shared secret key at SMI-S "
                               "provider.");
         else
-            device->logFormat(0, kTag,
+            device->logFormat(0, kPrepareTag,
                               "Unable to check for the shared secret key between storage "
                               "array-[%s] and SMI-S provider. Continuing with snap creation..",
                               id.arrayId.c_str());
@@ -308,13 +308,13 @@ bool PrepareRun::chooseGroup(RKSO::SnapInfo* device, LSISnapshot& snap) {
     }
     if (m_groupIndex < 0) {
         if (m_groupIndex == -2)
-            device->logFormat(2, kTag,
+            device->logFormat(2, kPrepareTag,
                               "Few of the source volumes are already members of 4 Consistency "
                               "Group.");
         return false;
     }
     snap.m_ConsistencyGroupName = m_groupName;
-    device->logFormat(0, kTag, "Consistency Group name [%s]", m_groupName.c_str());
+    device->logFormat(0, kPrepareTag, "Consistency Group name [%s]", m_groupName.c_str());
     return true;
 }
 
@@ -326,14 +326,15 @@ void PrepareRun::startWorker(SnapshotInfo& entry, bool& stop) {
     switch (m_threads.start(cloneDeviceThread, &entry, entry.info)) {
         case ThreadTable::Start::kStarted:
             // The worker owns the device now; the line goes to the module log.
-            o_logger.DebugLvl(kTag, 0, "PrepareSnap Thread created");
+            o_logger.DebugLvl(kPrepareTag, 0, "PrepareSnap Thread created");
             break;
         case ThreadTable::Start::kNoMemory:
-            entry.info->logFormat(2, kTag, "%s: Unable to allocate memory for thread object", kTag);
+            entry.info->logFormat(2, kPrepareTag, "%s: Unable to allocate memory for thread object",
+                                  kPrepareTag);
             stop = true;
             break;
         case ThreadTable::Start::kRefused:
-            entry.info->logFormat(2, kTag, "%s: Unable to create thread", kTag);
+            entry.info->logFormat(2, kPrepareTag, "%s: Unable to create thread", kPrepareTag);
             break;
     }
 }
@@ -492,7 +493,7 @@ void* cloneDeviceThread(void* arg) {
 namespace rkso {
 
 int prepareDevices(RKSO::SnapInfo** devices, short count, RKSO::RKOSUtil* osUtil) {
-    if (!checkDevices(kTag, devices, count)) return 1;
+    if (!checkDevices(kPrepareTag, devices, count)) return 1;
     PrepareRun run(devices, count, osUtil);
     return run.run();
 }

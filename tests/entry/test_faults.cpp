@@ -166,6 +166,11 @@ const std::vector<Operation>& Operations() {
     return ops;
 }
 
+// A failing row names its call.
+void PrintTo(const Operation& o, std::ostream* os) {
+    *os << o.name;
+}
+
 class Faults : public ::testing::TestWithParam<Operation> {};
 
 TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {

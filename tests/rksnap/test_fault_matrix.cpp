@@ -201,6 +201,11 @@ std::string nameOf(const std::string& kind, const json& o) {
     return o.value("ref", o.value("id", std::string()));
 }
 
+// A failing row names its command.
+void PrintTo(const Command& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FaultMatrix : public ::testing::TestWithParam<Command> {};
 
 TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {

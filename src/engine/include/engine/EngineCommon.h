@@ -1,7 +1,18 @@
 // Helpers every entry point uses.
 #pragma once
 
+#include <string>
+
 #include "rkso/SnapInfo.h"
+
+// Host error codes more than one entry point reports.
+constexpr int kErrNotSupported = 60557;    // the device's vendor step failed
+constexpr int kErrHostIdentifier = 62002;  // no host identifier
+constexpr int kErrInitiators = 62003;      // no initiator ports
+constexpr int kErrArrayInfo = 62005;       // the device's array record is missing
+
+std::string upperCase(std::string s);
+std::string lowerCase(std::string s);
 
 // Records a host error on the device unless one is already recorded (first error wins).
 void setError(RKSO::SnapInfo* info, int code, const char* msg);
