@@ -4,7 +4,7 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git lld
   clang clang-format libclang-rt-14-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev openssl
   libcpp-httplib-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
