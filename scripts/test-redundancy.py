@@ -96,15 +96,16 @@ def stage_run(args, tests):
 def objects(build, tests):
     """The binaries and shared libraries that are not test programs (children, plug-in)."""
     test_programs = {os.path.realpath(t["command"][0]) for t in tests}
-    found = []
+    found, seen = [], set(test_programs)
     for path in sorted(glob.glob(os.path.join(build, "**", "*"), recursive=True)):
-        if not os.path.isfile(path) or os.path.realpath(path) in test_programs:
+        if os.path.islink(path) or not os.path.isfile(path) or os.path.realpath(path) in seen:
             continue
         if (path.endswith(".so") or os.access(path, os.X_OK)) and not path.endswith(
                 (".sh", ".py")) and "/CMakeFiles/" not in path:
             with open(path, "rb") as f:
                 if f.read(4) == b"\x7fELF":
                     found.append(path)
+                    seen.add(os.path.realpath(path))
     return found
 
 
@@ -368,7 +369,56 @@ def stage_report(args, tests, results):
         summary.append(f"not passed ({len(bad)}): " + ", ".join(f"{r['name']} [{r['status']}]" for r in bad))
     with open(os.path.join(out, "summary.txt"), "w") as f:
         f.write("\n".join(summary) + "\n")
+    # Last: others wait for this file to know the report is whole.
+    with open(os.path.join(out, "README.txt.tmp"), "w") as f:
+        f.write(README.format(source=args.source, build=args.build, tests=len(rows),
+                              summary="\n".join(summary)))
+    os.rename(os.path.join(out, "README.txt.tmp"), os.path.join(out, "README.txt"))
     log("\n".join(summary))
+
+
+README = """Per-test coverage: which tests add coverage no other test adds
+==============================================================
+
+Made by scripts/test-redundancy.sh from {source}
+(build {build}: clang source-based coverage, -O0). {tests} ctest tests, each run alone
+with its own LLVM_PROFILE_FILE; the profiles of the processes it starts (smis-sim,
+rksnap, cimq) and of the plug-in it loads are counted with it, also of a child killed
+on purpose (continuous counters). Only src/, include/ and tools/ are counted.
+
+"unique" = a line (or branch outcome) of those folders that this test covers and no
+other test covers. A branch is file:line:block:branch as llvm-cov's lcov export numbers
+them; a branch is covered when that outcome was taken.
+
+Files
+  summary.txt   per test folder (= ctest LABEL): tests, tests with nothing unique
+                (no unique line and no unique branch), tests with no unique line.
+  tests.txt     every test, grouped by test folder, nothing unique first: unique lines,
+                unique branches, lines and branches covered, seconds it ran (at -O0
+                under instrumentation, 2 at a time), its test file; not passed ones marked.
+  tests.tsv     the same, tab separated, one row a test.
+  unique.txt    for each test with something unique: which lines (file: ranges) and
+                branches only it covers. Read before deleting or merging a test.
+  files.txt     per test file: tests, tests with nothing unique, sum of its tests'
+                unique lines/branches, and own.l/own.b = lines/branches no test of
+                another file covers (what deleting the whole file would lose).
+                Sorted by own lines, smallest first.
+  folders.txt   the same per test folder (own = no test of another folder covers it):
+                what the other layers' tests already cover.
+  baseline.txt  the whole suite's line and branch coverage per source folder. Clang
+                counts lines and branches differently from gcov (scripts/coverage.sh);
+                compare like with like.
+
+How to read it
+  Nothing unique means: deleting this one test loses no line or branch. It does not
+  mean the test checks nothing: it may assert values or outcomes no other test checks
+  (an error text, a round-trip count). Two tests that cover the same lines each show
+  nothing unique: delete one, and the other becomes unique. So prune one test at a
+  time per covered area, and rerun (scripts/test-redundancy.sh) before the next round.
+
+Summary
+{summary}
+"""
 
 
 def _groups(rows, key):
