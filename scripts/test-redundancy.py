@@ -25,7 +25,7 @@ def log(msg):
     print(msg, flush=True)
 
 
-def ctest_tests(build):
+def ctest_tests(build, timeout_scale):
     out = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], check=True,
                          capture_output=True, text=True).stdout
     tests = []
@@ -40,7 +40,7 @@ def ctest_tests(build):
             "command": t["command"],
             "folder": labels[0] if labels else "-",
             "env": props.get("ENVIRONMENT", []),
-            "timeout": float(props.get("TIMEOUT", 1500)),
+            "timeout": float(props.get("TIMEOUT", 1500)) * timeout_scale,
             "skip_re": props.get("SKIP_REGULAR_EXPRESSION", []),
         })
     return tests
@@ -135,34 +135,38 @@ def parse_lcov(text, root):
     return lines, branches, all_lines, all_branches
 
 
-def export(profiles, objs, out_json, args, keep_all=False):
-    prof = out_json[:-5] + ".profdata"
-    subprocess.run(["llvm-profdata", "merge", "-sparse", "-o", prof] + profiles, check=True,
-                   capture_output=True)
+def dump(data, path):
+    with open(path + ".tmp", "w") as f:
+        json.dump(data, f)
+    os.replace(path + ".tmp", path)
+
+
+def lcov(prof, objs):
     cmd = ["llvm-cov", "export", "-format=lcov", "-skip-functions", "-num-threads=1",
            "-instr-profile", prof, objs[0]] + [f"-object={o}" for o in objs[1:]]
-    text = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-    lines, branches, all_lines, all_branches = parse_lcov(text, args.source)
-    data = {"lines": sorted(lines), "branches": sorted(branches)}
-    if keep_all:
-        data["all_lines"] = sorted(all_lines)
-        data["all_branches"] = sorted(all_branches)
-    json.dump(data, open(out_json, "w"))
-    os.remove(prof)
+    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
 
 
 def export_one(t, args, children):
+    """One test's covered lines and branches; its raw profiles give way to one merged file."""
     d = os.path.join(args.work, "runs", str(t["index"]))
     out = os.path.join(args.work, "cov", f"{t['index']}.json")
+    prof = out[:-5] + ".profdata"
     if os.path.exists(out):
-        return 0.0
-    start = time.monotonic()
+        return
     profiles = sorted(glob.glob(os.path.join(d, "*.profraw")))
-    if not profiles:
-        json.dump({"lines": [], "branches": []}, open(out, "w"))
-        return 0.0
-    export(profiles, [t["command"][0]] + children, out, args)
-    return time.monotonic() - start
+    if not profiles and not os.path.exists(prof):
+        dump({"lines": [], "branches": []}, out)
+        return
+    if profiles:
+        with open(os.path.join(d, "profiles.list"), "w") as f:
+            f.write("\n".join(profiles) + "\n")
+        subprocess.run(["llvm-profdata", "merge", "-sparse", "-o", prof, "-f",
+                        os.path.join(d, "profiles.list")], check=True, capture_output=True)
+    lines, branches, _, _ = parse_lcov(lcov(prof, [t["command"][0]] + children), args.source)
+    dump({"lines": sorted(lines), "branches": sorted(branches)}, out)
+    for p in profiles:
+        os.remove(p)
 
 
 def stage_export(args, tests):
@@ -176,25 +180,17 @@ def stage_export(args, tests):
             f.result()
             if n % 25 == 0 or n == len(futures):
                 log(f"export: {n}/{len(futures)} ({time.monotonic() - start:.0f} s)")
-    # The baseline: every test's profile against every program, so the totals count
-    # the lines of every binary built.
+    # The baseline needs every line and branch of every program: any one profile lists
+    # them (unrun ones count zero); what is covered is the union of the tests' sets.
     base = os.path.join(args.work, "cov", "all.json")
     if not os.path.exists(base):
-        profiles = sorted(glob.glob(os.path.join(args.work, "runs", "*", "*.profraw")))
+        prof = next((p for p in (os.path.join(args.work, "cov", f"{t['index']}.profdata")
+                                 for t in tests) if os.path.exists(p)), None)
+        if prof is None:
+            sys.exit("export: no test left a profile")
         progs = sorted({t["command"][0] for t in tests})
-        with open(os.path.join(args.work, "profiles.list"), "w") as f:
-            f.write("\n".join(profiles) + "\n")
-        prof = base[:-5] + ".profdata"
-        subprocess.run(["llvm-profdata", "merge", "-sparse", "-o", prof, "-f",
-                        os.path.join(args.work, "profiles.list")], check=True)
-        objs = progs + children
-        cmd = ["llvm-cov", "export", "-format=lcov", "-skip-functions", "-instr-profile", prof,
-               objs[0]] + [f"-object={o}" for o in objs[1:]]
-        text = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-        lines, branches, all_lines, all_branches = parse_lcov(text, args.source)
-        json.dump({"lines": sorted(lines), "branches": sorted(branches),
-                   "all_lines": sorted(all_lines), "all_branches": sorted(all_branches)},
-                  open(base, "w"))
+        _, _, all_lines, all_branches = parse_lcov(lcov(prof, progs + children), args.source)
+        dump({"all_lines": sorted(all_lines), "all_branches": sorted(all_branches)}, base)
     log(f"export: done ({time.monotonic() - start:.0f} s)")
 
 
@@ -219,7 +215,7 @@ def file_of(t, where):
         mine = [f for f in files if f.startswith(f"tests/{t['folder']}/")]
         if mine or files:
             return (mine or files)[0]
-    return "?"
+    return "program " + os.path.basename(t["command"][0])
 
 
 def ranges(keys):
@@ -435,12 +431,14 @@ def main():
     ap.add_argument("--out", required=True)
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--stages", default="run,export,report")
+    ap.add_argument("--timeout-scale", type=float, default=3.0,
+                    help="times each test's ctest TIMEOUT: -O0 and counters make tests slower")
     ap.add_argument("--only", help="regex: only the tests whose name matches (a trial run)")
     args = ap.parse_args()
     args.build, args.source = os.path.abspath(args.build), os.path.abspath(args.source)
     args.work = os.path.join(args.build, "redundancy")
     os.makedirs(args.work, exist_ok=True)
-    tests = ctest_tests(args.build)
+    tests = ctest_tests(args.build, args.timeout_scale)
     if args.only:
         tests = [t for t in tests if re.search(args.only, t["name"])]
     stages = args.stages.split(",")
