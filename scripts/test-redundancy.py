@@ -377,6 +377,8 @@ def stage_report(args, tests, results):
     with open(os.path.join(out, "README.txt.tmp"), "w") as f:
         f.write(README.format(source=args.source, build=args.build, tests=len(rows),
                               summary="\n".join(summary)))
+        if args.notes:
+            f.write("\n" + open(args.notes).read())
     os.rename(os.path.join(out, "README.txt.tmp"), os.path.join(out, "README.txt"))
     log("\n".join(summary))
 
@@ -443,6 +445,7 @@ def main():
     ap.add_argument("--stages", default="run,export,report")
     ap.add_argument("--timeout-scale", type=float, default=3.0,
                     help="times each test's ctest TIMEOUT: -O0 and counters make tests slower")
+    ap.add_argument("--notes", help="a text file appended to README.txt (notes on this run)")
     ap.add_argument("--only", help="regex: only the tests whose name matches (a trial run)")
     args = ap.parse_args()
     args.build, args.source = os.path.abspath(args.build), os.path.abspath(args.source)

@@ -11,6 +11,7 @@
 # report-dir  default <build-dir>/redundancy/report.
 # JOBS=2      tests and exports at a time.
 # TIMEOUT_SCALE=3  times each test's ctest TIMEOUT (-O0 and counters slow tests down).
+# NOTES=file  text appended to the report's README.txt (what was measured, caveats).
 # ONLY=regex  only the tests whose name matches (a trial run; uniqueness is then among those).
 # STAGES=run,export,report  the stages to do. Each keeps its results under
 #             <build-dir>/redundancy and skips what it has: after a change, delete that
@@ -29,4 +30,4 @@ for tool in llvm-profdata llvm-cov python3; do
 done
 exec python3 "$src/scripts/test-redundancy.py" --build "$build" --source "$src" --out "$out" \
   --jobs "${JOBS:-2}" --stages "${STAGES:-run,export,report}" \
-  --timeout-scale "${TIMEOUT_SCALE:-3}" ${ONLY:+--only "$ONLY"}
+  --timeout-scale "${TIMEOUT_SCALE:-3}" ${ONLY:+--only "$ONLY"} ${NOTES:+--notes "$NOTES"}
