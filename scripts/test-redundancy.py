@@ -275,13 +275,15 @@ def stage_report(args, tests, results):
         })
     rows.sort(key=lambda r: (r["folder"], len(r["unique_lines"]), len(r["unique_branches"]),
                              r["file"], r["name"]))
+    covered_by(rows, cov)
 
     with open(os.path.join(out, "tests.tsv"), "w") as f:
-        f.write("folder\tfile\ttest\tstatus\tseconds\tlines\tbranches\tunique_lines\tunique_branches\n")
+        f.write("folder\tfile\ttest\tstatus\tseconds\tlines\tbranches\tunique_lines\tunique_branches"
+                "\tcovered_by\n")
         for r in rows:
             f.write(f"{r['folder']}\t{r['file']}\t{r['name']}\t{r['status']}\t{r['seconds']}\t"
                     f"{r['lines']}\t{r['branches']}\t{len(r['unique_lines'])}\t"
-                    f"{len(r['unique_branches'])}\n")
+                    f"{len(r['unique_branches'])}\t{r['covered_by']}\n")
 
     with open(os.path.join(out, "tests.txt"), "w") as f:
         f.write("Per test: lines and branches of src/, include/, tools/ it covers, and how many of\n"
@@ -294,6 +296,8 @@ def stage_report(args, tests, results):
                 flag = "" if r["status"] == "passed" else f"  [{r['status']}]"
                 f.write(f"{len(r['unique_lines']):6} {len(r['unique_branches']):6} {r['lines']:6} "
                         f"{r['branches']:6} {r['seconds']:6.1f}  {r['name']}  ({r['file']}){flag}\n")
+                if r["covered_by"]:
+                    f.write(f"{'':34}covered by {r['covered_by']}\n")
 
     with open(os.path.join(out, "unique.txt"), "w") as f:
         f.write("What each test alone covers: source lines (file: line ranges) and branches\n"
@@ -402,6 +406,9 @@ Files
   tests.txt     every test, grouped by test folder, nothing unique first: unique lines,
                 unique branches, lines and branches covered, seconds it ran (at -O0
                 under instrumentation, 2 at a time), its test file; not passed ones marked.
+                Under a test with nothing unique: "covered by" one other test that covers
+                all its lines and branches (its own folder's smallest if there is one,
+                else another folder's, named); none named: it takes several together.
   tests.tsv     the same, tab separated, one row a test.
   unique.txt    for each test with something unique: which lines (file: ranges) and
                 branches only it covers. Read before deleting or merging a test.
@@ -427,6 +434,29 @@ How to read it
 Summary
 {summary}
 """
+
+
+def covered_by(rows, cov):
+    """For a test with nothing unique: one other test that covers all it covers, from its
+    own folder if one does, the smallest such; "" if it takes several together."""
+    sets = {r["name"]: cov[r["name"]][0] | cov[r["name"]][1] for r in rows}
+    order = sorted(rows, key=lambda r: len(sets[r["name"]]))
+    for r in rows:
+        r["covered_by"] = ""
+        if r["unique_lines"] or r["unique_branches"] or r["status"] != "passed":
+            continue
+        mine = sets[r["name"]]
+        best = None
+        for o in order:
+            if o is r or len(sets[o["name"]]) < len(mine) or not mine <= sets[o["name"]]:
+                continue
+            if o["folder"] == r["folder"]:
+                best = o
+                break
+            best = best or o
+        if best:
+            r["covered_by"] = best["name"] + ("" if best["folder"] == r["folder"]
+                                              else f" ({best['folder']})")
 
 
 def _groups(rows, key):
