@@ -101,9 +101,8 @@ def stage_run(args, tests):
     return results
 
 
-def objects(build, tests):
+def objects(build, test_programs):
     """The binaries and shared libraries that are not test programs (children, plug-in)."""
-    test_programs = {os.path.realpath(t["command"][0]) for t in tests}
     found, seen = [], set(test_programs)
     for path in sorted(glob.glob(os.path.join(build, "**", "*"), recursive=True)):
         if os.path.islink(path) or not os.path.isfile(path) or os.path.realpath(path) in seen:
@@ -179,7 +178,7 @@ def export_one(t, args, children):
 
 def stage_export(args, tests):
     os.makedirs(os.path.join(args.work, "cov"), exist_ok=True)
-    children = objects(args.build, tests)
+    children = objects(args.build, args.programs)
     log(f"export: objects besides each test program: {len(children)}")
     start = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
@@ -482,6 +481,7 @@ def main():
     args.work = os.path.join(args.build, "redundancy")
     os.makedirs(args.work, exist_ok=True)
     tests = ctest_tests(args.build, args.timeout_scale)
+    args.programs = {os.path.realpath(t["command"][0]) for t in tests}
     if args.only:
         tests = [t for t in tests if re.search(args.only, t["name"])]
     stages = args.stages.split(",")
