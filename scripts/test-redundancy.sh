@@ -19,7 +19,7 @@
 # Needs clang, llvm-profdata, llvm-cov and python3. Prints the summary per test folder.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$src/build/redundancy}
+build=$(realpath -m "${1:-$src/build/redundancy}")
 out=${2:-$build/redundancy/report}
 if [ "$build" = "$src/build/redundancy" ]; then
   (cd "$src" && cmake --preset redundancy -G Ninja >/dev/null)
