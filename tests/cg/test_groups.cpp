@@ -75,9 +75,7 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         int index = 99;
         EXPECT_EQ(dev.snap.GetConsistencyGroup(volumes, 2, index), r.found) << r.name;
         EXPECT_EQ(index, r.index) << r.name;
-        EXPECT_EQ(dev.snap.m_ConsistencyGroupName,
-                  r.arrange ? dev.snap.m_ConsistencyGroupName : std::string(r.groupName))
-            << r.name;
+        EXPECT_EQ(dev.snap.m_ConsistencyGroupName, r.groupName) << r.name;
         EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
         if (!r.found) {
             // One member list per group of this array, no read per member.
