@@ -232,8 +232,7 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         std::string pit;
         bool cg;
         std::function<void(SimSnapshot&)> arrange;
-        int result;
-        int hostError;
+        int result, hostError;
         bool requests;
     };
     auto removed = [&](const std::string& id) {

@@ -148,8 +148,7 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
     struct Row {
         const char* name;
         Op op;
-        const char* group;
-        const char* volume;
+        const char *group, *volume;
         std::function<void(sim::TestServer&)> fault;
         int result;
         const char* method;

@@ -1,5 +1,5 @@
 // The array password the provider holds ("Secret"): written only when the configured
-// one differs, never traced or logged anywhere, and provisioning works again after it.
+// one differs, never logged, and provisioning works again after it.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -50,9 +50,7 @@ void ExpectNoCredential(const SimSnapshot& dev, const testsupport::LogCapture& m
 
 TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     struct Row {
-        const char* name;
-        const char* preset;
-        const char* providerSecret;
+        const char *name, *preset, *providerSecret;
         int secrets;  // CIM_SharedSecret instances
         std::function<void(SimSnapshot&, HostKey&)> arrange;
         const char* talon;
@@ -149,8 +147,7 @@ TEST(ArraySecret, SetArrayPWWritesWithoutComparing) {
     struct Row {
         const char* name;
         int secrets;
-        std::string array;
-        std::string secret;
+        std::string array, secret;
         bool result;
         size_t writes;
     };

@@ -24,8 +24,7 @@ class Clones : public Suite {
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
     struct Row {
-        const char* name;
-        const char* group;
+        const char *name, *group;
         bool groupOnly;
         const char* talon;
         bool refused;      // "AssignStorageResourceAffinity" answers 4
@@ -124,8 +123,7 @@ struct Row {
     const char* config;  // one array setting "key=value", or ""
     const char* args;    // after the system name; "$x" is the UUID of volume x
     const char* method;  // of the logged call; "#n" picks the nth call
-    const char* param;
-    const char* sent;
+    const char *param, *sent;
 };
 
 class Vendors : public Suite {

@@ -102,8 +102,7 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     const sim::RequestKey mappings{"AssociatorNames", "", ""};
     const sim::RequestKey none;
     struct Row {
-        const char* name;
-        const char* op;
+        const char *name, *op;
         int operation;
         const char* source;
         std::string target, path;

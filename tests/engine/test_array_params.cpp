@@ -74,6 +74,10 @@ TEST(ArrayParams, RecordAndSettingsBecomeTheEndpoint) {
                   std::to_string(row.wantPort) + (row.wantSsl ? " https " : " http ") +
                       row.wantUser + " " + kSimPassword + " root/LsiArray13 A1")
             << row.name;
+        // The port the device log reports is the one taken (the endpoint keeps only valid ones).
+        EXPECT_TRUE(info.logContains(" Array params A1 127.0.0.1 " + std::string(row.wantUser) +
+                                     " " + std::to_string(row.wantPort)))
+            << row.name;
         EXPECT_FALSE(info.called("getArrayInfo")) << row.name << ": the record was given";
         ExpectNoPassword(info, module, row.name);
     }
