@@ -122,7 +122,8 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldReadOtherwise) {
         {"NUL in the array id", {std::string("A\0B", 3), "7", "svc", "S", "", "", "T", "path", "P", "C"}, true, "field 1 contains a NUL"},
     };
     // clang-format on
-    for (const auto& s : samples()["unwritable"])
+    const auto data = samples();
+    for (const auto& s : data["unwritable"])
         rows.push_back({s["name"], fieldsOf(s["fields"]), s["engineId"].get<int>() == 54, tooLong});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
