@@ -91,9 +91,9 @@ TEST(UniqueId, WriterStoresMetadataOneOrNothing) {
     EXPECT_FALSE(writeSnapUniqueId(nullptr, f, false));
 }
 
-// The writer refuses what its readers would take back otherwise: a '*' or NUL that
-// shifts the fields, or more than the 4095 characters the readers take.
-TEST(UniqueId, WriterRefusesWhatItsReadersWouldReadOtherwise) {
+// The writer refuses what its readers would not take back whole: a '*' or NUL that
+// shifts the fields, or more than the 4095 characters they read.
+TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
     struct Row {
         std::string name;
         SnapUniqueIdFields fields;
@@ -133,16 +133,11 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldReadOtherwise) {
             Parsed back = parse(&dev, dev.metaData(1).value_or("").c_str());
             if (!row.pit) back.f[8] = back.f[9] = "";
             const SnapUniqueIdFields& f = row.fields;
-            const std::vector<std::string> want = {f.arrayId,
-                                                   f.snapOperation,
-                                                   f.servicePath,
-                                                   f.sourceDev,
-                                                   f.sourceDevPath,
-                                                   f.targetDGPath,
-                                                   f.targetDev,
-                                                   f.targetDevPath,
-                                                   row.pit ? f.pitName : "",
-                                                   row.pit ? f.consistencyGroupName : ""};
+            // clang-format off
+            const std::vector<std::string> want = {f.arrayId, f.snapOperation, f.servicePath, f.sourceDev,
+                f.sourceDevPath, f.targetDGPath, f.targetDev, f.targetDevPath,
+                row.pit ? f.pitName : "", row.pit ? f.consistencyGroupName : ""};
+            // clang-format on
             EXPECT_TRUE(back.f == want) << "not read back whole";
         } else {
             EXPECT_FALSE(dev.metaData(1).has_value()) << "nothing is stored";
