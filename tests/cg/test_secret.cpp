@@ -1,5 +1,5 @@
 // The array password the provider holds ("Secret"): written only when the configured
-// one differs, never logged, and provisioning works again after it.
+// one differs, and never logged.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,7 +7,6 @@
 
 #include "rkso/RKPassword.h"
 #include "testsupport/LogCapture.h"
-#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
@@ -125,22 +124,6 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
         ExpectNoCredential(dev, module, sim, r.name);
     }
-}
-
-TEST(ArraySecret, ProvisioningFailsUntilTheSecretIsWritten) {
-    HostKey key;
-    sim::Config config = testsupport::SimConfig();
-    config.arrays[0].providerSecret = "";
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    dev.info.setConfig(kPasswordSetting, key.encrypt(testsupport::kArraySecret));
-    dev.snap.m_SourceDev = dev.volume("ora_log").uuid;
-    dev.snap.m_ConsistencyGroupName = "1A_1";
-    EXPECT_EQ(dev.snap.CreateConsistencyGroup(), 4);
-    EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), 1);
-    EXPECT_EQ(dev.snap.CreateConsistencyGroup(), 0);
-    EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), 0);
-    EXPECT_EQ(CountRequests(sim, "ModifyInstance"), 1u);
 }
 
 TEST(ArraySecret, SetArrayPWWritesWithoutComparing) {
