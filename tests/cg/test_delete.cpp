@@ -153,6 +153,8 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]",
          [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
         {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
+        // A read that fails after a deletion: what was deleted counts.
+        {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
         {"no service", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_ServicePath.clear(); }},
         {"no PiT", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_PiTName.clear(); }},
         {"no CIMOM", three, 21, kFailed, {}, "", [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 60541},
