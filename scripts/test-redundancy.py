@@ -465,6 +465,25 @@ def _groups(rows, key):
     return out.items()
 
 
+def forget_if_rebuilt(args):
+    """Results of other binaries would mix in: a rebuilt program starts the work afresh."""
+    progs = sorted(args.programs | set(objects(args.build, args.programs)))
+    stamp = "\n".join(f"{p} {os.stat(p).st_mtime_ns}" for p in progs) + "\n"
+    path = os.path.join(args.work, "binaries.stamp")
+    old = open(path).read() if os.path.exists(path) else None
+    if old != stamp:
+        if old is not None:
+            log("binaries rebuilt since the last run: measuring every test again")
+        for name in ("runs", "cov", "results.json"):
+            target = os.path.join(args.work, name)
+            if os.path.isdir(target):
+                shutil.rmtree(target)
+            elif os.path.exists(target):
+                os.remove(target)
+        with open(path, "w") as f:
+            f.write(stamp)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     ap.add_argument("--build", required=True)
@@ -482,6 +501,7 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     tests = ctest_tests(args.build, args.timeout_scale)
     args.programs = {os.path.realpath(t["command"][0]) for t in tests}
+    forget_if_rebuilt(args)
     if args.only:
         tests = [t for t in tests if re.search(args.only, t["name"])]
     stages = args.stages.split(",")

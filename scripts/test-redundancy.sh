@@ -14,8 +14,8 @@
 # NOTES=file  text appended to the report's README.txt (what was measured, caveats).
 # ONLY=regex  only the tests whose name matches (a trial run; uniqueness is then among those).
 # STAGES=run,export,report  the stages to do. Each keeps its results under
-#             <build-dir>/redundancy and skips what it has: after a change, delete that
-#             folder (or the runs/ and cov/ of the tests concerned) to measure again.
+#             <build-dir>/redundancy and skips what it has (an interrupted run goes on);
+#             once any program or library is rebuilt, every test is measured again.
 # Needs clang, llvm-profdata, llvm-cov and python3. Prints the summary per test folder.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
