@@ -20,7 +20,6 @@ TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
         RKSO::SnapStatus status;
         size_t pitsLeft, viewsLeft;
     } rows[] = {
-        {"PiT", [](EntryRoad&, FakeSnapInfo&, auto&) {}, RKSO::SNAP_STATUS_DELETED, 0, 0},
         {"PiT with a view",
          [](EntryRoad& r, FakeSnapInfo&, auto& d) {
              r.map(d);

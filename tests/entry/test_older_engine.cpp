@@ -21,7 +21,6 @@ TEST(OlderEngine, TheRecordedOperationIsTheOneBuilt) {
         std::string line;
     } rows[] = {
         {"snapshot engine", 1, "", "4", 0, ""},
-        {"clone engine", 2, "", "5", 0, ""},
         // Where the engine can do both, a clone is built and must be recorded as one.
         {"both kinds", 3, "", "5", 0, ""},
         {"clone not attached", 2, "AttachOrModifyReplica", "", 60554,

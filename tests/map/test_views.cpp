@@ -237,16 +237,6 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
 }
 
-TEST_F(Views, UnmapAfterARejectedLoginIsNoSuccess) {
-    SimSnapshot dev(sim);
-    Viewed(dev);
-    ASSERT_EQ(dev.snap.MapSnap(), 0);
-    sim.failHttp(401, -1, {"AssociatorNames", "", ""});
-    EXPECT_EQ(dev.snap.UnmapSnap(), 1);
-    EXPECT_EQ(dev.info.errorCode(), 60555);
-    EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
-}
-
 TEST_F(Views, APiTIsAttachedWhenItHasAView) {
     struct Row {
         const char* name;

@@ -1,8 +1,6 @@
 // Older-engine replica snapshots: the preparation rules by vendor and copy type, the
 // synchronization types an array offers, creation after preparation, the failure
-// messages by the provider's answer, and one creation call in flight at a time; and
-// many devices at once against one provider, as the prepare and create workers run
-// them, each thread preparing, grouping and snapping a PiT of its own volume.
+// messages by the provider's answer, and one creation call in flight at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -249,41 +247,6 @@ TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
     });
     other.join();
     EXPECT_TRUE(taken);
-}
-
-TEST(Threads, SixteenVolumesPreparedGroupedAndSnappedAtOnce) {
-    for (const char* caching : {"0", "1"}) {
-        testsupport::TalonConfig config(std::string("RK_SMIS_CACHE_VOLUME_INSTANCES=") + caching);
-        RkCimUtil::ClearVolumeCache();
-        sim::Config c = testsupport::SimConfig();
-        std::vector<std::string> labels;
-        for (int i = 0; i < 16; ++i) labels.push_back("tvol_" + std::to_string(i));
-        testsupport::AddVolumes(c, labels);
-        sim::TestServer sim(c, testsupport::PlainHttp());
-        std::vector<int> results(16, -1);
-        std::vector<std::string> pits(16);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 16; ++i) {
-            threads.emplace_back([&, i] {
-                SimSnapshot dev(sim);
-                dev.forPiT(labels[i]);
-                if (dev.snap.PreparePiT() != 1 || dev.snap.CreatePiTGroup() != 0) return;
-                results[i] = dev.snap.CreatePiT();
-                pits[i] = dev.snap.m_PiTName;
-            });
-        }
-        for (std::thread& t : threads) t.join();
-        const sim::Array after = sim.provider().currentState().arrays[0];
-        EXPECT_EQ(after.pitGroups.size(), 16u) << "caching " << caching;
-        EXPECT_EQ(after.pits.size(), 16u) << "caching " << caching;
-        for (int i = 0; i < 16; ++i) {
-            EXPECT_EQ(results[i], 5) << labels[i] << ", caching " << caching;
-            bool found = false;
-            for (const sim::PiT& p : after.pits) found = found || p.id == pits[i];
-            EXPECT_TRUE(found) << labels[i] << ", caching " << caching;
-        }
-        RkCimUtil::ClearVolumeCache();
-    }
 }
 
 }  // namespace
