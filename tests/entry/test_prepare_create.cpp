@@ -98,57 +98,48 @@ TEST(PrepareCreate, FailuresEndTheLoopBeforeTheWorkerAndFailOneDeviceAfter) {
         std::string line;
         S third;
     } rows[] = {
-        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); },
-         60557, "Failed to get LSI Array name from host device name[/dev/sdzz]",
-         S::SNAP_STATUS_UNPREPARED},
-        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); },
-         62005, "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
-        {"host throws in set-up", false,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0,
+        // clang-format off
+        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); }, 60557,
+         "Failed to get LSI Array name from host device name[/dev/sdzz]", S::SNAP_STATUS_UNPREPARED},
+        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); }, 62005,
+         "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
+        {"host throws in set-up", false, [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0,
          "Unexpected failure: host log refused a line", S::SNAP_STATUS_UNPREPARED},
-        {"wrong password", false,
-         [](FakeSnapInfo& d) {
-             d.setArrayInfoText(
-                 "{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:x,"
-                 "engineId:54}");
-         },
+        {"wrong password", false, [](FakeSnapInfo& d) { d.setArrayInfoText("{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:x,engineId:54}"); },
          60555, "Prepare snapshot failed for the source device", S::SNAP_STATUS_PREPARED},
-        {"host throws in the worker", false,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0,
+        {"host throws in the worker", false, [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0,
          " Prepare snapshot failed: host log refused a line", S::SNAP_STATUS_PREPARED},
-        {"metadata unreadable", true, [](FakeSnapInfo& d) { d.failCall("getMetaData"); }, 0,
-         "Failed to get metadata [id : 1]", S::SNAP_STATUS_PREPARED},
+        {"metadata unreadable", true, [](FakeSnapInfo& d) { d.failCall("getMetaData"); }, 0, "Failed to get metadata [id : 1]", S::SNAP_STATUS_PREPARED},
         {"identifier too short", true, [](FakeSnapInfo& d) { d.setMetaDataText(1, "A*7*svc"); }, 0,
          "Failed to parse unique  identifier [A*7*svc]", S::SNAP_STATUS_PREPARED},
-        {"host throws in snap set-up", true,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0,
+        {"host throws in snap set-up", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0,
          "Unexpected failure: host log refused a line", S::SNAP_STATUS_PREPARED},
-        {"host throws in the snap worker", true,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0,
+        {"host throws in the snap worker", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0,
          "Snap creation failed: host log refused a line", S::SNAP_STATUS_CREATED},
+        // clang-format on
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", 3);
         sim::TestServer sim(EntryConfig(labels), PlainHttp());
         EntryHost host(sim);
         auto devs = host.devices(labels);
         if (row.inSnap) {
-            ASSERT_EQ(host.prepare(devs), 0) << row.name;
+            ASSERT_EQ(host.prepare(devs), 0);
         } else {
             host.device("v03").setStatus(S::SNAP_STATUS_UNPREPARED);
         }
         FakeSnapInfo& second = host.device("v02");
         row.breakSecond(second);
-        EXPECT_EQ(row.inSnap ? host.snap(devs) : host.prepare(devs), 2) << row.name;
-        EXPECT_EQ(host.device("v01").status(),
-                  row.inSnap ? S::SNAP_STATUS_CREATED : S::SNAP_STATUS_PREPARED)
-            << row.name;
-        EXPECT_EQ(second.status(),
-                  row.inSnap ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_PREPARE_FAILED)
-            << row.name;
-        EXPECT_EQ(second.errorCode(), row.wantError) << row.name << ": " << second.errorText();
-        EXPECT_TRUE(second.logContains(row.line)) << row.name;
-        EXPECT_EQ(host.device("v03").status(), row.third) << row.name;
+        EXPECT_EQ(row.inSnap ? host.snap(devs) : host.prepare(devs), 2);
+        const std::vector<S> want = {
+            row.inSnap ? S::SNAP_STATUS_CREATED : S::SNAP_STATUS_PREPARED,
+            row.inSnap ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_PREPARE_FAILED, row.third};
+        EXPECT_EQ(std::vector<S>(
+                      {host.device("v01").status(), second.status(), host.device("v03").status()}),
+                  want);
+        EXPECT_EQ(second.errorCode(), row.wantError) << second.errorText();
+        EXPECT_TRUE(second.logContains(row.line));
     }
 }
 
