@@ -34,14 +34,15 @@ TEST(HostBus, DeviceListSplitsOnlyBetweenDevices) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         FakeOSUtil util;
         FakeSnapInfo info;
         util.setDevices(r.listed);
         if (r.failing && std::string(r.failing) == "fail") util.failCall("listDevices");
         if (r.failing && std::string(r.failing) == "grow") util.keepGrowing("listDevices");
         std::list<std::string> devices = {"stale"};
-        EXPECT_EQ(getDeviceList(&info, devices, &util, "host", false, ""), r.ok) << r.name;
-        EXPECT_EQ(std::vector<std::string>(devices.begin(), devices.end()), r.devices) << r.name;
+        EXPECT_EQ(getDeviceList(&info, devices, &util, "host", false, ""), r.ok);
+        EXPECT_EQ(std::vector<std::string>(devices.begin(), devices.end()), r.devices);
     }
 }
 
@@ -66,6 +67,7 @@ TEST(HostBus, InitiatorsOfTheKindTheHostUsesReachTheArrayInItsForm) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         FakeOSUtil util;
         FakeSnapInfo info;
         util.setHbas(r.names, r.kinds, static_cast<short>(r.kinds.size()));
@@ -73,10 +75,10 @@ TEST(HostBus, InitiatorsOfTheKindTheHostUsesReachTheArrayInItsForm) {
         std::list<std::string> ports;
         std::string host = "host", array = "A1";
         bool iscsi = !r.usedIscsi;
-        EXPECT_EQ(detectHbalist(&info, &util, ports, host, array, iscsi), r.ok) << r.name;
+        EXPECT_EQ(detectHbalist(&info, &util, ports, host, array, iscsi), r.ok);
         if (!r.ok) continue;
-        EXPECT_EQ(iscsi, r.usedIscsi) << r.name;
-        EXPECT_EQ(convertHbaList(&info, ports, iscsi), r.text) << r.name;
+        EXPECT_EQ(iscsi, r.usedIscsi);
+        EXPECT_EQ(convertHbaList(&info, ports, iscsi), r.text);
     }
     // A port name past 128 characters is cut before it reaches the array.
     FakeSnapInfo info;

@@ -34,6 +34,7 @@ TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
         // clang-format on
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", std::max<int>(8, row.keys.size()));
         // Enough server threads that no kept connection is closed for a queued one: a
         // method call on a connection the server closed is never sent again.
@@ -42,46 +43,45 @@ TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
         sim::TestServer sim(EntryConfig(labels), options);
         EntryHost host(sim, {54, 3, "", row.tuning});
         auto devs = host.devices(row.keys);
-        EXPECT_EQ(host.prepare(devs), 0) << row.name;
+        EXPECT_EQ(host.prepare(devs), 0);
         const std::string record =
             "{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:****,"
             "engineId:54}";
-        EXPECT_TRUE(host.device(row.keys[0]).logContains("Array info received from DB [" + record))
-            << row.name;
+        EXPECT_TRUE(host.device(row.keys[0]).logContains("Array info received from DB [" + record));
         sim::Array array = sim.provider().currentState().arrays[0];
-        EXPECT_EQ(array.pitGroups.size(), row.groups) << row.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups) << row.name;
+        EXPECT_EQ(array.pitGroups.size(), row.groups);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups);
         for (const std::string& key : row.keys) {
             const std::vector<std::string> f = IdentifierFields(host.device(key));
-            ASSERT_EQ(f.size(), 10u) << row.name << ": " << key;
+            ASSERT_EQ(f.size(), 10u) << key;
             const std::string uuid = array.findVolumeByLabel(key.substr(0, 3))->uuid;
             EXPECT_EQ(f[0] + f[1] + f[3] + f[6] + f[7] + f[9],
                       array.id + "7" + uuid + "nullnullnull")
-                << row.name << ": " << key;
+                << key;
         }
         sim.log().clear();
         if (row.refusePiT)
             sim.failReturnValue(4, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""},
                                 row.refusePiT - 1);
-        EXPECT_EQ(host.snap(devs), row.refusePiT ? 2 : 0) << row.name;
-        EXPECT_EQ(sim.requests().size(), 2 * row.keys.size()) << row.name << ": round trips";
+        EXPECT_EQ(host.snap(devs), row.refusePiT ? 2 : 0);
+        EXPECT_EQ(sim.requests().size(), 2 * row.keys.size()) << ": round trips";
         array = sim.provider().currentState().arrays[0];
         std::set<std::string> pits;
         for (const std::string& key : row.keys) {
             FakeSnapInfo& dev = host.device(key);
             const std::vector<std::string> f = IdentifierFields(dev);
-            ASSERT_EQ(f.size(), 10u) << row.name;
+            ASSERT_EQ(f.size(), 10u);
             if (dev.status() == S::SNAP_STATUS_CREATE_FAILED) {
                 EXPECT_TRUE(dev.logContains("rkso_snapDevices: PiT/CGPiT Creation failed"));
-                EXPECT_EQ(f[8], "") << row.name << ": the prepared identifier stays";
+                EXPECT_EQ(f[8], "") << ": the prepared identifier stays";
                 continue;
             }
-            EXPECT_EQ(dev.status(), S::SNAP_STATUS_CREATED) << row.name << ": " << key;
-            EXPECT_NE(array.findPiT(f[8]), nullptr) << row.name << ": " << f[8];
+            EXPECT_EQ(dev.status(), S::SNAP_STATUS_CREATED) << key;
+            EXPECT_NE(array.findPiT(f[8]), nullptr) << f[8];
             pits.insert(f[8]);
         }
-        EXPECT_EQ(pits.size(), row.keys.size() - (row.refusePiT ? 1 : 0)) << row.name;
-        EXPECT_EQ(array.pits.size(), pits.size()) << row.name;
+        EXPECT_EQ(pits.size(), row.keys.size() - (row.refusePiT ? 1 : 0));
+        EXPECT_EQ(array.pits.size(), pits.size());
     }
 }
 
@@ -154,16 +154,17 @@ TEST(PrepareCreate, CreateTakesTheCapabilityFromPrepareOrTheEngineRecord) {
                 {"looked up", false, true, 0},
                 {"neither", false, false, 1}};
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         sim::TestServer sim(EntryConfig(Labels("v", 2)), PlainHttp());
         EntryHost host(sim);
         auto devs = host.devices(Labels("v", 2));
-        ASSERT_EQ(host.prepare(devs), 0) << row.name;
+        ASSERT_EQ(host.prepare(devs), 0);
         FakeSnapInfo& first = host.device("v01");
         if (!row.stored) first.setMetaDataText(102, "not a number");
         TalonConfig engines(
             "", row.engineRecord ? "[Engines]\n54 = {SnapVendorName:LSI,Capabilities:1}\n" : "");
         const size_t before = first.logLines().size();
-        EXPECT_EQ(host.snap(devs), row.want) << row.name;
+        EXPECT_EQ(host.snap(devs), row.want);
         const auto lines = first.logLines();
         EXPECT_EQ(std::any_of(lines.begin() + before, lines.end(),
                               [](const LogLine& l) {
@@ -172,15 +173,12 @@ TEST(PrepareCreate, CreateTakesTheCapabilityFromPrepareOrTheEngineRecord) {
                                              std::string::npos;
                               }),
                   !row.stored)
-            << row.name << ": engine looked up";
-        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED)
-            << row.name;
+            << ": engine looked up";
+        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED);
         EXPECT_EQ(host.device("v02").status(),
-                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED)
-            << row.name;
+                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED);
         EXPECT_EQ(first.logContains("Failed to get capabilities for snap engine id-[54]"),
-                  row.want != 0)
-            << row.name;
+                  row.want != 0);
     }
 }
 

@@ -230,13 +230,14 @@ TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
         {"no volume given", "{SYS}", "", 0, 0, 0, 1},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         dev.snap.m_SystemName = Fill(dev, r.system);
         dev.snap.m_TargetDev = dev.snap.m_SourceDev = Fill(dev, r.volume);
         if (r.port) testsupport::Rebind(dev, sim, r.port, sim.password());
         if (r.failHttp) sim.failHttp(r.failHttp, -1);
-        EXPECT_EQ(dev.snap.GetSnapStatus(), r.status) << r.name;
-        EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck) << r.name;
+        EXPECT_EQ(dev.snap.GetSnapStatus(), r.status);
+        EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck);
         sim.faults().clear();
     }
 }

@@ -134,24 +134,24 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
         {"view still mapped", false, 0, true, 640001},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         Viewed(dev);
         if (r.mapped) {
-            ASSERT_EQ(dev.snap.MapSnap(), 0) << r.name;
+            ASSERT_EQ(dev.snap.MapSnap(), 0);
         }
         sim.provider().setJobMode("ModifyReplicaSynchronization", r.jobs);
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
         std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
                                          dev.snap.m_TargetDev, "0",  "0"};
         testsupport::OpenConnection open(dev);
-        EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper)
-            << r.name;
-        EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0) << r.name;
+        EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper);
+        EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0);
         const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
-        ASSERT_EQ(params.size(), 5u) << r.name;
-        EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos) << r.name;
-        EXPECT_EQ(params[2].value, "FALSE") << r.name;
+        ASSERT_EQ(params.size(), 5u);
+        EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos);
+        EXPECT_EQ(params[2].value, "FALSE");
     }
 }
 

@@ -242,6 +242,7 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
         {"below the array's minimum", "1", nullptr, 0},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         testsupport::TalonConfig config(
             "", r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
         sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
@@ -249,13 +250,12 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
         if (r.arrayConfig)
             dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
         Prepared(dev, "small_lun");
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5) << r.name;
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5);
         const sim::Array a = sim.provider().currentState().arrays[0];
         const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
-        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5) << r.name;
-        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method")
-            << r.name;
+        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes);
+        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5);
+        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method");
     }
 }
 
@@ -367,14 +367,14 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
-        ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0) << r.name;
+        ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
         Params params = r.params;
         cim::Array<cim::CIMParamValue> out;
         EXPECT_EQ(dev.snap.CreateSynchronizationAspect(dev.snap.m_CimConnection, params, out),
-                  r.result)
-            << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+                  r.result);
+        EXPECT_TRUE(dev.logged(r.trace));
         dev.snap.m_CimConnection.DisconnectCimom();
     }
     EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);

@@ -49,6 +49,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_SnapName = "snap1";
@@ -56,21 +57,20 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         dev.snap.m_SnapOperation = r.operation;
         dev.snap.m_DiskGroupName = r.group;
         dev.snap.m_UseDiskGroupOnly = r.groupOnly;
-        EXPECT_EQ(dev.snap.PrepareSnap(), r.result) << r.name;
-        EXPECT_EQ(sim.requests().size(), r.requests) << r.name;
+        EXPECT_EQ(dev.snap.PrepareSnap(), r.result);
+        EXPECT_EQ(sim.requests().size(), r.requests);
         if (r.result == 1) {
             EXPECT_NE(dev.snap.m_ServicePath.find(std::string(r.preset) +
                                                   "_StorageConfigurationService."),
-                      std::string::npos)
-                << r.name;
+                      std::string::npos);
             EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool("DG2")->ref),
                       std::string::npos)
-                << r.name << ": the source's own pool";
-            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u) << r.name;
-            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation)) << r.name;
-            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null") << r.name;
+                << ": the source's own pool";
+            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u);
+            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation));
+            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null");
         }
-        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552) << r.name;
+        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552);
     }
 }
 
