@@ -143,6 +143,8 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
         {"expose: two accesses, one volume", Expose, {"{SYS}", "{VIEW}", kFc, "null", "2,2"}, 0, 0, 5},
         {"hide: one argument", Hide, {"{SYS}"}, 0, 0, 650009},
         {"hide: not mapped to the host", Hide, {"{SYS}", "{VIEW}", kFc, "null", "null"}, 0, 0, 650007},
+        {"expose: provider failure", Expose, {"{SYS}", "{VIEW}", kFc, "null", "2"}, 0, cim::CIM_ERR_FAILED, 1},
+        {"hide: provider failure", Hide, {"{SYS}", "{VIEW}", kFc, "null", "null"}, 0, cim::CIM_ERR_FAILED, 1},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -179,6 +181,7 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
         }
         EXPECT_EQ(result, r.expected);
         EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
+        EXPECT_EQ(dev.logged("Caught CIMException: CIM_ERR_FAILED"), r.failCim != 0);
         sim.faults().clear();
     }
 }
