@@ -105,8 +105,6 @@ TEST(InteropNamespace, FirstNameNotSkippedIsTheArraysAndFailuresKeepTheEndpoint)
     };
     const Row rows[] = {
         // clang-format off
-        {"LSISSI", "LSISSI", "", nullptr, true, "root/LsiArray13", ""},
-        {"DCIM", "DCIM", "", nullptr, true, "root/DCIM/MDStorageArray13", ""},
         {"NETAPP", "NETAPP", "", nullptr, true, "root/netapp/santricity", ""},
         {"only skipped names", "NETAPP", "root/cimv2", nullptr, true, "", "Unable to find array namespace from list of [2] namespace"},
         {"no CIMOM", "NETAPP", "", [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, false, "",

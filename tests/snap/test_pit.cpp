@@ -183,6 +183,9 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"PiT: no source path", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SourceDevPath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"PiT: answered 0 without SettingsState", kPiT, "small_lun", nullptr, answered(0), 6, 1, 0, kMethod, "", "", nullptr},
         {"PiT: unknown code", kPiT, "small_lun", nullptr, answered(77), 6, 77, 0, kMethod, "", "", nullptr},
+        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) {
+             testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr,
+         6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
         {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); },
          6, 1, 1, kMethod, "", "", nullptr},
                 // clang-format on
@@ -259,22 +262,6 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
     }
 }
 
-TEST(CreatePiT, TheThirtyThirdPiTOfAGroupIsRefused) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    Grouped(sim, dev);
-    for (int i = 0; i < 32; ++i) {
-        dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
-        ASSERT_EQ(dev.snap.CreatePiT(), 5) << "PiT " << i + 1;
-    }
-    dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
-    EXPECT_EQ(dev.snap.CreatePiT(), 6);
-    EXPECT_EQ(dev.snap.GetErrorCode(), 650010);
-    EXPECT_EQ(dev.info.errorCode(), 650010);
-    EXPECT_EQ(dev.info.errorText(), "Max number of snapshots exceeded for the source volume");
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 32u);
-}
-
 TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
     sim::Config config = testsupport::SimConfig();
     config.jobs.methods["CreateSynchronizationAspect"] = true;
@@ -305,38 +292,6 @@ TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
     EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u)
         << "the throw-away call changes nothing";
     EXPECT_TRUE(dev.logged("Pegasus retry in faulty environment"));
-}
-
-TEST(CreatePiT, ConsistencyGroupModeTakesAGroupPiT) {
-    sim::Config config = testsupport::SimConfig();
-    sim::Array& a = config.arrays[0];
-    sim::ConsistencyGroup cg;
-    cg.ref = sim::makeRef("cg one");
-    cg.label = "cg_one";
-    cg.members = {a.findVolumeByLabel("small_lun")->uuid, a.findVolumeByLabel("exch_log")->uuid};
-    a.consistencyGroups.push_back(cg);
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    Prepared(dev, "small_lun");
-    // Prepare leaves the group's path where CreatePiT reads it.
-    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    dev.snap.m_PiTName = dev.snap
-                             .GetObjPathByPropName(dev.snap.m_CimConnection, "CIM_ReplicationGroup",
-                                                   "ElementName", "cg_one")
-                             .toString();
-    dev.snap.m_CimConnection.DisconnectCimom();
-    ASSERT_FALSE(dev.snap.m_PiTName.empty());
-    dev.snap.m_UseConsistencyGroup = true;
-    sim.log().clear();
-    EXPECT_EQ(dev.snap.CreatePiT(), 5);
-    const auto calls = Calls(sim, "CreateSynchronizationAspect");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(Param(calls[0], "SourceElement").null);
-    EXPECT_NE(Param(calls[0], "SourceGroup").value.find(cg.ref), std::string::npos);
-    const sim::Array after = sim.provider().currentState().arrays[0];
-    ASSERT_EQ(after.cgPits.size(), 1u);
-    EXPECT_EQ(dev.snap.m_PiTName, after.cgPits[0].id);
-    EXPECT_TRUE(after.pits.empty());
 }
 
 TEST(SyncAspect, RefusalsBeforeTheMethod) {
