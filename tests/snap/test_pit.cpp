@@ -141,10 +141,8 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         std::string hostText;  // start of the host's error text
         const char* pool;      // pool of the source's repository on success
     };
-    const Row
-        rows[] =
-            {
-                // clang-format off
+    // clang-format off
+    const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"prepare: no system", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
@@ -188,8 +186,8 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
          6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
         {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); },
          6, 1, 1, kMethod, "", "", nullptr},
-                // clang-format on
-            };
+    };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         sim::Config config = testsupport::SimConfig();
