@@ -19,62 +19,52 @@ bool LockIsFree() {
     return true;
 }
 
-// Notes in a journal each certificate check (it runs in the TLS handshake and traces
-// into the host log) and whether the connection lock was held at that moment.
-class HandshakeMarks {
-  public:
-    explicit HandshakeMarks(AwaitableInfo::Journal& journal) {
-        EvDebug::setSink(&HandshakeMarks::line, &journal);
+// Device log lines and certificate checks (they run in the TLS handshake and trace into
+// the host log, noting whether the connection lock was held), in order, with the thread.
+struct Marks {
+    struct Entry {
+        std::thread::id thread;
+        std::string text;
+    };
+    std::mutex mu;
+    std::vector<Entry> entries;
+
+    void add(const std::string& text) {
+        std::lock_guard<std::mutex> l(mu);
+        entries.push_back({std::this_thread::get_id(), text});
     }
-    ~HandshakeMarks() { EvDebug::setSink(nullptr, nullptr); }
-    HandshakeMarks(const HandshakeMarks&) = delete;
-    HandshakeMarks& operator=(const HandshakeMarks&) = delete;
+    explicit Marks() { EvDebug::setSink(&Marks::line, this); }
+    ~Marks() { EvDebug::setSink(nullptr, nullptr); }
+    Marks(const Marks&) = delete;
+    Marks& operator=(const Marks&) = delete;
 
   private:
     static void line(void* context, const char*, int, const char* text) {
         if (text == nullptr || std::strstr(text, "SSL certificate verified") == nullptr) return;
-        auto* journal = static_cast<AwaitableInfo::Journal*>(context);
-        const bool held = !LockIsFree();
-        std::lock_guard<std::mutex> l(journal->mu);
-        journal->entries.push_back(
-            {std::this_thread::get_id(), held ? "handshake, lock held" : "handshake, lock free"});
+        static_cast<Marks*>(context)->add(LockIsFree() ? "handshake, lock free"
+                                                       : "handshake, lock held");
     }
 };
 
-}  // namespace
+class MarkedInfo : public FakeSnapInfo {
+  public:
+    explicit MarkedInfo(Marks& marks) : m_marks(marks) {}
+    void logMessage(int level, const char* msg) override {
+        FakeSnapInfo::logMessage(level, msg);
+        m_marks.add(msg ? msg : "");
+    }
 
-TEST(ConnLock, HttpsConnectWaitsForTheLock) {
-    TalonConfig cfg;
-    sim::TestServer sim;
-    AwaitableInfo info;
-    RkCimConnection conn;
-    Bind(conn, ParamsFor(sim, true), &info);
-    RkCimConnection::m_ConnLock.enter(true);
-    int rc = -1;
-    std::thread worker([&] { rc = conn.ConnectCimom(); });
-    ASSERT_TRUE(info.waitFor("Acquiring connection lock"));
-    // While this thread holds the lock the connect cannot have gone further.
-    EXPECT_FALSE(info.logContains("Connection lock acquired"));
-    EXPECT_FALSE(info.logContains("Trying connection over https"));
-    RkCimConnection::m_ConnLock.leave();
-    worker.join();
-    EXPECT_EQ(rc, 0);
-    EXPECT_LT(lineIndex(info, "Acquiring connection lock"),
-              lineIndex(info, "Connection lock acquired"));
-    EXPECT_LT(lineIndex(info, "Connection lock acquired"),
-              lineIndex(info, "Trying connection over https port [" +
-                                  std::to_string(sim.httpsPort()) + "]"));
-    EXPECT_LT(lineIndex(info, "Trying connection over https"),
-              lineIndex(info, "Connection lock released"));
-    EXPECT_TRUE(LockIsFree());
-    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
-}
+  private:
+    Marks& m_marks;
+};
+
+}  // namespace
 
 TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
     sim::TestServer sim;
     for (bool https : {false, true}) {
         TalonConfig cfg(https ? "RK_PEGASUS_DISABLE_CONNLOCK = 1\n" : "");
-        AwaitableInfo info;
+        FakeSnapInfo info;
         RkCimConnection conn;
         Bind(conn, ParamsFor(sim, https), &info);
         // Held elsewhere: a connect that took the lock would never finish.
@@ -84,7 +74,7 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
         worker.join();
         RkCimConnection::m_ConnLock.leave();
         EXPECT_EQ(rc, 0);
-        EXPECT_EQ(info.count("onnection lock"), 0) << https;
+        EXPECT_EQ(count(info, "onnection lock"), 0) << https;
         EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
     }
 }
@@ -96,7 +86,6 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
 TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     TalonConfig cfg;
     sim::TestServer sim;
-    RefusingPort refused;
     const struct {
         const char* name;
         std::string address;
@@ -104,19 +93,19 @@ TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
         int attempts;
     } cases[] = {
         {"not a host", "not a host", sim.httpsPort(), 1},
-        {"refused port", "127.0.0.1", refused.port(), 6},
+        {"refused port", "127.0.0.1", static_cast<int>(cimtest::closedPort()), 6},
         {"plain HTTP port", "127.0.0.1", sim.httpPort(), 6},
     };
     for (const auto& c : cases) {
-        AwaitableInfo log;
+        FakeSnapInfo log;
         RkCimomParams p = ParamsFor(sim, true);
         p.address = c.address;
         p.port = c.port;
         RkCimConnection conn;
         Bind(conn, p, &log);
         EXPECT_EQ(conn.ConnectCimom(), 1) << c.name;
-        EXPECT_EQ(log.count("Connection lock acquired"), c.attempts) << c.name;
-        EXPECT_EQ(log.count("Connection lock released"), c.attempts) << c.name;
+        EXPECT_EQ(count(log, "Connection lock acquired"), c.attempts) << c.name;
+        EXPECT_EQ(count(log, "Connection lock released"), c.attempts) << c.name;
         EXPECT_TRUE(LockIsFree()) << c.name;
     }
     EXPECT_TRUE(sim.requests().empty());
@@ -126,10 +115,9 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     TalonConfig cfg;
     sim::TestServer sim;
     constexpr int kThreads = 12;
-    AwaitableInfo::Journal journal;
-    std::vector<std::unique_ptr<AwaitableInfo>> infos;
-    for (int t = 0; t < kThreads; ++t) infos.push_back(std::make_unique<AwaitableInfo>(&journal));
-    HandshakeMarks handshakes(journal);
+    Marks journal;
+    std::vector<std::unique_ptr<MarkedInfo>> infos;
+    for (int t = 0; t < kThreads; ++t) infos.push_back(std::make_unique<MarkedInfo>(journal));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -150,7 +138,7 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     EXPECT_EQ(ok.load(), kThreads * 3);
     // Inside the lock a thread traces "acquired", "Trying" and does its handshake; with
     // the lock no other thread's "acquired" can come between them.
-    std::vector<AwaitableInfo::Entry> marks;
+    std::vector<Marks::Entry> marks;
     for (const auto& e : journal.entries) {
         if (e.text.find("Connection lock acquired") != std::string::npos ||
             e.text.find("Trying connection over https") != std::string::npos ||
@@ -176,9 +164,8 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
 TEST(ConnLock, AConnectionOpenedAgainInsideAReadShakesHandsInsideTheLock) {
     TalonConfig cfg;
     sim::TestServer sim;
-    AwaitableInfo::Journal journal;
-    HandshakeMarks handshakes(journal);
-    AwaitableInfo info;
+    Marks journal;
+    FakeSnapInfo info;
     RkCimConnection conn;
     Bind(conn, ParamsFor(sim, true), &info);
     ASSERT_EQ(conn.ConnectCimom(), 0);

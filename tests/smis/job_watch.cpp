@@ -33,7 +33,7 @@ class TestJob : public RkSmisJob {
 class JobWatch : public ::testing::Test {
   protected:
     ManualClock clock;
-    sim::TestServer sim{sim::Config::defaults(), plainHttp(&clock)};
+    sim::TestServer sim{sim::Config::defaults(), Clocked(clock)};
     RkCimConnection conn;
     FakeSnapInfo dev;
     TestJob job{clock};
@@ -112,12 +112,12 @@ TEST_F(JobWatch, PollsAndTheSummaryReadOnlyTheJob) {
     EXPECT_EQ(job.WatchJob(path, conn, 60, 10), 7);
     EXPECT_EQ(count(dev, "SMIS::PrintJobSummary: Job-State 7: Completed, 100 %"), 1);
     // One check, one summary; both read only the job.
-    EXPECT_EQ(countRequests(sim, "GetInstance"), 2u);
+    EXPECT_EQ(CountRequests(sim, "GetInstance"), 2u);
     EXPECT_EQ(sim.requests().size(), 2u);
     path = sim.provider().startJob(3600 * 1000);
     sim.log().clear();
     EXPECT_EQ(job.WatchJob(path, conn, 0, 10), 7);
-    EXPECT_EQ(countRequests(sim, "GetInstance"), 1u) << "the summary only";
+    EXPECT_EQ(CountRequests(sim, "GetInstance"), 1u) << "the summary only";
 }
 
 TEST_F(JobWatch, SummaryOfAVanishedOrUnreadableJob) {
@@ -145,7 +145,7 @@ TEST_F(JobWatch, SummaryOfAVanishedOrUnreadableJob) {
     EXPECT_GE(lineIndex(dev, "Caught Exception: Not connected"), 0);
     EXPECT_EQ(job.WatchJob(path, unconnected, 5, 1), 10);
     EXPECT_EQ(job.sleeps.size(), 5u);
-    EXPECT_EQ(countRequests(sim, "GetInstance"), 5u) << "no retry";
+    EXPECT_EQ(CountRequests(sim, "GetInstance"), 5u) << "no retry";
 }
 
 TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {

@@ -110,14 +110,7 @@ TEST_F(QueryObjects, StorageSystemClassFollowsTheVendorPrefix) {
 }
 
 class QueryObjectsLsi : public QueryTest {
-    sim::Config SimConfig() override {
-        sim::Config c = DefaultConfig();
-        sim::Preset p = sim::Config::presetFor("LSISSI");
-        c.preset = p.name;
-        c.classPrefix = p.classPrefix;
-        c.arrayNamespace = p.arrayNamespace;
-        return c;
-    }
+    sim::Config Config() override { return SimConfig("LSISSI"); }
 };
 
 TEST_F(QueryObjectsLsi, LsiProviderWithoutPrefixSettingExpectsLsiSystemClass) {
@@ -156,8 +149,8 @@ TEST_F(QueryObjects, SystemNameValidationAndServices) {
 }
 
 class QueryPools : public QueryTest {
-    sim::Config SimConfig() override {
-        sim::Config c = DefaultConfig();
+    sim::Config Config() override {
+        sim::Config c = SimConfig();
         c.arrays[0].pools[0].label = "DG10";
         return c;
     }

@@ -26,7 +26,8 @@ class NoSecretsInLog : public ::testing::Environment {
         // ctest runs one test per process, and some tests log nothing: an empty log
         // is no failure here.
         for (const std::string& line : all) {
-            for (const char* secret : {kSimPassword, kArrayPassword, kNewSecret})
+            for (const char* secret :
+                 {testsupport::kSimPassword, testsupport::kArraySecret, kNewSecret})
                 EXPECT_EQ(line.find(secret), std::string::npos) << "secret in log: " << line;
         }
     }
@@ -40,9 +41,7 @@ class NoSecretsInLog : public ::testing::Environment {
 
 // Unbound helpers trace to the host debug log; a secret change there stays masked too.
 TEST(QuerySecrets, UnboundSecretChangeTracesNoValue) {
-    sim::TestServerOptions options;
-    options.https = false;
-    sim::TestServer sim(DefaultConfig(), options);
+    sim::TestServer sim(SimConfig(), testsupport::PlainHttp());
     Device dev(sim);
     dev.conn.m_pLogger = nullptr;
     dev.util.m_pLogger = nullptr;

@@ -18,7 +18,7 @@ const char* const kCachingOn = "RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n";
 
 class QueryVolumes : public QueryTest {
   protected:
-    size_t Enumerations() { return countRequests(*sim, "EnumerateInstances", "CIM_StorageVolume"); }
+    size_t Enumerations() { return CountRequests(*sim, "EnumerateInstances", "CIM_StorageVolume"); }
     std::string Lookup(const std::string& uuid, const std::string& system) {
         return util().GetVolObjPathByUUID(conn(), uuid, system);
     }
@@ -93,7 +93,7 @@ TEST_F(QueryVolumes, FailuresGiveAnEmptyResultAndLeaveNoStaleList) {
 // from A's volumes, and A's list survives B's lookups.
 TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
     TalonConfig talon(kCachingOn);
-    sim::Config otherConfig = DefaultConfig();
+    sim::Config otherConfig = SimConfig();
     sim::Array& other = otherConfig.arrays[0];
     other.id = sim::makeArrayId("other-provider");
     other.mappings.clear();
@@ -101,9 +101,7 @@ TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
     other.hostGroups.clear();
     other.volumes.resize(2);
     for (sim::Volume& v : other.volumes) v.uuid = sim::makeVolumeUuid("other:" + v.label);
-    sim::TestServerOptions options;
-    options.https = false;
-    sim::TestServer b(otherConfig, options);
+    sim::TestServer b(otherConfig, testsupport::PlainHttp());
     Device onB(b);
     ASSERT_EQ(onB.conn.ConnectCimom(), 0);
     const std::string onlyOnB = b.provider().currentState().arrays[0].volumes[1].uuid;
@@ -116,7 +114,7 @@ TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
     EXPECT_EQ(Lookup(onlyOnB, ""), "") << "a volume of B is not on A";
     EXPECT_FALSE(Lookup(volumes[1].uuid, "").empty());
 
-    EXPECT_EQ(countRequests(b, "EnumerateInstances", "CIM_StorageVolume"), 1u);
+    EXPECT_EQ(CountRequests(b, "EnumerateInstances", "CIM_StorageVolume"), 1u);
     EXPECT_EQ(Enumerations(), 2u) << "A's list, and one refresh for B's volume";
     EXPECT_EQ(RkCimUtil::VolumeCacheSize(), volumes.size() + 2);
 }
@@ -142,8 +140,8 @@ TEST_F(QueryVolumes, AFailedReadIsNoAbsence) {
 // A second array holding a volume with the UUID of a volume of the first.
 class QueryVolumesTwoArrays : public QueryVolumes {
   protected:
-    sim::Config SimConfig() override {
-        sim::Config c = DefaultConfig();
+    sim::Config Config() override {
+        sim::Config c = SimConfig();
         sim::Array second = c.arrays[0];
         second.id = "600A0980006CE2B2000000005A1B2C99";
         second.name = "ESeries02";

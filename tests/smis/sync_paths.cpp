@@ -58,7 +58,7 @@ bool sameObject(const std::string& text, cim::CIMObjectPath expected) {
 class SyncPaths : public ::testing::Test {
   protected:
     ManualClock clock;
-    sim::TestServer sim{syncConfig(), plainHttp(&clock)};
+    sim::TestServer sim{syncConfig(), Clocked(clock)};
     RkCimConnection conn;
     FakeSnapInfo dev;
     RkCimUtil util;
@@ -129,7 +129,7 @@ TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     cim::CIMObjectPath sync =
         util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"));
     EXPECT_EQ(sync.getClassName().getString(), "NETAPP_StorageSynchronized");
-    EXPECT_EQ(countRequests(sim, "ReferenceNames"), 1u);
+    EXPECT_EQ(CountRequests(sim, "ReferenceNames"), 1u);
     EXPECT_EQ(sim.requests().size(), 1u);
     // What came back names the pair.
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SyncedElement")->getValue(), vols.at("snap2")));
@@ -250,7 +250,7 @@ TEST_F(SyncPaths, BySyncTypeFindsTheFirstReplicaOfThatCopyType) {
     sync = target = "unchanged";
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 6, path("src1"), sync, target), -1);
     EXPECT_EQ(sync, "unchanged");
-    EXPECT_EQ(countRequests(sim, "References"), 3u);
+    EXPECT_EQ(CountRequests(sim, "References"), 3u);
 }
 
 TEST_F(SyncPaths, AllTargetsWithALabelAreCollectedByName) {
