@@ -64,8 +64,7 @@ TEST_F(WireSamples, EveryResponseBodyDecodes) {
     EXPECT_GE(decoded, 35);
 }
 
-// What each recorded answer holds, as describeResponse writes it; both recorded clients'
-// answers where there are two.
+// What each recorded answer holds, as describeResponse writes it.
 TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
     const struct {
         const char* sample;
@@ -77,8 +76,6 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
         {"01-EnumerateInstanceNames-association",
          {"PartComponent=\"PEER_StorageVolume.CreationClassName=\\\"PEER_StorageVolume\\\","
           "DeviceID=\\\"VOL \\\\\\\"Q\\\\\\\" \\\\\\\\ 1\\\""}},
-        {"13-EnumerateInstanceNames-CIM_Namespace-interop",
-         {"Name=\"interop\"", "Name=\"root/cimv2\""}},
         {"02-EnumerateInstances-alltypes",
          {"instance Test_CLITestProviderClass at Test_CLITestProviderClass.Id=\"Mike\"",
           "  scalBool boolean =TRUE ",
@@ -112,18 +109,14 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
         {"05-GetInstance-qualifiers-classorigin",
          {"{Description propagated string =Peer test storage volume}",
           "  InstanceID string null ref  origin CIM_ManagedElement size 0 propagated"}},
-        {"05-GetInstance-qualifiers-classorigin-provider", {"  Id string =Mike "}},
         {"06-AssociatorNames",
          {"path //vm/root/cimv2:PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\","
           "Name=\"SYS-A\" host vm\n"}},
-        {"06-AssociatorNames-provider",
-         {"path //vm/test/TestProvider:Test_CLITestProviderClass.Id=\"Mike\" host vm"}},
         {"07-Associators", {"host vm\n", "  Name string =SYS-A "}},
         {"08-ReferenceNames", {"path //vm/root/cimv2:PEER_SystemDevice.GroupComponent="}},
         {"08-ReferenceNames-provider",
          {"child=\"//vm/test/TestProvider:Test_CLITestProviderClass.Id=\\\"Mike\\\"\""}},
         {"09-References", {"  PartComponent reference =", kVolQ}},
-        {"09-References-provider", {"instance Test_CLITestProviderLinkClass at //vm/"}},
         {"19-CreateInstance", {"DeviceID=\"VOL-NEW\""}},
         {"12-InvokeMethod",
          {"extrinsic TestJobMethod", "return uint32 =4096",
@@ -132,14 +125,12 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
           "\"600A0B80002A1B3C0000\",SystemName=\"SYS \\\"A\\\\1\\\"\"",
           "DeviceID=\"VOL-2\"", "out OutSize typed uint64 =18446744073709551615",
           "out Received typed string"}},
-        {"12-InvokeMethod-wbemcli", {"return uint32 =4096", "PEER:JOB:0001"}},
         {"12-InvokeMethod-refparams-provider",
          {"return uint32 =0",
           "out OutParam1 typed reference =Test_CLITestProviderClass.Id=\"Fred\"",
           "out OutParam2 typed reference[2] ="}},
         {"10-ModifyInstance-propertylist",
          {"ModifyInstance error 0  without return value\nreturn"}},
-        {"11-DeleteInstance", {"DeleteInstance error 0  without return value\nreturn"}},
         {"14-GetInstance-error-NOT_FOUND-wbemcli", {"error 6 CIM_ERR_NOT_FOUND: "}},
         {"15-EnumerateInstanceNames-error-INVALID_CLASS-wbemcli",
          {"error 5 CIM_ERR_INVALID_CLASS: PEER_NoSuchClass "}},

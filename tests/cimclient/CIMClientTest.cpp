@@ -115,21 +115,6 @@ TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
                  ParseException);
 }
 
-TEST(CIMClientAnswers, ErrorElementCarriesCodeAndName) {
-    Server s([](const std::string& id) {
-        return cimResponse(simpleResponse(
-            id, "GetInstance",
-            "<ERROR CODE=\"6\" DESCRIPTION=\"CIM_ERR_NOT_FOUND: X.K=&quot;1&quot;\"/>"));
-    });
-    try {
-        s.client.getInstance(kNs, CIMObjectPath::parse("X.K=\"1\""));
-        FAIL() << "no exception";
-    } catch (const CIMException& e) {
-        EXPECT_EQ(e.getCode(), CIM_ERR_NOT_FOUND);
-        EXPECT_EQ(std::string(e.what()), "CIM_ERR_NOT_FOUND: X.K=\"1\"");
-    }
-}
-
 TEST(CIMClientRequests, InvokeMethodGoesToTheGivenNamespace) {
     Server s([](const std::string& id) {
         return cimResponse(simpleResponse(

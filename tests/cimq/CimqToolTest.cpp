@@ -212,7 +212,6 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
         {with({"--password-env", "CIMQ_TEST_PASSWORD", "im", kService, "M", "X=uint99:1"}),
          "uint99"},
         {with({"--password-env", "CIMQ_TEST_PASSWORD", "ein", "1Bad"}), "class name"},
-        {with({"--password-env", "CIMQ_TEST_PASSWORD", "--timeout", "0", "ein", "X"}), "timeout"},
         {with({"--timeout", "0.0004", "ein", "X"}), "--timeout"},
         {with({"--timeout", "nan", "ein", "X"}), "--timeout"},
         {with({"--max-response-mib", "0", "ein", "X"}), "--max-response-mib"},
@@ -240,28 +239,12 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
 
     Result help = runCimq({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* word : {"--url",
-                             "--namespace",
-                             "--user",
-                             "--password-file",
-                             "--password-env",
-                             "--insecure",
-                             "--ca-file",
-                             "--timeout",
-                             "--json",
-                             " ein",
-                             " ei",
-                             " gi",
-                             " an",
-                             " ai",
-                             " rn",
-                             " ri",
-                             " im",
-                             " mi",
-                             " di",
-                             "NAME=TYPE:VALUE",
-                             "Exit status"})
-        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    std::istringstream words(
+        "--url --namespace --user --password-file --password-env --insecure --ca-file "
+        "--timeout --json ein ei gi an ai rn ri im mi di NAME=TYPE:VALUE");
+    for (std::string word; words >> word;)
+        EXPECT_NE(help.out.find(" " + word + " "), std::string::npos) << word;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
     help = runCimq({"an", "--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* word : {"--assoc-class", "--result-class", "--role", "--result-role"})

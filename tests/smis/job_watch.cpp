@@ -17,7 +17,7 @@ using namespace smistest;
 // Sleeps by moving the simulator's clock, and remembers each sleep.
 class TestJob : public RkSmisJob {
   public:
-    explicit TestJob(ManualClock clock) : m_clock(clock) {}
+    explicit TestJob(ManualClock clock = ManualClock()) : m_clock(clock) {}
     std::vector<unsigned> sleeps;
 
   protected:
@@ -167,18 +167,10 @@ TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
     EXPECT_EQ(results, std::vector<int>(finals.begin(), finals.end()));
 }
 
-class CountingSleep : public RkSmisJob {
-  public:
-    std::vector<unsigned> sleeps;
-
-  protected:
-    void SleepSeconds(unsigned int seconds) override { sleeps.push_back(seconds); }
-};
-
 // The job handle is the first reference named Job; unknown states are never final;
 // milliseconds of sleep round up to whole seconds.
 TEST(JobPieces, HandleStatesAndSleeps) {
-    CountingSleep job;
+    TestJob job;
     cim::CIMObjectPath first("root/x:NETAPP_ConcreteJob.InstanceID=\"A:Job:1\"");
     cim::CIMObjectPath second("root/x:NETAPP_ConcreteJob.InstanceID=\"A:Job:2\"");
     cim::Array<cim::CIMParamValue> out = {
