@@ -31,6 +31,14 @@ TEST(Names, CompareCaseInsensitivelyAndValidate) {
         EXPECT_TRUE(cimTypeFromString(cimTypeToString(type), t) && t == type) << type;
     }
     EXPECT_STREQ(cimTypeToString(static_cast<CIMType>(99)), "unknown");
+    // Every status has its name: error texts and the tool's messages carry it.
+    for (int code = 0; code <= 30; ++code) {
+        const std::string name = cimStatusCodeToString(static_cast<CIMStatusCode>(code));
+        EXPECT_TRUE(name.rfind("CIM_ERR_", 0) == 0 || name == "Unrecognized CIM status code")
+            << code;
+    }
+    EXPECT_NE(std::string(CIMException(CIM_ERR_NOT_FOUND, "x").what()).find("CIM_ERR_NOT_FOUND"),
+              std::string::npos);
 }
 
 TEST(DateTime, ParsesFormatsAndCompares) {

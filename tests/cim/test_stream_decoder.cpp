@@ -1,7 +1,9 @@
 // The decoder that works while the answer arrives, against the whole-document decoder:
-// generated answers cut into pieces anywhere (damaged ones are the fuzz target's), then
-// what only the streaming decoder does.
+// generated answers cut into pieces anywhere and damaged, then what only the streaming
+// decoder does.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <cim/CIM.h>
 #include <cim/xml/Codec.h>
@@ -61,13 +63,26 @@ std::string names(int count) {
 
 }  // namespace
 
+// Damaged, both refuse or both give the same results.
 TEST(StreamDecoder, DecodesGeneratedAnswersAsTheWholeDocumentDecoderDoes) {
+    auto orRefused = [](const std::function<std::string()>& decode) {
+        try {
+            return decode();
+        } catch (const ParseException&) {
+            return std::string("refused");
+        }
+    };
     for (std::uint32_t seed = 0; seed < 3000; ++seed) {
         RandomCim g(seed);
         const std::string xml = answer(g);
         const std::string dom = describeResponse(decodeResponseDom(xml));
         ASSERT_EQ(viaStream(xml, g, 0), dom) << "seed " << seed << "\n" << xml;
         ASSERT_EQ(viaStream(xml, g, 1 + g.below(300)), dom) << "seed " << seed << " in pieces";
+        const std::string bad = g.damage(xml);
+        ASSERT_EQ(orRefused([&] { return viaStream(bad, g, 1 + g.below(200)); }),
+                  orRefused([&] { return describeResponse(decodeResponseDom(bad)); }))
+            << "seed " << seed << " damaged\n"
+            << bad;
     }
 }
 

@@ -115,6 +115,22 @@ TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
                  ParseException);
 }
 
+// The status name the server puts in front of the description is kept once.
+TEST(CIMClientAnswers, ErrorElementCarriesCodeAndName) {
+    Server s([](const std::string& id) {
+        return cimResponse(simpleResponse(
+            id, "GetInstance",
+            "<ERROR CODE=\"6\" DESCRIPTION=\"CIM_ERR_NOT_FOUND: X.K=&quot;1&quot;\"/>"));
+    });
+    try {
+        s.client.getInstance(kNs, CIMObjectPath::parse("X.K=\"1\""));
+        FAIL() << "no exception";
+    } catch (const CIMException& e) {
+        EXPECT_EQ(e.getCode(), CIM_ERR_NOT_FOUND);
+        EXPECT_EQ(std::string(e.what()), "CIM_ERR_NOT_FOUND: X.K=\"1\"");
+    }
+}
+
 TEST(CIMClientRequests, InvokeMethodGoesToTheGivenNamespace) {
     Server s([](const std::string& id) {
         return cimResponse(simpleResponse(

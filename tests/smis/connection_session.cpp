@@ -41,25 +41,6 @@ TEST_F(SessionTest, MissingEndpointDataNeverContactsTheProvider) {
     EXPECT_EQ(sim.requests().size(), 0u);
 }
 
-TEST_F(SessionTest, RefusedPortGetsMaxRetriesPlusOneAttempts) {
-    const int port = static_cast<int>(cimtest::closedPort());
-    for (int maxRetries : {5, 0, 2}) {
-        RkCimomParams p = ParamsFor(sim);
-        p.port = port;
-        p.maxRetries = static_cast<uint16_t>(maxRetries);
-        FakeSnapInfo log;
-        RkCimConnection conn;
-        Bind(conn, p, &log);
-        EXPECT_EQ(conn.ConnectCimom(), 1);
-        EXPECT_EQ(count(log, "Trying connection over http port [" + std::to_string(port) + "]"),
-                  maxRetries + 1);
-        EXPECT_EQ(count(log, "Caught CIMClientConnectionException: Connection failed"),
-                  maxRetries + 1);
-        EXPECT_FALSE(conn.IsConnected()) << "the client of a failed attempt is destroyed";
-        EXPECT_EQ(conn.GetCimom().GetConnState(), RK_CIM_NOT_CONNECTED);
-    }
-}
-
 // One session, one connection, over HTTP and HTTPS; connecting again keeps it.
 TEST_F(SessionTest, OneSessionUsesOneConnectionForAllItsRequests) {
     for (bool https : {false, true}) {
@@ -133,26 +114,6 @@ TEST_F(SessionTest, CopiesShareTheClient) {
         EXPECT_EQ(original.DisconnectCimom(), 0);
         EXPECT_FALSE(copy.IsConnected()) << "the shared client is closed for both";
     }
-}
-
-// Failure traces name the source file without the build's directories, and a CIM
-// error's status once.
-TEST_F(SessionTest, FailureTracesNameTheSourceFileAndTheStatusOnce) {
-    RkCimomParams p = ParamsFor(sim);
-    p.port = static_cast<int>(cimtest::closedPort());
-    p.maxRetries = 0;
-    RkCimConnection conn;
-    Bind(conn, p, &info);
-    EXPECT_EQ(conn.ConnectCimom(), 1);
-    Bind(conn, ParamsFor(sim), &info);
-    ASSERT_EQ(conn.ConnectCimom(), 0);
-    sim.failCim(cim::CIM_ERR_FAILED, "delete refused", 1, {"DeleteInstance", "", ""});
-    EXPECT_EQ(conn.DeleteInstance(cim::CIMNamespaceName(sim.arrayNamespace()), any), 1);
-    EXPECT_EQ(count(info, "RkCimConnection::ConnectCimom: RkCimConnection.cpp:"), 2);
-    EXPECT_EQ(count(info, "RkCimConnection::DeleteInstance: RkCimConnection.cpp: "), 1);
-    EXPECT_EQ(count(info, "Caught CIMException: CIM_ERR_FAILED: delete refused"), 1);
-    EXPECT_EQ(count(info, "/RkCimConnection.cpp"), 0);
-    EXPECT_EQ(count(info, "CIM_ERR_FAILED: CIM_ERR_FAILED"), 0);
 }
 
 // The host hears of a rejected password once, whichever copy met it; later reads answer

@@ -109,17 +109,6 @@ TEST_F(QueryObjects, StorageSystemClassFollowsTheVendorPrefix) {
     EXPECT_EQ(p.getClassName().getString(), "NETAPP_StorageSystem");
 }
 
-class QueryObjectsLsi : public QueryTest {
-    sim::Config Config() override { return SimConfig("LSISSI"); }
-};
-
-TEST_F(QueryObjectsLsi, LsiProviderWithoutPrefixSettingExpectsLsiSystemClass) {
-    cim::CIMObjectPath p = util().GetSystemObjPathByNameProp(conn(), systemName);
-    EXPECT_EQ(p.getClassName().getString(), "LSISSI_StorageSystem");
-    EXPECT_EQ(util().GetVendorByName(conn(), systemName), "LSISSI");
-    EXPECT_EQ(util().GetVendorNamespaceByName(conn(), systemName), "root/LsiArray13");
-}
-
 TEST_F(QueryObjects, SystemNameValidationAndServices) {
     cim::CIMObjectPath out;
     EXPECT_EQ(util().ValidateSystemName(conn(), systemName, "CIM_StorageVolume", out), 1);

@@ -39,18 +39,5 @@ class NoSecretsInLog : public ::testing::Environment {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new NoSecretsInLog);
 
-// Unbound helpers trace to the host debug log; a secret change there stays masked too.
-TEST(QuerySecrets, UnboundSecretChangeTracesNoValue) {
-    sim::TestServer sim(SimConfig(), testsupport::PlainHttp());
-    Device dev(sim);
-    dev.conn.m_pLogger = nullptr;
-    dev.util.m_pLogger = nullptr;
-    ASSERT_EQ(dev.conn.ConnectCimom(), 0);
-    auto names = dev.conn.GetInstanceNames("CIM_SharedSecret");
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(dev.util.UpdateInstanceProp(dev.conn, names[0].toString(), "Secret", kNewSecret), 1);
-    EXPECT_EQ(sim.provider().currentState().arrays[0].providerSecret, kNewSecret);
-}
-
 }  // namespace
 }  // namespace smistest

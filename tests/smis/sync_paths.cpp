@@ -104,27 +104,6 @@ TEST_F(SyncPaths, AnESeriesClonePathIsBuiltWithoutAnyProviderCall) {
     EXPECT_EQ(util.GetCIMProp(inst, "CopyType"), "5");
 }
 
-TEST_F(SyncPaths, OtherProvidersWithKnownLayoutsGetBuiltPathsToo) {
-    struct Case {
-        const char* sourceClass;
-        const char* expected;
-    } cases[] = {
-        {"DCIM_StorageVolume", "DCIM_VolumeCopySynchronized"},
-        {"LSISSI_StorageVolume", "LSISSI_VolumeCopySynchronized"},
-        {"TPD_StorageVolume", "TPD_StorageSynchronized"},
-        {"IBMTSSVC_StorageVolume", "IBMTSSVC_LocalStorageSynchronized"},
-    };
-    for (const Case& c : cases) {
-        cim::CIMObjectPath src("//h1/root/x:" + std::string(c.sourceClass) + ".DeviceID=\"1\"");
-        cim::CIMObjectPath tgt("root/x:" + std::string(c.sourceClass) + ".DeviceID=\"2\"");
-        cim::CIMObjectPath sync = util.GetSyncPath(conn, "root/y", "", src, tgt);
-        EXPECT_EQ(sync.getClassName().getString(), c.expected);
-        EXPECT_EQ(sync.getHost(), "h1");
-        EXPECT_EQ(sync.getNameSpace().getString(), "root/y");
-    }
-    EXPECT_TRUE(sim.requests().empty());
-}
-
 TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     cim::CIMObjectPath sync =
         util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"));
