@@ -1,8 +1,6 @@
 // Request builders for driving sim::Provider::handle directly.
 #pragma once
 
-#include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/Provider.h"
+#include "testsupport/SimClock.h"
 
 namespace simtest {
 
@@ -118,14 +117,12 @@ inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
     return cim::CIMObjectPath();
 }
 
-struct ManualClock {
-    std::shared_ptr<std::atomic<int64_t>> now =
-        std::make_shared<std::atomic<int64_t>>(1700000000000);
-    sim::Clock clock() const {
-        auto n = now;
-        return [n] { return n->load(); };
-    }
-    void advance(int64_t ms) { *now += ms; }
-};
+using testsupport::ManualClock;
+}
+void advance(int64_t ms) {
+    *now += ms;
+}
+}
+;
 
 }  // namespace simtest

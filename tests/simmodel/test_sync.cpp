@@ -1,13 +1,12 @@
 // Older-engine synchronizations as the host's sync lookups see them: references of a
 // volume carry "CopyType", "SyncType" and both ends; the inventory comes from the
-// configuration and survives a save.
+// configuration.
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "SimModelTest.h"
-#include "sim/Config.h"
 
 using namespace simtest;
 using nlohmann::json;
@@ -117,23 +116,6 @@ TEST(SimSync, ReferenceNamesFindBothDirectionsAndRespectTheRole) {
     auto r = p.handle(getInstance(built, kLsiNs));
     ASSERT_FALSE(r.isError()) << r.errorDescription;
     EXPECT_EQ(prop(r.instances.at(0), "CopyType"), "5");
-}
-
-TEST(SimSync, SyncTypeInTheConfiguration) {
-    sim::Config c = sim::Config::fromJson(syncJson());
-    ASSERT_EQ(c.arrays[0].syncs.size(), 3u);
-    EXPECT_EQ(c.arrays[0].syncs[0].effectiveSyncType(), 7);
-    EXPECT_EQ(c.arrays[0].syncs[2].effectiveSyncType(), 6);
-    json saved = c.toJson();
-    EXPECT_FALSE(saved["arrays"][0]["syncs"][0].contains("syncType")) << "defaults stay implicit";
-    EXPECT_EQ(saved["arrays"][0]["syncs"][2]["syncType"], 6);
-    EXPECT_EQ(sim::Config::fromJson(saved).toJson(), saved);
-
-    for (json bad : {json(70000), json(-1), json("8")}) {
-        json j = syncJson();
-        j["arrays"][0]["syncs"][0]["syncType"] = bad;
-        EXPECT_THROW(sim::Config::fromJson(j), sim::ConfigError) << bad.dump();
-    }
 }
 
 }  // namespace
