@@ -118,11 +118,5 @@ inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
 }
 
 using testsupport::ManualClock;
-}
-void advance(int64_t ms) {
-    *now += ms;
-}
-}
-;
 
 }  // namespace simtest
