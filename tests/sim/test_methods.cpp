@@ -4,6 +4,9 @@
 // concurrent PiTs, method declarations).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -416,10 +419,14 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
 
 // A stale provider secret answers 4, an injected return value and a job ending in 10
 // reach every method, its throw-away call answers 5, and none of these changes the
-// array; the call itself then succeeds and does.
+// array; the call itself then succeeds and does, and the state file it leaves (saved
+// when the job finished) loads again.
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
+    const std::string path = ::testing::TempDir() + "every-method-" + std::to_string(::getpid());
     for (const Method& row : methods()) {
+        std::remove(path.c_str());
         SimArray s(simtest::everyMethodArray());
+        s.provider().persistTo(path);
         const Params args = row.args(s);
         const json before = s.state();
         auto call = [&](const Params& p) { return s.call(row.service, row.method, p); };
@@ -454,7 +461,13 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
         EXPECT_EQ(s.jobState(done), 7) << row.method;
         EXPECT_FALSE(s.unchanged(before)) << row.method << ": the call itself changed nothing";
         EXPECT_EQ(s.invocations(row.method), row.throwAway ? 5u : 4u) << row.method;
+        s.provider().flushState();
+        const sim::Config loaded = sim::Config::loadState(path, simtest::everyMethodArray());
+        EXPECT_EQ(loaded.toStateJson()["arrays"], s.state()) << row.method << ": state file";
+        EXPECT_EQ(sim::Provider(loaded).currentState().toStateJson()["arrays"], s.state())
+            << row.method << ": the array loaded from the state file";
     }
+    std::remove(path.c_str());
 }
 
 TEST(PiTMethods, JobsCarryTheirOutputsAndApplyTheirEffectOnlyOnSuccess) {
