@@ -37,6 +37,15 @@ inline cim::xml::Request enumInstances(const std::string& cls, std::vector<cim::
     return r;
 }
 
+inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::string& method,
+                                std::vector<cim::CIMParamValue> in = {}) {
+    auto r = op(method);
+    r.intrinsic = false;
+    r.target = target;
+    r.inParameters = std::move(in);
+    return r;
+}
+
 inline cim::xml::Request getInstance(const cim::CIMObjectPath& p, const std::string& ns = kNs) {
     auto r = op(cim::xml::kGetInstance, ns);
     r.instanceName = p;

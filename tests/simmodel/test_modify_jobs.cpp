@@ -243,29 +243,6 @@ TEST(SimJobs, VanishingJobsAndDeletion) {
     EXPECT_EQ(code(q, getInstance(qj)), cim::CIM_ERR_NOT_FOUND);
 }
 
-TEST(SimProvider, ExtrinsicCallsWithoutAMethodAreRefused) {
-    sim::Provider p(sim::Config::defaults());
-    auto call = [&](const CIMObjectPath& target, const std::string& method,
-                    const std::string& ns = kNs) {
-        cim::xml::Request r;
-        r.intrinsic = false;
-        r.methodName = method;
-        r.nameSpace = ns;
-        r.target = target;
-        return p.handle(r);
-    };
-    CIMObjectPath repl = first(p, "CIM_ReplicationService");
-    auto resp = call(repl, "FrobnicateVolumes");
-    EXPECT_EQ(resp.errorCode, cim::CIM_ERR_METHOD_NOT_FOUND);
-    EXPECT_FALSE(resp.intrinsic);
-    CIMObjectPath nowhere = repl;
-    nowhere.setClassName("NETAPP_NoService");
-    EXPECT_EQ(call(nowhere, "CreateGroup").errorCode, cim::CIM_ERR_NOT_FOUND);
-    CIMObjectPath elsewhere = repl;
-    elsewhere.setNameSpace("root/none");
-    EXPECT_EQ(call(elsewhere, "CreateGroup").errorCode, cim::CIM_ERR_INVALID_NAMESPACE);
-}
-
 // Reset brings back the configured array: secret, no jobs, the objects as loaded.
 TEST(SimProvider, ResetRestoresTheConfiguredArray) {
     sim::Provider p(sim::Config::defaults());
@@ -333,13 +310,7 @@ TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
     auto call = [&](const CIMObjectPath& job, std::vector<cim::CIMParamValue> in) {
-        cim::xml::Request r;
-        r.intrinsic = false;
-        r.methodName = "RequestStateChange";
-        r.nameSpace = kNs;
-        r.target = job;
-        r.inParameters = std::move(in);
-        return p.handle(r);
+        return p.handle(invoke(job, "RequestStateChange", std::move(in)));
     };
     auto rc = [](const cim::xml::Response& r) {
         EXPECT_FALSE(r.isError()) << r.errorDescription;

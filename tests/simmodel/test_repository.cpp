@@ -1,6 +1,6 @@
 // The repository seen through Provider::handle: enumerations through superclasses,
 // instances, associations and their filters, paths as clients build them, and the
-// CIM errors of the read operations.
+// CIM errors of the read operations and of calls to no method.
 #include <algorithm>
 #include <set>
 #include <sstream>
@@ -210,6 +210,10 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     query.unknownParameters = {"QueryLanguage", "Query"};
     auto create = op(cim::xml::kCreateInstance);
     create.newInstance = cim::CIMInstance("NETAPP_StorageVolume");
+    const CIMObjectPath repl = first(p, "CIM_ReplicationService");
+    CIMObjectPath noService = repl, elsewhere = repl;
+    noService.setClassName("NETAPP_NoService");
+    elsewhere.setNameSpace("root/none");
     auto getClass = op(cim::xml::kGetClass);
     getClass.className = cim::CIMName("NETAPP_Nope");
     const struct {
@@ -240,11 +244,15 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
         {"unknown result class", assocNames(vol, "", "CIM_NoSuchClass"), cim::CIM_ERR_INVALID_CLASS},
         {"associators of unknown class", assocNames(otherClass, "", ""), cim::CIM_ERR_INVALID_CLASS},
         {"associators of a class", assocNames(CIMObjectPath("", kNs, "NETAPP_StorageVolume"), "", ""), cim::CIM_ERR_NOT_SUPPORTED},
+        {"unknown method", invoke(repl, "FrobnicateVolumes"), cim::CIM_ERR_METHOD_NOT_FOUND},
+        {"method of an unknown service", invoke(noService, "CreateGroup"), cim::CIM_ERR_NOT_FOUND},
+        {"method in another namespace", invoke(elsewhere, "CreateGroup"), cim::CIM_ERR_INVALID_NAMESPACE},
         // clang-format on
     };
     for (const auto& row : rows) {
         auto answer = p.handle(row.request);
         EXPECT_EQ(answer.errorCode, row.code) << row.name;
+        EXPECT_EQ(answer.intrinsic, row.request.intrinsic) << row.name;
         EXPECT_TRUE(answer.instances.empty()) << row.name;
         EXPECT_FALSE(answer.errorDescription.empty()) << row.name;
     }
