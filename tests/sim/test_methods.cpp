@@ -1,7 +1,7 @@
 // Every method of the array through our CIM client: each refusal answers its code and
 // changes nothing, faults and failed jobs reach every method, and the rules no
 // operation suite triggers (job outputs, equal keys, forced removal, free LUNs,
-// concurrent PiTs, method declarations).
+// concurrent PiTs).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -662,39 +662,4 @@ TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     }
     EXPECT_EQ(sequences.size(), 32u);
     EXPECT_EQ(times.size(), 32u);
-}
-
-TEST(ArrayShapes, ServicesDeclareTheirMethodsWithTypedParameters) {
-    SimArray s;
-    struct Row {
-        const char* cls;
-        const char* method;
-        const char* parameter;
-        cim::CIMType type;
-        bool isArray;
-        const char* direction;
-    };
-    // clang-format off
-    const Row rows[] = {
-        {"_ReplicationService", "CreateGroup", "Members", cim::CIMTYPE_REFERENCE, true, "IN"},
-        {"_ReplicationService", "CreateGroup", "ReplicationGroup", cim::CIMTYPE_REFERENCE, false, "OUT"},
-        {"_ReplicationService", "CreatePiTGroup", "RepositorySize", cim::CIMTYPE_UINT64, false, "IN"},
-        {"_ControllerConfigurationService", "ExposePaths", "DeviceAccesses", cim::CIMTYPE_UINT16, true, "IN"},
-        {"_StorageConfigurationService", "CreateOrModifyElementFromStoragePool", "TheElement", cim::CIMTYPE_REFERENCE, false, "OUT"},
-        {"_ConcreteJob", "RequestStateChange", "RequestedState", cim::CIMTYPE_UINT16, false, "IN"},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        cim::CIMClass c = s.client().getClass(s.ns(), s.prefix() + row.cls, false);
-        cim::Uint32 m = c.findMethod(row.method);
-        ASSERT_NE(m, cim::PEG_NOT_FOUND) << row.cls << "." << row.method;
-        const cim::CIMMethod& method = c.getMethod(m);
-        EXPECT_EQ(method.getType(), cim::CIMTYPE_UINT32) << row.method;
-        cim::Uint32 p = method.findParameter(row.parameter);
-        ASSERT_NE(p, cim::PEG_NOT_FOUND) << row.method << "." << row.parameter;
-        const cim::CIMParameter& param = method.getParameter(p);
-        EXPECT_EQ(param.getType(), row.type) << row.parameter;
-        EXPECT_EQ(param.isArray(), row.isArray) << row.parameter;
-        EXPECT_NE(param.findQualifier(row.direction), cim::PEG_NOT_FOUND) << row.parameter;
-    }
 }
