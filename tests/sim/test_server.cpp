@@ -165,7 +165,9 @@ TEST_F(ServerTest, EveryFaultKindHitsItsRequestOnly) {
             ASSERT_EQ(postCim(*c, invoke(service, ns, "NoSuchMethod"))->status, 200);
         }
         auto r = postCim(*c, row.request);
-        if (row.hit.status < 0) EXPECT_FALSE(r);
+        if (row.hit.status < 0) {
+            EXPECT_FALSE(r);
+        }
         if (row.hit.status > 0) {
             ASSERT_TRUE(r);
             EXPECT_EQ(r->status, row.hit.status);
