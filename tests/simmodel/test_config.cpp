@@ -136,43 +136,20 @@ TEST(SimConfig, RefusesBadInputWithAClearMessage) {
     }
 }
 
-TEST(SimConfig, JsonRoundTripKeepsEverything) {
-    json j = json::parse(R"({
-      "preset": "LSISSI", "omitPrivileges": true,
-      "jobs": { "durationMs": 10, "retentionMs": 20, "vanish": true },
-      "arrays": [ {
-        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw", "providerSecret": "old",
-        "pools": [ { "label": "DG1" } ],
-        "volumes": [ { "label": "src" }, { "label": "src2" }, { "label": "clone1", "kind": "clone" },
-                     { "label": "view1", "kind": "view" }, { "label": "snap1", "kind": "snapshot" } ],
-        "hostGroups": [ { "label": "g" } ],
-        "hosts": [ { "label": "h", "group": "g", "ports": ["iqn.2000-01.x:h"] } ],
-        "mappings": [ { "volume": "view1", "to": "g", "lun": 4 } ],
-        "pitGroups": [ { "label": "src_SMIS_PG", "baseVolume": "src", "nextSequence": 3 } ],
-        "consistencyGroups": [ { "label": "CG1", "members": ["src", "src2"] } ],
-        "syncs": [ { "type": "volumeCopy", "source": "src", "target": "clone1" },
-                   { "type": "snapshot", "source": "src", "target": "snap1" } ]
-      } ] })");
-    Config c = Config::fromJson(j);
-    const std::string group = c.arrays[0].pitGroups[0].ref;
-    json j2 = c.toJson();
-    j2["arrays"][0]["pits"] = json::array({{{"group", group}, {"sequence", 1}, {"whenMicros", 5}},
-                                           {{"group", group}, {"sequence", 2}}});
-    j2["arrays"][0]["views"] = json::array({{{"volume", "view1"}, {"base", "src"}, {"pit", ""}}});
-    // The view needs a PiT id: take the generated one of sequence 1.
-    Config withPits = Config::fromJson([&] {
-        json t = j2;
-        t["arrays"][0].erase("views");
-        return t;
-    }());
-    j2["arrays"][0]["views"][0]["pit"] = withPits.arrays[0].pits[0].id;
-    Config full = Config::fromJson(j2);
-    EXPECT_EQ(Config::fromJson(full.toJson()).toJson(), full.toJson());
-    EXPECT_TRUE(full.omitPrivileges);
-    EXPECT_TRUE(full.jobs.vanish);
-    EXPECT_EQ(full.arrays[0].providerSecret, "old");
-    EXPECT_EQ(full.arrays[0].pits.size(), 2u);
-    EXPECT_EQ(full.arrays[0].syncs.size(), 2u);
+// The objects of an array round-trip through the state file (see the every-method
+// test); here the settings only a configuration carries.
+TEST(SimConfig, JsonRoundTripKeepsTheSettings) {
+    json j = minimal();
+    j["preset"] = "LSISSI";
+    j["omitPrivileges"] = true;
+    j["jobs"] = {{"durationMs", 10}, {"retentionMs", 20}, {"vanish", true}};
+    j["arrays"][0]["providerSecret"] = "old";
+    const json out = Config::fromJson(j).toJson();
+    EXPECT_EQ(Config::fromJson(out).toJson(), out);
+    EXPECT_EQ(out["omitPrivileges"], true);
+    EXPECT_EQ(out["jobs"]["vanish"], true);
+    EXPECT_EQ(out["jobs"]["retentionMs"], 20);
+    EXPECT_EQ(out["arrays"][0]["providerSecret"], "old");
 }
 
 TEST(SimConfig, BulkVolumesDescribeALargeArray) {
