@@ -56,26 +56,13 @@ TEST(SimControls, SkipLetsTheFirstMatchingRequestsPass) {
         std::string requests;            // V: volume names, P: pool names
         std::vector<int> statuses;
     } rows[] = {
-        {"skip 2, then one",
-         {R"({"kind":"http","status":503,"skip":2})"},
-         "VVVV",
-         {200, 200, 503, 200}},
-        {"skip 1, then every one",
-         {R"({"kind":"http","status":503,"skip":1,"count":-1})"},
-         "VVVV",
-         {200, 503, 503, 503}},
-        {"only matching requests count",
-         {R"({"kind":"http","status":503,"skip":1,"className":"CIM_StoragePool"})"},
-         "VPVPP",
-         {200, 200, 200, 503, 200}},
-        {"no skip fails at once",
-         {R"({"kind":"http","status":503,"count":2})"},
-         "VVV",
-         {503, 503, 200}},
-        {"a request another rule fails still counts as passed",
-         {R"({"kind":"http","status":503})", R"({"kind":"http","status":500,"skip":1})"},
-         "VVV",
-         {503, 500, 200}},
+        // clang-format off
+        {"skip 2, then one", {R"({"kind":"http","status":503,"skip":2})"}, "VVVV", {200, 200, 503, 200}},
+        {"skip 1, then every one", {R"({"kind":"http","status":503,"skip":1,"count":-1})"}, "VVVV", {200, 503, 503, 503}},
+        {"only matching requests count", {R"({"kind":"http","status":503,"skip":1,"className":"CIM_StoragePool"})"}, "VPVPP", {200, 200, 200, 503, 200}},
+        {"no skip fails at once", {R"({"kind":"http","status":503,"count":2})"}, "VVV", {503, 503, 200}},
+        {"a request another rule fails still counts as passed", {R"({"kind":"http","status":503})", R"({"kind":"http","status":500,"skip":1})"}, "VVV", {503, 500, 200}},
+        // clang-format on
     };
     for (const Row& row : rows) {
         sim.reset();

@@ -1,7 +1,7 @@
 // Every method of the array through our CIM client: each refusal answers its code and
 // changes nothing, faults and failed jobs reach every method, and the rules no
 // operation suite triggers (job outputs, equal keys, forced removal, free LUNs,
-// concurrent PiTs).
+// concurrent PiTs, the controls edge tests use, method declarations).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -662,4 +662,67 @@ TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     }
     EXPECT_EQ(sequences.size(), 32u);
     EXPECT_EQ(times.size(), 32u);
+}
+
+// The controls edge tests use that no operation suite reaches: a second shared secret
+// and none, a PiT with two define states, a failback.
+TEST(ArrayShapes, DamagedShapesForEdgeTests) {
+    SimArray s(simtest::richArray());
+    s.control({{"action", "sharedSecrets"}, {"count", 2}});
+    const CIMObjectPath service = s.first(s.prefix() + "_SharedSecretService");
+    auto secrets = s.associators(service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
+    ASSERT_EQ(secrets.size(), 2u);
+    EXPECT_NE(s.property(secrets[1], "Secret"), "<absent>");
+    s.control({{"action", "sharedSecrets"}, {"count", 0}});
+    EXPECT_EQ(s.count("CIM_SharedSecret"), 0u);
+
+    const CIMObjectPath pit = s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_PiT")[0];
+    s.control(
+        {{"action", "extraDefineState"}, {"pit", pit.findKeyBinding("InstanceID")->getValue()}});
+    auto states = s.client().referenceNames(s.ns(), pit, "CIM_SettingsDefineState");
+    ASSERT_EQ(states.size(), 2u);
+    for (const auto& sds : states) EXPECT_NO_THROW(s.instance(sds)) << sds.toString();
+
+    // A failover moves the current owner only; views wait for the preferred one.
+    const CIMObjectPath base = s.volume("ora_data1");
+    const std::string owner = s.property(base, "CurrentManager");
+    s.control({{"action", "failover"}, {"volume", "ora_data1"}});
+    EXPECT_NE(s.property(base, "CurrentManager"), owner);
+    EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modify(5, states[0])).rc, 4u);
+    s.control({{"action", "failback"}, {"volume", "ora_data1"}});
+    EXPECT_EQ(s.property(base, "CurrentManager"), owner);
+    EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modify(5, states[0])).rc, 0u);
+}
+
+// Generic clients type a method's parameters from the class.
+TEST(ArrayShapes, ServicesDeclareTheirMethodsWithTypedParameters) {
+    SimArray s;
+    struct Row {
+        const char* cls;
+        const char* method;
+        const char* parameter;
+        cim::CIMType type;
+        bool isArray;
+        const char* direction;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"_ReplicationService", "CreateGroup", "Members", cim::CIMTYPE_REFERENCE, true, "IN"},
+        {"_ReplicationService", "CreateGroup", "ReplicationGroup", cim::CIMTYPE_REFERENCE, false, "OUT"},
+        {"_ControllerConfigurationService", "ExposePaths", "DeviceAccesses", cim::CIMTYPE_UINT16, true, "IN"},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        cim::CIMClass c = s.client().getClass(s.ns(), s.prefix() + row.cls, false);
+        cim::Uint32 m = c.findMethod(row.method);
+        ASSERT_NE(m, cim::PEG_NOT_FOUND) << row.cls << "." << row.method;
+        const cim::CIMMethod& method = c.getMethod(m);
+        EXPECT_EQ(method.getType(), cim::CIMTYPE_UINT32) << row.method;
+        cim::Uint32 p = method.findParameter(row.parameter);
+        ASSERT_NE(p, cim::PEG_NOT_FOUND) << row.method << "." << row.parameter;
+        const cim::CIMParameter& param = method.getParameter(p);
+        EXPECT_EQ(param.getType(), row.type) << row.parameter;
+        EXPECT_EQ(param.isArray(), row.isArray) << row.parameter;
+        EXPECT_NE(param.findQualifier(row.direction), cim::PEG_NOT_FOUND) << row.parameter;
+    }
 }

@@ -118,8 +118,9 @@ inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls,
 }
 
 // The volume path whose "ElementName" is `label`.
-inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
-    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}));
+inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label,
+                                 const std::string& ns = kNs) {
+    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, ns));
     for (const auto& i : resp.instances)
         if (prop(i, "ElementName") == label) return i.getPath();
     ADD_FAILURE() << "no volume " << label;

@@ -1,6 +1,9 @@
 // Changes through ModifyInstance and DeleteInstance, jobs on a manual clock,
 // extrinsic calls, reset and state files, and handle() under concurrent use.
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -243,13 +246,20 @@ TEST(SimJobs, VanishingJobsAndDeletion) {
     EXPECT_EQ(code(q, getInstance(qj)), cim::CIM_ERR_NOT_FOUND);
 }
 
-// Reset brings back the configured array: secret, no jobs, the objects as loaded.
-TEST(SimProvider, ResetRestoresTheConfiguredArray) {
+// Reset brings back the configured array: secret, no jobs, the objects as loaded. A
+// secret changed by a host is saved as stale, and stays stale after a restart.
+TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
     CIMObjectPath secret = first(p, "CIM_SharedSecret");
     ok(p,
        modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("other"))), {"Secret"}));
     p.startJobWithEffect(0, [](sim::Array& a) { a.volumes.pop_back(); });
+    const std::string path = ::testing::TempDir() + "simmodel-state-" + std::to_string(::getpid());
+    p.saveState(path);
+    sim::Provider restarted(sim::Config::loadState(path, sim::Config::defaults()));
+    std::remove(path.c_str());
+    EXPECT_NE(prop(fetch(restarted, first(restarted, "CIM_SharedSecret")), "Secret"), "arraypw");
+
     p.reset();
     EXPECT_EQ(prop(fetch(p, secret), "Secret"), "arraypw");
     EXPECT_TRUE(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.empty());

@@ -350,6 +350,31 @@ TEST(SimRepository, AssociationPathsResolveByTheirEnds) {
     EXPECT_EQ(code(p, getInstance(garbage)), cim::CIM_ERR_NOT_FOUND);
 }
 
+// The routes a host takes from the system to the secret, and from the replication
+// service to its capabilities; a host cluster leads to its members.
+TEST(SimRepository, ServicesLeadToTheSecretAndTheCapabilities) {
+    sim::Provider p(sim::Config::defaults());
+    const CIMObjectPath system = first(p, "NETAPP_StorageSystem");
+    auto services =
+        ok(p, assocNames(system, "CIM_HostedService", "CIM_SharedSecretService")).instanceNames;
+    ASSERT_EQ(services.size(), 1u);
+    auto secrets = ok(p, assocNames(services[0], "CIM_SharedSecretIsShared", "CIM_SharedSecret"))
+                       .instanceNames;
+    ASSERT_EQ(secrets.size(), 1u);
+    EXPECT_EQ(prop(ok(p, getInstance(secrets[0])).instances.at(0), "Secret"), "arraypw");
+    EXPECT_EQ(ok(p, assocNames(system, "CIM_HostedService", "CIM_Service")).instanceNames.size(),
+              4u);
+    auto caps = ok(p, assocNames(first(p, "SNIA_ReplicationService"), "",
+                                 "CIM_StorageReplicationCapabilities"))
+                    .instanceNames;
+    ASSERT_EQ(caps.size(), 1u);
+    EXPECT_EQ(prop(ok(p, getInstance(caps[0])).instances.at(0), "SupportedSynchronizationType"),
+              "6,7,8");
+    EXPECT_EQ(ok(p, assocNames(first(p, "NETAPP_Cluster"), "CIM_MemberOfCollection", ""))
+                  .instanceNames.size(),
+              2u);
+}
+
 TEST(SimRepository, OmittedPrivilegesLeaveOnlyTheFallbackRoute) {
     sim::Provider p(richConfig("NETAPP", true));
     EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedPrivilege")).instanceNames.empty());

@@ -31,20 +31,7 @@ json syncJson() {
 }
 
 cim::CIMObjectPath volumeIn(sim::Provider& p, const std::string& label) {
-    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, kLsiNs));
-    for (const auto& i : resp.instances)
-        if (prop(i, "ElementName") == label) return i.getPath();
-    ADD_FAILURE() << "no volume " << label;
-    return cim::CIMObjectPath();
-}
-
-cim::xml::Request references(const cim::CIMObjectPath& p, const std::string& result,
-                             const std::string& role = "") {
-    auto r = op(cim::xml::kReferences, kLsiNs);
-    r.objectName = p;
-    if (!result.empty()) r.resultClass = cim::CIMName(result);
-    if (!role.empty()) r.role = role;
-    return r;
+    return volume(p, label, kLsiNs);
 }
 
 // The same volume whatever host or namespace the reference text carries.
@@ -59,7 +46,10 @@ bool refersTo(const std::string& text, cim::CIMObjectPath expected) {
 TEST(SimSync, ReferencesOfAVolumeCarryTypesAndBothEnds) {
     sim::Provider p(sim::Config::fromJson(syncJson()));
     cim::CIMObjectPath src = volumeIn(p, "src");
-    auto syncs = ok(p, references(src, "CIM_StorageSynchronized")).instances;
+    auto refs = refNames(src, "CIM_StorageSynchronized");
+    refs.methodName = cim::xml::kReferences;
+    refs.nameSpace = kLsiNs;
+    auto syncs = ok(p, refs).instances;
     ASSERT_EQ(syncs.size(), 2u);
 
     const cim::CIMInstance& legacy = syncs[0];
