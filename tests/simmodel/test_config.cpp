@@ -36,29 +36,6 @@ std::string errorOf(const json& j) {
 
 }  // namespace
 
-TEST(SimConfig, PresetsSetPrefixNamespaceAndInquiryIdentity) {
-    struct Case {
-        const char* preset;
-        const char* prefix;
-        const char* ns;
-    } cases[] = {{"LSISSI", "LSISSI", "root/LsiArray13"},
-                 {"dcim", "DCIM", "root/DCIM/MDStorageArray13"},
-                 {"NETAPP", "NETAPP", "root/netapp/santricity"}};
-    for (const auto& k : cases) {
-        json j = minimal();
-        j["preset"] = k.preset;
-        Config c = Config::fromJson(j);
-        EXPECT_EQ(c.classPrefix, k.prefix);
-        EXPECT_EQ(c.arrayNamespace, k.ns);
-        EXPECT_EQ(c.arrays[0].vendor, Config::presetFor(k.preset).vendor);
-    }
-    json j = minimal();
-    j["preset"] = "LSISSI";
-    j["namespace"] = "root/custom";
-    EXPECT_EQ(Config::fromJson(j).arrayNamespace, "root/custom");
-    EXPECT_THROW(Config::presetFor("EMC"), ConfigError);
-}
-
 TEST(SimConfig, NormalisesIdentitiesAndFillsDefaults) {
     json j = minimal();
     j["arrays"][0]["id"] = "600a0980006ce2b2000000005a1b2c3d";
@@ -73,6 +50,11 @@ TEST(SimConfig, NormalisesIdentitiesAndFillsDefaults) {
     EXPECT_EQ(a.controllers[0].name.find(a.id), std::string::npos);
     // Generated ids are stable from one load to the next.
     EXPECT_EQ(Config::fromJson(j).arrays[0].volumes[0].uuid, a.volumes[0].uuid);
+    // A namespace of one's own wins over the preset's.
+    j["preset"] = "lsissi";
+    j["namespace"] = "root/custom";
+    const Config preset = Config::fromJson(j);
+    EXPECT_EQ(preset.classPrefix + " " + preset.arrayNamespace, "LSISSI root/custom");
 }
 
 TEST(SimConfig, RefusesBadInputWithAClearMessage) {

@@ -58,16 +58,3 @@ TEST(SimFabric, PortsAreMatchedAsHostsWriteThem) {
     EXPECT_EQ(none["unknownPorts"].size(), 3u);
     EXPECT_TRUE(p.fabricLuns({})["luns"].empty());
 }
-
-TEST(SimFabric, FollowsTheLiveModelAndThePreset) {
-    json j = sim::Config::defaults().toJson();
-    j["preset"] = "LSISSI";
-    j["arrays"][0]["vendor"] = "LSI";
-    sim::Config c = sim::Config::fromJson(j);
-    sim::Provider p(c);
-    json f = p.fabricLuns({"iqn.1994-05.com.example:iscsihost1"});
-    ASSERT_FALSE(f["luns"].empty());
-    EXPECT_EQ(text(f["luns"][0]["standardInquiry"], 8, 8), "LSI     ");
-    p.startJobWithEffect(0, [](sim::Array& a) { a.mappings.clear(); });
-    EXPECT_TRUE(p.fabricLuns({"iqn.1994-05.com.example:iscsihost1"})["luns"].empty());
-}
