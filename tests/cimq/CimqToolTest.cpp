@@ -209,14 +209,10 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
     } cases[] = {
         // clang-format off
         {with({"--password-env", "CIMQ_TEST_PASSWORD", "gi", "600A0B80002A1B3C0000"}), "malformed"},
-        {with({"--password-env", "CIMQ_TEST_PASSWORD", "im", kService, "M", "X=uint99:1"}),
-         "uint99"},
         {with({"--password-env", "CIMQ_TEST_PASSWORD", "ein", "1Bad"}), "class name"},
-        {with({"--password-env", "CIMQ_TEST_PASSWORD", "--timeout", "0", "ein", "X"}), "timeout"},
         {with({"--timeout", "0.0004", "ein", "X"}), "--timeout"},
         {with({"--timeout", "nan", "ein", "X"}), "--timeout"},
         {with({"--max-response-mib", "0", "ein", "X"}), "--max-response-mib"},
-        {{"--url", "ftp://x", "ein", "X"}, "http"},
         {with({"--password-env", "CIMQ_NO_SUCH_VARIABLE", "ein", "X"}), "CIMQ_NO_SUCH_VARIABLE"},
         {with({"--password-file", "/nonexistent/pw", "ein", "X"}), "password file"},
         {with({"--password-file", longFile, "ein", "X"}), "longer than 4096 bytes"},
@@ -240,28 +236,15 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
 
     Result help = runCimq({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* word : {"--url",
-                             "--namespace",
-                             "--user",
-                             "--password-file",
-                             "--password-env",
-                             "--insecure",
-                             "--ca-file",
-                             "--timeout",
-                             "--json",
-                             " ein",
-                             " ei",
-                             " gi",
-                             " an",
-                             " ai",
-                             " rn",
-                             " ri",
-                             " im",
-                             " mi",
-                             " di",
-                             "NAME=TYPE:VALUE",
-                             "Exit status"})
-        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    // Options end with a space, commands start a line.
+    std::istringstream options(
+        "--url --namespace --user --password-file --password-env --insecure --ca-file --timeout "
+        "--json NAME=TYPE:VALUE");
+    for (std::string w; options >> w;) EXPECT_NE(help.out.find(w + " "), std::string::npos) << w;
+    std::istringstream commands("ein ei gi an ai rn ri im mi di");
+    for (std::string w; commands >> w;)
+        EXPECT_NE(help.out.find("\n  " + w + " "), std::string::npos) << w;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
     help = runCimq({"an", "--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* word : {"--assoc-class", "--result-class", "--role", "--result-role"})

@@ -17,12 +17,9 @@ inline httplib::Headers cimHeaders(const cim::xml::Request& r) {
             {"CIMProtocolVersion", "1.0"}};
 }
 
-inline httplib::Result postCim(httplib::Client& client, const cim::xml::Request& r) {
-    return client.Post("/cimom", cimHeaders(r), cim::xml::encodeRequest(r),
-                       "application/xml; charset=\"utf-8\"");
-}
-
-inline httplib::Result postCim(httplib::SSLClient& client, const cim::xml::Request& r) {
+// Over an httplib::Client or SSLClient.
+template <class Client>
+httplib::Result postCim(Client& client, const cim::xml::Request& r) {
     return client.Post("/cimom", cimHeaders(r), cim::xml::encodeRequest(r),
                        "application/xml; charset=\"utf-8\"");
 }

@@ -56,26 +56,13 @@ TEST(SimControls, SkipLetsTheFirstMatchingRequestsPass) {
         std::string requests;            // V: volume names, P: pool names
         std::vector<int> statuses;
     } rows[] = {
-        {"skip 2, then one",
-         {R"({"kind":"http","status":503,"skip":2})"},
-         "VVVV",
-         {200, 200, 503, 200}},
-        {"skip 1, then every one",
-         {R"({"kind":"http","status":503,"skip":1,"count":-1})"},
-         "VVVV",
-         {200, 503, 503, 503}},
-        {"only matching requests count",
-         {R"({"kind":"http","status":503,"skip":1,"className":"CIM_StoragePool"})"},
-         "VPVPP",
-         {200, 200, 200, 503, 200}},
-        {"no skip fails at once",
-         {R"({"kind":"http","status":503,"count":2})"},
-         "VVV",
-         {503, 503, 200}},
-        {"a request another rule fails still counts as passed",
-         {R"({"kind":"http","status":503})", R"({"kind":"http","status":500,"skip":1})"},
-         "VVV",
-         {503, 500, 200}},
+        // clang-format off
+        {"skip 2, then one", {R"({"kind":"http","status":503,"skip":2})"}, "VVVV", {200, 200, 503, 200}},
+        {"skip 1, then every one", {R"({"kind":"http","status":503,"skip":1,"count":-1})"}, "VVVV", {200, 503, 503, 503}},
+        {"only matching requests count", {R"({"kind":"http","status":503,"skip":1,"className":"CIM_StoragePool"})"}, "VPVPP", {200, 200, 200, 503, 200}},
+        {"no skip fails at once", {R"({"kind":"http","status":503,"count":2})"}, "VVV", {503, 503, 200}},
+        {"a request another rule fails still counts as passed", {R"({"kind":"http","status":503})", R"({"kind":"http","status":500,"skip":1})"}, "VVV", {503, 500, 200}},
+        // clang-format on
     };
     for (const Row& row : rows) {
         sim.reset();
@@ -220,34 +207,20 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
         std::string gone;
         std::vector<size_t> left;
     } rows[] = {
-        {"base with a PiT group, CG member view, clone",
-         K::Volume,
-         "src1",
-         "mv1 src1 view1",
-         {0, 0, 1, 1, 1, 1, 1, 1, 1}},
-        {"base with a legacy snapshot and a mapping",
-         K::Volume,
-         "SRC2",
-         "mv2 snap1 src2",
-         {1, 2, 2, 1, 1, 1, 1, 1, 1}},
+        // clang-format off
+        {"base with a PiT group, CG member view, clone", K::Volume, "src1", "mv1 src1 view1", {0, 0, 1, 1, 1, 1, 1, 1, 1}},
+        {"base with a legacy snapshot and a mapping", K::Volume, "SRC2", "mv2 snap1 src2", {1, 2, 2, 1, 1, 1, 1, 1, 1}},
         {"clone target", K::Volume, "clone1", "clone1", {1, 2, 3, 1, 1, 1, 2, 1, 2}},
         {"legacy snapshot", K::Volume, "snap1", "snap1", {1, 2, 3, 1, 1, 1, 2, 1, 2}},
-        {"PiT with a mapped view",
-         K::PiT,
-         config.arrays[0].pits[0].id,
-         "view1",
-         {1, 1, 2, 1, 1, 1, 1, 2, 2}},
-        {"CG PiT with its view",
-         K::PiT,
-         config.arrays[0].cgPits[0].id,
-         "mv1 mv2",
-         {1, 2, 1, 1, 0, 0, 2, 2, 2}},
+        {"PiT with a mapped view", K::PiT, config.arrays[0].pits[0].id, "view1", {1, 1, 2, 1, 1, 1, 1, 2, 2}},
+        {"CG PiT with its view", K::PiT, config.arrays[0].cgPits[0].id, "mv1 mv2", {1, 2, 1, 1, 0, 0, 2, 2, 2}},
         {"PiT view", K::PiTView, "view1", "view1", {1, 2, 2, 1, 1, 1, 1, 2, 2}},
         {"CG view by label", K::PiTView, "CGVIEW1", "mv1 mv2", {1, 2, 1, 1, 1, 0, 2, 2, 2}},
         {"one member of a CG view", K::PiTView, "mv1", "mv1", {1, 2, 2, 1, 1, 1, 2, 2, 2}},
         {"PiT group", K::PiTGroup, "src1_SMIS_PG", "view1", {0, 0, 2, 1, 1, 1, 1, 2, 2}},
         {"consistency group", K::ConsistencyGroup, "1A_2", "mv1 mv2", {1, 2, 1, 0, 0, 0, 2, 2, 0}},
         {"mapping", K::Mapping, "view1", "", {1, 2, 3, 1, 1, 1, 1, 2, 2}},
+        // clang-format on
     };
     auto labels = [](const json& a) {
         std::set<std::string> out;
@@ -349,6 +322,12 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
         {"/control/faults", R"({"kind":"http","skip":-1})"},
         {"/control/faults", R"({"kind":"http","skip":"two"})"},
         {"/control/faults", R"({"kind":"hang","holdMs":-5})"},
+        {"/control/faults", R"({"count":1})"},
+        {"/control/faults", R"({"kind":"http","status":99})"},
+        {"/control/faults", R"({"kind":"delay","delayMs":-1})"},
+        {"/control/faults", R"({"kind":"return-value","value":-4})"},
+        {"/control/faults", R"({"kind":"return-value","value":99999999999})"},
+        {"/control/faults", R"({"kind":"http","className":7})"},
         {"/control/remove", R"({"object":"lun","target":"x"})"},
         {"/control/remove", R"({"object":"volume"})"},
         {"/control/remove", R"({"object":"volume","target":"x","nth":0})"},

@@ -60,19 +60,14 @@ TEST(SimHardening, RequestsWithoutCredentialsAreRefusedOnTheirHead) {
         const char* name;
         std::string request;
     } rows[] = {
-        {"endless chunks", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n", false) +
-                               chunk(1 << 20).substr(0, 70000)},
+        // clang-format off
+        {"endless chunks", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n", false) + chunk(1 << 20).substr(0, 70000)},
         {"300 MB announced", head(sim, "/cimom", "Content-Length: 314572800\r\n", false) + partial},
         {"close-delimited", head(sim, "/cimom", "", false) + partial},
-        {"wrong password, chunked", head(sim, "/cimom",
-                                         "Authorization: " + basicAuth(sim.user(), "wrong") +
-                                             "\r\nTransfer-Encoding: chunked\r\n",
-                                         false) +
-                                        chunk(60000)},
-        {"100-continue",
-         head(sim, "/cimom", "Content-Length: 314572800\r\nExpect: 100-continue\r\n", false)},
-        {"control, chunked",
-         head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n", false) + chunk(60000)},
+        {"wrong password, chunked", head(sim, "/cimom", "Authorization: " + basicAuth(sim.user(), "wrong") + "\r\nTransfer-Encoding: chunked\r\n", false) + chunk(60000)},
+        {"100-continue", head(sim, "/cimom", "Content-Length: 314572800\r\nExpect: 100-continue\r\n", false)},
+        {"control, chunked", head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n", false) + chunk(60000)},
+        // clang-format on
     };
     for (const Row& row : rows) {
         RawConnection raw(sim.httpPort(), 10);
@@ -100,31 +95,22 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
         std::string request;
         int status;
     } rows[] = {
-        {"CIM chunks past the limit",
-         head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + chunks, 413},
-        {"CIM length past the limit",
-         head(sim, "/cimom", "Content-Length: 204800\r\n") + chunk(100), 413},
+        // clang-format off
+        {"CIM chunks past the limit", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + chunks, 413},
+        {"CIM length past the limit", head(sim, "/cimom", "Content-Length: 204800\r\n") + chunk(100), 413},
         {"CIM close-delimited past the limit", head(sim, "/cimom", "") + chunks, 413},
-        {"control chunks past 1 MiB",
-         head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n") + chunks + chunks + chunks +
-             chunks + chunks + chunks,
-         413},
-        {"fabric length past 1 MiB", head(sim, "/fabric/luns", "Content-Length: 10485760\r\n"),
-         413},
+        {"control chunks past 1 MiB", head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n") + chunks + chunks + chunks + chunks + chunks + chunks, 413},
+        {"fabric length past 1 MiB", head(sim, "/fabric/luns", "Content-Length: 10485760\r\n"), 413},
         {"gzip transfer coding", head(sim, "/cimom", "Transfer-Encoding: gzip\r\n") + "QQQQ", 501},
         {"chunked twice", head(sim, "/cimom", "Transfer-Encoding: chunked, chunked\r\n"), 501},
-        {"compressed body",
-         head(sim, "/cimom", "Content-Length: 4\r\nContent-Encoding: gzip\r\n") + "QQQQ", 415},
-        {"chunk size not hex",
-         head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + "QQ\r\nQQ\r\n", 400},
-        {"chunk longer than its size",
-         head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + "2\r\nQQQQ\r\n0\r\n\r\n", 400},
+        {"compressed body", head(sim, "/cimom", "Content-Length: 4\r\nContent-Encoding: gzip\r\n") + "QQQQ", 415},
+        {"chunk size not hex", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + "QQ\r\nQQ\r\n", 400},
+        {"chunk longer than its size", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + "2\r\nQQQQ\r\n0\r\n\r\n", 400},
         {"length not a number", head(sim, "/cimom", "Content-Length: 12QQ\r\n"), 400},
-        {"two lengths", head(sim, "/cimom", "Content-Length: 4\r\nContent-Length: 5\r\n") + "QQQQQ",
-         400},
-        {"length and chunks",
-         head(sim, "/cimom", "Content-Length: 4\r\nTransfer-Encoding: chunked\r\n"), 400},
+        {"two lengths", head(sim, "/cimom", "Content-Length: 4\r\nContent-Length: 5\r\n") + "QQQQQ", 400},
+        {"length and chunks", head(sim, "/cimom", "Content-Length: 4\r\nTransfer-Encoding: chunked\r\n"), 400},
         {"no such path", head(sim, "/nowhere", "Content-Length: 4\r\n") + "QQQQ", 404},
+        // clang-format on
     };
     for (const Row& row : rows) {
         RawConnection raw(sim.httpPort(), 10);

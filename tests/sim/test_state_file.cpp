@@ -1,6 +1,6 @@
-// The state file: private, without credentials, refused when others may read it,
-// saved after every change (also one a finishing job makes), and every state the
-// array's methods produce loads again.
+// The state file: private, without credentials, never written through a link, refused
+// when others may read it; what was stale stays stale. That every state the methods
+// make loads again is checked by the every-method test.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,11 +11,7 @@
 #include "SimArrays.h"
 #include "testsupport/SimArray.h"
 
-using cim::CIMValue;
-using testsupport::param;
 using testsupport::SimArray;
-using testsupport::u16;
-using testsupport::u64;
 
 namespace {
 
@@ -113,60 +109,5 @@ TEST(StateFile, ASyntaxErrorNamesItsPlaceNotTheTextAroundIt) {
         EXPECT_EQ(what.find("Pw-Near"), std::string::npos) << what;
         EXPECT_NE(what.find("line 3"), std::string::npos) << what;
     }
-    std::remove(path.c_str());
-}
-
-TEST(StateFile, EveryStateTheMethodsMakeLoadsAgain) {
-    const std::string path = tempPath("methods.json");
-    std::remove(path.c_str());
-    SimArray s(simtest::richArray());
-    s.provider().persistTo(path);
-    s.server().setJobMode("CreatePiTGroup", true);
-    const auto rs = [&](const char* method, std::vector<cim::CIMParamValue> in) {
-        auto out = s.call("ReplicationService", method, in);
-        EXPECT_TRUE(out.rc == 0 || out.rc == 4096) << method << " " << out.rc;
-        return out;
-    };
-    auto group = rs("CreatePiTGroup", {param("BaseVolume", CIMValue(s.volume("small_lun"))),
-                                       param("Label", CIMValue("small_lun_SMIS_PG")),
-                                       param("RepositorySize", u64(1ULL << 30))});
-    s.finishJobs();
-    s.count(s.prefix() + "_ConcreteJob");  // a read lets the job finish; that is a change too
-    auto pit =
-        rs("CreateSynchronizationAspect",
-           {param("SyncType", u16(7)), param("SourceElement", CIMValue(s.volume("small_lun")))});
-    rs("ModifySettingsDefineState",
-       {param("Operation", u16(5)), param("SettingsState", CIMValue(pit.path("SettingsState")))});
-    auto cgPit = rs("CreateSynchronizationAspect",
-                    {param("SyncType", u16(7)),
-                     param("SourceGroup", CIMValue(s.named("CIM_ReplicationGroup", "cg1")))});
-    rs("ModifySettingsDefineState",
-       {param("Operation", u16(5)), param("SettingsState", CIMValue(cgPit.path("SettingsState")))});
-    auto cg = rs("CreateGroup", {param("GroupName", CIMValue("7A1F_2")),
-                                 param("Members", testsupport::refs({s.volume("exch_log")}))});
-    auto snap =
-        s.call("StorageConfigurationService", "CreateReplica",
-               {param("CopyType", u16(4)), param("SourceElement", CIMValue(s.volume("ora_log")))});
-    EXPECT_EQ(snap.rc, 0u);
-    auto made = s.call("StorageConfigurationService", "CreateOrModifyElementFromStoragePool",
-                       {param("ElementType", u16(2)), param("Size", u64(107374182400ULL)),
-                        param("InPool", CIMValue(s.named("CIM_StoragePool", "DG1")))});
-    EXPECT_EQ(made.rc, 0u);
-    EXPECT_EQ(s.call("ControllerConfigurationService", "ExposePaths",
-                     {param("LUNames", CIMValue(std::vector<std::string>{
-                                           s.property(snap.path("TargetElement"), "Name")})),
-                      param("DeviceAccesses", CIMValue(std::vector<cim::Uint16>{2})),
-                      param("ProtocolControllers",
-                            testsupport::refs({s.named("CIM_SCSIProtocolController", "fchost1")}))})
-                  .rc,
-              0u);
-    s.hostWrite("ora_data2");
-    s.provider().flushState();
-
-    const nlohmann::json live = s.state();
-    sim::Config loaded = sim::Config::loadState(path, simtest::richArray());
-    EXPECT_EQ(loaded.toStateJson()["arrays"], live);
-    EXPECT_EQ(sim::Provider(loaded).currentState().toStateJson()["arrays"], live);
-    EXPECT_FALSE(group.has("SettingsState"));
     std::remove(path.c_str());
 }

@@ -1,8 +1,6 @@
 // Request builders for driving sim::Provider::handle directly.
 #pragma once
 
-#include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/Provider.h"
+#include "testsupport/SimClock.h"
 
 namespace simtest {
 
@@ -35,6 +34,15 @@ inline cim::xml::Request enumInstances(const std::string& cls, std::vector<cim::
     r.deepInheritance = deep;
     r.localOnly = false;
     if (!props.empty()) r.propertyList.set(props);
+    return r;
+}
+
+inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::string& method,
+                                std::vector<cim::CIMParamValue> in = {}) {
+    auto r = op(method);
+    r.intrinsic = false;
+    r.target = target;
+    r.inParameters = std::move(in);
     return r;
 }
 
@@ -110,22 +118,15 @@ inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls,
 }
 
 // The volume path whose "ElementName" is `label`.
-inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
-    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}));
+inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label,
+                                 const std::string& ns = kNs) {
+    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, ns));
     for (const auto& i : resp.instances)
         if (prop(i, "ElementName") == label) return i.getPath();
     ADD_FAILURE() << "no volume " << label;
     return cim::CIMObjectPath();
 }
 
-struct ManualClock {
-    std::shared_ptr<std::atomic<int64_t>> now =
-        std::make_shared<std::atomic<int64_t>>(1700000000000);
-    sim::Clock clock() const {
-        auto n = now;
-        return [n] { return n->load(); };
-    }
-    void advance(int64_t ms) { *now += ms; }
-};
+using testsupport::ManualClock;
 
 }  // namespace simtest

@@ -1,13 +1,13 @@
 // Changes through ModifyInstance and DeleteInstance, jobs on a manual clock,
 // extrinsic calls, reset and state files, and handle() under concurrent use.
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -117,42 +117,24 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
         cim::xml::Request request;
         cim::CIMStatusCode code;
     } rows[] = {
-        {"secret not a string",
-         modify(with(secret, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}),
-         cim::CIM_ERR_INVALID_PARAMETER},
-        {"secret with another change",
-         modify(with(with(secret, "Secret", cim::CIMValue(std::string("leakme-123"))),
-                     "ElementName", cim::CIMValue(std::string("renamed"))),
-                {"Secret", "ElementName"}),
-         cim::CIM_ERR_NOT_SUPPORTED},
-        {"secret too long",
-         modify(with(secret, "Secret", cim::CIMValue(std::string(2000, 'x'))), {"Secret"}),
-         cim::CIM_ERR_INVALID_PARAMETER},
-        {"name with bad characters", name(cim::CIMValue(std::string("bad name!"))),
-         cim::CIM_ERR_FAILED},
+        // clang-format off
+        {"secret not a string", modify(with(secret, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"secret with another change", modify(with(with(secret, "Secret", cim::CIMValue(std::string("leakme-123"))), "ElementName", cim::CIMValue(std::string("renamed"))),
+        {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},
+        {"secret too long", modify(with(secret, "Secret", cim::CIMValue(std::string(2000, 'x'))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"name with bad characters", name(cim::CIMValue(std::string("bad name!"))), cim::CIM_ERR_FAILED},
         {"name too long", name(cim::CIMValue(std::string(31, 'n'))), cim::CIM_ERR_FAILED},
         {"empty name", name(cim::CIMValue(std::string())), cim::CIM_ERR_FAILED},
-        {"name taken in another case", name(cim::CIMValue(std::string("ORA_LOG"))),
-         cim::CIM_ERR_FAILED},
-        {"name of a consistency group", name(cim::CIMValue(std::string("cg_a"))),
-         cim::CIM_ERR_FAILED},
+        {"name taken in another case", name(cim::CIMValue(std::string("ORA_LOG"))), cim::CIM_ERR_FAILED},
+        {"name of a consistency group", name(cim::CIMValue(std::string("cg_a"))), cim::CIM_ERR_FAILED},
         {"name not a string", name(cim::CIMValue(cim::Uint16(3))), cim::CIM_ERR_INVALID_PARAMETER},
         {"access as uint8", access(cim::CIMValue(cim::Uint8(3))), cim::CIM_ERR_INVALID_PARAMETER},
-        {"access out of range", access(cim::CIMValue(cim::Uint16(9))),
-         cim::CIM_ERR_INVALID_PARAMETER},
-        {"access null", access(cim::CIMValue(cim::CIMTYPE_UINT16, false)),
-         cim::CIM_ERR_INVALID_PARAMETER},
-        {"read-only property",
-         modify(with(view, "NumberOfBlocks", cim::CIMValue(cim::Uint64(1))), {"NumberOfBlocks"}),
-         cim::CIM_ERR_NOT_SUPPORTED},
+        {"access out of range", access(cim::CIMValue(cim::Uint16(9))), cim::CIM_ERR_INVALID_PARAMETER},
+        {"access null", access(cim::CIMValue(cim::CIMTYPE_UINT16, false)), cim::CIM_ERR_INVALID_PARAMETER},
+        {"read-only property", modify(with(view, "NumberOfBlocks", cim::CIMValue(cim::Uint64(1))), {"NumberOfBlocks"}), cim::CIM_ERR_NOT_SUPPORTED},
         {"unknown property in list", modify(view, {"Colour"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"whole instance with two changes",
-         modify(with(with(whole, "ElementName", cim::CIMValue(std::string("tiny2"))), "BlockSize",
-                     cim::CIMValue(cim::Uint64(4096))),
-                {}, true),
-         cim::CIM_ERR_NOT_SUPPORTED},
-        {"whole instance with an unknown property", modify(wide, {}, true),
-         cim::CIM_ERR_INVALID_PARAMETER},
+        {"whole instance with two changes", modify(with(with(whole, "ElementName", cim::CIMValue(std::string("tiny2"))), "BlockSize", cim::CIMValue(cim::Uint64(4096))), {}, true), cim::CIM_ERR_NOT_SUPPORTED},
+        {"whole instance with an unknown property", modify(wide, {}, true), cim::CIM_ERR_INVALID_PARAMETER},
         {"missing volume", modify(missing, {"ElementName"}), cim::CIM_ERR_NOT_FOUND},
         {"unknown class", modify(unknown, {"ElementName"}), cim::CIM_ERR_INVALID_CLASS},
         {"other namespace", elsewhere, cim::CIM_ERR_INVALID_NAMESPACE},
@@ -161,6 +143,7 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
         {"delete a missing volume", del(gone), cim::CIM_ERR_NOT_FOUND},
         {"delete an association", del(link), cim::CIM_ERR_NOT_SUPPORTED},
         {"delete of an unknown class", del(unknownPath), cim::CIM_ERR_INVALID_CLASS},
+        // clang-format on
     };
     const json before = p.currentState().toJson();
     for (const auto& row : rows) {
@@ -194,15 +177,9 @@ TEST(SimJobs, AdvanceOnTheClockAndApplyTheirEffectOnlyOnSuccess) {
     };
     p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "renamed_by_job"; });
     const CIMObjectPath job = first(p, "CIM_ConcreteJob");
-    EXPECT_EQ(job.getClassName().getString(), "NETAPP_ConcreteJob");
-    auto r = getInstance(job);
-    r.propertyList.set({"JobStatus", "JobState", "PercentComplete"});
-    auto running = ok(p, r).instances.at(0);
-    EXPECT_EQ(running.getPropertyCount(), 3u);
-    EXPECT_EQ(prop(running, "JobState"), "4");
-    EXPECT_EQ(prop(running, "PercentComplete"), "0");
+    EXPECT_EQ(prop(fetch(p, job), "JobState"), "4");
     clock.advance(500);
-    EXPECT_EQ(prop(ok(p, r).instances.at(0), "PercentComplete"), "50");
+    EXPECT_EQ(prop(fetch(p, job), "PercentComplete"), "50");
     clock.advance(499);
     EXPECT_EQ(firstLabel(), "ora_data1");
     clock.advance(1);
@@ -211,7 +188,6 @@ TEST(SimJobs, AdvanceOnTheClockAndApplyTheirEffectOnlyOnSuccess) {
     EXPECT_EQ(prop(done, "JobState"), "7");
     EXPECT_EQ(prop(done, "PercentComplete"), "100");
     EXPECT_EQ(prop(done, "Status"), "OK");
-    EXPECT_EQ(done.getProperty(done.findProperty("JobState")).getType(), cim::CIMTYPE_UINT16);
     // Kept readable for the retention time, then gone.
     clock.advance(299000);
     EXPECT_FALSE(p.handle(getInstance(job)).isError());
@@ -270,42 +246,18 @@ TEST(SimJobs, VanishingJobsAndDeletion) {
     EXPECT_EQ(code(q, getInstance(qj)), cim::CIM_ERR_NOT_FOUND);
 }
 
-TEST(SimProvider, ExtrinsicCallsWithoutAMethodAreRefused) {
-    sim::Provider p(sim::Config::defaults());
-    auto call = [&](const CIMObjectPath& target, const std::string& method,
-                    const std::string& ns = kNs) {
-        cim::xml::Request r;
-        r.intrinsic = false;
-        r.methodName = method;
-        r.nameSpace = ns;
-        r.target = target;
-        return p.handle(r);
-    };
-    CIMObjectPath repl = first(p, "CIM_ReplicationService");
-    auto resp = call(repl, "FrobnicateVolumes");
-    EXPECT_EQ(resp.errorCode, cim::CIM_ERR_METHOD_NOT_FOUND);
-    EXPECT_FALSE(resp.intrinsic);
-    CIMObjectPath nowhere = repl;
-    nowhere.setClassName("NETAPP_NoService");
-    EXPECT_EQ(call(nowhere, "CreateGroup").errorCode, cim::CIM_ERR_NOT_FOUND);
-    CIMObjectPath elsewhere = repl;
-    elsewhere.setNameSpace("root/none");
-    EXPECT_EQ(call(elsewhere, "CreateGroup").errorCode, cim::CIM_ERR_INVALID_NAMESPACE);
-}
-
+// Reset brings back the configured array: secret, no jobs, the objects as loaded. A
+// secret changed by a host is saved as stale, and stays stale after a restart.
 TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
     CIMObjectPath secret = first(p, "CIM_SharedSecret");
     ok(p,
        modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("other"))), {"Secret"}));
-    p.startJob(100000);
-    const std::string path =
-        ::testing::TempDir() + "simmodel_state_" + std::to_string(::getpid()) + ".json";
+    p.startJobWithEffect(0, [](sim::Array& a) { a.volumes.pop_back(); });
+    const std::string path = ::testing::TempDir() + "simmodel-state-" + std::to_string(::getpid());
     p.saveState(path);
-    sim::Config saved = sim::Config::loadState(path, sim::Config::defaults());
+    sim::Provider restarted(sim::Config::loadState(path, sim::Config::defaults()));
     std::remove(path.c_str());
-    // The secret is not saved, only that it was stale: it stays stale.
-    sim::Provider restarted(saved);
     EXPECT_NE(prop(fetch(restarted, first(restarted, "CIM_SharedSecret")), "Secret"), "arraypw");
 
     p.reset();
@@ -368,13 +320,7 @@ TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
     auto call = [&](const CIMObjectPath& job, std::vector<cim::CIMParamValue> in) {
-        cim::xml::Request r;
-        r.intrinsic = false;
-        r.methodName = "RequestStateChange";
-        r.nameSpace = kNs;
-        r.target = job;
-        r.inParameters = std::move(in);
-        return p.handle(r);
+        return p.handle(invoke(job, "RequestStateChange", std::move(in)));
     };
     auto rc = [](const cim::xml::Response& r) {
         EXPECT_FALSE(r.isError()) << r.errorDescription;

@@ -1,13 +1,12 @@
 // Older-engine synchronizations as the host's sync lookups see them: references of a
 // volume carry "CopyType", "SyncType" and both ends; the inventory comes from the
-// configuration and survives a save.
+// configuration.
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "SimModelTest.h"
-#include "sim/Config.h"
 
 using namespace simtest;
 using nlohmann::json;
@@ -32,20 +31,7 @@ json syncJson() {
 }
 
 cim::CIMObjectPath volumeIn(sim::Provider& p, const std::string& label) {
-    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, kLsiNs));
-    for (const auto& i : resp.instances)
-        if (prop(i, "ElementName") == label) return i.getPath();
-    ADD_FAILURE() << "no volume " << label;
-    return cim::CIMObjectPath();
-}
-
-cim::xml::Request references(const cim::CIMObjectPath& p, const std::string& result,
-                             const std::string& role = "") {
-    auto r = op(cim::xml::kReferences, kLsiNs);
-    r.objectName = p;
-    if (!result.empty()) r.resultClass = cim::CIMName(result);
-    if (!role.empty()) r.role = role;
-    return r;
+    return volume(p, label, kLsiNs);
 }
 
 // The same volume whatever host or namespace the reference text carries.
@@ -60,7 +46,10 @@ bool refersTo(const std::string& text, cim::CIMObjectPath expected) {
 TEST(SimSync, ReferencesOfAVolumeCarryTypesAndBothEnds) {
     sim::Provider p(sim::Config::fromJson(syncJson()));
     cim::CIMObjectPath src = volumeIn(p, "src");
-    auto syncs = ok(p, references(src, "CIM_StorageSynchronized")).instances;
+    auto refs = refNames(src, "CIM_StorageSynchronized");
+    refs.methodName = cim::xml::kReferences;
+    refs.nameSpace = kLsiNs;
+    auto syncs = ok(p, refs).instances;
     ASSERT_EQ(syncs.size(), 2u);
 
     const cim::CIMInstance& legacy = syncs[0];
@@ -117,23 +106,6 @@ TEST(SimSync, ReferenceNamesFindBothDirectionsAndRespectTheRole) {
     auto r = p.handle(getInstance(built, kLsiNs));
     ASSERT_FALSE(r.isError()) << r.errorDescription;
     EXPECT_EQ(prop(r.instances.at(0), "CopyType"), "5");
-}
-
-TEST(SimSync, SyncTypeInTheConfiguration) {
-    sim::Config c = sim::Config::fromJson(syncJson());
-    ASSERT_EQ(c.arrays[0].syncs.size(), 3u);
-    EXPECT_EQ(c.arrays[0].syncs[0].effectiveSyncType(), 7);
-    EXPECT_EQ(c.arrays[0].syncs[2].effectiveSyncType(), 6);
-    json saved = c.toJson();
-    EXPECT_FALSE(saved["arrays"][0]["syncs"][0].contains("syncType")) << "defaults stay implicit";
-    EXPECT_EQ(saved["arrays"][0]["syncs"][2]["syncType"], 6);
-    EXPECT_EQ(sim::Config::fromJson(saved).toJson(), saved);
-
-    for (json bad : {json(70000), json(-1), json("8")}) {
-        json j = syncJson();
-        j["arrays"][0]["syncs"][0]["syncType"] = bad;
-        EXPECT_THROW(sim::Config::fromJson(j), sim::ConfigError) << bad.dump();
-    }
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
-// Endpoint parameters, time-out floor, retry defaults and the process locks.
+// Endpoint parameters, time-out floor and retry defaults.
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
 #include "smis/RkCimom.h"
-#include "smis/RkCriticalSection.h"
 #include "smis_fixture.h"
 
 using smistest::TalonConfig;
@@ -49,41 +45,4 @@ TEST(Cimom, FaultRetryDefaultAndPortsOutsideTheTcpRange) {
         c.SetCimom(p);
         EXPECT_EQ(c.GetPort(), kept) << "port " << port;
     }
-}
-
-TEST(CriticalSection, ExcludesOtherThreadsAndNeverOverlaps) {
-    RkCriticalSection cs;
-    {
-        RkCriticalSectionLock hold(&cs);
-        bool taken = true;
-        std::thread([&] { taken = cs.enter(false); }).join();
-        EXPECT_FALSE(taken) << "held by the guard";
-    }
-    RkCriticalSectionLock none(nullptr);  // no section: nothing to lock or release
-    int inside = 0, maxInside = 0;
-    long total = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 2000; ++i) {
-                RkCriticalSectionLock hold(&cs);
-                maxInside = std::max(maxInside, ++inside);
-                ++total;
-                --inside;
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(maxInside, 1);
-    EXPECT_EQ(total, 8 * 2000);
-
-    RkCriticalSectionH* m = RkCriticalSectionH::create();
-    ASSERT_NE(m, nullptr);
-    EXPECT_TRUE(m->enter(true));
-    EXPECT_FALSE(m->enter(false)) << "not recursive";
-    m->leave();
-    EXPECT_TRUE(m->enter(false));
-    m->leave();
-    RkCriticalSectionH::destroy(m);
-    RkCriticalSectionH::destroy(nullptr);
 }

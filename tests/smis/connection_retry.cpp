@@ -32,7 +32,7 @@ class RetryTest : public ::testing::Test {
 
     sim::TestServer sim;
     std::unique_ptr<TalonConfig> cfg;
-    AwaitableInfo info;
+    FakeSnapInfo info;
     RkCimConnection conn;
 };
 
@@ -49,9 +49,9 @@ TEST_F(RetryTest, TimeoutOnEveryAttemptMakesFiveCallsAndFourReconnects) {
     }
     ASSERT_TRUE(sim.log().waitForCount(5, std::chrono::seconds(30)));
     EXPECT_EQ(Connections("EnumerateInstanceNames").size(), 5u);
-    EXPECT_EQ(info.count("RkCimConnection::ConnectCimom: Reconnected 127.0.0.1:"), 4);
-    EXPECT_EQ(info.count("Max Retries Exceeded (300 secs)"), 1);
-    EXPECT_EQ(info.count("RkCimConnection::GetInstanceNames: Client Timed out Exception"), 1);
+    EXPECT_EQ(count(info, "RkCimConnection::ConnectCimom: Reconnected 127.0.0.1:"), 4);
+    EXPECT_EQ(count(info, "Max Retries Exceeded (300 secs)"), 1);
+    EXPECT_EQ(count(info, "RkCimConnection::GetInstanceNames: Client Timed out Exception"), 1);
     EXPECT_EQ(conn.GetRetryState(), RK_CIM_RETRYING);
 }
 
@@ -79,7 +79,7 @@ TEST_F(RetryTest, FaultRetryReconnectsOnlyEveryFourthFailure) {
     // The connection changes after the 4th, 8th and 12th failure, and only then.
     for (size_t i = 1; i < conns.size(); ++i)
         EXPECT_EQ(conns[i] != conns[i - 1], i == 4 || i == 8 || i == 12) << "request " << i + 1;
-    EXPECT_EQ(info.count("Max Retries Exceeded"), 1);
+    EXPECT_EQ(count(info, "Max Retries Exceeded"), 1);
 }
 
 // The kind of failure decides, never its text: a CIM error is the provider's answer
@@ -112,7 +112,7 @@ TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         sim.reset();
-        AwaitableInfo log;
+        FakeSnapInfo log;
         conn.m_pLogger = &log;
         row.fault();
         EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::Exception);
@@ -125,9 +125,9 @@ TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
         } else {
             EXPECT_EQ(conns.size(), 1u);
         }
-        EXPECT_EQ(log.count("going to disconnect connection"), row.retried ? 4 : 0);
-        EXPECT_EQ(log.count("Max Retries Exceeded"), row.retried ? 1 : 0);
-        EXPECT_EQ(log.count("CIM_ERR_FAILED: CIM_ERR_FAILED"), 0);
+        EXPECT_EQ(count(log, "going to disconnect connection"), row.retried ? 4 : 0);
+        EXPECT_EQ(count(log, "Max Retries Exceeded"), row.retried ? 1 : 0);
+        EXPECT_EQ(count(log, "CIM_ERR_FAILED: CIM_ERR_FAILED"), 0);
         EXPECT_EQ(log.errorCode(), 0);
         conn.m_pLogger = nullptr;
     }
@@ -140,7 +140,7 @@ TEST_F(RetryTest, AssociationOfUnknownClassOrObjectIsEmptyWithoutRetry) {
     sim.failCim(cim::CIM_ERR_INVALID_CLASS, "no such class", 1, {"AssociatorNames", "", ""});
     EXPECT_TRUE(
         conn.GetAssociatorNames(volume, "XYZ_NoSuchAssociation", "CIM_StoragePool").empty());
-    EXPECT_EQ(info.count("Objects or Assns do not exist: XYZ_NoSuchAssociation, CIM_StoragePool"),
+    EXPECT_EQ(count(info, "Objects or Assns do not exist: XYZ_NoSuchAssociation, CIM_StoragePool"),
               1);
     sim.failCim(cim::CIM_ERR_NOT_FOUND, "no such object", 1, {"AssociatorNames", "", ""});
     EXPECT_TRUE(conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", "").empty());
@@ -155,7 +155,7 @@ TEST_F(RetryTest, AssociationOfUnknownClassOrObjectIsEmptyWithoutRetry) {
     EXPECT_TRUE(conn.GetAssociatorNames(volume, "CIM_AllocatedFromStoragePool", "CIM_StorageVolume")
                     .empty());
     EXPECT_EQ(Connections("AssociatorNames").size(), 6u) << "no retry";
-    EXPECT_EQ(info.count("going to disconnect connection"), 0);
+    EXPECT_EQ(count(info, "going to disconnect connection"), 0);
 }
 
 TEST_F(RetryTest, ReadsReturnWhatTheProviderHoldsAndZeroRetriesReadOnce) {
@@ -171,5 +171,5 @@ TEST_F(RetryTest, ReadsReturnWhatTheProviderHoldsAndZeroRetriesReadOnce) {
     sim.failHttp(500, 1);
     EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::HttpException);
     EXPECT_EQ(Connections("EnumerateInstanceNames").size(), 2u);
-    EXPECT_EQ(info.count("Max Retries Exceeded"), 1);
+    EXPECT_EQ(count(info, "Max Retries Exceeded"), 1);
 }

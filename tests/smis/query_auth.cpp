@@ -113,11 +113,7 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
     for (const auto& row : rows) {
         // A fresh connection and the same one after its first rejection answer alike.
         Device bad(*sim);
-        RkCimomParams p;
-        p.address = "127.0.0.1";
-        p.port = sim->httpPort();
-        p.nameSpace = nameSpace;
-        p.userName = sim->user();
+        RkCimomParams p = ParamsFor(*sim);
         p.password = "not-the-password";
         bad.conn.GetCimom().SetCimom(p);
         ASSERT_EQ(bad.conn.ConnectCimom(), 0);

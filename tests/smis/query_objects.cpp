@@ -109,24 +109,6 @@ TEST_F(QueryObjects, StorageSystemClassFollowsTheVendorPrefix) {
     EXPECT_EQ(p.getClassName().getString(), "NETAPP_StorageSystem");
 }
 
-class QueryObjectsLsi : public QueryTest {
-    sim::Config SimConfig() override {
-        sim::Config c = DefaultConfig();
-        sim::Preset p = sim::Config::presetFor("LSISSI");
-        c.preset = p.name;
-        c.classPrefix = p.classPrefix;
-        c.arrayNamespace = p.arrayNamespace;
-        return c;
-    }
-};
-
-TEST_F(QueryObjectsLsi, LsiProviderWithoutPrefixSettingExpectsLsiSystemClass) {
-    cim::CIMObjectPath p = util().GetSystemObjPathByNameProp(conn(), systemName);
-    EXPECT_EQ(p.getClassName().getString(), "LSISSI_StorageSystem");
-    EXPECT_EQ(util().GetVendorByName(conn(), systemName), "LSISSI");
-    EXPECT_EQ(util().GetVendorNamespaceByName(conn(), systemName), "root/LsiArray13");
-}
-
 TEST_F(QueryObjects, SystemNameValidationAndServices) {
     cim::CIMObjectPath out;
     EXPECT_EQ(util().ValidateSystemName(conn(), systemName, "CIM_StorageVolume", out), 1);
@@ -156,8 +138,8 @@ TEST_F(QueryObjects, SystemNameValidationAndServices) {
 }
 
 class QueryPools : public QueryTest {
-    sim::Config SimConfig() override {
-        sim::Config c = DefaultConfig();
+    sim::Config Config() override {
+        sim::Config c = SimConfig();
         c.arrays[0].pools[0].label = "DG10";
         return c;
     }

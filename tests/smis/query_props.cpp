@@ -81,14 +81,14 @@ TEST_F(QueryProps, UpdatesOnlyWhatTheProviderAccepts) {
     EXPECT_EQ(util().GetCIMProp(conn(), path, "ElementName"), "renamed_1");
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "Access", "2"), 1);
     EXPECT_EQ(util().GetCIMProp(conn(), path, "Access"), "2");
-    EXPECT_EQ(countRequests(*sim, "ModifyInstance"), 2u);
+    EXPECT_EQ(CountRequests(*sim, "ModifyInstance"), 2u);
     const std::pair<const char*, const char*> refused[] = {
         {"Access", "70000"}, {"Access", "-1"},        {"Access", "two"},
         {"Access", ""},      {"NoSuchProperty", "1"}, {"BlockSize", "4096"}};
     for (const auto& [property, value] : refused)
         EXPECT_EQ(util().UpdateInstanceProp(conn(), path, property, value), 0) << property << value;
     EXPECT_EQ(util().UpdateInstanceProp(conn(), "not a path", "Access", "2"), 0);
-    EXPECT_EQ(countRequests(*sim, "ModifyInstance"), 2u);
+    EXPECT_EQ(CountRequests(*sim, "ModifyInstance"), 2u);
     // The provider accepts only 1 to 4.
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "Access", "9"), 0);
     EXPECT_TRUE(dev->logged("Caught CIMException: CIM_ERR_INVALID_PARAMETER"));
@@ -151,7 +151,7 @@ TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
     sim->log().clear();
     sim->addFault(sim::FaultKind::MalformedXml, 1, RequestKey{"GetInstance", "", ""});
     EXPECT_EQ(util().CheckInstanceExistence(conn(), systemName, path, none), -1);
-    EXPECT_EQ(countRequests(*sim, "EnumerateInstances"), 0u);
+    EXPECT_EQ(CountRequests(*sim, "EnumerateInstances"), 0u);
     sim->failCim(cim::CIM_ERR_FAILED, "", 1, RequestKey{"EnumerateInstances", "", ""});
     EXPECT_EQ(util().CheckInstanceExistence(conn(), systemName, uuid, none), -1);
 }

@@ -88,21 +88,6 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
     }
 }
 
-TEST(Tracer, SetErrorLogsAndRecordsTheCodeUntranslated) {
-    FakeSnapInfo dev;
-    RkSmisTracer t;
-    t.m_pLogger = &dev;
-    t.DEBUG_SET_ERROR(60555, "CIMOM authentication failure");
-    EXPECT_EQ(std::to_string(dev.errorCode()) + " " + dev.errorText(),
-              "60555 CIMOM authentication failure");
-    EXPECT_EQ(dev.logLines().at(0).level, 2);
-
-    RkSmisTracer unbound;
-    testsupport::LogCapture log;
-    unbound.DEBUG_SET_ERROR(1, "nowhere");
-    EXPECT_TRUE(log.lines().empty());
-}
-
 TEST(Tracer, WorkerThreadsTraceConcurrently) {
     // One device per worker, as the engine's workers do; unbound tracers share the debug log.
     testsupport::LogCapture log;
