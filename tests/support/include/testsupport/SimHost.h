@@ -1,11 +1,5 @@
-// A host whose devices are the LUNs a running simulator's fabric shows its
-// initiator ports (the device tree in simulation or VMware mode), with the rest of
-// the host configuration in force for the life of the object.
-//
-//   sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
-//   testsupport::SimHost host(sim);  // fchost1's port of the default array
-//   std::string dev = host.deviceOf(uuid);
-//   testsupport::exposeToHost(sim, uuid);  // mapped on the array; seen after host.rescan()
+// A host whose devices are the LUNs a running simulator's fabric shows its initiator
+// ports, with that host configuration in force for the life of the object.
 #pragma once
 
 #include <gtest/gtest.h>
