@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "rkso/RkHostClock.h"
 #include "rkso/RkThread.h"
 #include "testsupport/LogCapture.h"
 
@@ -111,6 +112,19 @@ TEST(RkThread, DeletingAStartedThreadWaitsForIt) {
     gate.open.set_value();
     delete t;
     EXPECT_TRUE(gate.done.load());
+}
+
+TEST(RkManualClock, SleepsAdvanceTheClockAtOnceAndAreRecorded) {
+    RkManualClock clock(1000);
+    RkHostClock::install(&clock);
+    UXSLEEP_InTeRnAl(2);
+    RkHostClock::current().sleepMs(10500);
+    clock.advance(7);
+    UXSLEEP_InTeRnAl(0);
+    RkHostClock::install(nullptr);
+    EXPECT_EQ(clock.waits(), (std::vector<int64_t>{2000, 10500, 0}));
+    EXPECT_EQ(clock.nowMs(), 1000 + 2000 + 10500 + 7);
+    EXPECT_NE(&RkHostClock::current(), &clock);
 }
 
 }  // namespace

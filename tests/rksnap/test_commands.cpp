@@ -1,6 +1,7 @@
 // Every rksnap command as a separate process, in text and --json, and the
 // failure paths a user meets, against the simulator over HTTPS.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "testsupport/RksnapHost.h"
 
@@ -147,6 +148,22 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
             ASSERT_TRUE(j.doc.is_object()) << row.name << ": " << j.out;
             EXPECT_EQ(j.doc["exitCode"], j.exitCode) << j.out;
         }
+    }
+}
+
+// The configuration holds passwords: written private, and refused once others may read it.
+TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
+    sim::TestServer sim(testsupport::fastJobs());
+    RksnapHost host(sim);
+    struct stat st {};
+    ASSERT_EQ(stat(host.configPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod(host.configPath().c_str(), 0644), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"}, {"array", "list"}}) {
+        RksnapResult r = host.run(args);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << args[0] << ": " << r.err;
     }
 }
 
