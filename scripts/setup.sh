@@ -5,7 +5,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
   build-essential cmake ninja-build pkg-config git
-  clang clang-format libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev llvm python3
   libcurl4-openssl-dev libpugixml-dev libssl-dev openssl
   libcpp-httplib-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -1,10 +1,6 @@
-// PiT deletion against the simulator, whose array refuses to delete any PiT but the
-// oldest of its group and any PiT with a view. Each row starts from a group of PiTs
-// (or CG PiTs) listed in a given order, and ends with exactly the named ones gone:
-// other groups, views, volumes and the second array stay as they were. And whether a
-// PiT still exists: 24 only when the provider says it is gone, 0 only when it
-// answered; a failed read or a refused login is -1, neither gone nor there, and
-// another array's PiT of the same name never counts as ours.
+// PiT deletion against the simulator, whose array deletes only the oldest PiT of a
+// group and none with a view: each row ends with exactly the named PiTs gone. And
+// whether a PiT still exists: 24 only when the provider says it is gone.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -107,7 +103,19 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
     return ids;
 }
 
-TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
+// The state before, less the PiTs named by indexes, is the state now.
+void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
+                    const std::vector<size_t>& indexes, const std::string& row) {
+    EXPECT_EQ(nlohmann::json::diff(
+                  testsupport::Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
+                  f.sim.state()),
+              nlohmann::json::array())
+        << row;
+}
+
+TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
+    using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
+    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
     struct Row {
         const char* name;
         Scene scene;
@@ -115,9 +123,14 @@ TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
         RKSO::SnapStatus status;
         std::vector<size_t> deleted;  // in order, one call each
         const char* trace;
+        Arrange arrange = nullptr;
+        int hostError = 0;
+        std::vector<size_t> swept = {};  // by a sweep that follows; none when empty
     };
     const auto kDeleted = RKSO::SNAP_STATUS_DELETED, kFailed = RKSO::SNAP_STATUS_DELETE_FAILED,
                kCreated = RKSO::SNAP_STATUS_CREATED;
+    const Scene three{false, {10, 11, 12}, {}, {}, 0};
+    const Scene sweep{false, {10, 11, 12}, {}, {}, kSweep};
     const Row rows[] = {
         // clang-format off
         {"younger PiT: virtual", {false, {10, 11, 12}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting the PiT/ConsistencyGroupPiT["},
@@ -126,128 +139,65 @@ TEST(DeletePiT, OldestFirstVirtualDeletionAndStops) {
         {"oldest viewed", {false, {10, 11, 12}, {}, {0}, 0}, 21, kFailed, {}, "stopping the further deletion"},
         {"sweep, oldest viewed", {false, {10, 11, 12}, {}, {0}, kSweep}, 20, kCreated, {}, "stopping the further deletion"},
         {"a younger view stops the run", {false, {10, 11, 12}, {}, {1}, 0}, 20, kDeleted, {0}, "Deleted [1]"},
-        {"sweep, nothing kept", {false, {10, 11, 12}, {}, {}, kSweep}, 20, kDeleted, {0, 1, 2}, "Deleted [3]"},
+        {"sweep, nothing kept", sweep, 20, kDeleted, {0, 1, 2}, "Deleted [3]"},
         {"equal keys keep their listed order", {false, {12, 10, 11, 10}, {0}, {}, 3}, 20, kDeleted, {1, 3, 2}, "Deleted [3]"},
         {"sweep without a group", {false, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
         {"CG: younger CG PiT: virtual", {true, {1000, 2000, 3000}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting"},
-        {"CG: oldest, the others active", {true, {1000, 2000, 3000}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
-        {"CG: oldest, second deleted virtually", {true, {1000, 2000, 3000}, {2}, {}, 0}, 20, kDeleted, {0, 1}, "Deleted [2]"},
         {"CG: oldest viewed", {true, {1000, 2000, 3000}, {}, {0}, 0}, 21, kFailed, {}, "stopping the further deletion"},
-        {"CG: sweep, oldest viewed", {true, {1000, 2000, 3000}, {}, {0}, kSweep}, 20, kCreated, {}, "stopping the further deletion"},
         // The younger CG PiT's own view stops the run: no call is tried on it.
         {"CG: a younger CG view stops the run", {true, {1000, 2000, 3000}, {}, {1}, 0}, 20, kDeleted, {0}, "Deleted [1]"},
         {"CG: equal times keep their listed order", {true, {3000, 1000, 1000}, {}, {}, kSweep}, 20, kDeleted, {1, 2, 0}, "Deleted [3]"},
         {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
+        // A failure mid-run keeps what was deleted and leaves the rest for the next sweep.
+        {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, call, 1); }, 0, {1, 2}},
+        {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]",
+         [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
+        {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
+        // A read that fails after a deletion: what was deleted counts.
+        {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
+        {"no service", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_ServicePath.clear(); }},
+        {"no PiT", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_PiTName.clear(); }},
+        {"no CIMOM", three, 21, kFailed, {}, "", [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 60541},
+        // Every read answers empty: no group or view may pass for missing.
+        {"login refused", three, 21, kFailed, {}, "", [](sim::TestServer&, SimSnapshot& d) { d.wrongPassword(); }, 60555},
+        {"sweep, login refused", sweep, 21, kFailed, {}, "", [](sim::TestServer&, SimSnapshot& d) { d.wrongPassword(); }, 60555},
         // clang-format on
     };
     for (const Row& r : rows) {
         Fixture f(r.scene);
+        nlohmann::json before;
+        {
+            SimSnapshot dev(f.sim);
+            std::list<std::string> active;
+            f.Prepare(dev, r.scene, active);
+            if (r.arrange) r.arrange(f.sim, dev);
+            before = f.sim.state();  // after the row's setup: the state lists job modes
+            EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result) << r.name;
+            EXPECT_EQ(dev.snap.m_SnapStatus, r.status) << r.name;
+            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+            std::vector<std::string> want;
+            for (size_t i : r.deleted) want.push_back(f.pits.at(i));
+            EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name;
+            if (r.swept.empty()) {
+                EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size()) << r.name;
+            }
+            EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+            ExpectOnlyGone(f, before, r.scene.cg, r.deleted, r.name);
+            EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+        }
+        if (r.swept.empty()) continue;
         SimSnapshot dev(f.sim);
         std::list<std::string> active;
-        f.Prepare(dev, r.scene, active);
-        const nlohmann::json before = f.sim.state();
-
-        EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, r.status) << r.name;
+        Scene next = r.scene;
+        next.target = kSweep;
+        f.Prepare(dev, next, active);
+        EXPECT_EQ(dev.snap.DeletePiT(active, true), 20) << r.name;
         std::vector<std::string> want;
-        for (size_t i : r.deleted) want.push_back(f.pits.at(i));
-        EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name;
-        EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size()) << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
-        const std::set<std::string> gone(want.begin(), want.end());
-        EXPECT_EQ(nlohmann::json::diff(
-                      testsupport::Without(before, r.scene.cg ? "cgPits" : "pits", "id", gone),
-                      f.sim.state()),
-                  nlohmann::json::array())
-            << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-    }
-}
-
-TEST(DeletePiT, AFailureMidRunLeavesTheRestForTheNextRun) {
-    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
-    struct Row {
-        const char* name;
-        std::function<void(sim::TestServer&)> failSecond;
-    };
-    const Row rows[] = {
-        // clang-format off
-        {"failure return", [&](sim::TestServer& s) { s.failReturnValue(4, 1, call, 1); }},
-        {"job ending in 10", [](sim::TestServer& s) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }},
-        {"connection closed unanswered", [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, 1, call, 1); }},
-        // clang-format on
-    };
-    for (bool cg : {false, true}) {
-        for (const Row& r : rows) {
-            const std::string name = std::string(cg ? "CG: " : "") + r.name;
-            const Scene scene{cg, {10, 11, 12}, {}, {}, 0};
-            Fixture f(scene);
-            nlohmann::json before;
-            const char* list = cg ? "cgPits" : "pits";
-            {
-                SimSnapshot dev(f.sim);
-                std::list<std::string> active;
-                f.Prepare(dev, scene, active);
-                r.failSecond(f.sim);
-                // After the row's setup: the state lists a method's job mode.
-                before = f.sim.state();
-                EXPECT_EQ(dev.snap.DeletePiT(active, false), 20) << name;
-                EXPECT_EQ(Deleted(f.sim, f.pits), std::vector<std::string>{f.pits[0]}) << name;
-                EXPECT_EQ(
-                    nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0})),
-                                         f.sim.state()),
-                    nlohmann::json::array())
-                    << name;
-            }
-            // The next run, a sweep, finishes the job.
-            SimSnapshot dev(f.sim);
-            std::list<std::string> active;
-            Scene sweep = scene;
-            sweep.target = kSweep;
-            f.Prepare(dev, sweep, active);
-            EXPECT_EQ(dev.snap.DeletePiT(active, true), 20) << name;
-            EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[1], f.pits[2]}))
-                << name;
-            EXPECT_EQ(
-                nlohmann::json::diff(testsupport::Without(before, list, "id", f.Named({0, 1, 2})),
-                                     f.sim.state()),
-                nlohmann::json::array())
-                << name;
-        }
-    }
-}
-
-TEST(DeletePiT, RefusedWithoutParametersProviderOrLogin) {
-    struct Row {
-        const char* name;
-        std::function<void(SimSnapshot&)> arrange;
-        int hostError;
-        bool requests;
-    };
-    const Row rows[] = {
-        {"no service", [](SimSnapshot& d) { d.snap.m_ServicePath.clear(); }, 0, false},
-        {"no PiT", [](SimSnapshot& d) { d.snap.m_PiTName.clear(); }, 0, false},
-        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 60541, false},
-        // Every read answers empty: no group or view may pass for missing.
-        {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, 60555, true},
-    };
-    for (bool sweep : {false, true}) {
-        for (const Row& r : rows) {
-            const Scene scene{false, {10, 11}, {}, {}, 0};
-            Fixture f(scene);
-            SimSnapshot dev(f.sim);
-            std::list<std::string> active;
-            f.Prepare(dev, scene, active);
-            r.arrange(dev);
-            const nlohmann::json before = f.sim.state();
-            EXPECT_EQ(dev.snap.DeletePiT(active, sweep), 21) << r.name;
-            EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_DELETE_FAILED) << r.name;
-            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-            EXPECT_EQ(dev.info.setErrorInfoCalls(), r.hostError ? 1 : 0) << r.name;
-            EXPECT_EQ(CountRequests(f.sim, "InvokeMethod"), 0u) << r.name;
-            EXPECT_EQ(!f.sim.requests().empty(), r.requests) << r.name;
-            EXPECT_EQ(f.sim.state(), before) << r.name;
-        }
+        for (size_t i : r.swept) want.push_back(f.pits.at(i));
+        EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name << ", then a sweep";
+        std::vector<size_t> all = r.deleted;
+        all.insert(all.end(), r.swept.begin(), r.swept.end());
+        ExpectOnlyGone(f, before, r.scene.cg, all, std::string(r.name) + ", then a sweep");
     }
 }
 
@@ -284,8 +234,7 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         std::string pit;
         bool cg;
         std::function<void(SimSnapshot&)> arrange;
-        int result;
-        int hostError;
+        int result, hostError;
         bool requests;
     };
     auto removed = [&](const std::string& id) {

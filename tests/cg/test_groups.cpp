@@ -1,7 +1,5 @@
-// Consistency groups against the simulator: which group is reused and what a new one
-// is numbered from, and the four group methods with their refusals, failed jobs and
-// lookups that stay on this array. After each call the array differs only by what
-// was asked.
+// Consistency groups: which group is reused and what a new one is numbered from, and
+// the four group methods; after each call the array differs only by what was asked.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -33,13 +31,17 @@ struct Group {
 };
 
 TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
+    using Arrange = std::function<void(SimSnapshot&, std::list<std::string>&)>;
     struct Row {
         const char* name;
         std::vector<Group> groups;
         bool found;
         int index;
         const char* groupName;
+        Arrange arrange = nullptr;  // a refusal: no member list is read
+        int hostError = 0;
     };
+    const std::vector<Group> exact = {{"2A_1", {A, B}}};
     const Row rows[] = {
         // clang-format off
         {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
@@ -50,6 +52,10 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         {"counts 1 and 3", {{"G1", {A, C}}, {"G2", {B, C}}, {"G3", {B, D}}, {"G4", {B, E}}}, false, 3, ""},
         {"no group at all", {}, false, 0, ""},
         {"the exact group is on another array", {{"2A_1", {A, B}, 1}}, false, 0, ""},
+        {"no system", exact, false, -1, "", [](SimSnapshot& d, auto&) { d.snap.m_SystemName.clear(); }},
+        {"no volumes", exact, false, -1, "", [](SimSnapshot&, auto& volumes) { volumes.clear(); }},
+        {"no CIMOM", exact, false, -1, "", [](SimSnapshot& d, auto&) { d.unreachable(); }, 60541},
+        {"login refused", exact, false, -1, "", [](SimSnapshot& d, auto&) { d.wrongPassword(); }, 60555},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -64,13 +70,16 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         SimSnapshot dev(sim);
         const std::string a = dev.volume(A).uuid;
         const std::string b = dev.volume(B).uuid;
+        std::list<std::string> volumes = {a, b};
+        if (r.arrange) r.arrange(dev, volumes);
         int index = 99;
-        EXPECT_EQ(dev.snap.GetConsistencyGroup({a, b}, 2, index), r.found) << r.name;
+        EXPECT_EQ(dev.snap.GetConsistencyGroup(volumes, 2, index), r.found) << r.name;
         EXPECT_EQ(index, r.index) << r.name;
         EXPECT_EQ(dev.snap.m_ConsistencyGroupName, r.groupName) << r.name;
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
         if (!r.found) {
             // One member list per group of this array, no read per member.
-            EXPECT_EQ(CountRequests(sim, "AssociatorNames"), ours) << r.name;
+            EXPECT_EQ(CountRequests(sim, "AssociatorNames"), r.arrange ? 0u : ours) << r.name;
             EXPECT_EQ(CountRequests(sim, "GetInstance"), 0u) << r.name;
         }
         if (r.index == -2) {
@@ -81,36 +90,6 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
             EXPECT_TRUE(dev.logged("sourceCount [" + a + "] = 1")) << r.name;
             EXPECT_TRUE(dev.logged("sourceCount [" + b + "] = 3")) << r.name;
         }
-    }
-}
-
-TEST(GetConsistencyGroup, NoAnswerWithoutParametersProviderOrLogin) {
-    sim::Config config = testsupport::SimConfig();
-    testsupport::AddConsistencyGroup(config, "2A_1", {A, B});
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    struct Row {
-        const char* name;
-        std::function<void(SimSnapshot&, std::list<std::string>&)> arrange;
-        int hostError;
-    };
-    const Row rows[] = {
-        // clang-format off
-        {"no system", [](SimSnapshot& d, auto&) { d.snap.m_SystemName.clear(); }, 0},
-        {"no volumes", [](SimSnapshot&, auto& volumes) { volumes.clear(); }, 0},
-        {"no CIMOM", [](SimSnapshot& d, auto&) { d.unreachable(); }, 60541},
-        {"login refused", [](SimSnapshot& d, auto&) { d.wrongPassword(); }, 60555},
-        // clang-format on
-    };
-    for (const Row& r : rows) {
-        sim.reset();
-        SimSnapshot dev(sim);
-        std::list<std::string> volumes = {dev.volume(A).uuid, dev.volume(B).uuid};
-        r.arrange(dev, volumes);
-        int index = 99;
-        EXPECT_FALSE(dev.snap.GetConsistencyGroup(volumes, 2, index)) << r.name;
-        EXPECT_EQ(index, -1) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_EQ(CountRequests(sim, "AssociatorNames"), 0u) << r.name;
     }
 }
 
@@ -169,8 +148,7 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
     struct Row {
         const char* name;
         Op op;
-        const char* group;
-        const char* volume;
+        const char *group, *volume;
         std::function<void(sim::TestServer&)> fault;
         int result;
         const char* method;

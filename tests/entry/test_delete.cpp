@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rkso/RKMMSnapAPI.h"
@@ -20,60 +21,39 @@ TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
         RKSO::SnapStatus status;
         size_t pitsLeft, viewsLeft;
     } rows[] = {
-        {"PiT", [](EntryRoad&, FakeSnapInfo&, auto&) {}, RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"PiT with a view",
-         [](EntryRoad& r, FakeSnapInfo&, auto& d) {
-             r.map(d);
-             r.util.setOperationType(132);
-         },
-         RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"keep bit, unmapped view",
-         [](EntryRoad& r, FakeSnapInfo& dev, auto& d) {
-             r.map(d);
-             r.unmap(d);  // no keep yet: the view goes with the mapping
-             dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP);
-             r.map(d);
-             r.unmap(d);  // the view stays
-         },
+        // clang-format off
+        {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, RKSO::SNAP_STATUS_DELETED, 0, 0},
+        // A kept snapshot loses the view its unmap left, and keeps its PiT.
+        {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); },
          RKSO::SNAP_STATUS_UNMAPPED, 1, 0},
-        {"PiT gone outside",
-         [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
-             r.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
-         },
+        {"PiT gone outside", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1))); },
          RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"PiT gone during the call",
-         [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
-             r.sim.removeBefore(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)),
-                                {"InvokeMethod", "ModifySettingsDefineState", ""});
-         },
+        {"PiT gone during the call", [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
+             r.sim.removeBefore(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); },
          RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"identifier without group field",
-         [](EntryRoad&, FakeSnapInfo& dev, auto&) {
-             std::string id = *dev.metaData(1);
-             dev.setMetaDataText(1, id.substr(0, id.rfind('*')));
-         },
+        {"identifier without group field", [](EntryRoad&, FakeSnapInfo& dev, auto&) {
+             std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); },
          RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"empty identifier",
-         [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); },
-         RKSO::SNAP_STATUS_DELETED, 1, 0},
+        {"empty identifier", [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); }, RKSO::SNAP_STATUS_DELETED, 1, 0},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         LocalMode local(true);
         EntryRoad road({"src01"});
         auto devs = road.snapped({"src01"});
         FakeSnapInfo& dev = road.host.device("src01");
         r.setup(road, dev, devs);
         road.requestsSince();
-        const int result = road.remove(devs);
-        EXPECT_EQ(result, r.status == RKSO::SNAP_STATUS_DELETED ? 0 : 1) << r.name;
-        EXPECT_EQ(dev.status(), r.status) << r.name << ": " << dev.errorText();
-        EXPECT_EQ(road.count("pits"), r.pitsLeft) << r.name;
-        EXPECT_EQ(road.count("views"), r.viewsLeft) << r.name;
+        EXPECT_EQ(road.remove(devs), r.status == RKSO::SNAP_STATUS_DELETED ? 0 : 1);
+        EXPECT_EQ(dev.status(), r.status) << dev.errorText();
+        EXPECT_EQ(std::make_pair(road.count("pits"), road.count("views")),
+                  std::make_pair(r.pitsLeft, r.viewsLeft));
         if (std::string(r.name) == "empty identifier") {
             EXPECT_EQ(road.requestsSince(), 0u);
         }
         if (r.pitsLeft == 0) {
-            EXPECT_TRUE(road.backToStart()) << r.name;
+            EXPECT_TRUE(road.backToStart());
         }
     }
 }
@@ -94,13 +74,13 @@ TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
         {"local mode: no database", nullptr, true, 0, 0},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         LocalMode local(r.local);
         EntryRoad road({"src01"});
         auto devs = road.snapped({"src01"});
         FakeSnapInfo& dev = road.host.device("src01");
         const std::string older = *dev.metaData(1);
-        ASSERT_EQ(road.host.prepare(devs), 0) << r.name;
-        ASSERT_EQ(road.host.snap(devs), 0) << r.name;
+        road.host.prepareAndSnap(devs);
         const std::string newer = *dev.metaData(1);
         RKMMSnapStore store(road.database());
         ASSERT_TRUE(store.recordSnap("/dev/kept", 54, 0, RKMM_REF_TYPE_SNAPSHOT, newer))
@@ -115,9 +95,9 @@ TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
             call.push_back(&first);
         }
         call.push_back(&dev);
-        EXPECT_EQ(road.remove(call), r.result) << r.name;
-        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_DELETED) << r.name << ": " << dev.errorText();
-        EXPECT_EQ(road.count("pits"), r.pitsLeft) << r.name;
+        EXPECT_EQ(road.remove(call), r.result);
+        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_DELETED) << dev.errorText();
+        EXPECT_EQ(road.count("pits"), r.pitsLeft);
     }
 }
 
@@ -141,21 +121,15 @@ TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
         int result;
         std::vector<bool> unanswered;  // per device
     } rows[] = {
+        // clang-format off
         {"all present", {false, false}, nullptr, 0, {false, false}},
         {"one gone", {true, false}, nullptr, 0, {false, false}},
-        {"both gone", {true, true}, nullptr, 0, {false, false}},
-        {"first check refused",
-         {false, false},
-         [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); },
-         2,
-         {true, false}},
-        {"provider gone for every check",
-         {true, false},
-         [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, -1, pitRead); },
-         1,
-         {true, true}},
+        {"first check refused", {false, false}, [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); }, 2, {true, false}},
+        {"provider gone for every check", {true, false}, [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, -1, pitRead); }, 1, {true, true}},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         LocalMode local(false);
         EntryRoad road({"src01", "src02"});
         auto devs = road.snapped({"src01", "src02"});
@@ -169,15 +143,14 @@ TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
             dev.setStatus(RKSO::SNAP_STATUS_CREATED);
         }
         if (r.fault) r.fault(road.sim);
-        EXPECT_EQ(road.reconcile(devs), r.result) << r.name;
+        EXPECT_EQ(road.reconcile(devs), r.result);
         for (size_t i = 0; i < devs.size(); ++i) {
             FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
             const bool gone = r.removed[i] && !r.unanswered[i];
             EXPECT_EQ(dev.status(),
                       gone ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
-                << r.name << " device " << i;
-            EXPECT_EQ(dev.logContains("Operation Failed"), r.unanswered[i])
-                << r.name << " device " << i;
+                << i;
+            EXPECT_EQ(dev.logContains("Operation Failed"), r.unanswered[i]) << i;
         }
     }
     // A device with nothing stored is one that could not be checked.

@@ -14,10 +14,6 @@ namespace {
 
 using namespace testsupport;
 
-std::vector<std::string> v(const std::list<std::string>& l) {
-    return {l.begin(), l.end()};
-}
-
 TEST(HostBus, DeviceListSplitsOnlyBetweenDevices) {
     const std::string vm1 = "{idatype:vmware,lunuuid:600a*1,version:6}";
     const std::string vm2 = "{idatype:vmware,lunuuid:600a*2,version:6}";
@@ -28,26 +24,25 @@ TEST(HostBus, DeviceListSplitsOnlyBetweenDevices) {
         bool ok;
         std::vector<std::string> devices;
     } rows[] = {
-        {"plain",
-         "/dev/sdb*/dev/sdc*/dev/sdd",
-         nullptr,
-         true,
-         {"/dev/sdb", "/dev/sdc", "/dev/sdd"}},
+        // clang-format off
+        {"plain", "/dev/sdb*/dev/sdc*/dev/sdd", nullptr, true, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}},
         {"one device", "/dev/sdb", nullptr, true, {"/dev/sdb"}},
         {"VMware descriptors with '*' inside", vm1 + "*" + vm2, nullptr, true, {vm1, vm2}},
         {"empty list", "", nullptr, false, {}},
         {"host failure", "/dev/sdb", "fail", false, {}},
         {"never enough room", "/dev/sdb", "grow", false, {}},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         FakeOSUtil util;
         FakeSnapInfo info;
         util.setDevices(r.listed);
         if (r.failing && std::string(r.failing) == "fail") util.failCall("listDevices");
         if (r.failing && std::string(r.failing) == "grow") util.keepGrowing("listDevices");
         std::list<std::string> devices = {"stale"};
-        EXPECT_EQ(getDeviceList(&info, devices, &util, "host", false, ""), r.ok) << r.name;
-        EXPECT_EQ(v(devices), r.devices) << r.name;
+        EXPECT_EQ(getDeviceList(&info, devices, &util, "host", false, ""), r.ok);
+        EXPECT_EQ(std::vector<std::string>(devices.begin(), devices.end()), r.devices);
     }
 }
 
@@ -61,16 +56,18 @@ TEST(HostBus, InitiatorsOfTheKindTheHostUsesReachTheArrayInItsForm) {
         bool ok;
         std::string text;  // as the array gets them
     } rows[] = {
-        {"FC ports", "21:00:00:24:ff:4c:aa:01,10000090fa1b2c3d", fc + fc, "21:00:00:24:ff:4c:aa:01",
-         false, true, "21000024FF4CAA01,10000090FA1B2C3D"},
-        {"FC host, iSCSI port left out", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc,
-         "10000090fa1b2c3d", false, true, "10000090FA1B2C3D"},
-        {"iSCSI host", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "iqn.1998-01.com.x:h1",
-         true, true, "iqn.1998-01.com.x:h1"},
+        // clang-format off
+        {"FC ports", "21:00:00:24:ff:4c:aa:01,10000090fa1b2c3d", fc + fc, "21:00:00:24:ff:4c:aa:01", false, true,
+         "21000024FF4CAA01,10000090FA1B2C3D"},
+        {"FC host, iSCSI port left out", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "10000090fa1b2c3d", false, true,
+         "10000090FA1B2C3D"},
+        {"iSCSI host", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "iqn.1998-01.com.x:h1", true, true, "iqn.1998-01.com.x:h1"},
         {"no port of that kind", "iqn.1998-01.com.x:h1", is, "10000090fa1b2c3d", false, false, ""},
         {"no ports", "", "", "", false, false, ""},
+        // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         FakeOSUtil util;
         FakeSnapInfo info;
         util.setHbas(r.names, r.kinds, static_cast<short>(r.kinds.size()));
@@ -78,10 +75,10 @@ TEST(HostBus, InitiatorsOfTheKindTheHostUsesReachTheArrayInItsForm) {
         std::list<std::string> ports;
         std::string host = "host", array = "A1";
         bool iscsi = !r.usedIscsi;
-        EXPECT_EQ(detectHbalist(&info, &util, ports, host, array, iscsi), r.ok) << r.name;
+        EXPECT_EQ(detectHbalist(&info, &util, ports, host, array, iscsi), r.ok);
         if (!r.ok) continue;
-        EXPECT_EQ(iscsi, r.usedIscsi) << r.name;
-        EXPECT_EQ(convertHbaList(&info, ports, iscsi), r.text) << r.name;
+        EXPECT_EQ(iscsi, r.usedIscsi);
+        EXPECT_EQ(convertHbaList(&info, ports, iscsi), r.text);
     }
     // A port name past 128 characters is cut before it reaches the array.
     FakeSnapInfo info;

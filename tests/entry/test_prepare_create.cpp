@@ -17,98 +17,71 @@ namespace {
 using namespace testsupport;
 using S = RKSO::SnapStatus;
 
-// The first array plus a second one on the same provider holding a volume of the same
-// label whose PiT group exists already.
-sim::Config withTwinOnSecondArray(const std::vector<std::string>& labels) {
-    sim::Config c = EntryConfig(labels);
-    sim::Array b = c.arrays.front();
-    b.id = sim::makeArrayId("entry-second");
-    b.name = "ESeries02";
-    b.hosts.clear();
-    b.hostGroups.clear();
-    b.mappings.clear();
-    for (size_t i = 0; i < b.controllers.size(); ++i) b.controllers[i].name += "9";
-    for (size_t i = 0; i < b.pools.size(); ++i)
-        b.pools[i].ref = sim::makeRef("entry-second-pool" + std::to_string(i));
-    sim::Volume v = *b.findVolumeByLabel(labels[0]);
-    v.uuid = sim::makeVolumeUuid("entry-second");
-    v.pool = b.pools.front().ref;
-    b.volumes = {v};
-    b.pitGroups = {{sim::makeRef("entry-second-pg"), labels[0] + "_SMIS_PG", v.uuid, 1u << 30, 1}};
-    b.reindex();
-    c.arrays.push_back(b);
-    return c;
-}
-
 TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
     struct Row {
         const char* name;
         std::vector<std::string> keys;  // "v01#2": a second record of volume v01
         std::string tuning;
         int refusePiT;  // the nth PiT request is refused; 0 none
-        bool twinOnSecondArray;
         size_t groups;
     } rows[] = {
-        {"one device", {"v01"}, "", 0, false, 1},
-        {"three in parallel", {"v01", "v02", "v03"}, "", 0, false, 3},
-        {"three in turn", {"v01", "v02", "v03"}, "LSI_SNAP_NO_PARALLEL = 1", 0, false, 3},
-        {"one volume three times", {"v01", "v01#2", "v01#3"}, "", 0, false, 1},
-        {"eight, one PiT refused", Labels("v", 8), "", 5, false, 8},
-        {"eight in turn, one refused", Labels("v", 8), "LSI_SNAP_NO_PARALLEL = 1", 3, false, 8},
-        {"same label on another array", {"v01"}, "", 0, true, 1},
+        // clang-format off
+        {"one volume three times", {"v01", "v01#2", "v01#3"}, "", 0, 1},
+        {"eight, one PiT refused", Labels("v", 8), "", 5, 8},
+        {"eight in turn, one refused", Labels("v", 8), "LSI_SNAP_NO_PARALLEL = 1", 3, 8},
         // Also the ThreadSanitizer run: 64 workers at once.
-        {"sixty-four in parallel", Labels("v", 64), "", 0, false, 64},
+        {"sixty-four in parallel", Labels("v", 64), "", 0, 64},
+        // clang-format on
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", std::max<int>(8, row.keys.size()));
         // Enough server threads that no kept connection is closed for a queued one: a
         // method call on a connection the server closed is never sent again.
         sim::TestServerOptions options = PlainHttp();
         options.maxThreads = 256;
-        sim::TestServer sim(
-            row.twinOnSecondArray ? withTwinOnSecondArray(labels) : EntryConfig(labels), options);
+        sim::TestServer sim(EntryConfig(labels), options);
         EntryHost host(sim, {54, 3, "", row.tuning});
         auto devs = host.devices(row.keys);
-        EXPECT_EQ(host.prepare(devs), 0) << row.name;
+        EXPECT_EQ(host.prepare(devs), 0);
         const std::string record =
             "{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:****,"
             "engineId:54}";
-        EXPECT_TRUE(host.device(row.keys[0]).logContains("Array info received from DB [" + record))
-            << row.name;
+        EXPECT_TRUE(host.device(row.keys[0]).logContains("Array info received from DB [" + record));
         sim::Array array = sim.provider().currentState().arrays[0];
-        EXPECT_EQ(array.pitGroups.size(), row.groups) << row.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups) << row.name;
+        EXPECT_EQ(array.pitGroups.size(), row.groups);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups);
         for (const std::string& key : row.keys) {
             const std::vector<std::string> f = IdentifierFields(host.device(key));
-            ASSERT_EQ(f.size(), 10u) << row.name << ": " << key;
+            ASSERT_EQ(f.size(), 10u) << key;
             const std::string uuid = array.findVolumeByLabel(key.substr(0, 3))->uuid;
             EXPECT_EQ(f[0] + f[1] + f[3] + f[6] + f[7] + f[9],
                       array.id + "7" + uuid + "nullnullnull")
-                << row.name << ": " << key;
+                << key;
         }
         sim.log().clear();
         if (row.refusePiT)
             sim.failReturnValue(4, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""},
                                 row.refusePiT - 1);
-        EXPECT_EQ(host.snap(devs), row.refusePiT ? 2 : 0) << row.name;
-        EXPECT_EQ(sim.requests().size(), 2 * row.keys.size()) << row.name << ": round trips";
+        EXPECT_EQ(host.snap(devs), row.refusePiT ? 2 : 0);
+        EXPECT_EQ(sim.requests().size(), 2 * row.keys.size()) << ": round trips";
         array = sim.provider().currentState().arrays[0];
         std::set<std::string> pits;
         for (const std::string& key : row.keys) {
             FakeSnapInfo& dev = host.device(key);
             const std::vector<std::string> f = IdentifierFields(dev);
-            ASSERT_EQ(f.size(), 10u) << row.name;
+            ASSERT_EQ(f.size(), 10u);
             if (dev.status() == S::SNAP_STATUS_CREATE_FAILED) {
                 EXPECT_TRUE(dev.logContains("rkso_snapDevices: PiT/CGPiT Creation failed"));
-                EXPECT_EQ(f[8], "") << row.name << ": the prepared identifier stays";
+                EXPECT_EQ(f[8], "") << ": the prepared identifier stays";
                 continue;
             }
-            EXPECT_EQ(dev.status(), S::SNAP_STATUS_CREATED) << row.name << ": " << key;
-            EXPECT_NE(array.findPiT(f[8]), nullptr) << row.name << ": " << f[8];
+            EXPECT_EQ(dev.status(), S::SNAP_STATUS_CREATED) << key;
+            EXPECT_NE(array.findPiT(f[8]), nullptr) << f[8];
             pits.insert(f[8]);
         }
-        EXPECT_EQ(pits.size(), row.keys.size() - (row.refusePiT ? 1 : 0)) << row.name;
-        EXPECT_EQ(array.pits.size(), pits.size()) << row.name;
+        EXPECT_EQ(pits.size(), row.keys.size() - (row.refusePiT ? 1 : 0));
+        EXPECT_EQ(array.pits.size(), pits.size());
     }
 }
 
@@ -125,57 +98,48 @@ TEST(PrepareCreate, FailuresEndTheLoopBeforeTheWorkerAndFailOneDeviceAfter) {
         std::string line;
         S third;
     } rows[] = {
-        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); },
-         60557, "Failed to get LSI Array name from host device name[/dev/sdzz]",
-         S::SNAP_STATUS_UNPREPARED},
-        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); },
-         62005, "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
-        {"host throws in set-up", false,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0,
+        // clang-format off
+        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); }, 60557,
+         "Failed to get LSI Array name from host device name[/dev/sdzz]", S::SNAP_STATUS_UNPREPARED},
+        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); }, 62005,
+         "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
+        {"host throws in set-up", false, [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0,
          "Unexpected failure: host log refused a line", S::SNAP_STATUS_UNPREPARED},
-        {"wrong password", false,
-         [](FakeSnapInfo& d) {
-             d.setArrayInfoText(
-                 "{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:x,"
-                 "engineId:54}");
-         },
+        {"wrong password", false, [](FakeSnapInfo& d) { d.setArrayInfoText("{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:x,engineId:54}"); },
          60555, "Prepare snapshot failed for the source device", S::SNAP_STATUS_PREPARED},
-        {"host throws in the worker", false,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0,
+        {"host throws in the worker", false, [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0,
          " Prepare snapshot failed: host log refused a line", S::SNAP_STATUS_PREPARED},
-        {"metadata unreadable", true, [](FakeSnapInfo& d) { d.failCall("getMetaData"); }, 0,
-         "Failed to get metadata [id : 1]", S::SNAP_STATUS_PREPARED},
+        {"metadata unreadable", true, [](FakeSnapInfo& d) { d.failCall("getMetaData"); }, 0, "Failed to get metadata [id : 1]", S::SNAP_STATUS_PREPARED},
         {"identifier too short", true, [](FakeSnapInfo& d) { d.setMetaDataText(1, "A*7*svc"); }, 0,
          "Failed to parse unique  identifier [A*7*svc]", S::SNAP_STATUS_PREPARED},
-        {"host throws in snap set-up", true,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0,
+        {"host throws in snap set-up", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0,
          "Unexpected failure: host log refused a line", S::SNAP_STATUS_PREPARED},
-        {"host throws in the snap worker", true,
-         [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0,
+        {"host throws in the snap worker", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0,
          "Snap creation failed: host log refused a line", S::SNAP_STATUS_CREATED},
+        // clang-format on
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", 3);
         sim::TestServer sim(EntryConfig(labels), PlainHttp());
         EntryHost host(sim);
         auto devs = host.devices(labels);
         if (row.inSnap) {
-            ASSERT_EQ(host.prepare(devs), 0) << row.name;
+            ASSERT_EQ(host.prepare(devs), 0);
         } else {
             host.device("v03").setStatus(S::SNAP_STATUS_UNPREPARED);
         }
         FakeSnapInfo& second = host.device("v02");
         row.breakSecond(second);
-        EXPECT_EQ(row.inSnap ? host.snap(devs) : host.prepare(devs), 2) << row.name;
-        EXPECT_EQ(host.device("v01").status(),
-                  row.inSnap ? S::SNAP_STATUS_CREATED : S::SNAP_STATUS_PREPARED)
-            << row.name;
-        EXPECT_EQ(second.status(),
-                  row.inSnap ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_PREPARE_FAILED)
-            << row.name;
-        EXPECT_EQ(second.errorCode(), row.wantError) << row.name << ": " << second.errorText();
-        EXPECT_TRUE(second.logContains(row.line)) << row.name;
-        EXPECT_EQ(host.device("v03").status(), row.third) << row.name;
+        EXPECT_EQ(row.inSnap ? host.snap(devs) : host.prepare(devs), 2);
+        const std::vector<S> want = {
+            row.inSnap ? S::SNAP_STATUS_CREATED : S::SNAP_STATUS_PREPARED,
+            row.inSnap ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_PREPARE_FAILED, row.third};
+        EXPECT_EQ(std::vector<S>(
+                      {host.device("v01").status(), second.status(), host.device("v03").status()}),
+                  want);
+        EXPECT_EQ(second.errorCode(), row.wantError) << second.errorText();
+        EXPECT_TRUE(second.logContains(row.line));
     }
 }
 
@@ -186,37 +150,35 @@ TEST(PrepareCreate, CreateTakesTheCapabilityFromPrepareOrTheEngineRecord) {
         const char* name;
         bool stored, engineRecord;
         int want;
-    } rows[] = {
-        {"stored by prepare", true, false, 0},
-        {"looked up", false, true, 0},
-        {"neither", false, false, 1},
-    };
+    } rows[] = {{"stored by prepare", true, false, 0},
+                {"looked up", false, true, 0},
+                {"neither", false, false, 1}};
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         sim::TestServer sim(EntryConfig(Labels("v", 2)), PlainHttp());
         EntryHost host(sim);
         auto devs = host.devices(Labels("v", 2));
-        ASSERT_EQ(host.prepare(devs), 0) << row.name;
-        if (!row.stored) host.device("v01").setMetaDataText(102, "not a number");
-        TalonConfig engines("", row.engineRecord ? "[Engines]\n54 = {SnapVendorName:LSI,"
-                                                   "Capabilities:1}\n"
-                                                 : "");
+        ASSERT_EQ(host.prepare(devs), 0);
         FakeSnapInfo& first = host.device("v01");
+        if (!row.stored) first.setMetaDataText(102, "not a number");
+        TalonConfig engines(
+            "", row.engineRecord ? "[Engines]\n54 = {SnapVendorName:LSI,Capabilities:1}\n" : "");
         const size_t before = first.logLines().size();
-        EXPECT_EQ(host.snap(devs), row.want) << row.name;
-        size_t lookups = 0;
-        for (size_t i = before; i < first.logLines().size(); ++i)
-            if (first.logLines()[i].text.find("SnapVendorName") != std::string::npos ||
-                first.logLines()[i].text.find("Failed to get engine info") != std::string::npos)
-                ++lookups;
-        EXPECT_EQ(lookups > 0, !row.stored) << row.name;
-        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED)
-            << row.name;
+        EXPECT_EQ(host.snap(devs), row.want);
+        const auto lines = first.logLines();
+        EXPECT_EQ(std::any_of(lines.begin() + before, lines.end(),
+                              [](const LogLine& l) {
+                                  return l.text.find("SnapVendorName") != std::string::npos ||
+                                         l.text.find("Failed to get engine info") !=
+                                             std::string::npos;
+                              }),
+                  !row.stored)
+            << ": engine looked up";
+        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED);
         EXPECT_EQ(host.device("v02").status(),
-                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED)
-            << row.name;
+                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED);
         EXPECT_EQ(first.logContains("Failed to get capabilities for snap engine id-[54]"),
-                  row.want != 0)
-            << row.name;
+                  row.want != 0);
     }
 }
 

@@ -27,6 +27,7 @@ TEST(Road, EveryKindOfSnapshotGoesTheWholeWay) {
         {"clone", 50, 2, false, {"src01"}, false},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         LocalMode local(true);
         EntryHostOptions o;
         o.engineId = r.engine;
@@ -38,34 +39,31 @@ TEST(Road, EveryKindOfSnapshotGoesTheWholeWay) {
         const size_t n = devs.size();
 
         road.requestsSince();
-        ASSERT_EQ(road.map(devs), 0) << r.name;
+        ASSERT_EQ(road.map(devs), 0);
         const size_t mapRequests = road.requestsSince();
         for (RKSO::SnapInfo* d : devs) {
             auto* dev = static_cast<FakeSnapInfo*>(d);
-            EXPECT_NE(dev->snapDevicePath(), "") << r.name << ": " << dev->errorText();
+            EXPECT_NE(dev->snapDevicePath(), "") << dev->errorText();
             EXPECT_EQ(road.host.host().deviceOf(IdentifierFields(*dev).at(6)),
-                      dev->snapDevicePath())
-                << r.name;
+                      dev->snapDevicePath());
         }
-        EXPECT_EQ(road.check(devs), 0) << r.name;
+        EXPECT_EQ(road.check(devs), 0);
         for (RKSO::SnapInfo* d : devs) EXPECT_EQ(d->getStatus(), RKSO::SNAP_STATUS_VISIBLE);
         road.requestsSince();
-        EXPECT_EQ(road.unmap(devs), 0) << r.name;
+        EXPECT_EQ(road.unmap(devs), 0);
         const size_t unmapRequests = road.requestsSince();
         if (r.revertable) {
-            EXPECT_EQ(road.revert(devs), 0) << r.name;
-            for (RKSO::SnapInfo* d : devs)
-                EXPECT_EQ(d->getStatus(), RKSO::SNAP_STATUS_REVERTED) << r.name;
+            EXPECT_EQ(road.revert(devs), 0);
+            for (RKSO::SnapInfo* d : devs) EXPECT_EQ(d->getStatus(), RKSO::SNAP_STATUS_REVERTED);
         }
         road.requestsSince();
-        EXPECT_EQ(road.remove(devs), 0) << r.name;
+        EXPECT_EQ(road.remove(devs), 0);
         const size_t deleteRequests = road.requestsSince();
         for (RKSO::SnapInfo* d : devs) {
             auto* dev = static_cast<FakeSnapInfo*>(d);
-            EXPECT_EQ(dev->status(), RKSO::SNAP_STATUS_DELETED)
-                << r.name << ": " << dev->errorText();
+            EXPECT_EQ(dev->status(), RKSO::SNAP_STATUS_DELETED) << dev->errorText();
         }
-        EXPECT_TRUE(road.backToStart()) << r.name;
+        EXPECT_TRUE(road.backToStart());
         ::testing::Test::RecordProperty(
             std::string(r.name) + " requests per device (map unmap delete)",
             std::to_string(mapRequests / n) + " " + std::to_string(unmapRequests / n) + " " +

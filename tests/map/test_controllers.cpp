@@ -55,7 +55,7 @@ TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
     };
     for (int omit = 0; omit < 2; ++omit) {
         for (const Row& r : rows) {
-            const std::string row = std::string(r.name) + (omit ? " (fallback)" : "");
+            SCOPED_TRACE(std::string(r.name) + (omit ? " (fallback)" : ""));
             SimSnapshot dev(servers[omit]);
             OpenConnection open(dev);
             cim::CIMObjectPath system = open.systemPath();
@@ -63,11 +63,9 @@ TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
             EXPECT_EQ(ControllerLabels(dev, open.conn(),
                                        dev.snap.GetLSICtlrListByHwIDs(open.conn(), system, ports,
                                                                       r.groupMapping)),
-                      r.expected)
-                << row;
+                      r.expected);
             EXPECT_EQ(dev.logged("Executing the workaround for LSI lun Mapping and Masking"),
-                      (omit || r.expected.empty()) && !r.ports.empty())
-                << row;
+                      (omit || r.expected.empty()) && !r.ports.empty());
         }
     }
 }
@@ -92,7 +90,7 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
     };
     for (int omit = 0; omit < 2; ++omit) {
         for (const Row& r : rows) {
-            const std::string row = std::string(r.name) + (omit ? " (fallback)" : "");
+            SCOPED_TRACE(std::string(r.name) + (omit ? " (fallback)" : ""));
             testsupport::TalonConfig talon(r.talon);
             SimSnapshot dev(servers[omit]);
             OpenConnection open(dev);
@@ -104,10 +102,9 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
             }
             std::vector<cim::CIMObjectPath> found = dev.snap.GetCtlrPathList(
                 open.conn(), open.systemPath(), volumes, dev.snap.InputToStringArray(r.ports, ','));
-            EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected) << row;
+            EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected);
             EXPECT_EQ(dev.logged("Instances not found for class [CIM_StorageVolume]"),
-                      r.volumes.size() != 1)
-                << row;
+                      r.volumes.size() != 1);
         }
     }
 }
@@ -131,12 +128,13 @@ TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
         {"iSCSI host's volume", "small_lun", kIscsi, {"iscsihost1"}},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         OpenConnection open(dev);
         cim::Array<cim::String> volumes = {dev.volume(r.volume).uuid};
         std::vector<cim::CIMObjectPath> found = dev.snap.GetCtlrPathList(
             open.conn(), open.systemPath(), volumes, dev.snap.InputToStringArray(r.ports, ','));
-        EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected) << r.name;
+        EXPECT_EQ(ControllerLabels(dev, open.conn(), found), r.expected);
     }
 }
 

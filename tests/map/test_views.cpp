@@ -134,24 +134,24 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
         {"view still mapped", false, 0, true, 640001},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         Viewed(dev);
         if (r.mapped) {
-            ASSERT_EQ(dev.snap.MapSnap(), 0) << r.name;
+            ASSERT_EQ(dev.snap.MapSnap(), 0);
         }
         sim.provider().setJobMode("ModifyReplicaSynchronization", r.jobs);
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
         std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
                                          dev.snap.m_TargetDev, "0",  "0"};
         testsupport::OpenConnection open(dev);
-        EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper)
-            << r.name;
-        EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0) << r.name;
+        EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper);
+        EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0);
         const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
-        ASSERT_EQ(params.size(), 5u) << r.name;
-        EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos) << r.name;
-        EXPECT_EQ(params[2].value, "FALSE") << r.name;
+        ASSERT_EQ(params.size(), 5u);
+        EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos);
+        EXPECT_EQ(params[2].value, "FALSE");
     }
 }
 
@@ -237,37 +237,6 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     for (const std::string& w : made.memberViews) EXPECT_EQ(state().findVolume(w), nullptr);
 }
 
-TEST_F(Views, UnmapAfterARejectedLoginIsNoSuccess) {
-    SimSnapshot dev(sim);
-    Viewed(dev);
-    ASSERT_EQ(dev.snap.MapSnap(), 0);
-    sim.failHttp(401, -1, {"AssociatorNames", "", ""});
-    EXPECT_EQ(dev.snap.UnmapSnap(), 1);
-    EXPECT_EQ(dev.info.errorCode(), 60555);
-    EXPECT_NE(state().findMapping(dev.snap.m_TargetDev), nullptr);
-}
-
-TEST_F(Views, APiTIsAttachedWhenItHasAView) {
-    struct Row {
-        const char* name;
-        int pit;  // 0: none given
-        bool group;
-        int expected;
-    };
-    const Row rows[] = {
-        {"viewed PiT", 1, false, 1},         {"PiT without view", 2, false, 0},
-        {"unknown PiT", 9, false, 0},        {"viewed CG PiT", 3, true, 1},
-        {"CG PiT without view", 4, true, 0}, {"no PiT name", 0, false, 0},
-    };
-    for (const Row& r : rows) {
-        SimSnapshot dev(sim);
-        if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
-        dev.snap.m_UseConsistencyGroup = r.group;
-        EXPECT_EQ(dev.snap.IsPiTAttached(), r.expected) << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-    }
-}
-
 TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
     struct Row {
         const char* view;
@@ -292,45 +261,57 @@ TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
     }
 }
 
-TEST_F(Views, ARevertNeedsNoGroupViewAMapNeedsOne) {
-    for (int operation : {14, 32768}) {
-        SimSnapshot dev(sim);
-        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
-        dev.snap.m_PiTName = PiTId(dev.array.id, 4);
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
-        dev.snap.m_PiTOperation = operation;
-        EXPECT_EQ(dev.snap.checkCGPiTViewMappings(), operation == 32768) << operation;
-        std::string name, path;
-        EXPECT_EQ(dev.snap.checkCGPiTViewCreated(name, path), 1) << operation;
-    }
-}
-
-TEST_F(Views, FailuresAreContained) {
-    enum Op { Created, Mappings, Attached };
+// The checks before a view is used or removed: a PiT is attached when it has a view,
+// a revert needs no group view where a map needs one, and a provider failure is
+// contained.
+TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
+    enum Check { Attached, Created, Mappings };
     struct Row {
-        Op op;
-        sim::RequestKey match;
+        const char* name;
+        Check check;
+        int pit;  // 0: none given
+        bool group;
+        int operation;          // 0: none
+        sim::RequestKey fails;  // every such request fails; empty: none
+        int expected;
     };
     const Row rows[] = {
-        {Created, {"EnumerateInstanceNames", "", ""}},  {Created, {"EnumerateInstances", "", ""}},
-        {Mappings, {"EnumerateInstanceNames", "", ""}}, {Mappings, {"AssociatorNames", "", ""}},
-        {Attached, {"EnumerateInstances", "", ""}},     {Attached, {"AssociatorNames", "", ""}},
+        // clang-format off
+        {"viewed PiT", Attached, 1, false, 0, {}, 1},
+        {"PiT without view", Attached, 2, false, 0, {}, 0},
+        {"unknown PiT", Attached, 9, false, 0, {}, 0},
+        {"viewed CG PiT", Attached, 3, true, 0, {}, 1},
+        {"CG PiT without view", Attached, 4, true, 0, {}, 0},
+        {"no PiT name", Attached, 0, false, 0, {}, 0},
+        {"map: no group view", Created, 4, false, 14, {}, 1},
+        {"revert: no group view", Created, 4, false, 32768, {}, 1},
+        {"map: group view needed", Mappings, 4, false, 14, {}, 0},
+        {"revert: no group view needed", Mappings, 4, false, 32768, {}, 1},
+        {"created: names fail", Created, 3, true, 0, {"EnumerateInstanceNames", "", ""}, -1},
+        {"created: instances fail", Created, 3, true, 0, {"EnumerateInstances", "", ""}, -1},
+        {"mappings: names fail", Mappings, 3, true, 0, {"EnumerateInstanceNames", "", ""}, 0},
+        {"mappings: associations fail", Mappings, 3, true, 0, {"AssociatorNames", "", ""}, 0},
+        {"attached: instances fail", Attached, 3, true, 0, {"EnumerateInstances", "", ""}, 0},
+        {"attached: associations fail", Attached, 3, true, 0, {"AssociatorNames", "", ""}, 0},
+        // clang-format on
     };
     for (const Row& r : rows) {
-        const std::string row = std::to_string(r.op) + " " + r.match.operation;
+        SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
-        dev.snap.m_PiTName = PiTId(dev.array.id, 3);
+        if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
         dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
-        dev.snap.m_UseConsistencyGroup = true;
-        sim.failCim(cim::CIM_ERR_FAILED, "broken", -1, r.match);
+        dev.snap.m_UseConsistencyGroup = r.group;
+        if (r.operation) dev.snap.m_PiTOperation = r.operation;
+        const bool fails = !r.fails.operation.empty();
+        if (fails) sim.failCim(cim::CIM_ERR_FAILED, "broken", -1, r.fails);
         std::string name, path;
-        const int result = r.op == Created    ? dev.snap.checkCGPiTViewCreated(name, path)
-                           : r.op == Mappings ? int(dev.snap.checkCGPiTViewMappings())
-                                              : dev.snap.IsPiTAttached();
-        EXPECT_EQ(result, r.op == Created ? -1 : 0) << row;
-        EXPECT_TRUE(dev.logged("Caught CIMException: CIM_ERR_FAILED")) << row;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << row;
+        const int result = r.check == Created    ? dev.snap.checkCGPiTViewCreated(name, path)
+                           : r.check == Mappings ? int(dev.snap.checkCGPiTViewMappings())
+                                                 : dev.snap.IsPiTAttached();
+        EXPECT_EQ(result, r.expected);
+        EXPECT_EQ(dev.logged("Caught CIMException: CIM_ERR_FAILED"), fails);
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
         sim.faults().clear();
     }
 }

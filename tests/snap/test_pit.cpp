@@ -9,6 +9,7 @@
 
 #include <cim/CIMObjectPath.h>
 
+#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
@@ -85,17 +86,12 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
 
         sim.log().clear();
         EXPECT_EQ(dev.snap.CreatePiT(), 5);
-        EXPECT_EQ(dev.snap.m_SnapStatus, 5);
         EXPECT_EQ(dev.snap.GetErrorCode(), 0);
         a = sim.provider().currentState().arrays[0];
         ASSERT_EQ(a.pits.size(), 1u);
         EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id) << "InstanceID = ElementName";
-        EXPECT_EQ(a.pits[0].group, a.pitGroups[0].ref);
         EXPECT_NE(dev.snap.m_PiTPath.find(a.pits[0].id), std::string::npos);
-        // The identity is the array id and a reference, and never reads as a path.
-        EXPECT_EQ(dev.snap.m_PiTName.rfind(dev.array.id + ":", 0), 0u);
-        EXPECT_EQ(dev.snap.m_PiTName.size(), dev.array.id.size() + 41);
-        cim::CIMObjectPath parsed;
+        cim::CIMObjectPath parsed;  // the identity never reads as a path
         EXPECT_FALSE(SmisAction::ParsePathOrName(dev.snap.m_PiTName, parsed));
         // One PiT of one volume: the service lookup and the method, on one connection.
         EXPECT_EQ(sim.requests().size(), 2u);
@@ -108,53 +104,126 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
     }
 }
 
-TEST(PreparePiT, RefusalsAndDiskGroupRules) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+enum Stage { kPrepare, kGroup, kPiT };
+enum Reach { kNothing, kReads, kMethod };  // the furthest a stage's requests went
+
+// Each stage of the PiT road with bad input or a provider that refuses: the stage's
+// result, the errors of the snapshot and of the host, the line traced, how far its
+// requests went, and that a failed stage names nothing.
+TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
+    const int kAny = -9;  // snapshot error not checked
+    const std::string name22 = "vol_22_characters_abcd", name23 = "vol_23_characters_abcde";
+    using Config = std::function<void(sim::Config&)>;
+    using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
+    auto set = [](std::function<void(LSISnapshot&)> f) {
+        return [f](sim::TestServer&, SimSnapshot& d) { f(d.snap); };
+    };
+    auto answered = [](uint32_t value) {
+        return [value](sim::TestServer& s, SimSnapshot&) {
+            s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+        };
+    };
+    auto jobs = [](bool vanish) {
+        return [vanish](sim::Config& c) {
+            c.jobs.methods["CreatePiTGroup"] = true;
+            c.jobs.vanish = vanish;
+        };
+    };
     struct Row {
         const char* name;
-        std::function<void(SimSnapshot&)> arrange;
-        int result;
-        int errorCode;      // m_ErrorCode afterwards
-        bool reachesArray;  // any request at all
-        std::string pool;   // pool label expected in m_TargetDGPath on success
-        const char* trace;
+        Stage stage;
+        std::string volume;
+        Config config;
+        Arrange arrange;
+        int result, snapError, hostError;
+        Reach reach;
+        std::string trace;     // a line of the device log
+        std::string hostText;  // start of the host's error text
+        const char* pool;      // pool of the source's repository on success
     };
+    // clang-format off
     const Row rows[] = {
-        // clang-format off
-        {"not a PiT operation", [](SimSnapshot& d) { d.snap.m_PiTOperation = 99; }, 2, 0, false, "", "Dumping Parameters"},
-        {"no snapshot name", [](SimSnapshot& d) { d.snap.m_SnapName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
-        {"no system", [](SimSnapshot& d) { d.snap.m_SystemName.clear(); }, 2, 0, false, "", "Invalid Parameters"},
-        {"unknown source", [](SimSnapshot& d) { d.snap.m_SourceDev = "600A0000000000000000000000000BAD"; }, 2, 60542, true, "",
-         "Can not find source volume 600A0000000000000000000000000BAD"},
-        {"missing group, group only", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; d.snap.m_UseDiskGroupOnly = true; },
-         2, 60552, true, "", "Can not find Disk Group [NoSuchDG] for Snap/Clone operation"},
-        {"missing group falls back to the source's pool", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "NoSuchDG"; }, 1, 0, true,
-         "DG1", "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT"},
-        {"requested group", [](SimSnapshot& d) { d.snap.m_DiskGroupName = "DG2"; }, 1, 0, true, "DG2",
-         "Going to use Disk Group [DG2] for PiT operation"},
-        {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, 2, 3, false, "", "Connection to CIMOM failed"},
-        // clang-format on
+        {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
+        {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
+        {"prepare: no system", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
+        // 60542 and 60552 are logged; only a connection error reaches the host.
+        {"prepare: unknown source", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev = "600A0000000000000000000000000BAD"; }),
+         2, 60542, 0, kReads, "Can not find source volume 600A0000000000000000000000000BAD", "", nullptr},
+        {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }),
+         2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
+        {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }),
+         1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
+        {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }),
+         1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
+        {"prepare: no CIMOM", kPrepare, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 2, 3, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
+        {"group: no system", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
+        {"group: no source", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
+        {"group: no CIMOM", kGroup, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, -1, kAny, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
+        {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads,
+         "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
+        {"group: label of exactly 30", kGroup, name22, nullptr, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { testsupport::AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads,
+         "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
+        // Without its own name a source would find another nameless source's group.
+        {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }),
+         650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
+        {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr,
+         4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
+        // A group of the same label on another array of the provider is not this one.
+        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { testsupport::AddSecondArray(c); testsupport::AddPiTGroup(c, "small_lun", 1); },
+         nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
+        {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"PiT: not prepared", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SnapStatus = RKSO::SNAP_STATUS_RESET; }), 6, 0, 0, kNothing, "Device not ready for snapshot", "", nullptr},
+        {"PiT: not a PiT operation", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 98; }), 6, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
+        {"PiT: no service", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_ServicePath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
+        {"PiT: no source path", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SourceDevPath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
+        {"PiT: answered 0 without SettingsState", kPiT, "small_lun", nullptr, answered(0), 6, 1, 0, kMethod, "", "", nullptr},
+        {"PiT: unknown code", kPiT, "small_lun", nullptr, answered(77), 6, 77, 0, kMethod, "", "", nullptr},
+        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) {
+             testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr,
+         6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
+        {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); },
+         6, 1, 1, kMethod, "", "", nullptr},
     };
+    // clang-format on
     for (const Row& r : rows) {
-        sim.reset();
+        SCOPED_TRACE(r.name);
+        sim::Config config = testsupport::SimConfig();
+        testsupport::AddVolumes(config, {name22, name23});
+        if (r.config) r.config(config);
+        sim::TestServer sim(config, testsupport::PlainHttp());
         SimSnapshot dev(sim);
-        dev.forPiT("ora_log");
-        r.arrange(dev);
-        EXPECT_EQ(dev.snap.PreparePiT(), r.result) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, r.result) << r.name;
-        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
-        EXPECT_EQ(!sim.requests().empty(), r.reachesArray) << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-        if (r.result == 1) {
-            EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool(r.pool)->ref),
-                      std::string::npos)
-                << r.name;
-        } else {
-            EXPECT_EQ(dev.snap.m_ServicePath, "") << r.name;
+        dev.forPiT(r.volume);
+        ASSERT_TRUE(r.stage == kPrepare || dev.snap.PreparePiT() == 1);
+        ASSERT_TRUE(r.stage != kPiT || dev.snap.CreatePiTGroup() == 0);
+        sim.log().clear();
+        if (r.arrange) r.arrange(sim, dev);
+        const int result = r.stage == kPrepare ? dev.snap.PreparePiT()
+                           : r.stage == kGroup ? dev.snap.CreatePiTGroup()
+                                               : dev.snap.CreatePiT();
+        EXPECT_EQ(result, r.result);
+        EXPECT_TRUE(r.snapError == kAny || dev.snap.GetErrorCode() == r.snapError)
+            << dev.snap.GetErrorCode();
+        EXPECT_EQ(dev.info.errorCode(), r.hostError) << dev.info.errorText();
+        EXPECT_EQ(dev.info.errorText().rfind(r.hostText, 0), 0u) << dev.info.errorText();
+        EXPECT_TRUE(dev.logged(r.trace)) << r.trace;
+        const Reach reach = CountRequests(sim, "InvokeMethod") ? kMethod
+                            : sim.requests().empty()           ? kNothing
+                                                               : kReads;
+        EXPECT_EQ(reach, r.reach);
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        if (r.pool) {
+            EXPECT_NE(dev.snap.m_TargetDGPath.find(a.findPool(r.pool)->ref), std::string::npos);
         }
-        // Only the connection errors of the table reach the host; 60542 and 60552 are logged.
-        EXPECT_EQ(dev.info.errorCode(), r.errorCode == 3 ? 60541 : 0) << r.name;
+        if (r.stage == kGroup) {
+            EXPECT_EQ(GroupLabelled(a, r.volume + "_SMIS_PG") != nullptr, r.result == 0);
+        }
+        if (r.stage == kPiT) {
+            EXPECT_EQ(dev.snap.m_PiTName + dev.snap.m_PiTPath, "");
+        }
     }
 }
 
@@ -174,6 +243,7 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
         {"below the array's minimum", "1", nullptr, 0},
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         testsupport::TalonConfig config(
             "", r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
         sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
@@ -181,166 +251,13 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
         if (r.arrayConfig)
             dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
         Prepared(dev, "small_lun");
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5) << r.name;
+        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5);
         const sim::Array a = sim.provider().currentState().arrays[0];
         const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
-        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5) << r.name;
-        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method")
-            << r.name;
+        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes);
+        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5);
+        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method");
     }
-}
-
-TEST(PiTGroup, RefusedBeforeTheMethod) {
-    const std::string name22 = "vol_22_characters_abcd", name23 = "vol_23_characters_abcde";
-    sim::Config config = testsupport::SimConfig();
-    testsupport::AddVolumes(config, {name22, name23});
-    // ora_log has its group already.
-    sim::PiTGroup existing;
-    existing.ref = sim::makeRef("existing group");
-    existing.label = "ora_log_SMIS_PG";
-    existing.baseVolume = config.arrays[0].findVolumeByLabel("ora_log")->uuid;
-    config.arrays[0].pitGroups.push_back(existing);
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    struct Row {
-        const char* name;
-        std::string volume;
-        std::function<void(SimSnapshot&)> arrange;
-        int result, hostError;
-        const char* trace;
-    } rows[] = {
-        // clang-format off
-        {"no system", "ora_log", [](SimSnapshot& d) { d.snap.m_SystemName.clear(); }, -1, 0, "Insufficient Parameters."},
-        {"no source", "ora_log", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, 0, "Insufficient Parameters."},
-        {"no CIMOM", "ora_log", [](SimSnapshot& d) { d.unreachable(); }, -1, 60541, "Connection to CIMOM failed"},
-        {"label of 31 characters", name23, nullptr, 5, 60540,
-         "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters."},
-        {"group exists", "ora_log", nullptr, 0, 0, "PiT Group [ora_log_SMIS_PG] already exist."},
-        // Without its own name a source would find another nameless source's group.
-        {"source name unreadable", "ora_log",
-         [](SimSnapshot& d) { d.snap.m_SourceDevFriendlyName.clear(); d.snap.m_SourceDevPath = "6000A0B8"; }, 650015,
-         0, "Can not get the name of source volume"},
-        // clang-format on
-    };
-    for (const Row& r : rows) {
-        sim.log().clear();
-        SimSnapshot dev(sim);
-        Prepared(dev, r.volume);
-        if (r.arrange) r.arrange(dev);
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.result) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-    }
-    // 22 characters make a label of exactly 30: accepted.
-    SimSnapshot dev(sim);
-    Prepared(dev, name22);
-    EXPECT_EQ(dev.snap.CreatePiTGroup(), 0);
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pitGroups.size(), 2u);
-}
-
-TEST(PiTGroup, ProviderRefusalsAndJobsReachTheHost) {
-    struct Row {
-        const char* name;
-        std::function<void(sim::Config&)> arrange;
-        int job;  // 0: answered at once; else the job's end state
-        bool vanish;
-        int result, hostError;
-        const char* hostText;  // start of the host's error text
-    } rows[] = {
-        // clang-format off
-        {"stale array secret at the provider", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, 0,
-         false, 4, 4, "SMIS method failed. 1) Possibly the secret key shared"},
-        {"no pool space", [](sim::Config& c) { for (sim::Pool& p : c.arrays[0].pools) p.capacityBytes = kGiB * 110; }, 0, false, 4, 4, "SMIS method failed."},
-        {"a fifth group on the volume",
-         [](sim::Config& c) { sim::Array& a = c.arrays[0]; for (int i = 0; i < 4; ++i) { sim::PiTGroup g; g.ref = sim::makeRef("group " + std::to_string(i)); g.label = "other_" + std::to_string(i); g.baseVolume = a.findVolumeByLabel("small_lun")->uuid; a.pitGroups.push_back(g); }},
-         0, false, 4, 4, "SMIS method failed."},
-        {"job completed", nullptr, 7, false, 0, 0, ""},
-        {"job ends in exception", nullptr, 10, false, 1, 0, ""},
-        {"job terminated", nullptr, 8, false, 1, 0, ""},
-        {"job vanished", nullptr, 7, true, 0, 0, ""},
-        // clang-format on
-    };
-    for (const Row& r : rows) {
-        sim::Config config = testsupport::SimConfig();
-        if (r.arrange) r.arrange(config);
-        config.jobs.methods["CreatePiTGroup"] = r.job != 0;
-        sim::TestServer sim(config, testsupport::PlainHttp());
-        if (r.job && r.job != 7) sim.failNextJobs(1, static_cast<uint16_t>(r.job));
-        sim.provider().setJobsVanish(r.vanish);
-        SimSnapshot dev(sim);
-        Prepared(dev, "small_lun");
-        sim.log().clear();
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.result) << r.name;
-        const sim::Array a = sim.provider().currentState().arrays[0];
-        EXPECT_EQ(GroupLabelled(a, "small_lun_SMIS_PG") != nullptr, r.result == 0) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_EQ(dev.info.errorText().rfind(r.hostText, 0), 0u) << r.name;
-        if (r.job) {
-            EXPECT_EQ(Calls(sim, "CreatePiTGroup").at(0).returnValue, 4096u) << r.name;
-            EXPECT_GE(CountRequests(sim, "GetInstance", "NETAPP_ConcreteJob"), 1u)
-                << r.name << ": the job is read on the open connection";
-        }
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-    }
-}
-
-TEST(CreatePiT, RefusalsAndFailuresNeverNameAPiT) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
-    const sim::RequestKey method{"InvokeMethod", "CreateSynchronizationAspect", ""};
-    auto answered = [&](uint32_t value) {
-        return [&sim, value, method](SimSnapshot&) { sim.failReturnValue(value, 1, method); };
-    };
-    struct Row {
-        const char* name;
-        std::function<void(SimSnapshot&)> arrange;
-        int errorCode, hostError;
-        size_t requests;
-        const char* trace;
-    } rows[] = {
-        // clang-format off
-        {"not prepared", [](SimSnapshot& d) { d.snap.m_SnapStatus = RKSO::SNAP_STATUS_RESET; }, 0, 0, 0, "Device not ready for snapshot"},
-        {"prepare failed", [](SimSnapshot& d) { d.snap.m_SnapStatus = RKSO::SNAP_STATUS_PREPARE_FAILED; }, 0, 0, 0, "Device not ready for snapshot"},
-        {"not a PiT operation", [](SimSnapshot& d) { d.snap.m_PiTOperation = 98; }, 0, 0, 0, "Dumping Parameters"},
-        {"no service", [](SimSnapshot& d) { d.snap.m_ServicePath.clear(); }, 0, 0, 0, "Invalid Parameters"},
-        {"no source path", [](SimSnapshot& d) { d.snap.m_SourceDevPath.clear(); }, 0, 0, 0, "Invalid Parameters"},
-        {"answered 0 without SettingsState", answered(0), 1, 0, 2, ""},
-        {"unknown code", answered(77), 77, 0, 2, ""},
-        {"CIM error", [&](SimSnapshot&) { sim.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); }, 1, 1, 2, ""},
-        // clang-format on
-    };
-    for (const Row& r : rows) {
-        sim.reset();
-        SimSnapshot dev(sim);
-        Grouped(sim, dev);
-        r.arrange(dev);
-        EXPECT_EQ(dev.snap.CreatePiT(), 6) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, 6) << r.name;
-        EXPECT_EQ(dev.snap.m_PiTName, "") << r.name;
-        EXPECT_EQ(dev.snap.m_PiTPath, "") << r.name;
-        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_EQ(sim.requests().size(), r.requests) << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
-    }
-}
-
-TEST(CreatePiT, TheThirtyThirdPiTOfAGroupIsRefused) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    Grouped(sim, dev);
-    for (int i = 0; i < 32; ++i) {
-        dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
-        ASSERT_EQ(dev.snap.CreatePiT(), 5) << "PiT " << i + 1;
-    }
-    dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
-    EXPECT_EQ(dev.snap.CreatePiT(), 6);
-    EXPECT_EQ(dev.snap.GetErrorCode(), 650010);
-    EXPECT_EQ(dev.info.errorCode(), 650010);
-    EXPECT_EQ(dev.info.errorText(), "Max number of snapshots exceeded for the source volume");
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 32u);
 }
 
 TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
@@ -375,38 +292,6 @@ TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
     EXPECT_TRUE(dev.logged("Pegasus retry in faulty environment"));
 }
 
-TEST(CreatePiT, ConsistencyGroupModeTakesAGroupPiT) {
-    sim::Config config = testsupport::SimConfig();
-    sim::Array& a = config.arrays[0];
-    sim::ConsistencyGroup cg;
-    cg.ref = sim::makeRef("cg one");
-    cg.label = "cg_one";
-    cg.members = {a.findVolumeByLabel("small_lun")->uuid, a.findVolumeByLabel("exch_log")->uuid};
-    a.consistencyGroups.push_back(cg);
-    sim::TestServer sim(config, testsupport::PlainHttp());
-    SimSnapshot dev(sim);
-    Prepared(dev, "small_lun");
-    // Prepare leaves the group's path where CreatePiT reads it.
-    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    dev.snap.m_PiTName = dev.snap
-                             .GetObjPathByPropName(dev.snap.m_CimConnection, "CIM_ReplicationGroup",
-                                                   "ElementName", "cg_one")
-                             .toString();
-    dev.snap.m_CimConnection.DisconnectCimom();
-    ASSERT_FALSE(dev.snap.m_PiTName.empty());
-    dev.snap.m_UseConsistencyGroup = true;
-    sim.log().clear();
-    EXPECT_EQ(dev.snap.CreatePiT(), 5);
-    const auto calls = Calls(sim, "CreateSynchronizationAspect");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(Param(calls[0], "SourceElement").null);
-    EXPECT_NE(Param(calls[0], "SourceGroup").value.find(cg.ref), std::string::npos);
-    const sim::Array after = sim.provider().currentState().arrays[0];
-    ASSERT_EQ(after.cgPits.size(), 1u);
-    EXPECT_EQ(dev.snap.m_PiTName, after.cgPits[0].id);
-    EXPECT_TRUE(after.pits.empty());
-}
-
 TEST(SyncAspect, RefusalsBeforeTheMethod) {
     sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
     SimSnapshot probe(sim);
@@ -435,14 +320,14 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
-        ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0) << r.name;
+        ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
         Params params = r.params;
         cim::Array<cim::CIMParamValue> out;
         EXPECT_EQ(dev.snap.CreateSynchronizationAspect(dev.snap.m_CimConnection, params, out),
-                  r.result)
-            << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+                  r.result);
+        EXPECT_TRUE(dev.logged(r.trace));
         dev.snap.m_CimConnection.DisconnectCimom();
     }
     EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);

@@ -1,8 +1,6 @@
 // Older-engine replica snapshots: the preparation rules by vendor and copy type, the
 // synchronization types an array offers, creation after preparation, the failure
-// messages by the provider's answer, and one creation call in flight at a time; and
-// many devices at once against one provider, as the prepare and create workers run
-// them, each thread preparing, grouping and snapping a PiT of its own volume.
+// messages by the provider's answer, and one creation call in flight at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,6 +49,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_SnapName = "snap1";
@@ -58,22 +57,20 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         dev.snap.m_SnapOperation = r.operation;
         dev.snap.m_DiskGroupName = r.group;
         dev.snap.m_UseDiskGroupOnly = r.groupOnly;
-        EXPECT_EQ(dev.snap.PrepareSnap(), r.result) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, r.result) << r.name;
-        EXPECT_EQ(sim.requests().size(), r.requests) << r.name;
+        EXPECT_EQ(dev.snap.PrepareSnap(), r.result);
+        EXPECT_EQ(sim.requests().size(), r.requests);
         if (r.result == 1) {
             EXPECT_NE(dev.snap.m_ServicePath.find(std::string(r.preset) +
                                                   "_StorageConfigurationService."),
-                      std::string::npos)
-                << r.name;
+                      std::string::npos);
             EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.array.findPool("DG2")->ref),
                       std::string::npos)
-                << r.name << ": the source's own pool";
-            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u) << r.name;
-            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation)) << r.name;
-            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null") << r.name;
+                << ": the source's own pool";
+            ASSERT_EQ(dev.snap.m_PrepareResults.size(), 6u);
+            EXPECT_EQ(dev.snap.m_PrepareResults[2], std::to_string(r.operation));
+            EXPECT_EQ(dev.snap.m_PrepareResults[4], "null");
         }
-        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552) << r.name;
+        EXPECT_TRUE(!r.groupOnly || r.result == 1 || dev.snap.GetErrorCode() == 60552);
     }
 }
 
@@ -104,35 +101,10 @@ TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
     }
 }
 
-TEST(SnapCreate, PreparedSnapshotBecomesANewVolume) {
-    for (bool job : {false, true}) {
-        const std::string name = job ? "job" : "at once";
-        sim::Config config = testsupport::SimConfig();
-        config.jobs.methods["CreateReplica"] = job;
-        sim::TestServer sim(config, testsupport::PlainHttp());
-        SimSnapshot dev(sim);
-        PreparedReplica(dev, "exch_log");
-        sim.log().clear();
-        EXPECT_EQ(dev.snap.SnapCreate(), 5) << name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, 5) << name;
-        const sim::Array a = sim.provider().currentState().arrays[0];
-        const sim::Volume* made = a.findVolumeByLabel("snap_exch_log");
-        ASSERT_NE(made, nullptr) << name;
-        EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot) << name;
-        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid) << name;
-        EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos) << name;
-        const auto calls = testsupport::Calls(sim, "CreateReplica");
-        ASSERT_EQ(calls.size(), 1u) << name;
-        EXPECT_EQ(calls[0].returnValue, job ? 4096u : 0u) << name;
-        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4") << name;
-        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null) << name;
-        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null) << name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << name;
-    }
-}
-
-TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
-    // A table whose rows lead to every message of SnapCreate.
+// After PrepareSnap, the provider's answer gives a new snapshot volume that the device
+// names, or the failure message of the error table (whose rows lead to every message of
+// SnapCreate) with nothing made.
+TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
     static const RK_SMIS_SNAP::RK_SMIS_ERROR_MAP kTable[] = {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
@@ -140,39 +112,57 @@ TEST(SnapCreate, EachFailureByTheProvidersAnswer) {
     struct Row {
         const char* name;
         int copyType;
-        uint32_t answer;
-        int errorCode;  // m_ErrorCode
-        int hostError;  // 0: nothing reported
+        bool job;
+        int64_t answer;  // -1: as the array answers
+        int result, errorCode, hostError;
         const char* message;
     };
     const Row rows[] = {
         // clang-format off
-        {"name exists", 4, 910002, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
-        {"snapshot, busy", 4, 910003, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"source is a snapshot", 4, 910004, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
-        {"max snapshots", 4, 640004, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"clone, busy", 5, 910003, 650005, 60604,
+        {"at once", 4, false, -1, 5, 0, 0, ""},
+        {"job", 4, true, -1, 5, 0, 0, ""},
+        {"name exists", 4, false, 910002, 6, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
+        {"snapshot, busy", 4, false, 910003, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"source is a snapshot", 4, false, 910004, 6, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
+        {"max snapshots", 4, false, 640004, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
+        {"clone, busy", 5, false, 910003, 6, 650005, 60604,
          "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
-        {"clone, max snapshots", 5, 640004, 650010, 0, ""},
-        {"unknown code", 4, 4, -1, 0, ""},
+        {"clone, max snapshots", 5, false, 640004, 6, 650010, 0, ""},
+        {"unknown code", 4, false, 4, 6, -1, 0, ""},
         // Created, but without a volume the host could map or delete.
-        {"answered 0 without a target", 4, 0, 0, 0, ""},
+        {"answered 0 without a target", 4, false, 0, 6, 0, 0, ""},
         // clang-format on
     };
     for (const Row& r : rows) {
-        sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+        SCOPED_TRACE(r.name);
+        sim::Config config = testsupport::SimConfig();
+        config.jobs.methods["CreateReplica"] = r.job;
+        sim::TestServer sim(config, testsupport::PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_ErrorTable = kTable;
         PreparedReplica(dev, "exch_log", r.copyType);
-        sim.failReturnValue(r.answer, 1, {"InvokeMethod", "CreateReplica", ""});
-        EXPECT_EQ(dev.snap.SnapCreate(), 6) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, 6) << r.name;
-        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_EQ(dev.snap.GetErrorMsg(), r.message) << r.name;
-        EXPECT_EQ(sim.provider().currentState().arrays[0].findVolumeByLabel("snap_exch_log"),
-                  nullptr)
-            << r.name;
+        sim.log().clear();
+        if (r.answer >= 0)
+            sim.failReturnValue(static_cast<uint32_t>(r.answer), 1,
+                                {"InvokeMethod", "CreateReplica", ""});
+        EXPECT_EQ(dev.snap.SnapCreate(), r.result);
+        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
+        EXPECT_EQ(dev.snap.GetErrorMsg(), r.message);
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
+        const sim::Array a = sim.provider().currentState().arrays[0];
+        const sim::Volume* made = a.findVolumeByLabel("snap_exch_log");
+        ASSERT_EQ(made != nullptr, r.result == 5);
+        if (!made) continue;
+        EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot);
+        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
+        EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos);
+        const auto calls = testsupport::Calls(sim, "CreateReplica");
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].returnValue, r.job ? 4096u : 0u);
+        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4");
+        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null);
+        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null);
     }
 }
 
@@ -249,41 +239,6 @@ TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
     });
     other.join();
     EXPECT_TRUE(taken);
-}
-
-TEST(Threads, SixteenVolumesPreparedGroupedAndSnappedAtOnce) {
-    for (const char* caching : {"0", "1"}) {
-        testsupport::TalonConfig config(std::string("RK_SMIS_CACHE_VOLUME_INSTANCES=") + caching);
-        RkCimUtil::ClearVolumeCache();
-        sim::Config c = testsupport::SimConfig();
-        std::vector<std::string> labels;
-        for (int i = 0; i < 16; ++i) labels.push_back("tvol_" + std::to_string(i));
-        testsupport::AddVolumes(c, labels);
-        sim::TestServer sim(c, testsupport::PlainHttp());
-        std::vector<int> results(16, -1);
-        std::vector<std::string> pits(16);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 16; ++i) {
-            threads.emplace_back([&, i] {
-                SimSnapshot dev(sim);
-                dev.forPiT(labels[i]);
-                if (dev.snap.PreparePiT() != 1 || dev.snap.CreatePiTGroup() != 0) return;
-                results[i] = dev.snap.CreatePiT();
-                pits[i] = dev.snap.m_PiTName;
-            });
-        }
-        for (std::thread& t : threads) t.join();
-        const sim::Array after = sim.provider().currentState().arrays[0];
-        EXPECT_EQ(after.pitGroups.size(), 16u) << "caching " << caching;
-        EXPECT_EQ(after.pits.size(), 16u) << "caching " << caching;
-        for (int i = 0; i < 16; ++i) {
-            EXPECT_EQ(results[i], 5) << labels[i] << ", caching " << caching;
-            bool found = false;
-            for (const sim::PiT& p : after.pits) found = found || p.id == pits[i];
-            EXPECT_TRUE(found) << labels[i] << ", caching " << caching;
-        }
-        RkCimUtil::ClearVolumeCache();
-    }
 }
 
 }  // namespace
