@@ -17,8 +17,6 @@ class FabricOSUtil : public FakeOSUtil {
     std::atomic<bool> hideDevices{false};
     // Every device is listed twice, as a host listing each path would.
     std::atomic<bool> listTwice{false};
-    // Answered instead of the tree's ports when set (one FC port).
-    std::string portOverride;
 
     int rescans() const { return m_rescans.load(); }
 
@@ -60,7 +58,6 @@ class FabricOSUtil : public FakeOSUtil {
 
   private:
     std::vector<RkInitiatorPort> ports() const {
-        if (!portOverride.empty()) return {RkInitiatorPort{portOverride, false}};
         std::vector<RkInitiatorPort> all;
         CUxError error;
         RkDeviceTree::getInitiatorPorts(all, error);
