@@ -2,7 +2,6 @@
 // failure paths a user meets, against the simulator over HTTPS.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "testsupport/RksnapHost.h"
 
@@ -102,80 +101,33 @@ struct Failure {
 };
 
 TEST(Failures, NameTheProblemWithTheRightExitCode) {
+    auto removeArray = [](sim::TestServer&, const RksnapHost& h) {
+        ASSERT_EQ(h.run({"array", "remove", "sim1"}).exitCode, 0);
+    };
+    auto failJob = [](sim::TestServer& s, const RksnapHost&) {
+        s.setJobMode("CreatePiTGroup", true);
+        s.failNextJobs(1, 10);
+    };
+    auto takeName = [](sim::TestServer&, const RksnapHost& h) {
+        ASSERT_EQ(h.run({"prepare", "-n", "s", h.device(0)}).exitCode, 0);
+    };
+    const std::vector<std::string> snap = {"snap", "-n", "s", "$0"};
+    // clang-format off
     const std::vector<Failure> rows = {
-        {"provider down",
-         "",
-         true,
-         nullptr,
-         {"snap", "-n", "s", "$0"},
-         3,
-         "cannot reach the provider"},
-        {"wrong password",
-         "not-the-password",
-         false,
-         nullptr,
-         {"snap", "-n", "s", "$0"},
-         1,
-         "set-password sim1"},
-        {"unknown device",
-         "",
-         false,
-         nullptr,
-         {"snap", "-n", "s", "/dev/mapper/3nosuch"},
-         1,
+        {"provider down", "", true, nullptr, snap, 3, "cannot reach the provider"},
+        {"wrong password", "not-the-password", false, nullptr, snap, 1, "set-password sim1"},
+        {"unknown device", "", false, nullptr, {"snap", "-n", "s", "/dev/mapper/3nosuch"}, 1,
          "prepare s: FAILED"},
-        {"job fails",
-         "",
-         false,
-         [](sim::TestServer& s, const RksnapHost&) {
-             s.setJobMode("CreatePiTGroup", true);
-             s.failNextJobs(1, 10);
-         },
-         {"snap", "-n", "s", "$0"},
-         1,
-         "prepare s: FAILED"},
-        {"array not configured",
-         "",
-         false,
-         [](sim::TestServer&, const RksnapHost& h) {
-             ASSERT_EQ(h.run({"array", "remove", "sim1"}).exitCode, 0);
-         },
-         {"snap", "-n", "s", "$0"},
-         1,
-         "which is not configured"},
-        {"unknown snapshot",
-         "",
-         false,
-         nullptr,
-         {"map", "nosuch"},
-         1,
-         "no snapshot named 'nosuch'"},
-        {"bad snapshot name",
-         "",
-         false,
-         nullptr,
-         {"snap", "-n", "a b", "$0"},
-         1,
-         "must be 1 to 30"},
-        {"cg of one device",
-         "",
-         false,
-         nullptr,
-         {"snap", "-e", "cg", "$0"},
-         1,
-         "two or more devices"},
+        {"job fails", "", false, failJob, snap, 1, "prepare s: FAILED"},
+        {"array not configured", "", false, removeArray, snap, 1, "which is not configured"},
+        {"unknown snapshot", "", false, nullptr, {"map", "nosuch"}, 1, "no snapshot named 'nosuch'"},
+        {"bad snapshot name", "", false, nullptr, {"snap", "-n", "a b", "$0"}, 1, "must be 1 to 30"},
+        {"cg of one device", "", false, nullptr, {"snap", "-e", "cg", "$0"}, 1, "two or more devices"},
         {"unknown command", "", false, nullptr, {"frobnicate"}, 64, ""},
         {"unknown engine", "", false, nullptr, {"snap", "-e", "magic", "$0"}, 64, ""},
-        {"name taken",
-         "",
-         false,
-         [](sim::TestServer&, const RksnapHost& h) {
-             ASSERT_EQ(h.run({"prepare", "-n", "s", h.device(0)}).exitCode, 0);
-         },
-         {"prepare", "-n", "s", "$0"},
-         1,
-         "exists already"},
+        {"name taken", "", false, takeName, {"prepare", "-n", "s", "$0"}, 1, "exists already"},
     };
+    // clang-format on
     for (const Failure& row : rows) {
         SCOPED_TRACE(row.name);
         sim::TestServer sim(testsupport::fastJobs());
@@ -199,6 +151,7 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
     }
 }
 
+// The configuration holds passwords: written private, and refused once others may read it.
 TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
     sim::TestServer sim(testsupport::fastJobs());
     RksnapHost host(sim);
@@ -206,12 +159,11 @@ TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
     ASSERT_EQ(stat(host.configPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(chmod(host.configPath().c_str(), 0644), 0);
-    for (const char* cmd : {"list", "array"}) {
-        std::vector<std::string> args = {cmd};
-        if (std::string(cmd) == "array") args.push_back("list");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"}, {"array", "list"}}) {
         RksnapResult r = host.run(args);
-        EXPECT_EQ(r.exitCode, 1) << cmd;
-        EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << cmd << ": " << r.err;
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << args[0] << ": " << r.err;
     }
 }
 

@@ -1,7 +1,8 @@
 // rksnap's configuration file: bad input refused with its line, edits that keep
 // what the administrator wrote, and passwords kept private.
-#include <dirent.h>
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -77,11 +78,8 @@ TEST(ConfigFile, EditsKeepCommentsAndOrderAndWriteAPrivateFile) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // Nothing but the file itself is left in its folder.
-    int entries = 0;
-    DIR* d = opendir(dir.file("etc").c_str());
-    while (dirent* e = readdir(d)) entries += e->d_name[0] != '.';
-    closedir(d);
-    EXPECT_EQ(entries, 1);
+    auto entries = std::filesystem::directory_iterator(dir.file("etc"));
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
 }
 
 TEST(ConfigFile, OthersMayNotReadPasswords) {

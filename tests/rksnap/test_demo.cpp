@@ -2,8 +2,8 @@
 // and nothing left behind, also when interrupted.
 #include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -24,11 +24,6 @@ int processesNaming(const std::string& text) {
     }
     closedir(proc);
     return n;
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
 }
 
 // Reads lines up to the one holding `mark`; the demo's folder from "state in DIR".
@@ -60,12 +55,12 @@ TEST(Demo, RunsTheRoadAndLeavesNothingBehind) {
         std::string out;
         std::string dir = readUntil(demo, row.stopAt.empty() ? "state in" : row.stopAt, &out);
         ASSERT_FALSE(dir.empty()) << out << demo.drain(true);
-        EXPECT_TRUE(exists(dir));
+        EXPECT_TRUE(std::filesystem::exists(dir));
         if (!row.stopAt.empty()) kill(demo.pid(), SIGINT);
         out += demo.drain();
         EXPECT_EQ(demo.wait(), row.exitCode) << out;
         EXPECT_NE(out.find(row.says), std::string::npos) << out;
-        EXPECT_FALSE(exists(dir)) << dir << " left behind";
+        EXPECT_FALSE(std::filesystem::exists(dir)) << dir << " left behind";
         EXPECT_EQ(processesNaming(dir), 0) << "a process of the demo is still running";
         if (row.stopAt.empty()) {
             for (const char* step :

@@ -18,6 +18,9 @@ namespace {
 
 using namespace rksnap;
 
+const char* const kEs1 = "600A0980006CE2B2000000005A1B2C3D";
+const char* const kEs2 = "600A0980006CE2B2000000005A1B2C3E";
+
 // A configuration with one array whose password is encrypted with a fresh key.
 struct HostFixture {
     testsupport::TempDir dir;
@@ -92,28 +95,20 @@ TEST(HostDevice, ArrayRecordComesFromTheSelectedConfiguredArray) {
         std::vector<std::string> infoHas;
         std::string problem;
     } rows[] = {
-        {"configured, by id",
-         "600A0980006CE2B2000000005A1B2C3D",
-         0,
-         0,
-         {"arrayId:600A0980006CE2B2000000005A1B2C3D", "hostName:10.0.0.5", "hostPassword:s3cret,",
-          "engineId:54"},
-         ""},
+        // clang-format off
+        {"configured, by id", kEs1, 0, 0, {"arrayId:" + std::string(kEs1), "hostName:10.0.0.5",
+         "hostPassword:s3cret,", "engineId:54"}, ""},
         {"not configured", "600A0980006CE2B2000000005A1B2C3F", 1, 1, {}, "which is not configured"},
-        {"undecryptable password",
-         "600A0980006CE2B2000000005A1B2C3E",
-         0,
-         1,
-         {},
-         "cannot decrypt the password of array 'es2'"},
+        {"undecryptable password", kEs2, 0, 1, {}, "cannot decrypt the password of array 'es2'"},
         {"from the identifier", nullptr, 0, 0, {"hostUserName:admin"}, ""},
+        // clang-format on
     };
     for (const Row& row : rows) {
         HostFixture f;
         CallContext call = f.call();
         DeviceRecord rec;
         rec.device = "/dev/sdb";
-        if (!row.select) rec.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*x";
+        if (!row.select) rec.uniqueId = std::string(kEs1) + "*7*x";
         HostDevice dev(call, rec);
         if (row.select) {
             EXPECT_EQ(dev.setArrayName(row.select), row.selectRc) << row.name;
@@ -138,15 +133,13 @@ TEST(HostDevice, SnapConfigurationFollowsTheArrayAndTheCall) {
         const char* key;
         int want;
     } rows[] = {
-        {"600A0980006CE2B2000000005A1B2C3D", false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 5989},
-        {"600A0980006CE2B2000000005A1B2C3D", false,
-         "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 1},
-        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 6000},
-        {"600A0980006CE2B2000000005A1B2C3E", false,
-         "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 0},
-        {"600A0980006CE2B2000000005A1B2C3E", true, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 1},
-        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 0},
-        {"600A0980006CE2B2000000005A1B2C3E", false, "SMCONFIG_NAME_UNKNOWN", -7},
+        {kEs1, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 5989},
+        {kEs1, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 1},
+        {kEs2, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 6000},
+        {kEs2, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 0},
+        {kEs2, true, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 1},
+        {kEs2, false, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 0},
+        {kEs2, false, "SMCONFIG_NAME_UNKNOWN", -7},
     };
     HostFixture f;
     for (const Row& row : rows) {

@@ -1,11 +1,11 @@
 // rksnap's records under stress: a second rksnap on the same state, SIGKILL in
 // the middle of snap and delete, and no password or secret in anything written.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -217,21 +217,6 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
     EXPECT_TRUE(deleteAllEmptiesTheArray(sim, host));
 }
 
-void collectFiles(const std::string& dir, std::vector<std::string>& out) {
-    DIR* d = opendir(dir.c_str());
-    if (!d) return;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        std::string path = dir + "/" + name;
-        if (e->d_type == DT_DIR)
-            collectFiles(path, out);
-        else
-            out.push_back(path);
-    }
-    closedir(d);
-}
-
 TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
     sim::Config config = testsupport::fastJobs();
     config.password = "Pw-q7Zr41x";
@@ -261,7 +246,8 @@ TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
     run({"snap", "-n", "s2", host.device(0)});
     run({"list", "--all"});
     std::vector<std::string> files;
-    collectFiles(host.dir().path(), files);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(host.dir().path()))
+        if (e.is_regular_file()) files.push_back(e.path().string());
     for (const std::string& secret :
          {std::string("Pw-q7Zr41x"), std::string("Sec-Kd82vL"), std::string("Wrong-u3")}) {
         EXPECT_EQ(outputs.find(secret), std::string::npos) << secret << " in the output";

@@ -7,41 +7,19 @@ namespace testsupport {
 
 using Lock = std::lock_guard<std::mutex>;
 
-void FakeOSUtil::setDevices(const std::string& v) {
-    Lock l(m_mu);
-    m_devices = v;
-}
-void FakeOSUtil::setArrayList(const std::string& v) {
-    Lock l(m_mu);
-    m_arrayList = v;
-}
-void FakeOSUtil::setArrayCredentials(const std::string& v) {
-    Lock l(m_mu);
-    m_credentials = v;
-}
-void FakeOSUtil::setArrayCredentialsFor(const std::string& name, const std::string& v) {
-    Lock l(m_mu);
-    m_credentialsFor[name] = v;
-}
 void FakeOSUtil::setHbas(const std::string& names, const std::string& kinds, short count) {
     Lock l(m_mu);
     m_hbaNames = names;
     m_hbaKinds = kinds;
     m_hbaCount = count;
 }
+
 void FakeOSUtil::setHba(const std::string& name, bool isIscsi) {
     Lock l(m_mu);
     m_hba = name;
     m_hbaIscsi = isIscsi;
 }
-void FakeOSUtil::setEngineId(short id) {
-    Lock l(m_mu);
-    m_engineId = id;
-}
-void FakeOSUtil::setOperationType(short t) {
-    Lock l(m_mu);
-    m_operationType = t;
-}
+
 void FakeOSUtil::failCall(const std::string& op) {
     Lock l(m_mu);
     m_failing.insert(op);
@@ -56,10 +34,7 @@ std::vector<std::string> FakeOSUtil::calls() const {
     Lock l(m_mu);
     return m_calls;
 }
-bool FakeOSUtil::called(const std::string& op) const {
-    Lock l(m_mu);
-    return std::find(m_calls.begin(), m_calls.end(), op) != m_calls.end();
-}
+
 int FakeOSUtil::callCount(const std::string& op) const {
     Lock l(m_mu);
     return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op));
@@ -70,15 +45,38 @@ bool FakeOSUtil::record(const char* op) {
     return m_failing.count(op) != 0;
 }
 
-namespace {
-// Grow-and-retry answer: the size needed when buf cannot take text and its NUL.
-short answer(const std::string& text, char* buf, int size) {
+short FakeOSUtil::answer(const std::string& text, char* buf, int size) {
     int need = static_cast<int>(text.size()) + 1;
     if (!buf || size < need) return static_cast<short>(need);
     std::memcpy(buf, text.c_str(), static_cast<size_t>(need));
     return 0;
 }
-}  // namespace
+
+int FakeOSUtil::hbaListAnswer(const std::string& joined, const std::string& kindBytes, char* names,
+                              short* namesLen, char* kinds, short* kindsLen) {
+    const short needNames = static_cast<short>(joined.size() + 1);
+    const short needKinds = static_cast<short>(kindBytes.size() + 1);
+    if (!names || !kinds || *namesLen < needNames || *kindsLen < needKinds) {
+        *namesLen = needNames;
+        *kindsLen = needKinds;
+        return 0;
+    }
+    std::memcpy(names, joined.c_str(), static_cast<size_t>(needNames));
+    std::memcpy(kinds, kindBytes.c_str(), static_cast<size_t>(needKinds));
+    return 1;
+}
+
+int FakeOSUtil::hbaAnswer(const std::string& name, bool iscsi, char* buf, short* len,
+                          bool* isIscsi) {
+    const short need = static_cast<short>(name.size() + 1);
+    if (!buf || *len < need) {
+        *len = need;
+        return 0;
+    }
+    std::memcpy(buf, name.c_str(), static_cast<size_t>(need));
+    if (isIscsi) *isIscsi = iscsi;
+    return 1;
+}
 
 short FakeOSUtil::answerFor(const char* op, const std::string& text, char* buf, int size) const {
     if (m_growing.count(op)) return static_cast<short>(std::min(size + 64, 32000));
@@ -106,18 +104,8 @@ int FakeOSUtil::queryHbaList(const char*, const char*, char* names, short* names
                              short* kindsLen, short* count) {
     Lock l(m_mu);
     if (record("queryHbaList") || !namesLen || !kindsLen || !count) return 0;
-    short needNames = static_cast<short>(m_hbaNames.size() + 1);
-    short needKinds = static_cast<short>(m_hbaKinds.size() + 1);
-    if (!names || !kinds || *namesLen < needNames || *kindsLen < needKinds) {
-        *namesLen = needNames;
-        *kindsLen = needKinds;
-        *count = m_hbaCount;
-        return 0;
-    }
-    std::memcpy(names, m_hbaNames.c_str(), static_cast<size_t>(needNames));
-    std::memcpy(kinds, m_hbaKinds.c_str(), static_cast<size_t>(needKinds));
     *count = m_hbaCount;
-    return 1;
+    return hbaListAnswer(m_hbaNames, m_hbaKinds, names, namesLen, kinds, kindsLen);
 }
 
 int FakeOSUtil::queryHba(const char*, const char*, char* buf, short* len, bool* isIscsi) {
@@ -127,14 +115,7 @@ int FakeOSUtil::queryHba(const char*, const char*, char* buf, short* len, bool* 
         *len = 0;
         return 0;
     }
-    short need = static_cast<short>(m_hba.size() + 1);
-    if (!buf || *len < need) {
-        *len = need;
-        return 0;
-    }
-    std::memcpy(buf, m_hba.c_str(), static_cast<size_t>(need));
-    if (isIscsi) *isIscsi = m_hbaIscsi;
-    return 1;
+    return hbaAnswer(m_hba, m_hbaIscsi, buf, len, isIscsi);
 }
 
 short FakeOSUtil::getArrayCredentials(const char* arrayName, char* buf, short* len) {

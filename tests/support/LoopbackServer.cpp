@@ -7,6 +7,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,13 +25,14 @@ namespace cimtest {
 namespace {
 
 bool iequals(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// Zero-padded, as the recorded server writes it.
+std::string paddedLength(std::size_t n) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%010zu", n);
+    return length;
 }
 
 std::string trim(const std::string& s) {
@@ -207,10 +209,8 @@ std::string httpResponse(int status, const std::string& reason, const Fields& he
 }
 
 std::string cimResponse(const std::string& body, const Fields& extraHeaders) {
-    char length[32];
-    std::snprintf(length, sizeof length, "%010zu", body.size());
     Fields headers = {{"Content-Type", "application/xml; charset=utf-8"},
-                      {"content-length", length},
+                      {"content-length", paddedLength(body.size())},
                       {"CIMOperation", "MethodResponse"}};
     headers.insert(headers.end(), extraHeaders.begin(), extraHeaders.end());
     return httpResponse(200, "OK", headers, body);
@@ -316,17 +316,9 @@ std::string replay(const RecordedMessage& response, const std::string& messageId
         body.replace(body.find(old, body.find("<MESSAGE ID=\"")), old.size(), messageId);
     std::string out = response.startLine + "\r\n";
     for (const auto& h : response.headers) {
-        if (iequals(h.first, "content-length")) {
-            if (body.empty() && h.second.find_first_not_of('0') == std::string::npos) {
-                out += h.first + ": " + h.second + "\r\n";
-            } else {
-                char length[32];
-                std::snprintf(length, sizeof length, "%010zu", body.size());
-                out += h.first + ": " + length + "\r\n";
-            }
-        } else {
-            out += h.first + ": " + h.second + "\r\n";
-        }
+        const bool keep = !iequals(h.first, "content-length") ||
+                          (body.empty() && h.second.find_first_not_of('0') == std::string::npos);
+        out += h.first + ": " + (keep ? h.second : paddedLength(body.size())) + "\r\n";
     }
     out += "\r\n";
     if (response.chunked) {

@@ -16,28 +16,11 @@ std::string RandomCim::name() {
 }
 
 std::string RandomCim::text() {
-    static const char* const kPieces[] = {"volume",
-                                          " ",
-                                          "&",
-                                          "<",
-                                          ">",
-                                          "\"",
-                                          "'",
-                                          "&amp;",
-                                          "]]>",
-                                          "\t",
-                                          "\n",
-                                          "\r\n",
-                                          "\x1b[31m",
-                                          "\x01",
-                                          "é",
-                                          "€",
-                                          "\xF0\x9D\x84\x9E",
-                                          "600A0B80002A1B3C",
-                                          "a,b",
-                                          "\\",
-                                          "=",
-                                          "  "};
+    // clang-format off
+    static const char* const kPieces[] = {"volume", " ", "&", "<", ">", "\"", "'", "&amp;", "]]>",
+        "\t", "\n", "\r\n", "\x1b[31m", "\x01", "é", "€", "\xF0\x9D\x84\x9E", "600A0B80002A1B3C",
+        "a,b", "\\", "=", "  "};
+    // clang-format on
     std::string s;
     const std::uint32_t n = below(8);
     for (std::uint32_t i = 0; i < n; ++i) s += kPieces[below(sizeof kPieces / sizeof kPieces[0])];
@@ -78,75 +61,44 @@ Char16 randomChar16(RandomCim& r) {
 
 CIMValue RandomCim::value(CIMType type, bool isArray, int depth) {
     if (chance(8)) return CIMValue(type, isArray);
-    if (isArray) {
-        const std::uint32_t n = below(4);
-        switch (type) {
-#define RKSO_RANDOM_ARRAY(T, TYPE, MAKE)                         \
-    case TYPE: {                                                 \
-        Array<T> a;                                              \
-        for (std::uint32_t i = 0; i < n; ++i) a.push_back(MAKE); \
-        return CIMValue(a);                                      \
-    }
-            RKSO_RANDOM_ARRAY(Boolean, CIMTYPE_BOOLEAN, chance(50))
-            RKSO_RANDOM_ARRAY(Uint8, CIMTYPE_UINT8, randomInt<Uint8>(*this))
-            RKSO_RANDOM_ARRAY(Sint8, CIMTYPE_SINT8, randomInt<Sint8>(*this))
-            RKSO_RANDOM_ARRAY(Uint16, CIMTYPE_UINT16, randomInt<Uint16>(*this))
-            RKSO_RANDOM_ARRAY(Sint16, CIMTYPE_SINT16, randomInt<Sint16>(*this))
-            RKSO_RANDOM_ARRAY(Uint32, CIMTYPE_UINT32, randomInt<Uint32>(*this))
-            RKSO_RANDOM_ARRAY(Sint32, CIMTYPE_SINT32, randomInt<Sint32>(*this))
-            RKSO_RANDOM_ARRAY(Uint64, CIMTYPE_UINT64, randomInt<Uint64>(*this))
-            RKSO_RANDOM_ARRAY(Sint64, CIMTYPE_SINT64, randomInt<Sint64>(*this))
-            RKSO_RANDOM_ARRAY(Real32, CIMTYPE_REAL32, Real32(below(1000)) / 8)
-            RKSO_RANDOM_ARRAY(Real64, CIMTYPE_REAL64, Real64(below(100000)) * 1e-3)
-            RKSO_RANDOM_ARRAY(Char16, CIMTYPE_CHAR16, randomChar16(*this))
-            RKSO_RANDOM_ARRAY(String, CIMTYPE_STRING, text())
-            RKSO_RANDOM_ARRAY(CIMDateTime, CIMTYPE_DATETIME, randomDateTime(*this))
-            RKSO_RANDOM_ARRAY(CIMObjectPath, CIMTYPE_REFERENCE, path(depth + 1, chance(50)))
-#undef RKSO_RANDOM_ARRAY
-            default: {
-                Array<CIMInstance> a;
-                for (std::uint32_t i = 0; i < n && depth < 2; ++i) a.push_back(instance(depth + 1));
-                CIMValue v(a);
-                if (type == CIMTYPE_OBJECT) v = CIMValue(a).convertTo(CIMTYPE_OBJECT);
-                return v;
-            }
-        }
-    }
+    const std::uint32_t n = below(4);
     switch (type) {
-        case CIMTYPE_BOOLEAN:
-            return CIMValue(chance(50));
-        case CIMTYPE_UINT8:
-            return CIMValue(randomInt<Uint8>(*this));
-        case CIMTYPE_SINT8:
-            return CIMValue(randomInt<Sint8>(*this));
-        case CIMTYPE_UINT16:
-            return CIMValue(randomInt<Uint16>(*this));
-        case CIMTYPE_SINT16:
-            return CIMValue(randomInt<Sint16>(*this));
-        case CIMTYPE_UINT32:
-            return CIMValue(randomInt<Uint32>(*this));
-        case CIMTYPE_SINT32:
-            return CIMValue(randomInt<Sint32>(*this));
-        case CIMTYPE_UINT64:
-            return CIMValue(randomInt<Uint64>(*this));
-        case CIMTYPE_SINT64:
-            return CIMValue(randomInt<Sint64>(*this));
-        case CIMTYPE_REAL32:
-            return CIMValue(Real32(below(100000)) / 64);
-        case CIMTYPE_REAL64:
-            return CIMValue(Real64(below(1000000)) * 1e-7 - 0.05);
-        case CIMTYPE_CHAR16:
-            return CIMValue(randomChar16(*this));
-        case CIMTYPE_STRING:
-            return CIMValue(text());
-        case CIMTYPE_DATETIME:
-            return CIMValue(randomDateTime(*this));
-        case CIMTYPE_REFERENCE:
-            return CIMValue(path(depth + 1, chance(50)));
-        default:
-            if (depth >= 2) return CIMValue(type, false);
-            return CIMValue(instance(depth + 1)).convertTo(type);
+#define RKSO_RANDOM(T, TYPE, MAKE)                                  \
+    case TYPE: {                                                    \
+        if (!isArray) return CIMValue(T(MAKE));                     \
+        Array<T> a;                                                 \
+        for (std::uint32_t i = 0; i < n; ++i) a.push_back(T(MAKE)); \
+        return CIMValue(a);                                         \
     }
+        RKSO_RANDOM(Boolean, CIMTYPE_BOOLEAN, chance(50))
+        RKSO_RANDOM(Uint8, CIMTYPE_UINT8, randomInt<Uint8>(*this))
+        RKSO_RANDOM(Sint8, CIMTYPE_SINT8, randomInt<Sint8>(*this))
+        RKSO_RANDOM(Uint16, CIMTYPE_UINT16, randomInt<Uint16>(*this))
+        RKSO_RANDOM(Sint16, CIMTYPE_SINT16, randomInt<Sint16>(*this))
+        RKSO_RANDOM(Uint32, CIMTYPE_UINT32, randomInt<Uint32>(*this))
+        RKSO_RANDOM(Sint32, CIMTYPE_SINT32, randomInt<Sint32>(*this))
+        RKSO_RANDOM(Uint64, CIMTYPE_UINT64, randomInt<Uint64>(*this))
+        RKSO_RANDOM(Sint64, CIMTYPE_SINT64, randomInt<Sint64>(*this))
+        RKSO_RANDOM(Real32, CIMTYPE_REAL32, Real32(below(100000)) / 64)
+        RKSO_RANDOM(Real64, CIMTYPE_REAL64, Real64(below(1000000)) * 1e-7 - 0.05)
+        RKSO_RANDOM(Char16, CIMTYPE_CHAR16, randomChar16(*this))
+        RKSO_RANDOM(String, CIMTYPE_STRING, text())
+        RKSO_RANDOM(CIMDateTime, CIMTYPE_DATETIME, randomDateTime(*this))
+        RKSO_RANDOM(CIMObjectPath, CIMTYPE_REFERENCE, path(depth + 1, chance(50)))
+#undef RKSO_RANDOM
+        default:
+            break;
+    }
+    // Embedded instances and objects.
+    if (!isArray) {
+        if (depth >= 2) return CIMValue(type, false);
+        return CIMValue(instance(depth + 1)).convertTo(type);
+    }
+    Array<CIMInstance> a;
+    for (std::uint32_t i = 0; i < n && depth < 2; ++i) a.push_back(instance(depth + 1));
+    CIMValue v(a);
+    if (type == CIMTYPE_OBJECT) v = CIMValue(a).convertTo(CIMTYPE_OBJECT);
+    return v;
 }
 
 CIMValue RandomCim::anyValue(int depth) {

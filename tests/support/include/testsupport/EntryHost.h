@@ -1,13 +1,5 @@
-// A host that drives the exported entry points against a simulator: its devices
-// are the LUNs the simulator's fabric shows fchost1, each device's array record
-// points at the simulator, and the engine record is in the host configuration.
-//
-//   sim::TestServer sim(testsupport::EntryConfig({"src1", "src2"}), testsupport::PlainHttp());
-//   testsupport::EntryHost host(sim);
-//   std::vector<RKSO::SnapInfo*> devs = host.devices({"src1", "src2"});
-//   EXPECT_EQ(host.prepare(devs), 0);
-//   EXPECT_EQ(host.snap(devs), 0);
-//   EXPECT_EQ(host.device("src1").status(), RKSO::SNAP_STATUS_CREATED);
+// A host that drives the exported entry points against a simulator: its devices are the
+// LUNs the fabric shows fchost1, each with an array record pointing at the simulator.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,15 +1,10 @@
-// The road after prepare and snap, driven through the exported entry points: a
-// simulator whose volumes the host sees, prepared and snapped devices, a host
-// utility over the fabric and a manual host clock, and readers of what the array
-// holds, for tests of map, unmap, check, delete, revert and reconcile.
-//
-//   testsupport::EntryRoad road({"src01"});
-//   auto devs = road.snapped({"src01"});
-//   EXPECT_EQ(road.map(devs), 0);
+// The road after prepare and snap through the exported entry points, with a host
+// utility over the fabric, a manual host clock and readers of the array state.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -98,37 +93,25 @@ class EntryRoad {
         return a.contains(kind) ? a[kind].size() : 0;
     }
 
-    // The array is as at the start, apart from the PiT groups made on the way (they
-    // stay by design).
+    // The array is as at the start, apart from the PiT groups made on the way (they stay
+    // by design) and volume data generations (they move on; they are not objects).
     ::testing::AssertionResult backToStart() {
-        nlohmann::json now = sim.state(), before = start;
-        for (auto* j : {&now, &before})
-            for (auto& a : (*j)["arrays"]) {
-                a.erase("pitGroups");
-                // Sequence counters and volume generations move on; they are not objects.
-                for (auto& v : a["volumes"]) v.erase("dataGeneration");
-            }
-        if (now["arrays"] == before["arrays"]) return ::testing::AssertionSuccess();
+        const nlohmann::json now = objects(sim.state()), before = objects(start);
+        if (now == before) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
-               << "array differs: " << nlohmann::json::diff(before["arrays"], now["arrays"]).dump();
+               << "array differs: " << nlohmann::json::diff(before, now).dump();
     }
 
-    // Nothing the calls made is left (PiT groups aside): every object now was there at
-    // the start. For runs in which objects were also taken away.
+    // Nothing the calls made is left: every object now was there at the start. For runs
+    // in which objects were also taken away.
     ::testing::AssertionResult nothingNew() {
-        const nlohmann::json now = sim.state(), before = start;
-        for (size_t i = 0; i < now["arrays"].size(); ++i)
-            for (const auto& kind : now["arrays"][i].items()) {
-                if (!kind.value().is_array() || kind.key() == "pitGroups") continue;
-                const nlohmann::json& was = before["arrays"][i][kind.key()];
-                for (nlohmann::json o : kind.value()) {
-                    if (o.is_object()) o.erase("dataGeneration");
-                    bool found = false;
-                    for (nlohmann::json w : was) {
-                        if (w.is_object()) w.erase("dataGeneration");
-                        found = found || w == o;
-                    }
-                    if (!found)
+        const nlohmann::json now = objects(sim.state()), before = objects(start);
+        for (size_t i = 0; i < now.size(); ++i)
+            for (const auto& kind : now[i].items()) {
+                if (!kind.value().is_array()) continue;
+                for (const nlohmann::json& o : kind.value()) {
+                    const nlohmann::json& was = before[i][kind.key()];
+                    if (std::find(was.begin(), was.end(), o) == was.end())
                         return ::testing::AssertionFailure()
                                << "left on the array: " << kind.key() << " " << o.dump();
                 }
@@ -139,6 +122,13 @@ class EntryRoad {
     std::string database() const { return dir.file("snaps.db"); }
 
   private:
+    static nlohmann::json objects(nlohmann::json state) {
+        for (auto& a : state["arrays"]) {
+            a.erase("pitGroups");
+            for (auto& v : a["volumes"]) v.erase("dataGeneration");
+        }
+        return state["arrays"];
+    }
     EntryHostOptions withDatabase(EntryHostOptions o) {
         o.tuning += "\n[Host]\nSnapDatabase = " + database() + "\n";
         return o;

@@ -1,5 +1,5 @@
-// In-memory RKSO::RKOSUtil following the host buffer protocols; records every
-// call and can be told to fail a named operation.
+// In-memory RKSO::RKOSUtil following the host buffer protocols; records every call and
+// fails the operations it is told to.
 #pragma once
 
 #include <map>
@@ -14,24 +14,27 @@ namespace testsupport {
 
 class FakeOSUtil : public RKSO::RKOSUtil {
   public:
-    void setDevices(const std::string& starJoined);
-    void setArrayList(const std::string& starJoined);
-    void setArrayCredentials(const std::string& itemText);  // for every array
+    void setDevices(const std::string& starJoined) { set(m_devices, starJoined); }
+    void setArrayList(const std::string& starJoined) { set(m_arrayList, starJoined); }
+    // The array record of every array.
+    void setArrayCredentials(const std::string& itemText) { set(m_credentials, itemText); }
     // The record of one array, answered instead of the common one.
-    void setArrayCredentialsFor(const std::string& arrayName, const std::string& itemText);
+    void setArrayCredentialsFor(const std::string& arrayName, const std::string& itemText) {
+        set(m_credentialsFor[arrayName], itemText);
+    }
     void setHbas(const std::string& names, const std::string& kinds, short count);
     void setHba(const std::string& name, bool isIscsi);
-    void setEngineId(short id);
-    void setOperationType(short type);
+    void setEngineId(short id) { set(m_engineId, id); }
+    void setOperationType(short type) { set(m_operationType, type); }
     void failCall(const std::string& operation);
     // Makes the named grow-and-retry operation ask for a bigger buffer on every call.
     void keepGrowing(const std::string& operation);
 
     std::vector<std::string> calls() const;
-    bool called(const std::string& operation) const;
+    bool called(const std::string& operation) const { return callCount(operation) > 0; }
     int callCount(const std::string& operation) const;
 
-    void rescanDevices(const char* hostId, const char** listA, const char** listB) override;
+    void rescanDevices(const char*, const char**, const char**) override;
     short listDevices(const char* hostId, const char* vendor, char sep, int size,
                       char* buf) override;
     short getArrayList(const char* vendor, char sep, short size, char* buf) override;
@@ -43,9 +46,22 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     short getEngineId() override;
     short getOperationType() override;
 
+  protected:
+    // Grow-and-retry answers: the size needed when the buffer cannot take the text and
+    // its NUL, else 0 (or 1 for the HBA queries) with the text copied.
+    static short answer(const std::string& text, char* buf, int size);
+    static int hbaListAnswer(const std::string& joined, const std::string& kindBytes, char* names,
+                             short* namesLen, char* kinds, short* kindsLen);
+    static int hbaAnswer(const std::string& name, bool iscsi, char* buf, short* len, bool* isIscsi);
+
   private:
+    template <class T, class V>
+    void set(T& field, const V& v) {
+        std::lock_guard<std::mutex> l(m_mu);
+        field = v;
+    }
     bool record(const char* operation);
-    // The grow-and-retry answer for text; a growing operation never has room.
+    // answer(), except that a growing operation never has room.
     short answerFor(const char* operation, const std::string& text, char* buf, int size) const;
 
     mutable std::mutex m_mu;

@@ -1,7 +1,5 @@
-// Small HTTP servers on 127.0.0.1 (ephemeral port) for client tests: a raw-socket server
-// whose handler decides byte for byte what goes back (including misbehaviour), helpers
-// that frame CIM-XML answers the ways real servers do, the recorded wire samples, and
-// throw-away TLS certificates.
+// Loopback HTTP servers for client tests: a raw-socket server whose handler decides byte
+// for byte what goes back, CIM-XML answer framing, the recorded samples, test certificates.
 #pragma once
 
 #include <atomic>

@@ -8,6 +8,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <httplib.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -104,19 +106,7 @@ class RawConnection {
 
 // The Authorization header value for Basic authentication.
 inline std::string basicAuth(const std::string& user, const std::string& password) {
-    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::string in = user + ":" + password;
-    std::string out = "Basic ";
-    for (size_t i = 0; i < in.size(); i += 3) {
-        unsigned n = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size()) n |= static_cast<unsigned char>(in[i + 1]) << 8;
-        if (i + 2 < in.size()) n |= static_cast<unsigned char>(in[i + 2]);
-        out += digits[(n >> 18) & 63];
-        out += digits[(n >> 12) & 63];
-        out += i + 1 < in.size() ? digits[(n >> 6) & 63] : '=';
-        out += i + 2 < in.size() ? digits[n & 63] : '=';
-    }
-    return out;
+    return httplib::make_basic_authentication_header(user, password).second;
 }
 
 }  // namespace testsupport

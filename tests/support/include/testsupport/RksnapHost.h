@@ -1,17 +1,8 @@
 // rksnap run as a separate process against an in-process simulator: a temporary
-// configuration (simulated devices over the simulator's fabric, host waits
-// scaled down), a state folder, and one array added with the simulator's
-// credentials over HTTPS.
-//
-//   sim::TestServer sim(testsupport::fastJobs());
-//   testsupport::RksnapHost host(sim);
-//   auto r = host.run({"snap", "-n", "s1", host.device(0)});
-//   EXPECT_EQ(r.exitCode, 0) << r.err;
+// configuration and state folder, and one array added with the simulator's credentials.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
@@ -21,6 +12,7 @@
 
 #include "sim/server/TestServer.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackServer.h"
 #include "testsupport/TempDir.h"
 
 #ifndef RKSNAP_BINARY
@@ -44,17 +36,7 @@ struct RksnapResult {
 };
 
 // A loopback port nothing listens on: a provider that is down.
-inline int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
+using cimtest::closedPort;
 
 // How the host is set up; the defaults give a working host.
 struct RksnapSetup {

@@ -3,7 +3,6 @@
 // the helpers tests of the array's methods share.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,19 +14,12 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/server/TestServer.h"
+#include "testsupport/SimClock.h"
 
 namespace testsupport {
 
 // Milliseconds for sim::Clock; moves only when told.
-struct SimClock {
-    std::shared_ptr<std::atomic<int64_t>> now =
-        std::make_shared<std::atomic<int64_t>>(1700000000000);
-    sim::Clock clock() const {
-        auto n = now;
-        return [n] { return n->load(); };
-    }
-    void advance(int64_t ms) { *now += ms; }
-};
+using SimClock = ManualClock;
 
 // An extrinsic call's answer.
 struct Outcome {

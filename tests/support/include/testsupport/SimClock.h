@@ -1,9 +1,4 @@
-// A manual clock for the simulator: jobs advance only when a test (or a snapshot
-// object's job wait) moves it, so nothing really sleeps.
-//
-//   testsupport::ManualClock clock;
-//   sim::TestServerOptions o = testsupport::PlainHttp();
-//   o.clock = clock.clock();
+// Manual clocks for the simulator and the host: nothing really sleeps.
 #pragma once
 
 #include <atomic>

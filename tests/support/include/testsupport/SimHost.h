@@ -1,11 +1,5 @@
-// A host whose devices are the LUNs a running simulator's fabric shows its
-// initiator ports (the device tree in simulation or VMware mode), with the rest of
-// the host configuration in force for the life of the object.
-//
-//   sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
-//   testsupport::SimHost host(sim);  // fchost1's port of the default array
-//   std::string dev = host.deviceOf(uuid);
-//   testsupport::exposeToHost(sim, uuid);  // mapped on the array; seen after host.rescan()
+// A host whose devices are the LUNs a running simulator's fabric shows its initiator
+// ports, with that host configuration in force for the life of the object.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <cim/CIMClient.h>
 #include <sim/server/TestServer.h>
 
 #include "rkso/RkDeviceTree.h"
@@ -25,28 +18,6 @@ namespace testsupport {
 
 // A port of fchost1 in the simulator's default array.
 inline const char* const kSimHostPort = "10000090FA1B2C3D";
-
-// Maps the volume to the host owning the port, through the array's ExposePaths as a
-// management station would; returns the method's result (0 mapped).
-inline uint32_t exposeToHost(const sim::TestServer& sim, const std::string& uuid,
-                             const std::string& port = kSimHostPort) {
-    cim::CIMClient client;
-    client.connect("127.0.0.1", sim.httpPort(), sim.user(), sim.password());
-    const cim::CIMNamespaceName ns(sim.arrayNamespace());
-    const auto services = client.enumerateInstanceNames(ns, "CIM_ControllerConfigurationService");
-    EXPECT_FALSE(services.empty());
-    if (services.empty()) return 1;
-    cim::Array<cim::CIMParamValue> in = {
-        cim::CIMParamValue("LUNames", cim::CIMValue(cim::Array<cim::String>{uuid})),
-        cim::CIMParamValue("InitiatorPortIDs", cim::CIMValue(cim::Array<cim::String>{port})),
-        cim::CIMParamValue("DeviceAccesses", cim::CIMValue(cim::Array<cim::Uint16>{2}))};
-    cim::Array<cim::CIMParamValue> out;
-    cim::Uint32 result = 1;
-    client.invokeMethod(ns, services.front(), "ExposePaths", in, out)
-        .convertTo(cim::CIMTYPE_UINT32)
-        .get(result);
-    return result;
-}
 
 class SimHost {
   public:

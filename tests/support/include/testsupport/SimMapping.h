@@ -183,10 +183,8 @@ inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::
 // The in-parameters of the last call of method in the simulator's log.
 inline std::vector<sim::ParamRecord> LastCallParams(const sim::TestServer& sim,
                                                     const std::string& method) {
-    std::vector<sim::ParamRecord> params;
-    for (const sim::RequestRecord& r : sim.requests())
-        if (r.operation == "InvokeMethod" && r.method == method) params = r.params;
-    return params;
+    const std::vector<sim::RequestRecord> calls = Calls(sim, method);
+    return calls.empty() ? std::vector<sim::ParamRecord>() : calls.back().params;
 }
 
 inline const sim::ParamRecord* Param(const std::vector<sim::ParamRecord>& params,

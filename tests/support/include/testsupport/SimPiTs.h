@@ -1,10 +1,5 @@
 // PiT groups, PiTs, views and consistency groups put into a simulator configuration
-// before it starts, so that tests begin from the array state they describe.
-//
-//   sim::Config c = testsupport::SimConfig();
-//   std::string group = testsupport::AddPiTGroup(c, "ora_log");
-//   std::vector<std::string> pits = testsupport::AddPiTs(c, group, {10, 11, 12});
-//   testsupport::AddPiTView(c, pits[0]);
+// before it starts.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,5 @@
-// Requests of no effect to a simulator: a job it holds for a number of requests
-// ends meanwhile, as it would while a host waits between calls.
-//
-//   sim.provider().holdNextJobs(1, 80);
-//   ...                                   // the call gives up watching the job
-//   testsupport::PassRequests(sim, 80);  // the job has ended
+// Requests of no effect, so that a job the simulator holds for a number of requests ends
+// meanwhile, as it would while a host waits between calls.
 #pragma once
 
 #include <cim/CIMClient.h>

@@ -1,11 +1,5 @@
-// An E-Series snapshot object bound to an in-process simulator: the simulator's
-// configuration per preset with credentials of our own, the device log it traces
-// into, and readers of the simulator's request log and array state.
-//
-//   sim::TestServer sim(testsupport::SimConfig("DCIM"), testsupport::PlainHttp());
-//   testsupport::SimSnapshot dev(sim);
-//   dev.snap.m_SourceDev = dev.volume("small_lun").uuid;
-//   EXPECT_EQ(testsupport::CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), 1u);
+// An E-Series snapshot object bound to an in-process simulator, with readers of the
+// simulator's request log and the credentials no log line may carry.
 #pragma once
 
 #include <gtest/gtest.h>
