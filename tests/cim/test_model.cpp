@@ -23,13 +23,8 @@ TEST(Names, CompareCaseInsensitivelyAndValidate) {
     EXPECT_TRUE(cimTypeFromString("sint64", t));
     EXPECT_EQ(t, CIMTYPE_SINT64);
     EXPECT_FALSE(cimTypeFromString("UINT16", t));
-    for (CIMType type :
-         {CIMTYPE_BOOLEAN, CIMTYPE_UINT8, CIMTYPE_SINT8, CIMTYPE_UINT16, CIMTYPE_SINT16,
-          CIMTYPE_UINT32, CIMTYPE_SINT32, CIMTYPE_UINT64, CIMTYPE_SINT64, CIMTYPE_REAL32,
-          CIMTYPE_REAL64, CIMTYPE_CHAR16, CIMTYPE_STRING, CIMTYPE_DATETIME, CIMTYPE_REFERENCE,
-          CIMTYPE_OBJECT, CIMTYPE_INSTANCE}) {
-        EXPECT_TRUE(cimTypeFromString(cimTypeToString(type), t) && t == type) << type;
-    }
+    for (int type = CIMTYPE_BOOLEAN; type <= CIMTYPE_INSTANCE; ++type)
+        EXPECT_TRUE(cimTypeFromString(cimTypeToString(CIMType(type)), t) && t == type) << type;
     EXPECT_STREQ(cimTypeToString(static_cast<CIMType>(99)), "unknown");
     // Every status has its name: error texts and the tool's messages carry it.
     for (int code = 0; code <= 30; ++code) {
@@ -86,22 +81,16 @@ TEST(Value, ScalarsArraysAndNulls) {
     EXPECT_NE(CIMValue(Uint16(1)), CIMValue(Uint32(1)));
     EXPECT_NE(CIMValue(CIMTYPE_STRING, false), CIMValue(std::string()));
     CIMObjectPath p = CIMObjectPath::parse("root/cimv2:X.K=\"v\"");
-    const struct {
-        CIMValue value;
-        const char* text;
-    } forms[] = {
-        {CIMValue(true), "TRUE"},
-        {CIMValue(Uint64(18446744073709551615ull)), "18446744073709551615"},
+    // clang-format off
+    const struct { CIMValue value; const char* text; } forms[] = {
+        {CIMValue(true), "TRUE"}, {CIMValue(Uint64(18446744073709551615ull)), "18446744073709551615"},
         {CIMValue(Sint64(-9223372036854775807ll - 1)), "-9223372036854775808"},
-        {CIMValue(Real64(0.1)), "0.1"},
-        {CIMValue(Real32(1.5f)), "1.5"},
-        {CIMValue(Char16(u'é')), "é"},
+        {CIMValue(Real64(0.1)), "0.1"}, {CIMValue(Real32(1.5f)), "1.5"}, {CIMValue(Char16(u'é')), "é"},
         {CIMValue(CIMDateTime("20240101000000.000000+000")), "20240101000000.000000+000"},
         {CIMValue(Array<CIMObjectPath>{p, p}), "root/cimv2:X.K=\"v\",root/cimv2:X.K=\"v\""},
-        {CIMValue(Array<String>{"a", "b,c"}), "a,b,c"},
-        {CIMValue(Array<Uint16>{}), ""},
-        {CIMValue(), ""},
+        {CIMValue(Array<String>{"a", "b,c"}), "a,b,c"}, {CIMValue(Array<Uint16>{}), ""}, {CIMValue(), ""},
     };
+    // clang-format on
     for (const auto& f : forms) EXPECT_EQ(f.value.toString(), f.text) << f.text;
 }
 
@@ -115,23 +104,14 @@ TEST(Value, FromTextReadsWireFormsAndRefusesGarbage) {
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_STRING, " keep "), CIMValue(std::string(" keep ")));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_CHAR16, "é"), CIMValue(Char16(u'é')));
     EXPECT_EQ(CIMValue::fromText(CIMTYPE_REFERENCE, "X.K=1").getType(), CIMTYPE_REFERENCE);
-    const struct {
-        CIMType type;
-        const char* text;
-    } bad[] = {{CIMTYPE_BOOLEAN, "yes"},
-               {CIMTYPE_UINT8, "256"},
-               {CIMTYPE_UINT8, "-1"},
-               {CIMTYPE_SINT8, "128"},
-               {CIMTYPE_UINT16, "12abc"},
-               {CIMTYPE_UINT32, ""},
-               {CIMTYPE_UINT64, "18446744073709551616"},
-               {CIMTYPE_SINT64, "9223372036854775808"},
-               {CIMTYPE_REAL64, "1e"},
-               {CIMTYPE_REAL32, "0x1p3"},
-               {CIMTYPE_CHAR16, "ab"},
-               {CIMTYPE_DATETIME, "yesterday"},
-               {CIMTYPE_REFERENCE, "600A0B80002A1B3C0000ABCD12345678"},
-               {CIMTYPE_INSTANCE, "<INSTANCE"}};
+    // clang-format off
+    const struct { CIMType type; const char* text; } bad[] = {
+        {CIMTYPE_BOOLEAN, "yes"}, {CIMTYPE_UINT8, "256"}, {CIMTYPE_UINT8, "-1"}, {CIMTYPE_SINT8, "128"},
+        {CIMTYPE_UINT16, "12abc"}, {CIMTYPE_UINT32, ""}, {CIMTYPE_UINT64, "18446744073709551616"},
+        {CIMTYPE_SINT64, "9223372036854775808"}, {CIMTYPE_REAL64, "1e"}, {CIMTYPE_REAL32, "0x1p3"},
+        {CIMTYPE_CHAR16, "ab"}, {CIMTYPE_DATETIME, "yesterday"},
+        {CIMTYPE_REFERENCE, "600A0B80002A1B3C0000ABCD12345678"}, {CIMTYPE_INSTANCE, "<INSTANCE"}};
+    // clang-format on
     for (const auto& b : bad)
         EXPECT_THROW(CIMValue::fromText(b.type, b.text), ParseException)
             << cimTypeToString(b.type) << " " << b.text;

@@ -84,12 +84,11 @@ TEST(ObjectPathText, KeyKindsHostsAndEquality) {
     CIMObjectPath p = P("root/cimv2:X.B=true,N=-42,H=0x1F,R=1.5e3,S=\"42\",Ref=\"Y.K=1\"");
     EXPECT_EQ(p.getNameSpace().getString(), "root/cimv2");
     EXPECT_EQ(p.findKeyBinding("B")->getValue(), "TRUE");
-    const std::pair<const char*, CIMKeyBinding::Type> kinds[] = {
-        {"B", CIMKeyBinding::BOOLEAN}, {"N", CIMKeyBinding::NUMERIC},
-        {"H", CIMKeyBinding::NUMERIC}, {"R", CIMKeyBinding::NUMERIC},
-        {"S", CIMKeyBinding::STRING},  {"Ref", CIMKeyBinding::REFERENCE}};
-    for (const auto& k : kinds)
-        EXPECT_EQ(p.findKeyBinding(k.first)->getType(), k.second) << k.first;
+    using K = CIMKeyBinding;
+    // clang-format off
+    const std::pair<const char*, K::Type> kinds[] = {{"B", K::BOOLEAN}, {"N", K::NUMERIC}, {"H", K::NUMERIC}, {"R", K::NUMERIC}, {"S", K::STRING}, {"Ref", K::REFERENCE}};
+    // clang-format on
+    for (auto [k, type] : kinds) EXPECT_EQ(p.findKeyBinding(k)->getType(), type) << k;
     CIMObjectPath h = P("//10.0.0.1:5988/interop:CIM_Namespace.Name=\"a\"");
     EXPECT_EQ(h.getHost(), "10.0.0.1:5988");
     EXPECT_EQ(h.getNameSpace().getString(), "interop");

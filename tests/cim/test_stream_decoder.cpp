@@ -118,34 +118,28 @@ TEST(StreamDecoder, TheEnvelopeComesFirstAndCanStopTheDecoding) {
 TEST(StreamDecoder, FaultsAreFoundWhereverTheyAre) {
     const std::string ok = names(3);
     const std::size_t results = ok.find("<IRETURNVALUE>") + 14;
+    // Inserted at the start of the results, before the end of the results / response / message.
+    auto at = [&](const std::string& mark, const std::string& text, std::size_t cut = 0) {
+        const std::size_t p = mark.empty() ? results : ok.find(mark);
+        return ok.substr(0, p) + text + ok.substr(p + cut);
+    };
     struct Case {
         const char* name;
         std::string body;
         const char* words;
         std::size_t delivered;
     } cases[] = {
+        // clang-format off
         {"cut inside a result", ok.substr(0, ok.rfind("<KEYVALUE>")), "malformed XML", 2},
         {"cut after the results", ok.substr(0, ok.size() - 10), "malformed XML", 3},
-        {"document type in the prolog",
-         "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"x\">]>" + ok.substr(21),
-         "document type", 0},
-        {"document type among the results",
-         ok.substr(0, results) + "<!DOCTYPE x>" + ok.substr(results), "document type", 0},
-        {"mismatched end of the results",
-         ok.substr(0, ok.find("</IRETURNVALUE>")) + "</IRETURNVALUES>" +
-             ok.substr(ok.find("</IRETURNVALUE>") + 15),
-         "malformed XML", 3},
-        {"unknown markup", ok.substr(0, results) + "<!ELEMENT x>" + ok.substr(results),
-         "malformed XML", 0},
-        {"NUL among the results", ok.substr(0, results) + std::string(1, '\0') + ok.substr(results),
-         "malformed XML", 0},
-        {"error element after the results",
-         ok.substr(0, ok.find("</IMETHODRESPONSE>")) + "<ERROR CODE=\"abc\"/>" +
-             ok.substr(ok.find("</IMETHODRESPONSE>")),
-         "invalid CODE", 3},
-        {"multiple responses",
-         ok.substr(0, ok.find("</MESSAGE>")) + "<MULTIRSP/>" + ok.substr(ok.find("</MESSAGE>")),
-         "multiple", 3},
+        {"document type in the prolog", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"x\">]>" + ok.substr(21), "document type", 0},
+        {"document type among the results", at("", "<!DOCTYPE x>"), "document type", 0},
+        {"mismatched end of the results", at("</IRETURNVALUE>", "</IRETURNVALUES>", 15), "malformed XML", 3},
+        {"unknown markup", at("", "<!ELEMENT x>"), "malformed XML", 0},
+        {"NUL among the results", at("", std::string(1, '\0')), "malformed XML", 0},
+        {"error element after the results", at("</IMETHODRESPONSE>", "<ERROR CODE=\"abc\"/>"), "invalid CODE", 3},
+        {"multiple responses", at("</MESSAGE>", "<MULTIRSP/>"), "multiple", 3},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

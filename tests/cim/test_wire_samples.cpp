@@ -18,16 +18,12 @@ using testsupport::describeResponse;
 
 namespace {
 
-cimtest::RecordedMessage sample(const std::string& name) {
-    return cimtest::loadRecorded(name);
-}
-
 xml::Response response(const std::string& name) {
-    return xml::decodeResponse(sample(name + ".response.http").body);
+    return xml::decodeResponse(cimtest::loadRecorded(name + ".response.http").body);
 }
 
 xml::Request request(const std::string& name) {
-    return xml::decodeRequest(sample(name + ".request.http").body);
+    return xml::decodeRequest(cimtest::loadRecorded(name + ".request.http").body);
 }
 
 class WireSamples : public ::testing::Test {
@@ -45,7 +41,7 @@ const char* const kVolQ = "DeviceID=\"VOL \\\"Q\\\" \\\\ 1\"";
 TEST_F(WireSamples, EveryResponseBodyDecodes) {
     int decoded = 0;
     for (const auto& f : cimtest::wireFiles(".response.http")) {
-        cimtest::RecordedMessage m = sample(f);
+        cimtest::RecordedMessage m = cimtest::loadRecorded(f);
         if (m.body.empty()) {
             // HTTP-level failures carry no CIM-XML.
             EXPECT_EQ(m.startLine.find(" 200 "), std::string::npos) << f;
@@ -66,79 +62,46 @@ TEST_F(WireSamples, EveryResponseBodyDecodes) {
 
 // What each recorded answer holds, as describeResponse writes it.
 TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
-    const struct {
-        const char* sample;
-        std::vector<std::string> holds;
-    } cases[] = {
-        {"01-EnumerateInstanceNames",
-         {"EnumerateInstanceNames error 0  with return value", kVolQ, "DeviceID=\"VOL-DEL\""}},
+    // clang-format off
+    const struct { const char* sample; std::vector<std::string> holds; } cases[] = {
+        {"01-EnumerateInstanceNames", {"EnumerateInstanceNames error 0  with return value", kVolQ, "DeviceID=\"VOL-DEL\""}},
         {"01-EnumerateInstanceNames-numerickey", {"path Test_CLITestProviderEmpty.id=42 host \n"}},
-        {"01-EnumerateInstanceNames-association",
-         {"PartComponent=\"PEER_StorageVolume.CreationClassName=\\\"PEER_StorageVolume\\\","
-          "DeviceID=\\\"VOL \\\\\\\"Q\\\\\\\" \\\\\\\\ 1\\\""}},
+        {"01-EnumerateInstanceNames-association", {"PartComponent=\"PEER_StorageVolume.CreationClassName=\\\"PEER_StorageVolume\\\",DeviceID=\\\"VOL \\\\\\\"Q\\\\\\\" \\\\\\\\ 1\\\""}},
         {"02-EnumerateInstances-alltypes",
-         {"instance Test_CLITestProviderClass at Test_CLITestProviderClass.Id=\"Mike\"",
-          "  scalBool boolean =TRUE ",
-          "  scalUint8 uint8 =220 ",
-          "  scalSint8 sint8 =124 ",
-          "  scalUint64 uint64 =100 ",
-          "  scalSint64 sint64 null ",
-          "  scalReal32 real32 =100 ",
-          "  scalReal64 real64 =100 ",
-          "  scalString string =teststring ",
-          "  scalDateTime datetime =19991224120000.000000+360 ",
-          "  defaultString string =test\"embedded\"quote ",
-          "  defaultReal32 real32 null ",
-          "  arrayBool boolean[3] =TRUE,FALSE,TRUE ",
-          "  arrayUint8 uint8[3] =4,128,240 ",
-          "  arraySint8 sint8[3] =4,126,-126 ",
-          "  arraySint64 sint64[0] null ",
-          "  arrayReal64 real64[3] =4,128,240 ",
-          "  arrayString string[3] =First,Second,Third ",
-          "  arrayDateTime datetime[3] =",
-          "  scalString string =a<b&\"c\" "}},
-        {"02-EnumerateInstances",
-         {"  NumberOfBlocks uint64 =2097152 ", "ElementName string =vol0 "}},
-        {"03-EnumerateInstances-propertylist",
-         {"  NumberOfBlocks uint64 =18446744073709551615 ",
+         {"instance Test_CLITestProviderClass at Test_CLITestProviderClass.Id=\"Mike\"", "  scalBool boolean =TRUE ",
+          "  scalUint8 uint8 =220 ", "  scalSint8 sint8 =124 ", "  scalUint64 uint64 =100 ", "  scalSint64 sint64 null ",
+          "  scalReal32 real32 =100 ", "  scalReal64 real64 =100 ", "  scalString string =teststring ",
+          "  scalDateTime datetime =19991224120000.000000+360 ", "  defaultString string =test\"embedded\"quote ",
+          "  defaultReal32 real32 null ", "  arrayBool boolean[3] =TRUE,FALSE,TRUE ", "  arrayUint8 uint8[3] =4,128,240 ",
+          "  arraySint8 sint8[3] =4,126,-126 ", "  arraySint64 sint64[0] null ", "  arrayReal64 real64[3] =4,128,240 ",
+          "  arrayString string[3] =First,Second,Third ", "  arrayDateTime datetime[3] =", "  scalString string =a<b&\"c\" "}},
+        {"02-EnumerateInstances", {"  NumberOfBlocks uint64 =2097152 ", "ElementName string =vol0 "}},
+        {"03-EnumerateInstances-propertylist", {"  NumberOfBlocks uint64 =18446744073709551615 ",
           "  ElementName string =vol <one> & \"two\" ", "  OperationalStatus uint16[2] =2,32768 "}},
-        {"04-GetInstance",
-         {"instance PEER_StorageVolume at  host \n", "  BlockSize uint64 =512 ",
+        {"04-GetInstance", {"instance PEER_StorageVolume at  host \n", "  BlockSize uint64 =512 ",
           "  Primordial boolean =FALSE ", "  EnabledState uint16 =5 "}},
         {"04-GetInstance-association", {"  PartComponent reference =", kVolQ}},
-        {"05-GetInstance-qualifiers-classorigin",
-         {"{Description propagated string =Peer test storage volume}",
+        {"05-GetInstance-qualifiers-classorigin", {"{Description propagated string =Peer test storage volume}",
           "  InstanceID string null ref  origin CIM_ManagedElement size 0 propagated"}},
-        {"06-AssociatorNames",
-         {"path //vm/root/cimv2:PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\","
-          "Name=\"SYS-A\" host vm\n"}},
+        {"06-AssociatorNames", {"path //vm/root/cimv2:PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\",Name=\"SYS-A\" host vm\n"}},
         {"07-Associators", {"host vm\n", "  Name string =SYS-A "}},
         {"08-ReferenceNames", {"path //vm/root/cimv2:PEER_SystemDevice.GroupComponent="}},
-        {"08-ReferenceNames-provider",
-         {"child=\"//vm/test/TestProvider:Test_CLITestProviderClass.Id=\\\"Mike\\\"\""}},
+        {"08-ReferenceNames-provider", {"child=\"//vm/test/TestProvider:Test_CLITestProviderClass.Id=\\\"Mike\\\"\""}},
         {"09-References", {"  PartComponent reference =", kVolQ}},
         {"19-CreateInstance", {"DeviceID=\"VOL-NEW\""}},
-        {"12-InvokeMethod",
-         {"extrinsic TestJobMethod", "return uint32 =4096",
+        {"12-InvokeMethod", {"extrinsic TestJobMethod", "return uint32 =4096",
           "out Job typed reference =root/cimv2:PEER_ConcreteJob.InstanceID=\"PEER:JOB:0001\"",
-          "out TargetElement typed reference =//127.0.0.1/root/cimv2:PEER_StorageVolume.DeviceID="
-          "\"600A0B80002A1B3C0000\",SystemName=\"SYS \\\"A\\\\1\\\"\"",
-          "DeviceID=\"VOL-2\"", "out OutSize typed uint64 =18446744073709551615",
-          "out Received typed string"}},
-        {"12-InvokeMethod-refparams-provider",
-         {"return uint32 =0",
-          "out OutParam1 typed reference =Test_CLITestProviderClass.Id=\"Fred\"",
-          "out OutParam2 typed reference[2] ="}},
-        {"10-ModifyInstance-propertylist",
-         {"ModifyInstance error 0  without return value\nreturn"}},
+          "out TargetElement typed reference =//127.0.0.1/root/cimv2:PEER_StorageVolume.DeviceID=\"600A0B80002A1B3C0000\",SystemName=\"SYS \\\"A\\\\1\\\"\"",
+          "DeviceID=\"VOL-2\"", "out OutSize typed uint64 =18446744073709551615", "out Received typed string"}},
+        {"12-InvokeMethod-refparams-provider", {"return uint32 =0",
+          "out OutParam1 typed reference =Test_CLITestProviderClass.Id=\"Fred\"", "out OutParam2 typed reference[2] ="}},
+        {"10-ModifyInstance-propertylist", {"ModifyInstance error 0  without return value\nreturn"}},
         {"14-GetInstance-error-NOT_FOUND-wbemcli", {"error 6 CIM_ERR_NOT_FOUND: "}},
-        {"15-EnumerateInstanceNames-error-INVALID_CLASS-wbemcli",
-         {"error 5 CIM_ERR_INVALID_CLASS: PEER_NoSuchClass "}},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE-wbemcli",
-         {"error 3 CIM_ERR_INVALID_NAMESPACE: no/such "}},
-        {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten",
-         {"error 7 CIM_ERR_NOT_SUPPORTED: Unrecognized intrinsic method: FrobnicateInstances "}},
+        {"15-EnumerateInstanceNames-error-INVALID_CLASS-wbemcli", {"error 5 CIM_ERR_INVALID_CLASS: PEER_NoSuchClass "}},
+        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE-wbemcli", {"error 3 CIM_ERR_INVALID_NAMESPACE: no/such "}},
+        {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten", {"error 7 CIM_ERR_NOT_SUPPORTED: Unrecognized intrinsic method: FrobnicateInstances "}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const std::string got = describeResponse(response(c.sample));
         for (const std::string& h : c.holds)
@@ -153,25 +116,22 @@ TEST_F(WireSamples, ResponsesHoldWhatTheServerSent) {
 }
 
 TEST_F(WireSamples, ErrorsInTrailersAndTheServersOwnPathPrinting) {
-    const struct {
-        const char* file;
-        const char* code;
-        const char* description;
-    } trailerErrors[] = {
+    // clang-format off
+    const struct { const char* file; const char* code; const char* description; } trailerErrors[] = {
         {"12-InvokeMethod-error-FAILED", "1", "CIM_ERR_FAILED: PEER simulated failure"},
         {"14-GetInstance-error-NOT_FOUND-provider", "6", "CIM_ERR_NOT_FOUND"},
-        {"15-EnumerateInstanceNames-error-INVALID_CLASS", "5",
-         "CIM_ERR_INVALID_CLASS: PEER_NoSuchClass"},
-        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE", "3",
-         "CIM_ERR_INVALID_NAMESPACE: no/such"},
+        {"15-EnumerateInstanceNames-error-INVALID_CLASS", "5", "CIM_ERR_INVALID_CLASS: PEER_NoSuchClass"},
+        {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE", "3", "CIM_ERR_INVALID_NAMESPACE: no/such"},
     };
+    // clang-format on
     for (const auto& t : trailerErrors) {
-        cimtest::RecordedMessage m = sample(std::string(t.file) + ".response.http");
+        cimtest::RecordedMessage m = cimtest::loadRecorded(std::string(t.file) + ".response.http");
         EXPECT_EQ(field(m.trailers, "cimstatuscode"), t.code) << t.file;
         EXPECT_EQ(xml::percentDecode(field(m.trailers, "cimstatuscodedescription")), t.description);
     }
     // The server prints the missing instance's path in its error description as we do.
-    cimtest::RecordedMessage nf = sample("14-GetInstance-error-NOT_FOUND.response.http");
+    cimtest::RecordedMessage nf =
+        cimtest::loadRecorded("14-GetInstance-error-NOT_FOUND.response.http");
     EXPECT_EQ(
         xml::percentDecode(field(nf.trailers, "cimstatuscodedescription")),
         "CIM_ERR_NOT_FOUND: " + request("14-GetInstance-error-NOT_FOUND").instanceName->toString());
@@ -206,7 +166,7 @@ TEST_F(WireSamples, GetClassWithMethodsAndReferenceParameters) {
 TEST_F(WireSamples, EveryRequestDecodesAsItsHeadersSay) {
     int decoded = 0;
     for (const auto& f : cimtest::wireFiles(".request.http")) {
-        cimtest::RecordedMessage m = sample(f);
+        cimtest::RecordedMessage m = cimtest::loadRecorded(f);
         const bool malformed = f.find("not-well-formed") != std::string::npos;
         if (malformed || f.find("unsupported-dtd") != std::string::npos) {
             try {
@@ -234,43 +194,31 @@ TEST_F(WireSamples, EveryRequestDecodesAsItsHeadersSay) {
 }
 
 TEST_F(WireSamples, RequestsHoldWhatTheClientSent) {
-    const struct {
-        const char* sample;
-        std::vector<std::string> holds;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* sample; std::vector<std::string> holds; } cases[] = {
         // Flags: LocalOnly, DeepInheritance, IncludeQualifiers, IncludeClassOrigin; "-" when
         // not sent, so the server's default applies.
-        {"03-EnumerateInstances-propertylist",
-         {"intrinsic 1000 EnumerateInstances ns root/cimv2 instance - object - class "
-          "CIM_StorageVolume flags false--- properties "
-          "[DeviceID,ElementName,NumberOfBlocks,OperationalStatus,]"}},
+        {"03-EnumerateInstances-propertylist", {"intrinsic 1000 EnumerateInstances ns root/cimv2 instance - object - class "
+          "CIM_StorageVolume flags false--- properties [DeviceID,ElementName,NumberOfBlocks,OperationalStatus,]"}},
         {"02-EnumerateInstances", {" properties all "}},
         {"02-EnumerateInstances-wbemcli", {" flags falsetruefalsetrue "}},
-        {"04-GetInstance-association",
-         {"instance PEER_SystemDevice.GroupComponent=", "PartComponent=\"PEER_StorageVolume"}},
-        {"06-AssociatorNames",
-         {"object PEER_StorageVolume.", "DeviceID=\"600A0B80002A1B3C0000\"",
+        {"04-GetInstance-association", {"instance PEER_SystemDevice.GroupComponent=", "PartComponent=\"PEER_StorageVolume"}},
+        {"06-AssociatorNames", {"object PEER_StorageVolume.", "DeviceID=\"600A0B80002A1B3C0000\"",
           "assoc PEER_SystemDevice result PEER_ComputerSystem role - "}},
-        {"10-ModifyInstance-propertylist",
-         {" flags --false- properties [ElementName,] ", "  ElementName string =vol0 renamed ",
-          "DeviceID=\"600A0B80002A1B3C0000\""}},
-        {"19-CreateInstance",
-         {"  OperationalStatus uint16[2] =2,32768 ", "  DeviceID string =VOL-NEW "}},
+        {"10-ModifyInstance-propertylist", {" flags --false- properties [ElementName,] ",
+          "  ElementName string =vol0 renamed ", "DeviceID=\"600A0B80002A1B3C0000\""}},
+        {"19-CreateInstance", {"  OperationalStatus uint16[2] =2,32768 ", "  DeviceID string =VOL-NEW "}},
         {"16-EnumerateInstanceNames-error-INVALID_NAMESPACE", {" ns no/such "}},
-        {"12-InvokeMethod",
-         {"extrinsic 1001 TestJobMethod ns root/cimv2 ", "Name=\"PeerService\"",
-          "out ElementName typed string =snap 1", "out Mode typed uint16 =3",
-          "out Size typed uint64 =1099511627776", "out Force typed boolean =TRUE",
-          "out SourceElement typed reference =PEER_StorageVolume.",
-          "out Members typed reference[2] =", "out Comment typed string null",
-          "out Flags typed uint16[2] =1,2"}},
+        {"12-InvokeMethod", {"extrinsic 1001 TestJobMethod ns root/cimv2 ", "Name=\"PeerService\"",
+          "out ElementName typed string =snap 1", "out Mode typed uint16 =3", "out Size typed uint64 =1099511627776",
+          "out Force typed boolean =TRUE", "out SourceElement typed reference =PEER_StorageVolume.",
+          "out Members typed reference[2] =", "out Comment typed string null", "out Flags typed uint16[2] =1,2"}},
         // wbemcli sends untyped values; the server gives them their declared types.
-        {"12-InvokeMethod-wbemcli",
-         {"out Mode untyped string =4", "out Size untyped string =42",
+        {"12-InvokeMethod-wbemcli", {"out Mode untyped string =4", "out Size untyped string =42",
           "out Force untyped string =false", "out Flags untyped string[3] =5,6,7"}},
-        {"12-InvokeMethod-refparams-provider",
-         {" ns test/TestProvider ", "out InParam2 typed reference[2] ="}},
+        {"12-InvokeMethod-refparams-provider", {" ns test/TestProvider ", "out InParam2 typed reference[2] ="}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const std::string got = describeRequest(request(c.sample));
         for (const std::string& h : c.holds)

@@ -111,9 +111,13 @@ std::string outcome(const std::function<std::string()>& call) {
     }
 }
 
-CIMInstance volumeInstance(const std::vector<std::pair<const char*, CIMValue>>& properties) {
+// A volume with these string properties (name, value, name, value...) and any others.
+CIMInstance volumeInstance(const std::vector<const char*>& strings,
+                           const std::vector<std::pair<const char*, CIMValue>>& others = {}) {
     CIMInstance i("PEER_StorageVolume");
-    for (const auto& p : properties) i.addProperty(CIMProperty(p.first, p.second));
+    for (std::size_t k = 0; k + 1 < strings.size(); k += 2)
+        i.addProperty(CIMProperty(strings[k], CIMValue(std::string(strings[k + 1]))));
+    for (const auto& p : others) i.addProperty(CIMProperty(p.first, p.second));
     return i;
 }
 
@@ -136,165 +140,84 @@ TEST(WireTest, EveryRecordedExchange) {
     auto getVolume = [](const std::string& path) -> Call {
         return [=](CIMClient& c) { return described({c.getInstance("root/cimv2", P(path))}); };
     };
-    auto changed = [](const std::string& s) { return "done " + s; };
+    const char* const keys[] = {
+        "SystemCreationClassName", "PEER_ComputerSystem", "SystemName", "SYS-A",
+        "CreationClassName",       "PEER_StorageVolume"};
     const struct {
         const char* sample;
         Call call;
         std::vector<std::string> expect;  // each appears in what the call handed over
         bool sameRequest = true;
     } cases[] = {
+        // clang-format off
         {"01-EnumerateInstanceNames", volumeNames, {"DeviceID=\"VOL \\\"Q\\\" \\\\ 1\""}},
-        {"02-EnumerateInstances",
-         [](CIMClient& c) {
-             auto all =
-                 c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);
+        {"02-EnumerateInstances", [](CIMClient& c) {
+             auto all = c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);
              for (const auto& i : all)  // the instance carries its own path
-                 if (i.getPath().findKeyBinding("DeviceID")->getValue() !=
-                     i.getProperty(i.findProperty("DeviceID")).getValue().toString())
+                 if (i.getPath().findKeyBinding("DeviceID")->getValue() != i.getProperty(i.findProperty("DeviceID")).getValue().toString())
                      return std::string("PATH-MISMATCH");
              return described(all);
-         },
-         {"instance PEER_StorageVolume at PEER_StorageVolume."}},
-        {"03-EnumerateInstances-propertylist",
-         [](CIMClient& c) {
-             CIMPropertyList list(std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks",
-                                                       "OperationalStatus"});
-             return described(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false,
-                                                   false, false, list));
-         },
-         {"NumberOfBlocks uint64 =2097152"}},
+         }, {"instance PEER_StorageVolume at PEER_StorageVolume."}},
+        {"03-EnumerateInstances-propertylist", [](CIMClient& c) {
+             CIMPropertyList list(std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks", "OperationalStatus"});
+             return described(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false, list));
+         }, {"NumberOfBlocks uint64 =2097152"}},
         // The instance carries the path it was read by.
-        {"04-GetInstance",
-         [](CIMClient& c) {
-             return described({c.getInstance("root/cimv2", P(kVolume), false, false, false)});
-         },
-         {"instance PEER_StorageVolume at root/cimv2:" + vol("600A0B80002A1B3C0000"),
-          "EnabledState uint16 =5"}},
-        {"04-GetInstance-association",
-         [](CIMClient& c) {
-             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice",
-                                 {CIMKeyBinding("GroupComponent", P(kSystem)),
-                                  CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
+        {"04-GetInstance", [](CIMClient& c) { return described({c.getInstance("root/cimv2", P(kVolume), false, false, false)}); },
+         {"instance PEER_StorageVolume at root/cimv2:" + vol("600A0B80002A1B3C0000"), "EnabledState uint16 =5"}},
+        {"04-GetInstance-association", [](CIMClient& c) {
+             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice", {CIMKeyBinding("GroupComponent", P(kSystem)),
+                                 CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
              return described({c.getInstance("root/cimv2", assoc, false)});
-         },
-         {"instance PEER_SystemDevice"}},
-        {"06-AssociatorNames",
-         [](CIMClient& c) {
-             return described({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice",
-                                                    "PEER_ComputerSystem", "", ""));
-         },
+         }, {"instance PEER_SystemDevice"}},
+        {"06-AssociatorNames", [](CIMClient& c) { return described({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem", "", "")); },
          {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
-        {"07-Associators",
-         [](CIMClient& c) {
-             return described(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice",
-                                            "PEER_ComputerSystem"));
-         },
+        {"07-Associators", [](CIMClient& c) { return described(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem")); },
          {"instance PEER_ComputerSystem at //vm/root/cimv2:"}},
-        {"08-ReferenceNames",
-         [](CIMClient& c) {
-             return described({},
-                              c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", ""));
-         },
+        {"08-ReferenceNames", [](CIMClient& c) { return described({}, c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", "")); },
          {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
-        {"09-References",
-         [](CIMClient& c) {
-             return described(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false,
-                                           false, CIMPropertyList()));
-         },
+        {"09-References", [](CIMClient& c) { return described(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false, false, CIMPropertyList())); },
          {"instance PEER_SystemDevice at //vm/"}},
-        {"10-ModifyInstance-propertylist",
-         [&](CIMClient& c) {
-             CIMInstance i = volumeInstance(
-                 {{"ElementName", CIMValue(std::string("vol0 renamed"))},
-                  {"SystemCreationClassName", CIMValue(std::string("PEER_ComputerSystem"))},
-                  {"SystemName", CIMValue(std::string("SYS-A"))},
-                  {"CreationClassName", CIMValue(std::string("PEER_StorageVolume"))},
-                  {"DeviceID", CIMValue(std::string("600A0B80002A1B3C0000"))}});
+        {"10-ModifyInstance-propertylist", [&](CIMClient& c) {
+             CIMInstance i = volumeInstance({"ElementName", "vol0 renamed", keys[0], keys[1], keys[2], keys[3], keys[4], keys[5], "DeviceID", "600A0B80002A1B3C0000"});
              i.setPath(P(kVolume));
              c.modifyInstance("root/cimv2", i, false, CIMPropertyList({"ElementName"}));
-             return changed("modify");
-         },
-         {"done modify"}},
-        {"11-DeleteInstance",
-         [&](CIMClient& c) {
-             c.deleteInstance("root/cimv2", P(vol("VOL-DEL")));
-             return changed("delete");
-         },
+             return std::string("done modify");
+         }, {"done modify"}},
+        {"11-DeleteInstance", [&](CIMClient& c) { c.deleteInstance("root/cimv2", P(vol("VOL-DEL"))); return std::string("done delete"); },
          {"done delete"}},
-        {"12-InvokeMethod",
-         [](CIMClient& c) {
-             Array<CIMParamValue> in = {
-                 CIMParamValue("ElementName", CIMValue(std::string("snap 1"))),
-                 CIMParamValue("Mode", CIMValue(Uint16(3))),
-                 CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))),
-                 CIMParamValue("Force", CIMValue(true)),
-                 CIMParamValue("SourceElement", CIMValue(P(kVolume))),
-                 CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})),
-                 CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)),
-                 CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2})),
-             };
+        {"12-InvokeMethod", [](CIMClient& c) {
+             Array<CIMParamValue> in = {CIMParamValue("ElementName", CIMValue(std::string("snap 1"))), CIMParamValue("Mode", CIMValue(Uint16(3))),
+                 CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))), CIMParamValue("Force", CIMValue(true)),
+                 CIMParamValue("SourceElement", CIMValue(P(kVolume))), CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})),
+                 CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)), CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2}))};
              xml::Response r;
-             r.returnValue =
-                 c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, r.outParameters);
+             r.returnValue = c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, r.outParameters);
              return testsupport::describeResponse(r);
-         },
-         {"return uint32 =4096", "out Job typed reference =", "PEER:JOB:0001",
-          "out OutSize typed uint64 =18446744073709551615"}},
-        {"12-InvokeMethod-error-FAILED",
-         [](CIMClient& c) {
+         }, {"return uint32 =4096", "out Job typed reference =", "PEER:JOB:0001", "out OutSize typed uint64 =18446744073709551615"}},
+        {"12-InvokeMethod-error-FAILED", [](CIMClient& c) {
              Array<CIMParamValue> out;
-             c.invokeMethod("root/cimv2", P(kService), "FailMethod",
-                            {CIMParamValue("Reason", CIMValue(std::string("test")))}, out);
+             c.invokeMethod("root/cimv2", P(kService), "FailMethod", {CIMParamValue("Reason", CIMValue(std::string("test")))}, out);
              return std::string("no exception");
-         },
-         {"CIMException CIM_ERR_FAILED", "PEER simulated failure"}},
-        {"14-GetInstance-error-NOT_FOUND",
-         getVolume(vol("NOPE")),
-         {"CIMException CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""}},
+         }, {"CIMException CIM_ERR_FAILED", "PEER simulated failure"}},
+        {"14-GetInstance-error-NOT_FOUND", getVolume(vol("NOPE")), {"CIMException CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""}},
         // Errors sent to a client that did not ask for trailers: ERROR in the body.
-        {"14-GetInstance-error-NOT_FOUND-wbemcli",
-         getVolume(kVolume),
-         {"CIMException CIM_ERR_NOT_FOUND CIM_ERR_NOT_FOUND"},
-         false},
+        {"14-GetInstance-error-NOT_FOUND-wbemcli", getVolume(kVolume), {"CIMException CIM_ERR_NOT_FOUND CIM_ERR_NOT_FOUND"}, false},
         // Errors in the trailers of an enumeration.
-        {"15-EnumerateInstanceNames-error-INVALID_CLASS",
-         noSuchClass,
-         {"CIMException CIM_ERR_INVALID_CLASS"}},
-        {"17-EnumerateInstanceNames-error-HTTP401-wrong-password",
-         volumeNames,
-         {"HttpException 401", "HTTP", "401"},
-         false},
+        {"15-EnumerateInstanceNames-error-INVALID_CLASS", noSuchClass, {"CIMException CIM_ERR_INVALID_CLASS"}},
+        {"17-EnumerateInstanceNames-error-HTTP401-wrong-password", volumeNames, {"HttpException 401", "HTTP", "401"}, false},
         // An HTTP-level refusal without a length on a kept connection must not hang.
-        {"18-EnumerateInstanceNames-error-HTTP400-not-well-formed-handwritten",
-         volumeNames,
-         {"HttpException 400 ", "HTTP"},
-         false},
+        {"18-EnumerateInstanceNames-error-HTTP400-not-well-formed-handwritten", volumeNames, {"HttpException 400 ", "HTTP"}, false},
         // The recorded answer names another method; the error is still reported as such.
-        {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten",
-         volumeNames,
-         {"CIMException CIM_ERR_NOT_SUPPORTED"},
-         false},
-        {"19-CreateInstance",
-         [](CIMClient& c) {
-             CIMInstance i = volumeInstance(
-                 {{"ElementName", CIMValue(std::string("new volume"))},
-                  {"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})},
-                  {"SystemCreationClassName", CIMValue(std::string("PEER_ComputerSystem"))},
-                  {"SystemName", CIMValue(std::string("SYS-A"))},
-                  {"CreationClassName", CIMValue(std::string("PEER_StorageVolume"))},
-                  {"DeviceID", CIMValue(std::string("VOL-NEW"))},
-                  {"BlockSize", CIMValue(Uint64(512))},
-                  {"NumberOfBlocks", CIMValue(Uint64(2048))}});
+        {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten", volumeNames, {"CIMException CIM_ERR_NOT_SUPPORTED"}, false},
+        {"19-CreateInstance", [&](CIMClient& c) {
+             CIMInstance i = volumeInstance({"ElementName", "new volume", keys[0], keys[1], keys[2], keys[3], keys[4], keys[5], "DeviceID", "VOL-NEW"},
+                 {{"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})}, {"BlockSize", CIMValue(Uint64(512))}, {"NumberOfBlocks", CIMValue(Uint64(2048))}});
              return described({}, {c.createInstance("root/cimv2", i)});
-         },
-         {"DeviceID=\"VOL-NEW\""}},
-        {"20-GetClass",
-         [](CIMClient& c) {
-             return c.getClass("root/cimv2", "PEER_TestService", false, true, true)
-                 .getClassName()
-                 .getString();
-         },
+         }, {"DeviceID=\"VOL-NEW\""}},
+        {"20-GetClass", [](CIMClient& c) { return c.getClass("root/cimv2", "PEER_TestService", false, true, true).getClassName().getString(); },
          {"PEER_TestService"}},
+        // clang-format on
     };
     for (const auto& t : cases) {
         SCOPED_TRACE(t.sample);
