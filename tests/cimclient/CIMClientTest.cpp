@@ -68,35 +68,21 @@ TEST(CIMClientConnect, OneConnectAtATimeAndNoCallsWithoutOne) {
 
 // An answer that is not the answer to this request is a ParseException naming why.
 TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
+    using Id = const std::string&;
     const struct {
         const char* name;
-        std::function<std::string(const std::string& id)> answer;
+        std::function<std::string(Id)> answer;
         const char* words;
     } cases[] = {
-        {"not CIM",
-         [](const std::string&) {
-             return httpResponse(200, "OK",
-                                 {{"Content-Type", "text/html"}, {"Content-Length", "22"}},
-                                 "<html>not cim</html>\r\n");
-         },
-         ""},
-        {"malformed",
-         [](const std::string& id) {
+        // clang-format off
+        {"not CIM", [](Id) { return httpResponse(200, "OK", {{"Content-Type", "text/html"}, {"Content-Length", "22"}}, "<html>not cim</html>\r\n"); }, ""},
+        {"malformed", [](Id id) {
              std::string body = simpleResponse(id, "EnumerateInstanceNames", kNames);
-             return cimResponse(body.substr(0, body.size() / 2) + "</WRONG>");
-         },
-         "malformed"},
-        {"empty", [](const std::string&) { return cimResponse(""); }, ""},
-        {"another message ID",
-         [](const std::string&) {
-             return cimResponse(simpleResponse("999999", "EnumerateInstanceNames", kNames));
-         },
-         "message ID"},
-        {"another method",
-         [](const std::string& id) {
-             return cimResponse(simpleResponse(id, "EnumerateInstances", kNames));
-         },
-         ""},
+             return cimResponse(body.substr(0, body.size() / 2) + "</WRONG>"); }, "malformed"},
+        {"empty", [](Id) { return cimResponse(""); }, ""},
+        {"another message ID", [](Id) { return cimResponse(simpleResponse("999999", "EnumerateInstanceNames", kNames)); }, "message ID"},
+        {"another method", [](Id id) { return cimResponse(simpleResponse(id, "EnumerateInstances", kNames)); }, ""},
+        // clang-format on
     };
     for (const auto& c : cases) {
         Server s(c.answer);

@@ -62,20 +62,16 @@ TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturn) {
         std::function<std::string()> collected;
         std::function<void()> handedOver;
     } cases[] = {
-        {"EnumerateInstances",
-         [&] { return described(c.enumerateInstances(kNs, "CIM_StorageVolume"), {}); },
+        // clang-format off
+        {"EnumerateInstances", [&] { return described(c.enumerateInstances(kNs, "CIM_StorageVolume"), {}); },
          [&] { c.forEachInstance(kNs, "CIM_StorageVolume", onInstance); }},
-        {"EnumerateInstanceNames",
-         [&] { return described({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); },
+        {"EnumerateInstanceNames", [&] { return described({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); },
          [&] { c.forEachInstanceName(kNs, "CIM_StorageVolume", onPath); }},
-        {"Associators", [&] { return described(c.associators(kNs, kTarget), {}); },
-         [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
-        {"AssociatorNames", [&] { return described({}, c.associatorNames(kNs, kTarget)); },
-         [&] { c.forEachAssociatorName(kNs, kTarget, onPath); }},
-        {"References", [&] { return described(c.references(kNs, kTarget), {}); },
-         [&] { c.forEachReference(kNs, kTarget, onInstance); }},
-        {"ReferenceNames", [&] { return described({}, c.referenceNames(kNs, kTarget)); },
-         [&] { c.forEachReferenceName(kNs, kTarget, onPath); }},
+        {"Associators", [&] { return described(c.associators(kNs, kTarget), {}); }, [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
+        {"AssociatorNames", [&] { return described({}, c.associatorNames(kNs, kTarget)); }, [&] { c.forEachAssociatorName(kNs, kTarget, onPath); }},
+        {"References", [&] { return described(c.references(kNs, kTarget), {}); }, [&] { c.forEachReference(kNs, kTarget, onInstance); }},
+        {"ReferenceNames", [&] { return described({}, c.referenceNames(kNs, kTarget)); }, [&] { c.forEachReferenceName(kNs, kTarget, onPath); }},
+        // clang-format on
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -103,27 +99,6 @@ TEST(ClientForEach, ACallbackThatThrowsStopsTheCallAndTheNextCallWorks) {
     // The rest of that answer was never read: the connection went, the next call opens one.
     EXPECT_EQ(c.enumerateInstanceNames(kNs, "CIM_StorageVolume").size(), 40u);
     EXPECT_EQ(server.connections(), 2);
-}
-
-// 256 MiB by default, refused as soon as the length is announced (before: 1 GiB, and the
-// client waited for a body that never came).
-TEST(ClientLimits, AnAnswerOverTheDefaultLimitIsRefusedAtOnceNamingTheSetting) {
-    RawServer server([](const RawRequest&) {
-        return RawReply{httpResponse(200, "OK",
-                                     {{"Content-Type", "application/xml"},
-                                      {"Content-Length", std::to_string(300u << 20)}}),
-                        RawReply::Hang};
-    });
-    CIMClient c;
-    c.setTimeout(5000);
-    c.connect("127.0.0.1", server.port(), "u", "p");
-    try {
-        c.enumerateInstanceNames(kNs, "CIM_StorageVolume");
-        FAIL() << "no exception";
-    } catch (const ResponseTooLargeException& e) {
-        EXPECT_EQ(e.getLimit(), std::size_t(256) << 20);
-        EXPECT_NE(std::string(e.what()).find("setMaxResponseSize"), std::string::npos) << e.what();
-    }
 }
 
 TEST(ClientAnswers, ACimErrorInTheTrailersWinsOverABodyThatDoesNotDecode) {
@@ -167,49 +142,31 @@ TEST(TransportKeepAlive, OnlyAReadMeetingAClosedKeptConnectionIsSentOnceMore) {
 
 TEST(TransportFraming, EveryFramingGivesTheBodyAndBadOnesAreRefused) {
     const std::string body = "<CIM>" + std::string(3000, 'f') + "</CIM>";
+    std::string ones = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
+    for (char ch : body) ones += std::string("1;ext=x\r\n") + ch + "\r\n";
+    Fields many;
+    for (int i = 0; i < 1200; ++i) many.emplace_back("X-" + std::to_string(i), "v");
+    const std::string chunkedHead = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
     struct Case {
         const char* name;
         std::string reply;
         bool ok;
         RawReply::Action action = RawReply::Send;
     } cases[] = {
-        {"chunks of one byte with extensions and trailers",
-         [&] {
-             std::string s = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
-             for (char ch : body) s += std::string("1;ext=x\r\n") + ch + "\r\n";
-             return s + "0\r\nX-Trailer: 1\r\n\r\n";
-         }(),
-         true},
-        {"length with leading zeros",
-         httpResponse(200, "OK", {{"Content-Length", "0" + std::to_string(body.size())}}, body),
-         true},
-        {"until the connection closes", httpResponse(200, "OK", {}, body), true,
-         RawReply::SendAndClose},
-        {"HTTP/1.0",
-         "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
-         true, RawReply::SendAndClose},
-        {"interim answers first",
-         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n" + cimResponse(body), true},
-        {"conflicting lengths",
-         httpResponse(200, "OK", {{"Content-Length", "10"}, {"Content-Length", "11"}}, body),
-         false},
-        {"bad chunk size", httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}}) + "zz\r\n",
-         false},
-        {"unknown transfer coding", httpResponse(200, "OK", {{"Transfer-Encoding", "gzip"}}, body),
-         false},
-        {"chunk longer than its size",
-         httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}}) + "2\r\nabc\r\n0\r\n\r\n",
-         false},
-        {"header flood",
-         [] {
-             Fields many;
-             for (int i = 0; i < 1200; ++i) many.emplace_back("X-" + std::to_string(i), "v");
-             return httpResponse(200, "OK", many);
-         }(),
-         false},
-        {"header block over 64 KiB", httpResponse(200, "OK", {{"X-Big", std::string(70000, 'b')}}),
-         false},
+        // clang-format off
+        {"chunks of one byte with extensions and trailers", ones + "0\r\nX-Trailer: 1\r\n\r\n", true},
+        {"length with leading zeros", httpResponse(200, "OK", {{"Content-Length", "0" + std::to_string(body.size())}}, body), true},
+        {"until the connection closes", httpResponse(200, "OK", {}, body), true, RawReply::SendAndClose},
+        {"HTTP/1.0", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, true, RawReply::SendAndClose},
+        {"interim answers first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n" + cimResponse(body), true},
+        {"conflicting lengths", httpResponse(200, "OK", {{"Content-Length", "10"}, {"Content-Length", "11"}}, body), false},
+        {"bad chunk size", chunkedHead + "zz\r\n", false},
+        {"unknown transfer coding", httpResponse(200, "OK", {{"Transfer-Encoding", "gzip"}}, body), false},
+        {"chunk longer than its size", chunkedHead + "2\r\nabc\r\n0\r\n\r\n", false},
+        {"header flood", httpResponse(200, "OK", many), false},
+        {"header block over 64 KiB", httpResponse(200, "OK", {{"X-Big", std::string(70000, 'b')}}), false},
         {"status line of garbage", "HTTP/1.1 2x0 OK\r\n\r\n", false},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
