@@ -36,9 +36,7 @@ struct Result {
 
 std::string slurp(const std::string& file) {
     std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 Result runCimq(const std::vector<std::string>& args) {
@@ -265,20 +263,14 @@ TEST(CimqNetwork, NetworkFailuresExitWithTheirStatus) {
         return RawReply{httpResponse(200, "OK", {{"Content-Length", std::to_string(2u << 20)}}),
                         RawReply::Hang};
     });
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* words;
-    } cases[] = {
+    const std::string local = "http://127.0.0.1:";
+    // clang-format off
+    const struct { std::vector<std::string> args; int status; const char* words; } cases[] = {
         {{"--url", rejecting.url(), "-u", "root", "--password-file", file, "ein", "X"}, 1, "401"},
-        {{"--url", "http://127.0.0.1:" + std::to_string(closedPort()), "ein", "X"},
-         3,
-         "Connection failed"},
-        {{"--url", "http://127.0.0.1:" + std::to_string(huge.port()), "--max-response-mib", "1",
-          "--timeout", "5", "ein", "X"},
-         1,
-         "--max-response-mib"},
+        {{"--url", local + std::to_string(closedPort()), "ein", "X"}, 3, "Connection failed"},
+        {{"--url", local + std::to_string(huge.port()), "--max-response-mib", "1", "--timeout", "5", "ein", "X"}, 1, "--max-response-mib"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Result res = runCimq(c.args);
         EXPECT_EQ(res.status, c.status) << c.words << ": " << res.err;

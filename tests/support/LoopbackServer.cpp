@@ -216,25 +216,31 @@ std::string cimResponse(const std::string& body, const Fields& extraHeaders) {
     return httpResponse(200, "OK", headers, body);
 }
 
-std::string cimChunkedResponse(const std::string& body, const Fields& trailers,
-                               std::size_t chunkSize) {
-    std::string out = httpResponse(200, "OK",
-                                   {{"Content-Type", "application/xml; charset=utf-8"},
-                                    {"transfer-encoding", "chunked"},
-                                    {"CIMOperation", "MethodResponse"},
-                                    {"Trailer", "CIMStatusCode, CIMStatusCodeDescription"}});
+namespace {
+
+// The body in chunks of chunkSize bytes, the last chunk and the trailers.
+std::string chunks(const std::string& body, std::size_t chunkSize, const Fields& trailers) {
+    std::string out;
+    char size[32];
     for (std::size_t i = 0; i < body.size(); i += chunkSize) {
-        std::size_t n = std::min(chunkSize, body.size() - i);
-        char size[32];
-        std::snprintf(size, sizeof size, "%zx\r\n", n);
-        out += size;
-        out += body.substr(i, n);
-        out += "\r\n";
+        std::snprintf(size, sizeof size, "%zx\r\n", std::min(chunkSize, body.size() - i));
+        out += size + body.substr(i, chunkSize) + "\r\n";
     }
     out += "0\r\n";
     for (const auto& t : trailers) out += t.first + ": " + t.second + "\r\n";
-    out += "\r\n";
-    return out;
+    return out + "\r\n";
+}
+
+}  // namespace
+
+std::string cimChunkedResponse(const std::string& body, const Fields& trailers,
+                               std::size_t chunkSize) {
+    return httpResponse(200, "OK",
+                        {{"Content-Type", "application/xml; charset=utf-8"},
+                         {"transfer-encoding", "chunked"},
+                         {"CIMOperation", "MethodResponse"},
+                         {"Trailer", "CIMStatusCode, CIMStatusCodeDescription"}}) +
+           chunks(body, chunkSize, trailers);
 }
 
 std::string simpleResponse(const std::string& messageId, const std::string& method,
@@ -321,17 +327,7 @@ std::string replay(const RecordedMessage& response, const std::string& messageId
         out += h.first + ": " + (keep ? h.second : paddedLength(body.size())) + "\r\n";
     }
     out += "\r\n";
-    if (response.chunked) {
-        char size[32];
-        std::snprintf(size, sizeof size, "%zx\r\n", body.size());
-        if (!body.empty()) out += size + body + "\r\n";
-        out += "0\r\n";
-        for (const auto& t : response.trailers) out += t.first + ": " + t.second + "\r\n";
-        out += "\r\n";
-    } else {
-        out += body;
-    }
-    return out;
+    return out + (response.chunked ? chunks(body, body.size() + 1, response.trailers) : body);
 }
 
 namespace {
@@ -400,12 +396,9 @@ TestPki::TestPki() {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned len = 0;
     X509_digest(server.get(), EVP_sha256(), md, &len);
-    static const char* hex = "0123456789ABCDEF";
-    for (unsigned i = 0; i < len; ++i) {
-        if (i > 0) serverFingerprint += ':';
-        serverFingerprint += hex[md[i] >> 4];
-        serverFingerprint += hex[md[i] & 15];
-    }
+    char* hex = OPENSSL_buf2hexstr(md, len);  // "AB:CD:..."
+    serverFingerprint = hex;
+    OPENSSL_free(hex);
 }
 
 TestPki::~TestPki() {

@@ -31,16 +31,9 @@ namespace {
 
 template <class T>
 T randomInt(RandomCim& r) {
-    switch (r.below(4)) {
-        case 0:
-            return std::numeric_limits<T>::min();
-        case 1:
-            return std::numeric_limits<T>::max();
-        case 2:
-            return T(0);
-        default:
-            return static_cast<T>(r.below(100000));
-    }
+    const std::uint32_t k = r.below(4);
+    using L = std::numeric_limits<T>;
+    return k == 0 ? L::min() : k == 1 ? L::max() : k == 2 ? T(0) : static_cast<T>(r.below(100000));
 }
 
 CIMDateTime randomDateTime(RandomCim& r) {
@@ -116,20 +109,13 @@ CIMObjectPath RandomCim::path(int depth, bool withNamespace) {
     const std::uint32_t n = 1 + below(4);
     for (std::uint32_t i = 0; i < n; ++i) {
         std::string key = "K" + std::to_string(i) + name();
-        switch (below(depth < 2 ? 4 : 3)) {
-            case 0:
-                keys.emplace_back(key, text(), CIMKeyBinding::STRING);
-                break;
-            case 1:
-                keys.emplace_back(key, std::to_string(below(100000)), CIMKeyBinding::NUMERIC);
-                break;
-            case 2:
-                keys.emplace_back(key, chance(50) ? "TRUE" : "FALSE", CIMKeyBinding::BOOLEAN);
-                break;
-            default:
-                keys.emplace_back(key, path(depth + 1, chance(50)));
-                break;
-        }
+        const std::uint32_t kind = below(depth < 2 ? 4 : 3);
+        if (kind == 0) keys.emplace_back(key, text(), CIMKeyBinding::STRING);
+        if (kind == 1)
+            keys.emplace_back(key, std::to_string(below(100000)), CIMKeyBinding::NUMERIC);
+        if (kind == 2)
+            keys.emplace_back(key, chance(50) ? "TRUE" : "FALSE", CIMKeyBinding::BOOLEAN);
+        if (kind == 3) keys.emplace_back(key, path(depth + 1, chance(50)));
     }
     p.setKeyBindings(std::move(keys));
     return p;
