@@ -20,8 +20,6 @@ namespace {
 // Collects what a handler receives into a Response, in order.
 struct Collect : ResponseHandler {
     Response got;
-    int envelopes = 0;
-    void envelope(const Response&) override { ++envelopes; }
     void instance(CIMInstance&& i) override { got.instances.push_back(std::move(i)); }
     void instanceName(CIMObjectPath&& p) override { got.instanceNames.push_back(std::move(p)); }
 };
@@ -84,34 +82,6 @@ TEST(StreamDecoder, DecodesGeneratedAnswersAsTheWholeDocumentDecoderDoes) {
             << "seed " << seed << " damaged\n"
             << bad;
     }
-}
-
-TEST(StreamDecoder, HandsOverEachResultOnceItsElementIsComplete) {
-    const std::string body = names(50);
-    Collect c;
-    ResponseDecoder d(Limits(), &c);
-    const std::size_t last = body.rfind("<INSTANCENAME");
-    for (std::size_t at = 0; at < last; ++at) d.feed(&body[at], 1);
-    EXPECT_EQ(c.envelopes, 1);
-    EXPECT_EQ(c.got.instanceNames.size(), 49u);  // all but the one still arriving
-    d.feed(body.data() + last, body.size() - last);
-    EXPECT_EQ(c.got.instanceNames.size(), 50u);
-    Response r = d.finish();
-    EXPECT_EQ(r.messageId, "7");
-    EXPECT_TRUE(r.instanceNames.empty());  // they went to the handler
-    EXPECT_TRUE(r.hasReturnValue);
-}
-
-TEST(StreamDecoder, TheEnvelopeComesFirstAndCanStopTheDecoding) {
-    struct Refuse : Collect {
-        void envelope(const Response& head) override {
-            if (head.messageId != "8") throw ParseException("answer to another request");
-        }
-    } refuse;
-    ResponseDecoder d(Limits(), &refuse);
-    const std::string body = names(3);
-    EXPECT_THROW(d.feed(body.data(), body.size()), ParseException);
-    EXPECT_TRUE(refuse.got.instanceNames.empty());
 }
 
 // Faults anywhere raise ParseException, with the results before them handed over.
