@@ -39,17 +39,13 @@ WbemRun wbemcli(const std::string& args) {
     return run;
 }
 
-sim::TestServerOptions httpOnly() {
-    sim::TestServerOptions o;
-    o.https = false;
-    return o;
-}
-
 TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
 #ifndef WBEMCLI_PROGRAM
     GTEST_SKIP() << "wbemcli is not installed";
 #endif
-    sim::TestServer simulator{sim::Config::defaults(), httpOnly()};
+    sim::TestServerOptions httpOnly;
+    httpOnly.https = false;
+    sim::TestServer simulator{sim::Config::defaults(), httpOnly};
     const sim::Array& array = simulator.provider().config().arrays.at(0);
     const std::string ns = simulator.arrayNamespace(),
                       p = simulator.provider().config().classPrefix;
@@ -82,45 +78,24 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
         bool ok;
         std::vector<std::string> printed;
     };
+    const std::string pool = "/" + ns + ":" + p + "_StoragePool.InstanceID=\"" + array.id;
+    const std::string group = "ReplicationGroup (reference): " + ns + ":" + p +
+                              "_ConsistencyGroup.InstanceID=\"" + array.id + ":";
+    // clang-format off
     const std::vector<Row> rows = {
         {"enumerate instance names", "ein " + at("CIM_StorageVolume"), true, {everyName}},
-        {"enumerate instances",
-         "ei -nl " + at(p + "_StorageVolume"),
-         true,
-         {"-Name=\"" + v1.uuid + "\"", "-ElementName=\"" + v1.label + "\"", "-BlockSize="}},
-        {"get instance",
-         "gi -nl " + at(volume(v1.uuid)),
-         true,
-         {"-Name=\"" + v1.uuid + "\"", "-NumberOfBlocks=" + std::to_string(v1.blocks)}},
-        {"associator names",
-         "ain -ac CIM_AllocatedFromStoragePool " + at(volume(v0.uuid)),
-         true,
-         {"/" + ns + ":" + p + "_StoragePool.InstanceID=\"" + array.id}},
-        {"reference names",
-         "rin " + at(volume(v0.uuid)),
-         true,
-         {p + "_AllocatedFromStoragePool.", "DeviceID=\"" + v0.uuid + "\""}},
-        {"interop namespace",
-         "ein " + shellQuote(base(simulator.password()) + simulator.interopNamespace() +
-                             ":CIM_Namespace"),
-         true,
-         {"Name=\"" + ns + "\""}},
+        {"enumerate instances", "ei -nl " + at(p + "_StorageVolume"), true, {"-Name=\"" + v1.uuid + "\"", "-ElementName=\"" + v1.label + "\"", "-BlockSize="}},
+        {"get instance", "gi -nl " + at(volume(v1.uuid)), true, {"-Name=\"" + v1.uuid + "\"", "-NumberOfBlocks=" + std::to_string(v1.blocks)}},
+        {"associator names", "ain -ac CIM_AllocatedFromStoragePool " + at(volume(v0.uuid)), true, {pool}},
+        {"reference names", "rin " + at(volume(v0.uuid)), true, {p + "_AllocatedFromStoragePool.", "DeviceID=\"" + v0.uuid + "\""}},
+        {"interop namespace", "ein " + shellQuote(base(simulator.password()) + simulator.interopNamespace() + ":CIM_Namespace"), true, {"Name=\"" + ns + "\""}},
         // wbemcli types the parameters from the class's method declaration.
-        {"call method",
-         "cm " + at(service) + " " + shellQuote("CreateGroup.GroupName=\"1A3F_2\""),
-         true,
-         {"CreateGroup: 0", "ReplicationGroup (reference): " + ns + ":" + p +
-                                "_ConsistencyGroup.InstanceID=\"" + array.id + ":"}},
-        {"missing instance",
-         "gi " + at(volume("600A0980000000000000000000000000")),
-         false,
-         {"CIM_ERR_NOT_FOUND"}},
+        {"call method", "cm " + at(service) + " " + shellQuote("CreateGroup.GroupName=\"1A3F_2\""), true, {"CreateGroup: 0", group}},
+        {"missing instance", "gi " + at(volume("600A0980000000000000000000000000")), false, {"CIM_ERR_NOT_FOUND"}},
         {"unknown class", "ein " + at("NoSuch_Class"), false, {"CIM_ERR_INVALID_CLASS"}},
-        {"wrong password",
-         "ein " + shellQuote(base("wrong") + ns + ":CIM_StorageVolume"),
-         false,
-         {"username/password"}},
+        {"wrong password", "ein " + shellQuote(base("wrong") + ns + ":CIM_StorageVolume"), false, {"username/password"}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const WbemRun run = wbemcli(row.args);
