@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <ctime>
-#include <set>
 #include <thread>
 
 #include <testsupport/LoopbackServer.h>
@@ -241,41 +240,33 @@ TEST(HttpTransportCimStatus, StatusInTrailersOrHeadersBecomesCimException) {
 
 namespace {
 
-class TlsServer {
-  public:
+// Echoes the body over HTTPS with the test certificate.
+struct TlsServer {
     explicit TlsServer(const TestPki& pki)
-        : m_server(pki.serverCertFile.c_str(), pki.serverKeyFile.c_str()) {
-        m_server.Post("/cimom", [this](const httplib::Request& req, httplib::Response& res) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_remotePorts.insert(req.remote_port);
+        : server(pki.serverCertFile.c_str(), pki.serverKeyFile.c_str()) {
+        server.Post("/cimom", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content("<CIM>" + req.body + "</CIM>", "application/xml; charset=utf-8");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        port = static_cast<unsigned>(server.bind_to_any_port("127.0.0.1"));
+        thread = std::thread([this] { server.listen_after_bind(); });
     }
     ~TlsServer() {
-        m_server.stop();
-        m_thread.join();
+        server.stop();
+        thread.join();
     }
-    unsigned port() const { return static_cast<unsigned>(m_port); }
-    std::size_t connectionsSeen() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_remotePorts.size();
-    }
-
-  private:
-    httplib::SSLServer m_server;
-    int m_port = 0;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::set<int> m_remotePorts;
+    httplib::SSLServer server;
+    unsigned port = 0;
+    std::thread thread;
 };
 
 }  // namespace
 
-TEST(HttpTransportTls, CallbackSeesTheServerCertificateOncePerConnection) {
+// The callback sees the server's certificate once per connection. The handshake belongs to
+// connect. Only a port that does not speak TLS is a "Connection failed" that the connect
+// retries take; a refused certificate is not worth a retry.
+TEST(HttpTransportTls, CallbackSeesTheCertificateAndRefusedHandshakesFailTheConnect) {
     TestPki pki;
-    TlsServer server(pki);
+    TlsServer tls(pki);
     cim::SSLCertificateInfo seen;
     int calls = 0;
     cim::SSLContext ctx("", [&](cim::SSLCertificateInfo& info) {
@@ -284,10 +275,10 @@ TEST(HttpTransportTls, CallbackSeesTheServerCertificateOncePerConnection) {
         return true;
     });
     HttpTransport t;
-    t.connect("127.0.0.1", server.port(), ctx, "u", "p");
+    t.connect("127.0.0.1", tls.port, ctx, "u", "p");
     for (int i = 0; i < 5; ++i) EXPECT_EQ(t.post("GetInstance", "ns", "x").body, "<CIM>x</CIM>");
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(server.connectionsSeen(), 1u);
+    EXPECT_EQ(t.connectionsOpened(), 1u);
     EXPECT_NE(seen.getSubjectName().find("CN=127.0.0.1"), std::string::npos) << seen.subjectName;
     EXPECT_NE(seen.getIssuerName().find("CN=Loopback Test CA"), std::string::npos);
     EXPECT_EQ(seen.getFingerprint(), pki.serverFingerprint);
@@ -297,13 +288,7 @@ TEST(HttpTransportTls, CallbackSeesTheServerCertificateOncePerConnection) {
     EXPECT_NE(seen.getErrorCode(), 0);  // the CA is not in any trust store here
     EXPECT_NE(seen.pem.find("BEGIN CERTIFICATE"), std::string::npos);
     EXPECT_EQ(seen.getSerialNumber(), "02");
-}
 
-// The handshake belongs to connect. Only a port that does not speak TLS is a "Connection
-// failed" that the connect retries take; a refused certificate is not worth a retry.
-TEST(HttpTransportTls, RefusedHandshakesFailTheConnect) {
-    TestPki pki;
-    TlsServer server(pki);
     RawServer plain([](const RawRequest&) { return ok(); });
     auto callback = [](bool answer) {
         return cim::SSLContext("", [answer](cim::SSLCertificateInfo&) { return answer; });
@@ -311,11 +296,11 @@ TEST(HttpTransportTls, RefusedHandshakesFailTheConnect) {
     auto throwing = [](cim::SSLCertificateInfo&) -> bool { throw std::runtime_error("x"); };
     // clang-format off
     const struct { const char* name; cim::SSLContext ctx; unsigned port; const char* words; bool retried; } cases[] = {
-        {"callback rejects", callback(false), server.port(), "rejected", false},
-        {"callback throws", cim::SSLContext("", throwing), server.port(), "connect: ", false},
-        {"server certificate alone trusted", cim::SSLContext(pki.serverCertFile), server.port(), "verification failed", false},
-        {"system trust store only", cim::SSLContext(), server.port(), "connect: ", false},
-        {"trust store missing", cim::SSLContext(pki.dir + "/missing.pem"), server.port(), "trust store", false},
+        {"callback rejects", callback(false), tls.port, "rejected", false},
+        {"callback throws", cim::SSLContext("", throwing), tls.port, "connect: ", false},
+        {"server certificate alone trusted", cim::SSLContext(pki.serverCertFile), tls.port, "verification failed", false},
+        {"system trust store only", cim::SSLContext(), tls.port, "connect: ", false},
+        {"trust store missing", cim::SSLContext(pki.dir + "/missing.pem"), tls.port, "trust store", false},
         {"plain HTTP port", callback(true), plain.port(), "Connection failed", true},
     };
     // clang-format on
@@ -329,6 +314,6 @@ TEST(HttpTransportTls, RefusedHandshakesFailTheConnect) {
     }
     EXPECT_TRUE(plain.requests().empty());
     HttpTransport trusted;
-    trusted.connect("127.0.0.1", server.port(), cim::SSLContext(pki.caCertFile), "u", "p");
+    trusted.connect("127.0.0.1", tls.port, cim::SSLContext(pki.caCertFile), "u", "p");
     EXPECT_EQ(trusted.post("GetInstance", "ns", "a").body, "<CIM>a</CIM>");
 }
