@@ -161,53 +161,37 @@ xml::Response RandomCim::response() {
     r.messageId = std::to_string(1000 + below(100000));
     const std::uint32_t kind = below(9);
     const std::uint32_t count = below(6) == 0 ? 0 : 1 + below(15);
-    switch (kind) {
-        case 0:
-            r.methodName = xml::kEnumerateInstances;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                CIMInstance inst = instance();
-                inst.setPath(path());
-                r.instances.push_back(inst);
-            }
-            break;
-        case 1:
-            r.methodName = xml::kEnumerateInstanceNames;
-            for (std::uint32_t i = 0; i < count; ++i) r.instanceNames.push_back(path());
-            break;
-        case 2:
-        case 3:
-            r.methodName = kind == 2 ? xml::kAssociators : xml::kReferences;
-            for (std::uint32_t i = 0; i < count; ++i) {
-                CIMInstance inst = instance();
-                inst.setPath(path(0, true));
-                r.instances.push_back(inst);
-            }
-            break;
-        case 4:
-            r.methodName = chance(50) ? xml::kAssociatorNames : xml::kReferenceNames;
-            for (std::uint32_t i = 0; i < count; ++i)
-                r.instanceNames.push_back(path(0, chance(70)));
-            break;
-        case 5:
-            r.methodName = xml::kGetInstance;
-            r.instances.push_back(instance());
-            break;
-        case 6:
-            r.methodName = xml::kGetClass;
-            r.cimClass = cimClass();
-            break;
-        case 7:
-            r.methodName = chance(50) ? xml::kGetInstance : xml::kEnumerateInstances;
-            r.errorCode = static_cast<CIMStatusCode>(1 + below(27));
-            r.errorDescription = text();
-            break;
-        default:
-            r.intrinsic = false;
-            r.methodName = name();
-            r.returnValue = chance(80) ? CIMValue(Uint32(below(5000))) : anyValue();
-            for (std::uint32_t i = 0; i < below(4); ++i)
-                r.outParameters.emplace_back("Out" + std::to_string(i), anyValue());
-            break;
+    if (kind == 0 || kind == 2 || kind == 3) {  // instances: associations' with namespace
+        r.methodName = kind == 0   ? xml::kEnumerateInstances
+                       : kind == 2 ? xml::kAssociators
+                                   : xml::kReferences;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            CIMInstance inst = instance();
+            inst.setPath(path(0, kind != 0));
+            r.instances.push_back(inst);
+        }
+    } else if (kind == 1 || kind == 4) {  // paths: associations' mostly with namespace
+        r.methodName = kind == 1    ? xml::kEnumerateInstanceNames
+                       : chance(50) ? xml::kAssociatorNames
+                                    : xml::kReferenceNames;
+        for (std::uint32_t i = 0; i < count; ++i)
+            r.instanceNames.push_back(path(0, kind == 4 && chance(70)));
+    } else if (kind == 5) {
+        r.methodName = xml::kGetInstance;
+        r.instances.push_back(instance());
+    } else if (kind == 6) {
+        r.methodName = xml::kGetClass;
+        r.cimClass = cimClass();
+    } else if (kind == 7) {
+        r.methodName = chance(50) ? xml::kGetInstance : xml::kEnumerateInstances;
+        r.errorCode = static_cast<CIMStatusCode>(1 + below(27));
+        r.errorDescription = text();
+    } else {
+        r.intrinsic = false;
+        r.methodName = name();
+        r.returnValue = chance(80) ? CIMValue(Uint32(below(5000))) : anyValue();
+        for (std::uint32_t i = 0; i < below(4); ++i)
+            r.outParameters.emplace_back("Out" + std::to_string(i), anyValue());
     }
     r.hasReturnValue = r.intrinsic && !r.isError() && chance(90);
     return r;
