@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include <testsupport/LoopbackServer.h>
@@ -201,28 +200,20 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
         more.insert(more.begin(), base.begin(), base.end());
         return more;
     };
-    const struct {
-        std::vector<std::string> args;
-        const char* words;
-    } cases[] = {
-        // clang-format off
-        {with({"--password-env", "CIMQ_TEST_PASSWORD", "gi", "600A0B80002A1B3C0000"}), "malformed"},
-        {with({"--password-env", "CIMQ_TEST_PASSWORD", "ein", "1Bad"}), "class name"},
-        {with({"--timeout", "0.0004", "ein", "X"}), "--timeout"},
-        {with({"--timeout", "nan", "ein", "X"}), "--timeout"},
+    const std::string env = "--password-env", var = "CIMQ_TEST_PASSWORD",
+                      pwFile = "--password-file";
+    // clang-format off
+    const struct { std::vector<std::string> args; const char* words; } cases[] = {
+        {with({env, var, "gi", "600A0B80002A1B3C0000"}), "malformed"}, {with({env, var, "ein", "1Bad"}), "class name"},
+        {with({"--timeout", "0.0004", "ein", "X"}), "--timeout"}, {with({"--timeout", "nan", "ein", "X"}), "--timeout"},
         {with({"--max-response-mib", "0", "ein", "X"}), "--max-response-mib"},
-        {with({"--password-env", "CIMQ_NO_SUCH_VARIABLE", "ein", "X"}), "CIMQ_NO_SUCH_VARIABLE"},
-        {with({"--password-file", "/nonexistent/pw", "ein", "X"}), "password file"},
-        {with({"--password-file", longFile, "ein", "X"}), "longer than 4096 bytes"},
-        {with({"--password-file", "/dev/zero", "ein", "X"}), "longer than 4096 bytes"},
-        {with({"--password-file", file, "ein", "X"}), "is a folder"},
-        {with({"ein", "X"}), "terminal"},
-        {{"--password-file", "a", "--password-env", "B", "ein", "X"}, "excludes"},
-        {{"--insecure", "--ca-file", "a", "ein", "X"}, "excludes"},
-        {{"frobnicate"}, ""},
-        {{"ein"}, "CLASS"},
-        // clang-format on
+        {with({env, "CIMQ_NO_SUCH_VARIABLE", "ein", "X"}), "CIMQ_NO_SUCH_VARIABLE"},
+        {with({pwFile, "/nonexistent/pw", "ein", "X"}), "password file"}, {with({pwFile, file, "ein", "X"}), "is a folder"},
+        {with({pwFile, longFile, "ein", "X"}), "longer than 4096 bytes"}, {with({pwFile, "/dev/zero", "ein", "X"}), "longer than 4096 bytes"},
+        {with({"ein", "X"}), "terminal"}, {{pwFile, "a", env, "B", "ein", "X"}, "excludes"},
+        {{"--insecure", "--ca-file", "a", "ein", "X"}, "excludes"}, {{"frobnicate"}, ""}, {{"ein"}, "CLASS"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Result res = runCimq(c.args);
         EXPECT_EQ(res.status, 2) << c.words << ": " << res.err;
@@ -235,13 +226,11 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
     Result help = runCimq({"--help"});
     EXPECT_EQ(help.status, 0);
     // Options end with a space, commands start a line.
-    std::istringstream options(
-        "--url --namespace --user --password-file --password-env --insecure --ca-file --timeout "
-        "--json NAME=TYPE:VALUE");
-    for (std::string w; options >> w;) EXPECT_NE(help.out.find(w + " "), std::string::npos) << w;
-    std::istringstream commands("ein ei gi an ai rn ri im mi di");
-    for (std::string w; commands >> w;)
-        EXPECT_NE(help.out.find("\n  " + w + " "), std::string::npos) << w;
+    for (const char* w : {"--url", "--namespace", "--user", "--password-file", "--password-env",
+                          "--insecure", "--ca-file", "--timeout", "--json", "NAME=TYPE:VALUE"})
+        EXPECT_NE(help.out.find(w + std::string(" ")), std::string::npos) << w;
+    for (const char* w : {"ein", "ei", "gi", "an", "ai", "rn", "ri", "im", "mi", "di"})
+        EXPECT_NE(help.out.find("\n  " + std::string(w) + " "), std::string::npos) << w;
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
     help = runCimq({"an", "--help"});
     EXPECT_EQ(help.status, 0);
