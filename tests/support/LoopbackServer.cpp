@@ -335,35 +335,34 @@ namespace {
 using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using Cert = std::unique_ptr<X509, decltype(&X509_free)>;
 
-Cert makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* issuerKey, bool ca,
-              long serial) {
+// A self-signed CA certificate without issuer, else a server certificate for 127.0.0.1.
+Cert makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* issuerKey) {
+    const bool ca = issuer == nullptr;
     Cert cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ca ? 1 : 2);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 30);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Loopback Tests"), -1, -1, 0);
-    X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
+    for (auto [field, value] :
+         {std::pair<const char*, std::string>{"CN", cn}, {"O", "Loopback Tests"}})
+        X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
+                                   0);
+    X509_set_issuer_name(cert.get(), ca ? name : X509_get_subject_name(issuer));
     X509V3_CTX ctx;
-    X509V3_set_ctx(&ctx, issuer ? issuer : cert.get(), cert.get(), nullptr, nullptr, 0);
-    auto addExt = [&](int nid, const char* value) {
+    X509V3_set_ctx(&ctx, ca ? cert.get() : issuer, cert.get(), nullptr, nullptr, 0);
+    const std::pair<int, const char*> extensions[] = {
+        {NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"},
+        {ca ? NID_key_usage : NID_subject_alt_name,
+         ca ? "critical,keyCertSign,cRLSign" : "IP:127.0.0.1,DNS:localhost"}};
+    for (auto [nid, value] : extensions) {
         X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
-    };
-    if (ca) {
-        addExt(NID_basic_constraints, "critical,CA:TRUE");
-        addExt(NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        addExt(NID_basic_constraints, "CA:FALSE");
-        addExt(NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
     }
-    X509_sign(cert.get(), issuerKey ? issuerKey : key, EVP_sha256());
+    X509_sign(cert.get(), ca ? key : issuerKey, EVP_sha256());
     return cert;
 }
 
@@ -387,8 +386,8 @@ TestPki::TestPki() {
 
     Key caKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
     Key serverKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    Cert ca = makeCert(caKey.get(), "Loopback Test CA", nullptr, nullptr, true, 1);
-    Cert server = makeCert(serverKey.get(), "127.0.0.1", ca.get(), caKey.get(), false, 2);
+    Cert ca = makeCert(caKey.get(), "Loopback Test CA", nullptr, nullptr);
+    Cert server = makeCert(serverKey.get(), "127.0.0.1", ca.get(), caKey.get());
     writePem(caCertFile, ca.get(), nullptr);
     writePem(serverCertFile, server.get(), nullptr);
     writePem(serverKeyFile, nullptr, serverKey.get());

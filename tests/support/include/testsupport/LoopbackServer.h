@@ -19,20 +19,16 @@ const std::string* findField(const Fields& fields, const std::string& name);
 std::string field(const Fields& fields, const std::string& name);
 
 struct RawRequest {
-    std::string method;
-    std::string target;
+    std::string method, target;
     Fields headers;
     std::string body;
     int connection = 0;  // 1 for the first accepted connection, 2 for the next...
     const std::string* header(const std::string& name) const;
 };
 
+// Send keeps the connection for the next request; Hang neither reads nor closes until stop.
 struct RawReply {
-    enum Action {
-        Send,          // write bytes, keep the connection for the next request
-        SendAndClose,  // write bytes, then close
-        Hang,          // write bytes (may be empty), then neither read nor close until stop
-    };
+    enum Action { Send, SendAndClose, Hang };
     std::string bytes;
     Action action = Send;
 };
@@ -85,10 +81,8 @@ std::string messageIdOf(const std::string& body);
 
 // One recorded exchange half, split into its parts (body de-chunked).
 struct RecordedMessage {
-    std::string startLine;
-    Fields headers;
-    std::string body;
-    Fields trailers;
+    std::string startLine, body;
+    Fields headers, trailers;
     bool chunked = false;
 };
 // Directory of the recorded samples; empty when they are not present.
@@ -102,10 +96,7 @@ std::string replay(const RecordedMessage& response, const std::string& messageId
 // A throw-away certificate authority and a server certificate for 127.0.0.1 signed by it,
 // written as PEM files into a fresh temporary directory.
 struct TestPki {
-    std::string dir;
-    std::string caCertFile;
-    std::string serverCertFile;
-    std::string serverKeyFile;
+    std::string dir, caCertFile, serverCertFile, serverKeyFile;
     std::string serverFingerprint;  // SHA-256, "AB:CD:..."
     TestPki();
     ~TestPki();
