@@ -6,15 +6,11 @@
 using namespace cimq;
 
 TEST(CimqUrl, SchemesPortsAndHostsAndBadUrls) {
-    const struct {
-        const char* url;
-        bool https;
-        const char* host;
-        unsigned port;
-    } good[] = {{"http://array1", false, "array1", 5988},
-                {"https://10.0.0.5", true, "10.0.0.5", 5989},
-                {"https://10.0.0.5:15989/cimom", true, "10.0.0.5", 15989},
-                {"http://[fe80::1]:5988/", false, "fe80::1", 5988}};
+    // clang-format off
+    const struct { const char* url; bool https; const char* host; unsigned port; } good[] = {
+        {"http://array1", false, "array1", 5988}, {"https://10.0.0.5", true, "10.0.0.5", 5989},
+        {"https://10.0.0.5:15989/cimom", true, "10.0.0.5", 15989}, {"http://[fe80::1]:5988/", false, "fe80::1", 5988}};
+    // clang-format on
     for (const auto& g : good) {
         Endpoint e = parseUrl(g.url);
         EXPECT_EQ(std::make_tuple(e.https, e.host, e.port),
@@ -60,14 +56,12 @@ TEST(CimqParameters, TypedScalarsArraysNullsAndBadSpecs) {
 
 TEST(CimqJson, ValuesKeepTheirJsonTypes) {
     cim::CIMObjectPath p = cim::CIMObjectPath::parse("X.K=\"a,b\"");
-    const std::pair<cim::CIMValue, const char*> cases[] = {
-        {cim::CIMValue(cim::Uint64(18446744073709551615ull)), "18446744073709551615"},
-        {cim::CIMValue(cim::Sint8(-5)), "-5"},
-        {cim::CIMValue(true), "true"},
-        {cim::CIMValue(std::string("x\"y")), "\"x\\\"y\""},
-        {cim::CIMValue(cim::CIMTYPE_UINT32, false), "null"},
-        {cim::CIMValue(cim::Array<cim::Uint16>{2, 3}), "[2,3]"},
-        {cim::CIMValue(cim::Array<cim::CIMObjectPath>{p}), "[\"X.K=\\\"a,b\\\"\"]"},
-    };
+    using cim::CIMValue;
+    // clang-format off
+    const std::pair<CIMValue, const char*> cases[] = {
+        {CIMValue(cim::Uint64(18446744073709551615ull)), "18446744073709551615"}, {CIMValue(cim::Sint8(-5)), "-5"},
+        {CIMValue(true), "true"}, {CIMValue(std::string("x\"y")), "\"x\\\"y\""}, {CIMValue(cim::CIMTYPE_UINT32, false), "null"},
+        {CIMValue(cim::Array<cim::Uint16>{2, 3}), "[2,3]"}, {CIMValue(cim::Array<cim::CIMObjectPath>{p}), "[\"X.K=\\\"a,b\\\"\"]"}};
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(toJson(c.first).dump(), c.second) << c.second;
 }
