@@ -131,7 +131,6 @@ TEST(CodecRequests, ExtrinsicCallWithEveryParameterType) {
     // A null parameter carries its type but not whether it is an array.
     r.inParameters[22].setValue(CIMValue(CIMTYPE_REFERENCE, false));
     EXPECT_EQ(back, describeRequest(r));
-
     // A call on a class (no keys) travels as LOCALCLASSPATH.
     r.target = CIMObjectPath::parse("root/x:LSISSI_StorageConfigurationService");
     r.inParameters.clear();
@@ -283,7 +282,6 @@ TEST(CodecDecoding, SizeLimitAndLenientForms) {
     EXPECT_THROW(decodeResponse(text, small), ParseException);
     small.maxBytes = text.size();
     EXPECT_NO_THROW(decodeResponse(text, small));
-
     // Untyped key values are strings, booleans in any case, whitespace around numbers, unknown
     // elements skipped, an undefined entity never resolved, a byte order mark skipped.
     Response r = decodeResponse(
@@ -364,7 +362,6 @@ TEST(HttpHeaders, ObjectHeaderAndPercentCoding) {
     EXPECT_EQ(cimObjectHeader(i), "root%2Fcimv2");
     EXPECT_TRUE(cimObjectHeaderMatches(i, "ROOT%2fCIMV2"));
     EXPECT_FALSE(cimObjectHeaderMatches(i, "root%2Fother"));
-
     EXPECT_EQ(percentEncode("a b/c:%~._-"), "a%20b%2Fc%3A%25~._-");
     EXPECT_EQ(percentDecode("CIM_ERR_FAILED%3A%20PEER%20simulated%20failure"),
               "CIM_ERR_FAILED: PEER simulated failure");

@@ -145,7 +145,6 @@ TEST(Instance, PropertiesMethodsAndListsRefuseMisuse) {
     inst.addProperty(old);
     EXPECT_EQ(inst.findProperty("BlockSize"), 0u);
     EXPECT_EQ(inst.getProperty(1).getClassOrigin().getString(), "CIM_Y");
-
     CIMMethod m("CreateSynchronizationAspect", CIMTYPE_UINT32);
     m.addParameter(CIMParameter("SyncType", CIMTYPE_UINT16));
     EXPECT_THROW(m.addParameter(CIMParameter("synctype", CIMTYPE_UINT16)), AlreadyExistsException);
@@ -155,7 +154,6 @@ TEST(Instance, PropertiesMethodsAndListsRefuseMisuse) {
     EXPECT_EQ(c.findMethod("createsynchronizationaspect"), 0u);
     EXPECT_THROW(c.getMethod(1), IndexOutOfBoundsException);
     EXPECT_THROW(c.getMethod(0).getParameter(1), IndexOutOfBoundsException);
-
     // A null property list means all properties, an empty one none.
     CIMPropertyList all, none(std::vector<CIMName>{}), some(std::vector<CIMName>{"Name"});
     EXPECT_NE(all, none);

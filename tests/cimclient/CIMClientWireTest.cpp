@@ -45,7 +45,6 @@ class Replay {
           }) {
         client.connect("127.0.0.1", m_server.port(), "root", "secret");
     }
-
     // Our request and the recorded one agree on everything that means something: both
     // decoded and written again by one encoder give the same text, and the HTTP headers
     // name the same method and object.
@@ -63,7 +62,6 @@ class Replay {
                   xml::percentDecode(field(recorded.headers, "CIMObject")));
         EXPECT_EQ(field(sent[0].headers, "CIMOperation"), "MethodCall");
     }
-
     CIMClient client;
 
   private:

@@ -90,7 +90,6 @@ TEST(HttpTransportRequest, SendsTheProtocolHeadersAndRefusesInjection) {
     HttpTransport anonymous;
     anonymous.connect("127.0.0.1", server.port(), "", "");
     anonymous.post("GetInstance", "ns", kBody);
-
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     const RawRequest& r = requests[0];
@@ -288,7 +287,6 @@ TEST(HttpTransportTls, CallbackSeesTheCertificateAndRefusedHandshakesFailTheConn
     EXPECT_NE(seen.getErrorCode(), 0);  // the CA is not in any trust store here
     EXPECT_NE(seen.pem.find("BEGIN CERTIFICATE"), std::string::npos);
     EXPECT_EQ(seen.getSerialNumber(), "02");
-
     RawServer plain([](const RawRequest&) { return ok(); });
     auto callback = [](bool answer) {
         return cim::SSLContext("", [answer](cim::SSLCertificateInfo&) { return answer; });

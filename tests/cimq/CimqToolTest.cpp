@@ -222,7 +222,6 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpNamesEveryOption) {
     EXPECT_TRUE(r.requests().empty());
     std::remove(longFile.c_str());
     ::rmdir(file);
-
     Result help = runCimq({"--help"});
     EXPECT_EQ(help.status, 0);
     // Options end with a space, commands start a line.
@@ -285,7 +284,6 @@ TEST(CimqHttps, CaFileInsecureAndRejectedCertificates) {
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread thread([&] { server.listen_after_bind(); });
     const std::string url = "https://127.0.0.1:" + std::to_string(port);
-
     Result trusted =
         runCimq({"--url", url, "--ca-file", pki.caCertFile, "ein", "CIM_StorageVolume"});
     EXPECT_EQ(trusted.status, 0) << trusted.err;

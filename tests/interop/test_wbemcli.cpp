@@ -71,7 +71,6 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
     for (const auto& v : array.volumes)
         everyName += "127.0.0.1:" + std::to_string(simulator.httpPort()) + "/" + ns + ":" +
                      volume(v.uuid) + "\n";
-
     struct Row {
         const char* name;
         std::string args;

@@ -383,7 +383,6 @@ TestPki::TestPki() {
     caCertFile = dir + "/ca.pem";
     serverCertFile = dir + "/server.pem";
     serverKeyFile = dir + "/server-key.pem";
-
     Key caKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
     Key serverKey(EVP_EC_gen("P-256"), EVP_PKEY_free);
     Cert ca = makeCert(caKey.get(), "Loopback Test CA", nullptr, nullptr);
@@ -391,7 +390,6 @@ TestPki::TestPki() {
     writePem(caCertFile, ca.get(), nullptr);
     writePem(serverCertFile, server.get(), nullptr);
     writePem(serverKeyFile, nullptr, serverKey.get());
-
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned len = 0;
     X509_digest(server.get(), EVP_sha256(), md, &len);
