@@ -11,6 +11,8 @@
 
 #include <testsupport/LoopbackServer.h>
 
+#include "Failure.h"
+
 using namespace cimtest;
 using cim::HttpTransport;
 
@@ -20,28 +22,6 @@ const std::string kBody = "<?xml version=\"1.0\"?><CIM/>";
 
 RawReply ok(const std::string& body = "<CIM/>") {
     return {cimResponse(body), RawReply::Send};
-}
-
-// The text of the exception f raises, prefixed with its kind.
-std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const cim::CannotConnectException& e) {
-        return std::string("connect: ") + e.what();
-    } catch (const cim::ConnectionTimeoutException& e) {
-        return std::string("timeout: ") + e.what();
-    } catch (const cim::ConnectionLostException& e) {
-        return std::string("lost: ") + e.what();
-    } catch (const cim::HttpException& e) {
-        return "http " + std::to_string(e.getStatus()) + ": " + e.what();
-    } catch (const cim::CIMException& e) {
-        return "cim " + std::to_string(e.getCode()) + ": " + e.what() + " | " + e.getDescription();
-    } catch (const cim::ParseException& e) {
-        return std::string("parse: ") + e.what();
-    } catch (const std::exception& e) {
-        return std::string("other: ") + e.what();
-    }
-    return "no exception";
 }
 
 void expectFailure(const std::function<void()>& f, const std::vector<std::string>& words,
