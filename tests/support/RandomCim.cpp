@@ -249,23 +249,12 @@ std::string RandomCim::damage(const std::string& xml) {
     if (xml.empty()) return xml;
     std::string out = xml;
     const std::size_t at = below(static_cast<std::uint32_t>(out.size()));
-    switch (below(5)) {
-        case 0:
-            out.resize(at);
-            break;
-        case 1:
-            out.erase(at, 1);
-            break;
-        case 2:
-            out[at] = "<>\"'/&!?x\x00"[below(10)];
-            break;
-        case 3:
-            out.insert(at, chance(50) ? "<" : "<!--");
-            break;
-        default:
-            out.insert(at, "<!DOCTYPE x>");
-            break;
-    }
+    const std::uint32_t kind = below(5);
+    if (kind == 0) out.resize(at);
+    if (kind == 1) out.erase(at, 1);
+    if (kind == 2) out[at] = "<>\"'/&!?x\x00"[below(10)];
+    if (kind == 3) out.insert(at, chance(50) ? "<" : "<!--");
+    if (kind == 4) out.insert(at, "<!DOCTYPE x>");
     return out;
 }
 
