@@ -2,47 +2,20 @@
 // speaks prints what the simulator holds, and errors and rejected credentials reach it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "sim/server/TestServer.h"
+#include "testsupport/ChildProcess.h"
+
+#ifndef WBEMCLI_PROGRAM
+#define WBEMCLI_PROGRAM ""
+#endif
 
 namespace {
 
-struct WbemRun {
-    int exitCode = -1;
-    std::string output;  // stdout and stderr together
-};
-
-std::string shellQuote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-WbemRun wbemcli(const std::string& args) {
-    WbemRun run;
-#ifdef WBEMCLI_PROGRAM
-    FILE* p = popen((std::string(WBEMCLI_PROGRAM) + " " + args + " 2>&1").c_str(), "r");
-    if (!p) return run;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) run.output.append(buf, n);
-    const int status = pclose(p);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#else
-    (void)args;
-#endif
-    return run;
-}
-
 TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
-#ifndef WBEMCLI_PROGRAM
-    GTEST_SKIP() << "wbemcli is not installed";
-#endif
+    if (std::string(WBEMCLI_PROGRAM).empty()) GTEST_SKIP() << "wbemcli is not installed";
     sim::TestServerOptions httpOnly;
     httpOnly.https = false;
     sim::TestServer simulator{sim::Config::defaults(), httpOnly};
@@ -54,7 +27,7 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
                "@127.0.0.1:" + std::to_string(simulator.httpPort()) + "/";
     };
     const auto at = [&](const std::string& path) {
-        return shellQuote(base(simulator.password()) + ns + ":" + path);
+        return base(simulator.password()) + ns + ":" + path;
     };
     const auto volume = [&](const std::string& uuid) {
         return p + "_StorageVolume.CreationClassName=\"" + p + "_StorageVolume\",DeviceID=\"" +
@@ -73,7 +46,7 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
                      volume(v.uuid) + "\n";
     struct Row {
         const char* name;
-        std::string args;
+        std::vector<std::string> args;
         bool ok;
         std::vector<std::string> printed;
     };
@@ -82,25 +55,26 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
                               "_ConsistencyGroup.InstanceID=\"" + array.id + ":";
     // clang-format off
     const std::vector<Row> rows = {
-        {"enumerate instance names", "ein " + at("CIM_StorageVolume"), true, {everyName}},
-        {"enumerate instances", "ei -nl " + at(p + "_StorageVolume"), true, {"-Name=\"" + v1.uuid + "\"", "-ElementName=\"" + v1.label + "\"", "-BlockSize="}},
-        {"get instance", "gi -nl " + at(volume(v1.uuid)), true, {"-Name=\"" + v1.uuid + "\"", "-NumberOfBlocks=" + std::to_string(v1.blocks)}},
-        {"associator names", "ain -ac CIM_AllocatedFromStoragePool " + at(volume(v0.uuid)), true, {pool}},
-        {"reference names", "rin " + at(volume(v0.uuid)), true, {p + "_AllocatedFromStoragePool.", "DeviceID=\"" + v0.uuid + "\""}},
-        {"interop namespace", "ein " + shellQuote(base(simulator.password()) + simulator.interopNamespace() + ":CIM_Namespace"), true, {"Name=\"" + ns + "\""}},
+        {"enumerate instance names", {"ein", at("CIM_StorageVolume")}, true, {everyName}},
+        {"enumerate instances", {"ei", "-nl", at(p + "_StorageVolume")}, true, {"-Name=\"" + v1.uuid + "\"", "-ElementName=\"" + v1.label + "\"", "-BlockSize="}},
+        {"get instance", {"gi", "-nl", at(volume(v1.uuid))}, true, {"-Name=\"" + v1.uuid + "\"", "-NumberOfBlocks=" + std::to_string(v1.blocks)}},
+        {"associator names", {"ain", "-ac", "CIM_AllocatedFromStoragePool", at(volume(v0.uuid))}, true, {pool}},
+        {"reference names", {"rin", at(volume(v0.uuid))}, true, {p + "_AllocatedFromStoragePool.", "DeviceID=\"" + v0.uuid + "\""}},
+        {"interop namespace", {"ein", base(simulator.password()) + simulator.interopNamespace() + ":CIM_Namespace"}, true, {"Name=\"" + ns + "\""}},
         // wbemcli types the parameters from the class's method declaration.
-        {"call method", "cm " + at(service) + " " + shellQuote("CreateGroup.GroupName=\"1A3F_2\""), true, {"CreateGroup: 0", group}},
-        {"missing instance", "gi " + at(volume("600A0980000000000000000000000000")), false, {"CIM_ERR_NOT_FOUND"}},
-        {"unknown class", "ein " + at("NoSuch_Class"), false, {"CIM_ERR_INVALID_CLASS"}},
-        {"wrong password", "ein " + shellQuote(base("wrong") + ns + ":CIM_StorageVolume"), false, {"username/password"}},
+        {"call method", {"cm", at(service), "CreateGroup.GroupName=\"1A3F_2\""}, true, {"CreateGroup: 0", group}},
+        {"missing instance", {"gi", at(volume("600A0980000000000000000000000000"))}, false, {"CIM_ERR_NOT_FOUND"}},
+        {"unknown class", {"ein", at("NoSuch_Class")}, false, {"CIM_ERR_INVALID_CLASS"}},
+        {"wrong password", {"ein", base("wrong") + ns + ":CIM_StorageVolume"}, false, {"username/password"}},
     };
     // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const WbemRun run = wbemcli(row.args);
-        EXPECT_EQ(run.exitCode == 0, row.ok) << run.output;
+        testsupport::ChildProcess wbemcli(WBEMCLI_PROGRAM, row.args);
+        const std::string output = wbemcli.drain() + wbemcli.drain(true);
+        EXPECT_EQ(wbemcli.wait() == 0, row.ok) << output;
         for (const std::string& s : row.printed)
-            EXPECT_NE(run.output.find(s), std::string::npos) << s << "\n" << run.output;
+            EXPECT_NE(output.find(s), std::string::npos) << s << "\n" << output;
     }
     EXPECT_EQ(simulator.requests().back().httpStatus, 401);
     const sim::Array now = simulator.provider().currentState().arrays.at(0);
