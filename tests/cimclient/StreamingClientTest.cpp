@@ -1,6 +1,6 @@
 // Answers handed on while they arrive: the forEach forms against the collecting ones, what
-// a throwing callback does to the connection, the response limit, which failure wins when
-// body and trailers disagree, kept connections the server closed, and HTTP framings.
+// a throwing callback does to the connection, which failure wins when body and trailers
+// disagree, and HTTP framings.
 #include <cim/CIMClient.h>
 #include <cim/HttpTransport.h>
 #include <cim/xml/Codec.h>
@@ -115,29 +115,6 @@ TEST(ClientAnswers, ACimErrorInTheTrailersWinsOverABodyThatDoesNotDecode) {
     EXPECT_THROW(c.enumerateInstanceNames(kNs, "WithTrailer"), CIMException);
     EXPECT_THROW(c.enumerateInstanceNames(kNs, "Without"), ParseException);
     EXPECT_EQ(server.connections(), 1);  // both answers were read to their end
-}
-
-// A kept connection the server closed unanswered after the request went out: a read is
-// sent once more on a new connection; anything else may have been carried out, so it fails.
-TEST(TransportKeepAlive, OnlyAReadMeetingAClosedKeptConnectionIsSentOnceMore) {
-    for (bool repeatable : {true, false}) {
-        RawServer server([](const RawRequest& r) {
-            if (r.connection == 1 && r.body == "second")
-                return RawReply{"", RawReply::SendAndClose};
-            return RawReply{cimResponse("<CIM>" + r.body + "</CIM>"), RawReply::Send};
-        });
-        HttpTransport t;
-        t.connect("127.0.0.1", server.port(), "u", "p");
-        EXPECT_EQ(t.post("GetInstance", "ns", "first").body, "<CIM>first</CIM>");
-        if (repeatable) {
-            EXPECT_EQ(t.post("GetInstance", "ns", "second", {}, true).body, "<CIM>second</CIM>");
-        } else {
-            EXPECT_THROW(t.post("DeleteGroup", "ns", "second"), cim::ConnectionLostException);
-        }
-        EXPECT_EQ(server.requests().size(), repeatable ? 3u : 2u) << repeatable;
-        EXPECT_EQ(t.post("GetInstance", "ns", "third", {}, true).body, "<CIM>third</CIM>");
-        EXPECT_EQ(server.connections(), 2) << repeatable;
-    }
 }
 
 TEST(TransportFraming, EveryFramingGivesTheBodyAndBadOnesAreRefused) {
