@@ -71,7 +71,7 @@ TEST_F(QueryObjects, FindingLookupsRaiseProviderFailuresAfterTracingThem) {
     sim->failCim(cim::CIM_ERR_FAILED, "provider busy", 1, RequestKey{"EnumerateInstances", "", ""});
     EXPECT_THROW(util().GetObjPathByPropName(conn(), "CIM_StorageVolume", "Name", "x"),
                  cim::CIMException);
-    EXPECT_TRUE(dev->logged("Caught CIMException: CIM_ERR_FAILED"));
+    EXPECT_TRUE(logged("Caught CIMException: CIM_ERR_FAILED"));
     sim->failCim(cim::CIM_ERR_FAILED, "provider busy", 1, names);
     EXPECT_THROW(util().GetSystemObjPathByNameProp(conn(), systemName), cim::CIMException);
     sim->failCim(cim::CIM_ERR_ACCESS_DENIED, "", 1, names);
@@ -102,7 +102,7 @@ TEST_F(QueryObjects, StorageSystemClassFollowsTheVendorPrefix) {
     // The array setting names another prefix: the NETAPP system no longer qualifies.
     dev->info.setConfig("SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX", "DCIM");
     EXPECT_TRUE(IsEmpty(util().GetSystemObjPathByNameProp(conn(), systemName)));
-    EXPECT_TRUE(dev->logged("LSI OEM classname [DCIM_StorageSystem]"));
+    EXPECT_TRUE(logged("LSI OEM classname [DCIM_StorageSystem]"));
     // The host setting wins over the array setting.
     TalonConfig talon("LSI_OEM_CLASSNAME_PREFIX = NETAPP\n");
     p = util().GetSystemObjPathByNameProp(conn(), systemName);

@@ -91,7 +91,7 @@ TEST_F(QueryProps, UpdatesOnlyWhatTheProviderAccepts) {
     EXPECT_EQ(CountRequests(*sim, "ModifyInstance"), 2u);
     // The provider accepts only 1 to 4.
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "Access", "9"), 0);
-    EXPECT_TRUE(dev->logged("Caught CIMException: CIM_ERR_INVALID_PARAMETER"));
+    EXPECT_TRUE(logged("Caught CIMException: CIM_ERR_INVALID_PARAMETER"));
     // Read without retry: one broken answer is enough.
     sim->failHttp(500, 1, RequestKey{"GetInstance", "", ""});
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "Access", "3"), 0);
@@ -110,8 +110,8 @@ TEST_F(QueryProps, SecretIsChangedButNeverTraced) {
     sim->failCim(cim::CIM_ERR_FAILED, std::string("bad secret ") + kNewSecret + "!", 1,
                  RequestKey{"ModifyInstance", "", ""});
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "Secret", kNewSecret), 0);
-    EXPECT_TRUE(dev->logged("bad secret ****!"));
-    EXPECT_FALSE(dev->logged(kNewSecret));
+    EXPECT_TRUE(logged("bad secret ****!"));
+    EXPECT_FALSE(logged(kNewSecret));
 }
 
 // 1: it exists (and is the volume of that UUID when one is given); 0: the provider says

@@ -127,7 +127,7 @@ TEST_F(QueryVolumesTwoArrays, UuidOnAnotherSystemIsNotTaken) {
     const std::string secondSystem = sim->provider().currentState().arrays[1].id;
     const std::string& uuid = volumes[5].uuid;
     EXPECT_EQ(Lookup(uuid, secondSystem), "");
-    EXPECT_TRUE(dev->logged("For the given UUID [" + uuid + "], System name given [" +
+    EXPECT_TRUE(logged("For the given UUID [" + uuid + "], System name given [" +
                             secondSystem + "] but actual system name [" + systemName + "]"));
 
     // The same UUID on the second array: that one is taken, the first is passed over.

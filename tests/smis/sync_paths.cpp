@@ -80,7 +80,7 @@ class SyncPaths : public ::testing::Test {
     void TearDown() override { conn.DisconnectCimom(); }
 
     std::string path(const std::string& label) { return vols.at(label).toString(); }
-    bool traced(const std::string& needle) { return lineIndex(dev, needle) >= 0; }
+    bool traced(const std::string& needle) { return dev.logContains(needle); }
 };
 
 // --- GetSyncPath ---

@@ -15,28 +15,6 @@ namespace {
 
 using testsupport::FakeSnapInfo;
 
-TEST(LsiSnapshot, CodeLookupsThroughTheEseriesTable) {
-    LSISnapshot snap;
-    EXPECT_EQ(snap.GetErrorTable(), LsiSmisRkErrorMap);
-    std::string m;
-    EXPECT_EQ(snap.GetVendorSmisErrorCode(640002, &m), 650007);
-    EXPECT_EQ(m, "mapping not found");
-    m = "stale";
-    EXPECT_EQ(snap.GetVendorSmisErrorCode(0, &m), -1) << "the end marker never matches";
-    EXPECT_EQ(m, "");
-    EXPECT_EQ(snap.GetVendorSmisErrorCode(640010, nullptr), 650015);
-    EXPECT_EQ(snap.GetVendorSmisErrorCode(77, &m), -1);
-    const std::pair<int, int> host[] = {{650006, 60551}, {650009, -1}, {650007, 650007},
-                                        {650014, 60555}, {0, -1},      {60542, -1}};
-    for (const auto& [smis, code] : host) EXPECT_EQ(snap.GetRkSmisErrorCode(smis), code) << smis;
-    // Without a table nothing is found.
-    RK_SMIS_SNAP::Snapshot plain;
-    EXPECT_EQ(plain.GetRkSmisErrorCode(650006), -1);
-    m = "stale";
-    EXPECT_EQ(plain.GetVendorSmisErrorCode(640002, &m), -1);
-    EXPECT_EQ(m, "");
-}
-
 // A mapped code becomes the host error; others are only logged; after a credential
 // failure the host error stays; without a device the line goes to the debug log.
 TEST(SetErrorMsg, WhatTheHostHearsOfAnError) {

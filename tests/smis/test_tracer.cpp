@@ -1,13 +1,13 @@
+// The access layer's trace lines, bound to a device or to the host debug log.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <functional>
-#include <stdexcept>
 
 #include <cim/Exception.h>
 
@@ -32,42 +32,27 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
         Lines bound;
         Lines unbound;
     } rows[] = {
+        // clang-format off
         {"function name and level",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE("SMIS::GetVolume", "value %d", 5);
-             t.DEBUG_TRACE_NORMAL("Snapshot::setErrorMsg", "plain");
-         },
+         [](RkSmisTracer& t) { t.DEBUG_TRACE("SMIS::GetVolume", "value %d", 5); t.DEBUG_TRACE_NORMAL("Snapshot::setErrorMsg", "plain"); },
          {"2: SMIS::GetVolume: value 5", "0: Snapshot::setErrorMsg: plain"},
          {"-1: SMIS::GetVolume| value 5", "1: Snapshot::setErrorMsg| plain"}},
-        // (The debug log keeps each call to one line of its own.)
+        // The debug log keeps each call to one line of its own.
         {"one trailing newline is dropped, an empty text still makes a line",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE("f", "Invalid Parameters\n");
-             t.DEBUG_TRACE("f", "two\n\n");
-             t.DEBUG_TRACE_NORMAL("f", "%s", "");
-         },
+         [](RkSmisTracer& t) { t.DEBUG_TRACE("f", "Invalid Parameters\n"); t.DEBUG_TRACE("f", "two\n\n"); t.DEBUG_TRACE_NORMAL("f", "%s", ""); },
          {"2: f: Invalid Parameters", "2: f: two\n", "0: f: "},
          {"-1: f| Invalid Parameters", "-1: f| two", "1: f| "}},
         {"percent signs unchanged",
-         [&](RkSmisTracer& t) {
-             t.DEBUG_TRACE("f", "%s", tricky);
-             t.DEBUG_TRACE_NORMAL("f", "%s", tricky);
-         },
+         [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", tricky); t.DEBUG_TRACE_NORMAL("f", "%s", tricky); },
          {std::string("2: f: ") + tricky, std::string("0: f: ") + tricky},
          {std::string("-1: f| ") + tricky, std::string("1: f| ") + tricky}},
-        {"cut to 4095 characters",
-         [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", big.c_str()); },
-         {"2: f: " + std::string(4095, 'q')},
-         {"-1: f| " + std::string(4095, 'q')}},
+        {"cut to 4095 characters", [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", big.c_str()); },
+         {"2: f: " + std::string(4095, 'q')}, {"-1: f| " + std::string(4095, 'q')}},
+        // The null format goes through a pointer, as a caller with a computed format would.
         {"null function or format",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE(nullptr, "x");
-             // Called through a pointer, as a caller with a computed format would.
-             auto trace = &RkSmisTracer::DEBUG_TRACE;
-             (t.*trace)("f", nullptr);
-         },
-         {"2: : x", "2: f: "},
-         {"-1: | x", "-1: f| "}},
+         [](RkSmisTracer& t) { t.DEBUG_TRACE(nullptr, "x"); auto trace = &RkSmisTracer::DEBUG_TRACE; (t.*trace)("f", nullptr); },
+         {"2: : x", "2: f: "}, {"-1: | x", "-1: f| "}},
+        // clang-format on
     };
     for (const auto& r : rows) {
         FakeSnapInfo dev;
@@ -116,12 +101,12 @@ TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
         const char* text;  // what follows "<file>: <line>: ", or the whole line
     };
     const Row rows[] = {
-        {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); },
-         "Caught CIMException: CIM_ERR_FAILED: busy"},
-        {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); },
-         "Caught Exception: HTTP 500 Internal Server Error"},
+        // clang-format off
+        {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); }, "Caught CIMException: CIM_ERR_FAILED: busy"},
+        {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); }, "Caught Exception: HTTP 500 Internal Server Error"},
         {[] { throw std::runtime_error("out of range"); }, "Caught Exception: out of range"},
         {[] { throw 7; }, "Caught unknown Exception"},
+        // clang-format on
     };
     for (const Row& row : rows) {
         FakeSnapInfo dev;
