@@ -19,51 +19,48 @@ class QueryObjects : public QueryTest {
     }
 };
 
-// Property values match in any case, keys exactly; the system filter uses SystemName or,
-// for pools, the InstanceID; paths carry the namespace and work for a later read.
+// Property values match in any case, keys exactly; the system filter uses SystemName or, for
+// pools, the InstanceID; paths carry the namespace and work for a later read.
 TEST_F(QueryObjects, LookupsByPropertyKeyAndSystem) {
-    cim::CIMObjectPath p =
-        util().GetObjPathByPropName(conn(), "CIM_StorageVolume", "ElementName", "ORA_DATA2");
-    EXPECT_EQ(p.getNameSpace().getString(), nameSpace);
-    EXPECT_EQ(KeyOf(p, "DeviceID"), volumes[1].uuid);
-    EXPECT_EQ(util().GetCIMProp(conn(), p, "ElementName"), "ora_data2");
-    EXPECT_TRUE(IsEmpty(
-        util().GetObjPathByPropName(conn(), "CIM_StorageVolume", "ElementName", "no_such")));
-
-    cim::CIMObjectPath pool = util().GetObjPathByPropName(conn(), systemName, "CIM_StoragePool",
-                                                          "ElementName", "DG2", true);
-    EXPECT_NE(KeyOf(pool, "InstanceID").find(systemName), std::string::npos);
-    EXPECT_TRUE(IsEmpty(util().GetObjPathByPropName(conn(), "600A0980FFFFFFFF", "CIM_StoragePool",
-                                                    "ElementName", "DG2", true)));
-    EXPECT_FALSE(IsEmpty(util().GetObjPathByPropNamev2(conn(), systemName, "CIM_StorageVolume",
-                                                       "Name", volumes[3].uuid)));
-
-    p = util().GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", volumes[4].uuid,
-                                systemName);
-    EXPECT_EQ(KeyOf(p, "DeviceID"), volumes[4].uuid);
-    EXPECT_EQ(p.getNameSpace().getString(), nameSpace);
-    EXPECT_TRUE(IsEmpty(util().GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID",
-                                                volumes[4].uuid, "600AFFFF")));
     std::string lower = volumes[4].uuid;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(IsEmpty(
-        util().GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", lower, systemName)));
-    // No value: the first name of the class.
-    EXPECT_FALSE(IsEmpty(util().GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", "", "")));
-
-    // One path per matching value, in instance order.
     std::vector<std::string> wanted{volumes[5].uuid, volumes[0].uuid, volumes[0].uuid,
                                     "6000000000000000000000000000FFFF"};
-    auto found = util().GetObjPathListByPropNameList(conn(), "CIM_StorageVolume", "Name", wanted,
-                                                     systemName);
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_EQ(
-        KeyOf(found[0], "DeviceID") + KeyOf(found[1], "DeviceID") + KeyOf(found[2], "DeviceID"),
-        volumes[0].uuid + volumes[0].uuid + volumes[5].uuid);
-    EXPECT_TRUE(
-        util()
-            .GetObjPathListByPropNameList(conn(), "CIM_StorageVolume", "Name", wanted, "600AFFFF")
-            .empty());
+    auto u = [&] { return &util(); };
+    // What each lookup found: its namespace and DeviceID (InstanceID of pools); "" for none.
+    auto found = [&](const cim::CIMObjectPath& p) {
+        return IsEmpty(p) ? std::string()
+                          : p.getNameSpace().getString() + " " + KeyOf(p, "DeviceID") +
+                                KeyOf(p, "InstanceID").substr(0, systemName.size());
+    };
+    auto list = [&](const std::string& system) {
+        std::string out;
+        for (const auto& p :
+             u()->GetObjPathListByPropNameList(conn(), "CIM_StorageVolume", "Name", wanted, system))
+            out += found(p) + ";";
+        return out;
+    };
+    const std::string ns = nameSpace + " ";
+    const std::pair<std::string, std::string> rows[] = {
+        // clang-format off
+        {found(u()->GetObjPathByPropName(conn(), "CIM_StorageVolume", "ElementName", "ORA_DATA2")), ns + volumes[1].uuid},
+        {found(u()->GetObjPathByPropName(conn(), "CIM_StorageVolume", "ElementName", "no_such")), ""},
+        {found(u()->GetObjPathByPropName(conn(), systemName, "CIM_StoragePool", "ElementName", "DG2", true)), ns + systemName},
+        {found(u()->GetObjPathByPropName(conn(), "600A0980FFFFFFFF", "CIM_StoragePool", "ElementName", "DG2", true)), ""},
+        {found(u()->GetObjPathByPropNamev2(conn(), systemName, "CIM_StorageVolume", "Name", volumes[3].uuid)), ns + volumes[3].uuid},
+        {found(u()->GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", volumes[4].uuid, systemName)), ns + volumes[4].uuid},
+        {found(u()->GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", volumes[4].uuid, "600AFFFF")), ""},
+        {found(u()->GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", lower, systemName)), ""},
+        {found(u()->GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", "", "")), ns + volumes[0].uuid},  // the first
+        {list(systemName), ns + volumes[0].uuid + ";" + ns + volumes[0].uuid + ";" + ns + volumes[5].uuid + ";"},
+        {list("600AFFFF"), ""},
+        // clang-format on
+    };
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
+    cim::CIMObjectPath p =
+        util().GetObjPathByPropName(conn(), "CIM_StorageVolume", "ElementName", "ORA_DATA2");
+    EXPECT_EQ(util().GetCIMProp(conn(), p, "ElementName"), "ora_data2");
 }
 
 TEST_F(QueryObjects, FindingLookupsRaiseProviderFailuresAfterTracingThem) {
