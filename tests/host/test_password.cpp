@@ -43,23 +43,11 @@ void expectCleanFailure(RKPassword& pw, const char* encrypted, size_t size,
         EXPECT_TRUE(s.empty() || error.find(s) == std::string::npos) << row << ": " << error;
 }
 
-TEST_F(Password, EncryptedPasswordsDecryptBack) {
-    for (const std::string& plain : {std::string("admin"), std::string(""),
-                                     std::string("p\xC3\xA4ss w*rd,{}:"), std::string(4096, 'x')}) {
-        std::string text = sealed(plain);
-        EXPECT_EQ(text.find(plain.empty() ? "\x01" : plain), std::string::npos);
-        std::vector<char> out(plain.size() + 1, 'Z');
-        RKPassword pw(keyFile);
-        ASSERT_TRUE(pw.decrypt(text.c_str(), out.data(), out.size()))
-            << plain.size() << ": " << pw.getLastError();
-        EXPECT_EQ(std::string(out.data()), plain);
-    }
-    EXPECT_NE(sealed("admin"), sealed("admin")) << "each encryption takes a fresh nonce";
-}
-
 TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
     const std::string plain = "s3cret-array-password";
     const std::string good = sealed(plain);
+    EXPECT_EQ(good.find(plain), std::string::npos);
+    EXPECT_NE(sealed(plain), good) << "each encryption takes a fresh nonce";
     auto changed = [&](size_t at) {
         std::string t = good;
         t[at] = t[at] == 'A' ? 'B' : 'A';

@@ -1,7 +1,6 @@
 // The access layer's trace lines, bound to a device or to the host debug log.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <regex>
 #include <stdexcept>
@@ -81,37 +80,30 @@ TEST(Tracer, WorkerThreadsTraceConcurrently) {
     EXPECT_EQ(log.lines().size(), static_cast<size_t>(kThreads * kLines));
 }
 
-// The shared catch trace: the source file without its directories, a CIM error's
-// status once, and every kind of failure named.
+// The shared catch trace: the source file without its directories, a CIM error's status once,
+// and every kind of failure named.
 TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
-    struct Row {
-        std::function<void()> raise;
-        const char* text;  // what follows "<file>: <line>: ", or the whole line
-    };
-    const Row rows[] = {
+    const std::pair<std::function<void()>, const char*> rows[] = {
         // clang-format off
         {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); }, "Caught CIMException: CIM_ERR_FAILED: busy"},
         {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); }, "Caught Exception: HTTP 500 Internal Server Error"},
         {[] { throw std::runtime_error("out of range"); }, "Caught Exception: out of range"},
-        {[] { throw 7; }, "Caught unknown Exception"},
+        {[] { throw 7; }, "SMIS::Op: Caught unknown Exception"},
         // clang-format on
     };
-    for (const Row& row : rows) {
+    for (const auto& [raise, text] : rows) {
         FakeSnapInfo dev;
         RkSmisTracer t;
         t.m_pLogger = &dev;
         try {
-            row.raise();
+            raise();
         } catch (...) {
             RK_TRACE_CAUGHT(t, "SMIS::Op");
         }
-        auto lines = dev.logLines();
-        ASSERT_EQ(lines.size(), 1u) << row.text;
-        const std::string& line = lines[0].text;
-        std::smatch m;
-        const bool located =
-            std::regex_match(line, m, std::regex("SMIS::Op: test_tracer\\.cpp: \\d+: (.*)"));
-        EXPECT_EQ(located ? m[1].str() : line.substr(std::strlen("SMIS::Op: ")), row.text) << line;
+        ASSERT_EQ(dev.logLines().size(), 1u) << text;
+        const std::string line = std::regex_replace(
+            dev.logLines()[0].text, std::regex("^SMIS::Op: test_tracer\\.cpp: \\d+: "), "");
+        EXPECT_EQ(line, text);
     }
 }
 
