@@ -68,10 +68,8 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
     }
 }
 
-// Every attempt takes and releases the lock: a name refused before any connection is
-// tried (no "Connection failed", not retried), a refused port, and a port that does not
-// speak TLS (the handshake fails inside connect, so it takes the connect retries too, and
-// no request ever reaches it).
+// Every attempt takes and releases the lock; a port without TLS fails inside connect, so it
+// takes the connect retries too.
 TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     TalonConfig cfg;
     sim::TestServer sim;

@@ -65,10 +65,8 @@ TEST_F(RetryTest, TransientFailuresShareOneBudgetPerCall) {
     EXPECT_EQ(Connections("EnumerateInstanceNames").size(), 5u) << "not a budget per kind";
 }
 
-// The kind of failure decides, never its text: a CIM error is the provider's answer
-// whatever its description says, and an HTTP status is retried only when another try
-// may not meet it again. Each repeat goes on a new connection; a transient failure is
-// no host error.
+// The kind of failure decides, never its text; each repeat goes on a new connection and a
+// transient failure is no host error.
 TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
     const sim::RequestKey names{"EnumerateInstanceNames", "", ""};
     const struct {

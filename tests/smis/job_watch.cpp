@@ -46,11 +46,8 @@ class JobWatch : public ::testing::Test {
     void TearDown() override { conn.DisconnectCimom(); }
 };
 
-// What a watch returns for each way a job can go, and how long it slept. A poll that
-// fails tells nothing about the job: it counts as a try and the job is polled again; only
-// a job that no longer exists counts as completed unread (even one that failed: once
-// gone, nothing tells that apart from success). A job still running when the tries run
-// out is taken as completed.
+// A failed poll counts as a try; only a vanished job is completed unread (nothing tells it
+// from success); one still running when the tries run out is taken as completed.
 TEST_F(JobWatch, EachWayAJobGoesGivesItsState) {
     const sim::RequestKey get{"GetInstance", "", ""};
     const struct {

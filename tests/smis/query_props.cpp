@@ -13,9 +13,9 @@ using RequestKey = sim::RequestKey;
 class QueryProps : public QueryTest {
   protected:
     std::string VolumePath(size_t i) {
+        auto uuid = volumes.at(i).uuid;
         return util()
-            .GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", volumes.at(i).uuid,
-                              systemName)
+            .GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", uuid, systemName)
             .toString();
     }
     std::string SecretPath() {
@@ -27,10 +27,8 @@ class QueryProps : public QueryTest {
     }
     // Requests the provider got since the last call.
     size_t Asked() {
-        const size_t now = sim->requests().size();
-        const size_t asked = now - m_seen;
-        m_seen = now;
-        return asked;
+        const size_t before = m_seen;
+        return (m_seen = sim->requests().size()) - before;
     }
 
   private:
@@ -38,34 +36,31 @@ class QueryProps : public QueryTest {
 };
 
 TEST_F(QueryProps, ReadsPropertiesByExactName) {
-    std::string path = VolumePath(2);
-    EXPECT_EQ(util().GetCIMProp(conn(), path, "ElementName"), "ora_log");
-    EXPECT_EQ(util().GetCIMProp(conn(), path, "Name"), volumes[2].uuid);
-    EXPECT_EQ(util().GetCIMProp(conn(), path, "elementname"), "");
-    EXPECT_EQ(util().GetCIMProp(conn(), path, "NoSuchProperty"), "");
+    const std::string path = VolumePath(2), uuid = volumes[2].uuid;
+    auto prop = [&](std::string object, const char* name) {
+        return util().GetCIMProp(conn(), object, name);
+    };
+    EXPECT_EQ(prop(path, "ElementName") + " " + prop(path, "Name"), "ora_log " + uuid);
+    EXPECT_EQ(prop(path, "elementname") + prop(path, "NoSuchProperty"), "");
     Asked();
-    std::string notAPath = volumes[2].uuid;
-    EXPECT_EQ(util().GetCIMProp(conn(), notAPath, "ElementName"), "");
+    EXPECT_EQ(prop(uuid, "ElementName"), "") << "not a path";
     EXPECT_EQ(Asked(), 0u);
     sim->failCim(cim::CIM_ERR_FAILED, "", 1, RequestKey{"GetInstance", "", ""});
-    EXPECT_EQ(util().GetCIMProp(conn(), path, "ElementName"), "");
-
-    bool found = true;
+    EXPECT_EQ(prop(path, "ElementName"), "");
+    bool found = false;
     cim::CIMInstance inst = conn().GetInstance(cim::CIMObjectPath(path));
     EXPECT_EQ(util().GetInstanceProp(conn(), inst, "ElementName", found), "ora_log");
     EXPECT_TRUE(found);
     EXPECT_EQ(util().GetInstanceProp(conn(), inst, "Missing", found), "");
     EXPECT_FALSE(found);
-
     // A list is filled with what is found; 1 only when everything was.
-    std::map<std::string, std::string> props{{"ElementName", ""}, {"Name", ""}};
+    std::map<std::string, std::string> props{{"ElementName", ""}, {"Name", ""}},
+        partly{{"ElementName", ""}, {"Bogus", "keep"}}, empty;
     EXPECT_EQ(util().GetCIMPropList(conn(), path, props), 1);
-    EXPECT_EQ(props["ElementName"] + " " + props["Name"], "ora_log " + volumes[2].uuid);
-    std::map<std::string, std::string> partly{{"ElementName", ""}, {"Bogus", "keep"}};
+    EXPECT_EQ(props["ElementName"] + " " + props["Name"], "ora_log " + uuid);
     cim::CIMObjectPath asPath(path);
     EXPECT_EQ(util().GetCIMPropList(conn(), asPath, partly), 0);
     EXPECT_EQ(partly["ElementName"] + " " + partly["Bogus"], "ora_log keep");
-    std::map<std::string, std::string> empty;
     Asked();
     EXPECT_EQ(util().GetCIMPropList(conn(), path, empty), 0);
     EXPECT_EQ(Asked(), 0u);
