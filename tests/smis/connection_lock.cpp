@@ -29,9 +29,7 @@ struct Marks {
     std::vector<Entry> entries;
 
     Marks() { EvDebug::setSink(&Marks::line, this); }
-    ~Marks() { EvDebug::setSink(nullptr, nullptr); }
-    Marks(const Marks&) = delete;
-    Marks& operator=(const Marks&) = delete;
+    ~Marks() { EvDebug::setSink(nullptr, nullptr); }  // not copyable: it holds a mutex
 
   private:
     static void line(void* context, const char*, int, const char* text) {
