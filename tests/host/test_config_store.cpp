@@ -176,33 +176,4 @@ TEST_F(ConfigStore, ConcurrentReadersSeeWholeValuesWhileTheFileIsReloaded) {
     EXPECT_EQ(bad.load(), 0);
 }
 
-TEST_F(ConfigStore, EngineRecordsFollowTheGrowAndRetryProtocol) {
-    load("[Engines]\n54 = {SnapVendorName:LSI,Capabilities:3}\n");
-    struct Util : RKSO::RKOSUtil {
-        void rescanDevices(const char*, const char**, const char**) override {}
-        short listDevices(const char*, const char*, char, int, char*) override { return -1; }
-        short getArrayList(const char*, char, short, char*) override { return -1; }
-        int queryHbaList(const char*, const char*, char*, short*, char*, short*, short*) override {
-            return 0;
-        }
-        int queryHba(const char*, const char*, char*, short*, bool*) override { return 0; }
-        short getArrayCredentials(const char*, char*, short*) override { return -1; }
-        short getEngineId() override { return 54; }
-        short getOperationType() override { return 0; }
-    } util;
-    const std::string record = "{SnapVendorName:LSI,Capabilities:3}";
-    EXPECT_EQ(util.getEngineInfoByEngineID(54, nullptr, 0), static_cast<short>(record.size() + 1));
-    char small[8] = {};
-    EXPECT_EQ(util.getEngineInfoByEngineID(54, small, sizeof small),
-              static_cast<short>(record.size() + 1));
-    EXPECT_EQ(std::string(small, sizeof small), std::string(8, '\0')) << "too small: untouched";
-    char exact[64] = {};
-    EXPECT_EQ(util.getEngineInfoByEngineID(54, exact, static_cast<short>(record.size() + 1)), 0);
-    EXPECT_EQ(std::string(exact), record);
-
-    testsupport::LogCapture log;
-    EXPECT_LT(util.getEngineInfoByEngineID(17, exact, sizeof exact), 0);
-    EXPECT_TRUE(log.contains("No engine record for engine id 17"));
-}
-
 }  // namespace

@@ -90,30 +90,6 @@ TEST_F(FileLog, FileLinesAndSwitchingTheOutput) {
     EXPECT_EQ(m[2], "-1");
 }
 
-TEST(DebugLog, FileInstanceGetsItsOwnLinesOrFallsBack) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("instance.log");
-    {
-        testsupport::LogCapture log;
-        EvDebugFileInstance file(path.c_str());
-        ASSERT_TRUE(file.isOpen());
-        EvDebug(&file).DebugLvl("own", 1, "to the instance");
-        EvDebug().DebugLvl("shared", 1, "to the process log");
-        EXPECT_EQ(log.count("to the instance"), 0);
-        EXPECT_EQ(log.count("to the process log"), 1);
-    }
-    auto lines = readLines(path);
-    ASSERT_EQ(lines.size(), 1u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, kLine));
-    EXPECT_EQ(m[1].str() + " " + m[3].str(), "own to the instance");
-    testsupport::LogCapture log;
-    EvDebugFileInstance broken("/nonexistent-dir/y.log");
-    EXPECT_FALSE(broken.isOpen());
-    EvDebug(&broken).DebugLvl("t", 1, "fallback");
-    EXPECT_EQ(log.count("fallback"), 1);
-}
-
 // Long lines from many threads: any interleaving would break a line's shape or text.
 void writeConcurrently(EvDebug logger, int threads, int perThread, const std::string& pad) {
     std::vector<std::thread> workers;

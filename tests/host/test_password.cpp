@@ -39,30 +39,15 @@ void expectCleanFailure(RKPassword& pw, const char* encrypted, size_t size,
     EXPECT_EQ(std::string(plain.begin(), plain.end()), std::string(size, '\0')) << row;
     std::string error = pw.getLastError();
     EXPECT_FALSE(error.empty()) << row;
-    for (const std::string& s : secrets) {
-        if (!s.empty()) {
-            EXPECT_EQ(error.find(s), std::string::npos) << row << ": " << error;
-        }
-    }
-}
-
-TEST_F(Password, EncryptedPasswordsDecryptBack) {
-    for (const std::string& plain : {std::string("admin"), std::string(""),
-                                     std::string("p\xC3\xA4ss w*rd,{}:"), std::string(4096, 'x')}) {
-        std::string text = sealed(plain);
-        EXPECT_EQ(text.find(plain.empty() ? "\x01" : plain), std::string::npos);
-        std::vector<char> out(plain.size() + 1, 'Z');
-        RKPassword pw(keyFile);
-        ASSERT_TRUE(pw.decrypt(text.c_str(), out.data(), out.size()))
-            << plain.size() << ": " << pw.getLastError();
-        EXPECT_EQ(std::string(out.data()), plain);
-    }
-    EXPECT_NE(sealed("admin"), sealed("admin")) << "each encryption takes a fresh nonce";
+    for (const std::string& s : secrets)
+        EXPECT_TRUE(s.empty() || error.find(s) == std::string::npos) << row << ": " << error;
 }
 
 TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
     const std::string plain = "s3cret-array-password";
     const std::string good = sealed(plain);
+    EXPECT_EQ(good.find(plain), std::string::npos);
+    EXPECT_NE(sealed(plain), good) << "each encryption takes a fresh nonce";
     auto changed = [&](size_t at) {
         std::string t = good;
         t[at] = t[at] == 'A' ? 'B' : 'A';
@@ -70,8 +55,7 @@ TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
     };
     struct Row {
         const char* name;
-        std::string text;
-        std::string key;
+        std::string text, key;
         size_t size;
     } rows[] = {
         {"wrong key", good, otherKeyFile, 256},
@@ -106,8 +90,7 @@ TEST_F(Password, UnsafeOrBrokenKeyFilesAreRefused) {
     const std::string good = sealed("admin");
     struct Row {
         const char* name;
-        std::string config;
-        std::string want;  // part of the error text
+        std::string config, want;  // want: part of the error text
     } rows[] = {
         {"readable by the group", "PasswordKeyFile = " + dir.write("g", kKey, 0640), "0640"},
         {"readable by all", "PasswordKeyFile = " + dir.write("o", kKey, 0604), "0604"},
@@ -139,21 +122,16 @@ TEST_F(Password, KeyFilesAreCreatedPrivateWholeAndNeverReplaced) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     const std::string key = dir.read("new.key");
-
     std::string text;
     RKPassword pw(path);
     ASSERT_TRUE(pw.encrypt("admin", text)) << pw.getLastError();
-
     EXPECT_FALSE(RKPassword::createKeyFile(path, &error));
     EXPECT_NE(error.find("exists"), std::string::npos) << error;
     EXPECT_EQ(dir.read("new.key"), key);
     EXPECT_FALSE(RKPassword::createKeyFile(dir.file("none/new.key"), &error));
-
-    std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        left.push_back(entry.path().filename().string());
-    for (const std::string& name : left)
-        EXPECT_EQ(name.find(".rkpw-key-"), std::string::npos) << "temporary file left: " << name;
+        EXPECT_EQ(entry.path().filename().string().find(".rkpw-key-"), std::string::npos)
+            << "temporary file left: " << entry.path();
 }
 
 }  // namespace

@@ -29,9 +29,7 @@ struct Marks {
     std::vector<Entry> entries;
 
     Marks() { EvDebug::setSink(&Marks::line, this); }
-    ~Marks() { EvDebug::setSink(nullptr, nullptr); }
-    Marks(const Marks&) = delete;
-    Marks& operator=(const Marks&) = delete;
+    ~Marks() { EvDebug::setSink(nullptr, nullptr); }  // not copyable: it holds a mutex
 
   private:
     static void line(void* context, const char*, int, const char* text) {
@@ -68,10 +66,8 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
     }
 }
 
-// Every attempt takes and releases the lock: a name refused before any connection is
-// tried (no "Connection failed", not retried), a refused port, and a port that does not
-// speak TLS (the handshake fails inside connect, so it takes the connect retries too, and
-// no request ever reaches it).
+// Every attempt takes and releases the lock; a port without TLS fails inside connect, so it
+// takes the connect retries too.
 TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     TalonConfig cfg;
     sim::TestServer sim;

@@ -66,56 +66,6 @@ TEST_F(SessionTest, OneSessionUsesOneConnectionForAllItsRequests) {
     EXPECT_EQ(count(info, "AlreadyConnectedException: Continuing ..."), 2);
 }
 
-TEST_F(SessionTest, DisconnectIsSafeToRepeatAndConnectWorksAgain) {
-    RkCimConnection conn;
-    Bind(conn, ParamsFor(sim), &info);
-    EXPECT_EQ(conn.DisconnectCimom(), 0) << "never connected";
-    ASSERT_EQ(conn.ConnectCimom(), 0);
-    EXPECT_EQ(conn.DisconnectCimom(), 0);
-    EXPECT_EQ(conn.DisconnectCimom(), 0);
-    EXPECT_EQ(count(info, "Disconnected from 127.0.0.1:" + std::to_string(sim.httpPort())), 1);
-    EXPECT_EQ(conn.GetClient(), nullptr);
-    EXPECT_EQ(conn.GetCimom().GetConnState(), RK_CIM_NOT_CONNECTED);
-    // A read on a disconnected connection raises instead of touching a missing client.
-    EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::NotConnectedException);
-    EXPECT_EQ(conn.ConnectCimom(), 0);
-    EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
-}
-
-// A copy made while connected shares the client. It survives the original's disconnect
-// (raising, not crashing); a reconnect made by either one after a failed read connects
-// that client again so that both go on working.
-TEST_F(SessionTest, CopiesShareTheClient) {
-    {
-        auto original = std::make_unique<RkCimConnection>();
-        Bind(*original, ParamsFor(sim), &info);
-        ASSERT_EQ(original->ConnectCimom(), 0);
-        RkCimConnection copy = *original;
-        EXPECT_FALSE(copy.GetInstanceNames("CIM_StorageVolume").empty());
-        EXPECT_EQ(original->DisconnectCimom(), 0);
-        original.reset();
-        ASSERT_NE(copy.GetClient(), nullptr) << "still owned by the copy";
-        EXPECT_THROW(copy.GetInstanceNames("CIM_StorageVolume"), cim::NotConnectedException);
-        EXPECT_EQ(copy.DisconnectCimom(), 0);
-    }
-    for (bool copyReconnects : {true, false}) {
-        SCOPED_TRACE(copyReconnects ? "the copy reconnects" : "the original reconnects");
-        sim.reset();
-        RkCimConnection original;
-        Bind(original, ParamsFor(sim), &info);
-        ASSERT_EQ(original.ConnectCimom(), 0);
-        RkCimConnection copy = original;
-        RkCimConnection& reconnecting = copyReconnects ? copy : original;
-        RkCimConnection& other = copyReconnects ? original : copy;
-        sim.addFault(sim::FaultKind::Close, 1);
-        EXPECT_FALSE(reconnecting.GetInstanceNames("CIM_StorageVolume").empty());
-        EXPECT_NO_THROW(EXPECT_FALSE(other.GetInstanceNames("CIM_StorageVolume").empty()));
-        EXPECT_EQ(sim.connectionCount(), 2u) << "one reconnect, shared by both";
-        EXPECT_EQ(original.DisconnectCimom(), 0);
-        EXPECT_FALSE(copy.IsConnected()) << "the shared client is closed for both";
-    }
-}
-
 // The host hears of a rejected password once, whichever copy met it; later reads answer
 // empty without a retry, and the snapshot's later errors leave 60555 in place.
 TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {

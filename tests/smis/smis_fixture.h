@@ -1,7 +1,6 @@
-// Helpers shared by the access layer's suites: a connection bound to a simulator, counts
-// of log lines, and a connected device for the lookup suites. Credentials, request counts
-// and the journal of device log lines (checked for secrets at the end) are the ones of
-// testsupport/SimSnapshot.h.
+// Helpers shared by the access layer's suites: a connection bound to a simulator, counts of
+// log lines, and a connected device for the lookup suites. Credentials, request counts and the
+// journal of device log lines (checked for secrets at the end) are those of SimSnapshot.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,17 +34,8 @@ inline const char* const kNewSecret = "N3w-S3cr3t-Value";
 // Lines of a device log holding needle.
 inline int count(const FakeSnapInfo& info, const std::string& needle) {
     int n = 0;
-    for (const auto& line : info.logLines())
-        if (line.text.find(needle) != std::string::npos) ++n;
+    for (const auto& line : info.logLines()) n += line.text.find(needle) != std::string::npos;
     return n;
-}
-
-// Index of the first line holding needle; -1 when none.
-inline int lineIndex(const FakeSnapInfo& info, const std::string& needle) {
-    auto lines = info.logLines();
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].text.find(needle) != std::string::npos) return static_cast<int>(i);
-    return -1;
 }
 
 inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false) {
@@ -95,12 +85,10 @@ struct Device {
     }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
-
-    bool logged(const std::string& needle) const { return info.logContains(needle); }
 };
 
-// Adds a base volume to array arrayIndex; it exists for every request that arrives
-// after this returns (the simulator applies the change before answering).
+// Adds a base volume to array arrayIndex; it exists for every request that arrives after this
+// returns (the simulator applies the change before answering).
 inline std::string AddVolume(sim::TestServer& sim, const std::string& label, size_t arrayIndex = 0,
                              std::string uuid = std::string()) {
     if (uuid.empty()) uuid = sim::makeVolumeUuid("query-test:" + label);
@@ -134,7 +122,6 @@ class QueryTest : public ::testing::Test {
         volumes = state.arrays.front().volumes;
         nameSpace = sim->arrayNamespace();
     }
-
     void TearDown() override {
         dev.reset();
         sim.reset();
@@ -144,11 +131,11 @@ class QueryTest : public ::testing::Test {
 
     RkCimConnection& conn() { return dev->conn; }
     RkCimUtil& util() { return dev->util; }
+    bool logged(const std::string& needle) const { return dev->info.logContains(needle); }
 
     std::unique_ptr<sim::TestServer> sim;
     std::unique_ptr<Device> dev;
-    std::string systemName;
-    std::string nameSpace;
+    std::string systemName, nameSpace;
     std::vector<sim::Volume> volumes;
 };
 

@@ -80,10 +80,8 @@ class SyncPaths : public ::testing::Test {
     void TearDown() override { conn.DisconnectCimom(); }
 
     std::string path(const std::string& label) { return vols.at(label).toString(); }
-    bool traced(const std::string& needle) { return lineIndex(dev, needle) >= 0; }
+    bool traced(const std::string& needle) { return dev.logContains(needle); }
 };
-
-// --- GetSyncPath ---
 
 TEST_F(SyncPaths, AnESeriesClonePathIsBuiltWithoutAnyProviderCall) {
     cim::CIMObjectPath src = vols.at("src1");
@@ -91,26 +89,22 @@ TEST_F(SyncPaths, AnESeriesClonePathIsBuiltWithoutAnyProviderCall) {
     cim::CIMObjectPath sync =
         util.GetSyncPath(conn, sim.arrayNamespace(), "sys", src, vols.at("clone1"));
     EXPECT_TRUE(sim.requests().empty()) << "the path is built, not looked up";
-    EXPECT_EQ(sync.getClassName().getString(), "NETAPP_VolumeCopySynchronized");
-    EXPECT_EQ(sync.getHost(), "127.0.0.1");
-    EXPECT_EQ(sync.getNameSpace().getString(), sim.arrayNamespace());
+    EXPECT_EQ(sync.getClassName().getString() + " " + sync.getHost() + " " +
+                  sync.getNameSpace().getString(),
+              "NETAPP_VolumeCopySynchronized 127.0.0.1 " + sim.arrayNamespace());
     ASSERT_EQ(sync.getKeyBindings().size(), 2u);
     EXPECT_EQ(sync.findKeyBinding("SystemElement")->getValue(), src.toString());
     EXPECT_EQ(sync.findKeyBinding("SyncedElement")->getValue(), path("clone1"));
     EXPECT_EQ(sync.findKeyBinding("SyncedElement")->getType(), cim::CIMKeyBinding::REFERENCE);
-
     // The provider knows the object behind the built path.
-    cim::CIMInstance inst = conn.GetInstance(sync);
-    EXPECT_EQ(util.GetCIMProp(inst, "CopyType"), "5");
+    EXPECT_EQ(util.GetCIMProp(conn.GetInstance(sync), "CopyType"), "5");
 }
 
 TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     cim::CIMObjectPath sync =
         util.GetSyncPath(conn, sim.arrayNamespace(), "", vols.at("src2"), vols.at("snap2"));
     EXPECT_EQ(sync.getClassName().getString(), "NETAPP_StorageSynchronized");
-    EXPECT_EQ(CountRequests(sim, "ReferenceNames"), 1u);
-    EXPECT_EQ(sim.requests().size(), 1u);
-    // What came back names the pair.
+    EXPECT_EQ(CountRequests(sim, "ReferenceNames") + sim.requests().size(), 2u) << "one lookup";
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SyncedElement")->getValue(), vols.at("snap2")));
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SystemElement")->getValue(), vols.at("src2")));
 }
@@ -153,8 +147,7 @@ TEST_F(SyncPaths, AVolumeWithoutSynchronizationHasNoTargets) {
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("lone"), sync, target), -1);
     std::map<std::string, std::string> targets;
     EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("lone"), "", targets), -1);
-    EXPECT_TRUE(targets.empty());
-    EXPECT_TRUE(sync.empty() && target.empty() && targetName.empty());
+    EXPECT_TRUE(targets.empty() && sync.empty() && target.empty() && targetName.empty());
 }
 
 TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
@@ -175,7 +168,6 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     RkCimConnection unconnected;
     EXPECT_EQ(util.GetSyncPathFromTarget(unconnected, path("clone1"), sync, other, name), -1);
     EXPECT_TRUE(traced("Caught Exception: Not connected"));
-
     // Texts that are not object paths never reach the provider.
     sim.log().clear();
     std::map<std::string, std::string> targets;
@@ -189,53 +181,37 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     EXPECT_GE(count(dev, "malformed"), 6);
 }
 
-// --- Lookups from the source ---
-
-TEST_F(SyncPaths, FromSourceTakesTheSourcesOwnReplicaNotItsOrigin) {
+// From the source: its own replica (not its origin), the first of a copy type, all targets
+// whose label holds a text, and the one whose label matches for a deleted state.
+TEST_F(SyncPaths, LookupsFromTheSource) {
+    auto label = [&](std::string p) { return util.GetCIMProp(conn, p, "ElementName"); };
+    auto kind = [](const std::string& p) {
+        return cim::CIMObjectPath(p).getClassName().getString();
+    };
     // mid is the target of src2 and the source of leaf; the provider lists src2 -> mid first.
     std::string sync, target, targetName;
     ASSERT_EQ(util.GetSyncPathFromSource(conn, path("mid"), sync, target, targetName), 0);
-    EXPECT_EQ(targetName, uuids.at("leaf"));
-    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "leaf");
-
-    std::string typed, typedTarget;
-    ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("mid"), typed, typedTarget), 0);
-    EXPECT_EQ(util.GetCIMProp(conn, typedTarget, "ElementName"), "leaf");
-}
-
-TEST_F(SyncPaths, BySyncTypeFindsTheFirstReplicaOfThatCopyType) {
-    std::string sync, target;
+    EXPECT_EQ(targetName + " " + label(target), uuids.at("leaf") + " leaf");
+    ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("mid"), sync, target), 0);
+    EXPECT_EQ(label(target), "leaf");
+    sim.log().clear();
     ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 4, path("src1"), sync, target), 0);
-    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "snapA");
-    EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_StorageSynchronized");
-
+    EXPECT_EQ(label(target) + " " + kind(sync), "snapA NETAPP_StorageSynchronized");
     ASSERT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 5, path("src1"), sync, target), 0);
-    EXPECT_EQ(util.GetCIMProp(conn, target, "ElementName"), "clone1");
-
+    EXPECT_EQ(label(target), "clone1");
     sync = target = "unchanged";
     EXPECT_EQ(util.GetSyncPathFromSourceBySyncType(conn, 6, path("src1"), sync, target), -1);
     EXPECT_EQ(sync, "unchanged");
     EXPECT_EQ(CountRequests(sim, "References"), 3u);
-}
-
-TEST_F(SyncPaths, AllTargetsWithALabelAreCollectedByName) {
-    std::map<std::string, std::string> targets;
+    std::map<std::string, std::string> targets, none;
     ASSERT_EQ(util.GetAllSyncPathFromSource(conn, path("src1"), "clone", targets), 0);
     ASSERT_EQ(targets.size(), 2u);
-    EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("clone1")), "ElementName"), "clone1");
-    EXPECT_EQ(util.GetCIMProp(conn, targets.at(uuids.at("cloneB")), "ElementName"), "cloneB");
-
-    std::map<std::string, std::string> none;
+    EXPECT_EQ(label(targets.at(uuids.at("clone1"))) + " " + label(targets.at(uuids.at("cloneB"))),
+              "clone1 cloneB");
     EXPECT_EQ(util.GetAllSyncPathFromSource(conn, path("src1"), "nomatch", none), -1);
     EXPECT_TRUE(none.empty());
-}
-
-TEST_F(SyncPaths, DeletedStateLookupMatchesTheTargetLabel) {
-    std::string sync, target, targetName;
     ASSERT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "B"), 0);
-    EXPECT_EQ(targetName, uuids.at("cloneB"));
-    EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(), "NETAPP_VolumeCopySynchronized");
-
+    EXPECT_EQ(targetName + " " + kind(sync), uuids.at("cloneB") + " NETAPP_VolumeCopySynchronized");
     sync.clear();
     EXPECT_EQ(util.GetDelSyncPathFromSource(conn, path("src1"), sync, target, targetName, "zz"),
               -1);

@@ -1,13 +1,12 @@
+// The access layer's trace lines, bound to a device or to the host debug log.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <functional>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <functional>
-#include <stdexcept>
 
 #include <cim/Exception.h>
 
@@ -24,7 +23,6 @@ using testsupport::FakeSnapInfo;
 // it goes to the host debug log tagged with the function name. "level: text" each.
 TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
     const std::string big(10000, 'q');
-    const char* tricky = "50% of %s and %d%n";
     using Lines = std::vector<std::string>;
     const struct {
         const char* name;
@@ -32,42 +30,16 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
         Lines bound;
         Lines unbound;
     } rows[] = {
-        {"function name and level",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE("SMIS::GetVolume", "value %d", 5);
-             t.DEBUG_TRACE_NORMAL("Snapshot::setErrorMsg", "plain");
-         },
-         {"2: SMIS::GetVolume: value 5", "0: Snapshot::setErrorMsg: plain"},
-         {"-1: SMIS::GetVolume| value 5", "1: Snapshot::setErrorMsg| plain"}},
-        // (The debug log keeps each call to one line of its own.)
-        {"one trailing newline is dropped, an empty text still makes a line",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE("f", "Invalid Parameters\n");
-             t.DEBUG_TRACE("f", "two\n\n");
-             t.DEBUG_TRACE_NORMAL("f", "%s", "");
-         },
-         {"2: f: Invalid Parameters", "2: f: two\n", "0: f: "},
-         {"-1: f| Invalid Parameters", "-1: f| two", "1: f| "}},
-        {"percent signs unchanged",
-         [&](RkSmisTracer& t) {
-             t.DEBUG_TRACE("f", "%s", tricky);
-             t.DEBUG_TRACE_NORMAL("f", "%s", tricky);
-         },
-         {std::string("2: f: ") + tricky, std::string("0: f: ") + tricky},
-         {std::string("-1: f| ") + tricky, std::string("1: f| ") + tricky}},
-        {"cut to 4095 characters",
-         [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", big.c_str()); },
-         {"2: f: " + std::string(4095, 'q')},
-         {"-1: f| " + std::string(4095, 'q')}},
+        // clang-format off
+        {"function name and level", [](RkSmisTracer& t) { t.DEBUG_TRACE("SMIS::GetVolume", "%d%%", 5); t.DEBUG_TRACE_NORMAL("f", "two\n\n"); },
+         {"2: SMIS::GetVolume: 5%", "0: f: two\n"}, {"-1: SMIS::GetVolume| 5%", "1: f| two"}},
+        {"cut to 4095 characters", [&](RkSmisTracer& t) { t.DEBUG_TRACE("f", "%s", big.c_str()); },
+         {"2: f: " + std::string(4095, 'q')}, {"-1: f| " + std::string(4095, 'q')}},
+        // The null format goes through a pointer, as a caller with a computed format would.
         {"null function or format",
-         [](RkSmisTracer& t) {
-             t.DEBUG_TRACE(nullptr, "x");
-             // Called through a pointer, as a caller with a computed format would.
-             auto trace = &RkSmisTracer::DEBUG_TRACE;
-             (t.*trace)("f", nullptr);
-         },
-         {"2: : x", "2: f: "},
-         {"-1: | x", "-1: f| "}},
+         [](RkSmisTracer& t) { t.DEBUG_TRACE(nullptr, "x"); auto trace = &RkSmisTracer::DEBUG_TRACE; (t.*trace)("f", nullptr); },
+         {"2: : x", "2: f: "}, {"-1: | x", "-1: f| "}},
+        // clang-format on
     };
     for (const auto& r : rows) {
         FakeSnapInfo dev;
@@ -108,37 +80,30 @@ TEST(Tracer, WorkerThreadsTraceConcurrently) {
     EXPECT_EQ(log.lines().size(), static_cast<size_t>(kThreads * kLines));
 }
 
-// The shared catch trace: the source file without its directories, a CIM error's
-// status once, and every kind of failure named.
+// The shared catch trace: the source file without its directories, a CIM error's status once,
+// and every kind of failure named.
 TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
-    struct Row {
-        std::function<void()> raise;
-        const char* text;  // what follows "<file>: <line>: ", or the whole line
-    };
-    const Row rows[] = {
-        {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); },
-         "Caught CIMException: CIM_ERR_FAILED: busy"},
-        {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); },
-         "Caught Exception: HTTP 500 Internal Server Error"},
+    const std::pair<std::function<void()>, const char*> rows[] = {
+        // clang-format off
+        {[] { throw cim::CIMException(cim::CIM_ERR_FAILED, "busy"); }, "Caught CIMException: CIM_ERR_FAILED: busy"},
+        {[] { throw cim::HttpException(500, "HTTP 500 Internal Server Error"); }, "Caught Exception: HTTP 500 Internal Server Error"},
         {[] { throw std::runtime_error("out of range"); }, "Caught Exception: out of range"},
-        {[] { throw 7; }, "Caught unknown Exception"},
+        {[] { throw 7; }, "SMIS::Op: Caught unknown Exception"},
+        // clang-format on
     };
-    for (const Row& row : rows) {
+    for (const auto& [raise, text] : rows) {
         FakeSnapInfo dev;
         RkSmisTracer t;
         t.m_pLogger = &dev;
         try {
-            row.raise();
+            raise();
         } catch (...) {
             RK_TRACE_CAUGHT(t, "SMIS::Op");
         }
-        auto lines = dev.logLines();
-        ASSERT_EQ(lines.size(), 1u) << row.text;
-        const std::string& line = lines[0].text;
-        std::smatch m;
-        const bool located =
-            std::regex_match(line, m, std::regex("SMIS::Op: test_tracer\\.cpp: \\d+: (.*)"));
-        EXPECT_EQ(located ? m[1].str() : line.substr(std::strlen("SMIS::Op: ")), row.text) << line;
+        ASSERT_EQ(dev.logLines().size(), 1u) << text;
+        const std::string line = std::regex_replace(
+            dev.logLines()[0].text, std::regex("^SMIS::Op: test_tracer\\.cpp: \\d+: "), "");
+        EXPECT_EQ(line, text);
     }
 }
 

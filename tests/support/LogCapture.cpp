@@ -34,17 +34,4 @@ bool LogCapture::contains(const std::string& needle) const {
     return false;
 }
 
-int LogCapture::count(const std::string& text) const {
-    std::lock_guard<std::mutex> lock(m_mu);
-    int n = 0;
-    for (const CapturedLine& l : m_lines)
-        if (l.text == text) ++n;
-    return n;
-}
-
-void LogCapture::clear() {
-    std::lock_guard<std::mutex> lock(m_mu);
-    m_lines.clear();
-}
-
 }  // namespace testsupport

@@ -23,9 +23,6 @@ class LogCapture {
 
     std::vector<CapturedLine> lines() const;
     bool contains(const std::string& needle) const;
-    // Lines whose text equals text exactly.
-    int count(const std::string& text) const;
-    void clear();
 
   private:
     static void sink(void* context, const char* tag, int level, const char* text);
