@@ -30,15 +30,13 @@ struct HostFixture {
         std::string error, encrypted;
         EXPECT_TRUE(RKPassword::createKeyFile(keyFile, &error)) << error;
         RKPassword(keyFile).encrypt(password.c_str(), encrypted);
-        dir.write(
-            "rksnap.conf",
-            "[Array es1]\nArrayId = 600A0980006CE2B2000000005A1B2C3D\nAddress = 10.0.0.5\n"
-            "Port = 0\nHttps = 1\nUser = admin\nPassword = " +
-                encrypted +
-                "\n[Array es2]\nArrayId = "
-                "600A0980006CE2B2000000005A1B2C3E\nAddress = h2\nPort = 6000\nHttps = 0\nUser = u\n"
-                "Password = rkpw1:not-a-password\n",
-            0600);
+        dir.write("rksnap.conf",
+                  "[Array es1]\nArrayId = " + std::string(kEs1) +
+                      "\nAddress = 10.0.0.5\nPort = 0\nHttps = 1\nUser = admin\nPassword = " +
+                      encrypted + "\n[Array es2]\nArrayId = " + kEs2 +
+                      "\nAddress = h2\nPort = 6000\nHttps = 0\nUser = u\n"
+                      "Password = rkpw1:not-a-password\n",
+                  0600);
         EXPECT_TRUE(config.load(dir.file("rksnap.conf"), true, &error)) << error;
     }
     CallContext call() {
