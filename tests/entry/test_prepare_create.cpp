@@ -9,7 +9,6 @@
 #include <set>
 
 #include "testsupport/EntryHost.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -139,45 +138,6 @@ TEST(PrepareCreate, FailuresEndTheLoopBeforeTheWorkerAndFailOneDeviceAfter) {
                   want);
         EXPECT_EQ(second.errorCode(), row.wantError) << second.errorText();
         EXPECT_TRUE(second.logContains(row.line));
-    }
-}
-
-// The capability stored at prepare saves the engine lookup at create; without it an
-// unreadable engine record fails the call at its first device.
-TEST(PrepareCreate, CreateTakesTheCapabilityFromPrepareOrTheEngineRecord) {
-    struct Row {
-        const char* name;
-        bool stored, engineRecord;
-        int want;
-    } rows[] = {{"stored by prepare", true, false, 0},
-                {"looked up", false, true, 0},
-                {"neither", false, false, 1}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        sim::TestServer sim(EntryConfig(Labels("v", 2)), PlainHttp());
-        EntryHost host(sim);
-        auto devs = host.devices(Labels("v", 2));
-        ASSERT_EQ(host.prepare(devs), 0);
-        FakeSnapInfo& first = host.device("v01");
-        if (!row.stored) first.setMetaDataText(102, "not a number");
-        TalonConfig engines(
-            "", row.engineRecord ? "[Engines]\n54 = {SnapVendorName:LSI,Capabilities:1}\n" : "");
-        const size_t before = first.logLines().size();
-        EXPECT_EQ(host.snap(devs), row.want);
-        const auto lines = first.logLines();
-        EXPECT_EQ(std::any_of(lines.begin() + before, lines.end(),
-                              [](const LogLine& l) {
-                                  return l.text.find("SnapVendorName") != std::string::npos ||
-                                         l.text.find("Failed to get engine info") !=
-                                             std::string::npos;
-                              }),
-                  !row.stored)
-            << ": engine looked up";
-        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED);
-        EXPECT_EQ(host.device("v02").status(),
-                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED);
-        EXPECT_EQ(first.logContains("Failed to get capabilities for snap engine id-[54]"),
-                  row.want != 0);
     }
 }
 

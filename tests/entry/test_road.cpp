@@ -1,12 +1,15 @@
-// The whole road through the exported entry points: prepare, snap, map (the new
-// volume appears through the fabric and its path is recorded), check, unmap,
-// revert, delete; for a PiT, a consistency group of two, a replica snapshot and a
-// clone. Afterwards the array is as it was, apart from the PiT groups.
+// The road through the exported entry points: prepare, snap, map (the new volume
+// appears through the fabric and its path is recorded), check, unmap, revert, delete
+// and reconcile, with the host database saying which PiTs the host still keeps. The
+// whole road for a PiT, a consistency group of two, a replica snapshot and a clone
+// leaves the array as it was, apart from the PiT groups.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <functional>
+#include <utility>
 
+#include "engine/UniqueId.h"
+#include "rkso/RKMMSnapAPI.h"
 #include "testsupport/EntryRoad.h"
 
 namespace {
@@ -69,6 +72,284 @@ TEST(Road, EveryKindOfSnapshotGoesTheWholeWay) {
             std::to_string(mapRequests / n) + " " + std::to_string(unmapRequests / n) + " " +
                 std::to_string(deleteRequests / n));
     }
+}
+
+// The rescan waits after the two waits of the view's creation.
+std::vector<int64_t> rescanWaits(const HostClockScope& clock) {
+    std::vector<int64_t> w = clock.waitSeconds();
+    return w.size() > 2 ? std::vector<int64_t>(w.begin() + 2, w.end()) : std::vector<int64_t>();
+}
+
+TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
+    struct Row {
+        const char* name;
+        const char* tuning;
+        bool hidden;
+        int result;
+        std::vector<int64_t> waits;
+    } rows[] = {
+        // clang-format off
+        {"seen at once", "", false, 0, {}},
+        {"never seen, limit unset", "", true, 1, {10, 20, 30, 40, 50, 60, 70, 80}},
+        {"never seen, 120 means 300", "nMountRetrySeconds = 120", true, 1, {10, 20, 30, 40, 50, 60, 70, 80}},
+        {"never seen, 600", "nMountRetrySeconds = 600", true, 1, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110}},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EntryHostOptions o;
+        o.tuning = r.tuning;
+        EntryRoad road({"src01"}, o);
+        auto devs = road.snapped({"src01"});
+        road.util.hideDevices = r.hidden;
+        road.clock.clear();
+        EXPECT_EQ(road.map(devs), r.result);
+        EXPECT_EQ(rescanWaits(road.clock), r.waits);
+        // One rescan before each wait; the last finds the device or gives up.
+        EXPECT_EQ(road.util.rescans(), r.waits.empty() ? 1 : static_cast<int>(r.waits.size()));
+        FakeSnapInfo& dev = road.host.device("src01");
+        EXPECT_EQ(dev.errorCode(), r.hidden ? 60509 : 0) << dev.errorText();
+        EXPECT_EQ(dev.snapDevicePath().empty(), r.hidden);
+        // The view is named by the identifier either way, so delete can remove it.
+        EXPECT_EQ(road.count("views"), 1u);
+        EXPECT_EQ(getSnapDeviceUUID(&dev).empty(), false);
+    }
+}
+
+// A host listing each path counts each device once; a call that maps some devices
+// gives 2, one that maps none fails.
+TEST(Map, CountsEachDeviceOnceAndFailsWhenNothingCouldBeMapped) {
+    {
+        EntryRoad two({"src01", "src02"});
+        auto both = two.snapped({"src01", "src02"});
+        two.util.listTwice = true;
+        two.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*two.host.device("src02").metaData(1)));
+        EXPECT_EQ(two.map(both), 2);
+        EXPECT_EQ(two.check(both), 2);
+    }
+    EntryRoad road({"src01"});
+    auto devs = road.snapped({"src01"});
+    road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*road.host.device("src01").metaData(1)));
+    EXPECT_EQ(road.map(devs), 1);
+    EXPECT_EQ(road.host.device("src01").status(), RKSO::SNAP_STATUS_MAP_FAILED);
+    EXPECT_EQ(road.count("views"), 0u);
+}
+
+TEST(Unmap, MappingAndViewGoUnlessKeptAndOnlyAnAnswerMeansNothingToDo) {
+    struct Row {
+        const char* name;
+        bool mapFirst;
+        int flags;
+        bool wrongPassword;
+        RKSO::SnapStatus status;
+        size_t hidePaths, views;
+        int error;
+    } rows[] = {
+        // clang-format off
+        {"never mapped", false, 0, false, RKSO::SNAP_STATUS_UNMAPPED, 0, 0, 0},
+        {"mapped", true, 0, false, RKSO::SNAP_STATUS_UNMAPPED, 1, 0, 0},
+        {"mapped, keep bit", true, RKSO::SNAP_FLAG_KEEP, false, RKSO::SNAP_STATUS_UNMAPPED, 1, 1, 0},
+        {"mapped, login rejected", true, 0, true, RKSO::SNAP_STATUS_UNMAP_FAILED, 0, 1, 60555},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        FakeSnapInfo& dev = road.host.device("src01");
+        if (r.mapFirst) {
+            ASSERT_EQ(road.map(devs), 0);
+        }
+        dev.setSnapFlagsValue(r.flags);
+        if (r.wrongPassword)
+            dev.setArrayInfoText("{hostName:127.0.0.1,hostUserName:" + road.sim.user() +
+                                 ",hostPassword:wrong,engineId:54}");
+        const int result = road.unmap(devs);
+        EXPECT_EQ(result, r.status == RKSO::SNAP_STATUS_UNMAPPED ? 0 : 1);
+        EXPECT_EQ(dev.status(), r.status);
+        EXPECT_EQ(CountRequests(road.sim, "InvokeMethod", "HidePaths"), r.hidePaths);
+        EXPECT_EQ(road.count("views"), r.views);
+        const size_t left = r.mapFirst && r.wrongPassword ? 1u : 0u;
+        EXPECT_EQ(road.count("mappings"), road.start["arrays"][0]["mappings"].size() + left);
+        EXPECT_EQ(dev.errorCode(), r.error) << dev.errorText();
+    }
+}
+
+TEST(Revert, RestoresOnlyUnmappedSnapshots) {
+    struct Row {
+        const char* name;
+        bool mapped;
+        int engine;
+        RKSO::SnapStatus status;
+        int error;
+        size_t restores;
+    } rows[] = {
+        {"PiT", false, 54, RKSO::SNAP_STATUS_REVERTED, 0, 1},
+        {"mapped PiT", true, 54, RKSO::SNAP_STATUS_REVERT_FAILED, 60551, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        if (r.mapped) {
+            ASSERT_EQ(road.map(devs), 0);
+        }
+        road.requestsSince();
+        FakeSnapInfo& dev = road.host.device("src01");
+        EXPECT_EQ(road.revert(devs), r.status == RKSO::SNAP_STATUS_REVERTED ? 0 : 1);
+        EXPECT_EQ(dev.status(), r.status);
+        EXPECT_EQ(dev.errorCode(), r.error) << dev.errorText();
+        size_t restores = 0;
+        for (const auto& c : Calls(road.sim, "ModifySettingsDefineState"))
+            if (Param(c, "Operation").value == "32768") ++restores;
+        EXPECT_EQ(restores, r.restores);
+    }
+}
+
+TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
+    struct Row {
+        const char* name;
+        std::function<void(EntryRoad&, FakeSnapInfo&, std::vector<RKSO::SnapInfo*>&)> setup;
+        RKSO::SnapStatus status;
+        size_t pitsLeft, viewsLeft;
+    } rows[] = {
+        // clang-format off
+        {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, RKSO::SNAP_STATUS_DELETED, 0, 0},
+        // A kept snapshot loses the view its unmap left, and keeps its PiT.
+        {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); },
+         RKSO::SNAP_STATUS_UNMAPPED, 1, 0},
+        {"PiT gone outside", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1))); },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"PiT gone during the call", [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
+             r.sim.removeBefore(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"identifier without group field", [](EntryRoad&, FakeSnapInfo& dev, auto&) {
+             std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); },
+         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"empty identifier", [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); }, RKSO::SNAP_STATUS_DELETED, 1, 0},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        LocalMode local(true);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        FakeSnapInfo& dev = road.host.device("src01");
+        r.setup(road, dev, devs);
+        road.requestsSince();
+        EXPECT_EQ(road.remove(devs), r.status == RKSO::SNAP_STATUS_DELETED ? 0 : 1);
+        EXPECT_EQ(dev.status(), r.status) << dev.errorText();
+        EXPECT_EQ(std::make_pair(road.count("pits"), road.count("views")),
+                  std::make_pair(r.pitsLeft, r.viewsLeft));
+        if (std::string(r.name) == "empty identifier") {
+            EXPECT_EQ(road.requestsSince(), 0u);
+        }
+        if (r.pitsLeft == 0) {
+            EXPECT_TRUE(road.backToStart());
+        }
+    }
+}
+
+// Two PiTs of one volume; the host keeps the newer. Deleting the older must leave
+// the newer, whatever the call's first device is.
+TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
+    struct Row {
+        const char* name;
+        const char* firstIdentifier;  // a device before the one deleted
+        bool local;
+        int result;
+        size_t pitsLeft;
+    } rows[] = {
+        {"deleted device first", nullptr, false, 0, 1},
+        {"empty identifier first", "", false, 0, 1},
+        {"unparsable identifier first", "not-an-identifier", false, 2, 1},
+        {"local mode: no database", nullptr, true, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        LocalMode local(r.local);
+        EntryRoad road({"src01"});
+        auto devs = road.snapped({"src01"});
+        FakeSnapInfo& dev = road.host.device("src01");
+        const std::string older = *dev.metaData(1);
+        road.host.prepareAndSnap(devs);
+        const std::string newer = *dev.metaData(1);
+        RKMMSnapStore store(road.database());
+        ASSERT_TRUE(store.recordSnap("/dev/kept", 54, 0, RKMM_REF_TYPE_SNAPSHOT, newer))
+            << store.getLastError();
+        dev.setMetaDataText(1, older);
+        std::vector<RKSO::SnapInfo*> call;
+        FakeSnapInfo first;
+        if (r.firstIdentifier) {
+            first.setEngineIdValue(54);
+            first.setArrayInfoText(road.host.arrayRecord());
+            first.setMetaDataText(1, r.firstIdentifier);
+            call.push_back(&first);
+        }
+        call.push_back(&dev);
+        EXPECT_EQ(road.remove(call), r.result);
+        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_DELETED) << dev.errorText();
+        EXPECT_EQ(road.count("pits"), r.pitsLeft);
+    }
+}
+
+TEST(Delete, UnreadableDatabaseEndsTheCall) {
+    LocalMode local(false);
+    EntryRoad road({"src01"});
+    auto devs = road.snapped({"src01"});
+    road.dir.mkdir("snaps.db");  // a directory where the database file should be
+    EXPECT_EQ(road.remove(devs), 1);
+    EXPECT_EQ(road.count("pits"), 1u);
+    EXPECT_TRUE(road.host.device("src01").logContains("Failed to get the list of Active Snaps"));
+}
+
+TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
+    // An unanswered check is a failed one, never "there" nor "gone".
+    const sim::RequestKey pitRead{"EnumerateInstances", "", "NETAPP_PiT"};
+    struct Row {
+        const char* name;
+        std::vector<bool> removed;  // per device
+        std::function<void(sim::TestServer&)> fault;
+        int result;
+        std::vector<bool> unanswered;  // per device
+    } rows[] = {
+        // clang-format off
+        {"all present", {false, false}, nullptr, 0, {false, false}},
+        {"one gone", {true, false}, nullptr, 0, {false, false}},
+        {"first check refused", {false, false}, [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); }, 2, {true, false}},
+        {"provider gone for every check", {true, false}, [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, -1, pitRead); }, 1, {true, true}},
+        // clang-format on
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        LocalMode local(false);
+        EntryRoad road({"src01", "src02"});
+        auto devs = road.snapped({"src01", "src02"});
+        RKMMSnapStore store(road.database());
+        for (size_t i = 0; i < devs.size(); ++i) {
+            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
+            ASSERT_TRUE(store.recordSnap("/dev/d" + std::to_string(i), 54, 0,
+                                         RKMM_REF_TYPE_SNAPSHOT, *dev.metaData(1)));
+            if (r.removed[i])
+                road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
+            dev.setStatus(RKSO::SNAP_STATUS_CREATED);
+        }
+        if (r.fault) r.fault(road.sim);
+        EXPECT_EQ(road.reconcile(devs), r.result);
+        for (size_t i = 0; i < devs.size(); ++i) {
+            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
+            const bool gone = r.removed[i] && !r.unanswered[i];
+            EXPECT_EQ(dev.status(),
+                      gone ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
+                << i;
+            EXPECT_EQ(dev.logContains("Operation Failed"), r.unanswered[i]) << i;
+        }
+    }
+    // A device with nothing stored is one that could not be checked.
+    EntryRoad road({"src01"});
+    FakeSnapInfo empty;
+    std::vector<RKSO::SnapInfo*> one = {&empty};
+    EXPECT_EQ(road.reconcile(one), 1);
 }
 
 }  // namespace

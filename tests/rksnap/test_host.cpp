@@ -124,33 +124,6 @@ TEST(HostDevice, ArrayRecordComesFromTheSelectedConfiguredArray) {
     }
 }
 
-TEST(HostDevice, SnapConfigurationFollowsTheArrayAndTheCall) {
-    struct Row {
-        const char* array;
-        bool cg;
-        const char* key;
-        int want;
-    } rows[] = {
-        {kEs1, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 5989},
-        {kEs1, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 1},
-        {kEs2, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 6000},
-        {kEs2, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 0},
-        {kEs2, true, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 1},
-        {kEs2, false, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 0},
-        {kEs2, false, "SMCONFIG_NAME_UNKNOWN", -7},
-    };
-    HostFixture f;
-    for (const Row& row : rows) {
-        CallContext call = f.call();
-        call.consistencyGroup = row.cg;
-        HostDevice dev(call, DeviceRecord());
-        ASSERT_EQ(dev.setArrayName(row.array), 0);
-        int value = -7;  // the caller's default stays for an absent key
-        dev.getConfigInt(row.key, &value);
-        EXPECT_EQ(value, row.want) << row.key << " on " << row.array;
-    }
-}
-
 TEST(HostUtil, GrowAndRetryAnswersTheSizeNeeded) {
     HostFixture f;
     CallContext call = f.call();

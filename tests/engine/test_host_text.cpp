@@ -1,14 +1,83 @@
+// Texts the host hands over: buffers of preset or grown size, and the items read from
+// a record, whose secrets are never logged.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <algorithm>
+#include <cstring>
+#include <functional>
 
+#include "engine/HostBuffer.h"
 #include "engine/ItemText.h"
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/LogCapture.h"
 
 namespace {
 
+using rkso::GrowLimits;
 using testsupport::FakeSnapInfo;
+
+TEST(SizedText, SizeIsPresetAndTheTextNeverRunsPastIt) {
+    std::string seen;
+    auto out = rkso::readSizedText(short(1024), [&](char* buf, short* len) {
+        seen = std::to_string(*len) +
+               (std::all_of(buf, buf + 1024, [](char c) { return !c; }) ? " zeroed" : "");
+        return std::strcpy(buf, "/dev/sdc"), 0;
+    });
+    EXPECT_EQ(seen + " " + out.text, "1024 zeroed /dev/sdc");
+    // A host that fills every byte without a terminator is cut at the size.
+    out = rkso::readSizedText(
+        short(16), [](char* buf, short* len) { return std::memset(buf, 'A', size_t(*len)), 0; });
+    EXPECT_EQ(out.text, std::string(16, 'A'));
+    out = rkso::readSizedText(short(8), [](char*, short*) { return 1; });
+    EXPECT_EQ(std::to_string(out.result) + out.text, "1");
+    out = rkso::readSizedText(1023, [](char* buf, int*) { std::strcpy(buf, "v"); });
+    EXPECT_EQ(out.text, "v") << "an operation without a result";
+    out = rkso::readSizedText(short(0), [](char*, short*) { return ADD_FAILURE(), 0; });
+    EXPECT_EQ(out.text, "");
+}
+
+// A host that needs text plus its terminator: asks for that size until given it.
+std::function<int(char*, int)> needing(std::string text) {
+    return [text](char* buf, int size) {
+        int need = static_cast<int>(text.size()) + 1;
+        if (!buf || size < need) return need;
+        std::memcpy(buf, text.c_str(), static_cast<size_t>(need));
+        return 0;
+    };
+}
+
+TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
+    const std::string engine = "{SnapVendorName:LSI,Capabilities:3}";
+    struct Row {
+        const char* name;
+        GrowLimits limits;
+        std::function<int(char*, int)> host;
+        int result;
+        std::string text;
+        std::vector<int> sizes;  // per call; -1 when no buffer was handed over
+    } rows[] = {
+        // clang-format off
+        {"no first buffer", {0, 3, rkso::kMaxShortBuffer}, needing("a1*a2"), 0, "a1*a2", {-1, 6}},
+        {"first buffer large enough", {1024, 8, rkso::kMaxShortBuffer}, needing(engine), 0, engine, {1024}},
+        {"call limit", {16, 3, rkso::kMaxShortBuffer}, [](char*, int s) { return s + 10; }, 46, "", {16, 26, 36}},
+        {"first size above the limit", {4096, 3, 100}, needing("abc"), 0, "abc", {100}},
+        {"done before any buffer", {0, 3, 100}, [](char*, int) { return 0; }, 0, "", {-1}},
+        {"size limit", {16, 5, 1000}, [](char*, int) { return 1'000'000; }, 1'000'000, "", {16}},
+        {"host failure", {4096, 5, rkso::kMaxIntBuffer}, [](char*, int) { return -3; }, -3, "", {4096}},
+        {"unterminated text", {8, 2, 100}, [](char* buf, int size) { return std::memset(buf, 'Z', size_t(size)), 0; }, 0, "ZZZZZZZZ", {8}},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        std::vector<int> sizes;
+        auto out = rkso::growAndRetry(row.limits, [&](char* buf, int size) {
+            sizes.push_back(buf ? size : -1);
+            return row.host(buf, size);
+        });
+        EXPECT_EQ(out.result, row.result) << row.name;
+        EXPECT_EQ(out.text, row.text) << row.name;
+        EXPECT_EQ(sizes, row.sizes) << row.name;
+    }
+}
 
 const char* const kRecord =
     "{hostName:10.0.0.5,hostUserName:admin,hostPassword:S3cr%t*pw,engineId:54}";
