@@ -15,57 +15,63 @@
 namespace {
 
 using namespace testsupport;
+using S = RKSO::SnapStatus;
+using Devices = std::vector<RKSO::SnapInfo*>;
+
+FakeSnapInfo& Dev(RKSO::SnapInfo* d) {
+    return *static_cast<FakeSnapInfo*>(d);
+}
+
+// The devices not in status want, each with its status and error text; "" when none.
+std::string NotIn(const Devices& devs, S want) {
+    std::string out;
+    for (RKSO::SnapInfo* d : devs)
+        if (Dev(d).status() != want)
+            out += std::to_string(Dev(d).status()) + " " + Dev(d).errorText() + "; ";
+    return out;
+}
 
 TEST(Road, EveryKindOfSnapshotGoesTheWholeWay) {
     struct Row {
         const char* name;
         int engine, capability;
-        bool group;
+        bool group, revertable;
         std::vector<std::string> labels;
-        bool revertable;
     } rows[] = {
-        {"PiT", 54, 3, false, {"src01"}, true},
-        {"consistency group", 54, 3, true, {"src01", "src02"}, true},
-        {"replica snapshot", 50, 1, false, {"src01"}, true},
-        {"clone", 50, 2, false, {"src01"}, false},
+        {"PiT", 54, 3, false, true, {"src01"}},
+        {"consistency group", 54, 3, true, true, {"src01", "src02"}},
+        {"replica snapshot", 50, 1, false, true, {"src01"}},
+        {"clone", 50, 2, false, false, {"src01"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         LocalMode local(true);
-        EntryHostOptions o;
-        o.engineId = r.engine;
-        o.capability = r.capability;
-        EntryRoad road(r.labels, o);
+        EntryRoad road(r.labels, {r.engine, r.capability, "", ""});
         auto devs = road.host.devices(r.labels);
         if (r.group) road.host.configureAll("SMCONFIG_NAME_USE_CONSISTENCY_GROUP", "1");
         road.host.prepareAndSnap(devs);
         const size_t n = devs.size();
-
         road.requestsSince();
         ASSERT_EQ(road.map(devs), 0);
         const size_t mapRequests = road.requestsSince();
         for (RKSO::SnapInfo* d : devs) {
-            auto* dev = static_cast<FakeSnapInfo*>(d);
-            EXPECT_NE(dev->snapDevicePath(), "") << dev->errorText();
-            EXPECT_EQ(road.host.host().deviceOf(IdentifierFields(*dev).at(6)),
-                      dev->snapDevicePath());
+            EXPECT_NE(Dev(d).snapDevicePath(), "") << Dev(d).errorText();
+            EXPECT_EQ(road.host.host().deviceOf(IdentifierFields(Dev(d)).at(6)),
+                      Dev(d).snapDevicePath());
         }
         EXPECT_EQ(road.check(devs), 0);
-        for (RKSO::SnapInfo* d : devs) EXPECT_EQ(d->getStatus(), RKSO::SNAP_STATUS_VISIBLE);
+        EXPECT_EQ(NotIn(devs, S::SNAP_STATUS_VISIBLE), "");
         road.requestsSince();
         EXPECT_EQ(road.unmap(devs), 0);
         const size_t unmapRequests = road.requestsSince();
         if (r.revertable) {
             EXPECT_EQ(road.revert(devs), 0);
-            for (RKSO::SnapInfo* d : devs) EXPECT_EQ(d->getStatus(), RKSO::SNAP_STATUS_REVERTED);
+            EXPECT_EQ(NotIn(devs, S::SNAP_STATUS_REVERTED), "");
         }
         road.requestsSince();
         EXPECT_EQ(road.remove(devs), 0);
         const size_t deleteRequests = road.requestsSince();
-        for (RKSO::SnapInfo* d : devs) {
-            auto* dev = static_cast<FakeSnapInfo*>(d);
-            EXPECT_EQ(dev->status(), RKSO::SNAP_STATUS_DELETED) << dev->errorText();
-        }
+        EXPECT_EQ(NotIn(devs, S::SNAP_STATUS_DELETED), "");
         EXPECT_TRUE(road.backToStart());
         ::testing::Test::RecordProperty(
             std::string(r.name) + " requests per device (map unmap delete)",
@@ -82,8 +88,7 @@ std::vector<int64_t> rescanWaits(const HostClockScope& clock) {
 
 TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
     struct Row {
-        const char* name;
-        const char* tuning;
+        const char *name, *tuning;
         bool hidden;
         int result;
         std::vector<int64_t> waits;
@@ -97,9 +102,7 @@ TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        EntryHostOptions o;
-        o.tuning = r.tuning;
-        EntryRoad road({"src01"}, o);
+        EntryRoad road({"src01"}, {54, 3, "", r.tuning});
         auto devs = road.snapped({"src01"});
         road.util.hideDevices = r.hidden;
         road.clock.clear();
@@ -112,7 +115,7 @@ TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
         EXPECT_EQ(dev.snapDevicePath().empty(), r.hidden);
         // The view is named by the identifier either way, so delete can remove it.
         EXPECT_EQ(road.count("views"), 1u);
-        EXPECT_EQ(getSnapDeviceUUID(&dev).empty(), false);
+        EXPECT_FALSE(getSnapDeviceUUID(&dev).empty());
     }
 }
 
@@ -131,25 +134,24 @@ TEST(Map, CountsEachDeviceOnceAndFailsWhenNothingCouldBeMapped) {
     auto devs = road.snapped({"src01"});
     road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*road.host.device("src01").metaData(1)));
     EXPECT_EQ(road.map(devs), 1);
-    EXPECT_EQ(road.host.device("src01").status(), RKSO::SNAP_STATUS_MAP_FAILED);
+    EXPECT_EQ(road.host.device("src01").status(), S::SNAP_STATUS_MAP_FAILED);
     EXPECT_EQ(road.count("views"), 0u);
 }
 
 TEST(Unmap, MappingAndViewGoUnlessKeptAndOnlyAnAnswerMeansNothingToDo) {
     struct Row {
         const char* name;
-        bool mapFirst;
+        bool mapFirst, wrongPassword;
         int flags;
-        bool wrongPassword;
-        RKSO::SnapStatus status;
+        S status;
         size_t hidePaths, views;
         int error;
     } rows[] = {
         // clang-format off
-        {"never mapped", false, 0, false, RKSO::SNAP_STATUS_UNMAPPED, 0, 0, 0},
-        {"mapped", true, 0, false, RKSO::SNAP_STATUS_UNMAPPED, 1, 0, 0},
-        {"mapped, keep bit", true, RKSO::SNAP_FLAG_KEEP, false, RKSO::SNAP_STATUS_UNMAPPED, 1, 1, 0},
-        {"mapped, login rejected", true, 0, true, RKSO::SNAP_STATUS_UNMAP_FAILED, 0, 1, 60555},
+        {"never mapped", false, false, 0, S::SNAP_STATUS_UNMAPPED, 0, 0, 0},
+        {"mapped", true, false, 0, S::SNAP_STATUS_UNMAPPED, 1, 0, 0},
+        {"mapped, keep bit", true, false, RKSO::SNAP_FLAG_KEEP, S::SNAP_STATUS_UNMAPPED, 1, 1, 0},
+        {"mapped, login rejected", true, true, 0, S::SNAP_STATUS_UNMAP_FAILED, 0, 1, 60555},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -157,15 +159,12 @@ TEST(Unmap, MappingAndViewGoUnlessKeptAndOnlyAnAnswerMeansNothingToDo) {
         EntryRoad road({"src01"});
         auto devs = road.snapped({"src01"});
         FakeSnapInfo& dev = road.host.device("src01");
-        if (r.mapFirst) {
-            ASSERT_EQ(road.map(devs), 0);
-        }
+        ASSERT_EQ(r.mapFirst ? road.map(devs) : 0, 0);
         dev.setSnapFlagsValue(r.flags);
         if (r.wrongPassword)
             dev.setArrayInfoText("{hostName:127.0.0.1,hostUserName:" + road.sim.user() +
                                  ",hostPassword:wrong,engineId:54}");
-        const int result = road.unmap(devs);
-        EXPECT_EQ(result, r.status == RKSO::SNAP_STATUS_UNMAPPED ? 0 : 1);
+        EXPECT_EQ(road.unmap(devs), r.status == S::SNAP_STATUS_UNMAPPED ? 0 : 1);
         EXPECT_EQ(dev.status(), r.status);
         EXPECT_EQ(CountRequests(road.sim, "InvokeMethod", "HidePaths"), r.hidePaths);
         EXPECT_EQ(road.count("views"), r.views);
@@ -176,57 +175,40 @@ TEST(Unmap, MappingAndViewGoUnlessKeptAndOnlyAnAnswerMeansNothingToDo) {
 }
 
 TEST(Revert, RestoresOnlyUnmappedSnapshots) {
-    struct Row {
-        const char* name;
-        bool mapped;
-        int engine;
-        RKSO::SnapStatus status;
-        int error;
-        size_t restores;
-    } rows[] = {
-        {"PiT", false, 54, RKSO::SNAP_STATUS_REVERTED, 0, 1},
-        {"mapped PiT", true, 54, RKSO::SNAP_STATUS_REVERT_FAILED, 60551, 0},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
+    for (bool mapped : {false, true}) {
+        SCOPED_TRACE(mapped ? "mapped PiT" : "PiT");
         EntryRoad road({"src01"});
         auto devs = road.snapped({"src01"});
-        if (r.mapped) {
-            ASSERT_EQ(road.map(devs), 0);
-        }
-        road.requestsSince();
+        ASSERT_EQ(mapped ? road.map(devs) : 0, 0);
         FakeSnapInfo& dev = road.host.device("src01");
-        EXPECT_EQ(road.revert(devs), r.status == RKSO::SNAP_STATUS_REVERTED ? 0 : 1);
-        EXPECT_EQ(dev.status(), r.status);
-        EXPECT_EQ(dev.errorCode(), r.error) << dev.errorText();
+        EXPECT_EQ(road.revert(devs), mapped ? 1 : 0);
+        EXPECT_EQ(dev.status(), mapped ? S::SNAP_STATUS_REVERT_FAILED : S::SNAP_STATUS_REVERTED);
+        EXPECT_EQ(dev.errorCode(), mapped ? 60551 : 0) << dev.errorText();
         size_t restores = 0;
         for (const auto& c : Calls(road.sim, "ModifySettingsDefineState"))
-            if (Param(c, "Operation").value == "32768") ++restores;
-        EXPECT_EQ(restores, r.restores);
+            restores += Param(c, "Operation").value == "32768";
+        EXPECT_EQ(restores, mapped ? 0u : 1u);
     }
 }
 
 TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
+    using K = sim::RemovableKind;
     struct Row {
         const char* name;
-        std::function<void(EntryRoad&, FakeSnapInfo&, std::vector<RKSO::SnapInfo*>&)> setup;
-        RKSO::SnapStatus status;
+        std::function<void(EntryRoad&, FakeSnapInfo&, Devices&)> setup;
+        S status;
         size_t pitsLeft, viewsLeft;
     } rows[] = {
         // clang-format off
-        {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, S::SNAP_STATUS_DELETED, 0, 0},
         // A kept snapshot loses the view its unmap left, and keeps its PiT.
-        {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); },
-         RKSO::SNAP_STATUS_UNMAPPED, 1, 0},
-        {"PiT gone outside", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1))); },
-         RKSO::SNAP_STATUS_DELETED, 0, 0},
+        {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); }, S::SNAP_STATUS_UNMAPPED, 1, 0},
+        {"PiT gone outside", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeObject(K::PiT, PiTOf(*dev.metaData(1))); }, S::SNAP_STATUS_DELETED, 0, 0},
         {"PiT gone during the call", [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
-             r.sim.removeBefore(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); },
-         RKSO::SNAP_STATUS_DELETED, 0, 0},
+             r.sim.removeBefore(K::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); }, S::SNAP_STATUS_DELETED, 0, 0},
         {"identifier without group field", [](EntryRoad&, FakeSnapInfo& dev, auto&) {
-             std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); },
-         RKSO::SNAP_STATUS_DELETED, 0, 0},
-        {"empty identifier", [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); }, RKSO::SNAP_STATUS_DELETED, 1, 0},
+             std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); }, S::SNAP_STATUS_DELETED, 0, 0},
+        {"empty identifier", [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); }, S::SNAP_STATUS_DELETED, 1, 0},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -237,13 +219,12 @@ TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
         FakeSnapInfo& dev = road.host.device("src01");
         r.setup(road, dev, devs);
         road.requestsSince();
-        EXPECT_EQ(road.remove(devs), r.status == RKSO::SNAP_STATUS_DELETED ? 0 : 1);
+        EXPECT_EQ(road.remove(devs), r.status == S::SNAP_STATUS_DELETED ? 0 : 1);
         EXPECT_EQ(dev.status(), r.status) << dev.errorText();
         EXPECT_EQ(std::make_pair(road.count("pits"), road.count("views")),
                   std::make_pair(r.pitsLeft, r.viewsLeft));
-        if (std::string(r.name) == "empty identifier") {
-            EXPECT_EQ(road.requestsSince(), 0u);
-        }
+        // An empty identifier names nothing to ask the provider about.
+        EXPECT_TRUE(std::string(r.name) != "empty identifier" || road.requestsSince() == 0);
         if (r.pitsLeft == 0) {
             EXPECT_TRUE(road.backToStart());
         }
@@ -254,8 +235,7 @@ TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
 // the newer, whatever the call's first device is.
 TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
     struct Row {
-        const char* name;
-        const char* firstIdentifier;  // a device before the one deleted
+        const char *name, *firstIdentifier;  // a device before the one deleted
         bool local;
         int result;
         size_t pitsLeft;
@@ -273,22 +253,19 @@ TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
         FakeSnapInfo& dev = road.host.device("src01");
         const std::string older = *dev.metaData(1);
         road.host.prepareAndSnap(devs);
-        const std::string newer = *dev.metaData(1);
         RKMMSnapStore store(road.database());
-        ASSERT_TRUE(store.recordSnap("/dev/kept", 54, 0, RKMM_REF_TYPE_SNAPSHOT, newer))
+        ASSERT_TRUE(store.recordSnap("/dev/kept", 54, 0, RKMM_REF_TYPE_SNAPSHOT, *dev.metaData(1)))
             << store.getLastError();
         dev.setMetaDataText(1, older);
-        std::vector<RKSO::SnapInfo*> call;
+        Devices call;
         FakeSnapInfo first;
-        if (r.firstIdentifier) {
-            first.setEngineIdValue(54);
-            first.setArrayInfoText(road.host.arrayRecord());
-            first.setMetaDataText(1, r.firstIdentifier);
-            call.push_back(&first);
-        }
+        first.setEngineIdValue(54);
+        first.setArrayInfoText(road.host.arrayRecord());
+        if (r.firstIdentifier) first.setMetaDataText(1, r.firstIdentifier);
+        if (r.firstIdentifier) call.push_back(&first);
         call.push_back(&dev);
         EXPECT_EQ(road.remove(call), r.result);
-        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_DELETED) << dev.errorText();
+        EXPECT_EQ(dev.status(), S::SNAP_STATUS_DELETED) << dev.errorText();
         EXPECT_EQ(road.count("pits"), r.pitsLeft);
     }
 }
@@ -303,8 +280,8 @@ TEST(Delete, UnreadableDatabaseEndsTheCall) {
     EXPECT_TRUE(road.host.device("src01").logContains("Failed to get the list of Active Snaps"));
 }
 
+// An unanswered check is a failed one, never "there" nor "gone".
 TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
-    // An unanswered check is a failed one, never "there" nor "gone".
     const sim::RequestKey pitRead{"EnumerateInstances", "", "NETAPP_PiT"};
     struct Row {
         const char* name;
@@ -327,28 +304,26 @@ TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
         auto devs = road.snapped({"src01", "src02"});
         RKMMSnapStore store(road.database());
         for (size_t i = 0; i < devs.size(); ++i) {
-            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
-            ASSERT_TRUE(store.recordSnap("/dev/d" + std::to_string(i), 54, 0,
-                                         RKMM_REF_TYPE_SNAPSHOT, *dev.metaData(1)));
-            if (r.removed[i])
-                road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(*dev.metaData(1)));
-            dev.setStatus(RKSO::SNAP_STATUS_CREATED);
+            const std::string id = *Dev(devs[i]).metaData(1);
+            ASSERT_TRUE(
+                store.recordSnap("/dev/d" + std::to_string(i), 54, 0, RKMM_REF_TYPE_SNAPSHOT, id));
+            if (r.removed[i]) road.sim.removeObject(sim::RemovableKind::PiT, PiTOf(id));
+            Dev(devs[i]).setStatus(S::SNAP_STATUS_CREATED);
         }
         if (r.fault) r.fault(road.sim);
         EXPECT_EQ(road.reconcile(devs), r.result);
         for (size_t i = 0; i < devs.size(); ++i) {
-            FakeSnapInfo& dev = *static_cast<FakeSnapInfo*>(devs[i]);
             const bool gone = r.removed[i] && !r.unanswered[i];
-            EXPECT_EQ(dev.status(),
-                      gone ? RKSO::SNAP_STATUS_DELETED_OUTSIDE : RKSO::SNAP_STATUS_CREATED)
+            EXPECT_EQ(Dev(devs[i]).status(),
+                      gone ? S::SNAP_STATUS_DELETED_OUTSIDE : S::SNAP_STATUS_CREATED)
                 << i;
-            EXPECT_EQ(dev.logContains("Operation Failed"), r.unanswered[i]) << i;
+            EXPECT_EQ(Dev(devs[i]).logContains("Operation Failed"), r.unanswered[i]) << i;
         }
     }
     // A device with nothing stored is one that could not be checked.
     EntryRoad road({"src01"});
     FakeSnapInfo empty;
-    std::vector<RKSO::SnapInfo*> one = {&empty};
+    Devices one = {&empty};
     EXPECT_EQ(road.reconcile(one), 1);
 }
 
