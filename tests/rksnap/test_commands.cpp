@@ -1,7 +1,13 @@
-// Every rksnap command as a separate process, in text and --json, and the
-// failure paths a user meets, against the simulator over HTTPS.
+// Every rksnap command as a separate process, in text and --json, and the failure
+// paths a user meets, against the simulator over HTTPS; doctor naming each fault the
+// simulator can be set to; the demo as the README runs it, leaving nothing behind.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "testsupport/RksnapHost.h"
 
@@ -10,6 +16,7 @@ namespace {
 using nlohmann::json;
 using testsupport::RksnapHost;
 using testsupport::RksnapResult;
+using testsupport::RksnapSetup;
 
 struct Step {
     const char* name;
@@ -164,6 +171,128 @@ TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
         RksnapResult r = host.run(args);
         EXPECT_EQ(r.exitCode, 1) << args[0];
         EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << args[0] << ": " << r.err;
+    }
+}
+
+struct Fault {
+    const char* name;
+    std::function<void(sim::Config&, RksnapSetup&)> arrange;
+    std::string failingCheck;  // "" = every check passes
+};
+
+TEST(Doctor, FindsAndNamesEachFault) {
+    const std::vector<Fault> rows = {
+        {"healthy", [](sim::Config&, RksnapSetup&) {}, ""},
+        {"provider down",
+         [](sim::Config&, RksnapSetup& s) { s.httpsPort = testsupport::closedPort(); },
+         "provider reachable"},
+        {"wrong password", [](sim::Config&, RksnapSetup& s) { s.providerPassword = "not-it"; },
+         "credentials accepted"},
+        {"missing namespace",
+         [](sim::Config&, RksnapSetup& s) {
+             s.addArgs = {"--namespace", "root/missing"};
+         },
+         "array namespace"},
+        {"secret out of step",
+         [](sim::Config& c, RksnapSetup&) { c.arrays[0].providerSecret = "stale-one"; },
+         "shared secret"},
+        {"unknown host ports",
+         [](sim::Config&, RksnapSetup& s) { s.initiatorPorts = "2000000000000001"; },
+         "host initiator ports"},
+    };
+    for (const Fault& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Config config = testsupport::fastJobs();
+        RksnapSetup setup;
+        row.arrange(config, setup);
+        const std::string arrayPassword = config.arrays[0].password;
+        sim::TestServer sim(config);
+        RksnapHost host(sim, setup);
+        const std::string apw = host.dir().write("apw", arrayPassword + "\n", 0600);
+        ASSERT_EQ(
+            host.run({"array", "set-password", "sim1", "--array-password", "--password-file", apw})
+                .exitCode,
+            0);
+
+        RksnapResult text = host.run({"doctor"});
+        RksnapResult r = host.run({"--json", "doctor", "sim1"});
+        EXPECT_EQ(r.exitCode, row.failingCheck.empty() ? 0 : 1) << r.out << r.err;
+        EXPECT_EQ(text.exitCode, r.exitCode) << text.out;
+        ASSERT_EQ(r.doc["arrays"].size(), 1u) << r.out;
+        std::vector<std::string> problems;
+        for (const json& c : r.doc["arrays"][0]["checks"])
+            if (c["status"] == "problem") {
+                problems.push_back(c["check"]);
+                EXPECT_FALSE(c["fix"].get<std::string>().empty()) << c;
+                EXPECT_NE(text.out.find("PROBLEM " + c["check"].get<std::string>()),
+                          std::string::npos)
+                    << text.out;
+            }
+        if (row.failingCheck.empty())
+            EXPECT_TRUE(problems.empty()) << r.out;
+        else
+            EXPECT_EQ(problems, std::vector<std::string>{row.failingCheck}) << r.out;
+        EXPECT_EQ(r.out.find(arrayPassword), std::string::npos) << "the array password was shown";
+    }
+}
+
+// Processes whose command line names `text` (the demo's folder).
+int processesNaming(const std::string& text) {
+    int n = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* e = readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        std::ifstream in(std::string("/proc/") + e->d_name + "/cmdline", std::ios::binary);
+        std::string cmd((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        n += cmd.find(text) != std::string::npos;
+    }
+    closedir(proc);
+    return n;
+}
+
+// Reads lines up to the one holding `mark`; the demo's folder from "state in DIR".
+std::string readUntil(testsupport::ChildProcess& demo, const std::string& mark, std::string* all) {
+    std::string dir;
+    for (int i = 0; i < 40; ++i) {  // the demo prints fewer lines before its summary
+        std::string line = demo.readLine();
+        *all += line + "\n";
+        size_t at = line.find("state in ");
+        if (at != std::string::npos) dir = line.substr(at + 9);
+        if (line.find(mark) != std::string::npos) break;
+    }
+    return dir;
+}
+
+TEST(Demo, RunsTheRoadAndLeavesNothingBehind) {
+    struct Row {
+        const char* name;
+        std::string stopAt;  // "" = let it finish
+        int exitCode;
+        std::string says;
+    } rows[] = {
+        {"to the end", "", 0, "all as expected"},
+        {"Ctrl-C in the middle", "take the PiT", 130, "interrupted"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::ChildProcess demo(RKSNAP_BINARY, {"demo"});
+        std::string out;
+        std::string dir = readUntil(demo, row.stopAt.empty() ? "state in" : row.stopAt, &out);
+        ASSERT_FALSE(dir.empty()) << out << demo.drain(true);
+        EXPECT_TRUE(std::filesystem::exists(dir));
+        if (!row.stopAt.empty()) kill(demo.pid(), SIGINT);
+        out += demo.drain();
+        EXPECT_EQ(demo.wait(), row.exitCode) << out;
+        EXPECT_NE(out.find(row.says), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(dir)) << dir << " left behind";
+        EXPECT_EQ(processesNaming(dir), 0) << "a process of the demo is still running";
+        if (row.stopAt.empty()) {
+            for (const char* step :
+                 {"identify two volumes", "map the PiT", "revert the source from the PiT",
+                  "PiT deleted behind our back; reconcile", "delete the PiTs, oldest first"})
+                EXPECT_NE(out.find(step), std::string::npos) << step;
+            EXPECT_EQ(out.find("UNEXPECTED"), std::string::npos) << out;
+        }
     }
 }
 
