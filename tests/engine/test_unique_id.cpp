@@ -76,23 +76,8 @@ TEST(UniqueId, StoredSamplesParseToTheirFieldsAndAreWrittenBackAlike) {
     EXPECT_FALSE(parse(&none, nullptr).ok);
 }
 
-TEST(UniqueId, WriterStoresMetadataOneOrNothing) {
-    Device dev;
-    SnapUniqueIdFields f{"A", "7", "svc", "SRC", "spath", "", "null", "null", "PIT", "null"};
-    ASSERT_TRUE(writeSnapUniqueId(&dev, f, true));
-    EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null*PIT*null");
-    ASSERT_TRUE(writeSnapUniqueId(&dev, f, false));
-    EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null");
-
-    FakeSnapInfo failing;
-    failing.failCall("setMetaData");
-    EXPECT_FALSE(writeSnapUniqueId(&failing, f, false));
-    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
-    EXPECT_FALSE(writeSnapUniqueId(nullptr, f, false));
-}
-
-// The writer refuses what its readers would not take back whole: a '*' or NUL that
-// shifts the fields, or more than the 4095 characters they read.
+// The writer stores identifier 1 whole or nothing: it refuses a '*' or NUL that shifts
+// the fields, or more than the 4095 characters its readers read.
 TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
     struct Row {
         std::string name;
@@ -145,6 +130,11 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
             EXPECT_TRUE(dev.logContains(row.refusal)) << row.refusal;
         }
     }
+    FakeSnapInfo failing;
+    failing.failCall("setMetaData");
+    EXPECT_FALSE(writeSnapUniqueId(&failing, rows[0].fields, false));
+    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
+    EXPECT_FALSE(writeSnapUniqueId(nullptr, rows[0].fields, false));
 }
 
 TEST(UniqueId, ArrayIdIsFieldOneAndSnapDeviceFieldSevenExceptAPitWithoutView) {
