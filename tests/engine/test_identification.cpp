@@ -24,28 +24,8 @@ namespace {
 
 using namespace testsupport;
 
-struct Identity {
-    bool ok;
-    std::string vendor, product, arrayId, lunUuid;
-};
-
-Identity identify(const std::string& device, RKSO::SnapInfo* info) {
-    Identity id{};
-    id.ok = getDevArrayInfo(nullptr, info, device.c_str(), id.vendor, id.product, id.arrayId,
-                            id.lunUuid, false, false);
-    return id;
-}
-
 std::string uuidOf(sim::TestServer& sim, const char* label) {
     return sim.provider().config().arrays[0].findVolumeByLabel(label)->uuid;
-}
-
-// Volumes the default array maps to fchost1 (itself and its host group).
-std::set<std::string> fchost1Volumes(sim::TestServer& sim) {
-    std::set<std::string> uuids;
-    for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
-        uuids.insert(uuidOf(sim, label));
-    return uuids;
 }
 
 TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
@@ -70,11 +50,16 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
         const sim::Array& array = sim.provider().config().arrays[0];
         std::string shown = array.vendor;  // '*' separates identifier fields
         std::replace(shown.begin(), shown.end(), '*', ' ');
-        std::set<std::string> found;
+        std::set<std::string> found, want;  // want: the volumes mapped to fchost1 or its group
+        for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
+            if (row.supported) want.insert(uuidOf(sim, label));
         for (const std::string& device : host.devices()) {
             FakeSnapInfo info;
-            Identity id = identify(device, row.supported ? nullptr : &info);  // both log sinks
-            EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
+            std::string vendor, product, arrayId, lunUuid;
+            const bool ok =
+                getDevArrayInfo(nullptr, row.supported ? nullptr : &info,  // both sinks
+                                device.c_str(), vendor, product, arrayId, lunUuid, false, false);
+            EXPECT_EQ(ok, row.supported) << row.name << ": " << device;
             EXPECT_EQ(rkso_isSupported(device.c_str(), 0, nullptr, nullptr, 0),
                       row.supported ? 0 : 1)
                 << row.name;
@@ -82,18 +67,17 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
                                        "] does not belong to LSI OEM"),
                       !row.supported)
                 << row.name;
-            if (!id.ok) continue;
-            EXPECT_EQ(id.arrayId, array.id) << row.name;
-            found.insert(id.lunUuid);
+            if (!ok) continue;
+            EXPECT_EQ(arrayId, array.id) << row.name;
+            found.insert(lunUuid);
             // The serial number names the controller that owns the volume now.
             std::string serial;
             EXPECT_TRUE(getDeviceSerialNumber(nullptr, device, serial)) << row.name;
-            EXPECT_EQ(
-                serial,
-                array.controllers[size_t(array.findVolume(id.lunUuid)->currentController)].name)
+            EXPECT_EQ(serial,
+                      array.controllers[size_t(array.findVolume(lunUuid)->currentController)].name)
                 << row.name << ": " << device;
         }
-        EXPECT_EQ(found, row.supported ? fchost1Volumes(sim) : std::set<std::string>()) << row.name;
+        EXPECT_EQ(found, want) << row.name;
     }
 }
 
