@@ -107,28 +107,6 @@ TEST(DeviceArrayEntryPoints, ExceptionsNeverEscape) {
     EXPECT_TRUE(log.contains("rkso_unprepareDevices: unexpected failure"));
 }
 
-TEST(Unprepare, ClearsTheIdentifierAndSetsStatusThreeAndReportsAFailedClear) {
-    FakeSnapInfo written, never, failing;
-    written.setMetaDataText(1, "A*7*svc*SRC*spath*dg*null*null*PIT*null");
-    written.setMetaDataText(102, "3");
-    failing.failCall("setMetaData");
-    RKSO::SnapInfo* devices[] = {&written, &never, &failing};
-    FakeOSUtil util;
-    EXPECT_EQ(std::vector<int>({rkso_unprepareDevices(devices, 2, &util),
-                                rkso_unprepareDevices(devices, 3, &util),
-                                rkso_unprepareDevices(devices + 2, 1, &util),
-                                rkso_unprepareDevices(nullptr, 0, nullptr)}),
-              std::vector<int>({0, 2, 1, 0}));
-    for (FakeSnapInfo* d : {&written, &never, &failing}) {
-        EXPECT_EQ(d->status(), RKSO::SNAP_STATUS_UNPREPARED);
-        EXPECT_FALSE(d->metaData(1).has_value());
-        EXPECT_TRUE(d->called("setMetaData"));
-    }
-    EXPECT_EQ(written.metaData(102).value_or(""), "3") << "only id 1 is cleared";
-    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
-    EXPECT_TRUE(util.calls().empty()) << "no array or host utility is contacted";
-}
-
 TEST(EngineCommon, FirstErrorWinsAndEngineTypeFromTheRecord) {
     FakeSnapInfo dev;
     setError(nullptr, 1, "x");

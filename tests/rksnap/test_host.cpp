@@ -2,7 +2,6 @@
 // with its line, edits that keep what the administrator wrote, passwords kept private),
 // the host objects' buffer protocols and array record, the host database it reads back,
 // and records written from several worker threads at once.
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -313,24 +312,6 @@ TEST(Records, ThePlugInReadsBackWhatIsLiveForItsControlHost) {
     twice.engine = "pit";
     EXPECT_FALSE(r.createSnap(twice, &error));
     EXPECT_NE(error.find("exists already"), std::string::npos) << error;
-}
-
-TEST(Records, ANewerSchemaIsRefusedAndLeftAlone) {
-    RecordsFixture f;
-    std::string error;
-    {
-        Records r;
-        ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Records::databasePath(f.state).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 99 WHERE component = 'rksnap'",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    Records r;
-    EXPECT_FALSE(r.open(f.state, 1, nullptr, &error));
-    EXPECT_NE(error.find("newer"), std::string::npos) << error;
 }
 
 TEST(Records, WorkerThreadsWriteTheirOwnDevicesWithoutLosingAny) {
