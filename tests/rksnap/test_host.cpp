@@ -123,10 +123,10 @@ struct HostFixture {
     testsupport::TempDir dir;
     Config config;
     std::string keyFile = dir.file("rksnap.key");
-    HostFixture(const std::string& password = "s3cret") {
+    HostFixture() {
         std::string error, encrypted;
         EXPECT_TRUE(RKPassword::createKeyFile(keyFile, &error)) << error;
-        RKPassword(keyFile).encrypt(password.c_str(), encrypted);
+        RKPassword(keyFile).encrypt("s3cret", encrypted);
         dir.write("rksnap.conf",
                   "[Array es1]\nArrayId = " + std::string(kEs1) +
                       "\nAddress = 10.0.0.5\nPort = 0\nHttps = 1\nUser = admin\nPassword = " +
@@ -179,46 +179,6 @@ TEST(HostDevice, BufferTextsFitOrFailButAreNeverCut) {
     EXPECT_EQ(dev.getMetaData(102, buf, &len), 1) << "absent metadata is a failure";
     EXPECT_EQ(dev.setMetaData(1, std::string(4097, 'a').c_str()), 1)
         << "longer than a host metadata buffer";
-}
-
-TEST(HostDevice, ArrayRecordComesFromTheSelectedConfiguredArray) {
-    struct Row {
-        const char* name;
-        const char* select;  // null: none
-        int selectRc;
-        int infoRc;
-        std::vector<std::string> infoHas;
-        std::string problem;
-    } rows[] = {
-        // clang-format off
-        {"configured, by id", kEs1, 0, 0, {"arrayId:" + std::string(kEs1), "hostName:10.0.0.5",
-         "hostPassword:s3cret,", "engineId:54"}, ""},
-        {"not configured", "600A0980006CE2B2000000005A1B2C3F", 1, 1, {}, "which is not configured"},
-        {"undecryptable password", kEs2, 0, 1, {}, "cannot decrypt the password of array 'es2'"},
-        {"from the identifier", nullptr, 0, 0, {"hostUserName:admin"}, ""},
-        // clang-format on
-    };
-    for (const Row& row : rows) {
-        HostFixture f;
-        CallContext call = f.call();
-        DeviceRecord rec;
-        rec.device = "/dev/sdb";
-        if (!row.select) rec.uniqueId = std::string(kEs1) + "*7*x";
-        HostDevice dev(call, rec);
-        if (row.select) {
-            EXPECT_EQ(dev.setArrayName(row.select), row.selectRc) << row.name;
-        }
-        char buf[4096] = {};
-        short len = sizeof buf;
-        EXPECT_EQ(dev.getArrayInfo(buf, &len), row.infoRc) << row.name;
-        for (const std::string& item : row.infoHas)
-            EXPECT_NE(std::string(buf).find(item), std::string::npos) << row.name << ": " << buf;
-        if (!row.problem.empty()) {
-            EXPECT_NE(dev.arrayProblem().find(row.problem), std::string::npos)
-                << row.name << ": " << dev.arrayProblem();
-        }
-        EXPECT_EQ(dev.arrayProblem().find("s3cret"), std::string::npos) << row.name;
-    }
 }
 
 TEST(HostUtil, GrowAndRetryAnswersTheSizeNeeded) {
