@@ -193,6 +193,8 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
     // A call that changes nothing meets each fault at its first request; removals
     // come before the first change only, the bound on the rows.
     if (requests.empty()) requests.push_back({0, ""});
+    sim::TestServerOptions shortHolds;
+    shortHolds.maxHoldMs = 200;
     for (const Fault& fault : kFaults) {
         std::vector<At> positions = fault.perJob ? jobs : requests;
         if (fault.removal) positions.resize(std::min<size_t>(positions.size(), 1));
@@ -200,11 +202,7 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
             const std::string row = std::string(cmd.name) + ", " + fault.name + " at request " +
                                     std::to_string(at.request) + " " + at.jobMethod;
             SCOPED_TRACE(row);
-            sim::TestServer sim(testsupport::fastJobs(), [] {
-                sim::TestServerOptions o;
-                o.maxHoldMs = 200;
-                return o;
-            }());
+            sim::TestServer sim(testsupport::fastJobs(), shortHolds);
             RksnapHost host(sim, FastHost(sim));
             const json start = objects(sim);
             for (const auto& step : cmd.before) ASSERT_EQ(host.run(expand(step, host)).exitCode, 0);
