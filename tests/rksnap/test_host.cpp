@@ -1,7 +1,7 @@
 // rksnap's pieces as the plug-in meets them: the configuration file (bad input refused
 // with its line, edits that keep what the administrator wrote, passwords kept private),
-// the host objects' buffer protocols and array record, the host database it reads back,
-// and records written from several worker threads at once.
+// the host objects' buffer protocols, and records written from several worker threads
+// at once.
 #include <sys/stat.h>
 
 #include <cstring>
@@ -12,7 +12,6 @@
 
 #include "Config.h"
 #include "Host.h"
-#include "rkso/RKMMSnapAPI.h"
 #include "rkso/RKPassword.h"
 #include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
@@ -230,48 +229,6 @@ SnapRecord newSnap(Records& r, const std::string& name, int devices) {
     std::string error;
     EXPECT_TRUE(r.createSnap(s, &error)) << error;
     return s;
-}
-
-int activeRows(int controlHost) {
-    SMVolSnapInfo q;
-    q.setSnapShotEngineId(54);
-    q.setRetrieveValidFlags(0x1800);
-    SMControlHostInfo h;
-    h.setControlHostId(controlHost);
-    q.addControlHost(h);
-    if (!RKMMSnapAPI(2).getVolumeSnaps(q)) return q.getErrorCode() == 60320 ? 0 : -1;
-    return static_cast<int>(std::distance(q.metaDataListBegin(), q.metaDataListEnd()));
-}
-
-TEST(Records, ThePlugInReadsBackWhatIsLiveForItsControlHost) {
-    RecordsFixture f;
-    Records r;
-    std::string error;
-    ASSERT_TRUE(r.open(f.state, 7, nullptr, &error)) << error;
-    SnapRecord s = newSnap(r, "a", 2);
-    EXPECT_EQ(activeRows(7), 0) << "a prepared device without identifier is no row";
-    for (DeviceRecord& d : s.devices) {
-        d.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*x*y*z*p*null*null*PIT" +
-                     std::to_string(d.position) + "*null";
-        ASSERT_TRUE(r.saveDevice(d));
-    }
-    EXPECT_EQ(activeRows(7), 2);
-    EXPECT_EQ(activeRows(8), 0) << "another control host's rows";
-    s.devices[0].uniqueId.clear();  // unprepared
-    ASSERT_TRUE(r.saveDevice(s.devices[0]));
-    EXPECT_EQ(activeRows(7), 1);
-    ASSERT_TRUE(r.markDeleted(s.id, "deleted"));
-    EXPECT_EQ(activeRows(7), 0);
-    SnapRecord kept;
-    ASSERT_TRUE(r.findSnap("a", true, &kept)) << "a deleted snapshot stays in the history";
-    EXPECT_EQ(kept.deleteOutcome, "deleted");
-    EXPECT_FALSE(r.findSnap("a", false, &kept));
-    newSnap(r, "a", 1);  // the name is free again
-    SnapRecord twice;
-    twice.name = "a";
-    twice.engine = "pit";
-    EXPECT_FALSE(r.createSnap(twice, &error));
-    EXPECT_NE(error.find("exists already"), std::string::npos) << error;
 }
 
 TEST(Records, WorkerThreadsWriteTheirOwnDevicesWithoutLosingAny) {
