@@ -53,8 +53,7 @@ TEST(DeviceArrayEntryPoints, InvalidCallsTouchNoDevice) {
         EXPECT_TRUE(log.contains("Device entry [1] of [2] is null")) << ep.name;
     }
     EXPECT_EQ(rkso_unprepareDevices(withHole, 2, nullptr), 1);
-    EXPECT_TRUE(dev.calls().empty());
-    EXPECT_TRUE(util.calls().empty());
+    EXPECT_TRUE(dev.calls().empty() && util.calls().empty());
 }
 
 TEST(DeviceArrayEntryPoints, StartLineOnTheFirstDeviceAndHostIdentifierWhereMapped) {
@@ -65,10 +64,9 @@ TEST(DeviceArrayEntryPoints, StartLineOnTheFirstDeviceAndHostIdentifierWhereMapp
             FakeOSUtil util;
             util.setEngineId(engine);
             for (FakeSnapInfo* d : {&first, &second}) {
-                if (!engine) continue;
-                d->setArrayInfoText("{engineId:54}");
-                d->setEngineIdValue(54);
-                d->setControlHostIdValue(1);
+                d->setArrayInfoText(engine ? "{engineId:54}" : "");
+                d->setEngineIdValue(engine);
+                d->setControlHostIdValue(engine ? 1 : 0);
             }
             RKSO::SnapInfo* devices[] = {&first, &second};
             ep.fn(devices, 2, engine ? &util : nullptr);
@@ -121,14 +119,11 @@ TEST(EngineCommon, FirstErrorWinsAndEngineTypeFromTheRecord) {
         const char* record;  // null: the host's call fails
         short engine;
     } rows[] = {
-        {"{hostName:a,hostUserName:u,hostPassword:p,engineId:54}", 54},
-        {"{engineId:17}", 17},
-        {"{hostName:alpha}", 0},
-        {"{engineId:fast}", 0},
-        {"{engineId:99999999999}", 0},
-        {"", 0},
-        {"{hostName:alpha,hostUserName:u,hostPassword:topsecret}", 0},
-        {nullptr, 0},
+        // clang-format off
+        {"{hostName:a,hostUserName:u,hostPassword:p,engineId:54}", 54}, {"{engineId:17}", 17}, {"{hostName:alpha}", 0},
+        {"{engineId:fast}", 0}, {"{engineId:99999999999}", 0}, {"", 0},
+        {"{hostName:alpha,hostUserName:u,hostPassword:topsecret}", 0}, {nullptr, 0},
+        // clang-format on
     };
     for (const Row& row : rows) {
         FakeSnapInfo info;

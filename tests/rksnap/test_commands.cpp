@@ -165,25 +165,16 @@ struct Fault {
 };
 
 TEST(Doctor, FindsAndNamesEachFault) {
+    // clang-format off
     const std::vector<Fault> rows = {
         {"healthy", [](sim::Config&, RksnapSetup&) {}, ""},
-        {"provider down",
-         [](sim::Config&, RksnapSetup& s) { s.httpsPort = testsupport::closedPort(); },
-         "provider reachable"},
-        {"wrong password", [](sim::Config&, RksnapSetup& s) { s.providerPassword = "not-it"; },
-         "credentials accepted"},
-        {"missing namespace",
-         [](sim::Config&, RksnapSetup& s) {
-             s.addArgs = {"--namespace", "root/missing"};
-         },
-         "array namespace"},
-        {"secret out of step",
-         [](sim::Config& c, RksnapSetup&) { c.arrays[0].providerSecret = "stale-one"; },
-         "shared secret"},
-        {"unknown host ports",
-         [](sim::Config&, RksnapSetup& s) { s.initiatorPorts = "2000000000000001"; },
-         "host initiator ports"},
+        {"provider down", [](sim::Config&, RksnapSetup& s) { s.httpsPort = testsupport::closedPort(); }, "provider reachable"},
+        {"wrong password", [](sim::Config&, RksnapSetup& s) { s.providerPassword = "not-it"; }, "credentials accepted"},
+        {"missing namespace", [](sim::Config&, RksnapSetup& s) { s.addArgs = {"--namespace", "root/missing"}; }, "array namespace"},
+        {"secret out of step", [](sim::Config& c, RksnapSetup&) { c.arrays[0].providerSecret = "stale-one"; }, "shared secret"},
+        {"unknown host ports", [](sim::Config&, RksnapSetup& s) { s.initiatorPorts = "2000000000000001"; }, "host initiator ports"},
     };
+    // clang-format on
     for (const Fault& row : rows) {
         SCOPED_TRACE(row.name);
         sim::Config config = testsupport::fastJobs();
