@@ -137,8 +137,7 @@ TEST(ArrayParams, CreateFormFetchesTheRecordOnceAndAsksNoProvider) {
     ASSERT_TRUE(initArrayParams(a, &first, "A1", shared));
     EXPECT_EQ(shared, record("A1"));
     ASSERT_TRUE(initArrayParams(b, &second, "A1", shared));
-    EXPECT_FALSE(second.called("getArrayInfo"));
-    EXPECT_FALSE(second.called("setArrayName"));
+    EXPECT_FALSE(second.called("getArrayInfo") || second.called("setArrayName"));
     EXPECT_EQ(endpoint(b).GetAddress(), "127.0.0.1");
     EXPECT_TRUE(sim.requests().empty());
 }
@@ -180,10 +179,10 @@ TEST(ArrayParams, FailuresNameTheirCause) {
                                   : initArrayParams(snap, &info, row.arg, created);
         EXPECT_FALSE(ok) << row.name;
         EXPECT_TRUE(info.logContains(row.line)) << row.name << ": wanted " << row.line;
-        EXPECT_EQ(info.errorCode(), row.wantError) << row.name;
-        if (row.wantError) {
-            EXPECT_EQ(info.errorText(), "Failed to get array info") << row.name;
-        }
+        EXPECT_EQ(
+            std::to_string(info.errorCode()) + " " + info.errorText(),
+            std::to_string(row.wantError) + (row.wantError ? " Failed to get array info" : " "))
+            << row.name;
         EXPECT_EQ(endpoint(snap).GetAddress(), "") << row.name << ": endpoint set";
         ExpectNoPassword(info, module, row.name);
     }
@@ -227,9 +226,8 @@ TEST(ArrayLookup, AVolumeOfTheThirdArrayIsFoundAfterTwoMisses) {
     std::string vendor, product, arrayId, lunUuid;
     ASSERT_TRUE(getDevArrayInfo(&util, &info, devices[0].c_str(), vendor, product, arrayId, lunUuid,
                                 false, true));
-    EXPECT_EQ(lunUuid, arrays[2].findVolumeByLabel("far")->uuid);
-    EXPECT_EQ(arrayId, arrays[2].id);
-    EXPECT_EQ(info.selectedArray(), arrays[2].id);
+    EXPECT_EQ(lunUuid + " " + arrayId + " " + info.selectedArray(),
+              arrays[2].findVolumeByLabel("far")->uuid + " " + arrays[2].id + " " + arrays[2].id);
     EXPECT_EQ(util.callCount("getArrayCredentials"), 3);
     EXPECT_EQ(CountRequests(sim, "EnumerateInstanceNames", "CIM_ComputerSystem"), 3u);
     ExpectNoPassword(info, module, "search");
@@ -312,8 +310,9 @@ TEST(ArrayLookup, EngineVendorAndCapability) {
         EXPECT_EQ(getSnapEngineVendorCapability(&info, &util, row.engineId, vendor, capability),
                   row.ok)
             << row.name;
-        EXPECT_EQ(vendor, row.wantVendor) << row.name;
-        EXPECT_EQ(capability, row.wantCapability) << row.name;
+        EXPECT_EQ(vendor + " " + std::to_string(capability),
+                  row.wantVendor + (" " + std::to_string(row.wantCapability)))
+            << row.name;
         EXPECT_TRUE(!*row.line || info.logContains(row.line)) << row.name;
     }
 }

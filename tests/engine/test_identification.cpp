@@ -12,8 +12,10 @@
 
 #include "engine/Identification.h"
 #include "engine/Inquiry.h"
+#include "engine/OemTable.h"
 #include "engine/UniqueId.h"
 #include "testsupport/FakeOSUtil.h"
+#include "testsupport/LogCapture.h"
 #include "testsupport/SimHost.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TempDir.h"
@@ -22,28 +24,8 @@ namespace {
 
 using namespace testsupport;
 
-struct Identity {
-    bool ok;
-    std::string vendor, product, arrayId, lunUuid;
-};
-
-Identity identify(const std::string& device, RKSO::SnapInfo* info) {
-    Identity id{};
-    id.ok = getDevArrayInfo(nullptr, info, device.c_str(), id.vendor, id.product, id.arrayId,
-                            id.lunUuid, false, false);
-    return id;
-}
-
 std::string uuidOf(sim::TestServer& sim, const char* label) {
     return sim.provider().config().arrays[0].findVolumeByLabel(label)->uuid;
-}
-
-// Volumes the default array maps to fchost1 (itself and its host group).
-std::set<std::string> fchost1Volumes(sim::TestServer& sim) {
-    std::set<std::string> uuids;
-    for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
-        uuids.insert(uuidOf(sim, label));
-    return uuids;
 }
 
 TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
@@ -68,11 +50,16 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
         const sim::Array& array = sim.provider().config().arrays[0];
         std::string shown = array.vendor;  // '*' separates identifier fields
         std::replace(shown.begin(), shown.end(), '*', ' ');
-        std::set<std::string> found;
+        std::set<std::string> found, want;  // want: the volumes mapped to fchost1 or its group
+        for (const char* label : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
+            if (row.supported) want.insert(uuidOf(sim, label));
         for (const std::string& device : host.devices()) {
             FakeSnapInfo info;
-            Identity id = identify(device, row.supported ? nullptr : &info);  // both log sinks
-            EXPECT_EQ(id.ok, row.supported) << row.name << ": " << device;
+            std::string vendor, product, arrayId, lunUuid;
+            const bool ok =
+                getDevArrayInfo(nullptr, row.supported ? nullptr : &info,  // both sinks
+                                device.c_str(), vendor, product, arrayId, lunUuid, false, false);
+            EXPECT_EQ(ok, row.supported) << row.name << ": " << device;
             EXPECT_EQ(rkso_isSupported(device.c_str(), 0, nullptr, nullptr, 0),
                       row.supported ? 0 : 1)
                 << row.name;
@@ -80,18 +67,17 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
                                        "] does not belong to LSI OEM"),
                       !row.supported)
                 << row.name;
-            if (!id.ok) continue;
-            EXPECT_EQ(id.arrayId, array.id) << row.name;
-            found.insert(id.lunUuid);
+            if (!ok) continue;
+            EXPECT_EQ(arrayId, array.id) << row.name;
+            found.insert(lunUuid);
             // The serial number names the controller that owns the volume now.
             std::string serial;
             EXPECT_TRUE(getDeviceSerialNumber(nullptr, device, serial)) << row.name;
-            EXPECT_EQ(
-                serial,
-                array.controllers[size_t(array.findVolume(id.lunUuid)->currentController)].name)
+            EXPECT_EQ(serial,
+                      array.controllers[size_t(array.findVolume(lunUuid)->currentController)].name)
                 << row.name << ": " << device;
         }
-        EXPECT_EQ(found, row.supported ? fchost1Volumes(sim) : std::set<std::string>()) << row.name;
+        EXPECT_EQ(found, want) << row.name;
     }
 }
 
@@ -216,6 +202,51 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
     EXPECT_TRUE(
         log.logContains("None of the mounted devices belongs to vendor [NETAPP  ] and "
                         "product [INF-01-00       ]"));
+}
+
+// Which inquiry vendors and products count as E-Series arrays.
+TEST(OemTable, RulesAndOverrides) {
+    struct Row {
+        const char* name;
+        const char* talon;                         // section "Talon"
+        const char *configVendor, *configProduct;  // the device's snap configuration
+        const char *vendor, *product;
+        bool supported;
+        const char* logged;
+    } rows[] = {
+        // clang-format off
+        {"rule 1 ignores case", "", "", "", "ibm", "1726-2xx  fastt", true, ""},
+        {"rule 1 listed maker", "", "", "", "stk", "FLEXLINE 380", true, ""},
+        {"inner spaces count", "", "", "", "IBM", "1726-2xx FAStT", false, ""},
+        {"rule 3 longer product", "", "", "", "IBM", "1742-900X", true, ""},
+        {"rule 3 underscore as space", "", "", "", "SUN", "SUN 6180", true, ""},
+        {"rule 3 no dash for underscore", "", "", "", "SUN", "SUN-6180", false, ""},
+        {"rule 3 case-sensitive", "", "", "", "DELL", "md32xxf", false, ""},
+        {"rule 3 product too short", "", "", "", "DELL", "MD3", false, ""},
+        {"rule 2 default pair", "", "", "", "LSI", "CSM", true, ""},
+        {"other maker", "", "", "", "ACME", "INF-01-00", false, ""},
+        {"nothing read", "", "", "", "", "", false, ""},
+        {"tuning pair", "LSI_VENDOR_NAME = ACME,ZETA\nLSI_PRODUCT_ID = RAID9000", "", "", "zeta", "RAID9000", true,
+         "Vendor ID [ACME,ZETA] read from regkey LSI_VENDOR_NAME"},
+        {"tuning replaces the default", "LSI_VENDOR_NAME = ACME", "", "", "LSI", "CSM", false, ""},
+        {"device pair", "", "ACME", "R9", "ACME", "R9", true, " Array Config [SMCONFIG_NAME_LSI_OEM_PRODUCT_ID:R9]"},
+        {"tuning before device", "LSI_VENDOR_NAME = ACME", "OTHER", "R9", "OTHER", "R9", false, ""},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        TalonConfig config(row.talon);
+        FakeSnapInfo info;
+        info.setConfig("SMCONFIG_NAME_LSI_OEM_VENDOR_ID", row.configVendor);
+        info.setConfig("SMCONFIG_NAME_LSI_OEM_PRODUCT_ID", row.configProduct);
+        EXPECT_EQ(isSuuportedOEM(&info, row.vendor, row.product), row.supported) << row.name;
+        EXPECT_TRUE(!*row.logged || info.logContains(row.logged))
+            << row.name << ": wanted " << row.logged;
+    }
+    // Without a device only the tuning values and the default pair count.
+    LogCapture module;
+    EXPECT_TRUE(isSuuportedOEM(nullptr, "LSI", "CSM"));
+    EXPECT_TRUE(module.contains(
+        " Could not get array Config [SMCONFIG_NAME_LSI_OEM_VENDOR_ID] as NULL device passed"));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -28,14 +27,12 @@ Parsed parse(FakeSnapInfo* dev, const char* text, const std::string& preset = "<
     return p;
 }
 
-std::string engineRecord(int engine) {
-    return "{hostName:10.0.0.5,hostUserName:u,hostPassword:p,engineId:" + std::to_string(engine) +
-           "}";
-}
-
 // A device whose array record names the engine.
 struct Device : FakeSnapInfo {
-    explicit Device(int engine = 54) { setArrayInfoText(engineRecord(engine)); }
+    explicit Device(int engine = 54) {
+        setArrayInfoText("{hostName:10.0.0.5,hostUserName:u,hostPassword:p,engineId:" +
+                         std::to_string(engine) + "}");
+    }
 };
 
 SnapUniqueIdFields fieldsOf(const std::vector<std::string>& f, bool pit = true) {
@@ -76,23 +73,8 @@ TEST(UniqueId, StoredSamplesParseToTheirFieldsAndAreWrittenBackAlike) {
     EXPECT_FALSE(parse(&none, nullptr).ok);
 }
 
-TEST(UniqueId, WriterStoresMetadataOneOrNothing) {
-    Device dev;
-    SnapUniqueIdFields f{"A", "7", "svc", "SRC", "spath", "", "null", "null", "PIT", "null"};
-    ASSERT_TRUE(writeSnapUniqueId(&dev, f, true));
-    EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null*PIT*null");
-    ASSERT_TRUE(writeSnapUniqueId(&dev, f, false));
-    EXPECT_EQ(dev.metaData(1).value_or("<none>"), "A*7*svc*SRC*spath**null*null");
-
-    FakeSnapInfo failing;
-    failing.failCall("setMetaData");
-    EXPECT_FALSE(writeSnapUniqueId(&failing, f, false));
-    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
-    EXPECT_FALSE(writeSnapUniqueId(nullptr, f, false));
-}
-
-// The writer refuses what its readers would not take back whole: a '*' or NUL that
-// shifts the fields, or more than the 4095 characters they read.
+// The writer stores identifier 1 whole or nothing: it refuses a '*' or NUL that shifts
+// the fields, or more than the 4095 characters its readers read.
 TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
     struct Row {
         std::string name;
@@ -145,62 +127,11 @@ TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
             EXPECT_TRUE(dev.logContains(row.refusal)) << row.refusal;
         }
     }
-}
-
-TEST(UniqueId, ArrayIdIsFieldOneAndSnapDeviceFieldSevenExceptAPitWithoutView) {
-    struct Row {
-        const char* name;
-        int engine;  // 0: no array record
-        const char* stored;
-        const char *arrayId, *device, *logged;
-    } rows[] = {
-        // clang-format off
-        {"PiT without view", 54, "600A0B80*7*svc*SRC*spath*dg*null*null*PIT*null", "600A0B80", "", ""},
-        {"PiT with view", 54, "A*7*svc*SRC*spath*dg*VIEWUUID*vpath*PIT*null", "A", "VIEWUUID", ""},
-        {"older engine", 3, "A*4*svc*SRC*spath*dg*null*tpath", "A", "null", ""},
-        {"nothing stored", 0, nullptr, "", "", "Failed to parse unique  identifier []"},
-        {"too short", 0, "A*4", "", "", "RkSnapLSIAPI::getSnapDeviceUUID: Failed to parse unique  identifier [A*4]"},
-        // clang-format on
-    };
-    for (const Row& row : rows) {
-        FakeSnapInfo dev;
-        if (row.engine) dev.setArrayInfoText(engineRecord(row.engine));
-        if (row.stored) dev.setMetaDataText(1, row.stored);
-        EXPECT_EQ(getStorageArrayId(&dev), row.arrayId) << row.name;
-        EXPECT_EQ(getSnapDeviceUUID(&dev), row.device) << row.name;
-        EXPECT_TRUE(!*row.logged || dev.logContains(row.logged)) << row.name;
-    }
-    EXPECT_EQ(getStorageArrayId(nullptr), "");
-}
-
-TEST(UniqueId, HostIdentifierFromTheHostForVmwareDevicesElseTheMachineName) {
-    char machine[1024] = {};
-    ASSERT_EQ(gethostname(machine, sizeof machine - 1), 0);
-    struct Row {
-        const char *name, *device, *hostId;  // hostId null: the host's call fails
-        bool ok;
-        std::string want;
-        const char* logged;
-    } rows[] = {
-        {"vmware descriptor", "{vmware-descriptor:x}", "esx-host-7", true, "esx-host-7", ""},
-        {"vmware path, host fails", "/vmfs/vmware/disk", nullptr, false, "kept",
-         "Error: RKSOLSIAPI::getHostIdentifier Unable to get the host identifier"},
-        {"vmware, empty answer", "vmware", "", false, "kept", ""},
-        {"other device", "/dev/sdc", "", true, machine, ""},
-    };
-    for (const Row& row : rows) {
-        FakeSnapInfo dev;
-        dev.setDevicePathValue(row.device);
-        if (row.hostId) dev.setHostIdValue(row.hostId);
-        if (!row.hostId) dev.failCall("getHostId");
-        std::string id = "kept";
-        EXPECT_EQ(getHostIdentifier(&dev, id), row.ok) << row.name;
-        EXPECT_EQ(id, row.want) << row.name;
-        EXPECT_EQ(dev.called("getHostId"), row.want != machine) << row.name;
-        EXPECT_TRUE(!*row.logged || dev.logContains(row.logged)) << row.name;
-    }
-    std::string id;
-    EXPECT_FALSE(getHostIdentifier(nullptr, id));
+    FakeSnapInfo failing;
+    failing.failCall("setMetaData");
+    EXPECT_FALSE(writeSnapUniqueId(&failing, rows[0].fields, false));
+    EXPECT_TRUE(failing.logContains("Failed to set metadata [id : 1]"));
+    EXPECT_FALSE(writeSnapUniqueId(nullptr, rows[0].fields, false));
 }
 
 }  // namespace

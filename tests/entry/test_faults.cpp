@@ -7,35 +7,30 @@
 #include <chrono>
 #include <functional>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "testsupport/EntryRoad.h"
 
 namespace {
 
 using namespace testsupport;
-
+using K = sim::RemovableKind;
+using S = RKSO::SnapStatus;
 // The methods of the call that may answer with a job, as "Method" or "Method:Operation".
 using JobMethods = std::vector<std::string>;
+// Arms a fault at position n of the call; false when it has nothing to act on.
+using Arm = std::function<bool(EntryRoad&, int n, const JobMethods&)>;
 
 struct Fault {
     const char* name;
-    // Arms the fault at position n of the call; false when it has nothing to act on.
-    std::function<bool(EntryRoad&, int n, const JobMethods&)> arm;
+    Arm arm;
     int error = 0;         // the only error the device may hold, reported once; 0: any host code
     bool perJob = false;   // positions are the call's jobs rather than its requests
-    int positions = 0;     // at most this many positions; 0: all
     bool removes = false;  // an object is taken away, so the array ends with less than it had
 };
 
 // A fault of the simulator's fault injector at request n.
-template <class F>
-std::function<bool(EntryRoad&, int, const JobMethods&)> AtRequest(F f) {
-    return [f](EntryRoad& r, int n, const JobMethods&) {
-        f(r.sim, n);
-        return true;
-    };
+Arm AtRequest(std::function<void(sim::TestServer&, int)> f) {
+    return [f](EntryRoad& r, int n, const JobMethods&) { return f(r.sim, n), true; };
 }
 
 const char* const kJobMethods[] = {"ModifySettingsDefineState", "ExposePaths", "HidePaths"};
@@ -44,11 +39,10 @@ const std::set<std::string> kMayAnswerWithJob = {"ModifySettingsDefineState", "E
                                                  "CreateSynchronizationAspect"};
 
 // The methods of map, unmap and delete answer with jobs; the nth of them ends in state.
-std::function<bool(EntryRoad&, int, const JobMethods&)> JobEnds(uint16_t state) {
+Arm JobEnds(uint16_t state) {
     return [state](EntryRoad& r, int n, const JobMethods&) {
         for (const char* m : kJobMethods) r.sim.setJobMode(m, true);
-        r.sim.failNextJobs(1, state, n);
-        return true;
+        return r.sim.failNextJobs(1, state, n), true;
     };
 }
 
@@ -57,65 +51,50 @@ constexpr int kStuckRequests = 80;
 
 // The nth job method of the call answers with a job that is still Running when the
 // client stops watching it, and ends as it would a few requests later.
-std::function<bool(EntryRoad&, int, const JobMethods&)> JobStuck() {
+Arm JobStuck() {
     return [](EntryRoad& r, int n, const JobMethods& methods) {
         if (static_cast<size_t>(n) >= methods.size()) return false;
         r.sim.setJobMode(methods[static_cast<size_t>(n)], true);
-        r.sim.provider().holdNextJobs(1, kStuckRequests);
-        return true;
+        return r.sim.provider().holdNextJobs(1, kStuckRequests), true;
     };
 }
 
 // An object of the road taken away by an administrator just before request n + 1.
-std::function<bool(EntryRoad&, int, const JobMethods&)> Removed(sim::RemovableKind kind) {
+Arm Removed(K kind) {
     return [kind](EntryRoad& r, int n, const JobMethods&) {
         const nlohmann::json a = r.sim.state()["arrays"][0];
         std::string target;
-        if (kind == sim::RemovableKind::Volume) target = "src01";
-        if (kind == sim::RemovableKind::PiT) target = PiTOf(*r.host.device("src01").metaData(1));
+        if (kind == K::Volume) target = "src01";
+        if (kind == K::PiT) target = PiTOf(*r.host.device("src01").metaData(1));
         if (target == "null") target.clear();
-        if (kind == sim::RemovableKind::PiTGroup && !a["pitGroups"].empty())
-            target = a["pitGroups"][0]["ref"];
-        if ((kind == sim::RemovableKind::PiTView || kind == sim::RemovableKind::Mapping) &&
-            a.contains("views") && !a["views"].empty())
+        if (kind == K::PiTGroup && !a["pitGroups"].empty()) target = a["pitGroups"][0]["ref"];
+        if ((kind == K::PiTView || kind == K::Mapping) && a.contains("views") &&
+            !a["views"].empty())
             target = a["views"][0]["volume"];
         if (target.empty()) return false;
-        r.sim.removeBefore(kind, target, {}, n + 1);
-        return true;
+        return r.sim.removeBefore(kind, target, {}, n + 1), true;
     };
 }
 
-const std::vector<Fault>& EveryFault() {
-    using K = sim::RemovableKind;
-    static const std::vector<Fault> faults = {
-        {"HTTP 500", AtRequest([](sim::TestServer& s, int n) { s.failHttp(500, 1, {}, n); })},
-        {"HTTP 401, 60555 once",
-         AtRequest([](sim::TestServer& s, int n) { s.failHttp(401, 1, {}, n); }), 60555},
-        {"malformed XML", AtRequest([](sim::TestServer& s, int n) {
-             s.addFault(sim::FaultKind::MalformedXml, 1, {}, n);
-         })},
-        {"truncated", AtRequest([](sim::TestServer& s, int n) {
-             s.addFault(sim::FaultKind::Truncated, 1, {}, n);
-         })},
-        {"connection closed",
-         AtRequest([](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::Close, 1, {}, n); })},
-        {"hang", AtRequest([](sim::TestServer& s, int n) {
-             s.hang(std::chrono::milliseconds(20), 1, {}, n);
-         })},
-        {"provider down", AtRequest([](sim::TestServer& s, int n) {
-             s.addFault(sim::FaultKind::Close, -1, {}, n);
-         })},
-        {"job ends Exception", JobEnds(10), 0, true},
-        {"job ends Terminated", JobEnds(8), 0, true},
-        {"job stuck past the watch", JobStuck()},
-        {"source volume removed", Removed(K::Volume), 0, false, 0, true},
-        {"PiT removed", Removed(K::PiT), 0, false, 0, true},
-        {"PiT group removed", Removed(K::PiTGroup), 0, false, 0, true},
-        {"PiT view removed", Removed(K::PiTView), 0, false, 0, true},
-        {"mapping removed", Removed(K::Mapping), 0, false, 0, true},
-    };
-    return faults;
-}
+// clang-format off
+const std::vector<Fault> kFaults = {
+    {"HTTP 500", AtRequest([](sim::TestServer& s, int n) { s.failHttp(500, 1, {}, n); })},
+    {"HTTP 401, 60555 once", AtRequest([](sim::TestServer& s, int n) { s.failHttp(401, 1, {}, n); }), 60555},
+    {"malformed XML", AtRequest([](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::MalformedXml, 1, {}, n); })},
+    {"truncated", AtRequest([](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::Truncated, 1, {}, n); })},
+    {"connection closed", AtRequest([](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::Close, 1, {}, n); })},
+    {"hang", AtRequest([](sim::TestServer& s, int n) { s.hang(std::chrono::milliseconds(20), 1, {}, n); })},
+    {"provider down", AtRequest([](sim::TestServer& s, int n) { s.addFault(sim::FaultKind::Close, -1, {}, n); })},
+    {"job ends Exception", JobEnds(10), 0, true},
+    {"job ends Terminated", JobEnds(8), 0, true},
+    {"job stuck past the watch", JobStuck()},
+    {"source volume removed", Removed(K::Volume), 0, false, true},
+    {"PiT removed", Removed(K::PiT), 0, false, true},
+    {"PiT group removed", Removed(K::PiTGroup), 0, false, true},
+    {"PiT view removed", Removed(K::PiTView), 0, false, true},
+    {"mapping removed", Removed(K::Mapping), 0, false, true},
+};
+// clang-format on
 
 // The array did the work of a call to method whose answer never reached the host.
 bool LostAnswer(EntryRoad& r, const std::string& method) {
@@ -124,47 +103,33 @@ bool LostAnswer(EntryRoad& r, const std::string& method) {
     return false;
 }
 
+using Call = std::function<int(EntryRoad&, std::vector<RKSO::SnapInfo*>&)>;
 struct Operation {
     const char* name;
-    std::function<int(EntryRoad&, std::vector<RKSO::SnapInfo*>&)> before;  // clean steps first
-    std::function<int(EntryRoad&, std::vector<RKSO::SnapInfo*>&)> run;
+    Call before, run;        // before: clean steps on prepared devices
     std::set<int> statuses;  // what the device may hold afterwards
 };
 
-// The devices are prepared; before() snaps them unless the operation is the snap.
 int Snap(EntryRoad& r, std::vector<RKSO::SnapInfo*>& d) {
     return r.host.snap(d);
 }
-
-const std::vector<Operation>& Operations() {
-    static const std::vector<Operation> ops = {
-        {"snap",
-         [](EntryRoad&, auto&) { return 0; },
-         Snap,
-         {RKSO::SNAP_STATUS_CREATED, RKSO::SNAP_STATUS_CREATE_FAILED}},
-        {"map",
-         Snap,
-         [](EntryRoad& r, auto& d) { return r.map(d); },
-         {RKSO::SNAP_STATUS_RESET, RKSO::SNAP_STATUS_MAPPED, RKSO::SNAP_STATUS_MAP_FAILED,
-          RKSO::SNAP_STATUS_VISIBLE, RKSO::SNAP_STATUS_UNMAPPED}},
-        {"check",
-         [](EntryRoad& r, auto& d) { return Snap(r, d) | r.map(d); },
-         [](EntryRoad& r, auto& d) { return r.check(d); },
-         {RKSO::SNAP_STATUS_RESET, RKSO::SNAP_STATUS_MAPPED, RKSO::SNAP_STATUS_MAP_FAILED,
-          RKSO::SNAP_STATUS_VISIBLE, RKSO::SNAP_STATUS_UNMAPPED}},
-        {"unmap",
-         [](EntryRoad& r, auto& d) { return Snap(r, d) | r.map(d); },
-         [](EntryRoad& r, auto& d) { return r.unmap(d); },
-         {RKSO::SNAP_STATUS_UNMAPPED, RKSO::SNAP_STATUS_UNMAP_FAILED, RKSO::SNAP_STATUS_MAP_FAILED,
-          RKSO::SNAP_STATUS_VISIBLE, RKSO::SNAP_STATUS_MAPPED}},
-        {"delete",
-         Snap,
-         [](EntryRoad& r, auto& d) { return r.remove(d); },
-         {RKSO::SNAP_STATUS_DELETED, RKSO::SNAP_STATUS_DELETE_FAILED,
-          RKSO::SNAP_STATUS_PREPARE_FAILED}},
-    };
-    return ops;
+int SnapMap(EntryRoad& r, std::vector<RKSO::SnapInfo*>& d) {
+    return Snap(r, d) | r.map(d);
 }
+
+// clang-format off
+const std::vector<Operation> kOperations = {
+    {"snap", [](EntryRoad&, auto&) { return 0; }, Snap, {S::SNAP_STATUS_CREATED, S::SNAP_STATUS_CREATE_FAILED}},
+    {"map", Snap, [](EntryRoad& r, auto& d) { return r.map(d); },
+     {S::SNAP_STATUS_RESET, S::SNAP_STATUS_MAPPED, S::SNAP_STATUS_MAP_FAILED, S::SNAP_STATUS_VISIBLE, S::SNAP_STATUS_UNMAPPED}},
+    {"check", SnapMap, [](EntryRoad& r, auto& d) { return r.check(d); },
+     {S::SNAP_STATUS_RESET, S::SNAP_STATUS_MAPPED, S::SNAP_STATUS_MAP_FAILED, S::SNAP_STATUS_VISIBLE, S::SNAP_STATUS_UNMAPPED}},
+    {"unmap", SnapMap, [](EntryRoad& r, auto& d) { return r.unmap(d); },
+     {S::SNAP_STATUS_UNMAPPED, S::SNAP_STATUS_UNMAP_FAILED, S::SNAP_STATUS_MAP_FAILED, S::SNAP_STATUS_VISIBLE, S::SNAP_STATUS_MAPPED}},
+    {"delete", Snap, [](EntryRoad& r, auto& d) { return r.remove(d); },
+     {S::SNAP_STATUS_DELETED, S::SNAP_STATUS_DELETE_FAILED, S::SNAP_STATUS_PREPARE_FAILED}},
+};
+// clang-format on
 
 // A failing row names its call.
 void PrintTo(const Operation& o, std::ostream* os) {
@@ -197,10 +162,8 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
                 methods.push_back(key);
         }
     }
-    for (const Fault& fault : EveryFault()) {
-        size_t positions = fault.perJob ? jobs : clean;
-        if (fault.positions) positions = std::min<size_t>(positions, fault.positions);
-        for (size_t skip = 0; skip < positions; ++skip) {
+    for (const Fault& fault : kFaults) {
+        for (size_t skip = 0; skip < (fault.perJob ? jobs : clean); ++skip) {
             const std::string row =
                 std::string(op.name) + ", " + fault.name + " at request " + std::to_string(skip);
             EntryRoad road({"src01"});
@@ -220,8 +183,7 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
                     << row << ": " << dev.errorCode();
             }
             road.sim.faults().clear();
-            // A job stuck past the call ends before the host comes back.
-            PassRequests(road.sim, kStuckRequests);
+            PassRequests(road.sim, kStuckRequests);  // a job stuck past the call ends
             dev.setErrorInfo(0, "");
             const int unmapped = road.unmap(devs);
             const int removed = road.remove(devs);
@@ -231,8 +193,7 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
             if (LostAnswer(road, "CreateSynchronizationAspect")) {
                 const nlohmann::json pits = road.sim.state()["arrays"][0]["pits"];
                 EXPECT_EQ(pits.size(), 1u) << row;
-                for (const auto& pit : pits)
-                    road.sim.removeObject(sim::RemovableKind::PiT, pit["id"]);
+                for (const auto& pit : pits) road.sim.removeObject(K::PiT, pit["id"]);
             }
             if (fault.removes) {
                 EXPECT_TRUE(road.nothingNew()) << row;
@@ -247,7 +208,7 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
 }
 
 // One test per call, so they run side by side.
-INSTANTIATE_TEST_SUITE_P(EveryCall, Faults, ::testing::ValuesIn(Operations()),
+INSTANTIATE_TEST_SUITE_P(EveryCall, Faults, ::testing::ValuesIn(kOperations),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,8 +10,7 @@
 
 namespace {
 
-const char* const kCredentials[] = {testsupport::kSimPassword, testsupport::kArraySecret,
-                                    "0ther-Pw!77"};
+const char* const kCredentials[] = {testsupport::kSimPassword, testsupport::kArraySecret};
 
 class NoSecretsInLogs : public ::testing::Environment {
   public:

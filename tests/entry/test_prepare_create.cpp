@@ -1,16 +1,14 @@
-// Prepare and create of PiT devices through rkso_prepareDevices and rkso_snapDevices:
-// devices the host sees through the simulator's fabric, PiT groups and PiTs made on
-// the simulated array, round trips read from its request log.
+// Prepare and create through rkso_prepareDevices and rkso_snapDevices: devices the
+// host sees through the simulator's fabric; PiT groups, PiTs, consistency groups and
+// the older engine's replicas and clones made on the simulated array, round trips
+// read from its request log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "testsupport/EntryHost.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -143,91 +141,146 @@ TEST(PrepareCreate, FailuresEndTheLoopBeforeTheWorkerAndFailOneDeviceAfter) {
     }
 }
 
-// The capability stored at prepare saves the engine lookup at create; without it an
-// unreadable engine record fails the call at its first device.
-TEST(PrepareCreate, CreateTakesTheCapabilityFromPrepareOrTheEngineRecord) {
+// Three volumes, the first already in `groups` consistency groups of its own.
+sim::Config withGroupsOfFirst(int groups) {
+    sim::Config c = EntryConfig(Labels("v", 3));
+    sim::Array& a = c.arrays.front();
+    for (int i = 0; i < groups; ++i)
+        a.consistencyGroups.push_back({sim::makeRef("entry-cg" + std::to_string(i)),
+                                       "old" + std::to_string(i),
+                                       {a.findVolumeByLabel("v01")->uuid},
+                                       1});
+    a.reindex();
+    return c;
+}
+
+// One group named for the request, made by the first device; one group PiT that the
+// followers record.
+TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
     struct Row {
         const char* name;
-        bool stored, engineRecord;
-        int want;
-    } rows[] = {{"stored by prepare", true, false, 0},
-                {"looked up", false, true, 0},
-                {"neither", false, false, 1}};
+        int groupsOfFirst;
+        bool refuseSecondMember, refuseGroupPiT;
+        const char* wantName;  // "" when no group may be left
+        int wantPrepare, wantSnap;
+        std::string line;  // on the first device
+    } rows[] = {
+        // clang-format off
+        {"new group", 0, false, false, "11A1_7", 0, 0, "Consistency Group name [11A1_7]"},
+        {"volume in three groups", 3, false, false, "41A1_7", 0, 0, ""},
+        {"volume in four groups", 4, false, false, "", 1, 1, "Few of the source volumes are already members of 4 Consistency Group."},
+        // The group goes again: members prepared into it must not stay prepared.
+        {"second member refused", 0, true, false, "", 1, 1, "Consistency Group [11A1_7] was deleted"},
+        // Followers may not claim a group PiT that was never made.
+        {"group PiT refused", 0, false, true, "11A1_7", 0, 1, ""},
+        // clang-format on
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        sim::TestServer sim(EntryConfig(Labels("v", 2)), PlainHttp());
+        sim::TestServer sim(withGroupsOfFirst(row.groupsOfFirst), PlainHttp());
         EntryHost host(sim);
-        auto devs = host.devices(Labels("v", 2));
-        ASSERT_EQ(host.prepare(devs), 0);
-        FakeSnapInfo& first = host.device("v01");
-        if (!row.stored) first.setMetaDataText(102, "not a number");
-        TalonConfig engines(
-            "", row.engineRecord ? "[Engines]\n54 = {SnapVendorName:LSI,Capabilities:1}\n" : "");
-        const size_t before = first.logLines().size();
-        EXPECT_EQ(host.snap(devs), row.want);
-        const auto lines = first.logLines();
-        EXPECT_EQ(std::any_of(lines.begin() + before, lines.end(),
-                              [](const LogLine& l) {
-                                  return l.text.find("SnapVendorName") != std::string::npos ||
-                                         l.text.find("Failed to get engine info") !=
-                                             std::string::npos;
-                              }),
-                  !row.stored)
-            << ": engine looked up";
-        EXPECT_EQ(first.status(), row.want ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED);
-        EXPECT_EQ(host.device("v02").status(),
-                  row.want ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_CREATED);
-        EXPECT_EQ(first.logContains("Failed to get capabilities for snap engine id-[54]"),
-                  row.want != 0);
+        const std::vector<std::string> labels = Labels("v", 3);
+        auto devs = host.devices(labels);
+        host.configureAll("SMCONFIG_NAME_USE_CONSISTENCY_GROUP", "1");
+        if (row.refuseSecondMember) sim.failReturnValue(4, 1, {"", "AddMembers", ""}, 1);
+        EXPECT_EQ(host.prepare(devs), row.wantPrepare);
+        const bool made = *row.wantName != '\0';
+        std::vector<std::vector<std::string>> prepared;
+        for (const std::string& label : labels) {
+            EXPECT_EQ(host.device(label).status(),
+                      made ? S::SNAP_STATUS_PREPARED : S::SNAP_STATUS_PREPARE_FAILED)
+                << label;
+            prepared.push_back(IdentifierFields(host.device(label)));
+        }
+        sim::Array array = sim.provider().currentState().arrays[0];
+        size_t members = 0;
+        for (const sim::ConsistencyGroup& g : array.consistencyGroups)
+            if (g.label == row.wantName) members = g.members.size();
+        EXPECT_EQ(members, made ? 3u : 0u);
+        EXPECT_EQ(array.consistencyGroups.size(), static_cast<size_t>(row.groupsOfFirst + made));
+        EXPECT_TRUE(array.pitGroups.empty());
+        EXPECT_TRUE(row.line.empty() || host.device("v01").logContains(row.line));
+        if (!made) continue;
+
+        sim.log().clear();
+        if (row.refuseGroupPiT)
+            sim.failReturnValue(4, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+        EXPECT_EQ(host.snap(devs), row.wantSnap);
+        const auto calls = Calls(sim, "CreateSynchronizationAspect");
+        ASSERT_EQ(calls.size(), 1u) << "one group PiT for all";
+        array = sim.provider().currentState().arrays[0];
+        std::set<std::string> pitNames;
+        for (size_t i = 0; i < labels.size(); ++i) {
+            FakeSnapInfo& dev = host.device(labels[i]);
+            const std::vector<std::string> f = IdentifierFields(dev);
+            EXPECT_EQ(dev.status(),
+                      row.refuseGroupPiT ? S::SNAP_STATUS_CREATE_FAILED : S::SNAP_STATUS_CREATED)
+                << i;
+            if (row.refuseGroupPiT) {
+                EXPECT_EQ(f, prepared[i]) << "identifier unchanged, " << i;
+                EXPECT_TRUE(dev.logContains(i == 0 ? "PiT/CGPiT Creation failed"
+                                                   : "group PiT of the first device was not made"))
+                    << i;
+                continue;
+            }
+            ASSERT_EQ(f.size(), 10u);
+            EXPECT_EQ(f[9], row.wantName);
+            pitNames.insert(f[8]);
+        }
+        if (row.refuseGroupPiT) continue;
+        ASSERT_EQ(pitNames.size(), 1u) << "followers record the group PiT";
+        EXPECT_NE(array.findCgPiT(*pitNames.begin()), nullptr) << *pitNames.begin();
     }
 }
 
-// Devices of two arrays, each behind its own provider with its own password, in one
-// create call: each device uses the record of its own array.
-TEST(PrepareCreate, EachArrayUsesItsOwnRecord) {
-    sim::Config second = EntryConfig({"far01"});
-    second.password = "0ther-Pw!77";
-    second.arrays[0].id = sim::makeArrayId("entry-far");
-    sim::TestServer farSim(second, PlainHttp());
-    FakeSnapInfo far;
-    {
-        EntryHost farHost(farSim);
-        auto devs = farHost.devices({"far01"});
-        ASSERT_EQ(farHost.prepare(devs), 0);
-        far.setMetaDataText(1, *farHost.device("far01").metaData(1));
-        far.setMetaDataText(102, "3");
-        far.setStatus(S::SNAP_STATUS_PREPARED);
-        far.setArrayInfoText(farHost.arrayRecord());
-        far.setConfig("SMCONFIG_NAME_SMIS_SERVER_PORT", std::to_string(farSim.httpPort()));
-    }
-    sim::TestServer sim(EntryConfig({"v01"}), PlainHttp());
-    EntryHost host(sim);
-    auto devs = host.devices({"v01"});
-    ASSERT_EQ(host.prepare(devs), 0);
-    devs.push_back(&far);
-    EXPECT_EQ(host.snap(devs), 0);
-    EXPECT_EQ(far.errorCode(), 0) << far.errorText();
-    EXPECT_EQ(farSim.provider().currentState().arrays[0].pits.size(), 1u);
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u);
-    SimJournal::add(far);
-}
-
-// Job waits go through the host clock: nothing here waits real seconds.
-TEST(PrepareCreate, GroupJobsAreWaitedForOnTheHostClock) {
-    for (uint16_t finalState : {0, 8, 10}) {
-        ManualClock clock;
-        sim::TestServerOptions options = PlainHttp();
-        options.clock = clock.clock();
-        sim::Config config = EntryConfig({"v01"});
-        config.jobs.durationMs = 25000;
-        sim::TestServer sim(config, options);
-        sim.setJobMode("CreatePiTGroup", true);
-        if (finalState) sim.failNextJobs(1, finalState);
-        SimHostClock hostClock(clock);
-        EntryHost host(sim);
-        auto devs = host.devices({"v01"});
-        EXPECT_EQ(host.prepare(devs), finalState ? 1 : 0) << "job ending in " << finalState;
-        EXPECT_EQ(hostClock.waits(), std::vector<int64_t>(3, 10000)) << finalState;
+// The older engine's replicas and clones, made through the generic replication services.
+TEST(OlderEngine, TheRecordedOperationIsTheOneBuilt) {
+    struct Row {
+        const char* name;
+        int capability;
+        const char* failMethod;     // answers 4 once; "" none
+        const char* wantOperation;  // "" when nothing may be left
+        int wantError;
+        std::string line;
+    } rows[] = {
+        {"snapshot engine", 1, "", "4", 0, ""},
+        // Where the engine can do both, a clone is built and must be recorded as one.
+        {"both kinds", 3, "", "5", 0, ""},
+        {"clone not attached", 2, "AttachOrModifyReplica", "", 60554,
+         "Attach of clone volume failed, going to delete clone volume"},
+        {"no room for the replica", 1, "CreateReplica", "", 60549,
+         " Prepare snapshot failed for the source device"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::TestServer sim(EntryConfig({"src01"}), PlainHttp());
+        EntryHost host(sim, {12, row.capability, "", ""});
+        auto devs = host.devices({"src01"});
+        const size_t volumesBefore = sim.provider().currentState().arrays[0].volumes.size();
+        if (*row.failMethod) sim.failReturnValue(4, 1, {"InvokeMethod", row.failMethod, ""});
+        FakeSnapInfo& dev = host.device("src01");
+        const bool built = *row.wantOperation != '\0';
+        EXPECT_EQ(host.prepare(devs), built ? 0 : 1) << dev.errorText();
+        const sim::Array array = sim.provider().currentState().arrays[0];
+        EXPECT_EQ(array.volumes.size(), volumesBefore + (built ? 1 : 0));
+        if (!built) {
+            EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_PREPARE_FAILED);
+            EXPECT_TRUE(dev.logContains(row.line));
+            EXPECT_EQ(dev.errorCode(), row.wantError) << dev.errorText();
+            continue;
+        }
+        std::vector<std::string> f = IdentifierFields(dev);
+        ASSERT_EQ(f.size(), 8u);
+        EXPECT_EQ(f[1], row.wantOperation);
+        EXPECT_NE(array.findVolume(f[6]), nullptr) << ": target " << f[6];
+        sim.log().clear();
+        EXPECT_EQ(host.snap(devs), 0) << dev.errorText();
+        EXPECT_EQ(dev.status(), RKSO::SNAP_STATUS_CREATED);
+        EXPECT_EQ(dev.snapFlagsSet(), std::vector<int>{1});
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod", "ModifySynchronization"), 1u);
+        f = IdentifierFields(dev);
+        ASSERT_EQ(f.size(), 8u);
+        EXPECT_EQ(f[1], row.wantOperation);
     }
 }
 

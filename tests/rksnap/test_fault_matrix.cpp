@@ -46,76 +46,45 @@ struct At {
 struct Fault {
     const char* name;
     std::function<void(sim::TestServer&, const At&)> arm;
-    bool perJob = false;
-    K removes = K::Volume;
-    bool removal = false;
+    bool perJob = false;   // positions are the call's jobs rather than its requests
+    bool removal = false;  // an object is taken away, so the array ends with less than it had
 };
 
-std::string firstPiT(sim::TestServer& s) {
-    const json a = s.state()["arrays"][0];
-    return a["pits"].empty() ? "" : a["pits"][0]["id"].get<std::string>();
-}
-
+// An object taken away by an administrator just before the request after at.
 Fault Removal(const char* name, K kind) {
     return {name,
             [kind](sim::TestServer& s, const At& at) {
                 const json a = s.state()["arrays"][0];
                 std::string target;
                 if (kind == K::Volume) target = a["volumes"][0]["uuid"];
-                if (kind == K::PiT) target = firstPiT(s);
+                if (kind == K::PiT && !a["pits"].empty()) target = a["pits"][0]["id"];
                 if (kind == K::PiTGroup && !a["pitGroups"].empty())
                     target = a["pitGroups"][0]["ref"];
                 if ((kind == K::PiTView || kind == K::Mapping) && !a["views"].empty())
                     target = a["views"][0]["volume"];
                 if (!target.empty()) s.removeBefore(kind, target, {}, at.request + 1);
             },
-            false, kind, true};
+            false, true};
 }
 
-const std::vector<Fault>& Faults() {
-    static const std::vector<Fault> faults = {
-        {"provider down",
-         [](sim::TestServer& s, const At& at) {
-             s.addFault(sim::FaultKind::Close, -1, {}, at.request);
-         }},
-        {"hang", [](sim::TestServer& s,
-                    const At& at) { s.hang(std::chrono::milliseconds(20), 1, {}, at.request); }},
-        {"HTTP 401", [](sim::TestServer& s, const At& at) { s.failHttp(401, 1, {}, at.request); }},
-        {"HTTP 500", [](sim::TestServer& s, const At& at) { s.failHttp(500, 1, {}, at.request); }},
-        {"malformed XML",
-         [](sim::TestServer& s, const At& at) {
-             s.addFault(sim::FaultKind::MalformedXml, 1, {}, at.request);
-         }},
-        {"truncated",
-         [](sim::TestServer& s, const At& at) {
-             s.addFault(sim::FaultKind::Truncated, 1, {}, at.request);
-         }},
-        {"job ends Exception",
-         [](sim::TestServer& s, const At& at) {
-             s.setJobMode(at.jobMethod, true);
-             s.failNextJobs(1, 10);
-         },
-         true},
-        {"job ends Terminated",
-         [](sim::TestServer& s, const At& at) {
-             s.setJobMode(at.jobMethod, true);
-             s.failNextJobs(1, 8);
-         },
-         true},
-        {"job stuck past the watch",
-         [](sim::TestServer& s, const At& at) {
-             s.setJobMode(at.jobMethod, true);
-             s.provider().holdNextJobs(1, kStuckRequests);
-         },
-         true},
-        Removal("source volume removed", K::Volume),
-        Removal("PiT removed", K::PiT),
-        Removal("PiT group removed", K::PiTGroup),
-        Removal("PiT view removed", K::PiTView),
-        Removal("mapping removed", K::Mapping),
-    };
-    return faults;
-}
+// clang-format off
+const std::vector<Fault> kFaults = {
+    {"provider down", [](sim::TestServer& s, const At& at) { s.addFault(sim::FaultKind::Close, -1, {}, at.request); }},
+    {"hang", [](sim::TestServer& s, const At& at) { s.hang(std::chrono::milliseconds(20), 1, {}, at.request); }},
+    {"HTTP 401", [](sim::TestServer& s, const At& at) { s.failHttp(401, 1, {}, at.request); }},
+    {"HTTP 500", [](sim::TestServer& s, const At& at) { s.failHttp(500, 1, {}, at.request); }},
+    {"malformed XML", [](sim::TestServer& s, const At& at) { s.addFault(sim::FaultKind::MalformedXml, 1, {}, at.request); }},
+    {"truncated", [](sim::TestServer& s, const At& at) { s.addFault(sim::FaultKind::Truncated, 1, {}, at.request); }},
+    {"job ends Exception", [](sim::TestServer& s, const At& at) { s.setJobMode(at.jobMethod, true); s.failNextJobs(1, 10); }, true},
+    {"job ends Terminated", [](sim::TestServer& s, const At& at) { s.setJobMode(at.jobMethod, true); s.failNextJobs(1, 8); }, true},
+    {"job stuck past the watch", [](sim::TestServer& s, const At& at) { s.setJobMode(at.jobMethod, true); s.provider().holdNextJobs(1, kStuckRequests); }, true},
+    Removal("source volume removed", K::Volume),
+    Removal("PiT removed", K::PiT),
+    Removal("PiT group removed", K::PiTGroup),
+    Removal("PiT view removed", K::PiTView),
+    Removal("mapping removed", K::Mapping),
+};
+// clang-format on
 
 struct Command {
     const char* name;
@@ -124,35 +93,22 @@ struct Command {
     std::set<std::string> statuses;  // of every device afterwards
 };
 
-const std::vector<Command>& Commands() {
-    const std::vector<std::string> prepare = {"prepare", "-n", "s", "$0"},
-                                   snap = {"snap", "-n", "s"}, map = {"map", "s"};
-    static const std::vector<Command> commands = {
-        {"identify", {}, {"identify", "$0"}, {}},
-        {"prepare", {}, prepare, {"prepared", "prepare failed"}},
-        {"unprepare", {prepare}, {"unprepare", "s"}, {"unprepared", "prepared"}},
-        {"snap", {prepare}, snap, {"created", "create failed"}},
-        {"map",
-         {prepare, snap},
-         map,
-         {"reset", "mapped", "map failed", "visible", "unmapped", "clone not mapped"}},
-        {"ismapped",
-         {prepare, snap, map},
-         {"ismapped", "s"},
-         {"reset", "mapped", "map failed", "visible", "unmapped"}},
-        {"unmap",
-         {prepare, snap, map},
-         {"unmap", "s"},
-         {"unmapped", "unmap failed", "map failed", "visible", "mapped"}},
-        {"revert", {prepare, snap}, {"revert", "s"}, {"reverted", "revert failed"}},
-        {"delete",
-         {prepare, snap},
-         {"delete", "s"},
-         {"deleted", "delete failed", "unmapped", "prepare failed"}},
-        {"reconcile", {prepare, snap}, {"reconcile"}, {"created", "deleted outside"}},
-    };
-    return commands;
-}
+const std::vector<std::string> kPrepare = {"prepare", "-n", "s", "$0"}, kSnap = {"snap", "-n", "s"},
+                               kMap = {"map", "s"};
+// clang-format off
+const std::vector<Command> kCommands = {
+    {"identify", {}, {"identify", "$0"}, {}},
+    {"prepare", {}, kPrepare, {"prepared", "prepare failed"}},
+    {"unprepare", {kPrepare}, {"unprepare", "s"}, {"unprepared", "prepared"}},
+    {"snap", {kPrepare}, kSnap, {"created", "create failed"}},
+    {"map", {kPrepare, kSnap}, kMap, {"reset", "mapped", "map failed", "visible", "unmapped", "clone not mapped"}},
+    {"ismapped", {kPrepare, kSnap, kMap}, {"ismapped", "s"}, {"reset", "mapped", "map failed", "visible", "unmapped"}},
+    {"unmap", {kPrepare, kSnap, kMap}, {"unmap", "s"}, {"unmapped", "unmap failed", "map failed", "visible", "mapped"}},
+    {"revert", {kPrepare, kSnap}, {"revert", "s"}, {"reverted", "revert failed"}},
+    {"delete", {kPrepare, kSnap}, {"delete", "s"}, {"deleted", "delete failed", "unmapped", "prepare failed"}},
+    {"reconcile", {kPrepare, kSnap}, {"reconcile"}, {"created", "deleted outside"}},
+};
+// clang-format on
 
 std::vector<std::string> expand(std::vector<std::string> args, const RksnapHost& host) {
     for (std::string& a : args)
@@ -237,18 +193,16 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
     // A call that changes nothing meets each fault at its first request; removals
     // come before the first change only, the bound on the rows.
     if (requests.empty()) requests.push_back({0, ""});
-    for (const Fault& fault : Faults()) {
+    sim::TestServerOptions shortHolds;
+    shortHolds.maxHoldMs = 200;
+    for (const Fault& fault : kFaults) {
         std::vector<At> positions = fault.perJob ? jobs : requests;
         if (fault.removal) positions.resize(std::min<size_t>(positions.size(), 1));
         for (const At& at : positions) {
             const std::string row = std::string(cmd.name) + ", " + fault.name + " at request " +
                                     std::to_string(at.request) + " " + at.jobMethod;
             SCOPED_TRACE(row);
-            sim::TestServer sim(testsupport::fastJobs(), [] {
-                sim::TestServerOptions o;
-                o.maxHoldMs = 200;
-                return o;
-            }());
+            sim::TestServer sim(testsupport::fastJobs(), shortHolds);
             RksnapHost host(sim, FastHost(sim));
             const json start = objects(sim);
             for (const auto& step : cmd.before) ASSERT_EQ(host.run(expand(step, host)).exitCode, 0);
@@ -301,7 +255,7 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
 }
 
 // One test per command, so they run side by side.
-INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(Commands()),
+INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::ValuesIn(kCommands),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,15 +1,17 @@
-// rksnap's host objects and records as the plug-in meets them: the buffer
-// protocols, the array record, the host database it reads back, and records
-// written from several worker threads at once.
-#include <sqlite3.h>
+// rksnap's pieces as the plug-in meets them: the configuration file (bad input refused
+// with its line, edits that keep what the administrator wrote, passwords kept private),
+// the host objects' buffer protocols, and records written from several worker threads
+// at once.
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "Config.h"
 #include "Host.h"
-#include "rkso/RKMMSnapAPI.h"
 #include "rkso/RKPassword.h"
 #include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
@@ -17,6 +19,100 @@
 namespace {
 
 using namespace rksnap;
+
+TEST(ConfigFile, RefusesMalformedTextNamingTheLine) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::string says;
+    } rows[] = {
+        {"header without ]", "[Host\nDeviceTree = linux\n", "line 1: section header without ']'"},
+        {"key outside a section", "DeviceTree = linux\n", "line 1: key outside a section"},
+        {"no =", "[Host]\n# ok\nDeviceTree\n", "line 3: expected 'key = value'"},
+        {"empty key", "[Host]\n = linux\n", "line 2: empty key"},
+        {"empty section", "[  ]\n", "line 1: empty section name"},
+        {"NUL", std::string("[Host]\nA = b\0c\n", 14), "line 2: NUL character"},
+        {"too large", "[Host]\n" + std::string(2 << 20, '#'), "larger than"},
+    };
+    testsupport::TempDir dir;
+    for (const Row& row : rows) {
+        Config c;
+        std::string error;
+        EXPECT_FALSE(c.load(dir.write("c.conf", row.text, 0600), true, &error)) << row.name;
+        EXPECT_NE(error.find(row.says), std::string::npos) << row.name << ": " << error;
+    }
+}
+
+TEST(ConfigFile, EditsKeepCommentsAndOrderAndWriteAPrivateFile) {
+    testsupport::TempDir dir;
+    const std::string path =
+        dir.write("etc/rksnap.conf",
+                  "# site settings\n[Host]\nDeviceTree = simulation  ; fabric\n\n"
+                  "[Talon]\n# tuning\nLSI_OEM_NAMESPACE = \"root/x\"\n",
+                  0600);
+    Config c;
+    std::string error;
+    ASSERT_TRUE(c.load(path, true, &error)) << error;
+    EXPECT_EQ(c.get("Talon", "LSI_OEM_NAMESPACE"), "root/x");
+    ArrayEntry a;
+    a.name = "es1";
+    a.arrayId = "600A0980006CE2B2000000005A1B2C3D";
+    a.address = "10.0.0.5";
+    a.user = "admin";
+    a.password = "rkpw1:abc";
+    c.putArray(a);
+    a.name = "es2";
+    a.arrayId = "600A0980006CE2B2000000005A1B2C3E";
+    a.https = false;
+    c.putArray(a);
+    ASSERT_TRUE(c.removeArray("es1"));
+    c.set("Host", "ControlHostId", "7");
+    ASSERT_TRUE(c.save(&error)) << error;
+
+    Config again;
+    ASSERT_TRUE(again.load(path, true, &error)) << error;
+    EXPECT_EQ(again.text(), c.text());
+    for (const char* kept : {"# site settings", "; fabric", "# tuning"})
+        EXPECT_NE(again.text().find(kept), std::string::npos) << kept;
+    EXPECT_LT(again.text().find("ControlHostId"), again.text().find("[Talon]"));
+    ArrayEntry found;
+    EXPECT_FALSE(again.findArray("es1", &found));
+    ASSERT_TRUE(again.findArray("600A0980006CE2B2000000005A1B2C3E", &found));
+    EXPECT_EQ(found.name, "es2");
+    EXPECT_EQ(found.effectivePort(), 5988);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Nothing but the file itself is left in its folder.
+    auto entries = std::filesystem::directory_iterator(dir.file("etc"));
+    EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
+}
+
+TEST(ConfigFile, OthersMayNotReadPasswords) {
+    struct Row {
+        const char* name;
+        std::string text;
+        unsigned mode;
+        bool loads;
+    } rows[] = {
+        {"password, private", "[Array a]\nPassword = rkpw1:x\n", 0600, true},
+        {"password, readable by others", "[Array a]\nPassword = rkpw1:x\n", 0644, false},
+        {"array password, group-writable", "[Array a]\nArrayPassword = rkpw1:x\n", 0620, false},
+        {"no password, readable by others", "[Host]\nDeviceTree = linux\n", 0644, true},
+        {"empty password, readable by others", "[Array a]\nPassword =\n", 0644, true},
+    };
+    testsupport::TempDir dir;
+    for (const Row& row : rows) {
+        const std::string path = dir.write("c.conf", row.text, row.mode);
+        chmod(path.c_str(), row.mode);
+        Config c;
+        std::string error;
+        EXPECT_EQ(c.load(path, true, &error), row.loads) << row.name << ": " << error;
+        if (!row.loads) {
+            EXPECT_NE(error.find("chmod 600"), std::string::npos) << row.name;
+        }
+    }
+}
 
 const char* const kEs1 = "600A0980006CE2B2000000005A1B2C3D";
 const char* const kEs2 = "600A0980006CE2B2000000005A1B2C3E";
@@ -26,19 +122,17 @@ struct HostFixture {
     testsupport::TempDir dir;
     Config config;
     std::string keyFile = dir.file("rksnap.key");
-    HostFixture(const std::string& password = "s3cret") {
+    HostFixture() {
         std::string error, encrypted;
         EXPECT_TRUE(RKPassword::createKeyFile(keyFile, &error)) << error;
-        RKPassword(keyFile).encrypt(password.c_str(), encrypted);
-        dir.write(
-            "rksnap.conf",
-            "[Array es1]\nArrayId = 600A0980006CE2B2000000005A1B2C3D\nAddress = 10.0.0.5\n"
-            "Port = 0\nHttps = 1\nUser = admin\nPassword = " +
-                encrypted +
-                "\n[Array es2]\nArrayId = "
-                "600A0980006CE2B2000000005A1B2C3E\nAddress = h2\nPort = 6000\nHttps = 0\nUser = u\n"
-                "Password = rkpw1:not-a-password\n",
-            0600);
+        RKPassword(keyFile).encrypt("s3cret", encrypted);
+        dir.write("rksnap.conf",
+                  "[Array es1]\nArrayId = " + std::string(kEs1) +
+                      "\nAddress = 10.0.0.5\nPort = 0\nHttps = 1\nUser = admin\nPassword = " +
+                      encrypted + "\n[Array es2]\nArrayId = " + kEs2 +
+                      "\nAddress = h2\nPort = 6000\nHttps = 0\nUser = u\n"
+                      "Password = rkpw1:not-a-password\n",
+                  0600);
         EXPECT_TRUE(config.load(dir.file("rksnap.conf"), true, &error)) << error;
     }
     CallContext call() {
@@ -84,73 +178,6 @@ TEST(HostDevice, BufferTextsFitOrFailButAreNeverCut) {
     EXPECT_EQ(dev.getMetaData(102, buf, &len), 1) << "absent metadata is a failure";
     EXPECT_EQ(dev.setMetaData(1, std::string(4097, 'a').c_str()), 1)
         << "longer than a host metadata buffer";
-}
-
-TEST(HostDevice, ArrayRecordComesFromTheSelectedConfiguredArray) {
-    struct Row {
-        const char* name;
-        const char* select;  // null: none
-        int selectRc;
-        int infoRc;
-        std::vector<std::string> infoHas;
-        std::string problem;
-    } rows[] = {
-        // clang-format off
-        {"configured, by id", kEs1, 0, 0, {"arrayId:" + std::string(kEs1), "hostName:10.0.0.5",
-         "hostPassword:s3cret,", "engineId:54"}, ""},
-        {"not configured", "600A0980006CE2B2000000005A1B2C3F", 1, 1, {}, "which is not configured"},
-        {"undecryptable password", kEs2, 0, 1, {}, "cannot decrypt the password of array 'es2'"},
-        {"from the identifier", nullptr, 0, 0, {"hostUserName:admin"}, ""},
-        // clang-format on
-    };
-    for (const Row& row : rows) {
-        HostFixture f;
-        CallContext call = f.call();
-        DeviceRecord rec;
-        rec.device = "/dev/sdb";
-        if (!row.select) rec.uniqueId = std::string(kEs1) + "*7*x";
-        HostDevice dev(call, rec);
-        if (row.select) {
-            EXPECT_EQ(dev.setArrayName(row.select), row.selectRc) << row.name;
-        }
-        char buf[4096] = {};
-        short len = sizeof buf;
-        EXPECT_EQ(dev.getArrayInfo(buf, &len), row.infoRc) << row.name;
-        for (const std::string& item : row.infoHas)
-            EXPECT_NE(std::string(buf).find(item), std::string::npos) << row.name << ": " << buf;
-        if (!row.problem.empty()) {
-            EXPECT_NE(dev.arrayProblem().find(row.problem), std::string::npos)
-                << row.name << ": " << dev.arrayProblem();
-        }
-        EXPECT_EQ(dev.arrayProblem().find("s3cret"), std::string::npos) << row.name;
-    }
-}
-
-TEST(HostDevice, SnapConfigurationFollowsTheArrayAndTheCall) {
-    struct Row {
-        const char* array;
-        bool cg;
-        const char* key;
-        int want;
-    } rows[] = {
-        {kEs1, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 5989},
-        {kEs1, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 1},
-        {kEs2, false, "SMCONFIG_NAME_SMIS_SERVER_PORT", 6000},
-        {kEs2, false, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", 0},
-        {kEs2, true, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 1},
-        {kEs2, false, "SMCONFIG_NAME_USE_CONSISTENCY_GROUP", 0},
-        {kEs2, false, "SMCONFIG_NAME_UNKNOWN", -7},
-    };
-    HostFixture f;
-    for (const Row& row : rows) {
-        CallContext call = f.call();
-        call.consistencyGroup = row.cg;
-        HostDevice dev(call, DeviceRecord());
-        ASSERT_EQ(dev.setArrayName(row.array), 0);
-        int value = -7;  // the caller's default stays for an absent key
-        dev.getConfigInt(row.key, &value);
-        EXPECT_EQ(value, row.want) << row.key << " on " << row.array;
-    }
 }
 
 TEST(HostUtil, GrowAndRetryAnswersTheSizeNeeded) {
@@ -202,66 +229,6 @@ SnapRecord newSnap(Records& r, const std::string& name, int devices) {
     std::string error;
     EXPECT_TRUE(r.createSnap(s, &error)) << error;
     return s;
-}
-
-int activeRows(int controlHost) {
-    SMVolSnapInfo q;
-    q.setSnapShotEngineId(54);
-    q.setRetrieveValidFlags(0x1800);
-    SMControlHostInfo h;
-    h.setControlHostId(controlHost);
-    q.addControlHost(h);
-    if (!RKMMSnapAPI(2).getVolumeSnaps(q)) return q.getErrorCode() == 60320 ? 0 : -1;
-    return static_cast<int>(std::distance(q.metaDataListBegin(), q.metaDataListEnd()));
-}
-
-TEST(Records, ThePlugInReadsBackWhatIsLiveForItsControlHost) {
-    RecordsFixture f;
-    Records r;
-    std::string error;
-    ASSERT_TRUE(r.open(f.state, 7, nullptr, &error)) << error;
-    SnapRecord s = newSnap(r, "a", 2);
-    EXPECT_EQ(activeRows(7), 0) << "a prepared device without identifier is no row";
-    for (DeviceRecord& d : s.devices) {
-        d.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*x*y*z*p*null*null*PIT" +
-                     std::to_string(d.position) + "*null";
-        ASSERT_TRUE(r.saveDevice(d));
-    }
-    EXPECT_EQ(activeRows(7), 2);
-    EXPECT_EQ(activeRows(8), 0) << "another control host's rows";
-    s.devices[0].uniqueId.clear();  // unprepared
-    ASSERT_TRUE(r.saveDevice(s.devices[0]));
-    EXPECT_EQ(activeRows(7), 1);
-    ASSERT_TRUE(r.markDeleted(s.id, "deleted"));
-    EXPECT_EQ(activeRows(7), 0);
-    SnapRecord kept;
-    ASSERT_TRUE(r.findSnap("a", true, &kept)) << "a deleted snapshot stays in the history";
-    EXPECT_EQ(kept.deleteOutcome, "deleted");
-    EXPECT_FALSE(r.findSnap("a", false, &kept));
-    newSnap(r, "a", 1);  // the name is free again
-    SnapRecord twice;
-    twice.name = "a";
-    twice.engine = "pit";
-    EXPECT_FALSE(r.createSnap(twice, &error));
-    EXPECT_NE(error.find("exists already"), std::string::npos) << error;
-}
-
-TEST(Records, ANewerSchemaIsRefusedAndLeftAlone) {
-    RecordsFixture f;
-    std::string error;
-    {
-        Records r;
-        ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Records::databasePath(f.state).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 99 WHERE component = 'rksnap'",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    Records r;
-    EXPECT_FALSE(r.open(f.state, 1, nullptr, &error));
-    EXPECT_NE(error.find("newer"), std::string::npos) << error;
 }
 
 TEST(Records, WorkerThreadsWriteTheirOwnDevicesWithoutLosingAny) {

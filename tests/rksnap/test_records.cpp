@@ -227,24 +227,19 @@ TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
     const std::string secretFile = host.dir().write("secret", "Sec-Kd82vL\n", 0600);
     const std::string wrongFile = host.dir().write("wrong", "Wrong-u3\n", 0600);
     std::string outputs;
-    auto run = [&](std::vector<std::string> args) {
+    // clang-format off
+    const std::vector<std::vector<std::string>> commands = {
+        {"array", "set-password", "sim1", "--array-password", "--password-file", secretFile},
+        {"array", "list"}, {"identify", host.device(0)}, {"snap", "-n", "s1", host.device(0)}, {"map", "s1"},
+        {"show", "s1"}, {"delete", "s1"}, {"array", "set-password", "sim1", "--password-file", wrongFile},
+        {"snap", "-n", "s2", host.device(0)}, {"list", "--all"}};
+    // clang-format on
+    for (std::vector<std::string> args : commands)
         for (bool asJson : {false, true}) {
-            std::vector<std::string> a = args;
-            if (asJson) a.insert(a.begin(), "--json");
-            RksnapResult r = host.run(a);
+            if (asJson) args.insert(args.begin(), "--json");
+            const RksnapResult r = host.run(args);
             outputs += r.out + r.err;
         }
-    };
-    run({"array", "set-password", "sim1", "--array-password", "--password-file", secretFile});
-    run({"array", "list"});
-    run({"identify", host.device(0)});
-    run({"snap", "-n", "s1", host.device(0)});
-    run({"map", "s1"});
-    run({"show", "s1"});
-    run({"delete", "s1"});
-    run({"array", "set-password", "sim1", "--password-file", wrongFile});
-    run({"snap", "-n", "s2", host.device(0)});
-    run({"list", "--all"});
     std::vector<std::string> files;
     for (const auto& e : std::filesystem::recursive_directory_iterator(host.dir().path()))
         if (e.is_regular_file()) files.push_back(e.path().string());
@@ -254,9 +249,8 @@ TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
         for (const std::string& f : files) {
             if (f == secretFile || f == wrongFile || f == host.dir().file("pw"))
                 continue;  // our own input
-            std::ifstream in(f, std::ios::binary);
             std::stringstream text;
-            text << in.rdbuf();
+            text << std::ifstream(f, std::ios::binary).rdbuf();
             EXPECT_EQ(text.str().find(secret), std::string::npos) << secret << " in " << f;
         }
     }

@@ -36,69 +36,34 @@ class ChildProcess {
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-        if (rc != 0) {
-            m_pid = -1;
-            throw std::runtime_error("cannot start " + program);
-        }
+        m_fd[0] = out[0];
+        m_fd[1] = err[0];
+        if (rc != 0) throw std::runtime_error("cannot start " + program);
     }
     ~ChildProcess() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_out);
-        ::close(m_err);
+        if (m_pid > 0) kill(m_pid, SIGKILL), waitpid(m_pid, nullptr, 0);
+        ::close(m_fd[0]);
+        ::close(m_fd[1]);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // The next stdout line, or "" at end of output or after the timeout.
     std::string readLine(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        return readLineFrom(m_out, m_buffer, timeout);
+        return readLineFrom(0, timeout);
     }
     // The same from stderr (what is read stays out of drain(true)).
     std::string readErrLine(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        return readLineFrom(m_err, m_errBuffer, timeout);
+        return readLineFrom(1, timeout);
     }
-
-  private:
-    std::string readLineFrom(int fd, std::string& buffer, std::chrono::seconds timeout) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            auto nl = buffer.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = buffer.substr(0, nl);
-                buffer.erase(0, nl + 1);
-                return line;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-            if (left <= 0) return "";
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left)) <= 0) return "";
-            char buf[4096];
-            ssize_t n = ::read(fd, buf, sizeof(buf));
-            if (n <= 0) return "";
-            buffer.append(buf, static_cast<size_t>(n));
-        }
-    }
-
-  public:
     // Everything left on stdout (or stderr) until the child closes it.
     std::string drain(bool fromStderr = false) {
-        std::string& buffer = fromStderr ? m_errBuffer : m_buffer;
-        std::string all = buffer;
-        buffer.clear();
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fromStderr ? m_err : m_out, buf, sizeof(buf))) > 0)
-            all.append(buf, static_cast<size_t>(n));
+        std::string all;
+        all.swap(m_buffer[fromStderr]);
+        while (readSome(fromStderr, all)) {
+        }
         return all;
     }
-
     // Exit code, or 128 + signal.
     int wait() {
         int status = 0;
@@ -106,18 +71,37 @@ class ChildProcess {
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    int terminate() {
-        kill(m_pid, SIGTERM);
-        return wait();
-    }
+    int terminate() { return kill(m_pid, SIGTERM), wait(); }
     pid_t pid() const { return m_pid; }
 
   private:
+    bool readSome(int i, std::string& into) {
+        char buf[4096];
+        const ssize_t n = ::read(m_fd[i], buf, sizeof(buf));
+        if (n > 0) into.append(buf, static_cast<size_t>(n));
+        return n > 0;
+    }
+    std::string readLineFrom(int i, std::chrono::seconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto nl = m_buffer[i].find('\n');
+            if (nl != std::string::npos) {
+                std::string line = m_buffer[i].substr(0, nl);
+                m_buffer[i].erase(0, nl + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{m_fd[i], POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0 ||
+                !readSome(i, m_buffer[i]))
+                return "";
+        }
+    }
+
     pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_buffer;
-    std::string m_errBuffer;
+    int m_fd[2] = {-1, -1};  // stdout, stderr
+    std::string m_buffer[2];
 };
 
 }  // namespace testsupport

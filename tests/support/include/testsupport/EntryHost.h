@@ -85,8 +85,6 @@ class EntryHost {
                           : "")) {
         util.setEngineId(static_cast<short>(options.engineId));
     }
-    EntryHost(const EntryHost&) = delete;
-    EntryHost& operator=(const EntryHost&) = delete;
     ~EntryHost() {
         for (auto& [label, device] : m_devices) SimJournal::add(*device);
     }

@@ -23,10 +23,7 @@ namespace testsupport {
 // The host database (no rows) unless the test asks for local mode.
 struct LocalMode {
     explicit LocalMode(bool on) {
-        if (on)
-            setenv("SNAPTEST_LOCAL_MODE", "1", 1);
-        else
-            unsetenv("SNAPTEST_LOCAL_MODE");
+        on ? setenv("SNAPTEST_LOCAL_MODE", "1", 1) : unsetenv("SNAPTEST_LOCAL_MODE");
     }
     ~LocalMode() { unsetenv("SNAPTEST_LOCAL_MODE"); }
 };

@@ -60,47 +60,34 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     bool logContains(const std::string& needle) const;
 
     // --- RKSO::SnapInfo ---
+    // clang-format off
     int getSnapName(char* b, short* l) override { return give("getSnapName", m_snapName, b, l); }
     int getArrayInfo(char* b, short* l) override { return give("getArrayInfo", m_arrayInfo, b, l); }
     int getHostId(char* b, short* l) override { return give("getHostId", m_hostId, b, l); }
-    int getDevicePath(char* b, short* l) override {
-        return give("getDevicePath", m_devicePath, b, l);
-    }
-    int getSnapDevicePath(char* b, short* l) override {
-        return give("getSnapDevicePath", m_snapDevicePath, b, l);
-    }
+    int getDevicePath(char* b, short* l) override { return give("getDevicePath", m_devicePath, b, l); }
+    int getSnapDevicePath(char* b, short* l) override { return give("getSnapDevicePath", m_snapDevicePath, b, l); }
     int setArrayName(const char* arrayId) override;
     void setSnapFlag(int flag) override;
     int getSnapFlags() override { return answer("getSnapFlags", m_snapFlags); }
     RKSO::SnapStatus getStatus() override { return answer("getStatus", m_status); }
     void setStatus(RKSO::SnapStatus s) override { store("setStatus", m_status, s); }
-    void setSnapDevicePath(const char* p) override {
-        store("setSnapDevicePath", m_snapDevicePath, std::string(p ? p : ""));
-    }
+    void setSnapDevicePath(const char* p) override { store("setSnapDevicePath", m_snapDevicePath, std::string(p ? p : "")); }
     int getMetaData(int id, char* buf, short* len) override;
     int setMetaData(int id, const char* v) override { return putMetaData("setMetaData", id, v); }
     void setErrorInfo(int code, const char* msg) override;
     void getErrorInfo(int* code, char* msg, short* len) override;
     void logMessage(int level, const char* msg) override;
-    void logFormat(int level, const char* tag, const char* fmt, ...) override
-        __attribute__((format(printf, 4, 5)));
+    void logFormat(int level, const char* tag, const char* fmt, ...) override __attribute__((format(printf, 4, 5)));
     short getSnapEngineId() override { return answer("getSnapEngineId", m_engineId); }
     void getConfigInt(const char* key, int* value) override;
     void getConfigString(const char* key, char* buf, int* len) override;
-    int setMetaDataValue(int id, const char* v) override {
-        return putMetaData("setMetaDataValue", id, v);
-    }
+    int setMetaDataValue(int id, const char* v) override { return putMetaData("setMetaDataValue", id, v); }
     void getIntValue(int number, int* value) override;
     int getControlHostId() override { return answer("getControlHostId", m_controlHostId); }
-    void getSourceDeviceName(std::string& name) override {
-        name = answer("getSourceDeviceName", m_sourceDeviceName);
-    }
-    bool getMetaDataValue(int id, std::string& value) override {
-        return find("getMetaDataValue", m_metaData, id, value);
-    }
-    bool getConfigValue(const std::string& key, std::string& value) override {
-        return find("getConfigValue", m_config, key, value);
-    }
+    void getSourceDeviceName(std::string& name) override { name = answer("getSourceDeviceName", m_sourceDeviceName); }
+    bool getMetaDataValue(int id, std::string& value) override { return find("getMetaDataValue", m_metaData, id, value); }
+    bool getConfigValue(const std::string& key, std::string& value) override { return find("getConfigValue", m_config, key, value); }
+    // clang-format on
 
   private:
     using Lock = std::lock_guard<std::mutex>;

@@ -3,8 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -58,20 +57,11 @@ class RksnapHost {
         m_passwordFile = m_dir.write(
             "pw", (setup.providerPassword.empty() ? sim.password() : setup.providerPassword) + "\n",
             0600);
-        std::vector<std::string> add = {
-            "array",
-            "add",
-            "sim1",
-            "--address",
-            "127.0.0.1",
-            "--port",
-            std::to_string(setup.httpsPort ? setup.httpsPort : sim.httpsPort()),
-            "--array-id",
-            arrayId(),
-            "--user",
-            sim.user(),
-            "--password-file",
-            m_passwordFile};
+        // clang-format off
+        std::vector<std::string> add = {"array", "add", "sim1", "--address", "127.0.0.1", "--port",
+            std::to_string(setup.httpsPort ? setup.httpsPort : sim.httpsPort()), "--array-id", arrayId(),
+            "--user", sim.user(), "--password-file", m_passwordFile};
+        // clang-format on
         add.insert(add.end(), setup.addArgs.begin(), setup.addArgs.end());
         RksnapResult r = run(add);
         EXPECT_EQ(r.exitCode, 0) << r.err;

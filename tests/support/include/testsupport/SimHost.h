@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -50,10 +49,6 @@ class SimHost {
         for (const std::string& name : devices())
             if (name.find(lower) != std::string::npos) return name;
         return std::string();
-    }
-    void rescan() const {
-        CUxError error;
-        EXPECT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
     }
 
   private:
