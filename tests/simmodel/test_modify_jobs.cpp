@@ -143,6 +143,7 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
         {"delete a missing volume", del(gone), cim::CIM_ERR_NOT_FOUND},
         {"delete an association", del(link), cim::CIM_ERR_NOT_SUPPORTED},
         {"delete of an unknown class", del(unknownPath), cim::CIM_ERR_INVALID_CLASS},
+        {"delete a running job", del(p.startJob(3600 * 1000)), cim::CIM_ERR_FAILED},
         // clang-format on
     };
     const json before = p.currentState().toJson();
@@ -168,34 +169,6 @@ TEST(SimModify, StalePasswordBlocksViewChangesUntilTheSecretIsFixed) {
     EXPECT_EQ(prop(fetch(p, view), "ElementName"), "mapped1");
 }
 
-TEST(SimJobs, AdvanceOnTheClockAndApplyTheirEffectOnlyOnSuccess) {
-    ManualClock clock;
-    sim::Provider p(sim::Config::defaults(), clock.clock());
-    auto firstLabel = [&] {
-        return prop(ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances.at(0),
-                    "ElementName");
-    };
-    p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "renamed_by_job"; });
-    const CIMObjectPath job = first(p, "CIM_ConcreteJob");
-    EXPECT_EQ(prop(fetch(p, job), "JobState"), "4");
-    clock.advance(500);
-    EXPECT_EQ(prop(fetch(p, job), "PercentComplete"), "50");
-    clock.advance(499);
-    EXPECT_EQ(firstLabel(), "ora_data1");
-    clock.advance(1);
-    EXPECT_EQ(firstLabel(), "renamed_by_job");
-    auto done = fetch(p, job);
-    EXPECT_EQ(prop(done, "JobState"), "7");
-    EXPECT_EQ(prop(done, "PercentComplete"), "100");
-    EXPECT_EQ(prop(done, "Status"), "OK");
-    // Kept readable for the retention time, then gone.
-    clock.advance(299000);
-    EXPECT_FALSE(p.handle(getInstance(job)).isError());
-    clock.advance(1000);
-    EXPECT_EQ(code(p, getInstance(job)), cim::CIM_ERR_NOT_FOUND);
-    EXPECT_TRUE(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.empty());
-}
-
 TEST(SimJobs, InjectedFailuresEndInTheirStateAndLeaveTheArrayAlone) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
@@ -219,31 +192,6 @@ TEST(SimJobs, InjectedFailuresEndInTheirStateAndLeaveTheArrayAlone) {
     EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
     EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
     EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
-}
-
-TEST(SimJobs, VanishingJobsAndDeletion) {
-    ManualClock clock;
-    sim::Provider p(sim::Config::defaults(), clock.clock());
-    p.setJobsVanish(true);
-    CIMObjectPath job = p.startJob(100);
-    EXPECT_EQ(prop(fetch(p, job), "JobState"), "4");
-    clock.advance(100);
-    EXPECT_EQ(code(p, getInstance(job)), cim::CIM_ERR_NOT_FOUND);
-
-    p.setJobsVanish(false);
-    CIMObjectPath kept = p.startJob(100);
-    auto del = op(cim::xml::kDeleteInstance);
-    del.instanceName = kept;
-    EXPECT_EQ(code(p, del), cim::CIM_ERR_FAILED);  // still running
-    clock.advance(100);
-    ok(p, del);
-    EXPECT_EQ(code(p, getInstance(kept)), cim::CIM_ERR_NOT_FOUND);
-
-    json j = sim::Config::defaults().toJson();
-    j["jobs"]["vanish"] = true;
-    sim::Provider q(sim::Config::fromJson(j), clock.clock());
-    CIMObjectPath qj = q.startJob(0);
-    EXPECT_EQ(code(q, getInstance(qj)), cim::CIM_ERR_NOT_FOUND);
 }
 
 // Reset brings back the configured array: secret, no jobs, the objects as loaded. A
