@@ -133,9 +133,10 @@ Args takeGroup(const char* name) {
         return Params{param("SyncType", u16(7)), param("SourceGroup", cg(s, name))};
     };
 }
-Args modifyPiT(unsigned op, size_t pit) {
+// The `pit`th PiT (or CG PiT) as the array lists them.
+Args modifyPiT(unsigned op, size_t pit, const char* cls = "_PiT") {
     return [=](SimArray& s) {
-        auto pits = s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_PiT");
+        auto pits = s.client().enumerateInstanceNames(s.ns(), s.prefix() + cls);
         return modify(op, defineState(s, pits.at(pit)));
     };
 }
@@ -289,6 +290,7 @@ const std::vector<Row>& rows() {
         {"unknown consistency group", kRS, "CreateSynchronizationAspect", with(fixed({param("SyncType", u16(7))}), "SourceGroup", [](SimArray& s) { return CIMValue(rekeyed(s.named("CIM_ReplicationGroup", "cg1"), "InstanceID", "nowhere")); }), 640010},
         {"deleting a newer PiT", kRS, "ModifySettingsDefineState", modifyPiT(4, 1), 4},
         {"deleting a viewed PiT", kRS, "ModifySettingsDefineState", modifyPiT(4, 0), 4},
+        {"deleting a newer CG PiT", kRS, "ModifySettingsDefineState", modifyPiT(4, 2, "_ConsistencyGroupPiT"), 4},
         {"a view while the base is off its preferred owner", kRS, "ModifySettingsDefineState", modifyPiT(5, 34), 4},
         {"re-pointing a view of another base", kRS, "ModifySettingsDefineState", with(modifyPiT(5, 2), "TargetElement", [](SimArray& s) { return CIMValue(syncOf(s, "ora_data1_V1", s.prefix() + "_PiTViewSynchronized")); }), 5},
         {"unresolved SettingsState", kRS, "ModifySettingsDefineState", [](SimArray& s) {
@@ -470,96 +472,6 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
     std::remove(path.c_str());
 }
 
-TEST(PiTMethods, JobsCarryTheirOutputsAndApplyTheirEffectOnlyOnSuccess) {
-    SimArray s(simtest::richArray([](json& j) { j["rules"] = {{"maxPiTGroupsPerVolume", 1}}; }));
-    for (const char* m :
-         {"CreatePiTGroup", "CreateSynchronizationAspect", "ModifySettingsDefineState"})
-        s.server().setJobMode(m, true);
-    s.server().setJobMode("ModifySettingsDefineState:4", false);  // "Method:Operation" wins
-    auto newGroup = [&](const char* label) {
-        return s.call(kRS, "CreatePiTGroup", pitGroup("small_lun", label, kGiB)(s));
-    };
-
-    // A group made by a job appears when it completes; meanwhile it counts.
-    auto made = newGroup("small_lun_SMIS_PG");
-    ASSERT_EQ(made.rc, 4096u);
-    EXPECT_EQ(s.jobState(made), 4);
-    EXPECT_TRUE(s.named(s.prefix() + "_PiTGroup", "small_lun_SMIS_PG").getClassName().isNull());
-    EXPECT_EQ(newGroup("small_lun_2").rc, 4u) << "the running job's group was not counted";
-    s.finishJobs();
-    EXPECT_EQ(s.jobState(made), 7);
-    EXPECT_FALSE(s.named(s.prefix() + "_PiTGroup", "small_lun_SMIS_PG").getClassName().isNull());
-
-    // A PiT comes at once with its output; a failed job takes it back.
-    s.server().failNextJobs(1, 10);
-    const json before = s.state();
-    auto failed = s.call(kRS, "CreateSynchronizationAspect", take("small_lun")(s));
-    ASSERT_EQ(failed.rc, 4096u);
-    const CIMObjectPath pit = testsupport::settingData(failed.path("SettingsState"));
-    EXPECT_EQ(s.property(pit, "ElementName"), pit.findKeyBinding("InstanceID")->getValue());
-    s.finishJobs();
-    EXPECT_EQ(s.jobState(failed), 10);
-    EXPECT_TRUE(s.unchanged(before));
-
-    // A view by job: the answer names it, the array shows it once the job is done.
-    auto kept = s.call(kRS, "CreateSynchronizationAspect", take("small_lun")(s));
-    s.finishJobs();
-    const CIMObjectPath sds = kept.path("SettingsState");
-    auto view = s.call(kRS, "ModifySettingsDefineState", modify(5, sds));
-    ASSERT_EQ(view.rc, 4096u);
-    const CIMObjectPath w = view.path("TargetElement");
-    EXPECT_THROW(s.instance(w), cim::CIMException);
-    EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modify(4, sds)).rc, 4u)
-        << "a PiT whose view is on its way was deleted";
-    s.finishJobs();
-    EXPECT_EQ(s.property(w, "Access"), "3");
-
-    // Restoring: Running with rising progress, held for the next requests, then done.
-    s.server().provider().holdNextJobs(1, 2);
-    auto restore = s.call(kRS, "ModifySettingsDefineState", modify(32768, sds));
-    ASSERT_EQ(restore.rc, 4096u);
-    s.clock().advance(s.provider().config().jobs.durationMs / 2);
-    const int half = std::stoi(s.property(restore.path("Job"), "PercentComplete"));
-    EXPECT_GT(half, 0);
-    EXPECT_LT(half, 100);
-    s.finishJobs();
-    EXPECT_EQ(s.jobState(restore), 4) << "held for the second request";
-    EXPECT_EQ(s.jobState(restore), 7);
-    EXPECT_EQ(s.property(restore.path("Job"), "PercentComplete"), "100");
-}
-
-TEST(PiTMethods, EqualKeysKeepTheirListedOrder) {
-    // Configured out of order, with equal sequence numbers and times.
-    SimArray s(simtest::richArray([](json& j) {
-        auto& a = j["arrays"][0];
-        const std::string g = sim::makeRef("test:eq");
-        a["pitGroups"].push_back(
-            {{"label", "eq_PG"}, {"baseVolume", "small_lun"}, {"ref", g}, {"nextSequence", 20}});
-        for (int seq : {11, 10, 10}) a["pits"].push_back({{"group", g}, {"sequence", seq}});
-        a["consistencyGroups"].push_back({{"label", "cg_eq"}, {"members", {"small_lun"}}});
-        const std::string cg = sim::makeRef(sim::Config::fromJson(j).arrays[0].id + ":cg:cg_eq");
-        for (int when : {7, 7}) a["cgPits"].push_back({{"group", cg}, {"whenMicros", when}});
-    }));
-    const CIMObjectPath group = s.named(s.prefix() + "_PiTGroup", "eq_PG");
-    auto members = s.associators(group, "CIM_OrderedMemberOfCollection", s.prefix() + "_PiT");
-    ASSERT_EQ(members.size(), 3u);
-    std::vector<std::string> order;
-    for (const auto& m : members) order.push_back(s.property(m, "SequenceNumber"));
-    EXPECT_EQ(order, (std::vector<std::string>{"11", "10", "10"}));
-    auto cgPits = s.associators(s.named("CIM_ReplicationGroup", "cg_eq"), "CIM_SettingsDefineState",
-                                s.prefix() + "_ConsistencyGroupPiT");
-    ASSERT_EQ(cgPits.size(), 2u);
-    // Of equal keys the first listed is the oldest: only it may be deleted.
-    const json before = s.state();
-    for (const auto& newer : {members[2], cgPits[1]})
-        EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modify(4, defineState(s, newer))).rc,
-                  4u);
-    EXPECT_TRUE(s.unchanged(before));
-    for (const auto& oldest : {members[1], cgPits[0]})
-        EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modify(4, defineState(s, oldest))).rc,
-                  0u);
-}
-
 TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
     SimArray s(simtest::richArray());
     s.post("/control/jobs", {{"outcome", "Exception"}, {"skip", 1}, {"count", 1}});
@@ -598,25 +510,8 @@ TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     EXPECT_EQ(s.call(kRS, "ModifyReplicaSynchronization", force).rc, 0u);
     EXPECT_THROW(s.instance(cv), cim::CIMException);
     EXPECT_EQ(s.count(s.prefix() + "_PiTView"), 1u) << "member views go, the single view stays";
-    for (const auto& l : s.fabric({"iqn.1994-05.com.example:iscsihost1"})) EXPECT_NE(l["lun"], 9);
-}
-
-TEST(MaskingMethods, LowestFreeLunAndExposingTwiceChangesNothing) {
-    SimArray s;
-    const CIMObjectPath volume = s.volume("exch_log");
-    auto shown = s.call(kCCS, "ExposePaths", expose("exch_log", "fchost1")(s));
-    ASSERT_EQ(shown.rc, 0u);
-    // fchost1 sees LUNs 1..3 and its group's 10: the lowest free one is 0.
-    auto units = s.client().references(s.ns(), volume, "CIM_ProtocolControllerForUnit");
-    ASSERT_EQ(units.size(), 1u);
-    EXPECT_EQ(units[0].getProperty(units[0].findProperty("DeviceNumber")).getValue().toString(),
-              "0");
-    // Again through the same controller, here found by its ports.
-    const json before = s.state();
-    auto again = s.call(kCCS, "ExposePaths",
-                        expose("exch_log", "fchost1", byPorts({"10:00:00:90:fa:1b:2c:3e"}))(s));
-    EXPECT_EQ(again.rc, 0u);
-    EXPECT_TRUE(s.unchanged(before));
+    for (const auto& l : s.provider().fabricLuns({"iqn.1994-05.com.example:iscsihost1"})["luns"])
+        EXPECT_NE(l["lun"], 9);
 }
 
 // Sixteen hosts take four PiTs each of one volume at once: the group's limit lets

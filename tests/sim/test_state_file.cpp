@@ -46,7 +46,7 @@ TEST(StateFile, WrittenPrivatelyWithoutCredentialsNeverThroughALink) {
     {
         SimArray s(secretive());
         s.provider().persistTo(path);
-        s.hostWrite("ora_data1");
+        s.control({{"action", "write"}, {"volume", "ora_data1"}});
         s.provider().flushState();
     }
     struct stat st {};
