@@ -196,31 +196,6 @@ TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
     EXPECT_EQ(ok(p, refs).instances.size(), 2u) << "pool allocation and the mapping";
 }
 
-// An association path as hosts build it: keys in any order, with a host; the wrong
-// class or keys that are no paths find nothing.
-TEST(SimRepository, AssociationPathsResolveByTheirEnds) {
-    sim::Provider p(sim::Config::defaults());
-    CIMObjectPath vol = volume(p, "exch_db");
-    auto pcfu =
-        ok(p,
-           getInstance(ok(p, refNames(vol, "CIM_ProtocolControllerForUnit")).instanceNames.at(0)))
-            .instances.at(0);
-    EXPECT_EQ(prop(pcfu, "DeviceNumber"), "10");
-    CIMObjectPath built(
-        "somehost", cim::CIMNamespaceName(), "CIM_ProtocolControllerForUnit",
-        {cim::CIMKeyBinding("Dependent", CIMObjectPath::parse(vol.toString())),
-         cim::CIMKeyBinding("Antecedent", CIMObjectPath::parse(prop(pcfu, "Antecedent")))});
-    EXPECT_FALSE(p.handle(getInstance(built)).isError());
-    CIMObjectPath wrong = built;
-    wrong.setClassName("CIM_AllocatedFromStoragePool");
-    EXPECT_EQ(code(p, getInstance(wrong)), cim::CIM_ERR_NOT_FOUND);
-    CIMObjectPath garbage(
-        "", kNs, "CIM_ProtocolControllerForUnit",
-        {cim::CIMKeyBinding("Dependent", "not a path", cim::CIMKeyBinding::STRING),
-         cim::CIMKeyBinding("Antecedent", "x", cim::CIMKeyBinding::STRING)});
-    EXPECT_EQ(code(p, getInstance(garbage)), cim::CIM_ERR_NOT_FOUND);
-}
-
 // The routes a host takes from the system to the secret, and from the replication
 // service to its capabilities; a host cluster leads to its members.
 TEST(SimRepository, ServicesLeadToTheSecretAndTheCapabilities) {
