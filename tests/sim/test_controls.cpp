@@ -154,14 +154,8 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
     // CG PiTs, CG views, mappings, syncs, members of the consistency group.
     const char* lists[] = {"pitGroups", "pits",       "views",    "consistencyGroups",
                            "cgPits",    "cgPitViews", "mappings", "syncs"};
-    struct Row {
-        const char* name;
-        K kind;
-        std::string target;
-        std::string gone;
-        std::vector<size_t> left;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; K kind; std::string target; std::string gone; std::vector<size_t> left; } rows[] = {
         {"base with a PiT group, CG member view, clone", K::Volume, "src1", "mv1 src1 view1", {0, 0, 1, 1, 1, 1, 1, 1, 1}},
         {"base with a legacy snapshot and a mapping", K::Volume, "SRC2", "mv2 snap1 src2", {1, 2, 2, 1, 1, 1, 1, 1, 1}},
         {"clone target", K::Volume, "clone1", "clone1", {1, 2, 3, 1, 1, 1, 2, 1, 2}},
@@ -198,12 +192,11 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
         EXPECT_EQ(counts, row.left) << row.name;
     }
 
-    struct Missing {
-        K kind;
-        const char* target;
-    } missing[] = {{K::Volume, "nope"},           {K::PiTView, "src1"},
-                   {K::Mapping, "src1"},          {K::PiT, "junk"},
-                   {K::PiTGroup, "src2_SMIS_PG"}, {K::ConsistencyGroup, "src1"}};
+    // clang-format off
+    struct Missing { K kind; const char* target; } missing[] = {
+        {K::Volume, "nope"}, {K::PiTView, "src1"}, {K::Mapping, "src1"}, {K::PiT, "junk"},
+        {K::PiTGroup, "src2_SMIS_PG"}, {K::ConsistencyGroup, "src1"}};
+    // clang-format on
     sim.reset();
     const json before = sim.state();
     for (const Missing& m : missing) {
@@ -264,10 +257,8 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
 TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
     sim::TestServer sim;
     const std::string junk(5000, 'Q');
-    struct Row {
-        const char* path;
-        std::string body;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* path; std::string body; } rows[] = {
         {"/control/faults", "{"},
         {"/control/faults", "[]"},
         {"/control/faults", R"({"kind":"boom"})"},
@@ -297,6 +288,7 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
         {"/control/jobs", R"({})"},
         {"/control/jobs", R"({"vanish":"yes"})"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         json answer;
         EXPECT_EQ(control(sim, "POST", row.path, row.body, &answer), 400) << row.body.substr(0, 60);
@@ -308,16 +300,13 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
 }
 
 TEST(SimControls, StateHidesEveryCredential) {
-    struct Row {
-        const char* name;
-        const char* arrayPassword;
-        const char* providerSecret;
-        bool current;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; const char* arrayPassword; const char* providerSecret; bool current; } rows[] = {
         {"secret up to date", "Array-Pw-1", "Array-Pw-1", true},
         {"stale secret", "Array-Pw-2", "Old-Secret-2", false},
         {"never shared", "Array-Pw-3", "", false},
     };
+    // clang-format on
     for (const Row& row : rows) {
         json j = sim::Config::defaults().toJson();
         j["password"] = "Server-Pw-0";

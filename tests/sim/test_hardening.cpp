@@ -54,11 +54,8 @@ std::string chunk(size_t n) {
 TEST(SimHardening, RequestsWithoutCredentialsAreRefusedOnTheirHead) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly());
     const std::string partial = std::string(64 * 1024, 'Q');
-    struct Row {
-        const char* name;
-        std::string request;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::string request; } rows[] = {
         {"endless chunks", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n", false) + chunk(1 << 20).substr(0, 70000)},
         {"300 MB announced", head(sim, "/cimom", "Content-Length: 314572800\r\n", false) + partial},
         {"close-delimited", head(sim, "/cimom", "", false) + partial},
@@ -88,12 +85,8 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
     sim::TestServer sim(sim::Config::defaults(), options);
     std::string chunks;
     for (int i = 0; i < 13; ++i) chunks += chunk(16 * 1024);
-    struct Row {
-        const char* name;
-        std::string request;
-        int status;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::string request; int status; } rows[] = {
         {"CIM chunks past the limit", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + chunks, 413},
         {"CIM length past the limit", head(sim, "/cimom", "Content-Length: 204800\r\n") + chunk(100), 413},
         {"CIM close-delimited past the limit", head(sim, "/cimom", "") + chunks, 413},
@@ -213,11 +206,8 @@ TEST(SimHardening, IdleWorkerThreadsEnd) {
 TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly());
     const std::string junk(500 * 1024, 'Q');
-    struct Row {
-        const char* name;
-        std::string body;
-        int status;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::string body; int status; } rows[] = {
         {"empty", "", 400},
         {"no initiators", "{}", 400},
         {"not JSON", "{\"initiators\": [" + junk, 400},
@@ -226,6 +216,7 @@ TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
         {"an initiator too long", "{\"initiators\": [\"" + junk.substr(0, 2000) + "\"]}", 400},
         {"an initiator not a text", R"({"initiators": [12]})", 400},
     };
+    // clang-format on
     for (const Row& row : rows) {
         httplib::Client c("127.0.0.1", sim.httpPort());
         auto res = c.Post("/fabric/luns", row.body, "application/json");

@@ -370,8 +370,7 @@ void setSecret(SimArray& s, const std::string& secret) {
 // Every method with a call that succeeds on the every-method array, and the edit that
 // makes it the throw-away call hosts make first (none where they make none).
 struct Method {
-    const char* service;
-    const char* method;
+    const char *service, *method;
     Args args;
     Edit throwAway;
 };
@@ -592,15 +591,8 @@ TEST(ArrayShapes, DamagedShapesForEdgeTests) {
 // Generic clients type a method's parameters from the class.
 TEST(ArrayShapes, ServicesDeclareTheirMethodsWithTypedParameters) {
     SimArray s;
-    struct Row {
-        const char* cls;
-        const char* method;
-        const char* parameter;
-        cim::CIMType type;
-        bool isArray;
-        const char* direction;
-    };
     // clang-format off
+    struct Row { const char* cls; const char* method; const char* parameter; cim::CIMType type; bool isArray; const char* direction; };
     const Row rows[] = {
         {"_ReplicationService", "CreateGroup", "Members", cim::CIMTYPE_REFERENCE, true, "IN"},
         {"_ReplicationService", "CreateGroup", "ReplicationGroup", cim::CIMTYPE_REFERENCE, false, "OUT"},

@@ -69,12 +69,8 @@ TEST(StateFile, RefusedWhenOthersMayReadItOrItIsNoPlainFile) {
     const std::string link = tempPath("refused-link.json");
     sim::Config::defaults().saveState(path);
     ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
-    struct Row {
-        const char* name;
-        std::string file;
-        mode_t mode;
-        const char* says;
-    };
+    // clang-format off
+    struct Row { const char* name; std::string file; mode_t mode; const char* says; };
     const Row rows[] = {
         {"readable by others", path, 0644, "chmod 600"},
         {"readable by the group", path, 0640, "may be read by others"},
@@ -82,6 +78,7 @@ TEST(StateFile, RefusedWhenOthersMayReadItOrItIsNoPlainFile) {
         {"a folder", ::testing::TempDir(), 0600, "not a regular file"},
         {"missing", tempPath("missing.json"), 0600, "cannot read"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         ::chmod(path.c_str(), row.mode);
         try {

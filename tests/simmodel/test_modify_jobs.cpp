@@ -104,12 +104,8 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
     };
     cim::CIMInstance wide = whole;
     wide.addProperty(cim::CIMProperty("Colour", cim::CIMValue(std::string("red"))));
-    const struct {
-        const char* name;
-        cim::xml::Request request;
-        cim::CIMStatusCode code;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; cim::xml::Request request; cim::CIMStatusCode code; } rows[] = {
         {"secret not a string", modify(with(secret, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
         {"secret with another change", modify(with(with(secret, "Secret", cim::CIMValue(std::string("leakme-123"))), "ElementName", cim::CIMValue(std::string("renamed"))),
         {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},

@@ -96,12 +96,8 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     elsewhere.setNameSpace("root/none");
     auto getClass = op(cim::xml::kGetClass);
     getClass.className = cim::CIMName("NETAPP_Nope");
-    const struct {
-        const char* name;
-        cim::xml::Request request;
-        cim::CIMStatusCode code;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; cim::xml::Request request; cim::CIMStatusCode code; } rows[] = {
         {"missing volume", getInstance(withKey(vol, "DeviceID", std::string(32, '6'))), cim::CIM_ERR_NOT_FOUND},
         {"other creation class", getInstance(withKey(vol, "CreationClassName", "NETAPP_PiTView")), cim::CIM_ERR_NOT_FOUND},
         {"a key short", getInstance(lessKeys), cim::CIM_ERR_NOT_FOUND},
@@ -146,14 +142,8 @@ TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
     const CIMObjectPath vol = volume(p, "exch_db");
     const char *kAlloc = "CIM_AllocatedFromStoragePool", *kPCFU = "CIM_ProtocolControllerForUnit";
     const std::vector<std::string> pool = {"NETAPP_StoragePool"}, none;
-    const struct {
-        const char* assoc;
-        const char* result;
-        const char* role;
-        const char* resultRole;
-        std::vector<std::string> classes;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* assoc; const char* result; const char* role; const char* resultRole; std::vector<std::string> classes; } rows[] = {
         {kAlloc, "CIM_StoragePool", "", "", pool},
         {kAlloc, "", "Dependent", "", pool},
         {kAlloc, "", "Antecedent", "", none},
