@@ -55,7 +55,6 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     }
     volume.setHost("");
     sim.log().clear();
-
     auto call = simtest::invoke(job, ns, "RequestStateChange");
     call.inParameters = {
         {"RequestedState", cim::CIMValue(cim::Uint16(4))},
@@ -74,7 +73,6 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     sim.failReturnValue(4096, 1, {"", "RequestStateChange", ""});
     ASSERT_EQ(cimStatus(*c, call), 200);
     ASSERT_EQ(cimStatus(*c, simtest::invoke(job, ns, "NoSuchMethod")), 200);
-
     auto records = sim.requests();
     ASSERT_EQ(records.size(), 3u);
     // Each parameter as "name type value", a null marked, an array's elements bracketed.
@@ -98,7 +96,6 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     EXPECT_EQ(records[1].returnValue, std::optional<uint32_t>(4096)) << "an injected value";
     EXPECT_EQ(records[2].returnValue, std::nullopt) << "an error carries none";
     EXPECT_TRUE(records[2].params.empty());
-
     json log;
     ASSERT_EQ(control(sim, "GET", "/control/log", "", &log), 200);
     const std::string text = log.dump();
@@ -115,7 +112,6 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     auto c = client(sim);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
-
     // One volume enumeration is held (a delay that only a stop ends) while another
     // and a pool enumeration are served.
     sim.delay(std::chrono::hours(1), 1, {"", "", "CIM_StorageVolume"});
@@ -128,7 +124,6 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StorageVolume")), 200);
     sim.server().stop();
     held.join();
-
     auto r = sim.requests();
     ASSERT_EQ(r.size(), 5u);
     auto overlap = [](const sim::RequestRecord& a, const sim::RequestRecord& b) {
@@ -191,7 +186,6 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
             a["consistencyGroups"].empty() ? 0 : a["consistencyGroups"][0]["members"].size());
         EXPECT_EQ(counts, row.left) << row.name;
     }
-
     // clang-format off
     struct Missing { K kind; const char* target; } missing[] = {
         {K::Volume, "nope"}, {K::PiTView, "src1"}, {K::Mapping, "src1"}, {K::PiT, "junk"},
@@ -215,7 +209,6 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     };
     auto c = client(sim);
     const size_t all = volumeCount(*c);
-
     json answer;
     ASSERT_EQ(
         control(sim, "POST", "/control/remove",
@@ -234,14 +227,12 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     EXPECT_EQ(r[1].removed, "") << "a pool enumeration does not match";
     EXPECT_EQ(r[3].removed.rfind("volume src2 (", 0), 0u) << r[3].removed;
     EXPECT_EQ(r[4].removed, "");
-
     // From the API, by method; an object already gone is reported, not thrown.
     sim.removeBefore(sim::RemovableKind::PiTView, "view1", {"", "", ""});
     sim.removeBefore(sim::RemovableKind::PiTView, "view1", {"EnumerateInstanceNames", "", ""});
     ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
     EXPECT_NE(sim.requests().back().removed.find("volume view1"), std::string::npos);
     EXPECT_NE(sim.requests().back().removed.find("nothing removed: no pitView"), std::string::npos);
-
     // At once over HTTP, and reset brings the array back.
     ASSERT_EQ(
         control(sim, "POST", "/control/remove", R"({"object":"mapping","target":"SRC1"})", &answer),

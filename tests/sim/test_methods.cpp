@@ -431,16 +431,13 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
         const Params args = row.args(s);
         const json before = s.state();
         auto call = [&](const Params& p) { return s.call(row.service, row.method, p); };
-
         setSecret(s, "stale");
         EXPECT_EQ(call(args).rc, 4u) << row.method << ": stale secret";
         setSecret(s, "arraypw");
         EXPECT_TRUE(s.unchanged(before)) << row.method << ": stale secret";
-
         s.server().failReturnValue(7777, 1, {"", row.method, ""});
         EXPECT_EQ(call(args).rc, 7777u) << row.method << ": return-value fault";
         EXPECT_TRUE(s.unchanged(before)) << row.method << ": return-value fault";
-
         s.server().setJobMode(row.method, true);
         s.server().failNextJobs(1, 10);
         auto failed = call(args);
@@ -448,14 +445,12 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
         s.finishJobs();
         EXPECT_EQ(s.jobState(failed), 10) << row.method;
         EXPECT_TRUE(s.unchanged(before)) << row.method << ": job ending in 10";
-
         if (row.throwAway) {
             Params bad = args;
             row.throwAway(bad);
             EXPECT_EQ(call(bad).rc, 5u) << row.method << ": throw-away call";
             EXPECT_TRUE(s.unchanged(before)) << row.method << ": throw-away call";
         }
-
         auto done = call(args);
         ASSERT_EQ(done.rc, 4096u) << row.method;
         s.finishJobs();
@@ -502,7 +497,6 @@ TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     EXPECT_EQ(s.call(kRS, "AddMembers", members("1A3F_2", {"ora_log"})(s)).rc, 0u);
     EXPECT_EQ(s.call(kRS, "RemoveMembers", members("1A3F_2", {"ora_log"}, true)(s)).rc, 0u);
     EXPECT_EQ(s.count("CIM_ReplicationGroup"), groups) << "the emptied group went";
-
     const CIMObjectPath cv = s.named(s.prefix() + "_ConsistencyGroupPiTView", "cg1_CV_0001");
     Params force = cgViewRemoval(s);
     force.push_back(param("Force", CIMValue(true)));
@@ -569,14 +563,12 @@ TEST(ArrayShapes, DamagedShapesForEdgeTests) {
     EXPECT_NE(s.property(secrets[1], "Secret"), "<absent>");
     s.control({{"action", "sharedSecrets"}, {"count", 0}});
     EXPECT_EQ(s.count("CIM_SharedSecret"), 0u);
-
     const CIMObjectPath pit = s.client().enumerateInstanceNames(s.ns(), s.prefix() + "_PiT")[0];
     s.control(
         {{"action", "extraDefineState"}, {"pit", pit.findKeyBinding("InstanceID")->getValue()}});
     auto states = s.client().referenceNames(s.ns(), pit, "CIM_SettingsDefineState");
     ASSERT_EQ(states.size(), 2u);
     for (const auto& sds : states) EXPECT_NO_THROW(s.instance(sds)) << sds.toString();
-
     // A failover moves the current owner only; views wait for the preferred one.
     const CIMObjectPath base = s.volume("ora_data1");
     const std::string owner = s.property(base, "CurrentManager");

@@ -99,12 +99,10 @@ TEST(RequestLog, KeepsOrderCapacityAndWakesWaiters) {
     EXPECT_EQ(records.front().operation, "Op2");
     EXPECT_EQ(records.back().seq, 5u);
     EXPECT_GT(records.back().timeMs, 0);
-
     auto json = log.toJson();
     ASSERT_EQ(json["requests"].size(), 3u);
     auto back = sim::RequestRecord::fromJson(json["requests"][2]);
     EXPECT_EQ(back.operation, "Op4");
-
     log.clear();
     EXPECT_EQ(log.size(), 0u);
     EXPECT_FALSE(log.waitForCount(1, std::chrono::milliseconds(1)));

@@ -146,7 +146,6 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     auto faults = nlohmann::json::parse(c->Get("/control/faults")->body)["faults"];
     ASSERT_EQ(faults.size(), 1u);
     EXPECT_EQ(faults[0]["kind"], "cim-error");
-
     auto res = postCim(*c, volumeNames());
     ASSERT_TRUE(res);
     EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, cim::CIM_ERR_NOT_FOUND);
@@ -158,7 +157,6 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     EXPECT_EQ(entries[0]["fault"], "cim-error");
     EXPECT_TRUE(entries[0].contains("timeMs"));
     EXPECT_TRUE(entries[0].contains("connection"));
-
     const std::pair<const char*, const char*> settings[] = {
         {"/control/latency", R"({"ms":1})"},
         {"/control/jobs", R"({"outcome":"Exception","count":2})"},
@@ -201,7 +199,6 @@ TEST(ServerStart, RefusesUnusableOptions) {
     ASSERT_GT(a.httpPort(), 0);
     EXPECT_EQ(a.httpUrl(), "http://127.0.0.1:" + std::to_string(a.httpPort()));
     EXPECT_TRUE(a.httpsUrl().empty());
-
     sim::ServerOptions noPassword = first, clash = first, halfTls = first;
     noPassword.password.clear();
     clash.httpPort = a.httpPort();

@@ -177,7 +177,6 @@ TEST(SimProvider, ResetAndStateFile) {
     sim::Provider restarted(sim::Config::loadState(path, sim::Config::defaults()));
     std::remove(path.c_str());
     EXPECT_NE(prop(fetch(restarted, first(restarted, "CIM_SharedSecret")), "Secret"), "arraypw");
-
     p.reset();
     EXPECT_EQ(prop(fetch(p, secret), "Secret"), "arraypw");
     EXPECT_TRUE(ok(p, enumNames("CIM_ConcreteJob")).instanceNames.empty());
@@ -256,7 +255,6 @@ TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     for (const auto& v : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
         EXPECT_NE(prop(v, "ElementName"), "job_effect")
             << "a stopped job must not apply its effect";
-
     CIMObjectPath other = p.startJob(1000);
     CIMObjectPath viaSuper = other;
     viaSuper.setClassName("CIM_ConcreteJob");

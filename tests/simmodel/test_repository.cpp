@@ -232,7 +232,6 @@ TEST(SimRepository, InteropListsTheArrayNamespaceAfterSkippedNames) {
     EXPECT_EQ(code(p, enumNames("CIM_Namespace", c.arrayNamespace)), cim::CIM_ERR_INVALID_CLASS);
     EXPECT_EQ(code(p, getInstance(withKey(names[0], "Name", "root/elsewhere"), "interop")),
               cim::CIM_ERR_NOT_FOUND);
-
     // A namespace written in other case is listed once.
     json j = sim::Config::defaults().toJson();
     j["namespace"] = "ROOT/cimv2";
