@@ -1,7 +1,5 @@
-// Every method of the array through our CIM client: each refusal answers its code and
-// changes nothing, faults and failed jobs reach every method, and the rules no
-// operation suite triggers (job outputs, equal keys, forced removal, free LUNs,
-// concurrent PiTs, the controls edge tests use, method declarations).
+// Every method of the array through our CIM client: refusals, faults and failed jobs
+// change nothing; and the rules no operation suite triggers.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -1,6 +1,5 @@
 // The state file: private, without credentials, never written through a link, refused
-// when others may read it; what was stale stays stale. That every state the methods
-// make loads again is checked by the every-method test.
+// when others may read it; what was stale stays stale.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,4 @@
-// Changes through ModifyInstance and DeleteInstance, jobs on a manual clock,
-// extrinsic calls, reset and state files, and handle() under concurrent use.
+// ModifyInstance and DeleteInstance, job controls, reset and state files, concurrent use.
 #include <unistd.h>
 
 #include <atomic>
@@ -164,8 +163,7 @@ TEST(SimJobs, FaultsOutsideTheJobStatesAreRefused) {
     EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
 }
 
-// Reset brings back the configured array: secret, no jobs, the objects as loaded. A
-// secret changed by a host is saved as stale, and stays stale after a restart.
+// Reset restores the configured array; a secret a host changed is saved as stale.
 TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
     CIMObjectPath secret = first(p, "CIM_SharedSecret");

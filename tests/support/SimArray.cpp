@@ -122,22 +122,6 @@ size_t SimArray::invocations(const std::string& method) {
     return n;
 }
 
-cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value) {
-    return cim::CIMParamValue(name, value);
-}
-
-cim::CIMValue u16(unsigned v) {
-    return cim::CIMValue(static_cast<cim::Uint16>(v));
-}
-
-cim::CIMValue u64(uint64_t v) {
-    return cim::CIMValue(static_cast<cim::Uint64>(v));
-}
-
-cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths) {
-    return cim::CIMValue(paths);
-}
-
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState) {
     const cim::CIMKeyBinding* k = defineState.findKeyBinding("SettingData");
     if (!k) {

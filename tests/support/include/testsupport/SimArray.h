@@ -83,10 +83,18 @@ class SimArray {
     std::string m_prefix;
 };
 
-cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value);
-cim::CIMValue u16(unsigned v);
-cim::CIMValue u64(uint64_t v);
-cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths);
+inline cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value) {
+    return cim::CIMParamValue(name, value);
+}
+inline cim::CIMValue u16(unsigned v) {
+    return cim::CIMValue(static_cast<cim::Uint16>(v));
+}
+inline cim::CIMValue u64(uint64_t v) {
+    return cim::CIMValue(static_cast<cim::Uint64>(v));
+}
+inline cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths) {
+    return cim::CIMValue(paths);
+}
 // The key "SettingData" of a settings-define-state reference: the PiT's path.
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState);
 
