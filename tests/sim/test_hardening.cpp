@@ -1,13 +1,11 @@
 // The server against clients that misbehave, over raw sockets: credentials checked
 // before any body is read, every body limited, slow and idle clients cut off without
-// locking others out, a stop that closes everything at once, idle workers that end,
-// and a fabric view that neither echoes nor answers strangers.
+// locking others out, idle workers that end, and a fabric view that echoes nothing.
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -45,10 +43,11 @@ std::string volumeRequest(sim::TestServer& sim) {
     return head(sim, "/cimom", "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
 }
 
-std::string chunk(size_t n) {
+// One chunk of a chunked body holding `data`.
+std::string chunk(const std::string& data) {
     char size[32];
-    std::snprintf(size, sizeof(size), "%zx\r\n", n);
-    return size + std::string(n, 'Q') + "\r\n";
+    std::snprintf(size, sizeof(size), "%zx\r\n", data.size());
+    return size + data + "\r\n";
 }
 
 }  // namespace
@@ -56,17 +55,14 @@ std::string chunk(size_t n) {
 TEST(SimHardening, RequestsWithoutCredentialsAreRefusedOnTheirHead) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly());
     const std::string partial = std::string(64 * 1024, 'Q');
-    struct Row {
-        const char* name;
-        std::string request;
-    } rows[] = {
-        // clang-format off
-        {"endless chunks", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n", false) + chunk(1 << 20).substr(0, 70000)},
+    // clang-format off
+    struct Row { const char* name; std::string request; } rows[] = {
+        {"endless chunks", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n", false) + chunk(std::string(1 << 20, 'Q')).substr(0, 70000)},
         {"300 MB announced", head(sim, "/cimom", "Content-Length: 314572800\r\n", false) + partial},
         {"close-delimited", head(sim, "/cimom", "", false) + partial},
-        {"wrong password, chunked", head(sim, "/cimom", "Authorization: " + basicAuth(sim.user(), "wrong") + "\r\nTransfer-Encoding: chunked\r\n", false) + chunk(60000)},
+        {"wrong password, chunked", head(sim, "/cimom", "Authorization: " + basicAuth(sim.user(), "wrong") + "\r\nTransfer-Encoding: chunked\r\n", false) + chunk(std::string(60000, 'Q'))},
         {"100-continue", head(sim, "/cimom", "Content-Length: 314572800\r\nExpect: 100-continue\r\n", false)},
-        {"control, chunked", head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n", false) + chunk(60000)},
+        {"control, chunked", head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n", false) + chunk(std::string(60000, 'Q'))},
         // clang-format on
     };
     for (const Row& row : rows) {
@@ -89,15 +85,11 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
     options.maxRequestBytes = 64 * 1024;
     sim::TestServer sim(sim::Config::defaults(), options);
     std::string chunks;
-    for (int i = 0; i < 13; ++i) chunks += chunk(16 * 1024);
-    struct Row {
-        const char* name;
-        std::string request;
-        int status;
-    } rows[] = {
-        // clang-format off
+    for (int i = 0; i < 13; ++i) chunks += chunk(std::string(16 * 1024, 'Q'));
+    // clang-format off
+    struct Row { const char* name; std::string request; int status; } rows[] = {
         {"CIM chunks past the limit", head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + chunks, 413},
-        {"CIM length past the limit", head(sim, "/cimom", "Content-Length: 204800\r\n") + chunk(100), 413},
+        {"CIM length past the limit", head(sim, "/cimom", "Content-Length: 204800\r\n") + chunk(std::string(100, 'Q')), 413},
         {"CIM close-delimited past the limit", head(sim, "/cimom", "") + chunks, 413},
         {"control chunks past 1 MiB", head(sim, "/control/faults", "Transfer-Encoding: chunked\r\n") + chunks + chunks + chunks + chunks + chunks + chunks, 413},
         {"fabric length past 1 MiB", head(sim, "/fabric/luns", "Content-Length: 10485760\r\n"), 413},
@@ -122,13 +114,11 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
         EXPECT_NE(answer.find("Connection: close"), std::string::npos) << row.name;
     }
     // A body within the limit, chunked, is served as before.
-    std::string body =
-        cim::xml::encodeRequest(simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"));
-    char size[32];
-    std::snprintf(size, sizeof(size), "%zx\r\n", body.size());
     RawConnection raw(sim.httpPort(), 10);
-    ASSERT_TRUE(raw.send(head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") + size + body +
-                         "\r\n0\r\n\r\n"));
+    ASSERT_TRUE(raw.send(head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") +
+                         chunk(cim::xml::encodeRequest(
+                             simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"))) +
+                         "0\r\n\r\n"));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200);
     ASSERT_TRUE(raw.send(volumeRequest(sim)));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200) << "the connection stays open";
@@ -140,7 +130,6 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
     options.keepAliveTimeoutSec = 3600;
     options.headerTimeoutMs = 3600 * 1000;
     sim::TestServer sim(sim::Config::defaults(), options);
-
     // The pool held full: one idle after an answer, one half-way through its head, one
     // that never sent a byte.
     RawConnection idle(sim.httpPort());
@@ -149,7 +138,6 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
     RawConnection slow(sim.httpPort());
     ASSERT_TRUE(slow.send("POST /cimom HTTP/1.1\r\nHost: x\r\n"));
     RawConnection silent(sim.httpPort());
-
     httplib::Client client("127.0.0.1", sim.httpPort());
     client.set_basic_auth(sim.user().c_str(), sim.password().c_str());
     client.set_connection_timeout(2, 0);
@@ -170,17 +158,16 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
     options.headerTimeoutMs = 200;
     options.bodyTimeoutMs = 200;
     sim::TestServer sim(sim::Config::defaults(), options);
-    struct Row {
-        const char* name;
-        std::string send;
-        int status;  // of an answer before the end, 0 for none
-    } rows[] = {
+    // The status of an answer before the end, 0 for none.
+    // clang-format off
+    struct Row { const char* name; std::string send; int status; } rows[] = {
         {"never sends a byte", "", 0},
         {"half a head", "POST /cimom HTTP/1.1\r\nHost: x\r\n", 400},
         {"a head past 64 KiB", "POST /cimom HTTP/1.1\r\nX-Pad: " + std::string(70000, 'Q'), 400},
         {"half a body", head(sim, "/cimom", "Content-Length: 100\r\n") + "QQQQQQQQQQ", 408},
         {"idle after an answer", volumeRequest(sim), 200},
     };
+    // clang-format on
     for (const Row& row : rows) {
         RawConnection raw(sim.httpPort(), 30);
         ASSERT_TRUE(raw.send(row.send)) << row.name;
@@ -189,33 +176,6 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
         }
         EXPECT_TRUE(raw.endedByPeer()) << row.name;
     }
-}
-
-TEST(SimHardening, StopClosesEveryConnectionAtOnce) {
-    sim::TestServerOptions options;
-    options.keepAliveTimeoutSec = 3600;
-    options.headerTimeoutMs = 3600 * 1000;
-    options.bodyTimeoutMs = 3600 * 1000;
-    options.maxHoldMs = 3600 * 1000;
-    sim::TestServer sim(sim::Config::defaults(), options);
-    std::vector<std::unique_ptr<RawConnection>> open;
-    open.push_back(std::make_unique<RawConnection>(sim.httpPort()));   // nothing sent
-    open.push_back(std::make_unique<RawConnection>(sim.httpsPort()));  // no handshake
-    open.push_back(std::make_unique<RawConnection>(sim.httpPort()));
-    ASSERT_TRUE(open.back()->send("POST /cimom HTTP/1.1\r\nHost: x\r\n"));
-    open.push_back(std::make_unique<RawConnection>(sim.httpPort()));
-    ASSERT_TRUE(open.back()->send(head(sim, "/cimom", "Content-Length: 100\r\n") + "QQ"));
-    open.push_back(std::make_unique<RawConnection>(sim.httpPort()));
-    ASSERT_TRUE(open.back()->send(volumeRequest(sim)));
-    ASSERT_EQ(RawConnection::status(open.back()->readResponse()), 200);
-    sim.hang(std::chrono::hours(1));
-    open.push_back(std::make_unique<RawConnection>(sim.httpPort()));
-    ASSERT_TRUE(open.back()->send(volumeRequest(sim)));
-    ASSERT_TRUE(sim.log().waitForCount(2, std::chrono::seconds(30)));
-
-    std::thread stopper([&] { sim.server().stop(); });
-    for (size_t i = 0; i < open.size(); ++i) EXPECT_TRUE(open[i]->endedByPeer()) << i;
-    stopper.join();
 }
 
 TEST(SimHardening, IdleWorkerThreadsEnd) {
@@ -242,11 +202,8 @@ TEST(SimHardening, IdleWorkerThreadsEnd) {
 TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly());
     const std::string junk(500 * 1024, 'Q');
-    struct Row {
-        const char* name;
-        std::string body;
-        int status;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::string body; int status; } rows[] = {
         {"empty", "", 400},
         {"no initiators", "{}", 400},
         {"not JSON", "{\"initiators\": [" + junk, 400},
@@ -255,6 +212,7 @@ TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
         {"an initiator too long", "{\"initiators\": [\"" + junk.substr(0, 2000) + "\"]}", 400},
         {"an initiator not a text", R"({"initiators": [12]})", 400},
     };
+    // clang-format on
     for (const Row& row : rows) {
         httplib::Client c("127.0.0.1", sim.httpPort());
         auto res = c.Post("/fabric/luns", row.body, "application/json");
@@ -264,28 +222,5 @@ TEST(SimHardening, FabricErrorsNameTheProblemWithoutEchoing) {
         EXPECT_EQ(res->body.find("QQQQ"), std::string::npos) << row.name;
         auto j = nlohmann::json::parse(res->body, nullptr, false);
         EXPECT_TRUE(j.contains("error")) << row.name << ": " << res->body;
-    }
-}
-
-TEST(SimHardening, FabricTakesTheLoginWhenNotOnLoopback) {
-    struct Row {
-        const char* bind;
-        bool login;
-        int status;
-    } rows[] = {{"127.0.0.1", false, 200}, {"0.0.0.0", false, 401}, {"0.0.0.0", true, 200}};
-    for (const Row& row : rows) {
-        sim::TestServerOptions options = httpOnly();
-        options.bindAddress = row.bind;
-        sim::TestServer sim(sim::Config::defaults(), options);
-        httplib::Client c("127.0.0.1", sim.httpPort());
-        if (row.login) c.set_basic_auth(sim.user().c_str(), sim.password().c_str());
-        auto res =
-            c.Post("/fabric/luns", R"({"initiators": ["10000090FA1B2C3D"]})", "application/json");
-        ASSERT_TRUE(res) << row.bind;
-        EXPECT_EQ(res->status, row.status) << row.bind << (row.login ? " with" : " without");
-        if (res->status == 200) {
-            EXPECT_EQ(nlohmann::json::parse(res->body),
-                      sim.provider().fabricLuns({"10000090FA1B2C3D"}));
-        }
     }
 }

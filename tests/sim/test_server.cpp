@@ -1,13 +1,8 @@
 // The server over real sockets: authentication, refusals that keep the connection,
-// every fault kind, keep-alive, concurrency, TLS, the control log and state saving.
+// concurrency, the control interface and bad start options.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
-#include <cstdio>
-#include <fstream>
-#include <functional>
 #include <thread>
 
 #include "SimHttp.h"
@@ -16,7 +11,6 @@
 
 using simtest::enumerateNames;
 using simtest::getInstance;
-using simtest::invoke;
 using simtest::postCim;
 
 namespace {
@@ -25,9 +19,9 @@ class ServerTest : public ::testing::Test {
   protected:
     sim::TestServer simulator;
 
-    std::unique_ptr<httplib::Client> client(bool auth = true) {
+    std::unique_ptr<httplib::Client> client() {
         auto c = std::make_unique<httplib::Client>("127.0.0.1", simulator.httpPort());
-        if (auth) c->set_basic_auth(simulator.user().c_str(), simulator.password().c_str());
+        c->set_basic_auth(simulator.user().c_str(), simulator.password().c_str());
         c->set_keep_alive(true);
         c->set_read_timeout(20, 0);
         return c;
@@ -47,10 +41,8 @@ class ServerTest : public ::testing::Test {
 
 TEST_F(ServerTest, WrongOrMissingCredentialsGet401WithChallenge) {
     const std::string user = simulator.user(), password = simulator.password();
-    struct Row {
-        const char* name;
-        httplib::Headers headers;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; httplib::Headers headers; } rows[] = {
         {"none", {}},
         {"wrong password", {{"Authorization", testsupport::basicAuth(user, "wrong")}}},
         {"wrong user", {{"Authorization", testsupport::basicAuth("root", password)}}},
@@ -62,6 +54,7 @@ TEST_F(ServerTest, WrongOrMissingCredentialsGet401WithChallenge) {
         {"another scheme", {{"Authorization", "Bearer abc"}}},
         {"cut base64", {{"Authorization", "Basic YQ"}}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         httplib::Client c("127.0.0.1", simulator.httpPort());
         httplib::Headers h = simtest::cimHeaders(volumeNames());
@@ -79,128 +72,39 @@ TEST_F(ServerTest, WrongOrMissingCredentialsGet401WithChallenge) {
 }
 
 // Which refusal a request gets is tested on the request checks; here only that the
-// server sends it and keeps the connection.
+// server sends it, keeps the connection and logs a hostile header clipped.
 TEST_F(ServerTest, RefusalsKeepTheConnection) {
     auto c = client();
     const auto req = volumeNames();
+    const std::string body = cim::xml::encodeRequest(req);
     auto headers = simtest::cimHeaders(req);
-    std::string badDtd = cim::xml::encodeRequest(req);
+    std::string badDtd = body;
     badDtd.replace(badDtd.find("DTDVERSION=\"") + 12, 3, "9.9");
-    auto noOperation = headers;
+    auto noOperation = headers, junkMethod = headers;
     noOperation.erase("CIMOperation");
-    auto otherMethod = headers;
-    otherMethod.erase("CIMMethod");
-    otherMethod.emplace("CIMMethod", "GetInstance");
-    struct Row {
-        httplib::Headers headers;
-        std::string body;
-        int status;
-        const char* cimError;
-    } rows[] = {
-        {noOperation, cim::xml::encodeRequest(req), 400, ""},
+    junkMethod.erase("CIMMethod");
+    junkMethod.emplace("CIMMethod", "Get\xff\xfeInstance" + std::string(5000, 'A'));
+    // clang-format off
+    struct Row { httplib::Headers headers; std::string body; int status; const char* cimError; } rows[] = {
+        {noOperation, body, 400, ""},
         {headers, "<CIM><MESSAGE></CIM", 400, "request-not-well-formed"},
         {headers, badDtd, 501, "unsupported-dtd-version"},
-        {otherMethod, cim::xml::encodeRequest(req), 400, "header-mismatch"},
+        {junkMethod, body, 400, "header-mismatch"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         auto res = c->Post("/cimom", row.headers, row.body, "application/xml");
         ASSERT_TRUE(res) << row.cimError;
         EXPECT_EQ(res->status, row.status) << row.cimError;
         EXPECT_EQ(res->get_header_value("CIMError"), row.cimError);
     }
-    auto good = postCim(*c, req);
-    ASSERT_TRUE(good);
-    EXPECT_EQ(good->status, 200);
+    EXPECT_EQ(postCim(*c, req)->status, 200);
     EXPECT_EQ(simulator.connectionCount(), 1u);
-    EXPECT_EQ(simulator.requests().size(), 5u);
-}
-
-// Each fault hits the first matching request only; the next one is served as usual.
-TEST_F(ServerTest, EveryFaultKindHitsItsRequestOnly) {
-    const auto volume = names("CIM_StorageVolume").at(0);
-    const auto service = names("CIM_ReplicationService").at(0);
-    const std::string ns = simulator.arrayNamespace();
-    const std::string volumeClass = volume.getClassName().getString();
-    // What the hit request got: its status, the challenge, and the decoded answer.
-    struct Hit {
-        int status;  // -1: no answer, 0: any
-        bool challenge = false;
-        std::function<void(const cim::xml::Response&)> check = nullptr;
-        bool undecodable = false;
-    };
-    auto returned = [](cim::Uint32 v) {
-        return [v](const cim::xml::Response& a) {
-            cim::Uint32 value = 0;
-            a.returnValue.convertTo(cim::CIMTYPE_UINT32).get(value);
-            EXPECT_EQ(value, v);
-        };
-    };
-    struct Row {
-        const char* fault;
-        bool selective;  // the rule names what it matches
-        std::function<void()> add;
-        cim::xml::Request request;
-        Hit hit;
-    } rows[] = {
-        // clang-format off
-        {"http", true, [&] { simulator.failHttp(401, 1, {"EnumerateInstanceNames", "", ""}); }, volumeNames(), {401, true}},
-        {"http", false, [&] { simulator.failHttp(503); }, volumeNames(), {503}},
-        {"cim-error", true, [&] { simulator.failCim(cim::CIM_ERR_FAILED, "disk on fire", 1, {"", "", volumeClass}); }, getInstance(ns, volume),
-         {200, false, [](const cim::xml::Response& a) { EXPECT_EQ(a.errorCode, cim::CIM_ERR_FAILED); EXPECT_EQ(a.errorDescription, "disk on fire"); }}},
-        {"return-value", true, [&] { simulator.failReturnValue(4, 1, {"", "CreateSynchronizationAspect", ""}); }, invoke(service, ns, "CreateSynchronizationAspect"), {200, false, returned(4)}},
-        {"malformed-xml", false, [&] { simulator.addFault(sim::FaultKind::MalformedXml); }, volumeNames(), {200, false, nullptr, true}},
-        // The answer announces more than it sends: an error or a short body.
-        {"truncated", false, [&] { simulator.addFault(sim::FaultKind::Truncated); }, volumeNames(), {0, false, nullptr, true}},
-        {"close", false, [&] { simulator.addFault(sim::FaultKind::Close); }, volumeNames(), {-1}},
-        {"delay", false, [&] { simulator.delay(std::chrono::milliseconds(20)); simulator.setLatency(std::chrono::milliseconds(5)); }, volumeNames(), {200}},
-        // clang-format on
-    };
-    auto c = client();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.fault);
-        simulator.reset();
-        row.add();
-        // A request the rule does not match passes it by.
-        if (row.selective) {
-            ASSERT_EQ(postCim(*c, invoke(service, ns, "NoSuchMethod"))->status, 200);
-        }
-        auto r = postCim(*c, row.request);
-        if (row.hit.status < 0) {
-            EXPECT_FALSE(r);
-        }
-        if (row.hit.status > 0) {
-            ASSERT_TRUE(r);
-            EXPECT_EQ(r->status, row.hit.status);
-            EXPECT_EQ(r->has_header("WWW-Authenticate"), row.hit.challenge);
-        }
-        if (r && row.hit.undecodable) {
-            EXPECT_THROW(cim::xml::decodeResponse(r->body), cim::ParseException);
-        }
-        if (r && row.hit.check) row.hit.check(cim::xml::decodeResponse(r->body));
-        auto next = postCim(*c, row.request);
-        ASSERT_TRUE(next);
-        EXPECT_EQ(next->status, 200);
-        EXPECT_FALSE(cim::xml::decodeResponse(next->body).isError());
-        auto records = simulator.requests();
-        ASSERT_EQ(records.size(), row.selective ? 3u : 2u);
-        EXPECT_EQ(records.front().fault, row.selective ? "" : row.fault);
-        EXPECT_EQ(records[records.size() - 2].fault, row.fault);
-        EXPECT_EQ(records.back().fault, "");
-    }
-}
-
-TEST_F(ServerTest, KeepAliveServesManyRequestsOnOneConnection) {
-    auto c = client();
-    for (int i = 0; i < 50; ++i) ASSERT_EQ(postCim(*c, volumeNames())->status, 200);
-    EXPECT_EQ(postCim(*c, volumeNames())->get_header_value("CIMOperation"), "MethodResponse");
-    EXPECT_EQ(simulator.connectionCount(), 1u);
-    for (int i = 0; i < 3; ++i) {
-        auto once = client();
-        once->set_keep_alive(false);
-        ASSERT_TRUE(postCim(*once, volumeNames()));
-    }
-    EXPECT_EQ(simulator.connectionCount(), 4u);
-    EXPECT_EQ(simulator.requests().back().listener, "http");
+    auto log = c->Get("/control/log");
+    ASSERT_EQ(log->status, 200);
+    auto entries = nlohmann::json::parse(log->body)["requests"];
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_LE(entries[3]["operation"].get<std::string>().size(), 256u * 3);
 }
 
 TEST_F(ServerTest, ManyConcurrentClients) {
@@ -209,6 +113,7 @@ TEST_F(ServerTest, ManyConcurrentClients) {
     auto vols = names("CIM_StorageVolume");
     ASSERT_FALSE(vols.empty());
     simulator.log().clear();
+    simulator.setLatency(std::chrono::milliseconds(1));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -241,7 +146,6 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     auto faults = nlohmann::json::parse(c->Get("/control/faults")->body)["faults"];
     ASSERT_EQ(faults.size(), 1u);
     EXPECT_EQ(faults[0]["kind"], "cim-error");
-
     auto res = postCim(*c, volumeNames());
     ASSERT_TRUE(res);
     EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, cim::CIM_ERR_NOT_FOUND);
@@ -253,7 +157,6 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     EXPECT_EQ(entries[0]["fault"], "cim-error");
     EXPECT_TRUE(entries[0].contains("timeMs"));
     EXPECT_TRUE(entries[0].contains("connection"));
-
     const std::pair<const char*, const char*> settings[] = {
         {"/control/latency", R"({"ms":1})"},
         {"/control/jobs", R"({"outcome":"Exception","count":2})"},
@@ -261,6 +164,7 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
         {"/control/jobs", R"({"outcome":"Killed","skip":2})"},
         {"/control/jobs", R"({"vanish":false})"},
         {"/control/faults", R"({"kind":"http","status":503,"count":-1})"},
+        {"/control/faults", R"({"kind":"hang","holdMs":20})"},
         {"/control/reset", ""}};
     for (const auto& [path, body] : settings)
         EXPECT_EQ(c->Post(path, body, "application/json")->status, 200) << path << " " << body;
@@ -270,23 +174,6 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
     EXPECT_EQ(postCim(*c, volumeNames())->status, 200);
     EXPECT_EQ(c->Delete("/control/log")->status, 200);
     EXPECT_EQ(simulator.log().size(), 0u);
-}
-
-TEST_F(ServerTest, HttpsServesTheSameWithASelfSignedCertificate) {
-    ASSERT_GT(simulator.httpsPort(), 0);
-    httplib::SSLClient c("127.0.0.1", simulator.httpsPort());
-    c.enable_server_certificate_verification(false);
-    c.set_basic_auth(simulator.user().c_str(), simulator.password().c_str());
-    c.set_keep_alive(true);
-    for (int i = 0; i < 3; ++i) {
-        auto res = postCim(c, volumeNames());
-        ASSERT_TRUE(res) << httplib::to_string(res.error());
-        EXPECT_EQ(res->status, 200);
-    }
-    EXPECT_EQ(simulator.requests().at(0).listener, "https");
-    EXPECT_EQ(simulator.connectionCount(), 1u);
-    simulator.addFault(sim::FaultKind::Close);
-    EXPECT_FALSE(postCim(c, volumeNames()));
 }
 
 TEST(ServerStart, RefusesUnusableOptions) {
@@ -312,7 +199,6 @@ TEST(ServerStart, RefusesUnusableOptions) {
     ASSERT_GT(a.httpPort(), 0);
     EXPECT_EQ(a.httpUrl(), "http://127.0.0.1:" + std::to_string(a.httpPort()));
     EXPECT_TRUE(a.httpsUrl().empty());
-
     sim::ServerOptions noPassword = first, clash = first, halfTls = first;
     noPassword.password.clear();
     clash.httpPort = a.httpPort();
@@ -324,83 +210,4 @@ TEST(ServerStart, RefusesUnusableOptions) {
     }
     a.stop();
     a.stop();
-}
-
-TEST_F(ServerTest, LogStaysReadableAfterHostileHeaders) {
-    auto c = client();
-    std::string junk = "Get\xff\xfeInstance" + std::string(5000, 'A');
-    auto res =
-        c->Post("/cimom", {{"CIMOperation", "MethodCall"}, {"CIMMethod", junk}, {"CIMObject", "x"}},
-                "<CIM/>", "application/xml");
-    ASSERT_TRUE(res);
-    EXPECT_TRUE(res->status == 400 || res->status == 501) << res->status;
-    auto log = c->Get("/control/log");
-    ASSERT_EQ(log->status, 200);
-    auto entries = nlohmann::json::parse(log->body)["requests"];
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_LE(entries[0]["operation"].get<std::string>().size(), 256u * 3);
-}
-
-TEST_F(ServerTest, AcceptsWhatOtherClientsSendOnTheWire) {
-    // Hand-written like other clients write it: lower-case header names, a zero-padded
-    // content-length, a fully encoded CIMObject, TE: trailers, untyped boolean in capitals.
-    std::string body =
-        "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"2.0\">"
-        "<MESSAGE ID=\"4711\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
-        "NAME=\"EnumerateInstances\">"
-        "<LOCALNAMESPACEPATH><NAMESPACE NAME=\"interop\"/></LOCALNAMESPACEPATH>"
-        "<IPARAMVALUE NAME=\"ClassName\"><CLASSNAME NAME=\"CIM_Namespace\"/></IPARAMVALUE>"
-        "<IPARAMVALUE NAME=\"DeepInheritance\"><VALUE>TRUE</VALUE></IPARAMVALUE>"
-        "<IPARAMVALUE NAME=\"LocalOnly\"><VALUE>False</VALUE></IPARAMVALUE>"
-        "</IMETHODCALL></SIMPLEREQ></MESSAGE></CIM>";
-    char length[32];
-    std::snprintf(length, sizeof(length), "%010zu", body.size());
-    testsupport::RawConnection raw(simulator.httpPort());
-    ASSERT_TRUE(raw.send(std::string("POST /cimom HTTP/1.1\r\nhost: 127.0.0.1\r\n") +
-                         "content-type: application/xml; charset=\"utf-8\"\r\n" +
-                         "connection: Keep-Alive, TE\r\nte: trailers\r\nauthorization: " +
-                         testsupport::basicAuth(simulator.user(), simulator.password()) +
-                         "\r\ncimprotocolversion: 1.0\r\ncimoperation: MethodCall\r\n" +
-                         "cimmethod: EnumerateInstances\r\ncimobject: %69nterop\r\n" +
-                         "content-length: " + length + "\r\n\r\n" + body));
-    const std::string answer = raw.readResponse();
-    ASSERT_EQ(testsupport::RawConnection::status(answer), 200) << answer.substr(0, 200);
-    auto decoded = cim::xml::decodeResponse(answer.substr(answer.find("\r\n\r\n") + 4));
-    EXPECT_FALSE(decoded.isError()) << decoded.errorDescription;
-    EXPECT_FALSE(decoded.instances.empty());
-}
-
-TEST(ProviderBackendState, SavesAfterAChangeNotAfterARead) {
-    std::string path =
-        ::testing::TempDir() + "/smis-sim-state-" + std::to_string(::getpid()) + ".json";
-    std::remove(path.c_str());
-    sim::Config config = sim::Config::defaults();
-    sim::Provider provider(config);
-    sim::ProviderBackend backend(provider, path);
-
-    auto names = backend.handle(enumerateNames(config.arrayNamespace, "CIM_StorageVolume"));
-    ASSERT_FALSE(names.instanceNames.empty());
-    backend.saveState();  // the first save: the array as it started
-    std::remove(path.c_str());
-    backend.saveState();
-    EXPECT_FALSE(std::ifstream(path).good()) << "saved again after a read";
-
-    cim::CIMObjectPath target = names.instanceNames.front();
-    target.setHost("");
-    target.setNameSpace(cim::CIMNamespaceName());
-    cim::CIMInstance changed(target.getClassName());
-    changed.setPath(target);
-    changed.addProperty(cim::CIMProperty("ElementName", cim::CIMValue("saved_label")));
-    cim::xml::Request modify;
-    modify.methodName = cim::xml::kModifyInstance;
-    modify.nameSpace = config.arrayNamespace;
-    modify.modifiedInstance = changed;
-    modify.propertyList = cim::CIMPropertyList({cim::CIMName("ElementName")});
-    ASSERT_FALSE(backend.handle(modify).isError());
-
-    backend.saveState();
-    sim::Config saved = sim::Config::loadState(path, config);
-    EXPECT_TRUE(saved.arrays.at(0).findVolumeByLabel("saved_label"));
-    EXPECT_FALSE(std::ifstream(path + ".tmp").good());
-    std::remove(path.c_str());
 }

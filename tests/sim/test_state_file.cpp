@@ -1,6 +1,5 @@
 // The state file: private, without credentials, never written through a link, refused
-// when others may read it; what was stale stays stale. That every state the methods
-// make loads again is checked by the every-method test.
+// when others may read it; what was stale stays stale.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,7 +45,7 @@ TEST(StateFile, WrittenPrivatelyWithoutCredentialsNeverThroughALink) {
     {
         SimArray s(secretive());
         s.provider().persistTo(path);
-        s.hostWrite("ora_data1");
+        s.control({{"action", "write"}, {"volume", "ora_data1"}});
         s.provider().flushState();
     }
     struct stat st {};
@@ -69,12 +68,8 @@ TEST(StateFile, RefusedWhenOthersMayReadItOrItIsNoPlainFile) {
     const std::string link = tempPath("refused-link.json");
     sim::Config::defaults().saveState(path);
     ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
-    struct Row {
-        const char* name;
-        std::string file;
-        mode_t mode;
-        const char* says;
-    };
+    // clang-format off
+    struct Row { const char* name; std::string file; mode_t mode; const char* says; };
     const Row rows[] = {
         {"readable by others", path, 0644, "chmod 600"},
         {"readable by the group", path, 0640, "may be read by others"},
@@ -82,6 +77,7 @@ TEST(StateFile, RefusedWhenOthersMayReadItOrItIsNoPlainFile) {
         {"a folder", ::testing::TempDir(), 0600, "not a regular file"},
         {"missing", tempPath("missing.json"), 0600, "cannot read"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         ::chmod(path.c_str(), row.mode);
         try {

@@ -67,22 +67,14 @@ inline cim::xml::Request assocNames(const cim::CIMObjectPath& p, const std::stri
 
 inline cim::xml::Request refNames(const cim::CIMObjectPath& p, const std::string& result,
                                   const std::string& role = "") {
-    auto r = op(cim::xml::kReferenceNames);
-    r.objectName = p;
-    if (!result.empty()) r.resultClass = cim::CIMName(result);
-    if (!role.empty()) r.role = role;
+    auto r = assocNames(p, "", result, role);
+    r.methodName = cim::xml::kReferenceNames;
     return r;
 }
 
 inline std::string prop(const cim::CIMInstance& i, const std::string& name) {
     cim::Uint32 k = i.findProperty(name);
-    if (k == cim::PEG_NOT_FOUND) return "<absent>";
-    return i.getProperty(k).getValue().toString();
-}
-
-inline std::string key(const cim::CIMObjectPath& p, const std::string& name) {
-    const cim::CIMKeyBinding* k = p.findKeyBinding(name);
-    return k ? k->getValue() : "<absent>";
+    return k == cim::PEG_NOT_FOUND ? "<absent>" : i.getProperty(k).getValue().toString();
 }
 
 // The path with key `name` set to `value`.
@@ -107,24 +99,19 @@ inline cim::CIMStatusCode code(sim::Provider& p, const cim::xml::Request& r) {
 }
 
 // The first instance name of a class, which must exist.
-inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls,
-                                const std::string& ns = kNs) {
-    auto resp = ok(p, enumNames(cls, ns));
-    if (resp.instanceNames.empty()) {
-        ADD_FAILURE() << "no instance of " << cls;
-        return cim::CIMObjectPath();
-    }
-    return resp.instanceNames.front();
+inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls) {
+    auto names = ok(p, enumNames(cls)).instanceNames;
+    if (!names.empty()) return names.front();
+    ADD_FAILURE() << "no instance of " << cls;
+    return {};
 }
 
 // The volume path whose "ElementName" is `label`.
-inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label,
-                                 const std::string& ns = kNs) {
-    auto resp = ok(p, enumInstances("CIM_StorageVolume", {"ElementName"}, true, ns));
-    for (const auto& i : resp.instances)
+inline cim::CIMObjectPath volume(sim::Provider& p, const std::string& label) {
+    for (const auto& i : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
         if (prop(i, "ElementName") == label) return i.getPath();
     ADD_FAILURE() << "no volume " << label;
-    return cim::CIMObjectPath();
+    return {};
 }
 
 using testsupport::ManualClock;

@@ -1,6 +1,4 @@
-// Configuration: the default array, presets, every refusal of bad input, the JSON
-// round trip.
-#include <set>
+// Configuration: every refusal of bad input names the setting at fault.
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,27 +33,6 @@ std::string errorOf(const json& j) {
 }
 
 }  // namespace
-
-TEST(SimConfig, NormalisesIdentitiesAndFillsDefaults) {
-    json j = minimal();
-    j["arrays"][0]["id"] = "600a0980006ce2b2000000005a1b2c3d";
-    j["arrays"][0]["hosts"][0]["ports"].push_back("IQN.1994-05.com.Example:h1");
-    Config c = Config::fromJson(j);
-    const sim::Array& a = c.arrays[0];
-    EXPECT_EQ(a.id, "600A0980006CE2B2000000005A1B2C3D");
-    EXPECT_EQ(a.hosts[0].ports[0].id, "10000090FA1B2C3D");
-    EXPECT_EQ(a.hosts[0].ports[1].id, "iqn.1994-05.com.example:h1");
-    EXPECT_EQ(a.hosts[0].ref.size(), 40u);
-    EXPECT_NE(a.controllers[0].name, a.controllers[1].name);
-    EXPECT_EQ(a.controllers[0].name.find(a.id), std::string::npos);
-    // Generated ids are stable from one load to the next.
-    EXPECT_EQ(Config::fromJson(j).arrays[0].volumes[0].uuid, a.volumes[0].uuid);
-    // A namespace of one's own wins over the preset's.
-    j["preset"] = "lsissi";
-    j["namespace"] = "root/custom";
-    const Config preset = Config::fromJson(j);
-    EXPECT_EQ(preset.classPrefix + " " + preset.arrayNamespace, "LSISSI root/custom");
-}
 
 TEST(SimConfig, RefusesBadInputWithAClearMessage) {
     struct Row {
@@ -116,31 +93,4 @@ TEST(SimConfig, RefusesBadInputWithAClearMessage) {
         std::string e = errorOf(j);
         EXPECT_NE(e.find(row.message), std::string::npos) << row.what << ": got \"" << e << "\"";
     }
-}
-
-// The objects of an array round-trip through the state file (see the every-method
-// test); here the settings only a configuration carries.
-TEST(SimConfig, JsonRoundTripKeepsTheSettings) {
-    json j = minimal();
-    j["preset"] = "LSISSI";
-    j["omitPrivileges"] = true;
-    j["jobs"] = {{"durationMs", 10}, {"retentionMs", 20}, {"vanish", true}};
-    j["arrays"][0]["providerSecret"] = "old";
-    const json out = Config::fromJson(j).toJson();
-    EXPECT_EQ(Config::fromJson(out).toJson(), out);
-    EXPECT_EQ(out["omitPrivileges"], true);
-    EXPECT_EQ(out["jobs"]["vanish"], true);
-    EXPECT_EQ(out["jobs"]["retentionMs"], 20);
-    EXPECT_EQ(out["arrays"][0]["providerSecret"], "old");
-}
-
-TEST(SimConfig, BulkVolumesDescribeALargeArray) {
-    json j = minimal();
-    j["arrays"][0]["bulkVolumes"] = {{"count", 10000}, {"labelPrefix", "b_"}, {"blocks", 2048}};
-    Config c = Config::fromJson(j);
-    ASSERT_EQ(c.arrays[0].volumes.size(), 10001u);
-    std::set<std::string> uuids;
-    for (const auto& v : c.arrays[0].volumes) uuids.insert(v.uuid);
-    EXPECT_EQ(uuids.size(), 10001u);
-    EXPECT_EQ(c.arrays[0].volumes.back().label, "b_9999");
 }

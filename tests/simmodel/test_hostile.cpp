@@ -14,28 +14,23 @@ using cim::CIMObjectPath;
 
 namespace {
 
-const char* const kOps[] = {"GetInstance",    "EnumerateInstances", "EnumerateInstanceNames",
-                            "Associators",    "AssociatorNames",    "References",
-                            "ReferenceNames", "ModifyInstance",     "DeleteInstance",
-                            "GetClass",       "CreateInstance",     "",
-                            "getinstance"};
-
-const char* const kClasses[] = {"NETAPP_StorageVolume",
-                                "CIM_StorageVolume",
-                                "CIM_ManagedElement",
-                                "NETAPP_PiT",
-                                "CIM_Dependency",
-                                "NETAPP_ViewBasedOnPiT",
-                                "CIM_Namespace",
-                                "NETAPP_ConcreteJob",
-                                "CIM_StorageSynchronized",
-                                "",
-                                "X",
+// clang-format off
+const char* const kOps[] = {"GetInstance", "EnumerateInstances", "EnumerateInstanceNames", "Associators",
+                            "AssociatorNames", "References", "ReferenceNames", "ModifyInstance",
+                            "DeleteInstance", "GetClass", "CreateInstance", "", "getinstance"};
+const char* const kClasses[] = {"NETAPP_StorageVolume", "CIM_StorageVolume", "CIM_ManagedElement",
+                                "NETAPP_PiT", "CIM_Dependency", "NETAPP_ViewBasedOnPiT", "CIM_Namespace",
+                                "NETAPP_ConcreteJob", "CIM_StorageSynchronized", "", "X",
                                 "NETAPP_SCSIProtocolController"};
+const char* const kKeys[] = {"DeviceID", "SystemName", "InstanceID", "CreationClassName", "Antecedent",
+                             "Dependent", "Name", "SystemCreationClassName", "SettingData", "Collection",
+                             "RemoteID", ""};
+// clang-format on
 
-const char* const kKeys[] = {"DeviceID",    "SystemName", "InstanceID", "CreationClassName",
-                             "Antecedent",  "Dependent",  "Name",       "SystemCreationClassName",
-                             "SettingData", "Collection", "RemoteID",   ""};
+template <size_t N>
+const char* pick(std::mt19937& rng, const char* const (&from)[N]) {
+    return from[rng() % N];
+}
 
 std::string randomText(std::mt19937& rng, const std::vector<std::string>& samples) {
     switch (rng() % 6) {
@@ -61,7 +56,7 @@ CIMObjectPath randomPath(std::mt19937& rng, const std::vector<std::string>& samp
     std::vector<CIMKeyBinding> keys;
     int n = static_cast<int>(rng() % 6);
     for (int i = 0; i < n; ++i) {
-        const char* name = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
+        const char* name = pick(rng, kKeys);
         if (depth < 3 && rng() % 3 == 0) {
             keys.emplace_back(name, randomPath(rng, samples, depth + 1));
         } else {
@@ -69,8 +64,7 @@ CIMObjectPath randomPath(std::mt19937& rng, const std::vector<std::string>& samp
                               static_cast<CIMKeyBinding::Type>(rng() % 4));
         }
     }
-    return CIMObjectPath(rng() % 2 ? "host" : "", rng() % 2 ? kNs : "",
-                         kClasses[rng() % (sizeof kClasses / sizeof *kClasses)], keys);
+    return CIMObjectPath(rng() % 2 ? "host" : "", rng() % 2 ? kNs : "", pick(rng, kClasses), keys);
 }
 
 }  // namespace
@@ -88,25 +82,20 @@ TEST(SimHostile, EveryMalformedRequestGetsAnAnswer) {
     for (int i = 0; i < 3000; ++i) {
         cim::xml::Request r;
         r.intrinsic = rng() % 8 != 0;
-        r.methodName =
-            r.intrinsic ? kOps[rng() % (sizeof kOps / sizeof *kOps)] : randomText(rng, samples);
+        r.methodName = r.intrinsic ? pick(rng, kOps) : randomText(rng, samples);
         r.nameSpace = rng() % 5 == 0 ? "interop" : rng() % 7 == 0 ? "root/none" : kNs;
         if (rng() % 2) r.instanceName = randomPath(rng, samples, 0);
         if (rng() % 2) r.objectName = randomPath(rng, samples, 0);
-        if (rng() % 2)
-            r.className = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
-        if (rng() % 3 == 0)
-            r.assocClass = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
-        if (rng() % 3 == 0)
-            r.resultClass = cim::CIMName(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
-        if (rng() % 3 == 0) r.role = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
-        if (rng() % 3 == 0) r.resultRole = kKeys[rng() % (sizeof kKeys / sizeof *kKeys)];
+        if (rng() % 2) r.className = cim::CIMName(pick(rng, kClasses));
+        if (rng() % 3 == 0) r.assocClass = cim::CIMName(pick(rng, kClasses));
+        if (rng() % 3 == 0) r.resultClass = cim::CIMName(pick(rng, kClasses));
+        if (rng() % 3 == 0) r.role = pick(rng, kKeys);
+        if (rng() % 3 == 0) r.resultRole = pick(rng, kKeys);
         if (rng() % 3 == 0) r.deepInheritance = rng() % 2 == 0;
         if (rng() % 3 == 0) r.includeClassOrigin = rng() % 2 == 0;
-        if (rng() % 3 == 0)
-            r.propertyList.set({cim::CIMName(kKeys[rng() % (sizeof kKeys / sizeof *kKeys)])});
+        if (rng() % 3 == 0) r.propertyList.set({cim::CIMName(pick(rng, kKeys))});
         if (rng() % 3 == 0) {
-            cim::CIMInstance inst(kClasses[rng() % (sizeof kClasses / sizeof *kClasses)]);
+            cim::CIMInstance inst(pick(rng, kClasses));
             inst.setPath(randomPath(rng, samples, 0));
             inst.addProperty(
                 cim::CIMProperty("ElementName", cim::CIMValue(randomText(rng, samples))));

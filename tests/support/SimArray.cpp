@@ -72,29 +72,19 @@ size_t SimArray::count(const std::string& cls) {
     return m_client.enumerateInstanceNames(m_ns, cls).size();
 }
 
-size_t SimArray::references(const cim::CIMObjectPath& path, const std::string& resultClass) {
-    return m_client.referenceNames(m_ns, path, resultClass).size();
-}
-
 std::vector<cim::CIMObjectPath> SimArray::associators(const cim::CIMObjectPath& path,
                                                       const std::string& assocClass,
                                                       const std::string& resultClass) {
     return m_client.associatorNames(m_ns, path, assocClass, resultClass);
 }
 
-Outcome SimArray::invoke(const cim::CIMObjectPath& target, const std::string& method,
-                         const std::vector<cim::CIMParamValue>& in) {
-    Outcome o;
-    cim::CIMValue rv = m_client.invokeMethod(m_ns, target, method, in, o.out);
-    cim::Uint32 rc = 0;
-    rv.get(rc);
-    o.rc = rc;
-    return o;
-}
-
 Outcome SimArray::call(const std::string& serviceClass, const std::string& method,
                        const std::vector<cim::CIMParamValue>& in) {
-    return invoke(first(m_prefix + "_" + serviceClass), method, in);
+    Outcome o;
+    cim::Uint32 rc = 0;
+    m_client.invokeMethod(m_ns, first(m_prefix + "_" + serviceClass), method, in, o.out).get(rc);
+    o.rc = rc;
+    return o;
 }
 
 uint16_t SimArray::jobState(const Outcome& o) {
@@ -114,17 +104,6 @@ nlohmann::json SimArray::state() {
     return ::testing::AssertionFailure() << "the array changed: " << text;
 }
 
-nlohmann::json SimArray::fabric(const std::vector<std::string>& ports) {
-    httplib::Client http("127.0.0.1", m_server->httpPort());
-    auto res =
-        http.Post("/fabric/luns", nlohmann::json{{"initiators", ports}}.dump(), "application/json");
-    if (!res || res->status != 200) {
-        ADD_FAILURE() << "POST /fabric/luns failed";
-        return {};
-    }
-    return nlohmann::json::parse(res->body)["luns"];
-}
-
 nlohmann::json SimArray::post(const std::string& path, const nlohmann::json& request) {
     httplib::Client http("127.0.0.1", m_server->httpPort());
     http.set_basic_auth(m_server->user(), m_server->password());
@@ -136,44 +115,11 @@ nlohmann::json SimArray::post(const std::string& path, const nlohmann::json& req
     return nlohmann::json::parse(res->body);
 }
 
-void SimArray::hostWrite(const std::string& volume) {
-    control({{"action", "write"}, {"volume", volume}});
-}
-
 size_t SimArray::invocations(const std::string& method) {
     size_t n = 0;
     for (const auto& r : m_server->requests())
         n += r.operation == "InvokeMethod" && (method.empty() || r.method == method);
     return n;
-}
-
-cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value) {
-    return cim::CIMParamValue(name, value);
-}
-
-cim::CIMValue u16(unsigned v) {
-    return cim::CIMValue(static_cast<cim::Uint16>(v));
-}
-
-cim::CIMValue u64(uint64_t v) {
-    return cim::CIMValue(static_cast<cim::Uint64>(v));
-}
-
-cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths) {
-    return cim::CIMValue(paths);
-}
-
-std::string local(const cim::CIMObjectPath& path) {
-    cim::CIMObjectPath p = path;
-    p.setHost("");
-    p.setNameSpace(cim::CIMNamespaceName());
-    return p.toString();
-}
-
-std::vector<std::string> local(const std::vector<cim::CIMObjectPath>& paths) {
-    std::vector<std::string> out;
-    for (const auto& p : paths) out.push_back(local(p));
-    return out;
 }
 
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState) {

@@ -10,6 +10,8 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -20,16 +22,15 @@ namespace testsupport {
 class RawConnection {
   public:
     // Connects to 127.0.0.1:port; every receive gives up after `receiveTimeoutSec`.
-    explicit RawConnection(int port, int receiveTimeoutSec = 30) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_fd < 0) return;
+    explicit RawConnection(int port, int receiveTimeoutSec = 30)
+        : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
         timeval tv{receiveTimeoutSec, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<uint16_t>(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        if (m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
             ::close(m_fd);
             m_fd = -1;
         }
@@ -40,7 +41,6 @@ class RawConnection {
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;
 
-    bool connected() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
 
     // False once the peer has closed or reset the connection.
@@ -57,18 +57,17 @@ class RawConnection {
     // when the connection ends or the receive time-out passes first.
     std::string readResponse() {
         size_t headEnd;
-        while ((headEnd = m_buffer.find("\r\n\r\n")) == std::string::npos) {
+        while ((headEnd = m_buffer.find("\r\n\r\n")) == std::string::npos)
             if (!fill()) return {};
-        }
-        size_t length = 0;
-        const std::string head = m_buffer.substr(0, headEnd);
-        const size_t at = toLower(head).find("\ncontent-length:");
-        if (at != std::string::npos) length = std::stoul(head.substr(at + 16));
-        while (m_buffer.size() < headEnd + 4 + length) {
+        std::string head = m_buffer.substr(0, headEnd);
+        std::transform(head.begin(), head.end(), head.begin(), ::tolower);
+        const size_t at = head.find("\ncontent-length:");
+        const size_t end =
+            headEnd + 4 + (at == std::string::npos ? 0 : std::stoul(head.substr(at + 16)));
+        while (m_buffer.size() < end)
             if (!fill()) return {};
-        }
-        std::string answer = m_buffer.substr(0, headEnd + 4 + length);
-        m_buffer.erase(0, answer.size());
+        std::string answer = m_buffer.substr(0, end);
+        m_buffer.erase(0, end);
         return answer;
     }
 
@@ -82,22 +81,15 @@ class RawConnection {
 
     // The status code of an answer from readResponse(), or 0.
     static int status(const std::string& answer) {
-        if (answer.rfind("HTTP/1.", 0) != 0 || answer.size() < 12) return 0;
-        return std::atoi(answer.c_str() + 9);
+        return answer.rfind("HTTP/1.", 0) == 0 && answer.size() >= 12 ? std::atoi(&answer[9]) : 0;
     }
 
   private:
     bool fill() {
         char buf[16384];
         ssize_t n = ::recv(m_fd, buf, sizeof(buf), 0);
-        if (n <= 0) return false;
-        m_buffer.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-    static std::string toLower(std::string s) {
-        for (char& c : s)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return s;
+        if (n > 0) m_buffer.append(buf, static_cast<size_t>(n));
+        return n > 0;
     }
 
     int m_fd = -1;

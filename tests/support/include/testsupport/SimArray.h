@@ -50,7 +50,6 @@ class SimArray {
     cim::CIMInstance instance(const cim::CIMObjectPath& path);
     std::string property(const cim::CIMObjectPath& path, const std::string& name);
     size_t count(const std::string& cls);
-    size_t references(const cim::CIMObjectPath& path, const std::string& resultClass);
     std::vector<cim::CIMObjectPath> associators(const cim::CIMObjectPath& path,
                                                 const std::string& assocClass,
                                                 const std::string& resultClass);
@@ -59,8 +58,6 @@ class SimArray {
     // etc., without the prefix).
     Outcome call(const std::string& serviceClass, const std::string& method,
                  const std::vector<cim::CIMParamValue>& in);
-    Outcome invoke(const cim::CIMObjectPath& target, const std::string& method,
-                   const std::vector<cim::CIMParamValue>& in);
     // "JobState" of a job output; finishes nothing.
     uint16_t jobState(const Outcome& o);
 
@@ -68,16 +65,12 @@ class SimArray {
     nlohmann::json state();
     // Success when the arrays are as `before`; else the differences, briefly.
     ::testing::AssertionResult unchanged(const nlohmann::json& before);
-    // The LUNs the ports see, from POST /fabric/luns.
-    nlohmann::json fabric(const std::vector<std::string>& ports);
     // A control request (POST to /control/...); its answer.
     nlohmann::json post(const std::string& path, const nlohmann::json& request);
     // A change from outside the CIM interface (POST /control/array); its answer.
     nlohmann::json control(const nlohmann::json& request) {
         return post("/control/array", request);
     }
-    // A host write to a volume (new data generation), through the control interface.
-    void hostWrite(const std::string& volume);
     // InvokeMethod requests in the log (of `method`, or all).
     size_t invocations(const std::string& method = std::string());
 
@@ -90,14 +83,18 @@ class SimArray {
     std::string m_prefix;
 };
 
-cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value);
-cim::CIMValue u16(unsigned v);
-cim::CIMValue u64(uint64_t v);
-cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths);
-// A path without host and namespace, as text: equal for the same object however a
-// server or client wrote it.
-std::string local(const cim::CIMObjectPath& path);
-std::vector<std::string> local(const std::vector<cim::CIMObjectPath>& paths);
+inline cim::CIMParamValue param(const std::string& name, const cim::CIMValue& value) {
+    return cim::CIMParamValue(name, value);
+}
+inline cim::CIMValue u16(unsigned v) {
+    return cim::CIMValue(static_cast<cim::Uint16>(v));
+}
+inline cim::CIMValue u64(uint64_t v) {
+    return cim::CIMValue(static_cast<cim::Uint64>(v));
+}
+inline cim::CIMValue refs(std::vector<cim::CIMObjectPath> paths) {
+    return cim::CIMValue(paths);
+}
 // The key "SettingData" of a settings-define-state reference: the PiT's path.
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState);
 
