@@ -150,8 +150,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
         // A failure mid-run keeps what was deleted and leaves the rest for the next sweep.
         {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, call, 1); }, 0, {1, 2}},
-        {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]",
-         [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
+        {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
         {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
         // A read that fails after a deletion: what was deleted counts.
         {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
@@ -244,9 +243,7 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         // clang-format off
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},
-        {"named by a path that is gone", pit, false,
-         [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; },
-         24, 0, true},
+        {"named by a path that is gone", pit, false, [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; }, 24, 0, true},
         {"another array's PiT is not ours", elsewhere, false, nullptr, 24, 0, true},
         {"CG PiT present", cgPit, true, nullptr, 0, 0, true},
         {"CG PiT removed", cgPit, true, removed(cgPit), 24, 0, true},

@@ -1,7 +1,5 @@
-// Mapping a PiT view to a host and back, against the simulator: what the array holds
-// and the fabric shows afterwards, what was sent, the requests and connections each
-// step takes (pinned as the baseline for later performance work), the checks that
-// answer without changing anything, and the calls refused before any method.
+// Mapping a PiT view to a host and back: what the array holds and the fabric shows, what
+// was sent, the requests and connections per step, the checks and the wrappers' refusals.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,6 +12,7 @@ namespace {
 
 using testsupport::CountRequests;
 using testsupport::OpenConnection;
+using testsupport::Param;
 using testsupport::PiTId;
 using testsupport::SimSnapshot;
 
@@ -89,13 +88,11 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         EXPECT_EQ(
             testsupport::LunsSeenBy(sim, testsupport::HostPorts(a, r.otherHost)).count(view.volume),
             0u);
-        const auto params = testsupport::LastCallParams(sim, "ExposePaths");
-        const sim::ParamRecord* ports = testsupport::Param(params, "InitiatorPortIDs");
-        const sim::ParamRecord* spcs = testsupport::Param(params, "ProtocolControllers");
-        ASSERT_TRUE(ports && spcs);
-        EXPECT_TRUE(ports->null);
-        ASSERT_EQ(spcs->elements.size(), 1u);
-        EXPECT_NE(spcs->elements[0].find(a.findHost(r.host)->ref), std::string::npos);
+        const sim::RequestRecord expose = testsupport::LastCall(sim, "ExposePaths");
+        EXPECT_TRUE(Param(expose, "InitiatorPortIDs").null);
+        const auto& spcs = Param(expose, "ProtocolControllers").elements;
+        ASSERT_EQ(spcs.size(), 1u);
+        EXPECT_NE(spcs[0].find(a.findHost(r.host)->ref), std::string::npos);
 
         EXPECT_EQ(Run(dev, testsupport::UnmapRoad()), r.unmapRequests);
         const sim::Array after = state();
@@ -222,22 +219,22 @@ TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
     struct Row {
         const char* name;
         std::string system, volume;
-        int port;  // 0: the simulator's
+        bool down;
         int failHttp, status, arrayCheck;
     } rows[] = {
-        {"present", "{SYS}", "uuid:exch_log", 0, 0, 0, 0},
-        {"volume gone", "{SYS}", kNoVolume, 0, 0, 24, 2},
-        {"unknown array", kNoArray, "uuid:exch_log", 0, 0, 24, 1},
-        {"provider down", "{SYS}", "uuid:exch_log", 1, 0, 0, 1},
-        {"rejected login", "{SYS}", "uuid:exch_log", 0, 401, 0, 1},
-        {"no volume given", "{SYS}", "", 0, 0, 0, 1},
+        {"present", "{SYS}", "uuid:exch_log", false, 0, 0, 0},
+        {"volume gone", "{SYS}", kNoVolume, false, 0, 24, 2},
+        {"unknown array", kNoArray, "uuid:exch_log", false, 0, 24, 1},
+        {"provider down", "{SYS}", "uuid:exch_log", true, 0, 0, 1},
+        {"rejected login", "{SYS}", "uuid:exch_log", false, 401, 0, 1},
+        {"no volume given", "{SYS}", "", false, 0, 0, 1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         dev.snap.m_SystemName = Fill(dev, r.system);
         dev.snap.m_TargetDev = dev.snap.m_SourceDev = Fill(dev, r.volume);
-        if (r.port) testsupport::Rebind(dev, sim, r.port, sim.password());
+        if (r.down) dev.unreachable();
         if (r.failHttp) sim.failHttp(r.failHttp, -1);
         EXPECT_EQ(dev.snap.GetSnapStatus(), r.status);
         EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck);

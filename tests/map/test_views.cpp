@@ -15,7 +15,7 @@
 namespace {
 
 using testsupport::CountRequests;
-using testsupport::LastCallParams;
+using testsupport::LastCall;
 using testsupport::OpenConnection;
 using testsupport::Param;
 using testsupport::PiTId;
@@ -58,10 +58,9 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
         EXPECT_EQ(dev.snap.GetErrorCode(), 4098) << r.ports;
         EXPECT_NE(dev.snap.GetErrorMsg().find(r.words), std::string::npos) << r.ports;
         EXPECT_NE(dev.snap.GetErrorMsg().find(r.ports), std::string::npos) << r.ports;
-        const auto params = LastCallParams(sim, "ExposePaths");
-        ASSERT_NE(Param(params, "ProtocolControllers"), nullptr) << r.ports;
-        EXPECT_TRUE(Param(params, "ProtocolControllers")->null) << r.ports;
-        EXPECT_EQ(Param(params, "InitiatorPortIDs")->elements, std::vector<std::string>{r.ports});
+        const sim::RequestRecord expose = LastCall(sim, "ExposePaths");
+        EXPECT_TRUE(Param(expose, "ProtocolControllers").null) << r.ports;
+        EXPECT_EQ(Param(expose, "InitiatorPortIDs").elements, std::vector<std::string>{r.ports});
         EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr) << r.ports;
         EXPECT_EQ(state().hosts.size(), hosts) << r.ports << ": no host is made";
     }
@@ -83,8 +82,7 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         // clang-format off
         {"restore, completed job", 32768, nullptr, 22, 1, 0},
         {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
-        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) {
-             s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
+        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) { s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
         {"a known view", 5, [](sim::TestServer&, SimSnapshot& d) { d.snap.m_TargetDev = d.volume("ora_data1_SV_0001").uuid; }, 5, 1, -1},
         {"answer cut after the view was made", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, define); }, 5, 1, 1},
         {"answered without doing anything", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, define); }, 6, 1, 0},
@@ -108,8 +106,8 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         if (r.newViews < 0) {
             EXPECT_EQ(dev.snap.m_TargetDev, known);
             EXPECT_EQ(state().findView(known)->pit, dev.snap.m_PiTName);
-            EXPECT_NE(Param(LastCallParams(sim, "ModifySettingsDefineState"), "TargetElement")
-                          ->value.find("_PiTViewSynchronized"),
+            EXPECT_NE(Param(LastCall(sim, "ModifySettingsDefineState"), "TargetElement")
+                          .value.find("_PiTViewSynchronized"),
                       std::string::npos);
             continue;
         }
@@ -148,7 +146,7 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
         testsupport::OpenConnection open(dev);
         EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper);
         EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0);
-        const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+        const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;
         ASSERT_EQ(params.size(), 5u);
         EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos);
         EXPECT_EQ(params[2].value, "FALSE");
@@ -230,7 +228,7 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
 
     dev.snap.m_PiTOperation = 14;
     EXPECT_EQ(dev.snap.PiTViewSync(19, 0), 20);
-    const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+    const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;
     ASSERT_GE(params.size(), 2u);
     EXPECT_NE(params[1].value.find("_CGPiTViewSynchronized"), std::string::npos);
     EXPECT_EQ(state().cgPitViews.size(), groupViews) << "the whole group view is gone";

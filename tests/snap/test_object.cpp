@@ -55,18 +55,12 @@ TEST_F(ClassPrefix, StoredPathsFollowTheConfiguredPrefixAndNamespace) {
     const std::string bad = "6000A0B800029E9E6";
     const Row rows[] = {
         // clang-format off
-        {"nothing configured: the first path's prefix, nothing changes", "-", "",
-         {"", kLsiVolume, "", kDcimVolume}, "LSISSI", {"", kLsiVolume, "", kDcimVolume}},
-        {"array setting rewrites every path and namespace", "DCIM", "",
-         {kLsiService, kLsiVolume, "", kLsiVolume}, "DCIM", {ToDcim(kLsiService), ToDcim(kLsiVolume), "", ToDcim(kLsiVolume)}},
-        {"a path already in the prefix stops it before any write-back", "DCIM", "",
-         {kLsiService, kDcimVolume, "", kLsiVolume}, "DCIM", {kLsiService, kDcimVolume, "", kLsiVolume}},
-        {"the host setting wins over the array setting", "NETAPP", "LSI_OEM_CLASSNAME_PREFIX=DCIM",
-         {"", kLsiVolume, "", ""}, "DCIM", {"", ToDcim(kLsiVolume), "", ""}},
-        {"a prefix containing the old one is inserted once per occurrence", longer, "",
-         {"", kLsiVolume, "", ""}, longer, {"", longerVolume, "", ""}},
-        {"an unparsable path fails and leaves every argument alone", "DCIM", "",
-         {kLsiService, bad, "", ""}, "", {kLsiService, bad, "", ""}},
+        {"nothing configured: the first path's prefix, nothing changes", "-", "", {"", kLsiVolume, "", kDcimVolume}, "LSISSI", {"", kLsiVolume, "", kDcimVolume}},
+        {"array setting rewrites every path and namespace", "DCIM", "", {kLsiService, kLsiVolume, "", kLsiVolume}, "DCIM", {ToDcim(kLsiService), ToDcim(kLsiVolume), "", ToDcim(kLsiVolume)}},
+        {"a path already in the prefix stops it before any write-back", "DCIM", "", {kLsiService, kDcimVolume, "", kLsiVolume}, "DCIM", {kLsiService, kDcimVolume, "", kLsiVolume}},
+        {"the host setting wins over the array setting", "NETAPP", "LSI_OEM_CLASSNAME_PREFIX=DCIM", {"", kLsiVolume, "", ""}, "DCIM", {"", ToDcim(kLsiVolume), "", ""}},
+        {"a prefix containing the old one is inserted once per occurrence", longer, "", {"", kLsiVolume, "", ""}, longer, {"", longerVolume, "", ""}},
+        {"an unparsable path fails and leaves every argument alone", "DCIM", "", {kLsiService, bad, "", ""}, "", {kLsiService, bad, "", ""}},
         {"nothing to work on", "DCIM", "", {"", "", "", ""}, "", {"", "", "", ""}},
         // clang-format on
     };
@@ -107,12 +101,9 @@ TEST(InteropNamespace, FirstNameNotSkippedIsTheArraysAndFailuresKeepTheEndpoint)
         // clang-format off
         {"NETAPP", "NETAPP", "", nullptr, true, "root/netapp/santricity", ""},
         {"only skipped names", "NETAPP", "root/cimv2", nullptr, true, "", "Unable to find array namespace from list of [2] namespace"},
-        {"no CIMOM", "NETAPP", "", [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, false, "",
-         "Failed to connect CIMOM using interop namespace."},
-        {"CIM error", "NETAPP", "", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken"); }, false, "",
-         "Caught CIMException: CIM_ERR_FAILED"},
-        {"connection closed", "NETAPP", "", [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 20); }, false, "",
-         "Caught Exception"},
+        {"no CIMOM", "NETAPP", "", [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, false, "", "Failed to connect CIMOM using interop namespace."},
+        {"CIM error", "NETAPP", "", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken"); }, false, "", "Caught CIMException: CIM_ERR_FAILED"},
+        {"connection closed", "NETAPP", "", [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 20); }, false, "", "Caught Exception"},
         // clang-format on
     };
     for (const Row& r : rows) {

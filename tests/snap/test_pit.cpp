@@ -147,31 +147,22 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"prepare: no system", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         // 60542 and 60552 are logged; only a connection error reaches the host.
-        {"prepare: unknown source", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev = "600A0000000000000000000000000BAD"; }),
-         2, 60542, 0, kReads, "Can not find source volume 600A0000000000000000000000000BAD", "", nullptr},
-        {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }),
-         2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
-        {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }),
-         1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
-        {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }),
-         1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
+        {"prepare: unknown source", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev = "600A0000000000000000000000000BAD"; }), 2, 60542, 0, kReads, "Can not find source volume 600A0000000000000000000000000BAD", "", nullptr},
+        {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }), 2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
+        {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }), 1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
+        {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }), 1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
         {"prepare: no CIMOM", kPrepare, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 2, 3, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
         {"group: no system", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
         {"group: no source", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
         {"group: no CIMOM", kGroup, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, -1, kAny, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
-        {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads,
-         "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
+        {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads, "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
         {"group: label of exactly 30", kGroup, name22, nullptr, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
-        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { testsupport::AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads,
-         "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
+        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { testsupport::AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads, "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
         // Without its own name a source would find another nameless source's group.
-        {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }),
-         650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
-        {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr,
-         4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
+        {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }), 650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
+        {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr, 4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
         // A group of the same label on another array of the provider is not this one.
-        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { testsupport::AddSecondArray(c); testsupport::AddPiTGroup(c, "small_lun", 1); },
-         nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { testsupport::AddSecondArray(c); testsupport::AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
         {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
@@ -181,11 +172,8 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"PiT: no source path", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SourceDevPath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"PiT: answered 0 without SettingsState", kPiT, "small_lun", nullptr, answered(0), 6, 1, 0, kMethod, "", "", nullptr},
         {"PiT: unknown code", kPiT, "small_lun", nullptr, answered(77), 6, 77, 0, kMethod, "", "", nullptr},
-        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) {
-             testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr,
-         6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
-        {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); },
-         6, 1, 1, kMethod, "", "", nullptr},
+        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) { testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr, 6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
+        {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); }, 6, 1, 1, kMethod, "", "", nullptr},
     };
     // clang-format on
     for (const Row& r : rows) {
@@ -305,18 +293,14 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
     } rows[] = {
         // clang-format off
         {"two entries", {{"SystemName", sys}, {"SyncType", "7"}}, 650009, "Validation Failed: Insufficient Parameters"},
-        {"unknown system", {{"SystemName", "600A0000"}, {"SyncType", "7"}, {"Name", "s"}}, 650015,
-         "Class SNIA_ReplicationService for system 600A0000 not found"},
-        {"no SyncType", {{"SystemName", sys}, {"Name", "s"}, {"mode", "2"}}, 5,
-         "SyncType is not provided. Cannot continue as it is required."},
+        {"unknown system", {{"SystemName", "600A0000"}, {"SyncType", "7"}, {"Name", "s"}}, 650015, "Class SNIA_ReplicationService for system 600A0000 not found"},
+        {"no SyncType", {{"SystemName", sys}, {"Name", "s"}, {"mode", "2"}}, 5, "SyncType is not provided. Cannot continue as it is required."},
         {"SyncType null", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "null"}}, 5, "SyncType is not provided."},
         {"SyncType not a number", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "7x"}}, 5, "SyncType is not provided."},
         {"SyncType over 16 bits", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "65543"}}, 5, "SyncType is not provided."},
-        {"unknown volume UUID", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", "600A0000000000000000000000000BAD"}},
-         650015, " LUN UUID 600A0000000000000000000000000BAD not found"},
+        {"unknown volume UUID", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", "600A0000000000000000000000000BAD"}}, 650015, " LUN UUID 600A0000000000000000000000000BAD not found"},
         // A bare word parses as a class name, but it is a group's name.
-        {"unknown group name", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceGroup", "no_such_group"}}, 650015,
-         " Replication Group no_such_group not found"},
+        {"unknown group name", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceGroup", "no_such_group"}}, 650015, " Replication Group no_such_group not found"},
         // clang-format on
     };
     for (const Row& r : rows) {

@@ -125,8 +125,7 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         {"snapshot, busy", 4, false, 910003, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
         {"source is a snapshot", 4, false, 910004, 6, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
         {"max snapshots", 4, false, 640004, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"clone, busy", 5, false, 910003, 6, 650005, 60604,
-         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
+        {"clone, busy", 5, false, 910003, 6, 650005, 60604, "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
         {"clone, max snapshots", 5, false, 640004, 6, 650010, 0, ""},
         {"unknown code", 4, false, 4, 6, -1, 0, ""},
         // Created, but without a volume the host could map or delete.
