@@ -123,6 +123,11 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
             s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
         };
     };
+    auto fails = [](const char* op, const char* cls) {
+        return [=](sim::TestServer& s, SimSnapshot&) {
+            s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls});
+        };
+    };
     auto jobs = [](bool vanish) {
         return [vanish](sim::Config& c) {
             c.jobs.methods["CreatePiTGroup"] = true;
@@ -151,6 +156,10 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }), 2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
         {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }), 1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
         {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }), 1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
+        {"prepare: configuration service unreadable", kPrepare, "ora_log", nullptr, fails("EnumerateInstanceNames", "CIM_StorageConfigurationService"), 2, 0, 0, kReads, "Class CIM_StorageConfigurationService for system", "", nullptr},
+        {"prepare: replication service unreadable", kPrepare, "ora_log", nullptr, fails("EnumerateInstanceNames", "CIM_ReplicationService"), 2, 0, 0, kReads, "Class CIM_ReplicationService for system", "", nullptr},
+        {"prepare: pool read fails", kPrepare, "ora_log", nullptr, fails("AssociatorNames", ""), 2, 0, 0, kReads, "SMIS::PrepareCreateReplica", "", nullptr},
+        {"group: service unreadable", kGroup, "ora_log", nullptr, fails("EnumerateInstanceNames", "SNIA_ReplicationService"), 650015, kAny, 0, kReads, "Class SNIA_ReplicationService for system", "", nullptr},
         {"prepare: no CIMOM", kPrepare, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 2, 3, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
         {"group: no system", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
         {"group: no source", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
