@@ -36,17 +36,9 @@ TEST(Controllers, CurrentAndPreferredOwners) {
     const Lookup preferred = [](LSISnapshot& s, std::string& c) {
         return s.GetLSIPreferredControllerPath(c);
     };
-    struct Row {
-        const char* name;
-        Lookup lookup;
-        std::function<void(SimSnapshot&)> arrange;
-        int result;
-        std::string controller;
-        bool requests;
-        const char* trace;
-    };
+    // clang-format off
+    struct Row { const char* name; Lookup lookup; std::function<void(SimSnapshot&)> arrange; int result; std::string controller; bool requests; const char* trace; };
     const Row rows[] = {
-        // clang-format off
         {"current, by UUID", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("exch_db").uuid; }, 1, controllerB, true, "CurrentManager ["},
         {"current, by path", current, [](SimSnapshot& d) { d.snap.m_SourceDev = PathOf(d, "ora_log"); }, 1, controllerA, true, "CurrentManager ["},
         {"current after a failover", current, [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDev = d.volume("ora_log").uuid; }, 1, controllerB, true, "CurrentManager ["},

@@ -25,13 +25,10 @@ constexpr int kSweep = -1;
 
 // One request: PiTs (or CG PiTs) with these ages in listed order, which of them the
 // host keeps and which have views, and which one is deleted (or a sweep).
-struct Scene {
-    bool cg = false;
-    std::vector<uint64_t> ages;  // empty: no PiT group / no consistency group
-    std::set<size_t> active;
-    std::set<size_t> viewed;
-    int target = 0;
-};
+// No ages: no PiT group or consistency group.
+// clang-format off
+struct Scene { bool cg = false; std::vector<uint64_t> ages; std::set<size_t> active; std::set<size_t> viewed; int target = 0; };
+// clang-format on
 
 struct Fixture {
     std::vector<std::string> pits;
@@ -116,23 +113,14 @@ void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
     const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
-    struct Row {
-        const char* name;
-        Scene scene;
-        int result;
-        RKSO::SnapStatus status;
-        std::vector<size_t> deleted;  // in order, one call each
-        const char* trace;
-        Arrange arrange = nullptr;
-        int hostError = 0;
-        std::vector<size_t> swept = {};  // by a sweep that follows; none when empty
-    };
+    // clang-format off
+    // deleted: in order, one call each; swept: by a sweep that follows; none when empty
+    struct Row { const char* name; Scene scene; int result; RKSO::SnapStatus status; std::vector<size_t> deleted; const char* trace; Arrange arrange = nullptr; int hostError = 0; std::vector<size_t> swept = {}; };
     const auto kDeleted = RKSO::SNAP_STATUS_DELETED, kFailed = RKSO::SNAP_STATUS_DELETE_FAILED,
                kCreated = RKSO::SNAP_STATUS_CREATED;
     const Scene three{false, {10, 11, 12}, {}, {}, 0};
     const Scene sweep{false, {10, 11, 12}, {}, {}, kSweep};
     const Row rows[] = {
-        // clang-format off
         {"younger PiT: virtual", {false, {10, 11, 12}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting the PiT/ConsistencyGroupPiT["},
         {"oldest, the others active", {false, {10, 11, 12}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
         {"oldest, 11 deleted virtually, 12 active", {false, {10, 11, 12}, {2}, {}, 0}, 20, kDeleted, {0, 1}, "Deleted [2] PiTs/ConsistencyGroupPiTs"},
@@ -228,19 +216,12 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
     sim::TestServer sim(config, testsupport::PlainHttp());
 
-    struct Row {
-        const char* name;
-        std::string pit;
-        bool cg;
-        std::function<void(SimSnapshot&)> arrange;
-        int result, hostError;
-        bool requests;
-    };
+    // clang-format off
+    struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };
     auto removed = [&](const std::string& id) {
         return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
     };
     const Row rows[] = {
-        // clang-format off
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},
         {"named by a path that is gone", pit, false, [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; }, 24, 0, true},

@@ -24,26 +24,17 @@ const char* const D = "exch_db";
 const char* const E = "exch_log";
 const char* const F = "file_share";
 
-struct Group {
-    const char* label;
-    std::vector<std::string> members;
-    size_t array = 0;
-};
+// clang-format off
+struct Group { const char* label; std::vector<std::string> members; size_t array = 0; };
+// clang-format on
 
 TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
     using Arrange = std::function<void(SimSnapshot&, std::list<std::string>&)>;
-    struct Row {
-        const char* name;
-        std::vector<Group> groups;
-        bool found;
-        int index;
-        const char* groupName;
-        Arrange arrange = nullptr;  // a refusal: no member list is read
-        int hostError = 0;
-    };
+    // clang-format off
+    // arrange: a refusal: no member list is read
+    struct Row { const char* name; std::vector<Group> groups; bool found; int index; const char* groupName; Arrange arrange = nullptr; int hostError = 0; };
     const std::vector<Group> exact = {{"2A_1", {A, B}}};
     const Row rows[] = {
-        // clang-format off
         {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
         {"exact group named from a letter", {{"XA_1", {A, B}}}, true, -1, "XA_1"},
         {"a third member: not reused", {{"1A_1", {A, B, C}}}, false, 1, ""},
@@ -145,18 +136,10 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
             before = testsupport::Without(before, "consistencyGroups", "label", {label});
         };
     };
-    struct Row {
-        const char* name;
-        Op op;
-        const char *group, *volume;
-        std::function<void(sim::TestServer&)> fault;
-        int result;
-        const char* method;
-        size_t calls;
-        Change change;  // null: nothing changes
-    };
+    // clang-format off
+    // change null: nothing changes
+    struct Row { const char* name; Op op; const char *group, *volume; std::function<void(sim::TestServer&)> fault; int result; const char* method; size_t calls; Change change; };
     const Row rows[] = {
-        // clang-format off
         {"create", kCreate, "5A_1", A, nullptr, 0, "CreateGroup", 1, created("5A_1")},
         {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1, created("9Z_1")},
         {"create an existing group", kCreate, "1A_1", A, nullptr, 0, "CreateGroup", 0, nullptr},
@@ -217,14 +200,9 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
 
 TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
     sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
-    struct Row {
-        const char* name;
-        std::function<void(SimSnapshot&)> arrange;
-        int create, add, remove, del;
-        int hostError;
-    };
+    // clang-format off
+    struct Row { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; };
     const Row rows[] = {
-        // clang-format off
         {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},

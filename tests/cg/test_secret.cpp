@@ -48,17 +48,9 @@ void ExpectNoCredential(const SimSnapshot& dev, const testsupport::LogCapture& m
 }
 
 TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
-    struct Row {
-        const char *name, *preset, *providerSecret;
-        int secrets;  // CIM_SharedSecret instances
-        std::function<void(SimSnapshot&, HostKey&)> arrange;
-        const char* talon;
-        int result;
-        size_t writes;
-        const char* trace;
-        int hostError = 0;
-        bool failWrite = false;
-    };
+    // clang-format off
+    // secrets: CIM_SharedSecret instances
+    struct Row { const char *name, *preset, *providerSecret; int secrets; std::function<void(SimSnapshot&, HostKey&)> arrange; const char* talon; int result; size_t writes; const char* trace; int hostError = 0; bool failWrite = false; };
     auto configured = [](const std::string& plain) {
         return [plain](SimSnapshot& d, HostKey& k) {
             d.info.setConfig(kPasswordSetting, plain.empty() ? "" : k.encrypt(plain));
@@ -66,7 +58,6 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     };
     auto array = configured(testsupport::kArraySecret);
     const Row rows[] = {
-        // clang-format off
         {"no configured password", "NETAPP", kOldSecret, 1, nullptr, "", 0, 0, ""},
         {"equal values", "NETAPP", testsupport::kArraySecret, 1, array, "", 0, 0, ""},
         {"stale secret", "NETAPP", kOldSecret, 1, array, "", 1, 1, "Updated the secret key at SMI-S Provider"},
@@ -120,13 +111,9 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
 }
 
 TEST(ArraySecret, SetArrayPWWritesWithoutComparing) {
-    struct Row {
-        const char* name;
-        int secrets;
-        std::string array, secret;
-        bool result;
-        size_t writes;
-    };
+    // clang-format off
+    struct Row { const char* name; int secrets; std::string array, secret; bool result; size_t writes; };
+    // clang-format on
     const Row rows[] = {
         {"written", 1, "", testsupport::kArraySecret, true, 1},
         {"two secrets", 2, "", testsupport::kArraySecret, false, 0},

@@ -23,17 +23,10 @@ class Clones : public Suite {
 
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
-    struct Row {
-        const char *name, *group;
-        bool groupOnly;
-        const char* talon;
-        bool refused;      // "AssignStorageResourceAffinity" answers 4
-        bool noSetting;    // the source has no volume setting
-        const char* pool;  // null: nothing is made
-        size_t assigns;
-        int hostError;
-    };
     // clang-format off
+    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume
+    // setting; pool null: nothing is made
+    struct Row { const char *name, *group; bool groupOnly; const char* talon; bool refused; bool noSetting; const char* pool; size_t assigns; int hostError; };
     const Row rows[] = {
         {"the source's pool", "", false, "", false, false, "DG2", 0, 0},
         {"a named pool", "DG1", false, "", false, false, "DG1", 0, 0},
@@ -117,14 +110,11 @@ sim::Config WithPrefix(const std::string& prefix) {
     return c;
 }
 
-struct Row {
-    const char* name;
-    const char* talon;   // host settings
-    const char* config;  // one array setting "key=value", or ""
-    const char* args;    // after the system name; "$x" is the UUID of volume x
-    const char* method;  // of the logged call; "#n" picks the nth call
-    const char *param, *sent;
-};
+// talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
+// "$x" is the UUID of volume x; method: of the logged call; "#n" picks the nth call
+// clang-format off
+struct Row { const char* name; const char* talon; const char* config; const char* args; const char* method; const char *param, *sent; };
+// clang-format on
 
 class Vendors : public Suite {
   protected:

@@ -37,12 +37,9 @@ class Controllers : public ::testing::Test {
 };
 
 TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
-    struct Row {
-        const char* name;
-        std::string ports;
-        bool groupMapping;
-        std::set<std::string> expected;
-    };
+    // clang-format off
+    struct Row { const char* name; std::string ports; bool groupMapping; std::set<std::string> expected; };
+    // clang-format on
     const Row rows[] = {
         {"fc host", kFc, false, {"fchost1"}},
         {"fc host and its group", kFc, true, {"fchost1", "cluster1"}},
@@ -71,13 +68,10 @@ TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
 }
 
 TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
-    struct Row {
-        const char* name;
-        std::vector<std::string> volumes;  // labels; "uuid:" + label passes the UUID
-        std::string ports;
-        const char* talon;
-        std::set<std::string> expected;
-    };
+    // volumes: labels; "uuid:" + label passes the UUID
+    // clang-format off
+    struct Row { const char* name; std::vector<std::string> volumes; std::string ports; const char* talon; std::set<std::string> expected; };
+    // clang-format on
     const Row rows[] = {
         {"host's volume", {"ora_data1"}, kFc, "", {"fchost1"}},
         {"host's volume by uuid", {"uuid:ora_data1"}, kFc, "", {"fchost1"}},
@@ -115,12 +109,9 @@ TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
     sim::Config c = LookupConfig(false);
     c.classPrefix = "TPD";
     sim::TestServer sim(c, testsupport::PlainHttp());
-    struct Row {
-        const char* name;
-        const char* volume;
-        std::string ports;
-        std::set<std::string> expected;
-    };
+    // clang-format off
+    struct Row { const char* name; const char* volume; std::string ports; std::set<std::string> expected; };
+    // clang-format on
     const Row rows[] = {
         {"host's volume", "ora_data1", kFc, {"fchost1"}},
         {"another host's volume", "small_lun", kFc, {}},

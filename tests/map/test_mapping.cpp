@@ -55,11 +55,10 @@ class Mapping : public ::testing::Test {
 };
 
 TEST_F(Mapping, OneMapAndUnmapPerHost) {
-    struct Row {
-        const char *host, *otherHost;
-        std::vector<size_t> mapRequests;  // ModifyPiT, ElementName, Access, MapSnap
-        std::vector<size_t> unmapRequests;
-    } rows[] = {
+    // mapRequests: ModifyPiT, ElementName, Access, MapSnap
+    // clang-format off
+    struct Row { const char *host, *otherHost; std::vector<size_t> mapRequests; std::vector<size_t> unmapRequests; } rows[] = {
+        // clang-format on
         {"iscsihost1", "fchost1", {7, 2, 2, 10}, {12, 4}},
         {"fchost1", "iscsihost1", {7, 2, 2, 22}, {34, 4}},
     };
@@ -111,14 +110,9 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
 // check answers, and every refusal of a wrapper before its method is sent.
 TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
     enum Call { LunMapped, Define, Sync, Expose, Hide };
-    struct Row {
-        const char* name;
-        Call call;
-        std::vector<std::string> args;  // Define: key=value pairs over a valid call
-        int failHttp, failCim;          // on every association query
-        unsigned int expected;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    // Define args: key=value pairs over a valid call; failHttp, failCim: on every association query
+    struct Row { const char* name; Call call; std::vector<std::string> args; int failHttp, failCim; unsigned int expected; } rows[] = {
         {"this host", LunMapped, {"{SYS}", "path:ora_data1", kFc}, 0, 0, 0},
         {"this host's group, by uuid", LunMapped, {"{SYS}", "uuid:exch_db", kFc}, 0, 0, 0},
         {"another host", LunMapped, {"{SYS}", "uuid:ora_data1", kIscsi}, 0, 0, 650006},
@@ -184,12 +178,8 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
 }
 
 TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
-    struct Row {
-        const char* name;
-        std::string target, ports;
-        int failCim, expected, errorCode, hostError;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::string target, ports; int failCim, expected, errorCode, hostError; } rows[] = {
         {"mapped here", "path:ora_data2", kFc, 0, 9, 0, 0},
         {"mapped to the iscsi host, asked with fc ports", "uuid:small_lun", kFc, 0, 10, 0, 0},
         {"not mapped", "path:exch_log", kFc, 0, 14, 0, 0},
@@ -216,12 +206,9 @@ TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
 }
 
 TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
-    struct Row {
-        const char* name;
-        std::string system, volume;
-        bool down;
-        int failHttp, status, arrayCheck;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::string system, volume; bool down; int failHttp, status, arrayCheck; } rows[] = {
+        // clang-format on
         {"present", "{SYS}", "uuid:exch_log", false, 0, 0, 0},
         {"volume gone", "{SYS}", kNoVolume, false, 0, 24, 2},
         {"unknown array", kNoArray, "uuid:exch_log", false, 0, 24, 1},

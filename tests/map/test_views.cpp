@@ -71,15 +71,9 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
 // lost is found on its PiT.
 TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
     const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
-    struct Row {
-        const char* name;
-        unsigned short operation;
-        std::function<void(sim::TestServer&, SimSnapshot&)> arrange;
-        int expected;
-        size_t calls;
-        int newViews;  // -1: the known view stays the target
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    // newViews: -1: the known view stays the target
+    struct Row { const char* name; unsigned short operation; std::function<void(sim::TestServer&, SimSnapshot&)> arrange; int expected; size_t calls; int newViews; } rows[] = {
         {"restore, completed job", 32768, nullptr, 22, 1, 0},
         {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
         {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) { s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
@@ -118,13 +112,9 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
 }
 
 TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
-    struct Row {
-        const char* name;
-        bool jobs;
-        int failJobs;
-        bool mapped;
-        unsigned int wrapper;
-    };
+    // clang-format off
+    struct Row { const char* name; bool jobs; int failJobs; bool mapped; unsigned int wrapper; };
+    // clang-format on
     const Row rows[] = {
         {"at once", false, 0, false, 0},
         {"completed job", true, 0, false, 0},
@@ -236,11 +226,9 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
 }
 
 TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
-    struct Row {
-        const char* view;
-        const char* source;
-        bool failed;
-    };
+    // clang-format off
+    struct Row { const char* view; const char* source; bool failed; };
+    // clang-format on
     const Row rows[] = {{"ora_data1_SV_0001", "ora_data1", false},
                         {"ora_data1_SV_0001", "ora_data2", true},
                         {"cg1_m1", "exch_log", true},
@@ -264,17 +252,10 @@ TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
 // contained.
 TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
     enum Check { Attached, Created, Mappings };
-    struct Row {
-        const char* name;
-        Check check;
-        int pit;  // 0: none given
-        bool group;
-        int operation;          // 0: none
-        sim::RequestKey fails;  // every such request fails; empty: none
-        int expected;
-    };
+    // clang-format off
+    // pit: 0: none given; operation: 0: none; fails: every such request fails; empty: none
+    struct Row { const char* name; Check check; int pit; bool group; int operation; sim::RequestKey fails; int expected; };
     const Row rows[] = {
-        // clang-format off
         {"viewed PiT", Attached, 1, false, 0, {}, 1},
         {"PiT without view", Attached, 2, false, 0, {}, 0},
         {"unknown PiT", Attached, 9, false, 0, {}, 0},

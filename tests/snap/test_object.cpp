@@ -37,20 +37,14 @@ class ClassPrefix : public ::testing::Test {
 };
 
 TEST_F(ClassPrefix, StoredPathsFollowTheConfiguredPrefixAndNamespace) {
-    struct Row {
-        const char* name;
-        std::string arrayConfig;  // SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX, "-" for none
-        std::string talon;        // LSI_OEM_CLASSNAME_PREFIX line
-        std::array<std::string, 4> in;
-        std::string result;
-        std::array<std::string, 4> out;
-    };
+    // clang-format off
+    // arrayConfig: SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX, "-" for none; talon: LSI_OEM_CLASSNAME_PREFIX line
+    struct Row { const char* name; std::string arrayConfig; std::string talon; std::array<std::string, 4> in; std::string result; std::array<std::string, 4> out; };
     const std::string longer = "XLSISSI";
     const std::string longerVolume = Replaced(Replaced(kLsiVolume, "LSISSI_", longer + "_"),
                                               "root/LsiArray13", "root/DCIM/MDStorageArray13");
     const std::string bad = "6000A0B800029E9E6";
     const Row rows[] = {
-        // clang-format off
         {"nothing configured: the first path's prefix, nothing changes", "-", "", {"", kLsiVolume, "", kDcimVolume}, "LSISSI", {"", kLsiVolume, "", kDcimVolume}},
         {"array setting rewrites every path and namespace", "DCIM", "", {kLsiService, kLsiVolume, "", kLsiVolume}, "DCIM", {ToDcim(kLsiService), ToDcim(kLsiVolume), "", ToDcim(kLsiVolume)}},
         {"a path already in the prefix stops it before any write-back", "DCIM", "", {kLsiService, kDcimVolume, "", kLsiVolume}, "DCIM", {kLsiService, kDcimVolume, "", kLsiVolume}},

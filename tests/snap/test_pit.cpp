@@ -134,19 +134,9 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
             c.jobs.vanish = vanish;
         };
     };
-    struct Row {
-        const char* name;
-        Stage stage;
-        std::string volume;
-        Config config;
-        Arrange arrange;
-        int result, snapError, hostError;
-        Reach reach;
-        std::string trace;     // a line of the device log
-        std::string hostText;  // start of the host's error text
-        const char* pool;      // pool of the source's repository on success
-    };
     // clang-format off
+    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success
+    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; };
     const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
@@ -225,12 +215,10 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
 }
 
 TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
-    struct Row {
-        const char* name;
-        const char* arrayConfig;  // nullptr: not configured
-        const char* hostSetting;  // "~Talon" line, or nullptr
-        uint64_t bytes;           // 0: refused by the array
-    } rows[] = {
+    // nullptr: not configured; hostSetting is a "~Talon" line; bytes 0: refused by the array
+    // clang-format off
+    struct Row { const char* name; const char* arrayConfig; const char* hostSetting; uint64_t bytes; } rows[] = {
+        // clang-format on
         {"default", nullptr, nullptr, 429496729},
         {"array 0 becomes 40", "0", nullptr, 429496729},
         {"array 150 becomes 40", "150", nullptr, 429496729},
@@ -294,13 +282,8 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
     SimSnapshot probe(sim);
     const std::string sys = probe.array.id;
     using Params = std::map<std::string, std::string>;
-    struct Row {
-        const char* name;
-        Params params;
-        unsigned int result;
-        const char* trace;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; Params params; unsigned int result; const char* trace; } rows[] = {
         {"two entries", {{"SystemName", sys}, {"SyncType", "7"}}, 650009, "Validation Failed: Insufficient Parameters"},
         {"unknown system", {{"SystemName", "600A0000"}, {"SyncType", "7"}, {"Name", "s"}}, 650015, "Class SNIA_ReplicationService for system 600A0000 not found"},
         {"no SyncType", {{"SystemName", sys}, {"Name", "s"}, {"mode", "2"}}, 5, "SyncType is not provided. Cannot continue as it is required."},

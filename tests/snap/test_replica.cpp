@@ -26,17 +26,9 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
 }
 
 TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
-    struct Row {
-        const char* name;
-        const char* preset;
-        int operation;
-        std::string group;
-        bool groupOnly;
-        int result;
-        size_t requests;
-    };
+    // clang-format off
+    struct Row { const char* name; const char* preset; int operation; std::string group; bool groupOnly; int result; size_t requests; };
     const Row rows[] = {
-        // clang-format off
         {"snapshot", "NETAPP", 4, "", false, 1, 5},
         {"clone", "LSISSI", 5, "", false, 1, 5},
         {"restore is not a copy type", "NETAPP", 6, "", false, 2, 0},
@@ -75,12 +67,9 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
 }
 
 TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
-    struct Row {
-        std::vector<uint16_t> syncTypes;
-        RKSO::SNAP_TYPE type;
-        int result;
-        size_t requests;
-    };
+    // clang-format off
+    struct Row { std::vector<uint16_t> syncTypes; RKSO::SNAP_TYPE type; int result; size_t requests; };
+    // clang-format on
     const Row rows[] = {
         {{6, 7, 8}, RKSO::SNAP_TYPE_CLONE, 1, 2},
         {{6, 7, 8}, RKSO::SNAP_TYPE_SNAPSHOT, 1, 2},
@@ -109,16 +98,10 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
         {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
-    struct Row {
-        const char* name;
-        int copyType;
-        bool job;
-        int64_t answer;  // -1: as the array answers
-        int result, errorCode, hostError;
-        const char* message;
-    };
+    // clang-format off
+    // answer: -1: as the array answers
+    struct Row { const char* name; int copyType; bool job; int64_t answer; int result, errorCode, hostError; const char* message; };
     const Row rows[] = {
-        // clang-format off
         {"at once", 4, false, -1, 5, 0, 0, ""},
         {"job", 4, true, -1, 5, 0, 0, ""},
         {"name exists", 4, false, 910002, 6, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
