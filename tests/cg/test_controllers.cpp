@@ -1,9 +1,4 @@
 // Which controller owns a volume now (it follows a failover) and which one should.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 

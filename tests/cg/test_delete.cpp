@@ -1,23 +1,14 @@
 // PiT deletion against the simulator, whose array deletes only the oldest PiT of a
 // group and none with a view: each row ends with exactly the named PiTs gone. And
 // whether a PiT still exists: 24 only when the provider says it is gone.
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <list>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kVolume = "ora_log";
 const char* const kGroup = "5C_1";

@@ -1,21 +1,13 @@
 // Consistency groups: which group is reused and what a new one is numbered from, and
 // the four group methods; after each call the array differs only by what was asked.
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <list>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 
 namespace {
 
 using nlohmann::json;
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const A = "ora_data1";
 const char* const B = "ora_data2";

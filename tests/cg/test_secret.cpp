@@ -1,10 +1,5 @@
 // The array password the provider holds ("Secret"): written only when the configured
 // one differs, and never logged.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
 #include "rkso/RKPassword.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/SimSnapshot.h"
@@ -13,8 +8,7 @@
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kOldSecret = "Old-Secret-42";
 const char* const kPasswordSetting = "SMCONFIG_NAME_LSI_ARRAY_PASSWORD";

@@ -4,12 +4,6 @@
 // time instead of sleeping.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimClock.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"

@@ -2,9 +2,6 @@
 // that names no volume; and the other providers' branches, seen through the
 // in-parameters sent under their class prefixes: IBM SVC ("IBMTSSVC") and 3PAR ("TPD").
 #include <sstream>
-#include <string>
-#include <vector>
-
 #include "CloneSuite.h"
 
 namespace clonetest {

@@ -1,13 +1,8 @@
 // Sixteen devices create and attach clones at once: the creation calls never overlap
 // at the provider, while the job waits all run at the same time.
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
-
 #include "CloneSuite.h"
 
 namespace clonetest {

@@ -1,8 +1,5 @@
 // Synchronization control and deletion of older-engine snapshots and clones: what
 // each operation sends, what it refuses before any call, and half-way failures.
-#include <functional>
-#include <string>
-
 #include "CloneSuite.h"
 
 namespace clonetest {

@@ -1,19 +1,11 @@
 // Which protocol controllers stand for a host's ports, and which of them carry a
 // volume: through privileges, and through the fallback when the array shows none.
-#include <gtest/gtest.h>
-
-#include <set>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimMapping.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::ControllerLabels;
-using testsupport::OpenConnection;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
 const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";

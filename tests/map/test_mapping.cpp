@@ -1,20 +1,10 @@
 // Mapping a PiT view to a host and back: what the array holds and the fabric shows, what
 // was sent, the requests and connections per step, the checks and the wrappers' refusals.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimMapping.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::OpenConnection;
-using testsupport::Param;
-using testsupport::PiTId;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
 const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";

@@ -2,24 +2,12 @@
 // lookups of a PiT's view and of the PiT behind a view, unknown ports, restores and
 // removals with jobs, the throw-away calls of a flaky provider, re-attaching a known
 // view, a view whose answer was lost, and consistency-group views.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimMapping.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::LastCall;
-using testsupport::OpenConnection;
-using testsupport::Param;
-using testsupport::PiTId;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 class Views : public ::testing::Test {
   protected:

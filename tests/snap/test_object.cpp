@@ -1,11 +1,6 @@
 // Stored paths adapted to the provider's class prefix, what the snapshot object does
 // without a provider; and after every test of the program, no log line has a credential.
-#include <gtest/gtest.h>
-
 #include <array>
-#include <mutex>
-#include <string>
-
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 

@@ -1,24 +1,14 @@
 // PiT preparation, PiT groups and PiTs on the simulated array: the road under each
 // preset, the disk group rules, the repository size, what is refused before any
 // method, the answers of the provider and the round trips.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <string>
-
 #include <cim/CIMObjectPath.h>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::Param;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const uint64_t kGiB = 1073741824;
 

@@ -1,22 +1,14 @@
 // Older-engine replica snapshots: the preparation rules by vendor and copy type, the
 // synchronization types an array offers, creation after preparation, the failure
 // messages by the provider's answer, and one creation call in flight at a time.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <chrono>
-#include <functional>
-#include <string>
 #include <thread>
-#include <vector>
-
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
     dev.snap.m_SnapName = "snap_" + label;
