@@ -26,34 +26,31 @@ struct Fixture {
     sim::TestServer sim;
 
     static sim::Config Configure(const Scene& s, std::vector<std::string>& pits) {
-        sim::Config c = testsupport::SimConfig();
+        sim::Config c = SimConfig();
         // The second array has a group of the same name and its own PiTs: none may go.
-        testsupport::AddSecondArray(c);
-        testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume, 1), {1, 2}, 1);
-        testsupport::AddCgPiTs(c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume}, 1),
-                               {1000, 2000}, 1);
+        AddSecondArray(c);
+        AddPiTs(c, AddPiTGroup(c, kVolume, 1), {1, 2}, 1);
+        AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume}, 1), {1000, 2000}, 1);
         // Beside the group under test: another group with a viewed PiT.
-        testsupport::AddPiTView(
-            c, testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "exch_db"), {1})[0]);
+        AddPiTView(c, AddPiTs(c, AddPiTGroup(c, "exch_db"), {1})[0]);
         if (!s.ages.empty()) {
             if (s.cg) {
                 std::vector<int64_t> whens(s.ages.begin(), s.ages.end());
-                pits = testsupport::AddCgPiTs(
-                    c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
+                pits = AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
             } else {
-                pits = testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume), s.ages);
+                pits = AddPiTs(c, AddPiTGroup(c, kVolume), s.ages);
             }
         }
         for (size_t i : s.viewed) {
             if (s.cg)
-                testsupport::AddCgPiTView(c, pits.at(i));
+                AddCgPiTView(c, pits.at(i));
             else
-                testsupport::AddPiTView(c, pits.at(i));
+                AddPiTView(c, pits.at(i));
         }
         return c;
     }
 
-    explicit Fixture(const Scene& s) : sim(Configure(s, pits), testsupport::PlainHttp()) {}
+    explicit Fixture(const Scene& s) : sim(Configure(s, pits), PlainHttp()) {}
 
     // A prepared device for the volume, asking to delete the scene's target.
     void Prepare(SimSnapshot& dev, const Scene& s, std::list<std::string>& active) {
@@ -81,10 +78,10 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
     const std::string state = sim.state().dump();
     std::vector<std::string> ids;
     for (const sim::RequestRecord& r : Calls(sim, "ModifySettingsDefineState")) {
-        if (testsupport::Param(r, "Operation").value != "4") continue;
+        if (Param(r, "Operation").value != "4") continue;
         if (r.returnValue != 0u && r.returnValue != 4096u) continue;
         for (const std::string& id : pits)
-            if (testsupport::Param(r, "SettingsState").value.find(id) != std::string::npos &&
+            if (Param(r, "SettingsState").value.find(id) != std::string::npos &&
                 (r.returnValue == 0u || state.find(id) == std::string::npos))
                 ids.push_back(id);
     }
@@ -94,9 +91,8 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
 // The state before, less the PiTs named by indexes, is the state now.
 void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
                     const std::vector<size_t>& indexes, const std::string& row) {
-    EXPECT_EQ(nlohmann::json::diff(
-                  testsupport::Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
-                  f.sim.state()),
+    EXPECT_EQ(nlohmann::json::diff(Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
+                                   f.sim.state()),
               nlohmann::json::array())
         << row;
 }
@@ -180,7 +176,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
 }
 
 TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
-    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     const Scene scene{false, {10, 11}, {}, {}, kSweep};
     Fixture f(scene);
     SimSnapshot dev(f.sim);
@@ -189,23 +185,20 @@ TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
     EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
     std::vector<std::string> sent;
     for (const sim::RequestRecord& r : Calls(f.sim, "ModifySettingsDefineState"))
-        sent.push_back(testsupport::Param(r, "Operation").value + ":" +
+        sent.push_back(Param(r, "Operation").value + ":" +
                        std::to_string(r.returnValue.value_or(99)));
     EXPECT_EQ(sent, (std::vector<std::string>{"55:5", "4:0", "55:5", "4:0"}));
     EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[0], f.pits[1]}));
 }
 
 TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
-    sim::Config config = testsupport::SimConfig();
-    const std::string pit =
-        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log"), {1, 2})[0];
-    const std::string cgPit = testsupport::AddCgPiTs(
-        config, testsupport::AddConsistencyGroup(config, "5C_1", {"ora_log", "ora_data1"}),
-        {1000})[0];
-    testsupport::AddSecondArray(config);
-    const std::string elsewhere =
-        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
-    sim::TestServer sim(config, testsupport::PlainHttp());
+    sim::Config config = SimConfig();
+    const std::string pit = AddPiTs(config, AddPiTGroup(config, "ora_log"), {1, 2})[0];
+    const std::string cgPit =
+        AddCgPiTs(config, AddConsistencyGroup(config, "5C_1", {"ora_log", "ora_data1"}), {1000})[0];
+    AddSecondArray(config);
+    const std::string elsewhere = AddPiTs(config, AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
+    sim::TestServer sim(config, PlainHttp());
 
     // clang-format off
     struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };

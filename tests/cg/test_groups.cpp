@@ -42,14 +42,14 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         // clang-format on
     };
     for (const Row& r : rows) {
-        sim::Config config = testsupport::SimConfig();
-        testsupport::AddSecondArray(config);
+        sim::Config config = SimConfig();
+        AddSecondArray(config);
         size_t ours = 0;
         for (const Group& g : r.groups) {
-            testsupport::AddConsistencyGroup(config, g.label, g.members, g.array);
+            AddConsistencyGroup(config, g.label, g.members, g.array);
             ours += g.array == 0;
         }
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         const std::string a = dev.volume(A).uuid;
         const std::string b = dev.volume(B).uuid;
@@ -79,13 +79,12 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
 // The array every group-method row starts from: "1A_1" holds A and B, "2A_1" holds
 // C and two CG PiTs, "3A_1" is empty, and only the second array has "9Z_1".
 sim::Config GroupsConfig() {
-    sim::Config config = testsupport::SimConfig();
-    testsupport::AddSecondArray(config);
-    testsupport::AddConsistencyGroup(config, "1A_1", {A, B});
-    testsupport::AddCgPiTs(config, testsupport::AddConsistencyGroup(config, "2A_1", {C}),
-                           {1000, 2000});
-    testsupport::AddConsistencyGroup(config, "3A_1", {});
-    testsupport::AddConsistencyGroup(config, "9Z_1", {A, B}, 1);
+    sim::Config config = SimConfig();
+    AddSecondArray(config);
+    AddConsistencyGroup(config, "1A_1", {A, B});
+    AddCgPiTs(config, AddConsistencyGroup(config, "2A_1", {C}), {1000, 2000});
+    AddConsistencyGroup(config, "3A_1", {});
+    AddConsistencyGroup(config, "9Z_1", {A, B}, 1);
     return config;
 }
 
@@ -102,7 +101,7 @@ const Op kRemove = [](LSISnapshot& s) { return s.RemoveMembersFromCG(); };
 const Op kDelete = [](LSISnapshot& s) { return s.DeleteConsistencyGroup(1); };
 
 TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
-    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(GroupsConfig(), PlainHttp());
     auto jobEndingIn10 = [](const char* method) {
         return [method](sim::TestServer& s) {
             s.setJobMode(method, true);
@@ -125,7 +124,7 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
     };
     auto deleted = [](const char* label) {
         return [label](json& before, const SimSnapshot&) {
-            before = testsupport::Without(before, "consistencyGroups", "label", {label});
+            before = Without(before, "consistencyGroups", "label", {label});
         };
     };
     // clang-format off
@@ -191,7 +190,7 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
 }
 
 TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
-    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(GroupsConfig(), PlainHttp());
     // clang-format off
     struct Row { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; };
     const Row rows[] = {

@@ -13,19 +13,19 @@ const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
 // The default array plus a group standing for the all-zero (default group) id, and
 // two iSCSI hosts whose port names are prefixes of one another, the longer first.
 sim::Config LookupConfig(bool omitPrivileges) {
-    sim::Config c = testsupport::SimConfig();
+    sim::Config c = SimConfig();
     c.omitPrivileges = omitPrivileges;
     sim::Array& a = c.arrays[0];
     a.hostGroups.push_back({"0000000000000000000000000000000000000000", "zero_group"});
-    a.hosts.push_back(testsupport::MakeHost("host10", {"iqn.1994-05.com.example:host10"}));
-    a.hosts.push_back(testsupport::MakeHost("host1", {"iqn.1994-05.com.example:host1"}));
+    a.hosts.push_back(MakeHost("host10", {"iqn.1994-05.com.example:host10"}));
+    a.hosts.push_back(MakeHost("host1", {"iqn.1994-05.com.example:host1"}));
     return c;
 }
 
 class Controllers : public ::testing::Test {
   protected:
-    sim::TestServer servers[2] = {sim::TestServer(LookupConfig(false), testsupport::PlainHttp()),
-                                  sim::TestServer(LookupConfig(true), testsupport::PlainHttp())};
+    sim::TestServer servers[2] = {sim::TestServer(LookupConfig(false), PlainHttp()),
+                                  sim::TestServer(LookupConfig(true), PlainHttp())};
 };
 
 TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
@@ -77,7 +77,7 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
     for (int omit = 0; omit < 2; ++omit) {
         for (const Row& r : rows) {
             SCOPED_TRACE(std::string(r.name) + (omit ? " (fallback)" : ""));
-            testsupport::TalonConfig talon(r.talon);
+            TalonConfig talon(r.talon);
             SimSnapshot dev(servers[omit]);
             OpenConnection open(dev);
             cim::Array<cim::String> volumes;
@@ -100,7 +100,7 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
 TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
     sim::Config c = LookupConfig(false);
     c.classPrefix = "TPD";
-    sim::TestServer sim(c, testsupport::PlainHttp());
+    sim::TestServer sim(c, PlainHttp());
     // clang-format off
     struct Row { const char* name; const char* volume; std::string ports; std::set<std::string> expected; };
     // clang-format on

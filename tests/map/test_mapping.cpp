@@ -13,12 +13,12 @@ const char* const kNoArray = "60000000000000000000000000000BAD";
 
 class Mapping : public ::testing::Test {
   protected:
-    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
+    sim::TestServer sim{ViewConfig(), PlainHttp()};
 
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
 
     // Runs the steps, checking each result; requests and connections per step.
-    std::vector<size_t> Run(SimSnapshot& dev, const std::vector<testsupport::RoadStep>& steps) {
+    std::vector<size_t> Run(SimSnapshot& dev, const std::vector<RoadStep>& steps) {
         std::vector<size_t> requests;
         for (const auto& step : steps) {
             sim.log().clear();
@@ -56,11 +56,11 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         SCOPED_TRACE(r.host);
         sim.reset();
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, r.host);
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, r.host);
         dev.snap.m_DeviceAccess = 2;
         const size_t viewsBefore = state().views.size();
-        EXPECT_EQ(Run(dev, testsupport::MapRoad()), r.mapRequests);
+        EXPECT_EQ(Run(dev, MapRoad()), r.mapRequests);
 
         const sim::Array a = state();
         ASSERT_EQ(a.views.size(), viewsBefore + 1);
@@ -73,17 +73,15 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         EXPECT_EQ(w->access, 3);
         ASSERT_NE(a.findMapping(view.volume), nullptr);
         EXPECT_EQ(a.findMapping(view.volume)->target, a.findHost(r.host)->ref);
-        EXPECT_EQ(testsupport::LunsSeenBy(sim, dev.snap.m_InitiatorPorts).count(view.volume), 1u);
-        EXPECT_EQ(
-            testsupport::LunsSeenBy(sim, testsupport::HostPorts(a, r.otherHost)).count(view.volume),
-            0u);
-        const sim::RequestRecord expose = testsupport::LastCall(sim, "ExposePaths");
+        EXPECT_EQ(LunsSeenBy(sim, dev.snap.m_InitiatorPorts).count(view.volume), 1u);
+        EXPECT_EQ(LunsSeenBy(sim, HostPorts(a, r.otherHost)).count(view.volume), 0u);
+        const sim::RequestRecord expose = LastCall(sim, "ExposePaths");
         EXPECT_TRUE(Param(expose, "InitiatorPortIDs").null);
         const auto& spcs = Param(expose, "ProtocolControllers").elements;
         ASSERT_EQ(spcs.size(), 1u);
         EXPECT_NE(spcs[0].find(a.findHost(r.host)->ref), std::string::npos);
 
-        EXPECT_EQ(Run(dev, testsupport::UnmapRoad()), r.unmapRequests);
+        EXPECT_EQ(Run(dev, UnmapRoad()), r.unmapRequests);
         const sim::Array after = state();
         EXPECT_EQ(after.views.size(), viewsBefore);
         EXPECT_EQ(after.findVolume(view.volume), nullptr);

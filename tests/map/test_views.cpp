@@ -11,17 +11,17 @@ using namespace testsupport;
 
 class Views : public ::testing::Test {
   protected:
-    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
+    sim::TestServer sim{ViewConfig(), PlainHttp()};
 
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
 
     // The map road up to the view and its properties, for PiT 2 of ora_data1.
     void Viewed(SimSnapshot& dev, const std::string& host = "iscsihost1") {
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, host);
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, host);
         dev.snap.m_DeviceAccess = 2;
         for (size_t i = 0; i < 3; ++i) {
-            const auto& step = testsupport::MapRoad()[i];
+            const auto& step = MapRoad()[i];
             ASSERT_EQ(step.run(dev), step.clean) << step.name;
         }
     }
@@ -74,7 +74,7 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
         dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
         if (r.arrange) r.arrange(sim, dev);
         const std::string known = dev.snap.m_TargetDev;
@@ -121,7 +121,7 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
         std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
                                          dev.snap.m_TargetDev, "0",  "0"};
-        testsupport::OpenConnection open(dev);
+        OpenConnection open(dev);
         EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper);
         EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0);
         const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;
@@ -132,17 +132,15 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
 }
 
 TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
-    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
     dev.snap.m_DeviceAccess = 2;
     const size_t views = state().views.size();
-    for (const auto& step : testsupport::MapRoad())
-        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    for (const auto& step : MapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views + 1);
-    for (const auto& step : testsupport::UnmapRoad())
-        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    for (const auto& step : UnmapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views);
     EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr);
 
@@ -162,7 +160,7 @@ TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
 TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const char* const members[] = {"exch_log", "file_share", "vm_store"};
     SimSnapshot first(sim);
-    testsupport::ForMap(first, "exch_log", PiTId(first.array.id, 4));
+    ForMap(first, "exch_log", PiTId(first.array.id, 4));
     first.snap.m_UseConsistencyGroup = true;
     first.snap.m_ConsistencyGroupName = "cg1";
     const size_t groupViews = state().cgPitViews.size();
@@ -178,7 +176,7 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     EXPECT_EQ(path, first.snap.m_TargetDevPath);
     for (const char* member : members) {
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, member, first.snap.m_PiTName);
+        ForMap(dev, member, first.snap.m_PiTName);
         EXPECT_EQ(dev.snap.GetTargetPiTView(path), 5) << member;
         const sim::Array now = state();
         const sim::View* view = now.findView(dev.snap.m_TargetDev);
@@ -186,16 +184,16 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
         EXPECT_EQ(view->base, dev.snap.m_SourceDev) << member;
     }
     SimSnapshot outsider(sim);
-    testsupport::ForMap(outsider, "ora_log", first.snap.m_PiTName);
+    ForMap(outsider, "ora_log", first.snap.m_PiTName);
     outsider.snap.m_TargetDev = "stale";
     EXPECT_EQ(outsider.snap.GetTargetPiTView(path), 6) << "a volume outside the group";
     EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
 
     // One member of three mapped to this host keeps the group view.
     SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "file_share", first.snap.m_PiTName);
+    ForMap(dev, "file_share", first.snap.m_PiTName);
     dev.snap.m_UseConsistencyGroup = true;
-    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
     dev.snap.m_DeviceAccess = 2;
     ASSERT_EQ(dev.snap.GetTargetPiTView(path), 5);
     EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
@@ -267,7 +265,7 @@ TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
         SimSnapshot dev(sim);
         dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
         if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
         dev.snap.m_UseConsistencyGroup = r.group;
         if (r.operation) dev.snap.m_PiTOperation = r.operation;
         const bool fails = !r.fails.operation.empty();

@@ -50,7 +50,7 @@ void Grouped(sim::TestServer& sim, SimSnapshot& dev) {
 TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
     for (const std::string preset : {"LSISSI", "DCIM", "NETAPP"}) {
         SCOPED_TRACE(preset);
-        sim::TestServer sim(testsupport::SimConfig(preset), testsupport::PlainHttp());
+        sim::TestServer sim(SimConfig(preset), PlainHttp());
         SimSnapshot dev(sim);
         Prepared(dev, "small_lun");
         EXPECT_EQ(ClassOf(dev.snap.m_ServicePath), preset + "_ReplicationService");
@@ -146,12 +146,12 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"group: no CIMOM", kGroup, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, -1, kAny, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
         {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads, "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
         {"group: label of exactly 30", kGroup, name22, nullptr, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
-        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { testsupport::AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads, "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
+        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads, "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
         // Without its own name a source would find another nameless source's group.
         {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }), 650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
         {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr, 4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
         // A group of the same label on another array of the provider is not this one.
-        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { testsupport::AddSecondArray(c); testsupport::AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { AddSecondArray(c); AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
         {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
@@ -161,16 +161,16 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"PiT: no source path", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SourceDevPath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"PiT: answered 0 without SettingsState", kPiT, "small_lun", nullptr, answered(0), 6, 1, 0, kMethod, "", "", nullptr},
         {"PiT: unknown code", kPiT, "small_lun", nullptr, answered(77), 6, 77, 0, kMethod, "", "", nullptr},
-        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) { testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr, 6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
+        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) { AddPiTs(c, AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr, 6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
         {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); }, 6, 1, 1, kMethod, "", "", nullptr},
     };
     // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::Config config = testsupport::SimConfig();
-        testsupport::AddVolumes(config, {name22, name23});
+        sim::Config config = SimConfig();
+        AddVolumes(config, {name22, name23});
         if (r.config) r.config(config);
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         dev.forPiT(r.volume);
         ASSERT_TRUE(r.stage == kPrepare || dev.snap.PreparePiT() == 1);
@@ -219,9 +219,9 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        testsupport::TalonConfig config(
-            "", r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
-        sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+        TalonConfig config("",
+                           r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
+        sim::TestServer sim(SimConfig(), PlainHttp());
         SimSnapshot dev(sim);
         if (r.arrayConfig)
             dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
@@ -236,9 +236,9 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
 }
 
 TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
-    sim::Config config = testsupport::SimConfig();
+    sim::Config config = SimConfig();
     config.jobs.methods["CreateSynchronizationAspect"] = true;
-    sim::TestServer sim(config, testsupport::PlainHttp());
+    sim::TestServer sim(config, PlainHttp());
     SimSnapshot dev(sim);
     Grouped(sim, dev);
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
@@ -250,8 +250,8 @@ TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
 }
 
 TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
-    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    sim::TestServer sim(SimConfig(), PlainHttp());
     SimSnapshot dev(sim);
     Grouped(sim, dev);
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
@@ -268,7 +268,7 @@ TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
 }
 
 TEST(SyncAspect, RefusalsBeforeTheMethod) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     SimSnapshot probe(sim);
     const std::string sys = probe.array.id;
     using Params = std::map<std::string, std::string>;

@@ -34,7 +34,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
+        sim::TestServer sim(SimConfig(r.preset), PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_SnapName = "snap1";
         dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
@@ -71,9 +71,9 @@ TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
         {{6, 7, 8}, static_cast<RKSO::SNAP_TYPE>(3), 0, 0},
     };
     for (const Row& r : rows) {
-        sim::Config config = testsupport::SimConfig();
+        sim::Config config = SimConfig();
         config.arrays[0].syncTypes = r.syncTypes;
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         const std::string name = "type " + std::to_string(r.type) + " over " +
                                  std::to_string(r.syncTypes.size()) + " sync types";
@@ -109,9 +109,9 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::Config config = testsupport::SimConfig();
+        sim::Config config = SimConfig();
         config.jobs.methods["CreateReplica"] = r.job;
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_ErrorTable = kTable;
         PreparedReplica(dev, "exch_log", r.copyType);
@@ -131,17 +131,17 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot);
         EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
         EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos);
-        const auto calls = testsupport::Calls(sim, "CreateReplica");
+        const auto calls = Calls(sim, "CreateReplica");
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].returnValue, r.job ? 4096u : 0u);
-        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4");
-        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null);
-        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null);
+        EXPECT_EQ(Param(calls[0], "CopyType").value, "4");
+        EXPECT_TRUE(Param(calls[0], "TargetSettingGoal").null);
+        EXPECT_FALSE(Param(calls[0], "TargetPool").null);
     }
 }
 
 TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     {
         SimSnapshot dev(sim);
         dev.snap.m_SnapOperation = 4;
@@ -152,14 +152,14 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
         EXPECT_TRUE(dev.logged("Dumping Parameters"));
         EXPECT_TRUE(sim.requests().empty());
     }
-    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
     SimSnapshot dev(sim);
     PreparedReplica(dev, "exch_log");
     sim.log().clear();
     EXPECT_EQ(dev.snap.SnapCreate(), 5);
-    const auto calls = testsupport::Calls(sim, "CreateReplica");
+    const auto calls = Calls(sim, "CreateReplica");
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "15");
+    EXPECT_EQ(Param(calls[0], "CopyType").value, "15");
     EXPECT_EQ(calls[0].returnValue, 5u);
     size_t made = 0;
     const sim::Config state = sim.provider().currentState();
@@ -170,7 +170,7 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
 
 TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     const auto delay = std::chrono::milliseconds(40);
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     sim.delay(delay, -1, {"InvokeMethod", "CreateReplica", ""});
     const char* labels[] = {"ora_data1", "ora_data2",  "ora_log",  "exch_db",
                             "exch_log",  "file_share", "vm_store", "small_lun"};
@@ -188,7 +188,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < 8; ++i) EXPECT_EQ(results[i], 5) << labels[i];
     // Never two at once: each began after the previous one's answer was ready.
-    auto calls = testsupport::Calls(sim, "CreateReplica");
+    auto calls = Calls(sim, "CreateReplica");
     ASSERT_EQ(calls.size(), 8u);
     std::sort(calls.begin(), calls.end(),
               [](const auto& a, const auto& b) { return a.beginTick < b.beginTick; });
@@ -201,7 +201,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
 }
 
 TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     sim.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "CreateReplica", ""});
     SimSnapshot dev(sim);
     PreparedReplica(dev, "exch_log");
