@@ -23,7 +23,6 @@ TEST(Controllers, CurrentAndPreferredOwners) {
     sim::TestServer sim(config, testsupport::PlainHttp());
     const std::string controllerA = config.arrays[0].controllers[0].name;
     const std::string controllerB = config.arrays[0].controllers[1].name;
-
     using Lookup = std::function<int(LSISnapshot&, std::string&)>;
     const Lookup current = [](LSISnapshot& s, std::string& c) {
         return s.GetLSICurrentControllerPath(c);

@@ -1,6 +1,4 @@
-// PiT deletion against the simulator, whose array deletes only the oldest PiT of a
-// group and none with a view: each row ends with exactly the named PiTs gone. And
-// whether a PiT still exists: 24 only when the provider says it is gone.
+// PiT deletion (only the oldest of a group goes, none with a view) and PiT status.
 #include <list>
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
@@ -24,7 +22,6 @@ struct Scene { bool cg = false; std::vector<uint64_t> ages; std::set<size_t> act
 struct Fixture {
     std::vector<std::string> pits;
     sim::TestServer sim;
-
     static sim::Config Configure(const Scene& s, std::vector<std::string>& pits) {
         sim::Config c = SimConfig();
         // The second array has a group of the same name and its own PiTs: none may go.
@@ -49,9 +46,7 @@ struct Fixture {
         }
         return c;
     }
-
     explicit Fixture(const Scene& s) : sim(Configure(s, pits), PlainHttp()) {}
-
     // A prepared device for the volume, asking to delete the scene's target.
     void Prepare(SimSnapshot& dev, const Scene& s, std::list<std::string>& active) {
         dev.forPiT(kVolume);
@@ -64,7 +59,6 @@ struct Fixture {
         for (size_t i : s.active) active.push_back(pits.at(i));
         sim.log().clear();
     }
-
     std::set<std::string> Named(const std::vector<size_t>& indexes) const {
         std::set<std::string> ids;
         for (size_t i : indexes) ids.insert(pits.at(i));
@@ -199,7 +193,6 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
     AddSecondArray(config);
     const std::string elsewhere = AddPiTs(config, AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
     sim::TestServer sim(config, PlainHttp());
-
     // clang-format off
     struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };
     auto removed = [&](const std::string& id) {

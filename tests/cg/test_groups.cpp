@@ -1,5 +1,4 @@
-// Consistency groups: which group is reused and what a new one is numbered from, and
-// the four group methods; after each call the array differs only by what was asked.
+// Consistency groups: which one is reused, and the four group methods change only what was asked.
 #include <list>
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"

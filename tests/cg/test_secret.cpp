@@ -1,5 +1,4 @@
-// The array password the provider holds ("Secret"): written only when the configured
-// one differs, and never logged.
+// The array password the provider holds ("Secret"): written only when it differs, never logged.
 #include "rkso/RKPassword.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/SimSnapshot.h"
@@ -18,10 +17,8 @@ struct HostKey {
     TempDir dir;
     std::string keyFile = dir.write("key", std::string(64, 'c'), 0600);
     TalonConfig talon;
-
     explicit HostKey(const std::string& talonItems = std::string())
         : talon(talonItems, "[Host]\nPasswordKeyFile = " + keyFile + "\n") {}
-
     std::string encrypt(const std::string& plain) {
         std::string out;
         RKPassword pw(keyFile);
@@ -77,7 +74,6 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
         SimSnapshot dev(sim);
         if (r.arrange) r.arrange(dev, key);
         const nlohmann::json before = sim.state();
-
         EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), r.result) << r.name;
         EXPECT_EQ(CountRequests(sim, "ModifyInstance"), r.writes) << r.name;
         EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;

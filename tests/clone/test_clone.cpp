@@ -1,6 +1,4 @@
-// Clone volumes: where the new volume goes, its size and controller, a job answer
-// that names no volume; and the other providers' branches, seen through the
-// in-parameters sent under their class prefixes: IBM SVC ("IBMTSSVC") and 3PAR ("TPD").
+// Clone volumes: pool, size, controller, an unnamed job answer; IBM SVC and 3PAR parameters.
 #include <sstream>
 #include "CloneSuite.h"
 
@@ -10,7 +8,6 @@ namespace {
 class Clones : public Suite {
   protected:
     explicit Clones(sim::Config config = SuiteConfig()) : Suite(std::move(config)) {}
-
     // The one volume the array gained; null unless exactly one.
     static const sim::Volume* Added(const sim::Array& before, const sim::Array& after) {
         if (after.volumes.size() != before.volumes.size() + 1) return nullptr;
@@ -116,7 +113,6 @@ struct Row { const char* name; const char* talon; const char* config; const char
 class Vendors : public Suite {
   protected:
     explicit Vendors(const std::string& prefix) : Suite(WithPrefix(prefix)) {}
-
     // Calls the wrapper of the row's method on a fresh array and reads what it sent.
     void Check(const std::vector<Row>& rows) {
         for (const Row& r : rows) {
@@ -136,7 +132,6 @@ class Vendors : public Suite {
             const size_t index =
                 hash == std::string::npos ? 0 : std::stoul(method.substr(hash + 1));
             method = method.substr(0, hash);
-
             RkCimConnection& conn = dev.snap.m_CimConnection;
             ASSERT_EQ(conn.ConnectCimom(), 0) << r.name;
             std::string out;

@@ -1,5 +1,4 @@
-// Synchronization control and deletion of older-engine snapshots and clones: what
-// each operation sends, what it refuses before any call, and half-way failures.
+// Synchronization control and deletion of older-engine snapshots and clones.
 #include "CloneSuite.h"
 
 namespace clonetest {

@@ -1,5 +1,4 @@
-// Which protocol controllers stand for a host's ports, and which of them carry a
-// volume: through privileges, and through the fallback when the array shows none.
+// Controllers of a host's ports and those carrying a volume: by privileges, and by the fallback.
 #include "testsupport/SimMapping.h"
 #include "testsupport/TalonConfig.h"
 

@@ -1,5 +1,4 @@
-// Mapping a PiT view to a host and back: what the array holds and the fabric shows, what
-// was sent, the requests and connections per step, the checks and the wrappers' refusals.
+// Mapping a PiT view to a host and back, the mapping checks, and the wrappers' refusals.
 #include "testsupport/SimMapping.h"
 
 namespace {
@@ -14,9 +13,7 @@ const char* const kNoArray = "60000000000000000000000000000BAD";
 class Mapping : public ::testing::Test {
   protected:
     sim::TestServer sim{ViewConfig(), PlainHttp()};
-
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
-
     // Runs the steps, checking each result; requests and connections per step.
     std::vector<size_t> Run(SimSnapshot& dev, const std::vector<RoadStep>& steps) {
         std::vector<size_t> requests;
@@ -29,7 +26,6 @@ class Mapping : public ::testing::Test {
         }
         return requests;
     }
-
     // "{SYS}", "{GONE}" (the path of a volume not on the array), "{VIEW}" (the view of
     // PiT 1), "path:" or "uuid:" with a label; anything else as it is.
     std::string Fill(SimSnapshot& dev, const std::string& text) {
@@ -61,7 +57,6 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         dev.snap.m_DeviceAccess = 2;
         const size_t viewsBefore = state().views.size();
         EXPECT_EQ(Run(dev, MapRoad()), r.mapRequests);
-
         const sim::Array a = state();
         ASSERT_EQ(a.views.size(), viewsBefore + 1);
         const sim::View& view = a.views.back();
@@ -80,7 +75,6 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         const auto& spcs = Param(expose, "ProtocolControllers").elements;
         ASSERT_EQ(spcs.size(), 1u);
         EXPECT_NE(spcs[0].find(a.findHost(r.host)->ref), std::string::npos);
-
         EXPECT_EQ(Run(dev, UnmapRoad()), r.unmapRequests);
         const sim::Array after = state();
         EXPECT_EQ(after.views.size(), viewsBefore);

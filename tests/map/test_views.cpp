@@ -1,7 +1,4 @@
-// PiT views against the simulator's array (PiTs, views and a consistency group):
-// lookups of a PiT's view and of the PiT behind a view, unknown ports, restores and
-// removals with jobs, the throw-away calls of a flaky provider, re-attaching a known
-// view, a view whose answer was lost, and consistency-group views.
+// PiT views: lookups both ways, restores, removals, throw-away calls, consistency-group views.
 #include "testsupport/SimMapping.h"
 #include "testsupport/TalonConfig.h"
 
@@ -12,9 +9,7 @@ using namespace testsupport;
 class Views : public ::testing::Test {
   protected:
     sim::TestServer sim{ViewConfig(), PlainHttp()};
-
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
-
     // The map road up to the view and its properties, for PiT 2 of ora_data1.
     void Viewed(SimSnapshot& dev, const std::string& host = "iscsihost1") {
         ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
@@ -143,7 +138,6 @@ TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     for (const auto& step : UnmapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views);
     EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr);
-
     std::map<std::string, std::vector<uint32_t>> answers;
     for (const sim::RequestRecord& r : sim.requests())
         if (r.operation == "InvokeMethod" && r.returnValue)
@@ -169,7 +163,6 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const sim::CgPiTView made = state().cgPitViews.back();
     EXPECT_EQ(made.memberViews.size(), 3u);
     EXPECT_EQ(first.snap.m_TargetDev, made.label) << "a group view is named by its ElementName";
-
     std::string name, path;
     EXPECT_EQ(first.snap.checkCGPiTViewCreated(name, path), 0);
     EXPECT_EQ(name, made.label);
@@ -188,7 +181,6 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     outsider.snap.m_TargetDev = "stale";
     EXPECT_EQ(outsider.snap.GetTargetPiTView(path), 6) << "a volume outside the group";
     EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
-
     // One member of three mapped to this host keeps the group view.
     SimSnapshot dev(sim);
     ForMap(dev, "file_share", first.snap.m_PiTName);
@@ -201,7 +193,6 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     EXPECT_FALSE(dev.snap.checkCGPiTViewMappings());
     ASSERT_EQ(dev.snap.UnmapSnap(), 0);
     EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
-
     dev.snap.m_PiTOperation = 14;
     EXPECT_EQ(dev.snap.PiTViewSync(19, 0), 20);
     const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;

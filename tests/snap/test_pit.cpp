@@ -1,6 +1,4 @@
-// PiT preparation, PiT groups and PiTs on the simulated array: the road under each
-// preset, the disk group rules, the repository size, what is refused before any
-// method, the answers of the provider and the round trips.
+// PiT preparation, PiT groups and PiTs: each stage's refusals, answers and round trips.
 #include <cim/CIMObjectPath.h>
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
@@ -63,7 +61,6 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
             << "the source's own pool";
         EXPECT_EQ(sim.requests().size(), 6u) << "round trips of PreparePiT";
         EXPECT_EQ(sim.connectionCount(), 1u);
-
         sim.log().clear();
         EXPECT_EQ(dev.snap.CreatePiTGroup(), 0);
         sim::Array a = sim.provider().currentState().arrays[0];
@@ -73,7 +70,6 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(Sent(Calls(sim, "CreatePiTGroup").at(0)),
                   "BaseVolume=ref Label=string:small_lun_SMIS_PG RepositorySize=uint64:429496729")
             << "40 % of 1 GiB";
-
         sim.log().clear();
         EXPECT_EQ(dev.snap.CreatePiT(), 5);
         EXPECT_EQ(dev.snap.GetErrorCode(), 0);
@@ -297,7 +293,6 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         dev.snap.m_CimConnection.DisconnectCimom();
     }
     EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
-
     // A "consistency" entry without "SourceGroup" still selects the group form: the
     // volume is not sent and the group is a null reference.
     SimSnapshot dev(sim);

@@ -1,6 +1,4 @@
-// Older-engine replica snapshots: the preparation rules by vendor and copy type, the
-// synchronization types an array offers, creation after preparation, the failure
-// messages by the provider's answer, and one creation call in flight at a time.
+// Older-engine replica snapshots: preparation, supported types, creation and its lock.
 #include <chrono>
 #include <thread>
 #include "testsupport/SimSnapshot.h"
