@@ -120,21 +120,4 @@ TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
     }
 }
 
-TEST_F(Controllers, ProviderFailuresReachTheCaller) {
-    const sim::RequestKey hits[] = {{"EnumerateInstances", "", "CIM_StorageHardwareID"},
-                                    {"AssociatorNames", "", ""}};
-    for (const sim::RequestKey& hit : hits) {
-        SimSnapshot dev(servers[0]);
-        OpenConnection open(dev);
-        cim::CIMObjectPath system = open.systemPath();
-        cim::Array<cim::String> volumes = {dev.volume("small_lun").uuid};
-        servers[0].failCim(cim::CIM_ERR_FAILED, "provider broke", 1, hit);
-        EXPECT_THROW(dev.snap.GetCtlrPathList(open.conn(), system, volumes, {kIscsi}),
-                     cim::CIMException)
-            << hit.operation;
-        EXPECT_TRUE(dev.logged("Caught CIMException: CIM_ERR_FAILED")) << hit.operation;
-        servers[0].faults().clear();
-    }
-}
-
 }  // namespace
