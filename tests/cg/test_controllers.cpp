@@ -1,6 +1,5 @@
 // Which controller owns a volume now (it follows a failover) and which one should.
-#include "testsupport/SimPiTs.h"
-#include "testsupport/SimSnapshot.h"
+#include "testsupport/SimMapping.h"
 
 namespace {
 
@@ -8,11 +7,7 @@ using testsupport::SimSnapshot;
 
 // The text path of volume label, as the provider names it.
 std::string PathOf(SimSnapshot& dev, const std::string& label) {
-    EXPECT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    std::string path =
-        dev.snap.GetVolObjPathByUUID(dev.snap.m_CimConnection, dev.volume(label).uuid, "");
-    dev.snap.m_CimConnection.DisconnectCimom();
-    return path;
+    return testsupport::OpenConnection(dev).volumePath(dev.volume(label).uuid);
 }
 
 TEST(Controllers, CurrentAndPreferredOwners) {
