@@ -1,11 +1,5 @@
 // Which controller owns a volume now (it follows a failover) and which one should.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
-#include "testsupport/SimPiTs.h"
-#include "testsupport/SimSnapshot.h"
+#include "testsupport/SimMapping.h"
 
 namespace {
 
@@ -13,11 +7,7 @@ using testsupport::SimSnapshot;
 
 // The text path of volume label, as the provider names it.
 std::string PathOf(SimSnapshot& dev, const std::string& label) {
-    EXPECT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    std::string path =
-        dev.snap.GetVolObjPathByUUID(dev.snap.m_CimConnection, dev.volume(label).uuid, "");
-    dev.snap.m_CimConnection.DisconnectCimom();
-    return path;
+    return testsupport::OpenConnection(dev).volumePath(dev.volume(label).uuid);
 }
 
 TEST(Controllers, CurrentAndPreferredOwners) {
@@ -28,7 +18,6 @@ TEST(Controllers, CurrentAndPreferredOwners) {
     sim::TestServer sim(config, testsupport::PlainHttp());
     const std::string controllerA = config.arrays[0].controllers[0].name;
     const std::string controllerB = config.arrays[0].controllers[1].name;
-
     using Lookup = std::function<int(LSISnapshot&, std::string&)>;
     const Lookup current = [](LSISnapshot& s, std::string& c) {
         return s.GetLSICurrentControllerPath(c);
@@ -36,36 +25,19 @@ TEST(Controllers, CurrentAndPreferredOwners) {
     const Lookup preferred = [](LSISnapshot& s, std::string& c) {
         return s.GetLSIPreferredControllerPath(c);
     };
-    struct Row {
-        const char* name;
-        Lookup lookup;
-        std::function<void(SimSnapshot&)> arrange;
-        int result;
-        std::string controller;
-        bool requests;
-        const char* trace;
-    };
+    // clang-format off
+    struct Row { const char* name; Lookup lookup; std::function<void(SimSnapshot&)> arrange; int result; std::string controller; bool requests; const char* trace; };
     const Row rows[] = {
-        // clang-format off
         {"current, by UUID", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("exch_db").uuid; }, 1, controllerB, true, "CurrentManager ["},
         {"current, by path", current, [](SimSnapshot& d) { d.snap.m_SourceDev = PathOf(d, "ora_log"); }, 1, controllerA, true, "CurrentManager ["},
-        {"current after a failover", current,
-         [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDev = d.volume("ora_log").uuid; },
-         1, controllerB, true, "CurrentManager ["},
+        {"current after a failover", current, [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDev = d.volume("ora_log").uuid; }, 1, controllerB, true, "CurrentManager ["},
         {"current, volume of another array", current, [&](SimSnapshot& d) { d.snap.m_SourceDev = elsewhere; }, 0, "", true, " LUN UUID "},
         {"current, no source", current, [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, 0, "", false, "systemName = "},
         {"current, login refused", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("ora_log").uuid; d.wrongPassword(); }, 0, "", true, ""},
-        {"preferred", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "exch_db"); }, 1,
-         controllerB, true, "The prefered controller path is ["},
-        {"preferred after a failover", preferred,
-         [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDevPath = PathOf(d, "ora_log"); },
-         1, controllerA, true, "The prefered controller path is ["},
-        {"preferred, no volume setting", preferred,
-         [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "ora_data2"); }, 0, "", true,
-         " Can not get LSI StorageVolumeSetting of source volume"},
-        {"preferred, not an E-Series path", preferred,
-         [](SimSnapshot& d) { d.snap.m_SourceDevPath = "root/cimv2:CIM_StorageVolume.DeviceID=\"60\""; }, 0, "",
-         false, ""},
+        {"preferred", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "exch_db"); }, 1, controllerB, true, "The prefered controller path is ["},
+        {"preferred after a failover", preferred, [&](SimSnapshot& d) { sim.provider().control({{"action", "failover"}, {"volume", "ora_log"}}); d.snap.m_SourceDevPath = PathOf(d, "ora_log"); }, 1, controllerA, true, "The prefered controller path is ["},
+        {"preferred, no volume setting", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath = PathOf(d, "ora_data2"); }, 0, "", true, " Can not get LSI StorageVolumeSetting of source volume"},
+        {"preferred, not an E-Series path", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath = "root/cimv2:CIM_StorageVolume.DeviceID=\"60\""; }, 0, "", false, ""},
         {"preferred, no path", preferred, [](SimSnapshot& d) { d.snap.m_SourceDevPath.clear(); }, 0, "", false, "Dumping Parameters"},
         // clang-format on
     };

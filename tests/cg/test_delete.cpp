@@ -1,23 +1,12 @@
-// PiT deletion against the simulator, whose array deletes only the oldest PiT of a
-// group and none with a view: each row ends with exactly the named PiTs gone. And
-// whether a PiT still exists: 24 only when the provider says it is gone.
-#include <gtest/gtest.h>
-
-#include <functional>
+// PiT deletion (only the oldest of a group goes, none with a view) and PiT status.
 #include <list>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kVolume = "ora_log";
 const char* const kGroup = "5C_1";
@@ -25,48 +14,39 @@ constexpr int kSweep = -1;
 
 // One request: PiTs (or CG PiTs) with these ages in listed order, which of them the
 // host keeps and which have views, and which one is deleted (or a sweep).
-struct Scene {
-    bool cg = false;
-    std::vector<uint64_t> ages;  // empty: no PiT group / no consistency group
-    std::set<size_t> active;
-    std::set<size_t> viewed;
-    int target = 0;
-};
+// No ages: no PiT group or consistency group.
+// clang-format off
+struct Scene { bool cg = false; std::vector<uint64_t> ages; std::set<size_t> active; std::set<size_t> viewed; int target = 0; };
+// clang-format on
 
 struct Fixture {
     std::vector<std::string> pits;
     sim::TestServer sim;
-
     static sim::Config Configure(const Scene& s, std::vector<std::string>& pits) {
-        sim::Config c = testsupport::SimConfig();
+        sim::Config c = SimConfig();
         // The second array has a group of the same name and its own PiTs: none may go.
-        testsupport::AddSecondArray(c);
-        testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume, 1), {1, 2}, 1);
-        testsupport::AddCgPiTs(c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume}, 1),
-                               {1000, 2000}, 1);
+        AddSecondArray(c);
+        AddPiTs(c, AddPiTGroup(c, kVolume, 1), {1, 2}, 1);
+        AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume}, 1), {1000, 2000}, 1);
         // Beside the group under test: another group with a viewed PiT.
-        testsupport::AddPiTView(
-            c, testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "exch_db"), {1})[0]);
+        AddPiTView(c, AddPiTs(c, AddPiTGroup(c, "exch_db"), {1})[0]);
         if (!s.ages.empty()) {
             if (s.cg) {
                 std::vector<int64_t> whens(s.ages.begin(), s.ages.end());
-                pits = testsupport::AddCgPiTs(
-                    c, testsupport::AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
+                pits = AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
             } else {
-                pits = testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, kVolume), s.ages);
+                pits = AddPiTs(c, AddPiTGroup(c, kVolume), s.ages);
             }
         }
         for (size_t i : s.viewed) {
             if (s.cg)
-                testsupport::AddCgPiTView(c, pits.at(i));
+                AddCgPiTView(c, pits.at(i));
             else
-                testsupport::AddPiTView(c, pits.at(i));
+                AddPiTView(c, pits.at(i));
         }
         return c;
     }
-
-    explicit Fixture(const Scene& s) : sim(Configure(s, pits), testsupport::PlainHttp()) {}
-
+    explicit Fixture(const Scene& s) : sim(Configure(s, pits), PlainHttp()) {}
     // A prepared device for the volume, asking to delete the scene's target.
     void Prepare(SimSnapshot& dev, const Scene& s, std::list<std::string>& active) {
         dev.forPiT(kVolume);
@@ -79,7 +59,6 @@ struct Fixture {
         for (size_t i : s.active) active.push_back(pits.at(i));
         sim.log().clear();
     }
-
     std::set<std::string> Named(const std::vector<size_t>& indexes) const {
         std::set<std::string> ids;
         for (size_t i : indexes) ids.insert(pits.at(i));
@@ -93,10 +72,10 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
     const std::string state = sim.state().dump();
     std::vector<std::string> ids;
     for (const sim::RequestRecord& r : Calls(sim, "ModifySettingsDefineState")) {
-        if (testsupport::Param(r, "Operation").value != "4") continue;
+        if (Param(r, "Operation").value != "4") continue;
         if (r.returnValue != 0u && r.returnValue != 4096u) continue;
         for (const std::string& id : pits)
-            if (testsupport::Param(r, "SettingsState").value.find(id) != std::string::npos &&
+            if (Param(r, "SettingsState").value.find(id) != std::string::npos &&
                 (r.returnValue == 0u || state.find(id) == std::string::npos))
                 ids.push_back(id);
     }
@@ -106,9 +85,8 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
 // The state before, less the PiTs named by indexes, is the state now.
 void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
                     const std::vector<size_t>& indexes, const std::string& row) {
-    EXPECT_EQ(nlohmann::json::diff(
-                  testsupport::Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
-                  f.sim.state()),
+    EXPECT_EQ(nlohmann::json::diff(Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
+                                   f.sim.state()),
               nlohmann::json::array())
         << row;
 }
@@ -116,23 +94,14 @@ void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
     const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
-    struct Row {
-        const char* name;
-        Scene scene;
-        int result;
-        RKSO::SnapStatus status;
-        std::vector<size_t> deleted;  // in order, one call each
-        const char* trace;
-        Arrange arrange = nullptr;
-        int hostError = 0;
-        std::vector<size_t> swept = {};  // by a sweep that follows; none when empty
-    };
+    // clang-format off
+    // deleted: in order, one call each; swept: by a sweep that follows; none when empty
+    struct Row { const char* name; Scene scene; int result; RKSO::SnapStatus status; std::vector<size_t> deleted; const char* trace; Arrange arrange = nullptr; int hostError = 0; std::vector<size_t> swept = {}; };
     const auto kDeleted = RKSO::SNAP_STATUS_DELETED, kFailed = RKSO::SNAP_STATUS_DELETE_FAILED,
                kCreated = RKSO::SNAP_STATUS_CREATED;
     const Scene three{false, {10, 11, 12}, {}, {}, 0};
     const Scene sweep{false, {10, 11, 12}, {}, {}, kSweep};
     const Row rows[] = {
-        // clang-format off
         {"younger PiT: virtual", {false, {10, 11, 12}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting the PiT/ConsistencyGroupPiT["},
         {"oldest, the others active", {false, {10, 11, 12}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
         {"oldest, 11 deleted virtually, 12 active", {false, {10, 11, 12}, {2}, {}, 0}, 20, kDeleted, {0, 1}, "Deleted [2] PiTs/ConsistencyGroupPiTs"},
@@ -150,8 +119,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
         // A failure mid-run keeps what was deleted and leaves the rest for the next sweep.
         {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, call, 1); }, 0, {1, 2}},
-        {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]",
-         [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
+        {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
         {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
         // A read that fails after a deletion: what was deleted counts.
         {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
@@ -202,7 +170,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
 }
 
 TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
-    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     const Scene scene{false, {10, 11}, {}, {}, kSweep};
     Fixture f(scene);
     SimSnapshot dev(f.sim);
@@ -211,42 +179,29 @@ TEST(DeletePiT, EachDeletionIsPrecededByAThrowAwayCallWhenTheHostAsks) {
     EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
     std::vector<std::string> sent;
     for (const sim::RequestRecord& r : Calls(f.sim, "ModifySettingsDefineState"))
-        sent.push_back(testsupport::Param(r, "Operation").value + ":" +
+        sent.push_back(Param(r, "Operation").value + ":" +
                        std::to_string(r.returnValue.value_or(99)));
     EXPECT_EQ(sent, (std::vector<std::string>{"55:5", "4:0", "55:5", "4:0"}));
     EXPECT_EQ(Deleted(f.sim, f.pits), (std::vector<std::string>{f.pits[0], f.pits[1]}));
 }
 
 TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
-    sim::Config config = testsupport::SimConfig();
-    const std::string pit =
-        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log"), {1, 2})[0];
-    const std::string cgPit = testsupport::AddCgPiTs(
-        config, testsupport::AddConsistencyGroup(config, "5C_1", {"ora_log", "ora_data1"}),
-        {1000})[0];
-    testsupport::AddSecondArray(config);
-    const std::string elsewhere =
-        testsupport::AddPiTs(config, testsupport::AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
-    sim::TestServer sim(config, testsupport::PlainHttp());
-
-    struct Row {
-        const char* name;
-        std::string pit;
-        bool cg;
-        std::function<void(SimSnapshot&)> arrange;
-        int result, hostError;
-        bool requests;
-    };
+    sim::Config config = SimConfig();
+    const std::string pit = AddPiTs(config, AddPiTGroup(config, "ora_log"), {1, 2})[0];
+    const std::string cgPit =
+        AddCgPiTs(config, AddConsistencyGroup(config, "5C_1", {"ora_log", "ora_data1"}), {1000})[0];
+    AddSecondArray(config);
+    const std::string elsewhere = AddPiTs(config, AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
+    sim::TestServer sim(config, PlainHttp());
+    // clang-format off
+    struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };
     auto removed = [&](const std::string& id) {
         return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
     };
     const Row rows[] = {
-        // clang-format off
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},
-        {"named by a path that is gone", pit, false,
-         [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; },
-         24, 0, true},
+        {"named by a path that is gone", pit, false, [&](SimSnapshot& d) { d.snap.m_PiTName = "root/netapp/santricity:NETAPP_PiT.InstanceID=\"" + pit + "x\""; }, 24, 0, true},
         {"another array's PiT is not ours", elsewhere, false, nullptr, 24, 0, true},
         {"CG PiT present", cgPit, true, nullptr, 0, 0, true},
         {"CG PiT removed", cgPit, true, removed(cgPit), 24, 0, true},

@@ -1,21 +1,12 @@
-// Consistency groups: which group is reused and what a new one is numbered from, and
-// the four group methods; after each call the array differs only by what was asked.
-#include <gtest/gtest.h>
-
-#include <functional>
+// Consistency groups: which one is reused, and the four group methods change only what was asked.
 #include <list>
-#include <string>
-#include <vector>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 
 namespace {
 
 using nlohmann::json;
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const A = "ora_data1";
 const char* const B = "ora_data2";
@@ -24,26 +15,17 @@ const char* const D = "exch_db";
 const char* const E = "exch_log";
 const char* const F = "file_share";
 
-struct Group {
-    const char* label;
-    std::vector<std::string> members;
-    size_t array = 0;
-};
+// clang-format off
+struct Group { const char* label; std::vector<std::string> members; size_t array = 0; };
+// clang-format on
 
 TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
     using Arrange = std::function<void(SimSnapshot&, std::list<std::string>&)>;
-    struct Row {
-        const char* name;
-        std::vector<Group> groups;
-        bool found;
-        int index;
-        const char* groupName;
-        Arrange arrange = nullptr;  // a refusal: no member list is read
-        int hostError = 0;
-    };
+    // clang-format off
+    // arrange: a refusal: no member list is read
+    struct Row { const char* name; std::vector<Group> groups; bool found; int index; const char* groupName; Arrange arrange = nullptr; int hostError = 0; };
     const std::vector<Group> exact = {{"2A_1", {A, B}}};
     const Row rows[] = {
-        // clang-format off
         {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
         {"exact group named from a letter", {{"XA_1", {A, B}}}, true, -1, "XA_1"},
         {"a third member: not reused", {{"1A_1", {A, B, C}}}, false, 1, ""},
@@ -59,14 +41,14 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         // clang-format on
     };
     for (const Row& r : rows) {
-        sim::Config config = testsupport::SimConfig();
-        testsupport::AddSecondArray(config);
+        sim::Config config = SimConfig();
+        AddSecondArray(config);
         size_t ours = 0;
         for (const Group& g : r.groups) {
-            testsupport::AddConsistencyGroup(config, g.label, g.members, g.array);
+            AddConsistencyGroup(config, g.label, g.members, g.array);
             ours += g.array == 0;
         }
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         const std::string a = dev.volume(A).uuid;
         const std::string b = dev.volume(B).uuid;
@@ -96,13 +78,12 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
 // The array every group-method row starts from: "1A_1" holds A and B, "2A_1" holds
 // C and two CG PiTs, "3A_1" is empty, and only the second array has "9Z_1".
 sim::Config GroupsConfig() {
-    sim::Config config = testsupport::SimConfig();
-    testsupport::AddSecondArray(config);
-    testsupport::AddConsistencyGroup(config, "1A_1", {A, B});
-    testsupport::AddCgPiTs(config, testsupport::AddConsistencyGroup(config, "2A_1", {C}),
-                           {1000, 2000});
-    testsupport::AddConsistencyGroup(config, "3A_1", {});
-    testsupport::AddConsistencyGroup(config, "9Z_1", {A, B}, 1);
+    sim::Config config = SimConfig();
+    AddSecondArray(config);
+    AddConsistencyGroup(config, "1A_1", {A, B});
+    AddCgPiTs(config, AddConsistencyGroup(config, "2A_1", {C}), {1000, 2000});
+    AddConsistencyGroup(config, "3A_1", {});
+    AddConsistencyGroup(config, "9Z_1", {A, B}, 1);
     return config;
 }
 
@@ -119,7 +100,7 @@ const Op kRemove = [](LSISnapshot& s) { return s.RemoveMembersFromCG(); };
 const Op kDelete = [](LSISnapshot& s) { return s.DeleteConsistencyGroup(1); };
 
 TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
-    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(GroupsConfig(), PlainHttp());
     auto jobEndingIn10 = [](const char* method) {
         return [method](sim::TestServer& s) {
             s.setJobMode(method, true);
@@ -142,29 +123,19 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
     };
     auto deleted = [](const char* label) {
         return [label](json& before, const SimSnapshot&) {
-            before = testsupport::Without(before, "consistencyGroups", "label", {label});
+            before = Without(before, "consistencyGroups", "label", {label});
         };
     };
-    struct Row {
-        const char* name;
-        Op op;
-        const char *group, *volume;
-        std::function<void(sim::TestServer&)> fault;
-        int result;
-        const char* method;
-        size_t calls;
-        Change change;  // null: nothing changes
-    };
+    // clang-format off
+    // change null: nothing changes
+    struct Row { const char* name; Op op; const char *group, *volume; std::function<void(sim::TestServer&)> fault; int result; const char* method; size_t calls; Change change; };
     const Row rows[] = {
-        // clang-format off
         {"create", kCreate, "5A_1", A, nullptr, 0, "CreateGroup", 1, created("5A_1")},
         {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1, created("9Z_1")},
         {"create an existing group", kCreate, "1A_1", A, nullptr, 0, "CreateGroup", 0, nullptr},
         {"create with a job", kCreate, "5A_1", A, [](sim::TestServer& s) { s.setJobMode("CreateGroup", true); }, 0, "CreateGroup", 1, created("5A_1")},
         {"CreateGroup job ends in 10", kCreate, "5A_1", A, jobEndingIn10("CreateGroup"), 1, "CreateGroup", 1, nullptr},
-        {"CreateGroup refused", kCreate, "5A_1", A,
-         [](sim::TestServer& s) { s.failReturnValue(4, 1, {"InvokeMethod", "CreateGroup", ""}); }, 4, "CreateGroup",
-         1, nullptr},
+        {"CreateGroup refused", kCreate, "5A_1", A, [](sim::TestServer& s) { s.failReturnValue(4, 1, {"InvokeMethod", "CreateGroup", ""}); }, 4, "CreateGroup", 1, nullptr},
         {"add", kAdd, "3A_1", A, nullptr, 0, "AddMembers", 1, members("3A_1", {A})},
         {"add a member already in", kAdd, "1A_1", A, nullptr, 0, "AddMembers", 0, nullptr},
         {"add to a missing group", kAdd, "5A_1", A, nullptr, 5, "AddMembers", 0, nullptr},
@@ -218,15 +189,10 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
 }
 
 TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
-    sim::TestServer sim(GroupsConfig(), testsupport::PlainHttp());
-    struct Row {
-        const char* name;
-        std::function<void(SimSnapshot&)> arrange;
-        int create, add, remove, del;
-        int hostError;
-    };
+    sim::TestServer sim(GroupsConfig(), PlainHttp());
+    // clang-format off
+    struct Row { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; };
     const Row rows[] = {
-        // clang-format off
         {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},

@@ -1,14 +1,6 @@
-// The clone suite's array: the default one plus a legacy snapshot (snap_small of
-// small_lun), an unmapped clone (clone_log of exch_log), a mapped clone (clone_mapped
-// of ora_log) and a free volume (spare_log), on a manual clock so that job waits move
-// time instead of sleeping.
+// The default array plus snap_small (of small_lun), clone_log (of exch_log), clone_mapped (of
+// ora_log, mapped) and a free spare_log, on a manual clock: job waits move time, never sleep.
 #pragma once
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 #include "testsupport/SimClock.h"
 #include "testsupport/SimSnapshot.h"
@@ -61,13 +53,11 @@ inline int Perform(Device& d, const std::string& op) {
 class Suite : public ::testing::Test {
   protected:
     explicit Suite(sim::Config config = SuiteConfig()) : sim(std::move(config), Options(clock)) {}
-
     static sim::TestServerOptions Options(const testsupport::ManualClock& clock) {
         sim::TestServerOptions o = testsupport::PlainHttp();
         o.clock = clock.clock();
         return o;
     }
-
     // Points dev at the volumes labelled source and target ("" for none); snap name
     // "clone_new".
     void Bind(Device& dev, const std::string& source, const std::string& target, int operation) {
@@ -77,7 +67,6 @@ class Suite : public ::testing::Test {
         if (!source.empty()) dev.snap.m_SourceDev = dev.volume(source).uuid;
         if (!target.empty()) dev.snap.m_TargetDev = dev.volume(target).uuid;
     }
-
     // The path of a volume as the provider names it.
     std::string PathOf(Device& dev, const std::string& uuid) {
         EXPECT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
@@ -85,9 +74,7 @@ class Suite : public ::testing::Test {
         dev.snap.m_CimConnection.DisconnectCimom();
         return p;
     }
-
     sim::Array State() { return sim.provider().currentState().arrays.at(0); }
-
     // The logged calls of method, in order ("" for every method).
     std::vector<sim::RequestRecord> Calls(const std::string& method) const {
         std::vector<sim::RequestRecord> out;
@@ -96,7 +83,6 @@ class Suite : public ::testing::Test {
                 out.push_back(r);
         return out;
     }
-
     testsupport::ManualClock clock;
     sim::TestServer sim;
 };

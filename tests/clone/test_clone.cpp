@@ -1,10 +1,5 @@
-// Clone volumes: where the new volume goes, its size and controller, a job answer
-// that names no volume; and the other providers' branches, seen through the
-// in-parameters sent under their class prefixes: IBM SVC ("IBMTSSVC") and 3PAR ("TPD").
+// Clone volumes: pool, size, controller, an unnamed job answer; IBM SVC and 3PAR parameters.
 #include <sstream>
-#include <string>
-#include <vector>
-
 #include "CloneSuite.h"
 
 namespace clonetest {
@@ -13,7 +8,6 @@ namespace {
 class Clones : public Suite {
   protected:
     explicit Clones(sim::Config config = SuiteConfig()) : Suite(std::move(config)) {}
-
     // The one volume the array gained; null unless exactly one.
     static const sim::Volume* Added(const sim::Array& before, const sim::Array& after) {
         if (after.volumes.size() != before.volumes.size() + 1) return nullptr;
@@ -23,17 +17,10 @@ class Clones : public Suite {
 
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
-    struct Row {
-        const char *name, *group;
-        bool groupOnly;
-        const char* talon;
-        bool refused;      // "AssignStorageResourceAffinity" answers 4
-        bool noSetting;    // the source has no volume setting
-        const char* pool;  // null: nothing is made
-        size_t assigns;
-        int hostError;
-    };
     // clang-format off
+    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume
+    // setting; pool null: nothing is made
+    struct Row { const char *name, *group; bool groupOnly; const char* talon; bool refused; bool noSetting; const char* pool; size_t assigns; int hostError; };
     const Row rows[] = {
         {"the source's pool", "", false, "", false, false, "DG2", 0, 0},
         {"a named pool", "DG1", false, "", false, false, "DG1", 0, 0},
@@ -117,19 +104,15 @@ sim::Config WithPrefix(const std::string& prefix) {
     return c;
 }
 
-struct Row {
-    const char* name;
-    const char* talon;   // host settings
-    const char* config;  // one array setting "key=value", or ""
-    const char* args;    // after the system name; "$x" is the UUID of volume x
-    const char* method;  // of the logged call; "#n" picks the nth call
-    const char *param, *sent;
-};
+// talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
+// "$x" is the UUID of volume x; method: of the logged call; "#n" picks the nth call
+// clang-format off
+struct Row { const char* name; const char* talon; const char* config; const char* args; const char* method; const char *param, *sent; };
+// clang-format on
 
 class Vendors : public Suite {
   protected:
     explicit Vendors(const std::string& prefix) : Suite(WithPrefix(prefix)) {}
-
     // Calls the wrapper of the row's method on a fresh array and reads what it sent.
     void Check(const std::vector<Row>& rows) {
         for (const Row& r : rows) {
@@ -149,7 +132,6 @@ class Vendors : public Suite {
             const size_t index =
                 hash == std::string::npos ? 0 : std::stoul(method.substr(hash + 1));
             method = method.substr(0, hash);
-
             RkCimConnection& conn = dev.snap.m_CimConnection;
             ASSERT_EQ(conn.ConnectCimom(), 0) << r.name;
             std::string out;

@@ -1,13 +1,7 @@
-// Sixteen devices create and attach clones at once: the creation calls never overlap
-// at the provider, while the job waits all run at the same time.
-#include <algorithm>
+// Sixteen clones at once: creation calls never overlap, while their job waits all do.
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
-
 #include "CloneSuite.h"
 
 namespace clonetest {
@@ -40,7 +34,6 @@ TEST_F(Concurrency, CreationCallsTakeTurnsWhileJobWaitsOverlap) {
         if (!cv.wait_for(lock, std::chrono::seconds(60), [&] { return waiting >= kDevices; }))
             allWaited = false;
     };
-
     // A slow first creation: without the lock the others would arrive meanwhile.
     sim.delay(std::chrono::milliseconds(500), 1,
               {"InvokeMethod", "CreateOrModifyElementFromStoragePool", ""});
@@ -61,13 +54,11 @@ TEST_F(Concurrency, CreationCallsTakeTurnsWhileJobWaitsOverlap) {
         });
     }
     for (std::thread& t : threads) t.join();
-
     for (int i = 0; i < kDevices; ++i) EXPECT_EQ(results[i], 1) << "device " << i;
     EXPECT_TRUE(allWaited) << waiting << " of " << kDevices << " job waits ran at once";
     const sim::Array after = State();
     EXPECT_EQ(after.volumes.size(), before.volumes.size() + kDevices);
     EXPECT_EQ(after.syncs.size(), before.syncs.size() + kDevices);
-
     std::vector<sim::RequestRecord> creations;
     for (const sim::RequestRecord& r : sim.requests())
         if (r.method == "CreateReplica" || r.method == "CreateOrModifyElementFromStoragePool" ||

@@ -1,8 +1,4 @@
-// Synchronization control and deletion of older-engine snapshots and clones: what
-// each operation sends, what it refuses before any call, and half-way failures.
-#include <functional>
-#include <string>
-
+// Synchronization control and deletion of older-engine snapshots and clones.
 #include "CloneSuite.h"
 
 namespace clonetest {
@@ -13,15 +9,9 @@ class Roads : public Suite {};
 // Each operation sends its "Operation" on the pair's synchronization and changes
 // nothing else.
 TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
-    struct Row {
-        const char* op;
-        int operation;
-        const char *source, *target;
-        int expected;
-        const char* sent;
-        bool startsJob;  // answered 4096 without a job to read
-    };
     // clang-format off
+    // startsJob: answered 4096 without a job to read
+    struct Row { const char* op; int operation; const char *source, *target; int expected; const char* sent; bool startsJob; };
     const Row rows[] = {
         {"sync 2", 5, "exch_log", "clone_log", 5, "uint16:2", false},
         {"sync 8", 4, "small_lun", "snap_small", 5, "uint16:8", false},
@@ -58,13 +48,8 @@ TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
 }
 
 TEST_F(Roads, MissingMembersFailWithoutAnyRequest) {
-    struct Row {
-        const char* op;
-        int operation;
-        const char *source, *target;
-        int expected;
-    };
     // clang-format off
+    struct Row { const char* op; int operation; const char *source, *target; int expected; };
     const Row rows[] = {
         {"sync 4", 99, "small_lun", "snap_small", 23},  // no operation requested
         {"sync 4", 4, "small_lun", "", 23},
@@ -101,16 +86,9 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     const sim::RequestKey reads{"GetInstance", "", ""};
     const sim::RequestKey mappings{"AssociatorNames", "", ""};
     const sim::RequestKey none;
-    struct Row {
-        const char *name, *op;
-        int operation;
-        const char* source;
-        std::string target, path;
-        const sim::RequestKey& rejected;  // answered 401 when not empty
-        int expected, hostError;
-        const char *method, *param, *sent;  // the one call made, or none
-    };
     // clang-format off
+    // rejected: answered 401 when not empty; method, param, sent: the one call made, or none
+    struct Row { const char *name, *op; int operation; const char* source; std::string target, path; const sim::RequestKey& rejected; int expected, hostError; const char *method, *param, *sent; };
     const Row rows[] = {
         {"snapshot", "delete", 4, "small_lun", snap, "", none, 20, 0, "ModifySynchronization", "Operation", "uint16:2"},
         {"clone", "delete", 5, "exch_log", clone, "", none, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
@@ -153,15 +131,10 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
 // delete converges; the throw-away calls of "RK_PEGASUS_FAULT_RETRY" are refused and
 // change neither the result nor the array.
 TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
-    struct Operation {
-        const char* op;
-        int operation;
-        const char *source, *target, *method;
-        const char* jobMode;  // made to answer with a job for the job fault; null: no faults
-        int failure, hostError;
-        const char *param, *invalid;  // of the throw-away call; null when there is none
-    };
     // clang-format off
+    // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the
+    // throw-away call, null when there is none
+    struct Operation { const char* op; int operation; const char *source, *target, *method; const char* jobMode; int failure, hostError; const char *param, *invalid; };
     const Operation operations[] = {
         {"create", 5, "small_lun", "", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool", 0, 60553, "Size", "uint64:0"},
         {"attach", 5, "exch_log", "spare_log", "AttachOrModifyReplica", "AttachOrModifyReplica", 0, 60554, "CopyType", "uint16:55"},
@@ -173,13 +146,10 @@ TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
         {"detach", 4, "small_lun", "snap_small", "ModifySynchronization", nullptr, 0, 0, nullptr, ""},
     };
     // clang-format on
-    struct Fault {
-        const char* name;
-        std::function<void(sim::TestServer&, const Operation&)> arm;
-        bool changed;  // the provider did the work before failing
-    };
-    auto at = [](const Operation& o) { return sim::RequestKey{"InvokeMethod", o.method, ""}; };
     // clang-format off
+    // changed: the provider did the work before failing
+    struct Fault { const char* name; std::function<void(sim::TestServer&, const Operation&)> arm; bool changed; };
+    auto at = [](const Operation& o) { return sim::RequestKey{"InvokeMethod", o.method, ""}; };
     const Fault faults[] = {
         {"failure return", [&](sim::TestServer& s, const Operation& o) { s.failReturnValue(4, 1, at(o)); }, false},
         {"job ends in exception", [](sim::TestServer& s, const Operation& o) { s.provider().setJobMode(o.jobMode, true); s.failNextJobs(1, 10); }, false},

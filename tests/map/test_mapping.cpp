@@ -1,21 +1,9 @@
-// Mapping a PiT view to a host and back, against the simulator: what the array holds
-// and the fabric shows afterwards, what was sent, the requests and connections each
-// step takes (pinned as the baseline for later performance work), the checks that
-// answer without changing anything, and the calls refused before any method.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <string>
-#include <vector>
-
+// Mapping a PiT view to a host and back, the mapping checks, and the wrappers' refusals.
 #include "testsupport/SimMapping.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::OpenConnection;
-using testsupport::PiTId;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
 const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
@@ -24,12 +12,10 @@ const char* const kNoArray = "60000000000000000000000000000BAD";
 
 class Mapping : public ::testing::Test {
   protected:
-    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
-
+    sim::TestServer sim{ViewConfig(), PlainHttp()};
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
-
     // Runs the steps, checking each result; requests and connections per step.
-    std::vector<size_t> Run(SimSnapshot& dev, const std::vector<testsupport::RoadStep>& steps) {
+    std::vector<size_t> Run(SimSnapshot& dev, const std::vector<RoadStep>& steps) {
         std::vector<size_t> requests;
         for (const auto& step : steps) {
             sim.log().clear();
@@ -40,7 +26,6 @@ class Mapping : public ::testing::Test {
         }
         return requests;
     }
-
     // "{SYS}", "{GONE}" (the path of a volume not on the array), "{VIEW}" (the view of
     // PiT 1), "path:" or "uuid:" with a label; anything else as it is.
     std::string Fill(SimSnapshot& dev, const std::string& text) {
@@ -56,11 +41,10 @@ class Mapping : public ::testing::Test {
 };
 
 TEST_F(Mapping, OneMapAndUnmapPerHost) {
-    struct Row {
-        const char *host, *otherHost;
-        std::vector<size_t> mapRequests;  // ModifyPiT, ElementName, Access, MapSnap
-        std::vector<size_t> unmapRequests;
-    } rows[] = {
+    // mapRequests: ModifyPiT, ElementName, Access, MapSnap
+    // clang-format off
+    struct Row { const char *host, *otherHost; std::vector<size_t> mapRequests; std::vector<size_t> unmapRequests; } rows[] = {
+        // clang-format on
         {"iscsihost1", "fchost1", {7, 2, 2, 10}, {12, 4}},
         {"fchost1", "iscsihost1", {7, 2, 2, 22}, {34, 4}},
     };
@@ -68,12 +52,11 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         SCOPED_TRACE(r.host);
         sim.reset();
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, r.host);
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, r.host);
         dev.snap.m_DeviceAccess = 2;
         const size_t viewsBefore = state().views.size();
-        EXPECT_EQ(Run(dev, testsupport::MapRoad()), r.mapRequests);
-
+        EXPECT_EQ(Run(dev, MapRoad()), r.mapRequests);
         const sim::Array a = state();
         ASSERT_EQ(a.views.size(), viewsBefore + 1);
         const sim::View& view = a.views.back();
@@ -85,19 +68,14 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         EXPECT_EQ(w->access, 3);
         ASSERT_NE(a.findMapping(view.volume), nullptr);
         EXPECT_EQ(a.findMapping(view.volume)->target, a.findHost(r.host)->ref);
-        EXPECT_EQ(testsupport::LunsSeenBy(sim, dev.snap.m_InitiatorPorts).count(view.volume), 1u);
-        EXPECT_EQ(
-            testsupport::LunsSeenBy(sim, testsupport::HostPorts(a, r.otherHost)).count(view.volume),
-            0u);
-        const auto params = testsupport::LastCallParams(sim, "ExposePaths");
-        const sim::ParamRecord* ports = testsupport::Param(params, "InitiatorPortIDs");
-        const sim::ParamRecord* spcs = testsupport::Param(params, "ProtocolControllers");
-        ASSERT_TRUE(ports && spcs);
-        EXPECT_TRUE(ports->null);
-        ASSERT_EQ(spcs->elements.size(), 1u);
-        EXPECT_NE(spcs->elements[0].find(a.findHost(r.host)->ref), std::string::npos);
-
-        EXPECT_EQ(Run(dev, testsupport::UnmapRoad()), r.unmapRequests);
+        EXPECT_EQ(LunsSeenBy(sim, dev.snap.m_InitiatorPorts).count(view.volume), 1u);
+        EXPECT_EQ(LunsSeenBy(sim, HostPorts(a, r.otherHost)).count(view.volume), 0u);
+        const sim::RequestRecord expose = LastCall(sim, "ExposePaths");
+        EXPECT_TRUE(Param(expose, "InitiatorPortIDs").null);
+        const auto& spcs = Param(expose, "ProtocolControllers").elements;
+        ASSERT_EQ(spcs.size(), 1u);
+        EXPECT_NE(spcs[0].find(a.findHost(r.host)->ref), std::string::npos);
+        EXPECT_EQ(Run(dev, UnmapRoad()), r.unmapRequests);
         const sim::Array after = state();
         EXPECT_EQ(after.views.size(), viewsBefore);
         EXPECT_EQ(after.findVolume(view.volume), nullptr);
@@ -114,14 +92,9 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
 // check answers, and every refusal of a wrapper before its method is sent.
 TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
     enum Call { LunMapped, Define, Sync, Expose, Hide };
-    struct Row {
-        const char* name;
-        Call call;
-        std::vector<std::string> args;  // Define: key=value pairs over a valid call
-        int failHttp, failCim;          // on every association query
-        unsigned int expected;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    // Define args: key=value pairs over a valid call; failHttp, failCim: on every association query
+    struct Row { const char* name; Call call; std::vector<std::string> args; int failHttp, failCim; unsigned int expected; } rows[] = {
         {"this host", LunMapped, {"{SYS}", "path:ora_data1", kFc}, 0, 0, 0},
         {"this host's group, by uuid", LunMapped, {"{SYS}", "uuid:exch_db", kFc}, 0, 0, 0},
         {"another host", LunMapped, {"{SYS}", "uuid:ora_data1", kIscsi}, 0, 0, 650006},
@@ -187,12 +160,8 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
 }
 
 TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
-    struct Row {
-        const char* name;
-        std::string target, ports;
-        int failCim, expected, errorCode, hostError;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::string target, ports; int failCim, expected, errorCode, hostError; } rows[] = {
         {"mapped here", "path:ora_data2", kFc, 0, 9, 0, 0},
         {"mapped to the iscsi host, asked with fc ports", "uuid:small_lun", kFc, 0, 10, 0, 0},
         {"not mapped", "path:exch_log", kFc, 0, 14, 0, 0},
@@ -219,25 +188,22 @@ TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
 }
 
 TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
-    struct Row {
-        const char* name;
-        std::string system, volume;
-        int port;  // 0: the simulator's
-        int failHttp, status, arrayCheck;
-    } rows[] = {
-        {"present", "{SYS}", "uuid:exch_log", 0, 0, 0, 0},
-        {"volume gone", "{SYS}", kNoVolume, 0, 0, 24, 2},
-        {"unknown array", kNoArray, "uuid:exch_log", 0, 0, 24, 1},
-        {"provider down", "{SYS}", "uuid:exch_log", 1, 0, 0, 1},
-        {"rejected login", "{SYS}", "uuid:exch_log", 0, 401, 0, 1},
-        {"no volume given", "{SYS}", "", 0, 0, 0, 1},
+    // clang-format off
+    struct Row { const char* name; std::string system, volume; bool down; int failHttp, status, arrayCheck; } rows[] = {
+        // clang-format on
+        {"present", "{SYS}", "uuid:exch_log", false, 0, 0, 0},
+        {"volume gone", "{SYS}", kNoVolume, false, 0, 24, 2},
+        {"unknown array", kNoArray, "uuid:exch_log", false, 0, 24, 1},
+        {"provider down", "{SYS}", "uuid:exch_log", true, 0, 0, 1},
+        {"rejected login", "{SYS}", "uuid:exch_log", false, 401, 0, 1},
+        {"no volume given", "{SYS}", "", false, 0, 0, 1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         dev.snap.m_SystemName = Fill(dev, r.system);
         dev.snap.m_TargetDev = dev.snap.m_SourceDev = Fill(dev, r.volume);
-        if (r.port) testsupport::Rebind(dev, sim, r.port, sim.password());
+        if (r.down) dev.unreachable();
         if (r.failHttp) sim.failHttp(r.failHttp, -1);
         EXPECT_EQ(dev.snap.GetSnapStatus(), r.status);
         EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck);

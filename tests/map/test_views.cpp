@@ -1,39 +1,22 @@
-// PiT views against the simulator's array (PiTs, views and a consistency group):
-// lookups of a PiT's view and of the PiT behind a view, unknown ports, restores and
-// removals with jobs, the throw-away calls of a flaky provider, re-attaching a known
-// view, a view whose answer was lost, and consistency-group views.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <string>
-#include <vector>
-
+// PiT views: lookups both ways, restores, removals, throw-away calls, consistency-group views.
 #include "testsupport/SimMapping.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::LastCallParams;
-using testsupport::OpenConnection;
-using testsupport::Param;
-using testsupport::PiTId;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 class Views : public ::testing::Test {
   protected:
-    sim::TestServer sim{testsupport::ViewConfig(), testsupport::PlainHttp()};
-
+    sim::TestServer sim{ViewConfig(), PlainHttp()};
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
-
     // The map road up to the view and its properties, for PiT 2 of ora_data1.
     void Viewed(SimSnapshot& dev, const std::string& host = "iscsihost1") {
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, host);
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, host);
         dev.snap.m_DeviceAccess = 2;
         for (size_t i = 0; i < 3; ++i) {
-            const auto& step = testsupport::MapRoad()[i];
+            const auto& step = MapRoad()[i];
             ASSERT_EQ(step.run(dev), step.clean) << step.name;
         }
     }
@@ -58,10 +41,9 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
         EXPECT_EQ(dev.snap.GetErrorCode(), 4098) << r.ports;
         EXPECT_NE(dev.snap.GetErrorMsg().find(r.words), std::string::npos) << r.ports;
         EXPECT_NE(dev.snap.GetErrorMsg().find(r.ports), std::string::npos) << r.ports;
-        const auto params = LastCallParams(sim, "ExposePaths");
-        ASSERT_NE(Param(params, "ProtocolControllers"), nullptr) << r.ports;
-        EXPECT_TRUE(Param(params, "ProtocolControllers")->null) << r.ports;
-        EXPECT_EQ(Param(params, "InitiatorPortIDs")->elements, std::vector<std::string>{r.ports});
+        const sim::RequestRecord expose = LastCall(sim, "ExposePaths");
+        EXPECT_TRUE(Param(expose, "ProtocolControllers").null) << r.ports;
+        EXPECT_EQ(Param(expose, "InitiatorPortIDs").elements, std::vector<std::string>{r.ports});
         EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr) << r.ports;
         EXPECT_EQ(state().hosts.size(), hosts) << r.ports << ": no host is made";
     }
@@ -72,19 +54,12 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
 // lost is found on its PiT.
 TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
     const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
-    struct Row {
-        const char* name;
-        unsigned short operation;
-        std::function<void(sim::TestServer&, SimSnapshot&)> arrange;
-        int expected;
-        size_t calls;
-        int newViews;  // -1: the known view stays the target
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    // newViews: -1: the known view stays the target
+    struct Row { const char* name; unsigned short operation; std::function<void(sim::TestServer&, SimSnapshot&)> arrange; int expected; size_t calls; int newViews; } rows[] = {
         {"restore, completed job", 32768, nullptr, 22, 1, 0},
         {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
-        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) {
-             s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
+        {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) { s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
         {"a known view", 5, [](sim::TestServer&, SimSnapshot& d) { d.snap.m_TargetDev = d.volume("ora_data1_SV_0001").uuid; }, 5, 1, -1},
         {"answer cut after the view was made", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, define); }, 5, 1, 1},
         {"answered without doing anything", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, define); }, 6, 1, 0},
@@ -94,7 +69,7 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
         dev.snap.m_PiTOperation = r.operation == 32768 ? 32768 : 7;
         if (r.arrange) r.arrange(sim, dev);
         const std::string known = dev.snap.m_TargetDev;
@@ -108,8 +83,8 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         if (r.newViews < 0) {
             EXPECT_EQ(dev.snap.m_TargetDev, known);
             EXPECT_EQ(state().findView(known)->pit, dev.snap.m_PiTName);
-            EXPECT_NE(Param(LastCallParams(sim, "ModifySettingsDefineState"), "TargetElement")
-                          ->value.find("_PiTViewSynchronized"),
+            EXPECT_NE(Param(LastCall(sim, "ModifySettingsDefineState"), "TargetElement")
+                          .value.find("_PiTViewSynchronized"),
                       std::string::npos);
             continue;
         }
@@ -120,13 +95,9 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
 }
 
 TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
-    struct Row {
-        const char* name;
-        bool jobs;
-        int failJobs;
-        bool mapped;
-        unsigned int wrapper;
-    };
+    // clang-format off
+    struct Row { const char* name; bool jobs; int failJobs; bool mapped; unsigned int wrapper; };
+    // clang-format on
     const Row rows[] = {
         {"at once", false, 0, false, 0},
         {"completed job", true, 0, false, 0},
@@ -145,10 +116,10 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
         std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
                                          dev.snap.m_TargetDev, "0",  "0"};
-        testsupport::OpenConnection open(dev);
+        OpenConnection open(dev);
         EXPECT_EQ(dev.snap.ModifyReplicaSynchronization(open.conn(), args, false), r.wrapper);
         EXPECT_EQ(state().findVolume(dev.snap.m_TargetDev) == nullptr, r.wrapper == 0);
-        const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+        const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;
         ASSERT_EQ(params.size(), 5u);
         EXPECT_NE(params[1].value.find("_PiTViewSynchronized"), std::string::npos);
         EXPECT_EQ(params[2].value, "FALSE");
@@ -156,20 +127,17 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
 }
 
 TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
-    testsupport::TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
+    TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
     dev.snap.m_DeviceAccess = 2;
     const size_t views = state().views.size();
-    for (const auto& step : testsupport::MapRoad())
-        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    for (const auto& step : MapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views + 1);
-    for (const auto& step : testsupport::UnmapRoad())
-        EXPECT_EQ(step.run(dev), step.clean) << step.name;
+    for (const auto& step : UnmapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views);
     EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr);
-
     std::map<std::string, std::vector<uint32_t>> answers;
     for (const sim::RequestRecord& r : sim.requests())
         if (r.operation == "InvokeMethod" && r.returnValue)
@@ -186,7 +154,7 @@ TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
 TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const char* const members[] = {"exch_log", "file_share", "vm_store"};
     SimSnapshot first(sim);
-    testsupport::ForMap(first, "exch_log", PiTId(first.array.id, 4));
+    ForMap(first, "exch_log", PiTId(first.array.id, 4));
     first.snap.m_UseConsistencyGroup = true;
     first.snap.m_ConsistencyGroupName = "cg1";
     const size_t groupViews = state().cgPitViews.size();
@@ -195,14 +163,13 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     const sim::CgPiTView made = state().cgPitViews.back();
     EXPECT_EQ(made.memberViews.size(), 3u);
     EXPECT_EQ(first.snap.m_TargetDev, made.label) << "a group view is named by its ElementName";
-
     std::string name, path;
     EXPECT_EQ(first.snap.checkCGPiTViewCreated(name, path), 0);
     EXPECT_EQ(name, made.label);
     EXPECT_EQ(path, first.snap.m_TargetDevPath);
     for (const char* member : members) {
         SimSnapshot dev(sim);
-        testsupport::ForMap(dev, member, first.snap.m_PiTName);
+        ForMap(dev, member, first.snap.m_PiTName);
         EXPECT_EQ(dev.snap.GetTargetPiTView(path), 5) << member;
         const sim::Array now = state();
         const sim::View* view = now.findView(dev.snap.m_TargetDev);
@@ -210,16 +177,15 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
         EXPECT_EQ(view->base, dev.snap.m_SourceDev) << member;
     }
     SimSnapshot outsider(sim);
-    testsupport::ForMap(outsider, "ora_log", first.snap.m_PiTName);
+    ForMap(outsider, "ora_log", first.snap.m_PiTName);
     outsider.snap.m_TargetDev = "stale";
     EXPECT_EQ(outsider.snap.GetTargetPiTView(path), 6) << "a volume outside the group";
     EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
-
     // One member of three mapped to this host keeps the group view.
     SimSnapshot dev(sim);
-    testsupport::ForMap(dev, "file_share", first.snap.m_PiTName);
+    ForMap(dev, "file_share", first.snap.m_PiTName);
     dev.snap.m_UseConsistencyGroup = true;
-    dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
     dev.snap.m_DeviceAccess = 2;
     ASSERT_EQ(dev.snap.GetTargetPiTView(path), 5);
     EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
@@ -227,10 +193,9 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     EXPECT_FALSE(dev.snap.checkCGPiTViewMappings());
     ASSERT_EQ(dev.snap.UnmapSnap(), 0);
     EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
-
     dev.snap.m_PiTOperation = 14;
     EXPECT_EQ(dev.snap.PiTViewSync(19, 0), 20);
-    const auto params = LastCallParams(sim, "ModifyReplicaSynchronization");
+    const auto params = LastCall(sim, "ModifyReplicaSynchronization").params;
     ASSERT_GE(params.size(), 2u);
     EXPECT_NE(params[1].value.find("_CGPiTViewSynchronized"), std::string::npos);
     EXPECT_EQ(state().cgPitViews.size(), groupViews) << "the whole group view is gone";
@@ -238,11 +203,9 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
 }
 
 TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
-    struct Row {
-        const char* view;
-        const char* source;
-        bool failed;
-    };
+    // clang-format off
+    struct Row { const char* view; const char* source; bool failed; };
+    // clang-format on
     const Row rows[] = {{"ora_data1_SV_0001", "ora_data1", false},
                         {"ora_data1_SV_0001", "ora_data2", true},
                         {"cg1_m1", "exch_log", true},
@@ -266,17 +229,10 @@ TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
 // contained.
 TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
     enum Check { Attached, Created, Mappings };
-    struct Row {
-        const char* name;
-        Check check;
-        int pit;  // 0: none given
-        bool group;
-        int operation;          // 0: none
-        sim::RequestKey fails;  // every such request fails; empty: none
-        int expected;
-    };
+    // clang-format off
+    // pit: 0: none given; operation: 0: none; fails: every such request fails; empty: none
+    struct Row { const char* name; Check check; int pit; bool group; int operation; sim::RequestKey fails; int expected; };
     const Row rows[] = {
-        // clang-format off
         {"viewed PiT", Attached, 1, false, 0, {}, 1},
         {"PiT without view", Attached, 2, false, 0, {}, 0},
         {"unknown PiT", Attached, 9, false, 0, {}, 0},
@@ -300,7 +256,7 @@ TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
         SimSnapshot dev(sim);
         dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
         if (r.pit) dev.snap.m_PiTName = PiTId(dev.array.id, r.pit);
-        dev.snap.m_InitiatorPorts = testsupport::HostPorts(dev.array, "fchost1");
+        dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
         dev.snap.m_UseConsistencyGroup = r.group;
         if (r.operation) dev.snap.m_PiTOperation = r.operation;
         const bool fails = !r.fails.operation.empty();

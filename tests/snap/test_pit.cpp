@@ -1,24 +1,12 @@
-// PiT preparation, PiT groups and PiTs on the simulated array: the road under each
-// preset, the disk group rules, the repository size, what is refused before any
-// method, the answers of the provider and the round trips.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <string>
-
+// PiT preparation, PiT groups and PiTs: each stage's refusals, answers and round trips.
 #include <cim/CIMObjectPath.h>
-
 #include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::Calls;
-using testsupport::CountRequests;
-using testsupport::Param;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 const uint64_t kGiB = 1073741824;
 
@@ -60,7 +48,7 @@ void Grouped(sim::TestServer& sim, SimSnapshot& dev) {
 TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
     for (const std::string preset : {"LSISSI", "DCIM", "NETAPP"}) {
         SCOPED_TRACE(preset);
-        sim::TestServer sim(testsupport::SimConfig(preset), testsupport::PlainHttp());
+        sim::TestServer sim(SimConfig(preset), PlainHttp());
         SimSnapshot dev(sim);
         Prepared(dev, "small_lun");
         EXPECT_EQ(ClassOf(dev.snap.m_ServicePath), preset + "_ReplicationService");
@@ -73,7 +61,6 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
             << "the source's own pool";
         EXPECT_EQ(sim.requests().size(), 6u) << "round trips of PreparePiT";
         EXPECT_EQ(sim.connectionCount(), 1u);
-
         sim.log().clear();
         EXPECT_EQ(dev.snap.CreatePiTGroup(), 0);
         sim::Array a = sim.provider().currentState().arrays[0];
@@ -83,7 +70,6 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(Sent(Calls(sim, "CreatePiTGroup").at(0)),
                   "BaseVolume=ref Label=string:small_lun_SMIS_PG RepositorySize=uint64:429496729")
             << "40 % of 1 GiB";
-
         sim.log().clear();
         EXPECT_EQ(dev.snap.CreatePiT(), 5);
         EXPECT_EQ(dev.snap.GetErrorCode(), 0);
@@ -123,55 +109,45 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
             s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
         };
     };
+    auto fails = [](const char* op, const char* cls) {
+        return [=](sim::TestServer& s, SimSnapshot&) {
+            s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls});
+        };
+    };
     auto jobs = [](bool vanish) {
         return [vanish](sim::Config& c) {
             c.jobs.methods["CreatePiTGroup"] = true;
             c.jobs.vanish = vanish;
         };
     };
-    struct Row {
-        const char* name;
-        Stage stage;
-        std::string volume;
-        Config config;
-        Arrange arrange;
-        int result, snapError, hostError;
-        Reach reach;
-        std::string trace;     // a line of the device log
-        std::string hostText;  // start of the host's error text
-        const char* pool;      // pool of the source's repository on success
-    };
     // clang-format off
+    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success
+    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; };
     const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"prepare: no system", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         // 60542 and 60552 are logged; only a connection error reaches the host.
-        {"prepare: unknown source", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev = "600A0000000000000000000000000BAD"; }),
-         2, 60542, 0, kReads, "Can not find source volume 600A0000000000000000000000000BAD", "", nullptr},
-        {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }),
-         2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
-        {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }),
-         1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
-        {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }),
-         1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
+        {"prepare: unknown source", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev = "600A0000000000000000000000000BAD"; }), 2, 60542, 0, kReads, "Can not find source volume 600A0000000000000000000000000BAD", "", nullptr},
+        {"prepare: missing group, group only", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; s.m_UseDiskGroupOnly = true; }), 2, 60552, 0, kReads, "Can not find Disk Group [NoSuchDG] for Snap/Clone operation", "", nullptr},
+        {"prepare: missing group falls back to the source's pool", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "NoSuchDG"; }), 1, 0, 0, kReads, "Supplied DiskGroup [NoSuchDG] not found, Going to use Default Disk Group for PiT", "", "DG1"},
+        {"prepare: requested group", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_DiskGroupName = "DG2"; }), 1, 0, 0, kReads, "Going to use Disk Group [DG2] for PiT operation", "", "DG2"},
+        {"prepare: configuration service unreadable", kPrepare, "ora_log", nullptr, fails("EnumerateInstanceNames", "CIM_StorageConfigurationService"), 2, 0, 0, kReads, "Class CIM_StorageConfigurationService for system", "", nullptr},
+        {"prepare: replication service unreadable", kPrepare, "ora_log", nullptr, fails("EnumerateInstanceNames", "CIM_ReplicationService"), 2, 0, 0, kReads, "Class CIM_ReplicationService for system", "", nullptr},
+        {"prepare: pool read fails", kPrepare, "ora_log", nullptr, fails("AssociatorNames", ""), 2, 0, 0, kReads, "SMIS::PrepareCreateReplica", "", nullptr},
+        {"group: service unreadable", kGroup, "ora_log", nullptr, fails("EnumerateInstanceNames", "SNIA_ReplicationService"), 650015, kAny, 0, kReads, "Class SNIA_ReplicationService for system", "", nullptr},
         {"prepare: no CIMOM", kPrepare, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, 2, 3, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
         {"group: no system", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SystemName.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
         {"group: no source", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDev.clear(); }), -1, kAny, 0, kNothing, "Insufficient Parameters.", "", nullptr},
         {"group: no CIMOM", kGroup, "ora_log", nullptr, [](sim::TestServer&, SimSnapshot& d) { d.unreachable(); }, -1, kAny, 60541, kNothing, "Connection to CIMOM failed", "", nullptr},
-        {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads,
-         "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
+        {"group: label of 31 characters", kGroup, name23, nullptr, nullptr, 5, kAny, 60540, kReads, "PiTGroup Name[vol_23_characters_abcde_SMIS_PG] exceeds 30 characters. Rename the source volume with 22 or less characters.", "", nullptr},
         {"group: label of exactly 30", kGroup, name22, nullptr, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
-        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { testsupport::AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads,
-         "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
+        {"group: exists", kGroup, "ora_log", [](sim::Config& c) { AddPiTGroup(c, "ora_log"); }, nullptr, 0, kAny, 0, kReads, "PiT Group [ora_log_SMIS_PG] already exist.", "", nullptr},
         // Without its own name a source would find another nameless source's group.
-        {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }),
-         650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
-        {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr,
-         4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
+        {"group: source name unreadable", kGroup, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SourceDevFriendlyName.clear(); s.m_SourceDevPath = "6000A0B8"; }), 650015, kAny, 0, kReads, "Can not get the name of source volume", "", nullptr},
+        {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr, 4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
         // A group of the same label on another array of the provider is not this one.
-        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { testsupport::AddSecondArray(c); testsupport::AddPiTGroup(c, "small_lun", 1); },
-         nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { AddSecondArray(c); AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
         {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
@@ -181,19 +157,16 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"PiT: no source path", kPiT, "small_lun", nullptr, set([](LSISnapshot& s) { s.m_SourceDevPath.clear(); }), 6, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
         {"PiT: answered 0 without SettingsState", kPiT, "small_lun", nullptr, answered(0), 6, 1, 0, kMethod, "", "", nullptr},
         {"PiT: unknown code", kPiT, "small_lun", nullptr, answered(77), 6, 77, 0, kMethod, "", "", nullptr},
-        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) {
-             testsupport::AddPiTs(c, testsupport::AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr,
-         6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
-        {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); },
-         6, 1, 1, kMethod, "", "", nullptr},
+        {"PiT: the group's 33rd", kPiT, "small_lun", [](sim::Config& c) { AddPiTs(c, AddPiTGroup(c, "small_lun"), std::vector<uint64_t>(32, 1)); }, nullptr, 6, 650010, 650010, kMethod, "", "Max number of snapshots exceeded for the source volume", nullptr},
+        {"PiT: CIM error", kPiT, "small_lun", nullptr, [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {"InvokeMethod", "", ""}); }, 6, 1, 1, kMethod, "", "", nullptr},
     };
     // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::Config config = testsupport::SimConfig();
-        testsupport::AddVolumes(config, {name22, name23});
+        sim::Config config = SimConfig();
+        AddVolumes(config, {name22, name23});
         if (r.config) r.config(config);
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         dev.forPiT(r.volume);
         ASSERT_TRUE(r.stage == kPrepare || dev.snap.PreparePiT() == 1);
@@ -228,12 +201,10 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
 }
 
 TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
-    struct Row {
-        const char* name;
-        const char* arrayConfig;  // nullptr: not configured
-        const char* hostSetting;  // "~Talon" line, or nullptr
-        uint64_t bytes;           // 0: refused by the array
-    } rows[] = {
+    // nullptr: not configured; hostSetting is a "~Talon" line; bytes 0: refused by the array
+    // clang-format off
+    struct Row { const char* name; const char* arrayConfig; const char* hostSetting; uint64_t bytes; } rows[] = {
+        // clang-format on
         {"default", nullptr, nullptr, 429496729},
         {"array 0 becomes 40", "0", nullptr, 429496729},
         {"array 150 becomes 40", "150", nullptr, 429496729},
@@ -244,9 +215,9 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        testsupport::TalonConfig config(
-            "", r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
-        sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+        TalonConfig config("",
+                           r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
+        sim::TestServer sim(SimConfig(), PlainHttp());
         SimSnapshot dev(sim);
         if (r.arrayConfig)
             dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
@@ -261,9 +232,9 @@ TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
 }
 
 TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
-    sim::Config config = testsupport::SimConfig();
+    sim::Config config = SimConfig();
     config.jobs.methods["CreateSynchronizationAspect"] = true;
-    sim::TestServer sim(config, testsupport::PlainHttp());
+    sim::TestServer sim(config, PlainHttp());
     SimSnapshot dev(sim);
     Grouped(sim, dev);
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
@@ -275,8 +246,8 @@ TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
 }
 
 TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
-    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    sim::TestServer sim(SimConfig(), PlainHttp());
     SimSnapshot dev(sim);
     Grouped(sim, dev);
     EXPECT_EQ(dev.snap.CreatePiT(), 5);
@@ -293,30 +264,21 @@ TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
 }
 
 TEST(SyncAspect, RefusalsBeforeTheMethod) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     SimSnapshot probe(sim);
     const std::string sys = probe.array.id;
     using Params = std::map<std::string, std::string>;
-    struct Row {
-        const char* name;
-        Params params;
-        unsigned int result;
-        const char* trace;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; Params params; unsigned int result; const char* trace; } rows[] = {
         {"two entries", {{"SystemName", sys}, {"SyncType", "7"}}, 650009, "Validation Failed: Insufficient Parameters"},
-        {"unknown system", {{"SystemName", "600A0000"}, {"SyncType", "7"}, {"Name", "s"}}, 650015,
-         "Class SNIA_ReplicationService for system 600A0000 not found"},
-        {"no SyncType", {{"SystemName", sys}, {"Name", "s"}, {"mode", "2"}}, 5,
-         "SyncType is not provided. Cannot continue as it is required."},
+        {"unknown system", {{"SystemName", "600A0000"}, {"SyncType", "7"}, {"Name", "s"}}, 650015, "Class SNIA_ReplicationService for system 600A0000 not found"},
+        {"no SyncType", {{"SystemName", sys}, {"Name", "s"}, {"mode", "2"}}, 5, "SyncType is not provided. Cannot continue as it is required."},
         {"SyncType null", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "null"}}, 5, "SyncType is not provided."},
         {"SyncType not a number", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "7x"}}, 5, "SyncType is not provided."},
         {"SyncType over 16 bits", {{"SystemName", sys}, {"Name", "s"}, {"SyncType", "65543"}}, 5, "SyncType is not provided."},
-        {"unknown volume UUID", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", "600A0000000000000000000000000BAD"}},
-         650015, " LUN UUID 600A0000000000000000000000000BAD not found"},
+        {"unknown volume UUID", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", "600A0000000000000000000000000BAD"}}, 650015, " LUN UUID 600A0000000000000000000000000BAD not found"},
         // A bare word parses as a class name, but it is a group's name.
-        {"unknown group name", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceGroup", "no_such_group"}}, 650015,
-         " Replication Group no_such_group not found"},
+        {"unknown group name", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceGroup", "no_such_group"}}, 650015, " Replication Group no_such_group not found"},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -331,7 +293,6 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         dev.snap.m_CimConnection.DisconnectCimom();
     }
     EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
-
     // A "consistency" entry without "SourceGroup" still selects the group form: the
     // volume is not sent and the group is a null reference.
     SimSnapshot dev(sim);

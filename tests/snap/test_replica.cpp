@@ -1,22 +1,12 @@
-// Older-engine replica snapshots: the preparation rules by vendor and copy type, the
-// synchronization types an array offers, creation after preparation, the failure
-// messages by the provider's answer, and one creation call in flight at a time.
-#include <gtest/gtest.h>
-
-#include <algorithm>
+// Older-engine replica snapshots: preparation, supported types, creation and its lock.
 #include <chrono>
-#include <functional>
-#include <string>
 #include <thread>
-#include <vector>
-
 #include "testsupport/SimSnapshot.h"
 #include "testsupport/TalonConfig.h"
 
 namespace {
 
-using testsupport::CountRequests;
-using testsupport::SimSnapshot;
+using namespace testsupport;
 
 void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
     dev.snap.m_SnapName = "snap_" + label;
@@ -26,17 +16,9 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
 }
 
 TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
-    struct Row {
-        const char* name;
-        const char* preset;
-        int operation;
-        std::string group;
-        bool groupOnly;
-        int result;
-        size_t requests;
-    };
+    // clang-format off
+    struct Row { const char* name; const char* preset; int operation; std::string group; bool groupOnly; int result; size_t requests; };
     const Row rows[] = {
-        // clang-format off
         {"snapshot", "NETAPP", 4, "", false, 1, 5},
         {"clone", "LSISSI", 5, "", false, 1, 5},
         {"restore is not a copy type", "NETAPP", 6, "", false, 2, 0},
@@ -50,7 +32,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::TestServer sim(testsupport::SimConfig(r.preset), testsupport::PlainHttp());
+        sim::TestServer sim(SimConfig(r.preset), PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_SnapName = "snap1";
         dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
@@ -75,12 +57,9 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
 }
 
 TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
-    struct Row {
-        std::vector<uint16_t> syncTypes;
-        RKSO::SNAP_TYPE type;
-        int result;
-        size_t requests;
-    };
+    // clang-format off
+    struct Row { std::vector<uint16_t> syncTypes; RKSO::SNAP_TYPE type; int result; size_t requests; };
+    // clang-format on
     const Row rows[] = {
         {{6, 7, 8}, RKSO::SNAP_TYPE_CLONE, 1, 2},
         {{6, 7, 8}, RKSO::SNAP_TYPE_SNAPSHOT, 1, 2},
@@ -90,9 +69,9 @@ TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
         {{6, 7, 8}, static_cast<RKSO::SNAP_TYPE>(3), 0, 0},
     };
     for (const Row& r : rows) {
-        sim::Config config = testsupport::SimConfig();
+        sim::Config config = SimConfig();
         config.arrays[0].syncTypes = r.syncTypes;
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         const std::string name = "type " + std::to_string(r.type) + " over " +
                                  std::to_string(r.syncTypes.size()) + " sync types";
@@ -109,24 +88,17 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
         {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
-    struct Row {
-        const char* name;
-        int copyType;
-        bool job;
-        int64_t answer;  // -1: as the array answers
-        int result, errorCode, hostError;
-        const char* message;
-    };
+    // clang-format off
+    // answer: -1: as the array answers
+    struct Row { const char* name; int copyType; bool job; int64_t answer; int result, errorCode, hostError; const char* message; };
     const Row rows[] = {
-        // clang-format off
         {"at once", 4, false, -1, 5, 0, 0, ""},
         {"job", 4, true, -1, 5, 0, 0, ""},
         {"name exists", 4, false, 910002, 6, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
         {"snapshot, busy", 4, false, 910003, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
         {"source is a snapshot", 4, false, 910004, 6, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
         {"max snapshots", 4, false, 640004, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
-        {"clone, busy", 5, false, 910003, 6, 650005, 60604,
-         "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
+        {"clone, busy", 5, false, 910003, 6, 650005, 60604, "Snapshot::SnapCreate: Clone Failed, previous clone still in progress or Snapshot may exist for the source lun"},
         {"clone, max snapshots", 5, false, 640004, 6, 650010, 0, ""},
         {"unknown code", 4, false, 4, 6, -1, 0, ""},
         // Created, but without a volume the host could map or delete.
@@ -135,9 +107,9 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        sim::Config config = testsupport::SimConfig();
+        sim::Config config = SimConfig();
         config.jobs.methods["CreateReplica"] = r.job;
-        sim::TestServer sim(config, testsupport::PlainHttp());
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
         dev.snap.m_ErrorTable = kTable;
         PreparedReplica(dev, "exch_log", r.copyType);
@@ -157,17 +129,17 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot);
         EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
         EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos);
-        const auto calls = testsupport::Calls(sim, "CreateReplica");
+        const auto calls = Calls(sim, "CreateReplica");
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].returnValue, r.job ? 4096u : 0u);
-        EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "4");
-        EXPECT_TRUE(testsupport::Param(calls[0], "TargetSettingGoal").null);
-        EXPECT_FALSE(testsupport::Param(calls[0], "TargetPool").null);
+        EXPECT_EQ(Param(calls[0], "CopyType").value, "4");
+        EXPECT_TRUE(Param(calls[0], "TargetSettingGoal").null);
+        EXPECT_FALSE(Param(calls[0], "TargetPool").null);
     }
 }
 
 TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     {
         SimSnapshot dev(sim);
         dev.snap.m_SnapOperation = 4;
@@ -178,14 +150,14 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
         EXPECT_TRUE(dev.logged("Dumping Parameters"));
         EXPECT_TRUE(sim.requests().empty());
     }
-    testsupport::TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
+    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
     SimSnapshot dev(sim);
     PreparedReplica(dev, "exch_log");
     sim.log().clear();
     EXPECT_EQ(dev.snap.SnapCreate(), 5);
-    const auto calls = testsupport::Calls(sim, "CreateReplica");
+    const auto calls = Calls(sim, "CreateReplica");
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(testsupport::Param(calls[0], "CopyType").value, "15");
+    EXPECT_EQ(Param(calls[0], "CopyType").value, "15");
     EXPECT_EQ(calls[0].returnValue, 5u);
     size_t made = 0;
     const sim::Config state = sim.provider().currentState();
@@ -196,7 +168,7 @@ TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
 
 TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     const auto delay = std::chrono::milliseconds(40);
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     sim.delay(delay, -1, {"InvokeMethod", "CreateReplica", ""});
     const char* labels[] = {"ora_data1", "ora_data2",  "ora_log",  "exch_db",
                             "exch_log",  "file_share", "vm_store", "small_lun"};
@@ -214,7 +186,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < 8; ++i) EXPECT_EQ(results[i], 5) << labels[i];
     // Never two at once: each began after the previous one's answer was ready.
-    auto calls = testsupport::Calls(sim, "CreateReplica");
+    auto calls = Calls(sim, "CreateReplica");
     ASSERT_EQ(calls.size(), 8u);
     std::sort(calls.begin(), calls.end(),
               [](const auto& a, const auto& b) { return a.beginTick < b.beginTick; });
@@ -227,7 +199,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
 }
 
 TEST(CreateReplica, AClosedConnectionReleasesTheLock) {
-    sim::TestServer sim(testsupport::SimConfig(), testsupport::PlainHttp());
+    sim::TestServer sim(SimConfig(), PlainHttp());
     sim.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "CreateReplica", ""});
     SimSnapshot dev(sim);
     PreparedReplica(dev, "exch_log");

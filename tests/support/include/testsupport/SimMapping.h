@@ -1,14 +1,13 @@
-// Helpers for tests of mapping and PiT views against the in-process simulator: an
-// open connection of a SimSnapshot for the duration of a scope, the labels of the
-// controllers a lookup found, a host's ports as the entry points pass them, and
-// what the fabric shows to a set of ports.
+// Mapping and PiT view helpers over the in-process simulator.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,7 +31,6 @@ class OpenConnection {
     cim::CIMObjectPath systemPath() {
         return m_dev.snap.GetSystemObjPathByNameProp(conn(), m_dev.array.id);
     }
-    // Text path of the volume with that label as the array holds it now.
     std::string volumePath(const std::string& uuid) {
         return m_dev.snap.GetVolObjPathByUUID(conn(), uuid, "");
     }
@@ -41,20 +39,7 @@ class OpenConnection {
     SimSnapshot& m_dev;
 };
 
-// Points the device at another endpoint of the simulator: port 0 keeps the server's
-// port; an empty password leaves the endpoint unusable.
-inline void Rebind(SimSnapshot& dev, sim::TestServer& sim, int port, const std::string& password) {
-    RK_SMIS_SNAP::RkArrayParams p;
-    p.address = "127.0.0.1";
-    p.port = port ? port : sim.httpPort();
-    p.nameSpace = sim.arrayNamespace();
-    p.userName = sim.user();
-    p.password = password;
-    p.m_SystemName = dev.snap.m_SystemName;
-    dev.snap.SetArrayInfo(p);
-}
-
-// "ElementName" of each controller (the host or host group it stands for), sorted.
+// "ElementName" of each controller (the host or host group it stands for).
 inline std::set<std::string> ControllerLabels(SimSnapshot& dev, RkCimConnection& conn,
                                               std::vector<cim::CIMObjectPath> paths) {
     std::set<std::string> labels;
@@ -64,26 +49,19 @@ inline std::set<std::string> ControllerLabels(SimSnapshot& dev, RkCimConnection&
 
 // The host's ports, comma-separated, as the entry points hand them over.
 inline std::string HostPorts(const sim::Array& array, const std::string& hostLabel) {
-    for (const sim::Host& h : array.hosts) {
-        if (h.label != hostLabel) continue;
-        std::string ports;
-        for (const sim::Port& p : h.ports) ports += (ports.empty() ? "" : ",") + p.id;
-        return ports;
-    }
-    ADD_FAILURE() << "no host " << hostLabel;
-    return std::string();
+    std::string ports;
+    for (const sim::Host& h : array.hosts)
+        if (h.label == hostLabel)
+            for (const sim::Port& p : h.ports) ports += (ports.empty() ? "" : ",") + p.id;
+    if (ports.empty()) ADD_FAILURE() << "no host " << hostLabel;
+    return ports;
 }
 
 // UUIDs of the LUNs the fabric shows to these ports.
 inline std::set<std::string> LunsSeenBy(sim::TestServer& sim, const std::string& commaPorts) {
     std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= commaPorts.size()) {
-        size_t comma = commaPorts.find(',', start);
-        if (comma == std::string::npos) comma = commaPorts.size();
-        if (comma > start) ports.push_back(commaPorts.substr(start, comma - start));
-        start = comma + 1;
-    }
+    std::istringstream in(commaPorts);
+    for (std::string p; std::getline(in, p, ',');) ports.push_back(p);
     std::set<std::string> uuids;
     const nlohmann::json seen = sim.provider().fabricLuns(ports);
     for (const auto& lun : seen["luns"]) uuids.insert(lun["lunUuid"].get<std::string>());
@@ -91,58 +69,46 @@ inline std::set<std::string> LunsSeenBy(sim::TestServer& sim, const std::string&
 }
 
 // A host of the array's own making: ref from the label, ports typed by their names.
-inline sim::Host MakeHost(const std::string& label, const std::vector<std::string>& ports,
-                          const std::string& groupRef = std::string()) {
+inline sim::Host MakeHost(const std::string& label, const std::vector<std::string>& ports) {
     sim::Host h;
     h.ref = sim::makeRef("host:" + label);
     h.label = label;
-    h.group = groupRef;
-    for (const std::string& id : ports) {
-        sim::Port p;
-        p.id = id;
-        p.type = id.rfind("iqn.", 0) == 0 ? sim::PortType::iSCSI : sim::PortType::FC;
-        h.ports.push_back(p);
-    }
+    for (const std::string& id : ports)
+        h.ports.push_back(
+            {id, id.rfind("iqn.", 0) == 0 ? sim::PortType::iSCSI : sim::PortType::FC});
     return h;
 }
 
-// The default array (preset as SimConfig) with PiTs, views and a consistency group:
-//  - PiT group "ora_data1_SMIS_PG" of ora_data1 with PiT PiTId(a, 1), viewed by
-//    "ora_data1_SV_0001", and PiT PiTId(a, 2) without a view;
-//  - consistency group "cg1" of exch_log, file_share and vm_store with CG PiT
-//    PiTId(a, 3), viewed by "cg1_view" (members "cg1_m1", "cg1_m2", "cg1_m3", in
-//    the group's order), and CG PiT PiTId(a, 4) without a view.
-// Nothing of these is mapped.
 inline std::string PiTId(const std::string& arrayId, int n) {
     char tail[41];
     std::snprintf(tail, sizeof tail, "%040d", n);
     return arrayId + ":" + tail;
 }
 
+// The default array with, unmapped: PiT group "ora_data1_SMIS_PG" with PiT PiTId(a, 1)
+// viewed by "ora_data1_SV_0001" and PiT PiTId(a, 2); consistency group "cg1" of exch_log,
+// file_share and vm_store with CG PiT PiTId(a, 3) viewed by "cg1_view" (members "cg1_m1"
+// to "cg1_m3") and CG PiT PiTId(a, 4).
 inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
     nlohmann::json j = SimConfig(preset).toJson();
     nlohmann::json& a = j["arrays"][0];
     const std::string id = a["id"].get<std::string>();
-    auto view = [](const std::string& label) {
-        return nlohmann::json{{"label", label}, {"kind", "view"}, {"sizeBytes", 1073741824}};
-    };
     for (const char* label : {"ora_data1_SV_0001", "cg1_m1", "cg1_m2", "cg1_m3"})
-        a["volumes"].push_back(view(label));
-    const std::string pg = sim::makeRef("pitgroup:ora_data1");
+        a["volumes"].push_back({{"label", label}, {"kind", "view"}, {"sizeBytes", 1073741824}});
+    const std::string pg = sim::makeRef("pitgroup:ora_data1"), cg = sim::makeRef("cg:cg1"),
+                      cv = sim::makeRef("cgview:cg1_view");
     a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"},
                        {"ref", pg},
                        {"baseVolume", "ora_data1"},
                        {"nextSequence", 3}}};
     a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}},
                  {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
-    const std::string cg = sim::makeRef("cg:cg1");
     a["consistencyGroups"] = {
         {{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
     const nlohmann::json members = {
         {{"volume", "exch_log"}}, {{"volume", "file_share"}}, {{"volume", "vm_store"}}};
     a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}, {"members", members}},
                    {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}, {"members", members}}};
-    const std::string cv = sim::makeRef("cgview:cg1_view");
     a["cgPitViews"] = {{{"label", "cg1_view"},
                         {"ref", cv},
                         {"cgPit", PiTId(id, 3)},
@@ -151,22 +117,20 @@ inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
                   {{"volume", "cg1_m1"}, {"base", "exch_log"}, {"cgView", cv}},
                   {{"volume", "cg1_m2"}, {"base", "file_share"}, {"cgView", cv}},
                   {{"volume", "cg1_m3"}, {"base", "vm_store"}, {"cgView", cv}}};
-    // file_share is a group member here; its own mapping would only get in the way.
-    std::string fileShare;
-    for (const auto& v : a["volumes"])
-        if (v["label"] == "file_share") fileShare = v["uuid"].get<std::string>();
-    nlohmann::json mappings = nlohmann::json::array();
-    for (const auto& m : a["mappings"])
-        if (m["volume"] != fileShare) mappings.push_back(m);
-    a["mappings"] = mappings;
     sim::Config c = sim::Config::fromJson(j);
     c.jobs.durationMs = 0;  // a watched job is final at its first poll: nothing sleeps
+    // file_share is a group member here; its own mapping would only get in the way.
+    auto& maps = c.arrays[0].mappings;
+    const std::string fileShare = c.arrays[0].findVolumeByLabel("file_share")->uuid;
+    maps.erase(std::remove_if(maps.begin(), maps.end(),
+                              [&](const sim::Mapping& m) { return m.volume == fileShare; }),
+               maps.end());
+    c.arrays[0].reindex();
     return c;
 }
 
-// Fills the device as the map road finds it from the stored snapshot: the PiT
-// pitId of the volume labelled volumeLabel, its replication service and source
-// path, the snapshot name, and operation 7 in progress. Looks the paths up once.
+// The device as the map road finds it from the stored snapshot: PiT pitId of the volume,
+// its replication service and source path, the snapshot name, operation 7 in progress.
 inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::string& pitId,
                    const std::string& snapName = "nightly_snap") {
     OpenConnection open(dev);
@@ -180,18 +144,11 @@ inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::
     dev.snap.m_PiTOperation = 7;
 }
 
-// The in-parameters of the last call of method in the simulator's log.
-inline std::vector<sim::ParamRecord> LastCallParams(const sim::TestServer& sim,
-                                                    const std::string& method) {
+// The last call of method in the simulator's log (an empty record, and a failure, if none).
+inline sim::RequestRecord LastCall(const sim::TestServer& sim, const std::string& method) {
     const std::vector<sim::RequestRecord> calls = Calls(sim, method);
-    return calls.empty() ? std::vector<sim::ParamRecord>() : calls.back().params;
-}
-
-inline const sim::ParamRecord* Param(const std::vector<sim::ParamRecord>& params,
-                                     const std::string& name) {
-    for (const sim::ParamRecord& p : params)
-        if (p.name == name) return &p;
-    return nullptr;
+    if (calls.empty()) ADD_FAILURE() << "no call of " << method;
+    return calls.empty() ? sim::RequestRecord() : calls.back();
 }
 
 // One step of a road as the entry points run it, with its clean result.
@@ -203,35 +160,25 @@ struct RoadStep {
 
 // Map of a PiT view: the view, its name and access, the mapping to dev's ports.
 inline const std::vector<RoadStep>& MapRoad() {
+    // clang-format off
     static const std::vector<RoadStep> steps = {
         {"ModifyPiT", [](SimSnapshot& d) { return d.snap.ModifyPiT(5); }, 5},
-        {"ElementName",
-         [](SimSnapshot& d) {
-             return d.snap.SetSnapObjectProperty(d.snap.m_TargetDevPath, "ElementName",
-                                                 d.snap.m_SnapName);
-         },
-         0},
-        {"Access",
-         [](SimSnapshot& d) {
-             return d.snap.SetSnapObjectProperty(d.snap.m_TargetDevPath, "Access", "3");
-         },
-         0},
+        {"ElementName", [](SimSnapshot& d) { auto& s = d.snap; return s.SetSnapObjectProperty(s.m_TargetDevPath, "ElementName", s.m_SnapName); }, 0},
+        {"Access", [](SimSnapshot& d) { return d.snap.SetSnapObjectProperty(d.snap.m_TargetDevPath, "Access", "3"); }, 0},
         {"MapSnap", [](SimSnapshot& d) { return d.snap.MapSnap(); }, 0},
     };
+    // clang-format on
     return steps;
 }
 
 // Unmap of a mapped PiT view: the mapping, then the view.
 inline const std::vector<RoadStep>& UnmapRoad() {
+    // clang-format off
     static const std::vector<RoadStep> steps = {
-        {"UnmapSnap",
-         [](SimSnapshot& d) {
-             d.snap.m_PiTOperation = 14;
-             return d.snap.UnmapSnap();
-         },
-         0},
+        {"UnmapSnap", [](SimSnapshot& d) { d.snap.m_PiTOperation = 14; return d.snap.UnmapSnap(); }, 0},
         {"PiTViewSync", [](SimSnapshot& d) { return d.snap.PiTViewSync(19, 0); }, 20},
     };
+    // clang-format on
     return steps;
 }
 

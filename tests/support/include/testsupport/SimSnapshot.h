@@ -18,6 +18,7 @@
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/SimClock.h"
+#include "testsupport/SimPiTs.h"
 
 namespace testsupport {
 
@@ -139,48 +140,34 @@ struct BasicSimSnapshot {
     explicit BasicSimSnapshot(sim::TestServer& sim, size_t arrayIndex = 0) {
         array = sim.provider().currentState().arrays.at(arrayIndex);
         snap.SetLogger(&info);
-        RK_SMIS_SNAP::RkArrayParams p;
-        p.name = array.name;
-        p.address = "127.0.0.1";
-        p.port = sim.httpPort();
-        p.nameSpace = sim.arrayNamespace();
-        p.userName = sim.user();
-        p.password = sim.password();
-        p.m_SystemName = array.id;
-        snap.SetArrayInfo(p);
+        bind(sim.httpPort(), sim.arrayNamespace(), sim.user(), sim.password());
+        snap.m_SystemName = array.id;
     }
     ~BasicSimSnapshot() { SimJournal::add(info); }
     BasicSimSnapshot(const BasicSimSnapshot&) = delete;
     BasicSimSnapshot& operator=(const BasicSimSnapshot&) = delete;
 
-    const sim::Volume& volume(const std::string& label) const {
-        for (const sim::Volume& v : array.volumes)
-            if (v.label == label) return v;
-        throw std::out_of_range("no volume " + label);
-    }
+    const sim::Volume& volume(const std::string& label) const { return VolumeOf(array, label); }
 
-    // Points the device at a closed port: every connection fails.
-    void unreachable() {
+    // The endpoint on 127.0.0.1; port 0 keeps the one in use. The system stays.
+    void bind(int port, const std::string& nameSpace, const std::string& user,
+              const std::string& password) {
         RK_SMIS_SNAP::RkArrayParams p;
+        p.name = array.name;
         p.address = "127.0.0.1";
-        p.port = 1;
-        p.nameSpace = "root/none";
-        p.userName = "u";
-        p.password = "p";
-        p.m_SystemName = array.id;
-        snap.SetArrayInfo(p);
-    }
-
-    // Keeps the endpoint but offers a password the provider refuses (HTTP 401).
-    void wrongPassword() {
-        RK_SMIS_SNAP::RkArrayParams p;
-        p.address = "127.0.0.1";
-        p.port = 0;  // keeps the port in use
-        p.nameSpace = snap.m_CimConnection.GetNameSpace();
-        p.userName = snap.m_CimConnection.GetCimom().GetUserName();
-        p.password = "not-the-password";
+        p.port = port;
+        p.nameSpace = nameSpace;
+        p.userName = user;
+        p.password = password;
         p.m_SystemName = snap.m_SystemName;
         snap.SetArrayInfo(p);
+    }
+    // Points the device at a closed port: every connection fails.
+    void unreachable() { bind(1, "root/none", "u", "p"); }
+    // Keeps the endpoint but offers a password the provider refuses (HTTP 401).
+    void wrongPassword() {
+        bind(0, snap.m_CimConnection.GetNameSpace(), snap.m_CimConnection.GetCimom().GetUserName(),
+             "not-the-password");
     }
 
     // A PiT request for the volume labelled label: snapshot name, source UUID, operation 7.
