@@ -235,3 +235,18 @@ TEST(SimRepository, InteropListsTheArrayNamespaceAfterSkippedNames) {
     EXPECT_EQ(names[1].findKeyBinding("Name")->getValue(), "root/cimv2");
     EXPECT_EQ(ok(q, enumNames("CIM_StorageVolume", "root/cimv2")).instanceNames.size(), 8u);
 }
+
+// Providers that report their own SyncType: a configured one wins over the type's own.
+TEST(SimRepository, AConfiguredSyncTypeWinsOverTheTypesOwn) {
+    json j = json::parse(R"({ "preset": "LSISSI", "arrays": [ {
+        "id": "600A0980006CE2B2000000005A1B2C3D", "pools": [ { "label": "DG1" } ],
+        "volumes": [ { "label": "src", "pool": "DG1" }, { "label": "c1", "kind": "clone" },
+                     { "label": "c2", "kind": "clone" } ],
+        "syncs": [ { "type": "volumeCopy", "source": "src", "target": "c1" },
+                   { "type": "volumeCopy", "source": "src", "target": "c2", "syncType": 6 } ] } ] })");
+    sim::Provider p(sim::Config::fromJson(j));
+    auto all =
+        ok(p, enumInstances("CIM_StorageSynchronized", {}, true, "root/LsiArray13")).instances;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(prop(all[0], "SyncType") + " " + prop(all[1], "SyncType"), "8 6");
+}

@@ -66,6 +66,37 @@ TEST_F(SessionTest, OneSessionUsesOneConnectionForAllItsRequests) {
     EXPECT_EQ(count(info, "AlreadyConnectedException: Continuing ..."), 2);
 }
 
+// A copy shares the client: it survives the original's disconnect (raising, not crashing),
+// and one reconnect after a failed read, made by either, serves both.
+TEST_F(SessionTest, CopiesShareTheClient) {
+    {
+        auto original = std::make_unique<RkCimConnection>();
+        Bind(*original, ParamsFor(sim), &info);
+        ASSERT_EQ(original->ConnectCimom(), 0);
+        RkCimConnection copy = *original;
+        EXPECT_EQ(original->DisconnectCimom(), 0);
+        original.reset();
+        ASSERT_NE(copy.GetClient(), nullptr) << "still owned by the copy";
+        EXPECT_THROW(copy.GetInstanceNames("CIM_StorageVolume"), cim::NotConnectedException);
+    }
+    for (bool copyReconnects : {true, false}) {
+        SCOPED_TRACE(copyReconnects ? "the copy reconnects" : "the original reconnects");
+        sim.reset();
+        RkCimConnection original;
+        Bind(original, ParamsFor(sim), &info);
+        ASSERT_EQ(original.ConnectCimom(), 0);
+        RkCimConnection copy = original;
+        RkCimConnection& reconnecting = copyReconnects ? copy : original;
+        RkCimConnection& other = copyReconnects ? original : copy;
+        sim.addFault(sim::FaultKind::Close, 1);
+        EXPECT_FALSE(reconnecting.GetInstanceNames("CIM_StorageVolume").empty());
+        EXPECT_NO_THROW(EXPECT_FALSE(other.GetInstanceNames("CIM_StorageVolume").empty()));
+        EXPECT_EQ(sim.connectionCount(), 2u) << "one reconnect, shared by both";
+        EXPECT_EQ(original.DisconnectCimom(), 0);
+        EXPECT_FALSE(copy.IsConnected()) << "the shared client is closed for both";
+    }
+}
+
 // The host hears of a rejected password once, whichever copy met it; later reads answer
 // empty without a retry, and the snapshot's later errors leave 60555 in place.
 TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {
