@@ -18,13 +18,16 @@
 
 using namespace cim;
 using namespace cimtest;
+using testsupport::describeResults;
 
 namespace {
 
-const char* kVolume =
-    "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID="
-    "\"600A0B80002A1B3C0000\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName="
-    "\"SYS-A\"";
+std::string vol(const std::string& id) {
+    return "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"" + id +
+           "\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"";
+}
+
+const std::string kVolume = vol("600A0B80002A1B3C0000");
 const char* kSystem =
     "PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\",Name=\"SYS-A\"";
 const char* kService =
@@ -71,14 +74,6 @@ class Replay {
     RawServer m_server;
 };
 
-// What a call handed over, as describeResponse writes it.
-std::string described(std::vector<CIMInstance> instances, std::vector<CIMObjectPath> paths = {}) {
-    xml::Response r;
-    r.instances = std::move(instances);
-    r.instanceNames = std::move(paths);
-    return testsupport::describeResponse(r);
-}
-
 // Properties marked as the recorded client marks them.
 CIMInstance volumeInstance(const std::vector<std::pair<const char*, CIMValue>>& properties) {
     CIMInstance i("PEER_StorageVolume");
@@ -91,25 +86,23 @@ CIMValue S(const char* text) {
     return CIMValue(std::string(text));
 }
 
-std::string vol(const char* id) {
-    return "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"" +
-           std::string(id) +
-           "\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"";
-}
-
 }  // namespace
 
 TEST(WireTest, EveryRecordedExchange) {
     if (wireDir().empty()) GTEST_SKIP() << "recorded samples not present";
     using Call = std::function<std::string(CIMClient&)>;
-    auto names = [](const char* ns, const char* cls) -> Call {
-        return [=](CIMClient& c) { return described({}, c.enumerateInstanceNames(ns, cls)); };
+    auto names = [](const char* cls) -> Call {
+        return [=](CIMClient& c) {
+            return describeResults({}, c.enumerateInstanceNames("root/cimv2", cls));
+        };
     };
-    const Call volumeNames = names("root/cimv2", "PEER_StorageVolume");
-    const Call noSuchClass = names("root/cimv2", "PEER_NoSuchClass");
     auto getVolume = [](const std::string& path) -> Call {
-        return [=](CIMClient& c) { return described({c.getInstance("root/cimv2", P(path))}); };
+        return
+            [=](CIMClient& c) { return describeResults({c.getInstance("root/cimv2", P(path))}); };
     };
+    const Call volumeNames = names("PEER_StorageVolume");
+    const CIMPropertyList someProperties(
+        std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks", "OperationalStatus"});
     const struct {
         const char* sample;
         Call call;
@@ -121,71 +114,55 @@ TEST(WireTest, EveryRecordedExchange) {
         {"02-EnumerateInstances", [](CIMClient& c) {
              auto all = c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);
              for (const auto& i : all)  // the instance carries its own path
-                 if (i.getPath().findKeyBinding("DeviceID")->getValue() != i.getProperty(i.findProperty("DeviceID")).getValue().toString())
-                     return std::string("PATH-MISMATCH");
-             return described(all);
+                 if (i.getPath().findKeyBinding("DeviceID")->getValue() != i.getProperty(i.findProperty("DeviceID")).getValue().toString()) return std::string("PATH-MISMATCH");
+             return describeResults(all);
          }, {"instance PEER_StorageVolume at PEER_StorageVolume."}},
-        {"03-EnumerateInstances-propertylist", [](CIMClient& c) {
-             CIMPropertyList list(std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks", "OperationalStatus"});
-             return described(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false, list));
-         }, {"NumberOfBlocks uint64 =2097152"}},
+        {"03-EnumerateInstances-propertylist", [&](CIMClient& c) { return describeResults(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false, someProperties)); }, {"NumberOfBlocks uint64 =2097152"}},
         // The instance carries the path it was read by.
-        {"04-GetInstance", [](CIMClient& c) { return described({c.getInstance("root/cimv2", P(kVolume), false, false, false)}); },
-         {"instance PEER_StorageVolume at root/cimv2:" + vol("600A0B80002A1B3C0000"), "EnabledState uint16 =5"}},
+        {"04-GetInstance", [](CIMClient& c) { return describeResults({c.getInstance("root/cimv2", P(kVolume), false, false, false)}); }, {"instance PEER_StorageVolume at root/cimv2:" + kVolume, "EnabledState uint16 =5"}},
         {"04-GetInstance-association", [](CIMClient& c) {
-             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice", {CIMKeyBinding("GroupComponent", P(kSystem)),
-                                 CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
-             return described({c.getInstance("root/cimv2", assoc, false)});
+             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice", {CIMKeyBinding("GroupComponent", P(kSystem)), CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
+             return describeResults({c.getInstance("root/cimv2", assoc, false)});
          }, {"instance PEER_SystemDevice"}},
-        {"06-AssociatorNames", [](CIMClient& c) { return described({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem", "", "")); },
-         {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
-        {"07-Associators", [](CIMClient& c) { return described(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem")); },
-         {"instance PEER_ComputerSystem at //vm/root/cimv2:"}},
-        {"08-ReferenceNames", [](CIMClient& c) { return described({}, c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", "")); },
-         {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
-        {"09-References", [](CIMClient& c) { return described(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false, false, CIMPropertyList())); },
-         {"instance PEER_SystemDevice at //vm/"}},
+        {"06-AssociatorNames", [](CIMClient& c) { return describeResults({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem", "", "")); }, {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
+        {"07-Associators", [](CIMClient& c) { return describeResults(c.associators("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem")); }, {"instance PEER_ComputerSystem at //vm/root/cimv2:"}},
+        {"08-ReferenceNames", [](CIMClient& c) { return describeResults({}, c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", "")); }, {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
+        {"09-References", [](CIMClient& c) { return describeResults(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false, false, CIMPropertyList())); }, {"instance PEER_SystemDevice at //vm/"}},
         {"10-ModifyInstance-propertylist", [&](CIMClient& c) {
-             CIMInstance i = volumeInstance({{"ElementName", S("vol0 renamed")}, {"SystemCreationClassName", S("PEER_ComputerSystem")},
-                 {"SystemName", S("SYS-A")}, {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("600A0B80002A1B3C0000")}});
+             CIMInstance i = volumeInstance({{"ElementName", S("vol0 renamed")}, {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")}, {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("600A0B80002A1B3C0000")}});
              i.setPath(P(kVolume));
              c.modifyInstance("root/cimv2", i, false, CIMPropertyList({"ElementName"}));
              return std::string("done modify");
          }, {"done modify"}},
-        {"11-DeleteInstance", [&](CIMClient& c) { c.deleteInstance("root/cimv2", P(vol("VOL-DEL"))); return std::string("done delete"); },
-         {"done delete"}},
+        {"11-DeleteInstance", [&](CIMClient& c) { c.deleteInstance("root/cimv2", P(vol("VOL-DEL"))); return std::string("done delete"); }, {"done delete"}},
         {"12-InvokeMethod", [](CIMClient& c) {
-             Array<CIMParamValue> in = {CIMParamValue("ElementName", CIMValue(std::string("snap 1"))), CIMParamValue("Mode", CIMValue(Uint16(3))),
-                 CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))), CIMParamValue("Force", CIMValue(true)),
-                 CIMParamValue("SourceElement", CIMValue(P(kVolume))), CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})),
-                 CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)), CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2}))};
+             Array<CIMParamValue> in = {CIMParamValue("ElementName", S("snap 1")), CIMParamValue("Mode", CIMValue(Uint16(3))), CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))), CIMParamValue("Force", CIMValue(true)),
+                 CIMParamValue("SourceElement", CIMValue(P(kVolume))), CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})), CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)), CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2}))};
              xml::Response r;
              r.returnValue = c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, r.outParameters);
              return testsupport::describeResponse(r);
          }, {"return uint32 =4096", "out Job typed reference =", "PEER:JOB:0001", "out OutSize typed uint64 =18446744073709551615"}},
         {"12-InvokeMethod-error-FAILED", [](CIMClient& c) {
              Array<CIMParamValue> out;
-             c.invokeMethod("root/cimv2", P(kService), "FailMethod", {CIMParamValue("Reason", CIMValue(std::string("test")))}, out);
+             c.invokeMethod("root/cimv2", P(kService), "FailMethod", {CIMParamValue("Reason", S("test"))}, out);
              return std::string("no exception");
          }, {"cim 1: CIM_ERR_FAILED", "PEER simulated failure"}},
         {"14-GetInstance-error-NOT_FOUND", getVolume(vol("NOPE")), {"cim 6: CIM_ERR_NOT_FOUND", "| ", "DeviceID=\"NOPE\""}},
         // Errors sent to a client that did not ask for trailers: ERROR in the body.
         {"14-GetInstance-error-NOT_FOUND-wbemcli", getVolume(kVolume), {"cim 6: CIM_ERR_NOT_FOUND"}, false},
         // Errors in the trailers of an enumeration.
-        {"15-EnumerateInstanceNames-error-INVALID_CLASS", noSuchClass, {"cim 5: CIM_ERR_INVALID_CLASS"}},
+        {"15-EnumerateInstanceNames-error-INVALID_CLASS", names("PEER_NoSuchClass"), {"cim 5: CIM_ERR_INVALID_CLASS"}},
         {"17-EnumerateInstanceNames-error-HTTP401-wrong-password", volumeNames, {"http 401: ", "HTTP", "401"}, false},
         // An HTTP-level refusal without a length on a kept connection must not hang.
         {"18-EnumerateInstanceNames-error-HTTP400-not-well-formed-handwritten", volumeNames, {"http 400: ", "HTTP"}, false},
         // The recorded answer names another method; the error is still reported as such.
         {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten", volumeNames, {"cim 7: CIM_ERR_NOT_SUPPORTED"}, false},
         {"19-CreateInstance", [&](CIMClient& c) {
-             CIMInstance i = volumeInstance({{"ElementName", S("new volume")}, {"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})},
-                 {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")}, {"CreationClassName", S("PEER_StorageVolume")},
-                 {"DeviceID", S("VOL-NEW")}, {"BlockSize", CIMValue(Uint64(512))}, {"NumberOfBlocks", CIMValue(Uint64(2048))}});
-             return described({}, {c.createInstance("root/cimv2", i)});
+             CIMInstance i = volumeInstance({{"ElementName", S("new volume")}, {"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})}, {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")},
+                 {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("VOL-NEW")}, {"BlockSize", CIMValue(Uint64(512))}, {"NumberOfBlocks", CIMValue(Uint64(2048))}});
+             return describeResults({}, {c.createInstance("root/cimv2", i)});
          }, {"DeviceID=\"VOL-NEW\""}},
-        {"20-GetClass", [](CIMClient& c) { return c.getClass("root/cimv2", "PEER_TestService", false, true, true).getClassName().getString(); },
-         {"PEER_TestService"}},
+        {"20-GetClass", [](CIMClient& c) { return c.getClass("root/cimv2", "PEER_TestService", false, true, true).getClassName().getString(); }, {"PEER_TestService"}},
         // clang-format on
     };
     for (const auto& t : cases) {

@@ -12,6 +12,7 @@
 
 using namespace cim;
 using namespace cimtest;
+using testsupport::describeResults;
 
 namespace {
 
@@ -40,16 +41,9 @@ RawReply generated(const RawRequest& r) {
     return {cimChunkedResponse(xml::encodeResponse(answer), {}, 333), RawReply::Send};
 }
 
-std::string described(std::vector<CIMInstance> instances, std::vector<CIMObjectPath> paths) {
-    xml::Response r;
-    r.instances = std::move(instances);
-    r.instanceNames = std::move(paths);
-    return testsupport::describeResponse(r);
-}
-
 }  // namespace
 
-TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturn) {
+TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturnUntilTheCallbackThrows) {
     RawServer server(generated);
     CIMClient c;
     c.connect("127.0.0.1", server.port(), "u", "p");
@@ -63,14 +57,12 @@ TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturn) {
         std::function<void()> handedOver;
     } cases[] = {
         // clang-format off
-        {"EnumerateInstances", [&] { return described(c.enumerateInstances(kNs, "CIM_StorageVolume"), {}); },
-         [&] { c.forEachInstance(kNs, "CIM_StorageVolume", onInstance); }},
-        {"EnumerateInstanceNames", [&] { return described({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); },
-         [&] { c.forEachInstanceName(kNs, "CIM_StorageVolume", onPath); }},
-        {"Associators", [&] { return described(c.associators(kNs, kTarget), {}); }, [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
-        {"AssociatorNames", [&] { return described({}, c.associatorNames(kNs, kTarget)); }, [&] { c.forEachAssociatorName(kNs, kTarget, onPath); }},
-        {"References", [&] { return described(c.references(kNs, kTarget), {}); }, [&] { c.forEachReference(kNs, kTarget, onInstance); }},
-        {"ReferenceNames", [&] { return described({}, c.referenceNames(kNs, kTarget)); }, [&] { c.forEachReferenceName(kNs, kTarget, onPath); }},
+        {"EnumerateInstances", [&] { return describeResults(c.enumerateInstances(kNs, "CIM_StorageVolume")); }, [&] { c.forEachInstance(kNs, "CIM_StorageVolume", onInstance); }},
+        {"EnumerateInstanceNames", [&] { return describeResults({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); }, [&] { c.forEachInstanceName(kNs, "CIM_StorageVolume", onPath); }},
+        {"Associators", [&] { return describeResults(c.associators(kNs, kTarget)); }, [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
+        {"AssociatorNames", [&] { return describeResults({}, c.associatorNames(kNs, kTarget)); }, [&] { c.forEachAssociatorName(kNs, kTarget, onPath); }},
+        {"References", [&] { return describeResults(c.references(kNs, kTarget)); }, [&] { c.forEachReference(kNs, kTarget, onInstance); }},
+        {"ReferenceNames", [&] { return describeResults({}, c.referenceNames(kNs, kTarget)); }, [&] { c.forEachReferenceName(kNs, kTarget, onPath); }},
         // clang-format on
     };
     for (const Case& k : cases) {
@@ -80,15 +72,10 @@ TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturn) {
         paths.clear();
         k.handedOver();
         EXPECT_EQ(instances.size() + paths.size(), 40u);
-        EXPECT_EQ(described(instances, paths), expected);
+        EXPECT_EQ(describeResults(instances, paths), expected);
     }
     EXPECT_EQ(server.connections(), 1);
-}
-
-TEST(ClientForEach, ACallbackThatThrowsStopsTheCallAndTheNextCallWorks) {
-    RawServer server(generated);
-    CIMClient c;
-    c.connect("127.0.0.1", server.port(), "u", "p");
+    // A callback that throws stops the call and the next call works.
     int seen = 0;
     EXPECT_THROW(c.forEachInstanceName(kNs, "CIM_StorageVolume",
                                        [&](CIMObjectPath&&) {

@@ -317,4 +317,11 @@ std::string describeResponse(const xml::Response& r) {
     return out;
 }
 
+std::string describeResults(std::vector<CIMInstance> instances, std::vector<CIMObjectPath> paths) {
+    xml::Response r;
+    r.instances = std::move(instances);
+    r.instanceNames = std::move(paths);
+    return describeResponse(r);
+}
+
 }  // namespace testsupport

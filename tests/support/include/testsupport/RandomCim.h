@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <cim/CIMClass.h>
 #include <cim/CIMInstance.h>
@@ -47,5 +48,8 @@ class RandomCim {
 // Everything a decoded answer holds, as text, so that two decoders' results compare in one
 // string (paths with host and namespace, every property attribute and qualifier).
 std::string describeResponse(const cim::xml::Response& response);
+// The same for the results a client call handed over.
+std::string describeResults(std::vector<cim::CIMInstance> instances,
+                            std::vector<cim::CIMObjectPath> paths = {});
 
 }  // namespace testsupport
