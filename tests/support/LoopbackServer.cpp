@@ -1,7 +1,6 @@
 #include <testsupport/LoopbackServer.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -15,6 +14,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -39,6 +39,22 @@ std::string trim(const std::string& s) {
     std::size_t b = s.find_first_not_of(" \t\r\n");
     std::size_t e = s.find_last_not_of(" \t\r\n");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+// A TCP socket bound to a free loopback port, which it returns in port.
+int boundSocket(unsigned& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("cannot bind to 127.0.0.1");
+    port = ntohs(addr.sin_port);
+    return fd;
 }
 
 void writeAll(int fd, const std::string& bytes) {
@@ -82,20 +98,8 @@ const std::string* RawRequest::header(const std::string& name) const {
 }
 
 RawServer::RawServer(Handler handler) : m_handler(std::move(handler)) {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listenFd, 16) != 0) {
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
+    m_listenFd = boundSocket(m_port);
+    if (::listen(m_listenFd, 16) != 0) throw std::runtime_error("cannot listen on 127.0.0.1");
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -269,16 +273,13 @@ std::string wireDir() {
 
 std::vector<std::string> wireFiles(const std::string& suffix) {
     std::vector<std::string> out;
-    const std::string dir = wireDir();
-    DIR* d = dir.empty() ? nullptr : opendir(dir.c_str());
-    if (d == nullptr) return out;
-    while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
+    if (wireDir().empty()) return out;
+    for (const auto& entry : std::filesystem::directory_iterator(wireDir())) {
+        const std::string n = entry.path().filename();
         if (n.size() > suffix.size() &&
             n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
             out.push_back(n);
     }
-    closedir(d);
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -399,22 +400,14 @@ TestPki::TestPki() {
 }
 
 TestPki::~TestPki() {
-    std::remove(caCertFile.c_str());
-    std::remove(serverCertFile.c_str());
-    std::remove(serverKeyFile.c_str());
-    ::rmdir(dir.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 unsigned closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    unsigned port = 0;
+    ::close(boundSocket(port));
+    return port;
 }
 
 }  // namespace cimtest
