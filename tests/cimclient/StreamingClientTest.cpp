@@ -1,8 +1,7 @@
 // Answers handed on while they arrive: the forEach forms against the collecting ones, what
 // a throwing callback does to the connection, which failure wins when body and trailers
-// disagree, and HTTP framings.
+// disagree.
 #include <cim/CIMClient.h>
-#include <cim/HttpTransport.h>
 #include <cim/xml/Codec.h>
 
 #include <gtest/gtest.h>
@@ -102,48 +101,4 @@ TEST(ClientAnswers, ACimErrorInTheTrailersWinsOverABodyThatDoesNotDecode) {
     EXPECT_THROW(c.enumerateInstanceNames(kNs, "WithTrailer"), CIMException);
     EXPECT_THROW(c.enumerateInstanceNames(kNs, "Without"), ParseException);
     EXPECT_EQ(server.connections(), 1);  // both answers were read to their end
-}
-
-TEST(TransportFraming, EveryFramingGivesTheBodyAndBadOnesAreRefused) {
-    const std::string body = "<CIM>" + std::string(3000, 'f') + "</CIM>";
-    std::string ones = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
-    for (char ch : body) ones += std::string("1;ext=x\r\n") + ch + "\r\n";
-    Fields many;
-    for (int i = 0; i < 1200; ++i) many.emplace_back("X-" + std::to_string(i), "v");
-    const std::string chunkedHead = httpResponse(200, "OK", {{"Transfer-Encoding", "chunked"}});
-    struct Case {
-        const char* name;
-        std::string reply;
-        bool ok;
-        RawReply::Action action = RawReply::Send;
-    } cases[] = {
-        // clang-format off
-        {"chunks of one byte with extensions and trailers", ones + "0\r\nX-Trailer: 1\r\n\r\n", true},
-        {"length with leading zeros", httpResponse(200, "OK", {{"Content-Length", "0" + std::to_string(body.size())}}, body), true},
-        {"until the connection closes", httpResponse(200, "OK", {}, body), true, RawReply::SendAndClose},
-        {"HTTP/1.0", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, true, RawReply::SendAndClose},
-        {"interim answers first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n" + cimResponse(body), true},
-        {"conflicting lengths", httpResponse(200, "OK", {{"Content-Length", "10"}, {"Content-Length", "11"}}, body), false},
-        {"bad chunk size", chunkedHead + "zz\r\n", false},
-        {"unknown transfer coding", httpResponse(200, "OK", {{"Transfer-Encoding", "gzip"}}, body), false},
-        {"chunk longer than its size", chunkedHead + "2\r\nabc\r\n0\r\n\r\n", false},
-        {"header flood", httpResponse(200, "OK", many), false},
-        {"header block over 64 KiB", httpResponse(200, "OK", {{"X-Big", std::string(70000, 'b')}}), false},
-        {"status line of garbage", "HTTP/1.1 2x0 OK\r\n\r\n", false},
-        // clang-format on
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RawServer server([&](const RawRequest&) { return RawReply{c.reply, c.action}; });
-        HttpTransport t;
-        t.connect("127.0.0.1", server.port(), "u", "p");
-        try {
-            HttpResponse r = t.post("GetInstance", "ns", "x");
-            EXPECT_TRUE(c.ok) << "accepted";
-            EXPECT_EQ(r.body, body);
-        } catch (const Exception& e) {
-            EXPECT_FALSE(c.ok) << e.what();
-            EXPECT_NE(std::string(e.what()).find("HTTP"), std::string::npos) << e.what();
-        }
-    }
 }
