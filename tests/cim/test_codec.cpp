@@ -113,16 +113,11 @@ TEST(CodecRequests, ExtrinsicCallWithEveryParameterType) {
     embedded.addProperty(CIMProperty("ElementName", CIMValue(std::string("a<b>"))));
     // clang-format off
     const CIMValue values[] = {
-        CIMValue(true), CIMValue(Uint8(200)), CIMValue(Sint8(-5)), CIMValue(Uint16(7)),
-        CIMValue(Sint16(-7)), CIMValue(Uint32(4096)), CIMValue(Sint32(-1)),
-        CIMValue(Uint64(18446744073709551615ull)), CIMValue(Sint64(-42)), CIMValue(Real32(0.25f)),
-        CIMValue(Real64(1e300)), CIMValue(Char16(u'ß')), CIMValue(std::string("")),
-        CIMValue(CIMDateTime("00000010000000.000000:000")), CIMValue(volumePath("src")),
-        CIMValue(Array<CIMObjectPath>{volumePath("a"), volumePath("b")}),
-        CIMValue(Array<Uint16>{1, 2, 3}), CIMValue(Array<String>{"x", "", "z"}),
-        CIMValue(Array<Boolean>{true}), CIMValue(Array<Real64>{-0.5}),
-        CIMValue(Array<CIMDateTime>{CIMDateTime("20240101000000.000000+000")}),
-        CIMValue(CIMTYPE_UINT16, false), CIMValue(CIMTYPE_REFERENCE, true), CIMValue(embedded)};
+        CIMValue(true), CIMValue(Uint8(200)), CIMValue(Sint8(-5)), CIMValue(Uint16(7)), CIMValue(Sint16(-7)), CIMValue(Uint32(4096)), CIMValue(Sint32(-1)),
+        CIMValue(Uint64(18446744073709551615ull)), CIMValue(Sint64(-42)), CIMValue(Real32(0.25f)), CIMValue(Real64(1e300)), CIMValue(Char16(u'ß')), CIMValue(std::string("")),
+        CIMValue(CIMDateTime("00000010000000.000000:000")), CIMValue(volumePath("src")), CIMValue(Array<CIMObjectPath>{volumePath("a"), volumePath("b")}),
+        CIMValue(Array<Uint16>{1, 2, 3}), CIMValue(Array<String>{"x", "", "z"}), CIMValue(Array<Boolean>{true}), CIMValue(Array<Real64>{-0.5}),
+        CIMValue(Array<CIMDateTime>{CIMDateTime("20240101000000.000000+000")}), CIMValue(CIMTYPE_UINT16, false), CIMValue(CIMTYPE_REFERENCE, true), CIMValue(embedded)};
     // clang-format on
     for (const CIMValue& v : values)
         r.inParameters.emplace_back("P" + std::to_string(r.inParameters.size()), v);
@@ -164,19 +159,21 @@ TEST(CodecResponses, TextsSurviveWhereverTheirSpecialCharactersFall) {
 }
 
 TEST(CodecResponses, ErrorsEmptyResultsClassesAndOutputsRoundTripExactly) {
-    Response err, empty, nopath, del, method, cls, wide;
-    err.methodName = kGetInstance;
+    auto make = [](const char* method, bool hasReturnValue = true) {
+        Response r;
+        r.methodName = method;
+        r.hasReturnValue = hasReturnValue;
+        return r;
+    };
+    Response err = make(kGetInstance, false), empty = make(kEnumerateInstanceNames),
+             nopath = make(kEnumerateInstances), del = make(kDeleteInstance, false),
+             method = make("ModifySettingsDefineState"), cls = make(kGetClass),
+             wide = make(kEnumerateInstances);
     err.errorCode = CIM_ERR_NOT_FOUND;
     err.errorDescription = "no \"such\" <thing>";
-    empty.methodName = kEnumerateInstanceNames;
-    empty.hasReturnValue = true;
     // An instance without a path goes out as a plain INSTANCE whatever the method.
-    nopath.methodName = kEnumerateInstances;
-    nopath.hasReturnValue = method.hasReturnValue = cls.hasReturnValue = wide.hasReturnValue = true;
     nopath.instances.push_back(CIMInstance("X"));
-    del.methodName = kDeleteInstance;
     method.intrinsic = false;
-    method.methodName = "ModifySettingsDefineState";
     method.returnValue = CIMValue(Uint32(4096));
     method.outParameters.emplace_back(
         "Job", CIMValue(CIMObjectPath::parse("root/x:LSISSI_Job.InstanceID=\"J:1\"")));
@@ -190,10 +187,8 @@ TEST(CodecResponses, ErrorsEmptyResultsClassesAndOutputsRoundTripExactly) {
     m.addParameter(CIMParameter("Members", CIMTYPE_REFERENCE, true, 0, "CIM_LogicalElement"));
     m.addParameter(CIMParameter("Flags", CIMTYPE_UINT16, true, 4));
     c.addMethod(m);
-    cls.methodName = kGetClass;
     cls.cimClass = c;
     // Many instances with the same hundred property names are no duplicates of each other.
-    wide.methodName = kEnumerateInstances;
     for (int i = 0; i < 5; ++i) {
         CIMInstance inst("Wide");
         for (int k = 0; k < 100; ++k)

@@ -24,12 +24,6 @@ RawReply ok(const std::string& body = "<CIM/>") {
     return {cimResponse(body), RawReply::Send};
 }
 
-void expectFailure(const std::function<void()>& f, const std::vector<std::string>& words,
-                   const std::string& row = "") {
-    const std::string got = failure(f);
-    for (const auto& w : words) EXPECT_NE(got.find(w), std::string::npos) << row << ": " << got;
-}
-
 }  // namespace
 
 TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
@@ -40,7 +34,8 @@ TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
     // clang-format on
     for (const auto& c : cases) {
         HttpTransport t;
-        expectFailure([&] { t.connect(c.host, c.port, "u", "p"); }, {c.words}, c.host);
+        const std::string got = failure([&] { t.connect(c.host, c.port, "u", "p"); });
+        EXPECT_NE(got.find(c.words), std::string::npos) << c.host << ": " << got;
         EXPECT_FALSE(t.isConnected()) << c.host;
     }
 }
@@ -74,16 +69,15 @@ TEST(HttpTransportRequest, SendsTheProtocolHeadersAndRefusesInjection) {
     ASSERT_EQ(requests.size(), 2u);
     const RawRequest& r = requests[0];
     EXPECT_EQ(r.method + " " + r.target, "POST /cimom");
-    // clang-format off
-    const std::pair<const char*, const char*> headers[] = {
-        {"Content-Type", "application/xml; charset=\"utf-8\""}, {"CIMOperation", "MethodCall"}, {"CIMMethod", "TestJobMethod"},
-        {"CIMObject", "root%2Fcimv2%3AX.Name%3D%22S%22"}, {"TE", "trailers"}, {"Authorization", "Basic cm9vdDpzZWNyZXQ="}};  // root:secret
-    // clang-format on
-    for (const auto& h : headers) {
-        ASSERT_NE(r.header(h.first), nullptr) << h.first;
-        EXPECT_NE(r.header(h.first)->find(h.second), std::string::npos) << h.first;
-    }
-    EXPECT_EQ(r.header("Expect"), nullptr);
+    std::string headers;
+    for (const char* h : {"Content-Type", "CIMOperation", "CIMMethod", "CIMObject", "TE",
+                          "Authorization", "Expect"})
+        headers += std::string(h) + ": " + (r.header(h) ? *r.header(h) : "none") + "\n";
+    EXPECT_EQ(headers,
+              "Content-Type: application/xml; charset=\"utf-8\"\nCIMOperation: "
+              "MethodCall\nCIMMethod: TestJobMethod\n"
+              "CIMObject: root%2Fcimv2%3AX.Name%3D%22S%22\nTE: trailers\nAuthorization: Basic "
+              "cm9vdDpzZWNyZXQ=\nExpect: none\n");  // root:secret
     EXPECT_EQ(r.body, big);
     EXPECT_EQ(requests[1].header("Authorization"), nullptr) << "no credentials, no header";
 }
