@@ -1,6 +1,4 @@
-// A decoded request as one text, so that two requests compare in one assertion: every
-// intrinsic parameter, the target, and instances and parameters as describeResponse
-// writes them.
+// A decoded request as one text, so that two requests compare in one assertion.
 #pragma once
 
 #include <optional>
@@ -16,13 +14,10 @@ inline std::string describeRequest(const cim::xml::Request& r) {
     auto flag = [](const std::optional<bool>& v) { return !v ? "-" : *v ? "true" : "false"; };
     auto name = [](const std::optional<cim::CIMName>& v) { return v ? v->getString() : "-"; };
     auto path = [](const std::optional<cim::CIMObjectPath>& v) { return v ? v->toString() : "-"; };
-    std::string props = "all";
-    if (!r.propertyList.isNull()) {
-        props = "[";
-        for (cim::Uint32 i = 0; i < r.propertyList.size(); ++i)
-            props += r.propertyList[i].getString() + ",";
-        props += "]";
-    }
+    std::string props = r.propertyList.isNull() ? "all" : "[";
+    for (cim::Uint32 i = 0; i < r.propertyList.size(); ++i)
+        props += r.propertyList[i].getString() + ",";
+    if (!r.propertyList.isNull()) props += "]";
     cim::xml::Response parts;
     if (r.modifiedInstance) parts.instances.push_back(*r.modifiedInstance);
     if (r.newInstance) parts.instances.push_back(*r.newInstance);

@@ -134,9 +134,7 @@ TEST(CodecRequests, ExtrinsicCallWithEveryParameterType) {
     EXPECT_EQ(decodeRequest(text).target, r.target);
 }
 
-// The encoder looks at texts sixteen bytes at a time: each character that needs care (and
-// some that must pass as they are) at the edges of those blocks, in a key value and a
-// property value, comes back as it was.
+// The encoder looks at texts sixteen bytes at a time: special characters at block edges.
 TEST(CodecResponses, TextsSurviveWhereverTheirSpecialCharactersFall) {
     const std::string specials[] = {"&",    "<",    ">",    "\"",   "'",        "\t",
                                     "\r\n", "\x01", "\x1f", "\x7f", "\xc3\xa9", "\xe2\x9c\x93"};

@@ -1,6 +1,4 @@
-// The decoder that works while the answer arrives, against the whole-document decoder:
-// generated answers cut into pieces anywhere and damaged, then what only the streaming
-// decoder does.
+// The streaming decoder against the whole-document decoder, then what only it does.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -84,8 +82,7 @@ TEST(StreamDecoder, DecodesGeneratedAnswersAsTheWholeDocumentDecoderDoes) {
     }
 }
 
-// Faults anywhere raise ParseException, with the results before them handed over; the size
-// limit counts every piece fed.
+// Faults anywhere raise ParseException after the results before them were handed over.
 TEST(StreamDecoder, FaultsAreFoundWhereverTheyAre) {
     const std::string ok = names(3), big = names(100);
     const std::size_t results = ok.find("<IRETURNVALUE>") + 14;

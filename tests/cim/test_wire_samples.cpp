@@ -1,5 +1,4 @@
-// The recorded exchanges of an independent server and two independent clients: every
-// response decodes to what it holds, every request decodes with the server-side decoder.
+// The recorded exchanges of an independent server and two independent clients.
 #include <gtest/gtest.h>
 
 #include <cim/CIMInstance.h>
@@ -130,8 +129,7 @@ TEST_F(WireSamples, TheServerPrintsPathsAsWeDo) {
                   request("14-GetInstance-error-NOT_FOUND-wbemcli").instanceName->toString());
 }
 
-// Every request decodes, names the method and object its headers name, and comes back
-// whole through our encoder and decoder.
+// Every request decodes, as its headers say, and survives our encoder and decoder.
 TEST_F(WireSamples, EveryRequestDecodesAsItsHeadersSay) {
     int decoded = 0;
     for (const auto& f : cimtest::wireFiles(".request.http")) {

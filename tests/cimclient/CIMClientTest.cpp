@@ -1,5 +1,4 @@
-// CIMClient behaviour that does not depend on recorded samples: connection rules, answers
-// that are not what was asked for, and the error words the retry logic relies on.
+// CIMClient: connection rules, answers that do not fit, error words the retries rely on.
 #include <cim/CIMClient.h>
 
 #include <gtest/gtest.h>
@@ -100,8 +99,7 @@ TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
                  ParseException);
 }
 
-// A method goes to the namespace given, not to the path's; the status name the server puts
-// in front of an error's description is kept once.
+// A method goes to the namespace given, not the path's; an error's status name is kept once.
 TEST(CIMClientRequests, MethodsGoToTheGivenNamespaceAndErrorsKeepTheirName) {
     Server s([n = 0](const std::string& id) mutable {
         if (n++ == 1)  // the second request

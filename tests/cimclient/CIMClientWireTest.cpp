@@ -1,9 +1,5 @@
-// CIMClient against a loopback server that replays the recorded answers of an independent
-// CIM server: each operation once, and each way an error arrives. Each case makes the call
-// the recorded client made and checks that our request carries the same operation,
-// namespace, parameters and values (compared decoded), and that the recorded answer comes
-// back as the right results or error. What each answer holds is the codec's to test
-// (tests/cim, over every recorded exchange); here it is what the client hands over.
+// CIMClient against replayed answers of an independent server: each call sends what the
+// recorded client sent and hands over the answer (what answers hold is tests/cim's).
 #include <cim/CIMClient.h>
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>

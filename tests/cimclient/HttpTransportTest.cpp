@@ -82,8 +82,7 @@ TEST(HttpTransportRequest, SendsTheProtocolHeadersAndRefusesInjection) {
     EXPECT_EQ(requests[1].header("Authorization"), nullptr) << "no credentials, no header";
 }
 
-// A kept connection the server closed unanswered after the request went out: a read is sent
-// once more on a new connection; anything else may have been carried out, so it fails.
+// Unanswered on a closed kept connection, only a read goes again: a write may have happened.
 TEST(HttpTransportKeepAlive, RequestsShareOneConnectionAndOnlyReadsAreSentAgain) {
     std::atomic<int> vanish{0};
     RawServer server([&](const RawRequest& r) {
@@ -138,12 +137,8 @@ TEST(HttpTransportKeepAlive, SeparateTransportsWorkConcurrently) {
     EXPECT_EQ(server.connections(), 4);
 }
 
-// Every framing gives the body; answered errors (HTTP or CIM status) leave the connection
-// usable; broken answers are lost connections (with "HTTP" in the text), which the retry
-// rules repeat on a new one. Recorded behaviour: 400 and 501 carry a CIMError header, no
-// length, and the connection stays open; a client waiting for the body would hang until
-// its time-out instead. An announced length over the limit is refused before any of the
-// body is read. A zero CIM status is none.
+// Answered errors keep the connection; broken answers are lost ones, which the retries take.
+// Recorded: 400 and 501 come without a length on an open connection, so nobody waits for a body.
 TEST(HttpTransportAnswers, EachAnswerGivesItsBodyOrFailsAsWhatItIs) {
     const std::string body = "<CIM>" + std::string(3000, 'f') + "</CIM>", got = "body " + body;
     const std::string full = cimResponse(std::string(1000, 'a'));
@@ -236,9 +231,7 @@ struct TlsServer {
 
 }  // namespace
 
-// The callback sees the server's certificate once per connection. The handshake belongs to
-// connect. Only a port that does not speak TLS is a "Connection failed" that the connect
-// retries take; a refused certificate is not worth a retry.
+// The handshake belongs to connect; a refused certificate is not worth a connect retry.
 TEST(HttpTransportTls, CallbackSeesTheCertificateAndRefusedHandshakesFailTheConnect) {
     TestPki pki;
     TlsServer tls(pki);

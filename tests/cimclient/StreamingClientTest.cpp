@@ -1,6 +1,4 @@
-// Answers handed on while they arrive: the forEach forms against the collecting ones, what
-// a throwing callback does to the connection, which failure wins when body and trailers
-// disagree.
+// Answers handed on while they arrive, against the collecting calls.
 #include <cim/CIMClient.h>
 #include <cim/xml/Codec.h>
 

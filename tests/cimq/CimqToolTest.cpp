@@ -66,8 +66,7 @@ RawReply unauthorized(const RawRequest&) {
 
 }  // namespace
 
-// Each operation against its recorded answer: the exit status, what it prints, and what the
-// request carried (parts of the request bodies, joined without line breaks).
+// Each operation against its recorded answer: exit status, output, and what it sent.
 TEST(CimqTool, OperationsPrintTheAnswerAndSendWhatWasAsked) {
     if (wireDir().empty()) GTEST_SKIP() << "recorded samples not present";
     ::setenv("CIMQ_TEST_PASSWORD", "s3cr3t-pw", 1);
@@ -162,8 +161,7 @@ TEST(CimqUsage, UsageErrorsSendNothingAndHelpIsAnAnswer) {
     EXPECT_NE(an.out.find("--result-role"), std::string::npos) << an.out;
 }
 
-// Failures that reach the network: rejected credentials, nothing listening, an answer over
-// the limit. The password never appears in what cimq writes.
+// Failures that reach the network; the password never appears in what cimq writes.
 TEST(CimqNetwork, NetworkFailuresExitWithTheirStatus) {
     testsupport::TempDir dir;
     const std::string file = dir.write("pw", "wrong-file-pw\n", 0600);
@@ -218,8 +216,7 @@ TEST(CimqHttps, CaFileInsecureAndRejectedCertificates) {
 
 namespace {
 
-// A server whose texts are hostile: terminal escapes, line breaks, C1 controls and bytes
-// that are not UTF-8, in the paths it names and the values it sends.
+// Terminal escapes, line breaks, C1 controls and bytes that are not UTF-8, in keys and values.
 const char* kHostile =
     "\x1b]0;owned\x07\x1b[2J\nline2\r\xc2\x9b"
     "31m\xff\xfe";

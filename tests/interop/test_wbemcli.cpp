@@ -1,5 +1,4 @@
-// An independent client (sblim wbemcli) against the simulator: each operation it
-// speaks prints what the simulator holds, and errors and rejected credentials reach it.
+// An independent client (sblim wbemcli) against the simulator.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,5 +1,4 @@
-// Loopback HTTP servers for client tests: a raw-socket server whose handler decides byte
-// for byte what goes back, CIM-XML answer framing, the recorded samples, test certificates.
+// Loopback HTTP servers for client tests, CIM-XML answers, recorded samples, certificates.
 #pragma once
 
 #include <atomic>
@@ -63,8 +62,7 @@ class RawServer {
     std::thread m_acceptThread;
 };
 
-// A CIM-XML answer with a zero-padded content-length, as the recorded server sends it to
-// clients that do not ask for trailers.
+// A CIM-XML answer with a zero-padded content-length, as the recorded server sends it.
 std::string cimResponse(const std::string& body, const Fields& extraHeaders = {});
 // A chunked CIM-XML answer whose CIM status travels in trailers.
 std::string cimChunkedResponse(const std::string& body, const Fields& trailers,
@@ -93,8 +91,7 @@ RecordedMessage loadRecorded(const std::string& fileName);
 // Renders a recorded response again, with its MESSAGE ID replaced, in its own framing.
 std::string replay(const RecordedMessage& response, const std::string& messageId);
 
-// A throw-away certificate authority and a server certificate for 127.0.0.1 signed by it,
-// written as PEM files into a fresh temporary directory.
+// A throw-away CA and a server certificate for 127.0.0.1, as PEM files in a fresh folder.
 struct TestPki {
     std::string dir, caCertFile, serverCertFile, serverKeyFile;
     std::string serverFingerprint;  // SHA-256, "AB:CD:..."

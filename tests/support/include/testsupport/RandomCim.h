@@ -1,7 +1,4 @@
-// Random CIM objects and CIM-XML answers for tests that compare decoders: every CIM type,
-// arrays, nulls, texts that need escaping, control characters and multi-byte UTF-8,
-// references (also inside keys), embedded instances, classes, errors and method results;
-// and the same documents written in the other legal ways XML allows.
+// Random CIM objects and answers, and other legal spellings of them, to compare decoders.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +42,7 @@ class RandomCim {
     std::mt19937 m_rng;
 };
 
-// Everything a decoded answer holds, as text, so that two decoders' results compare in one
-// string (paths with host and namespace, every property attribute and qualifier).
+// Everything a decoded answer holds, as text, so that two answers compare in one string.
 std::string describeResponse(const cim::xml::Response& response);
 // The same for the results a client call handed over.
 std::string describeResults(std::vector<cim::CIMInstance> instances,
