@@ -28,32 +28,27 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
     const auto at = [&](const std::string& path) {
         return base(simulator.password()) + ns + ":" + path;
     };
+    // A path of an element of the array: its class (without prefix) and its own keys.
+    const auto element = [&](const std::string& cls, const std::string& keys) {
+        return p + cls + ".CreationClassName=\"" + p + cls + "\"," + keys +
+               ",SystemCreationClassName=\"" + p + "_StorageSystem\",SystemName=\"" + array.id +
+               "\"";
+    };
     const auto volume = [&](const std::string& uuid) {
-        return p + "_StorageVolume.CreationClassName=\"" + p + "_StorageVolume\",DeviceID=\"" +
-               uuid + "\",SystemCreationClassName=\"" + p + "_StorageSystem\",SystemName=\"" +
-               array.id + "\"";
+        return element("_StorageVolume", "DeviceID=\"" + uuid + "\"");
     };
     const sim::Volume& v0 = array.volumes.at(0);
     const sim::Volume& v1 = array.volumes.at(1);
-    const std::string service = p + "_ReplicationService.CreationClassName=\"" + p +
-                                "_ReplicationService\",Name=\"ReplicationService\"," +
-                                "SystemCreationClassName=\"" + p +
-                                "_StorageSystem\",SystemName=\"" + array.id + "\"";
+    const std::string service = element("_ReplicationService", "Name=\"ReplicationService\"");
     std::string everyName;
     for (const auto& v : array.volumes)
         everyName += "127.0.0.1:" + std::to_string(simulator.httpPort()) + "/" + ns + ":" +
                      volume(v.uuid) + "\n";
-    struct Row {
-        const char* name;
-        std::vector<std::string> args;
-        bool ok;
-        std::vector<std::string> printed;
-    };
     const std::string pool = "/" + ns + ":" + p + "_StoragePool.InstanceID=\"" + array.id;
     const std::string group = "ReplicationGroup (reference): " + ns + ":" + p +
                               "_ConsistencyGroup.InstanceID=\"" + array.id + ":";
     // clang-format off
-    const std::vector<Row> rows = {
+    const struct { const char* name; std::vector<std::string> args; bool ok; std::vector<std::string> printed; } rows[] = {
         {"enumerate instance names", {"ein", at("CIM_StorageVolume")}, true, {everyName}},
         {"enumerate instances", {"ei", "-nl", at(p + "_StorageVolume")}, true, {"-Name=\"" + v1.uuid + "\"", "-ElementName=\"" + v1.label + "\"", "-BlockSize="}},
         {"get instance", {"gi", "-nl", at(volume(v1.uuid))}, true, {"-Name=\"" + v1.uuid + "\"", "-NumberOfBlocks=" + std::to_string(v1.blocks)}},
@@ -67,7 +62,7 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
         {"wrong password", {"ein", base("wrong") + ns + ":CIM_StorageVolume"}, false, {"username/password"}},
     };
     // clang-format on
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         testsupport::ChildProcess wbemcli(WBEMCLI_PROGRAM, row.args);
         const std::string output = wbemcli.drain() + wbemcli.drain(true);
