@@ -9,13 +9,12 @@
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>
 
-#include "RequestText.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/RandomCim.h"
 
 using namespace cim;
 using namespace cim::xml;
-using cimtest::describeRequest;
+using testsupport::describeRequest;
 using testsupport::describeResponse;
 using testsupport::RandomCim;
 

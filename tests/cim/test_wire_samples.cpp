@@ -7,12 +7,11 @@
 
 #include <testsupport/LoopbackServer.h>
 
-#include "RequestText.h"
 #include "testsupport/RandomCim.h"
 
 using namespace cim;
-using cimtest::describeRequest;
 using cimtest::field;
+using testsupport::describeRequest;
 using testsupport::describeResponse;
 
 namespace {

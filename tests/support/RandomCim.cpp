@@ -1,6 +1,7 @@
 #include "testsupport/RandomCim.h"
 
 #include <limits>
+#include <optional>
 
 namespace testsupport {
 
@@ -322,6 +323,29 @@ std::string describeResults(std::vector<CIMInstance> instances, std::vector<CIMO
     r.instances = std::move(instances);
     r.instanceNames = std::move(paths);
     return describeResponse(r);
+}
+
+std::string describeRequest(const xml::Request& r) {
+    auto flag = [](const std::optional<bool>& v) { return !v ? "-" : *v ? "true" : "false"; };
+    auto name = [](const std::optional<CIMName>& v) { return v ? v->getString() : "-"; };
+    auto path = [](const std::optional<CIMObjectPath>& v) { return v ? v->toString() : "-"; };
+    std::string props = r.propertyList.isNull() ? "all" : "[";
+    for (Uint32 i = 0; i < r.propertyList.size(); ++i) props += r.propertyList[i].getString() + ",";
+    if (!r.propertyList.isNull()) props += "]";
+    xml::Response parts;
+    if (r.modifiedInstance) parts.instances.push_back(*r.modifiedInstance);
+    if (r.newInstance) parts.instances.push_back(*r.newInstance);
+    parts.outParameters.assign(r.inParameters.begin(), r.inParameters.end());
+    std::string unknown;
+    for (const auto& u : r.unknownParameters) unknown += u + ",";
+    return std::string(r.intrinsic ? "intrinsic " : "extrinsic ") + r.messageId + " " +
+           r.methodName + " ns " + r.nameSpace.getString() + " instance " + path(r.instanceName) +
+           " object " + path(r.objectName) + " class " + name(r.className) + " flags " +
+           flag(r.localOnly) + flag(r.deepInheritance) + flag(r.includeQualifiers) +
+           flag(r.includeClassOrigin) + " properties " + props + " assoc " + name(r.assocClass) +
+           " result " + name(r.resultClass) + " role " + r.role.value_or("-") + " resultRole " +
+           r.resultRole.value_or("-") + " target " + r.target.toString() + " unknown " + unknown +
+           "\n" + describeResponse(parts);
 }
 
 }  // namespace testsupport

@@ -45,6 +45,8 @@ class RandomCim {
 // Everything a decoded answer holds, as text, so that two answers compare in one string.
 std::string describeResponse(const cim::xml::Response& response);
 // The same for the results a client call handed over.
+// A decoded request as one text, so that two requests compare in one assertion.
+std::string describeRequest(const cim::xml::Request& request);
 std::string describeResults(std::vector<cim::CIMInstance> instances,
                             std::vector<cim::CIMObjectPath> paths = {});
 
