@@ -61,6 +61,60 @@ CIMObjectPath local(CIMObjectPath p) {
     return p;
 }
 
+// Collects what a handler receives into a Response, in order.
+struct Collect : ResponseHandler {
+    Response got;
+    void instance(CIMInstance&& i) override { got.instances.push_back(std::move(i)); }
+    void instanceName(CIMObjectPath&& p) override { got.instanceNames.push_back(std::move(p)); }
+};
+
+// Fed in pieces of random sizes (one piece when maxPiece is 0), through a handler.
+std::string viaStream(const std::string& body, RandomCim& g, std::uint32_t maxPiece) {
+    Collect c;
+    ResponseDecoder d(Limits(), &c);
+    for (std::size_t at = 0; at < body.size();) {
+        const std::size_t n =
+            std::min<std::size_t>(maxPiece ? 1 + g.below(maxPiece) : body.size(), body.size() - at);
+        d.feed(body.data() + at, n);
+        at += n;
+    }
+    Response r = d.finish();
+    r.instances = std::move(c.got.instances);
+    r.instanceNames = std::move(c.got.instanceNames);
+    return describeResponse(r);
+}
+
+std::string answer(RandomCim& g) {
+    std::string xml = encodeResponse(g.response());
+    return g.chance(50) ? g.respell(xml) : xml;
+}
+
+std::string names(int count) {
+    std::string s = "<IRETURNVALUE>";
+    for (int i = 0; i < count; ++i)
+        s += "<INSTANCENAME CLASSNAME=\"V\"><KEYBINDING NAME=\"ID\"><KEYVALUE>" +
+             std::to_string(i) + "</KEYVALUE></KEYBINDING></INSTANCENAME>\n";
+    return cimtest::simpleResponse("7", "EnumerateInstanceNames", s + "</IRETURNVALUE>");
+}
+
+xml::Response response(const std::string& name) {
+    return xml::decodeResponse(cimtest::loadRecorded(name + ".response.http").body);
+}
+
+xml::Request request(const std::string& name) {
+    return xml::decodeRequest(cimtest::loadRecorded(name + ".request.http").body);
+}
+
+class WireSamples : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (cimtest::wireFiles(".http").empty())
+            GTEST_SKIP() << "no recorded samples in " << cimtest::wireDir();
+    }
+};
+
+const char* const kVolQ = "DeviceID=\"VOL \\\"Q\\\" \\\\ 1\"";
+
 }  // namespace
 
 // Paths inside a request body carry no namespace; the rest comes back as sent.
@@ -388,46 +442,6 @@ TEST(CodecConcurrency, DecodersAndSharedValuesAcrossThreads) {
     EXPECT_EQ(ok, std::vector<int>(4, 20));
 }
 
-namespace {
-
-// Collects what a handler receives into a Response, in order.
-struct Collect : ResponseHandler {
-    Response got;
-    void instance(CIMInstance&& i) override { got.instances.push_back(std::move(i)); }
-    void instanceName(CIMObjectPath&& p) override { got.instanceNames.push_back(std::move(p)); }
-};
-
-// Fed in pieces of random sizes (one piece when maxPiece is 0), through a handler.
-std::string viaStream(const std::string& body, RandomCim& g, std::uint32_t maxPiece) {
-    Collect c;
-    ResponseDecoder d(Limits(), &c);
-    for (std::size_t at = 0; at < body.size();) {
-        const std::size_t n =
-            std::min<std::size_t>(maxPiece ? 1 + g.below(maxPiece) : body.size(), body.size() - at);
-        d.feed(body.data() + at, n);
-        at += n;
-    }
-    Response r = d.finish();
-    r.instances = std::move(c.got.instances);
-    r.instanceNames = std::move(c.got.instanceNames);
-    return describeResponse(r);
-}
-
-std::string answer(RandomCim& g) {
-    std::string xml = encodeResponse(g.response());
-    return g.chance(50) ? g.respell(xml) : xml;
-}
-
-std::string names(int count) {
-    std::string s = "<IRETURNVALUE>";
-    for (int i = 0; i < count; ++i)
-        s += "<INSTANCENAME CLASSNAME=\"V\"><KEYBINDING NAME=\"ID\"><KEYVALUE>" +
-             std::to_string(i) + "</KEYVALUE></KEYBINDING></INSTANCENAME>\n";
-    return cimtest::simpleResponse("7", "EnumerateInstanceNames", s + "</IRETURNVALUE>");
-}
-
-}  // namespace
-
 // Damaged, both refuse or both give the same results.
 TEST(StreamDecoder, DecodesGeneratedAnswersAsTheWholeDocumentDecoderDoes) {
     auto orRefused = [](const std::function<std::string()>& decode) {
@@ -508,28 +522,6 @@ TEST(StreamDecoder, SharedTextsStayIndependentValues) {
     EXPECT_EQ(r.instanceNames[1].toString(), "V.ID=\"changed\"");
     EXPECT_EQ(r.instanceNames[2].toString(), "V.ID=\"2\"");
 }
-
-namespace {
-
-xml::Response response(const std::string& name) {
-    return xml::decodeResponse(cimtest::loadRecorded(name + ".response.http").body);
-}
-
-xml::Request request(const std::string& name) {
-    return xml::decodeRequest(cimtest::loadRecorded(name + ".request.http").body);
-}
-
-class WireSamples : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (cimtest::wireFiles(".http").empty())
-            GTEST_SKIP() << "no recorded samples in " << cimtest::wireDir();
-    }
-};
-
-const char* const kVolQ = "DeviceID=\"VOL \\\"Q\\\" \\\\ 1\"";
-
-}  // namespace
 
 TEST_F(WireSamples, EveryResponseBodyDecodes) {
     int decoded = 0;

@@ -74,6 +74,115 @@ struct TlsServer {
     std::thread thread;
 };
 
+const char* kNames =
+    "<IRETURNVALUE>\n<INSTANCENAME CLASSNAME=\"LSISSI_StorageVolume\">\n"
+    "<KEYBINDING NAME=\"DeviceID\"><KEYVALUE VALUETYPE=\"string\">V1</KEYVALUE></KEYBINDING>\n"
+    "</INSTANCENAME>\n</IRETURNVALUE>\n";
+const char* kCut = "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"V\"><KEYBINDING NAME=\"K\">";
+const CIMNamespaceName kNs("root/LsiArray13");
+
+// Answers every request with what make() returns for the request's message ID.
+struct Server {
+    explicit Server(std::function<std::string(const std::string& id)> make)
+        : raw([make](const RawRequest& r) {
+              return RawReply{make(messageIdOf(r.body)), RawReply::Send};
+          }) {
+        client.connect("127.0.0.1", raw.port(), "u", "p");
+    }
+    RawServer raw;
+    CIMClient client;
+};
+
+std::string names(const std::string& id) {
+    return cimChunkedResponse(simpleResponse(id, "EnumerateInstanceNames", kNames), {});
+}
+
+const CIMObjectPath kTarget = CIMObjectPath::parse("LSISSI_StorageVolume.DeviceID=\"V1\"");
+
+// Answers every operation with the same generated results for its method.
+RawReply generated(const RawRequest& r) {
+    const std::string* method = r.header("CIMMethod");
+    testsupport::RandomCim g(42);
+    xml::Response answer;
+    answer.messageId = messageIdOf(r.body);
+    answer.methodName = method ? *method : "";
+    answer.hasReturnValue = true;
+    const bool paths = answer.methodName.find("Names") != std::string::npos;
+    const bool withNamespace = answer.methodName.rfind("Enumerate", 0) != 0;
+    for (int i = 0; i < 40; ++i) {
+        if (paths) {
+            answer.instanceNames.push_back(g.path(0, withNamespace));
+        } else {
+            CIMInstance inst = g.instance();
+            inst.setPath(g.path(0, withNamespace));
+            answer.instances.push_back(inst);
+        }
+    }
+    return {cimChunkedResponse(xml::encodeResponse(answer), {}, 333), RawReply::Send};
+}
+
+std::string vol(const std::string& id) {
+    return "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"" + id +
+           "\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"";
+}
+
+const std::string kVolume = vol("600A0B80002A1B3C0000");
+const char* kSystem =
+    "PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\",Name=\"SYS-A\"";
+const char* kService =
+    "PEER_TestService.CreationClassName=\"PEER_TestService\",Name=\"PeerService\","
+    "SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"peer.example\"";
+
+CIMObjectPath P(const std::string& text) {
+    return CIMObjectPath::parse(text);
+}
+
+// Replays one recorded answer (with the request's message ID) for every request.
+class Replay {
+  public:
+    explicit Replay(const std::string& sample)
+        : m_sample(sample),
+          m_response(loadRecorded(sample + ".response.http")),
+          m_server([this](const RawRequest& r) {
+              return RawReply{replay(m_response, messageIdOf(r.body)), RawReply::Send};
+          }) {
+        client.connect("127.0.0.1", m_server.port(), "root", "secret");
+    }
+    // Ours and the recorded request, decoded and encoded again, are one text; so are the headers.
+    void expectSameRequest() const {
+        auto sent = m_server.requests();
+        ASSERT_EQ(sent.size(), 1u);
+        RecordedMessage recorded = loadRecorded(m_sample + ".request.http");
+        xml::Request ours = xml::decodeRequest(sent[0].body);
+        xml::Request theirs = xml::decodeRequest(recorded.body);
+        ours.messageId = theirs.messageId;
+        EXPECT_EQ(xml::encodeRequest(ours), xml::encodeRequest(theirs)) << m_sample;
+        EXPECT_TRUE(ours.unknownParameters.empty());
+        EXPECT_EQ(field(sent[0].headers, "CIMMethod"), field(recorded.headers, "CIMMethod"));
+        EXPECT_EQ(xml::percentDecode(field(sent[0].headers, "CIMObject")),
+                  xml::percentDecode(field(recorded.headers, "CIMObject")));
+        EXPECT_EQ(field(sent[0].headers, "CIMOperation"), "MethodCall");
+    }
+    CIMClient client;
+
+  private:
+    std::string m_sample;
+    RecordedMessage m_response;
+    RawServer m_server;
+};
+
+// Properties marked as the recorded client marks them.
+CIMInstance volumeInstance(const std::vector<std::pair<const char*, CIMValue>>& properties) {
+    CIMInstance i("PEER_StorageVolume");
+    for (const auto& [name, value] : properties)
+        i.addProperty(CIMProperty(name, value, 0, CIMName(), CIMName(), true));
+    return i;
+}
+
+CIMValue S(const char* text) {
+    return CIMValue(std::string(text));
+}
+
 }  // namespace
 
 TEST(HttpTransportConnect, BadEndpointsFailAtConnect) {
@@ -310,57 +419,6 @@ TEST(HttpTransportTls, CallbackSeesTheCertificateAndRefusedHandshakesFailTheConn
     EXPECT_EQ(trusted.post("GetInstance", "ns", "a").body, "<CIM>a</CIM>");
 }
 
-namespace {
-
-const char* kNames =
-    "<IRETURNVALUE>\n<INSTANCENAME CLASSNAME=\"LSISSI_StorageVolume\">\n"
-    "<KEYBINDING NAME=\"DeviceID\"><KEYVALUE VALUETYPE=\"string\">V1</KEYVALUE></KEYBINDING>\n"
-    "</INSTANCENAME>\n</IRETURNVALUE>\n";
-const char* kCut = "<IRETURNVALUE><INSTANCENAME CLASSNAME=\"V\"><KEYBINDING NAME=\"K\">";
-const CIMNamespaceName kNs("root/LsiArray13");
-
-// Answers every request with what make() returns for the request's message ID.
-struct Server {
-    explicit Server(std::function<std::string(const std::string& id)> make)
-        : raw([make](const RawRequest& r) {
-              return RawReply{make(messageIdOf(r.body)), RawReply::Send};
-          }) {
-        client.connect("127.0.0.1", raw.port(), "u", "p");
-    }
-    RawServer raw;
-    CIMClient client;
-};
-
-std::string names(const std::string& id) {
-    return cimChunkedResponse(simpleResponse(id, "EnumerateInstanceNames", kNames), {});
-}
-
-const CIMObjectPath kTarget = CIMObjectPath::parse("LSISSI_StorageVolume.DeviceID=\"V1\"");
-
-// Answers every operation with the same generated results for its method.
-RawReply generated(const RawRequest& r) {
-    const std::string* method = r.header("CIMMethod");
-    testsupport::RandomCim g(42);
-    xml::Response answer;
-    answer.messageId = messageIdOf(r.body);
-    answer.methodName = method ? *method : "";
-    answer.hasReturnValue = true;
-    const bool paths = answer.methodName.find("Names") != std::string::npos;
-    const bool withNamespace = answer.methodName.rfind("Enumerate", 0) != 0;
-    for (int i = 0; i < 40; ++i) {
-        if (paths) {
-            answer.instanceNames.push_back(g.path(0, withNamespace));
-        } else {
-            CIMInstance inst = g.instance();
-            inst.setPath(g.path(0, withNamespace));
-            answer.instances.push_back(inst);
-        }
-    }
-    return {cimChunkedResponse(xml::encodeResponse(answer), {}, 333), RawReply::Send};
-}
-
-}  // namespace
-
 TEST(CIMClientConnect, OneConnectAtATimeAndNoCallsWithoutOne) {
     CIMClient refused;
     EXPECT_THROW(refused.connect("127.0.0.1", closedPort(), SSLContext(), "u", "p"),
@@ -495,74 +553,6 @@ TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturnUntilTheCallbackThrows)
     EXPECT_EQ(c.enumerateInstanceNames(kNs, "CIM_StorageVolume").size(), 40u);
     EXPECT_EQ(server.connections(), 2);
 }
-
-namespace {
-
-std::string vol(const std::string& id) {
-    return "PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"" + id +
-           "\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"";
-}
-
-const std::string kVolume = vol("600A0B80002A1B3C0000");
-const char* kSystem =
-    "PEER_ComputerSystem.CreationClassName=\"PEER_ComputerSystem\",Name=\"SYS-A\"";
-const char* kService =
-    "PEER_TestService.CreationClassName=\"PEER_TestService\",Name=\"PeerService\","
-    "SystemCreationClassName=\"CIM_ComputerSystem\",SystemName=\"peer.example\"";
-
-CIMObjectPath P(const std::string& text) {
-    return CIMObjectPath::parse(text);
-}
-
-// Replays one recorded answer (with the request's message ID) for every request.
-class Replay {
-  public:
-    explicit Replay(const std::string& sample)
-        : m_sample(sample),
-          m_response(loadRecorded(sample + ".response.http")),
-          m_server([this](const RawRequest& r) {
-              return RawReply{replay(m_response, messageIdOf(r.body)), RawReply::Send};
-          }) {
-        client.connect("127.0.0.1", m_server.port(), "root", "secret");
-    }
-    // Our request and the recorded one agree on everything that means something: both
-    // decoded and written again by one encoder give the same text, and the HTTP headers
-    // name the same method and object.
-    void expectSameRequest() const {
-        auto sent = m_server.requests();
-        ASSERT_EQ(sent.size(), 1u);
-        RecordedMessage recorded = loadRecorded(m_sample + ".request.http");
-        xml::Request ours = xml::decodeRequest(sent[0].body);
-        xml::Request theirs = xml::decodeRequest(recorded.body);
-        ours.messageId = theirs.messageId;
-        EXPECT_EQ(xml::encodeRequest(ours), xml::encodeRequest(theirs)) << m_sample;
-        EXPECT_TRUE(ours.unknownParameters.empty());
-        EXPECT_EQ(field(sent[0].headers, "CIMMethod"), field(recorded.headers, "CIMMethod"));
-        EXPECT_EQ(xml::percentDecode(field(sent[0].headers, "CIMObject")),
-                  xml::percentDecode(field(recorded.headers, "CIMObject")));
-        EXPECT_EQ(field(sent[0].headers, "CIMOperation"), "MethodCall");
-    }
-    CIMClient client;
-
-  private:
-    std::string m_sample;
-    RecordedMessage m_response;
-    RawServer m_server;
-};
-
-// Properties marked as the recorded client marks them.
-CIMInstance volumeInstance(const std::vector<std::pair<const char*, CIMValue>>& properties) {
-    CIMInstance i("PEER_StorageVolume");
-    for (const auto& [name, value] : properties)
-        i.addProperty(CIMProperty(name, value, 0, CIMName(), CIMName(), true));
-    return i;
-}
-
-CIMValue S(const char* text) {
-    return CIMValue(std::string(text));
-}
-
-}  // namespace
 
 TEST(WireTest, EveryRecordedExchange) {
     if (wireDir().empty()) GTEST_SKIP() << "recorded samples not present";

@@ -68,6 +68,44 @@ RawReply unauthorized(const RawRequest&) {
                          {{"Content-Length", "0"}, {"WWW-Authenticate", "Basic"}})};
 }
 
+// Terminal escapes, line breaks, C1 controls and bytes that are not UTF-8, in keys and values.
+const char* kHostile =
+    "\x1b]0;owned\x07\x1b[2J\nline2\r\xc2\x9b"
+    "31m\xff\xfe";
+
+RawReply hostileAnswer(const RawRequest& r) {
+    std::string text;
+    cim::xml::appendEscaped(text, kHostile);
+    const std::string name = "<INSTANCENAME CLASSNAME=\"X\"><KEYBINDING NAME=\"K\"><KEYVALUE>" +
+                             text + "</KEYVALUE></KEYBINDING></INSTANCENAME>";
+    std::string inner = "<IRETURNVALUE>";
+    const std::string* method = r.header("CIMMethod");
+    for (int i = 0; i < 3; ++i) {
+        if (method && *method == "EnumerateInstanceNames") {
+            inner += name;
+        } else {
+            inner += "<VALUE.NAMEDINSTANCE>" + name +
+                     "<INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" TYPE=\"string\"><VALUE>" +
+                     text + "</VALUE></PROPERTY></INSTANCE></VALUE.NAMEDINSTANCE>";
+        }
+    }
+    inner += "</IRETURNVALUE>";
+    return {cimResponse(simpleResponse(messageIdOf(r.body), method ? *method : "", inner)),
+            RawReply::Send};
+}
+
+// No C0 control but the line ends, no DEL, no C1 control, nothing that is not UTF-8.
+bool printable(const std::string& s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7f) return false;
+        if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xa0)
+            return false;
+        if (c >= 0xf5 || c == 0xc0 || c == 0xc1) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Each operation against its recorded answer: exit status, output, and what it sent.
@@ -217,48 +255,6 @@ TEST(CimqHttps, CaFileInsecureAndRejectedCertificates) {
     server.stop();
     thread.join();
 }
-
-namespace {
-
-// Terminal escapes, line breaks, C1 controls and bytes that are not UTF-8, in keys and values.
-const char* kHostile =
-    "\x1b]0;owned\x07\x1b[2J\nline2\r\xc2\x9b"
-    "31m\xff\xfe";
-
-RawReply hostileAnswer(const RawRequest& r) {
-    std::string text;
-    cim::xml::appendEscaped(text, kHostile);
-    const std::string name = "<INSTANCENAME CLASSNAME=\"X\"><KEYBINDING NAME=\"K\"><KEYVALUE>" +
-                             text + "</KEYVALUE></KEYBINDING></INSTANCENAME>";
-    std::string inner = "<IRETURNVALUE>";
-    const std::string* method = r.header("CIMMethod");
-    for (int i = 0; i < 3; ++i) {
-        if (method && *method == "EnumerateInstanceNames") {
-            inner += name;
-        } else {
-            inner += "<VALUE.NAMEDINSTANCE>" + name +
-                     "<INSTANCE CLASSNAME=\"X\"><PROPERTY NAME=\"P\" TYPE=\"string\"><VALUE>" +
-                     text + "</VALUE></PROPERTY></INSTANCE></VALUE.NAMEDINSTANCE>";
-        }
-    }
-    inner += "</IRETURNVALUE>";
-    return {cimResponse(simpleResponse(messageIdOf(r.body), method ? *method : "", inner)),
-            RawReply::Send};
-}
-
-// No C0 control but the line ends, no DEL, no C1 control, nothing that is not UTF-8.
-bool printable(const std::string& s) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if ((c < 0x20 && c != '\n') || c == 0x7f) return false;
-        if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xa0)
-            return false;
-        if (c >= 0xf5 || c == 0xc0 || c == 0xc1) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 TEST(CimqHostileServer, TextCannotDriveTheTerminalAndJsonSurvivesBadUtf8) {
     RawServer server(hostileAnswer);
