@@ -36,11 +36,8 @@ struct Result {
 
 Result runCimq(const std::vector<std::string>& args) {
     testsupport::ChildProcess cimq(CIMQ_BINARY, args);
-    Result r;
-    r.out = cimq.drain();
-    r.err = cimq.drain(true);
-    r.status = cimq.wait();
-    return r;
+    std::string out = cimq.drain(), err = cimq.drain(true);
+    return {cimq.wait(), out, err};
 }
 
 std::string urlOf(const RawServer& s) {
