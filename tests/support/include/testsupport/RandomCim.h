@@ -28,13 +28,10 @@ class RandomCim {
     // An answer of any kind: instances, paths, a class, an error or a method's results.
     cim::xml::Response response();
 
-    // The encoded answer, rewritten in equivalent XML: single-quoted attributes, '>' left
-    // unescaped in attribute values, comments and processing instructions between
-    // elements, whitespace inside tags.
+    // The same XML with other quotes, bare '>' in values, comments, whitespace in tags.
     std::string respell(const std::string& xml);
     // A copy with one random fault: cut short, a byte dropped or changed, markup added.
     std::string damage(const std::string& xml);
-
     std::uint32_t below(std::uint32_t n) { return n == 0 ? 0 : m_rng() % n; }
     bool chance(int percent) { return static_cast<int>(below(100)) < percent; }
 
@@ -44,8 +41,7 @@ class RandomCim {
 
 // Everything a decoded answer holds, as text, so that two answers compare in one string.
 std::string describeResponse(const cim::xml::Response& response);
-// The same for the results a client call handed over.
-// A decoded request as one text, so that two requests compare in one assertion.
+// The same for a decoded request, and for the results a client call handed over.
 std::string describeRequest(const cim::xml::Request& request);
 std::string describeResults(std::vector<cim::CIMInstance> instances,
                             std::vector<cim::CIMObjectPath> paths = {});
