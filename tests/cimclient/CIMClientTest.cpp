@@ -397,12 +397,9 @@ TEST(HttpTransportTls, CallbackSeesTheCertificateAndRefusedHandshakesFailTheConn
     auto throwing = [](cim::SSLCertificateInfo&) -> bool { throw std::runtime_error("x"); };
     // clang-format off
     const struct { const char* name; cim::SSLContext ctx; unsigned port; const char* words; bool retried; } cases[] = {
-        {"callback rejects", callback(false), tls.port, "rejected", false},
-        {"callback throws", cim::SSLContext("", throwing), tls.port, "connect: ", false},
-        {"server certificate alone trusted", cim::SSLContext(pki.serverCertFile), tls.port, "verification failed", false},
-        {"system trust store only", cim::SSLContext(), tls.port, "connect: ", false},
-        {"trust store missing", cim::SSLContext(pki.dir + "/missing.pem"), tls.port, "trust store", false},
-        {"plain HTTP port", callback(true), plain.port(), "Connection failed", true},
+        {"callback rejects", callback(false), tls.port, "rejected", false}, {"callback throws", cim::SSLContext("", throwing), tls.port, "connect: ", false},
+        {"server certificate alone trusted", cim::SSLContext(pki.serverCertFile), tls.port, "verification failed", false}, {"system trust store only", cim::SSLContext(), tls.port, "connect: ", false},
+        {"trust store missing", cim::SSLContext(pki.dir + "/missing.pem"), tls.port, "trust store", false}, {"plain HTTP port", callback(true), plain.port(), "Connection failed", true},
     };
     // clang-format on
     for (const auto& c : cases) {

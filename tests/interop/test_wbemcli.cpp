@@ -37,8 +37,7 @@ TEST(Wbemcli, EveryOperationPrintsWhatTheSimulatorHolds) {
     const auto volume = [&](const std::string& uuid) {
         return element("_StorageVolume", "DeviceID=\"" + uuid + "\"");
     };
-    const sim::Volume& v0 = array.volumes.at(0);
-    const sim::Volume& v1 = array.volumes.at(1);
+    const sim::Volume &v0 = array.volumes.at(0), &v1 = array.volumes.at(1);
     const std::string service = element("_ReplicationService", "Name=\"ReplicationService\"");
     std::string everyName;
     for (const auto& v : array.volumes)
