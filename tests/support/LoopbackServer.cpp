@@ -79,12 +79,66 @@ Fields parseFields(std::istringstream& in) {
     return fields;
 }
 
+// The body in chunks of chunkSize bytes, the last chunk and the trailers.
+std::string chunks(const std::string& body, std::size_t chunkSize, const Fields& trailers) {
+    std::string out;
+    char size[32];
+    for (std::size_t i = 0; i < body.size(); i += chunkSize) {
+        std::snprintf(size, sizeof size, "%zx\r\n", std::min(chunkSize, body.size() - i));
+        out += size + body.substr(i, chunkSize) + "\r\n";
+    }
+    out += "0\r\n";
+    for (const auto& t : trailers) out += t.first + ": " + t.second + "\r\n";
+    return out + "\r\n";
+}
+
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Cert = std::unique_ptr<X509, decltype(&X509_free)>;
+
+// A self-signed CA certificate without issuer, else a server certificate for 127.0.0.1.
+Cert makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* issuerKey) {
+    const bool ca = issuer == nullptr;
+    Cert cert(X509_new(), X509_free);
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ca ? 1 : 2);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 30);
+    X509_set_pubkey(cert.get(), key);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    for (auto [field, value] :
+         {std::pair<const char*, std::string>{"CN", cn}, {"O", "Loopback Tests"}})
+        X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
+                                   0);
+    X509_set_issuer_name(cert.get(), ca ? name : X509_get_subject_name(issuer));
+    X509V3_CTX ctx;
+    X509V3_set_ctx(&ctx, ca ? cert.get() : issuer, cert.get(), nullptr, nullptr, 0);
+    const std::pair<int, const char*> extensions[] = {
+        {NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"},
+        {ca ? NID_key_usage : NID_subject_alt_name,
+         ca ? "critical,keyCertSign,cRLSign" : "IP:127.0.0.1,DNS:localhost"}};
+    for (auto [nid, value] : extensions) {
+        X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+        X509_add_ext(cert.get(), ext, -1);
+        X509_EXTENSION_free(ext);
+    }
+    X509_sign(cert.get(), ca ? key : issuerKey, EVP_sha256());
+    return cert;
+}
+
+void writePem(const std::string& path, X509* cert, EVP_PKEY* key) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) throw std::runtime_error("cannot write " + path);
+    if (cert != nullptr) PEM_write_X509(f, cert);
+    if (key != nullptr) PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(f);
+}
+
 }  // namespace
 
 const std::string* findField(const Fields& fields, const std::string& name) {
-    for (const auto& f : fields) {
+    for (const auto& f : fields)
         if (iequals(f.first, name)) return &f.second;
-    }
     return nullptr;
 }
 
@@ -207,9 +261,7 @@ std::string httpResponse(int status, const std::string& reason, const Fields& he
                          const std::string& body) {
     std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
     for (const auto& h : headers) out += h.first + ": " + h.second + "\r\n";
-    out += "\r\n";
-    out += body;
-    return out;
+    return out + "\r\n" + body;
 }
 
 std::string cimResponse(const std::string& body, const Fields& extraHeaders) {
@@ -219,23 +271,6 @@ std::string cimResponse(const std::string& body, const Fields& extraHeaders) {
     headers.insert(headers.end(), extraHeaders.begin(), extraHeaders.end());
     return httpResponse(200, "OK", headers, body);
 }
-
-namespace {
-
-// The body in chunks of chunkSize bytes, the last chunk and the trailers.
-std::string chunks(const std::string& body, std::size_t chunkSize, const Fields& trailers) {
-    std::string out;
-    char size[32];
-    for (std::size_t i = 0; i < body.size(); i += chunkSize) {
-        std::snprintf(size, sizeof size, "%zx\r\n", std::min(chunkSize, body.size() - i));
-        out += size + body.substr(i, chunkSize) + "\r\n";
-    }
-    out += "0\r\n";
-    for (const auto& t : trailers) out += t.first + ": " + t.second + "\r\n";
-    return out + "\r\n";
-}
-
-}  // namespace
 
 std::string cimChunkedResponse(const std::string& body, const Fields& trailers,
                                std::size_t chunkSize) {
@@ -330,52 +365,6 @@ std::string replay(const RecordedMessage& response, const std::string& messageId
     out += "\r\n";
     return out + (response.chunked ? chunks(body, body.size() + 1, response.trailers) : body);
 }
-
-namespace {
-
-using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using Cert = std::unique_ptr<X509, decltype(&X509_free)>;
-
-// A self-signed CA certificate without issuer, else a server certificate for 127.0.0.1.
-Cert makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* issuerKey) {
-    const bool ca = issuer == nullptr;
-    Cert cert(X509_new(), X509_free);
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ca ? 1 : 2);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600L * 24 * 30);
-    X509_set_pubkey(cert.get(), key);
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    for (auto [field, value] :
-         {std::pair<const char*, std::string>{"CN", cn}, {"O", "Loopback Tests"}})
-        X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
-                                   0);
-    X509_set_issuer_name(cert.get(), ca ? name : X509_get_subject_name(issuer));
-    X509V3_CTX ctx;
-    X509V3_set_ctx(&ctx, ca ? cert.get() : issuer, cert.get(), nullptr, nullptr, 0);
-    const std::pair<int, const char*> extensions[] = {
-        {NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE"},
-        {ca ? NID_key_usage : NID_subject_alt_name,
-         ca ? "critical,keyCertSign,cRLSign" : "IP:127.0.0.1,DNS:localhost"}};
-    for (auto [nid, value] : extensions) {
-        X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-        X509_add_ext(cert.get(), ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    X509_sign(cert.get(), ca ? key : issuerKey, EVP_sha256());
-    return cert;
-}
-
-void writePem(const std::string& path, X509* cert, EVP_PKEY* key) {
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) throw std::runtime_error("cannot write " + path);
-    if (cert != nullptr) PEM_write_X509(f, cert);
-    if (key != nullptr) PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-    std::fclose(f);
-}
-
-}  // namespace
 
 TestPki::TestPki() {
     char tmpl[] = "/tmp/cimclient-pki-XXXXXX";
