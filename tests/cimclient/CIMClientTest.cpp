@@ -446,12 +446,8 @@ TEST(CIMClientConnect, OneConnectAtATimeAndNoCallsWithoutOne) {
 // CIM error in the trailers explains it; either way the connection stays usable.
 TEST(CIMClientAnswers, AnswersThatDoNotFitTheRequestAreParseErrors) {
     using Id = const std::string&;
-    const struct {
-        const char* name;
-        std::function<std::string(Id)> answer;
-        const char* words;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; std::function<std::string(Id)> answer; const char* words; } cases[] = {
         {"not CIM", [](Id) { return httpResponse(200, "OK", {{"Content-Type", "text/html"}, {"Content-Length", "22"}}, "<html>not cim</html>\r\n"); }, ""},
         {"malformed", [](Id id) {
              std::string body = simpleResponse(id, "EnumerateInstanceNames", kNames);
@@ -514,12 +510,8 @@ TEST(ClientForEach, HandsOverWhatTheCollectingFormsReturnUntilTheCallbackThrows)
     std::vector<CIMObjectPath> paths;
     auto onInstance = [&](CIMInstance&& i) { instances.push_back(std::move(i)); };
     auto onPath = [&](CIMObjectPath&& p) { paths.push_back(std::move(p)); };
-    struct Case {
-        const char* name;
-        std::function<std::string()> collected;
-        std::function<void()> handedOver;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    struct Case { const char* name; std::function<std::string()> collected; std::function<void()> handedOver; } cases[] = {
         {"EnumerateInstances", [&] { return describeResults(c.enumerateInstances(kNs, "CIM_StorageVolume")); }, [&] { c.forEachInstance(kNs, "CIM_StorageVolume", onInstance); }},
         {"EnumerateInstanceNames", [&] { return describeResults({}, c.enumerateInstanceNames(kNs, "CIM_StorageVolume")); }, [&] { c.forEachInstanceName(kNs, "CIM_StorageVolume", onPath); }},
         {"Associators", [&] { return describeResults(c.associators(kNs, kTarget)); }, [&] { c.forEachAssociator(kNs, kTarget, onInstance); }},
@@ -566,13 +558,9 @@ TEST(WireTest, EveryRecordedExchange) {
     const Call volumeNames = names("PEER_StorageVolume");
     const CIMPropertyList someProperties(
         std::vector<CIMName>{"DeviceID", "ElementName", "NumberOfBlocks", "OperationalStatus"});
-    const struct {
-        const char* sample;
-        Call call;
-        std::vector<std::string> expect;  // each appears in what the call handed over
-        bool sameRequest = true;
-    } cases[] = {
-        // clang-format off
+    // expect: texts that each appear in what the call handed over.
+    // clang-format off
+    const struct { const char* sample; Call call; std::vector<std::string> expect; bool sameRequest = true; } cases[] = {
         {"01-EnumerateInstanceNames", volumeNames, {"DeviceID=\"VOL \\\"Q\\\" \\\\ 1\""}},
         {"02-EnumerateInstances", [](CIMClient& c) {
              auto all = c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);

@@ -111,14 +111,8 @@ TEST(CimqTool, OperationsPrintTheAnswerAndSendWhatWasAsked) {
     ::setenv("CIMQ_TEST_PASSWORD", "s3cr3t-pw", 1);
     using Strings = std::vector<std::string>;
     const std::string ns = "<NAMESPACE NAME=\"root\"/><NAMESPACE NAME=\"cimv2\"/>";
-    const struct {
-        const char* name;
-        std::map<std::string, std::string> answers;
-        Strings args;
-        int status;
-        Strings out, sent;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; std::map<std::string, std::string> answers; Strings args; int status; Strings out, sent; } cases[] = {
         {"names, one path per line", {{"EnumerateInstanceNames", "01-EnumerateInstanceNames"}}, {"-n", "root/cimv2", "ein", "PEER_StorageVolume"}, 0,
          {"PEER_StorageVolume.CreationClassName=\"PEER_StorageVolume\",DeviceID=\"VOL-DEL\",SystemCreationClassName=\"PEER_ComputerSystem\",SystemName=\"SYS-A\"\n"}, {ns}},
         {"instances as JSON with a property list", {{"EnumerateInstances", "03-EnumerateInstances-propertylist"}}, {"-n", "root/cimv2", "--json", "ei", "CIM_StorageVolume", "-p", "DeviceID", "-p", "ElementName"}, 0,
