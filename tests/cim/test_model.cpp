@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cim/CIM.h>
-#include <cim/xml/Codec.h>
 
 using namespace cim;
 
