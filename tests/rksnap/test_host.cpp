@@ -1,7 +1,4 @@
-// rksnap's pieces as the plug-in meets them: the configuration file (bad input refused
-// with its line, edits that keep what the administrator wrote, passwords kept private),
-// the host objects' buffer protocols, and records written from several worker threads
-// at once.
+// rksnap's pieces: configuration file, host objects' buffers, records from many threads.
 #include <sys/stat.h>
 
 #include <cstring>
@@ -20,12 +17,12 @@ namespace {
 
 using namespace rksnap;
 
+const char* const kEs1 = "600A0980006CE2B2000000005A1B2C3D";
+const char* const kEs2 = "600A0980006CE2B2000000005A1B2C3E";
+
 TEST(ConfigFile, RefusesMalformedTextNamingTheLine) {
-    struct Row {
-        const char* name;
-        std::string text;
-        std::string says;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::string text; std::string says; } rows[] = {
         {"header without ]", "[Host\nDeviceTree = linux\n", "line 1: section header without ']'"},
         {"key outside a section", "DeviceTree = linux\n", "line 1: key outside a section"},
         {"no =", "[Host]\n# ok\nDeviceTree\n", "line 3: expected 'key = value'"},
@@ -34,12 +31,14 @@ TEST(ConfigFile, RefusesMalformedTextNamingTheLine) {
         {"NUL", std::string("[Host]\nA = b\0c\n", 14), "line 2: NUL character"},
         {"too large", "[Host]\n" + std::string(2 << 20, '#'), "larger than"},
     };
+    // clang-format on
     testsupport::TempDir dir;
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         Config c;
         std::string error;
-        EXPECT_FALSE(c.load(dir.write("c.conf", row.text, 0600), true, &error)) << row.name;
-        EXPECT_NE(error.find(row.says), std::string::npos) << row.name << ": " << error;
+        EXPECT_FALSE(c.load(dir.write("c.conf", row.text, 0600), true, &error));
+        EXPECT_NE(error.find(row.says), std::string::npos) << error;
     }
 }
 
@@ -54,21 +53,11 @@ TEST(ConfigFile, EditsKeepCommentsAndOrderAndWriteAPrivateFile) {
     std::string error;
     ASSERT_TRUE(c.load(path, true, &error)) << error;
     EXPECT_EQ(c.get("Talon", "LSI_OEM_NAMESPACE"), "root/x");
-    ArrayEntry a;
-    a.name = "es1";
-    a.arrayId = "600A0980006CE2B2000000005A1B2C3D";
-    a.address = "10.0.0.5";
-    a.user = "admin";
-    a.password = "rkpw1:abc";
-    c.putArray(a);
-    a.name = "es2";
-    a.arrayId = "600A0980006CE2B2000000005A1B2C3E";
-    a.https = false;
-    c.putArray(a);
+    c.putArray({"es1", kEs1, "10.0.0.5", 0, true, "admin", "rkpw1:abc", "", ""});
+    c.putArray({"es2", kEs2, "10.0.0.5", 0, false, "admin", "rkpw1:abc", "", ""});
     ASSERT_TRUE(c.removeArray("es1"));
     c.set("Host", "ControlHostId", "7");
     ASSERT_TRUE(c.save(&error)) << error;
-
     Config again;
     ASSERT_TRUE(again.load(path, true, &error)) << error;
     EXPECT_EQ(again.text(), c.text());
@@ -77,7 +66,7 @@ TEST(ConfigFile, EditsKeepCommentsAndOrderAndWriteAPrivateFile) {
     EXPECT_LT(again.text().find("ControlHostId"), again.text().find("[Talon]"));
     ArrayEntry found;
     EXPECT_FALSE(again.findArray("es1", &found));
-    ASSERT_TRUE(again.findArray("600A0980006CE2B2000000005A1B2C3E", &found));
+    ASSERT_TRUE(again.findArray(kEs2, &found));
     EXPECT_EQ(found.name, "es2");
     EXPECT_EQ(found.effectivePort(), 5988);
     struct stat st {};
@@ -89,33 +78,28 @@ TEST(ConfigFile, EditsKeepCommentsAndOrderAndWriteAPrivateFile) {
 }
 
 TEST(ConfigFile, OthersMayNotReadPasswords) {
-    struct Row {
-        const char* name;
-        std::string text;
-        unsigned mode;
-        bool loads;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::string text; unsigned mode; bool loads; } rows[] = {
         {"password, private", "[Array a]\nPassword = rkpw1:x\n", 0600, true},
         {"password, readable by others", "[Array a]\nPassword = rkpw1:x\n", 0644, false},
         {"array password, group-writable", "[Array a]\nArrayPassword = rkpw1:x\n", 0620, false},
         {"no password, readable by others", "[Host]\nDeviceTree = linux\n", 0644, true},
         {"empty password, readable by others", "[Array a]\nPassword =\n", 0644, true},
     };
+    // clang-format on
     testsupport::TempDir dir;
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         const std::string path = dir.write("c.conf", row.text, row.mode);
         chmod(path.c_str(), row.mode);
         Config c;
         std::string error;
-        EXPECT_EQ(c.load(path, true, &error), row.loads) << row.name << ": " << error;
+        EXPECT_EQ(c.load(path, true, &error), row.loads) << error;
         if (!row.loads) {
-            EXPECT_NE(error.find("chmod 600"), std::string::npos) << row.name;
+            EXPECT_NE(error.find("chmod 600"), std::string::npos);
         }
     }
 }
-
-const char* const kEs1 = "600A0980006CE2B2000000005A1B2C3D";
-const char* const kEs2 = "600A0980006CE2B2000000005A1B2C3E";
 
 // A configuration with one array whose password is encrypted with a fresh key.
 struct HostFixture {
@@ -152,26 +136,25 @@ TEST(HostDevice, BufferTextsFitOrFailButAreNeverCut) {
     rec.device = "/dev/sdb";
     rec.uniqueId = "600A0980006CE2B2000000005A1B2C3D*7*svc";
     HostDevice dev(call, rec);
-    struct Row {
-        const char* name;
-        std::function<int(char*, short*)> get;
-        std::string value;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; std::function<int(char*, short*)> get; std::string value; } rows[] = {
         {"getSnapName", [&](char* b, short* l) { return dev.getSnapName(b, l); }, "nightly"},
         {"getDevicePath", [&](char* b, short* l) { return dev.getDevicePath(b, l); }, "/dev/sdb"},
         {"getMetaData 1", [&](char* b, short* l) { return dev.getMetaData(1, b, l); },
          rec.uniqueId},
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         char buf[128];
         short fit = static_cast<short>(row.value.size() + 1);
         std::memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(row.get(buf, &fit), 0) << row.name;
-        EXPECT_EQ(std::string(buf), row.value) << row.name;
+        EXPECT_EQ(row.get(buf, &fit), 0);
+        EXPECT_EQ(std::string(buf), row.value);
         short shortBy1 = static_cast<short>(row.value.size());
-        EXPECT_EQ(row.get(buf, &shortBy1), 1) << row.name;
-        EXPECT_EQ(buf[0], '\0') << row.name << ": a cut text was handed out";
-        EXPECT_EQ(row.get(buf, nullptr), 1) << row.name;
+        EXPECT_EQ(row.get(buf, &shortBy1), 1);
+        EXPECT_EQ(buf[0], '\0') << "a cut text was handed out";
+        EXPECT_EQ(row.get(buf, nullptr), 1);
     }
     char buf[16];
     short len = sizeof buf;
@@ -207,37 +190,22 @@ TEST(HostUtil, GrowAndRetryAnswersTheSizeNeeded) {
         << "an undecryptable password is no record";
 }
 
-struct RecordsFixture {
-    testsupport::TempDir dir;
-    std::string state = dir.file("state");
-    testsupport::TalonConfig host{"",
-                                  "[Host]\nSnapDatabase = " + dir.file("state/rksnap.db") + "\n"};
-};
-
-SnapRecord newSnap(Records& r, const std::string& name, int devices) {
-    SnapRecord s;
-    s.name = name;
-    s.engine = "pit";
-    s.engineId = 54;
-    s.state = "prepared";
-    for (int i = 0; i < devices; ++i) {
-        DeviceRecord d;
-        d.position = i;
-        d.device = "/dev/sd" + std::string(1, static_cast<char>('b' + i));
-        s.devices.push_back(d);
-    }
-    std::string error;
-    EXPECT_TRUE(r.createSnap(s, &error)) << error;
-    return s;
-}
-
 TEST(Records, WorkerThreadsWriteTheirOwnDevicesWithoutLosingAny) {
-    RecordsFixture f;
+    testsupport::TempDir dir;
+    testsupport::TalonConfig host("",
+                                  "[Host]\nSnapDatabase = " + dir.file("state/rksnap.db") + "\n");
     Records r;
     std::string error;
-    ASSERT_TRUE(r.open(f.state, 1, nullptr, &error)) << error;
+    ASSERT_TRUE(r.open(dir.file("state"), 1, nullptr, &error)) << error;
     constexpr int kDevices = 6, kWrites = 40;
-    SnapRecord s = newSnap(r, "w", kDevices);
+    SnapRecord s;
+    s.name = "w", s.engine = "pit", s.engineId = 54, s.state = "prepared";
+    for (int i = 0; i < kDevices; ++i) {
+        s.devices.emplace_back();
+        s.devices.back().position = i;
+        s.devices.back().device = "/dev/sd" + std::string(1, static_cast<char>('b' + i));
+    }
+    ASSERT_TRUE(r.createSnap(s, &error)) << error;
     std::vector<std::thread> workers;
     for (int i = 0; i < kDevices; ++i)
         workers.emplace_back([&, i] {

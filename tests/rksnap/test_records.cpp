@@ -1,5 +1,4 @@
-// rksnap's records under stress: a second rksnap on the same state, SIGKILL in
-// the middle of snap and delete, and no password or secret in anything written.
+// rksnap's records under stress: a second rksnap, SIGKILL mid-call, no secret written.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -18,8 +17,7 @@
 namespace {
 
 using nlohmann::json;
-using testsupport::RksnapHost;
-using testsupport::RksnapResult;
+using namespace testsupport;
 
 // The PiT a device's identifier names (its ninth field), "" when none.
 std::string pitOf(const json& device) {
@@ -63,8 +61,7 @@ Picture look(sim::TestServer& sim, const RksnapHost& host) {
     return p;
 }
 
-// Deletes every live snapshot, oldest first: the array must be left without PiTs.
-// A failure names each PiT left and the records naming it.
+// Deletes every live snapshot, oldest first; a failure names each PiT left.
 ::testing::AssertionResult deleteAllEmptiesTheArray(sim::TestServer& sim, const RksnapHost& host) {
     std::vector<std::string> del = {"delete"};
     for (const std::string& name : look(sim, host).live) del.push_back(name);
@@ -79,25 +76,24 @@ Picture look(sim::TestServer& sim, const RksnapHost& host) {
 }
 
 TEST(Records, SecondRksnapWaitsForTheFirst) {
-    sim::TestServer sim(testsupport::fastJobs());
+    sim::TestServer sim(fastJobs());
     RksnapHost host(sim);
     ASSERT_EQ(host.run({"list"}).exitCode, 0);
     int fd = open((host.stateDir() + "/rksnap.lock").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    testsupport::ChildProcess second = host.start({"list"});
+    ChildProcess second = host.start({"list"});
     EXPECT_NE(second.readErrLine().find("waiting for another rksnap"), std::string::npos);
     flock(fd, LOCK_UN);
     close(fd);
     EXPECT_EQ(RksnapHost::finish(second).exitCode, 0);
 }
 
-// Kills rksnap once `requests` more provider requests were answered (or lets it
-// finish when it needs fewer).
+// Kills rksnap once `requests` more requests were answered, or lets it finish.
 void killAfter(sim::TestServer& sim, const RksnapHost& host, std::vector<std::string> args,
                size_t requests) {
     const size_t base = sim.requests().size();
-    testsupport::ChildProcess child = host.start(std::move(args));
+    ChildProcess child = host.start(std::move(args));
     while (!sim.log().waitForCount(base + requests, std::chrono::milliseconds(100)) &&
            waitpid(child.pid(), nullptr, WNOHANG) == 0) {
     }
@@ -113,18 +109,14 @@ RksnapResult dieAt(const RksnapHost& host, const char* point, std::vector<std::s
     return r;
 }
 
-// Each point where the array and the records part: after a kill there, reconcile
-// (or a delete) settles the record, and deleting what is live empties the array.
+// After a kill at each point, reconcile or delete settles the record and the array.
 TEST(Records, SigkillAtEachPointIsSettled) {
-    struct Row {
-        const char* name;
-        bool olderPiT;  // a kept PiT is older than the one killed over
-        std::vector<std::string> killed;
-        const char* point;  // null: the answer to the PiT's creation is lost instead
-        std::vector<std::string> settle;
-        std::string state;                   // of "x" afterwards; "" = no live record
-        size_t unnamedBefore, unnamedAfter;  // PiTs that no record names
-    };
+    // olderPiT: a kept PiT is older than the one killed over; point null: the answer to the
+    // PiT's creation is lost instead; state: of "x" after, "" = no live record; unnamed*:
+    // PiTs that no record names
+    // clang-format off
+    struct Row { const char* name; bool olderPiT; std::vector<std::string> killed; const char* point; std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter; };
+    // clang-format on
     const std::vector<std::string> snap = {"snap", "-n", "x"}, del = {"delete", "x"};
     const std::vector<std::string> reconcile = {"reconcile"};
     const Row rows[] = {
@@ -142,7 +134,7 @@ TEST(Records, SigkillAtEachPointIsSettled) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        sim::TestServer sim(testsupport::fastJobs());
+        sim::TestServer sim(fastJobs());
         RksnapHost host(sim);
         const std::string dev = host.device(0);
         if (row.olderPiT) {
@@ -183,7 +175,7 @@ TEST(Records, SigkillAtEachPointIsSettled) {
 }
 
 TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
-    sim::TestServer sim(testsupport::fastJobs());
+    sim::TestServer sim(fastJobs());
     RksnapHost host(sim);
     const std::string dev = host.device(0);
     for (int i = 0; i < 20; ++i) {
@@ -218,7 +210,7 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
 }
 
 TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
-    sim::Config config = testsupport::fastJobs();
+    sim::Config config = fastJobs();
     config.password = "Pw-q7Zr41x";
     config.arrays[0].password = "Sec-Kd82vL";
     config.arrays[0].providerSecret = "Sec-Kd82vL";

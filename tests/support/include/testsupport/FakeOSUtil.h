@@ -1,5 +1,4 @@
-// In-memory RKSO::RKOSUtil following the host buffer protocols; records every call and
-// fails the operations it is told to.
+// In-memory RKSO::RKOSUtil: host buffer protocols, every call recorded, failures on request.
 #pragma once
 
 #include <algorithm>
@@ -38,7 +37,6 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     void keepGrowing(const std::string& op) {
         locked([&] { m_growing.insert(op); });
     }
-
     std::vector<std::string> calls() const {
         return locked([&] { return m_calls; });
     }
@@ -46,7 +44,6 @@ class FakeOSUtil : public RKSO::RKOSUtil {
         return locked(
             [&] { return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op)); });
     }
-
     void rescanDevices(const char*, const char**, const char**) override;
     short listDevices(const char* hostId, const char* vendor, char sep, int size,
                       char* buf) override;
@@ -80,7 +77,6 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     bool record(const char* operation);
     // answer(), except that a growing operation never has room.
     short answerFor(const char* operation, const std::string& text, char* buf, int size) const;
-
     mutable std::mutex m_mu;
     std::string m_devices;
     std::string m_arrayList;
