@@ -112,22 +112,6 @@ TEST(ArrayParams, NamespaceFromInteropConfigurationOrDefault) {
     }
 }
 
-TEST(ArrayParams, CreateFormFetchesTheRecordOnceAndAsksNoProvider) {
-    sim::TestServer sim(SimConfig(), PlainHttp());
-    FakeSnapInfo first, second;
-    first.setArrayInfoText(record("A1"));
-    std::string shared;
-    LSISnapshot a, b;
-    a.m_ServicePath = b.m_ServicePath =
-        "//127.0.0.1/root/netapp/santricity:NETAPP_ReplicationService.Name=\"RS1\"";
-    ASSERT_TRUE(initArrayParams(a, &first, "A1", shared));
-    EXPECT_EQ(shared, record("A1"));
-    ASSERT_TRUE(initArrayParams(b, &second, "A1", shared));
-    EXPECT_FALSE(second.called("getArrayInfo") || second.called("setArrayName"));
-    EXPECT_EQ(endpoint(b).GetAddress(), "127.0.0.1");
-    EXPECT_TRUE(sim.requests().empty());
-}
-
 TEST(ArrayParams, FailuresNameTheirCause) {
     using Setup = std::function<void(FakeSnapInfo&)>;
     const Setup none = [](FakeSnapInfo&) {};

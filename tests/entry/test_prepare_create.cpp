@@ -174,8 +174,7 @@ TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
         if (row.refuseGroupPiT)
             sim.failReturnValue(4, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
         EXPECT_EQ(host.snap(devs), row.wantSnap);
-        const auto calls = Calls(sim, "CreateSynchronizationAspect");
-        ASSERT_EQ(calls.size(), 1u) << "one group PiT for all";
+        ASSERT_EQ(Calls(sim, "CreateSynchronizationAspect").size(), 1u) << "one group PiT for all";
         array = sim.provider().currentState().arrays[0];
         std::set<std::string> pitNames;
         for (size_t i = 0; i < labels.size(); ++i) {

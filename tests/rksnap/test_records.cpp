@@ -65,9 +65,7 @@ Picture look(sim::TestServer& sim, const RksnapHost& host) {
 ::testing::AssertionResult deleteAllEmptiesTheArray(sim::TestServer& sim, const RksnapHost& host) {
     std::vector<std::string> del = {"delete"};
     for (const std::string& name : look(sim, host).live) del.push_back(name);
-    RksnapResult gone;
-    gone.exitCode = 0;
-    if (del.size() > 1) gone = host.run(del);
+    const RksnapResult gone = del.size() > 1 ? host.run(del) : RksnapResult{0, "", "", {}};
     Picture p = look(sim, host);
     if (gone.exitCode == 0 && p.onArray.empty()) return ::testing::AssertionSuccess();
     auto failure = ::testing::AssertionFailure() << "delete exited " << gone.exitCode << "\n";
@@ -111,15 +109,13 @@ RksnapResult dieAt(const RksnapHost& host, const char* point, std::vector<std::s
 
 // After a kill at each point, reconcile or delete settles the record and the array.
 TEST(Records, SigkillAtEachPointIsSettled) {
+    const std::vector<std::string> snap = {"snap", "-n", "x", "$0"}, del = {"delete", "x"};
+    const std::vector<std::string> reconcile = {"reconcile"};
     // olderPiT: a kept PiT is older than the one killed over; point null: the answer to the
     // PiT's creation is lost instead; state: of "x" after, "" = no live record; unnamed*:
     // PiTs that no record names
     // clang-format off
-    struct Row { const char* name; bool olderPiT; std::vector<std::string> killed; const char* point; std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter; };
-    // clang-format on
-    const std::vector<std::string> snap = {"snap", "-n", "x"}, del = {"delete", "x"};
-    const std::vector<std::string> reconcile = {"reconcile"};
-    const Row rows[] = {
+    struct Row { const char* name; bool olderPiT; std::vector<std::string> killed; const char* point; std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter; } rows[] = {
         {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 1, 0},
         {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1, 1},
         {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 1, 0},
@@ -127,23 +123,21 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         {"snap, outcome lost", false, snap, "snap:outcome", reconcile, "created", 0, 0},
         {"delete, status lost", false, del, "delete:deleted", reconcile, "", 0, 0},
         {"delete, outcome lost", false, del, "delete:outcome", reconcile, "", 0, 0},
-        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0,
-         0},
+        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0, 0},
         {"snap, answer lost", false, snap, nullptr, reconcile, "create failed", 1, 0},
         {"snap, answer lost, deleted", false, snap, nullptr, del, "", 1, 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         sim::TestServer sim(fastJobs());
         RksnapHost host(sim);
-        const std::string dev = host.device(0);
+        const std::vector<std::string>& killed = row.killed;
         if (row.olderPiT) {
-            ASSERT_EQ(host.run({"snap", "-n", "older", dev}).exitCode, 0);
+            ASSERT_EQ(host.run({"snap", "-n", "older", "$0"}).exitCode, 0);
         }
-        std::vector<std::string> killed = row.killed;
-        if (killed[0] == "snap") killed.push_back(dev);
         if (killed[0] == "delete") {
-            ASSERT_EQ(host.run({"snap", "-n", "x", dev}).exitCode, 0);
+            ASSERT_EQ(host.run({"snap", "-n", "x", "$0"}).exitCode, 0);
         }
         if (row.point) {
             ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
