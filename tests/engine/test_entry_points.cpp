@@ -15,15 +15,9 @@ namespace {
 using testsupport::FakeOSUtil;
 using testsupport::FakeSnapInfo;
 
-struct Named {
-    const char *name, *startLine;  // startLine with the count 2 filled in
-    rkso_devices_fn fn;
-    int startLevel;
-    bool needsHostId;
-};
-
-// The start lines and levels administrators know from the host's logs.
+// Start lines (for a count of 2) and levels administrators know from the host's logs.
 // clang-format off
+struct Named { const char *name, *startLine; rkso_devices_fn fn; int startLevel; bool needsHostId; };
 const std::vector<Named> kDeviceArrayEntryPoints = {
     {"rkso_prepareDevices", "Starting to prepare [2] snapshot(s)/clone(s).", rkso_prepareDevices, 1, false},
     {"rkso_snapDevices", " Starting snap/clone operation for [2] devices", rkso_snapDevices, 1, false},
@@ -115,16 +109,14 @@ TEST(EngineCommon, FirstErrorWinsAndEngineTypeFromTheRecord) {
     EXPECT_EQ(
         std::to_string(dev.errorCode()) + dev.errorText() + std::to_string(dev.setErrorInfoCalls()),
         "62002first1");
-    struct Row {
-        const char* record;  // null: the host's call fails
-        short engine;
-    } rows[] = {
-        // clang-format off
+    // record: null when the host's call fails
+    // clang-format off
+    struct Row { const char* record; short engine; } rows[] = {
         {"{hostName:a,hostUserName:u,hostPassword:p,engineId:54}", 54}, {"{engineId:17}", 17}, {"{hostName:alpha}", 0},
         {"{engineId:fast}", 0}, {"{engineId:99999999999}", 0}, {"", 0},
         {"{hostName:alpha,hostUserName:u,hostPassword:topsecret}", 0}, {nullptr, 0},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
         FakeSnapInfo info;
         if (row.record) info.setArrayInfoText(row.record);
@@ -136,8 +128,7 @@ TEST(EngineCommon, FirstErrorWinsAndEngineTypeFromTheRecord) {
     EXPECT_EQ(getSnapEngineType(nullptr), 0);
 }
 
-// Every invalid call of rkso_identifyDevices names what is wrong, returns 1 and
-// touches no device.
+// Each invalid call of rkso_identifyDevices names its fault, returns 1, touches no device.
 TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
     FakeSnapInfo first, second;
     FakeOSUtil util;
@@ -145,24 +136,18 @@ TEST(IdentifyDevices, InvalidCallsAreRefusedWithTheirOwnTexts) {
     RKSO::SnapInfo* both[] = {&first, &second};
     RKSO::SnapInfo* nullFirst[] = {nullptr, &second};
     RKSO::SnapInfo* nullSecond[] = {&first, nullptr};
-    struct Row {
-        const char* name;
-        RKSO::SnapInfo** devices;
-        short count;
-        RKSO::RKOSUtil* util;
-        const char* text;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; RKSO::SnapInfo** devices; short count; RKSO::RKOSUtil* util; const char* text; } rows[] = {
         {"zero count", both, 0, &util, "Device count[0] not valid"}, {"negative count", both, -3, &util, "Device count[-3] not valid"},
         {"null list", nullptr, 2, &util, "Device list is null"}, {"null first entry", nullFirst, 2, &util, "Device list is null"},
         {"null utility object", both, 2, nullptr, "Snap util object is null"}, {"null later entry", nullSecond, 2, &util, "Invalid snapInfo pointer."},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         testsupport::LogCapture log;
-        EXPECT_EQ(rkso_identifyDevices(row.devices, row.count, &byModel, 3, nullptr, row.util), 1)
-            << row.name;
-        EXPECT_TRUE(log.contains(row.text)) << row.name;
+        EXPECT_EQ(rkso_identifyDevices(row.devices, row.count, &byModel, 3, nullptr, row.util), 1);
+        EXPECT_TRUE(log.contains(row.text));
     }
     EXPECT_TRUE(first.calls().empty() && second.calls().empty() && util.calls().empty() &&
                 byModel.empty());

@@ -1,5 +1,4 @@
-// Texts the host hands over: buffers of preset or grown size, the items read from a
-// record (whose secrets are never logged), its device list and initiator ports.
+// Host texts: sized and grown buffers, record items (secrets never logged), devices, ports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,15 +50,9 @@ std::function<int(char*, int)> needing(std::string text) {
 
 TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
     const std::string engine = "{SnapVendorName:LSI,Capabilities:3}";
-    struct Row {
-        const char* name;
-        GrowLimits limits;
-        std::function<int(char*, int)> host;
-        int result;
-        std::string text;
-        std::vector<int> sizes;  // per call; -1 when no buffer was handed over
-    } rows[] = {
-        // clang-format off
+    // sizes: per call; -1 when no buffer was handed over
+    // clang-format off
+    struct Row { const char* name; GrowLimits limits; std::function<int(char*, int)> host; int result; std::string text; std::vector<int> sizes; } rows[] = {
         {"no first buffer", {0, 3, rkso::kMaxShortBuffer}, needing("a1*a2"), 0, "a1*a2", {-1, 6}},
         {"first buffer large enough", {1024, 8, rkso::kMaxShortBuffer}, needing(engine), 0, engine, {1024}},
         {"call limit", {16, 3, rkso::kMaxShortBuffer}, [](char*, int s) { return s + 10; }, 46, "", {16, 26, 36}},
@@ -68,17 +61,18 @@ TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
         {"size limit", {16, 5, 1000}, [](char*, int) { return 1'000'000; }, 1'000'000, "", {16}},
         {"host failure", {4096, 5, rkso::kMaxIntBuffer}, [](char*, int) { return -3; }, -3, "", {4096}},
         {"unterminated text", {8, 2, 100}, [](char* buf, int size) { return std::memset(buf, 'Z', size_t(size)), 0; }, 0, "ZZZZZZZZ", {8}},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         std::vector<int> sizes;
         auto out = rkso::growAndRetry(row.limits, [&](char* buf, int size) {
             sizes.push_back(buf ? size : -1);
             return row.host(buf, size);
         });
-        EXPECT_EQ(out.result, row.result) << row.name;
-        EXPECT_EQ(out.text, row.text) << row.name;
-        EXPECT_EQ(sizes, row.sizes) << row.name;
+        EXPECT_EQ(out.result, row.result);
+        EXPECT_EQ(out.text, row.text);
+        EXPECT_EQ(sizes, row.sizes);
     }
 }
 
@@ -88,12 +82,7 @@ const char* const kRecord =
 TEST(ItemText, ValuesAndTheLineEachAnswerLogs) {
     const std::string big(5000, 'v');
     // clang-format off
-    struct Row {
-        const char* name;
-        std::string text, item;
-        bool ok;
-        std::string value, line;
-    } rows[] = {
+    struct Row { const char* name; std::string text, item; bool ok; std::string value, line; } rows[] = {
         {"before a comma", "{engineId:54,hostName:alpha}", "engineId", true, "54", "Item Name:Item Value [engineId:54]"},
         {"before the brace", "{engineId:54,hostName:alpha}", "hostName", true, "alpha", "Item Name:Item Value [hostName:alpha]"},
         {"verbatim, no braces", "standardinqury: LSI  INF-01-00 ,version:1}", "standardinqury", true, " LSI  INF-01-00 ", ""},
@@ -110,11 +99,12 @@ TEST(ItemText, ValuesAndTheLineEachAnswerLogs) {
     };
     // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         FakeSnapInfo dev;
         std::string v = "untouched";
-        EXPECT_EQ(parseJsonString(&dev, row.text, row.item.c_str(), v), row.ok) << row.name;
-        EXPECT_EQ(v, row.ok ? row.value : "untouched") << row.name;
-        EXPECT_TRUE(row.line.empty() || dev.logContains(row.line)) << row.name;
+        EXPECT_EQ(parseJsonString(&dev, row.text, row.item.c_str(), v), row.ok);
+        EXPECT_EQ(v, row.ok ? row.value : "untouched");
+        EXPECT_TRUE(row.line.empty() || dev.logContains(row.line));
     }
     // Without a device the line goes to the module log.
     testsupport::LogCapture log;
@@ -146,7 +136,6 @@ TEST(ItemText, APasswordIsReturnedButNeverLogged) {
     for (const auto& l : log.lines()) EXPECT_EQ(l.text.find("S3cr"), std::string::npos) << l.text;
     EXPECT_TRUE(dev.logContains("hostPassword:****"));
     EXPECT_TRUE(dev.logContains("Item Name:Item Value [engineId:54]"));
-
     EXPECT_EQ(rkso::maskSecretItems(kRecord),
               "{hostName:10.0.0.5,hostUserName:admin,hostPassword:****,engineId:54}");
     EXPECT_EQ(rkso::maskSecretItems("{hostPassword:a,b}"), "{hostPassword:****}");
@@ -158,22 +147,17 @@ TEST(ItemText, APasswordIsReturnedButNeverLogged) {
 TEST(HostBus, DeviceListSplitsOnlyBetweenDevices) {
     const std::string vm1 = "{idatype:vmware,lunuuid:600a*1,version:6}";
     const std::string vm2 = "{idatype:vmware,lunuuid:600a*2,version:6}";
-    struct Row {
-        const char* name;
-        std::string listed;
-        const char* failing;  // host operation made to fail or never have room
-        bool ok;
-        std::vector<std::string> devices;
-    } rows[] = {
-        // clang-format off
+    // failing: host operation made to fail or never have room
+    // clang-format off
+    struct Row { const char* name; std::string listed; const char* failing; bool ok; std::vector<std::string> devices; } rows[] = {
         {"plain", "/dev/sdb*/dev/sdc*/dev/sdd", nullptr, true, {"/dev/sdb", "/dev/sdc", "/dev/sdd"}},
         {"one device", "/dev/sdb", nullptr, true, {"/dev/sdb"}},
         {"VMware descriptors with '*' inside", vm1 + "*" + vm2, nullptr, true, {vm1, vm2}},
         {"empty list", "", nullptr, false, {}},
         {"host failure", "/dev/sdb", "fail", false, {}},
         {"never enough room", "/dev/sdb", "grow", false, {}},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         testsupport::FakeOSUtil util;
@@ -189,24 +173,16 @@ TEST(HostBus, DeviceListSplitsOnlyBetweenDevices) {
 
 TEST(HostBus, InitiatorsOfTheKindTheHostUsesReachTheArrayInItsForm) {
     const std::string fc = std::string(1, '\0'), is = std::string(1, '\1');
-    struct Row {
-        const char* name;
-        std::string names, kinds;
-        std::string used;  // queryHba's answer
-        bool usedIscsi;
-        bool ok;
-        std::string text;  // as the array gets them
-    } rows[] = {
-        // clang-format off
-        {"FC ports", "21:00:00:24:ff:4c:aa:01,10000090fa1b2c3d", fc + fc, "21:00:00:24:ff:4c:aa:01", false, true,
-         "21000024FF4CAA01,10000090FA1B2C3D"},
-        {"FC host, iSCSI port left out", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "10000090fa1b2c3d", false, true,
-         "10000090FA1B2C3D"},
+    // used: queryHba's answer; text: as the array gets them
+    // clang-format off
+    struct Row { const char* name; std::string names, kinds; std::string used; bool usedIscsi; bool ok; std::string text; } rows[] = {
+        {"FC ports", "21:00:00:24:ff:4c:aa:01,10000090fa1b2c3d", fc + fc, "21:00:00:24:ff:4c:aa:01", false, true, "21000024FF4CAA01,10000090FA1B2C3D"},
+        {"FC host, iSCSI port left out", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "10000090fa1b2c3d", false, true, "10000090FA1B2C3D"},
         {"iSCSI host", "iqn.1998-01.com.x:h1,10000090fa1b2c3d", is + fc, "iqn.1998-01.com.x:h1", true, true, "iqn.1998-01.com.x:h1"},
         {"no port of that kind", "iqn.1998-01.com.x:h1", is, "10000090fa1b2c3d", false, false, ""},
         {"no ports", "", "", "", false, false, ""},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         testsupport::FakeOSUtil util;

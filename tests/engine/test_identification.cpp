@@ -1,6 +1,4 @@
-// Device identification: the LUNs a simulated array's fabric shows this host are
-// inquired through the device tree (whose own suite covers rescans); failures come
-// from the Linux device tree on plain files.
+// Identification of the LUNs a simulated fabric shows; failures from plain files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,17 +27,16 @@ std::string uuidOf(sim::TestServer& sim, const char* label) {
 }
 
 TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
-    struct Row {
-        const char *name, *preset, *vendor, *product;  // vendor "": the preset's
-        bool supported;
-    } rows[] = {
-        // clang-format off
+    // vendor "": the preset's
+    // clang-format off
+    struct Row { const char *name, *preset, *vendor, *product; bool supported; } rows[] = {
         {"NETAPP", "NETAPP", "", "", true}, {"LSISSI", "LSISSI", "", "", true}, {"DCIM", "DCIM", "", "", true},
         {"other maker", "NETAPP", "ACME", "INF-01-00", false},
         {"separator in the vendor", "NETAPP", "NET*APP", "INF-01-00", false},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         sim::Config config = SimConfig(row.preset);
         if (*row.vendor) {
             config.arrays[0].vendor = row.vendor;
@@ -59,25 +56,23 @@ TEST(Identification, SupportedFamiliesAreIdentifiedAndOthersRejected) {
             const bool ok =
                 getDevArrayInfo(nullptr, row.supported ? nullptr : &info,  // both sinks
                                 device.c_str(), vendor, product, arrayId, lunUuid, false, false);
-            EXPECT_EQ(ok, row.supported) << row.name << ": " << device;
+            EXPECT_EQ(ok, row.supported) << device;
             EXPECT_EQ(rkso_isSupported(device.c_str(), 0, nullptr, nullptr, 0),
-                      row.supported ? 0 : 1)
-                << row.name;
+                      row.supported ? 0 : 1);
             EXPECT_EQ(info.logContains("Vendor: [" + shown + "] Product line : [" + array.product +
                                        "] does not belong to LSI OEM"),
-                      !row.supported)
-                << row.name;
+                      !row.supported);
             if (!ok) continue;
-            EXPECT_EQ(arrayId, array.id) << row.name;
+            EXPECT_EQ(arrayId, array.id);
             found.insert(lunUuid);
             // The serial number names the controller that owns the volume now.
             std::string serial;
-            EXPECT_TRUE(getDeviceSerialNumber(nullptr, device, serial)) << row.name;
+            EXPECT_TRUE(getDeviceSerialNumber(nullptr, device, serial));
             EXPECT_EQ(serial,
                       array.controllers[size_t(array.findVolume(lunUuid)->currentController)].name)
-                << row.name << ": " << device;
+                << device;
         }
-        EXPECT_EQ(found, want) << row.name;
+        EXPECT_EQ(found, want);
     }
 }
 
@@ -90,11 +85,8 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
                                 "494E462D30312D30302020202020202020";        // "INF-01-00"
     const std::string uuid = "0200000000" + std::string(32, 'a');
     const std::string descriptor = "{idatype:vmware,version:10,standardinqury:";
-    struct Row {
-        const char* name;
-        std::string device, line;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::string device, line; } rows[] = {
         {"empty name", "", "Device name is not set. Cannot fetch array info."},
         {"no such node", "/nonexistent/sdzz", "RkDeviceTree::getDevice exception caught :cannot open '/nonexistent/sdzz'"},
         {"not SCSI", file, "'" + file + "' is not SCSI device"},
@@ -106,23 +98,23 @@ TEST(Identification, FailuresAreLoggedAndNeverThrown) {
         // A LUN UUID is the 32 hex digits after the first 10 characters of "lunuuid".
         {"short LUN UUID", descriptor + inquiry + ",lunuuid:" + uuid.substr(0, 41) + "}", "holds no 32-digit LUN UUID"},
         {"LUN UUID not hex", descriptor + inquiry + ",lunuuid:" + uuid.substr(0, 41) + "z}", "holds no 32-digit LUN UUID"},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         FakeSnapInfo info;
         FakeOSUtil util;
         std::string vendor, product, arrayId = "stale", lunUuid = "stale", serial;
         EXPECT_FALSE(getDevArrayInfo(&util, &info, row.device.c_str(), vendor, product, arrayId,
-                                     lunUuid, false, false))
-            << row.name;
-        EXPECT_TRUE(info.logContains(row.line)) << row.name << ": wanted " << row.line;
-        EXPECT_EQ(arrayId + lunUuid, "") << row.name;
-        EXPECT_TRUE(util.calls().empty()) << row.name << ": no array asked";
+                                     lunUuid, false, false));
+        EXPECT_TRUE(info.logContains(row.line)) << "wanted " << row.line;
+        EXPECT_EQ(arrayId + lunUuid, "");
+        EXPECT_TRUE(util.calls().empty()) << "no array asked";
         LogCapture module;
-        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), 2) << row.name;
-        EXPECT_TRUE(module.contains("Failed to get the array info of device")) << row.name;
+        EXPECT_EQ(rkso_isSupported(row.device.c_str(), 0, nullptr, nullptr, 0), 2);
+        EXPECT_TRUE(module.contains("Failed to get the array info of device"));
         if (row.device.find("vmware") == std::string::npos) {
-            EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial)) << row.name;
+            EXPECT_FALSE(getDeviceSerialNumber(&info, row.device, serial));
         }
     }
     LogCapture module;
@@ -140,14 +132,12 @@ TEST(Inquiry, PagesYieldTheirFieldsOnlyFromBytesReceived) {
     page[3] = 8;
     std::memcpy(page + 4, "A*B  \0xy", 8);
     EXPECT_EQ(rkso::serialFromPage(page), "A B");
-
     std::fill(page, page + sizeof page, 0);
     page[12] = 0xAB;   // LUN UUID from byte 12
     page[105] = 0xCF;  // array id up to byte 105
-    struct Row {
-        int received;
-        bool ok;
-    } rows[] = {{255, true}, {106, true}, {105, false}, {0, false}};
+    // clang-format off
+    struct Row { int received; bool ok; } rows[] = {{255, true}, {106, true}, {105, false}, {0, false}};
+    // clang-format on
     for (const Row& row : rows) {
         std::string arrayId, lunUuid;
         EXPECT_EQ(rkso::arrayPageIdentity(page, row.received, arrayId, lunUuid), row.ok)
@@ -156,8 +146,7 @@ TEST(Inquiry, PagesYieldTheirFieldsOnlyFromBytesReceived) {
     }
 }
 
-// A request's snapshot is found by its identifier's array id (field 1) and target
-// device (field 7).
+// A request's snapshot is found by its identifier's array id and target device.
 std::string identifierOf(const std::string& arrayId, const std::string& target) {
     SnapUniqueIdFields f{arrayId, "7", "", "600A0980000000000000000000000001", "", "", target,
                          "",      "",  ""};
@@ -182,20 +171,17 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
                                            host.deviceOf(uuidOf(sim, "ora_data2"))};
     const RksoDevicesByModel untouched = {{kIdentifyModelKey, listed}, {"OTHER   |::|X", {"/a"}}};
     FakeOSUtil util;
-
     RksoDevicesByModel byModel = untouched;
     EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 2, nullptr, &util), 0);
     EXPECT_EQ(byModel, untouched) << "operation 2 only logs";
     EXPECT_TRUE(log.logContains("Starting to identify [6] devices."));
     EXPECT_EQ(rkso_identifyDevices(requests, 6, nullptr, 3, nullptr, &util), 1);
-
     EXPECT_EQ(rkso_identifyDevices(requests, 6, &byModel, 3, nullptr, &util), 0);
     EXPECT_EQ(byModel[kIdentifyModelKey], (std::list<std::string>{logDevice, data1}));
     EXPECT_EQ(byModel["OTHER   |::|X"], std::list<std::string>{"/a"});
     EXPECT_TRUE(log.logContains("Unable to get array id and lun UUID for device [/dev/sdzz]"));
     EXPECT_TRUE(none.logContains("Unable to get unique identifier metadata [1] for source device"));
     EXPECT_TRUE(broken.logContains("Unable to get snap information from unique identifier"));
-
     RksoDevicesByModel otherModels = {{"OTHER   |::|X", {"/a"}}};
     EXPECT_EQ(rkso_identifyDevices(requests, 1, &otherModels, 3, nullptr, &util), 0);
     EXPECT_EQ(otherModels.size(), 1u) << "no list is made for a model nobody listed";
@@ -206,15 +192,9 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
 
 // Which inquiry vendors and products count as E-Series arrays.
 TEST(OemTable, RulesAndOverrides) {
-    struct Row {
-        const char* name;
-        const char* talon;                         // section "Talon"
-        const char *configVendor, *configProduct;  // the device's snap configuration
-        const char *vendor, *product;
-        bool supported;
-        const char* logged;
-    } rows[] = {
-        // clang-format off
+    // talon: section "Talon"; configVendor, configProduct: the device's snap configuration
+    // clang-format off
+    struct Row { const char* name; const char* talon; const char *configVendor, *configProduct; const char *vendor, *product; bool supported; const char* logged; } rows[] = {
         {"rule 1 ignores case", "", "", "", "ibm", "1726-2xx  fastt", true, ""},
         {"rule 1 listed maker", "", "", "", "stk", "FLEXLINE 380", true, ""},
         {"inner spaces count", "", "", "", "IBM", "1726-2xx FAStT", false, ""},
@@ -226,21 +206,20 @@ TEST(OemTable, RulesAndOverrides) {
         {"rule 2 default pair", "", "", "", "LSI", "CSM", true, ""},
         {"other maker", "", "", "", "ACME", "INF-01-00", false, ""},
         {"nothing read", "", "", "", "", "", false, ""},
-        {"tuning pair", "LSI_VENDOR_NAME = ACME,ZETA\nLSI_PRODUCT_ID = RAID9000", "", "", "zeta", "RAID9000", true,
-         "Vendor ID [ACME,ZETA] read from regkey LSI_VENDOR_NAME"},
+        {"tuning pair", "LSI_VENDOR_NAME = ACME,ZETA\nLSI_PRODUCT_ID = RAID9000", "", "", "zeta", "RAID9000", true, "Vendor ID [ACME,ZETA] read from regkey LSI_VENDOR_NAME"},
         {"tuning replaces the default", "LSI_VENDOR_NAME = ACME", "", "", "LSI", "CSM", false, ""},
         {"device pair", "", "ACME", "R9", "ACME", "R9", true, " Array Config [SMCONFIG_NAME_LSI_OEM_PRODUCT_ID:R9]"},
         {"tuning before device", "LSI_VENDOR_NAME = ACME", "OTHER", "R9", "OTHER", "R9", false, ""},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         TalonConfig config(row.talon);
         FakeSnapInfo info;
         info.setConfig("SMCONFIG_NAME_LSI_OEM_VENDOR_ID", row.configVendor);
         info.setConfig("SMCONFIG_NAME_LSI_OEM_PRODUCT_ID", row.configProduct);
-        EXPECT_EQ(isSuuportedOEM(&info, row.vendor, row.product), row.supported) << row.name;
-        EXPECT_TRUE(!*row.logged || info.logContains(row.logged))
-            << row.name << ": wanted " << row.logged;
+        EXPECT_EQ(isSuuportedOEM(&info, row.vendor, row.product), row.supported);
+        EXPECT_TRUE(!*row.logged || info.logContains(row.logged)) << "wanted " << row.logged;
     }
     // Without a device only the tuning values and the default pair count.
     LogCapture module;

@@ -73,15 +73,12 @@ TEST(UniqueId, StoredSamplesParseToTheirFieldsAndAreWrittenBackAlike) {
     EXPECT_FALSE(parse(&none, nullptr).ok);
 }
 
-// The writer stores identifier 1 whole or nothing: it refuses a '*' or NUL that shifts
-// the fields, or more than the 4095 characters its readers read.
+// Identifier 1 is stored whole or not at all: no '*' or NUL in a field, 4095 chars at most.
 TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
-    struct Row {
-        std::string name;
-        SnapUniqueIdFields fields;
-        bool pit;
-        std::string refusal;  // empty: written and read back whole
-    };
+    // refusal: empty when written and read back whole
+    // clang-format off
+    struct Row { std::string name; SnapUniqueIdFields fields; bool pit; std::string refusal; };
+    // clang-format on
     // An identifier of exactly `total` characters.
     auto ofLength = [](size_t total, bool pit) {
         SnapUniqueIdFields f{"ARRAY", "7", "svc", "SRC", "", "", "VIEW", "vpath", "PIT", "null"};

@@ -1,6 +1,4 @@
-// Map, unmap, check and delete of a snapshot with a fault at every request the call
-// makes: the device ends in a status its operation gives, nothing crashes, and a
-// later unmap and delete leave the array as it was (nothing half-made).
+// A fault at every request of a call: a status of its operation, and nothing half-made.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,11 +44,7 @@ Arm JobEnds(uint16_t state) {
     };
 }
 
-// Requests a job stays Running: past the client's watch of 60 polls, and then over.
-constexpr int kStuckRequests = 80;
-
-// The nth job method of the call answers with a job that is still Running when the
-// client stops watching it, and ends as it would a few requests later.
+// The nth job method answers with a job still Running when the client stops watching.
 Arm JobStuck() {
     return [](EntryRoad& r, int n, const JobMethods& methods) {
         if (static_cast<size_t>(n) >= methods.size()) return false;
@@ -95,13 +89,6 @@ const std::vector<Fault> kFaults = {
     {"mapping removed", Removed(K::Mapping), 0, false, true},
 };
 // clang-format on
-
-// The array did the work of a call to method whose answer never reached the host.
-bool LostAnswer(EntryRoad& r, const std::string& method) {
-    for (const sim::RequestRecord& q : r.sim.requests())
-        if (q.method == method && q.fault == "truncated") return true;
-    return false;
-}
 
 using Call = std::function<int(EntryRoad&, std::vector<RKSO::SnapInfo*>&)>;
 struct Operation {
@@ -154,9 +141,7 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
         const auto log = road.sim.requests();
         for (size_t i = log.size() - clean; i < log.size(); ++i) {
             for (const char* m : kJobMethods) jobs += log[i].method == m;
-            std::string key = log[i].method;
-            for (const auto& p : log[i].params)
-                if (p.name == "Operation") key += ":" + p.value;
+            const std::string key = JobKey(log[i]);
             if (kMayAnswerWithJob.count(log[i].method) &&
                 std::find(methods.begin(), methods.end(), key) == methods.end())
                 methods.push_back(key);
@@ -190,7 +175,7 @@ TEST_P(Faults, EveryRequestOfTheCallMayFailWithoutLeavingAnythingHalfMade) {
             // Open: the array makes the PiT before its answer is lost, and the host
             // cannot tell which PiT of the group it is; a later delete's sweep of the
             // group removes it. Taken away here, so the row checks the rest.
-            if (LostAnswer(road, "CreateSynchronizationAspect")) {
+            if (AnswerLost(road.sim, "CreateSynchronizationAspect")) {
                 const nlohmann::json pits = road.sim.state()["arrays"][0]["pits"];
                 EXPECT_EQ(pits.size(), 1u) << row;
                 for (const auto& pit : pits) road.sim.removeObject(K::PiT, pit["id"]);

@@ -1,5 +1,4 @@
-// Over the whole program (every test runs with "PRINT_LSI_INFO_FROM_DB" on): no
-// device log line, error text or module log line carries a password or a secret.
+// No device log, error text or module log line of the whole program holds a secret.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,7 +1,4 @@
-// Prepare and create through rkso_prepareDevices and rkso_snapDevices: devices the
-// host sees through the simulator's fabric; PiT groups, PiTs, consistency groups and
-// the older engine's replicas and clones made on the simulated array, round trips
-// read from its request log.
+// Prepare and create on the simulated array, devices seen through its fabric.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,36 +13,31 @@ using namespace testsupport;
 using S = RKSO::SnapStatus;
 
 TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
-    struct Row {
-        const char* name;
-        std::vector<std::string> keys;  // "v01#2": a second record of volume v01
-        std::string tuning;
-        int refusePiT;  // the nth PiT request is refused; 0 none
-        size_t groups;
-    } rows[] = {
-        // clang-format off
+    // keys: "v01#2" is a second record of v01; refusePiT: the nth PiT request is refused, 0 none
+    // clang-format off
+    struct Row { const char* name; std::vector<std::string> keys; std::string tuning; int refusePiT; size_t groups; } rows[] = {
         {"one volume three times", {"v01", "v01#2", "v01#3"}, "", 0, 1},
         {"eight, one PiT refused", Labels("v", 8), "", 5, 8},
         {"eight in turn, one refused", Labels("v", 8), "LSI_SNAP_NO_PARALLEL = 1", 3, 8},
         // Also the ThreadSanitizer run: 64 workers at once.
         {"sixty-four in parallel", Labels("v", 64), "", 0, 64},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", std::max<int>(8, row.keys.size()));
-        // Enough server threads that no kept connection is closed for a queued one: a
-        // method call on a connection the server closed is never sent again.
+        // Threads enough that no kept connection is closed: a method call is never resent.
         sim::TestServerOptions options = PlainHttp();
         options.maxThreads = 256;
         sim::TestServer sim(EntryConfig(labels), options);
         EntryHost host(sim, {54, 3, "", row.tuning});
         auto devs = host.devices(row.keys);
         EXPECT_EQ(host.prepare(devs), 0);
-        const std::string record =
-            "{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:****,"
-            "engineId:54}";
-        EXPECT_TRUE(host.device(row.keys[0]).logContains("Array info received from DB [" + record));
+        EXPECT_TRUE(
+            host.device(row.keys[0])
+                .logContains(
+                    "Array info received from DB [{hostName:127.0.0.1,hostUserName:snapuser,"
+                    "hostPassword:****,engineId:54}"));
         sim::Array array = sim.provider().currentState().arrays[0];
         EXPECT_EQ(array.pitGroups.size(), row.groups);
         EXPECT_EQ(CountRequests(sim, "InvokeMethod", "CreatePiTGroup"), row.groups);
@@ -83,39 +75,23 @@ TEST(PrepareCreate, EveryPiTDeviceGetsItsGroupOnceAndItsOwnPiT) {
     }
 }
 
-// Before a worker starts, the first failure ends the loop and later devices keep
-// their status; a worker's failure fails its device only. A host callback that
-// throws counts as a failure at that step.
+// A failure before the worker ends the loop; in the worker, it fails one device only.
 TEST(PrepareCreate, FailuresEndTheLoopBeforeTheWorkerAndFailOneDeviceAfter) {
     using Break = std::function<void(FakeSnapInfo&)>;
-    struct Row {
-        const char* name;
-        bool inSnap;
-        Break breakSecond;
-        int wantError;
-        std::string line;
-        S third;
-    } rows[] = {
-        // clang-format off
-        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); }, 60557,
-         "Failed to get LSI Array name from host device name[/dev/sdzz]", S::SNAP_STATUS_UNPREPARED},
-        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); }, 62005,
-         "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
-        {"host throws in set-up", false, [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0,
-         "Unexpected failure: host log refused a line", S::SNAP_STATUS_UNPREPARED},
+    // clang-format off
+    struct Row { const char* name; bool inSnap; Break breakSecond; int wantError; std::string line; S third; } rows[] = {
+        {"not seen by the host", false, [](FakeSnapInfo& d) { d.setDevicePathValue("/dev/sdzz"); }, 60557, "Failed to get LSI Array name from host device name[/dev/sdzz]", S::SNAP_STATUS_UNPREPARED},
+        {"array record unreadable", false, [](FakeSnapInfo& d) { d.failCall("getArrayInfo"); }, 62005, "Failed to initialize the Array parameters", S::SNAP_STATUS_UNPREPARED},
+        {"host throws in set-up", false, [](FakeSnapInfo& d) { d.throwWhenLogged("belongs to Array"); }, 0, "Unexpected failure: host log refused a line", S::SNAP_STATUS_UNPREPARED},
         {"wrong password", false, [](FakeSnapInfo& d) { d.setArrayInfoText("{hostName:127.0.0.1,hostUserName:snapuser,hostPassword:x,engineId:54}"); },
          60555, "Prepare snapshot failed for the source device", S::SNAP_STATUS_PREPARED},
-        {"host throws in the worker", false, [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0,
-         " Prepare snapshot failed: host log refused a line", S::SNAP_STATUS_PREPARED},
+        {"host throws in the worker", false, [](FakeSnapInfo& d) { d.throwWhenLogged("Prepare snapshot success"); }, 0, " Prepare snapshot failed: host log refused a line", S::SNAP_STATUS_PREPARED},
         {"metadata unreadable", true, [](FakeSnapInfo& d) { d.failCall("getMetaData"); }, 0, "Failed to get metadata [id : 1]", S::SNAP_STATUS_PREPARED},
-        {"identifier too short", true, [](FakeSnapInfo& d) { d.setMetaDataText(1, "A*7*svc"); }, 0,
-         "Failed to parse unique  identifier [A*7*svc]", S::SNAP_STATUS_PREPARED},
-        {"host throws in snap set-up", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0,
-         "Unexpected failure: host log refused a line", S::SNAP_STATUS_PREPARED},
-        {"host throws in the snap worker", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0,
-         "Snap creation failed: host log refused a line", S::SNAP_STATUS_CREATED},
-        // clang-format on
+        {"identifier too short", true, [](FakeSnapInfo& d) { d.setMetaDataText(1, "A*7*svc"); }, 0, "Failed to parse unique  identifier [A*7*svc]", S::SNAP_STATUS_PREPARED},
+        {"host throws in snap set-up", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Snap Name"); }, 0, "Unexpected failure: host log refused a line", S::SNAP_STATUS_PREPARED},
+        {"host throws in the snap worker", true, [](FakeSnapInfo& d) { d.throwWhenLogged("Created PIT"); }, 0, "Snap creation failed: host log refused a line", S::SNAP_STATUS_CREATED},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::vector<std::string> labels = Labels("v", 3);
@@ -154,18 +130,11 @@ sim::Config withGroupsOfFirst(int groups) {
     return c;
 }
 
-// One group named for the request, made by the first device; one group PiT that the
-// followers record.
+// One group named for the request, made by the first device; one group PiT for all.
 TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
-    struct Row {
-        const char* name;
-        int groupsOfFirst;
-        bool refuseSecondMember, refuseGroupPiT;
-        const char* wantName;  // "" when no group may be left
-        int wantPrepare, wantSnap;
-        std::string line;  // on the first device
-    } rows[] = {
-        // clang-format off
+    // wantName: "" when no group may be left; line: on the first device
+    // clang-format off
+    struct Row { const char* name; int groupsOfFirst; bool refuseSecondMember, refuseGroupPiT; const char* wantName; int wantPrepare, wantSnap; std::string line; } rows[] = {
         {"new group", 0, false, false, "11A1_7", 0, 0, "Consistency Group name [11A1_7]"},
         {"volume in three groups", 3, false, false, "41A1_7", 0, 0, ""},
         {"volume in four groups", 4, false, false, "", 1, 1, "Few of the source volumes are already members of 4 Consistency Group."},
@@ -173,8 +142,8 @@ TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
         {"second member refused", 0, true, false, "", 1, 1, "Consistency Group [11A1_7] was deleted"},
         // Followers may not claim a group PiT that was never made.
         {"group PiT refused", 0, false, true, "11A1_7", 0, 1, ""},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         sim::TestServer sim(withGroupsOfFirst(row.groupsOfFirst), PlainHttp());
@@ -201,13 +170,11 @@ TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
         EXPECT_TRUE(array.pitGroups.empty());
         EXPECT_TRUE(row.line.empty() || host.device("v01").logContains(row.line));
         if (!made) continue;
-
         sim.log().clear();
         if (row.refuseGroupPiT)
             sim.failReturnValue(4, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
         EXPECT_EQ(host.snap(devs), row.wantSnap);
-        const auto calls = Calls(sim, "CreateSynchronizationAspect");
-        ASSERT_EQ(calls.size(), 1u) << "one group PiT for all";
+        ASSERT_EQ(Calls(sim, "CreateSynchronizationAspect").size(), 1u) << "one group PiT for all";
         array = sim.provider().currentState().arrays[0];
         std::set<std::string> pitNames;
         for (size_t i = 0; i < labels.size(); ++i) {
@@ -235,22 +202,16 @@ TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
 
 // The older engine's replicas and clones, made through the generic replication services.
 TEST(OlderEngine, TheRecordedOperationIsTheOneBuilt) {
-    struct Row {
-        const char* name;
-        int capability;
-        const char* failMethod;     // answers 4 once; "" none
-        const char* wantOperation;  // "" when nothing may be left
-        int wantError;
-        std::string line;
-    } rows[] = {
+    // failMethod: answers 4 once, "" none; wantOperation: "" when nothing may be left
+    // clang-format off
+    struct Row { const char* name; int capability; const char* failMethod; const char* wantOperation; int wantError; std::string line; } rows[] = {
         {"snapshot engine", 1, "", "4", 0, ""},
         // Where the engine can do both, a clone is built and must be recorded as one.
         {"both kinds", 3, "", "5", 0, ""},
-        {"clone not attached", 2, "AttachOrModifyReplica", "", 60554,
-         "Attach of clone volume failed, going to delete clone volume"},
-        {"no room for the replica", 1, "CreateReplica", "", 60549,
-         " Prepare snapshot failed for the source device"},
+        {"clone not attached", 2, "AttachOrModifyReplica", "", 60554, "Attach of clone volume failed, going to delete clone volume"},
+        {"no room for the replica", 1, "CreateReplica", "", 60549, " Prepare snapshot failed for the source device"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         sim::TestServer sim(EntryConfig({"src01"}), PlainHttp());

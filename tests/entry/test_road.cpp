@@ -1,8 +1,4 @@
-// The road through the exported entry points: prepare, snap, map (the new volume
-// appears through the fabric and its path is recorded), check, unmap, revert, delete
-// and reconcile, with the host database saying which PiTs the host still keeps. The
-// whole road for a PiT, a consistency group of two, a replica snapshot and a clone
-// leaves the array as it was, apart from the PiT groups.
+// The whole road through the exported entry points leaves the array as it was.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -32,17 +28,14 @@ std::string NotIn(const Devices& devs, S want) {
 }
 
 TEST(Road, EveryKindOfSnapshotGoesTheWholeWay) {
-    struct Row {
-        const char* name;
-        int engine, capability;
-        bool group, revertable;
-        std::vector<std::string> labels;
-    } rows[] = {
+    // clang-format off
+    struct Row { const char* name; int engine, capability; bool group, revertable; std::vector<std::string> labels; } rows[] = {
         {"PiT", 54, 3, false, true, {"src01"}},
         {"consistency group", 54, 3, true, true, {"src01", "src02"}},
         {"replica snapshot", 50, 1, false, true, {"src01"}},
         {"clone", 50, 2, false, false, {"src01"}},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         LocalMode local(true);
@@ -87,19 +80,14 @@ std::vector<int64_t> rescanWaits(const HostClockScope& clock) {
 }
 
 TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
-    struct Row {
-        const char *name, *tuning;
-        bool hidden;
-        int result;
-        std::vector<int64_t> waits;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char *name, *tuning; bool hidden; int result; std::vector<int64_t> waits; } rows[] = {
         {"seen at once", "", false, 0, {}},
         {"never seen, limit unset", "", true, 1, {10, 20, 30, 40, 50, 60, 70, 80}},
         {"never seen, 120 means 300", "nMountRetrySeconds = 120", true, 1, {10, 20, 30, 40, 50, 60, 70, 80}},
         {"never seen, 600", "nMountRetrySeconds = 600", true, 1, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110}},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         EntryRoad road({"src01"}, {54, 3, "", r.tuning});
@@ -119,8 +107,7 @@ TEST(Map, RescanWaitsUntilSeenOrTimeLimit) {
     }
 }
 
-// A host listing each path counts each device once; a call that maps some devices
-// gives 2, one that maps none fails.
+// Each device counts once however often listed; some mapped gives 2, none mapped 1.
 TEST(Map, CountsEachDeviceOnceAndFailsWhenNothingCouldBeMapped) {
     {
         EntryRoad two({"src01", "src02"});
@@ -139,21 +126,14 @@ TEST(Map, CountsEachDeviceOnceAndFailsWhenNothingCouldBeMapped) {
 }
 
 TEST(Unmap, MappingAndViewGoUnlessKeptAndOnlyAnAnswerMeansNothingToDo) {
-    struct Row {
-        const char* name;
-        bool mapFirst, wrongPassword;
-        int flags;
-        S status;
-        size_t hidePaths, views;
-        int error;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; bool mapFirst, wrongPassword; int flags; S status; size_t hidePaths, views; int error; } rows[] = {
         {"never mapped", false, false, 0, S::SNAP_STATUS_UNMAPPED, 0, 0, 0},
         {"mapped", true, false, 0, S::SNAP_STATUS_UNMAPPED, 1, 0, 0},
         {"mapped, keep bit", true, false, RKSO::SNAP_FLAG_KEEP, S::SNAP_STATUS_UNMAPPED, 1, 1, 0},
         {"mapped, login rejected", true, true, 0, S::SNAP_STATUS_UNMAP_FAILED, 0, 1, 60555},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         EntryRoad road({"src01"});
@@ -193,24 +173,17 @@ TEST(Revert, RestoresOnlyUnmappedSnapshots) {
 
 TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
     using K = sim::RemovableKind;
-    struct Row {
-        const char* name;
-        std::function<void(EntryRoad&, FakeSnapInfo&, Devices&)> setup;
-        S status;
-        size_t pitsLeft, viewsLeft;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    struct Row { const char* name; std::function<void(EntryRoad&, FakeSnapInfo&, Devices&)> setup; S status; size_t pitsLeft, viewsLeft; } rows[] = {
         {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, S::SNAP_STATUS_DELETED, 0, 0},
         // A kept snapshot loses the view its unmap left, and keeps its PiT.
         {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); }, S::SNAP_STATUS_UNMAPPED, 1, 0},
         {"PiT gone outside", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeObject(K::PiT, PiTOf(*dev.metaData(1))); }, S::SNAP_STATUS_DELETED, 0, 0},
-        {"PiT gone during the call", [](EntryRoad& r, FakeSnapInfo& dev, auto&) {
-             r.sim.removeBefore(K::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); }, S::SNAP_STATUS_DELETED, 0, 0},
-        {"identifier without group field", [](EntryRoad&, FakeSnapInfo& dev, auto&) {
-             std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); }, S::SNAP_STATUS_DELETED, 0, 0},
+        {"PiT gone during the call", [](EntryRoad& r, FakeSnapInfo& dev, auto&) { r.sim.removeBefore(K::PiT, PiTOf(*dev.metaData(1)), {"InvokeMethod", "ModifySettingsDefineState", ""}); }, S::SNAP_STATUS_DELETED, 0, 0},
+        {"identifier without group field", [](EntryRoad&, FakeSnapInfo& dev, auto&) { std::string id = *dev.metaData(1); dev.setMetaDataText(1, id.substr(0, id.rfind('*'))); }, S::SNAP_STATUS_DELETED, 0, 0},
         {"empty identifier", [](EntryRoad&, FakeSnapInfo& dev, auto&) { dev.setMetaDataText(1, ""); }, S::SNAP_STATUS_DELETED, 1, 0},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         LocalMode local(true);
@@ -231,20 +204,17 @@ TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
     }
 }
 
-// Two PiTs of one volume; the host keeps the newer. Deleting the older must leave
-// the newer, whatever the call's first device is.
+// Two PiTs of one volume, the host keeps the newer: deleting the older leaves it.
 TEST(Delete, PiTsTheHostKeepsStayWhateverTheFirstDeviceIs) {
-    struct Row {
-        const char *name, *firstIdentifier;  // a device before the one deleted
-        bool local;
-        int result;
-        size_t pitsLeft;
-    } rows[] = {
+    // firstIdentifier: a device before the one deleted
+    // clang-format off
+    struct Row { const char *name, *firstIdentifier; bool local; int result; size_t pitsLeft; } rows[] = {
         {"deleted device first", nullptr, false, 0, 1},
         {"empty identifier first", "", false, 0, 1},
         {"unparsable identifier first", "not-an-identifier", false, 2, 1},
         {"local mode: no database", nullptr, true, 0, 0},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         LocalMode local(r.local);
@@ -283,20 +253,15 @@ TEST(Delete, UnreadableDatabaseEndsTheCall) {
 // An unanswered check is a failed one, never "there" nor "gone".
 TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
     const sim::RequestKey pitRead{"EnumerateInstances", "", "NETAPP_PiT"};
-    struct Row {
-        const char* name;
-        std::vector<bool> removed;  // per device
-        std::function<void(sim::TestServer&)> fault;
-        int result;
-        std::vector<bool> unanswered;  // per device
-    } rows[] = {
-        // clang-format off
+    // removed, unanswered: per device
+    // clang-format off
+    struct Row { const char* name; std::vector<bool> removed; std::function<void(sim::TestServer&)> fault; int result; std::vector<bool> unanswered; } rows[] = {
         {"all present", {false, false}, nullptr, 0, {false, false}},
         {"one gone", {true, false}, nullptr, 0, {false, false}},
         {"first check refused", {false, false}, [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); }, 2, {true, false}},
         {"provider gone for every check", {true, false}, [&](sim::TestServer& s) { s.addFault(sim::FaultKind::Close, -1, pitRead); }, 1, {true, true}},
-        // clang-format on
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         LocalMode local(false);

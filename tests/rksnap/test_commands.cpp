@@ -1,6 +1,4 @@
-// Every rksnap command as a separate process, in text and --json, and the failure
-// paths a user meets, against the simulator over HTTPS; doctor naming each fault the
-// simulator can be set to; the demo as the README runs it, leaving nothing behind.
+// Every rksnap command as a process, text and --json; failures, doctor and the demo.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,9 +12,7 @@
 namespace {
 
 using nlohmann::json;
-using testsupport::RksnapHost;
-using testsupport::RksnapResult;
-using testsupport::RksnapSetup;
+using namespace testsupport;
 
 struct Step {
     const char* name;
@@ -24,15 +20,6 @@ struct Step {
     std::string status;             // every device of the last call; "" for record commands
     bool contactsProvider;
 };
-
-std::vector<std::string> expand(const std::vector<std::string>& args, const RksnapHost& host,
-                                bool asJson = false) {
-    std::vector<std::string> out;
-    if (asJson) out.push_back("--json");
-    for (const std::string& a : args)
-        out.push_back(a == "$0" ? host.device(0) : a == "$1" ? host.device(1) : a);
-    return out;
-}
 
 // clang-format off
 const std::vector<Step> kRoad = {
@@ -61,12 +48,12 @@ class EveryCommand : public ::testing::TestWithParam<bool> {};
 
 TEST_P(EveryCommand, WalksTheRoadWithTheExpectedOutcome) {
     const bool asJson = GetParam();
-    sim::TestServer sim(testsupport::fastJobs());
+    sim::TestServer sim(fastJobs());
     RksnapHost host(sim);
     ASSERT_NE(host.device(1), "/dev/none");
     for (const Step& step : kRoad) {
         const size_t before = sim.requests().size();
-        RksnapResult r = host.run(expand(step.args, host, asJson));
+        RksnapResult r = host.run(asJson ? Json(step.args) : step.args);
         SCOPED_TRACE(step.name);
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_EQ(sim.requests().size() > before, step.contactsProvider)
@@ -95,20 +82,16 @@ TEST_P(EveryCommand, WalksTheRoadWithTheExpectedOutcome) {
 INSTANTIATE_TEST_SUITE_P(Output, EveryCommand, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "json" : "text"; });
 
-struct Failure {
-    const char* name;
-    std::function<void(RksnapSetup&)> setup;  // before the array is added
-    std::function<void(sim::TestServer&, const RksnapHost&)> arrange;
-    std::vector<std::string> args;
-    int exitCode;
-    std::string says;  // in stdout or stderr
-};
-
 TEST(Failures, NameTheProblemWithTheRightExitCode) {
     const std::vector<std::string> snap = {"snap", "-n", "s", "$0"};
+    const auto readable = [](sim::TestServer&, const RksnapHost& h) {
+        chmod(h.configPath().c_str(), 0644);
+    };
+    // setup: before the array is added; says: in stdout or stderr
     // clang-format off
+    struct Failure { const char* name; std::function<void(RksnapSetup&)> setup; std::function<void(sim::TestServer&, const RksnapHost&)> arrange; std::vector<std::string> args; int exitCode; std::string says; };
     const std::vector<Failure> rows = {
-        {"provider down", [](RksnapSetup& s) { s.httpsPort = testsupport::closedPort(); }, nullptr, snap, 3, "cannot reach the provider"},
+        {"provider down", [](RksnapSetup& s) { s.httpsPort = closedPort(); }, nullptr, snap, 3, "cannot reach the provider"},
         {"wrong password", [](RksnapSetup& s) { s.providerPassword = "not-the-password"; }, nullptr, snap, 1, "set-password sim1"},
         {"unknown device", nullptr, nullptr, {"snap", "-n", "s", "/dev/mapper/3nosuch"}, 1, "prepare s: FAILED"},
         {"job fails", nullptr, [](sim::TestServer& s, const RksnapHost&) { s.setJobMode("CreatePiTGroup", true); s.failNextJobs(1, 10); },
@@ -122,19 +105,21 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
         {"unknown engine", nullptr, nullptr, {"snap", "-e", "magic", "$0"}, 64, ""},
         {"name taken", nullptr, [](sim::TestServer&, const RksnapHost& h) { ASSERT_EQ(h.run({"prepare", "-n", "s", h.device(0)}).exitCode, 0); },
          {"prepare", "-n", "s", "$0"}, 1, "exists already"},
+        {"configuration others may read", nullptr, readable, {"list"}, 1, "chmod 600"},
+        {"configuration others may read, array", nullptr, readable, {"array", "list"}, 1, "chmod 600"},
     };
     // clang-format on
     for (const Failure& row : rows) {
         SCOPED_TRACE(row.name);
-        sim::TestServer sim(testsupport::fastJobs());
+        sim::TestServer sim(fastJobs());
         RksnapSetup setup;
         if (row.setup) row.setup(setup);
         RksnapHost host(sim, setup);
         if (row.arrange) row.arrange(sim, host);
-        RksnapResult r = host.run(expand(row.args, host));
+        RksnapResult r = host.run(row.args);
         EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;
         EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << r.out << r.err;
-        RksnapResult j = host.run(expand(row.args, host, true));
+        RksnapResult j = host.run(Json(row.args));
         if (row.exitCode != 64) {
             ASSERT_TRUE(j.doc.is_object()) << row.name << ": " << j.out;
             EXPECT_EQ(j.doc["exitCode"], j.exitCode) << j.out;
@@ -142,33 +127,13 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
     }
 }
 
-// The configuration holds passwords: written private, and refused once others may read it.
-TEST(Configuration, HoldingPasswordsIsPrivateAndRefusedOtherwise) {
-    sim::TestServer sim(testsupport::fastJobs());
-    RksnapHost host(sim);
-    struct stat st {};
-    ASSERT_EQ(stat(host.configPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(chmod(host.configPath().c_str(), 0644), 0);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"list"}, {"array", "list"}}) {
-        RksnapResult r = host.run(args);
-        EXPECT_EQ(r.exitCode, 1) << args[0];
-        EXPECT_NE(r.err.find("chmod 600"), std::string::npos) << args[0] << ": " << r.err;
-    }
-}
-
-struct Fault {
-    const char* name;
-    std::function<void(sim::Config&, RksnapSetup&)> arrange;
-    std::string failingCheck;  // "" = every check passes
-};
-
 TEST(Doctor, FindsAndNamesEachFault) {
+    // failingCheck: "" when every check passes
     // clang-format off
+    struct Fault { const char* name; std::function<void(sim::Config&, RksnapSetup&)> arrange; std::string failingCheck; };
     const std::vector<Fault> rows = {
         {"healthy", [](sim::Config&, RksnapSetup&) {}, ""},
-        {"provider down", [](sim::Config&, RksnapSetup& s) { s.httpsPort = testsupport::closedPort(); }, "provider reachable"},
+        {"provider down", [](sim::Config&, RksnapSetup& s) { s.httpsPort = closedPort(); }, "provider reachable"},
         {"wrong password", [](sim::Config&, RksnapSetup& s) { s.providerPassword = "not-it"; }, "credentials accepted"},
         {"missing namespace", [](sim::Config&, RksnapSetup& s) { s.addArgs = {"--namespace", "root/missing"}; }, "array namespace"},
         {"secret out of step", [](sim::Config& c, RksnapSetup&) { c.arrays[0].providerSecret = "stale-one"; }, "shared secret"},
@@ -177,18 +142,16 @@ TEST(Doctor, FindsAndNamesEachFault) {
     // clang-format on
     for (const Fault& row : rows) {
         SCOPED_TRACE(row.name);
-        sim::Config config = testsupport::fastJobs();
+        sim::Config config = fastJobs();
         RksnapSetup setup;
         row.arrange(config, setup);
         const std::string arrayPassword = config.arrays[0].password;
         sim::TestServer sim(config);
         RksnapHost host(sim, setup);
         const std::string apw = host.dir().write("apw", arrayPassword + "\n", 0600);
-        ASSERT_EQ(
-            host.run({"array", "set-password", "sim1", "--array-password", "--password-file", apw})
-                .exitCode,
-            0);
-
+        const std::vector<std::string> setPassword = {
+            "array", "set-password", "sim1", "--array-password", "--password-file", apw};
+        ASSERT_EQ(host.run(setPassword).exitCode, 0);
         RksnapResult text = host.run({"doctor"});
         RksnapResult r = host.run({"--json", "doctor", "sim1"});
         EXPECT_EQ(r.exitCode, row.failingCheck.empty() ? 0 : 1) << r.out << r.err;
@@ -226,7 +189,7 @@ int processesNaming(const std::string& text) {
 }
 
 // Reads lines up to the one holding `mark`; the demo's folder from "state in DIR".
-std::string readUntil(testsupport::ChildProcess& demo, const std::string& mark, std::string* all) {
+std::string readUntil(ChildProcess& demo, const std::string& mark, std::string* all) {
     std::string dir;
     for (int i = 0; i < 40; ++i) {  // the demo prints fewer lines before its summary
         std::string line = demo.readLine();
@@ -239,18 +202,16 @@ std::string readUntil(testsupport::ChildProcess& demo, const std::string& mark, 
 }
 
 TEST(Demo, RunsTheRoadAndLeavesNothingBehind) {
-    struct Row {
-        const char* name;
-        std::string stopAt;  // "" = let it finish
-        int exitCode;
-        std::string says;
-    } rows[] = {
+    // stopAt: "" = let it finish
+    // clang-format off
+    struct Row { const char* name; std::string stopAt; int exitCode; std::string says; } rows[] = {
         {"to the end", "", 0, "all as expected"},
         {"Ctrl-C in the middle", "take the PiT", 130, "interrupted"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        testsupport::ChildProcess demo(RKSNAP_BINARY, {"demo"});
+        ChildProcess demo(RKSNAP_BINARY, {"demo"});
         std::string out;
         std::string dir = readUntil(demo, row.stopAt.empty() ? "state in" : row.stopAt, &out);
         ASSERT_FALSE(dir.empty()) << out << demo.drain(true);

@@ -1,9 +1,4 @@
-// Every rksnap command (a host that loads the plug-in with dlopen and keeps its
-// records in the host database) with a fault at each method call it makes: the
-// process ends with an exit code, never a signal; each device holds a status and
-// an error of its operation; whatever the call made on the array is named by a
-// record's identifier; and deleting the records leaves the array as it started,
-// PiT groups aside.
+// Every rksnap command with a fault at each method call: clean exit, nothing unnamed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,16 +14,10 @@
 namespace {
 
 using nlohmann::json;
-using testsupport::RksnapHost;
-using testsupport::RksnapResult;
-using testsupport::RksnapSetup;
+using namespace testsupport;
 using K = sim::RemovableKind;
 
-// Requests a held job stays Running: past the plug-in's watch of 60 polls.
-constexpr int kStuckRequests = 80;
-
-// Host waits (job polls, rescans) as short as they go, as the stuck-job rows wait out
-// the whole watch; plain HTTP, as a TLS handshake was most of a process's time.
+// Host waits as short as they go, and plain HTTP: the stuck-job rows wait out the watch.
 RksnapSetup FastHost(sim::TestServer& sim) {
     RksnapSetup setup;
     setup.clockScale = 1000;
@@ -37,10 +26,10 @@ RksnapSetup FastHost(sim::TestServer& sim) {
     return setup;
 }
 
-// Where the call meets the fault: a request number, and the call's job methods.
+// Where the call meets the fault: a request number, and at a job position its JobKey.
 struct At {
     int request;
-    std::string jobMethod;  // "Method" or "Method:Operation"; "" when not a job position
+    std::string jobMethod;
 };
 
 struct Fault {
@@ -110,33 +99,6 @@ const std::vector<Command> kCommands = {
 };
 // clang-format on
 
-std::vector<std::string> expand(std::vector<std::string> args, const RksnapHost& host) {
-    for (std::string& a : args)
-        if (a == "$0") a = host.device(0);
-    args.insert(args.begin(), "--json");
-    return args;
-}
-
-// The array without what may change by design: PiT groups stay, data generations move.
-json objects(sim::TestServer& s) {
-    json a = s.state()["arrays"][0];
-    a.erase("pitGroups");
-    for (auto& v : a["volumes"]) v.erase("dataGeneration");
-    return a;
-}
-
-// Objects of now that were not there at the start.
-std::vector<std::pair<std::string, json>> added(const json& start, const json& now) {
-    std::vector<std::pair<std::string, json>> out;
-    for (const auto& kind : now.items()) {
-        if (!kind.value().is_array()) continue;
-        const json was = start.contains(kind.key()) ? start[kind.key()] : json::array();
-        for (const json& o : kind.value())
-            if (std::find(was.begin(), was.end(), o) == was.end()) out.push_back({kind.key(), o});
-    }
-    return out;
-}
-
 // Every identifier on record, joined.
 std::string identifiers(const RksnapHost& host) {
     std::string all;
@@ -169,21 +131,18 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
     // The clean call: where its requests and job methods are.
     std::vector<At> requests, jobs;
     {
-        sim::TestServer sim(testsupport::fastJobs());
+        sim::TestServer sim(fastJobs());
         RksnapHost host(sim, FastHost(sim));
-        for (const auto& step : cmd.before)
-            ASSERT_EQ(host.run(expand(step, host)).exitCode, 0) << cmd.name;
+        for (const auto& step : cmd.before) ASSERT_EQ(host.run(Json(step)).exitCode, 0) << cmd.name;
         const size_t from = sim.requests().size();
-        RksnapResult r = host.run(expand(cmd.run, host));
+        RksnapResult r = host.run(Json(cmd.run));
         ASSERT_EQ(r.exitCode, 0) << cmd.name << r.out << r.err;
         const auto log = sim.requests();
         for (size_t i = from; i < log.size(); ++i) {
             const int n = static_cast<int>(i - from);
             if (log[i].operation != "InvokeMethod") continue;
             requests.push_back({n, ""});
-            std::string key = log[i].method;
-            for (const auto& p : log[i].params)
-                if (p.name == "Operation") key += ":" + p.value;
+            const std::string key = JobKey(log[i]);
             if (key != "CreatePiTGroup" && std::none_of(jobs.begin(), jobs.end(), [&](const At& a) {
                     return a.jobMethod == key;
                 }))
@@ -202,12 +161,12 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
             const std::string row = std::string(cmd.name) + ", " + fault.name + " at request " +
                                     std::to_string(at.request) + " " + at.jobMethod;
             SCOPED_TRACE(row);
-            sim::TestServer sim(testsupport::fastJobs(), shortHolds);
+            sim::TestServer sim(fastJobs(), shortHolds);
             RksnapHost host(sim, FastHost(sim));
-            const json start = objects(sim);
-            for (const auto& step : cmd.before) ASSERT_EQ(host.run(expand(step, host)).exitCode, 0);
+            const json start = ArrayObjects(sim.state());
+            for (const auto& step : cmd.before) ASSERT_EQ(host.run(Json(step)).exitCode, 0);
             fault.arm(sim, at);
-            const RksnapResult r = host.run(expand(cmd.run, host));
+            const RksnapResult r = host.run(Json(cmd.run));
             EXPECT_TRUE(r.exitCode >= 0 && r.exitCode <= 3) << r.exitCode << r.err;
             if (r.doc.contains("calls") && !r.doc["calls"].empty())
                 for (const json& d : r.doc["calls"].back()["devices"]) {
@@ -216,17 +175,13 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
                     EXPECT_TRUE(code == 0 || code < 10 || code >= 60000) << d;
                 }
             sim.faults().clear();
-            testsupport::PassRequests(sim, kStuckRequests);
-
+            PassRequests(sim, kStuckRequests);
             // What the call made is named by a record, or was removed again.
             // Open: the array makes a PiT before its answer is lost, and the host
             // cannot tell which of the group's PiTs it is; taken away here.
-            const auto log = sim.requests();
-            const bool lostPiT = std::any_of(log.begin(), log.end(), [](const auto& q) {
-                return q.method == "CreateSynchronizationAspect" && q.fault == "truncated";
-            });
+            const bool lostPiT = AnswerLost(sim, "CreateSynchronizationAspect");
             const std::string named = identifiers(host);
-            for (const auto& [kind, o] : added(start, objects(sim))) {
+            for (const auto& [kind, o] : AddedObjects(start, ArrayObjects(sim.state()))) {
                 const std::string name = nameOf(kind, o);
                 if (lostPiT && kind == "pits" && named.find(name) == std::string::npos) {
                     sim.removeObject(K::PiT, name);
@@ -236,7 +191,6 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
                     << "unnamed " << kind << " " << o.dump();
             }
             if (::testing::Test::HasFailure()) return;
-
             // Deleting every record leaves the array as it started.
             const json list = host.run({"--json", "list"}).doc;
             for (const json& s : list.value("snapshots", json::array())) {
@@ -244,10 +198,11 @@ TEST_P(FaultMatrix, UnderEveryFaultEndsCleanAndLeavesNothingUnnamed) {
                 const RksnapResult d = host.run({"--json", verb, s["name"]});
                 EXPECT_EQ(d.exitCode, 0) << verb << " " << s["name"] << d.out << d.err;
             }
+            const json end = ArrayObjects(sim.state());
             if (fault.removal) {
-                EXPECT_TRUE(added(start, objects(sim)).empty()) << objects(sim).dump();
+                EXPECT_TRUE(AddedObjects(start, end).empty()) << end.dump();
             } else {
-                EXPECT_EQ(objects(sim), start) << json::diff(start, objects(sim)).dump();
+                EXPECT_EQ(end, start) << json::diff(start, end).dump();
             }
             if (::testing::Test::HasFailure()) return;
         }

@@ -1,5 +1,4 @@
-// rksnap's records under stress: a second rksnap on the same state, SIGKILL in
-// the middle of snap and delete, and no password or secret in anything written.
+// rksnap's records under stress: a second rksnap, SIGKILL mid-call, no secret written.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -18,8 +17,7 @@
 namespace {
 
 using nlohmann::json;
-using testsupport::RksnapHost;
-using testsupport::RksnapResult;
+using namespace testsupport;
 
 // The PiT a device's identifier names (its ninth field), "" when none.
 std::string pitOf(const json& device) {
@@ -63,14 +61,11 @@ Picture look(sim::TestServer& sim, const RksnapHost& host) {
     return p;
 }
 
-// Deletes every live snapshot, oldest first: the array must be left without PiTs.
-// A failure names each PiT left and the records naming it.
+// Deletes every live snapshot, oldest first; a failure names each PiT left.
 ::testing::AssertionResult deleteAllEmptiesTheArray(sim::TestServer& sim, const RksnapHost& host) {
     std::vector<std::string> del = {"delete"};
     for (const std::string& name : look(sim, host).live) del.push_back(name);
-    RksnapResult gone;
-    gone.exitCode = 0;
-    if (del.size() > 1) gone = host.run(del);
+    const RksnapResult gone = del.size() > 1 ? host.run(del) : RksnapResult{0, "", "", {}};
     Picture p = look(sim, host);
     if (gone.exitCode == 0 && p.onArray.empty()) return ::testing::AssertionSuccess();
     auto failure = ::testing::AssertionFailure() << "delete exited " << gone.exitCode << "\n";
@@ -79,25 +74,24 @@ Picture look(sim::TestServer& sim, const RksnapHost& host) {
 }
 
 TEST(Records, SecondRksnapWaitsForTheFirst) {
-    sim::TestServer sim(testsupport::fastJobs());
+    sim::TestServer sim(fastJobs());
     RksnapHost host(sim);
     ASSERT_EQ(host.run({"list"}).exitCode, 0);
     int fd = open((host.stateDir() + "/rksnap.lock").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    testsupport::ChildProcess second = host.start({"list"});
+    ChildProcess second = host.start({"list"});
     EXPECT_NE(second.readErrLine().find("waiting for another rksnap"), std::string::npos);
     flock(fd, LOCK_UN);
     close(fd);
     EXPECT_EQ(RksnapHost::finish(second).exitCode, 0);
 }
 
-// Kills rksnap once `requests` more provider requests were answered (or lets it
-// finish when it needs fewer).
+// Kills rksnap once `requests` more requests were answered, or lets it finish.
 void killAfter(sim::TestServer& sim, const RksnapHost& host, std::vector<std::string> args,
                size_t requests) {
     const size_t base = sim.requests().size();
-    testsupport::ChildProcess child = host.start(std::move(args));
+    ChildProcess child = host.start(std::move(args));
     while (!sim.log().waitForCount(base + requests, std::chrono::milliseconds(100)) &&
            waitpid(child.pid(), nullptr, WNOHANG) == 0) {
     }
@@ -113,21 +107,15 @@ RksnapResult dieAt(const RksnapHost& host, const char* point, std::vector<std::s
     return r;
 }
 
-// Each point where the array and the records part: after a kill there, reconcile
-// (or a delete) settles the record, and deleting what is live empties the array.
+// After a kill at each point, reconcile or delete settles the record and the array.
 TEST(Records, SigkillAtEachPointIsSettled) {
-    struct Row {
-        const char* name;
-        bool olderPiT;  // a kept PiT is older than the one killed over
-        std::vector<std::string> killed;
-        const char* point;  // null: the answer to the PiT's creation is lost instead
-        std::vector<std::string> settle;
-        std::string state;                   // of "x" afterwards; "" = no live record
-        size_t unnamedBefore, unnamedAfter;  // PiTs that no record names
-    };
-    const std::vector<std::string> snap = {"snap", "-n", "x"}, del = {"delete", "x"};
+    const std::vector<std::string> snap = {"snap", "-n", "x", "$0"}, del = {"delete", "x"};
     const std::vector<std::string> reconcile = {"reconcile"};
-    const Row rows[] = {
+    // olderPiT: a kept PiT is older than the one killed over; point null: the answer to the
+    // PiT's creation is lost instead; state: of "x" after, "" = no live record; unnamed*:
+    // PiTs that no record names
+    // clang-format off
+    struct Row { const char* name; bool olderPiT; std::vector<std::string> killed; const char* point; std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter; } rows[] = {
         {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 1, 0},
         {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1, 1},
         {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 1, 0},
@@ -135,23 +123,21 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         {"snap, outcome lost", false, snap, "snap:outcome", reconcile, "created", 0, 0},
         {"delete, status lost", false, del, "delete:deleted", reconcile, "", 0, 0},
         {"delete, outcome lost", false, del, "delete:outcome", reconcile, "", 0, 0},
-        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0,
-         0},
+        {"delete, outcome lost, older PiT", true, del, "delete:outcome", reconcile, "created", 0, 0},
         {"snap, answer lost", false, snap, nullptr, reconcile, "create failed", 1, 0},
         {"snap, answer lost, deleted", false, snap, nullptr, del, "", 1, 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        sim::TestServer sim(testsupport::fastJobs());
+        sim::TestServer sim(fastJobs());
         RksnapHost host(sim);
-        const std::string dev = host.device(0);
+        const std::vector<std::string>& killed = row.killed;
         if (row.olderPiT) {
-            ASSERT_EQ(host.run({"snap", "-n", "older", dev}).exitCode, 0);
+            ASSERT_EQ(host.run({"snap", "-n", "older", "$0"}).exitCode, 0);
         }
-        std::vector<std::string> killed = row.killed;
-        if (killed[0] == "snap") killed.push_back(dev);
         if (killed[0] == "delete") {
-            ASSERT_EQ(host.run({"snap", "-n", "x", dev}).exitCode, 0);
+            ASSERT_EQ(host.run({"snap", "-n", "x", "$0"}).exitCode, 0);
         }
         if (row.point) {
             ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
@@ -183,7 +169,7 @@ TEST(Records, SigkillAtEachPointIsSettled) {
 }
 
 TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
-    sim::TestServer sim(testsupport::fastJobs());
+    sim::TestServer sim(fastJobs());
     RksnapHost host(sim);
     const std::string dev = host.device(0);
     for (int i = 0; i < 20; ++i) {
@@ -218,7 +204,7 @@ TEST(Records, SigkillDuringSnapAndDeleteNeverLosesAPiT) {
 }
 
 TEST(Secrets, NoPasswordOrSecretInAnyOutputOrFileWritten) {
-    sim::Config config = testsupport::fastJobs();
+    sim::Config config = fastJobs();
     config.password = "Pw-q7Zr41x";
     config.arrays[0].password = "Sec-Kd82vL";
     config.arrays[0].providerSecret = "Sec-Kd82vL";

@@ -1,44 +1,10 @@
 #include "testsupport/FakeOSUtil.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace testsupport {
 
 using Lock = std::lock_guard<std::mutex>;
-
-void FakeOSUtil::setHbas(const std::string& names, const std::string& kinds, short count) {
-    Lock l(m_mu);
-    m_hbaNames = names;
-    m_hbaKinds = kinds;
-    m_hbaCount = count;
-}
-
-void FakeOSUtil::setHba(const std::string& name, bool isIscsi) {
-    Lock l(m_mu);
-    m_hba = name;
-    m_hbaIscsi = isIscsi;
-}
-
-void FakeOSUtil::failCall(const std::string& op) {
-    Lock l(m_mu);
-    m_failing.insert(op);
-}
-
-void FakeOSUtil::keepGrowing(const std::string& op) {
-    Lock l(m_mu);
-    m_growing.insert(op);
-}
-
-std::vector<std::string> FakeOSUtil::calls() const {
-    Lock l(m_mu);
-    return m_calls;
-}
-
-int FakeOSUtil::callCount(const std::string& op) const {
-    Lock l(m_mu);
-    return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op));
-}
 
 bool FakeOSUtil::record(const char* op) {
     m_calls.push_back(op);

@@ -16,11 +16,6 @@ std::optional<std::string> FakeSnapInfo::metaData(int id) const {
     return it->second;
 }
 
-bool FakeSnapInfo::called(const std::string& op) const {
-    Lock l(m_mu);
-    return std::find(m_calls.begin(), m_calls.end(), op) != m_calls.end();
-}
-
 bool FakeSnapInfo::logContains(const std::string& needle) const {
     Lock l(m_mu);
     return std::any_of(m_log.begin(), m_log.end(), [&](const LogLine& line) {

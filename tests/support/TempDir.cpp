@@ -21,10 +21,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(const std::string& relative) const {
-    return m_path + "/" + relative;
-}
-
 std::string TempDir::write(const std::string& relative, const std::string& text,
                            unsigned mode) const {
     std::string full = file(relative);

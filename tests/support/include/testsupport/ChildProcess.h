@@ -1,5 +1,4 @@
-// A program run by a test, with its stdout and stderr on pipes: read its first lines
-// (a server's URLs), drain what it wrote, stop it with SIGTERM and take its exit code.
+// A program run by a test with stdout and stderr on pipes: read, drain, stop, exit code.
 #pragma once
 
 #include <fcntl.h>
@@ -47,7 +46,6 @@ class ChildProcess {
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-
     // The next stdout line, or "" at end of output or after the timeout.
     std::string readLine(std::chrono::seconds timeout = std::chrono::seconds(30)) {
         return readLineFrom(0, timeout);
@@ -98,7 +96,6 @@ class ChildProcess {
                 return "";
         }
     }
-
     pid_t m_pid = -1;
     int m_fd[2] = {-1, -1};  // stdout, stderr
     std::string m_buffer[2];

@@ -1,5 +1,4 @@
-// A host that drives the exported entry points against a simulator: its devices are the
-// LUNs the fabric shows fchost1, each with an array record pointing at the simulator.
+// A host that drives the exported entry points on the LUNs the fabric shows fchost1.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,8 +19,7 @@
 
 namespace testsupport {
 
-// SimConfig(preset) plus base volumes of 1 GiB labelled labels, mapped to fchost1
-// from LUN 20 on, so the host sees them through the fabric.
+// SimConfig(preset) plus 1 GiB volumes labelled labels, mapped to fchost1 from LUN 20.
 inline sim::Config EntryConfig(const std::vector<std::string>& labels,
                                const std::string& preset = "NETAPP") {
     sim::Config c = SimConfig(preset);
@@ -29,13 +27,8 @@ inline sim::Config EntryConfig(const std::vector<std::string>& labels,
     sim::Array& a = c.arrays.front();
     const sim::Host* host = a.findHost("fchost1");
     uint32_t lun = 20;
-    for (const std::string& label : labels) {
-        sim::Mapping m;
-        m.volume = a.findVolumeByLabel(label)->uuid;
-        m.target = host ? host->ref : std::string();
-        m.lun = lun++;
-        a.mappings.push_back(m);
-    }
+    for (const std::string& label : labels)
+        a.mappings.push_back({a.findVolumeByLabel(label)->uuid, host ? host->ref : "", lun++, 2});
     a.reindex();
     return c;
 }
@@ -47,8 +40,7 @@ inline std::vector<std::string> Labels(const std::string& prefix, int n) {
     return labels;
 }
 
-// The '*'-separated fields of a device's snap unique identifier (metadata id 1);
-// empty when none is stored.
+// The '*'-separated fields of a device's identifier (metadata 1); empty when none.
 inline std::vector<std::string> IdentifierFields(const FakeSnapInfo& device) {
     std::vector<std::string> fields;
     const std::optional<std::string> text = device.metaData(RKSO::METADATA_SNAP_UNIQUE_ID);
@@ -88,16 +80,13 @@ class EntryHost {
     ~EntryHost() {
         for (auto& [label, device] : m_devices) SimJournal::add(*device);
     }
-
     FakeOSUtil util;
-
     // The array record every device gets (credentials of the simulator).
     std::string arrayRecord() const {
         return "{hostName:127.0.0.1,hostUserName:" + m_sim.user() +
                ",hostPassword:" + m_sim.password() +
                ",engineId:" + std::to_string(m_options.engineId) + "}";
     }
-
     // The device of the volume labelled label, made on first use: its path is the
     // host's device of that LUN. "label#2" is a second record of the same volume.
     FakeSnapInfo& device(const std::string& key) {
@@ -120,18 +109,15 @@ class EntryHost {
         }
         return *slot;
     }
-
     std::vector<RKSO::SnapInfo*> devices(const std::vector<std::string>& keys) {
         std::vector<RKSO::SnapInfo*> out;
         for (const std::string& key : keys) out.push_back(&device(key));
         return out;
     }
-
     // Sets key to value in every device's snap configuration made so far.
     void configureAll(const std::string& key, const std::string& value) {
         for (auto& [label, device] : m_devices) device->setConfig(key, value);
     }
-
     int prepare(std::vector<RKSO::SnapInfo*>& devs) {
         return rkso_prepareDevices(devs.data(), static_cast<short>(devs.size()), &util);
     }
@@ -143,7 +129,6 @@ class EntryHost {
         ASSERT_EQ(prepare(devs), 0);
         ASSERT_EQ(snap(devs), 0);
     }
-
     SimHost& host() { return m_host; }
 
   private:

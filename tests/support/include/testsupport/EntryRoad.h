@@ -1,10 +1,8 @@
-// The road after prepare and snap through the exported entry points, with a host
-// utility over the fabric, a manual host clock and readers of the array state.
+// The road after prepare and snap: fabric host utility, manual clock, array readers.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -43,28 +41,24 @@ class EntryRoad {
         : sim(EntryConfig(labels, preset), PlainHttp()),
           start(sim.state()),
           host(sim, withDatabase(options)) {}
-
     HostClockScope clock;
     TempDir dir;
     sim::TestServer sim;
     nlohmann::json start;  // the array before anything was made
     EntryHost host;
     FabricOSUtil util;
-
     // Prepared devices of these volumes.
     std::vector<RKSO::SnapInfo*> prepared(const std::vector<std::string>& labels) {
         std::vector<RKSO::SnapInfo*> devs = host.devices(labels);
         EXPECT_EQ(host.prepare(devs), 0);
         return devs;
     }
-
     // Prepared and snapped devices of these volumes.
     std::vector<RKSO::SnapInfo*> snapped(const std::vector<std::string>& labels) {
         std::vector<RKSO::SnapInfo*> devs = host.devices(labels);
         host.prepareAndSnap(devs);
         return devs;
     }
-
     int run(rkso_devices_fn fn, std::vector<RKSO::SnapInfo*>& devs) {
         return fn(devs.data(), static_cast<short>(devs.size()), &util);
     }
@@ -74,7 +68,6 @@ class EntryRoad {
     int remove(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_deleteSnaps, d); }
     int revert(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_revertSnaps, d); }
     int reconcile(std::vector<RKSO::SnapInfo*>& d) { return run(rkso_reconcileSnaps, d); }
-
     // Requests the simulator served since the last call.
     size_t requestsSince() {
         const size_t now = sim.requests().size();
@@ -82,50 +75,27 @@ class EntryRoad {
         m_seen = now;
         return n;
     }
-
     // Objects of one kind in the array state ("pits", "views", "mappings", ...).
     size_t count(const std::string& kind) {
-        const nlohmann::json s = sim.state();
-        const auto& a = s["arrays"][0];
-        return a.contains(kind) ? a[kind].size() : 0;
+        return sim.state()["arrays"][0].value(kind, nlohmann::json::array()).size();
     }
-
-    // The array is as at the start, apart from the PiT groups made on the way (they stay
-    // by design) and volume data generations (they move on; they are not objects).
+    // The array is as at the start, PiT groups and data generations aside (ArrayObjects).
     ::testing::AssertionResult backToStart() {
-        const nlohmann::json now = objects(sim.state()), before = objects(start);
+        const nlohmann::json now = ArrayObjects(sim.state()), before = ArrayObjects(start);
         if (now == before) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
                << "array differs: " << nlohmann::json::diff(before, now).dump();
     }
-
-    // Nothing the calls made is left: every object now was there at the start. For runs
-    // in which objects were also taken away.
+    // Nothing the calls made is left, for runs in which objects were also taken away.
     ::testing::AssertionResult nothingNew() {
-        const nlohmann::json now = objects(sim.state()), before = objects(start);
-        for (size_t i = 0; i < now.size(); ++i)
-            for (const auto& kind : now[i].items()) {
-                if (!kind.value().is_array()) continue;
-                for (const nlohmann::json& o : kind.value()) {
-                    const nlohmann::json& was = before[i][kind.key()];
-                    if (std::find(was.begin(), was.end(), o) == was.end())
-                        return ::testing::AssertionFailure()
-                               << "left on the array: " << kind.key() << " " << o.dump();
-                }
-            }
-        return ::testing::AssertionSuccess();
+        const auto added = AddedObjects(ArrayObjects(start), ArrayObjects(sim.state()));
+        if (added.empty()) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "left on the array: " << added[0].first << " " << added[0].second.dump();
     }
-
     std::string database() const { return dir.file("snaps.db"); }
 
   private:
-    static nlohmann::json objects(nlohmann::json state) {
-        for (auto& a : state["arrays"]) {
-            a.erase("pitGroups");
-            for (auto& v : a["volumes"]) v.erase("dataGeneration");
-        }
-        return state["arrays"];
-    }
     EntryHostOptions withDatabase(EntryHostOptions o) {
         o.tuning += "\n[Host]\nSnapDatabase = " + database() + "\n";
         return o;

@@ -1,5 +1,4 @@
-// A host utility whose devices, rescans and initiator ports are the host device tree's
-// (the simulator's fabric under SimHost or EntryHost); the rest answers as FakeOSUtil.
+// A host utility whose devices, rescans and ports are the host device tree's.
 #pragma once
 
 #include <atomic>
@@ -17,15 +16,12 @@ class FabricOSUtil : public FakeOSUtil {
     std::atomic<bool> hideDevices{false};
     // Every device is listed twice, as a host listing each path would.
     std::atomic<bool> listTwice{false};
-
     int rescans() const { return m_rescans.load(); }
-
     void rescanDevices(const char*, const char**, const char**) override {
         ++m_rescans;
         CUxError error;
         RkDeviceTree::rescan(error);
     }
-
     short listDevices(const char*, const char*, char sep, int size, char* buf) override {
         std::vector<RkBlockDevice> devices;
         CUxError error;
@@ -36,7 +32,6 @@ class FabricOSUtil : public FakeOSUtil {
                 text += (text.empty() ? "" : std::string(1, sep)) + d.name;
         return answer(text, buf, size);
     }
-
     int queryHbaList(const char*, const char*, char* names, short* namesLen, char* kinds,
                      short* kindsLen, short* count) override {
         std::string joined, kindBytes;
@@ -48,7 +43,6 @@ class FabricOSUtil : public FakeOSUtil {
         if (!namesLen || !kindsLen) return 0;
         return hbaListAnswer(joined, kindBytes, names, namesLen, kinds, kindsLen);
     }
-
     int queryHba(const char*, const char*, char* buf, short* len, bool* isIscsi) override {
         const std::vector<RkInitiatorPort> all = ports();
         if (!len) return 0;
@@ -63,7 +57,6 @@ class FabricOSUtil : public FakeOSUtil {
         RkDeviceTree::getInitiatorPorts(all, error);
         return all;
     }
-
     std::atomic<int> m_rescans{0};
 };
 

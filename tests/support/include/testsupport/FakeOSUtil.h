@@ -1,7 +1,7 @@
-// In-memory RKSO::RKOSUtil following the host buffer protocols; records every call and
-// fails the operations it is told to.
+// In-memory RKSO::RKOSUtil: host buffer protocols, every call recorded, failures on request.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -22,18 +22,28 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     void setArrayCredentialsFor(const std::string& arrayName, const std::string& itemText) {
         set(m_credentialsFor[arrayName], itemText);
     }
-    void setHbas(const std::string& names, const std::string& kinds, short count);
-    void setHba(const std::string& name, bool isIscsi);
+    void setHbas(const std::string& names, const std::string& kinds, short count) {
+        locked([&] { m_hbaNames = names, m_hbaKinds = kinds, m_hbaCount = count; });
+    }
+    void setHba(const std::string& name, bool iscsi) {
+        locked([&] { m_hba = name, m_hbaIscsi = iscsi; });
+    }
     void setEngineId(short id) { set(m_engineId, id); }
     void setOperationType(short type) { set(m_operationType, type); }
-    void failCall(const std::string& operation);
+    void failCall(const std::string& operation) {
+        locked([&] { m_failing.insert(operation); });
+    }
     // Makes the named grow-and-retry operation ask for a bigger buffer on every call.
-    void keepGrowing(const std::string& operation);
-
-    std::vector<std::string> calls() const;
-    bool called(const std::string& operation) const { return callCount(operation) > 0; }
-    int callCount(const std::string& operation) const;
-
+    void keepGrowing(const std::string& op) {
+        locked([&] { m_growing.insert(op); });
+    }
+    std::vector<std::string> calls() const {
+        return locked([&] { return m_calls; });
+    }
+    int callCount(const std::string& op) const {
+        return locked(
+            [&] { return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), op)); });
+    }
     void rescanDevices(const char*, const char**, const char**) override;
     short listDevices(const char* hostId, const char* vendor, char sep, int size,
                       char* buf) override;
@@ -55,15 +65,18 @@ class FakeOSUtil : public RKSO::RKOSUtil {
     static int hbaAnswer(const std::string& name, bool iscsi, char* buf, short* len, bool* isIscsi);
 
   private:
+    template <class F>
+    auto locked(F f) const -> decltype(f()) {
+        std::lock_guard<std::mutex> l(m_mu);
+        return f();
+    }
     template <class T, class V>
     void set(T& field, const V& v) {
-        std::lock_guard<std::mutex> l(m_mu);
-        field = v;
+        locked([&] { field = v; });
     }
     bool record(const char* operation);
     // answer(), except that a growing operation never has room.
     short answerFor(const char* operation, const std::string& text, char* buf, int size) const;
-
     mutable std::mutex m_mu;
     std::string m_devices;
     std::string m_arrayList;

@@ -1,8 +1,7 @@
-// In-memory RKSO::SnapInfo: stores what the plug-in writes, answers from values a test
-// sets, records every call and log line, and fails the operations it is told to. One
-// mutex guards every member, so a worker thread may use it while a test reads it.
+// In-memory RKSO::SnapInfo; one mutex guards every member, so worker threads may use it.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,7 +24,6 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     // --- what a test sets up ---
     void setSnapNameValue(const std::string& v) { set(m_snapName, v); }
     void setArrayInfoText(const std::string& v) { set(m_arrayInfo, v); }
-    void setHostIdValue(const std::string& v) { set(m_hostId, v); }
     void setDevicePathValue(const std::string& v) { set(m_devicePath, v); }
     void setSnapFlagsValue(int v) { set(m_snapFlags, v); }
     void setEngineIdValue(short v) { set(m_engineId, v); }
@@ -42,7 +40,6 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     // Makes logFormat throw std::runtime_error once, after recording the first line that
     // contains needle: a host callback that throws.
     void throwWhenLogged(const std::string& needle) { set(m_throwWhenLogged, needle); }
-
     // --- what a test reads back ---
     std::optional<std::string> metaData(int id) const;
     RKSO::SnapStatus status() const { return get(m_status); }
@@ -55,10 +52,12 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     std::vector<LogLine> logLines() const { return get(m_log); }
     // Every operation called, in order, by name.
     std::vector<std::string> calls() const { return get(m_calls); }
-    bool called(const std::string& operation) const;
+    bool called(const std::string& op) const {
+        const auto c = calls();
+        return std::find(c.begin(), c.end(), op) != c.end();
+    }
     // True when some log line (text or tag) contains needle.
     bool logContains(const std::string& needle) const;
-
     // --- RKSO::SnapInfo ---
     // clang-format off
     int getSnapName(char* b, short* l) override { return give("getSnapName", m_snapName, b, l); }
@@ -130,7 +129,6 @@ class FakeSnapInfo : public RKSO::SnapInfo {
     int give(const char* operation, const std::string& value, char* buf, short* len);
     int putMetaData(const char* operation, int id, const char* value);
     static void copyOut(const std::string& value, char* buf, int capacity);
-
     mutable std::mutex m_mu;
     int m_controlHostId = 0;
     std::string m_snapName = "snap";

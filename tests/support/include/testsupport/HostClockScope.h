@@ -1,5 +1,4 @@
-// A manual host clock in force for the life of the object: every host sleep (the
-// map's rescan waits, job polls) returns at once and is recorded.
+// A manual host clock while in scope: every host sleep returns at once and is recorded.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +14,6 @@ class HostClockScope {
     ~HostClockScope() { RkHostClock::install(nullptr); }
     HostClockScope(const HostClockScope&) = delete;
     HostClockScope& operator=(const HostClockScope&) = delete;
-
     // Waits in whole seconds, in order.
     std::vector<int64_t> waitSeconds() const {
         std::vector<int64_t> s;

@@ -1,5 +1,4 @@
-// rksnap run as a separate process against an in-process simulator: a temporary
-// configuration and state folder, and one array added with the simulator's credentials.
+// rksnap as a process on a temporary configuration with one array of the simulator.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +32,12 @@ struct RksnapResult {
     std::string err;
     nlohmann::json doc;  // stdout as JSON, when it is
 };
+
+// args after --json.
+inline std::vector<std::string> Json(std::vector<std::string> args) {
+    args.insert(args.begin(), "--json");
+    return args;
+}
 
 // A loopback port nothing listens on: a provider that is down.
 using cimtest::closedPort;
@@ -69,13 +74,14 @@ class RksnapHost {
         for (const auto& dev : d.doc.value("devices", nlohmann::json::array()))
             m_devices.push_back(dev.value("device", std::string()));
     }
-
     RksnapResult run(std::vector<std::string> args) const {
         ChildProcess child = start(std::move(args));
         return finish(child);
     }
-    // Started, not awaited: for tests that stop it on their own.
+    // Started, not awaited: for tests that stop it on their own. "$0", "$1": device(0), (1).
     ChildProcess start(std::vector<std::string> args) const {
+        for (std::string& a : args)
+            if (a == "$0" || a == "$1") a = device(a == "$1");
         args.insert(args.begin(), {"--config", m_config, "--state-dir", stateDir()});
         return ChildProcess(RKSNAP_BINARY, args);
     }
@@ -87,7 +93,6 @@ class RksnapHost {
         r.doc = nlohmann::json::parse(r.out, nullptr, false);
         return r;
     }
-
     std::string arrayId() const { return m_sim.provider().config().arrays.at(0).id; }
     // The nth LUN the fabric shows this host.
     std::string device(size_t n) const { return n < m_devices.size() ? m_devices[n] : "/dev/none"; }

@@ -1,5 +1,4 @@
-// A host whose devices are the LUNs a running simulator's fabric shows its initiator
-// ports, with that host configuration in force for the life of the object.
+// A host configuration whose devices are the LUNs the simulator's fabric shows its ports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,7 +31,6 @@ class SimHost {
     ~SimHost() { RkDeviceTree::reset(); }
     SimHost(const SimHost&) = delete;
     SimHost& operator=(const SimHost&) = delete;
-
     // Device names (descriptor texts on VMware) as the host lists them.
     std::vector<std::string> devices() const {
         std::vector<RkBlockDevice> listed;

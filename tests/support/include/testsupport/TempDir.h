@@ -11,10 +11,8 @@ class TempDir {
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     const std::string& path() const { return m_path; }
-    // path() + "/" + relative.
-    std::string file(const std::string& relative) const;
+    std::string file(const std::string& relative) const { return m_path + "/" + relative; }
     // Writes text to relative (creating parent directories); returns the full path.
     std::string write(const std::string& relative, const std::string& text,
                       unsigned mode = 0644) const;
