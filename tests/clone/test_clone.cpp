@@ -5,15 +5,12 @@
 namespace clonetest {
 namespace {
 
-class Clones : public Suite {
-  protected:
-    explicit Clones(sim::Config config = SuiteConfig()) : Suite(std::move(config)) {}
-    // The one volume the array gained; null unless exactly one.
-    static const sim::Volume* Added(const sim::Array& before, const sim::Array& after) {
-        if (after.volumes.size() != before.volumes.size() + 1) return nullptr;
-        return &after.volumes.back();
-    }
-};
+// The one volume the array gained; null unless exactly one.
+const sim::Volume* Added(const sim::Array& before, const sim::Array& after) {
+    return after.volumes.size() == before.volumes.size() + 1 ? &after.volumes.back() : nullptr;
+}
+
+using Clones = Suite;
 
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
@@ -32,6 +29,7 @@ TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     };
     // clang-format on
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         testsupport::TalonConfig talon(r.talon);
         if (r.refused) sim.failReturnValue(4, 1, {"", "AssignStorageResourceAffinity", ""});
@@ -42,29 +40,29 @@ TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
         Bind(dev, "small_lun", "", 5);
         dev.snap.m_DiskGroupName = r.group;
         dev.snap.m_UseDiskGroupOnly = r.groupOnly;
-        EXPECT_EQ(Perform(dev, "create"), r.pool ? 1 : 0) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_EQ(Calls("AssignStorageResourceAffinity").size(), r.assigns) << r.name;
-        EXPECT_EQ(dev.logged("Unable to derive prefered controller"), r.noSetting) << r.name;
+        EXPECT_EQ(Perform(dev, "create"), r.pool ? 1 : 0);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
+        EXPECT_EQ(Calls("AssignStorageResourceAffinity").size(), r.assigns);
+        EXPECT_EQ(dev.logged("Unable to derive prefered controller"), r.noSetting);
         const sim::Array after = State();
         if (!r.pool) {
-            EXPECT_TRUE(Calls("").empty()) << r.name;
-            EXPECT_EQ(Changes(Json(before), Json(after)), "[]") << r.name;
+            EXPECT_TRUE(Calls("").empty());
+            EXPECT_EQ(Changes(Json(before), Json(after)), "[]");
             continue;
         }
         const sim::Volume* made = Added(before, after);
-        ASSERT_NE(made, nullptr) << r.name;
+        ASSERT_NE(made, nullptr);
         const sim::Volume& source = dev.volume("small_lun");
         const std::string bytes = std::to_string(source.blockSize * source.blocks);
         const auto create = Calls("CreateOrModifyElementFromStoragePool");
-        ASSERT_EQ(create.size(), 1u) << r.name;
-        EXPECT_EQ(ParamText(create[0], "Size"), "uint64:" + bytes) << r.name;
-        EXPECT_EQ(made->pool, after.findPool(r.pool)->ref) << r.name;
+        ASSERT_EQ(create.size(), 1u);
+        EXPECT_EQ(ParamText(create[0], "Size"), "uint64:" + bytes);
+        EXPECT_EQ(made->pool, after.findPool(r.pool)->ref);
         if (r.assigns && !r.refused) {
-            EXPECT_EQ(made->preferredController, source.preferredController) << r.name;
+            EXPECT_EQ(made->preferredController, source.preferredController);
         }
-        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid) << r.name;
-        EXPECT_EQ(Changes(Json(before), Without(after, made->uuid)), "[]") << r.name;
+        EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
+        EXPECT_EQ(Changes(Json(before), Without(after, made->uuid)), "[]");
     }
 }
 
@@ -75,13 +73,12 @@ sim::Config NoElementInJobAnswers() {
     return c;
 }
 
-class UnnamedClones : public Clones {
+class UnnamedClones : public Suite {
   protected:
-    UnnamedClones() : Clones(NoElementInJobAnswers()) {}
+    UnnamedClones() : Suite(NoElementInJobAnswers()) {}
 };
 
-// The clone is the volume of its name, and the attach that follows ties exactly that
-// volume to the source.
+// The clone is the volume of its name, and the attach ties exactly that one to the source.
 TEST_F(UnnamedClones, AVolumeTheAnswerDoesNotNameIsFoundByName) {
     const sim::Array before = State();
     Device dev(sim);
@@ -98,24 +95,19 @@ TEST_F(UnnamedClones, AVolumeTheAnswerDoesNotNameIsFoundByName) {
     EXPECT_NE(dev.snap.m_SyncPath.find("_VolumeCopySynchronized"), std::string::npos);
 }
 
-sim::Config WithPrefix(const std::string& prefix) {
-    sim::Config c = SuiteConfig();
-    c.classPrefix = prefix;
-    return c;
-}
-
 // talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
-// "$x" is the UUID of volume x; method: of the logged call; "#n" picks the nth call
+// "$x" is the UUID of volume x; method: of the logged call, its nth
 // clang-format off
-struct Row { const char* name; const char* talon; const char* config; const char* args; const char* method; const char *param, *sent; };
+struct Row { const char* name; const char* talon; const char* config; const char* args; const char* method; const char *param, *sent; size_t nth = 0; };
 // clang-format on
 
 class Vendors : public Suite {
   protected:
-    explicit Vendors(const std::string& prefix) : Suite(WithPrefix(prefix)) {}
+    explicit Vendors(const std::string& prefix) : Suite(SuiteConfig(prefix)) {}
     // Calls the wrapper of the row's method on a fresh array and reads what it sent.
     void Check(const std::vector<Row>& rows) {
         for (const Row& r : rows) {
+            SCOPED_TRACE(r.name);
             sim.reset();
             testsupport::TalonConfig talon(r.talon);
             Device dev(sim);
@@ -127,13 +119,9 @@ class Vendors : public Suite {
             std::istringstream words(r.args);
             for (std::string w; words >> w;)
                 args.push_back(w[0] == '$' ? dev.volume(w.substr(1)).uuid : w);
-            std::string method = r.method;
-            const size_t hash = method.find('#');
-            const size_t index =
-                hash == std::string::npos ? 0 : std::stoul(method.substr(hash + 1));
-            method = method.substr(0, hash);
+            const std::string method = r.method;
             RkCimConnection& conn = dev.snap.m_CimConnection;
-            ASSERT_EQ(conn.ConnectCimom(), 0) << r.name;
+            ASSERT_EQ(conn.ConnectCimom(), 0);
             std::string out;
             if (method == "ModifySynchronization") {
                 dev.snap.ModifySync(conn, args, false);
@@ -146,8 +134,8 @@ class Vendors : public Suite {
             }
             conn.DisconnectCimom();
             const auto calls = Calls(method);
-            ASSERT_GT(calls.size(), index) << r.name;
-            EXPECT_EQ(ParamText(calls[index], r.param), r.sent) << r.name;
+            ASSERT_GT(calls.size(), r.nth);
+            EXPECT_EQ(ParamText(calls[r.nth], r.param), r.sent);
         }
     }
 };
@@ -181,8 +169,8 @@ TEST_F(Ibm, FlashCopyOptionsFollowTheOperationAndTheSettings) {
 
 TEST_F(ThreePar, DetachResynchronizesFirst) {
     Check({
-        {"resync first", "", "", "2 $exch_log $clone_log", "ModifySynchronization#0", "Operation", "uint16:4"},
-        {"then detach", "", "", "2 $exch_log $clone_log", "ModifySynchronization#1", "Operation", "uint16:2"},
+        {"resync first", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:4", 0},
+        {"then detach", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:2", 1},
     });
 }
 // clang-format on

@@ -6,8 +6,7 @@ namespace {
 
 class Roads : public Suite {};
 
-// Each operation sends its "Operation" on the pair's synchronization and changes
-// nothing else.
+// Each operation sends its "Operation" on the pair's synchronization, nothing else.
 TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
     // clang-format off
     // startsJob: answered 4096 without a job to read
@@ -33,12 +32,9 @@ TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
         const auto calls = Calls("ModifySynchronization");
         ASSERT_EQ(calls.size(), 1u) << r.op;
         EXPECT_EQ(ParamText(calls[0], "Operation"), r.sent) << r.op;
-        // A job not waited for is never read.
-        if (r.startsJob) {
-            EXPECT_EQ(sim.requests().back().method, "ModifySynchronization");
-        }
-        // Besides the pair's own synchronization (gone after a clone's detach), nothing
-        // changed.
+        EXPECT_TRUE(!r.startsJob || sim.requests().back().method == "ModifySynchronization")
+            << r.op << ": a job not waited for is never read";
+        // Besides the pair's own synchronization (gone after a clone's detach), nothing changed.
         const int pair = std::string(r.source) == "exch_log" ? 1 : 0;
         nlohmann::json expected = Json(before), actual = Json(State());
         expected["syncs"].erase(pair);
@@ -69,10 +65,7 @@ TEST_F(Roads, MissingMembersFailWithoutAnyRequest) {
     }
 }
 
-// A delete detaches a snapshot or returns a clone to the pool and changes nothing
-// else. "Deleted" without a call only for a volume the provider says it does not
-// have; a rejected read, a mapped clone, the source itself or a path naming another
-// volume fail without a call.
+// "Deleted" without a call only for a volume the provider says it does not have.
 TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     Device probe(sim);
     const std::string clone = probe.volume("clone_log").uuid;
@@ -108,28 +101,27 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     // clang-format on
     const sim::Array before = State();
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         if (!r.rejected.operation.empty()) sim.failHttp(401, -1, r.rejected);
         Device dev(sim);
         Bind(dev, r.source, "", r.operation);
         dev.snap.m_TargetDev = r.target;
         dev.snap.m_TargetDevPath = r.path;
-        EXPECT_EQ(Perform(dev, r.op), r.expected) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(Perform(dev, r.op), r.expected);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
         const auto calls = Calls("");
-        ASSERT_EQ(calls.size(), r.method ? 1u : 0u) << r.name;
+        ASSERT_EQ(calls.size(), r.method ? 1u : 0u);
         if (r.method) {
-            EXPECT_EQ(calls[0].method, r.method) << r.name;
-            EXPECT_EQ(ParamText(calls[0], r.param).rfind(r.sent, 0), 0u) << r.name;
+            EXPECT_EQ(calls[0].method, r.method);
+            EXPECT_EQ(ParamText(calls[0], r.param).rfind(r.sent, 0), 0u);
         }
-        EXPECT_EQ(Changes(r.method ? Without(before, r.target) : Json(before), Json(State())), "[]")
-            << r.name;
+        EXPECT_EQ(Changes(r.method ? Without(before, r.target) : Json(before), Json(State())),
+                  "[]");
     }
 }
 
-// Half-way failures leave the array as it was (or the change done) and a repeated
-// delete converges; the throw-away calls of "RK_PEGASUS_FAULT_RETRY" are refused and
-// change neither the result nor the array.
+// Half-way failures leave the array whole and a repeated delete converges.
 TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
     // clang-format off
     // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the
@@ -145,8 +137,6 @@ TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
         {"delete", 4, "small_lun", "snap_small", "ModifySynchronization", "ModifySynchronization:2", 21, 0, nullptr, ""},
         {"detach", 4, "small_lun", "snap_small", "ModifySynchronization", nullptr, 0, 0, nullptr, ""},
     };
-    // clang-format on
-    // clang-format off
     // changed: the provider did the work before failing
     struct Fault { const char* name; std::function<void(sim::TestServer&, const Operation&)> arm; bool changed; };
     auto at = [](const Operation& o) { return sim::RequestKey{"InvokeMethod", o.method, ""}; };

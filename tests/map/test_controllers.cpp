@@ -1,16 +1,12 @@
 // Controllers of a host's ports and those carrying a volume: by privileges, and by the fallback.
 #include "testsupport/SimMapping.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
 using namespace testsupport;
 
-const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
-const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
 
-// The default array plus a group standing for the all-zero (default group) id, and
-// two iSCSI hosts whose port names are prefixes of one another, the longer first.
+// Plus a group of the all-zero id, and iSCSI hosts whose port names prefix one another.
 sim::Config LookupConfig(bool omitPrivileges) {
     sim::Config c = SimConfig();
     c.omitPrivileges = omitPrivileges;
@@ -29,9 +25,7 @@ class Controllers : public ::testing::Test {
 
 TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
     // clang-format off
-    struct Row { const char* name; std::string ports; bool groupMapping; std::set<std::string> expected; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { const char* name; std::string ports; bool groupMapping; std::set<std::string> expected; } rows[] = {
         {"fc host", kFc, false, {"fchost1"}},
         {"fc host and its group", kFc, true, {"fchost1", "cluster1"}},
         {"one port of two known", std::string("2100DEADBEEF0000,") + kFc, false, {"fchost1"}},
@@ -41,6 +35,7 @@ TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
         {"unknown port", "2100DEADBEEF0000", true, {}},
         {"no ports", "", true, {}},
     };
+    // clang-format on
     for (int omit = 0; omit < 2; ++omit) {
         for (const Row& r : rows) {
             SCOPED_TRACE(std::string(r.name) + (omit ? " (fallback)" : ""));
@@ -61,9 +56,7 @@ TEST_F(Controllers, PortsFindTheirHostAndOnRequestItsGroup) {
 TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
     // volumes: labels; "uuid:" + label passes the UUID
     // clang-format off
-    struct Row { const char* name; std::vector<std::string> volumes; std::string ports; const char* talon; std::set<std::string> expected; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { const char* name; std::vector<std::string> volumes; std::string ports; const char* talon; std::set<std::string> expected; } rows[] = {
         {"host's volume", {"ora_data1"}, kFc, "", {"fchost1"}},
         {"host's volume by uuid", {"uuid:ora_data1"}, kFc, "", {"fchost1"}},
         {"group's volume", {"exch_db"}, kFc, "", {"cluster1"}},
@@ -73,6 +66,7 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
         {"no ports, unmapped volume", {"exch_log"}, "", "", {}},
         {"two volumes", {"uuid:ora_data1", "uuid:ora_data2"}, kFc, "", {}},
     };
+    // clang-format on
     for (int omit = 0; omit < 2; ++omit) {
         for (const Row& r : rows) {
             SCOPED_TRACE(std::string(r.name) + (omit ? " (fallback)" : ""));
@@ -94,21 +88,19 @@ TEST_F(Controllers, AVolumeIsCarriedOnlyByControllersOfThePorts) {
     }
 }
 
-// 3PAR ("TPD") finds a host's controllers from its ports through the host collection's
-// privileges, matched by name; only those that carry the volume count.
+// "TPD" finds a host's controllers through its collection's privileges, matched by name.
 TEST(ThreeParControllers, PortsFindTheHostsControllersCarryingTheVolume) {
     sim::Config c = LookupConfig(false);
     c.classPrefix = "TPD";
     sim::TestServer sim(c, PlainHttp());
     // clang-format off
-    struct Row { const char* name; const char* volume; std::string ports; std::set<std::string> expected; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { const char* name; const char* volume; std::string ports; std::set<std::string> expected; } rows[] = {
         {"host's volume", "ora_data1", kFc, {"fchost1"}},
         {"another host's volume", "small_lun", kFc, {}},
         {"unknown port", "ora_data1", "2100DEADBEEF0000", {}},
         {"iSCSI host's volume", "small_lun", kIscsi, {"iscsihost1"}},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);

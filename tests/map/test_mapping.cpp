@@ -5,8 +5,6 @@ namespace {
 
 using namespace testsupport;
 
-const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
-const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
 const char* const kNoVolume = "60000000000000000000000000000FFF";
 const char* const kNoArray = "60000000000000000000000000000BAD";
 
@@ -52,9 +50,7 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         SCOPED_TRACE(r.host);
         sim.reset();
         SimSnapshot dev(sim);
-        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = HostPorts(dev.array, r.host);
-        dev.snap.m_DeviceAccess = 2;
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2), r.host);
         const size_t viewsBefore = state().views.size();
         EXPECT_EQ(Run(dev, MapRoad()), r.mapRequests);
         const sim::Array a = state();
@@ -88,8 +84,7 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
     }
 }
 
-// The mapping check and the method wrappers with their arguments as text: what the
-// check answers, and every refusal of a wrapper before its method is sent.
+// What the mapping check answers, and each wrapper's refusals before its method is sent.
 TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
     enum Call { LunMapped, Define, Sync, Expose, Hide };
     // clang-format off

@@ -1,6 +1,5 @@
 // PiT views: lookups both ways, restores, removals, throw-away calls, consistency-group views.
 #include "testsupport/SimMapping.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -11,26 +10,19 @@ class Views : public ::testing::Test {
     sim::TestServer sim{ViewConfig(), PlainHttp()};
     sim::Array state() { return sim.provider().currentState().arrays[0]; }
     // The map road up to the view and its properties, for PiT 2 of ora_data1.
-    void Viewed(SimSnapshot& dev, const std::string& host = "iscsihost1") {
-        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = HostPorts(dev.array, host);
-        dev.snap.m_DeviceAccess = 2;
-        for (size_t i = 0; i < 3; ++i) {
-            const auto& step = MapRoad()[i];
-            ASSERT_EQ(step.run(dev), step.clean) << step.name;
-        }
+    void Viewed(SimSnapshot& dev) {
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2), "iscsihost1");
+        for (size_t i = 0; i < 3; ++i) ASSERT_EQ(MapRoad()[i].run(dev), MapRoad()[i].clean) << i;
     }
 };
 
 TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
-    struct Row {
-        const char* ports;
-        const char* words;
-    };
-    const Row rows[] = {
+    // clang-format off
+    struct Row { const char *ports, *words; } rows[] = {
         {"2100DEADBEEF0000", "please check FC is supported"},
         {"iqn.2000-01.com.example:nohost", "please check iSCSI is supported"},
     };
+    // clang-format on
     for (const Row& r : rows) {
         sim.reset();
         SimSnapshot dev(sim);
@@ -49,9 +41,7 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
     }
 }
 
-// ModifyPiT of PiT 2 of ora_data1: a restore watches its job, two define states stop
-// the call, a known view is re-attached through its link, and a view whose answer was
-// lost is found on its PiT.
+// A restore watches its job; a known view is re-attached, one whose answer was lost found.
 TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
     const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
     // clang-format off
@@ -96,22 +86,19 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
 
 TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
     // clang-format off
-    struct Row { const char* name; bool jobs; int failJobs; bool mapped; unsigned int wrapper; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { const char* name; bool jobs; int failJobs; bool mapped; unsigned int wrapper; } rows[] = {
         {"at once", false, 0, false, 0},
         {"completed job", true, 0, false, 0},
         {"job ends in Exception", true, 1, false, 10},
         {"view still mapped", false, 0, true, 640001},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         Viewed(dev);
-        if (r.mapped) {
-            ASSERT_EQ(dev.snap.MapSnap(), 0);
-        }
+        ASSERT_EQ(r.mapped ? dev.snap.MapSnap() : 0, 0);
         sim.provider().setJobMode("ModifyReplicaSynchronization", r.jobs);
         if (r.failJobs) sim.failNextJobs(r.failJobs, 10);
         std::vector<std::string> args = {dev.array.id,         "19", dev.snap.m_SourceDevPath,
@@ -129,9 +116,7 @@ TEST_F(Views, RemovalAnswersWithJobsAndRefusesAMappedView) {
 TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     TalonConfig talon("RK_PEGASUS_FAULT_RETRY = 1");
     SimSnapshot dev(sim);
-    ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
-    dev.snap.m_DeviceAccess = 2;
+    ForMap(dev, "ora_data1", PiTId(dev.array.id, 2), "fchost1");
     const size_t views = state().views.size();
     for (const auto& step : MapRoad()) EXPECT_EQ(step.run(dev), step.clean) << step.name;
     EXPECT_EQ(state().views.size(), views + 1);
@@ -183,10 +168,8 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
     EXPECT_TRUE(outsider.snap.m_TargetDev.empty());
     // One member of three mapped to this host keeps the group view.
     SimSnapshot dev(sim);
-    ForMap(dev, "file_share", first.snap.m_PiTName);
+    ForMap(dev, "file_share", first.snap.m_PiTName, "fchost1");
     dev.snap.m_UseConsistencyGroup = true;
-    dev.snap.m_InitiatorPorts = HostPorts(dev.array, "fchost1");
-    dev.snap.m_DeviceAccess = 2;
     ASSERT_EQ(dev.snap.GetTargetPiTView(path), 5);
     EXPECT_TRUE(dev.snap.checkCGPiTViewMappings());
     ASSERT_EQ(dev.snap.MapSnap(), 0);
@@ -224,9 +207,7 @@ TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
     }
 }
 
-// The checks before a view is used or removed: a PiT is attached when it has a view,
-// a revert needs no group view where a map needs one, and a provider failure is
-// contained.
+// A revert needs no group view where a map needs one; provider failures are contained.
 TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
     enum Check { Attached, Created, Mappings };
     // clang-format off

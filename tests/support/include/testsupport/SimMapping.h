@@ -17,6 +17,10 @@
 
 namespace testsupport {
 
+// The ports of the default array's "fchost1" and of its "iscsihost1".
+inline const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
+inline const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
+
 // Connects the device's own connection and closes it at the end of the scope.
 class OpenConnection {
   public:
@@ -85,10 +89,7 @@ inline std::string PiTId(const std::string& arrayId, int n) {
     return arrayId + ":" + tail;
 }
 
-// The default array with, unmapped: PiT group "ora_data1_SMIS_PG" with PiT PiTId(a, 1)
-// viewed by "ora_data1_SV_0001" and PiT PiTId(a, 2); consistency group "cg1" of exch_log,
-// file_share and vm_store with CG PiT PiTId(a, 3) viewed by "cg1_view" (members "cg1_m1"
-// to "cg1_m3") and CG PiT PiTId(a, 4).
+// PiTs 1 (viewed) and 2 of ora_data1; CG PiTs 3 (viewed) and 4 of "cg1"; views unmapped.
 inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
     nlohmann::json j = SimConfig(preset).toJson();
     nlohmann::json& a = j["arrays"][0];
@@ -129,10 +130,9 @@ inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
     return c;
 }
 
-// The device as the map road finds it from the stored snapshot: PiT pitId of the volume,
-// its replication service and source path, the snapshot name, operation 7 in progress.
+// The device as the map road finds it for PiT pitId; for host, its ports, read-write.
 inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::string& pitId,
-                   const std::string& snapName = "nightly_snap") {
+                   const std::string& host = "") {
     OpenConnection open(dev);
     cim::CIMObjectPath service;
     dev.snap.ValidateSystemName(open.conn(), dev.array.id, "SNIA_ReplicationService", service);
@@ -140,8 +140,11 @@ inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::
     dev.snap.m_SourceDev = dev.volume(volumeLabel).uuid;
     dev.snap.m_SourceDevPath = open.volumePath(dev.snap.m_SourceDev);
     dev.snap.m_PiTName = pitId;
-    dev.snap.m_SnapName = snapName;
+    dev.snap.m_SnapName = "nightly_snap";
     dev.snap.m_PiTOperation = 7;
+    if (host.empty()) return;
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, host);
+    dev.snap.m_DeviceAccess = 2;
 }
 
 // The last call of method in the simulator's log (an empty record, and a failure, if none).
