@@ -49,9 +49,9 @@ struct Fixture {
         for (size_t i : s.active) active.push_back(pits.at(i));
         sim.log().clear();
     }
-    std::set<std::string> Named(const std::vector<size_t>& indexes) const {
-        std::set<std::string> ids;
-        for (size_t i : indexes) ids.insert(pits.at(i));
+    std::vector<std::string> Ids(const std::vector<size_t>& indexes) const {
+        std::vector<std::string> ids;
+        for (size_t i : indexes) ids.push_back(pits.at(i));
         return ids;
     }
 };
@@ -74,10 +74,9 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
 // The state before, less the PiTs named by indexes, is the state now.
 void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
                     const std::vector<size_t>& indexes, const std::string& row) {
-    EXPECT_EQ(nlohmann::json::diff(Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
-                                   f.sim.state()),
-              nlohmann::json::array())
-        << row;
+    const std::vector<std::string> ids = f.Ids(indexes);
+    const auto expected = Without(before, cg ? "cgPits" : "pits", "id", {ids.begin(), ids.end()});
+    EXPECT_EQ(nlohmann::json::diff(expected, f.sim.state()), nlohmann::json::array()) << row;
 }
 
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
@@ -133,8 +132,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
             EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result);
             EXPECT_EQ(dev.snap.m_SnapStatus, r.status);
             EXPECT_EQ(dev.info.errorCode(), r.hostError);
-            std::vector<std::string> want;
-            for (size_t i : r.deleted) want.push_back(f.pits.at(i));
+            const std::vector<std::string> want = f.Ids(r.deleted);
             EXPECT_EQ(Deleted(f.sim, f.pits), want);
             if (r.swept.empty()) {
                 EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size());
@@ -150,9 +148,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         next.target = kSweep;
         f.Prepare(dev, next, active);
         EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
-        std::vector<std::string> want;
-        for (size_t i : r.swept) want.push_back(f.pits.at(i));
-        EXPECT_EQ(Deleted(f.sim, f.pits), want) << ", then a sweep";
+        EXPECT_EQ(Deleted(f.sim, f.pits), f.Ids(r.swept)) << ", then a sweep";
         std::vector<size_t> all = r.deleted;
         all.insert(all.end(), r.swept.begin(), r.swept.end());
         ExpectOnlyGone(f, before, r.scene.cg, all, std::string(r.name) + ", then a sweep");

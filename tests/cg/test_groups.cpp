@@ -94,7 +94,7 @@ const Op kAdd = [](LSISnapshot& s) { return s.AddMembersToCG(); };
 const Op kRemove = [](LSISnapshot& s) { return s.RemoveMembersFromCG(); };
 const Op kDelete = [](LSISnapshot& s) { return s.DeleteConsistencyGroup(1); };
 
-TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
+TEST(GroupMethods, ChangeOnlyWhatWasAskedReportFailedJobsAndRefuseWithoutInputs) {
     sim::TestServer sim(GroupsConfig(), PlainHttp());
     // Changes edit the state before the call into the state expected after it.
     using Change = std::function<void(json & before, const SimSnapshot&)>;
@@ -160,13 +160,9 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
         }
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
     }
-}
-
-TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
-    sim::TestServer sim(GroupsConfig(), PlainHttp());
+    // Each method refused without its parameters, a provider or a login: nothing sent.
     // clang-format off
-    struct Row { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; };
-    const Row rows[] = {
+    struct Refusal { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; } refusals[] = {
         {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},
@@ -174,7 +170,7 @@ TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
         {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, -1, -1, -1, -1, 60555},
         // clang-format on
     };
-    for (const Row& r : rows) {
+    for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.name);
         const std::pair<Op, int> ops[] = {
             {kCreate, r.create}, {kAdd, r.add}, {kRemove, r.remove}, {kDelete, r.del}};
