@@ -24,9 +24,10 @@ inline sim::Volume AddCopy(sim::Array& a, const std::string& label, const std::s
     return v;
 }
 
-inline sim::Config SuiteConfig(const std::string& classPrefix = "NETAPP") {
+inline sim::Config SuiteConfig(const std::string& classPrefix = "NETAPP", int64_t jobMs = 0) {
     sim::Config c = testsupport::SimConfig();
     c.classPrefix = classPrefix;
+    c.jobs.durationMs = jobMs;
     sim::Array& a = c.arrays.at(0);
     AddCopy(a, "snap_small", "small_lun", sim::VolumeKind::Snapshot);
     AddCopy(a, "clone_log", "exch_log", sim::VolumeKind::Clone);

@@ -19,8 +19,9 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-std::string ToDcim(const std::string& lsi) {
-    return Replaced(Replaced(lsi, "LSISSI_", "DCIM_"), "root/LsiArray13",
+// The LSISSI path under prefix in the DCIM namespace.
+std::string ToDcim(const std::string& lsi, const std::string& prefix = "DCIM") {
+    return Replaced(Replaced(lsi, "LSISSI_", prefix + "_"), "root/LsiArray13",
                     "root/DCIM/MDStorageArray13");
 }
 
@@ -30,15 +31,13 @@ TEST(ClassPrefix, StoredPathsFollowTheConfiguredPrefixAndNamespace) {
     // arrayConfig: SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX, "-" for none; talon: LSI_OEM_CLASSNAME_PREFIX line
     struct Row { const char* name; std::string arrayConfig; std::string talon; std::array<std::string, 4> in; std::string result; std::array<std::string, 4> out; };
     const std::string longer = "XLSISSI";
-    const std::string longerVolume = Replaced(Replaced(kLsiVolume, "LSISSI_", longer + "_"),
-                                              "root/LsiArray13", "root/DCIM/MDStorageArray13");
     const std::string bad = "6000A0B800029E9E6";
     const Row rows[] = {
         {"nothing configured: the first path's prefix, nothing changes", "-", "", {"", kLsiVolume, "", kDcimVolume}, "LSISSI", {"", kLsiVolume, "", kDcimVolume}},
         {"array setting rewrites every path and namespace", "DCIM", "", {kLsiService, kLsiVolume, "", kLsiVolume}, "DCIM", {ToDcim(kLsiService), ToDcim(kLsiVolume), "", ToDcim(kLsiVolume)}},
         {"a path already in the prefix stops it before any write-back", "DCIM", "", {kLsiService, kDcimVolume, "", kLsiVolume}, "DCIM", {kLsiService, kDcimVolume, "", kLsiVolume}},
         {"the host setting wins over the array setting", "NETAPP", "LSI_OEM_CLASSNAME_PREFIX=DCIM", {"", kLsiVolume, "", ""}, "DCIM", {"", ToDcim(kLsiVolume), "", ""}},
-        {"a prefix containing the old one is inserted once per occurrence", longer, "", {"", kLsiVolume, "", ""}, longer, {"", longerVolume, "", ""}},
+        {"a prefix containing the old one is inserted once per occurrence", longer, "", {"", kLsiVolume, "", ""}, longer, {"", ToDcim(kLsiVolume, longer), "", ""}},
         {"an unparsable path fails and leaves every argument alone", "DCIM", "", {kLsiService, bad, "", ""}, "", {kLsiService, bad, "", ""}},
         {"nothing to work on", "DCIM", "", {"", "", "", ""}, "", {"", "", "", ""}},
         // clang-format on
