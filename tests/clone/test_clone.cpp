@@ -66,32 +66,26 @@ TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     }
 }
 
-sim::Config NoElementInJobAnswers() {
-    sim::Config c = SuiteConfig();
-    c.jobs.methods["CreateOrModifyElementFromStoragePool"] = true;
-    c.jobs.omitTheElement = true;
-    return c;
-}
-
-class UnnamedClones : public Suite {
-  protected:
-    UnnamedClones() : Suite(NoElementInJobAnswers()) {}
-};
-
-// The clone is the volume of its name, and the attach ties exactly that one to the source.
-TEST_F(UnnamedClones, AVolumeTheAnswerDoesNotNameIsFoundByName) {
-    const sim::Array before = State();
-    Device dev(sim);
+// A clone whose job answer does not name it is the volume of its name, and the attach ties
+// exactly that one to the source.
+TEST_F(Clones, AVolumeTheJobAnswerDoesNotNameIsFoundByName) {
+    sim::Config config = SuiteConfig();
+    config.jobs.methods["CreateOrModifyElementFromStoragePool"] = true;
+    config.jobs.omitTheElement = true;
+    sim::TestServer unnamed(config, testsupport::PlainHttp(clock.clock()));
+    const sim::Array before = unnamed.provider().currentState().arrays[0];
+    Device dev(unnamed);
     Bind(dev, "small_lun", "", 5);
     ASSERT_EQ(Perform(dev, "create"), 1);
-    const sim::Array after = State();
+    const sim::Array after = unnamed.provider().currentState().arrays[0];
     const sim::Volume* made = Added(before, after);
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
     EXPECT_TRUE(dev.logged("looking it up by name"));
     EXPECT_EQ(Perform(dev, "attach"), 1);
-    EXPECT_EQ(ParamText(Calls("AttachOrModifyReplica").at(0), "CopyType"), "uint16:4");
-    EXPECT_EQ(State().syncs.back().target, made->uuid);
+    EXPECT_EQ(ParamText(testsupport::Calls(unnamed, "AttachOrModifyReplica").at(0), "CopyType"),
+              "uint16:4");
+    EXPECT_EQ(unnamed.provider().currentState().arrays[0].syncs.back().target, made->uuid);
     EXPECT_NE(dev.snap.m_SyncPath.find("_VolumeCopySynchronized"), std::string::npos);
 }
 

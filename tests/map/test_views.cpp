@@ -24,20 +24,22 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
     };
     // clang-format on
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.ports);
         sim.reset();
         SimSnapshot dev(sim);
         Viewed(dev);
         dev.snap.m_InitiatorPorts = r.ports;
         const size_t hosts = state().hosts.size();
-        EXPECT_EQ(dev.snap.MapSnap(), 1) << r.ports;
-        EXPECT_EQ(dev.snap.GetErrorCode(), 4098) << r.ports;
-        EXPECT_NE(dev.snap.GetErrorMsg().find(r.words), std::string::npos) << r.ports;
-        EXPECT_NE(dev.snap.GetErrorMsg().find(r.ports), std::string::npos) << r.ports;
+        EXPECT_EQ(dev.snap.MapSnap(), 1);
+        EXPECT_EQ(dev.snap.GetErrorCode(), 4098);
+        const std::string message = "port[s] " + std::string(r.ports) + " supplied, " + r.words;
+        EXPECT_NE(dev.snap.GetErrorMsg().find(message), std::string::npos)
+            << dev.snap.GetErrorMsg();
         const sim::RequestRecord expose = LastCall(sim, "ExposePaths");
-        EXPECT_TRUE(Param(expose, "ProtocolControllers").null) << r.ports;
+        EXPECT_TRUE(Param(expose, "ProtocolControllers").null);
         EXPECT_EQ(Param(expose, "InitiatorPortIDs").elements, std::vector<std::string>{r.ports});
-        EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr) << r.ports;
-        EXPECT_EQ(state().hosts.size(), hosts) << r.ports << ": no host is made";
+        EXPECT_EQ(state().findMapping(dev.snap.m_TargetDev), nullptr);
+        EXPECT_EQ(state().hosts.size(), hosts) << "no host is made";
     }
 }
 
