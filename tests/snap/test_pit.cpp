@@ -87,7 +87,9 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     auto fails = [](const char* op, const char* cls) { return [=](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls}); }; };
     auto jobs = [](bool vanish) { return [vanish](sim::Config& c) { c.jobs.methods["CreatePiTGroup"] = true; c.jobs.vanish = vanish; }; };
     // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success
-    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; };
+    // repositoryHost: the host's repository percentage; bytes: the new group's repository
+    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; const char* repositoryHost = nullptr; uint64_t bytes = 0; };
+    auto repository = [](const char* percent) { return [percent](sim::TestServer&, SimSnapshot& d) { d.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", percent); }; };
     const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
@@ -113,6 +115,12 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr, 4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
         // A group of the same label on another array of the provider is not this one.
         {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { AddSecondArray(c); AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: the array's repository 0% becomes 40%", kGroup, "small_lun", nullptr, repository("0"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, 429496729},
+        {"group: the array's 150% becomes 40%", kGroup, "small_lun", nullptr, repository("150"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, 429496729},
+        {"group: the array's 25%", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, kGiB / 4},
+        {"group: the host's 60% wins over the array's", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, "60", kGiB * 60 / 100},
+        {"group: the host's 101% becomes 40%", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, "101", 429496729},
+        {"group: below the array's minimum", kGroup, "small_lun", nullptr, repository("1"), 5, kAny, 5, kMethod, "", "Invalid Parameter for SMIS method", nullptr},
         {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
         {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
@@ -128,6 +136,9 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
+        const std::string host = r.repositoryHost ? r.repositoryHost : "";
+        TalonConfig talon("",
+                          host.empty() ? "" : "[~Talon]\nnNetApp-E-Series-PiTGroupRepSize=" + host);
         sim::Config config = SimConfig();
         AddVolumes(config, {name22, name23});
         if (r.config) r.config(config);
@@ -155,40 +166,10 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         const sim::Array a = sim.provider().currentState().arrays[0];
         EXPECT_TRUE(!r.pool ||
                     dev.snap.m_TargetDGPath.find(a.findPool(r.pool)->ref) != std::string::npos);
-        EXPECT_TRUE(r.stage != kGroup ||
-                    (GroupLabelled(a, r.volume + "_SMIS_PG") != nullptr) == (r.result == 0));
+        const sim::PiTGroup* group = GroupLabelled(a, r.volume + "_SMIS_PG");
+        EXPECT_TRUE(r.stage != kGroup || (group != nullptr) == (r.result == 0));
+        EXPECT_TRUE(!r.bytes || (group && group->repositoryBytes == r.bytes));
         EXPECT_TRUE(r.stage != kPiT || dev.snap.m_PiTName + dev.snap.m_PiTPath == "");
-    }
-}
-
-TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
-    // nullptr: not configured; hostSetting is a "~Talon" line; bytes 0: refused by the array
-    // clang-format off
-    struct Row { const char* name; const char* arrayConfig; const char* hostSetting; uint64_t bytes; } rows[] = {
-        // clang-format on
-        {"default", nullptr, nullptr, 429496729},
-        {"array 0 becomes 40", "0", nullptr, 429496729},
-        {"array 150 becomes 40", "150", nullptr, 429496729},
-        {"array 25", "25", nullptr, kGiB / 4},
-        {"host wins over the array", "25", "nNetApp-E-Series-PiTGroupRepSize=60", kGiB * 60 / 100},
-        {"host 101 becomes 40", "25", "nNetApp-E-Series-PiTGroupRepSize=101", 429496729},
-        {"below the array's minimum", "1", nullptr, 0},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        TalonConfig config("",
-                           r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
-        sim::TestServer sim(SimConfig(), PlainHttp());
-        SimSnapshot dev(sim);
-        if (r.arrayConfig)
-            dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
-        Prepared(dev, "small_lun");
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5);
-        const sim::Array a = sim.provider().currentState().arrays[0];
-        const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
-        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes);
-        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5);
-        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method");
     }
 }
 
