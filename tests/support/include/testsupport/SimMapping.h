@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -91,42 +90,32 @@ inline std::string PiTId(const std::string& arrayId, int n) {
 
 // PiTs 1 (viewed) and 2 of ora_data1; CG PiTs 3 (viewed) and 4 of "cg1"; views unmapped.
 inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
-    nlohmann::json j = SimConfig(preset).toJson();
+    // file_share is a group member here; its own mapping would only get in the way.
+    const sim::Config base = SimConfig(preset);
+    const std::string fileShare = base.arrays[0].findVolumeByLabel("file_share")->uuid;
+    nlohmann::json j = Without(base.toJson(), "mappings", "volume", {fileShare});
     nlohmann::json& a = j["arrays"][0];
     const std::string id = a["id"].get<std::string>();
     for (const char* label : {"ora_data1_SV_0001", "cg1_m1", "cg1_m2", "cg1_m3"})
         a["volumes"].push_back({{"label", label}, {"kind", "view"}, {"sizeBytes", 1073741824}});
     const std::string pg = sim::makeRef("pitgroup:ora_data1"), cg = sim::makeRef("cg:cg1"),
                       cv = sim::makeRef("cgview:cg1_view");
-    a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"},
-                       {"ref", pg},
-                       {"baseVolume", "ora_data1"},
-                       {"nextSequence", 3}}};
-    a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}},
-                 {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
-    a["consistencyGroups"] = {
-        {{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
     const nlohmann::json members = {
         {{"volume", "exch_log"}}, {{"volume", "file_share"}}, {{"volume", "vm_store"}}};
+    // clang-format off
+    a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"}, {"ref", pg}, {"baseVolume", "ora_data1"}, {"nextSequence", 3}}};
+    a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}}, {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
+    a["consistencyGroups"] = {{{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
     a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}, {"members", members}},
                    {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}, {"members", members}}};
-    a["cgPitViews"] = {{{"label", "cg1_view"},
-                        {"ref", cv},
-                        {"cgPit", PiTId(id, 3)},
-                        {"memberViews", {"cg1_m1", "cg1_m2", "cg1_m3"}}}};
+    a["cgPitViews"] = {{{"label", "cg1_view"}, {"ref", cv}, {"cgPit", PiTId(id, 3)}, {"memberViews", {"cg1_m1", "cg1_m2", "cg1_m3"}}}};
     a["views"] = {{{"volume", "ora_data1_SV_0001"}, {"base", "ora_data1"}, {"pit", PiTId(id, 1)}},
                   {{"volume", "cg1_m1"}, {"base", "exch_log"}, {"cgView", cv}},
                   {{"volume", "cg1_m2"}, {"base", "file_share"}, {"cgView", cv}},
                   {{"volume", "cg1_m3"}, {"base", "vm_store"}, {"cgView", cv}}};
+    // clang-format on
     sim::Config c = sim::Config::fromJson(j);
     c.jobs.durationMs = 0;  // a watched job is final at its first poll: nothing sleeps
-    // file_share is a group member here; its own mapping would only get in the way.
-    auto& maps = c.arrays[0].mappings;
-    const std::string fileShare = c.arrays[0].findVolumeByLabel("file_share")->uuid;
-    maps.erase(std::remove_if(maps.begin(), maps.end(),
-                              [&](const sim::Mapping& m) { return m.volume == fileShare; }),
-               maps.end());
-    c.arrays[0].reindex();
     return c;
 }
 
