@@ -81,7 +81,6 @@ void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
 
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
-    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
     // clang-format off
     // deleted: in order, one call each; swept: by a sweep that follows; none when empty
     struct Row { const char* name; Scene scene; int result; RKSO::SnapStatus status; std::vector<size_t> deleted; const char* trace; Arrange arrange = nullptr; int hostError = 0; std::vector<size_t> swept = {}; };
@@ -106,9 +105,9 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         {"CG: equal times keep their listed order", {true, {3000, 1000, 1000}, {}, {}, kSweep}, 20, kDeleted, {1, 2, 0}, "Deleted [3]"},
         {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
         // A failure mid-run keeps what was deleted and leaves the rest for the next sweep.
-        {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, call, 1); }, 0, {1, 2}},
+        {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}, 1); }, 0, {1, 2}},
         {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
-        {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
+        {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}, 1); }, 0, {1, 2}},
         // A read that fails after a deletion: what was deleted counts.
         {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
         {"no service", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_ServicePath.clear(); }},

@@ -75,28 +75,24 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     const std::string clonePath = PathOf(probe, clone);
     std::string gonePath = clonePath;  // names no volume
     gonePath.replace(gonePath.find(clone), gone.size(), gone);
-    const sim::RequestKey volumes{"EnumerateInstances", "", "CIM_StorageVolume"};
-    const sim::RequestKey reads{"GetInstance", "", ""};
-    const sim::RequestKey mappings{"AssociatorNames", "", ""};
-    const sim::RequestKey none;
     // clang-format off
     // rejected: answered 401 when not empty; method, param, sent: the one call made, or none
-    struct Row { const char *name, *op; int operation; const char* source; std::string target, path; const sim::RequestKey& rejected; int expected, hostError; const char *method, *param, *sent; };
+    struct Row { const char *name, *op; int operation; const char* source; std::string target, path; sim::RequestKey rejected; int expected, hostError; const char *method, *param, *sent; };
     const Row rows[] = {
-        {"snapshot", "delete", 4, "small_lun", snap, "", none, 20, 0, "ModifySynchronization", "Operation", "uint16:2"},
-        {"clone", "delete", 5, "exch_log", clone, "", none, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
-        {"clone by path", "delete", 5, "exch_log", clone, clonePath, none, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
-        {"clone by a stale path", "delete", 5, "exch_log", clone, gonePath, none, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
-        {"clone gone", "delete", 5, "exch_log", gone, "", none, 20, 0, nullptr, "", ""},
-        {"clone gone by path", "delete", 5, "exch_log", gone, gonePath, none, 20, 0, nullptr, "", ""},
-        {"snapshot gone", "delete", 4, "exch_log", gone, "", none, 20, 0, nullptr, "", ""},
-        {"detach of a gone snapshot", "detach", 4, "exch_log", gone, "", none, 0, 60542, nullptr, "", ""},
-        {"volumes unreadable", "delete", 5, "exch_log", clone, "", volumes, 21, 60555, nullptr, "", ""},
-        {"path unreadable", "delete", 5, "exch_log", clone, clonePath, reads, 21, 60555, nullptr, "", ""},
-        {"mappings unreadable", "delete", 5, "exch_log", clone, "", mappings, 21, 60555, nullptr, "", ""},
-        {"mapped clone", "delete", 5, "exch_log", probe.volume("clone_mapped").uuid, "", none, 21, 60551, nullptr, "", ""},
-        {"target is the source", "delete", 5, "exch_log", source, "", none, 21, 0, nullptr, "", ""},
-        {"path names another volume", "delete", 5, "exch_log", clone, PathOf(probe, source), none, 21, 0, nullptr, "", ""},
+        {"snapshot", "delete", 4, "small_lun", snap, "", {}, 20, 0, "ModifySynchronization", "Operation", "uint16:2"},
+        {"clone", "delete", 5, "exch_log", clone, "", {}, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
+        {"clone by path", "delete", 5, "exch_log", clone, clonePath, {}, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
+        {"clone by a stale path", "delete", 5, "exch_log", clone, gonePath, {}, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
+        {"clone gone", "delete", 5, "exch_log", gone, "", {}, 20, 0, nullptr, "", ""},
+        {"clone gone by path", "delete", 5, "exch_log", gone, gonePath, {}, 20, 0, nullptr, "", ""},
+        {"snapshot gone", "delete", 4, "exch_log", gone, "", {}, 20, 0, nullptr, "", ""},
+        {"detach of a gone snapshot", "detach", 4, "exch_log", gone, "", {}, 0, 60542, nullptr, "", ""},
+        {"volumes unreadable", "delete", 5, "exch_log", clone, "", {"EnumerateInstances", "", "CIM_StorageVolume"}, 21, 60555, nullptr, "", ""},
+        {"path unreadable", "delete", 5, "exch_log", clone, clonePath, {"GetInstance", "", ""}, 21, 60555, nullptr, "", ""},
+        {"mappings unreadable", "delete", 5, "exch_log", clone, "", {"AssociatorNames", "", ""}, 21, 60555, nullptr, "", ""},
+        {"mapped clone", "delete", 5, "exch_log", probe.volume("clone_mapped").uuid, "", {}, 21, 60551, nullptr, "", ""},
+        {"target is the source", "delete", 5, "exch_log", source, "", {}, 21, 0, nullptr, "", ""},
+        {"path names another volume", "delete", 5, "exch_log", clone, PathOf(probe, source), {}, 21, 0, nullptr, "", ""},
     };
     // clang-format on
     const sim::Array before = State();

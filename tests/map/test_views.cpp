@@ -45,7 +45,6 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
 
 // A restore watches its job; a known view is re-attached, one whose answer was lost found.
 TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
-    const sim::RequestKey define{"InvokeMethod", "ModifySettingsDefineState", ""};
     // clang-format off
     // newViews: -1: the known view stays the target
     struct Row { const char* name; unsigned short operation; std::function<void(sim::TestServer&, SimSnapshot&)> arrange; int expected; size_t calls; int newViews; } rows[] = {
@@ -53,8 +52,8 @@ TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
         {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
         {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) { s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
         {"a known view", 5, [](sim::TestServer&, SimSnapshot& d) { d.snap.m_TargetDev = d.volume("ora_data1_SV_0001").uuid; }, 5, 1, -1},
-        {"answer cut after the view was made", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, define); }, 5, 1, 1},
-        {"answered without doing anything", 5, [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, define); }, 6, 1, 0},
+        {"answer cut after the view was made", 5, [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Truncated, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}); }, 5, 1, 1},
+        {"answered without doing anything", 5, [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::ReturnValue, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}); }, 6, 1, 0},
         // clang-format on
     };
     for (const Row& r : rows) {
