@@ -89,23 +89,37 @@ TEST_F(Clones, AVolumeTheJobAnswerDoesNotNameIsFoundByName) {
     EXPECT_NE(dev.snap.m_SyncPath.find("_VolumeCopySynchronized"), std::string::npos);
 }
 
-// talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
-// "$x" is the UUID of volume x; method: of the logged call, its nth
-// clang-format off
-struct Row { const char* name; const char* talon; const char* config; const char* args; const char* method; const char *param, *sent; size_t nth = 0; };
-// clang-format on
-
-class Vendors : public Suite {
-  protected:
-    explicit Vendors(const std::string& prefix) : Suite(SuiteConfig(prefix)) {}
-    // Calls the wrapper of the row's method on a fresh array and reads what it sent.
-    void Check(const std::vector<Row>& rows) {
+// The parameters the IBM SVC ("IBMTSSVC") and 3PAR ("TPD") providers are sent.
+TEST_F(Clones, VendorParametersFollowTheOperationAndTheSettings) {
+    const char* pool = "nIBMSVCDisablePoolCheck = 1\nIBMSVC_VDISK_TYPE = 6\n";
+    // clang-format off
+    // talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
+    // "$x" is the UUID of volume x; method: of the logged call, its nth
+    struct Row { const char *prefix, *name, *talon, *config, *args, *method, *param, *sent; size_t nth = 0; } rows[] = {
+        {"IBMTSSVC", "stop forced", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
+        {"IBMTSSVC", "idle mapping stops unforced", "", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:FALSE"},
+        {"IBMTSSVC", "no force for a resync", "", "", "4 $exch_log $clone_log", "ModifySynchronization", "Force", "absent"},
+        {"IBMTSSVC", "restore asked", "", "", "5 $exch_log $clone_log Restore", "ModifySynchronization", "Restore", "boolean:TRUE"},
+        {"IBMTSSVC", "clone copy rate", "", "", "5 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:50"},
+        {"IBMTSSVC", "invalid clean rate", "", "SMCONFIG_NAME_IBMSVC_CLEAN_RATE=150", "5 $exch_log $spare_log", "AttachReplica", "CleanRate", "uint16:50"},
+        {"IBMTSSVC", "snapshot copies nothing", "", "", "4 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:0"},
+        {"IBMTSSVC", "reverse sent as type 5", "", "", "6 $exch_log $spare_log", "AttachReplica", "CopyType", "uint16:5"},
+        {"IBMTSSVC", "odd grain size", "IBMSVC_MAP_GRAIN_SIZE = 100", "", "5 $exch_log $spare_log", "AttachReplica", "GrainSize", "uint16:256"},
+        {"IBMTSSVC", "space-efficient volume", pool, "", "clone_new DG1 5 $exch_log", "CreateOrModifyElementFromStoragePool", "isSpaceEfficient", "boolean:TRUE"},
+        {"IBMTSSVC", "a pool that is not online", "", "", "clone_new DG1 5 $exch_log", "CreateOrModifyElementFromStoragePool", nullptr, "is not online"},
+        {"TPD", "detach resynchronizes first", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:4", 0},
+        {"TPD", "then detaches", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:2", 1},
+    };
+    // clang-format on
+    for (const std::string prefix : {"IBMTSSVC", "TPD"}) {
+        sim::TestServer server(SuiteConfig(prefix), testsupport::PlainHttp(clock.clock()));
         for (const Row& r : rows) {
+            if (r.prefix != prefix) continue;
             SCOPED_TRACE(r.name);
-            sim.reset();
+            server.reset();
             testsupport::TalonConfig talon(r.talon);
-            Device dev(sim);
-            const std::string config = r.config;
+            Device dev(server);
+            const std::string config = r.config, method = r.method;
             if (!config.empty())
                 dev.info.setConfig(config.substr(0, config.find('=')),
                                    config.substr(config.find('=') + 1));
@@ -113,71 +127,30 @@ class Vendors : public Suite {
             std::istringstream words(r.args);
             for (std::string w; words >> w;)
                 args.push_back(w[0] == '$' ? dev.volume(w.substr(1)).uuid : w);
-            const std::string method = r.method;
             RkCimConnection& conn = dev.snap.m_CimConnection;
             ASSERT_EQ(conn.ConnectCimom(), 0);
             std::string out;
-            if (method == "ModifySynchronization") {
+            std::vector<std::string> volArgs;
+            unsigned int result = 0;
+            if (method == "ModifySynchronization")
                 dev.snap.ModifySync(conn, args, false);
-            } else if (method == "CreateOrModifyElementFromStoragePool") {
-                std::vector<std::string> volArgs;
-                if (dev.snap.CreateStorageVolParams(conn, args, args.back(), volArgs) == 0)
-                    dev.snap.CreateStorageVolume(conn, volArgs, out);
-            } else {
+            else if (method != "CreateOrModifyElementFromStoragePool")
                 dev.snap.AttachModRep(conn, args, out);
-            }
+            else if ((result = dev.snap.CreateStorageVolParams(conn, args, args.back(), volArgs)) ==
+                     0)
+                dev.snap.CreateStorageVolume(conn, volArgs, out);
             conn.DisconnectCimom();
-            const auto calls = Calls(method);
+            const auto calls = testsupport::Calls(server, method);
+            if (!r.param) {  // refused before the call
+                EXPECT_EQ(result, 650015u);
+                EXPECT_TRUE(calls.empty());
+                EXPECT_TRUE(dev.logged(r.sent));
+                continue;
+            }
             ASSERT_GT(calls.size(), r.nth);
             EXPECT_EQ(ParamText(calls[r.nth], r.param), r.sent);
         }
     }
-};
-
-class Ibm : public Vendors {
-  protected:
-    Ibm() : Vendors("IBMTSSVC") {}
-};
-
-class ThreePar : public Vendors {
-  protected:
-    ThreePar() : Vendors("TPD") {}
-};
-
-// clang-format off
-TEST_F(Ibm, FlashCopyOptionsFollowTheOperationAndTheSettings) {
-    const char* pool = "nIBMSVCDisablePoolCheck = 1\nIBMSVC_VDISK_TYPE = 6\n";
-    Check({
-        {"stop forced", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
-        {"idle mapping stops unforced", "", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:FALSE"},
-        {"no force for a resync", "", "", "4 $exch_log $clone_log", "ModifySynchronization", "Force", "absent"},
-        {"restore asked", "", "", "5 $exch_log $clone_log Restore", "ModifySynchronization", "Restore", "boolean:TRUE"},
-        {"clone copy rate", "", "", "5 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:50"},
-        {"invalid clean rate", "", "SMCONFIG_NAME_IBMSVC_CLEAN_RATE=150", "5 $exch_log $spare_log", "AttachReplica", "CleanRate", "uint16:50"},
-        {"snapshot copies nothing", "", "", "4 $exch_log $spare_log", "AttachReplica", "BackgroundCopyRate", "uint16:0"},
-        {"reverse sent as type 5", "", "", "6 $exch_log $spare_log", "AttachReplica", "CopyType", "uint16:5"},
-        {"odd grain size", "IBMSVC_MAP_GRAIN_SIZE = 100", "", "5 $exch_log $spare_log", "AttachReplica", "GrainSize", "uint16:256"},
-        {"space-efficient volume", pool, "", "clone_new DG1 5 $exch_log", "CreateOrModifyElementFromStoragePool", "isSpaceEfficient", "boolean:TRUE"},
-    });
-}
-
-TEST_F(ThreePar, DetachResynchronizesFirst) {
-    Check({
-        {"resync first", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:4", 0},
-        {"then detach", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Operation", "uint16:2", 1},
-    });
-}
-// clang-format on
-
-TEST_F(Ibm, APoolThatIsNotOnlineIsRefused) {
-    Device dev(sim);
-    std::vector<std::string> args = {dev.array.id, "clone_new", "DG1", "5"};
-    std::vector<std::string> volArgs;
-    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    EXPECT_EQ(dev.snap.CreateStorageVolParams(dev.snap.m_CimConnection, args,
-                                              dev.volume("exch_log").uuid, volArgs),
-              650015u);
-    EXPECT_TRUE(dev.logged("is not online"));
 }
 
 }  // namespace
