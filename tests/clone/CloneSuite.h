@@ -11,11 +11,10 @@ using Device = testsupport::BasicSimSnapshot<testsupport::ClockedLSISnapshot>;
 inline sim::Volume AddCopy(sim::Array& a, const std::string& label, const std::string& source,
                            sim::VolumeKind kind) {
     sim::Volume v = *a.findVolumeByLabel(source);
-    sim::Sync s;
-    s.type =
-        kind == sim::VolumeKind::Snapshot ? sim::SyncType::Snapshot : sim::SyncType::VolumeCopy;
-    s.source = v.uuid;
-    v.uuid = s.target = sim::makeVolumeUuid(a.id + ":" + label);
+    const bool snap = kind == sim::VolumeKind::Snapshot;
+    const sim::Sync s{snap ? sim::SyncType::Snapshot : sim::SyncType::VolumeCopy, v.uuid,
+                      sim::makeVolumeUuid(a.id + ":" + label)};
+    v.uuid = s.target;
     v.label = label;
     v.kind = kind;
     a.volumes.push_back(v);

@@ -128,12 +128,12 @@ TEST_F(Views, ThrowAwayCallsOfAFlakyProviderChangeNothing) {
     for (const sim::RequestRecord& r : sim.requests())
         if (r.operation == "InvokeMethod" && r.returnValue)
             answers[r.method].push_back(*r.returnValue);
+    // The repeat of HidePaths finds nothing mapped and is not sent.
     const std::map<std::string, std::vector<uint32_t>> expected = {
         {"ModifySettingsDefineState", {5, 0}},
         {"ExposePaths", {5, 0}},
-        {"HidePaths", {0}},  // the repeat finds nothing mapped and is not sent
-        {"ModifyReplicaSynchronization", {5, 0}},
-    };
+        {"HidePaths", {0}},
+        {"ModifyReplicaSynchronization", {5, 0}}};
     EXPECT_EQ(answers, expected);
 }
 

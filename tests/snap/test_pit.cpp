@@ -8,12 +8,6 @@ using namespace testsupport;
 
 const uint64_t kGiB = 1073741824;
 
-const sim::PiTGroup* GroupLabelled(const sim::Array& a, const std::string& label) {
-    for (const sim::PiTGroup& g : a.pitGroups)
-        if (g.label == label) return &g;
-    return nullptr;
-}
-
 std::string ClassOf(const std::string& path) {
     return cim::CIMObjectPath::parse(path).getClassName().getString();
 }
@@ -166,9 +160,12 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         const sim::Array a = sim.provider().currentState().arrays[0];
         EXPECT_TRUE(!r.pool ||
                     dev.snap.m_TargetDGPath.find(a.findPool(r.pool)->ref) != std::string::npos);
-        const sim::PiTGroup* group = GroupLabelled(a, r.volume + "_SMIS_PG");
-        EXPECT_TRUE(r.stage != kGroup || (group != nullptr) == (r.result == 0));
-        EXPECT_TRUE(!r.bytes || (group && group->repositoryBytes == r.bytes));
+        const auto group = std::find_if(a.pitGroups.begin(), a.pitGroups.end(), [&](const auto& g) {
+            return g.label == r.volume + "_SMIS_PG";
+        });
+        const bool made = group != a.pitGroups.end();
+        EXPECT_TRUE(r.stage != kGroup || made == (r.result == 0));
+        EXPECT_TRUE(!r.bytes || (made && group->repositoryBytes == r.bytes));
         EXPECT_TRUE(r.stage != kPiT || dev.snap.m_PiTName + dev.snap.m_PiTPath == "");
     }
 }
