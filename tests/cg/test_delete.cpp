@@ -1,8 +1,6 @@
 // PiT deletion (only the oldest of a group goes, none with a view) and PiT status.
 #include <list>
-#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -30,20 +28,12 @@ struct Fixture {
         AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume}, 1), {1000, 2000}, 1);
         // Beside the group under test: another group with a viewed PiT.
         AddPiTView(c, AddPiTs(c, AddPiTGroup(c, "exch_db"), {1})[0]);
-        if (!s.ages.empty()) {
-            if (s.cg) {
-                std::vector<int64_t> whens(s.ages.begin(), s.ages.end());
-                pits = AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens);
-            } else {
-                pits = AddPiTs(c, AddPiTGroup(c, kVolume), s.ages);
-            }
-        }
-        for (size_t i : s.viewed) {
-            if (s.cg)
-                AddCgPiTView(c, pits.at(i));
-            else
-                AddPiTView(c, pits.at(i));
-        }
+        const std::vector<int64_t> whens(s.ages.begin(), s.ages.end());
+        if (!s.ages.empty())
+            pits = s.cg
+                       ? AddCgPiTs(c, AddConsistencyGroup(c, kGroup, {kVolume, "ora_data1"}), whens)
+                       : AddPiTs(c, AddPiTGroup(c, kVolume), s.ages);
+        for (size_t i : s.viewed) s.cg ? AddCgPiTView(c, pits.at(i)) : AddPiTView(c, pits.at(i));
         return c;
     }
     explicit Fixture(const Scene& s) : sim(Configure(s, pits), PlainHttp()) {}
@@ -59,15 +49,14 @@ struct Fixture {
         for (size_t i : s.active) active.push_back(pits.at(i));
         sim.log().clear();
     }
-    std::set<std::string> Named(const std::vector<size_t>& indexes) const {
-        std::set<std::string> ids;
-        for (size_t i : indexes) ids.insert(pits.at(i));
+    std::vector<std::string> Ids(const std::vector<size_t>& indexes) const {
+        std::vector<std::string> ids;
+        for (size_t i : indexes) ids.push_back(pits.at(i));
         return ids;
     }
 };
 
-// The PiTs of pits that calls deleted, in call order (read from "SettingsState"): calls
-// answered 0, and calls answered with a job (4096) whose PiT is gone now.
+// The PiTs calls deleted, in call order: answered 0, or 4096 with the PiT gone now.
 std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<std::string>& pits) {
     const std::string state = sim.state().dump();
     std::vector<std::string> ids;
@@ -85,15 +74,13 @@ std::vector<std::string> Deleted(const sim::TestServer& sim, const std::vector<s
 // The state before, less the PiTs named by indexes, is the state now.
 void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
                     const std::vector<size_t>& indexes, const std::string& row) {
-    EXPECT_EQ(nlohmann::json::diff(Without(before, cg ? "cgPits" : "pits", "id", f.Named(indexes)),
-                                   f.sim.state()),
-              nlohmann::json::array())
-        << row;
+    const std::vector<std::string> ids = f.Ids(indexes);
+    const auto expected = Without(before, cg ? "cgPits" : "pits", "id", {ids.begin(), ids.end()});
+    EXPECT_EQ(nlohmann::json::diff(expected, f.sim.state()), nlohmann::json::array()) << row;
 }
 
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
-    const sim::RequestKey call{"InvokeMethod", "ModifySettingsDefineState", ""};
     // clang-format off
     // deleted: in order, one call each; swept: by a sweep that follows; none when empty
     struct Row { const char* name; Scene scene; int result; RKSO::SnapStatus status; std::vector<size_t> deleted; const char* trace; Arrange arrange = nullptr; int hostError = 0; std::vector<size_t> swept = {}; };
@@ -118,9 +105,9 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         {"CG: equal times keep their listed order", {true, {3000, 1000, 1000}, {}, {}, kSweep}, 20, kDeleted, {1, 2, 0}, "Deleted [3]"},
         {"CG: sweep without a group", {true, {}, {}, {}, kSweep}, 20, kCreated, {}, "doesn't exist"},
         // A failure mid-run keeps what was deleted and leaves the rest for the next sweep.
-        {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, call, 1); }, 0, {1, 2}},
+        {"second call fails", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(4, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}, 1); }, 0, {1, 2}},
         {"second job ends in 10", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.setJobMode("ModifySettingsDefineState:4", true); s.failNextJobs(1, 10, 1); }, 0, {1, 2}},
-        {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [&](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, call, 1); }, 0, {1, 2}},
+        {"second call closed unanswered", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.addFault(sim::FaultKind::Close, 1, {"InvokeMethod", "ModifySettingsDefineState", ""}, 1); }, 0, {1, 2}},
         // A read that fails after a deletion: what was deleted counts.
         {"view read fails after a deletion", three, 20, kDeleted, {0}, "Deleted [1]", [](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "busy", 1, {"AssociatorNames", "", ""}, 3); }, 0, {1, 2}},
         {"no service", three, 21, kFailed, {}, "Dumping Parameters", [](sim::TestServer&, SimSnapshot& d) { d.snap.m_ServicePath.clear(); }},
@@ -132,6 +119,7 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         Fixture f(r.scene);
         nlohmann::json before;
         {
@@ -140,18 +128,17 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
             f.Prepare(dev, r.scene, active);
             if (r.arrange) r.arrange(f.sim, dev);
             before = f.sim.state();  // after the row's setup: the state lists job modes
-            EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result) << r.name;
-            EXPECT_EQ(dev.snap.m_SnapStatus, r.status) << r.name;
-            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-            std::vector<std::string> want;
-            for (size_t i : r.deleted) want.push_back(f.pits.at(i));
-            EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name;
+            EXPECT_EQ(dev.snap.DeletePiT(active, r.scene.target == kSweep), r.result);
+            EXPECT_EQ(dev.snap.m_SnapStatus, r.status);
+            EXPECT_EQ(dev.info.errorCode(), r.hostError);
+            const std::vector<std::string> want = f.Ids(r.deleted);
+            EXPECT_EQ(Deleted(f.sim, f.pits), want);
             if (r.swept.empty()) {
-                EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size()) << r.name;
+                EXPECT_EQ(Calls(f.sim, "ModifySettingsDefineState").size(), want.size());
             }
-            EXPECT_TRUE(dev.logged(r.trace)) << r.name;
+            EXPECT_TRUE(dev.logged(r.trace));
             ExpectOnlyGone(f, before, r.scene.cg, r.deleted, r.name);
-            EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+            EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
         }
         if (r.swept.empty()) continue;
         SimSnapshot dev(f.sim);
@@ -159,10 +146,8 @@ TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
         Scene next = r.scene;
         next.target = kSweep;
         f.Prepare(dev, next, active);
-        EXPECT_EQ(dev.snap.DeletePiT(active, true), 20) << r.name;
-        std::vector<std::string> want;
-        for (size_t i : r.swept) want.push_back(f.pits.at(i));
-        EXPECT_EQ(Deleted(f.sim, f.pits), want) << r.name << ", then a sweep";
+        EXPECT_EQ(dev.snap.DeletePiT(active, true), 20);
+        EXPECT_EQ(Deleted(f.sim, f.pits), f.Ids(r.swept)) << ", then a sweep";
         std::vector<size_t> all = r.deleted;
         all.insert(all.end(), r.swept.begin(), r.swept.end());
         ExpectOnlyGone(f, before, r.scene.cg, all, std::string(r.name) + ", then a sweep");
@@ -195,9 +180,7 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
     sim::TestServer sim(config, PlainHttp());
     // clang-format off
     struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };
-    auto removed = [&](const std::string& id) {
-        return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
-    };
+    auto removed = [&](const std::string& id) { return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); }; };
     const Row rows[] = {
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},
@@ -212,25 +195,26 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         SimSnapshot dev(sim);
         dev.forPiT("ora_log");
-        ASSERT_EQ(dev.snap.PreparePiT(), 1) << r.name;
+        ASSERT_EQ(dev.snap.PreparePiT(), 1);
         dev.snap.m_PiTName = r.pit;
         dev.snap.m_UseConsistencyGroup = r.cg;
         dev.snap.m_SnapStatus = RKSO::SNAP_STATUS_CREATED;
         if (r.arrange) r.arrange(dev);
         sim.log().clear();
-        EXPECT_EQ(dev.snap.GetPiTStatus(), r.result) << r.name;
-        EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_CREATED) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        EXPECT_LE(dev.info.setErrorInfoCalls(), 1) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
-        EXPECT_EQ(!sim.requests().empty(), r.requests) << r.name;
+        EXPECT_EQ(dev.snap.GetPiTStatus(), r.result);
+        EXPECT_EQ(dev.snap.m_SnapStatus, RKSO::SNAP_STATUS_CREATED);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
+        EXPECT_LE(dev.info.setErrorInfoCalls(), 1);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
+        EXPECT_EQ(!sim.requests().empty(), r.requests);
         if (r.result == 0) {
-            EXPECT_NE(dev.snap.m_PiTPath.find(r.pit), std::string::npos) << r.name;
+            EXPECT_NE(dev.snap.m_PiTPath.find(r.pit), std::string::npos);
         }
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
     }
 }
 

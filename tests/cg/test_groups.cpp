@@ -1,6 +1,5 @@
 // Consistency groups: which one is reused, and the four group methods change only what was asked.
 #include <list>
-#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
 
 namespace {
@@ -41,6 +40,7 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim::Config config = SimConfig();
         AddSecondArray(config);
         size_t ours = 0;
@@ -55,28 +55,23 @@ TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
         std::list<std::string> volumes = {a, b};
         if (r.arrange) r.arrange(dev, volumes);
         int index = 99;
-        EXPECT_EQ(dev.snap.GetConsistencyGroup(volumes, 2, index), r.found) << r.name;
-        EXPECT_EQ(index, r.index) << r.name;
-        EXPECT_EQ(dev.snap.m_ConsistencyGroupName, r.groupName) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
+        EXPECT_EQ(dev.snap.GetConsistencyGroup(volumes, 2, index), r.found);
+        EXPECT_EQ(index, r.index);
+        EXPECT_EQ(dev.snap.m_ConsistencyGroupName, r.groupName);
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
         if (!r.found) {
             // One member list per group of this array, no read per member.
-            EXPECT_EQ(CountRequests(sim, "AssociatorNames"), r.arrange ? 0u : ours) << r.name;
-            EXPECT_EQ(CountRequests(sim, "GetInstance"), 0u) << r.name;
+            EXPECT_EQ(CountRequests(sim, "AssociatorNames"), r.arrange ? 0u : ours);
+            EXPECT_EQ(CountRequests(sim, "GetInstance"), 0u);
         }
-        if (r.index == -2) {
-            EXPECT_TRUE(dev.logged("The source volume [" + a + "] is already member of 4"))
-                << r.name;
-        }
-        if (r.index == 3) {
-            EXPECT_TRUE(dev.logged("sourceCount [" + a + "] = 1")) << r.name;
-            EXPECT_TRUE(dev.logged("sourceCount [" + b + "] = 3")) << r.name;
-        }
+        EXPECT_TRUE(r.index != -2 ||
+                    dev.logged("The source volume [" + a + "] is already member of 4"));
+        EXPECT_TRUE(r.index != 3 || (dev.logged("sourceCount [" + a + "] = 1") &&
+                                     dev.logged("sourceCount [" + b + "] = 3")));
     }
 }
 
-// The array every group-method row starts from: "1A_1" holds A and B, "2A_1" holds
-// C and two CG PiTs, "3A_1" is empty, and only the second array has "9Z_1".
+// "1A_1" of A and B, "2A_1" of C with two CG PiTs, "3A_1" empty, "9Z_1" on the second array.
 sim::Config GroupsConfig() {
     sim::Config config = SimConfig();
     AddSecondArray(config);
@@ -99,34 +94,17 @@ const Op kAdd = [](LSISnapshot& s) { return s.AddMembersToCG(); };
 const Op kRemove = [](LSISnapshot& s) { return s.RemoveMembersFromCG(); };
 const Op kDelete = [](LSISnapshot& s) { return s.DeleteConsistencyGroup(1); };
 
-TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
+TEST(GroupMethods, ChangeOnlyWhatWasAskedReportFailedJobsAndRefuseWithoutInputs) {
     sim::TestServer sim(GroupsConfig(), PlainHttp());
-    auto jobEndingIn10 = [](const char* method) {
-        return [method](sim::TestServer& s) {
-            s.setJobMode(method, true);
-            s.failNextJobs(1, 10);
-        };
-    };
-    // Edits the state before the call into the state expected after it.
+    // Changes edit the state before the call into the state expected after it.
     using Change = std::function<void(json & before, const SimSnapshot&)>;
-    auto created = [](const char* label) {
-        return [label](json& before, const SimSnapshot&) {
-            before["arrays"][0]["consistencyGroups"].push_back({{"label", label}});
-        };
-    };
-    auto members = [](const char* label, std::vector<std::string> labels) {
-        return [label, labels](json& before, const SimSnapshot& d) {
-            json uuids = json::array();
-            for (const std::string& l : labels) uuids.push_back(d.volume(l).uuid);
-            GroupIn(before, label)["members"] = uuids;
-        };
-    };
-    auto deleted = [](const char* label) {
-        return [label](json& before, const SimSnapshot&) {
-            before = Without(before, "consistencyGroups", "label", {label});
-        };
-    };
     // clang-format off
+    auto jobEndingIn10 = [](const char* method) { return [method](sim::TestServer& s) { s.setJobMode(method, true); s.failNextJobs(1, 10); }; };
+    auto created = [](const char* label) { return [label](json& before, const SimSnapshot&) { before["arrays"][0]["consistencyGroups"].push_back({{"label", label}}); }; };
+    auto members = [](const char* label, std::vector<std::string> labels) {
+        return [label, labels](json& before, const SimSnapshot& d) { json& m = GroupIn(before, label)["members"] = json::array(); for (const std::string& l : labels) m.push_back(d.volume(l).uuid); };
+    };
+    auto deleted = [](const char* label) { return [label](json& before, const SimSnapshot&) { before = Without(before, "consistencyGroups", "label", {label}); }; };
     // change null: nothing changes
     struct Row { const char* name; Op op; const char *group, *volume; std::function<void(sim::TestServer&)> fault; int result; const char* method; size_t calls; Change change; };
     const Row rows[] = {
@@ -152,15 +130,16 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         sim.reset();
         if (r.fault) r.fault(sim);
         SimSnapshot dev(sim);
         dev.snap.m_SourceDev = dev.volume(r.volume).uuid;
         dev.snap.m_ConsistencyGroupName = r.group;
         json expected = sim.state();
-        EXPECT_EQ(r.op(dev.snap), r.result) << r.name;
-        EXPECT_EQ(Calls(sim, r.method).size(), r.calls) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls) << r.name;
+        EXPECT_EQ(r.op(dev.snap), r.result);
+        EXPECT_EQ(Calls(sim, r.method).size(), r.calls);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), r.calls);
         json after = sim.state();
         if (r.change) r.change(expected, dev);
         // A new group's ref and fields come from the array.
@@ -168,31 +147,22 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedAndReportFailedJobs) {
             const std::string label = g["label"];
             if (label == "5A_1" || (label == "9Z_1" && r.calls)) g = {{"label", label}};
         }
-        EXPECT_EQ(json::diff(expected, after), json::array()) << r.name;
+        EXPECT_EQ(json::diff(expected, after), json::array());
         const bool create = r.method == std::string("CreateGroup");
         if (create && r.result == 0) {
-            EXPECT_NE(dev.snap.m_PiTName.find("_ConsistencyGroup"), std::string::npos) << r.name;
+            EXPECT_NE(dev.snap.m_PiTName.find("_ConsistencyGroup"), std::string::npos);
         }
         if (create && r.calls) {
-            std::vector<std::string> sent;
-            const std::vector<sim::RequestRecord> calls = Calls(sim, r.method);
-            for (const sim::ParamRecord& p : calls[0].params)
-                sent.push_back(p.name + (p.null ? "=null" : "=" + p.value));
-            EXPECT_EQ(sent,
-                      (std::vector<std::string>{"GroupName=" + std::string(r.group), "Members=null",
-                                                "Persistent=null", "DeleteOnEmptyElement=null",
-                                                "DeleteOnUnassociated=null"}))
-                << r.name;
+            EXPECT_EQ(Sent(Calls(sim, r.method).at(0)),
+                      "GroupName=string:" + std::string(r.group) +
+                          " Members=null Persistent=null DeleteOnEmptyElement=null "
+                          "DeleteOnUnassociated=null");
         }
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
     }
-}
-
-TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
-    sim::TestServer sim(GroupsConfig(), PlainHttp());
+    // Each method refused without its parameters, a provider or a login: nothing sent.
     // clang-format off
-    struct Row { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; };
-    const Row rows[] = {
+    struct Refusal { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; } refusals[] = {
         {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},
@@ -200,7 +170,8 @@ TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
         {"login refused", [](SimSnapshot& d) { d.wrongPassword(); }, -1, -1, -1, -1, 60555},
         // clang-format on
     };
-    for (const Row& r : rows) {
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.name);
         const std::pair<Op, int> ops[] = {
             {kCreate, r.create}, {kAdd, r.add}, {kRemove, r.remove}, {kDelete, r.del}};
         for (const auto& [op, want] : ops) {
@@ -210,10 +181,10 @@ TEST(GroupMethods, RefusedWithoutParametersProviderOrLogin) {
             dev.snap.m_ConsistencyGroupName = "3A_1";
             r.arrange(dev);
             const json before = sim.state();
-            EXPECT_EQ(op(dev.snap), want) << r.name;
-            EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
-            EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-            EXPECT_EQ(json::diff(before, sim.state()), json::array()) << r.name;
+            EXPECT_EQ(op(dev.snap), want);
+            EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
+            EXPECT_EQ(dev.info.errorCode(), r.hostError);
+            EXPECT_EQ(json::diff(before, sim.state()), json::array());
         }
     }
 }

@@ -1,8 +1,6 @@
 // The array password the provider holds ("Secret"): written only when it differs, never logged.
 #include "rkso/RKPassword.h"
-#include "testsupport/LogCapture.h"
 #include "testsupport/SimSnapshot.h"
-#include "testsupport/TalonConfig.h"
 #include "testsupport/TempDir.h"
 
 namespace {
@@ -42,12 +40,7 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
     // clang-format off
     // secrets: CIM_SharedSecret instances
     struct Row { const char *name, *preset, *providerSecret; int secrets; std::function<void(SimSnapshot&, HostKey&)> arrange; const char* talon; int result; size_t writes; const char* trace; int hostError = 0; bool failWrite = false; };
-    auto configured = [](const std::string& plain) {
-        return [plain](SimSnapshot& d, HostKey& k) {
-            d.info.setConfig(kPasswordSetting, plain.empty() ? "" : k.encrypt(plain));
-        };
-    };
-    auto array = configured(kArraySecret);
+    auto array = [](SimSnapshot& d, HostKey& k) { d.info.setConfig(kPasswordSetting, k.encrypt(kArraySecret)); };
     const Row rows[] = {
         {"no configured password", "NETAPP", kOldSecret, 1, nullptr, "", 0, 0, ""},
         {"equal values", "NETAPP", kArraySecret, 1, array, "", 0, 0, ""},
@@ -64,6 +57,7 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
         // clang-format on
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
         HostKey key(r.talon);
         LogCapture module;
         sim::Config config = SimConfig(r.preset);
@@ -74,41 +68,36 @@ TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
         SimSnapshot dev(sim);
         if (r.arrange) r.arrange(dev, key);
         const nlohmann::json before = sim.state();
-        EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), r.result) << r.name;
-        EXPECT_EQ(CountRequests(sim, "ModifyInstance"), r.writes) << r.name;
-        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u) << r.name;
-        EXPECT_TRUE(dev.logged(r.trace)) << r.name;
-        EXPECT_EQ(dev.info.errorCode(), r.hostError) << r.name;
-        if (r.hostError == 0) {
-            EXPECT_EQ(CountRequests(sim, "EnumerateInstanceNames",
-                                    std::string(r.preset) + "_StorageSystem"),
-                      1u)
-                << r.name;
-        }
+        EXPECT_EQ(dev.snap.CheckAndUpdateArraySecret(&dev.info), r.result);
+        EXPECT_EQ(CountRequests(sim, "ModifyInstance"), r.writes);
+        EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
+        EXPECT_TRUE(dev.logged(r.trace));
+        EXPECT_EQ(dev.info.errorCode(), r.hostError);
+        const std::string system = std::string(r.preset) + "_StorageSystem";
+        EXPECT_TRUE(r.hostError || CountRequests(sim, "EnumerateInstanceNames", system) == 1u);
         nlohmann::json after = sim.state();
         const bool current = r.result == 1 || r.providerSecret == std::string(kArraySecret);
-        EXPECT_EQ(after["arrays"][0]["providerSecretCurrent"], current) << r.name;
+        EXPECT_EQ(after["arrays"][0]["providerSecretCurrent"], current);
         nlohmann::json unchanged = before;
         for (nlohmann::json* state : {&after, &unchanged}) {
             (*state)["arrays"][0].erase("providerSecretCurrent");
             (*state)["arrays"][0].erase("providerSecret");
         }
-        EXPECT_EQ(nlohmann::json::diff(unchanged, after), nlohmann::json::array()) << r.name;
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected()) << r.name;
+        EXPECT_EQ(nlohmann::json::diff(unchanged, after), nlohmann::json::array());
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
         ExpectNoCredential(dev, module, sim, r.name);
     }
 }
 
 TEST(ArraySecret, SetArrayPWWritesWithoutComparing) {
     // clang-format off
-    struct Row { const char* name; int secrets; std::string array, secret; bool result; size_t writes; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { const char* name; int secrets; std::string array, secret; bool result; size_t writes; } rows[] = {
         {"written", 1, "", kArraySecret, true, 1},
         {"two secrets", 2, "", kArraySecret, false, 0},
         {"unknown array", 1, "600A0980006CE2B2000000005A1B2C00", kArraySecret, false, 0},
         {"empty secret", 1, "", "", false, 0},
     };
+    // clang-format on
     for (const Row& r : rows) {
         LogCapture module;
         sim::Config config = SimConfig();

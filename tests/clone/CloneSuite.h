@@ -1,10 +1,7 @@
-// The default array plus snap_small (of small_lun), clone_log (of exch_log), clone_mapped (of
-// ora_log, mapped) and a free spare_log, on a manual clock: job waits move time, never sleep.
+// Copies of the default array's volumes on a manual clock: job waits move time, never sleep.
 #pragma once
 
-#include "testsupport/SimClock.h"
 #include "testsupport/SimSnapshot.h"
-#include "testsupport/TalonConfig.h"
 
 namespace clonetest {
 
@@ -14,11 +11,10 @@ using Device = testsupport::BasicSimSnapshot<testsupport::ClockedLSISnapshot>;
 inline sim::Volume AddCopy(sim::Array& a, const std::string& label, const std::string& source,
                            sim::VolumeKind kind) {
     sim::Volume v = *a.findVolumeByLabel(source);
-    sim::Sync s;
-    s.type =
-        kind == sim::VolumeKind::Snapshot ? sim::SyncType::Snapshot : sim::SyncType::VolumeCopy;
-    s.source = v.uuid;
-    v.uuid = s.target = sim::makeVolumeUuid(a.id + ":" + label);
+    const bool snap = kind == sim::VolumeKind::Snapshot;
+    const sim::Sync s{snap ? sim::SyncType::Snapshot : sim::SyncType::VolumeCopy, v.uuid,
+                      sim::makeVolumeUuid(a.id + ":" + label)};
+    v.uuid = s.target;
     v.label = label;
     v.kind = kind;
     a.volumes.push_back(v);
@@ -27,8 +23,10 @@ inline sim::Volume AddCopy(sim::Array& a, const std::string& label, const std::s
     return v;
 }
 
-inline sim::Config SuiteConfig() {
+inline sim::Config SuiteConfig(const std::string& classPrefix = "NETAPP", int64_t jobMs = 0) {
     sim::Config c = testsupport::SimConfig();
+    c.classPrefix = classPrefix;
+    c.jobs.durationMs = jobMs;
     sim::Array& a = c.arrays.at(0);
     AddCopy(a, "snap_small", "small_lun", sim::VolumeKind::Snapshot);
     AddCopy(a, "clone_log", "exch_log", sim::VolumeKind::Clone);
@@ -38,8 +36,7 @@ inline sim::Config SuiteConfig() {
     return c;
 }
 
-// One operation of the snapshot object by name: "create", "attach", "sync <n>",
-// "sync <n> nowait", "restore", "delete", "detach".
+// An operation by name: "create", "attach", "sync <n>[ nowait]", "restore", "delete", "detach".
 inline int Perform(Device& d, const std::string& op) {
     if (op == "create") return d.snap.CreateCloneVolume();
     if (op == "attach") return d.snap.AttachCloneVolume("4");
@@ -52,12 +49,8 @@ inline int Perform(Device& d, const std::string& op) {
 
 class Suite : public ::testing::Test {
   protected:
-    explicit Suite(sim::Config config = SuiteConfig()) : sim(std::move(config), Options(clock)) {}
-    static sim::TestServerOptions Options(const testsupport::ManualClock& clock) {
-        sim::TestServerOptions o = testsupport::PlainHttp();
-        o.clock = clock.clock();
-        return o;
-    }
+    explicit Suite(sim::Config config = SuiteConfig())
+        : sim(std::move(config), testsupport::PlainHttp(clock.clock())) {}
     // Points dev at the volumes labelled source and target ("" for none); snap name
     // "clone_new".
     void Bind(Device& dev, const std::string& source, const std::string& target, int operation) {
@@ -75,13 +68,8 @@ class Suite : public ::testing::Test {
         return p;
     }
     sim::Array State() { return sim.provider().currentState().arrays.at(0); }
-    // The logged calls of method, in order ("" for every method).
-    std::vector<sim::RequestRecord> Calls(const std::string& method) const {
-        std::vector<sim::RequestRecord> out;
-        for (const sim::RequestRecord& r : sim.requests())
-            if (r.operation == "InvokeMethod" && (method.empty() || r.method == method))
-                out.push_back(r);
-        return out;
+    std::vector<sim::RequestRecord> Calls(const std::string& m) {
+        return testsupport::Calls(sim, m);
     }
     testsupport::ManualClock clock;
     sim::TestServer sim;

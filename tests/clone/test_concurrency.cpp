@@ -7,15 +7,9 @@
 namespace clonetest {
 namespace {
 
-sim::Config LongJobs() {
-    sim::Config c = SuiteConfig();
-    c.jobs.durationMs = 60000;
-    return c;
-}
-
 class Concurrency : public Suite {
   protected:
-    Concurrency() : Suite(LongJobs()) {}
+    Concurrency() : Suite(SuiteConfig("NETAPP", 60000)) {}
 };
 
 TEST_F(Concurrency, CreationCallsTakeTurnsWhileJobWaitsOverlap) {

@@ -5,8 +5,6 @@ namespace {
 
 using namespace testsupport;
 
-const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
-const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
 const char* const kNoVolume = "60000000000000000000000000000FFF";
 const char* const kNoArray = "60000000000000000000000000000BAD";
 
@@ -52,9 +50,7 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         SCOPED_TRACE(r.host);
         sim.reset();
         SimSnapshot dev(sim);
-        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2));
-        dev.snap.m_InitiatorPorts = HostPorts(dev.array, r.host);
-        dev.snap.m_DeviceAccess = 2;
+        ForMap(dev, "ora_data1", PiTId(dev.array.id, 2), r.host);
         const size_t viewsBefore = state().views.size();
         EXPECT_EQ(Run(dev, MapRoad()), r.mapRequests);
         const sim::Array a = state();
@@ -76,20 +72,15 @@ TEST_F(Mapping, OneMapAndUnmapPerHost) {
         ASSERT_EQ(spcs.size(), 1u);
         EXPECT_NE(spcs[0].find(a.findHost(r.host)->ref), std::string::npos);
         EXPECT_EQ(Run(dev, UnmapRoad()), r.unmapRequests);
-        const sim::Array after = state();
-        EXPECT_EQ(after.views.size(), viewsBefore);
-        EXPECT_EQ(after.findVolume(view.volume), nullptr);
-        EXPECT_EQ(after.findMapping(view.volume), nullptr);
-        EXPECT_EQ(after.pits.size(), a.pits.size()) << "the PiT stays";
-        EXPECT_EQ(dev.snap.IsPiTAttached(), 0);
+        EXPECT_EQ(state().views.size(), viewsBefore);
+        EXPECT_EQ(state().pits.size(), a.pits.size()) << "the PiT stays";
         sim.log().clear();
         EXPECT_EQ(dev.snap.UnmapSnap(), 0) << "again";
         EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
     }
 }
 
-// The mapping check and the method wrappers with their arguments as text: what the
-// check answers, and every refusal of a wrapper before its method is sent.
+// What the mapping check answers, and each wrapper's refusals before its method is sent.
 TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
     enum Call { LunMapped, Define, Sync, Expose, Hide };
     // clang-format off
@@ -159,54 +150,45 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
     }
 }
 
-TEST_F(Mapping, IsSnapMappedTranslatesForTheHost) {
+// The mapping translated for the host, the status and the array: gone only when answered so.
+TEST_F(Mapping, MappingStatusAndArrayTellGoneFromUnknown) {
+    enum Call { SnapMapped, Status };
     // clang-format off
-    struct Row { const char* name; std::string target, ports; int failCim, expected, errorCode, hostError; } rows[] = {
-        {"mapped here", "path:ora_data2", kFc, 0, 9, 0, 0},
-        {"mapped to the iscsi host, asked with fc ports", "uuid:small_lun", kFc, 0, 10, 0, 0},
-        {"not mapped", "path:exch_log", kFc, 0, 14, 0, 0},
-        {"missing target", kNoVolume, kFc, 0, 0, 60542, 0},
-        {"removed target path", "{GONE}", kFc, 0, 0, 60542, 0},
-        {"provider failure", "uuid:ora_data1", kFc, cim::CIM_ERR_FAILED, 0, 3, 60541},
-        {"no ports", "uuid:ora_data1", "", 0, 0, 0, 0},
-        // clang-format on
+    // expected: of IsSnapMapped or GetSnapStatus; errorCode -1: not checked; arrayCheck: of CheckArrayExistence after the status
+    struct Row { const char* name; Call call; std::string system, target, ports; bool down; int failHttp, failCim, expected, errorCode, hostError, arrayCheck; } rows[] = {
+        {"mapped here", SnapMapped, "{SYS}", "path:ora_data2", kFc, false, 0, 0, 9, 0, 0, 0},
+        {"mapped to the iscsi host, asked with fc ports", SnapMapped, "{SYS}", "uuid:small_lun", kFc, false, 0, 0, 10, 0, 0, 0},
+        {"not mapped", SnapMapped, "{SYS}", "path:exch_log", kFc, false, 0, 0, 14, 0, 0, 0},
+        {"missing target", SnapMapped, "{SYS}", kNoVolume, kFc, false, 0, 0, 0, 60542, 0, 0},
+        {"removed target path", SnapMapped, "{SYS}", "{GONE}", kFc, false, 0, 0, 0, 60542, 0, 0},
+        {"provider failure", SnapMapped, "{SYS}", "uuid:ora_data1", kFc, false, 0, cim::CIM_ERR_FAILED, 0, 3, 60541, 0},
+        {"no ports", SnapMapped, "{SYS}", "uuid:ora_data1", "", false, 0, 0, 0, 0, 0, 0},
+        {"present", Status, "{SYS}", "uuid:exch_log", "", false, 0, 0, 0, -1, -1, 0},
+        {"volume gone", Status, "{SYS}", kNoVolume, "", false, 0, 0, 24, -1, -1, 2},
+        {"unknown array", Status, kNoArray, "uuid:exch_log", "", false, 0, 0, 24, -1, -1, 1},
+        {"provider down", Status, "{SYS}", "uuid:exch_log", "", true, 0, 0, 0, -1, -1, 1},
+        {"rejected login", Status, "{SYS}", "uuid:exch_log", "", false, 401, 0, 0, -1, -1, 1},
+        {"no volume given", Status, "{SYS}", "", "", false, 0, 0, 0, -1, -1, 1},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        SimSnapshot dev(sim);
-        const std::string target = Fill(dev, r.target);
-        (target.find(':') == std::string::npos ? dev.snap.m_TargetDev : dev.snap.m_TargetDevPath) =
-            target;
-        dev.snap.m_InitiatorPorts = r.ports;
-        if (r.failCim) sim.failCim(r.failCim, "broken", -1, {"AssociatorNames", "", ""});
-        EXPECT_EQ(dev.snap.IsSnapMapped(), r.expected);
-        EXPECT_EQ(dev.snap.GetErrorCode(), r.errorCode);
-        EXPECT_EQ(dev.info.errorCode(), r.hostError);
-        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
-        sim.faults().clear();
-    }
-}
-
-TEST_F(Mapping, StatusAndArrayExistenceTellGoneFromUnknown) {
-    // clang-format off
-    struct Row { const char* name; std::string system, volume; bool down; int failHttp, status, arrayCheck; } rows[] = {
-        // clang-format on
-        {"present", "{SYS}", "uuid:exch_log", false, 0, 0, 0},
-        {"volume gone", "{SYS}", kNoVolume, false, 0, 24, 2},
-        {"unknown array", kNoArray, "uuid:exch_log", false, 0, 24, 1},
-        {"provider down", "{SYS}", "uuid:exch_log", true, 0, 0, 1},
-        {"rejected login", "{SYS}", "uuid:exch_log", false, 401, 0, 1},
-        {"no volume given", "{SYS}", "", false, 0, 0, 1},
-    };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SimSnapshot dev(sim);
         dev.snap.m_SystemName = Fill(dev, r.system);
-        dev.snap.m_TargetDev = dev.snap.m_SourceDev = Fill(dev, r.volume);
+        const std::string target = Fill(dev, r.target);
+        (target.find(':') == std::string::npos ? dev.snap.m_TargetDev : dev.snap.m_TargetDevPath) =
+            target;
+        if (r.call == Status) dev.snap.m_SourceDev = target;
+        dev.snap.m_InitiatorPorts = r.ports;
         if (r.down) dev.unreachable();
         if (r.failHttp) sim.failHttp(r.failHttp, -1);
-        EXPECT_EQ(dev.snap.GetSnapStatus(), r.status);
-        EXPECT_EQ(dev.snap.CheckArrayExistence(), r.arrayCheck);
+        if (r.failCim) sim.failCim(r.failCim, "broken", -1, {"AssociatorNames", "", ""});
+        EXPECT_EQ(r.call == Status ? dev.snap.GetSnapStatus() : dev.snap.IsSnapMapped(),
+                  r.expected);
+        EXPECT_TRUE(r.errorCode < 0 || dev.snap.GetErrorCode() == r.errorCode);
+        EXPECT_TRUE(r.hostError < 0 || dev.info.errorCode() == r.hostError);
+        EXPECT_EQ(r.call == Status ? dev.snap.CheckArrayExistence() : 0, r.arrayCheck);
+        EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
         sim.faults().clear();
     }
 }

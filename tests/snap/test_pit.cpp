@@ -1,8 +1,6 @@
 // PiT preparation, PiT groups and PiTs: each stage's refusals, answers and round trips.
 #include <cim/CIMObjectPath.h>
-#include "testsupport/SimPiTs.h"
 #include "testsupport/SimSnapshot.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
@@ -10,26 +8,8 @@ using namespace testsupport;
 
 const uint64_t kGiB = 1073741824;
 
-const sim::PiTGroup* GroupLabelled(const sim::Array& a, const std::string& label) {
-    for (const sim::PiTGroup& g : a.pitGroups)
-        if (g.label == label) return &g;
-    return nullptr;
-}
-
 std::string ClassOf(const std::string& path) {
     return cim::CIMObjectPath::parse(path).getClassName().getString();
-}
-
-// The in-parameters of a logged call in order: "name=type:value", "name=ref" for a
-// reference, "name=null".
-std::string Sent(const sim::RequestRecord& call) {
-    std::string sent;
-    for (const sim::ParamRecord& p : call.params)
-        sent += (sent.empty() ? "" : " ") + p.name + "=" +
-                (p.null                  ? "null"
-                 : p.type == "reference" ? "ref"
-                                         : p.type + ":" + p.value);
-    return sent;
 }
 
 // A device prepared for a PiT of the volume labelled label.
@@ -55,10 +35,6 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
         EXPECT_EQ(cim::CIMObjectPath::parse(dev.snap.m_ServicePath).getNameSpace().getString(),
                   sim.arrayNamespace());
         EXPECT_EQ(ClassOf(dev.snap.m_SourceDevPath), preset + "_StorageVolume");
-        EXPECT_NE(dev.snap.m_SourceDevPath.find(dev.volume("small_lun").uuid), std::string::npos);
-        EXPECT_EQ(dev.snap.m_SourceDevFriendlyName, "small_lun");
-        EXPECT_NE(dev.snap.m_TargetDGPath.find(dev.volume("small_lun").pool), std::string::npos)
-            << "the source's own pool";
         EXPECT_EQ(sim.requests().size(), 6u) << "round trips of PreparePiT";
         EXPECT_EQ(sim.connectionCount(), 1u);
         sim.log().clear();
@@ -93,36 +69,21 @@ TEST(PiTRoad, GroupThenPiTUnderEveryPreset) {
 enum Stage { kPrepare, kGroup, kPiT };
 enum Reach { kNothing, kReads, kMethod };  // the furthest a stage's requests went
 
-// Each stage of the PiT road with bad input or a provider that refuses: the stage's
-// result, the errors of the snapshot and of the host, the line traced, how far its
-// requests went, and that a failed stage names nothing.
+// Each stage of the PiT road with bad input or a refusing provider; a failed stage names nothing.
 TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     const int kAny = -9;  // snapshot error not checked
     const std::string name22 = "vol_22_characters_abcd", name23 = "vol_23_characters_abcde";
     using Config = std::function<void(sim::Config&)>;
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
-    auto set = [](std::function<void(LSISnapshot&)> f) {
-        return [f](sim::TestServer&, SimSnapshot& d) { f(d.snap); };
-    };
-    auto answered = [](uint32_t value) {
-        return [value](sim::TestServer& s, SimSnapshot&) {
-            s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
-        };
-    };
-    auto fails = [](const char* op, const char* cls) {
-        return [=](sim::TestServer& s, SimSnapshot&) {
-            s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls});
-        };
-    };
-    auto jobs = [](bool vanish) {
-        return [vanish](sim::Config& c) {
-            c.jobs.methods["CreatePiTGroup"] = true;
-            c.jobs.vanish = vanish;
-        };
-    };
     // clang-format off
+    auto set = [](std::function<void(LSISnapshot&)> f) { return [f](sim::TestServer&, SimSnapshot& d) { f(d.snap); }; };
+    auto answered = [](uint32_t value) { return [value](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""}); }; };
+    auto fails = [](const char* op, const char* cls) { return [=](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls}); }; };
+    auto jobs = [](bool vanish) { return [vanish](sim::Config& c) { c.jobs.methods["CreatePiTGroup"] = true; c.jobs.vanish = vanish; }; };
     // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success
-    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; };
+    // repositoryHost: the host's repository percentage; bytes: the new group's repository
+    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; const char* repositoryHost = nullptr; uint64_t bytes = 0; };
+    auto repository = [](const char* percent) { return [percent](sim::TestServer&, SimSnapshot& d) { d.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", percent); }; };
     const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},
@@ -148,6 +109,12 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         {"group: stale array secret at the provider", kGroup, "small_lun", [](sim::Config& c) { c.arrays[0].providerSecret = "older-secret"; }, nullptr, 4, kAny, 4, kMethod, "", "SMIS method failed. 1) Possibly the secret key shared", nullptr},
         // A group of the same label on another array of the provider is not this one.
         {"group: same label on a second array", kGroup, "small_lun", [](sim::Config& c) { AddSecondArray(c); AddPiTGroup(c, "small_lun", 1); }, nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
+        {"group: the array's repository 0% becomes 40%", kGroup, "small_lun", nullptr, repository("0"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, 429496729},
+        {"group: the array's 150% becomes 40%", kGroup, "small_lun", nullptr, repository("150"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, 429496729},
+        {"group: the array's 25%", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, nullptr, kGiB / 4},
+        {"group: the host's 60% wins over the array's", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, "60", kGiB * 60 / 100},
+        {"group: the host's 101% becomes 40%", kGroup, "small_lun", nullptr, repository("25"), 0, kAny, 0, kMethod, "", "", nullptr, "101", 429496729},
+        {"group: below the array's minimum", kGroup, "small_lun", nullptr, repository("1"), 5, kAny, 5, kMethod, "", "Invalid Parameter for SMIS method", nullptr},
         {"group: job completed", kGroup, "small_lun", jobs(false), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
         {"group: job ends in exception", kGroup, "small_lun", jobs(false), [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 1, kAny, 0, kMethod, "", "", nullptr},
         {"group: job vanished", kGroup, "small_lun", jobs(true), nullptr, 0, kAny, 0, kMethod, "", "", nullptr},
@@ -163,6 +130,9 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
+        const std::string host = r.repositoryHost ? r.repositoryHost : "";
+        TalonConfig talon("",
+                          host.empty() ? "" : "[~Talon]\nnNetApp-E-Series-PiTGroupRepSize=" + host);
         sim::Config config = SimConfig();
         AddVolumes(config, {name22, name23});
         if (r.config) r.config(config);
@@ -188,82 +158,44 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
         EXPECT_EQ(reach, r.reach);
         EXPECT_FALSE(dev.snap.m_CimConnection.IsConnected());
         const sim::Array a = sim.provider().currentState().arrays[0];
-        if (r.pool) {
-            EXPECT_NE(dev.snap.m_TargetDGPath.find(a.findPool(r.pool)->ref), std::string::npos);
-        }
-        if (r.stage == kGroup) {
-            EXPECT_EQ(GroupLabelled(a, r.volume + "_SMIS_PG") != nullptr, r.result == 0);
-        }
-        if (r.stage == kPiT) {
-            EXPECT_EQ(dev.snap.m_PiTName + dev.snap.m_PiTPath, "");
-        }
+        EXPECT_TRUE(!r.pool ||
+                    dev.snap.m_TargetDGPath.find(a.findPool(r.pool)->ref) != std::string::npos);
+        const auto group = std::find_if(a.pitGroups.begin(), a.pitGroups.end(), [&](const auto& g) {
+            return g.label == r.volume + "_SMIS_PG";
+        });
+        const bool made = group != a.pitGroups.end();
+        EXPECT_TRUE(r.stage != kGroup || made == (r.result == 0));
+        EXPECT_TRUE(!r.bytes || (made && group->repositoryBytes == r.bytes));
+        EXPECT_TRUE(r.stage != kPiT || dev.snap.m_PiTName + dev.snap.m_PiTPath == "");
     }
 }
 
-TEST(PiTGroup, RepositoryPercentageFromTheArrayThenTheHost) {
-    // nullptr: not configured; hostSetting is a "~Talon" line; bytes 0: refused by the array
-    // clang-format off
-    struct Row { const char* name; const char* arrayConfig; const char* hostSetting; uint64_t bytes; } rows[] = {
-        // clang-format on
-        {"default", nullptr, nullptr, 429496729},
-        {"array 0 becomes 40", "0", nullptr, 429496729},
-        {"array 150 becomes 40", "150", nullptr, 429496729},
-        {"array 25", "25", nullptr, kGiB / 4},
-        {"host wins over the array", "25", "nNetApp-E-Series-PiTGroupRepSize=60", kGiB * 60 / 100},
-        {"host 101 becomes 40", "25", "nNetApp-E-Series-PiTGroupRepSize=101", 429496729},
-        {"below the array's minimum", "1", nullptr, 0},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        TalonConfig config("",
-                           r.hostSetting ? std::string("[~Talon]\n") + r.hostSetting + "\n" : "");
-        sim::TestServer sim(SimConfig(), PlainHttp());
+// A job started by the method is not watched; a throw-away call first changes nothing.
+TEST(CreatePiT, AJobOrAThrowAwayCallFirstStillMakesOneNamedPiT) {
+    for (const bool retry : {false, true}) {
+        SCOPED_TRACE(retry ? "throw-away call first" : "job");
+        TalonConfig talon(retry ? "RK_PEGASUS_FAULT_RETRY=1" : "");
+        sim::Config config = SimConfig();
+        config.jobs.methods["CreateSynchronizationAspect"] = !retry;
+        sim::TestServer sim(config, PlainHttp());
         SimSnapshot dev(sim);
-        if (r.arrayConfig)
-            dev.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", r.arrayConfig);
-        Prepared(dev, "small_lun");
-        EXPECT_EQ(dev.snap.CreatePiTGroup(), r.bytes ? 0 : 5);
+        Grouped(sim, dev);
+        EXPECT_EQ(dev.snap.CreatePiT(), 5);
+        EXPECT_EQ(sim.requests().size(), retry ? 4u : 2u);
+        EXPECT_EQ(sim.connectionCount(), 1u);
+        const auto calls = Calls(sim, "CreateSynchronizationAspect");
+        ASSERT_EQ(calls.size(), retry ? 2u : 1u);
+        EXPECT_EQ(calls[0].returnValue, retry ? 5u : 4096u);
+        EXPECT_EQ(Param(calls[0], "SyncType").value, retry ? "15" : "7");
+        EXPECT_EQ(Param(calls.back(), "SyncType").value, "7");
         const sim::Array a = sim.provider().currentState().arrays[0];
-        const sim::PiTGroup* g = GroupLabelled(a, "small_lun_SMIS_PG");
-        EXPECT_EQ(g ? g->repositoryBytes : 0, r.bytes);
-        EXPECT_EQ(dev.info.errorCode(), r.bytes ? 0 : 5);
-        EXPECT_EQ(dev.info.errorText(), r.bytes ? "" : "Invalid Parameter for SMIS method");
+        ASSERT_EQ(a.pits.size(), 1u);
+        EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id);
+        EXPECT_EQ(dev.logged("Pegasus retry in faulty environment"), retry);
     }
 }
 
-TEST(CreatePiT, AJobStartedByTheMethodStillNamesThePiT) {
-    sim::Config config = SimConfig();
-    config.jobs.methods["CreateSynchronizationAspect"] = true;
-    sim::TestServer sim(config, PlainHttp());
-    SimSnapshot dev(sim);
-    Grouped(sim, dev);
-    EXPECT_EQ(dev.snap.CreatePiT(), 5);
-    EXPECT_EQ(Calls(sim, "CreateSynchronizationAspect").at(0).returnValue, 4096u);
-    const sim::Array a = sim.provider().currentState().arrays[0];
-    ASSERT_EQ(a.pits.size(), 1u);
-    EXPECT_EQ(dev.snap.m_PiTName, a.pits[0].id);
-    EXPECT_EQ(sim.requests().size(), 2u) << "no job is watched on E-Series";
-}
-
-TEST(CreatePiT, FaultRetryPrecedesTheCallWithAThrowAwayOne) {
-    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
-    sim::TestServer sim(SimConfig(), PlainHttp());
-    SimSnapshot dev(sim);
-    Grouped(sim, dev);
-    EXPECT_EQ(dev.snap.CreatePiT(), 5);
-    EXPECT_EQ(sim.requests().size(), 4u);
-    const auto calls = Calls(sim, "CreateSynchronizationAspect");
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(Param(calls[0], "SyncType").value, "15");
-    EXPECT_EQ(calls[0].returnValue, 5u);
-    EXPECT_EQ(Param(calls[1], "SyncType").value, "7");
-    EXPECT_EQ(sim.connectionCount(), 1u);
-    EXPECT_EQ(sim.provider().currentState().arrays[0].pits.size(), 1u)
-        << "the throw-away call changes nothing";
-    EXPECT_TRUE(dev.logged("Pegasus retry in faulty environment"));
-}
-
-TEST(SyncAspect, RefusalsBeforeTheMethod) {
+TEST(SyncAspect, RefusalsBeforeTheMethodAndTheGroupForm) {
     sim::TestServer sim(SimConfig(), PlainHttp());
     SimSnapshot probe(sim);
     const std::string sys = probe.array.id;
@@ -279,6 +211,7 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         {"unknown volume UUID", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", "600A0000000000000000000000000BAD"}}, 650015, " LUN UUID 600A0000000000000000000000000BAD not found"},
         // A bare word parses as a class name, but it is a group's name.
         {"unknown group name", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceGroup", "no_such_group"}}, 650015, " Replication Group no_such_group not found"},
+        {"consistency without a group", {{"SystemName", sys}, {"SyncType", "7"}, {"SourceElement", probe.volume("small_lun").uuid}, {"consistency", "2"}, {"ServiceAccessPoint", "given"}}, 5, ""},
         // clang-format on
     };
     for (const Row& r : rows) {
@@ -292,19 +225,7 @@ TEST(SyncAspect, RefusalsBeforeTheMethod) {
         EXPECT_TRUE(dev.logged(r.trace));
         dev.snap.m_CimConnection.DisconnectCimom();
     }
-    EXPECT_EQ(CountRequests(sim, "InvokeMethod"), 0u);
-    // A "consistency" entry without "SourceGroup" still selects the group form: the
-    // volume is not sent and the group is a null reference.
-    SimSnapshot dev(sim);
-    ASSERT_EQ(dev.snap.m_CimConnection.ConnectCimom(), 0);
-    Params params = {{"SystemName", sys},
-                     {"SyncType", "7"},
-                     {"SourceElement", dev.volume("small_lun").uuid},
-                     {"consistency", "2"},
-                     {"ServiceAccessPoint", "given"}};
-    cim::Array<cim::CIMParamValue> out;
-    EXPECT_NE(dev.snap.CreateSynchronizationAspect(dev.snap.m_CimConnection, params, out), 0u);
-    dev.snap.m_CimConnection.DisconnectCimom();
+    // Only the last row sends: "consistency" without "SourceGroup" selects the group form.
     const auto calls = Calls(sim, "CreateSynchronizationAspect");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(Sent(calls[0]),

@@ -2,16 +2,20 @@
 #include <chrono>
 #include <thread>
 #include "testsupport/SimSnapshot.h"
-#include "testsupport/TalonConfig.h"
 
 namespace {
 
 using namespace testsupport;
 
-void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
+// A replica request of copy type for the volume labelled label, named "snap_<label>".
+void ForReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
     dev.snap.m_SnapName = "snap_" + label;
     dev.snap.m_SourceDev = dev.volume(label).uuid;
     dev.snap.m_SnapOperation = copyType;
+}
+
+void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 4) {
+    ForReplica(dev, label, copyType);
     ASSERT_EQ(dev.snap.PrepareSnap(), 1) << label;
 }
 
@@ -34,9 +38,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
         SCOPED_TRACE(r.name);
         sim::TestServer sim(SimConfig(r.preset), PlainHttp());
         SimSnapshot dev(sim);
-        dev.snap.m_SnapName = "snap1";
-        dev.snap.m_SourceDev = dev.volume("exch_log").uuid;
-        dev.snap.m_SnapOperation = r.operation;
+        ForReplica(dev, "exch_log", r.operation);
         dev.snap.m_DiskGroupName = r.group;
         dev.snap.m_UseDiskGroupOnly = r.groupOnly;
         EXPECT_EQ(dev.snap.PrepareSnap(), r.result);
@@ -58,9 +60,7 @@ TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
 
 TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
     // clang-format off
-    struct Row { std::vector<uint16_t> syncTypes; RKSO::SNAP_TYPE type; int result; size_t requests; };
-    // clang-format on
-    const Row rows[] = {
+    struct Row { std::vector<uint16_t> syncTypes; RKSO::SNAP_TYPE type; int result; size_t requests; } rows[] = {
         {{6, 7, 8}, RKSO::SNAP_TYPE_CLONE, 1, 2},
         {{6, 7, 8}, RKSO::SNAP_TYPE_SNAPSHOT, 1, 2},
         {{8}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
@@ -68,6 +68,7 @@ TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
         {{}, RKSO::SNAP_TYPE_SNAPSHOT, 0, 2},
         {{6, 7, 8}, static_cast<RKSO::SNAP_TYPE>(3), 0, 0},
     };
+    // clang-format on
     for (const Row& r : rows) {
         sim::Config config = SimConfig();
         config.arrays[0].syncTypes = r.syncTypes;
@@ -80,20 +81,19 @@ TEST(IsSupported, FollowsTheArraysSynchronizationTypes) {
     }
 }
 
-// After PrepareSnap, the provider's answer gives a new snapshot volume that the device
-// names, or the failure message of the error table (whose rows lead to every message of
-// SnapCreate) with nothing made.
+// The answer gives a new volume, or the error table's failure message and nothing made.
 TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
     static const RK_SMIS_SNAP::RK_SMIS_ERROR_MAP kTable[] = {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
         {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
     // clang-format off
-    // answer: -1: as the array answers
-    struct Row { const char* name; int copyType; bool job; int64_t answer; int result, errorCode, hostError; const char* message; };
+    // answer: -1: as the array answers; retry: a throw-away call first
+    struct Row { const char* name; int copyType; bool job; int64_t answer; int result, errorCode, hostError; const char* message; bool retry = false; };
     const Row rows[] = {
         {"at once", 4, false, -1, 5, 0, 0, ""},
         {"job", 4, true, -1, 5, 0, 0, ""},
+        {"throw-away call first", 4, false, -1, 5, 0, 0, "", true},
         {"name exists", 4, false, 910002, 6, 650002, 60601, "Snapshot::SnapCreate: Snap Failed, snapshot/clone name already exists"},
         {"snapshot, busy", 4, false, 910003, 6, 650010, 60543, "Snapshot::SnapCreate: Snap Failed, maximum number of snaps reached"},
         {"source is a snapshot", 4, false, 910004, 6, 650004, 60603, "Snapshot::SnapCreate: Snap Failed, snapshot disk used as source disk"},
@@ -107,6 +107,7 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
+        TalonConfig talon(r.retry ? "RK_PEGASUS_FAULT_RETRY=1" : "");
         sim::Config config = SimConfig();
         config.jobs.methods["CreateReplica"] = r.job;
         sim::TestServer sim(config, PlainHttp());
@@ -127,43 +128,29 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         ASSERT_EQ(made != nullptr, r.result == 5);
         if (!made) continue;
         EXPECT_EQ(made->kind, sim::VolumeKind::Snapshot);
+        EXPECT_EQ(a.volumes.size(), dev.array.volumes.size() + 1) << "a throw-away call makes none";
         EXPECT_EQ(dev.snap.m_TargetDev, made->uuid);
         EXPECT_NE(dev.snap.m_TargetDevPath.find(made->uuid), std::string::npos);
         const auto calls = Calls(sim, "CreateReplica");
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].returnValue, r.job ? 4096u : 0u);
-        EXPECT_EQ(Param(calls[0], "CopyType").value, "4");
-        EXPECT_TRUE(Param(calls[0], "TargetSettingGoal").null);
-        EXPECT_FALSE(Param(calls[0], "TargetPool").null);
+        ASSERT_EQ(calls.size(), r.retry ? 2u : 1u);
+        EXPECT_EQ(calls[0].returnValue, r.retry ? 5u : r.job ? 4096u : 0u);
+        EXPECT_EQ(Param(calls[0], "CopyType").value, r.retry ? "15" : "4");
+        EXPECT_EQ(Param(calls.back(), "CopyType").value, "4");
+        EXPECT_TRUE(Param(calls.back(), "TargetSettingGoal").null);
+        EXPECT_FALSE(Param(calls.back(), "TargetPool").null);
     }
 }
 
-TEST(SnapCreate, RefusedWithoutARequestAndThrowAwayCallFirst) {
+TEST(SnapCreate, RefusedWithoutARequest) {
     sim::TestServer sim(SimConfig(), PlainHttp());
-    {
-        SimSnapshot dev(sim);
-        dev.snap.m_SnapOperation = 4;
-        EXPECT_EQ(dev.snap.SnapCreate(), 6);
-        EXPECT_TRUE(dev.logged("Device not ready for snapshot"));
-        dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
-        EXPECT_EQ(dev.snap.SnapCreate(), 6);
-        EXPECT_TRUE(dev.logged("Dumping Parameters"));
-        EXPECT_TRUE(sim.requests().empty());
-    }
-    TalonConfig config("RK_PEGASUS_FAULT_RETRY=1");
     SimSnapshot dev(sim);
-    PreparedReplica(dev, "exch_log");
-    sim.log().clear();
-    EXPECT_EQ(dev.snap.SnapCreate(), 5);
-    const auto calls = Calls(sim, "CreateReplica");
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(Param(calls[0], "CopyType").value, "15");
-    EXPECT_EQ(calls[0].returnValue, 5u);
-    size_t made = 0;
-    const sim::Config state = sim.provider().currentState();
-    for (const sim::Volume& v : state.arrays[0].volumes)
-        made += v.kind == sim::VolumeKind::Snapshot;
-    EXPECT_EQ(made, 1u) << "the throw-away call (copy type 15) changes nothing";
+    dev.snap.m_SnapOperation = 4;
+    EXPECT_EQ(dev.snap.SnapCreate(), 6);
+    EXPECT_TRUE(dev.logged("Device not ready for snapshot"));
+    dev.snap.SetSnapStatus(RKSO::SNAP_STATUS_PREPARED);
+    EXPECT_EQ(dev.snap.SnapCreate(), 6);
+    EXPECT_TRUE(dev.logged("Dumping Parameters"));
+    EXPECT_TRUE(sim.requests().empty());
 }
 
 TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
@@ -177,9 +164,7 @@ TEST(CreateReplica, CallsNeverOverlapAtTheProvider) {
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
             SimSnapshot dev(sim);
-            dev.snap.m_SnapName = std::string("snap_") + labels[i];
-            dev.snap.m_SourceDev = dev.volume(labels[i]).uuid;
-            dev.snap.m_SnapOperation = 4;
+            ForReplica(dev, labels[i]);
             if (dev.snap.PrepareSnap() == 1) results[i] = dev.snap.SnapCreate();
         });
     }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -16,6 +15,10 @@
 #include "testsupport/SimSnapshot.h"
 
 namespace testsupport {
+
+// The ports of the default array's "fchost1" and of its "iscsihost1".
+inline const char* const kFc = "10000090FA1B2C3D,10000090FA1B2C3E";
+inline const char* const kIscsi = "iqn.1994-05.com.example:iscsihost1";
 
 // Connects the device's own connection and closes it at the end of the scope.
 class OpenConnection {
@@ -85,54 +88,40 @@ inline std::string PiTId(const std::string& arrayId, int n) {
     return arrayId + ":" + tail;
 }
 
-// The default array with, unmapped: PiT group "ora_data1_SMIS_PG" with PiT PiTId(a, 1)
-// viewed by "ora_data1_SV_0001" and PiT PiTId(a, 2); consistency group "cg1" of exch_log,
-// file_share and vm_store with CG PiT PiTId(a, 3) viewed by "cg1_view" (members "cg1_m1"
-// to "cg1_m3") and CG PiT PiTId(a, 4).
+// PiTs 1 (viewed) and 2 of ora_data1; CG PiTs 3 (viewed) and 4 of "cg1"; views unmapped.
 inline sim::Config ViewConfig(const std::string& preset = "NETAPP") {
-    nlohmann::json j = SimConfig(preset).toJson();
+    // file_share is a group member here; its own mapping would only get in the way.
+    const sim::Config base = SimConfig(preset);
+    const std::string fileShare = base.arrays[0].findVolumeByLabel("file_share")->uuid;
+    nlohmann::json j = Without(base.toJson(), "mappings", "volume", {fileShare});
     nlohmann::json& a = j["arrays"][0];
     const std::string id = a["id"].get<std::string>();
     for (const char* label : {"ora_data1_SV_0001", "cg1_m1", "cg1_m2", "cg1_m3"})
         a["volumes"].push_back({{"label", label}, {"kind", "view"}, {"sizeBytes", 1073741824}});
     const std::string pg = sim::makeRef("pitgroup:ora_data1"), cg = sim::makeRef("cg:cg1"),
                       cv = sim::makeRef("cgview:cg1_view");
-    a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"},
-                       {"ref", pg},
-                       {"baseVolume", "ora_data1"},
-                       {"nextSequence", 3}}};
-    a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}},
-                 {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
-    a["consistencyGroups"] = {
-        {{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
     const nlohmann::json members = {
         {{"volume", "exch_log"}}, {{"volume", "file_share"}}, {{"volume", "vm_store"}}};
+    // clang-format off
+    a["pitGroups"] = {{{"label", "ora_data1_SMIS_PG"}, {"ref", pg}, {"baseVolume", "ora_data1"}, {"nextSequence", 3}}};
+    a["pits"] = {{{"group", pg}, {"sequence", 1}, {"id", PiTId(id, 1)}}, {{"group", pg}, {"sequence", 2}, {"id", PiTId(id, 2)}}};
+    a["consistencyGroups"] = {{{"label", "cg1"}, {"ref", cg}, {"members", {"exch_log", "file_share", "vm_store"}}}};
     a["cgPits"] = {{{"group", cg}, {"sequence", 1}, {"id", PiTId(id, 3)}, {"members", members}},
                    {{"group", cg}, {"sequence", 2}, {"id", PiTId(id, 4)}, {"members", members}}};
-    a["cgPitViews"] = {{{"label", "cg1_view"},
-                        {"ref", cv},
-                        {"cgPit", PiTId(id, 3)},
-                        {"memberViews", {"cg1_m1", "cg1_m2", "cg1_m3"}}}};
+    a["cgPitViews"] = {{{"label", "cg1_view"}, {"ref", cv}, {"cgPit", PiTId(id, 3)}, {"memberViews", {"cg1_m1", "cg1_m2", "cg1_m3"}}}};
     a["views"] = {{{"volume", "ora_data1_SV_0001"}, {"base", "ora_data1"}, {"pit", PiTId(id, 1)}},
                   {{"volume", "cg1_m1"}, {"base", "exch_log"}, {"cgView", cv}},
                   {{"volume", "cg1_m2"}, {"base", "file_share"}, {"cgView", cv}},
                   {{"volume", "cg1_m3"}, {"base", "vm_store"}, {"cgView", cv}}};
+    // clang-format on
     sim::Config c = sim::Config::fromJson(j);
     c.jobs.durationMs = 0;  // a watched job is final at its first poll: nothing sleeps
-    // file_share is a group member here; its own mapping would only get in the way.
-    auto& maps = c.arrays[0].mappings;
-    const std::string fileShare = c.arrays[0].findVolumeByLabel("file_share")->uuid;
-    maps.erase(std::remove_if(maps.begin(), maps.end(),
-                              [&](const sim::Mapping& m) { return m.volume == fileShare; }),
-               maps.end());
-    c.arrays[0].reindex();
     return c;
 }
 
-// The device as the map road finds it from the stored snapshot: PiT pitId of the volume,
-// its replication service and source path, the snapshot name, operation 7 in progress.
+// The device as the map road finds it for PiT pitId; for host, its ports, read-write.
 inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::string& pitId,
-                   const std::string& snapName = "nightly_snap") {
+                   const std::string& host = "") {
     OpenConnection open(dev);
     cim::CIMObjectPath service;
     dev.snap.ValidateSystemName(open.conn(), dev.array.id, "SNIA_ReplicationService", service);
@@ -140,8 +129,11 @@ inline void ForMap(SimSnapshot& dev, const std::string& volumeLabel, const std::
     dev.snap.m_SourceDev = dev.volume(volumeLabel).uuid;
     dev.snap.m_SourceDevPath = open.volumePath(dev.snap.m_SourceDev);
     dev.snap.m_PiTName = pitId;
-    dev.snap.m_SnapName = snapName;
+    dev.snap.m_SnapName = "nightly_snap";
     dev.snap.m_PiTOperation = 7;
+    if (host.empty()) return;
+    dev.snap.m_InitiatorPorts = HostPorts(dev.array, host);
+    dev.snap.m_DeviceAccess = 2;
 }
 
 // The last call of method in the simulator's log (an empty record, and a failure, if none).

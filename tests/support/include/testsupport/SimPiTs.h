@@ -1,5 +1,4 @@
-// PiT groups, PiTs, views and consistency groups put into a simulator configuration
-// before it starts.
+// PiT groups, PiTs, views and consistency groups put into a simulator configuration.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +19,7 @@ inline const sim::Volume& VolumeOf(const sim::Array& a, const std::string& label
     throw std::out_of_range("no volume " + label);
 }
 
-// A second array on the same provider with volumes of the same names (fresh UUIDs)
-// and nothing else of the first's.
+// A second array with volumes of the same names (fresh UUIDs) and nothing else of the first's.
 inline sim::Array& AddSecondArray(sim::Config& c) {
     sim::Array second = c.arrays.front();
     second.id = "600A0980006CE2B2000000005A1B2C99";
@@ -29,16 +27,9 @@ inline sim::Array& AddSecondArray(sim::Config& c) {
     second.controllers[0].name = "021648000777";
     second.controllers[1].name = "021648000888";
     for (sim::Volume& v : second.volumes) v.uuid = sim::makeVolumeUuid("second:" + v.label);
-    second.mappings.clear();
-    second.hosts.clear();
-    second.hostGroups.clear();
-    second.pitGroups.clear();
-    second.pits.clear();
-    second.views.clear();
-    second.consistencyGroups.clear();
-    second.cgPits.clear();
-    second.cgPitViews.clear();
-    second.syncs.clear();
+    auto clear = [](auto&... lists) { (lists.clear(), ...); };
+    clear(second.mappings, second.hosts, second.hostGroups, second.pitGroups, second.pits,
+          second.views, second.consistencyGroups, second.cgPits, second.cgPitViews, second.syncs);
     c.arrays.push_back(second);
     return c.arrays.back();
 }
@@ -56,8 +47,7 @@ inline std::string AddPiTGroup(sim::Config& c, const std::string& volume, size_t
     return g.ref;
 }
 
-// PiTs of the group with these sequence numbers, listed in this order (equal numbers
-// allowed); returns their identities.
+// PiTs of the group with these sequence numbers, in this order; returns their identities.
 inline std::vector<std::string> AddPiTs(sim::Config& c, const std::string& group,
                                         const std::vector<uint64_t>& sequences, size_t array = 0) {
     sim::Array& a = c.arrays.at(array);
@@ -88,8 +78,7 @@ inline std::string AddConsistencyGroup(sim::Config& c, const std::string& label,
     return g.ref;
 }
 
-// CG PiTs of the group taken at these times (microseconds), listed in this order;
-// returns their identities.
+// CG PiTs of the group taken at these times (us), in this order; returns their identities.
 inline std::vector<std::string> AddCgPiTs(sim::Config& c, const std::string& group,
                                           const std::vector<int64_t>& whens, size_t array = 0) {
     sim::Array& a = c.arrays.at(array);
@@ -152,9 +141,7 @@ inline std::string AddCgPiTView(sim::Config& c, const std::string& cgPit, size_t
     return cv.ref;
 }
 
-// The state (sim::TestServer::state()) with the items of list ("pits", "cgPits",
-// "consistencyGroups", ...) whose key is one of values taken out: equal to the state
-// after an operation, it shows that exactly those items went.
+// The state without the items of list ("pits", "cgPits", ...) whose key is one of values.
 inline nlohmann::json Without(nlohmann::json state, const std::string& list, const std::string& key,
                               const std::set<std::string>& values, size_t array = 0) {
     nlohmann::json& items = state["arrays"][array][list];

@@ -1,5 +1,4 @@
-// An E-Series snapshot object bound to an in-process simulator, with readers of the
-// simulator's request log and the credentials no log line may carry.
+// An E-Series snapshot object bound to an in-process simulator, and its request log read.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +18,7 @@
 #include "testsupport/LogCapture.h"
 #include "testsupport/SimClock.h"
 #include "testsupport/SimPiTs.h"
+#include "testsupport/TalonConfig.h"
 
 namespace testsupport {
 
@@ -27,8 +27,7 @@ inline const char* const kSimUser = "snapuser";
 inline const char* const kSimPassword = "Sn4p-Pw!x93";
 inline const char* const kArraySecret = "ArrSecret-7Qk";
 
-// The default array served under preset ("LSISSI", "DCIM", "NETAPP"); its jobs end
-// at once, so that no job watch ever sleeps.
+// The default array under preset ("LSISSI", "DCIM", "NETAPP"); jobs end at once: no sleep.
 inline sim::Config SimConfig(const std::string& preset = "NETAPP") {
     sim::Config c = sim::Config::defaults();
     const sim::Preset p = sim::Config::presetFor(preset);
@@ -66,9 +65,11 @@ inline void AddVolumes(sim::Config& c, const std::vector<std::string>& labels) {
     }
 }
 
-inline sim::TestServerOptions PlainHttp() {
+// Plain HTTP; the simulator's time from clock when one is given.
+inline sim::TestServerOptions PlainHttp(std::function<int64_t()> clock = nullptr) {
     sim::TestServerOptions o;
     o.https = false;
+    if (clock) o.clock = clock;
     return o;
 }
 
@@ -82,12 +83,13 @@ inline size_t CountRequests(const sim::TestServer& sim, const std::string& opera
     }));
 }
 
-// The extrinsic calls of method in the simulator's log, in arrival order.
+// The extrinsic calls of method ("" for any) in the simulator's log, in arrival order.
 inline std::vector<sim::RequestRecord> Calls(const sim::TestServer& sim,
                                              const std::string& method) {
     std::vector<sim::RequestRecord> calls;
     for (const sim::RequestRecord& r : sim.requests())
-        if (r.operation == "InvokeMethod" && r.method == method) calls.push_back(r);
+        if (r.operation == "InvokeMethod" && (method.empty() || r.method == method))
+            calls.push_back(r);
     return calls;
 }
 
@@ -98,21 +100,28 @@ inline const sim::ParamRecord& Param(const sim::RequestRecord& call, const std::
     throw std::out_of_range(call.method + " was sent without " + name);
 }
 
+// The in-parameters of a logged call in order: "name=type:value", "name=ref", "name=null".
+inline std::string Sent(const sim::RequestRecord& call) {
+    std::string sent;
+    for (const sim::ParamRecord& p : call.params)
+        sent += (sent.empty() ? "" : " ") + p.name + "=" +
+                (p.null                  ? "null"
+                 : p.type == "reference" ? "ref"
+                                         : p.type + ":" + p.value);
+    return sent;
+}
+
 // Every device log line of the program, for a final check that no credential leaked.
 struct SimJournal {
-    static std::mutex& mutex() {
-        static std::mutex mu;
-        return mu;
-    }
-    static std::vector<std::string>& lines() {
-        static std::vector<std::string> all;
-        return all;
-    }
+    static std::mutex& mutex() { return mu; }
+    static std::vector<std::string>& lines() { return all; }
     static void add(const FakeSnapInfo& info) {
-        std::lock_guard<std::mutex> lock(mutex());
-        for (const auto& line : info.logLines()) lines().push_back(line.text);
-        lines().push_back(info.errorText());
+        std::lock_guard<std::mutex> lock(mu);
+        for (const auto& line : info.logLines()) all.push_back(line.text);
+        all.push_back(info.errorText());
     }
+    static inline std::mutex mu;
+    static inline std::vector<std::string> all;
 };
 
 // An LSISnapshot whose job waits move a manual clock instead of sleeping.
@@ -129,8 +138,7 @@ class ClockedLSISnapshot : public LSISnapshot {
     }
 };
 
-// One device: its host log and a snapshot object (LSISnapshot unless said otherwise)
-// pointed at the simulator's first array.
+// One device: its host log and a snapshot object pointed at the simulator's first array.
 template <class Snap>
 struct BasicSimSnapshot {
     FakeSnapInfo info;
@@ -177,12 +185,6 @@ struct BasicSimSnapshot {
         snap.m_PiTOperation = 7;
     }
 
-    int countLines(const std::string& needle) const {
-        int n = 0;
-        for (const auto& line : info.logLines())
-            if (line.text.find(needle) != std::string::npos) ++n;
-        return n;
-    }
     bool logged(const std::string& needle) const { return info.logContains(needle); }
 };
 
