@@ -1,5 +1,4 @@
-// The retried reads against the simulator's faults: how many requests reach the
-// provider, when the connection is re-established and what the caller gets.
+// Retried reads against the simulator's faults: requests, reconnects and what the caller gets.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,9 +13,8 @@ namespace {
 class RetryTest : public ::testing::Test {
   protected:
     void Connect(uint32_t timeoutMs = 0) {
-        Bind(conn, ParamsFor(sim), &info);
         conn.SetClientTimeoutMsForTest(timeoutMs);
-        ASSERT_EQ(conn.ConnectCimom(), 0);
+        Open(conn, ParamsFor(sim), &info);
     }
     std::vector<uint64_t> Connections(const std::string& operation) const {
         std::vector<uint64_t> out;
@@ -65,8 +63,7 @@ TEST_F(RetryTest, TransientFailuresShareOneBudgetPerCall) {
     EXPECT_EQ(Connections("EnumerateInstanceNames").size(), 5u) << "not a budget per kind";
 }
 
-// The kind of failure decides, never its text; each repeat goes on a new connection and a
-// transient failure is no host error.
+// The kind of failure decides, never its text; repeats reconnect; none is a host error.
 TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
     const sim::RequestKey names{"EnumerateInstanceNames", "", ""};
     const struct {

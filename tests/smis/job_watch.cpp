@@ -1,5 +1,4 @@
-// Job watching against the simulator: real job instances over HTTP, with the
-// provider's clock moved by the watcher's sleeps instead of real time.
+// Job watching against the simulator; the watcher's sleeps move the provider's clock.
 #include <functional>
 #include <string>
 #include <thread>
@@ -40,14 +39,13 @@ class JobWatch : public ::testing::Test {
 
     void SetUp() override {
         job.m_pLogger = &dev;
-        connectTo(sim, conn);
+        Open(conn, ParamsFor(sim));
         sim.log().clear();
     }
     void TearDown() override { conn.DisconnectCimom(); }
 };
 
-// A failed poll counts as a try; only a vanished job is completed unread (nothing tells it
-// from success); one still running when the tries run out is taken as completed.
+// A failed poll is a try; vanished, or still running after the last try, counts as completed.
 TEST_F(JobWatch, EachWayAJobGoesGivesItsState) {
     const sim::RequestKey get{"GetInstance", "", ""};
     const struct {
@@ -153,7 +151,7 @@ TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
     for (size_t i = 0; i < finals.size(); ++i)
         workers.emplace_back([&, i] {
             RkCimConnection own;
-            connectTo(sim, own);
+            Open(own, ParamsFor(sim));
             TestJob watcher(clock);
             results[i] = watcher.WatchJob(paths[i], own, 1000, 1);
             own.DisconnectCimom();

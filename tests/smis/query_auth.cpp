@@ -1,6 +1,5 @@
-// With the provider rejecting the password, no lookup of the access layer may answer
-// "none": it raises, answers -1, or answers empty with LookupFailed() set. The
-// snapshot operations take "none" for "deleted" and drop the snapshot.
+// With the password rejected no lookup may answer "none" (snapshot operations take it for
+// "deleted"): it raises, answers -1, or answers empty with LookupFailed() set.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -103,10 +102,7 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
     for (const auto& row : rows) {
         // A fresh connection and the same one after its first rejection answer alike.
         Device bad(*sim);
-        RkCimomParams p = ParamsFor(*sim);
-        p.password = "not-the-password";
-        bad.conn.GetCimom().SetCimom(p);
-        ASSERT_EQ(bad.conn.ConnectCimom(), 0);
+        Open(bad.conn, ParamsFor(*sim, false, "not-the-password"), &bad.info);
         for (int round = 0; round < 2; ++round) {
             bool answered = false;
             try {

@@ -1,6 +1,5 @@
-// The whole log of this program (host debug log and every device log of the
-// fixtures) never holds a password or a shared secret. The check runs after all
-// other tests of the program.
+// No line of the program's logs (host and devices) holds a password or a shared secret;
+// checked after all other tests.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -23,8 +22,7 @@ class NoSecretsInLog : public ::testing::Environment {
             all.insert(all.end(), Journal::lines().begin(), Journal::lines().end());
         }
         m_capture.reset();
-        // ctest runs one test per process, and some tests log nothing: an empty log
-        // is no failure here.
+        // One test per process under ctest: an empty log is no failure.
         for (const std::string& line : all) {
             for (const char* secret :
                  {testsupport::kSimPassword, testsupport::kArraySecret, kNewSecret})

@@ -1,6 +1,4 @@
-// Helpers shared by the access layer's suites: a connection bound to a simulator, counts of
-// log lines, and a connected device for the lookup suites. Credentials, request counts and the
-// journal of device log lines (checked for secrets at the end) are those of SimSnapshot.h.
+// The access layer's suites: connections bound to a simulator and a connected device.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,14 +36,15 @@ inline int count(const FakeSnapInfo& info, const std::string& needle) {
     return n;
 }
 
-inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false) {
+inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false,
+                               const std::string& password = "") {
     RkCimomParams p;
     p.name = "array1";
     p.address = "127.0.0.1";
     p.port = https ? sim.httpsPort() : sim.httpPort();
     p.nameSpace = sim.arrayNamespace();
     p.userName = sim.user();
-    p.password = sim.password();
+    p.password = password.empty() ? sim.password() : password;
     p.useSSL = https;
     return p;
 }
@@ -56,17 +55,16 @@ inline void Bind(RkCimConnection& conn, RkCimomParams params, RKSO::SnapInfo* in
     conn.GetCimom().SetCimom(params);
 }
 
+// Bound and connected.
+inline void Open(RkCimConnection& conn, RkCimomParams params, RKSO::SnapInfo* info = nullptr) {
+    Bind(conn, params, info);
+    ASSERT_EQ(conn.ConnectCimom(), 0) << "connect to the simulator on port " << params.port;
+}
+
 inline sim::TestServerOptions Clocked(const ManualClock& clock) {
     sim::TestServerOptions o = testsupport::PlainHttp();
     o.clock = clock.clock();
     return o;
-}
-
-// Points conn at the simulator's HTTP listener and connects it.
-inline void connectTo(sim::TestServer& sim, RkCimConnection& conn) {
-    RkCimomParams params = ParamsFor(sim);
-    conn.m_Cimom.SetCimom(params);
-    ASSERT_EQ(conn.ConnectCimom(), 0) << "connect to the simulator on port " << sim.httpPort();
 }
 
 // One device: its log, a connection to the simulator and the helpers, all bound to it.
@@ -87,8 +85,7 @@ struct Device {
     Device& operator=(const Device&) = delete;
 };
 
-// Adds a base volume to array arrayIndex; it exists for every request that arrives after this
-// returns (the simulator applies the change before answering).
+// Adds a base volume to array arrayIndex, there for every request after this returns.
 inline std::string AddVolume(sim::TestServer& sim, const std::string& label, size_t arrayIndex = 0,
                              std::string uuid = std::string()) {
     if (uuid.empty()) uuid = sim::makeVolumeUuid("query-test:" + label);

@@ -1,6 +1,4 @@
-// Synchronization path lookups against the simulator's older-engine replicas: clone
-// copies (prefix + "_VolumeCopySynchronized") and legacy snapshots (a
-// "CIM_StorageSynchronized" subclass), found from either end.
+// Sync path lookups over older-engine clones and legacy snapshots, from either end.
 #include <map>
 #include <string>
 #include <vector>
@@ -15,10 +13,7 @@ namespace {
 
 using namespace smistest;
 
-// src1 -> clone1 (copy 5), src1 -> snapA (copy 4), src1 -> cloneB (copy 5),
-// src2 -> snap2, src1 and src2 -> twice (two snapshots of one target: a broken array),
-// src2 -> mid -> leaf (a clone cloned again), reused -> leaf2 (reused was a target once),
-// lone: no synchronization at all.
+// "twice" is the target of two snapshots (a broken array); "lone" has no synchronization.
 sim::Config syncConfig() {
     nlohmann::json j = nlohmann::json::parse(R"({
       "preset": "NETAPP",
@@ -67,7 +62,7 @@ class SyncPaths : public ::testing::Test {
 
     void SetUp() override {
         util.m_pLogger = &dev;
-        connectTo(sim, conn);
+        Open(conn, ParamsFor(sim));
         for (const auto& v : conn.GetInstances("CIM_StorageVolume",
                                                cim::CIMPropertyList({"ElementName", "Name"}))) {
             std::string label = util.GetCIMProp(v, "ElementName");
@@ -109,8 +104,7 @@ TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SystemElement")->getValue(), vols.at("src2")));
 }
 
-// From the target: its sync, source and the source's name; -1 for a target with two
-// associations (a broken array) or one now feeding a newer replica; 1 without any.
+// From the target: sync, source and source name; -1 when ambiguous or reused, 1 without any.
 TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
     const struct {
         const char* target;
@@ -181,8 +175,7 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     EXPECT_GE(count(dev, "malformed"), 6);
 }
 
-// From the source: its own replica (not its origin), the first of a copy type, all targets
-// whose label holds a text, and the one whose label matches for a deleted state.
+// From the source: its replica (not its origin), by copy type, by label text, for deletion.
 TEST_F(SyncPaths, LookupsFromTheSource) {
     auto label = [&](std::string p) { return util.GetCIMProp(conn, p, "ElementName"); };
     auto kind = [](const std::string& p) {
