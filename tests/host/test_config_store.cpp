@@ -20,15 +20,13 @@ class ConfigStore : public ::testing::Test {
         RKPlatformInfo::reset();
     }
     void TearDown() override { RKPlatformInfo::reset(); }
-
     static void load(const std::string& text) {
         std::string error;
         ASSERT_EQ(RKPlatformInfo::loadConfigText(text, &error), 1) << error;
     }
 };
 
-// What each getter answers for one configuration text: present with its value, or absent
-// with the caller's value untouched.
+// Each getter: present with its value, or absent with the caller's value untouched.
 TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
     load(
         "\xEF\xBB\xBF# comment\r\n; another\r\n[Talon]\r\n"
@@ -100,8 +98,7 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
               0);
 }
 
-// Malformed or oversized text, a missing file and a broken file on reload are errors that
-// keep the values in force.
+// Bad or oversized texts and missing or broken files are errors; the values in force stay.
 TEST_F(ConfigStore, BadTextAndFilesAreRejectedAndPreviousValuesStay) {
     testsupport::TempDir dir;
     const std::string path = dir.write("rkhost.ini", "[Talon]\nKEY = 600\n");
@@ -130,8 +127,7 @@ TEST_F(ConfigStore, BadTextAndFilesAreRejectedAndPreviousValuesStay) {
     EXPECT_EQ(n, 900u);
 }
 
-// The environment names the file at first use; an unreadable one is reported and leaves
-// the store empty.
+// RKHOST_CONFIG names the file at first use; an unreadable one is reported, the store empty.
 TEST_F(ConfigStore, EnvironmentVariableNamesTheFileAtFirstUse) {
     testsupport::TempDir dir;
     for (std::string file : {dir.write("rkhost.ini", "[~Talon]\nLSI_SMIS_PORT = 15989\n"),

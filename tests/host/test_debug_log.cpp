@@ -40,8 +40,7 @@ class FileLog : public ::testing::Test {
     int m_level = -1;
 };
 
-// Each call is one line with its tag, level and text, formatted once; lines below the
-// level are dropped.
+// One line per call with tag, level and text, formatted once; lines below the level dropped.
 TEST(DebugLog, EveryCallIsExactlyOneLineFormattedOnce) {
     testsupport::LogCapture log;
     EvDebug().DebugLvl("rkso_version", 1, "value %d of %s", 3, "x");
@@ -68,8 +67,7 @@ TEST(DebugLog, EveryCallIsExactlyOneLineFormattedOnce) {
     EXPECT_EQ(got, want);
 }
 
-// File lines carry time, thread, tag, level and text; "off" drops everything; a file that
-// cannot be written is refused and the old output stays.
+// File lines carry time, thread, tag, level, text; "off" drops all; unwritable files are refused.
 TEST_F(FileLog, FileLinesAndSwitchingTheOutput) {
     EvDebug().DebugLvl("RkCimConnection::ConnectCimom", 2, "connect to %s failed", "10.0.0.5");
     ASSERT_TRUE(EvDebug::setLogFile("off"));

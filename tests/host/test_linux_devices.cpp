@@ -23,7 +23,6 @@ class LinuxDevices : public ::testing::Test {
     TempDir etc;
     std::string iscsiFile = etc.file("initiatorname.iscsi");
     std::optional<TalonConfig> config;
-
     void configure(const std::string& host) {
         config.reset();
         config.emplace("", host);

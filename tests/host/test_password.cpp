@@ -22,7 +22,6 @@ class Password : public ::testing::Test {
     TempDir dir;
     std::string keyFile = dir.write("key", kKey + "\n", 0600);
     std::string otherKeyFile = dir.write("other", kOtherKey, 0600);
-
     std::string sealed(const std::string& plain) {
         std::string out;
         RKPassword pw(keyFile);

@@ -1,5 +1,4 @@
-// The simulated device trees over real HTTP: the fabric of an in-process simulated array
-// (sim::TestServer), or a canned loopback server for the answers the simulator never gives.
+// Simulated device trees over HTTP: the simulator's fabric, or a canned server for odd answers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -68,7 +67,6 @@ class SimDevices : public ::testing::Test {
                         }()};
     const sim::Array& array = sim.provider().config().arrays.at(0);
     std::optional<TalonConfig> config;
-
     // fchost1's first port, written as a host may write it.
     void use(const std::string& kind) {
         config.reset();
@@ -78,7 +76,6 @@ class SimDevices : public ::testing::Test {
     }
     void SetUp() override { use("simulation"); }
     void TearDown() override { RkDeviceTree::reset(); }
-
     std::string uuidOf(const std::string& label) const {
         return array.findVolumeByLabel(label)->uuid;
     }

@@ -24,9 +24,7 @@ class SnapDatabase : public ::testing::Test {
     TempDir dir;
     std::string path = dir.file("snaps.db");
     std::optional<TalonConfig> config{std::in_place, "", "[Host]\nSnapDatabase = " + path + "\n"};
-
-    // The plug-in's query (one engine, the given control hosts, flags 0x1800): its rows, or
-    // "no rows" or "database error" when it failed with that code.
+    // The plug-in's query of engine and control hosts: its rows, "no rows" or "database error".
     static std::string query(int engine, std::vector<int> hosts, int kind = 2) {
         SMVolSnapInfo q;
         q.setSnapShotEngineId(engine);
@@ -45,7 +43,6 @@ class SnapDatabase : public ::testing::Test {
             out += (out.empty() ? "" : " ") + it->getDeviceName() + "=" + it->getMetaData();
         return out;
     }
-
     void exec(const std::string& sql) {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);

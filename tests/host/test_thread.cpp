@@ -24,8 +24,7 @@ void* throwOther(void*) {
     throw 42;
 }
 
-// Sixteen threads run the function on their argument; an exception leaving the function is
-// caught and logged.
+// Sixteen threads run the function; an exception leaving it is caught and logged.
 TEST(RkThread, RunsTheFunctionAndCatchesWhatLeavesIt) {
     std::atomic<int> counter{0};
     std::vector<RkThread> threads(16);

@@ -26,10 +26,8 @@ struct Marks {
     };
     std::mutex mu;
     std::vector<Entry> entries;
-
     Marks() { EvDebug::setSink(&Marks::line, this); }
     ~Marks() { EvDebug::setSink(nullptr, nullptr); }  // not copyable: it holds a mutex
-
   private:
     static void line(void* context, const char*, int, const char* text) {
         std::string mark = text ? text : "";

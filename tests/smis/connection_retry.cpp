@@ -22,7 +22,6 @@ class RetryTest : public ::testing::Test {
             if (r.operation == operation) out.push_back(r.connection);
         return out;
     }
-
     TalonConfig cfg;
     sim::TestServer sim;
     FakeSnapInfo info;

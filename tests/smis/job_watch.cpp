@@ -36,7 +36,6 @@ class JobWatch : public ::testing::Test {
     RkCimConnection conn;
     FakeSnapInfo dev;
     TestJob job{clock};
-
     void SetUp() override {
         job.m_pLogger = &dev;
         Open(conn, ParamsFor(sim));

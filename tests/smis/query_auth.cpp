@@ -1,5 +1,4 @@
-// With the password rejected no lookup may answer "none" (snapshot operations take it for
-// "deleted"): it raises, answers -1, or answers empty with LookupFailed() set.
+// Password rejected: no lookup answers "none" (read as "deleted"); raised, -1 or LookupFailed().
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -20,7 +19,6 @@ class QueryAuth : public QueryTest {
         ASSERT_FALSE(volumePath.getClassName().isNull());
         volumeText = volumePath.toString();
     }
-
     // Whether a lookup gave an answer (found, or "none" without marking the lookup failed).
     static bool Empty(const cim::CIMObjectPath& p) { return p.getClassName().isNull(); }
     template <typename T>
@@ -35,7 +33,6 @@ class QueryAuth : public QueryTest {
         return rc == found || !u.LookupFailed();
     }
     static bool OfExistence(int rc) { return rc != -1; }
-
     cim::CIMObjectPath systemPath;
     cim::CIMObjectPath volumePath;
     std::string volumeText;

@@ -19,8 +19,7 @@ class QueryObjects : public QueryTest {
     }
 };
 
-// Property values match in any case, keys exactly; the system filter uses SystemName or, for
-// pools, the InstanceID; paths carry the namespace and work for a later read.
+// Values match in any case, keys exactly; systems by SystemName or a pool's InstanceID.
 TEST_F(QueryObjects, LookupsByPropertyKeyAndSystem) {
     std::string lower = volumes[4].uuid;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

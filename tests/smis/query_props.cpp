@@ -52,8 +52,7 @@ TEST_F(QueryProps, ReadsPropertyListsByExactName) {
     EXPECT_EQ(util().GetCIMPropList(conn(), path, props), 0);
 }
 
-// Strings and small integers change; bad values are refused before the provider is
-// asked; the provider's refusal, a broken read and a missing connection give 0.
+// Bad values are refused unasked; a refusal, a broken read or no connection give 0.
 TEST_F(QueryProps, UpdatesOnlyWhatTheProviderAccepts) {
     std::string path = VolumePath(1);
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "ElementName", "renamed_1"), 1);
@@ -93,8 +92,7 @@ TEST_F(QueryProps, SecretIsChangedButNeverTraced) {
     EXPECT_FALSE(logged(kNewSecret));
 }
 
-// 1: it exists (and is the volume of that UUID when one is given); 0: the provider says
-// it does not; -1: it cannot be told.
+// 1: exists (and has the given UUID); 0: the provider says not; -1: cannot be told.
 TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
     std::string path = VolumePath(3);
     std::string gone = path;

@@ -1,5 +1,4 @@
-// No line of the program's logs (host and devices) holds a password or a shared secret;
-// checked after all other tests.
+// After all tests: no line of the host or device logs holds a password or shared secret.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,7 +12,6 @@ namespace {
 class NoSecretsInLog : public ::testing::Environment {
   public:
     void SetUp() override { m_capture = std::make_unique<testsupport::LogCapture>(); }
-
     void TearDown() override {
         std::vector<std::string> all;
         for (const auto& line : m_capture->lines()) all.push_back(line.tag + ": " + line.text);

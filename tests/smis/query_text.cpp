@@ -11,8 +11,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Lists drop empty pieces and keep long ones; numbers that are not read as zero; keys of
-// paths match exactly.
+// Lists drop empty pieces, keep long ones; non-numbers read as zero; path keys match exactly.
 TEST(QueryText, ListsAndKeysFromTexts) {
     RkCimUtil u;
     const std::string longPiece(5000, 'x');
@@ -61,20 +60,17 @@ TEST(QueryText, TargetElementIsTheFirstReferenceOfThatName) {
     cim::CIMObjectPath other(R"(NETAPP_StorageVolume.DeviceID="T2")");
     std::vector<cim::CIMParamValue> none{cim::CIMParamValue("Job", cim::CIMValue(other))};
     EXPECT_TRUE(u.GetTargetElementHandle(none).getClassName().isNull());
-
     // A text parameter of that name is not a reference; the reference after it wins.
     std::vector<cim::CIMParamValue> out{
         cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("x"))),
         cim::CIMParamValue("TheElement", cim::CIMValue(target)),
         cim::CIMParamValue("TargetElement", cim::CIMValue(other))};
     EXPECT_EQ(u.GetTargetElementHandle(out), target);
-
     // Untyped output carries the path as text.
     std::vector<cim::CIMParamValue> untyped{
         cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("not a path!")), false),
         cim::CIMParamValue("TargetElement", cim::CIMValue(target.toString()), false)};
     EXPECT_EQ(u.GetTargetElementHandle(untyped), target);
-
     std::vector<cim::CIMParamValue> nullRef{
         cim::CIMParamValue("TargetElement", cim::CIMValue(cim::CIMTYPE_REFERENCE, false))};
     EXPECT_TRUE(u.GetTargetElementHandle(nullRef).getClassName().isNull());

@@ -1,5 +1,4 @@
-// Volume lookup by UUID with and without the process-wide cache, against the
-// simulator; counts come from the simulator's request log.
+// Volume lookup by UUID with and without the process-wide cache.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -24,8 +23,7 @@ class QueryVolumes : public QueryTest {
     }
 };
 
-// With caching the list is fetched once; a volume not in it costs one refresh per lookup
-// (none when this lookup filled it), and a new volume is found through that refresh.
+// Cached: one fetch; a miss costs one refresh (none right after the fill) that finds new ones.
 TEST_F(QueryVolumes, WithCachingTheListIsFetchedOnceAndRefreshedForAMiss) {
     TalonConfig talon(kCachingOn);
     const std::string missing = "6000000000000000000000000000F00D";
@@ -46,8 +44,7 @@ TEST_F(QueryVolumes, WithCachingTheListIsFetchedOnceAndRefreshedForAMiss) {
     EXPECT_EQ(count(dev->info, "Released CimUtil lock"), 6);
 }
 
-// The process-wide list is one per provider: a lookup on provider B never answers
-// from A's volumes, and A's list survives B's lookups.
+// One list per provider: B never answers from A's volumes; A's list survives B's lookups.
 TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
     TalonConfig talon(kCachingOn);
     sim::Config otherConfig = SimConfig();
@@ -126,14 +123,12 @@ TEST_F(QueryVolumesTwoArrays, UuidOnAnotherSystemIsNotTaken) {
     EXPECT_EQ(util().GetPropByObjPath(cim::CIMObjectPath(first), "SystemName"), systemName);
 }
 
-// Many devices look volumes up at once while new volumes appear; each new volume is
-// looked up by every device once it exists. Run under ThreadSanitizer too.
+// Many devices look up at once while volumes appear; each device looks up each new one.
 class QueryVolumesConcurrent : public QueryVolumes {
   protected:
     // As many devices as hosts run lookups for at once.
     static constexpr int kThreads = 16, kNewVolumes = 8,
                          kLookups = kThreads * (2 * kNewVolumes + 1);
-
     void Run() {
         std::mutex mu;
         std::condition_variable cv;

@@ -72,7 +72,6 @@ struct Device {
     FakeSnapInfo info;
     RkCimConnection conn;
     RkCimUtil util;
-
     explicit Device(sim::TestServer& sim) {
         Bind(conn, ParamsFor(sim), &info);
         util.m_pLogger = &info;
@@ -108,7 +107,6 @@ inline std::string AddVolume(sim::TestServer& sim, const std::string& label, siz
 class QueryTest : public ::testing::Test {
   protected:
     virtual sim::Config Config() { return SimConfig(); }
-
     void SetUp() override {
         RkCimUtil::ClearVolumeCache();
         sim = std::make_unique<sim::TestServer>(Config(), testsupport::PlainHttp());
@@ -125,11 +123,9 @@ class QueryTest : public ::testing::Test {
         RkCimUtil::ClearVolumeCache();
         RKPlatformInfo::reset();
     }
-
     RkCimConnection& conn() { return dev->conn; }
     RkCimUtil& util() { return dev->util; }
     bool logged(const std::string& needle) const { return dev->info.logContains(needle); }
-
     std::unique_ptr<sim::TestServer> sim;
     std::unique_ptr<Device> dev;
     std::string systemName, nameSpace;

@@ -59,7 +59,6 @@ class SyncPaths : public ::testing::Test {
     RkCimUtil util;
     std::map<std::string, cim::CIMObjectPath> vols;  // label -> path
     std::map<std::string, std::string> uuids;        // label -> "Name"
-
     void SetUp() override {
         util.m_pLogger = &dev;
         Open(conn, ParamsFor(sim));
@@ -73,7 +72,6 @@ class SyncPaths : public ::testing::Test {
         sim.log().clear();
     }
     void TearDown() override { conn.DisconnectCimom(); }
-
     std::string path(const std::string& label) { return vols.at(label).toString(); }
     bool traced(const std::string& needle) { return dev.logContains(needle); }
 };

@@ -13,8 +13,7 @@ namespace {
 
 using testsupport::FakeSnapInfo;
 
-// A mapped code becomes the host error, others are only logged (after a credential failure
-// too: see SessionTest); without a device the line goes to the debug log.
+// A mapped code becomes the host error, others are only logged; unbound, to the debug log.
 TEST(SetErrorMsg, WhatTheHostHearsOfAnError) {
     for (int code : {650006, 650009, 60542, 650005}) {
         FakeSnapInfo dev;

@@ -19,8 +19,7 @@ namespace {
 
 using testsupport::FakeSnapInfo;
 
-// Bound to a device, a line carries the function name and the device's level; unbound,
-// it goes to the host debug log tagged with the function name. "level: text" each.
+// Bound: the device's log with the function name; unbound: the host log tagged with it.
 TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
     const std::string big(10000, 'q');
     using Lines = std::vector<std::string>;
@@ -49,7 +48,6 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
         Lines got;
         for (const auto& l : dev.logLines()) got.push_back(std::to_string(l.level) + ": " + l.text);
         EXPECT_EQ(got, r.bound) << r.name;
-
         testsupport::LogCapture log;
         RkSmisTracer unbound;
         r.trace(unbound);
@@ -80,8 +78,7 @@ TEST(Tracer, WorkerThreadsTraceConcurrently) {
     EXPECT_EQ(log.lines().size(), static_cast<size_t>(kThreads * kLines));
 }
 
-// The shared catch trace: the source file without its directories, a CIM error's status once,
-// and every kind of failure named.
+// The catch trace: the file's base name, a CIM error's status once, every kind named.
 TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
     const std::pair<std::function<void()>, const char*> rows[] = {
         // clang-format off
