@@ -34,6 +34,13 @@ std::string hexOf(const unsigned char* data, size_t n) {
     return out;
 }
 
+// The device's SCSI interface (kept alive in dev), or nullptr.
+RkDeviceScsiIface* scsiOf(const std::string& device, std::shared_ptr<RkDevice>& dev) {
+    CUxError error;
+    dev = RkDeviceTree::getDevice(device, error);
+    return dev ? static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE)) : nullptr;
+}
+
 struct Inquiry {
     int n;
     std::vector<unsigned char> data;
@@ -42,29 +49,20 @@ struct Inquiry {
 
 Inquiry inquire(const std::string& device, unsigned char evpd, unsigned char page,
                 int allocation = 255, int size = 255) {
-    CUxError error;
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(device, error);
-    if (!dev) return {-2, {}, error.AsString()};
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
-    if (!scsi) return {-3, {}, "no SCSI interface"};
-    unsigned char cdb[6] = {0x12,
-                            evpd,
-                            page,
-                            static_cast<unsigned char>(allocation >> 8),
-                            static_cast<unsigned char>(allocation & 0xFF),
-                            0};
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(device, dev);
+    if (!scsi) return {-2, {}, "no SCSI device"};
+    unsigned char cdb[6] = {0x12, evpd, page, 0, static_cast<unsigned char>(allocation & 0xFF), 0};
+    cdb[3] = static_cast<unsigned char>(allocation >> 8);
     std::vector<unsigned char> data(static_cast<size_t>(size), 0xEE);
+    CUxError error;
     int n = scsi->sendCommand(cdb, 6, data.data(), size, 0, 1, nullptr, 0, 10, error);
     return {n, data, error.AsString()};
 }
 
 class SimDevices : public ::testing::Test {
   protected:
-    sim::TestServer sim{sim::Config::defaults(), [] {
-                            sim::TestServerOptions o;
-                            o.https = false;
-                            return o;
-                        }()};
+    sim::TestServer sim;
     const sim::Array& array = sim.provider().config().arrays.at(0);
     std::optional<TalonConfig> config;
     // fchost1's first port, written as a host may write it.
