@@ -1,10 +1,4 @@
 // The process-wide lock around HTTPS connects.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <set>
-#include <thread>
-
 #include "rkso/EvDebug.h"
 #include "smis_fixture.h"
 

@@ -1,9 +1,4 @@
 // Endpoint settings, and retried reads against the simulator's faults.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <set>
-
 #include "smis_fixture.h"
 
 using namespace smistest;

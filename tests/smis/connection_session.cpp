@@ -1,9 +1,5 @@
 // Connecting, disconnecting, rejected credentials and deletion against the simulator.
-#include <gtest/gtest.h>
-
-#include "eseries/LSISnapshot.h"
 #include "smis_fixture.h"
-#include "testsupport/LogCapture.h"
 
 using namespace smistest;
 

@@ -1,11 +1,4 @@
 // Job watching against the simulator; the watcher's sleeps move the provider's clock.
-#include <functional>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "smis/RkSmisJob.h"
 #include "smis_fixture.h"
 

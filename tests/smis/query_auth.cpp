@@ -1,8 +1,4 @@
 // Password rejected: no lookup answers "none" (read as "deleted"); raised, -1 or LookupFailed().
-#include <gtest/gtest.h>
-
-#include <functional>
-
 #include "smis_fixture.h"
 
 namespace smistest {

@@ -1,12 +1,8 @@
 // Object, system, service, pool and vendor lookups against the simulator.
-#include <gtest/gtest.h>
-
 #include "smis_fixture.h"
 
 namespace smistest {
 namespace {
-
-using RequestKey = sim::RequestKey;
 
 bool IsEmpty(const cim::CIMObjectPath& p) {
     return p.getClassName().isNull();

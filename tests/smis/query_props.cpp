@@ -1,14 +1,8 @@
 // Property reads and changes, and the existence check, against the simulator.
-#include <gtest/gtest.h>
-
-#include <map>
-
 #include "smis_fixture.h"
 
 namespace smistest {
 namespace {
-
-using RequestKey = sim::RequestKey;
 
 class QueryProps : public QueryTest {
   protected:

@@ -1,10 +1,5 @@
 // After all tests: no line of the host or device logs holds a password or shared secret.
-#include <gtest/gtest.h>
-
-#include <memory>
-
 #include "smis_fixture.h"
-#include "testsupport/LogCapture.h"
 
 namespace smistest {
 namespace {

@@ -1,17 +1,10 @@
 // Volume lookup by UUID with and without the process-wide cache.
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <thread>
 
 #include "smis_fixture.h"
 
 namespace smistest {
 namespace {
-
-using RequestKey = sim::RequestKey;
 
 const char* const kCachingOn = "RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n";
 

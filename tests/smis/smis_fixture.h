@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "rkso/RKPlatformInfo.h"
@@ -25,6 +30,7 @@ using testsupport::ManualClock;
 using testsupport::SimConfig;
 using testsupport::TalonConfig;
 using Journal = testsupport::SimJournal;
+using RequestKey = sim::RequestKey;
 
 // A secret value that must never appear in any log line of the program.
 inline const char* const kNewSecret = "N3w-S3cr3t-Value";

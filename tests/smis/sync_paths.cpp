@@ -1,12 +1,6 @@
 // Sync path lookups over older-engine clones and legacy snapshots, from either end.
-#include <map>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "smis/RkCimUtil.h"
 #include "smis_fixture.h"
 
 namespace {
