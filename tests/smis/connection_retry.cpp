@@ -3,8 +3,6 @@
 
 using namespace smistest;
 
-namespace {
-
 class RetryTest : public ::testing::Test {
   protected:
     void Connect(uint32_t timeoutMs = 0) {
@@ -22,8 +20,6 @@ class RetryTest : public ::testing::Test {
     FakeSnapInfo info;
     RkCimConnection conn;
 };
-
-}  // namespace
 
 TEST_F(RetryTest, TimeoutOnEveryAttemptMakesFiveCallsAndFourReconnects) {
     Connect(300);  // the client gives up after 300 ms instead of 300 s

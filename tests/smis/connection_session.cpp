@@ -3,8 +3,6 @@
 
 using namespace smistest;
 
-namespace {
-
 class SessionTest : public ::testing::Test {
   protected:
     TalonConfig cfg;
@@ -13,8 +11,6 @@ class SessionTest : public ::testing::Test {
     const cim::CIMObjectPath any{"", "root/x", cim::CIMName("CIM_StorageVolume")};
     RkCimomParams WrongPassword() { return ParamsFor(sim, false, "wrong-password"); }
 };
-
-}  // namespace
 
 TEST_F(SessionTest, MissingEndpointDataNeverContactsTheProvider) {
     for (std::string RkCimomParams::*field :

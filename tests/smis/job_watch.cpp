@@ -2,8 +2,6 @@
 #include "smis/RkSmisJob.h"
 #include "smis_fixture.h"
 
-namespace {
-
 using namespace smistest;
 
 // Sleeps by moving the simulator's clock, and remembers each sleep.
@@ -151,5 +149,3 @@ TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
     for (auto& w : workers) w.join();
     EXPECT_EQ(results, std::vector<int>(finals.begin(), finals.end()));
 }
-
-}  // namespace

@@ -2,7 +2,6 @@
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 class QueryAuth : public QueryTest {
   protected:
@@ -108,5 +107,4 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
     }
 }
 
-}  // namespace
 }  // namespace smistest

@@ -2,7 +2,6 @@
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 bool IsEmpty(const cim::CIMObjectPath& p) {
     return p.getClassName().isNull();
@@ -159,5 +158,4 @@ TEST_F(QueryObjects, LookupsOfOtherProvidersBranchesWorkOnAnyProvider) {
     EXPECT_TRUE(IsEmpty(util().GetPreferredNodeForIBMSVC(conn(), "no-colon")));
 }
 
-}  // namespace
 }  // namespace smistest

@@ -2,7 +2,6 @@
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 class QueryProps : public QueryTest {
   protected:
@@ -127,5 +126,4 @@ TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
     EXPECT_EQ(util().CheckInstanceExistence(conn(), systemName, uuid, none), -1);
 }
 
-}  // namespace
 }  // namespace smistest

@@ -2,7 +2,6 @@
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 class NoSecretsInLog : public ::testing::Environment {
   public:
@@ -30,5 +29,4 @@ class NoSecretsInLog : public ::testing::Environment {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new NoSecretsInLog);
 
-}  // namespace
 }  // namespace smistest

@@ -4,7 +4,6 @@
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 const char* const kCachingOn = "RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n";
 
@@ -174,5 +173,4 @@ TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithoutCaching) {
     EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
 }
 
-}  // namespace
 }  // namespace smistest

@@ -3,8 +3,6 @@
 
 #include "smis_fixture.h"
 
-namespace {
-
 using namespace smistest;
 
 // "twice" is the target of two snapshots (a broken array); "lone" has no synchronization.
@@ -202,5 +200,3 @@ TEST_F(SyncPaths, LookupsFromTheSource) {
               -1);
     EXPECT_TRUE(sync.empty());
 }
-
-}  // namespace

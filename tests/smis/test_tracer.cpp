@@ -18,8 +18,6 @@
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/LogCapture.h"
 
-namespace {
-
 using testsupport::FakeSnapInfo;
 
 // Bound: the device's log with the function name; unbound: the host log tagged with it.
@@ -165,5 +163,3 @@ TEST(ErrorMessage, TableTextsAndPerMethodTexts) {
     for (const auto& [code, method, text] : cases)
         EXPECT_EQ(util.GetErrorMessage(code, method), text) << code << " " << method;
 }
-
-}  // namespace
