@@ -5,31 +5,29 @@
 
 using namespace smistest;
 
-// "twice" is the target of two snapshots (a broken array); "lone" has no synchronization.
+// Clones (copy type 5) and snapshots (4): "twice" is the target of two snapshots (a broken
+// array), "mid" a cloned clone, "reused" a target once; "lone" has no synchronization.
 sim::Config syncConfig() {
-    nlohmann::json j = nlohmann::json::parse(R"({
-      "preset": "NETAPP",
-      "arrays": [ {
-        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw",
-        "pools": [ { "label": "DG1" } ],
-        "volumes": [ { "label": "src1", "pool": "DG1" }, { "label": "src2", "pool": "DG1" },
-                     { "label": "lone", "pool": "DG1" },
-                     { "label": "clone1", "kind": "clone" }, { "label": "cloneB", "kind": "clone" },
-                     { "label": "snapA", "kind": "snapshot" }, { "label": "snap2", "kind": "snapshot" },
-                     { "label": "twice", "kind": "snapshot" },
-                     { "label": "mid", "kind": "clone" }, { "label": "leaf", "kind": "clone" },
-                     { "label": "reused", "kind": "clone" }, { "label": "leaf2", "kind": "clone" } ],
-        "syncs": [ { "type": "volumeCopy", "source": "src1", "target": "clone1", "copyType": 5 },
-                   { "type": "snapshot", "source": "src1", "target": "snapA", "copyType": 4 },
-                   { "type": "volumeCopy", "source": "src1", "target": "cloneB", "copyType": 5 },
-                   { "type": "snapshot", "source": "src2", "target": "snap2", "copyType": 4 },
-                   { "type": "snapshot", "source": "src1", "target": "twice", "copyType": 4 },
-                   { "type": "snapshot", "source": "src2", "target": "twice", "copyType": 4 },
-                   { "type": "volumeCopy", "source": "src2", "target": "mid", "copyType": 5 },
-                   { "type": "volumeCopy", "source": "mid", "target": "leaf", "copyType": 5 },
-                   { "type": "volumeCopy", "source": "reused", "target": "leaf2", "copyType": 5 } ]
-      } ] })");
-    return sim::Config::fromJson(j);
+    nlohmann::json a = {{"id", "600A0980006CE2B2000000005A1B2C3D"}, {"password", "pw"}};
+    a["pools"].push_back({{"label", "DG1"}});
+    std::set<std::string> made = {"src1", "src2", "lone"};
+    for (const std::string& v : made) a["volumes"].push_back({{"label", v}, {"pool", "DG1"}});
+    const std::tuple<const char*, const char*, bool> syncs[] = {
+        // clang-format off
+        {"src1", "clone1", true}, {"src1", "snapA", false}, {"src1", "cloneB", true},
+        {"src2", "snap2", false}, {"src1", "twice", false}, {"src2", "twice", false},
+        {"src2", "mid", true}, {"mid", "leaf", true}, {"reused", "leaf2", true}};
+    // clang-format on
+    for (const auto& [source, target, clone] : syncs) {
+        for (const char* v : {source, target})
+            if (made.insert(v).second)
+                a["volumes"].push_back({{"label", v}, {"kind", clone ? "clone" : "snapshot"}});
+        a["syncs"].push_back({{"type", clone ? "volumeCopy" : "snapshot"},
+                              {"source", source},
+                              {"target", target},
+                              {"copyType", clone ? 5 : 4}});
+    }
+    return sim::Config::fromJson({{"preset", "NETAPP"}, {"arrays", nlohmann::json::array({a})}});
 }
 
 // The same object whatever host or namespace the text carries.
