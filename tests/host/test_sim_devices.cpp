@@ -60,6 +60,16 @@ Inquiry inquire(const std::string& device, unsigned char evpd, unsigned char pag
     return {n, data, error.AsString()};
 }
 
+// The names the device tree lists, or the reason it cannot.
+std::set<std::string> listed() {
+    std::vector<RkBlockDevice> devices;
+    CUxError error;
+    if (!RkDeviceTree::listDevices(devices, error)) return {"failed: " + error.AsString()};
+    std::set<std::string> names;
+    for (const RkBlockDevice& d : devices) names.insert(d.name);
+    return names;
+}
+
 class SimDevices : public ::testing::Test {
   protected:
     sim::TestServer sim;
@@ -79,14 +89,6 @@ class SimDevices : public ::testing::Test {
     }
     std::string deviceOf(const std::string& label) const {
         return "/dev/mapper/3" + lower(uuidOf(label));
-    }
-    std::set<std::string> listed() {
-        std::vector<RkBlockDevice> devices;
-        CUxError error;
-        EXPECT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-        std::set<std::string> names;
-        for (const RkBlockDevice& d : devices) names.insert(d.name);
-        return names;
     }
     // Maps the volume to fchost1 on the array, as an administrator would.
     void mapLater(const std::string& label, uint32_t lun) {
@@ -122,12 +124,11 @@ TEST_F(SimDevices, InquiriesHonourTheAllocationLengthAndRefuseOtherPages) {
 }
 
 TEST_F(SimDevices, BadCommandsAreRefusedWithSenseWhereADeviceWouldGiveIt) {
-    CUxError error;
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(deviceOf("ora_log"), error);
-    ASSERT_TRUE(dev) << error.AsString();
-    EXPECT_EQ(dev->getInterface("RkDeviceDiskIface"), nullptr);
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(deviceOf("ora_log"), dev);
     ASSERT_NE(scsi, nullptr);
+    EXPECT_EQ(dev->getInterface("RkDeviceDiskIface"), nullptr);
+    CUxError error;
     const unsigned char inquiry[16] = {0x12, 0, 0, 0, 0xFF, 0}, testUnitReady[6] = {0x00};
     unsigned char data[255];
     struct Row {
@@ -175,15 +176,15 @@ TEST_F(SimDevices, ALunMappedOrUnmappedLaterChangesNothingUntilARescan) {
     EXPECT_EQ(listed().count(later), 0u);
     ASSERT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
     EXPECT_EQ(listed().count(later), 1u);
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(later, error);
-    ASSERT_TRUE(dev) << error.AsString();
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(later, dev);
+    ASSERT_NE(scsi, nullptr);
     Inquiry c8 = inquire(later, 1, 0xC8);
     ASSERT_EQ(c8.n, 255) << c8.error;
     EXPECT_EQ(hexOf(&c8.data[12], 16), uuidOf("vm_store"));
     sim.provider().reset();  // the mapping is gone from the array
     EXPECT_EQ(inquire(later, 1, 0xC8).n, 255) << "still there until the host rescans";
     ASSERT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
     unsigned char cdb[6] = {0x12, 0, 0, 0, 0xFF, 0}, data[255];
     EXPECT_EQ(scsi->sendCommand(cdb, 6, data, 255, 0, 1, nullptr, 0, 10, error), -1);
     EXPECT_NE(error.AsString().find("no longer on the fabric"), std::string::npos)
@@ -192,27 +193,25 @@ TEST_F(SimDevices, ALunMappedOrUnmappedLaterChangesNothingUntilARescan) {
 
 TEST_F(SimDevices, VmwareHostsListDescriptorTexts) {
     use("vmware");
-    std::vector<RkBlockDevice> devices;
-    CUxError error;
-    ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-    ASSERT_EQ(devices.size(), 4u);
+    const std::set<std::string> names = listed();
+    ASSERT_EQ(names.size(), 4u) << *names.begin();
     std::set<std::string> uuids;
-    for (const RkBlockDevice& d : devices) {
+    for (const std::string& name : names) {
         std::smatch m;
         // Bytes 8 to 15 of the standard inquiry (hex digits 16 to 31) hold "NETAPP  ".
         EXPECT_TRUE(std::regex_search(
-            d.name,
+            name,
             std::regex("^\\{idatype:vmware.*,version:10,.*standardinqury:.{16}4E45544150502020")))
-            << d.name;
-        ASSERT_TRUE(std::regex_search(d.name, m, std::regex("lunuuid:.{10}([^,]{32})[,}]")))
-            << d.name;
+            << name;
+        ASSERT_TRUE(std::regex_search(name, m, std::regex("lunuuid:.{10}([^,]{32})[,}]"))) << name;
         uuids.insert(m[1]);
     }
     std::set<std::string> want;
     for (const char* l : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
         want.insert(lower(uuidOf(l)));
     EXPECT_EQ(uuids, want);
-    EXPECT_EQ(RkDeviceTree::getDevice(devices[0].name, error), nullptr);
+    CUxError error;
+    EXPECT_EQ(RkDeviceTree::getDevice(*names.begin(), error), nullptr);
     EXPECT_FALSE(error.AsString().empty());
 }
 
@@ -229,9 +228,7 @@ TEST_F(SimDevices, InquiriesAndListingsDuringRescansSeeAWholeView) {
                     if (c8.n != 255 || hexOf(&c8.data[12], 16) != want) ++wrong;
                     continue;
                 }
-                std::vector<RkBlockDevice> devices;
-                CUxError error;
-                if (!RkDeviceTree::listDevices(devices, error) || devices.size() < 4) ++wrong;
+                if (listed().size() < 4) ++wrong;
             }
         });
     CUxError error;
@@ -273,9 +270,7 @@ TEST(SimFabric, CredentialsGoAlongWhenConfigured) {
                     "\nInitiatorPorts = 10000090FA1B2C3D, iqn.1994-05.com.ex:h1\n" +
                     (withUser ? "FabricUser = host1\nFabricPasswordFile = " + pw : std::string()));
         RkDeviceTree::reset();
-        std::vector<RkBlockDevice> devices;
-        CUxError error;
-        ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
+        ASSERT_EQ(listed(), std::set<std::string>());
         const cimtest::RawRequest req = fabric.server.requests().back();
         EXPECT_EQ(
             req.method + " " + req.target + " " + req.body,
