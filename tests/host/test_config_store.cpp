@@ -59,16 +59,13 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
         {Number, "Talon", "HEX", "31"},
         {RegInt, "Talon", "NEG", "-5"},
         {RegInt, "Talon", "PLUS", "3"},
-        {Number, "Talon", "NEG", nullptr},
-        {Number, "Talon", "JUNK", nullptr},
-        {Number, "Talon", "WORD", nullptr},
-        {Number, "Talon", "EMPTY", nullptr},
-        {Number, "Talon", "BIG", nullptr},
-        {RegInt, "Talon", "JUNK", nullptr},
-        {RegInt, "Talon", "WORD", nullptr},
-        {RegInt, "Talon", "EMPTY", nullptr},
-        {RegInt, "Talon", "BIG", nullptr},
-        {RegInt, "Talon", "INTBIG", nullptr},
+        // clang-format off
+        {Number, "Talon", "NEG", nullptr}, {RegInt, "Talon", "INTBIG", nullptr},
+        {Number, "Talon", "JUNK", nullptr}, {RegInt, "Talon", "JUNK", nullptr},
+        {Number, "Talon", "WORD", nullptr}, {RegInt, "Talon", "WORD", nullptr},
+        {Number, "Talon", "EMPTY", nullptr}, {RegInt, "Talon", "EMPTY", nullptr},
+        {Number, "Talon", "BIG", nullptr}, {RegInt, "Talon", "BIG", nullptr},
+        // clang-format on
         // Texts are verbatim after trimming.
         {Text, "Talon", "PLAIN", "some text"},
         {Text, "Talon", "HASH", "pass#word;x"},

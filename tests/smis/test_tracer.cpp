@@ -144,22 +144,17 @@ TEST(ErrorMessage, TableTextsAndPerMethodTexts) {
         {4, "Failed"},
         {5, "*CreateReplica:Bad replica,ModifySynchronization:Bad sync,ExposePaths:"},
         {6, nullptr},
-        {0, "end"},
-    };
+        {0, "end"}};
     RkCimUtil util;
-    EXPECT_EQ(util.GetErrorMessage(4, "CreateReplica"), "Error code not found!") << "no table";
+    const char* const none = "Error code not found!";
+    EXPECT_EQ(util.GetErrorMessage(4, "CreateReplica"), none) << "no table";
     util.m_pRetCodeTable = table;
     const std::tuple<int, const char*, const char*> cases[] = {
-        {4, "Anything", "Failed"},
-        {5, "CreateReplica", "Bad replica"},
-        {5, "ModifySynchronization", "Bad sync"},
-        {5, "ExposePaths", "SMI-S Method specific error code.."},
-        {5, "HidePaths", "Error code not found!"},
-        {5, "", "Error code not found!"},
-        {6, "x", "Error code not found!"},
-        {0, "x", "Error code not found!"},
-        {99, "x", "Error code not found!"},
-    };
+        // clang-format off
+        {4, "Anything", "Failed"}, {5, "CreateReplica", "Bad replica"},
+        {5, "ModifySynchronization", "Bad sync"}, {5, "ExposePaths", "SMI-S Method specific error code.."},
+        {5, "HidePaths", none}, {5, "", none}, {6, "x", none}, {0, "x", none}, {99, "x", none}};
+    // clang-format on
     for (const auto& [code, method, text] : cases)
         EXPECT_EQ(util.GetErrorMessage(code, method), text) << code << " " << method;
 }
