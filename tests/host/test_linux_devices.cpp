@@ -36,19 +36,12 @@ class LinuxDevices : public ::testing::Test {
     void TearDown() override { RkDeviceTree::reset(); }
 };
 
-std::vector<std::string> describe(const std::vector<RkBlockDevice>& devices) {
-    std::vector<std::string> out;
-    for (const RkBlockDevice& d : devices) out.push_back(d.name + " " + d.vendor + "/" + d.product);
-    return out;
-}
-
 TEST_F(LinuxDevices, ListingShowsMultipathMapsInsteadOfTheirPaths) {
-    sys.addDisk("sda", "ATA", "QEMU HARDDISK");
-    sys.addDisk("sdb", "NETAPP", "INF-01-00");
-    sys.addDisk("sdc", "NETAPP", "INF-01-00");
-    sys.addDisk("sdz", "LSI", "CSM");
-    sys.addDisk("sdaa", "DELL", "MD3000i");
-    sys.addDisk("sdab", "DELL", "MD3000i");
+    const std::tuple<const char*, const char*, const char*> disks[] = {
+        {"sda", "ATA", "QEMU HARDDISK"}, {"sdb", "NETAPP", "INF-01-00"},
+        {"sdc", "NETAPP", "INF-01-00"},  {"sdz", "LSI", "CSM"},
+        {"sdaa", "DELL", "MD3000i"},     {"sdab", "DELL", "MD3000i"}};
+    for (const auto& [name, vendor, model] : disks) sys.addDisk(name, vendor, model);
     sys.addMap("dm-0", "mpath-3600a0b80005e2c1a0000b4c8", "mpatha", {"sdb", "sdc"});
     sys.addMap("dm-1", "LVM-Kx1ab", "vg-root", {"sda"});  // not a multipath map
     sys.addMap("dm-2", "mpath-3600a0b80005e2c1a0000b4c9", "db_lun", {"sdab"});
@@ -57,7 +50,9 @@ TEST_F(LinuxDevices, ListingShowsMultipathMapsInsteadOfTheirPaths) {
     std::vector<RkBlockDevice> devices;
     CUxError error;
     ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-    EXPECT_EQ(describe(devices),
+    std::vector<std::string> got;
+    for (const RkBlockDevice& d : devices) got.push_back(d.name + " " + d.vendor + "/" + d.product);
+    EXPECT_EQ(got,
               (std::vector<std::string>{
                   "/dev/mapper/db_lun DELL/MD3000i", "/dev/mapper/mpatha NETAPP/INF-01-00",
                   "/dev/sda ATA/QEMU HARDDISK", "/dev/sdz LSI/CSM", "/dev/sdaa DELL/MD3000i"}));
