@@ -13,9 +13,7 @@
 
 namespace {
 
-using testsupport::FakeSysfs;
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 class LinuxDevices : public ::testing::Test {
   protected:

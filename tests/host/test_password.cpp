@@ -11,8 +11,7 @@
 
 namespace {
 
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 const std::string kKey(64, 'a');
 const std::string kOtherKey(64, 'b');

@@ -19,8 +19,7 @@
 
 namespace {
 
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

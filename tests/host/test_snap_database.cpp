@@ -15,9 +15,7 @@
 
 namespace {
 
-using testsupport::LogCapture;
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 class SnapDatabase : public ::testing::Test {
   protected:

@@ -24,11 +24,7 @@
 
 namespace smistest {
 
-using testsupport::CountRequests;
-using testsupport::FakeSnapInfo;
-using testsupport::ManualClock;
-using testsupport::SimConfig;
-using testsupport::TalonConfig;
+using namespace testsupport;
 using Journal = testsupport::SimJournal;
 using RequestKey = sim::RequestKey;
 
