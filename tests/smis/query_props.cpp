@@ -6,10 +6,7 @@ namespace smistest {
 class QueryProps : public QueryTest {
   protected:
     std::string VolumePath(size_t i) {
-        auto uuid = volumes.at(i).uuid;
-        return util()
-            .GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", uuid, systemName)
-            .toString();
+        return util().GetVolObjPathByUUID(conn(), volumes.at(i).uuid, systemName);
     }
     std::string SecretPath() {
         auto names = conn().GetInstanceNames("CIM_SharedSecret");
@@ -20,12 +17,10 @@ class QueryProps : public QueryTest {
     }
     // Requests the provider got since the last call.
     size_t Asked() {
-        const size_t before = m_seen;
-        return (m_seen = sim->requests().size()) - before;
+        const size_t before = seen;
+        return (seen = sim->requests().size()) - before;
     }
-
-  private:
-    size_t m_seen = 0;
+    size_t seen = 0;
 };
 
 // A list is filled with what is found; 1 only when everything was; an empty list asks nothing.
