@@ -247,13 +247,9 @@ TEST_F(SimDevices, InquiriesAndListingsDuringRescansSeeAWholeView) {
 struct CannedFabric {
     explicit CannedFabric(int status, std::string body = "{\"luns\":[]}")
         : server([=](const cimtest::RawRequest&) {
-              cimtest::RawReply r;
-              r.bytes = cimtest::httpResponse(status, "Canned",
-                                              {{"Content-Type", "application/json"},
-                                               {"Content-Length", std::to_string(body.size())}},
-                                              body);
-              r.action = cimtest::RawReply::SendAndClose;
-              return r;
+              const cimtest::Fields length{{"Content-Length", std::to_string(body.size())}};
+              return cimtest::RawReply{cimtest::httpResponse(status, "Canned", length, body),
+                                       cimtest::RawReply::SendAndClose};
           }) {}
     std::string url() const { return "http://127.0.0.1:" + std::to_string(server.port()); }
     cimtest::RawServer server;
