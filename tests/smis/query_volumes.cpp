@@ -88,9 +88,6 @@ class QueryVolumesTwoArrays : public QueryVolumes {
         sim::Config c = SimConfig();
         sim::Array second = c.arrays[0];
         second.id = "600A0980006CE2B2000000005A1B2C99";
-        second.name = "ESeries02";
-        second.controllers[0].name = "021648000777";
-        second.controllers[1].name = "021648000888";
         second.volumes.clear();
         second.mappings.clear();
         second.hosts.clear();
