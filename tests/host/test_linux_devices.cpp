@@ -82,12 +82,7 @@ TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
         return RkDeviceTree::listDevices(d, e);
     };
     const std::string noSys = "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n";
-    const struct Row {
-        const char* name;
-        std::string config;
-        bool (*call)(CUxError&);
-        const char* want;
-    } rows[] = {
+    const std::tuple<const char*, std::string, bool (*)(CUxError&), const char*> rows[] = {
         {"no initiator ports", settings(), ports, "no FC or iSCSI initiator ports"},
         {"iSCSI file unreadable",
          settings() + "IscsiInitiatorFile = " + etc.mkdir("a-directory") + "\n", ports,
@@ -97,13 +92,13 @@ TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
         {"unknown back end", "[Host]\nDeviceTree = windows\n", RkDeviceTree::rescan,
          "unknown device tree 'windows'"},
     };
-    for (const Row& row : rows) {
-        configure(row.config);
+    for (const auto& [name, text, call, want] : rows) {
+        configure(text);
         CUxError error;
-        EXPECT_FALSE(row.call(error)) << row.name;
-        EXPECT_TRUE(error.Failed()) << row.name;
-        EXPECT_NE(error.AsString().find(row.want), std::string::npos)
-            << row.name << ": " << error.AsString();
+        EXPECT_FALSE(call(error)) << name;
+        EXPECT_TRUE(error.Failed()) << name;
+        EXPECT_NE(error.AsString().find(want), std::string::npos)
+            << name << ": " << error.AsString();
     }
 }
 
