@@ -20,15 +20,13 @@ class ConfigStore : public ::testing::Test {
         RKPlatformInfo::reset();
     }
     void TearDown() override { RKPlatformInfo::reset(); }
-
     static void load(const std::string& text) {
         std::string error;
         ASSERT_EQ(RKPlatformInfo::loadConfigText(text, &error), 1) << error;
     }
 };
 
-// What each getter answers for one configuration text: present with its value, or absent
-// with the caller's value untouched.
+// Each getter: present with its value, or absent with the caller's value untouched.
 TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
     load(
         "\xEF\xBB\xBF# comment\r\n; another\r\n[Talon]\r\n"
@@ -61,16 +59,13 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
         {Number, "Talon", "HEX", "31"},
         {RegInt, "Talon", "NEG", "-5"},
         {RegInt, "Talon", "PLUS", "3"},
-        {Number, "Talon", "NEG", nullptr},
-        {Number, "Talon", "JUNK", nullptr},
-        {Number, "Talon", "WORD", nullptr},
-        {Number, "Talon", "EMPTY", nullptr},
-        {Number, "Talon", "BIG", nullptr},
-        {RegInt, "Talon", "JUNK", nullptr},
-        {RegInt, "Talon", "WORD", nullptr},
-        {RegInt, "Talon", "EMPTY", nullptr},
-        {RegInt, "Talon", "BIG", nullptr},
-        {RegInt, "Talon", "INTBIG", nullptr},
+        // clang-format off
+        {Number, "Talon", "NEG", nullptr}, {RegInt, "Talon", "INTBIG", nullptr},
+        {Number, "Talon", "JUNK", nullptr}, {RegInt, "Talon", "JUNK", nullptr},
+        {Number, "Talon", "WORD", nullptr}, {RegInt, "Talon", "WORD", nullptr},
+        {Number, "Talon", "EMPTY", nullptr}, {RegInt, "Talon", "EMPTY", nullptr},
+        {Number, "Talon", "BIG", nullptr}, {RegInt, "Talon", "BIG", nullptr},
+        // clang-format on
         // Texts are verbatim after trimming.
         {Text, "Talon", "PLAIN", "some text"},
         {Text, "Talon", "HASH", "pass#word;x"},
@@ -100,8 +95,7 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
               0);
 }
 
-// Malformed or oversized text, a missing file and a broken file on reload are errors that
-// keep the values in force.
+// Bad or oversized texts and missing or broken files are errors; the values in force stay.
 TEST_F(ConfigStore, BadTextAndFilesAreRejectedAndPreviousValuesStay) {
     testsupport::TempDir dir;
     const std::string path = dir.write("rkhost.ini", "[Talon]\nKEY = 600\n");
@@ -130,8 +124,7 @@ TEST_F(ConfigStore, BadTextAndFilesAreRejectedAndPreviousValuesStay) {
     EXPECT_EQ(n, 900u);
 }
 
-// The environment names the file at first use; an unreadable one is reported and leaves
-// the store empty.
+// RKHOST_CONFIG names the file at first use; an unreadable one is reported, the store empty.
 TEST_F(ConfigStore, EnvironmentVariableNamesTheFileAtFirstUse) {
     testsupport::TempDir dir;
     for (std::string file : {dir.write("rkhost.ini", "[~Talon]\nLSI_SMIS_PORT = 15989\n"),

@@ -13,9 +13,7 @@
 
 namespace {
 
-using testsupport::FakeSysfs;
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 class LinuxDevices : public ::testing::Test {
   protected:
@@ -23,7 +21,6 @@ class LinuxDevices : public ::testing::Test {
     TempDir etc;
     std::string iscsiFile = etc.file("initiatorname.iscsi");
     std::optional<TalonConfig> config;
-
     void configure(const std::string& host) {
         config.reset();
         config.emplace("", host);
@@ -37,19 +34,12 @@ class LinuxDevices : public ::testing::Test {
     void TearDown() override { RkDeviceTree::reset(); }
 };
 
-std::vector<std::string> describe(const std::vector<RkBlockDevice>& devices) {
-    std::vector<std::string> out;
-    for (const RkBlockDevice& d : devices) out.push_back(d.name + " " + d.vendor + "/" + d.product);
-    return out;
-}
-
 TEST_F(LinuxDevices, ListingShowsMultipathMapsInsteadOfTheirPaths) {
-    sys.addDisk("sda", "ATA", "QEMU HARDDISK");
-    sys.addDisk("sdb", "NETAPP", "INF-01-00");
-    sys.addDisk("sdc", "NETAPP", "INF-01-00");
-    sys.addDisk("sdz", "LSI", "CSM");
-    sys.addDisk("sdaa", "DELL", "MD3000i");
-    sys.addDisk("sdab", "DELL", "MD3000i");
+    const std::tuple<const char*, const char*, const char*> disks[] = {
+        {"sda", "ATA", "QEMU HARDDISK"}, {"sdb", "NETAPP", "INF-01-00"},
+        {"sdc", "NETAPP", "INF-01-00"},  {"sdz", "LSI", "CSM"},
+        {"sdaa", "DELL", "MD3000i"},     {"sdab", "DELL", "MD3000i"}};
+    for (const auto& [name, vendor, model] : disks) sys.addDisk(name, vendor, model);
     sys.addMap("dm-0", "mpath-3600a0b80005e2c1a0000b4c8", "mpatha", {"sdb", "sdc"});
     sys.addMap("dm-1", "LVM-Kx1ab", "vg-root", {"sda"});  // not a multipath map
     sys.addMap("dm-2", "mpath-3600a0b80005e2c1a0000b4c9", "db_lun", {"sdab"});
@@ -58,7 +48,9 @@ TEST_F(LinuxDevices, ListingShowsMultipathMapsInsteadOfTheirPaths) {
     std::vector<RkBlockDevice> devices;
     CUxError error;
     ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-    EXPECT_EQ(describe(devices),
+    std::vector<std::string> got;
+    for (const RkBlockDevice& d : devices) got.push_back(d.name + " " + d.vendor + "/" + d.product);
+    EXPECT_EQ(got,
               (std::vector<std::string>{
                   "/dev/mapper/db_lun DELL/MD3000i", "/dev/mapper/mpatha NETAPP/INF-01-00",
                   "/dev/sda ATA/QEMU HARDDISK", "/dev/sdz LSI/CSM", "/dev/sdaa DELL/MD3000i"}));
@@ -90,12 +82,7 @@ TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
         return RkDeviceTree::listDevices(d, e);
     };
     const std::string noSys = "[Host]\nSysfsRoot = " + etc.file("nosys") + "\n";
-    const struct Row {
-        const char* name;
-        std::string config;
-        bool (*call)(CUxError&);
-        const char* want;
-    } rows[] = {
+    const std::tuple<const char*, std::string, bool (*)(CUxError&), const char*> rows[] = {
         {"no initiator ports", settings(), ports, "no FC or iSCSI initiator ports"},
         {"iSCSI file unreadable",
          settings() + "IscsiInitiatorFile = " + etc.mkdir("a-directory") + "\n", ports,
@@ -105,13 +92,13 @@ TEST_F(LinuxDevices, HostServicesFailWithTheirReason) {
         {"unknown back end", "[Host]\nDeviceTree = windows\n", RkDeviceTree::rescan,
          "unknown device tree 'windows'"},
     };
-    for (const Row& row : rows) {
-        configure(row.config);
+    for (const auto& [name, text, call, want] : rows) {
+        configure(text);
         CUxError error;
-        EXPECT_FALSE(row.call(error)) << row.name;
-        EXPECT_TRUE(error.Failed()) << row.name;
-        EXPECT_NE(error.AsString().find(row.want), std::string::npos)
-            << row.name << ": " << error.AsString();
+        EXPECT_FALSE(call(error)) << name;
+        EXPECT_TRUE(error.Failed()) << name;
+        EXPECT_NE(error.AsString().find(want), std::string::npos)
+            << name << ": " << error.AsString();
     }
 }
 

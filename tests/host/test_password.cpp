@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rkso/RKPassword.h"
@@ -11,8 +12,7 @@
 
 namespace {
 
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 const std::string kKey(64, 'a');
 const std::string kOtherKey(64, 'b');
@@ -22,7 +22,6 @@ class Password : public ::testing::Test {
     TempDir dir;
     std::string keyFile = dir.write("key", kKey + "\n", 0600);
     std::string otherKeyFile = dir.write("other", kOtherKey, 0600);
-
     std::string sealed(const std::string& plain) {
         std::string out;
         RKPassword pw(keyFile);
@@ -53,11 +52,7 @@ TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
         t[at] = t[at] == 'A' ? 'B' : 'A';
         return t;
     };
-    struct Row {
-        const char* name;
-        std::string text, key;
-        size_t size;
-    } rows[] = {
+    const std::tuple<const char*, std::string, std::string, size_t> rows[] = {
         {"wrong key", good, otherKeyFile, 256},
         {"nonce changed", changed(8), keyFile, 256},
         {"cipher text changed", changed(good.size() / 2), keyFile, 256},
@@ -75,10 +70,9 @@ TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
         {"1-byte buffer", good, keyFile, 1},
         {"missing key file", good, dir.file("nokey"), 256},
     };
-    for (const Row& row : rows) {
-        RKPassword pw(row.key);
-        expectCleanFailure(pw, row.text.c_str(), row.size, {plain, good, kKey, kOtherKey},
-                           row.name);
+    for (const auto& [name, text, key, size] : rows) {
+        RKPassword pw(key);
+        expectCleanFailure(pw, text.c_str(), size, {plain, good, kKey, kOtherKey}, name);
     }
     RKPassword pw(keyFile);
     EXPECT_FALSE(pw.decrypt(nullptr, nullptr, 0));
@@ -88,10 +82,7 @@ TEST_F(Password, BadTextsWrongKeysAndShortBuffersFailWithoutPlainText) {
 
 TEST_F(Password, UnsafeOrBrokenKeyFilesAreRefused) {
     const std::string good = sealed("admin");
-    struct Row {
-        const char* name;
-        std::string config, want;  // want: part of the error text
-    } rows[] = {
+    const std::tuple<const char*, std::string, std::string> rows[] = {
         {"readable by the group", "PasswordKeyFile = " + dir.write("g", kKey, 0640), "0640"},
         {"readable by all", "PasswordKeyFile = " + dir.write("o", kKey, 0604), "0604"},
         {"writable by all", "PasswordKeyFile = " + dir.write("w", kKey, 0602), "0602"},
@@ -101,12 +92,12 @@ TEST_F(Password, UnsafeOrBrokenKeyFilesAreRefused) {
         {"huge", "PasswordKeyFile = " + dir.write("x", std::string(100000, 'a'), 0600), "256-bit"},
         {"not configured", "", "PasswordKeyFile"},
     };
-    for (const Row& row : rows) {
-        TalonConfig config("", "[Host]\n" + row.config + "\n");
+    for (const auto& [name, settings, want] : rows) {
+        TalonConfig config("", "[Host]\n" + settings + "\n");
         RKPassword pw;
-        expectCleanFailure(pw, good.c_str(), 64, {"admin", good, kKey}, row.name);
-        EXPECT_NE(pw.getLastError().find(row.want), std::string::npos)
-            << row.name << ": " << pw.getLastError();
+        expectCleanFailure(pw, good.c_str(), 64, {"admin", good, kKey}, name);
+        EXPECT_NE(pw.getLastError().find(want), std::string::npos)
+            << name << ": " << pw.getLastError();
     }
     TalonConfig config("", "[Host]\nPasswordKeyFile = " + keyFile + "\n");
     char out[64];

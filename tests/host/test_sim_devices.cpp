@@ -1,5 +1,4 @@
-// The simulated device trees over real HTTP: the fabric of an in-process simulated array
-// (sim::TestServer), or a canned loopback server for the answers the simulator never gives.
+// Simulated device trees over HTTP: the simulator's fabric, or a canned server for odd answers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,8 +19,7 @@
 
 namespace {
 
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -35,6 +33,13 @@ std::string hexOf(const unsigned char* data, size_t n) {
     return out;
 }
 
+// The device's SCSI interface (kept alive in dev), or nullptr.
+RkDeviceScsiIface* scsiOf(const std::string& device, std::shared_ptr<RkDevice>& dev) {
+    CUxError error;
+    dev = RkDeviceTree::getDevice(device, error);
+    return dev ? static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE)) : nullptr;
+}
+
 struct Inquiry {
     int n;
     std::vector<unsigned char> data;
@@ -43,32 +48,32 @@ struct Inquiry {
 
 Inquiry inquire(const std::string& device, unsigned char evpd, unsigned char page,
                 int allocation = 255, int size = 255) {
-    CUxError error;
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(device, error);
-    if (!dev) return {-2, {}, error.AsString()};
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
-    if (!scsi) return {-3, {}, "no SCSI interface"};
-    unsigned char cdb[6] = {0x12,
-                            evpd,
-                            page,
-                            static_cast<unsigned char>(allocation >> 8),
-                            static_cast<unsigned char>(allocation & 0xFF),
-                            0};
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(device, dev);
+    if (!scsi) return {-2, {}, "no SCSI device"};
+    unsigned char cdb[6] = {0x12, evpd, page, 0, static_cast<unsigned char>(allocation & 0xFF), 0};
+    cdb[3] = static_cast<unsigned char>(allocation >> 8);
     std::vector<unsigned char> data(static_cast<size_t>(size), 0xEE);
+    CUxError error;
     int n = scsi->sendCommand(cdb, 6, data.data(), size, 0, 1, nullptr, 0, 10, error);
     return {n, data, error.AsString()};
 }
 
+// The names the device tree lists, or the reason it cannot.
+std::set<std::string> listed() {
+    std::vector<RkBlockDevice> devices;
+    CUxError error;
+    if (!RkDeviceTree::listDevices(devices, error)) return {"failed: " + error.AsString()};
+    std::set<std::string> names;
+    for (const RkBlockDevice& d : devices) names.insert(d.name);
+    return names;
+}
+
 class SimDevices : public ::testing::Test {
   protected:
-    sim::TestServer sim{sim::Config::defaults(), [] {
-                            sim::TestServerOptions o;
-                            o.https = false;
-                            return o;
-                        }()};
+    sim::TestServer sim;
     const sim::Array& array = sim.provider().config().arrays.at(0);
     std::optional<TalonConfig> config;
-
     // fchost1's first port, written as a host may write it.
     void use(const std::string& kind) {
         config.reset();
@@ -78,20 +83,11 @@ class SimDevices : public ::testing::Test {
     }
     void SetUp() override { use("simulation"); }
     void TearDown() override { RkDeviceTree::reset(); }
-
     std::string uuidOf(const std::string& label) const {
         return array.findVolumeByLabel(label)->uuid;
     }
     std::string deviceOf(const std::string& label) const {
         return "/dev/mapper/3" + lower(uuidOf(label));
-    }
-    std::set<std::string> listed() {
-        std::vector<RkBlockDevice> devices;
-        CUxError error;
-        EXPECT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-        std::set<std::string> names;
-        for (const RkBlockDevice& d : devices) names.insert(d.name);
-        return names;
     }
     // Maps the volume to fchost1 on the array, as an administrator would.
     void mapLater(const std::string& label, uint32_t lun) {
@@ -127,12 +123,11 @@ TEST_F(SimDevices, InquiriesHonourTheAllocationLengthAndRefuseOtherPages) {
 }
 
 TEST_F(SimDevices, BadCommandsAreRefusedWithSenseWhereADeviceWouldGiveIt) {
-    CUxError error;
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(deviceOf("ora_log"), error);
-    ASSERT_TRUE(dev) << error.AsString();
-    EXPECT_EQ(dev->getInterface("RkDeviceDiskIface"), nullptr);
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(deviceOf("ora_log"), dev);
     ASSERT_NE(scsi, nullptr);
+    EXPECT_EQ(dev->getInterface("RkDeviceDiskIface"), nullptr);
+    CUxError error;
     const unsigned char inquiry[16] = {0x12, 0, 0, 0, 0xFF, 0}, testUnitReady[6] = {0x00};
     unsigned char data[255];
     struct Row {
@@ -180,15 +175,15 @@ TEST_F(SimDevices, ALunMappedOrUnmappedLaterChangesNothingUntilARescan) {
     EXPECT_EQ(listed().count(later), 0u);
     ASSERT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
     EXPECT_EQ(listed().count(later), 1u);
-    std::shared_ptr<RkDevice> dev = RkDeviceTree::getDevice(later, error);
-    ASSERT_TRUE(dev) << error.AsString();
+    std::shared_ptr<RkDevice> dev;
+    RkDeviceScsiIface* scsi = scsiOf(later, dev);
+    ASSERT_NE(scsi, nullptr);
     Inquiry c8 = inquire(later, 1, 0xC8);
     ASSERT_EQ(c8.n, 255) << c8.error;
     EXPECT_EQ(hexOf(&c8.data[12], 16), uuidOf("vm_store"));
     sim.provider().reset();  // the mapping is gone from the array
     EXPECT_EQ(inquire(later, 1, 0xC8).n, 255) << "still there until the host rescans";
     ASSERT_TRUE(RkDeviceTree::rescan(error)) << error.AsString();
-    auto* scsi = static_cast<RkDeviceScsiIface*>(dev->getInterface(RK_DEVICE_SCSI_IFACE));
     unsigned char cdb[6] = {0x12, 0, 0, 0, 0xFF, 0}, data[255];
     EXPECT_EQ(scsi->sendCommand(cdb, 6, data, 255, 0, 1, nullptr, 0, 10, error), -1);
     EXPECT_NE(error.AsString().find("no longer on the fabric"), std::string::npos)
@@ -197,27 +192,25 @@ TEST_F(SimDevices, ALunMappedOrUnmappedLaterChangesNothingUntilARescan) {
 
 TEST_F(SimDevices, VmwareHostsListDescriptorTexts) {
     use("vmware");
-    std::vector<RkBlockDevice> devices;
-    CUxError error;
-    ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
-    ASSERT_EQ(devices.size(), 4u);
+    const std::set<std::string> names = listed();
+    ASSERT_EQ(names.size(), 4u) << *names.begin();
     std::set<std::string> uuids;
-    for (const RkBlockDevice& d : devices) {
+    for (const std::string& name : names) {
         std::smatch m;
         // Bytes 8 to 15 of the standard inquiry (hex digits 16 to 31) hold "NETAPP  ".
         EXPECT_TRUE(std::regex_search(
-            d.name,
+            name,
             std::regex("^\\{idatype:vmware.*,version:10,.*standardinqury:.{16}4E45544150502020")))
-            << d.name;
-        ASSERT_TRUE(std::regex_search(d.name, m, std::regex("lunuuid:.{10}([^,]{32})[,}]")))
-            << d.name;
+            << name;
+        ASSERT_TRUE(std::regex_search(name, m, std::regex("lunuuid:.{10}([^,]{32})[,}]"))) << name;
         uuids.insert(m[1]);
     }
     std::set<std::string> want;
     for (const char* l : {"ora_data1", "ora_data2", "ora_log", "exch_db"})
         want.insert(lower(uuidOf(l)));
     EXPECT_EQ(uuids, want);
-    EXPECT_EQ(RkDeviceTree::getDevice(devices[0].name, error), nullptr);
+    CUxError error;
+    EXPECT_EQ(RkDeviceTree::getDevice(*names.begin(), error), nullptr);
     EXPECT_FALSE(error.AsString().empty());
 }
 
@@ -234,9 +227,7 @@ TEST_F(SimDevices, InquiriesAndListingsDuringRescansSeeAWholeView) {
                     if (c8.n != 255 || hexOf(&c8.data[12], 16) != want) ++wrong;
                     continue;
                 }
-                std::vector<RkBlockDevice> devices;
-                CUxError error;
-                if (!RkDeviceTree::listDevices(devices, error) || devices.size() < 4) ++wrong;
+                if (listed().size() < 4) ++wrong;
             }
         });
     CUxError error;
@@ -256,13 +247,9 @@ TEST_F(SimDevices, InquiriesAndListingsDuringRescansSeeAWholeView) {
 struct CannedFabric {
     explicit CannedFabric(int status, std::string body = "{\"luns\":[]}")
         : server([=](const cimtest::RawRequest&) {
-              cimtest::RawReply r;
-              r.bytes = cimtest::httpResponse(status, "Canned",
-                                              {{"Content-Type", "application/json"},
-                                               {"Content-Length", std::to_string(body.size())}},
-                                              body);
-              r.action = cimtest::RawReply::SendAndClose;
-              return r;
+              const cimtest::Fields length{{"Content-Length", std::to_string(body.size())}};
+              return cimtest::RawReply{cimtest::httpResponse(status, "Canned", length, body),
+                                       cimtest::RawReply::SendAndClose};
           }) {}
     std::string url() const { return "http://127.0.0.1:" + std::to_string(server.port()); }
     cimtest::RawServer server;
@@ -278,9 +265,7 @@ TEST(SimFabric, CredentialsGoAlongWhenConfigured) {
                     "\nInitiatorPorts = 10000090FA1B2C3D, iqn.1994-05.com.ex:h1\n" +
                     (withUser ? "FabricUser = host1\nFabricPasswordFile = " + pw : std::string()));
         RkDeviceTree::reset();
-        std::vector<RkBlockDevice> devices;
-        CUxError error;
-        ASSERT_TRUE(RkDeviceTree::listDevices(devices, error)) << error.AsString();
+        ASSERT_EQ(listed(), std::set<std::string>());
         const cimtest::RawRequest req = fabric.server.requests().back();
         EXPECT_EQ(
             req.method + " " + req.target + " " + req.body,

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rkso/RKMMSnapAPI.h"
@@ -15,18 +16,14 @@
 
 namespace {
 
-using testsupport::LogCapture;
-using testsupport::TalonConfig;
-using testsupport::TempDir;
+using namespace testsupport;
 
 class SnapDatabase : public ::testing::Test {
   protected:
     TempDir dir;
     std::string path = dir.file("snaps.db");
     std::optional<TalonConfig> config{std::in_place, "", "[Host]\nSnapDatabase = " + path + "\n"};
-
-    // The plug-in's query (one engine, the given control hosts, flags 0x1800): its rows, or
-    // "no rows" or "database error" when it failed with that code.
+    // The plug-in's query of engine and control hosts: its rows, "no rows" or "database error".
     static std::string query(int engine, std::vector<int> hosts, int kind = 2) {
         SMVolSnapInfo q;
         q.setSnapShotEngineId(engine);
@@ -45,7 +42,6 @@ class SnapDatabase : public ::testing::Test {
             out += (out.empty() ? "" : " ") + it->getDeviceName() + "=" + it->getMetaData();
         return out;
     }
-
     void exec(const std::string& sql) {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -61,11 +57,7 @@ TEST_F(SnapDatabase, QueriesAnswerTheRowsOfTheirEngineAndControlHosts) {
     ASSERT_TRUE(store.recordSnap("/dev/sdc", 54, 8, 2, "A*2"));
     ASSERT_TRUE(store.recordSnap("/dev/sdd", 17, 7, 2, "B*1"));
     ASSERT_TRUE(store.recordSnap("/dev/sde", 54, 7, 2, "A*3"));
-    struct Row {
-        int engine;
-        std::vector<int> hosts;
-        const char* want;
-    } rows[] = {
+    const std::tuple<int, std::vector<int>, const char*> rows[] = {
         {54, {7}, "/dev/sdb=A*1 /dev/sde=A*3"},
         {54, {7, 8}, "/dev/sdb=A*1 /dev/sdc=A*2 /dev/sde=A*3"},
         {54, {}, "/dev/sdb=A*1 /dev/sdc=A*2 /dev/sde=A*3"},  // every host
@@ -73,8 +65,8 @@ TEST_F(SnapDatabase, QueriesAnswerTheRowsOfTheirEngineAndControlHosts) {
         {99, {7}, "no rows"},
         {54, {9}, "no rows"},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(query(row.engine, row.hosts), row.want) << "engine " << row.engine;
+    for (const auto& [engine, hosts, want] : rows)
+        EXPECT_EQ(query(engine, hosts), want) << "engine " << engine;
 }
 
 TEST_F(SnapDatabase, RowsAreReplacedAndRemovedByDevice) {
@@ -98,23 +90,19 @@ TEST_F(SnapDatabase, RowsAreReplacedAndRemovedByDevice) {
 }
 
 TEST_F(SnapDatabase, AnUnusableDatabaseIsAnErrorOtherThanNoRowsAndIsLogged) {
-    struct Row {
-        const char* name;
-        std::string config;
-        int kind;
-    } rows[] = {
+    const std::tuple<const char*, std::string, int> rows[] = {
         {"no key", "[Host]\n", 2},
         {"directory missing", "[Host]\nSnapDatabase = " + dir.file("none/x.db") + "\n", 2},
         {"not a database",
          "[Host]\nSnapDatabase = " + dir.write("junk.db", std::string(4096, 'x')) + "\n", 2},
         {"wrong client kind", "[Host]\nSnapDatabase = " + path + "\n", 1},
     };
-    for (const Row& row : rows) {
+    for (const auto& [name, settings, kind] : rows) {
         config.reset();
-        config.emplace("", row.config);
+        config.emplace("", settings);
         LogCapture log;
-        EXPECT_EQ(query(54, {7}, row.kind), "database error") << row.name;
-        EXPECT_FALSE(log.lines().empty()) << row.name;
+        EXPECT_EQ(query(54, {7}, kind), "database error") << name;
+        EXPECT_FALSE(log.lines().empty()) << name;
     }
 }
 

@@ -1,10 +1,4 @@
 // The process-wide lock around HTTPS connects.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <set>
-#include <thread>
-
 #include "rkso/EvDebug.h"
 #include "smis_fixture.h"
 
@@ -18,8 +12,7 @@ bool LockIsFree() {
     return true;
 }
 
-// Traces of unbound connections and certificate checks (they run in the TLS handshake,
-// noted with whether the connection lock was held), in order, with the writing thread.
+// Lock traces and handshakes (whether the lock was held), in order, with their thread.
 struct Marks {
     struct Entry {
         std::thread::id thread;
@@ -27,10 +20,8 @@ struct Marks {
     };
     std::mutex mu;
     std::vector<Entry> entries;
-
     Marks() { EvDebug::setSink(&Marks::line, this); }
     ~Marks() { EvDebug::setSink(nullptr, nullptr); }  // not copyable: it holds a mutex
-
   private:
     static void line(void* context, const char*, int, const char* text) {
         std::string mark = text ? text : "";
@@ -54,7 +45,7 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
         FakeSnapInfo info;
         RkCimConnection conn;
         Bind(conn, ParamsFor(sim, https), &info);
-        // Held elsewhere: a connect that took the lock would never finish.
+        // Held elsewhere: a connect that took it would never finish.
         ASSERT_TRUE(RkCimConnection::m_ConnLock.enter(true));
         int rc = -1;
         std::thread worker([&] { rc = conn.ConnectCimom(); });
@@ -66,8 +57,7 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
     }
 }
 
-// Every attempt takes and releases the lock; a port without TLS fails inside connect, so it
-// takes the connect retries too.
+// Every attempt takes and releases it; a port without TLS costs the connect retries too.
 TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     TalonConfig cfg;
     sim::TestServer sim;
@@ -119,8 +109,7 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(ok.load(), kThreads * 3);
-    // Inside the lock a thread traces "acquired", "Trying" and shakes hands; no other
-    // thread's mark can come between them.
+    // "acquired", "Trying" and the handshake of one thread, with nothing between them.
     const std::vector<Marks::Entry>& marks = journal.entries;
     ASSERT_EQ(marks.size(), static_cast<size_t>(kThreads * 3 * 3));
     for (size_t i = 0; i + 2 < marks.size(); i += 3) {
@@ -136,16 +125,14 @@ TEST(ConnLock, ManyThreadsConnectOneAtATime) {
     EXPECT_TRUE(LockIsFree());
 }
 
-// A connection that a read opens again (the provider closed the kept one) shakes hands
-// under the lock too.
+// A read that reopens a closed connection shakes hands under the lock too.
 TEST(ConnLock, AConnectionOpenedAgainInsideAReadShakesHandsInsideTheLock) {
     TalonConfig cfg;
     sim::TestServer sim;
     Marks journal;
     FakeSnapInfo info;
     RkCimConnection conn;
-    Bind(conn, ParamsFor(sim, true), &info);
-    ASSERT_EQ(conn.ConnectCimom(), 0);
+    Open(conn, ParamsFor(sim, true), &info);
     EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());
     sim.addFault(sim::FaultKind::Close);
     EXPECT_FALSE(conn.GetInstanceNames("CIM_StorageVolume").empty());

@@ -1,22 +1,13 @@
-// The retried reads against the simulator's faults: how many requests reach the
-// provider, when the connection is re-established and what the caller gets.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <set>
-
+// Endpoint settings, and retried reads against the simulator's faults.
 #include "smis_fixture.h"
 
 using namespace smistest;
 
-namespace {
-
 class RetryTest : public ::testing::Test {
   protected:
     void Connect(uint32_t timeoutMs = 0) {
-        Bind(conn, ParamsFor(sim), &info);
         conn.SetClientTimeoutMsForTest(timeoutMs);
-        ASSERT_EQ(conn.ConnectCimom(), 0);
+        Open(conn, ParamsFor(sim), &info);
     }
     std::vector<uint64_t> Connections(const std::string& operation) const {
         std::vector<uint64_t> out;
@@ -24,14 +15,11 @@ class RetryTest : public ::testing::Test {
             if (r.operation == operation) out.push_back(r.connection);
         return out;
     }
-
     TalonConfig cfg;
     sim::TestServer sim;
     FakeSnapInfo info;
     RkCimConnection conn;
 };
-
-}  // namespace
 
 TEST_F(RetryTest, TimeoutOnEveryAttemptMakesFiveCallsAndFourReconnects) {
     Connect(300);  // the client gives up after 300 ms instead of 300 s
@@ -65,8 +53,7 @@ TEST_F(RetryTest, TransientFailuresShareOneBudgetPerCall) {
     EXPECT_EQ(Connections("EnumerateInstanceNames").size(), 5u) << "not a budget per kind";
 }
 
-// The kind of failure decides, never its text; each repeat goes on a new connection and a
-// transient failure is no host error.
+// The kind of failure decides, never its text; repeats reconnect; none is a host error.
 TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
     const sim::RequestKey names{"EnumerateInstanceNames", "", ""};
     const struct {
@@ -133,4 +120,45 @@ TEST_F(RetryTest, AssociationOfUnknownClassOrObjectIsEmptyWithoutRetry) {
                     .empty());
     EXPECT_EQ(Connections("AssociatorNames").size(), 6u) << "no retry";
     EXPECT_EQ(count(info, "going to disconnect connection"), 0);
+}
+
+TEST(CimomParams, TimeoutNeverBelowTheFloor) {
+    const struct {
+        const char* setting;
+        int seconds;
+    } cases[] = {
+        {"", 300},
+        {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 120\n", 300},
+        {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 900\n", 900},
+        // More than the field holds: clipped, not wrapped round to a tiny time-out.
+        {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 70000\n", 65535},
+        {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = soon\n", 300},
+    };
+    for (const auto& c : cases) {
+        TalonConfig cfg(c.setting);
+        RkCimomParams p;
+        EXPECT_EQ(p.timeoutSecs, c.seconds) << c.setting;
+        EXPECT_EQ(RkCimom().GetTimeoutSecs(), c.seconds) << c.setting;
+        p.timeoutSecs = 1;
+        p.GetTimeoutSecs();
+        EXPECT_EQ(p.timeoutSecs, c.seconds) << "refreshed from the configuration";
+    }
+}
+
+TEST(Cimom, FaultRetryDefaultAndPortsOutsideTheTcpRange) {
+    TalonConfig cfg("RK_PEGASUS_FAULT_RETRY = 1\n");
+    RkCimom c;
+    EXPECT_EQ(c.GetMaxRetries(), 15);
+    RkCimomParams p;
+    c.SetCimom(p);
+    EXPECT_EQ(c.GetMaxRetries(), 5) << "the parameters' value replaces the default";
+    // A port outside the TCP range keeps the previous one; high ports are ephemeral ones.
+    const std::pair<int, const char*> ports[] = {{0, "5988"},      {5989, "5989"},
+                                                 {-1, "5989"},     {70000, "5989"},
+                                                 {45123, "45123"}, {65536, "45123"}};
+    for (const auto& [port, kept] : ports) {
+        p.port = port;
+        c.SetCimom(p);
+        EXPECT_EQ(c.GetPort(), kept) << "port " << port;
+    }
 }

@@ -1,13 +1,7 @@
 // Connecting, disconnecting, rejected credentials and deletion against the simulator.
-#include <gtest/gtest.h>
-
-#include "eseries/LSISnapshot.h"
 #include "smis_fixture.h"
-#include "testsupport/LogCapture.h"
 
 using namespace smistest;
-
-namespace {
 
 class SessionTest : public ::testing::Test {
   protected:
@@ -15,15 +9,8 @@ class SessionTest : public ::testing::Test {
     sim::TestServer sim;
     FakeSnapInfo info;
     const cim::CIMObjectPath any{"", "root/x", cim::CIMName("CIM_StorageVolume")};
-
-    RkCimomParams WrongPassword() {
-        RkCimomParams p = ParamsFor(sim);
-        p.password = "wrong-password";
-        return p;
-    }
+    RkCimomParams WrongPassword() { return ParamsFor(sim, false, "wrong-password"); }
 };
-
-}  // namespace
 
 TEST_F(SessionTest, MissingEndpointDataNeverContactsTheProvider) {
     for (std::string RkCimomParams::*field :
@@ -46,8 +33,7 @@ TEST_F(SessionTest, OneSessionUsesOneConnectionForAllItsRequests) {
     for (bool https : {false, true}) {
         sim.reset();
         RkCimConnection conn;
-        Bind(conn, ParamsFor(sim, https), &info);
-        ASSERT_EQ(conn.ConnectCimom(), 0);
+        Open(conn, ParamsFor(sim, https), &info);
         EXPECT_EQ(conn.GetClient()->getTimeout(), 300000u) << "seconds become milliseconds";
         auto volumes = conn.GetInstanceNames("CIM_StorageVolume");
         ASSERT_FALSE(volumes.empty());
@@ -66,13 +52,11 @@ TEST_F(SessionTest, OneSessionUsesOneConnectionForAllItsRequests) {
     EXPECT_EQ(count(info, "AlreadyConnectedException: Continuing ..."), 2);
 }
 
-// A copy shares the client: it survives the original's disconnect (raising, not crashing),
-// and one reconnect after a failed read, made by either, serves both.
+// A copy shares the client: it outlives the original; one reconnect, by either, serves both.
 TEST_F(SessionTest, CopiesShareTheClient) {
     {
         auto original = std::make_unique<RkCimConnection>();
-        Bind(*original, ParamsFor(sim), &info);
-        ASSERT_EQ(original->ConnectCimom(), 0);
+        Open(*original, ParamsFor(sim), &info);
         RkCimConnection copy = *original;
         EXPECT_EQ(original->DisconnectCimom(), 0);
         original.reset();
@@ -83,8 +67,7 @@ TEST_F(SessionTest, CopiesShareTheClient) {
         SCOPED_TRACE(copyReconnects ? "the copy reconnects" : "the original reconnects");
         sim.reset();
         RkCimConnection original;
-        Bind(original, ParamsFor(sim), &info);
-        ASSERT_EQ(original.ConnectCimom(), 0);
+        Open(original, ParamsFor(sim), &info);
         RkCimConnection copy = original;
         RkCimConnection& reconnecting = copyReconnects ? copy : original;
         RkCimConnection& other = copyReconnects ? original : copy;
@@ -97,17 +80,14 @@ TEST_F(SessionTest, CopiesShareTheClient) {
     }
 }
 
-// The host hears of a rejected password once, whichever copy met it; later reads answer
-// empty without a retry, and the snapshot's later errors leave 60555 in place.
+// A rejected password: reported once by either copy, later reads empty, 60555 stays.
 TEST_F(SessionTest, RejectedCredentialsReportOnceAndGiveEmptyResults) {
     for (bool byCopy : {false, true}) {
         sim.reset();
         LSISnapshot snap;
         FakeSnapInfo device;
         snap.SetLogger(&device);
-        RkCimomParams wrong = WrongPassword();
-        snap.m_CimConnection.GetCimom().SetCimom(wrong);
-        ASSERT_EQ(snap.m_CimConnection.ConnectCimom(), 0) << "checked by the first read";
+        Open(snap.m_CimConnection, WrongPassword(), &device);  // checked by the first read
         if (byCopy) {
             RkCimConnection copy = snap.m_CimConnection;
             EXPECT_TRUE(copy.GetInstanceNames("CIM_StorageVolume").empty());
@@ -133,8 +113,7 @@ TEST_F(SessionTest, RejectedCredentialsWithFaultRetryAreRetriedAndRaised) {
     RkCimomParams p = WrongPassword();
     p.maxRetries = 15;
     RkCimConnection conn;
-    Bind(conn, p, &info);
-    ASSERT_EQ(conn.ConnectCimom(), 0);
+    Open(conn, p, &info);
     EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::HttpException);
     EXPECT_EQ(sim.requests().size(), 15u);
     EXPECT_EQ(count(info, "continue with retry  as PEGASUS retry regkey present"), 15);
@@ -167,8 +146,7 @@ TEST_F(SessionTest, DeleteInstanceResults) {
     EXPECT_FALSE(conn.AuthFailed());
     // A delete that meets rejected credentials reports them but leaves the flag alone.
     RkCimConnection rejected;
-    Bind(rejected, WrongPassword(), &info);
-    ASSERT_EQ(rejected.ConnectCimom(), 0);
+    Open(rejected, WrongPassword(), &info);
     EXPECT_EQ(rejected.DeleteInstance(ns, any), 1);
     EXPECT_EQ(info.errorCode(), 60555);
     EXPECT_FALSE(rejected.AuthFailed());
@@ -182,15 +160,12 @@ TEST_F(SessionTest, NoTraceCarriesThePassword) {
     testsupport::LogCapture hostLog;
     for (bool https : {false, true}) {
         RkCimConnection conn;
-        Bind(conn, ParamsFor(own, https), &info);
-        ASSERT_EQ(conn.ConnectCimom(), 0);
+        Open(conn, ParamsFor(own, https), &info);
         own.failHttp(500, 1);
         conn.GetInstanceNames("CIM_StorageVolume");
         conn.DisconnectCimom();
         RkCimConnection unbound;  // traces into the host debug log
-        RkCimomParams p = ParamsFor(own, https);
-        p.password = password + "-wrong";
-        unbound.GetCimom().SetCimom(p);
+        Bind(unbound, ParamsFor(own, https, password + "-wrong"), nullptr);
         unbound.ConnectCimom();
         unbound.GetInstanceNames("CIM_StorageVolume");
         unbound.DisconnectCimom();

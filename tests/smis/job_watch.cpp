@@ -1,33 +1,18 @@
-// Job watching against the simulator: real job instances over HTTP, with the
-// provider's clock moved by the watcher's sleeps instead of real time.
-#include <functional>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
-
+// Job watching against the simulator; the watcher's sleeps move the provider's clock.
 #include "smis/RkSmisJob.h"
 #include "smis_fixture.h"
-
-namespace {
 
 using namespace smistest;
 
 // Sleeps by moving the simulator's clock, and remembers each sleep.
-class TestJob : public RkSmisJob {
-  public:
-    explicit TestJob(ManualClock clock = ManualClock()) : m_clock(clock) {}
-    std::vector<unsigned> sleeps;
-
-  protected:
+struct TestJob : RkSmisJob {
+    explicit TestJob(ManualClock c) : clock(c) {}
     void SleepSeconds(unsigned int seconds) override {
         sleeps.push_back(seconds);
-        m_clock.advance(static_cast<int64_t>(seconds) * 1000);
+        clock.advance(static_cast<int64_t>(seconds) * 1000);
     }
-
-  private:
-    ManualClock m_clock;
+    ManualClock clock;
+    std::vector<unsigned> sleeps;
 };
 
 class JobWatch : public ::testing::Test {
@@ -37,17 +22,15 @@ class JobWatch : public ::testing::Test {
     RkCimConnection conn;
     FakeSnapInfo dev;
     TestJob job{clock};
-
     void SetUp() override {
         job.m_pLogger = &dev;
-        connectTo(sim, conn);
+        Open(conn, ParamsFor(sim));
         sim.log().clear();
     }
     void TearDown() override { conn.DisconnectCimom(); }
 };
 
-// A failed poll counts as a try; only a vanished job is completed unread (nothing tells it
-// from success); one still running when the tries run out is taken as completed.
+// A failed poll is a try; vanished, or still running after the last try, counts as completed.
 TEST_F(JobWatch, EachWayAJobGoesGivesItsState) {
     const sim::RequestKey get{"GetInstance", "", ""};
     const struct {
@@ -102,7 +85,7 @@ TEST_F(JobWatch, EachWayAJobGoesGivesItsState) {
     }
 }
 
-TEST_F(JobWatch, PollsAndTheSummaryReadOnlyTheJob) {
+TEST_F(JobWatch, SummariesReadOnlyTheJobAndSurviveFailures) {
     cim::CIMObjectPath path = sim.provider().startJob(0);
     EXPECT_EQ(job.WatchJob(path, conn, 60, 10), 7);
     EXPECT_EQ(count(dev, "SMIS::PrintJobSummary: Job-State 7: Completed, 100 %"), 1);
@@ -113,15 +96,15 @@ TEST_F(JobWatch, PollsAndTheSummaryReadOnlyTheJob) {
     sim.log().clear();
     EXPECT_EQ(job.WatchJob(path, conn, 0, 10), 7);
     EXPECT_EQ(CountRequests(sim, "GetInstance"), 1u) << "the summary only";
-}
-
-TEST_F(JobWatch, SummaryOfAVanishedOrUnreadableJob) {
-    cim::CIMObjectPath path = sim.provider().startJob(3600 * 1000);
+    // The summary of a vanished or unreadable job.
+    path = sim.provider().startJob(3600 * 1000);
+    sim.log().clear();
+    const size_t lines = dev.logLines().size();
     sim.failCim(cim::CIM_ERR_NOT_FOUND, "no such job", 1, {"GetInstance", "", ""});
     int percent = 42;
     EXPECT_EQ(job.PrintJobSummary(path, conn, percent), 7);
     EXPECT_EQ(percent, 42);
-    EXPECT_TRUE(dev.logLines().empty());
+    EXPECT_EQ(dev.logLines().size(), lines) << "a vanished job is no news";
     clock.advance(1800 * 1000);
     EXPECT_EQ(job.PrintJobSummary(path, conn, percent), 4);
     EXPECT_EQ(percent, 50);
@@ -153,7 +136,7 @@ TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
     for (size_t i = 0; i < finals.size(); ++i)
         workers.emplace_back([&, i] {
             RkCimConnection own;
-            connectTo(sim, own);
+            Open(own, ParamsFor(sim));
             TestJob watcher(clock);
             results[i] = watcher.WatchJob(paths[i], own, 1000, 1);
             own.DisconnectCimom();
@@ -161,5 +144,3 @@ TEST_F(JobWatch, JobsOnSeparateConnectionsAreWatchedAtTheSameTime) {
     for (auto& w : workers) w.join();
     EXPECT_EQ(results, std::vector<int>(finals.begin(), finals.end()));
 }
-
-}  // namespace

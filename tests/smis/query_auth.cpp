@@ -1,14 +1,7 @@
-// With the provider rejecting the password, no lookup of the access layer may answer
-// "none": it raises, answers -1, or answers empty with LookupFailed() set. The
-// snapshot operations take "none" for "deleted" and drop the snapshot.
-#include <gtest/gtest.h>
-
-#include <functional>
-
+// Password rejected: no lookup answers "none" (read as "deleted"); raised, -1 or LookupFailed().
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
 
 class QueryAuth : public QueryTest {
   protected:
@@ -21,7 +14,6 @@ class QueryAuth : public QueryTest {
         ASSERT_FALSE(volumePath.getClassName().isNull());
         volumeText = volumePath.toString();
     }
-
     // Whether a lookup gave an answer (found, or "none" without marking the lookup failed).
     static bool Empty(const cim::CIMObjectPath& p) { return p.getClassName().isNull(); }
     template <typename T>
@@ -36,7 +28,6 @@ class QueryAuth : public QueryTest {
         return rc == found || !u.LookupFailed();
     }
     static bool OfExistence(int rc) { return rc != -1; }
-
     cim::CIMObjectPath systemPath;
     cim::CIMObjectPath volumePath;
     std::string volumeText;
@@ -103,10 +94,7 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
     for (const auto& row : rows) {
         // A fresh connection and the same one after its first rejection answer alike.
         Device bad(*sim);
-        RkCimomParams p = ParamsFor(*sim);
-        p.password = "not-the-password";
-        bad.conn.GetCimom().SetCimom(p);
-        ASSERT_EQ(bad.conn.ConnectCimom(), 0);
+        Open(bad.conn, ParamsFor(*sim, false, "not-the-password"), &bad.info);
         for (int round = 0; round < 2; ++round) {
             bool answered = false;
             try {
@@ -119,5 +107,4 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
     }
 }
 
-}  // namespace
 }  // namespace smistest

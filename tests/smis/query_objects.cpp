@@ -1,12 +1,7 @@
 // Object, system, service, pool and vendor lookups against the simulator.
-#include <gtest/gtest.h>
-
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
-
-using RequestKey = sim::RequestKey;
 
 bool IsEmpty(const cim::CIMObjectPath& p) {
     return p.getClassName().isNull();
@@ -19,8 +14,7 @@ class QueryObjects : public QueryTest {
     }
 };
 
-// Property values match in any case, keys exactly; the system filter uses SystemName or, for
-// pools, the InstanceID; paths carry the namespace and work for a later read.
+// Values match in any case, keys exactly; systems by SystemName or a pool's InstanceID.
 TEST_F(QueryObjects, LookupsByPropertyKeyAndSystem) {
     std::string lower = volumes[4].uuid;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -164,5 +158,4 @@ TEST_F(QueryObjects, LookupsOfOtherProvidersBranchesWorkOnAnyProvider) {
     EXPECT_TRUE(IsEmpty(util().GetPreferredNodeForIBMSVC(conn(), "no-colon")));
 }
 
-}  // namespace
 }  // namespace smistest

@@ -1,22 +1,12 @@
 // Property reads and changes, and the existence check, against the simulator.
-#include <gtest/gtest.h>
-
-#include <map>
-
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
-
-using RequestKey = sim::RequestKey;
 
 class QueryProps : public QueryTest {
   protected:
     std::string VolumePath(size_t i) {
-        auto uuid = volumes.at(i).uuid;
-        return util()
-            .GetObjPathByProp(conn(), "CIM_StorageVolume", "DeviceID", uuid, systemName)
-            .toString();
+        return util().GetVolObjPathByUUID(conn(), volumes.at(i).uuid, systemName);
     }
     std::string SecretPath() {
         auto names = conn().GetInstanceNames("CIM_SharedSecret");
@@ -27,12 +17,10 @@ class QueryProps : public QueryTest {
     }
     // Requests the provider got since the last call.
     size_t Asked() {
-        const size_t before = m_seen;
-        return (m_seen = sim->requests().size()) - before;
+        const size_t before = seen;
+        return (seen = sim->requests().size()) - before;
     }
-
-  private:
-    size_t m_seen = 0;
+    size_t seen = 0;
 };
 
 // A list is filled with what is found; 1 only when everything was; an empty list asks nothing.
@@ -52,8 +40,7 @@ TEST_F(QueryProps, ReadsPropertyListsByExactName) {
     EXPECT_EQ(util().GetCIMPropList(conn(), path, props), 0);
 }
 
-// Strings and small integers change; bad values are refused before the provider is
-// asked; the provider's refusal, a broken read and a missing connection give 0.
+// Bad values are refused unasked; a refusal, a broken read or no connection give 0.
 TEST_F(QueryProps, UpdatesOnlyWhatTheProviderAccepts) {
     std::string path = VolumePath(1);
     EXPECT_EQ(util().UpdateInstanceProp(conn(), path, "ElementName", "renamed_1"), 1);
@@ -93,8 +80,7 @@ TEST_F(QueryProps, SecretIsChangedButNeverTraced) {
     EXPECT_FALSE(logged(kNewSecret));
 }
 
-// 1: it exists (and is the volume of that UUID when one is given); 0: the provider says
-// it does not; -1: it cannot be told.
+// 1: exists (and has the given UUID); 0: the provider says not; -1: cannot be told.
 TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
     std::string path = VolumePath(3);
     std::string gone = path;
@@ -135,5 +121,4 @@ TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
     EXPECT_EQ(util().CheckInstanceExistence(conn(), systemName, uuid, none), -1);
 }
 
-}  // namespace
 }  // namespace smistest

@@ -1,20 +1,11 @@
-// The whole log of this program (host debug log and every device log of the
-// fixtures) never holds a password or a shared secret. The check runs after all
-// other tests of the program.
-#include <gtest/gtest.h>
-
-#include <memory>
-
+// After all tests: no line of the host or device logs holds a password or shared secret.
 #include "smis_fixture.h"
-#include "testsupport/LogCapture.h"
 
 namespace smistest {
-namespace {
 
 class NoSecretsInLog : public ::testing::Environment {
   public:
     void SetUp() override { m_capture = std::make_unique<testsupport::LogCapture>(); }
-
     void TearDown() override {
         std::vector<std::string> all;
         for (const auto& line : m_capture->lines()) all.push_back(line.tag + ": " + line.text);
@@ -23,8 +14,7 @@ class NoSecretsInLog : public ::testing::Environment {
             all.insert(all.end(), Journal::lines().begin(), Journal::lines().end());
         }
         m_capture.reset();
-        // ctest runs one test per process, and some tests log nothing: an empty log
-        // is no failure here.
+        // One test per process under ctest: an empty log is no failure.
         for (const std::string& line : all) {
             for (const char* secret :
                  {testsupport::kSimPassword, testsupport::kArraySecret, kNewSecret})
@@ -39,5 +29,4 @@ class NoSecretsInLog : public ::testing::Environment {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new NoSecretsInLog);
 
-}  // namespace
 }  // namespace smistest

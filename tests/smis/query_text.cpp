@@ -1,9 +1,10 @@
-// Text-to-list helpers and method result helpers of RkCimUtil (no provider needed).
+// Helpers that need no provider: texts, method results, vendor recognition.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "smis/ProviderVendor.h"
 #include "smis/RkCimUtil.h"
 #include "testsupport/FakeSnapInfo.h"
 
@@ -11,8 +12,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Lists drop empty pieces and keep long ones; numbers that are not read as zero; keys of
-// paths match exactly.
+// Lists drop empty pieces, keep long ones; non-numbers read as zero; path keys match exactly.
 TEST(QueryText, ListsAndKeysFromTexts) {
     RkCimUtil u;
     const std::string longPiece(5000, 'x');
@@ -55,29 +55,22 @@ TEST(QueryText, RetValAcceptsIntegersAndDecimalTextOnly) {
     for (const auto& [value, want] : cases) EXPECT_EQ(u.GetRetVal(value), want) << value.toString();
 }
 
+// A text of that name is no reference; untyped output carries the path as text.
 TEST(QueryText, TargetElementIsTheFirstReferenceOfThatName) {
-    RkCimUtil u;
-    cim::CIMObjectPath target(R"(NETAPP_StorageVolume.DeviceID="T1")");
-    cim::CIMObjectPath other(R"(NETAPP_StorageVolume.DeviceID="T2")");
-    std::vector<cim::CIMParamValue> none{cim::CIMParamValue("Job", cim::CIMValue(other))};
-    EXPECT_TRUE(u.GetTargetElementHandle(none).getClassName().isNull());
-
-    // A text parameter of that name is not a reference; the reference after it wins.
-    std::vector<cim::CIMParamValue> out{
-        cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("x"))),
-        cim::CIMParamValue("TheElement", cim::CIMValue(target)),
-        cim::CIMParamValue("TargetElement", cim::CIMValue(other))};
-    EXPECT_EQ(u.GetTargetElementHandle(out), target);
-
-    // Untyped output carries the path as text.
-    std::vector<cim::CIMParamValue> untyped{
-        cim::CIMParamValue("TargetElement", cim::CIMValue(std::string("not a path!")), false),
-        cim::CIMParamValue("TargetElement", cim::CIMValue(target.toString()), false)};
-    EXPECT_EQ(u.GetTargetElementHandle(untyped), target);
-
-    std::vector<cim::CIMParamValue> nullRef{
-        cim::CIMParamValue("TargetElement", cim::CIMValue(cim::CIMTYPE_REFERENCE, false))};
-    EXPECT_TRUE(u.GetTargetElementHandle(nullRef).getClassName().isNull());
+    using P = cim::CIMParamValue;
+    using V = cim::CIMValue;
+    const cim::CIMObjectPath target(R"(NETAPP_StorageVolume.DeviceID="T1")"), none;
+    const cim::CIMObjectPath other(R"(NETAPP_StorageVolume.DeviceID="T2")");
+    std::pair<std::vector<P>, cim::CIMObjectPath> rows[] = {
+        // clang-format off
+        {{P("Job", V(other))}, none},
+        {{P("TargetElement", V(std::string("x"))), P("TheElement", V(target)), P("TargetElement", V(other))}, target},
+        {{P("TargetElement", V(std::string("not a path!")), false), P("TargetElement", V(target.toString()), false)}, target},
+        {{P("TargetElement", V(cim::CIMTYPE_REFERENCE, false))}, none},
+        // clang-format on
+    };
+    for (size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(RkCimUtil().GetTargetElementHandle(rows[i].first), rows[i].second) << "row " << i;
 }
 
 TEST(QueryText, ParamSetIsTracedAtTheAskedLevelWithoutSecrets) {
@@ -97,6 +90,44 @@ TEST(QueryText, ParamSetIsTracedAtTheAskedLevelWithoutSecrets) {
     EXPECT_EQ(lines[2].level, 0);
     EXPECT_EQ(lines[1].text, "SMIS::PrintParamSet: Returned params[1] <Secret> <string> = ****");
     EXPECT_FALSE(info.logContains("hush-value"));
+}
+
+TEST(ProviderVendor, EveryVendorByClassNameAndTheTestOrder) {
+    const struct {
+        const char* className;
+        RK_PROVIDER_VENDOR vendor;
+        const char* prefix;
+        const char* nameSpace;
+    } rows[] = {
+        {"HPEVA_StorageSystem", VENDOR_HPEVA, "HPEVA", "root/eva"},
+        {"DCIM_StorageVolume", VENDOR_DELL, "DCIM", "root/DCIM/MDStorageArray13"},
+        {"IBMTSSVC_Cluster", VENDOR_IBMSVC, "IBMTSSVC", "root/ibm"},
+        {"TPD_StorageSystem", VENDOR_3PAR, "3PAR", "root/tpd"},
+        {"NETAPP_StorageVolume", VENDOR_NETAPP, "NETAPP", "root/netapp/santricity"},
+        // Markers are tested in a fixed order, anywhere in the text, case-sensitively.
+        {"X_HPXP_LSISSI_Y", VENDOR_HPXP, "HPXP", "root/xp"},
+        {"LSISSI_DCIM_x", VENDOR_LSI, "LSISSI", "root/LsiArray13"},
+        {"MySE_Thing", VENDOR_EMC, "EMC", "root/emc"},
+        {"NETAPP_BASE_Volume", VENDOR_EMC, "EMC", "root/emc"},  // "SE_" comes first
+        {"FUJITSU_TPD_x", VENDOR_3PAR, "3PAR", "root/tpd"},
+        {"//h/root/LsiArray13:LSISSI_StorageVolume.DeviceID=\"60080E5\"", VENDOR_LSI, "LSISSI",
+         "root/LsiArray13"},
+        {"lsissi_storagesystem", VENDOR_UNKNOWN, "", ""},
+        {"LSISSI", VENDOR_UNKNOWN, "", ""},
+        {"CIM_StorageVolume", VENDOR_UNKNOWN, "", ""},
+        {"", VENDOR_UNKNOWN, "", ""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(RKProviderVendor::GetVendorId(r.className), r.vendor) << r.className;
+        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(r.vendor), r.prefix) << r.className;
+        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(r.vendor), r.nameSpace) << r.className;
+        if (!cim::CIMName::legal(r.className)) continue;
+        cim::CIMObjectPath path("", "root/x", cim::CIMName(r.className));
+        EXPECT_EQ(RKProviderVendor::GetVendorId(path), r.vendor) << r.className;
+        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(path), r.prefix) << r.className;
+        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(path), r.nameSpace) << r.className;
+    }
+    EXPECT_EQ(RKProviderVendor::GetVendorId(cim::CIMObjectPath()), VENDOR_UNKNOWN);
 }
 
 }  // namespace

@@ -1,18 +1,9 @@
-// Volume lookup by UUID with and without the process-wide cache, against the
-// simulator; counts come from the simulator's request log.
-#include <gtest/gtest.h>
-
-#include <atomic>
+// Volume lookup by UUID with and without the process-wide cache.
 #include <condition_variable>
-#include <deque>
-#include <thread>
 
 #include "smis_fixture.h"
 
 namespace smistest {
-namespace {
-
-using RequestKey = sim::RequestKey;
 
 const char* const kCachingOn = "RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n";
 
@@ -24,8 +15,7 @@ class QueryVolumes : public QueryTest {
     }
 };
 
-// With caching the list is fetched once; a volume not in it costs one refresh per lookup
-// (none when this lookup filled it), and a new volume is found through that refresh.
+// Cached: one fetch; a miss costs one refresh (none right after the fill) that finds new ones.
 TEST_F(QueryVolumes, WithCachingTheListIsFetchedOnceAndRefreshedForAMiss) {
     TalonConfig talon(kCachingOn);
     const std::string missing = "6000000000000000000000000000F00D";
@@ -46,8 +36,7 @@ TEST_F(QueryVolumes, WithCachingTheListIsFetchedOnceAndRefreshedForAMiss) {
     EXPECT_EQ(count(dev->info, "Released CimUtil lock"), 6);
 }
 
-// The process-wide list is one per provider: a lookup on provider B never answers
-// from A's volumes, and A's list survives B's lookups.
+// One list per provider: B never answers from A's volumes; A's list survives B's lookups.
 TEST_F(QueryVolumes, TheCacheKeepsOneListPerProvider) {
     TalonConfig talon(kCachingOn);
     sim::Config otherConfig = SimConfig();
@@ -99,9 +88,6 @@ class QueryVolumesTwoArrays : public QueryVolumes {
         sim::Config c = SimConfig();
         sim::Array second = c.arrays[0];
         second.id = "600A0980006CE2B2000000005A1B2C99";
-        second.name = "ESeries02";
-        second.controllers[0].name = "021648000777";
-        second.controllers[1].name = "021648000888";
         second.volumes.clear();
         second.mappings.clear();
         second.hosts.clear();
@@ -126,14 +112,12 @@ TEST_F(QueryVolumesTwoArrays, UuidOnAnotherSystemIsNotTaken) {
     EXPECT_EQ(util().GetPropByObjPath(cim::CIMObjectPath(first), "SystemName"), systemName);
 }
 
-// Many devices look volumes up at once while new volumes appear; each new volume is
-// looked up by every device once it exists. Run under ThreadSanitizer too.
+// Many devices look up at once while volumes appear; each device looks up each new one.
 class QueryVolumesConcurrent : public QueryVolumes {
   protected:
     // As many devices as hosts run lookups for at once.
     static constexpr int kThreads = 16, kNewVolumes = 8,
                          kLookups = kThreads * (2 * kNewVolumes + 1);
-
     void Run() {
         std::mutex mu;
         std::condition_variable cv;
@@ -186,5 +170,4 @@ TEST_F(QueryVolumesConcurrent, EveryVolumeIsFoundWithoutCaching) {
     EXPECT_EQ(RkCimUtil::VolumeCacheSize(), 0u);
 }
 
-}  // namespace
 }  // namespace smistest

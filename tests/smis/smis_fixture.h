@@ -1,12 +1,15 @@
-// Helpers shared by the access layer's suites: a connection bound to a simulator, counts of
-// log lines, and a connected device for the lookup suites. Credentials, request counts and the
-// journal of device log lines (checked for secrets at the end) are those of SimSnapshot.h.
+// The access layer's suites: connections bound to a simulator and a connected device.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "rkso/RKPlatformInfo.h"
@@ -21,12 +24,9 @@
 
 namespace smistest {
 
-using testsupport::CountRequests;
-using testsupport::FakeSnapInfo;
-using testsupport::ManualClock;
-using testsupport::SimConfig;
-using testsupport::TalonConfig;
+using namespace testsupport;
 using Journal = testsupport::SimJournal;
+using RequestKey = sim::RequestKey;
 
 // A secret value that must never appear in any log line of the program.
 inline const char* const kNewSecret = "N3w-S3cr3t-Value";
@@ -38,14 +38,15 @@ inline int count(const FakeSnapInfo& info, const std::string& needle) {
     return n;
 }
 
-inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false) {
+inline RkCimomParams ParamsFor(sim::TestServer& sim, bool https = false,
+                               const std::string& password = "") {
     RkCimomParams p;
     p.name = "array1";
     p.address = "127.0.0.1";
     p.port = https ? sim.httpsPort() : sim.httpPort();
     p.nameSpace = sim.arrayNamespace();
     p.userName = sim.user();
-    p.password = sim.password();
+    p.password = password.empty() ? sim.password() : password;
     p.useSSL = https;
     return p;
 }
@@ -56,17 +57,16 @@ inline void Bind(RkCimConnection& conn, RkCimomParams params, RKSO::SnapInfo* in
     conn.GetCimom().SetCimom(params);
 }
 
+// Bound and connected.
+inline void Open(RkCimConnection& conn, RkCimomParams params, RKSO::SnapInfo* info = nullptr) {
+    Bind(conn, params, info);
+    ASSERT_EQ(conn.ConnectCimom(), 0) << "connect to the simulator on port " << params.port;
+}
+
 inline sim::TestServerOptions Clocked(const ManualClock& clock) {
     sim::TestServerOptions o = testsupport::PlainHttp();
     o.clock = clock.clock();
     return o;
-}
-
-// Points conn at the simulator's HTTP listener and connects it.
-inline void connectTo(sim::TestServer& sim, RkCimConnection& conn) {
-    RkCimomParams params = ParamsFor(sim);
-    conn.m_Cimom.SetCimom(params);
-    ASSERT_EQ(conn.ConnectCimom(), 0) << "connect to the simulator on port " << sim.httpPort();
 }
 
 // One device: its log, a connection to the simulator and the helpers, all bound to it.
@@ -74,7 +74,6 @@ struct Device {
     FakeSnapInfo info;
     RkCimConnection conn;
     RkCimUtil util;
-
     explicit Device(sim::TestServer& sim) {
         Bind(conn, ParamsFor(sim), &info);
         util.m_pLogger = &info;
@@ -87,8 +86,7 @@ struct Device {
     Device& operator=(const Device&) = delete;
 };
 
-// Adds a base volume to array arrayIndex; it exists for every request that arrives after this
-// returns (the simulator applies the change before answering).
+// Adds a base volume to array arrayIndex, there for every request after this returns.
 inline std::string AddVolume(sim::TestServer& sim, const std::string& label, size_t arrayIndex = 0,
                              std::string uuid = std::string()) {
     if (uuid.empty()) uuid = sim::makeVolumeUuid("query-test:" + label);
@@ -111,7 +109,6 @@ inline std::string AddVolume(sim::TestServer& sim, const std::string& label, siz
 class QueryTest : public ::testing::Test {
   protected:
     virtual sim::Config Config() { return SimConfig(); }
-
     void SetUp() override {
         RkCimUtil::ClearVolumeCache();
         sim = std::make_unique<sim::TestServer>(Config(), testsupport::PlainHttp());
@@ -128,11 +125,9 @@ class QueryTest : public ::testing::Test {
         RkCimUtil::ClearVolumeCache();
         RKPlatformInfo::reset();
     }
-
     RkCimConnection& conn() { return dev->conn; }
     RkCimUtil& util() { return dev->util; }
     bool logged(const std::string& needle) const { return dev->info.logContains(needle); }
-
     std::unique_ptr<sim::TestServer> sim;
     std::unique_ptr<Device> dev;
     std::string systemName, nameSpace;

@@ -1,48 +1,33 @@
-// Synchronization path lookups against the simulator's older-engine replicas: clone
-// copies (prefix + "_VolumeCopySynchronized") and legacy snapshots (a
-// "CIM_StorageSynchronized" subclass), found from either end.
-#include <map>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
+// Sync path lookups over older-engine clones and legacy snapshots, from either end.
 #include <nlohmann/json.hpp>
 
-#include "smis/RkCimUtil.h"
 #include "smis_fixture.h"
-
-namespace {
 
 using namespace smistest;
 
-// src1 -> clone1 (copy 5), src1 -> snapA (copy 4), src1 -> cloneB (copy 5),
-// src2 -> snap2, src1 and src2 -> twice (two snapshots of one target: a broken array),
-// src2 -> mid -> leaf (a clone cloned again), reused -> leaf2 (reused was a target once),
-// lone: no synchronization at all.
+// Clones (copy type 5) and snapshots (4): "twice" is the target of two snapshots (a broken
+// array), "mid" a cloned clone, "reused" a target once; "lone" has no synchronization.
 sim::Config syncConfig() {
-    nlohmann::json j = nlohmann::json::parse(R"({
-      "preset": "NETAPP",
-      "arrays": [ {
-        "id": "600A0980006CE2B2000000005A1B2C3D", "password": "pw",
-        "pools": [ { "label": "DG1" } ],
-        "volumes": [ { "label": "src1", "pool": "DG1" }, { "label": "src2", "pool": "DG1" },
-                     { "label": "lone", "pool": "DG1" },
-                     { "label": "clone1", "kind": "clone" }, { "label": "cloneB", "kind": "clone" },
-                     { "label": "snapA", "kind": "snapshot" }, { "label": "snap2", "kind": "snapshot" },
-                     { "label": "twice", "kind": "snapshot" },
-                     { "label": "mid", "kind": "clone" }, { "label": "leaf", "kind": "clone" },
-                     { "label": "reused", "kind": "clone" }, { "label": "leaf2", "kind": "clone" } ],
-        "syncs": [ { "type": "volumeCopy", "source": "src1", "target": "clone1", "copyType": 5 },
-                   { "type": "snapshot", "source": "src1", "target": "snapA", "copyType": 4 },
-                   { "type": "volumeCopy", "source": "src1", "target": "cloneB", "copyType": 5 },
-                   { "type": "snapshot", "source": "src2", "target": "snap2", "copyType": 4 },
-                   { "type": "snapshot", "source": "src1", "target": "twice", "copyType": 4 },
-                   { "type": "snapshot", "source": "src2", "target": "twice", "copyType": 4 },
-                   { "type": "volumeCopy", "source": "src2", "target": "mid", "copyType": 5 },
-                   { "type": "volumeCopy", "source": "mid", "target": "leaf", "copyType": 5 },
-                   { "type": "volumeCopy", "source": "reused", "target": "leaf2", "copyType": 5 } ]
-      } ] })");
-    return sim::Config::fromJson(j);
+    nlohmann::json a = {{"id", "600A0980006CE2B2000000005A1B2C3D"}, {"password", "pw"}};
+    a["pools"].push_back({{"label", "DG1"}});
+    std::set<std::string> made = {"src1", "src2", "lone"};
+    for (const std::string& v : made) a["volumes"].push_back({{"label", v}, {"pool", "DG1"}});
+    const std::tuple<const char*, const char*, bool> syncs[] = {
+        // clang-format off
+        {"src1", "clone1", true}, {"src1", "snapA", false}, {"src1", "cloneB", true},
+        {"src2", "snap2", false}, {"src1", "twice", false}, {"src2", "twice", false},
+        {"src2", "mid", true}, {"mid", "leaf", true}, {"reused", "leaf2", true}};
+    // clang-format on
+    for (const auto& [source, target, clone] : syncs) {
+        for (const char* v : {source, target})
+            if (made.insert(v).second)
+                a["volumes"].push_back({{"label", v}, {"kind", clone ? "clone" : "snapshot"}});
+        a["syncs"].push_back({{"type", clone ? "volumeCopy" : "snapshot"},
+                              {"source", source},
+                              {"target", target},
+                              {"copyType", clone ? 5 : 4}});
+    }
+    return sim::Config::fromJson({{"preset", "NETAPP"}, {"arrays", nlohmann::json::array({a})}});
 }
 
 // The same object whatever host or namespace the text carries.
@@ -64,10 +49,9 @@ class SyncPaths : public ::testing::Test {
     RkCimUtil util;
     std::map<std::string, cim::CIMObjectPath> vols;  // label -> path
     std::map<std::string, std::string> uuids;        // label -> "Name"
-
     void SetUp() override {
         util.m_pLogger = &dev;
-        connectTo(sim, conn);
+        Open(conn, ParamsFor(sim));
         for (const auto& v : conn.GetInstances("CIM_StorageVolume",
                                                cim::CIMPropertyList({"ElementName", "Name"}))) {
             std::string label = util.GetCIMProp(v, "ElementName");
@@ -78,7 +62,6 @@ class SyncPaths : public ::testing::Test {
         sim.log().clear();
     }
     void TearDown() override { conn.DisconnectCimom(); }
-
     std::string path(const std::string& label) { return vols.at(label).toString(); }
     bool traced(const std::string& needle) { return dev.logContains(needle); }
 };
@@ -109,8 +92,7 @@ TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
     EXPECT_TRUE(sameObject(sync.findKeyBinding("SystemElement")->getValue(), vols.at("src2")));
 }
 
-// From the target: its sync, source and the source's name; -1 for a target with two
-// associations (a broken array) or one now feeding a newer replica; 1 without any.
+// From the target: sync, source and source name; -1 when ambiguous or reused, 1 without any.
 TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
     const struct {
         const char* target;
@@ -181,8 +163,7 @@ TEST_F(SyncPaths, ProviderFailuresAndBadInputGiveMinusOne) {
     EXPECT_GE(count(dev, "malformed"), 6);
 }
 
-// From the source: its own replica (not its origin), the first of a copy type, all targets
-// whose label holds a text, and the one whose label matches for a deleted state.
+// From the source: its replica (not its origin), by copy type, by label text, for deletion.
 TEST_F(SyncPaths, LookupsFromTheSource) {
     auto label = [&](std::string p) { return util.GetCIMProp(conn, p, "ElementName"); };
     auto kind = [](const std::string& p) {
@@ -217,5 +198,3 @@ TEST_F(SyncPaths, LookupsFromTheSource) {
               -1);
     EXPECT_TRUE(sync.empty());
 }
-
-}  // namespace

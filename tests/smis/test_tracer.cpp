@@ -1,4 +1,4 @@
-// The access layer's trace lines, bound to a device or to the host debug log.
+// Trace lines, bound to a device or to the host debug log, and the errors a snapshot reports.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,17 +10,17 @@
 
 #include <cim/Exception.h>
 
+#include "eseries/LSISnapshot.h"
 #include "smis/RkCaught.h"
+#include "smis/RkCimUtil.h"
 #include "smis/RkSmisTracer.h"
+#include "smis/Snapshot.h"
 #include "testsupport/FakeSnapInfo.h"
 #include "testsupport/LogCapture.h"
 
-namespace {
-
 using testsupport::FakeSnapInfo;
 
-// Bound to a device, a line carries the function name and the device's level; unbound,
-// it goes to the host debug log tagged with the function name. "level: text" each.
+// Bound: the device's log with the function name; unbound: the host log tagged with it.
 TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
     const std::string big(10000, 'q');
     using Lines = std::vector<std::string>;
@@ -49,7 +49,6 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
         Lines got;
         for (const auto& l : dev.logLines()) got.push_back(std::to_string(l.level) + ": " + l.text);
         EXPECT_EQ(got, r.bound) << r.name;
-
         testsupport::LogCapture log;
         RkSmisTracer unbound;
         r.trace(unbound);
@@ -80,8 +79,7 @@ TEST(Tracer, WorkerThreadsTraceConcurrently) {
     EXPECT_EQ(log.lines().size(), static_cast<size_t>(kThreads * kLines));
 }
 
-// The shared catch trace: the source file without its directories, a CIM error's status once,
-// and every kind of failure named.
+// The catch trace: the file's base name, a CIM error's status once, every kind named.
 TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
     const std::pair<std::function<void()>, const char*> rows[] = {
         // clang-format off
@@ -107,4 +105,56 @@ TEST(CaughtTrace, NamesEachKindOfFailureOnce) {
     }
 }
 
-}  // namespace
+// A mapped code becomes the host error, others are only logged; unbound, to the debug log.
+TEST(SetErrorMsg, WhatTheHostHearsOfAnError) {
+    for (int code : {650006, 650009, 60542, 650005}) {
+        FakeSnapInfo dev;
+        LSISnapshot snap;
+        snap.SetLogger(&dev);
+        snap.setErrorMsg(code, "host mappings found on PiT view");
+        EXPECT_EQ(dev.setErrorInfoCalls() * 100000 + dev.errorCode(),
+                  code == 650006 ? 100000 + 60551 : 0)
+            << code;
+        EXPECT_EQ(std::to_string(dev.logLines().at(0).level) + " " + dev.logLines().at(0).text,
+                  "2 host mappings found on PiT view")
+            << code;
+        EXPECT_EQ(std::to_string(snap.GetErrorCode()) + " " + snap.GetErrorMsg(),
+                  std::to_string(code) + " host mappings found on PiT view");
+        snap.setErrorMsg(650008, nullptr);  // records the code only
+        EXPECT_EQ(std::to_string(snap.GetErrorCode()) + " " + snap.GetErrorMsg(), "650008 ");
+        EXPECT_EQ(dev.logLines().size(), 1u);
+        EXPECT_EQ(LSISnapshot(snap).m_CimConnection.m_pLogger, &dev) << "a copy logs to the device";
+    }
+    FakeSnapInfo other;
+    RK_SMIS_SNAP::Snapshot plain;
+    plain.SetLogger(&other);
+    plain.setErrorMsg(3, "Connection to CIMOM failed");
+    EXPECT_EQ(other.setErrorInfoCalls(), 0);
+    EXPECT_EQ(other.logLines().at(0).tag + ": " + other.logLines().at(0).text,
+              "Snapshot::setErrorMsg: ErrorCode 3: ErrorMsg = Connection to CIMOM failed");
+    testsupport::LogCapture log;
+    LSISnapshot unbound;
+    unbound.setErrorMsg(650006, "50% done %s");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].text, "ErrorCode 650006: ErrorMsg = 50% done %s");
+}
+
+TEST(ErrorMessage, TableTextsAndPerMethodTexts) {
+    static const RkRetCodeText table[] = {
+        {4, "Failed"},
+        {5, "*CreateReplica:Bad replica,ModifySynchronization:Bad sync,ExposePaths:"},
+        {6, nullptr},
+        {0, "end"}};
+    RkCimUtil util;
+    const char* const none = "Error code not found!";
+    EXPECT_EQ(util.GetErrorMessage(4, "CreateReplica"), none) << "no table";
+    util.m_pRetCodeTable = table;
+    const std::tuple<int, const char*, const char*> cases[] = {
+        // clang-format off
+        {4, "Anything", "Failed"}, {5, "CreateReplica", "Bad replica"},
+        {5, "ModifySynchronization", "Bad sync"}, {5, "ExposePaths", "SMI-S Method specific error code.."},
+        {5, "HidePaths", none}, {5, "", none}, {6, "x", none}, {0, "x", none}, {99, "x", none}};
+    // clang-format on
+    for (const auto& [code, method, text] : cases)
+        EXPECT_EQ(util.GetErrorMessage(code, method), text) << code << " " << method;
+}

@@ -1,5 +1,4 @@
-// A fake sysfs tree for the Linux device tree ([Host] SysfsRoot): SCSI disks, multipath
-// maps, SCSI hosts with their scan files and FC hosts with port names.
+// A fake sysfs tree ([Host] SysfsRoot): disks, multipath maps, SCSI and FC hosts.
 #pragma once
 
 #include <string>

@@ -1,5 +1,4 @@
-// Captures the host debug log (EvDebug without a file instance) for the lifetime of
-// the object, at every level. One capture at a time per process.
+// Captures the host debug log at every level while it lives; one at a time per process.
 #pragma once
 
 #include <mutex>
