@@ -1,6 +1,7 @@
 // Raw HTTP helpers for talking CIM-XML to the simulator without our CIM client.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <httplib.h>
@@ -8,7 +9,18 @@
 #include <cim/xml/Codec.h>
 #include <cim/xml/HttpHeaders.h>
 
+#include "sim/server/TestServer.h"
+
 namespace simtest {
+
+// A keep-alive client logged in to the simulator.
+inline std::unique_ptr<httplib::Client> client(sim::TestServer& s) {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", s.httpPort());
+    c->set_basic_auth(s.user(), s.password());
+    c->set_keep_alive(true);
+    c->set_read_timeout(30, 0);
+    return c;
+}
 
 inline httplib::Headers cimHeaders(const cim::xml::Request& r) {
     return {{"CIMOperation", "MethodCall"},

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "SimHttp.h"
-#include "sim/server/TestServer.h"
 #include "testsupport/RawHttp.h"
 
 using testsupport::basicAuth;

@@ -101,12 +101,12 @@ CIMValue cg(SimArray& s, const char* name) {
 CIMValue names(std::vector<std::string> v) {
     return CIMValue(v);
 }
-CIMObjectPath syncOf(SimArray& s, const char* volume, const std::string& cls) {
-    return s.client().referenceNames(s.ns(), s.volume(volume), cls).at(0);
+// The first `cls` reference to `path` (a PiT's define state, a volume's sync), as hosts find it.
+CIMObjectPath ref(SimArray& s, const CIMObjectPath& path, const std::string& cls) {
+    return s.client().referenceNames(s.ns(), path, cls).at(0);
 }
-// The CIM_SettingsDefineState of a PiT (or CG PiT), as hosts find it.
-CIMObjectPath defineState(SimArray& s, const CIMObjectPath& pit) {
-    return s.client().referenceNames(s.ns(), pit, "CIM_SettingsDefineState").at(0);
+CIMObjectPath syncOf(SimArray& s, const char* volume, const std::string& cls) {
+    return ref(s, s.volume(volume), cls);
 }
 Params modify(unsigned op, const CIMObjectPath& defineState) {
     return {param("Operation", u16(op)), param("SettingsState", CIMValue(defineState))};
@@ -135,7 +135,7 @@ Args takeGroup(const char* name) {
 Args modifyPiT(unsigned op, size_t pit, const char* cls = "_PiT") {
     return [=](SimArray& s) {
         auto pits = s.client().enumerateInstanceNames(s.ns(), s.prefix() + cls);
-        return modify(op, defineState(s, pits.at(pit)));
+        return modify(op, ref(s, pits.at(pit), "CIM_SettingsDefineState"));
     };
 }
 Args with(Args args, Edit edit) {
@@ -466,9 +466,10 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
 
 TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
     SimArray s(simtest::richArray());
-    s.post("/control/jobs", {{"outcome", "Exception"}, {"skip", 1}, {"count", 1}});
-    s.post("/control/jobs",
-           {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}});
+    s.control({{"outcome", "Exception"}, {"skip", 1}, {"count", 1}}, "/control/jobs");
+    s.control(
+        {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}},
+        "/control/jobs");
     EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modifyPiT(32768, 0)(s)).rc, 0u);
     auto first = s.call(kRS, "CreatePiTGroup", pitGroup("small_lun", "small_lun_1", kGiB)(s));
     auto second = s.call(kRS, "CreatePiTGroup", pitGroup("small_lun", "small_lun_2", kGiB)(s));
@@ -556,7 +557,8 @@ TEST(ArrayShapes, DamagedShapesForEdgeTests) {
     SimArray s(simtest::richArray());
     s.control({{"action", "sharedSecrets"}, {"count", 2}});
     const CIMObjectPath service = s.first(s.prefix() + "_SharedSecretService");
-    auto secrets = s.associators(service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
+    auto secrets =
+        s.client().associatorNames(s.ns(), service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
     ASSERT_EQ(secrets.size(), 2u);
     EXPECT_NE(s.property(secrets[1], "Secret"), "<absent>");
     s.control({{"action", "sharedSecrets"}, {"count", 0}});

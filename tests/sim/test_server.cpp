@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "SimHttp.h"
-#include "sim/server/TestServer.h"
 #include "testsupport/RawHttp.h"
 
 using simtest::enumerateNames;
@@ -19,21 +18,9 @@ class ServerTest : public ::testing::Test {
   protected:
     sim::TestServer simulator;
 
-    std::unique_ptr<httplib::Client> client() {
-        auto c = std::make_unique<httplib::Client>("127.0.0.1", simulator.httpPort());
-        c->set_basic_auth(simulator.user().c_str(), simulator.password().c_str());
-        c->set_keep_alive(true);
-        c->set_read_timeout(20, 0);
-        return c;
-    }
+    std::unique_ptr<httplib::Client> client() { return simtest::client(simulator); }
     cim::xml::Request volumeNames() {
         return enumerateNames(simulator.arrayNamespace(), "CIM_StorageVolume");
-    }
-    std::vector<cim::CIMObjectPath> names(const char* cls) {
-        auto res = postCim(*client(), enumerateNames(simulator.arrayNamespace(), cls));
-        EXPECT_TRUE(res);
-        return res ? cim::xml::decodeResponse(res->body).instanceNames
-                   : std::vector<cim::CIMObjectPath>();
     }
 };
 
@@ -110,7 +97,9 @@ TEST_F(ServerTest, RefusalsKeepTheConnection) {
 TEST_F(ServerTest, ManyConcurrentClients) {
     constexpr int kThreads = 12;
     constexpr int kRequests = 25;
-    auto vols = names("CIM_StorageVolume");
+    auto listed = postCim(*client(), volumeNames());
+    ASSERT_TRUE(listed);
+    const auto vols = cim::xml::decodeResponse(listed->body).instanceNames;
     ASSERT_FALSE(vols.empty());
     simulator.log().clear();
     simulator.setLatency(std::chrono::milliseconds(1));
@@ -177,18 +166,8 @@ TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
 }
 
 TEST(ServerStart, RefusesUnusableOptions) {
-    struct NullBackend : sim::Backend {
-        cim::xml::Response handle(const cim::xml::Request&) override { return {}; }
-        nlohmann::json fabricLuns(const std::vector<std::string>&) override { return {}; }
-        void failNextJobs(int, uint16_t) override {}
-        void setJobsVanish(bool) override {}
-        void reset() override {}
-        std::vector<std::string> removeObject(const std::string&, const std::string&,
-                                              const std::string&) override {
-            return {};
-        }
-        nlohmann::json state() override { return {}; }
-    } backend;
+    sim::Provider provider(sim::Config::defaults());
+    sim::ProviderBackend backend(provider);
     sim::ServerOptions first;
     first.httpPort = 0;
     first.httpsPort = -1;

@@ -72,12 +72,6 @@ size_t SimArray::count(const std::string& cls) {
     return m_client.enumerateInstanceNames(m_ns, cls).size();
 }
 
-std::vector<cim::CIMObjectPath> SimArray::associators(const cim::CIMObjectPath& path,
-                                                      const std::string& assocClass,
-                                                      const std::string& resultClass) {
-    return m_client.associatorNames(m_ns, path, assocClass, resultClass);
-}
-
 Outcome SimArray::call(const std::string& serviceClass, const std::string& method,
                        const std::vector<cim::CIMParamValue>& in) {
     Outcome o;
@@ -104,7 +98,7 @@ nlohmann::json SimArray::state() {
     return ::testing::AssertionFailure() << "the array changed: " << text;
 }
 
-nlohmann::json SimArray::post(const std::string& path, const nlohmann::json& request) {
+nlohmann::json SimArray::control(const nlohmann::json& request, const std::string& path) {
     httplib::Client http("127.0.0.1", m_server->httpPort());
     http.set_basic_auth(m_server->user(), m_server->password());
     auto res = http.Post(path, request.dump(), "application/json");
