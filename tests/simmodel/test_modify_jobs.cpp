@@ -234,48 +234,44 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
 TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
-    auto call = [&](const CIMObjectPath& job, std::vector<cim::CIMParamValue> in) {
-        return p.handle(invoke(job, "RequestStateChange", std::move(in)));
-    };
-    auto rc = [](const cim::xml::Response& r) {
-        EXPECT_FALSE(r.isError()) << r.errorDescription;
+    // The return value (a uint32) of RequestStateChange, or the CIM error.
+    auto call = [&](const CIMObjectPath& job, const cim::CIMValue& state, bool typed = true) {
+        std::vector<cim::CIMParamValue> in;
+        if (!state.isNull()) in.emplace_back("RequestedState", state, typed);
+        auto r = p.handle(invoke(job, "RequestStateChange", in));
+        if (r.isError()) return "error " + std::to_string(r.errorCode);
+        EXPECT_EQ(r.returnValue.getType(), cim::CIMTYPE_UINT32);
         return r.returnValue.toString();
     };
-    const cim::CIMParamValue terminate("RequestedState", cim::CIMValue(cim::Uint16(4)));
+    const cim::CIMValue terminate(cim::Uint16(4));
     p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "job_effect"; });
     CIMObjectPath job = first(p, "CIM_ConcreteJob");
-    EXPECT_EQ(rc(call(job, {terminate})), "0");
+    EXPECT_EQ(call(job, terminate), "0");
     auto stopped = fetch(p, job);
     EXPECT_EQ(prop(stopped, "JobState"), "8");
     EXPECT_NE(prop(stopped, "ErrorDescription"), "");
-    EXPECT_EQ(rc(call(job, {terminate})), "4097");  // finished already
+    EXPECT_EQ(call(job, terminate), "4097");  // finished already
     clock.advance(1000);
     for (const auto& v : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
         EXPECT_NE(prop(v, "ElementName"), "job_effect")
             << "a stopped job must not apply its effect";
-    CIMObjectPath other = p.startJob(1000);
-    CIMObjectPath viaSuper = other;
+    CIMObjectPath other = p.startJob(1000), viaSuper = other;
     viaSuper.setClassName("CIM_ConcreteJob");
-    EXPECT_EQ(rc(call(viaSuper, {})), "5");
-    EXPECT_EQ(
-        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(7)))})),
-        "5");
-    EXPECT_EQ(
-        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(3)))})),
-        "4097");
-    EXPECT_EQ(call(other,
-                   {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("abc")), false)})
-                  .errorCode,
-              cim::CIM_ERR_INVALID_PARAMETER);
-    EXPECT_EQ(
-        call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("4")), true)})
-            .errorCode,
-        cim::CIM_ERR_INVALID_PARAMETER);
-    auto resp = call(
-        viaSuper, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("5")), false)});
-    EXPECT_EQ(rc(resp), "0");
-    EXPECT_EQ(resp.returnValue.getType(), cim::CIMTYPE_UINT32);
+    const std::string invalid = "error " + std::to_string(cim::CIM_ERR_INVALID_PARAMETER);
+    // clang-format off
+    const struct { const char* name; CIMObjectPath job; cim::CIMValue state; bool typed; std::string answer; } rows[] = {
+        {"no state, via the superclass", viaSuper, cim::CIMValue(), true, "5"},
+        {"state 7", other, cim::CIMValue(cim::Uint16(7)), true, "5"},
+        {"state 3", other, cim::CIMValue(cim::Uint16(3)), true, "4097"},
+        {"untyped not a number", other, cim::CIMValue(std::string("abc")), false, invalid},
+        {"typed as a string", other, cim::CIMValue(std::string("4")), true, invalid},
+        {"untyped 5, via the superclass", viaSuper, cim::CIMValue(std::string("5")), false, "0"},
+    };
+    // clang-format on
+    for (const auto& row : rows)
+        EXPECT_EQ(call(row.job, row.state, row.typed), row.answer) << row.name;
     EXPECT_EQ(prop(fetch(p, other), "JobState"), "9");
     clock.advance(400000);
-    EXPECT_EQ(call(other, {terminate}).errorCode, cim::CIM_ERR_NOT_FOUND);  // expired
+    EXPECT_EQ(call(other, terminate), "error " + std::to_string(cim::CIM_ERR_NOT_FOUND))
+        << "expired";
 }
