@@ -16,15 +16,13 @@ using simtest::postCim;
 
 namespace {
 
-// The HTTP status of a control request, and its JSON answer in `answer`.
-int control(sim::TestServer& s, const char* method, const std::string& path,
-            const std::string& body, json* answer = nullptr) {
+// The JSON answer of a control request (a GET without a body) that must get `status`.
+json control(sim::TestServer& s, const std::string& path, const char* body, int status = 200) {
     auto c = client(s);
-    auto res = std::string(method) == "GET" ? c->Get(path.c_str())
-                                            : c->Post(path.c_str(), body, "application/json");
-    if (!res) return -1;
-    if (answer) *answer = json::parse(res->body, nullptr, false);
-    return res->status;
+    auto res = body ? c->Post(path, body, "application/json") : c->Get(path);
+    EXPECT_TRUE(res && res->status == status)
+        << path << " " << std::string(body ? body : "").substr(0, 60);
+    return res ? json::parse(res->body, nullptr, false) : json();
 }
 
 int cimStatus(httplib::Client& c, const cim::xml::Request& r) {
@@ -79,8 +77,7 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     EXPECT_EQ(records[1].returnValue, std::optional<uint32_t>(4096)) << "an injected value";
     EXPECT_EQ(records[2].returnValue, std::nullopt) << "an error carries none";
     EXPECT_TRUE(records[2].params.empty());
-    json log;
-    ASSERT_EQ(control(sim, "GET", "/control/log", "", &log), 200);
+    const json log = control(sim, "/control/log", nullptr);
     const std::string text = log.dump();
     for (const char* secret : {"S3cr3t-in-clear", "pw-in-clear", "old-pw-in-clear"})
         EXPECT_EQ(text.find(secret), std::string::npos) << secret;
@@ -192,15 +189,11 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     };
     auto c = client(sim);
     const size_t all = volumeCount(*c);
-    json answer;
-    ASSERT_EQ(
-        control(sim, "POST", "/control/remove",
-                R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})",
-                &answer),
-        200);
-    ASSERT_TRUE(answer.contains("id"));
-    ASSERT_EQ(control(sim, "GET", "/control/remove", "", &answer), 200);
-    EXPECT_EQ(answer["pending"].size(), 1u);
+    EXPECT_TRUE(
+        control(sim, "/control/remove",
+                R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})")
+            .contains("id"));
+    EXPECT_EQ(control(sim, "/control/remove", nullptr)["pending"].size(), 1u);
     ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
     EXPECT_EQ(volumeCount(*c), all) << "the first matching request";
     EXPECT_EQ(volumeCount(*c), all - 3) << "src2 with its member view and snapshot";
@@ -217,14 +210,12 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     EXPECT_NE(sim.requests().back().removed.find("volume view1"), std::string::npos);
     EXPECT_NE(sim.requests().back().removed.find("nothing removed: no pitView"), std::string::npos);
     // At once over HTTP, and reset brings the array back.
-    ASSERT_EQ(
-        control(sim, "POST", "/control/remove", R"({"object":"mapping","target":"SRC1"})", &answer),
-        404);
-    ASSERT_EQ(control(sim, "POST", "/control/remove",
-                      R"({"object":"pitGroup","target":"src1_SMIS_PG"})", &answer),
-              200);
-    EXPECT_EQ(answer["removed"].size(), 3u) << answer.dump();
-    ASSERT_EQ(control(sim, "POST", "/control/reset", ""), 200);
+    control(sim, "/control/remove", R"({"object":"mapping","target":"SRC1"})", 404);
+    EXPECT_EQ(control(sim, "/control/remove",
+                      R"({"object":"pitGroup","target":"src1_SMIS_PG"})")["removed"]
+                  .size(),
+              3u);
+    control(sim, "/control/reset", "");
     EXPECT_EQ(volumeCount(*c), all);
 }
 
@@ -264,8 +255,7 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
     };
     // clang-format on
     for (const Row& row : rows) {
-        json answer;
-        EXPECT_EQ(control(sim, "POST", row.path, row.body, &answer), 400) << row.body.substr(0, 60);
+        const json answer = control(sim, row.path, row.body.c_str(), 400);
         ASSERT_TRUE(answer.contains("error")) << row.body.substr(0, 60);
         EXPECT_EQ(answer["error"].get<std::string>().find("QQQQ"), std::string::npos);
     }
@@ -287,8 +277,7 @@ TEST(SimControls, StateHidesEveryCredential) {
         j["arrays"][0]["password"] = row.arrayPassword;
         j["arrays"][0]["providerSecret"] = row.providerSecret;
         sim::TestServer sim(sim::Config::fromJson(j));
-        json state;
-        ASSERT_EQ(control(sim, "GET", "/control/state", "", &state), 200) << row.name;
+        const json state = control(sim, "/control/state", nullptr);
         const std::string text = state.dump();
         for (const char* secret : {"Server-Pw-0", row.arrayPassword})
             EXPECT_EQ(text.find(secret), std::string::npos) << row.name << ": " << secret;
