@@ -6,13 +6,14 @@
 #include <set>
 #include <thread>
 
-#include "SimHttp.h"
+#include "testsupport/RawHttp.h"
 #include "testsupport/SimArrays.h"
 
 using nlohmann::json;
-using simtest::client;
-using simtest::enumerateNames;
-using simtest::postCim;
+using testsupport::client;
+using testsupport::enumerateNames;
+using testsupport::postCim;
+using testsupport::volumeNames;
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     sim::TestServer sim;
     const std::string ns = sim.arrayNamespace();
     const cim::CIMObjectPath job = sim.provider().startJob(3600 * 1000);
-    auto call = simtest::invoke(job, ns, "RequestStateChange");
+    auto call = testsupport::invoke(job, ns, "RequestStateChange");
     call.inParameters = {
         {"RequestedState", cim::CIMValue(cim::Uint16(4))},
         {"Size", cim::CIMValue(cim::Uint64(1073741824))},
@@ -53,7 +54,7 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     ASSERT_EQ(cimStatus(*c, call), 200);
     sim.failReturnValue(4096, 1, {"", "RequestStateChange", ""});
     ASSERT_EQ(cimStatus(*c, call), 200);
-    ASSERT_EQ(cimStatus(*c, simtest::invoke(job, ns, "NoSuchMethod")), 200);
+    ASSERT_EQ(cimStatus(*c, testsupport::invoke(job, ns, "NoSuchMethod")), 200);
     auto records = sim.requests();
     ASSERT_EQ(records.size(), 3u);
     // Each parameter as "name type value", a null marked, an array's elements bracketed.
@@ -97,11 +98,11 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     sim.delay(std::chrono::hours(1), 1, {"", "", "CIM_StorageVolume"});
     std::thread held([&] {
         auto h = client(sim);
-        postCim(*h, enumerateNames(ns, "CIM_StorageVolume"));
+        postCim(*h, volumeNames(sim));
     });
     ASSERT_TRUE(
         sim.log().waitForInFlight("EnumerateInstanceNames", "", 1, std::chrono::seconds(30)));
-    ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StorageVolume")), 200);
+    ASSERT_EQ(cimStatus(*c, volumeNames(sim)), 200);
     sim.server().stop();
     held.join();
     auto r = sim.requests();
@@ -184,7 +185,7 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     sim::TestServer sim(testsupport::richConfig());
     const std::string ns = sim.arrayNamespace();
     auto volumeCount = [&](httplib::Client& c) {
-        auto res = postCim(c, enumerateNames(ns, "CIM_StorageVolume"));
+        auto res = postCim(c, volumeNames(sim));
         return res ? cim::xml::decodeResponse(res->body).instanceNames.size() : size_t(0);
     };
     auto c = client(sim);

@@ -9,11 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "SimHttp.h"
 #include "testsupport/RawHttp.h"
 
 using testsupport::basicAuth;
+using testsupport::cimHeaders;
+using testsupport::postCim;
 using testsupport::RawConnection;
+using testsupport::volumeNames;
 
 namespace {
 
@@ -29,16 +31,15 @@ std::string head(sim::TestServer& sim, const std::string& path, const std::strin
                  bool login = true) {
     std::string h = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (path == "/cimom") {
-        auto req = simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume");
-        for (const auto& [k, v] : simtest::cimHeaders(req)) h += k + ": " + v + "\r\n";
+        auto req = volumeNames(sim);
+        for (const auto& [k, v] : cimHeaders(req)) h += k + ": " + v + "\r\n";
     }
     if (login) h += "Authorization: " + basicAuth(sim.user(), sim.password()) + "\r\n";
     return h + headers + "\r\n";
 }
 
 std::string volumeRequest(sim::TestServer& sim) {
-    std::string body =
-        cim::xml::encodeRequest(simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"));
+    std::string body = cim::xml::encodeRequest(volumeNames(sim));
     return head(sim, "/cimom", "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
 }
 
@@ -115,9 +116,7 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
     // A body within the limit, chunked, is served as before.
     RawConnection raw(sim.httpPort(), 10);
     ASSERT_TRUE(raw.send(head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") +
-                         chunk(cim::xml::encodeRequest(
-                             simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"))) +
-                         "0\r\n\r\n"));
+                         chunk(cim::xml::encodeRequest(volumeNames(sim))) + "0\r\n\r\n"));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200);
     ASSERT_TRUE(raw.send(volumeRequest(sim)));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200) << "the connection stays open";
@@ -141,8 +140,7 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
     client.set_basic_auth(sim.user().c_str(), sim.password().c_str());
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(2, 0);
-    auto res = simtest::postCim(client,
-                                simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"));
+    auto res = postCim(client, volumeNames(sim));
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, 200);
     // One of the three made room (the one idle longest, by the time it was needed).

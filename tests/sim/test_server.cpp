@@ -5,12 +5,10 @@
 #include <atomic>
 #include <thread>
 
-#include "SimHttp.h"
 #include "testsupport/RawHttp.h"
 
-using simtest::enumerateNames;
-using simtest::getInstance;
-using simtest::postCim;
+using testsupport::getInstance;
+using testsupport::postCim;
 
 namespace {
 
@@ -18,10 +16,8 @@ class ServerTest : public ::testing::Test {
   protected:
     sim::TestServer simulator;
 
-    std::unique_ptr<httplib::Client> client() { return simtest::client(simulator); }
-    cim::xml::Request volumeNames() {
-        return enumerateNames(simulator.arrayNamespace(), "CIM_StorageVolume");
-    }
+    std::unique_ptr<httplib::Client> client() { return testsupport::client(simulator); }
+    cim::xml::Request volumeNames() { return testsupport::volumeNames(simulator); }
 };
 
 }  // namespace
@@ -44,7 +40,7 @@ TEST_F(ServerTest, WrongOrMissingCredentialsGet401WithChallenge) {
     // clang-format on
     for (const Row& row : rows) {
         httplib::Client c("127.0.0.1", simulator.httpPort());
-        httplib::Headers h = simtest::cimHeaders(volumeNames());
+        httplib::Headers h = testsupport::cimHeaders(volumeNames());
         h.insert(row.headers.begin(), row.headers.end());
         auto res = c.Post("/cimom", h, cim::xml::encodeRequest(volumeNames()), "application/xml");
         ASSERT_TRUE(res) << row.name;
@@ -64,7 +60,7 @@ TEST_F(ServerTest, RefusalsKeepTheConnection) {
     auto c = client();
     const auto req = volumeNames();
     const std::string body = cim::xml::encodeRequest(req);
-    auto headers = simtest::cimHeaders(req);
+    auto headers = testsupport::cimHeaders(req);
     std::string badDtd = body;
     badDtd.replace(badDtd.find("DTDVERSION=\"") + 12, 3, "9.9");
     auto noOperation = headers, junkMethod = headers;
