@@ -1,5 +1,4 @@
-// Arrays the method tests start from: the default array plus PiT groups, PiTs,
-// views and consistency groups in the states the rules are about.
+// The default array plus PiTs, views and consistency groups in the states the rules are about.
 #pragma once
 
 #include <functional>
@@ -56,8 +55,7 @@ inline nlohmann::json richArrayJson() {
     return j;
 }
 
-// cg1's CG view cg1_CV_0001 with member views cgv_w1 (of ora_data2) and cgv_w2 (of
-// exch_db), cgv_w2 mapped to iscsihost1 when `mapped`.
+// cg1's CG view cg1_CV_0001 of cgv_w1 and cgv_w2 (mapped to iscsihost1 when `mapped`).
 inline void addGroupView(nlohmann::json& j, bool mapped) {
     auto& a = j["arrays"][0];
     sim::Config c = sim::Config::fromJson(j);
@@ -78,8 +76,7 @@ inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = 
     return sim::Config::fromJson(j);
 }
 
-// The rich array plus what the storage methods need: an unused volume ("spare"), a
-// copy target of 20 GiB and a legacy snapshot "snap1" of exch_log.
+// Plus an unused volume "spare", a 20 GiB "copy_target" and a legacy snapshot "snap1" of exch_log.
 inline sim::Config everyMethodArray() {
     return richArray([](nlohmann::json& j) {
         auto& a = j["arrays"][0];

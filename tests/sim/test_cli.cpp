@@ -1,6 +1,4 @@
-// The smis-sim binary and its state file: refused starts, the configuration it prints,
-// the PiT road walked with cimq across a restart, and a state file that is private,
-// without credentials, never written through a link and refused when others may read it.
+// The smis-sim binary (bad starts, printed configuration, cimq across a restart), its state file.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

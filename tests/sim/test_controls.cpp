@@ -1,6 +1,4 @@
-// The controls later suites build on, over real HTTP: the in-parameters and return
-// values in the request log, which calls overlapped, objects removed behind the
-// client's back, refused control input, and the masked state.
+// The controls later suites build on: the request log, removals behind the client's back, state.
 #include <gtest/gtest.h>
 
 #include <set>

@@ -1,6 +1,4 @@
-// The server against clients that misbehave, over raw sockets: credentials checked
-// before any body is read, every body limited, slow and idle clients cut off without
-// locking others out, idle workers that end, and a fabric view that echoes nothing.
+// The server against clients that misbehave, over raw sockets.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -25,8 +23,7 @@ sim::TestServerOptions httpOnly() {
     return o;
 }
 
-// A request head for `path` ("" headers end it), with the CIM headers of a volume
-// enumeration on /cimom.
+// A request head for `path` (a volume enumeration's on /cimom), ended after `headers`.
 std::string head(sim::TestServer& sim, const std::string& path, const std::string& headers,
                  bool login = true) {
     std::string h = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";

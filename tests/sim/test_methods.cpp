@@ -1,5 +1,4 @@
-// Every method of the array through our CIM client: refusals, faults and failed jobs
-// change nothing; and the rules no operation suite triggers.
+// Every method of the array: refusals, faults and failed jobs change nothing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -46,8 +45,7 @@ void legacyCopies(json& j) {
     a["syncs"].push_back({{"source", "ora_log"}, {"target", "clone_t"}});
 }
 
-// cg1's CG view (cgv_w1, cgv_w2), exch_log in four more groups, a clone of small_lun;
-// mapped: the CG view's second member and ora_data1_V1 are mapped.
+// cg1's CG view, exch_log in four more groups, a clone of small_lun; `mapped` maps two views.
 std::function<void(json&)> groupShapes(bool mapped) {
     return [mapped](json& j) {
         simtest::addGroupView(j, mapped);
@@ -365,8 +363,7 @@ void setSecret(SimArray& s, const std::string& secret) {
     s.client().modifyInstance(s.ns(), i, true, cim::CIMPropertyList({cim::CIMName("Secret")}));
 }
 
-// Every method with a call that succeeds on the every-method array, and the edit that
-// makes it the throw-away call hosts make first (none where they make none).
+// A call of each method that succeeds, and the edit making it the throw-away call hosts make.
 struct Method {
     const char *service, *method;
     Args args;
@@ -416,10 +413,8 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
     }
 }
 
-// A stale provider secret answers 4, an injected return value and a job ending in 10
-// reach every method, its throw-away call answers 5, and none of these changes the
-// array; the call itself then succeeds and does, and the state file it leaves (saved
-// when the job finished) loads again.
+// None of a stale secret, a faulted return value, a failed job or a throw-away call changes
+// the array; the call itself does, and the state file it leaves loads again.
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
     const std::string path = ::testing::TempDir() + "every-method-" + std::to_string(::getpid());
     for (const Method& row : methods()) {
@@ -482,8 +477,7 @@ TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
     EXPECT_TRUE(s.named(s.prefix() + "_PiTGroup", "small_lun_2").getClassName().isNull());
 }
 
-// Hosts send null parameters; a group emptied with DeleteOnEmptyElement goes; a forced
-// removal of a mapped CG view unmaps it and takes its member views.
+// Null parameters; DeleteOnEmptyElement; a forced removal of a mapped CG view unmaps it.
 TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     SimArray s(simtest::richArray([](json& j) { simtest::addGroupView(j, true); }));
     const size_t groups = s.count("CIM_ReplicationGroup");
@@ -506,8 +500,7 @@ TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     for (const auto& l : seen["luns"]) EXPECT_NE(l["lun"], 9);
 }
 
-// Sixteen hosts take four PiTs each of one volume at once: the group's limit lets
-// exactly 32 through, each with its own "SequenceNumber" and "WhenPointInTime".
+// The group's limit lets exactly 32 through, each with its own sequence number and time.
 TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     SimArray s(simtest::richArray([](json& j) {
         j["arrays"][0]["pitGroups"].push_back(
@@ -551,8 +544,7 @@ TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     EXPECT_EQ(times.size(), 32u);
 }
 
-// The controls edge tests use that no operation suite reaches: a second shared secret
-// and none, a PiT with two define states, a failback.
+// Controls edge tests use: two shared secrets and none, two define states, a failback.
 TEST(ArrayShapes, DamagedShapesForEdgeTests) {
     SimArray s(simtest::richArray());
     s.control({{"action", "sharedSecrets"}, {"count", 2}});

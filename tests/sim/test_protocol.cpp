@@ -1,5 +1,4 @@
-// The CIM side of requests (header checks and decoding), the fault injector under
-// concurrent use and the request log, without sockets.
+// Request checks, the fault injector under concurrent use and the request log, without sockets.
 #include <gtest/gtest.h>
 
 #include <atomic>

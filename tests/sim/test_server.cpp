@@ -1,5 +1,4 @@
-// The server over real sockets: authentication, refusals that keep the connection,
-// concurrency, the control interface and bad start options.
+// The server over real sockets: login, refusals, concurrency, controls and bad start options.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,8 +53,7 @@ TEST_F(ServerTest, WrongOrMissingCredentialsGet401WithChallenge) {
     for (const auto& r : simulator.requests()) EXPECT_EQ(r.httpStatus, 401);
 }
 
-// Which refusal a request gets is tested on the request checks; here only that the
-// server sends it, keeps the connection and logs a hostile header clipped.
+// Refused requests keep the connection; a hostile header is logged clipped.
 TEST_F(ServerTest, RefusalsKeepTheConnection) {
     auto c = client();
     const auto req = volumeNames();

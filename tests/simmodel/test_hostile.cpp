@@ -1,5 +1,4 @@
-// Requests no well-behaved client sends: handle() must answer every one of them
-// with a result or a CIM error, never throw or crash.
+// Requests no well-behaved client sends get a result or a CIM error, never a crash.
 #include <random>
 #include <string>
 #include <vector>

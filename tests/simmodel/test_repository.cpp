@@ -1,5 +1,4 @@
-// The repository seen through Provider::handle: every preset's classes, associations and
-// their filters, paths as clients build them, and the CIM errors of the read operations.
+// The repository through Provider::handle: presets, associations and read errors.
 #include <algorithm>
 #include <set>
 #include <sstream>
@@ -15,9 +14,7 @@ using cim::CIMObjectPath;
 using nlohmann::json;
 using testsupport::richConfig;
 
-// In every preset: each class hosts name enumerates, every object carries only the
-// preset's prefix (the host picks the vendor by the first marker found) and has only
-// properties its class declares, its keys among them.
+// Hosts pick the vendor by the first class prefix they find, and read only declared properties.
 TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
     const std::string named =
         "{P}_StorageSystem {P}_StorageProcessorSystem {P}_ReplicationService "

@@ -1,6 +1,4 @@
-// Talking to the simulator without our CIM client: CIM-XML over httplib, and a raw TCP
-// client for what no HTTP library sends (partial headers, endless chunked bodies, idle
-// connections). Header-only.
+// The simulator without our CIM client: CIM-XML over httplib, and raw TCP for what it won't send.
 #pragma once
 
 #include <arpa/inet.h>

@@ -1,5 +1,4 @@
-// The simulated array through our own CIM client over real HTTP, on a manual clock (jobs
-// finish when a test moves it), with the helpers tests of the array's methods share.
+// The simulated array through our CIM client over real HTTP, on a manual clock.
 #pragma once
 
 #include <cstdint>
