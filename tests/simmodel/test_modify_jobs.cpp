@@ -52,29 +52,7 @@ sim::Config viewConfig(bool staleSecret = false) {
 
 }  // namespace
 
-TEST(SimModify, ChangesFollowTheArrayRules) {
-    sim::Provider p(viewConfig());
-    const CIMObjectPath view = volume(p, "snapview"), vol = volume(p, "small_lun");
-    ok(p, modify(with(fetch(p, view), "ElementName", cim::CIMValue(std::string("host_snap-1#"))),
-                 {"ElementName"}));
-    EXPECT_EQ(prop(fetch(p, view), "ElementName"), "host_snap-1#");
-    // A client that sends the whole instance back with one new value, or every property
-    // of the class with nulls for what the instance lacks.
-    const cim::CIMInstance whole = fetch(p, vol);
-    ok(p, modify(with(whole, "ElementName", cim::CIMValue(std::string("tiny"))), {}, true));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "tiny");
-    cim::CIMInstance wide = with(whole, "ElementName", cim::CIMValue(std::string("wide")));
-    wide.addProperty(cim::CIMProperty("Caption", cim::CIMValue(cim::CIMTYPE_STRING, false)));
-    wide.addProperty(
-        cim::CIMProperty("CommunicationStatus", cim::CIMValue(cim::CIMTYPE_UINT16, false)));
-    ok(p, modify(wide, {}, true));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "wide");
-    // A property outside the list is ignored.
-    ok(p, modify(with(whole, "BlockSize", cim::CIMValue(cim::Uint64(4096))), {"ElementName"}));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "small_lun");
-}
-
-TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
+TEST(SimModify, RefusalsChangeNothingAndEchoNoSecretWhatFollowsTheRulesChanges) {
     sim::Provider p(viewConfig());
     const CIMObjectPath vol = volume(p, "ora_log");
     const cim::CIMInstance view = fetch(p, volume(p, "snapview"));
@@ -101,27 +79,25 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
     auto access = [&](const cim::CIMValue& v) {
         return modify(with(view, "Access", v), {"Access"});
     };
-    cim::CIMInstance wide = whole;
-    wide.addProperty(cim::CIMProperty("Colour", cim::CIMValue(std::string("red"))));
+    const cim::CIMInstance colour = with(whole, "Colour", "red");
     // clang-format off
     const struct { const char* name; cim::xml::Request request; cim::CIMStatusCode code; } rows[] = {
-        {"secret not a string", modify(with(secret, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"secret with another change", modify(with(with(secret, "Secret", cim::CIMValue(std::string("leakme-123"))), "ElementName", cim::CIMValue(std::string("renamed"))),
-        {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},
-        {"secret too long", modify(with(secret, "Secret", cim::CIMValue(std::string(2000, 'x'))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"name with bad characters", name(cim::CIMValue(std::string("bad name!"))), cim::CIM_ERR_FAILED},
-        {"name too long", name(cim::CIMValue(std::string(31, 'n'))), cim::CIM_ERR_FAILED},
-        {"empty name", name(cim::CIMValue(std::string())), cim::CIM_ERR_FAILED},
-        {"name taken in another case", name(cim::CIMValue(std::string("ORA_LOG"))), cim::CIM_ERR_FAILED},
-        {"name of a consistency group", name(cim::CIMValue(std::string("cg_a"))), cim::CIM_ERR_FAILED},
-        {"name not a string", name(cim::CIMValue(cim::Uint16(3))), cim::CIM_ERR_INVALID_PARAMETER},
-        {"access as uint8", access(cim::CIMValue(cim::Uint8(3))), cim::CIM_ERR_INVALID_PARAMETER},
-        {"access out of range", access(cim::CIMValue(cim::Uint16(9))), cim::CIM_ERR_INVALID_PARAMETER},
+        {"secret not a string", modify(with(secret, "Secret", cim::Uint16(7)), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"secret with another change", modify(with(with(secret, "Secret", "leakme-123"), "ElementName", "renamed"), {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},
+        {"secret too long", modify(with(secret, "Secret", std::string(2000, 'x')), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"name with bad characters", name("bad name!"), cim::CIM_ERR_FAILED},
+        {"name too long", name(std::string(31, 'n')), cim::CIM_ERR_FAILED},
+        {"empty name", name(""), cim::CIM_ERR_FAILED},
+        {"name taken in another case", name("ORA_LOG"), cim::CIM_ERR_FAILED},
+        {"name of a consistency group", name("cg_a"), cim::CIM_ERR_FAILED},
+        {"name not a string", name(cim::Uint16(3)), cim::CIM_ERR_INVALID_PARAMETER},
+        {"access as uint8", access(cim::Uint8(3)), cim::CIM_ERR_INVALID_PARAMETER},
+        {"access out of range", access(cim::Uint16(9)), cim::CIM_ERR_INVALID_PARAMETER},
         {"access null", access(cim::CIMValue(cim::CIMTYPE_UINT16, false)), cim::CIM_ERR_INVALID_PARAMETER},
-        {"read-only property", modify(with(view, "NumberOfBlocks", cim::CIMValue(cim::Uint64(1))), {"NumberOfBlocks"}), cim::CIM_ERR_NOT_SUPPORTED},
+        {"read-only property", modify(with(view, "NumberOfBlocks", cim::Uint64(1)), {"NumberOfBlocks"}), cim::CIM_ERR_NOT_SUPPORTED},
         {"unknown property in list", modify(view, {"Colour"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"whole instance with two changes", modify(with(with(whole, "ElementName", cim::CIMValue(std::string("tiny2"))), "BlockSize", cim::CIMValue(cim::Uint64(4096))), {}, true), cim::CIM_ERR_NOT_SUPPORTED},
-        {"whole instance with an unknown property", modify(wide, {}, true), cim::CIM_ERR_INVALID_PARAMETER},
+        {"whole instance with two changes", modify(with(with(whole, "ElementName", "tiny2"), "BlockSize", cim::Uint64(4096)), {}, true), cim::CIM_ERR_NOT_SUPPORTED},
+        {"whole instance with an unknown property", modify(colour, {}, true), cim::CIM_ERR_INVALID_PARAMETER},
         {"missing volume", modify(missing, {"ElementName"}), cim::CIM_ERR_NOT_FOUND},
         {"unknown class", modify(unknown, {"ElementName"}), cim::CIM_ERR_INVALID_CLASS},
         {"other namespace", elsewhere, cim::CIM_ERR_INVALID_NAMESPACE},
@@ -131,8 +107,8 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
         {"delete an association", del(link), cim::CIM_ERR_NOT_SUPPORTED},
         {"delete of an unknown class", del(unknownPath), cim::CIM_ERR_INVALID_CLASS},
         {"delete a running job", del(p.startJob(3600 * 1000)), cim::CIM_ERR_FAILED},
-        // clang-format on
     };
+    // clang-format on
     const json before = p.currentState().toJson();
     for (const auto& row : rows) {
         auto answer = p.handle(row.request);
@@ -141,17 +117,28 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
             EXPECT_EQ(answer.errorDescription.find(secretText), std::string::npos) << row.name;
     }
     EXPECT_EQ(p.currentState().toJson(), before);
+    ok(p, name("host_snap-1#"));
+    EXPECT_EQ(prop(fetch(p, view.getPath()), "ElementName"), "host_snap-1#");
+    // Clients send the whole instance back with one new value, or every property of the
+    // class with nulls for what the instance lacks; a property outside the list is ignored.
+    ok(p, modify(with(whole, "ElementName", "tiny"), {}, true));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "tiny");
+    cim::CIMInstance wide = with(whole, "ElementName", "wide");
+    wide.addProperty(cim::CIMProperty("Caption", cim::CIMValue(cim::CIMTYPE_STRING, false)));
+    wide.addProperty(
+        cim::CIMProperty("CommunicationStatus", cim::CIMValue(cim::CIMTYPE_UINT16, false)));
+    ok(p, modify(wide, {}, true));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "wide");
+    ok(p, modify(with(whole, "BlockSize", cim::Uint64(4096)), {"ElementName"}));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "small_lun");
 }
 
 TEST(SimModify, StalePasswordBlocksViewChangesUntilTheSecretIsFixed) {
     sim::Provider p(viewConfig(true));
     CIMObjectPath view = volume(p, "snapview");
-    auto rename = modify(with(fetch(p, view), "ElementName", cim::CIMValue(std::string("mapped1"))),
-                         {"ElementName"});
+    auto rename = modify(with(fetch(p, view), "ElementName", "mapped1"), {"ElementName"});
     EXPECT_EQ(code(p, rename), cim::CIM_ERR_FAILED);
-    CIMObjectPath secret = first(p, "CIM_SharedSecret");
-    ok(p,
-       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("arraypw"))), {"Secret"}));
+    ok(p, modify(with(fetch(p, first(p, "CIM_SharedSecret")), "Secret", "arraypw"), {"Secret"}));
     ok(p, rename);
     EXPECT_EQ(prop(fetch(p, view), "ElementName"), "mapped1");
 }
@@ -167,8 +154,7 @@ TEST(SimJobs, FaultsOutsideTheJobStatesAreRefused) {
 TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
     CIMObjectPath secret = first(p, "CIM_SharedSecret");
-    ok(p,
-       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("other"))), {"Secret"}));
+    ok(p, modify(with(fetch(p, secret), "Secret", "other"), {"Secret"}));
     p.startJobWithEffect(0, [](sim::Array& a) { a.volumes.pop_back(); });
     const std::string path = ::testing::TempDir() + "simmodel-state-" + std::to_string(::getpid());
     p.saveState(path);

@@ -134,7 +134,7 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     EXPECT_TRUE(gone.instanceNames.empty());
 }
 
-TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
+TEST(SimRepository, AssociationsSelectByClassAndRoleAndLeadToSecretAndCapabilities) {
     sim::Provider p(sim::Config::defaults());
     const CIMObjectPath vol = volume(p, "exch_db");
     const char *kAlloc = "CIM_AllocatedFromStoragePool", *kPCFU = "CIM_ProtocolControllerForUnit";
@@ -181,11 +181,7 @@ TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
     auto refs = refNames(vol, "CIM_Dependency");
     refs.methodName = cim::xml::kReferences;
     EXPECT_EQ(ok(p, refs).instances.size(), 2u) << "pool allocation and the mapping";
-}
-
-// The routes from the system to the secret and from the service to its capabilities.
-TEST(SimRepository, ServicesLeadToTheSecretAndTheCapabilities) {
-    sim::Provider p(sim::Config::defaults());
+    // The routes from the system to the secret and from the service to its capabilities.
     const CIMObjectPath system = first(p, "NETAPP_StorageSystem");
     auto services =
         ok(p, assocNames(system, "CIM_HostedService", "CIM_SharedSecretService")).instanceNames;
