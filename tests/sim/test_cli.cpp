@@ -104,24 +104,6 @@ TEST(SmisSimCli, PrintConfigShowsTheEffectivePreset) {
     EXPECT_EQ(json["arrays"][0].value("providerSecret", ""), "****");
 }
 
-namespace {
-
-// cimq's JSON answer; fails the test on a non-zero exit.
-nlohmann::json cimq(const std::string& url, const std::string& passwordFile,
-                    std::vector<std::string> args) {
-    const sim::Config config = sim::Config::defaults();
-    std::vector<std::string> all = {"--url",           url,          "-u", config.user,
-                                    "--password-file", passwordFile, "-n", config.arrayNamespace,
-                                    "--json"};
-    all.insert(all.end(), args.begin(), args.end());
-    testsupport::ChildProcess run(CIMQ_BINARY, all);
-    const std::string out = run.drain();
-    EXPECT_EQ(run.wait(), 0) << args[0] << ": " << run.drain(true);
-    return nlohmann::json::parse(out, nullptr, false);
-}
-
-}  // namespace
-
 TEST(SmisSimCli, PiTRoadWithCimqSurvivesARestart) {
     const sim::Config config = sim::Config::defaults();
     testsupport::TempDir dir;
@@ -135,7 +117,18 @@ TEST(SmisSimCli, PiTRoadWithCimqSurvivesARestart) {
         url = sim->readLine();
         ASSERT_GT(portOf(url), 0) << url;
     };
-    auto q = [&](std::vector<std::string> args) { return cimq(url, passwordFile, args); };
+    // cimq's JSON answer; fails the test on a non-zero exit.
+    auto q = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {
+            "--url",           url,          "-u", config.user,
+            "--password-file", passwordFile, "-n", config.arrayNamespace,
+            "--json"};
+        all.insert(all.end(), args.begin(), args.end());
+        testsupport::ChildProcess run(CIMQ_BINARY, all);
+        const std::string out = run.drain();
+        EXPECT_EQ(run.wait(), 0) << args[0] << ": " << run.drain(true);
+        return nlohmann::json::parse(out, nullptr, false);
+    };
     auto invoke = [&](const std::string& target, const std::string& method,
                       std::vector<std::string> params, const char* output = "") {
         params.insert(params.begin(), {"im", target, method});
