@@ -15,7 +15,7 @@ namespace simtest {
 // file_share: a PiT group and PiT, its current owner away from its preferred one.
 // cg1 (ora_data2, exch_db) with one CG PiT; cgfull with 32 CG PiTs; cgempty.
 // DG3: a pool with no space left, holding tiny_vol.
-inline nlohmann::json richArrayJson() {
+inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
     nlohmann::json j = sim::Config::defaults().toJson();
     nlohmann::json& a = j["arrays"][0];
     a["pools"].push_back({{"label", "DG3"}, {"capacityBytes", 1073741824}});
@@ -52,7 +52,8 @@ inline nlohmann::json richArrayJson() {
     a["cgPits"].push_back({{"group", cg1}, {"sequence", 1}, {"whenMicros", 5000}});
     for (int i = 1; i <= 32; ++i)
         a["cgPits"].push_back({{"group", cgfull}, {"sequence", i}, {"whenMicros", 6000 + i}});
-    return j;
+    if (edit) edit(j);
+    return sim::Config::fromJson(j);
 }
 
 // cg1's CG view cg1_CV_0001 of cgv_w1 and cgv_w2 (mapped to iscsihost1 when `mapped`).
@@ -68,12 +69,6 @@ inline void addGroupView(nlohmann::json& j, bool mapped) {
     a["views"].push_back({{"volume", "cgv_w1"}, {"base", "ora_data2"}, {"cgView", cv}});
     a["views"].push_back({{"volume", "cgv_w2"}, {"base", "exch_db"}, {"cgView", cv}});
     if (mapped) a["mappings"].push_back({{"volume", "cgv_w2"}, {"to", "iscsihost1"}, {"lun", 9}});
-}
-
-inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
-    nlohmann::json j = richArrayJson();
-    if (edit) edit(j);
-    return sim::Config::fromJson(j);
 }
 
 // Plus an unused volume "spare", a 20 GiB "copy_target" and a legacy snapshot "snap1" of exch_log.

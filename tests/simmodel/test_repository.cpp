@@ -45,11 +45,11 @@ TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
         for (std::string cls; words >> cls;) {
             if (cls.rfind("{P}", 0) == 0) cls.replace(0, 3, c.classPrefix);
             EXPECT_FALSE(p.handle(enumNames(cls, ns)).isError()) << preset << " " << cls;
-            EXPECT_FALSE(p.handle(enumInstances(cls, {}, true, ns)).isError()) << preset << cls;
+            EXPECT_FALSE(p.handle(enumInstances(cls, {}, ns)).isError()) << preset << cls;
         }
         std::set<std::string> seen;
         for (const char* root : roots)
-            for (const auto& inst : ok(p, enumInstances(root, {}, true, ns)).instances) {
+            for (const auto& inst : ok(p, enumInstances(root, {}, ns)).instances) {
                 const std::string cls = inst.getClassName().getString();
                 if (!seen.insert(cls).second) continue;
                 EXPECT_EQ(cls.rfind(c.classPrefix + "_", 0), 0u) << cls;
@@ -238,8 +238,7 @@ TEST(SimRepository, AConfiguredSyncTypeWinsOverTheTypesOwn) {
         "syncs": [ { "type": "volumeCopy", "source": "src", "target": "c1" },
                    { "type": "volumeCopy", "source": "src", "target": "c2", "syncType": 6 } ] } ] })");
     sim::Provider p(sim::Config::fromJson(j));
-    auto all =
-        ok(p, enumInstances("CIM_StorageSynchronized", {}, true, "root/LsiArray13")).instances;
+    auto all = ok(p, enumInstances("CIM_StorageSynchronized", {}, "root/LsiArray13")).instances;
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(prop(all[0], "SyncType") + " " + prop(all[1], "SyncType"), "8 6");
 }
