@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -17,9 +18,11 @@ using testsupport::volumeNames;
 
 namespace {
 
-sim::TestServerOptions httpOnly() {
+// Options without HTTPS, edited.
+sim::TestServerOptions httpOnly(const std::function<void(sim::TestServerOptions&)>& edit = {}) {
     sim::TestServerOptions o;
     o.https = false;
+    if (edit) edit(o);
     return o;
 }
 
@@ -78,9 +81,8 @@ TEST(SimHardening, RequestsWithoutCredentialsAreRefusedOnTheirHead) {
 }
 
 TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
-    sim::TestServerOptions options = httpOnly();
-    options.maxRequestBytes = 64 * 1024;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(),
+                        httpOnly([](auto& o) { o.maxRequestBytes = 64 << 10; }));
     std::string chunks;
     for (int i = 0; i < 13; ++i) chunks += chunk(std::string(16 * 1024, 'Q'));
     // clang-format off
@@ -120,11 +122,11 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
 }
 
 TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
-    sim::TestServerOptions options = httpOnly();
-    options.maxThreads = 3;
-    options.keepAliveTimeoutSec = 3600;
-    options.headerTimeoutMs = 3600 * 1000;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) {
+                            o.maxThreads = 3;
+                            o.keepAliveTimeoutSec = 3600;
+                            o.headerTimeoutMs = 3600 * 1000;
+                        }));
     // The pool held full: one idle after an answer, one half-way through its head, one
     // that never sent a byte.
     RawConnection idle(sim.httpPort());
@@ -147,11 +149,10 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
 }
 
 TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
-    sim::TestServerOptions options = httpOnly();
-    options.keepAliveTimeoutSec = 1;
-    options.headerTimeoutMs = 200;
-    options.bodyTimeoutMs = 200;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) {
+                            o.keepAliveTimeoutSec = 1;
+                            o.headerTimeoutMs = o.bodyTimeoutMs = 200;
+                        }));
     // The status of an answer before the end, 0 for none.
     // clang-format off
     struct Row { const char* name; std::string send; int status; } rows[] = {
@@ -173,9 +174,7 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
 }
 
 TEST(SimHardening, IdleWorkerThreadsEnd) {
-    sim::TestServerOptions options = httpOnly();
-    options.workerIdleMs = 20;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) { o.workerIdleMs = 20; }));
     std::vector<std::thread> clients;
     for (int i = 0; i < 6; ++i) {
         clients.emplace_back([&] {
