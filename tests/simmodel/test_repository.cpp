@@ -36,8 +36,7 @@ TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
     const char* markers[] = {"HPEVA_", "HPXP_", "LSISSI_",  "DCIM_", "IBMTSSVC_",
                              "3PAR_",  "TPD_",  "FUJITSU_", "Symm_", "SE_"};
     for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
-        sim::Config c = sim::Config::fromJson(
-            json{{"preset", preset}, {"arrays", richConfig().toJson()["arrays"]}});
+        const sim::Config c = richConfig(preset);
         sim::Provider p(c);
         p.startJob(1000);
         const std::string ns = c.arrayNamespace;
