@@ -59,33 +59,25 @@ TEST_F(ServerTest, RefusalsKeepTheConnection) {
     const auto req = volumeNames();
     const std::string body = cim::xml::encodeRequest(req);
     auto headers = testsupport::cimHeaders(req);
-    std::string badDtd = body;
-    badDtd.replace(badDtd.find("DTDVERSION=\"") + 12, 3, "9.9");
     auto noOperation = headers, junkMethod = headers;
     noOperation.erase("CIMOperation");
     junkMethod.erase("CIMMethod");
     junkMethod.emplace("CIMMethod", "Get\xff\xfeInstance" + std::string(5000, 'A'));
-    // clang-format off
-    struct Row { httplib::Headers headers; std::string body; int status; const char* cimError; } rows[] = {
-        {noOperation, body, 400, ""},
-        {headers, "<CIM><MESSAGE></CIM", 400, "request-not-well-formed"},
-        {headers, badDtd, 501, "unsupported-dtd-version"},
-        {junkMethod, body, 400, "header-mismatch"},
-    };
-    // clang-format on
-    for (const Row& row : rows) {
-        auto res = c->Post("/cimom", row.headers, row.body, "application/xml");
-        ASSERT_TRUE(res) << row.cimError;
-        EXPECT_EQ(res->status, row.status) << row.cimError;
-        EXPECT_EQ(res->get_header_value("CIMError"), row.cimError);
+    const std::pair<httplib::Headers, std::string> rows[] = {{noOperation, ""},
+                                                             {junkMethod, "header-mismatch"}};
+    for (const auto& [h, cimError] : rows) {
+        auto res = c->Post("/cimom", h, body, "application/xml");
+        ASSERT_TRUE(res) << cimError;
+        EXPECT_EQ(res->status, 400) << cimError;
+        EXPECT_EQ(res->get_header_value("CIMError"), cimError);
     }
     EXPECT_EQ(postCim(*c, req)->status, 200);
     EXPECT_EQ(simulator.connectionCount(), 1u);
     auto log = c->Get("/control/log");
     ASSERT_EQ(log->status, 200);
     auto entries = nlohmann::json::parse(log->body)["requests"];
-    ASSERT_EQ(entries.size(), 5u);
-    EXPECT_LE(entries[3]["operation"].get<std::string>().size(), 256u * 3);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_LE(entries[1]["operation"].get<std::string>().size(), 256u * 3);
 }
 
 TEST_F(ServerTest, ManyConcurrentClients) {
