@@ -120,6 +120,44 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     EXPECT_EQ(second.inFlight, 2) << "the held one was still in flight";
 }
 
+TEST(SimControls, ControlInterfaceSetsFaultsAndReportsTheLog) {
+    sim::TestServer sim;
+    const char* fault =
+        R"({"kind":"cim-error","code":6,"description":"gone","operation":"EnumerateInstanceNames"})";
+    EXPECT_TRUE(control(sim, "/control/faults", fault).contains("id"));
+    auto faults = control(sim, "/control/faults", nullptr)["faults"];
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(faults[0]["kind"], "cim-error");
+    auto c = client(sim);
+    auto res = postCim(*c, volumeNames(sim));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, cim::CIM_ERR_NOT_FOUND);
+    auto entries = control(sim, "/control/log", nullptr)["requests"];
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]["operation"], "EnumerateInstanceNames");
+    EXPECT_EQ(entries[0]["namespace"], sim.arrayNamespace());
+    EXPECT_EQ(entries[0]["cimStatus"], 6);
+    EXPECT_EQ(entries[0]["fault"], "cim-error");
+    EXPECT_TRUE(entries[0].contains("timeMs"));
+    EXPECT_TRUE(entries[0].contains("connection"));
+    const std::pair<const char*, const char*> settings[] = {
+        {"/control/latency", R"({"ms":1})"},
+        {"/control/jobs", R"({"outcome":"Exception","count":2})"},
+        {"/control/jobs", R"({"outcome":"terminated"})"},
+        {"/control/jobs", R"({"outcome":"Killed","skip":2})"},
+        {"/control/jobs", R"({"vanish":false})"},
+        {"/control/faults", R"({"kind":"http","status":503,"count":-1})"},
+        {"/control/faults", R"({"kind":"hang","holdMs":20})"},
+        {"/control/reset", ""}};
+    for (const auto& [path, body] : settings) control(sim, path, body);
+    EXPECT_TRUE(sim.faults().rules().empty());
+    EXPECT_EQ(sim.faults().latencyMs(), 0);
+    EXPECT_EQ(sim.log().size(), 0u);
+    EXPECT_EQ(postCim(*c, volumeNames(sim))->status, 200);
+    EXPECT_EQ(c->Delete("/control/log")->status, 200);
+    EXPECT_EQ(sim.log().size(), 0u);
+}
+
 TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
     const sim::Config config = testsupport::richConfig();
     sim::TestServer sim(config);

@@ -110,47 +110,6 @@ TEST_F(ServerTest, ManyConcurrentClients) {
     EXPECT_EQ(simulator.connectionCount(), size_t(kThreads));
 }
 
-TEST_F(ServerTest, ControlInterfaceSetsFaultsAndReportsTheLog) {
-    auto c = client();
-    auto posted = c->Post(
-        "/control/faults",
-        R"({"kind":"cim-error","code":6,"description":"vanished","operation":"EnumerateInstanceNames"})",
-        "application/json");
-    ASSERT_TRUE(posted);
-    EXPECT_TRUE(nlohmann::json::parse(posted->body).contains("id"));
-    auto faults = nlohmann::json::parse(c->Get("/control/faults")->body)["faults"];
-    ASSERT_EQ(faults.size(), 1u);
-    EXPECT_EQ(faults[0]["kind"], "cim-error");
-    auto res = postCim(*c, volumeNames());
-    ASSERT_TRUE(res);
-    EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, cim::CIM_ERR_NOT_FOUND);
-    auto entries = nlohmann::json::parse(c->Get("/control/log")->body)["requests"];
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0]["operation"], "EnumerateInstanceNames");
-    EXPECT_EQ(entries[0]["namespace"], simulator.arrayNamespace());
-    EXPECT_EQ(entries[0]["cimStatus"], 6);
-    EXPECT_EQ(entries[0]["fault"], "cim-error");
-    EXPECT_TRUE(entries[0].contains("timeMs"));
-    EXPECT_TRUE(entries[0].contains("connection"));
-    const std::pair<const char*, const char*> settings[] = {
-        {"/control/latency", R"({"ms":1})"},
-        {"/control/jobs", R"({"outcome":"Exception","count":2})"},
-        {"/control/jobs", R"({"outcome":"terminated"})"},
-        {"/control/jobs", R"({"outcome":"Killed","skip":2})"},
-        {"/control/jobs", R"({"vanish":false})"},
-        {"/control/faults", R"({"kind":"http","status":503,"count":-1})"},
-        {"/control/faults", R"({"kind":"hang","holdMs":20})"},
-        {"/control/reset", ""}};
-    for (const auto& [path, body] : settings)
-        EXPECT_EQ(c->Post(path, body, "application/json")->status, 200) << path << " " << body;
-    EXPECT_TRUE(simulator.faults().rules().empty());
-    EXPECT_EQ(simulator.faults().latencyMs(), 0);
-    EXPECT_EQ(simulator.log().size(), 0u);
-    EXPECT_EQ(postCim(*c, volumeNames())->status, 200);
-    EXPECT_EQ(c->Delete("/control/log")->status, 200);
-    EXPECT_EQ(simulator.log().size(), 0u);
-}
-
 TEST(ServerStart, RefusesUnusableOptions) {
     sim::Provider provider(sim::Config::defaults());
     sim::ProviderBackend backend(provider);
