@@ -36,18 +36,18 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     const std::string ns = sim.arrayNamespace();
     const cim::CIMObjectPath job = sim.provider().startJob(3600 * 1000);
     auto call = testsupport::invoke(job, ns, "RequestStateChange");
+    // clang-format off
     call.inParameters = {
-        {"RequestedState", cim::CIMValue(cim::Uint16(4))},
-        {"Size", cim::CIMValue(cim::Uint64(1073741824))},
-        {"ElementName", cim::CIMValue("clone_1")},
-        {"TheElement", cim::CIMValue(job)},
-        {"Names", cim::CIMValue(cim::Array<cim::String>{"a", "b,c"})},
-        {"TargetPool", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)},
-        {"Secret", cim::CIMValue("S3cr3t-in-clear")},
-        {"NewPassword", cim::CIMValue("pw-in-clear")},
-        {"OldPasswords", cim::CIMValue(cim::Array<cim::String>{"old-pw-in-clear"})},
-        {"Untyped", cim::CIMValue("7"), false},
-    };
+        {"RequestedState", cim::CIMValue(cim::Uint16(4))}, {"Size", cim::CIMValue(cim::Uint64(1073741824))},
+        {"ElementName", cim::CIMValue("clone_1")}, {"TheElement", cim::CIMValue(job)},
+        {"Names", cim::CIMValue(cim::Array<cim::String>{"a", "b,c"})}, {"TargetPool", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)},
+        {"Secret", cim::CIMValue("S3cr3t-in-clear")}, {"NewPassword", cim::CIMValue("pw-in-clear")},
+        {"OldPasswords", cim::CIMValue(cim::Array<cim::String>{"old-pw-in-clear"})}, {"Untyped", cim::CIMValue("7"), false}};
+    const std::vector<std::string> expected = {
+        "RequestedState uint16 4", "Size uint64 1073741824", "ElementName string clone_1",
+        "TheElement reference " + job.toString(), "Names string[]  [a] [b,c]", "TargetPool reference null",
+        "Secret string ****", "NewPassword string ****", "OldPasswords string[]  [****]", "Untyped untyped 7"};
+    // clang-format on
     auto c = client(sim);
     ASSERT_EQ(cimStatus(*c, call), 200);
     sim.failReturnValue(4096, 1, {"", "RequestStateChange", ""});
@@ -61,16 +61,6 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
         params.push_back(p.name + " " + p.type + " " + (p.null ? "null" : "") + p.value);
         for (const auto& e : p.elements) params.back() += " [" + e + "]";
     }
-    const std::vector<std::string> expected = {"RequestedState uint16 4",
-                                               "Size uint64 1073741824",
-                                               "ElementName string clone_1",
-                                               "TheElement reference " + job.toString(),
-                                               "Names string[]  [a] [b,c]",
-                                               "TargetPool reference null",
-                                               "Secret string ****",
-                                               "NewPassword string ****",
-                                               "OldPasswords string[]  [****]",
-                                               "Untyped untyped 7"};
     EXPECT_EQ(params, expected);
     EXPECT_EQ(records[0].returnValue, std::optional<uint32_t>(0));
     EXPECT_EQ(records[1].returnValue, std::optional<uint32_t>(4096)) << "an injected value";
