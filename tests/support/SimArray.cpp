@@ -34,11 +34,8 @@ SimArray::SimArray(sim::Config config) : m_jobMs(config.jobs.durationMs) {
 
 cim::CIMObjectPath SimArray::first(const std::string& cls) {
     auto names = m_client.enumerateInstanceNames(m_ns, cls);
-    if (names.empty()) {
-        ADD_FAILURE() << "no instance of " << cls;
-        return {};
-    }
-    return names.front();
+    if (names.empty()) ADD_FAILURE() << "no instance of " << cls;
+    return names.empty() ? cim::CIMObjectPath() : names.front();
 }
 
 cim::CIMObjectPath SimArray::named(const std::string& cls, const std::string& name) {
@@ -118,11 +115,8 @@ size_t SimArray::invocations(const std::string& method) {
 
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState) {
     const cim::CIMKeyBinding* k = defineState.findKeyBinding("SettingData");
-    if (!k) {
-        ADD_FAILURE() << "no SettingData key in " << defineState.toString();
-        return {};
-    }
-    return cim::CIMObjectPath::parse(k->getValue());
+    if (!k) ADD_FAILURE() << "no SettingData key in " << defineState.toString();
+    return k ? cim::CIMObjectPath::parse(k->getValue()) : cim::CIMObjectPath();
 }
 
 }  // namespace testsupport
