@@ -143,13 +143,6 @@ TEST(SimModify, StalePasswordBlocksViewChangesUntilTheSecretIsFixed) {
     EXPECT_EQ(prop(fetch(p, view), "ElementName"), "mapped1");
 }
 
-TEST(SimJobs, FaultsOutsideTheJobStatesAreRefused) {
-    sim::Provider p(sim::Config::defaults());
-    EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
-    EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
-    EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
-}
-
 // Reset restores the configured array; a secret a host changed is saved as stale.
 TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
@@ -217,9 +210,13 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+// Faults outside the job states are refused.
 TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
+    EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
     // The return value (a uint32) of RequestStateChange, or the CIM error.
     auto call = [&](const CIMObjectPath& job, const cim::CIMValue& state, bool typed = true) {
         std::vector<cim::CIMParamValue> in;
