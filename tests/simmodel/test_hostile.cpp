@@ -88,14 +88,9 @@ TEST(SimHostile, EveryMalformedRequestGetsAnAnswer) {
         if (rng() % 3 == 0) {
             cim::CIMInstance inst(pick(rng, kClasses));
             inst.setPath(randomPath(rng, samples, 0));
-            inst.addProperty(
-                cim::CIMProperty("ElementName", cim::CIMValue(randomText(rng, samples))));
-            if (rng() % 2)
-                inst.addProperty(
-                    cim::CIMProperty("Access", cim::CIMValue(cim::Uint16(rng() % 10))));
-            if (rng() % 2)
-                inst.addProperty(
-                    cim::CIMProperty("Secret", cim::CIMValue(randomText(rng, samples))));
+            inst.addProperty(cim::CIMProperty("ElementName", randomText(rng, samples)));
+            if (rng() % 2) inst.addProperty(cim::CIMProperty("Access", cim::Uint16(rng() % 10)));
+            if (rng() % 2) inst.addProperty(cim::CIMProperty("Secret", randomText(rng, samples)));
             r.modifiedInstance = inst;
         }
         r.target = randomPath(rng, samples, 0);
