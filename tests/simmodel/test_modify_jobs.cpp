@@ -172,35 +172,29 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 100; ++i) {
                 std::string name = "exch_log_" + std::to_string(t) + "_" + std::to_string(i % 3);
-                if (p.handle(
-                         modify(with(inst, "ElementName", cim::CIMValue(name)), {"ElementName"}))
-                        .isError())
-                    ++failures;
+                failures +=
+                    p.handle(modify(with(inst, "ElementName", name), {"ElementName"})).isError();
             }
         });
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             while (!stop) {
                 auto g = p.handle(getInstance(vol));
-                if (g.isError() || g.instances.size() != 1) {
-                    ++failures;
-                    continue;
-                }
-                std::string label = prop(g.instances[0], "ElementName");
-                if (label.rfind("exch_log", 0) != 0) ++failures;
+                failures += g.isError() || g.instances.size() != 1 ||
+                            prop(g.instances[0], "ElementName").rfind("exch_log", 0) != 0;
                 auto e = p.handle(enumNames("CIM_StorageVolume"));
-                if (e.isError() || e.instanceNames.size() != 8) ++failures;
+                failures += e.isError() || e.instanceNames.size() != 8;
                 auto a =
                     p.handle(assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StoragePool"));
-                if (a.isError() || a.instanceNames.size() != 1) ++failures;
-                if (p.fabricLuns({"10000090FA1B2C3D"})["luns"].size() != 4) ++failures;
+                failures += a.isError() || a.instanceNames.size() != 1;
+                failures += p.fabricLuns({"10000090FA1B2C3D"})["luns"].size() != 4;
             }
         });
     threads.emplace_back([&] {
         for (int i = 0; i < 100; ++i) {
             CIMObjectPath j = p.startJob(5);
             clock.advance(3);
-            if (p.handle(getInstance(j)).isError()) ++failures;
+            failures += p.handle(getInstance(j)).isError();
         }
     });
     for (size_t i = 0; i < 2; ++i) threads[i].join();
