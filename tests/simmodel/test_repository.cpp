@@ -191,15 +191,6 @@ TEST(SimRepository, AssociationsSelectByClassAndRoleAndLeadToSecretAndCapabiliti
               "6,7,8");
 }
 
-TEST(SimRepository, OmittedPrivilegesLeaveOnlyTheFallbackRoute) {
-    sim::Provider p(richConfig("NETAPP", true));
-    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedPrivilege")).instanceNames.empty());
-    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedSubject")).instanceNames.empty());
-    auto hw = first(p, "CIM_StorageHardwareID");
-    EXPECT_TRUE(ok(p, assocNames(hw, "CIM_AuthorizedSubject", "")).instanceNames.empty());
-    EXPECT_EQ(ok(p, enumNames("CIM_SCSIProtocolController")).instanceNames.size(), 3u);
-}
-
 TEST(SimRepository, InteropListsTheArrayNamespaceAfterSkippedNames) {
     sim::Config c = sim::Config::fromJson(
         json{{"preset", "DCIM"}, {"arrays", sim::Config::defaults().toJson()["arrays"]}});

@@ -10,7 +10,7 @@
 namespace testsupport {
 
 // An array with one of everything the copy services leave behind.
-inline sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPrivileges = false) {
+inline sim::Config richConfig(const std::string& preset = "NETAPP") {
     using nlohmann::json;
     json j = json::parse(R"({
       "arrays": [ {
@@ -30,7 +30,6 @@ inline sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPri
                    { "type": "snapshot", "source": "src2", "target": "snap1" } ]
       } ] })");
     j["preset"] = preset;
-    j["omitPrivileges"] = omitPrivileges;
     sim::Config c = sim::Config::fromJson(j);
     const sim::Array& a = c.arrays[0];
     json full = c.toJson();
