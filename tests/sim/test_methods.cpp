@@ -1,9 +1,6 @@
 // Every method of the array: refusals, faults and failed jobs change nothing.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -11,6 +8,7 @@
 
 #include "SimArrays.h"
 #include "testsupport/SimArray.h"
+#include "testsupport/TempDir.h"
 
 using cim::CIMObjectPath;
 using cim::CIMValue;
@@ -416,9 +414,9 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
 // None of a stale secret, a faulted return value, a failed job or a throw-away call changes
 // the array; the call itself does, and the state file it leaves loads again.
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
-    const std::string path = ::testing::TempDir() + "every-method-" + std::to_string(::getpid());
+    testsupport::TempDir dir;
     for (const Method& row : methods()) {
-        std::remove(path.c_str());
+        const std::string path = dir.file(row.method);
         SimArray s(simtest::everyMethodArray());
         s.provider().persistTo(path);
         const Params args = row.args(s);
@@ -456,7 +454,6 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
         EXPECT_EQ(sim::Provider(loaded).currentState().toStateJson()["arrays"], s.state())
             << row.method << ": the array loaded from the state file";
     }
-    std::remove(path.c_str());
 }
 
 TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
