@@ -152,11 +152,9 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
     const sim::Config config = testsupport::richConfig();
     sim::TestServer sim(config);
     using K = sim::RemovableKind;
-    // Volumes gone; then what is left of: PiT groups, PiTs, views, consistency groups,
-    // CG PiTs, CG views, mappings, syncs, members of the consistency group.
-    const char* lists[] = {"pitGroups", "pits",       "views",    "consistencyGroups",
-                           "cgPits",    "cgPitViews", "mappings", "syncs"};
+    // Volumes gone; then what is left of each list, and members of the consistency group.
     // clang-format off
+    const char* lists[] = {"pitGroups", "pits", "views", "consistencyGroups", "cgPits", "cgPitViews", "mappings", "syncs"};
     struct Row { const char* name; K kind; std::string target; std::string gone; std::vector<size_t> left; } rows[] = {
         {"base with a PiT group, CG member view, clone", K::Volume, "src1", "mv1 src1 view1", {0, 0, 1, 1, 1, 1, 1, 1, 1}},
         {"base with a legacy snapshot and a mapping", K::Volume, "SRC2", "mv2 snap1 src2", {1, 2, 2, 1, 1, 1, 1, 1, 1}},
@@ -170,8 +168,8 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
         {"PiT group", K::PiTGroup, "src1_SMIS_PG", "view1", {0, 0, 2, 1, 1, 1, 1, 2, 2}},
         {"consistency group", K::ConsistencyGroup, "1A_2", "mv1 mv2", {1, 2, 1, 0, 0, 0, 2, 2, 0}},
         {"mapping", K::Mapping, "view1", "", {1, 2, 3, 1, 1, 1, 1, 2, 2}},
-        // clang-format on
     };
+    // clang-format on
     auto labels = [](const json& a) {
         std::set<std::string> out;
         for (const auto& v : a["volumes"]) out.insert(v["label"].get<std::string>());
@@ -216,10 +214,9 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     };
     auto c = client(sim);
     const size_t all = volumeCount(*c);
-    EXPECT_TRUE(
-        control(sim, "/control/remove",
-                R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})")
-            .contains("id"));
+    const char* nth =
+        R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})";
+    EXPECT_TRUE(control(sim, "/control/remove", nth).contains("id"));
     EXPECT_EQ(control(sim, "/control/remove", nullptr)["pending"].size(), 1u);
     ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
     EXPECT_EQ(volumeCount(*c), all) << "the first matching request";
@@ -238,10 +235,8 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     EXPECT_NE(sim.requests().back().removed.find("nothing removed: no pitView"), std::string::npos);
     // At once over HTTP, and reset brings the array back.
     control(sim, "/control/remove", R"({"object":"mapping","target":"SRC1"})", 404);
-    EXPECT_EQ(control(sim, "/control/remove",
-                      R"({"object":"pitGroup","target":"src1_SMIS_PG"})")["removed"]
-                  .size(),
-              3u);
+    const char* group = R"({"object":"pitGroup","target":"src1_SMIS_PG"})";
+    EXPECT_EQ(control(sim, "/control/remove", group)["removed"].size(), 3u);
     control(sim, "/control/reset", "");
     EXPECT_EQ(volumeCount(*c), all);
 }
