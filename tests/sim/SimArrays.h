@@ -1,5 +1,4 @@
-// Arrays the method tests start from: the default array plus PiT groups, PiTs,
-// views and consistency groups in the states the rules are about.
+// The default array plus PiTs, views and consistency groups in the states the rules are about.
 #pragma once
 
 #include <functional>
@@ -16,7 +15,7 @@ namespace simtest {
 // file_share: a PiT group and PiT, its current owner away from its preferred one.
 // cg1 (ora_data2, exch_db) with one CG PiT; cgfull with 32 CG PiTs; cgempty.
 // DG3: a pool with no space left, holding tiny_vol.
-inline nlohmann::json richArrayJson() {
+inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
     nlohmann::json j = sim::Config::defaults().toJson();
     nlohmann::json& a = j["arrays"][0];
     a["pools"].push_back({{"label", "DG3"}, {"capacityBytes", 1073741824}});
@@ -53,11 +52,11 @@ inline nlohmann::json richArrayJson() {
     a["cgPits"].push_back({{"group", cg1}, {"sequence", 1}, {"whenMicros", 5000}});
     for (int i = 1; i <= 32; ++i)
         a["cgPits"].push_back({{"group", cgfull}, {"sequence", i}, {"whenMicros", 6000 + i}});
-    return j;
+    if (edit) edit(j);
+    return sim::Config::fromJson(j);
 }
 
-// cg1's CG view cg1_CV_0001 with member views cgv_w1 (of ora_data2) and cgv_w2 (of
-// exch_db), cgv_w2 mapped to iscsihost1 when `mapped`.
+// cg1's CG view cg1_CV_0001 of cgv_w1 and cgv_w2 (mapped to iscsihost1 when `mapped`).
 inline void addGroupView(nlohmann::json& j, bool mapped) {
     auto& a = j["arrays"][0];
     sim::Config c = sim::Config::fromJson(j);
@@ -72,14 +71,7 @@ inline void addGroupView(nlohmann::json& j, bool mapped) {
     if (mapped) a["mappings"].push_back({{"volume", "cgv_w2"}, {"to", "iscsihost1"}, {"lun", 9}});
 }
 
-inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
-    nlohmann::json j = richArrayJson();
-    if (edit) edit(j);
-    return sim::Config::fromJson(j);
-}
-
-// The rich array plus what the storage methods need: an unused volume ("spare"), a
-// copy target of 20 GiB and a legacy snapshot "snap1" of exch_log.
+// Plus an unused volume "spare", a 20 GiB "copy_target" and a legacy snapshot "snap1" of exch_log.
 inline sim::Config everyMethodArray() {
     return richArray([](nlohmann::json& j) {
         auto& a = j["arrays"][0];

@@ -1,18 +1,17 @@
-// The smis-sim binary: refused starts, the configuration it prints, and the PiT road
-// walked with cimq across a restart that keeps the state file.
+// The smis-sim binary (bad starts, printed configuration, cimq across a restart), its state file.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <regex>
 
 #include <nlohmann/json.hpp>
 
-#include "sim/Config.h"
+#include "SimArrays.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/SimArray.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
@@ -31,23 +30,23 @@ int portOf(const std::string& url) {
     return std::stoi(m[1]);
 }
 
-std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "/smis-sim-cli-" + std::to_string(getpid()) + "-" + name;
+sim::Config secretive() {
+    return simtest::richArray([](nlohmann::json& j) {
+        j["password"] = "Server-Pw-7731";
+        j["arrays"][0]["password"] = "Array-Pw-5521";
+        j["arrays"][0]["providerSecret"] = "Old-Secret-9090";
+    });
 }
 
 }  // namespace
 
 TEST(SmisSimCli, RefusesBadStartsWithAMessage) {
-    const std::string badJson = tempPath("bad.json"), emptyPassword = tempPath("empty");
-    const std::string folder = tempPath("folder"), large = tempPath("large");
-    const std::string nul = tempPath("nul"), locked = tempPath("locked");
-    std::ofstream(badJson) << "{ \"arrays\": [ ";
-    std::ofstream(emptyPassword) << "\n";
-    ::mkdir(folder.c_str(), 0700);
-    std::ofstream(large) << std::string(5000, 'S');
-    std::ofstream(nul) << std::string("pass\0word\n", 10);
-    std::ofstream(locked) << "SSSSSSSS\n";
-    ::chmod(locked.c_str(), 0);
+    testsupport::TempDir dir;
+    const std::string badJson = dir.write("bad.json", "{ \"arrays\": [ ");
+    const std::string emptyPassword = dir.write("empty", "\n"), folder = dir.mkdir("folder");
+    const std::string large = dir.write("large", std::string(5000, 'S'));
+    const std::string nul = dir.write("nul", std::string("pass\0word\n", 10));
+    const std::string locked = dir.write("locked", "SSSSSSSS\n", 0);
     const std::vector<std::string> oneListener = {"--http-port", "0", "--https-port", "-1"};
     // What the message must hold ("" for any).
     // clang-format off
@@ -89,8 +88,6 @@ TEST(SmisSimCli, RefusesBadStartsWithAMessage) {
     EXPECT_NE(clash.drain(true).find(port), std::string::npos);
     EXPECT_EQ(first.terminate(), 0);
     EXPECT_EQ(first.drain(), "") << "one URL line for one listener";
-    ::rmdir(folder.c_str());
-    for (const auto& f : {badJson, emptyPassword, large, nul, locked}) std::remove(f.c_str());
 }
 
 TEST(SmisSimCli, PrintConfigShowsTheEffectivePreset) {
@@ -107,29 +104,11 @@ TEST(SmisSimCli, PrintConfigShowsTheEffectivePreset) {
     EXPECT_EQ(json["arrays"][0].value("providerSecret", ""), "****");
 }
 
-namespace {
-
-// cimq's JSON answer; fails the test on a non-zero exit.
-nlohmann::json cimq(const std::string& url, const std::string& passwordFile,
-                    std::vector<std::string> args) {
-    const sim::Config config = sim::Config::defaults();
-    std::vector<std::string> all = {"--url",           url,          "-u", config.user,
-                                    "--password-file", passwordFile, "-n", config.arrayNamespace,
-                                    "--json"};
-    all.insert(all.end(), args.begin(), args.end());
-    testsupport::ChildProcess run(CIMQ_BINARY, all);
-    const std::string out = run.drain();
-    EXPECT_EQ(run.wait(), 0) << args[0] << ": " << run.drain(true);
-    return nlohmann::json::parse(out, nullptr, false);
-}
-
-}  // namespace
-
 TEST(SmisSimCli, PiTRoadWithCimqSurvivesARestart) {
     const sim::Config config = sim::Config::defaults();
-    const std::string state = tempPath("state.json"), passwordFile = tempPath("cimq-password");
-    std::remove(state.c_str());
-    std::ofstream(passwordFile) << config.password << "\n";
+    testsupport::TempDir dir;
+    const std::string state = dir.file("state.json");
+    const std::string passwordFile = dir.write("cimq-password", config.password + "\n");
     std::unique_ptr<Child> sim;
     std::string url;
     auto start = [&] {
@@ -138,7 +117,18 @@ TEST(SmisSimCli, PiTRoadWithCimqSurvivesARestart) {
         url = sim->readLine();
         ASSERT_GT(portOf(url), 0) << url;
     };
-    auto q = [&](std::vector<std::string> args) { return cimq(url, passwordFile, args); };
+    // cimq's JSON answer; fails the test on a non-zero exit.
+    auto q = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {
+            "--url",           url,          "-u", config.user,
+            "--password-file", passwordFile, "-n", config.arrayNamespace,
+            "--json"};
+        all.insert(all.end(), args.begin(), args.end());
+        testsupport::ChildProcess run(CIMQ_BINARY, all);
+        const std::string out = run.drain();
+        EXPECT_EQ(run.wait(), 0) << args[0] << ": " << run.drain(true);
+        return nlohmann::json::parse(out, nullptr, false);
+    };
     auto invoke = [&](const std::string& target, const std::string& method,
                       std::vector<std::string> params, const char* output = "") {
         params.insert(params.begin(), {"im", target, method});
@@ -184,12 +174,66 @@ TEST(SmisSimCli, PiTRoadWithCimqSurvivesARestart) {
     const std::string before = snapshot();
     EXPECT_NE(before.find(uuid), std::string::npos);
     EXPECT_EQ(sim->terminate(), 0);
-    struct stat st {};
-    ASSERT_EQ(::stat(state.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
     start();
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(sim->terminate(), 0);
-    std::remove(state.c_str());
-    std::remove(passwordFile.c_str());
+}
+
+TEST(StateFile, WrittenPrivatelyWithoutCredentialsNeverThroughALink) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("private.json"), victim = dir.write("victim", "untouched");
+    // A fixed temporary name would be written through this link.
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    {
+        testsupport::SimArray s(secretive());
+        s.provider().persistTo(path);
+        s.control({{"action", "write"}, {"volume", "ora_data1"}});
+        s.provider().flushState();
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string text = dir.read("private.json");
+    for (const char* secret : {"Server-Pw-7731", "Array-Pw-5521", "Old-Secret-9090"})
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(dir.read("victim"), "untouched");
+    // What was current stays current after a restart; a stale secret stays stale.
+    sim::Config loaded = sim::Config::loadState(path, secretive());
+    EXPECT_EQ(loaded.password, "Server-Pw-7731");
+    EXPECT_EQ(loaded.arrays[0].password, "Array-Pw-5521");
+    EXPECT_EQ(loaded.arrays[0].providerSecret, "Old-Secret-9090");
+}
+
+// A syntax error names its place, never the text around it.
+TEST(StateFile, RefusedWhenOthersMayReadItOrItIsNoPlainFileOrNoJson) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("refused.json"), link = dir.file("refused-link.json");
+    sim::Config::defaults().saveState(path);
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    const std::string broken = dir.write(
+        "broken.json", "{\n  \"user\": \"admin\",\n  \"password\": \"Pw-Near-Error\" x }", 0600);
+    // clang-format off
+    struct Row { const char* name; std::string file; mode_t mode; const char* says; };
+    const Row rows[] = {
+        {"readable by others", path, 0644, "chmod 600"},
+        {"readable by the group", path, 0640, "may be read by others"},
+        {"a symbolic link", link, 0600, "symbolic link"},
+        {"a folder", dir.path(), 0600, "not a regular file"},
+        {"missing", dir.file("missing.json"), 0600, "cannot read"},
+        {"a syntax error", broken, 0600, "line 3"},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        ::chmod(path.c_str(), row.mode);
+        try {
+            sim::Config::loadState(row.file, sim::Config::defaults());
+            ADD_FAILURE() << row.name << ": loaded";
+        } catch (const sim::ConfigError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(row.says), std::string::npos) << row.name << ": " << what;
+            EXPECT_EQ(what.find("Pw-Near"), std::string::npos) << row.name << ": " << what;
+        }
+    }
+    ::chmod(path.c_str(), 0600);
+    EXPECT_NO_THROW(sim::Config::loadState(path, sim::Config::defaults()));
 }

@@ -1,38 +1,27 @@
-// The controls later suites build on, over real HTTP: the in-parameters and return
-// values in the request log, which calls overlapped, objects removed behind the
-// client's back, refused control input, and the masked state.
+// The controls later suites build on: the request log, removals behind the client's back, state.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
 
-#include "SimHttp.h"
-#include "sim/server/TestServer.h"
+#include "testsupport/RawHttp.h"
 #include "testsupport/SimArrays.h"
 
 using nlohmann::json;
-using simtest::enumerateNames;
-using simtest::postCim;
+using testsupport::client;
+using testsupport::enumerateNames;
+using testsupport::postCim;
+using testsupport::volumeNames;
 
 namespace {
 
-std::unique_ptr<httplib::Client> client(sim::TestServer& s) {
-    auto c = std::make_unique<httplib::Client>("127.0.0.1", s.httpPort());
-    c->set_basic_auth(s.user().c_str(), s.password().c_str());
-    c->set_keep_alive(true);
-    c->set_read_timeout(30, 0);
-    return c;
-}
-
-// The HTTP status of a control request, and its JSON answer in `answer`.
-int control(sim::TestServer& s, const char* method, const std::string& path,
-            const std::string& body, json* answer = nullptr) {
+// The JSON answer of a control request (a GET without a body) that must get `status`.
+json control(sim::TestServer& s, const std::string& path, const char* body, int status = 200) {
     auto c = client(s);
-    auto res = std::string(method) == "GET" ? c->Get(path.c_str())
-                                            : c->Post(path.c_str(), body, "application/json");
-    if (!res) return -1;
-    if (answer) *answer = json::parse(res->body, nullptr, false);
-    return res->status;
+    auto res = body ? c->Post(path, body, "application/json") : c->Get(path);
+    EXPECT_TRUE(res && res->status == status)
+        << path << " " << std::string(body ? body : "").substr(0, 60);
+    return res ? json::parse(res->body, nullptr, false) : json();
 }
 
 int cimStatus(httplib::Client& c, const cim::xml::Request& r) {
@@ -45,34 +34,25 @@ int cimStatus(httplib::Client& c, const cim::xml::Request& r) {
 TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
     sim::TestServer sim;
     const std::string ns = sim.arrayNamespace();
-    cim::CIMObjectPath job = sim.provider().startJob(3600 * 1000);
-    cim::CIMObjectPath volume;
-    {
-        auto c = client(sim);
-        auto res = postCim(*c, enumerateNames(ns, "CIM_StorageVolume"));
-        ASSERT_TRUE(res);
-        volume = cim::xml::decodeResponse(res->body).instanceNames.at(0);
-    }
-    volume.setHost("");
-    sim.log().clear();
-    auto call = simtest::invoke(job, ns, "RequestStateChange");
+    const cim::CIMObjectPath job = sim.provider().startJob(3600 * 1000);
+    auto call = testsupport::invoke(job, ns, "RequestStateChange");
+    // clang-format off
     call.inParameters = {
-        {"RequestedState", cim::CIMValue(cim::Uint16(4))},
-        {"Size", cim::CIMValue(cim::Uint64(1073741824))},
-        {"ElementName", cim::CIMValue("clone_1")},
-        {"TheElement", cim::CIMValue(volume)},
-        {"Names", cim::CIMValue(cim::Array<cim::String>{"a", "b,c"})},
-        {"TargetPool", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)},
-        {"Secret", cim::CIMValue("S3cr3t-in-clear")},
-        {"NewPassword", cim::CIMValue("pw-in-clear")},
-        {"OldPasswords", cim::CIMValue(cim::Array<cim::String>{"old-pw-in-clear"})},
-        {"Untyped", cim::CIMValue("7"), false},
-    };
+        {"RequestedState", cim::CIMValue(cim::Uint16(4))}, {"Size", cim::CIMValue(cim::Uint64(1073741824))},
+        {"ElementName", cim::CIMValue("clone_1")}, {"TheElement", cim::CIMValue(job)},
+        {"Names", cim::CIMValue(cim::Array<cim::String>{"a", "b,c"})}, {"TargetPool", cim::CIMValue(cim::CIMTYPE_REFERENCE, false)},
+        {"Secret", cim::CIMValue("S3cr3t-in-clear")}, {"NewPassword", cim::CIMValue("pw-in-clear")},
+        {"OldPasswords", cim::CIMValue(cim::Array<cim::String>{"old-pw-in-clear"})}, {"Untyped", cim::CIMValue("7"), false}};
+    const std::vector<std::string> expected = {
+        "RequestedState uint16 4", "Size uint64 1073741824", "ElementName string clone_1",
+        "TheElement reference " + job.toString(), "Names string[]  [a] [b,c]", "TargetPool reference null",
+        "Secret string ****", "NewPassword string ****", "OldPasswords string[]  [****]", "Untyped untyped 7"};
+    // clang-format on
     auto c = client(sim);
     ASSERT_EQ(cimStatus(*c, call), 200);
     sim.failReturnValue(4096, 1, {"", "RequestStateChange", ""});
     ASSERT_EQ(cimStatus(*c, call), 200);
-    ASSERT_EQ(cimStatus(*c, simtest::invoke(job, ns, "NoSuchMethod")), 200);
+    ASSERT_EQ(cimStatus(*c, testsupport::invoke(job, ns, "NoSuchMethod")), 200);
     auto records = sim.requests();
     ASSERT_EQ(records.size(), 3u);
     // Each parameter as "name type value", a null marked, an array's elements bracketed.
@@ -81,23 +61,12 @@ TEST(SimControls, LogListsInParametersAndReturnValuesWithSecretsMasked) {
         params.push_back(p.name + " " + p.type + " " + (p.null ? "null" : "") + p.value);
         for (const auto& e : p.elements) params.back() += " [" + e + "]";
     }
-    const std::vector<std::string> expected = {"RequestedState uint16 4",
-                                               "Size uint64 1073741824",
-                                               "ElementName string clone_1",
-                                               "TheElement reference " + volume.toString(),
-                                               "Names string[]  [a] [b,c]",
-                                               "TargetPool reference null",
-                                               "Secret string ****",
-                                               "NewPassword string ****",
-                                               "OldPasswords string[]  [****]",
-                                               "Untyped untyped 7"};
     EXPECT_EQ(params, expected);
     EXPECT_EQ(records[0].returnValue, std::optional<uint32_t>(0));
     EXPECT_EQ(records[1].returnValue, std::optional<uint32_t>(4096)) << "an injected value";
     EXPECT_EQ(records[2].returnValue, std::nullopt) << "an error carries none";
     EXPECT_TRUE(records[2].params.empty());
-    json log;
-    ASSERT_EQ(control(sim, "GET", "/control/log", "", &log), 200);
+    const json log = control(sim, "/control/log", nullptr);
     const std::string text = log.dump();
     for (const char* secret : {"S3cr3t-in-clear", "pw-in-clear", "old-pw-in-clear"})
         EXPECT_EQ(text.find(secret), std::string::npos) << secret;
@@ -117,11 +86,11 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     sim.delay(std::chrono::hours(1), 1, {"", "", "CIM_StorageVolume"});
     std::thread held([&] {
         auto h = client(sim);
-        postCim(*h, enumerateNames(ns, "CIM_StorageVolume"));
+        postCim(*h, volumeNames(sim));
     });
     ASSERT_TRUE(
         sim.log().waitForInFlight("EnumerateInstanceNames", "", 1, std::chrono::seconds(30)));
-    ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StorageVolume")), 200);
+    ASSERT_EQ(cimStatus(*c, volumeNames(sim)), 200);
     sim.server().stop();
     held.join();
     auto r = sim.requests();
@@ -141,15 +110,51 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     EXPECT_EQ(second.inFlight, 2) << "the held one was still in flight";
 }
 
+TEST(SimControls, ControlInterfaceSetsFaultsAndReportsTheLog) {
+    sim::TestServer sim;
+    const char* fault =
+        R"({"kind":"cim-error","code":6,"description":"gone","operation":"EnumerateInstanceNames"})";
+    EXPECT_TRUE(control(sim, "/control/faults", fault).contains("id"));
+    auto faults = control(sim, "/control/faults", nullptr)["faults"];
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(faults[0]["kind"], "cim-error");
+    auto c = client(sim);
+    auto res = postCim(*c, volumeNames(sim));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(cim::xml::decodeResponse(res->body).errorCode, cim::CIM_ERR_NOT_FOUND);
+    auto entries = control(sim, "/control/log", nullptr)["requests"];
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]["operation"], "EnumerateInstanceNames");
+    EXPECT_EQ(entries[0]["namespace"], sim.arrayNamespace());
+    EXPECT_EQ(entries[0]["cimStatus"], 6);
+    EXPECT_EQ(entries[0]["fault"], "cim-error");
+    EXPECT_TRUE(entries[0].contains("timeMs"));
+    EXPECT_TRUE(entries[0].contains("connection"));
+    const std::pair<const char*, const char*> settings[] = {
+        {"/control/latency", R"({"ms":1})"},
+        {"/control/jobs", R"({"outcome":"Exception","count":2})"},
+        {"/control/jobs", R"({"outcome":"terminated"})"},
+        {"/control/jobs", R"({"outcome":"Killed","skip":2})"},
+        {"/control/jobs", R"({"vanish":false})"},
+        {"/control/faults", R"({"kind":"http","status":503,"count":-1})"},
+        {"/control/faults", R"({"kind":"hang","holdMs":20})"},
+        {"/control/reset", ""}};
+    for (const auto& [path, body] : settings) control(sim, path, body);
+    EXPECT_TRUE(sim.faults().rules().empty());
+    EXPECT_EQ(sim.faults().latencyMs(), 0);
+    EXPECT_EQ(sim.log().size(), 0u);
+    EXPECT_EQ(postCim(*c, volumeNames(sim))->status, 200);
+    EXPECT_EQ(c->Delete("/control/log")->status, 200);
+    EXPECT_EQ(sim.log().size(), 0u);
+}
+
 TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
     const sim::Config config = testsupport::richConfig();
     sim::TestServer sim(config);
     using K = sim::RemovableKind;
-    // Volumes gone; then what is left of: PiT groups, PiTs, views, consistency groups,
-    // CG PiTs, CG views, mappings, syncs, members of the consistency group.
-    const char* lists[] = {"pitGroups", "pits",       "views",    "consistencyGroups",
-                           "cgPits",    "cgPitViews", "mappings", "syncs"};
+    // Volumes gone; then what is left of each list, and members of the consistency group.
     // clang-format off
+    const char* lists[] = {"pitGroups", "pits", "views", "consistencyGroups", "cgPits", "cgPitViews", "mappings", "syncs"};
     struct Row { const char* name; K kind; std::string target; std::string gone; std::vector<size_t> left; } rows[] = {
         {"base with a PiT group, CG member view, clone", K::Volume, "src1", "mv1 src1 view1", {0, 0, 1, 1, 1, 1, 1, 1, 1}},
         {"base with a legacy snapshot and a mapping", K::Volume, "SRC2", "mv2 snap1 src2", {1, 2, 2, 1, 1, 1, 1, 1, 1}},
@@ -163,8 +168,8 @@ TEST(SimControls, RemovingAnObjectTakesWhatDependsOnIt) {
         {"PiT group", K::PiTGroup, "src1_SMIS_PG", "view1", {0, 0, 2, 1, 1, 1, 1, 2, 2}},
         {"consistency group", K::ConsistencyGroup, "1A_2", "mv1 mv2", {1, 2, 1, 0, 0, 0, 2, 2, 0}},
         {"mapping", K::Mapping, "view1", "", {1, 2, 3, 1, 1, 1, 1, 2, 2}},
-        // clang-format on
     };
+    // clang-format on
     auto labels = [](const json& a) {
         std::set<std::string> out;
         for (const auto& v : a["volumes"]) out.insert(v["label"].get<std::string>());
@@ -204,20 +209,15 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     sim::TestServer sim(testsupport::richConfig());
     const std::string ns = sim.arrayNamespace();
     auto volumeCount = [&](httplib::Client& c) {
-        auto res = postCim(c, enumerateNames(ns, "CIM_StorageVolume"));
+        auto res = postCim(c, volumeNames(sim));
         return res ? cim::xml::decodeResponse(res->body).instanceNames.size() : size_t(0);
     };
     auto c = client(sim);
     const size_t all = volumeCount(*c);
-    json answer;
-    ASSERT_EQ(
-        control(sim, "POST", "/control/remove",
-                R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})",
-                &answer),
-        200);
-    ASSERT_TRUE(answer.contains("id"));
-    ASSERT_EQ(control(sim, "GET", "/control/remove", "", &answer), 200);
-    EXPECT_EQ(answer["pending"].size(), 1u);
+    const char* nth =
+        R"({"object":"volume","target":"src2","className":"CIM_StorageVolume","nth":2})";
+    EXPECT_TRUE(control(sim, "/control/remove", nth).contains("id"));
+    EXPECT_EQ(control(sim, "/control/remove", nullptr)["pending"].size(), 1u);
     ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
     EXPECT_EQ(volumeCount(*c), all) << "the first matching request";
     EXPECT_EQ(volumeCount(*c), all - 3) << "src2 with its member view and snapshot";
@@ -234,14 +234,10 @@ TEST(SimControls, RemovalJustBeforeTheNthMatchingRequest) {
     EXPECT_NE(sim.requests().back().removed.find("volume view1"), std::string::npos);
     EXPECT_NE(sim.requests().back().removed.find("nothing removed: no pitView"), std::string::npos);
     // At once over HTTP, and reset brings the array back.
-    ASSERT_EQ(
-        control(sim, "POST", "/control/remove", R"({"object":"mapping","target":"SRC1"})", &answer),
-        404);
-    ASSERT_EQ(control(sim, "POST", "/control/remove",
-                      R"({"object":"pitGroup","target":"src1_SMIS_PG"})", &answer),
-              200);
-    EXPECT_EQ(answer["removed"].size(), 3u) << answer.dump();
-    ASSERT_EQ(control(sim, "POST", "/control/reset", ""), 200);
+    control(sim, "/control/remove", R"({"object":"mapping","target":"SRC1"})", 404);
+    const char* group = R"({"object":"pitGroup","target":"src1_SMIS_PG"})";
+    EXPECT_EQ(control(sim, "/control/remove", group)["removed"].size(), 3u);
+    control(sim, "/control/reset", "");
     EXPECT_EQ(volumeCount(*c), all);
 }
 
@@ -281,8 +277,7 @@ TEST(SimControls, ControlRequestsRefuseBadInputWithoutEchoingIt) {
     };
     // clang-format on
     for (const Row& row : rows) {
-        json answer;
-        EXPECT_EQ(control(sim, "POST", row.path, row.body, &answer), 400) << row.body.substr(0, 60);
+        const json answer = control(sim, row.path, row.body.c_str(), 400);
         ASSERT_TRUE(answer.contains("error")) << row.body.substr(0, 60);
         EXPECT_EQ(answer["error"].get<std::string>().find("QQQQ"), std::string::npos);
     }
@@ -304,14 +299,11 @@ TEST(SimControls, StateHidesEveryCredential) {
         j["arrays"][0]["password"] = row.arrayPassword;
         j["arrays"][0]["providerSecret"] = row.providerSecret;
         sim::TestServer sim(sim::Config::fromJson(j));
-        json state;
-        ASSERT_EQ(control(sim, "GET", "/control/state", "", &state), 200) << row.name;
+        const json state = control(sim, "/control/state", nullptr);
         const std::string text = state.dump();
-        for (const char* secret : {"Server-Pw-0", row.arrayPassword})
-            EXPECT_EQ(text.find(secret), std::string::npos) << row.name << ": " << secret;
-        if (*row.providerSecret) {
-            EXPECT_EQ(text.find(row.providerSecret), std::string::npos) << row.name;
-        }
+        for (const char* secret : {"Server-Pw-0", row.arrayPassword, row.providerSecret})
+            EXPECT_TRUE(!*secret || text.find(secret) == std::string::npos)
+                << row.name << ": " << secret;
         EXPECT_EQ(state["arrays"][0]["providerSecretCurrent"], row.current) << row.name;
         EXPECT_EQ(state["arrays"][0]["volumes"].size(), 8u) << row.name;
         EXPECT_EQ(state, sim.state()) << row.name;

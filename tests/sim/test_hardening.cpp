@@ -1,45 +1,45 @@
-// The server against clients that misbehave, over raw sockets: credentials checked
-// before any body is read, every body limited, slow and idle clients cut off without
-// locking others out, idle workers that end, and a fabric view that echoes nothing.
+// The server against clients that misbehave, over raw sockets.
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
-#include "SimHttp.h"
-#include "sim/server/TestServer.h"
 #include "testsupport/RawHttp.h"
 
 using testsupport::basicAuth;
+using testsupport::cimHeaders;
+using testsupport::postCim;
 using testsupport::RawConnection;
+using testsupport::volumeNames;
 
 namespace {
 
-sim::TestServerOptions httpOnly() {
+// Options without HTTPS, edited.
+sim::TestServerOptions httpOnly(const std::function<void(sim::TestServerOptions&)>& edit = {}) {
     sim::TestServerOptions o;
     o.https = false;
+    if (edit) edit(o);
     return o;
 }
 
-// A request head for `path` ("" headers end it), with the CIM headers of a volume
-// enumeration on /cimom.
+// A request head for `path` (a volume enumeration's on /cimom), ended after `headers`.
 std::string head(sim::TestServer& sim, const std::string& path, const std::string& headers,
                  bool login = true) {
     std::string h = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     if (path == "/cimom") {
-        auto req = simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume");
-        for (const auto& [k, v] : simtest::cimHeaders(req)) h += k + ": " + v + "\r\n";
+        auto req = volumeNames(sim);
+        for (const auto& [k, v] : cimHeaders(req)) h += k + ": " + v + "\r\n";
     }
     if (login) h += "Authorization: " + basicAuth(sim.user(), sim.password()) + "\r\n";
     return h + headers + "\r\n";
 }
 
 std::string volumeRequest(sim::TestServer& sim) {
-    std::string body =
-        cim::xml::encodeRequest(simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"));
+    std::string body = cim::xml::encodeRequest(volumeNames(sim));
     return head(sim, "/cimom", "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
 }
 
@@ -81,9 +81,8 @@ TEST(SimHardening, RequestsWithoutCredentialsAreRefusedOnTheirHead) {
 }
 
 TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
-    sim::TestServerOptions options = httpOnly();
-    options.maxRequestBytes = 64 * 1024;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(),
+                        httpOnly([](auto& o) { o.maxRequestBytes = 64 << 10; }));
     std::string chunks;
     for (int i = 0; i < 13; ++i) chunks += chunk(std::string(16 * 1024, 'Q'));
     // clang-format off
@@ -116,20 +115,18 @@ TEST(SimHardening, BodiesOverTheirLimitOrBadlyFramedAreRefusedAtOnce) {
     // A body within the limit, chunked, is served as before.
     RawConnection raw(sim.httpPort(), 10);
     ASSERT_TRUE(raw.send(head(sim, "/cimom", "Transfer-Encoding: chunked\r\n") +
-                         chunk(cim::xml::encodeRequest(
-                             simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"))) +
-                         "0\r\n\r\n"));
+                         chunk(cim::xml::encodeRequest(volumeNames(sim))) + "0\r\n\r\n"));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200);
     ASSERT_TRUE(raw.send(volumeRequest(sim)));
     EXPECT_EQ(RawConnection::status(raw.readResponse()), 200) << "the connection stays open";
 }
 
 TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
-    sim::TestServerOptions options = httpOnly();
-    options.maxThreads = 3;
-    options.keepAliveTimeoutSec = 3600;
-    options.headerTimeoutMs = 3600 * 1000;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) {
+                            o.maxThreads = 3;
+                            o.keepAliveTimeoutSec = 3600;
+                            o.headerTimeoutMs = 3600 * 1000;
+                        }));
     // The pool held full: one idle after an answer, one half-way through its head, one
     // that never sent a byte.
     RawConnection idle(sim.httpPort());
@@ -142,8 +139,7 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
     client.set_basic_auth(sim.user().c_str(), sim.password().c_str());
     client.set_connection_timeout(2, 0);
     client.set_read_timeout(2, 0);
-    auto res = simtest::postCim(client,
-                                simtest::enumerateNames(sim.arrayNamespace(), "CIM_StorageVolume"));
+    auto res = postCim(client, volumeNames(sim));
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, 200);
     // One of the three made room (the one idle longest, by the time it was needed).
@@ -153,11 +149,10 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
 }
 
 TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
-    sim::TestServerOptions options = httpOnly();
-    options.keepAliveTimeoutSec = 1;
-    options.headerTimeoutMs = 200;
-    options.bodyTimeoutMs = 200;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) {
+                            o.keepAliveTimeoutSec = 1;
+                            o.headerTimeoutMs = o.bodyTimeoutMs = 200;
+                        }));
     // The status of an answer before the end, 0 for none.
     // clang-format off
     struct Row { const char* name; std::string send; int status; } rows[] = {
@@ -179,9 +174,7 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
 }
 
 TEST(SimHardening, IdleWorkerThreadsEnd) {
-    sim::TestServerOptions options = httpOnly();
-    options.workerIdleMs = 20;
-    sim::TestServer sim(sim::Config::defaults(), options);
+    sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) { o.workerIdleMs = 20; }));
     std::vector<std::thread> clients;
     for (int i = 0; i < 6; ++i) {
         clients.emplace_back([&] {

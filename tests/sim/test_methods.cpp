@@ -1,10 +1,6 @@
-// Every method of the array through our CIM client: refusals, faults and failed jobs
-// change nothing; and the rules no operation suite triggers.
+// Every method of the array: refusals, faults and failed jobs change nothing.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -12,6 +8,7 @@
 
 #include "SimArrays.h"
 #include "testsupport/SimArray.h"
+#include "testsupport/TempDir.h"
 
 using cim::CIMObjectPath;
 using cim::CIMValue;
@@ -46,8 +43,7 @@ void legacyCopies(json& j) {
     a["syncs"].push_back({{"source", "ora_log"}, {"target", "clone_t"}});
 }
 
-// cg1's CG view (cgv_w1, cgv_w2), exch_log in four more groups, a clone of small_lun;
-// mapped: the CG view's second member and ora_data1_V1 are mapped.
+// cg1's CG view, exch_log in four more groups, a clone of small_lun; `mapped` maps two views.
 std::function<void(json&)> groupShapes(bool mapped) {
     return [mapped](json& j) {
         simtest::addGroupView(j, mapped);
@@ -101,12 +97,12 @@ CIMValue cg(SimArray& s, const char* name) {
 CIMValue names(std::vector<std::string> v) {
     return CIMValue(v);
 }
-CIMObjectPath syncOf(SimArray& s, const char* volume, const std::string& cls) {
-    return s.client().referenceNames(s.ns(), s.volume(volume), cls).at(0);
+// The first `cls` reference to `path` (a PiT's define state, a volume's sync), as hosts find it.
+CIMObjectPath ref(SimArray& s, const CIMObjectPath& path, const std::string& cls) {
+    return s.client().referenceNames(s.ns(), path, cls).at(0);
 }
-// The CIM_SettingsDefineState of a PiT (or CG PiT), as hosts find it.
-CIMObjectPath defineState(SimArray& s, const CIMObjectPath& pit) {
-    return s.client().referenceNames(s.ns(), pit, "CIM_SettingsDefineState").at(0);
+CIMObjectPath syncOf(SimArray& s, const char* volume, const std::string& cls) {
+    return ref(s, s.volume(volume), cls);
 }
 Params modify(unsigned op, const CIMObjectPath& defineState) {
     return {param("Operation", u16(op)), param("SettingsState", CIMValue(defineState))};
@@ -135,7 +131,7 @@ Args takeGroup(const char* name) {
 Args modifyPiT(unsigned op, size_t pit, const char* cls = "_PiT") {
     return [=](SimArray& s) {
         auto pits = s.client().enumerateInstanceNames(s.ns(), s.prefix() + cls);
-        return modify(op, defineState(s, pits.at(pit)));
+        return modify(op, ref(s, pits.at(pit), "CIM_SettingsDefineState"));
     };
 }
 Args with(Args args, Edit edit) {
@@ -365,8 +361,7 @@ void setSecret(SimArray& s, const std::string& secret) {
     s.client().modifyInstance(s.ns(), i, true, cim::CIMPropertyList({cim::CIMName("Secret")}));
 }
 
-// Every method with a call that succeeds on the every-method array, and the edit that
-// makes it the throw-away call hosts make first (none where they make none).
+// A call of each method that succeeds, and the edit making it the throw-away call hosts make.
 struct Method {
     const char *service, *method;
     Args args;
@@ -416,14 +411,12 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
     }
 }
 
-// A stale provider secret answers 4, an injected return value and a job ending in 10
-// reach every method, its throw-away call answers 5, and none of these changes the
-// array; the call itself then succeeds and does, and the state file it leaves (saved
-// when the job finished) loads again.
+// None of a stale secret, a faulted return value, a failed job or a throw-away call changes
+// the array; the call itself does, and the state file it leaves loads again.
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
-    const std::string path = ::testing::TempDir() + "every-method-" + std::to_string(::getpid());
+    testsupport::TempDir dir;
     for (const Method& row : methods()) {
-        std::remove(path.c_str());
+        const std::string path = dir.file(row.method);
         SimArray s(simtest::everyMethodArray());
         s.provider().persistTo(path);
         const Params args = row.args(s);
@@ -461,14 +454,14 @@ TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
         EXPECT_EQ(sim::Provider(loaded).currentState().toStateJson()["arrays"], s.state())
             << row.method << ": the array loaded from the state file";
     }
-    std::remove(path.c_str());
 }
 
 TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
     SimArray s(simtest::richArray());
-    s.post("/control/jobs", {{"outcome", "Exception"}, {"skip", 1}, {"count", 1}});
-    s.post("/control/jobs",
-           {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}});
+    s.control({{"outcome", "Exception"}, {"skip", 1}, {"count", 1}}, "/control/jobs");
+    s.control(
+        {{"methods", {{"CreatePiTGroup", "job"}, {"ModifySettingsDefineState:32768", "sync"}}}},
+        "/control/jobs");
     EXPECT_EQ(s.call(kRS, "ModifySettingsDefineState", modifyPiT(32768, 0)(s)).rc, 0u);
     auto first = s.call(kRS, "CreatePiTGroup", pitGroup("small_lun", "small_lun_1", kGiB)(s));
     auto second = s.call(kRS, "CreatePiTGroup", pitGroup("small_lun", "small_lun_2", kGiB)(s));
@@ -481,8 +474,7 @@ TEST(PiTMethods, JobControlsLetTheFirstJobsPassAndPickJobModes) {
     EXPECT_TRUE(s.named(s.prefix() + "_PiTGroup", "small_lun_2").getClassName().isNull());
 }
 
-// Hosts send null parameters; a group emptied with DeleteOnEmptyElement goes; a forced
-// removal of a mapped CG view unmaps it and takes its member views.
+// Null parameters; DeleteOnEmptyElement; a forced removal of a mapped CG view unmaps it.
 TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     SimArray s(simtest::richArray([](json& j) { simtest::addGroupView(j, true); }));
     const size_t groups = s.count("CIM_ReplicationGroup");
@@ -505,8 +497,7 @@ TEST(GroupMethods, NullParametersDeletionOnEmptyAndForcedViewRemoval) {
     for (const auto& l : seen["luns"]) EXPECT_NE(l["lun"], 9);
 }
 
-// Sixteen hosts take four PiTs each of one volume at once: the group's limit lets
-// exactly 32 through, each with its own "SequenceNumber" and "WhenPointInTime".
+// The group's limit lets exactly 32 through, each with its own sequence number and time.
 TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     SimArray s(simtest::richArray([](json& j) {
         j["arrays"][0]["pitGroups"].push_back(
@@ -550,13 +541,13 @@ TEST(ConcurrentPiTs, SixteenHostsTakeFourEachAndExactly32Succeed) {
     EXPECT_EQ(times.size(), 32u);
 }
 
-// The controls edge tests use that no operation suite reaches: a second shared secret
-// and none, a PiT with two define states, a failback.
+// Controls edge tests use: two shared secrets and none, two define states, a failback.
 TEST(ArrayShapes, DamagedShapesForEdgeTests) {
     SimArray s(simtest::richArray());
     s.control({{"action", "sharedSecrets"}, {"count", 2}});
     const CIMObjectPath service = s.first(s.prefix() + "_SharedSecretService");
-    auto secrets = s.associators(service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
+    auto secrets =
+        s.client().associatorNames(s.ns(), service, "CIM_SharedSecretIsShared", "CIM_SharedSecret");
     ASSERT_EQ(secrets.size(), 2u);
     EXPECT_NE(s.property(secrets[1], "Secret"), "<absent>");
     s.control({{"action", "sharedSecrets"}, {"count", 0}});

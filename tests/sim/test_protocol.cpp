@@ -1,5 +1,4 @@
-// The CIM side of requests (header checks and decoding), the fault injector under
-// concurrent use and the request log, without sockets.
+// Request checks, the fault injector under concurrent use and the request log, without sockets.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,17 +9,14 @@
 #include "sim/server/CimHttp.h"
 #include "sim/server/Faults.h"
 #include "sim/server/RequestLog.h"
+#include "testsupport/RawHttp.h"
 
 namespace {
 
 std::string bodyWithDtd(const std::string& dtd) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<CIM CIMVERSION=\"2.0\" DTDVERSION=\"" +
-           dtd +
-           "\"><MESSAGE ID=\"7\" PROTOCOLVERSION=\"1.0\"><SIMPLEREQ><IMETHODCALL "
-           "NAME=\"EnumerateInstanceNames\"><LOCALNAMESPACEPATH><NAMESPACE NAME=\"root\"/>"
-           "<NAMESPACE NAME=\"cimv2\"/></LOCALNAMESPACEPATH><IPARAMVALUE NAME=\"ClassName\">"
-           "<CLASSNAME NAME=\"PEER_StorageVolume\"/></IPARAMVALUE></IMETHODCALL></SIMPLEREQ>"
-           "</MESSAGE></CIM>";
+    std::string body =
+        cim::xml::encodeRequest(testsupport::enumerateNames("root/cimv2", "PEER_StorageVolume"));
+    return body.replace(body.find("DTDVERSION=\"") + 12, 3, dtd);
 }
 
 sim::CimHeaders rawHeaders() {

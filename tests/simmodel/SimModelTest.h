@@ -20,23 +20,20 @@ inline cim::xml::Request op(const std::string& name, const std::string& ns = kNs
     r.nameSpace = ns;
     return r;
 }
-
 inline cim::xml::Request enumNames(const std::string& cls, const std::string& ns = kNs) {
     auto r = op(cim::xml::kEnumerateInstanceNames, ns);
     r.className = cls;
     return r;
 }
-
 inline cim::xml::Request enumInstances(const std::string& cls, std::vector<cim::CIMName> props = {},
-                                       bool deep = true, const std::string& ns = kNs) {
+                                       const std::string& ns = kNs) {
     auto r = op(cim::xml::kEnumerateInstances, ns);
     r.className = cls;
-    r.deepInheritance = deep;
+    r.deepInheritance = true;
     r.localOnly = false;
     if (!props.empty()) r.propertyList.set(props);
     return r;
 }
-
 inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::string& method,
                                 std::vector<cim::CIMParamValue> in = {}) {
     auto r = op(method);
@@ -45,14 +42,12 @@ inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::str
     r.inParameters = std::move(in);
     return r;
 }
-
 inline cim::xml::Request getInstance(const cim::CIMObjectPath& p, const std::string& ns = kNs) {
     auto r = op(cim::xml::kGetInstance, ns);
     r.instanceName = p;
     r.localOnly = false;
     return r;
 }
-
 inline cim::xml::Request assocNames(const cim::CIMObjectPath& p, const std::string& assoc,
                                     const std::string& result, const std::string& role = "",
                                     const std::string& resultRole = "") {
@@ -64,7 +59,6 @@ inline cim::xml::Request assocNames(const cim::CIMObjectPath& p, const std::stri
     if (!resultRole.empty()) r.resultRole = resultRole;
     return r;
 }
-
 inline cim::xml::Request refNames(const cim::CIMObjectPath& p, const std::string& result,
                                   const std::string& role = "") {
     auto r = assocNames(p, "", result, role);

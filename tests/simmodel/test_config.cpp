@@ -11,38 +11,15 @@ using nlohmann::json;
 using sim::Config;
 using sim::ConfigError;
 
-namespace {
-
-json minimal() {
-    return json::parse(R"({
-      "arrays": [ {
-        "id": "600A0980006CE2B2000000005A1B2C3D",
-        "pools": [ { "label": "DG1" } ],
-        "volumes": [ { "label": "v1", "pool": "DG1" } ],
-        "hosts": [ { "label": "h1", "ports": ["10:00:00:90:fa:1b:2c:3d"] } ]
-      } ] })");
-}
-
-std::string errorOf(const json& j) {
-    try {
-        Config::fromJson(j);
-    } catch (const ConfigError& e) {
-        return e.what();
-    }
-    return "<accepted>";
-}
-
-}  // namespace
-
 TEST(SimConfig, RefusesBadInputWithAClearMessage) {
-    struct Row {
-        const char* what;
-        std::vector<std::pair<std::string, json>> edits;  // JSON pointer, new value
-        const char* message;
-    };
+    const json minimal = json::parse(R"({ "arrays": [ { "id": "600A0980006CE2B2000000005A1B2C3D",
+        "pools": [ { "label": "DG1" } ], "volumes": [ { "label": "v1", "pool": "DG1" } ],
+        "hosts": [ { "label": "h1", "ports": ["10:00:00:90:fa:1b:2c:3d"] } ] } ] })");
+    // Edits are a JSON pointer and its new value.
+    // clang-format off
+    struct Row { const char* what; std::vector<std::pair<std::string, json>> edits; const char* message; };
     const std::string v = "/arrays/0/volumes/0/", a = "/arrays/0/";
     const Row rows[] = {
-        // clang-format off
         {"not an object", {{"", json::array()}}, "expected an object"},
         {"unknown key", {{"/colour", "red"}}, "config.colour: unknown setting"},
         {"typo in array", {{a + "volumez", json::array()}}, "unknown setting"},
@@ -84,13 +61,18 @@ TEST(SimConfig, RefusesBadInputWithAClearMessage) {
         {"view without pit", {{a + "volumes/-", {{"label", "w"}, {"kind", "view"}}}, {a + "views", json::array({{{"volume", "w"}, {"base", "v1"}}})}}, "either a \"pit\""},
         {"sync with itself", {{a + "syncs", json::array({{{"source", "v1"}, {"target", "v1"}}})}}, "itself"},
         {"too many bulk volumes", {{a + "bulkVolumes", {{"count", 1000000}}}}, "exceeds"},
-        {"duplicate array", {{"/arrays/-", minimal()["arrays"][0]}}, "duplicate"},
-        // clang-format on
+        {"duplicate array", {{"/arrays/-", minimal["arrays"][0]}}, "duplicate"},
     };
+    // clang-format on
     for (const Row& row : rows) {
-        json j = minimal();
+        json j = minimal;
         for (const auto& [pointer, value] : row.edits) j[json::json_pointer(pointer)] = value;
-        std::string e = errorOf(j);
-        EXPECT_NE(e.find(row.message), std::string::npos) << row.what << ": got \"" << e << "\"";
+        try {
+            Config::fromJson(j);
+            ADD_FAILURE() << row.what << ": accepted";
+        } catch (const ConfigError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos)
+                << row.what << ": got \"" << e.what() << "\"";
+        }
     }
 }

@@ -1,5 +1,4 @@
-// Requests no well-behaved client sends: handle() must answer every one of them
-// with a result or a CIM error, never throw or crash.
+// Requests no well-behaved client sends get a result or a CIM error, never a crash.
 #include <random>
 #include <string>
 #include <vector>
@@ -33,23 +32,15 @@ const char* pick(std::mt19937& rng, const char* const (&from)[N]) {
 }
 
 std::string randomText(std::mt19937& rng, const std::vector<std::string>& samples) {
-    switch (rng() % 6) {
-        case 0:
-            return "";
-        case 1:
-            return std::string(rng() % 5000, static_cast<char>('A' + rng() % 26));
-        case 2:
-            return samples[rng() % samples.size()];
-        case 3:
-            return samples[rng() % samples.size()] + ":" + std::to_string(rng());
-        case 4: {
-            std::string s;
-            for (int i = 0; i < 40; ++i) s += static_cast<char>(rng() % 256);
-            return s;
-        }
-        default:
-            return "600A0980006CE2B2000000005A1B2C3D:" + std::string(40, '0');
-    }
+    const unsigned kind = rng() % 6;
+    if (kind == 0) return "";
+    if (kind == 1) return std::string(rng() % 5000, static_cast<char>('A' + rng() % 26));
+    if (kind == 2) return samples[rng() % samples.size()];
+    if (kind == 3) return samples[rng() % samples.size()] + ":" + std::to_string(rng());
+    if (kind == 5) return "600A0980006CE2B2000000005A1B2C3D:" + std::string(40, '0');
+    std::string s;
+    for (int i = 0; i < 40; ++i) s += static_cast<char>(rng() % 256);
+    return s;
 }
 
 CIMObjectPath randomPath(std::mt19937& rng, const std::vector<std::string>& samples, int depth) {
@@ -97,14 +88,9 @@ TEST(SimHostile, EveryMalformedRequestGetsAnAnswer) {
         if (rng() % 3 == 0) {
             cim::CIMInstance inst(pick(rng, kClasses));
             inst.setPath(randomPath(rng, samples, 0));
-            inst.addProperty(
-                cim::CIMProperty("ElementName", cim::CIMValue(randomText(rng, samples))));
-            if (rng() % 2)
-                inst.addProperty(
-                    cim::CIMProperty("Access", cim::CIMValue(cim::Uint16(rng() % 10))));
-            if (rng() % 2)
-                inst.addProperty(
-                    cim::CIMProperty("Secret", cim::CIMValue(randomText(rng, samples))));
+            inst.addProperty(cim::CIMProperty("ElementName", randomText(rng, samples)));
+            if (rng() % 2) inst.addProperty(cim::CIMProperty("Access", cim::Uint16(rng() % 10)));
+            if (rng() % 2) inst.addProperty(cim::CIMProperty("Secret", randomText(rng, samples)));
             r.modifiedInstance = inst;
         }
         r.target = randomPath(rng, samples, 0);

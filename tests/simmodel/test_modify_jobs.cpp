@@ -52,29 +52,7 @@ sim::Config viewConfig(bool staleSecret = false) {
 
 }  // namespace
 
-TEST(SimModify, ChangesFollowTheArrayRules) {
-    sim::Provider p(viewConfig());
-    const CIMObjectPath view = volume(p, "snapview"), vol = volume(p, "small_lun");
-    ok(p, modify(with(fetch(p, view), "ElementName", cim::CIMValue(std::string("host_snap-1#"))),
-                 {"ElementName"}));
-    EXPECT_EQ(prop(fetch(p, view), "ElementName"), "host_snap-1#");
-    // A client that sends the whole instance back with one new value, or every property
-    // of the class with nulls for what the instance lacks.
-    const cim::CIMInstance whole = fetch(p, vol);
-    ok(p, modify(with(whole, "ElementName", cim::CIMValue(std::string("tiny"))), {}, true));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "tiny");
-    cim::CIMInstance wide = with(whole, "ElementName", cim::CIMValue(std::string("wide")));
-    wide.addProperty(cim::CIMProperty("Caption", cim::CIMValue(cim::CIMTYPE_STRING, false)));
-    wide.addProperty(
-        cim::CIMProperty("CommunicationStatus", cim::CIMValue(cim::CIMTYPE_UINT16, false)));
-    ok(p, modify(wide, {}, true));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "wide");
-    // A property outside the list is ignored.
-    ok(p, modify(with(whole, "BlockSize", cim::CIMValue(cim::Uint64(4096))), {"ElementName"}));
-    EXPECT_EQ(prop(fetch(p, vol), "ElementName"), "small_lun");
-}
-
-TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
+TEST(SimModify, RefusalsChangeNothingAndEchoNoSecretWhatFollowsTheRulesChanges) {
     sim::Provider p(viewConfig());
     const CIMObjectPath vol = volume(p, "ora_log");
     const cim::CIMInstance view = fetch(p, volume(p, "snapview"));
@@ -101,27 +79,25 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
     auto access = [&](const cim::CIMValue& v) {
         return modify(with(view, "Access", v), {"Access"});
     };
-    cim::CIMInstance wide = whole;
-    wide.addProperty(cim::CIMProperty("Colour", cim::CIMValue(std::string("red"))));
+    const cim::CIMInstance colour = with(whole, "Colour", "red");
     // clang-format off
     const struct { const char* name; cim::xml::Request request; cim::CIMStatusCode code; } rows[] = {
-        {"secret not a string", modify(with(secret, "Secret", cim::CIMValue(cim::Uint16(7))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"secret with another change", modify(with(with(secret, "Secret", cim::CIMValue(std::string("leakme-123"))), "ElementName", cim::CIMValue(std::string("renamed"))),
-        {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},
-        {"secret too long", modify(with(secret, "Secret", cim::CIMValue(std::string(2000, 'x'))), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"name with bad characters", name(cim::CIMValue(std::string("bad name!"))), cim::CIM_ERR_FAILED},
-        {"name too long", name(cim::CIMValue(std::string(31, 'n'))), cim::CIM_ERR_FAILED},
-        {"empty name", name(cim::CIMValue(std::string())), cim::CIM_ERR_FAILED},
-        {"name taken in another case", name(cim::CIMValue(std::string("ORA_LOG"))), cim::CIM_ERR_FAILED},
-        {"name of a consistency group", name(cim::CIMValue(std::string("cg_a"))), cim::CIM_ERR_FAILED},
-        {"name not a string", name(cim::CIMValue(cim::Uint16(3))), cim::CIM_ERR_INVALID_PARAMETER},
-        {"access as uint8", access(cim::CIMValue(cim::Uint8(3))), cim::CIM_ERR_INVALID_PARAMETER},
-        {"access out of range", access(cim::CIMValue(cim::Uint16(9))), cim::CIM_ERR_INVALID_PARAMETER},
+        {"secret not a string", modify(with(secret, "Secret", cim::Uint16(7)), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"secret with another change", modify(with(with(secret, "Secret", "leakme-123"), "ElementName", "renamed"), {"Secret", "ElementName"}), cim::CIM_ERR_NOT_SUPPORTED},
+        {"secret too long", modify(with(secret, "Secret", std::string(2000, 'x')), {"Secret"}), cim::CIM_ERR_INVALID_PARAMETER},
+        {"name with bad characters", name("bad name!"), cim::CIM_ERR_FAILED},
+        {"name too long", name(std::string(31, 'n')), cim::CIM_ERR_FAILED},
+        {"empty name", name(""), cim::CIM_ERR_FAILED},
+        {"name taken in another case", name("ORA_LOG"), cim::CIM_ERR_FAILED},
+        {"name of a consistency group", name("cg_a"), cim::CIM_ERR_FAILED},
+        {"name not a string", name(cim::Uint16(3)), cim::CIM_ERR_INVALID_PARAMETER},
+        {"access as uint8", access(cim::Uint8(3)), cim::CIM_ERR_INVALID_PARAMETER},
+        {"access out of range", access(cim::Uint16(9)), cim::CIM_ERR_INVALID_PARAMETER},
         {"access null", access(cim::CIMValue(cim::CIMTYPE_UINT16, false)), cim::CIM_ERR_INVALID_PARAMETER},
-        {"read-only property", modify(with(view, "NumberOfBlocks", cim::CIMValue(cim::Uint64(1))), {"NumberOfBlocks"}), cim::CIM_ERR_NOT_SUPPORTED},
+        {"read-only property", modify(with(view, "NumberOfBlocks", cim::Uint64(1)), {"NumberOfBlocks"}), cim::CIM_ERR_NOT_SUPPORTED},
         {"unknown property in list", modify(view, {"Colour"}), cim::CIM_ERR_INVALID_PARAMETER},
-        {"whole instance with two changes", modify(with(with(whole, "ElementName", cim::CIMValue(std::string("tiny2"))), "BlockSize", cim::CIMValue(cim::Uint64(4096))), {}, true), cim::CIM_ERR_NOT_SUPPORTED},
-        {"whole instance with an unknown property", modify(wide, {}, true), cim::CIM_ERR_INVALID_PARAMETER},
+        {"whole instance with two changes", modify(with(with(whole, "ElementName", "tiny2"), "BlockSize", cim::Uint64(4096)), {}, true), cim::CIM_ERR_NOT_SUPPORTED},
+        {"whole instance with an unknown property", modify(colour, {}, true), cim::CIM_ERR_INVALID_PARAMETER},
         {"missing volume", modify(missing, {"ElementName"}), cim::CIM_ERR_NOT_FOUND},
         {"unknown class", modify(unknown, {"ElementName"}), cim::CIM_ERR_INVALID_CLASS},
         {"other namespace", elsewhere, cim::CIM_ERR_INVALID_NAMESPACE},
@@ -131,8 +107,8 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
         {"delete an association", del(link), cim::CIM_ERR_NOT_SUPPORTED},
         {"delete of an unknown class", del(unknownPath), cim::CIM_ERR_INVALID_CLASS},
         {"delete a running job", del(p.startJob(3600 * 1000)), cim::CIM_ERR_FAILED},
-        // clang-format on
     };
+    // clang-format on
     const json before = p.currentState().toJson();
     for (const auto& row : rows) {
         auto answer = p.handle(row.request);
@@ -141,34 +117,37 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecret) {
             EXPECT_EQ(answer.errorDescription.find(secretText), std::string::npos) << row.name;
     }
     EXPECT_EQ(p.currentState().toJson(), before);
+    ok(p, name("host_snap-1#"));
+    EXPECT_EQ(prop(fetch(p, view.getPath()), "ElementName"), "host_snap-1#");
+    // Clients send the whole instance back with one new value, or every property of the
+    // class with nulls for what the instance lacks; a property outside the list is ignored.
+    ok(p, modify(with(whole, "ElementName", "tiny"), {}, true));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "tiny");
+    cim::CIMInstance wide = with(whole, "ElementName", "wide");
+    wide.addProperty(cim::CIMProperty("Caption", cim::CIMValue(cim::CIMTYPE_STRING, false)));
+    wide.addProperty(
+        cim::CIMProperty("CommunicationStatus", cim::CIMValue(cim::CIMTYPE_UINT16, false)));
+    ok(p, modify(wide, {}, true));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "wide");
+    ok(p, modify(with(whole, "BlockSize", cim::Uint64(4096)), {"ElementName"}));
+    EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "small_lun");
 }
 
 TEST(SimModify, StalePasswordBlocksViewChangesUntilTheSecretIsFixed) {
     sim::Provider p(viewConfig(true));
     CIMObjectPath view = volume(p, "snapview");
-    auto rename = modify(with(fetch(p, view), "ElementName", cim::CIMValue(std::string("mapped1"))),
-                         {"ElementName"});
+    auto rename = modify(with(fetch(p, view), "ElementName", "mapped1"), {"ElementName"});
     EXPECT_EQ(code(p, rename), cim::CIM_ERR_FAILED);
-    CIMObjectPath secret = first(p, "CIM_SharedSecret");
-    ok(p,
-       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("arraypw"))), {"Secret"}));
+    ok(p, modify(with(fetch(p, first(p, "CIM_SharedSecret")), "Secret", "arraypw"), {"Secret"}));
     ok(p, rename);
     EXPECT_EQ(prop(fetch(p, view), "ElementName"), "mapped1");
-}
-
-TEST(SimJobs, FaultsOutsideTheJobStatesAreRefused) {
-    sim::Provider p(sim::Config::defaults());
-    EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
-    EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
-    EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
 }
 
 // Reset restores the configured array; a secret a host changed is saved as stale.
 TEST(SimProvider, ResetAndStateFile) {
     sim::Provider p(sim::Config::defaults());
     CIMObjectPath secret = first(p, "CIM_SharedSecret");
-    ok(p,
-       modify(with(fetch(p, secret), "Secret", cim::CIMValue(std::string("other"))), {"Secret"}));
+    ok(p, modify(with(fetch(p, secret), "Secret", "other"), {"Secret"}));
     p.startJobWithEffect(0, [](sim::Array& a) { a.volumes.pop_back(); });
     const std::string path = ::testing::TempDir() + "simmodel-state-" + std::to_string(::getpid());
     p.saveState(path);
@@ -193,35 +172,29 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 100; ++i) {
                 std::string name = "exch_log_" + std::to_string(t) + "_" + std::to_string(i % 3);
-                if (p.handle(
-                         modify(with(inst, "ElementName", cim::CIMValue(name)), {"ElementName"}))
-                        .isError())
-                    ++failures;
+                failures +=
+                    p.handle(modify(with(inst, "ElementName", name), {"ElementName"})).isError();
             }
         });
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             while (!stop) {
                 auto g = p.handle(getInstance(vol));
-                if (g.isError() || g.instances.size() != 1) {
-                    ++failures;
-                    continue;
-                }
-                std::string label = prop(g.instances[0], "ElementName");
-                if (label.rfind("exch_log", 0) != 0) ++failures;
+                failures += g.isError() || g.instances.size() != 1 ||
+                            prop(g.instances[0], "ElementName").rfind("exch_log", 0) != 0;
                 auto e = p.handle(enumNames("CIM_StorageVolume"));
-                if (e.isError() || e.instanceNames.size() != 8) ++failures;
+                failures += e.isError() || e.instanceNames.size() != 8;
                 auto a =
                     p.handle(assocNames(vol, "CIM_AllocatedFromStoragePool", "CIM_StoragePool"));
-                if (a.isError() || a.instanceNames.size() != 1) ++failures;
-                if (p.fabricLuns({"10000090FA1B2C3D"})["luns"].size() != 4) ++failures;
+                failures += a.isError() || a.instanceNames.size() != 1;
+                failures += p.fabricLuns({"10000090FA1B2C3D"})["luns"].size() != 4;
             }
         });
     threads.emplace_back([&] {
         for (int i = 0; i < 100; ++i) {
             CIMObjectPath j = p.startJob(5);
             clock.advance(3);
-            if (p.handle(getInstance(j)).isError()) ++failures;
+            failures += p.handle(getInstance(j)).isError();
         }
     });
     for (size_t i = 0; i < 2; ++i) threads[i].join();
@@ -231,51 +204,51 @@ TEST(SimProvider, ConcurrentRequestsStayConsistent) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+// Faults outside the job states are refused.
 TEST(SimJobs, RequestStateChangeStopsARunningJob) {
     ManualClock clock;
     sim::Provider p(sim::Config::defaults(), clock.clock());
-    auto call = [&](const CIMObjectPath& job, std::vector<cim::CIMParamValue> in) {
-        return p.handle(invoke(job, "RequestStateChange", std::move(in)));
-    };
-    auto rc = [](const cim::xml::Response& r) {
-        EXPECT_FALSE(r.isError()) << r.errorDescription;
+    EXPECT_THROW(p.startJob(10, 5), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(1, 4), std::invalid_argument);
+    EXPECT_THROW(p.failNextJobs(-1, 10), std::invalid_argument);
+    // The return value (a uint32) of RequestStateChange, or the CIM error.
+    auto call = [&](const CIMObjectPath& job, const cim::CIMValue& state, bool typed = true) {
+        std::vector<cim::CIMParamValue> in;
+        if (!state.isNull()) in.emplace_back("RequestedState", state, typed);
+        auto r = p.handle(invoke(job, "RequestStateChange", in));
+        if (r.isError()) return "error " + std::to_string(r.errorCode);
+        EXPECT_EQ(r.returnValue.getType(), cim::CIMTYPE_UINT32);
         return r.returnValue.toString();
     };
-    const cim::CIMParamValue terminate("RequestedState", cim::CIMValue(cim::Uint16(4)));
+    const cim::CIMValue terminate(cim::Uint16(4));
     p.startJobWithEffect(1000, [](sim::Array& a) { a.volumes[0].label = "job_effect"; });
     CIMObjectPath job = first(p, "CIM_ConcreteJob");
-    EXPECT_EQ(rc(call(job, {terminate})), "0");
+    EXPECT_EQ(call(job, terminate), "0");
     auto stopped = fetch(p, job);
     EXPECT_EQ(prop(stopped, "JobState"), "8");
     EXPECT_NE(prop(stopped, "ErrorDescription"), "");
-    EXPECT_EQ(rc(call(job, {terminate})), "4097");  // finished already
+    EXPECT_EQ(call(job, terminate), "4097");  // finished already
     clock.advance(1000);
     for (const auto& v : ok(p, enumInstances("CIM_StorageVolume", {"ElementName"})).instances)
         EXPECT_NE(prop(v, "ElementName"), "job_effect")
             << "a stopped job must not apply its effect";
-    CIMObjectPath other = p.startJob(1000);
-    CIMObjectPath viaSuper = other;
+    CIMObjectPath other = p.startJob(1000), viaSuper = other;
     viaSuper.setClassName("CIM_ConcreteJob");
-    EXPECT_EQ(rc(call(viaSuper, {})), "5");
-    EXPECT_EQ(
-        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(7)))})),
-        "5");
-    EXPECT_EQ(
-        rc(call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(cim::Uint16(3)))})),
-        "4097");
-    EXPECT_EQ(call(other,
-                   {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("abc")), false)})
-                  .errorCode,
-              cim::CIM_ERR_INVALID_PARAMETER);
-    EXPECT_EQ(
-        call(other, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("4")), true)})
-            .errorCode,
-        cim::CIM_ERR_INVALID_PARAMETER);
-    auto resp = call(
-        viaSuper, {cim::CIMParamValue("RequestedState", cim::CIMValue(std::string("5")), false)});
-    EXPECT_EQ(rc(resp), "0");
-    EXPECT_EQ(resp.returnValue.getType(), cim::CIMTYPE_UINT32);
+    const std::string invalid = "error " + std::to_string(cim::CIM_ERR_INVALID_PARAMETER);
+    // clang-format off
+    const struct { const char* name; CIMObjectPath job; cim::CIMValue state; bool typed; std::string answer; } rows[] = {
+        {"no state, via the superclass", viaSuper, cim::CIMValue(), true, "5"},
+        {"state 7", other, cim::CIMValue(cim::Uint16(7)), true, "5"},
+        {"state 3", other, cim::CIMValue(cim::Uint16(3)), true, "4097"},
+        {"untyped not a number", other, cim::CIMValue(std::string("abc")), false, invalid},
+        {"typed as a string", other, cim::CIMValue(std::string("4")), true, invalid},
+        {"untyped 5, via the superclass", viaSuper, cim::CIMValue(std::string("5")), false, "0"},
+    };
+    // clang-format on
+    for (const auto& row : rows)
+        EXPECT_EQ(call(row.job, row.state, row.typed), row.answer) << row.name;
     EXPECT_EQ(prop(fetch(p, other), "JobState"), "9");
     clock.advance(400000);
-    EXPECT_EQ(call(other, {terminate}).errorCode, cim::CIM_ERR_NOT_FOUND);  // expired
+    EXPECT_EQ(call(other, terminate), "error " + std::to_string(cim::CIM_ERR_NOT_FOUND))
+        << "expired";
 }

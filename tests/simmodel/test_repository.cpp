@@ -1,5 +1,4 @@
-// The repository seen through Provider::handle: every preset's classes, associations and
-// their filters, paths as clients build them, and the CIM errors of the read operations.
+// The repository through Provider::handle: presets, associations and read errors.
 #include <algorithm>
 #include <set>
 #include <sstream>
@@ -15,32 +14,23 @@ using cim::CIMObjectPath;
 using nlohmann::json;
 using testsupport::richConfig;
 
-// In every preset: each class hosts name enumerates, every object carries only the
-// preset's prefix (the host picks the vendor by the first marker found) and has only
-// properties its class declares, its keys among them.
+// Hosts pick the vendor by the first class prefix they find, and read only declared properties.
 TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
+    // clang-format off
     const std::string named =
-        "{P}_StorageSystem {P}_StorageProcessorSystem {P}_ReplicationService "
-        "{P}_StorageConfigurationService {P}_ControllerConfigurationService "
-        "{P}_SharedSecretService {P}_SharedSecret {P}_StoragePool {P}_StorageVolumeSetting "
-        "{P}_StorageVolume {P}_PiTView {P}_PiTGroup {P}_PiT {P}_ConsistencyGroup "
-        "{P}_ConsistencyGroupPiT {P}_ConsistencyGroupPiTView {P}_StorageHardwareID {P}_Cluster "
-        "{P}_AuthorizedPrivilege {P}_SCSIProtocolController {P}_ConcreteJob {P}_ViewBasedOnPiT "
-        "{P}_PiTViewSynchronized {P}_CGPiTViewSynchronized {P}_VolumeCopySynchronized "
-        "CIM_ComputerSystem CIM_StorageSetting SNIA_ReplicationService CIM_SharedSecretService "
-        "CIM_HostedService CIM_SharedSecretIsShared CIM_AllocatedFromStoragePool "
-        "CIM_OrderedMemberOfCollection CIM_AuthorizedPrivilege CIM_ProtocolControllerForUnit "
-        "CIM_StorageSynchronized CIM_SCSIProtocolController CIM_StorageHardwareID "
-        "CIM_ReplicationGroup CIM_StorageReplicationCapabilities CIM_ConcreteJob";
-    const char* roots[] = {
-        "CIM_ManagedElement",      "CIM_Dependency",         "CIM_Synchronized",
-        "CIM_MemberOfCollection",  "CIM_AuthorizedSubject",  "CIM_AuthorizedTarget",
-        "CIM_SettingsDefineState", "CIM_ElementSettingData", "CIM_ElementCapabilities"};
-    const char* markers[] = {"HPEVA_", "HPXP_", "LSISSI_",  "DCIM_", "IBMTSSVC_",
-                             "3PAR_",  "TPD_",  "FUJITSU_", "Symm_", "SE_"};
+        "{P}_StorageSystem {P}_StorageProcessorSystem {P}_ReplicationService {P}_StorageConfigurationService {P}_ControllerConfigurationService "
+        "{P}_SharedSecretService {P}_SharedSecret {P}_StoragePool {P}_StorageVolumeSetting {P}_StorageVolume {P}_PiTView {P}_PiTGroup {P}_PiT "
+        "{P}_ConsistencyGroup {P}_ConsistencyGroupPiT {P}_ConsistencyGroupPiTView {P}_StorageHardwareID {P}_Cluster {P}_AuthorizedPrivilege "
+        "{P}_SCSIProtocolController {P}_ConcreteJob {P}_ViewBasedOnPiT {P}_PiTViewSynchronized {P}_CGPiTViewSynchronized {P}_VolumeCopySynchronized "
+        "CIM_ComputerSystem CIM_StorageSetting SNIA_ReplicationService CIM_SharedSecretService CIM_HostedService CIM_SharedSecretIsShared "
+        "CIM_AllocatedFromStoragePool CIM_OrderedMemberOfCollection CIM_AuthorizedPrivilege CIM_ProtocolControllerForUnit CIM_StorageSynchronized "
+        "CIM_SCSIProtocolController CIM_StorageHardwareID CIM_ReplicationGroup CIM_StorageReplicationCapabilities CIM_ConcreteJob";
+    const char* roots[] = {"CIM_ManagedElement", "CIM_Dependency", "CIM_Synchronized", "CIM_MemberOfCollection", "CIM_AuthorizedSubject",
+                           "CIM_AuthorizedTarget", "CIM_SettingsDefineState", "CIM_ElementSettingData", "CIM_ElementCapabilities"};
+    const char* markers[] = {"HPEVA_", "HPXP_", "LSISSI_", "DCIM_", "IBMTSSVC_", "3PAR_", "TPD_", "FUJITSU_", "Symm_", "SE_"};
+    // clang-format on
     for (const char* preset : {"LSISSI", "DCIM", "NETAPP"}) {
-        sim::Config c = sim::Config::fromJson(
-            json{{"preset", preset}, {"arrays", richConfig().toJson()["arrays"]}});
+        const sim::Config c = richConfig(preset);
         sim::Provider p(c);
         p.startJob(1000);
         const std::string ns = c.arrayNamespace;
@@ -48,11 +38,11 @@ TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
         for (std::string cls; words >> cls;) {
             if (cls.rfind("{P}", 0) == 0) cls.replace(0, 3, c.classPrefix);
             EXPECT_FALSE(p.handle(enumNames(cls, ns)).isError()) << preset << " " << cls;
-            EXPECT_FALSE(p.handle(enumInstances(cls, {}, true, ns)).isError()) << preset << cls;
+            EXPECT_FALSE(p.handle(enumInstances(cls, {}, ns)).isError()) << preset << cls;
         }
         std::set<std::string> seen;
         for (const char* root : roots)
-            for (const auto& inst : ok(p, enumInstances(root, {}, true, ns)).instances) {
+            for (const auto& inst : ok(p, enumInstances(root, {}, ns)).instances) {
                 const std::string cls = inst.getClassName().getString();
                 if (!seen.insert(cls).second) continue;
                 EXPECT_EQ(cls.rfind(c.classPrefix + "_", 0), 0u) << cls;
@@ -137,7 +127,7 @@ TEST(SimRepository, ReadErrorsCarryTheRightCimStatus) {
     EXPECT_TRUE(gone.instanceNames.empty());
 }
 
-TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
+TEST(SimRepository, AssociationsSelectByClassAndRoleAndLeadToSecretAndCapabilities) {
     sim::Provider p(sim::Config::defaults());
     const CIMObjectPath vol = volume(p, "exch_db");
     const char *kAlloc = "CIM_AllocatedFromStoragePool", *kPCFU = "CIM_ProtocolControllerForUnit";
@@ -184,11 +174,7 @@ TEST(SimRepository, AssociationFiltersSelectByClassAndRole) {
     auto refs = refNames(vol, "CIM_Dependency");
     refs.methodName = cim::xml::kReferences;
     EXPECT_EQ(ok(p, refs).instances.size(), 2u) << "pool allocation and the mapping";
-}
-
-// The routes from the system to the secret and from the service to its capabilities.
-TEST(SimRepository, ServicesLeadToTheSecretAndTheCapabilities) {
-    sim::Provider p(sim::Config::defaults());
+    // The routes from the system to the secret and from the service to its capabilities.
     const CIMObjectPath system = first(p, "NETAPP_StorageSystem");
     auto services =
         ok(p, assocNames(system, "CIM_HostedService", "CIM_SharedSecretService")).instanceNames;
@@ -203,15 +189,6 @@ TEST(SimRepository, ServicesLeadToTheSecretAndTheCapabilities) {
     ASSERT_EQ(caps.size(), 1u);
     EXPECT_EQ(prop(ok(p, getInstance(caps[0])).instances.at(0), "SupportedSynchronizationType"),
               "6,7,8");
-}
-
-TEST(SimRepository, OmittedPrivilegesLeaveOnlyTheFallbackRoute) {
-    sim::Provider p(richConfig("NETAPP", true));
-    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedPrivilege")).instanceNames.empty());
-    EXPECT_TRUE(ok(p, enumNames("CIM_AuthorizedSubject")).instanceNames.empty());
-    auto hw = first(p, "CIM_StorageHardwareID");
-    EXPECT_TRUE(ok(p, assocNames(hw, "CIM_AuthorizedSubject", "")).instanceNames.empty());
-    EXPECT_EQ(ok(p, enumNames("CIM_SCSIProtocolController")).instanceNames.size(), 3u);
 }
 
 TEST(SimRepository, InteropListsTheArrayNamespaceAfterSkippedNames) {
@@ -245,8 +222,7 @@ TEST(SimRepository, AConfiguredSyncTypeWinsOverTheTypesOwn) {
         "syncs": [ { "type": "volumeCopy", "source": "src", "target": "c1" },
                    { "type": "volumeCopy", "source": "src", "target": "c2", "syncType": 6 } ] } ] })");
     sim::Provider p(sim::Config::fromJson(j));
-    auto all =
-        ok(p, enumInstances("CIM_StorageSynchronized", {}, true, "root/LsiArray13")).instances;
+    auto all = ok(p, enumInstances("CIM_StorageSynchronized", {}, "root/LsiArray13")).instances;
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(prop(all[0], "SyncType") + " " + prop(all[1], "SyncType"), "8 6");
 }

@@ -34,11 +34,8 @@ SimArray::SimArray(sim::Config config) : m_jobMs(config.jobs.durationMs) {
 
 cim::CIMObjectPath SimArray::first(const std::string& cls) {
     auto names = m_client.enumerateInstanceNames(m_ns, cls);
-    if (names.empty()) {
-        ADD_FAILURE() << "no instance of " << cls;
-        return {};
-    }
-    return names.front();
+    if (names.empty()) ADD_FAILURE() << "no instance of " << cls;
+    return names.empty() ? cim::CIMObjectPath() : names.front();
 }
 
 cim::CIMObjectPath SimArray::named(const std::string& cls, const std::string& name) {
@@ -72,12 +69,6 @@ size_t SimArray::count(const std::string& cls) {
     return m_client.enumerateInstanceNames(m_ns, cls).size();
 }
 
-std::vector<cim::CIMObjectPath> SimArray::associators(const cim::CIMObjectPath& path,
-                                                      const std::string& assocClass,
-                                                      const std::string& resultClass) {
-    return m_client.associatorNames(m_ns, path, assocClass, resultClass);
-}
-
 Outcome SimArray::call(const std::string& serviceClass, const std::string& method,
                        const std::vector<cim::CIMParamValue>& in) {
     Outcome o;
@@ -104,7 +95,7 @@ nlohmann::json SimArray::state() {
     return ::testing::AssertionFailure() << "the array changed: " << text;
 }
 
-nlohmann::json SimArray::post(const std::string& path, const nlohmann::json& request) {
+nlohmann::json SimArray::control(const nlohmann::json& request, const std::string& path) {
     httplib::Client http("127.0.0.1", m_server->httpPort());
     http.set_basic_auth(m_server->user(), m_server->password());
     auto res = http.Post(path, request.dump(), "application/json");
@@ -124,11 +115,8 @@ size_t SimArray::invocations(const std::string& method) {
 
 cim::CIMObjectPath settingData(const cim::CIMObjectPath& defineState) {
     const cim::CIMKeyBinding* k = defineState.findKeyBinding("SettingData");
-    if (!k) {
-        ADD_FAILURE() << "no SettingData key in " << defineState.toString();
-        return {};
-    }
-    return cim::CIMObjectPath::parse(k->getValue());
+    if (!k) ADD_FAILURE() << "no SettingData key in " << defineState.toString();
+    return k ? cim::CIMObjectPath::parse(k->getValue()) : cim::CIMObjectPath();
 }
 
 }  // namespace testsupport

@@ -1,5 +1,4 @@
-// A raw TCP client for tests that must send what no HTTP library sends: partial
-// headers, endless chunked bodies, idle connections. Header-only.
+// The simulator without our CIM client: CIM-XML over httplib, and raw TCP for what it won't send.
 #pragma once
 
 #include <arpa/inet.h>
@@ -14,8 +13,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include <cim/xml/Codec.h>
+#include <cim/xml/HttpHeaders.h>
+
+#include "sim/server/TestServer.h"
 
 namespace testsupport {
 
@@ -99,6 +104,65 @@ class RawConnection {
 // The Authorization header value for Basic authentication.
 inline std::string basicAuth(const std::string& user, const std::string& password) {
     return httplib::make_basic_authentication_header(user, password).second;
+}
+
+// A keep-alive client logged in to the simulator.
+inline std::unique_ptr<httplib::Client> client(sim::TestServer& s) {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", s.httpPort());
+    c->set_basic_auth(s.user(), s.password());
+    c->set_keep_alive(true);
+    c->set_read_timeout(30, 0);
+    return c;
+}
+
+inline httplib::Headers cimHeaders(const cim::xml::Request& r) {
+    return {{"CIMOperation", "MethodCall"},
+            {"CIMMethod", cim::xml::cimMethodHeader(r)},
+            {"CIMObject", cim::xml::cimObjectHeader(r)},
+            {"CIMProtocolVersion", "1.0"}};
+}
+
+// Over an httplib::Client or SSLClient.
+template <class Client>
+httplib::Result postCim(Client& client, const cim::xml::Request& r) {
+    return client.Post("/cimom", cimHeaders(r), cim::xml::encodeRequest(r),
+                       "application/xml; charset=\"utf-8\"");
+}
+
+inline cim::xml::Request enumerateNames(const std::string& ns, const std::string& cls) {
+    cim::xml::Request r;
+    r.methodName = cim::xml::kEnumerateInstanceNames;
+    r.nameSpace = ns;
+    r.className = cim::CIMName(cls);
+    return r;
+}
+
+inline cim::xml::Request volumeNames(const sim::TestServer& s) {
+    return enumerateNames(s.arrayNamespace(), "CIM_StorageVolume");
+}
+
+inline cim::xml::Request getInstance(const std::string& ns, const cim::CIMObjectPath& path) {
+    cim::xml::Request r;
+    r.methodName = cim::xml::kGetInstance;
+    r.nameSpace = ns;
+    cim::CIMObjectPath local = path;
+    local.setHost("");
+    local.setNameSpace(cim::CIMNamespaceName());
+    r.instanceName = local;
+    return r;
+}
+
+inline cim::xml::Request invoke(const cim::CIMObjectPath& target, const std::string& ns,
+                                const std::string& method) {
+    cim::xml::Request r;
+    r.intrinsic = false;
+    r.methodName = method;
+    r.nameSpace = ns;
+    cim::CIMObjectPath local = target;
+    local.setHost("");
+    local.setNameSpace(ns);
+    r.target = local;
+    return r;
 }
 
 }  // namespace testsupport

@@ -1,6 +1,4 @@
-// The simulated array through our own CIM client over real HTTP: a sim::TestServer on
-// a manual clock (jobs finish when a test moves it), a connected cim::CIMClient, and
-// the helpers tests of the array's methods share.
+// The simulated array through our CIM client over real HTTP, on a manual clock.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +15,6 @@
 #include "testsupport/SimClock.h"
 
 namespace testsupport {
-
-// Milliseconds for sim::Clock; moves only when told.
-using SimClock = ManualClock;
 
 // An extrinsic call's answer.
 struct Outcome {
@@ -38,7 +33,6 @@ class SimArray {
     cim::CIMClient& client() { return m_client; }
     const std::string& ns() const { return m_ns; }
     const std::string& prefix() const { return m_prefix; }
-    SimClock& clock() { return m_clock; }
     // Lets running jobs reach their final state (on the next request).
     void finishJobs() { m_clock.advance(m_jobMs + 1); }
 
@@ -50,12 +44,8 @@ class SimArray {
     cim::CIMInstance instance(const cim::CIMObjectPath& path);
     std::string property(const cim::CIMObjectPath& path, const std::string& name);
     size_t count(const std::string& cls);
-    std::vector<cim::CIMObjectPath> associators(const cim::CIMObjectPath& path,
-                                                const std::string& assocClass,
-                                                const std::string& resultClass);
 
-    // Invokes `method` on the first instance of `serviceClass` ("ReplicationService"
-    // etc., without the prefix).
+    // `method` of the first instance of `serviceClass` (without the prefix).
     Outcome call(const std::string& serviceClass, const std::string& method,
                  const std::vector<cim::CIMParamValue>& in);
     // "JobState" of a job output; finishes nothing.
@@ -65,17 +55,15 @@ class SimArray {
     nlohmann::json state();
     // Success when the arrays are as `before`; else the differences, briefly.
     ::testing::AssertionResult unchanged(const nlohmann::json& before);
-    // A control request (POST to /control/...); its answer.
-    nlohmann::json post(const std::string& path, const nlohmann::json& request);
-    // A change from outside the CIM interface (POST /control/array); its answer.
-    nlohmann::json control(const nlohmann::json& request) {
-        return post("/control/array", request);
-    }
+    // A control request (POST to /control/..., by default a change from outside the CIM
+    // interface); its answer.
+    nlohmann::json control(const nlohmann::json& request,
+                           const std::string& path = "/control/array");
     // InvokeMethod requests in the log (of `method`, or all).
     size_t invocations(const std::string& method = std::string());
 
   private:
-    SimClock m_clock;
+    ManualClock m_clock;
     int64_t m_jobMs;
     std::unique_ptr<sim::TestServer> m_server;
     cim::CIMClient m_client;

@@ -10,7 +10,7 @@
 namespace testsupport {
 
 // An array with one of everything the copy services leave behind.
-inline sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPrivileges = false) {
+inline sim::Config richConfig(const std::string& preset = "NETAPP") {
     using nlohmann::json;
     json j = json::parse(R"({
       "arrays": [ {
@@ -30,29 +30,22 @@ inline sim::Config richConfig(const std::string& preset = "NETAPP", bool omitPri
                    { "type": "snapshot", "source": "src2", "target": "snap1" } ]
       } ] })");
     j["preset"] = preset;
-    j["omitPrivileges"] = omitPrivileges;
-    sim::Config c = sim::Config::fromJson(j);
-    const sim::Array& a = c.arrays[0];
-    json full = c.toJson();
-    const std::string group = a.pitGroups[0].ref;
-    const std::string cg = a.consistencyGroups[0].ref;
-    full["arrays"][0]["pits"] =
-        json::array({{{"group", group}, {"sequence", 1}, {"whenMicros", 1000}},
-                     {{"group", group}, {"sequence", 2}, {"whenMicros", 2000}}});
-    full["arrays"][0]["cgPits"] =
-        json::array({{{"group", cg}, {"sequence", 1}, {"whenMicros", 3000}}});
-    sim::Config withPits = sim::Config::fromJson(full);
-    const std::string pit1 = withPits.arrays[0].pits[0].id;
-    const std::string cgPit = withPits.arrays[0].cgPits[0].id;
-    full["arrays"][0]["cgPitViews"] =
-        json::array({{{"label", "cgview1"}, {"cgPit", cgPit}, {"memberViews", {"mv1", "mv2"}}}});
-    sim::Config withViews = sim::Config::fromJson(full);
-    const std::string cgView = withViews.arrays[0].cgPitViews[0].ref;
-    full["arrays"][0]["views"] =
-        json::array({{{"volume", "view1"}, {"base", "src1"}, {"pit", pit1}},
-                     {{"volume", "mv1"}, {"base", "src1"}, {"cgView", cgView}},
-                     {{"volume", "mv2"}, {"base", "src2"}, {"cgView", cgView}}});
-    return sim::Config::fromJson(full);
+    json& a = j["arrays"][0];
+    const std::string id = a["id"], group = sim::makeRef(id + ":pitgroup:src1_SMIS_PG");
+    const std::string cg = sim::makeRef(id + ":cg:1A_2"),
+                      cgView = sim::makeRef(id + ":cgview:cgview1");
+    a["pits"] = json::array({{{"group", group}, {"sequence", 1}, {"whenMicros", 1000}},
+                             {{"group", group}, {"sequence", 2}, {"whenMicros", 2000}}});
+    a["cgPits"] = json::array({{{"group", cg}, {"sequence", 1}, {"whenMicros", 3000}}});
+    const sim::Config withPits = sim::Config::fromJson(j);  // for the derived PiT ids
+    a["cgPitViews"] = json::array({{{"label", "cgview1"},
+                                    {"cgPit", withPits.arrays[0].cgPits[0].id},
+                                    {"memberViews", {"mv1", "mv2"}}}});
+    a["views"] = json::array(
+        {{{"volume", "view1"}, {"base", "src1"}, {"pit", withPits.arrays[0].pits[0].id}},
+         {{"volume", "mv1"}, {"base", "src1"}, {"cgView", cgView}},
+         {{"volume", "mv2"}, {"base", "src2"}, {"cgView", cgView}}});
+    return sim::Config::fromJson(j);
 }
 
 }  // namespace testsupport
