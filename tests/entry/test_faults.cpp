@@ -18,13 +18,11 @@ using JobMethods = std::vector<std::string>;
 // Arms a fault at position n of the call; false when it has nothing to act on.
 using Arm = std::function<bool(EntryRoad&, int n, const JobMethods&)>;
 
-struct Fault {
-    const char* name;
-    Arm arm;
-    int error = 0;         // the only error the device may hold, reported once; 0: any host code
-    bool perJob = false;   // positions are the call's jobs rather than its requests
-    bool removes = false;  // an object is taken away, so the array ends with less than it had
-};
+// error: the only error the device may hold, reported once, 0 any host code; perJob: positions
+// are the call's jobs, not its requests; removes: the array ends with less than it had.
+// clang-format off
+struct Fault { const char* name; Arm arm; int error = 0; bool perJob = false; bool removes = false; };
+// clang-format on
 
 // A fault of the simulator's fault injector at request n.
 Arm AtRequest(std::function<void(sim::TestServer&, int)> f) {
@@ -91,12 +89,6 @@ const std::vector<Fault> kFaults = {
 // clang-format on
 
 using Call = std::function<int(EntryRoad&, std::vector<RKSO::SnapInfo*>&)>;
-struct Operation {
-    const char* name;
-    Call before, run;        // before: clean steps on prepared devices
-    std::set<int> statuses;  // what the device may hold afterwards
-};
-
 int Snap(EntryRoad& r, std::vector<RKSO::SnapInfo*>& d) {
     return r.host.snap(d);
 }
@@ -104,7 +96,9 @@ int SnapMap(EntryRoad& r, std::vector<RKSO::SnapInfo*>& d) {
     return Snap(r, d) | r.map(d);
 }
 
+// before: clean steps on prepared devices; statuses: what the device may hold afterwards
 // clang-format off
+struct Operation { const char* name; Call before, run; std::set<int> statuses; };
 const std::vector<Operation> kOperations = {
     {"snap", [](EntryRoad&, auto&) { return 0; }, Snap, {S::SNAP_STATUS_CREATED, S::SNAP_STATUS_CREATE_FAILED}},
     {"map", Snap, [](EntryRoad& r, auto& d) { return r.map(d); },

@@ -11,8 +11,8 @@ namespace {
 
 const char* const kCredentials[] = {testsupport::kSimPassword, testsupport::kArraySecret};
 
-class NoSecretsInLogs : public ::testing::Environment {
-  public:
+struct NoSecretsInLogs : ::testing::Environment {
+    std::unique_ptr<testsupport::LogCapture> m_module;
     void SetUp() override { m_module = std::make_unique<testsupport::LogCapture>(); }
     void TearDown() override {
         std::lock_guard<std::mutex> lock(testsupport::SimJournal::mutex());
@@ -24,9 +24,6 @@ class NoSecretsInLogs : public ::testing::Environment {
         }
         m_module.reset();
     }
-
-  private:
-    std::unique_ptr<testsupport::LogCapture> m_module;
 };
 
 [[maybe_unused]] const auto* const kRegistered =

@@ -14,14 +14,9 @@ namespace {
 using nlohmann::json;
 using namespace testsupport;
 
-struct Step {
-    const char* name;
-    std::vector<std::string> args;  // "$0", "$1": the host's devices
-    std::string status;             // every device of the last call; "" for record commands
-    bool contactsProvider;
-};
-
+// status: of every device of the last call, "" for record commands
 // clang-format off
+struct Step { const char* name; std::vector<std::string> args; std::string status; bool contactsProvider; };
 const std::vector<Step> kRoad = {
     {"identify", {"identify", "$0", "$1"}, "", false},
     {"prepare", {"prepare", "-n", "p1", "$0"}, "prepared", true},

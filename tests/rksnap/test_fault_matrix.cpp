@@ -27,17 +27,12 @@ RksnapSetup FastHost(sim::TestServer& sim) {
 }
 
 // Where the call meets the fault: a request number, and at a job position its JobKey.
-struct At {
-    int request;
-    std::string jobMethod;
-};
-
-struct Fault {
-    const char* name;
-    std::function<void(sim::TestServer&, const At&)> arm;
-    bool perJob = false;   // positions are the call's jobs rather than its requests
-    bool removal = false;  // an object is taken away, so the array ends with less than it had
-};
+// perJob: positions are the call's jobs rather than its requests; removal: an object is
+// taken away, so the array ends with less than it had.
+// clang-format off
+struct At { int request; std::string jobMethod; };
+struct Fault { const char* name; std::function<void(sim::TestServer&, const At&)> arm; bool perJob = false; bool removal = false; };
+// clang-format on
 
 // An object taken away by an administrator just before the request after at.
 Fault Removal(const char* name, K kind) {
@@ -75,16 +70,10 @@ const std::vector<Fault> kFaults = {
 };
 // clang-format on
 
-struct Command {
-    const char* name;
-    std::vector<std::vector<std::string>> before;  // clean steps; "$0" is the host's device
-    std::vector<std::string> run;
-    std::set<std::string> statuses;  // of every device afterwards
-};
-
-const std::vector<std::string> kPrepare = {"prepare", "-n", "s", "$0"}, kSnap = {"snap", "-n", "s"},
-                               kMap = {"map", "s"};
+// before: clean steps; statuses: of every device afterwards
 // clang-format off
+struct Command { const char* name; std::vector<std::vector<std::string>> before; std::vector<std::string> run; std::set<std::string> statuses; };
+const std::vector<std::string> kPrepare = {"prepare", "-n", "s", "$0"}, kSnap = {"snap", "-n", "s"}, kMap = {"map", "s"};
 const std::vector<Command> kCommands = {
     {"identify", {}, {"identify", "$0"}, {}},
     {"prepare", {}, kPrepare, {"prepared", "prepare failed"}},

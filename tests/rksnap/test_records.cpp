@@ -28,16 +28,12 @@ std::string pitOf(const json& device) {
     return f == "null" ? "" : f;
 }
 
-// What the records and the array say, read together.
-struct Picture {
-    std::set<std::string> onArray, namedLive;
-    std::map<std::string, std::string> namedBy;    // PiT -> the records naming it
-    std::vector<std::string> live;                 // live snapshots, oldest first
-    std::map<std::string, std::string> liveState;  // live snapshot -> its state
-    size_t unnamed = 0;                            // PiTs on the array that no record names
-    size_t mayHaveMade = 0;  // live snaps killed or failed before naming a PiT
-    size_t interrupted = 0;  // live devices left in a call
-};
+// What the records and the array say, read together. namedBy: PiT -> the records naming it;
+// live: live snapshots, oldest first; unnamed: PiTs on the array no record names; mayHaveMade:
+// live snaps killed or failed before naming a PiT; interrupted: live devices left in a call.
+// clang-format off
+struct Picture { std::set<std::string> onArray, namedLive; std::map<std::string, std::string> namedBy, liveState; std::vector<std::string> live; size_t unnamed = 0, mayHaveMade = 0, interrupted = 0; };
+// clang-format on
 
 Picture look(sim::TestServer& sim, const RksnapHost& host) {
     Picture p;
@@ -133,12 +129,8 @@ TEST(Records, SigkillAtEachPointIsSettled) {
         sim::TestServer sim(fastJobs());
         RksnapHost host(sim);
         const std::vector<std::string>& killed = row.killed;
-        if (row.olderPiT) {
-            ASSERT_EQ(host.run({"snap", "-n", "older", "$0"}).exitCode, 0);
-        }
-        if (killed[0] == "delete") {
-            ASSERT_EQ(host.run({"snap", "-n", "x", "$0"}).exitCode, 0);
-        }
+        ASSERT_EQ(row.olderPiT ? host.run({"snap", "-n", "older", "$0"}).exitCode : 0, 0);
+        ASSERT_EQ(killed[0] == "delete" ? host.run({"snap", "-n", "x", "$0"}).exitCode : 0, 0);
         if (row.point) {
             ASSERT_EQ(dieAt(host, row.point, killed).exitCode, 128 + SIGKILL);
         } else {
