@@ -1,5 +1,4 @@
-// Controllers of a host's ports and those carrying a volume: by privileges, by the fallback,
-// and for "TPD" through the host collection's privileges matched by name.
+// Controllers of a host's ports and of a volume: by privileges, by the fallback, and for "TPD".
 #include "testsupport/SimMapping.h"
 
 namespace {
@@ -27,8 +26,7 @@ TEST(Controllers, PortsFindTheirHostOrGroupAndOnlyThoseCarryingTheVolume) {
                                  sim::TestServer(LookupConfig(true), PlainHttp()),
                                  sim::TestServer(LookupConfig(false, "TPD"), PlainHttp())};
     // clang-format off
-    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID;
-    // tpd: the row runs on the "TPD" provider only, the others on both of the rest
+    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID; tpd: the row runs on the "TPD" provider only, the others on both of the rest
     struct Row { const char* name; std::vector<std::string> volumes; std::string ports; bool groupMapping; const char* talon; std::set<std::string> expected; bool tpd = false; } rows[] = {
         {"fc host", {}, kFc, false, "", {"fchost1"}},
         {"fc host and its group", {}, kFc, true, "", {"fchost1", "cluster1"}},
