@@ -6,7 +6,7 @@ namespace {
 using namespace testsupport;
 
 const char* const kWorkaround = "Executing the workaround for LSI lun Mapping and Masking";
-const char* const kNoVolume = "Instances not found for class [CIM_StorageVolume]";
+const char* const kVolumeNotFound = "Instances not found for class [CIM_StorageVolume]";
 
 // Plus a group of the all-zero id, and iSCSI hosts whose port names prefix one another.
 sim::Config LookupConfig(bool omitPrivileges, const std::string& classPrefix = "NETAPP") {
@@ -74,7 +74,7 @@ TEST(Controllers, PortsFindTheirHostOrGroupAndOnlyThoseCarryingTheVolume) {
             const bool portsOnly = r.volumes.empty();
             const bool fallback = (server == kFallback || r.expected.empty()) && !r.ports.empty();
             EXPECT_TRUE(!portsOnly || dev.logged(kWorkaround) == fallback);
-            EXPECT_TRUE(portsOnly || dev.logged(kNoVolume) == (r.volumes.size() != 1));
+            EXPECT_TRUE(portsOnly || dev.logged(kVolumeNotFound) == (r.volumes.size() != 1));
         }
     }
 }
