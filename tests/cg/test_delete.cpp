@@ -10,9 +10,7 @@ const char* const kVolume = "ora_log";
 const char* const kGroup = "5C_1";
 constexpr int kSweep = -1;
 
-// One request: PiTs (or CG PiTs) with these ages in listed order, which of them the
-// host keeps and which have views, and which one is deleted (or a sweep).
-// No ages: no PiT group or consistency group.
+// PiTs or CG PiTs by age in listed order (none: no group), those kept, those viewed, the target.
 // clang-format off
 struct Scene { bool cg = false; std::vector<uint64_t> ages; std::set<size_t> active; std::set<size_t> viewed; int target = 0; };
 // clang-format on

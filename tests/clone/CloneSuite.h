@@ -51,8 +51,7 @@ class Suite : public ::testing::Test {
   protected:
     explicit Suite(sim::Config config = SuiteConfig())
         : sim(std::move(config), testsupport::PlainHttp(clock.clock())) {}
-    // Points dev at the volumes labelled source and target ("" for none); snap name
-    // "clone_new".
+    // Points dev at the volumes labelled source and target ("" for none), snap "clone_new".
     void Bind(Device& dev, const std::string& source, const std::string& target, int operation) {
         dev.snap.clock = clock;
         dev.snap.m_SnapOperation = operation;

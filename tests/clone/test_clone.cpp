@@ -15,8 +15,7 @@ using Clones = Suite;
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
     // clang-format off
-    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume
-    // setting; pool null: nothing is made
+    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume setting; pool null: nothing is made
     struct Row { const char *name, *group; bool groupOnly; const char* talon; bool refused; bool noSetting; const char* pool; size_t assigns; int hostError; };
     const Row rows[] = {
         {"the source's pool", "", false, "", false, false, "DG2", 0, 0},
@@ -66,8 +65,7 @@ TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     }
 }
 
-// A clone whose job answer does not name it is the volume of its name, and the attach ties
-// exactly that one to the source.
+// A clone its job answer does not name is found by name; the attach ties exactly that one.
 TEST_F(Clones, AVolumeTheJobAnswerDoesNotNameIsFoundByName) {
     sim::Config config = SuiteConfig();
     config.jobs.methods["CreateOrModifyElementFromStoragePool"] = true;
@@ -93,8 +91,7 @@ TEST_F(Clones, AVolumeTheJobAnswerDoesNotNameIsFoundByName) {
 TEST_F(Clones, VendorParametersFollowTheOperationAndTheSettings) {
     const char* pool = "nIBMSVCDisablePoolCheck = 1\nIBMSVC_VDISK_TYPE = 6\n";
     // clang-format off
-    // talon: host settings; config: one array setting "key=value", or ""; args: after the system name;
-    // "$x" is the UUID of volume x; method: of the logged call, its nth
+    // talon: host settings; config: one array setting "key=value", or ""; args: after the system name; "$x" is the UUID of volume x; method: of the logged call, its nth
     struct Row { const char *prefix, *name, *talon, *config, *args, *method, *param, *sent; size_t nth = 0; } rows[] = {
         {"IBMTSSVC", "stop forced", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
         {"IBMTSSVC", "idle mapping stops unforced", "", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:FALSE"},

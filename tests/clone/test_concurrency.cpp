@@ -15,8 +15,7 @@ class Concurrency : public Suite {
 TEST_F(Concurrency, CreationCallsTakeTurnsWhileJobWaitsOverlap) {
     const int kDevices = 16;
     const char* sources[] = {"small_lun", "ora_log", "exch_log", "spare_log"};
-    // Every device holds its first job wait until all are waiting: possible only when
-    // no wait holds the creation lock.
+    // Each device holds its first job wait until all wait: only when no wait holds the lock.
     std::mutex mu;
     std::condition_variable cv;
     int waiting = 0;

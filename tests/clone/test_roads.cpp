@@ -120,8 +120,7 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
 // Half-way failures leave the array whole and a repeated delete converges.
 TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
     // clang-format off
-    // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the
-    // throw-away call, null when there is none
+    // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the throw-away call, null when there is none
     struct Operation { const char* op; int operation; const char *source, *target, *method; const char* jobMode; int failure, hostError; const char *param, *invalid; };
     const Operation operations[] = {
         {"create", 5, "small_lun", "", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool", 0, 60553, "Size", "uint64:0"},

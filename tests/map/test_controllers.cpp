@@ -1,5 +1,4 @@
-// Controllers of a host's ports and those carrying a volume: by privileges, by the fallback,
-// and for "TPD" through the host collection's privileges matched by name.
+// Controllers of a host's ports and of a volume: by privileges, by the fallback, and for "TPD".
 #include "testsupport/SimMapping.h"
 
 namespace {
@@ -7,7 +6,7 @@ namespace {
 using namespace testsupport;
 
 const char* const kWorkaround = "Executing the workaround for LSI lun Mapping and Masking";
-const char* const kNoVolume = "Instances not found for class [CIM_StorageVolume]";
+const char* const kVolumeNotFound = "Instances not found for class [CIM_StorageVolume]";
 
 // Plus a group of the all-zero id, and iSCSI hosts whose port names prefix one another.
 sim::Config LookupConfig(bool omitPrivileges, const std::string& classPrefix = "NETAPP") {
@@ -27,8 +26,7 @@ TEST(Controllers, PortsFindTheirHostOrGroupAndOnlyThoseCarryingTheVolume) {
                                  sim::TestServer(LookupConfig(true), PlainHttp()),
                                  sim::TestServer(LookupConfig(false, "TPD"), PlainHttp())};
     // clang-format off
-    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID;
-    // tpd: the row runs on the "TPD" provider only, the others on both of the rest
+    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID; tpd: the row runs on the "TPD" provider only, the others on both of the rest
     struct Row { const char* name; std::vector<std::string> volumes; std::string ports; bool groupMapping; const char* talon; std::set<std::string> expected; bool tpd = false; } rows[] = {
         {"fc host", {}, kFc, false, "", {"fchost1"}},
         {"fc host and its group", {}, kFc, true, "", {"fchost1", "cluster1"}},
@@ -76,7 +74,7 @@ TEST(Controllers, PortsFindTheirHostOrGroupAndOnlyThoseCarryingTheVolume) {
             const bool portsOnly = r.volumes.empty();
             const bool fallback = (server == kFallback || r.expected.empty()) && !r.ports.empty();
             EXPECT_TRUE(!portsOnly || dev.logged(kWorkaround) == fallback);
-            EXPECT_TRUE(portsOnly || dev.logged(kNoVolume) == (r.volumes.size() != 1));
+            EXPECT_TRUE(portsOnly || dev.logged(kVolumeNotFound) == (r.volumes.size() != 1));
         }
     }
 }

@@ -24,8 +24,7 @@ class Mapping : public ::testing::Test {
         }
         return requests;
     }
-    // "{SYS}", "{GONE}" (the path of a volume not on the array), "{VIEW}" (the view of
-    // PiT 1), "path:" or "uuid:" with a label; anything else as it is.
+    // "{SYS}", "{GONE}" (a volume not on the array), "{VIEW}" (PiT 1's), "path:"/"uuid:" + label.
     std::string Fill(SimSnapshot& dev, const std::string& text) {
         if (text == "{SYS}") return dev.array.id;
         if (text == "{VIEW}") return dev.volume("ora_data1_SV_0001").uuid;

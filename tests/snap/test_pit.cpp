@@ -80,8 +80,7 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     auto answered = [](uint32_t value) { return [value](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""}); }; };
     auto fails = [](const char* op, const char* cls) { return [=](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls}); }; };
     auto jobs = [](bool vanish) { return [vanish](sim::Config& c) { c.jobs.methods["CreatePiTGroup"] = true; c.jobs.vanish = vanish; }; };
-    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success
-    // repositoryHost: the host's repository percentage; bytes: the new group's repository
+    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success repositoryHost: the host's repository percentage; bytes: the new group's repository
     struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; const char* repositoryHost = nullptr; uint64_t bytes = 0; };
     auto repository = [](const char* percent) { return [percent](sim::TestServer&, SimSnapshot& d) { d.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", percent); }; };
     const Row rows[] = {
