@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rkso/RKPlatformInfo.h"
