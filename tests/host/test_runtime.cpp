@@ -163,10 +163,7 @@ TEST(RkThread, RunsTheFunctionAndCatchesWhatLeavesIt) {
 }
 
 TEST(RkThread, MisuseIsRefusedBelowZero) {
-    struct Row {
-        const char* name;
-        int (*call)();
-    } rows[] = {
+    const std::pair<const char*, int (*)()> rows[] = {
         {"null function", [] { return RkThread().createThread(nullptr, nullptr); }},
         // clang-format off
         {"second start", [] { std::atomic<int> c{0}; RkThread t; t.createThread(addOne, &c); return t.createThread(addOne, &c); }},
@@ -190,7 +187,7 @@ TEST(RkThread, MisuseIsRefusedBelowZero) {
              return f.get();
          }},
     };
-    for (const Row& row : rows) EXPECT_LT(row.call(), 0) << row.name;
+    for (const auto& [name, call] : rows) EXPECT_LT(call(), 0) << name;
 }
 
 TEST(RkThread, DeletingAStartedThreadWaitsForIt) {

@@ -94,27 +94,22 @@ TEST_F(SyncPaths, AnESeriesSnapshotTargetIsLookedUpByReferenceNames) {
 
 // From the target: sync, source and source name; -1 when ambiguous or reused, 1 without any.
 TEST_F(SyncPaths, FromTargetGivesTheSyncItsSourceAndTheSourceName) {
-    const struct {
-        const char* target;
-        const char* source;
-        int rc;
-    } rows[] = {
+    const std::tuple<const char*, const char*, int> rows[] = {
         {"clone1", "src1", 0}, {"twice", "src1", -1}, {"reused", "leaf2", -1}, {"lone", "src1", 1}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.target);
+    for (const auto& [target, origin, rc] : rows) {
+        SCOPED_TRACE(target);
         std::string sync = "unchanged", source, sourceName, viaBoth = "unchanged";
-        EXPECT_EQ(util.GetSyncPathFromTarget(conn, path(r.target), sync, source, sourceName), r.rc);
-        EXPECT_EQ(
-            util.GetSyncPathFromTargetAndSource(conn, path(r.target), path(r.source), viaBoth),
-            r.rc);
-        if (r.rc != 0) {
+        EXPECT_EQ(util.GetSyncPathFromTarget(conn, path(target), sync, source, sourceName), rc);
+        EXPECT_EQ(util.GetSyncPathFromTargetAndSource(conn, path(target), path(origin), viaBoth),
+                  rc);
+        if (rc != 0) {
             EXPECT_EQ(sync + " " + viaBoth, "unchanged unchanged");
             continue;
         }
         EXPECT_EQ(cim::CIMObjectPath(sync).getClassName().getString(),
                   "NETAPP_VolumeCopySynchronized");
-        EXPECT_EQ(sourceName, uuids.at(r.source));
-        EXPECT_EQ(util.GetCIMProp(conn, source, "ElementName"), r.source);
+        EXPECT_EQ(sourceName, uuids.at(origin));
+        EXPECT_EQ(util.GetCIMProp(conn, source, "ElementName"), origin);
         EXPECT_EQ(viaBoth, sync);
     }
     cim::CIMObjectPath sync =
