@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rkso/RKPlatformInfo.h"
@@ -37,12 +38,8 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
         "EQUALS = a=b\r\n"
         "[~Talon]\nLSI_SMIS_USE_HTTPS=0\nKEY = 1\n[~Talon/LSI]\nKEY = 2\n");
     enum Getter { Number, RegInt, Text };
-    const struct {
-        Getter getter;
-        const char* section;
-        const char* key;
-        const char* value;  // nullptr: absent
-    } cases[] = {
+    // getter, section, key, value (nullptr: absent)
+    const std::tuple<Getter, const char*, const char*, const char*> cases[] = {
         {Number, "Talon", "RK_SMIS_CLIENT_TIMEOUT_IN_SEC", nullptr},
         {RegInt, "~Talon", "LSI_SMIS_PORT", nullptr},
         {Text, "Talon", "LSI_VENDOR_NAME", nullptr},
@@ -74,18 +71,18 @@ TEST_F(ConfigStore, GettersAnswerPresenceAndValue) {
     };
     testsupport::LogCapture log;
     RKPlatformInfo info;
-    for (const auto& t : cases) {
+    for (const auto& [getter, section, key, value] : cases) {
         unsigned long number = 7;
         int integer = 7;
         std::string text = "7";
-        int found = t.getter == Number   ? info.getNumber(t.section, t.key, &number)
-                    : t.getter == RegInt ? info.getRegInt(t.section, t.key, &integer)
-                                         : info.getString(t.section, t.key, &text);
-        std::string got = t.getter == Number   ? std::to_string(number)
-                          : t.getter == RegInt ? std::to_string(integer)
-                                               : text;
-        EXPECT_EQ(found != 0, t.value != nullptr) << t.section << " " << t.key;
-        EXPECT_EQ(got, t.value != nullptr ? t.value : "7") << t.section << " " << t.key;
+        int found = getter == Number   ? info.getNumber(section, key, &number)
+                    : getter == RegInt ? info.getRegInt(section, key, &integer)
+                                       : info.getString(section, key, &text);
+        std::string got = getter == Number   ? std::to_string(number)
+                          : getter == RegInt ? std::to_string(integer)
+                                             : text;
+        EXPECT_EQ(found != 0, value != nullptr) << section << " " << key;
+        EXPECT_EQ(got, value != nullptr ? value : "7") << section << " " << key;
     }
     EXPECT_TRUE(log.contains("is not a valid")) << "a bad value is reported, not silently used";
     unsigned long n = 0;

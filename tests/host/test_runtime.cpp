@@ -61,12 +61,10 @@ TEST(DebugLog, EveryCallIsExactlyOneLineFormattedOnce) {
     std::vector<std::string> got;
     for (const auto& l : log.lines())
         got.push_back(l.tag + " " + std::to_string(l.level) + " " + l.text);
-    const std::vector<std::string> want = {"rkso_version 1 value 3 of x",
-                                           "t -1 100%d done %s %n",
-                                           "t -1 50% and %x",
-                                           "t -1 ends with newline",
-                                           " -1 ",
-                                           "t 2 error"};
+    // clang-format off
+    const std::vector<std::string> want = {"rkso_version 1 value 3 of x", "t -1 100%d done %s %n",
+        "t -1 50% and %x", "t -1 ends with newline", " -1 ", "t 2 error"};
+    // clang-format on
     ASSERT_EQ(got.size(), 7u);
     EXPECT_EQ(got[4].find_first_of("\r\n"), std::string::npos) << got[4];
     got.erase(got.begin() + 4);
@@ -163,10 +161,7 @@ TEST(RkThread, RunsTheFunctionAndCatchesWhatLeavesIt) {
 }
 
 TEST(RkThread, MisuseIsRefusedBelowZero) {
-    struct Row {
-        const char* name;
-        int (*call)();
-    } rows[] = {
+    const std::pair<const char*, int (*)()> rows[] = {
         {"null function", [] { return RkThread().createThread(nullptr, nullptr); }},
         // clang-format off
         {"second start", [] { std::atomic<int> c{0}; RkThread t; t.createThread(addOne, &c); return t.createThread(addOne, &c); }},
@@ -190,7 +185,7 @@ TEST(RkThread, MisuseIsRefusedBelowZero) {
              return f.get();
          }},
     };
-    for (const Row& row : rows) EXPECT_LT(row.call(), 0) << row.name;
+    for (const auto& [name, call] : rows) EXPECT_LT(call(), 0) << name;
 }
 
 TEST(RkThread, DeletingAStartedThreadWaitsForIt) {

@@ -61,27 +61,22 @@ TEST(ConnLock, HttpAndDisabledLockNeverTakeIt) {
 TEST(ConnLock, ReleasedAfterFailedHttpsAttempts) {
     TalonConfig cfg;
     sim::TestServer sim;
-    const struct {
-        const char* name;
-        std::string address;
-        int port;
-        int attempts;
-    } cases[] = {
+    const std::tuple<const char*, std::string, int, int> cases[] = {
         {"not a host", "not a host", sim.httpsPort(), 1},
         {"refused port", "127.0.0.1", static_cast<int>(cimtest::closedPort()), 6},
         {"plain HTTP port", "127.0.0.1", sim.httpPort(), 6},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, address, port, attempts] : cases) {
         FakeSnapInfo log;
         RkCimomParams p = ParamsFor(sim, true);
-        p.address = c.address;
-        p.port = c.port;
+        p.address = address;
+        p.port = port;
         RkCimConnection conn;
         Bind(conn, p, &log);
-        EXPECT_EQ(conn.ConnectCimom(), 1) << c.name;
-        EXPECT_EQ(count(log, "Connection lock acquired"), c.attempts) << c.name;
-        EXPECT_EQ(count(log, "Connection lock released"), c.attempts) << c.name;
-        EXPECT_TRUE(LockIsFree()) << c.name;
+        EXPECT_EQ(conn.ConnectCimom(), 1) << name;
+        EXPECT_EQ(count(log, "Connection lock acquired"), attempts) << name;
+        EXPECT_EQ(count(log, "Connection lock released"), attempts) << name;
+        EXPECT_TRUE(LockIsFree()) << name;
     }
     EXPECT_TRUE(sim.requests().empty());
 }

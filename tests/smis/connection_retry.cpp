@@ -56,11 +56,9 @@ TEST_F(RetryTest, TransientFailuresShareOneBudgetPerCall) {
 // The kind of failure decides, never its text; repeats reconnect; none is a host error.
 TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
     const sim::RequestKey names{"EnumerateInstanceNames", "", ""};
-    const struct {
-        const char* name;
-        std::function<void()> fault;  // fails every EnumerateInstanceNames
-        bool retried;                 // with the whole budget, else raised at once
-    } rows[] = {
+    // name, a fault failing every EnumerateInstanceNames, retried with the whole budget (else
+    // raised)
+    const std::tuple<const char*, std::function<void()>, bool> rows[] = {
         // clang-format off
         {"CIM error naming HTTP", [&] { sim.failCim(cim::CIM_ERR_FAILED, "HTTP 503 from the array", -1, names); }, false},
         {"CIM error saying timed out", [&] { sim.failCim(cim::CIM_ERR_FAILED, "controller timed out", -1, names); }, false},
@@ -77,20 +75,20 @@ TEST_F(RetryTest, RetryIsDecidedByTheKindOfFailure) {
         // clang-format on
     };
     Connect();
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, fault, retried] : rows) {
+        SCOPED_TRACE(name);
         sim.reset();
         FakeSnapInfo log;
         conn.m_pLogger = &log;
-        row.fault();
+        fault();
         EXPECT_THROW(conn.GetInstanceNames("CIM_StorageVolume"), cim::Exception);
         // A closed keep-alive connection may cost the transport one silent repeat.
         auto conns = Connections("EnumerateInstanceNames");
         const std::set<uint64_t> distinct(conns.begin(), conns.end());
-        EXPECT_TRUE(row.retried ? conns.size() >= 5 && distinct.size() >= 5 : conns.size() == 1)
+        EXPECT_TRUE(retried ? conns.size() >= 5 && distinct.size() >= 5 : conns.size() == 1)
             << conns.size() << " requests on " << distinct.size() << " connections";
-        EXPECT_EQ(count(log, "going to disconnect connection"), row.retried ? 4 : 0);
-        EXPECT_EQ(count(log, "Max Retries Exceeded"), row.retried ? 1 : 0);
+        EXPECT_EQ(count(log, "going to disconnect connection"), retried ? 4 : 0);
+        EXPECT_EQ(count(log, "Max Retries Exceeded"), retried ? 1 : 0);
         EXPECT_EQ(count(log, "CIM_ERR_FAILED: CIM_ERR_FAILED"), 0);
         EXPECT_EQ(log.errorCode(), 0);
         conn.m_pLogger = nullptr;
@@ -123,10 +121,7 @@ TEST_F(RetryTest, AssociationOfUnknownClassOrObjectIsEmptyWithoutRetry) {
 }
 
 TEST(CimomParams, TimeoutNeverBelowTheFloor) {
-    const struct {
-        const char* setting;
-        int seconds;
-    } cases[] = {
+    const std::tuple<const char*, int> cases[] = {
         {"", 300},
         {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 120\n", 300},
         {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 900\n", 900},
@@ -134,14 +129,14 @@ TEST(CimomParams, TimeoutNeverBelowTheFloor) {
         {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = 70000\n", 65535},
         {"RK_SMIS_CLIENT_TIMEOUT_IN_SEC = soon\n", 300},
     };
-    for (const auto& c : cases) {
-        TalonConfig cfg(c.setting);
+    for (const auto& [setting, seconds] : cases) {
+        TalonConfig cfg(setting);
         RkCimomParams p;
-        EXPECT_EQ(p.timeoutSecs, c.seconds) << c.setting;
-        EXPECT_EQ(RkCimom().GetTimeoutSecs(), c.seconds) << c.setting;
+        EXPECT_EQ(p.timeoutSecs, seconds) << setting;
+        EXPECT_EQ(RkCimom().GetTimeoutSecs(), seconds) << setting;
         p.timeoutSecs = 1;
         p.GetTimeoutSecs();
-        EXPECT_EQ(p.timeoutSecs, c.seconds) << "refreshed from the configuration";
+        EXPECT_EQ(p.timeoutSecs, seconds) << "refreshed from the configuration";
     }
 }
 

@@ -88,11 +88,7 @@ TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
                  "6000000000000000000000000000DEAD");
     std::string lower = volumes[3].uuid;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const struct {
-        const char* name;
-        std::string system, object, uuid;
-        int want;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::string, std::string, int> cases[] = {
         {"path", systemName, path, "", 1},
         {"path of that UUID, any case", systemName, path, lower, 1},
         {"path now of another volume", systemName, path, volumes[4].uuid, 0},
@@ -104,9 +100,8 @@ TEST_F(QueryProps, ExistenceOfAPathOrAUuid) {
         // Taken as a name, an empty text would match any volume.
         {"empty text", systemName, "", "", -1},
     };
-    for (auto c : cases)
-        EXPECT_EQ(util().CheckInstanceExistence(conn(), c.system, c.object, c.uuid), c.want)
-            << c.name;
+    for (auto [name, system, object, uuid, want] : cases)
+        EXPECT_EQ(util().CheckInstanceExistence(conn(), system, object, uuid), want) << name;
     std::string none, uuid = volumes[0].uuid;
     sim->failCim(cim::CIM_ERR_NOT_FOUND, "", 1, RequestKey{"GetInstance", "", ""});
     EXPECT_EQ(util().CheckInstanceExistence(conn(), systemName, path, none), 0);

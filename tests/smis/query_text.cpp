@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "smis/ProviderVendor.h"
@@ -93,12 +94,7 @@ TEST(QueryText, ParamSetIsTracedAtTheAskedLevelWithoutSecrets) {
 }
 
 TEST(ProviderVendor, EveryVendorByClassNameAndTheTestOrder) {
-    const struct {
-        const char* className;
-        RK_PROVIDER_VENDOR vendor;
-        const char* prefix;
-        const char* nameSpace;
-    } rows[] = {
+    const std::tuple<const char*, RK_PROVIDER_VENDOR, const char*, const char*> rows[] = {
         {"HPEVA_StorageSystem", VENDOR_HPEVA, "HPEVA", "root/eva"},
         {"DCIM_StorageVolume", VENDOR_DELL, "DCIM", "root/DCIM/MDStorageArray13"},
         {"IBMTSSVC_Cluster", VENDOR_IBMSVC, "IBMTSSVC", "root/ibm"},
@@ -117,15 +113,15 @@ TEST(ProviderVendor, EveryVendorByClassNameAndTheTestOrder) {
         {"CIM_StorageVolume", VENDOR_UNKNOWN, "", ""},
         {"", VENDOR_UNKNOWN, "", ""},
     };
-    for (const auto& r : rows) {
-        EXPECT_EQ(RKProviderVendor::GetVendorId(r.className), r.vendor) << r.className;
-        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(r.vendor), r.prefix) << r.className;
-        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(r.vendor), r.nameSpace) << r.className;
-        if (!cim::CIMName::legal(r.className)) continue;
-        cim::CIMObjectPath path("", "root/x", cim::CIMName(r.className));
-        EXPECT_EQ(RKProviderVendor::GetVendorId(path), r.vendor) << r.className;
-        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(path), r.prefix) << r.className;
-        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(path), r.nameSpace) << r.className;
+    for (const auto& [className, vendor, prefix, nameSpace] : rows) {
+        EXPECT_EQ(RKProviderVendor::GetVendorId(className), vendor) << className;
+        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(vendor), prefix) << className;
+        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(vendor), nameSpace) << className;
+        if (!cim::CIMName::legal(className)) continue;
+        cim::CIMObjectPath path("", "root/x", cim::CIMName(className));
+        EXPECT_EQ(RKProviderVendor::GetVendorId(path), vendor) << className;
+        EXPECT_EQ(RKProviderVendor::GetVendorPrefix(path), prefix) << className;
+        EXPECT_EQ(RKProviderVendor::GetVendorNameSpace(path), nameSpace) << className;
     }
     EXPECT_EQ(RKProviderVendor::GetVendorId(cim::CIMObjectPath()), VENDOR_UNKNOWN);
 }

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rkso/RKPlatformInfo.h"
@@ -82,8 +83,6 @@ struct Device {
         conn.DisconnectCimom();
         Journal::add(info);
     }
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
 };
 
 // Adds a base volume to array arrayIndex, there for every request after this returns.

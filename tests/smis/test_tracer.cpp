@@ -24,12 +24,7 @@ using testsupport::FakeSnapInfo;
 TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
     const std::string big(10000, 'q');
     using Lines = std::vector<std::string>;
-    const struct {
-        const char* name;
-        std::function<void(RkSmisTracer&)> trace;
-        Lines bound;
-        Lines unbound;
-    } rows[] = {
+    const std::tuple<const char*, std::function<void(RkSmisTracer&)>, Lines, Lines> rows[] = {
         // clang-format off
         {"function name and level", [](RkSmisTracer& t) { t.DEBUG_TRACE("SMIS::GetVolume", "%d%%", 5); t.DEBUG_TRACE_NORMAL("f", "two\n\n"); },
          {"2: SMIS::GetVolume: 5%", "0: f: two\n"}, {"-1: SMIS::GetVolume| 5%", "1: f| two"}},
@@ -41,21 +36,21 @@ TEST(Tracer, LinesAsWrittenBoundAndUnbound) {
          {"2: : x", "2: f: "}, {"-1: | x", "-1: f| "}},
         // clang-format on
     };
-    for (const auto& r : rows) {
+    for (const auto& [name, trace, wantBound, wantUnbound] : rows) {
         FakeSnapInfo dev;
         RkSmisTracer bound;
         bound.m_pLogger = &dev;
-        r.trace(bound);
+        trace(bound);
         Lines got;
         for (const auto& l : dev.logLines()) got.push_back(std::to_string(l.level) + ": " + l.text);
-        EXPECT_EQ(got, r.bound) << r.name;
+        EXPECT_EQ(got, wantBound) << name;
         testsupport::LogCapture log;
         RkSmisTracer unbound;
-        r.trace(unbound);
+        trace(unbound);
         got.clear();
         for (const auto& l : log.lines())
             got.push_back(std::to_string(l.level) + ": " + l.tag + "| " + l.text);
-        EXPECT_EQ(got, r.unbound) << r.name;
+        EXPECT_EQ(got, wantUnbound) << name;
     }
 }
 
