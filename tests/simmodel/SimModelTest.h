@@ -88,10 +88,6 @@ inline cim::xml::Response ok(sim::Provider& p, const cim::xml::Request& r) {
     return resp;
 }
 
-inline cim::CIMStatusCode code(sim::Provider& p, const cim::xml::Request& r) {
-    return p.handle(r).errorCode;
-}
-
 // The first instance name of a class, which must exist.
 inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls) {
     auto names = ok(p, enumNames(cls)).instanceNames;
