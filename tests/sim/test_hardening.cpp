@@ -135,11 +135,10 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
     RawConnection slow(sim.httpPort());
     ASSERT_TRUE(slow.send("POST /cimom HTTP/1.1\r\nHost: x\r\n"));
     RawConnection silent(sim.httpPort());
-    httplib::Client client("127.0.0.1", sim.httpPort());
-    client.set_basic_auth(sim.user().c_str(), sim.password().c_str());
-    client.set_connection_timeout(2, 0);
-    client.set_read_timeout(2, 0);
-    auto res = postCim(client, volumeNames(sim));
+    auto client = testsupport::client(sim);
+    client->set_connection_timeout(2, 0);
+    client->set_read_timeout(2, 0);
+    auto res = postCim(*client, volumeNames(sim));
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, 200);
     // One of the three made room (the one idle longest, by the time it was needed).

@@ -28,12 +28,11 @@ cim::xml::Request modify(cim::CIMInstance inst, const std::vector<cim::CIMName>&
 }
 
 cim::CIMInstance with(cim::CIMInstance inst, const std::string& name, const cim::CIMValue& v) {
-    cim::Uint32 k = inst.findProperty(name);
-    if (k == cim::PEG_NOT_FOUND) {
+    const cim::Uint32 k = inst.findProperty(name);
+    if (k == cim::PEG_NOT_FOUND)
         inst.addProperty(cim::CIMProperty(name, v));
-    } else {
+    else
         inst.getProperty(k).setValue(v);
-    }
     return inst;
 }
 
