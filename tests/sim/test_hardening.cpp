@@ -127,8 +127,7 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
                             o.keepAliveTimeoutSec = 3600;
                             o.headerTimeoutMs = 3600 * 1000;
                         }));
-    // The pool held full: one idle after an answer, one half-way through its head, one
-    // that never sent a byte.
+    // The pool held full: idle after an answer, half-way through a head, never a byte sent.
     RawConnection idle(sim.httpPort());
     ASSERT_TRUE(idle.send(volumeRequest(sim)));
     ASSERT_EQ(RawConnection::status(idle.readResponse()), 200);

@@ -411,8 +411,7 @@ TEST(MethodRefusals, AnswerTheirCodeAndChangeNothing) {
     }
 }
 
-// None of a stale secret, a faulted return value, a failed job or a throw-away call changes
-// the array; the call itself does, and the state file it leaves loads again.
+// Only the call itself changes the array, and the state file it leaves loads again.
 TEST(EveryMethod, RefusedFaultedAndFailedCallsLeaveTheArrayAlone) {
     testsupport::TempDir dir;
     for (const Method& row : methods()) {

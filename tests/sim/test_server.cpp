@@ -81,8 +81,7 @@ TEST_F(ServerTest, RefusalsKeepTheConnection) {
 }
 
 TEST_F(ServerTest, ManyConcurrentClients) {
-    constexpr int kThreads = 12;
-    constexpr int kRequests = 25;
+    constexpr int kThreads = 12, kRequests = 25;
     auto listed = postCim(*client(), volumeNames());
     ASSERT_TRUE(listed);
     const auto vols = cim::xml::decodeResponse(listed->body).instanceNames;

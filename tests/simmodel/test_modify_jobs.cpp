@@ -118,8 +118,7 @@ TEST(SimModify, RefusalsChangeNothingAndEchoNoSecretWhatFollowsTheRulesChanges) 
     EXPECT_EQ(p.currentState().toJson(), before);
     ok(p, name("host_snap-1#"));
     EXPECT_EQ(prop(fetch(p, view.getPath()), "ElementName"), "host_snap-1#");
-    // Clients send the whole instance back with one new value, or every property of the
-    // class with nulls for what the instance lacks; a property outside the list is ignored.
+    // A whole instance with one change or nulls for the rest of its class; unlisted ones ignored.
     ok(p, modify(with(whole, "ElementName", "tiny"), {}, true));
     EXPECT_EQ(prop(fetch(p, whole.getPath()), "ElementName"), "tiny");
     cim::CIMInstance wide = with(whole, "ElementName", "wide");
