@@ -174,13 +174,12 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
 TEST(SimHardening, IdleWorkerThreadsEnd) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) { o.workerIdleMs = 20; }));
     std::vector<std::thread> clients;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         clients.emplace_back([&] {
             RawConnection raw(sim.httpPort());
             raw.send(volumeRequest(sim));
             raw.readResponse();
         });
-    }
     for (auto& t : clients) t.join();
     ASSERT_EQ(sim.requests().size(), 6u);
     EXPECT_TRUE(sim.server().waitUntilNoWorkers(std::chrono::seconds(30)));

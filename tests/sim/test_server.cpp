@@ -90,7 +90,7 @@ TEST_F(ServerTest, ManyConcurrentClients) {
     simulator.setLatency(std::chrono::milliseconds(1));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             auto c = client();
             for (int i = 0; i < kRequests; ++i) {
@@ -98,11 +98,9 @@ TEST_F(ServerTest, ManyConcurrentClients) {
                     (i % 2) ? volumeNames()
                             : getInstance(simulator.arrayNamespace(), vols[(t + i) % vols.size()]);
                 auto res = postCim(*c, req);
-                if (res && res->status == 200 && !cim::xml::decodeResponse(res->body).isError())
-                    ++ok;
+                ok += res && res->status == 200 && !cim::xml::decodeResponse(res->body).isError();
             }
         });
-    }
     for (auto& t : threads) t.join();
     EXPECT_EQ(ok.load(), kThreads * kRequests);
     EXPECT_EQ(simulator.requests().size(), size_t(kThreads * kRequests));
