@@ -10,11 +10,9 @@
 
 namespace simtest {
 
-// ora_data1: group ora_data1_SMIS_PG with PiTs 1 (viewed by ora_data1_V1) and 2.
-// ora_log: a full PiT group (32 PiTs). exch_log: four PiT groups.
-// file_share: a PiT group and PiT, its current owner away from its preferred one.
-// cg1 (ora_data2, exch_db) with one CG PiT; cgfull with 32 CG PiTs; cgempty.
-// DG3: a pool with no space left, holding tiny_vol.
+// ora_data1_SMIS_PG: PiTs 1 (viewed by ora_data1_V1) and 2; ora_log's group is full (32 PiTs);
+// exch_log has four groups; file_share's current owner is not its preferred one. cg1 (ora_data2,
+// exch_db) has one CG PiT, cgfull 32, cgempty no member. DG3: a full pool holding tiny_vol.
 inline sim::Config richArray(const std::function<void(nlohmann::json&)>& edit = nullptr) {
     nlohmann::json j = sim::Config::defaults().toJson();
     nlohmann::json& a = j["arrays"][0];

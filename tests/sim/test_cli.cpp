@@ -25,9 +25,8 @@ class Child : public testsupport::ChildProcess {
 // The port of the URL line it prints for its HTTP listener.
 int portOf(const std::string& url) {
     std::smatch m;
-    std::regex re("^http://127\\.0\\.0\\.1:([0-9]+)$");
-    if (!std::regex_match(url, m, re)) return -1;
-    return std::stoi(m[1]);
+    const bool ok = std::regex_match(url, m, std::regex("^http://127\\.0\\.0\\.1:([0-9]+)$"));
+    return ok ? std::stoi(m[1]) : -1;
 }
 
 sim::Config secretive() {

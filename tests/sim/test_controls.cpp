@@ -81,13 +81,9 @@ TEST(SimControls, LogShowsWhichRequestsOverlapped) {
     auto c = client(sim);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(cimStatus(*c, enumerateNames(ns, "CIM_StoragePool")), 200);
-    // One volume enumeration is held (a delay that only a stop ends) while another
-    // and a pool enumeration are served.
+    // A volume enumeration is held (by a delay only a stop ends) while two others are served.
     sim.delay(std::chrono::hours(1), 1, {"", "", "CIM_StorageVolume"});
-    std::thread held([&] {
-        auto h = client(sim);
-        postCim(*h, volumeNames(sim));
-    });
+    std::thread held([&] { postCim(*client(sim), volumeNames(sim)); });
     ASSERT_TRUE(
         sim.log().waitForInFlight("EnumerateInstanceNames", "", 1, std::chrono::seconds(30)));
     ASSERT_EQ(cimStatus(*c, volumeNames(sim)), 200);

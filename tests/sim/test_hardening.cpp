@@ -127,19 +127,17 @@ TEST(SimHardening, IdleConnectionsNeverLockOutANewClient) {
                             o.keepAliveTimeoutSec = 3600;
                             o.headerTimeoutMs = 3600 * 1000;
                         }));
-    // The pool held full: one idle after an answer, one half-way through its head, one
-    // that never sent a byte.
+    // The pool held full: idle after an answer, half-way through a head, never a byte sent.
     RawConnection idle(sim.httpPort());
     ASSERT_TRUE(idle.send(volumeRequest(sim)));
     ASSERT_EQ(RawConnection::status(idle.readResponse()), 200);
     RawConnection slow(sim.httpPort());
     ASSERT_TRUE(slow.send("POST /cimom HTTP/1.1\r\nHost: x\r\n"));
     RawConnection silent(sim.httpPort());
-    httplib::Client client("127.0.0.1", sim.httpPort());
-    client.set_basic_auth(sim.user().c_str(), sim.password().c_str());
-    client.set_connection_timeout(2, 0);
-    client.set_read_timeout(2, 0);
-    auto res = postCim(client, volumeNames(sim));
+    auto client = testsupport::client(sim);
+    client->set_connection_timeout(2, 0);
+    client->set_read_timeout(2, 0);
+    auto res = postCim(*client, volumeNames(sim));
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, 200);
     // One of the three made room (the one idle longest, by the time it was needed).
@@ -176,13 +174,12 @@ TEST(SimHardening, SlowAndIdleClientsAreCutOff) {
 TEST(SimHardening, IdleWorkerThreadsEnd) {
     sim::TestServer sim(sim::Config::defaults(), httpOnly([](auto& o) { o.workerIdleMs = 20; }));
     std::vector<std::thread> clients;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         clients.emplace_back([&] {
             RawConnection raw(sim.httpPort());
             raw.send(volumeRequest(sim));
             raw.readResponse();
         });
-    }
     for (auto& t : clients) t.join();
     ASSERT_EQ(sim.requests().size(), 6u);
     EXPECT_TRUE(sim.server().waitUntilNoWorkers(std::chrono::seconds(30)));

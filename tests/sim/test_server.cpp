@@ -81,8 +81,7 @@ TEST_F(ServerTest, RefusalsKeepTheConnection) {
 }
 
 TEST_F(ServerTest, ManyConcurrentClients) {
-    constexpr int kThreads = 12;
-    constexpr int kRequests = 25;
+    constexpr int kThreads = 12, kRequests = 25;
     auto listed = postCim(*client(), volumeNames());
     ASSERT_TRUE(listed);
     const auto vols = cim::xml::decodeResponse(listed->body).instanceNames;
@@ -91,7 +90,7 @@ TEST_F(ServerTest, ManyConcurrentClients) {
     simulator.setLatency(std::chrono::milliseconds(1));
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             auto c = client();
             for (int i = 0; i < kRequests; ++i) {
@@ -99,11 +98,9 @@ TEST_F(ServerTest, ManyConcurrentClients) {
                     (i % 2) ? volumeNames()
                             : getInstance(simulator.arrayNamespace(), vols[(t + i) % vols.size()]);
                 auto res = postCim(*c, req);
-                if (res && res->status == 200 && !cim::xml::decodeResponse(res->body).isError())
-                    ++ok;
+                ok += res && res->status == 200 && !cim::xml::decodeResponse(res->body).isError();
             }
         });
-    }
     for (auto& t : threads) t.join();
     EXPECT_EQ(ok.load(), kThreads * kRequests);
     EXPECT_EQ(simulator.requests().size(), size_t(kThreads * kRequests));

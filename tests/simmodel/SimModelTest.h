@@ -88,16 +88,11 @@ inline cim::xml::Response ok(sim::Provider& p, const cim::xml::Request& r) {
     return resp;
 }
 
-inline cim::CIMStatusCode code(sim::Provider& p, const cim::xml::Request& r) {
-    return p.handle(r).errorCode;
-}
-
 // The first instance name of a class, which must exist.
 inline cim::CIMObjectPath first(sim::Provider& p, const std::string& cls) {
     auto names = ok(p, enumNames(cls)).instanceNames;
-    if (!names.empty()) return names.front();
-    ADD_FAILURE() << "no instance of " << cls;
-    return {};
+    if (names.empty()) ADD_FAILURE() << "no instance of " << cls;
+    return names.empty() ? cim::CIMObjectPath() : names.front();
 }
 
 // The volume path whose "ElementName" is `label`.

@@ -55,8 +55,7 @@ class SimArray {
     nlohmann::json state();
     // Success when the arrays are as `before`; else the differences, briefly.
     ::testing::AssertionResult unchanged(const nlohmann::json& before);
-    // A control request (POST to /control/..., by default a change from outside the CIM
-    // interface); its answer.
+    // A POST to /control/... (by default a change from outside the CIM interface); its answer.
     nlohmann::json control(const nlohmann::json& request,
                            const std::string& path = "/control/array");
     // InvokeMethod requests in the log (of `method`, or all).
