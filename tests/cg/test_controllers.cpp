@@ -19,10 +19,22 @@ TEST(Controllers, CurrentAndPreferredOwners) {
     const std::string controllerA = config.arrays[0].controllers[0].name;
     const std::string controllerB = config.arrays[0].controllers[1].name;
     using Lookup = std::function<int(LSISnapshot&, std::string&)>;
+    const Lookup current = [](LSISnapshot& s, std::string& c) {
+        return s.GetLSICurrentControllerPath(c);
+    };
+    const Lookup preferred = [](LSISnapshot& s, std::string& c) {
+        return s.GetLSIPreferredControllerPath(c);
+    };
+    struct Row {
+        const char* name;
+        Lookup lookup;
+        std::function<void(SimSnapshot&)> arrange;
+        int result;
+        std::string controller;
+        bool requests;
+        const char* trace;
+    };
     // clang-format off
-    const Lookup current = [](LSISnapshot& s, std::string& c) { return s.GetLSICurrentControllerPath(c); };
-    const Lookup preferred = [](LSISnapshot& s, std::string& c) { return s.GetLSIPreferredControllerPath(c); };
-    struct Row { const char* name; Lookup lookup; std::function<void(SimSnapshot&)> arrange; int result; std::string controller; bool requests; const char* trace; };
     const Row rows[] = {
         {"current, by UUID", current, [](SimSnapshot& d) { d.snap.m_SourceDev = d.volume("exch_db").uuid; }, 1, controllerB, true, "CurrentManager ["},
         {"current, by path", current, [](SimSnapshot& d) { d.snap.m_SourceDev = PathOf(d, "ora_log"); }, 1, controllerA, true, "CurrentManager ["},

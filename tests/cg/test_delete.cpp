@@ -11,9 +11,13 @@ const char* const kGroup = "5C_1";
 constexpr int kSweep = -1;
 
 // PiTs or CG PiTs by age in listed order (none: no group), those kept, those viewed, the target.
-// clang-format off
-struct Scene { bool cg = false; std::vector<uint64_t> ages; std::set<size_t> active; std::set<size_t> viewed; int target = 0; };
-// clang-format on
+struct Scene {
+    bool cg = false;
+    std::vector<uint64_t> ages;
+    std::set<size_t> active;
+    std::set<size_t> viewed;
+    int target = 0;
+};
 
 struct Fixture {
     std::vector<std::string> pits;
@@ -79,13 +83,23 @@ void ExpectOnlyGone(const Fixture& f, const nlohmann::json& before, bool cg,
 
 TEST(DeletePiT, OldestFirstVirtualDeletionStopsAndRefusals) {
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
-    // clang-format off
     // deleted: in order, one call each; swept: by a sweep that follows; none when empty
-    struct Row { const char* name; Scene scene; int result; RKSO::SnapStatus status; std::vector<size_t> deleted; const char* trace; Arrange arrange = nullptr; int hostError = 0; std::vector<size_t> swept = {}; };
+    struct Row {
+        const char* name;
+        Scene scene;
+        int result;
+        RKSO::SnapStatus status;
+        std::vector<size_t> deleted;
+        const char* trace;
+        Arrange arrange = nullptr;
+        int hostError = 0;
+        std::vector<size_t> swept = {};
+    };
     const auto kDeleted = RKSO::SNAP_STATUS_DELETED, kFailed = RKSO::SNAP_STATUS_DELETE_FAILED,
                kCreated = RKSO::SNAP_STATUS_CREATED;
     const Scene three{false, {10, 11, 12}, {}, {}, 0};
     const Scene sweep{false, {10, 11, 12}, {}, {}, kSweep};
+    // clang-format off
     const Row rows[] = {
         {"younger PiT: virtual", {false, {10, 11, 12}, {1, 2}, {}, 1}, 20, kDeleted, {}, "Virtually deleting the PiT/ConsistencyGroupPiT["},
         {"oldest, the others active", {false, {10, 11, 12}, {1, 2}, {}, 0}, 20, kDeleted, {0}, "is currently active"},
@@ -176,9 +190,18 @@ TEST(GetPiTStatus, GoneOnlyWhenTheProviderSaysSo) {
     AddSecondArray(config);
     const std::string elsewhere = AddPiTs(config, AddPiTGroup(config, "ora_log", 1), {1}, 1)[0];
     sim::TestServer sim(config, PlainHttp());
+    struct Row {
+        const char* name;
+        std::string pit;
+        bool cg;
+        std::function<void(SimSnapshot&)> arrange;
+        int result, hostError;
+        bool requests;
+    };
+    auto removed = [&](const std::string& id) {
+        return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); };
+    };
     // clang-format off
-    struct Row { const char* name; std::string pit; bool cg; std::function<void(SimSnapshot&)> arrange; int result, hostError; bool requests; };
-    auto removed = [&](const std::string& id) { return [&sim, id](SimSnapshot&) { sim.removeObject(sim::RemovableKind::PiT, id); }; };
     const Row rows[] = {
         {"present", pit, false, nullptr, 0, 0, true},
         {"removed on the array", pit, false, removed(pit), 24, 0, true},

@@ -14,15 +14,25 @@ const char* const D = "exch_db";
 const char* const E = "exch_log";
 const char* const F = "file_share";
 
-// clang-format off
-struct Group { const char* label; std::vector<std::string> members; size_t array = 0; };
-// clang-format on
+struct Group {
+    const char* label;
+    std::vector<std::string> members;
+    size_t array = 0;
+};
 
 TEST(GetConsistencyGroup, ReusesOnlyAnExactGroupAndCountsMemberships) {
     using Arrange = std::function<void(SimSnapshot&, std::list<std::string>&)>;
-    // clang-format off
     // arrange: a refusal: no member list is read
-    struct Row { const char* name; std::vector<Group> groups; bool found; int index; const char* groupName; Arrange arrange = nullptr; int hostError = 0; };
+    struct Row {
+        const char* name;
+        std::vector<Group> groups;
+        bool found;
+        int index;
+        const char* groupName;
+        Arrange arrange = nullptr;
+        int hostError = 0;
+    };
+    // clang-format off
     const std::vector<Group> exact = {{"2A_1", {A, B}}};
     const Row rows[] = {
         {"exact group named from 2", {{"1A_1", {A, C}}, {"2A_1", {B, A}}}, true, 2, "2A_1"},
@@ -98,15 +108,40 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedReportFailedJobsAndRefuseWithoutInputs)
     sim::TestServer sim(GroupsConfig(), PlainHttp());
     // Changes edit the state before the call into the state expected after it.
     using Change = std::function<void(json & before, const SimSnapshot&)>;
-    // clang-format off
-    auto jobEndingIn10 = [](const char* method) { return [method](sim::TestServer& s) { s.setJobMode(method, true); s.failNextJobs(1, 10); }; };
-    auto created = [](const char* label) { return [label](json& before, const SimSnapshot&) { before["arrays"][0]["consistencyGroups"].push_back({{"label", label}}); }; };
-    auto members = [](const char* label, std::vector<std::string> labels) {
-        return [label, labels](json& before, const SimSnapshot& d) { json& m = GroupIn(before, label)["members"] = json::array(); for (const std::string& l : labels) m.push_back(d.volume(l).uuid); };
+    auto jobEndingIn10 = [](const char* method) {
+        return [method](sim::TestServer& s) {
+            s.setJobMode(method, true);
+            s.failNextJobs(1, 10);
+        };
     };
-    auto deleted = [](const char* label) { return [label](json& before, const SimSnapshot&) { before = Without(before, "consistencyGroups", "label", {label}); }; };
+    auto created = [](const char* label) {
+        return [label](json& before, const SimSnapshot&) {
+            before["arrays"][0]["consistencyGroups"].push_back({{"label", label}});
+        };
+    };
+    auto members = [](const char* label, std::vector<std::string> labels) {
+        return [label, labels](json& before, const SimSnapshot& d) {
+            json& m = GroupIn(before, label)["members"] = json::array();
+            for (const std::string& l : labels) m.push_back(d.volume(l).uuid);
+        };
+    };
+    auto deleted = [](const char* label) {
+        return [label](json& before, const SimSnapshot&) {
+            before = Without(before, "consistencyGroups", "label", {label});
+        };
+    };
     // change null: nothing changes
-    struct Row { const char* name; Op op; const char *group, *volume; std::function<void(sim::TestServer&)> fault; int result; const char* method; size_t calls; Change change; };
+    struct Row {
+        const char* name;
+        Op op;
+        const char *group, *volume;
+        std::function<void(sim::TestServer&)> fault;
+        int result;
+        const char* method;
+        size_t calls;
+        Change change;
+    };
+    // clang-format off
     const Row rows[] = {
         {"create", kCreate, "5A_1", A, nullptr, 0, "CreateGroup", 1, created("5A_1")},
         {"create a name only the other array has", kCreate, "9Z_1", A, nullptr, 0, "CreateGroup", 1, created("9Z_1")},
@@ -162,7 +197,10 @@ TEST(GroupMethods, ChangeOnlyWhatWasAskedReportFailedJobsAndRefuseWithoutInputs)
     }
     // Each method refused without its parameters, a provider or a login: nothing sent.
     // clang-format off
-    struct Refusal { const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del; int hostError; } refusals[] = {
+    struct Refusal {
+        const char* name; std::function<void(SimSnapshot&)> arrange; int create, add, remove, del;
+        int hostError;
+    } refusals[] = {
         {"no group name", [](SimSnapshot& d) { d.snap.m_ConsistencyGroupName.clear(); }, -1, -1, 650009, -1, 0},
         {"no source", [](SimSnapshot& d) { d.snap.m_SourceDev.clear(); }, -1, -1, 650009, -1, 0},
         {"no CIMOM", [](SimSnapshot& d) { d.unreachable(); }, -1, -1, -1, -1, 60541},

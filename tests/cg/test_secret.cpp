@@ -37,10 +37,22 @@ void ExpectNoCredential(const SimSnapshot& dev, const LogCapture& module,
 }
 
 TEST(ArraySecret, WrittenOnlyWhenTheConfiguredPasswordDiffers) {
-    // clang-format off
     // secrets: CIM_SharedSecret instances
-    struct Row { const char *name, *preset, *providerSecret; int secrets; std::function<void(SimSnapshot&, HostKey&)> arrange; const char* talon; int result; size_t writes; const char* trace; int hostError = 0; bool failWrite = false; };
-    auto array = [](SimSnapshot& d, HostKey& k) { d.info.setConfig(kPasswordSetting, k.encrypt(kArraySecret)); };
+    struct Row {
+        const char *name, *preset, *providerSecret;
+        int secrets;
+        std::function<void(SimSnapshot&, HostKey&)> arrange;
+        const char* talon;
+        int result;
+        size_t writes;
+        const char* trace;
+        int hostError = 0;
+        bool failWrite = false;
+    };
+    auto array = [](SimSnapshot& d, HostKey& k) {
+        d.info.setConfig(kPasswordSetting, k.encrypt(kArraySecret));
+    };
+    // clang-format off
     const Row rows[] = {
         {"no configured password", "NETAPP", kOldSecret, 1, nullptr, "", 0, 0, ""},
         {"equal values", "NETAPP", kArraySecret, 1, array, "", 0, 0, ""},

@@ -468,7 +468,10 @@ TEST(StreamDecoder, FaultsAreFoundWhereverTheyAre) {
         return ok.substr(0, p) + text + ok.substr(p + cut);
     };
     // clang-format off
-    struct Case { const char* name; std::string body; const char* words; std::size_t delivered; std::size_t limit = Limits().maxBytes; } cases[] = {
+    struct Case {
+        const char* name; std::string body; const char* words; std::size_t delivered;
+        std::size_t limit = Limits().maxBytes;
+    } cases[] = {
         {"cut inside a result", ok.substr(0, ok.rfind("<KEYVALUE>")), "malformed XML", 2},
         {"cut after the results", ok.substr(0, ok.size() - 10), "malformed XML", 3},
         {"document type in the prolog", "<?xml version=\"1.0\"?><!DOCTYPE CIM [<!ENTITY a \"x\">]>" + ok.substr(ok.find("?>") + 2), "document type", 0},

@@ -565,14 +565,18 @@ TEST(WireTest, EveryRecordedExchange) {
         {"02-EnumerateInstances", [](CIMClient& c) {
              auto all = c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false);
              for (const auto& i : all)  // the instance carries its own path
-                 if (i.getPath().findKeyBinding("DeviceID")->getValue() != i.getProperty(i.findProperty("DeviceID")).getValue().toString()) return std::string("PATH-MISMATCH");
+                 if (i.getPath().findKeyBinding("DeviceID")->getValue() !=
+                     i.getProperty(i.findProperty("DeviceID")).getValue().toString())
+                     return std::string("PATH-MISMATCH");
              return describeResults(all);
          }, {"instance PEER_StorageVolume at PEER_StorageVolume."}},
         {"03-EnumerateInstances-propertylist", [&](CIMClient& c) { return describeResults(c.enumerateInstances("root/cimv2", "CIM_StorageVolume", true, false, false, false, someProperties)); }, {"NumberOfBlocks uint64 =2097152"}},
         // The instance carries the path it was read by.
         {"04-GetInstance", [](CIMClient& c) { return describeResults({c.getInstance("root/cimv2", P(kVolume), false, false, false)}); }, {"instance PEER_StorageVolume at root/cimv2:" + kVolume, "EnabledState uint16 =5"}},
         {"04-GetInstance-association", [](CIMClient& c) {
-             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice", {CIMKeyBinding("GroupComponent", P(kSystem)), CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
+             CIMObjectPath assoc("", CIMNamespaceName(), "PEER_SystemDevice",
+                                 {CIMKeyBinding("GroupComponent", P(kSystem)),
+                                  CIMKeyBinding("PartComponent", P(vol("VOL \\\"Q\\\" \\\\ 1")))});
              return describeResults({c.getInstance("root/cimv2", assoc, false)});
          }, {"instance PEER_SystemDevice"}},
         {"06-AssociatorNames", [](CIMClient& c) { return describeResults({}, c.associatorNames("root/cimv2", P(kVolume), "PEER_SystemDevice", "PEER_ComputerSystem", "", "")); }, {"path //vm/root/cimv2:" + std::string(kSystem) + " host vm"}},
@@ -580,15 +584,21 @@ TEST(WireTest, EveryRecordedExchange) {
         {"08-ReferenceNames", [](CIMClient& c) { return describeResults({}, c.referenceNames("root/cimv2", P(kSystem), "PEER_SystemDevice", "")); }, {"PartComponent=", "DeviceID=\\\"VOL \\\\\\\"Q"}},
         {"09-References", [](CIMClient& c) { return describeResults(c.references("root/cimv2", P(kSystem), "PEER_SystemDevice", "", false, false, CIMPropertyList())); }, {"instance PEER_SystemDevice at //vm/"}},
         {"10-ModifyInstance-propertylist", [&](CIMClient& c) {
-             CIMInstance i = volumeInstance({{"ElementName", S("vol0 renamed")}, {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")}, {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("600A0B80002A1B3C0000")}});
+             CIMInstance i = volumeInstance({{"ElementName", S("vol0 renamed")},
+                 {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")},
+                 {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("600A0B80002A1B3C0000")}});
              i.setPath(P(kVolume));
              c.modifyInstance("root/cimv2", i, false, CIMPropertyList({"ElementName"}));
              return std::string("done modify");
          }, {"done modify"}},
         {"11-DeleteInstance", [&](CIMClient& c) { c.deleteInstance("root/cimv2", P(vol("VOL-DEL"))); return std::string("done delete"); }, {"done delete"}},
         {"12-InvokeMethod", [](CIMClient& c) {
-             Array<CIMParamValue> in = {CIMParamValue("ElementName", S("snap 1")), CIMParamValue("Mode", CIMValue(Uint16(3))), CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))), CIMParamValue("Force", CIMValue(true)),
-                 CIMParamValue("SourceElement", CIMValue(P(kVolume))), CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})), CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)), CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2}))};
+             Array<CIMParamValue> in = {CIMParamValue("ElementName", S("snap 1")),
+                 CIMParamValue("Mode", CIMValue(Uint16(3))), CIMParamValue("Size", CIMValue(Uint64(1099511627776ull))),
+                 CIMParamValue("Force", CIMValue(true)), CIMParamValue("SourceElement", CIMValue(P(kVolume))),
+                 CIMParamValue("Members", CIMValue(Array<CIMObjectPath>{P(kVolume), P(kSystem)})),
+                 CIMParamValue("Comment", CIMValue(CIMTYPE_STRING, false)),
+                 CIMParamValue("Flags", CIMValue(Array<Uint16>{1, 2}))};
              xml::Response r;
              r.returnValue = c.invokeMethod("root/cimv2", P(kService), "TestJobMethod", in, r.outParameters);
              return testsupport::describeResponse(r);
@@ -609,8 +619,11 @@ TEST(WireTest, EveryRecordedExchange) {
         // The recorded answer names another method; the error is still reported as such.
         {"18-FrobnicateInstances-error-NOT_SUPPORTED-handwritten", volumeNames, {"cim 7: CIM_ERR_NOT_SUPPORTED"}, false},
         {"19-CreateInstance", [&](CIMClient& c) {
-             CIMInstance i = volumeInstance({{"ElementName", S("new volume")}, {"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})}, {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")},
-                 {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("VOL-NEW")}, {"BlockSize", CIMValue(Uint64(512))}, {"NumberOfBlocks", CIMValue(Uint64(2048))}});
+             CIMInstance i = volumeInstance({{"ElementName", S("new volume")},
+                 {"OperationalStatus", CIMValue(Array<Uint16>{2, 32768})},
+                 {"SystemCreationClassName", S("PEER_ComputerSystem")}, {"SystemName", S("SYS-A")},
+                 {"CreationClassName", S("PEER_StorageVolume")}, {"DeviceID", S("VOL-NEW")},
+                 {"BlockSize", CIMValue(Uint64(512))}, {"NumberOfBlocks", CIMValue(Uint64(2048))}});
              return describeResults({}, {c.createInstance("root/cimv2", i)});
          }, {"DeviceID=\"VOL-NEW\""}},
         {"20-GetClass", [](CIMClient& c) { return c.getClass("root/cimv2", "PEER_TestService", false, true, true).getClassName().getString(); }, {"PEER_TestService"}},

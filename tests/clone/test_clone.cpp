@@ -14,9 +14,19 @@ using Clones = Suite;
 
 TEST_F(Clones, ANewVolumeTakesTheSourcesSizePoolAndController) {
     const char* assign = "LSI_ENABLE_PREFERED_CONTROLLER_PATH = 1";
+    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume
+    // setting; pool null: nothing is made
+    struct Row {
+        const char *name, *group;
+        bool groupOnly;
+        const char* talon;
+        bool refused;
+        bool noSetting;
+        const char* pool;
+        size_t assigns;
+        int hostError;
+    };
     // clang-format off
-    // refused: "AssignStorageResourceAffinity" answers 4; noSetting: the source has no volume setting; pool null: nothing is made
-    struct Row { const char *name, *group; bool groupOnly; const char* talon; bool refused; bool noSetting; const char* pool; size_t assigns; int hostError; };
     const Row rows[] = {
         {"the source's pool", "", false, "", false, false, "DG2", 0, 0},
         {"a named pool", "DG1", false, "", false, false, "DG1", 0, 0},
@@ -90,8 +100,9 @@ TEST_F(Clones, AVolumeTheJobAnswerDoesNotNameIsFoundByName) {
 // The parameters the IBM SVC ("IBMTSSVC") and 3PAR ("TPD") providers are sent.
 TEST_F(Clones, VendorParametersFollowTheOperationAndTheSettings) {
     const char* pool = "nIBMSVCDisablePoolCheck = 1\nIBMSVC_VDISK_TYPE = 6\n";
+    // talon: host settings; config: one array setting "key=value", or ""; args: after the system
+    // name; "$x" is the UUID of volume x; method: of the logged call, its nth
     // clang-format off
-    // talon: host settings; config: one array setting "key=value", or ""; args: after the system name; "$x" is the UUID of volume x; method: of the logged call, its nth
     struct Row { const char *prefix, *name, *talon, *config, *args, *method, *param, *sent; size_t nth = 0; } rows[] = {
         {"IBMTSSVC", "stop forced", "", "", "2 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:TRUE"},
         {"IBMTSSVC", "idle mapping stops unforced", "", "", "8 $exch_log $clone_log", "ModifySynchronization", "Force", "boolean:FALSE"},

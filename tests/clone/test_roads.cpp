@@ -8,9 +8,16 @@ class Roads : public Suite {};
 
 // Each operation sends its "Operation" on the pair's synchronization, nothing else.
 TEST_F(Roads, SynchronizationOperationsActOnThePairOnly) {
-    // clang-format off
     // startsJob: answered 4096 without a job to read
-    struct Row { const char* op; int operation; const char *source, *target; int expected; const char* sent; bool startsJob; };
+    struct Row {
+        const char* op;
+        int operation;
+        const char *source, *target;
+        int expected;
+        const char* sent;
+        bool startsJob;
+    };
+    // clang-format off
     const Row rows[] = {
         {"sync 2", 5, "exch_log", "clone_log", 5, "uint16:2", false},
         {"sync 8", 4, "small_lun", "snap_small", 5, "uint16:8", false},
@@ -75,9 +82,17 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
     const std::string clonePath = PathOf(probe, clone);
     std::string gonePath = clonePath;  // names no volume
     gonePath.replace(gonePath.find(clone), gone.size(), gone);
-    // clang-format off
     // rejected: answered 401 when not empty; method, param, sent: the one call made, or none
-    struct Row { const char *name, *op; int operation; const char* source; std::string target, path; sim::RequestKey rejected; int expected, hostError; const char *method, *param, *sent; };
+    struct Row {
+        const char *name, *op;
+        int operation;
+        const char* source;
+        std::string target, path;
+        sim::RequestKey rejected;
+        int expected, hostError;
+        const char *method, *param, *sent;
+    };
+    // clang-format off
     const Row rows[] = {
         {"snapshot", "delete", 4, "small_lun", snap, "", {}, 20, 0, "ModifySynchronization", "Operation", "uint16:2"},
         {"clone", "delete", 5, "exch_log", clone, "", {}, 20, 0, "ReturnToStoragePool", "TheElement", "reference"},
@@ -119,9 +134,17 @@ TEST_F(Roads, DeleteActsOnlyOnItsTargetAndOnlyAnAnsweredAbsenceCounts) {
 
 // Half-way failures leave the array whole and a repeated delete converges.
 TEST_F(Roads, HalfWayFailuresAndThrowAwayCallsLeaveTheArrayWhole) {
+    // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the
+    // throw-away call, null when there is none
+    struct Operation {
+        const char* op;
+        int operation;
+        const char *source, *target, *method;
+        const char* jobMode;
+        int failure, hostError;
+        const char *param, *invalid;
+    };
     // clang-format off
-    // jobMode: made to answer with a job for the job fault, null: no faults; param, invalid: of the throw-away call, null when there is none
-    struct Operation { const char* op; int operation; const char *source, *target, *method; const char* jobMode; int failure, hostError; const char *param, *invalid; };
     const Operation operations[] = {
         {"create", 5, "small_lun", "", "CreateOrModifyElementFromStoragePool", "CreateOrModifyElementFromStoragePool", 0, 60553, "Size", "uint64:0"},
         {"attach", 5, "exch_log", "spare_log", "AttachOrModifyReplica", "AttachOrModifyReplica", 0, 60554, "CopyType", "uint16:55"},

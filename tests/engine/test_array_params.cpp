@@ -32,7 +32,10 @@ const RkCimom& endpoint(LSISnapshot& snap) {
 TEST(ArrayParams, RecordAndSettingsBecomeTheEndpoint) {
     // port, secure: snap configuration, 0 = absent; tuning: section "~Talon"
     // clang-format off
-    struct Row { const char* name; int port, secure; const char* tuning; int wantPort; bool wantSsl; const char *user, *wantUser; } rows[] = {
+    struct Row {
+        const char* name; int port, secure; const char* tuning; int wantPort; bool wantSsl;
+        const char *user, *wantUser;
+    } rows[] = {
         {"nothing set", 0, 0, "", 5988, false, "snapuser", "snapuser"},
         {"secure", 0, 1, "", 5989, true, "snapuser", "snapuser"},
         {"secure on a port", 5990, 1, "", 5990, true, "snapuser", "snapuser"},
@@ -195,9 +198,15 @@ TEST(ArrayLookup, AVolumeOfTheThirdArrayIsFoundAfterTwoMisses) {
 
 TEST(ArrayLookup, TheSearchEndsAtTheFirstHostFailure) {
     using Setup = std::function<void(FakeOSUtil&)>;
-    // clang-format off
-    struct Row { const char* name; std::string engines; Setup setup; int wantError; std::string line; const char* countedCall; int wantCalls; };
-    // clang-format on
+    struct Row {
+        const char* name;
+        std::string engines;
+        Setup setup;
+        int wantError;
+        std::string line;
+        const char* countedCall;
+        int wantCalls;
+    };
     const Setup none = [](FakeOSUtil&) {};
     const Row rows[] = {
         // clang-format off
@@ -232,7 +241,10 @@ TEST(ArrayLookup, TheSearchEndsAtTheFirstHostFailure) {
 TEST(ArrayLookup, EngineVendorAndCapability) {
     // engine: the engine's record, null for none
     // clang-format off
-    struct Row { const char* name; short engineId; const char* engine; bool ok; const char* wantVendor; int wantCapability; const char* line; } rows[] = {
+    struct Row {
+        const char* name; short engineId; const char* engine; bool ok; const char* wantVendor;
+        int wantCapability; const char* line;
+    } rows[] = {
         {"record", 54, "{SnapVendorName:LSI,Capabilities:3}", true, "LSI", 3, ""},
         {"no engine", -1, "{SnapVendorName:LSI,Capabilities:3}", false, "", -7, "ID -1 passed as Engine ID"},
         {"no record", 54, nullptr, false, "", -7, "Failed to get engine info. EngineId [54]"},

@@ -16,8 +16,13 @@ using testsupport::FakeOSUtil;
 using testsupport::FakeSnapInfo;
 
 // Start lines (for a count of 2) and levels administrators know from the host's logs.
+struct Named {
+    const char *name, *startLine;
+    rkso_devices_fn fn;
+    int startLevel;
+    bool needsHostId;
+};
 // clang-format off
-struct Named { const char *name, *startLine; rkso_devices_fn fn; int startLevel; bool needsHostId; };
 const std::vector<Named> kDeviceArrayEntryPoints = {
     {"rkso_prepareDevices", "Starting to prepare [2] snapshot(s)/clone(s).", rkso_prepareDevices, 1, false},
     {"rkso_snapDevices", " Starting snap/clone operation for [2] devices", rkso_snapDevices, 1, false},

@@ -52,7 +52,10 @@ TEST(GrowAndRetry, GrowsToTheSizeAskedWithinTheLimits) {
     const std::string engine = "{SnapVendorName:LSI,Capabilities:3}";
     // sizes: per call; -1 when no buffer was handed over
     // clang-format off
-    struct Row { const char* name; GrowLimits limits; std::function<int(char*, int)> host; int result; std::string text; std::vector<int> sizes; } rows[] = {
+    struct Row {
+        const char* name; GrowLimits limits; std::function<int(char*, int)> host; int result;
+        std::string text; std::vector<int> sizes;
+    } rows[] = {
         {"no first buffer", {0, 3, rkso::kMaxShortBuffer}, needing("a1*a2"), 0, "a1*a2", {-1, 6}},
         {"first buffer large enough", {1024, 8, rkso::kMaxShortBuffer}, needing(engine), 0, engine, {1024}},
         {"call limit", {16, 3, rkso::kMaxShortBuffer}, [](char*, int s) { return s + 10; }, 46, "", {16, 26, 36}},

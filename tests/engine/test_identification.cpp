@@ -194,7 +194,10 @@ TEST(IdentifyDevices, TheModelsListBecomesTheRequestsSnapshotDevices) {
 TEST(OemTable, RulesAndOverrides) {
     // talon: section "Talon"; configVendor, configProduct: the device's snap configuration
     // clang-format off
-    struct Row { const char* name; const char* talon; const char *configVendor, *configProduct; const char *vendor, *product; bool supported; const char* logged; } rows[] = {
+    struct Row {
+        const char* name; const char* talon; const char *configVendor, *configProduct;
+        const char *vendor, *product; bool supported; const char* logged;
+    } rows[] = {
         {"rule 1 ignores case", "", "", "", "ibm", "1726-2xx  fastt", true, ""},
         {"rule 1 listed maker", "", "", "", "stk", "FLEXLINE 380", true, ""},
         {"inner spaces count", "", "", "", "IBM", "1726-2xx FAStT", false, ""},

@@ -76,9 +76,12 @@ TEST(UniqueId, StoredSamplesParseToTheirFieldsAndAreWrittenBackAlike) {
 // Identifier 1 is stored whole or not at all: no '*' or NUL in a field, 4095 chars at most.
 TEST(UniqueId, WriterRefusesWhatItsReadersWouldNotTakeBackWhole) {
     // refusal: empty when written and read back whole
-    // clang-format off
-    struct Row { std::string name; SnapUniqueIdFields fields; bool pit; std::string refusal; };
-    // clang-format on
+    struct Row {
+        std::string name;
+        SnapUniqueIdFields fields;
+        bool pit;
+        std::string refusal;
+    };
     // An identifier of exactly `total` characters.
     auto ofLength = [](size_t total, bool pit) {
         SnapUniqueIdFields f{"ARRAY", "7", "svc", "SRC", "", "", "VIEW", "vpath", "PIT", "null"};

@@ -20,9 +20,13 @@ using Arm = std::function<bool(EntryRoad&, int n, const JobMethods&)>;
 
 // error: the only error the device may hold, reported once, 0 any host code; perJob: positions
 // are the call's jobs, not its requests; removes: the array ends with less than it had.
-// clang-format off
-struct Fault { const char* name; Arm arm; int error = 0; bool perJob = false; bool removes = false; };
-// clang-format on
+struct Fault {
+    const char* name;
+    Arm arm;
+    int error = 0;
+    bool perJob = false;
+    bool removes = false;
+};
 
 // A fault of the simulator's fault injector at request n.
 Arm AtRequest(std::function<void(sim::TestServer&, int)> f) {

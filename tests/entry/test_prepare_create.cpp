@@ -134,7 +134,10 @@ sim::Config withGroupsOfFirst(int groups) {
 TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
     // wantName: "" when no group may be left; line: on the first device
     // clang-format off
-    struct Row { const char* name; int groupsOfFirst; bool refuseSecondMember, refuseGroupPiT; const char* wantName; int wantPrepare, wantSnap; std::string line; } rows[] = {
+    struct Row {
+        const char* name; int groupsOfFirst; bool refuseSecondMember, refuseGroupPiT;
+        const char* wantName; int wantPrepare, wantSnap; std::string line;
+    } rows[] = {
         {"new group", 0, false, false, "11A1_7", 0, 0, "Consistency Group name [11A1_7]"},
         {"volume in three groups", 3, false, false, "41A1_7", 0, 0, ""},
         {"volume in four groups", 4, false, false, "", 1, 1, "Few of the source volumes are already members of 4 Consistency Group."},
@@ -204,7 +207,10 @@ TEST(ConsistencyGroups, PrepareNamesTheGroupAndCreateMakesOnePiT) {
 TEST(OlderEngine, TheRecordedOperationIsTheOneBuilt) {
     // failMethod: answers 4 once, "" none; wantOperation: "" when nothing may be left
     // clang-format off
-    struct Row { const char* name; int capability; const char* failMethod; const char* wantOperation; int wantError; std::string line; } rows[] = {
+    struct Row {
+        const char* name; int capability; const char* failMethod; const char* wantOperation;
+        int wantError; std::string line;
+    } rows[] = {
         {"snapshot engine", 1, "", "4", 0, ""},
         // Where the engine can do both, a clone is built and must be recorded as one.
         {"both kinds", 3, "", "5", 0, ""},

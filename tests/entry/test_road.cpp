@@ -174,7 +174,10 @@ TEST(Revert, RestoresOnlyUnmappedSnapshots) {
 TEST(Delete, EachKindOfSnapshotEndsDeletedOrKept) {
     using K = sim::RemovableKind;
     // clang-format off
-    struct Row { const char* name; std::function<void(EntryRoad&, FakeSnapInfo&, Devices&)> setup; S status; size_t pitsLeft, viewsLeft; } rows[] = {
+    struct Row {
+        const char* name; std::function<void(EntryRoad&, FakeSnapInfo&, Devices&)> setup; S status;
+        size_t pitsLeft, viewsLeft;
+    } rows[] = {
         {"PiT with a view", [](EntryRoad& r, FakeSnapInfo&, auto& d) { r.map(d); r.util.setOperationType(132); }, S::SNAP_STATUS_DELETED, 0, 0},
         // A kept snapshot loses the view its unmap left, and keeps its PiT.
         {"keep bit, unmapped view", [](EntryRoad& r, FakeSnapInfo& dev, auto& d) { dev.setSnapFlagsValue(RKSO::SNAP_FLAG_KEEP); r.map(d); r.unmap(d); }, S::SNAP_STATUS_UNMAPPED, 1, 0},
@@ -253,7 +256,10 @@ TEST(Reconcile, GoneSnapshotsAreReportedAndLeaveTheActiveList) {
     const sim::RequestKey pitRead{"EnumerateInstances", "", "NETAPP_PiT"};
     // removed, unanswered: per device
     // clang-format off
-    struct Row { const char* name; std::vector<bool> removed; std::function<void(sim::TestServer&)> fault; int result; std::vector<bool> unanswered; } rows[] = {
+    struct Row {
+        const char* name; std::vector<bool> removed; std::function<void(sim::TestServer&)> fault;
+        int result; std::vector<bool> unanswered;
+    } rows[] = {
         {"all present", {false, false}, nullptr, 0, {false, false}},
         {"one gone", {true, false}, nullptr, 0, {false, false}},
         {"first check refused", {false, false}, [&](sim::TestServer& s) { s.failHttp(401, 1, pitRead); }, 2, {true, false}},

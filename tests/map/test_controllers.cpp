@@ -25,9 +25,13 @@ TEST(Controllers, PortsFindTheirHostOrGroupAndOnlyThoseCarryingTheVolume) {
     sim::TestServer servers[] = {sim::TestServer(LookupConfig(false), PlainHttp()),
                                  sim::TestServer(LookupConfig(true), PlainHttp()),
                                  sim::TestServer(LookupConfig(false, "TPD"), PlainHttp())};
+    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID; tpd: the
+    // row runs on the "TPD" provider only, the others on both of the rest
     // clang-format off
-    // volumes: none: the ports' own controllers; labels, "uuid:" + label passes the UUID; tpd: the row runs on the "TPD" provider only, the others on both of the rest
-    struct Row { const char* name; std::vector<std::string> volumes; std::string ports; bool groupMapping; const char* talon; std::set<std::string> expected; bool tpd = false; } rows[] = {
+    struct Row {
+        const char* name; std::vector<std::string> volumes; std::string ports; bool groupMapping;
+        const char* talon; std::set<std::string> expected; bool tpd = false;
+    } rows[] = {
         {"fc host", {}, kFc, false, "", {"fchost1"}},
         {"fc host and its group", {}, kFc, true, "", {"fchost1", "cluster1"}},
         {"one port of two known", {}, std::string("2100DEADBEEF0000,") + kFc, false, "", {"fchost1"}},

@@ -152,9 +152,13 @@ TEST_F(Mapping, TheCheckAnswersAndTheWrappersRefuseBeforeCalling) {
 // The mapping translated for the host, the status and the array: gone only when answered so.
 TEST_F(Mapping, MappingStatusAndArrayTellGoneFromUnknown) {
     enum Call { SnapMapped, Status };
+    // expected: of IsSnapMapped or GetSnapStatus; errorCode -1: not checked; arrayCheck: of
+    // CheckArrayExistence after the status
     // clang-format off
-    // expected: of IsSnapMapped or GetSnapStatus; errorCode -1: not checked; arrayCheck: of CheckArrayExistence after the status
-    struct Row { const char* name; Call call; std::string system, target, ports; bool down; int failHttp, failCim, expected, errorCode, hostError, arrayCheck; } rows[] = {
+    struct Row {
+        const char* name; Call call; std::string system, target, ports; bool down;
+        int failHttp, failCim, expected, errorCode, hostError, arrayCheck;
+    } rows[] = {
         {"mapped here", SnapMapped, "{SYS}", "path:ora_data2", kFc, false, 0, 0, 9, 0, 0, 0},
         {"mapped to the iscsi host, asked with fc ports", SnapMapped, "{SYS}", "uuid:small_lun", kFc, false, 0, 0, 10, 0, 0, 0},
         {"not mapped", SnapMapped, "{SYS}", "path:exch_log", kFc, false, 0, 0, 14, 0, 0, 0},

@@ -47,7 +47,11 @@ TEST_F(Views, UnknownPortsFailWithTheMessageOfTheirKind) {
 TEST_F(Views, ModifyPiTRestoresAndMakesOrReattachesTheView) {
     // clang-format off
     // newViews: -1: the known view stays the target
-    struct Row { const char* name; unsigned short operation; std::function<void(sim::TestServer&, SimSnapshot&)> arrange; int expected; size_t calls; int newViews; } rows[] = {
+    struct Row {
+        const char* name; unsigned short operation;
+        std::function<void(sim::TestServer&, SimSnapshot&)> arrange; int expected; size_t calls;
+        int newViews;
+    } rows[] = {
         {"restore, completed job", 32768, nullptr, 22, 1, 0},
         {"restore, job ends in Exception", 32768, [](sim::TestServer& s, SimSnapshot&) { s.failNextJobs(1, 10); }, 23, 1, 0},
         {"view of a PiT with two define states", 5, [](sim::TestServer& s, SimSnapshot& d) { s.provider().control({{"action", "extraDefineState"}, {"pit", d.snap.m_PiTName}}); }, 6, 0, 0},
@@ -179,9 +183,11 @@ TEST_F(Views, AGroupViewServesEveryMemberAndGoesAsAWhole) {
 }
 
 TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
-    // clang-format off
-    struct Row { const char* view; const char* source; bool failed; };
-    // clang-format on
+    struct Row {
+        const char* view;
+        const char* source;
+        bool failed;
+    };
     const Row rows[] = {{"ora_data1_SV_0001", "ora_data1", false},
                         {"ora_data1_SV_0001", "ora_data2", true},
                         {"cg1_m1", "exch_log", true},
@@ -203,9 +209,17 @@ TEST_F(Views, AViewLeadsBackToItsPiTOnlyFromItsOwnSource) {
 // A revert needs no group view where a map needs one; provider failures are contained.
 TEST_F(Views, ChecksOfAViewAnswerAndContainFailures) {
     enum Check { Attached, Created, Mappings };
-    // clang-format off
     // pit: 0: none given; operation: 0: none; fails: every such request fails; empty: none
-    struct Row { const char* name; Check check; int pit; bool group; int operation; sim::RequestKey fails; int expected; };
+    struct Row {
+        const char* name;
+        Check check;
+        int pit;
+        bool group;
+        int operation;
+        sim::RequestKey fails;
+        int expected;
+    };
+    // clang-format off
     const Row rows[] = {
         {"viewed PiT", Attached, 1, false, 0, {}, 1},
         {"PiT without view", Attached, 2, false, 0, {}, 0},

@@ -15,8 +15,13 @@ using nlohmann::json;
 using namespace testsupport;
 
 // status: of every device of the last call, "" for record commands
+struct Step {
+    const char* name;
+    std::vector<std::string> args;
+    std::string status;
+    bool contactsProvider;
+};
 // clang-format off
-struct Step { const char* name; std::vector<std::string> args; std::string status; bool contactsProvider; };
 const std::vector<Step> kRoad = {
     {"identify", {"identify", "$0", "$1"}, "", false},
     {"prepare", {"prepare", "-n", "p1", "$0"}, "prepared", true},
@@ -83,8 +88,15 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
         chmod(h.configPath().c_str(), 0644);
     };
     // setup: before the array is added; says: in stdout or stderr
+    struct Failure {
+        const char* name;
+        std::function<void(RksnapSetup&)> setup;
+        std::function<void(sim::TestServer&, const RksnapHost&)> arrange;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+    };
     // clang-format off
-    struct Failure { const char* name; std::function<void(RksnapSetup&)> setup; std::function<void(sim::TestServer&, const RksnapHost&)> arrange; std::vector<std::string> args; int exitCode; std::string says; };
     const std::vector<Failure> rows = {
         {"provider down", [](RksnapSetup& s) { s.httpsPort = closedPort(); }, nullptr, snap, 3, "cannot reach the provider"},
         {"wrong password", [](RksnapSetup& s) { s.providerPassword = "not-the-password"; }, nullptr, snap, 1, "set-password sim1"},
@@ -124,8 +136,12 @@ TEST(Failures, NameTheProblemWithTheRightExitCode) {
 
 TEST(Doctor, FindsAndNamesEachFault) {
     // failingCheck: "" when every check passes
+    struct Fault {
+        const char* name;
+        std::function<void(sim::Config&, RksnapSetup&)> arrange;
+        std::string failingCheck;
+    };
     // clang-format off
-    struct Fault { const char* name; std::function<void(sim::Config&, RksnapSetup&)> arrange; std::string failingCheck; };
     const std::vector<Fault> rows = {
         {"healthy", [](sim::Config&, RksnapSetup&) {}, ""},
         {"provider down", [](sim::Config&, RksnapSetup& s) { s.httpsPort = closedPort(); }, "provider reachable"},

@@ -29,10 +29,16 @@ RksnapSetup FastHost(sim::TestServer& sim) {
 // Where the call meets the fault: a request number, and at a job position its JobKey.
 // perJob: positions are the call's jobs rather than its requests; removal: an object is
 // taken away, so the array ends with less than it had.
-// clang-format off
-struct At { int request; std::string jobMethod; };
-struct Fault { const char* name; std::function<void(sim::TestServer&, const At&)> arm; bool perJob = false; bool removal = false; };
-// clang-format on
+struct At {
+    int request;
+    std::string jobMethod;
+};
+struct Fault {
+    const char* name;
+    std::function<void(sim::TestServer&, const At&)> arm;
+    bool perJob = false;
+    bool removal = false;
+};
 
 // An object taken away by an administrator just before the request after at.
 Fault Removal(const char* name, K kind) {
@@ -71,9 +77,15 @@ const std::vector<Fault> kFaults = {
 // clang-format on
 
 // before: clean steps; statuses: of every device afterwards
+struct Command {
+    const char* name;
+    std::vector<std::vector<std::string>> before;
+    std::vector<std::string> run;
+    std::set<std::string> statuses;
+};
+const std::vector<std::string> kPrepare = {"prepare", "-n", "s", "$0"}, kSnap = {"snap", "-n", "s"},
+                               kMap = {"map", "s"};
 // clang-format off
-struct Command { const char* name; std::vector<std::vector<std::string>> before; std::vector<std::string> run; std::set<std::string> statuses; };
-const std::vector<std::string> kPrepare = {"prepare", "-n", "s", "$0"}, kSnap = {"snap", "-n", "s"}, kMap = {"map", "s"};
 const std::vector<Command> kCommands = {
     {"identify", {}, {"identify", "$0"}, {}},
     {"prepare", {}, kPrepare, {"prepared", "prepare failed"}},

@@ -31,9 +31,12 @@ std::string pitOf(const json& device) {
 // What the records and the array say, read together. namedBy: PiT -> the records naming it;
 // live: live snapshots, oldest first; unnamed: PiTs on the array no record names; mayHaveMade:
 // live snaps killed or failed before naming a PiT; interrupted: live devices left in a call.
-// clang-format off
-struct Picture { std::set<std::string> onArray, namedLive; std::map<std::string, std::string> namedBy, liveState; std::vector<std::string> live; size_t unnamed = 0, mayHaveMade = 0, interrupted = 0; };
-// clang-format on
+struct Picture {
+    std::set<std::string> onArray, namedLive;
+    std::map<std::string, std::string> namedBy, liveState;
+    std::vector<std::string> live;
+    size_t unnamed = 0, mayHaveMade = 0, interrupted = 0;
+};
 
 Picture look(sim::TestServer& sim, const RksnapHost& host) {
     Picture p;
@@ -111,7 +114,10 @@ TEST(Records, SigkillAtEachPointIsSettled) {
     // PiT's creation is lost instead; state: of "x" after, "" = no live record; unnamed*:
     // PiTs that no record names
     // clang-format off
-    struct Row { const char* name; bool olderPiT; std::vector<std::string> killed; const char* point; std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter; } rows[] = {
+    struct Row {
+        const char* name; bool olderPiT; std::vector<std::string> killed; const char* point;
+        std::vector<std::string> settle; std::string state; size_t unnamedBefore, unnamedAfter;
+    } rows[] = {
         {"snap, identifier lost", false, snap, "snap:identifier", reconcile, "", 1, 0},
         {"snap, identifier lost, older PiT", true, snap, "snap:identifier", reconcile, "", 1, 1},
         {"snap, identifier lost, deleted", false, snap, "snap:identifier", del, "", 1, 0},

@@ -569,8 +569,15 @@ TEST(ArrayShapes, DamagedShapesForEdgeTests) {
 // Generic clients type a method's parameters from the class.
 TEST(ArrayShapes, ServicesDeclareTheirMethodsWithTypedParameters) {
     SimArray s;
+    struct Row {
+        const char* cls;
+        const char* method;
+        const char* parameter;
+        cim::CIMType type;
+        bool isArray;
+        const char* direction;
+    };
     // clang-format off
-    struct Row { const char* cls; const char* method; const char* parameter; cim::CIMType type; bool isArray; const char* direction; };
     const Row rows[] = {
         {"_ReplicationService", "CreateGroup", "Members", cim::CIMTYPE_REFERENCE, true, "IN"},
         {"_ReplicationService", "CreateGroup", "ReplicationGroup", cim::CIMTYPE_REFERENCE, false, "OUT"},

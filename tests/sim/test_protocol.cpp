@@ -34,7 +34,10 @@ TEST(CimHttp, RefusesBadRequestsWithTheirCimError) {
     cim::xml::Limits small;
     small.maxBytes = 64;
     // clang-format off
-    struct Row { const char* name; sim::CimHeaders headers; std::string body; int status; const char* cimError; bool small = false; } rows[] = {
+    struct Row {
+        const char* name; sim::CimHeaders headers; std::string body; int status;
+        const char* cimError; bool small = false;
+    } rows[] = {
         {"no CIMOperation", {std::nullopt, "EnumerateInstanceNames", "root/cimv2", "1.0"}, body, 400, ""},
         {"not MethodCall", {"MethodResponse", "EnumerateInstanceNames", "root/cimv2", "1.0"}, body, 400, "unsupported-operation"},
         {"protocol 2.0", {"MethodCall", "EnumerateInstanceNames", "root/cimv2", "2.0"}, body, 501, "unsupported-protocol-version"},

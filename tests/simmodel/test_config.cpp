@@ -16,9 +16,13 @@ TEST(SimConfig, RefusesBadInputWithAClearMessage) {
         "pools": [ { "label": "DG1" } ], "volumes": [ { "label": "v1", "pool": "DG1" } ],
         "hosts": [ { "label": "h1", "ports": ["10:00:00:90:fa:1b:2c:3d"] } ] } ] })");
     // Edits are a JSON pointer and its new value.
-    // clang-format off
-    struct Row { const char* what; std::vector<std::pair<std::string, json>> edits; const char* message; };
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::string, json>> edits;
+        const char* message;
+    };
     const std::string v = "/arrays/0/volumes/0/", a = "/arrays/0/";
+    // clang-format off
     const Row rows[] = {
         {"not an object", {{"", json::array()}}, "expected an object"},
         {"unknown key", {{"/colour", "red"}}, "config.colour: unknown setting"},

@@ -16,15 +16,22 @@ using testsupport::richConfig;
 
 // Hosts pick the vendor by the first class prefix they find, and read only declared properties.
 TEST(SimRepository, EveryPresetServesItsClassesUnderItsPrefixOnly) {
-    // clang-format off
     const std::string named =
-        "{P}_StorageSystem {P}_StorageProcessorSystem {P}_ReplicationService {P}_StorageConfigurationService {P}_ControllerConfigurationService "
-        "{P}_SharedSecretService {P}_SharedSecret {P}_StoragePool {P}_StorageVolumeSetting {P}_StorageVolume {P}_PiTView {P}_PiTGroup {P}_PiT "
-        "{P}_ConsistencyGroup {P}_ConsistencyGroupPiT {P}_ConsistencyGroupPiTView {P}_StorageHardwareID {P}_Cluster {P}_AuthorizedPrivilege "
-        "{P}_SCSIProtocolController {P}_ConcreteJob {P}_ViewBasedOnPiT {P}_PiTViewSynchronized {P}_CGPiTViewSynchronized {P}_VolumeCopySynchronized "
-        "CIM_ComputerSystem CIM_StorageSetting SNIA_ReplicationService CIM_SharedSecretService CIM_HostedService CIM_SharedSecretIsShared "
-        "CIM_AllocatedFromStoragePool CIM_OrderedMemberOfCollection CIM_AuthorizedPrivilege CIM_ProtocolControllerForUnit CIM_StorageSynchronized "
-        "CIM_SCSIProtocolController CIM_StorageHardwareID CIM_ReplicationGroup CIM_StorageReplicationCapabilities CIM_ConcreteJob";
+        "{P}_StorageSystem {P}_StorageProcessorSystem {P}_ReplicationService "
+        "{P}_StorageConfigurationService {P}_ControllerConfigurationService "
+        "{P}_SharedSecretService {P}_SharedSecret {P}_StoragePool {P}_StorageVolumeSetting "
+        "{P}_StorageVolume {P}_PiTView {P}_PiTGroup {P}_PiT "
+        "{P}_ConsistencyGroup {P}_ConsistencyGroupPiT {P}_ConsistencyGroupPiTView "
+        "{P}_StorageHardwareID {P}_Cluster {P}_AuthorizedPrivilege "
+        "{P}_SCSIProtocolController {P}_ConcreteJob {P}_ViewBasedOnPiT {P}_PiTViewSynchronized "
+        "{P}_CGPiTViewSynchronized {P}_VolumeCopySynchronized "
+        "CIM_ComputerSystem CIM_StorageSetting SNIA_ReplicationService CIM_SharedSecretService "
+        "CIM_HostedService CIM_SharedSecretIsShared "
+        "CIM_AllocatedFromStoragePool CIM_OrderedMemberOfCollection CIM_AuthorizedPrivilege "
+        "CIM_ProtocolControllerForUnit CIM_StorageSynchronized "
+        "CIM_SCSIProtocolController CIM_StorageHardwareID CIM_ReplicationGroup "
+        "CIM_StorageReplicationCapabilities CIM_ConcreteJob";
+    // clang-format off
     const char* roots[] = {"CIM_ManagedElement", "CIM_Dependency", "CIM_Synchronized", "CIM_MemberOfCollection", "CIM_AuthorizedSubject",
                            "CIM_AuthorizedTarget", "CIM_SettingsDefineState", "CIM_ElementSettingData", "CIM_ElementCapabilities"};
     const char* markers[] = {"HPEVA_", "HPXP_", "LSISSI_", "DCIM_", "IBMTSSVC_", "3PAR_", "TPD_", "FUJITSU_", "Symm_", "SE_"};
@@ -137,7 +144,10 @@ TEST(SimRepository, AssociationsSelectByClassAndRoleAndLeadToSecretAndCapabiliti
     const char *kAlloc = "CIM_AllocatedFromStoragePool", *kPCFU = "CIM_ProtocolControllerForUnit";
     const std::vector<std::string> pool = {"NETAPP_StoragePool"}, none;
     // clang-format off
-    const struct { const char* assoc; const char* result; const char* role; const char* resultRole; std::vector<std::string> classes; } rows[] = {
+    const struct {
+        const char* assoc; const char* result; const char* role; const char* resultRole;
+        std::vector<std::string> classes;
+    } rows[] = {
         {kAlloc, "CIM_StoragePool", "", "", pool},
         {kAlloc, "", "Dependent", "", pool},
         {kAlloc, "", "Antecedent", "", none},

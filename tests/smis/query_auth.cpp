@@ -48,9 +48,10 @@ TEST_F(QueryAuth, RejectedPasswordIsNeverAnAbsence) {
         TalonConfig caching("RK_SMIS_CACHE_VOLUME_INSTANCES = 1\n");
         return Of(u, u.GetVolObjPathByUUID(c, uuid, sys));
     };
-    // clang-format off
-#define ROW(expr) {#expr, [&](RkCimUtil& u, RkCimConnection& c) { return expr; }}
-    // clang-format on
+#define ROW(expr)                                                       \
+    {                                                                   \
+#expr, [&](RkCimUtil & u, RkCimConnection & c) { return expr; } \
+    }
     const std::vector<std::pair<const char*, Lookup>> rows = {
         ROW(Of(u, u.GetObjPathByPropName(c, "CIM_StorageVolume", "Name", uuid))),
         ROW(Of(u, u.GetObjPathByPropName(c, sys, "CIM_StorageVolume", "Name", uuid, false))),

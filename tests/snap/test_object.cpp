@@ -27,11 +27,19 @@ std::string ToDcim(const std::string& lsi, const std::string& prefix = "DCIM") {
 
 TEST(ClassPrefix, StoredPathsFollowTheConfiguredPrefixAndNamespace) {
     sim::TestServer sim(testsupport::SimConfig("DCIM"), testsupport::PlainHttp());
-    // clang-format off
-    // arrayConfig: SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX, "-" for none; talon: LSI_OEM_CLASSNAME_PREFIX line
-    struct Row { const char* name; std::string arrayConfig; std::string talon; std::array<std::string, 4> in; std::string result; std::array<std::string, 4> out; };
+    // arrayConfig: SMCONFIG_NAME_SMIS_CIM_CLASSNAME_PREFIX, "-" for none; talon:
+    // LSI_OEM_CLASSNAME_PREFIX line
+    struct Row {
+        const char* name;
+        std::string arrayConfig;
+        std::string talon;
+        std::array<std::string, 4> in;
+        std::string result;
+        std::array<std::string, 4> out;
+    };
     const std::string longer = "XLSISSI";
     const std::string bad = "6000A0B800029E9E6";
+    // clang-format off
     const Row rows[] = {
         {"nothing configured: the first path's prefix, nothing changes", "-", "", {"", kLsiVolume, "", kDcimVolume}, "LSISSI", {"", kLsiVolume, "", kDcimVolume}},
         {"array setting rewrites every path and namespace", "DCIM", "", {kLsiService, kLsiVolume, "", kLsiVolume}, "DCIM", {ToDcim(kLsiService), ToDcim(kLsiVolume), "", ToDcim(kLsiVolume)}},

@@ -75,14 +75,48 @@ TEST(PiTRoad, EachStageRefusesBadInputAndReportsTheProvidersAnswer) {
     const std::string name22 = "vol_22_characters_abcd", name23 = "vol_23_characters_abcde";
     using Config = std::function<void(sim::Config&)>;
     using Arrange = std::function<void(sim::TestServer&, SimSnapshot&)>;
+    auto set = [](std::function<void(LSISnapshot&)> f) {
+        return [f](sim::TestServer&, SimSnapshot& d) { f(d.snap); };
+    };
+    auto answered = [](uint32_t value) {
+        return [value](sim::TestServer& s, SimSnapshot&) {
+            s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""});
+        };
+    };
+    auto fails = [](const char* op, const char* cls) {
+        return [=](sim::TestServer& s, SimSnapshot&) {
+            s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls});
+        };
+    };
+    auto jobs = [](bool vanish) {
+        return [vanish](sim::Config& c) {
+            c.jobs.methods["CreatePiTGroup"] = true;
+            c.jobs.vanish = vanish;
+        };
+    };
+    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the
+    // source's repository on success repositoryHost: the host's repository percentage; bytes: the
+    // new group's repository
+    struct Row {
+        const char* name;
+        Stage stage;
+        std::string volume;
+        Config config;
+        Arrange arrange;
+        int result, snapError, hostError;
+        Reach reach;
+        std::string trace;
+        std::string hostText;
+        const char* pool;
+        const char* repositoryHost = nullptr;
+        uint64_t bytes = 0;
+    };
+    auto repository = [](const char* percent) {
+        return [percent](sim::TestServer&, SimSnapshot& d) {
+            d.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", percent);
+        };
+    };
     // clang-format off
-    auto set = [](std::function<void(LSISnapshot&)> f) { return [f](sim::TestServer&, SimSnapshot& d) { f(d.snap); }; };
-    auto answered = [](uint32_t value) { return [value](sim::TestServer& s, SimSnapshot&) { s.failReturnValue(value, 1, {"InvokeMethod", "CreateSynchronizationAspect", ""}); }; };
-    auto fails = [](const char* op, const char* cls) { return [=](sim::TestServer& s, SimSnapshot&) { s.failCim(cim::CIM_ERR_FAILED, "broken", 1, {op, "", cls}); }; };
-    auto jobs = [](bool vanish) { return [vanish](sim::Config& c) { c.jobs.methods["CreatePiTGroup"] = true; c.jobs.vanish = vanish; }; };
-    // trace: a line of the device log; hostText: start of the host's error text; pool: pool of the source's repository on success repositoryHost: the host's repository percentage; bytes: the new group's repository
-    struct Row { const char* name; Stage stage; std::string volume; Config config; Arrange arrange; int result, snapError, hostError; Reach reach; std::string trace; std::string hostText; const char* pool; const char* repositoryHost = nullptr; uint64_t bytes = 0; };
-    auto repository = [](const char* percent) { return [percent](sim::TestServer&, SimSnapshot& d) { d.info.setConfig("SMCONFIG_PITGROUP_REPOSITORY_SIZE_KEY", percent); }; };
     const Row rows[] = {
         {"prepare: not a PiT operation", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_PiTOperation = 99; }), 2, 0, 0, kNothing, "Dumping Parameters", "", nullptr},
         {"prepare: no snapshot name", kPrepare, "ora_log", nullptr, set([](LSISnapshot& s) { s.m_SnapName.clear(); }), 2, 0, 0, kNothing, "Invalid Parameters", "", nullptr},

@@ -20,8 +20,16 @@ void PreparedReplica(SimSnapshot& dev, const std::string& label, int copyType = 
 }
 
 TEST(PrepareSnap, OlderEngineRulesByVendorAndCopyType) {
+    struct Row {
+        const char* name;
+        const char* preset;
+        int operation;
+        std::string group;
+        bool groupOnly;
+        int result;
+        size_t requests;
+    };
     // clang-format off
-    struct Row { const char* name; const char* preset; int operation; std::string group; bool groupOnly; int result; size_t requests; };
     const Row rows[] = {
         {"snapshot", "NETAPP", 4, "", false, 1, 5},
         {"clone", "LSISSI", 5, "", false, 1, 5},
@@ -87,9 +95,17 @@ TEST(SnapCreate, TheProvidersAnswerGivesTheVolumeOrItsFailure) {
         {910002, 650002, 60601, "name exists"},    {910003, 650003, 60602, "busy"},
         {910004, 650004, 60603, "source is snap"}, {910005, 650005, 60604, "clone busy"},
         {640004, 650010, 60543, "max snapshots"},  {0, 0, 0, "Success"}};
-    // clang-format off
     // answer: -1: as the array answers; retry: a throw-away call first
-    struct Row { const char* name; int copyType; bool job; int64_t answer; int result, errorCode, hostError; const char* message; bool retry = false; };
+    struct Row {
+        const char* name;
+        int copyType;
+        bool job;
+        int64_t answer;
+        int result, errorCode, hostError;
+        const char* message;
+        bool retry = false;
+    };
+    // clang-format off
     const Row rows[] = {
         {"at once", 4, false, -1, 5, 0, 0, ""},
         {"job", 4, true, -1, 5, 0, 0, ""},
